@@ -1,0 +1,5 @@
+// SPDX-License-Identifier: MIT
+// Wave output, DirectSound and multimedia timers over the mixer.
+#pragma once
+
+#include "platform/standin/kernel/types.h"
