@@ -1,0 +1,23 @@
+// SPDX-License-Identifier: MIT
+// The process-wide answer to "may the vector paths run?", shared by the blitter and the
+// video decoder's stream readers.
+#pragma once
+
+#include <cstdint>
+
+// Bit set: 0x1 the processor has MMX, 0x2 the processor check has been made, 0x4 MMX use
+// is forbidden.
+extern std::uint32_t MmxState;
+// The cached answer every vector-capable routine reads: 0 not yet known, 1 do not use the
+// vector paths, 2 use them.
+extern std::uint32_t MmxUse;
+
+// Runs the processor check once per process, then answers from MmxState: returns the new
+// MmxUse.
+std::uint32_t DetectMmx();
+// 0 forbids the vector paths, 1 allows them again, 2 or more only asks; returns 1 when they
+// are in use afterwards.
+std::uint32_t ZambUseMmx(std::uint32_t request);
+
+// The choice every vector-capable routine makes once per call: true for the vector path.
+inline bool MmxPathChosen() { return (MmxUse == 0 ? DetectMmx() : MmxUse) == 2; }
