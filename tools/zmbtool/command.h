@@ -1,0 +1,27 @@
+// SPDX-License-Identifier: MIT
+// zmbtool's subcommands register themselves here, one source file each.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace zmbtool {
+
+struct Command {
+    const char* name;
+    const char* summary;  // one line for `zmbtool --help`
+    // Runs with the arguments after the command's name; returns the exit status.
+    int (*run)(const std::vector<std::string>& args);
+};
+
+// Defined at namespace scope in a command's file: `static zmbtool::Registration r{{...}};`
+struct Registration {
+    explicit Registration(const Command& command);
+};
+
+const std::vector<Command>& Commands();
+
+// "zmbtool: " + message on standard error; returns 1, the status of every failure.
+int Fail(const std::string& message);
+
+}  // namespace zmbtool
