@@ -1,13 +1,20 @@
 // SPDX-License-Identifier: MIT
-// The decoder's sound side, as the open, the frame decode and the close call it.
+// The decoder's sound side, as the open, the frame decode, the seek and the close call it.
 #pragma once
 
 #include <cstdint>
 
 struct Movie;
 
-// Opens sound track n of the movie into the zeroed track record already in Tracks[n].
-bool OpenTrack(Movie* movie, int n);
+// Opens every sound track the open flags ask for (lowest first), each into a charged track
+// record; a track that cannot open is left out and does not fail the open.
+void OpenMovieTracks(Movie* movie, std::uint32_t openFlags);
+// Closes and frees every open track of the movie, and the shared scratch buffer with the
+// last track of the process.
+void CloseMovieTracks(Movie* movie);
+// Restarts the movie's tracks when playback goes back to frame 0 with sound queued.
+void RestartMovieTracks(Movie* movie);
+
 // Feeds the current frame's audio chunks into the open tracks' rings.
 void FeedAudio(Movie* movie);
 // True when the picture has fallen so far behind the sound that it should be skipped.

@@ -3,6 +3,8 @@
 // paced by the clock. This file is the one place that says so; it goes when sound lands.
 #include "decoder/audio.h"
 
-bool OpenTrack(Movie*, int) { return false; }
+void OpenMovieTracks(Movie*, std::uint32_t) {}
+void CloseMovieTracks(Movie*) {}
+void RestartMovieTracks(Movie*) {}
 void FeedAudio(Movie*) {}
 bool VideoIsLate(Movie*) { return false; }
