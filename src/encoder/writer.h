@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+// The movie writer: turns 8-bit pictures with their palettes and sound tracks into a movie.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace zambrel::encoder {
+
+inline constexpr int kTrackCount = 7;
+inline constexpr int kPaletteBytes = 768;
+
+// The 8-bit value a 6-bit palette level (0..63) is shown as.
+constexpr std::uint8_t WidenLevel(std::uint8_t level) {
+    return static_cast<std::uint8_t>(level * 4 + level / 16);
+}
+
+// One picture: Width x Height palette indices, top row first, and the palette it is shown
+// with (256 entries of red, green, blue, 8 bits each, as the player shows them).
+struct Picture {
+    std::vector<std::uint8_t> pixels;
+    std::array<std::uint8_t, kPaletteBytes> palette{};
+};
+
+// The movie stores 6-bit levels. Exact refuses any palette value that is not WidenLevel(v)
+// for some level v, so a round trip gives back exactly the given palette; Round stores the
+// nearest level instead (then the palette read back is the rounded one).
+enum class PaletteValues { Exact, Round };
+
+// One sound track. Samples are given as the track stores them: 8-bit unsigned or 16-bit
+// signed little-endian, stereo interleaved left then right. Their length must be a whole
+// number of sample frames (1, 2 or 4 bytes).
+struct SoundTrack {
+    bool present = false;
+    std::uint32_t sampleRate = 22050;  // 1 .. 0xFFFFFF
+    bool is16Bit = false;
+    bool stereo = false;
+    bool compressed = true;  // delta-coded against per-chunk byte trees; false = raw
+    std::vector<std::uint8_t> samples;
+    // How many sample bytes each stored frame carries, in playing order (FrameCount entries,
+    // plus one for the ring frame). 0 = that frame has no chunk for this track. Each entry a
+    // whole number of sample frames; the entries must add up to samples.size().
+    // Empty: the samples are shared out by the frame period (with no timing, evenly), and
+    // whatever is left after the last frame's share goes into the last stored frame.
+    std::vector<std::uint32_t> chunkBytes;
+};
+
+// Shapes of the video trees. Huffman: codes from the value statistics. Lopsided: every tree
+// (the byte trees inside included) a chain whose n-th leaf has an n-bit code, for testing
+// readers on deep trees. A tree with one value is a single leaf either way.
+enum class TreeShape { Huffman, Lopsided };
+
+// Recent: a value equal to one of its tree's three recent values is coded through that
+// escape, and escape leaves are written for the escapes that are used. Never: every value is
+// coded as itself, and the three escape values are values that occur nowhere in the tree.
+enum class EscapeUse { Recent, Never };
+
+// Unusual but valid streams, for exercising a reader's corners. The defaults write the
+// compact movie.
+struct StreamOptions {
+    TreeShape treeShape = TreeShape::Huffman;
+    EscapeUse escapes = EscapeUse::Recent;
+    bool fullBlocksOnly = false;     // every painted block as a full block, even solid ones
+    bool noSkip = false;             // repaint unchanged blocks instead of skipping them
+    bool overlongLastRun = false;    // each frame's last type word claims more blocks than remain
+    bool paletteEveryFrame = false;  // a palette chunk in every frame, keep-only if unchanged
+};
+
+struct MovieSpec {
+    std::uint32_t width = 0;   // multiple of 4
+    std::uint32_t height = 0;  // decoded rows, multiple of 4 (before interlacing or doubling)
+    std::vector<Picture> pictures;  // frames 0 .. FrameCount - 1
+    std::int32_t frameRate = -6666;  // the period code: >0 ms, <0 minus 1/100 ms, 0 untimed
+    bool ring = false;  // store a ring frame that turns the last picture back into the first
+    bool interlaced = false;
+    bool doubled = false;
+    PaletteValues paletteValues = PaletteValues::Exact;
+    std::array<SoundTrack, kTrackCount> tracks{};
+    StreamOptions stream{};
+};
+
+// Where things ended up, so that tests can check a reader against the writer's own view.
+struct MovieLayout {
+    std::uint32_t storedFrames = 0;
+    std::uint32_t treeDataSize = 0;
+    std::array<std::uint32_t, 4> treeNodes{};  // pattern, colour, full, type; 0 = absent tree
+    std::array<std::uint32_t, 4> treeSizes{};  // 4 x nodes + 12, as in the header
+    std::array<std::uint32_t, kTrackCount> trackMaxBytes{};
+    std::uint32_t firstFrameOffset = 0;  // movie offset of stored frame 0
+    std::vector<std::uint32_t> frameSizes;
+    std::vector<std::uint8_t> frameTypes;
+};
+
+struct WriteResult {
+    bool ok = false;
+    std::string error;  // one line saying what was wrong with the spec, when !ok
+    std::vector<std::uint8_t> bytes;
+    MovieLayout layout;
+};
+
+// Writes the whole movie into memory. Fails (ok false, no bytes) on a spec that cannot be
+// written losslessly: bad geometry, a picture of the wrong size, palette values that are no
+// level (with PaletteValues::Exact), bad track formats or chunk sizes, a ring with fewer than
+// two pictures, a frame area over 4 GB, or a tree that needs all 65,536 values (no escape
+// value would be left).
+WriteResult WriteMovie(const MovieSpec& spec);
+
+// WriteMovie, then the bytes to `path`. On failure returns false and, when `error` is not
+// null, puts the reason there.
+bool WriteMovieFile(const MovieSpec& spec, const std::string& path, std::string* error);
+
+}  // namespace zambrel::encoder
