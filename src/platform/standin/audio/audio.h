@@ -3,3 +3,4 @@
 #pragma once
 
 #include "platform/standin/kernel/types.h"
+#include "platform/standin/audio/waveout.h"

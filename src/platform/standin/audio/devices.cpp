@@ -1,0 +1,91 @@
+// SPDX-License-Identifier: MIT
+// Chooses and opens the audio device: ZAMBREL_AUDIO=sdl|simulated|none, else SDL when
+// its device opens and the simulated one otherwise (and always under ZAMBREL_HOST=headless).
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/standin/audio/devices.h"
+#include "platform/standin/audio/seams.h"
+
+namespace standin::audio {
+namespace {
+
+std::mutex deviceLock;
+AudioDeviceKind chosen = AudioDeviceKind::Automatic;
+AudioDeviceKind openDevice = AudioDeviceKind::None;
+bool exitHookSet = false;
+
+bool EnvironmentIs(const char* name, const char* value) {
+    const char* setting = std::getenv(name);
+    return setting && std::strcmp(setting, value) == 0;
+}
+
+AudioDeviceKind Resolve(AudioDeviceKind kind) {
+    if (kind != AudioDeviceKind::Automatic) return kind;
+    if (EnvironmentIs("ZAMBREL_AUDIO", "sdl")) return AudioDeviceKind::Sdl;
+    if (EnvironmentIs("ZAMBREL_AUDIO", "simulated")) return AudioDeviceKind::Simulated;
+    if (EnvironmentIs("ZAMBREL_AUDIO", "none")) return AudioDeviceKind::None;
+    if (EnvironmentIs("ZAMBREL_HOST", "headless")) return AudioDeviceKind::Simulated;
+    return AudioDeviceKind::Automatic;
+}
+
+AudioDeviceKind OpenKind(AudioDeviceKind kind) {
+    switch (kind) {
+        case AudioDeviceKind::Sdl:
+            return OpenSdl() ? kind : AudioDeviceKind::None;
+        case AudioDeviceKind::Simulated:
+            return OpenSimulated() ? kind : AudioDeviceKind::None;
+        case AudioDeviceKind::Automatic:
+            if (OpenSdl()) return AudioDeviceKind::Sdl;
+            return OpenSimulated() ? AudioDeviceKind::Simulated : AudioDeviceKind::None;
+        case AudioDeviceKind::None:
+            break;
+    }
+    return AudioDeviceKind::None;
+}
+
+void CloseLocked() {
+    if (openDevice == AudioDeviceKind::Sdl) CloseSdl();
+    if (openDevice == AudioDeviceKind::Simulated) CloseSimulated();
+    openDevice = AudioDeviceKind::None;
+}
+
+}  // namespace
+
+bool EnsureDevice() {
+    std::lock_guard<std::mutex> guard(deviceLock);
+    if (openDevice != AudioDeviceKind::None) return true;
+    openDevice = OpenKind(Resolve(chosen));
+    if (openDevice != AudioDeviceKind::None && !exitHookSet) {
+        exitHookSet = true;
+        std::atexit(standin::ShutdownAudio);  // stops the device's thread before statics go
+    }
+    return openDevice != AudioDeviceKind::None;
+}
+
+void DeviceStreamOpening(const WAVEFORMATEX& format) {
+    std::lock_guard<std::mutex> guard(deviceLock);
+    if (openDevice == AudioDeviceKind::Simulated) SimulatedStreamOpening(format);
+}
+
+}  // namespace standin::audio
+
+namespace standin {
+
+void SelectAudioDevice(AudioDeviceKind kind) {
+    std::lock_guard<std::mutex> guard(audio::deviceLock);
+    audio::CloseLocked();
+    audio::chosen = kind;
+}
+
+AudioDeviceKind OpenAudioDevice() {
+    std::lock_guard<std::mutex> guard(audio::deviceLock);
+    return audio::openDevice;
+}
+
+void ShutdownAudio() {
+    std::lock_guard<std::mutex> guard(audio::deviceLock);
+    audio::CloseLocked();
+}
+
+}  // namespace standin

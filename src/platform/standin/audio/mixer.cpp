@@ -1,0 +1,140 @@
+// SPDX-License-Identifier: MIT
+// Plays every open stream at its own rate, format and volume into one output format.
+#include <algorithm>
+#include <cstring>
+
+#include "platform/standin/audio/mixer.h"
+#include "platform/standin/audio/streams.h"
+
+namespace standin::audio {
+
+std::mutex& MixLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+std::map<std::uintptr_t, Stream>& StreamsLocked() {
+    static std::map<std::uintptr_t, Stream> streams;
+    return streams;
+}
+
+Stream* FindStreamLocked(HWAVEOUT handle) {
+    auto& streams = StreamsLocked();
+    auto found = streams.find(reinterpret_cast<std::uintptr_t>(handle));
+    return found == streams.end() ? nullptr : &found->second;
+}
+
+DWORD& DeviceVolumeLocked() {
+    static DWORD volume = 0xFFFFFFFF;
+    return volume;
+}
+
+bool& RecordingLocked() {
+    static bool recording = false;
+    return recording;
+}
+
+std::vector<PlayedRecord>& RecordsLocked() {
+    static std::vector<PlayedRecord> records;
+    return records;
+}
+
+bool AnyStreamLocked() { return !StreamsLocked().empty(); }
+
+namespace {
+
+// Returns the front buffer done once all its bytes have been taken.
+void RetireFinishedBuffers(Stream& stream) {
+    while (!stream.Queue.empty() && stream.Offset >= stream.Queue.front()->dwBufferLength) {
+        ReturnDone(stream.Queue.front());
+        stream.Queue.pop_front();
+        stream.Offset = 0;
+    }
+}
+
+bool GatherFrame(Stream& stream) {
+    const unsigned frameBytes = stream.Format.nBlockAlign;
+    while (stream.PendingCount < frameBytes) {
+        RetireFinishedBuffers(stream);
+        if (stream.Queue.empty()) return false;
+        WAVEHDR* header = stream.Queue.front();
+        auto byte = static_cast<std::uint8_t>(header->lpData[stream.Offset++]);
+        stream.Pending[stream.PendingCount++] = byte;
+        if (stream.Recording >= 0) RecordsLocked()[stream.Recording].Bytes.push_back(byte);
+    }
+    RetireFinishedBuffers(stream);
+    return true;
+}
+
+int SampleAt(const Stream& stream, unsigned channel) {
+    if (stream.Format.wBitsPerSample == 8) return (stream.Pending[channel] - 128) * 256;
+    std::int16_t value;
+    std::memcpy(&value, stream.Pending + 2 * channel, 2);
+    return value;
+}
+
+// Takes the next sample frame into Current; false when the stream has nothing queued.
+bool NextFrame(Stream& stream) {
+    if (!GatherFrame(stream)) return false;
+    stream.Current[0] = SampleAt(stream, 0);
+    stream.Current[1] = stream.Format.nChannels == 2 ? SampleAt(stream, 1) : stream.Current[0];
+    stream.PendingCount = 0;
+    return true;
+}
+
+// Moves the stream on by one output frame: equal rates take exactly one sample frame per
+// output frame, so a stream in the output's own format is played bit for bit.
+void AdvanceStream(Stream& stream, DWORD outputRate) {
+    stream.Phase += stream.Format.nSamplesPerSec;
+    while (stream.Phase >= outputRate) {
+        stream.Phase -= outputRate;
+        if (!NextFrame(stream)) {
+            stream.Current[0] = stream.Current[1] = 0;
+            stream.Phase = 0;  // starved: start afresh when sound arrives
+            return;
+        }
+    }
+}
+
+int Scale(int sample, DWORD volume) {
+    if (volume == 0xFFFF) return sample;
+    return static_cast<int>(static_cast<std::int64_t>(sample) * volume / 0xFFFF);
+}
+
+void AddStream(const Stream& stream, int mix[2]) {
+    const DWORD device = DeviceVolumeLocked();
+    int left = Scale(Scale(stream.Current[0], stream.Volume & 0xFFFF), device & 0xFFFF);
+    int right = Scale(Scale(stream.Current[1], stream.Volume >> 16), device >> 16);
+    mix[0] += left;
+    mix[1] += right;
+}
+
+void StoreFrame(const OutputFormat& format, const int mix[2], std::uint8_t* out) {
+    int channels[2] = {std::clamp(mix[0], -32768, 32767), std::clamp(mix[1], -32768, 32767)};
+    if (format.Channels == 1) channels[0] = (channels[0] + channels[1]) / 2;
+    for (unsigned c = 0; c < format.Channels; ++c) {
+        if (format.Bits == 8) {
+            out[c] = static_cast<std::uint8_t>((channels[c] >> 8) + 128);
+        } else {
+            auto value = static_cast<std::int16_t>(channels[c]);
+            std::memcpy(out + 2 * c, &value, 2);
+        }
+    }
+}
+
+}  // namespace
+
+void RenderLocked(const OutputFormat& format, std::size_t frames, std::uint8_t* out) {
+    const WORD frameBytes = format.BlockAlign();
+    for (std::size_t i = 0; i < frames; ++i) {
+        int mix[2] = {0, 0};
+        for (auto& [handle, stream] : StreamsLocked()) {
+            if (stream.Paused) continue;
+            AdvanceStream(stream, format.Rate);
+            AddStream(stream, mix);
+        }
+        if (out) StoreFrame(format, mix, out + i * frameBytes);
+    }
+}
+
+}  // namespace standin::audio

@@ -1,0 +1,73 @@
+// SPDX-License-Identifier: MIT
+// The sound track record: one open track's ring of decoded samples, its due-position
+// bookkeeping (the decoder's) and an area that belongs to the installed driver.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "platform/win32.h"
+
+// The wave-output driver's part of the record.
+struct WaveOutTrackArea {
+    std::uint32_t PlayedBase;       // bytes played before the current buffer
+    WAVEHDR* BufferA;               // header then data; also the block to free
+    WAVEHDR* BufferB;
+    std::uint32_t BufferStartTime;  // clock when the current buffer started; 0 = none yet
+    std::uint32_t BufferDuration;   // milliseconds of sound in the current buffer
+    std::uint32_t BufferBytes;      // bytes in the current buffer
+    std::uint32_t OpenFlags;        // the movie's open flags (kept, not used)
+    std::uint32_t Unused[6];
+};
+
+// Thirteen 32-bit words on the 32-bit platform; each driver lays them out its own way.
+union SoundDriverArea {
+    WaveOutTrackArea WaveOut;
+    std::uintptr_t Words[13];
+};
+
+struct SoundTrack {
+    std::uint8_t* RingStart;
+    std::uint8_t* RingEnd;          // RingStart + RingSize
+    std::uint8_t* RingRead;         // driver: next byte to play
+    std::uint8_t* RingWrite;        // decoder: next byte to write
+    // Decoder adds, driver subtracts; a full ring is told from an empty one only by this.
+    // Changed through RingFillAdd / RingFillTake because a driver may run on a timer.
+    std::uint32_t RingFill;
+    std::uint32_t BytesPerSecond;
+    std::uint32_t RingSize;
+    std::uint32_t FrameBytesFixed;  // bytes per frame period x 1024
+    std::uint32_t DueFraction;      // bytes due since DueBase, x 1024
+    std::uint32_t DueBase;
+    std::uint32_t LateLimitFixed;   // due position plus half a second, x 1024
+    std::uint32_t BytesQueued;      // sound and inserted silence, in total
+    std::uint32_t Overflows;
+    std::uint32_t SoundSkips;
+    std::uint32_t MaxChunk;         // largest chunk of the track, a multiple of 4
+    SoundTrack* Next;               // driver's list of open tracks
+    HWAVEOUT Device;                // wave output: 0 while closed
+    std::uint32_t BufferSize;       // size of each driver play buffer
+    std::uint32_t SampleRate;
+    std::uint32_t NoSoundThisFrame;
+    std::uint32_t Is16Bit;
+    std::uint32_t IsStereo;
+    std::uint32_t Underrun;         // driver: the device ran dry; decoder clears it
+    std::uint32_t UnderrunSeen;     // decoder's half of that hand-shake
+    SoundDriverArea Driver;
+};
+
+inline std::uint32_t RingFillLoad(const SoundTrack* track) {
+    return std::atomic_ref<std::uint32_t>(const_cast<SoundTrack*>(track)->RingFill).load();
+}
+inline void RingFillAdd(SoundTrack* track, std::uint32_t bytes) {
+    std::atomic_ref<std::uint32_t>(track->RingFill).fetch_add(bytes);
+}
+inline void RingFillTake(SoundTrack* track, std::uint32_t bytes) {
+    std::atomic_ref<std::uint32_t>(track->RingFill).fetch_sub(bytes);
+}
+inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
+    std::atomic_ref<std::uint32_t>(track->RingFill).store(bytes);
+}
+
+// The byte that plays as silence in the track's sample format.
+inline std::uint8_t SilenceByte(const SoundTrack* track) { return track->Is16Bit ? 0 : 0x80; }

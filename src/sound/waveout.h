@@ -1,0 +1,21 @@
+// SPDX-License-Identifier: MIT
+// The wave-output driver's operations, as SoundInstallWaveOut puts them in the table.
+#pragma once
+
+#include <cstdint>
+
+struct SoundTrack;
+
+bool WaveOutOpenTrack(SoundTrack* track, std::uint32_t openFlags);
+void WaveOutCloseTrack(SoundTrack* track);
+void WaveOutService();
+std::uint32_t WaveOutPosition(SoundTrack* track);
+void WaveOutReset(SoundTrack* track);
+void WaveOutPause(SoundTrack* track);
+bool WaveOutResume(SoundTrack* track);
+void WaveOutVolumePan(SoundTrack* track, std::uint32_t volume, std::uint32_t pan);
+
+// Size of each of a track's two play buffers: a quarter second rounded up to 4096 bytes.
+std::uint32_t WaveOutBufferSize(std::uint32_t bytesPerSecond);
+// The waveOutSetVolume word for a volume (0 to 0xFFFF) and a pan.
+std::uint32_t WaveOutVolumeWord(std::uint32_t volume, std::uint32_t pan);
