@@ -69,9 +69,9 @@ struct StreamOptions {
 };
 
 struct MovieSpec {
-    std::uint32_t width = 0;   // multiple of 4
-    std::uint32_t height = 0;  // decoded rows, multiple of 4 (before interlacing or doubling)
-    std::vector<Picture> pictures;  // frames 0 .. FrameCount - 1
+    std::uint32_t width = 0;         // multiple of 4
+    std::uint32_t height = 0;        // decoded rows, multiple of 4 (before interlacing or doubling)
+    std::vector<Picture> pictures;   // frames 0 .. FrameCount - 1
     std::int32_t frameRate = -6666;  // the period code: >0 ms, <0 minus 1/100 ms, 0 untimed
     bool ring = false;  // store a ring frame that turns the last picture back into the first
     bool interlaced = false;

@@ -1,0 +1,66 @@
+// SPDX-License-Identifier: MIT
+// The video side of the writer: block choice, the four value trees and the video chunks.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "encoder/bit_writer.h"
+#include "encoder/code_tree.h"
+#include "encoder/writer.h"
+
+namespace zambrel::encoder {
+
+enum VideoTree { kPatternTree = 0, kColourTree = 1, kFullTree = 2, kTypeTree = 3, kVideoTrees = 4 };
+
+// One stored frame's video: the picture it shows and the picture it is painted over, or
+// null when nothing defined is on screen before it (the first frame), so no block may skip.
+struct FramePictures {
+    const std::uint8_t* picture;
+    const std::uint8_t* previous;
+};
+
+// A value the reader decodes: which tree, and the 16-bit value it must come out as.
+struct VideoValue {
+    std::uint8_t tree;
+    std::uint16_t value;
+};
+
+// The values of one frame's video chunk in stream order: type words and block data.
+std::vector<VideoValue> FrameValues(const FramePictures& frame, std::uint32_t width,
+                                    std::uint32_t height, const StreamOptions& options);
+
+// One 16-bit value tree as written: the code tree over its symbols (literal values and the
+// escapes it uses), its two byte trees and its escape values.
+struct ValueTree {
+    bool present = false;
+    CodeTree codes;
+    ByteTree low, high;
+    std::array<std::uint16_t, 3> escapes{};
+    unsigned usableEscapes = 0;               // escapes 0 .. usableEscapes-1 may be coded
+    std::vector<std::int32_t> symbolOfValue;  // 65,536 literals then 3 escapes -> symbol, -1
+    std::vector<std::uint16_t> leafValue;     // symbol -> the value its leaf carries
+};
+
+class VideoCoder {
+  public:
+    VideoCoder(std::uint32_t width, std::uint32_t height, const StreamOptions& options)
+        : width_(width), height_(height), options_(options) {}
+
+    // Builds the trees from the values of all frames. Fails when a tree needs every one of
+    // the 65,536 values, leaving none to serve as an escape value.
+    bool BuildTrees(const std::vector<FramePictures>& frames, std::string& error);
+    void WriteTrees(BitWriter& out) const;
+    std::vector<std::uint8_t> EncodeFrame(const FramePictures& frame) const;
+    // Nodes of each tree's code tree, 0 for an absent tree.
+    std::uint32_t NodeCount(int tree) const;
+
+  private:
+    std::uint32_t width_, height_;
+    StreamOptions options_;
+    std::array<ValueTree, kVideoTrees> trees_;
+};
+
+}  // namespace zambrel::encoder

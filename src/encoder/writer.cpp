@@ -1,0 +1,311 @@
+// SPDX-License-Identifier: MIT
+// The movie writer: checks the spec, lays out the frames and assembles the file.
+#include "encoder/writer.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "encoder/audio_chunk.h"
+#include "encoder/palette_chunk.h"
+#include "encoder/video_coder.h"
+
+namespace zambrel::encoder {
+namespace {
+
+constexpr std::uint32_t kHeaderBytes = 104;
+constexpr std::uint32_t kMaxSide = 65532;
+constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
+constexpr std::uint32_t kMaxSampleRate = 0xFFFFFF;
+constexpr std::uint32_t kFileRing = 0x1, kFileInterlaced = 0x2, kFileDoubled = 0x4;
+constexpr std::uint8_t kFramePalette = 0x01;
+constexpr std::uint32_t kTrackCompressed = 0x80000000u, kTrackPresent = 0x40000000u,
+                        kTrack16Bit = 0x20000000u, kTrackStereo = 0x10000000u;
+
+void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
+}
+
+std::uint32_t StoredFrameCount(const MovieSpec& spec) {
+    return static_cast<std::uint32_t>(spec.pictures.size()) + (spec.ring ? 1 : 0);
+}
+
+// The frame period in 1/100 ms.
+std::uint64_t FramePeriod(std::int32_t frameRate) {
+    if (frameRate > 0) return static_cast<std::uint64_t>(frameRate) * 100;
+    if (frameRate < 0) return static_cast<std::uint64_t>(-static_cast<std::int64_t>(frameRate));
+    return 0;
+}
+
+bool CheckPictures(const MovieSpec& spec, std::string& error) {
+    if (spec.width == 0 || spec.height == 0 || spec.width % 4 != 0 || spec.height % 4 != 0) {
+        error = "width and height must be non-zero multiples of 4";
+        return false;
+    }
+    if (spec.width > kMaxSide || spec.height > kMaxSide ||
+        std::uint64_t{spec.width} * spec.height > kMaxPixels) {
+        error = "picture of " + std::to_string(spec.width) + " x " + std::to_string(spec.height) +
+                " is too large";
+        return false;
+    }
+    if (spec.pictures.empty()) {
+        error = "a movie needs at least one picture";
+        return false;
+    }
+    if (spec.ring && spec.pictures.size() < 2) {
+        error = "a ring frame needs at least two pictures";
+        return false;
+    }
+    const std::size_t pixels = std::size_t{spec.width} * spec.height;
+    for (std::size_t i = 0; i < spec.pictures.size(); ++i) {
+        if (spec.pictures[i].pixels.size() != pixels) {
+            error = "picture " + std::to_string(i) + " has " +
+                    std::to_string(spec.pictures[i].pixels.size()) + " pixels, not " +
+                    std::to_string(pixels);
+            return false;
+        }
+    }
+    return true;
+}
+
+// Sample frames delivered by the end of stored frame `frame` when shared out by the period.
+std::uint64_t SharedOutEnd(std::uint64_t frame, std::uint64_t total, std::uint64_t stored,
+                           std::uint64_t period, std::uint32_t rate) {
+    if (frame + 1 >= stored) return total;
+    const std::uint64_t n = frame + 1;
+    if (period == 0) return n * (total / stored) + n * (total % stored) / stored;
+    // n * period * rate / 100,000 without overflowing: period * rate < 2^62.
+    const std::uint64_t perFrame = period * rate;
+    const std::uint64_t whole = perFrame / 100000, part = perFrame % 100000;
+    if (whole != 0 && n > total / whole) return total;
+    const std::uint64_t end = n * whole + n * part / 100000;
+    return end < total ? end : total;
+}
+
+bool TrackChunkSizes(const MovieSpec& spec, int index, std::vector<std::uint32_t>& sizes,
+                     std::string& error) {
+    const SoundTrack& track = spec.tracks[index];
+    const std::string name = "track " + std::to_string(index);
+    const std::uint32_t frameBytes = SampleFrameBytes(track);
+    const std::uint32_t stored = StoredFrameCount(spec);
+    if (track.sampleRate == 0 || track.sampleRate > kMaxSampleRate) {
+        error = name + ": sample rate must be 1 to 16,777,215";
+        return false;
+    }
+    if (track.samples.size() % frameBytes != 0) {
+        error = name + ": samples are not a whole number of sample frames";
+        return false;
+    }
+    if (!track.chunkBytes.empty()) {
+        if (track.chunkBytes.size() != stored) {
+            error = name + ": " + std::to_string(track.chunkBytes.size()) + " chunk sizes for " +
+                    std::to_string(stored) + " stored frames";
+            return false;
+        }
+        std::uint64_t sum = 0;
+        for (std::uint32_t size : track.chunkBytes) {
+            if (size % frameBytes != 0) {
+                error = name + ": chunk size " + std::to_string(size) +
+                        " is not a whole number of sample frames";
+                return false;
+            }
+            sum += size;
+        }
+        if (sum != track.samples.size()) {
+            error = name + ": chunk sizes add up to " + std::to_string(sum) + ", not " +
+                    std::to_string(track.samples.size()) + " sample bytes";
+            return false;
+        }
+        sizes = track.chunkBytes;
+        return true;
+    }
+    const std::uint64_t total = track.samples.size() / frameBytes;
+    const std::uint64_t period = FramePeriod(spec.frameRate);
+    sizes.clear();
+    std::uint64_t start = 0;
+    for (std::uint32_t f = 0; f < stored; ++f) {
+        const std::uint64_t end = SharedOutEnd(f, total, stored, period, track.sampleRate);
+        const std::uint64_t bytes = (end - start) * frameBytes;
+        if (bytes > 0x7FFFFFFF) {
+            error = name + ": one frame would carry " + std::to_string(bytes) + " bytes of sound";
+            return false;
+        }
+        sizes.push_back(static_cast<std::uint32_t>(bytes));
+        start = end;
+    }
+    return true;
+}
+
+std::uint32_t TrackFormatWord(const SoundTrack& track) {
+    if (!track.present) return 0;
+    std::uint32_t word = kTrackPresent | (track.sampleRate & kMaxSampleRate);
+    if (track.compressed) word |= kTrackCompressed;
+    if (track.is16Bit) word |= kTrack16Bit;
+    if (track.stereo) word |= kTrackStereo;
+    return word;
+}
+
+// What one stored frame shows and what it is painted and coloured over.
+struct StoredFrame {
+    FramePictures pictures;
+    const Levels* palette;
+    const Levels* previousPalette;
+};
+
+std::vector<StoredFrame> PlanFrames(const MovieSpec& spec, const std::vector<Levels>& levels,
+                                    const Levels& blackPalette) {
+    std::vector<StoredFrame> plan;
+    const std::size_t count = spec.pictures.size();
+    for (std::size_t i = 0; i < count; ++i) {
+        // Frame 0 is also where a movie without a ring frame starts again, on a picture
+        // that is not its last one: nothing may be skipped there.
+        const std::uint8_t* previous = i == 0 ? nullptr : spec.pictures[i - 1].pixels.data();
+        plan.push_back({{spec.pictures[i].pixels.data(), previous},
+                        &levels[i],
+                        i == 0 ? &blackPalette : &levels[i - 1]});
+    }
+    if (spec.ring)
+        plan.push_back({{spec.pictures[0].pixels.data(), spec.pictures[count - 1].pixels.data()},
+                        &levels[0],
+                        &levels[count - 1]});
+    return plan;
+}
+
+struct Assembly {
+    std::vector<std::uint8_t> frameArea;
+    MovieLayout layout;
+};
+
+bool AssembleFrames(const MovieSpec& spec, const std::vector<StoredFrame>& plan,
+                    const VideoCoder& video,
+                    const std::array<std::vector<std::uint32_t>, kTrackCount>& chunkSizes,
+                    Assembly& out, std::string& error) {
+    std::array<std::size_t, kTrackCount> sampleOffset{};
+    for (std::size_t f = 0; f < plan.size(); ++f) {
+        const StoredFrame& frame = plan[f];
+        const std::size_t start = out.frameArea.size();
+        std::uint8_t type = 0;
+        if (f == 0 || spec.stream.paletteEveryFrame || *frame.palette != *frame.previousPalette) {
+            type |= kFramePalette;
+            const auto chunk = BuildPaletteChunk(*frame.previousPalette, *frame.palette);
+            out.frameArea.insert(out.frameArea.end(), chunk.begin(), chunk.end());
+        }
+        for (int t = 0; t < kTrackCount; ++t) {
+            const SoundTrack& track = spec.tracks[t];
+            if (!track.present || chunkSizes[t][f] == 0) continue;
+            const std::uint32_t bytes = chunkSizes[t][f];
+            type = static_cast<std::uint8_t>(type | (0x02 << t));
+            const auto chunk = BuildAudioChunk(track, track.samples.data() + sampleOffset[t], bytes,
+                                               spec.stream.treeShape);
+            sampleOffset[t] += bytes;
+            if (bytes > out.layout.trackMaxBytes[t]) out.layout.trackMaxBytes[t] = bytes;
+            if (chunk.size() > 0xFFFFFFFFu) {
+                error = "an audio chunk of track " + std::to_string(t) + " is over 4 GB";
+                return false;
+            }
+            out.frameArea.insert(out.frameArea.end(), chunk.begin(), chunk.end());
+        }
+        const auto chunk = video.EncodeFrame(frame.pictures);
+        out.frameArea.insert(out.frameArea.end(), chunk.begin(), chunk.end());
+        const std::size_t size = out.frameArea.size() - start;
+        if (out.frameArea.size() > 0xFFFFFFFFu) {
+            error = "the frames add up to more than 4 GB";
+            return false;
+        }
+        out.layout.frameSizes.push_back(static_cast<std::uint32_t>(size));
+        out.layout.frameTypes.push_back(type);
+    }
+    return true;
+}
+
+void PutHeader(const MovieSpec& spec, const MovieLayout& layout, std::vector<std::uint8_t>& out) {
+    out.insert(out.end(), {'Z', 'M', 'B', '2'});
+    Put32(out, spec.width);
+    Put32(out, spec.height);
+    Put32(out, static_cast<std::uint32_t>(spec.pictures.size()));
+    Put32(out, static_cast<std::uint32_t>(spec.frameRate));
+    Put32(out, (spec.ring ? kFileRing : 0) | (spec.interlaced ? kFileInterlaced : 0) |
+                   (spec.doubled ? kFileDoubled : 0));
+    for (std::uint32_t bytes : layout.trackMaxBytes) Put32(out, bytes);
+    Put32(out, layout.treeDataSize);
+    for (std::uint32_t size : layout.treeSizes) Put32(out, size);
+    for (const SoundTrack& track : spec.tracks) Put32(out, TrackFormatWord(track));
+    Put32(out, 0);
+}
+
+}  // namespace
+
+WriteResult WriteMovie(const MovieSpec& spec) {
+    WriteResult result;
+    std::string& error = result.error;
+    if (!CheckPictures(spec, error)) return result;
+    std::vector<Levels> levels(spec.pictures.size());
+    for (std::size_t i = 0; i < spec.pictures.size(); ++i) {
+        if (!PaletteToLevels(spec.pictures[i].palette, spec.paletteValues, levels[i], error)) {
+            error = "picture " + std::to_string(i) + ": " + error;
+            return result;
+        }
+    }
+    std::array<std::vector<std::uint32_t>, kTrackCount> chunkSizes;
+    for (int t = 0; t < kTrackCount; ++t)
+        if (spec.tracks[t].present && !TrackChunkSizes(spec, t, chunkSizes[t], error))
+            return result;
+
+    const Levels blackPalette{};
+    const std::vector<StoredFrame> plan = PlanFrames(spec, levels, blackPalette);
+    std::vector<FramePictures> pictures;
+    for (const StoredFrame& frame : plan) pictures.push_back(frame.pictures);
+    VideoCoder video(spec.width, spec.height, spec.stream);
+    if (!video.BuildTrees(pictures, error)) return result;
+
+    Assembly assembly;
+    MovieLayout& layout = assembly.layout;
+    if (!AssembleFrames(spec, plan, video, chunkSizes, assembly, error)) return result;
+    BitWriter treeBits;
+    video.WriteTrees(treeBits);
+    std::vector<std::uint8_t> treeData = treeBits.Bytes();
+    // Word-wise readers may fetch a little past the last tree; give them zeros to find.
+    treeData.resize((treeData.size() + 3) / 4 * 4 + 4, 0);
+
+    layout.storedFrames = static_cast<std::uint32_t>(plan.size());
+    layout.treeDataSize = static_cast<std::uint32_t>(treeData.size());
+    for (int t = 0; t < kVideoTrees; ++t) {
+        layout.treeNodes[t] = video.NodeCount(t);
+        layout.treeSizes[t] = 4 * layout.treeNodes[t] + 12;
+    }
+    layout.firstFrameOffset = kHeaderBytes + 5 * layout.storedFrames + layout.treeDataSize;
+    if (std::uint64_t{layout.firstFrameOffset} + assembly.frameArea.size() > 0xFFFFFFFFu) {
+        error = "the movie would be larger than 4 GB";
+        return result;
+    }
+
+    std::vector<std::uint8_t>& bytes = result.bytes;
+    bytes.reserve(layout.firstFrameOffset + assembly.frameArea.size());
+    PutHeader(spec, layout, bytes);
+    for (std::uint32_t size : layout.frameSizes) Put32(bytes, size);
+    bytes.insert(bytes.end(), layout.frameTypes.begin(), layout.frameTypes.end());
+    bytes.insert(bytes.end(), treeData.begin(), treeData.end());
+    bytes.insert(bytes.end(), assembly.frameArea.begin(), assembly.frameArea.end());
+    result.layout = std::move(layout);
+    result.ok = true;
+    return result;
+}
+
+bool WriteMovieFile(const MovieSpec& spec, const std::string& path, std::string* error) {
+    const WriteResult result = WriteMovie(spec);
+    std::string reason = result.error;
+    bool ok = result.ok;
+    if (ok) {
+        std::FILE* file = std::fopen(path.c_str(), "wb");
+        ok = file != nullptr;
+        if (ok) {
+            ok = std::fwrite(result.bytes.data(), 1, result.bytes.size(), file) ==
+                 result.bytes.size();
+            ok = std::fclose(file) == 0 && ok;
+        }
+        if (!ok) reason = path + ": " + std::strerror(errno);
+    }
+    if (!ok && error != nullptr) *error = reason;
+    return ok;
+}
+
+}  // namespace zambrel::encoder
