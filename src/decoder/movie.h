@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// The decoder's internal movie services: reading through the ring, frames, memory, settings.
+#pragma once
+
+#include <cstdint>
+
+#include "zambrel/movie.h"
+
+// Library-wide values that ZambOpen picks up (ZambSetReadSpeed, ZambSetFrameRate).
+struct DecoderSettings {
+    std::int32_t ReadSpeedSetting = 0;  // bytes per second
+    std::int32_t FrameRateSetting = 0;  // header form: >0 ms, <0 minus 1/100 ms, 0 untimed
+};
+extern DecoderSettings LibrarySettings;
+
+// Geometry the decoder accepts: larger pictures would make buffer sizes overflow 32 bits.
+inline constexpr std::uint32_t kMaxWidth = 8192;
+inline constexpr std::uint32_t kMaxHeight = 8192;  // decoded rows, before doubling
+
+inline constexpr std::uint32_t kBlockSize = 4096;       // ring reads are whole aligned blocks
+inline constexpr std::uint32_t kDirectPiece = 16384;    // large reads bypass the ring
+inline constexpr std::uint32_t kFrameSpareBytes = 8;    // bit readers may look past a chunk
+inline constexpr std::uint32_t kMinAutoRing = 12288;
+inline constexpr std::uint32_t kMinRing = 8192;
+
+// Stored frames: FrameCount plus the ring frame when there is one.
+inline std::uint32_t StoredFrames(const Movie* movie) {
+    return movie->FrameCount + (movie->FileFlags & FILE_RING);
+}
+
+// Allocations made for a movie after its record: the size is charged to MemoryInUse (and
+// PeakMemory) even when the allocation fails, as the statistics have always counted it.
+void* MovieAllocate(Movie* movie, std::uint32_t size);
+// Takes `size` off MemoryInUse (for blocks freed while the movie stays open).
+void MovieUncharge(Movie* movie, std::uint32_t size);
+
+// Reads the next `count` bytes of the movie (through the ring when there is one) into
+// `buffer`; returns the bytes delivered. A short read sets ReadFailed.
+std::uint32_t ReadMovieData(Movie* movie, void* buffer, std::uint32_t count);
+// Reads one 4,096-byte block into the ring if it has room; returns the bytes read.
+std::uint32_t ReadAhead(Movie* movie);
+// Reads the current frame into FrameBuffer (nothing when preloaded).
+void LoadFrame(Movie* movie);
+// Wraps FrameNumber past the end, sets the chunk pointers and applies the palette chunk.
+void PrepareFrame(Movie* movie);
+// Moves the input to the current FrameNumber and loads that frame.
+void SeekFrame(Movie* movie);
+// The advance of ZambNextFrame: past the current frame, load the next, prepare it.
+void AdvanceFrame(Movie* movie);
+
+// Applies a palette chunk to `palette` (768 bytes), working from the palette before it.
+// `chunkEnd` bounds the commands; the chunk's own length byte bounds them too.
+void ApplyPaletteChunk(std::uint8_t* palette, const std::uint8_t* chunk,
+                       const std::uint8_t* chunkEnd);
