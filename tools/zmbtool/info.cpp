@@ -1,0 +1,154 @@
+// SPDX-License-Identifier: MIT
+// zmbtool info: what a movie holds, from its header and frame tables.
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "zambrel/movie.h"
+
+namespace zmbtool {
+namespace {
+
+constexpr const char* kInfoHelp =
+    "usage: zmbtool info [--frames] MOVIE\n"
+    "\n"
+    "Describes a movie: its header fields, each sound track, the frame count and rate,\n"
+    "the ring, interlaced and doubled flags, the code trees, and the largest, average and\n"
+    "busiest-second frame sizes.\n"
+    "\n"
+    "  --frames   also list every stored frame: index, size in bytes and type bits\n"
+    "             (P palette, 0-6 the sound tracks with a chunk)\n";
+
+// Little-endian words of the stored header, which the open changes in place.
+std::uint32_t Word(const unsigned char* header, int offset) {
+    return static_cast<std::uint32_t>(header[offset]) |
+           (static_cast<std::uint32_t>(header[offset + 1]) << 8) |
+           (static_cast<std::uint32_t>(header[offset + 2]) << 16) |
+           (static_cast<std::uint32_t>(header[offset + 3]) << 24);
+}
+
+// The reason a file cannot be described, when one can be told from its first bytes.
+std::string RefusalReason(const std::string& path, unsigned char* header) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return std::strerror(errno);
+    file.read(reinterpret_cast<char*>(header), ZAMB_HEADER_BYTES);
+    if (file.gcount() < 4 || std::memcmp(header, "ZMB2", 4) != 0) return "not a Zambrel movie";
+    if (file.gcount() < ZAMB_HEADER_BYTES) return "the header is cut short";
+    std::uint32_t width = Word(header, 4), height = Word(header, 8);
+    if (width == 0 || height == 0 || width % 4 || height % 4)
+        return "the picture size " + std::to_string(width) + "x" + std::to_string(height) +
+               " is not a positive multiple of 4";
+    return "";
+}
+
+double PeriodMilliseconds(std::int32_t frameRate) {
+    if (frameRate > 0) return frameRate;
+    return -static_cast<double>(frameRate) / 100.0;
+}
+
+void PrintTimingAndFlags(const unsigned char* header) {
+    auto frameRate = static_cast<std::int32_t>(Word(header, 16));
+    std::uint32_t flags = Word(header, 20);
+    double period = PeriodMilliseconds(frameRate);
+    std::printf("width:            %u\n", Word(header, 4));
+    std::printf("height:           %u (stored)\n", Word(header, 8));
+    std::printf("frames:           %u\n", Word(header, 12));
+    if (period > 0)
+        std::printf("frame rate:       %.2f frames per second (period %.2f ms, code %d)\n",
+                    1000.0 / period, period, frameRate);
+    else
+        std::printf("frame rate:       untimed (code 0)\n");
+    std::printf("ring frame:       %s\n", flags & FILE_RING ? "yes" : "no");
+    std::printf("interlaced:       %s\n", flags & FILE_INTERLACED ? "yes" : "no");
+    std::printf("doubled:          %s\n", flags & FILE_DOUBLED ? "yes" : "no");
+}
+
+void PrintTracks(const unsigned char* header) {
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        std::uint32_t format = Word(header, 72 + 4 * n);
+        if (!(format & TRACK_PRESENT)) {
+            std::printf("track %d:          absent\n", n);
+            continue;
+        }
+        std::printf("track %d:          %u Hz, %s, %s, %s, at most %u bytes a frame\n", n,
+                    format & TRACK_RATE_MASK, format & TRACK_16BIT ? "16-bit" : "8-bit",
+                    format & TRACK_STEREO ? "stereo" : "mono",
+                    format & TRACK_COMPRESSED ? "compressed" : "raw", Word(header, 24 + 4 * n));
+    }
+}
+
+void PrintTrees(const unsigned char* header) {
+    static const char* const kNames[] = {"pattern", "colour", "full", "type"};
+    std::printf("tree data:        %u bytes\n", Word(header, 52));
+    for (int t = 0; t < 4; ++t) {
+        std::uint32_t size = Word(header, 56 + 4 * t);
+        std::printf("%s tree:%*s%u bytes, %u nodes\n", kNames[t],
+                    static_cast<int>(11 - std::strlen(kNames[t])), "", size,
+                    size >= 12 ? (size - 12) / 4 : 0);
+    }
+}
+
+void PrintFrameSizes(const Movie* movie) {
+    std::printf("largest frame:    %u bytes\n", movie->LargestFrame);
+    std::printf("average frame:    %u bytes\n", movie->AverageFrame);
+    std::printf("busiest second:   %u bytes, from frame %u\n", movie->PeakSecondBytes,
+                movie->PeakSecondFrame);
+}
+
+void PrintFrameList(const Movie* movie) {
+    std::uint32_t stored = movie->FrameCount + (movie->FileFlags & FILE_RING);
+    std::printf("\nframe     bytes  type\n");
+    for (std::uint32_t i = 0; i < stored; ++i) {
+        std::uint8_t type = movie->FrameTypes[i];
+        std::string bits = type & FRAME_PALETTE ? "P" : "-";
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
+            bits += type & (FRAME_TRACK0 << n) ? static_cast<char>('0' + n) : '-';
+        std::printf("%5u %9u  %s%s\n", i, movie->FrameSizes[i], bits.c_str(),
+                    i == movie->FrameCount ? "  (ring)" : "");
+    }
+}
+
+int RunInfo(const std::vector<std::string>& args) {
+    bool listFrames = false;
+    std::string path;
+    for (const std::string& arg : args) {
+        if (arg == "--help" || arg == "-h") {
+            std::fputs(kInfoHelp, stdout);
+            return 0;
+        }
+        if (arg == "--frames") {
+            listFrames = true;
+        } else if (!arg.empty() && arg[0] == '-') {
+            return Fail("info: unknown option '" + arg + "'");
+        } else if (path.empty()) {
+            path = arg;
+        } else {
+            return Fail("info: one movie at a time");
+        }
+    }
+    if (path.empty()) return Fail("info: no movie given (zmbtool info --help)");
+
+    unsigned char header[ZAMB_HEADER_BYTES] = {};
+    std::string reason = RefusalReason(path, header);
+    if (!reason.empty()) return Fail(path + ": " + reason);
+    Movie* movie = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
+    if (!movie) return Fail(path + ": not a usable movie (its tables, trees or sizes are damaged)");
+
+    std::printf("file:             %s\n", path.c_str());
+    PrintTimingAndFlags(header);
+    PrintTracks(header);
+    PrintTrees(header);
+    PrintFrameSizes(movie);
+    if (listFrames) PrintFrameList(movie);
+    ZambClose(movie);
+    return 0;
+}
+
+Registration info{{"info", "describe a movie's header, tracks, trees and frame sizes", RunInfo}};
+
+}  // namespace
+}  // namespace zmbtool
