@@ -1,0 +1,166 @@
+// SPDX-License-Identifier: MIT
+// Feeding one frame's audio chunks into the tracks' rings, with the due-position rules
+// that keep the picture and the sound together.
+#include <cstring>
+
+#include "decoder/audio.h"
+#include "decoder/audio_decode.h"
+#include "decoder/movie.h"
+#include "sound/driver.h"
+#include "sound/track.h"
+
+namespace {
+
+constexpr std::uint32_t kDueFold = 0x0FA00000;  // 256,000 bytes in 1/1024 units
+constexpr std::uint32_t kLateFoldMinimum = 0x02000000;
+constexpr std::uint32_t kDueFoldBytes = 256000;
+
+// What a track's chunk delivers in this frame. A chunk whose length word runs past the
+// frame is cut to the frame; one too short for its own header delivers nothing.
+struct ChunkSound {
+    const std::uint8_t* Data = nullptr;  // raw samples, or the compressed bit stream
+    std::uint32_t DataBytes = 0;         // bytes of Data inside the chunk and the frame
+    std::uint32_t Bytes = 0;             // bytes the chunk puts into the ring (s)
+    bool Compressed = false;
+};
+
+std::uint32_t Load32(const std::uint8_t* at) {
+    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
+           std::uint32_t{at[3]} << 24;
+}
+
+ChunkSound MeasureChunk(const Movie* movie, int n) {
+    ChunkSound sound;
+    const std::uint8_t* chunk = movie->TrackChunk[n];
+    if (!chunk || !movie->FrameData || !movie->FrameSizes) return sound;
+    if (movie->FrameNumber >= StoredFrames(movie)) return sound;
+    auto start = reinterpret_cast<std::uintptr_t>(chunk);
+    auto frame = reinterpret_cast<std::uintptr_t>(movie->FrameData);
+    std::uintptr_t frameEnd = frame + movie->FrameSizes[movie->FrameNumber];
+    if (start < frame || start >= frameEnd || frameEnd - start < 4) return sound;
+    std::uint32_t length = Load32(chunk);
+    if (length > frameEnd - start) length = static_cast<std::uint32_t>(frameEnd - start);
+    sound.Compressed = (movie->TrackFormat[n] & TRACK_COMPRESSED) != 0;
+    const std::uint32_t header = sound.Compressed ? 8 : 4;
+    if (length < header) return sound;
+    sound.Data = chunk + header;
+    sound.DataBytes = length - header;
+    sound.Bytes = sound.Compressed ? Load32(chunk + 4) : sound.DataBytes;
+    return sound;
+}
+
+bool TrackIsOpen(const Movie* movie, int n) {
+    return (movie->OpenFlags & (ZAMB_TRACK0 << n)) && movie->Tracks[n];
+}
+
+std::uint8_t* RingAdvance(const SoundTrack* track, std::uint8_t* at, std::uint32_t bytes) {
+    auto toEnd = static_cast<std::uint32_t>(track->RingEnd - at);
+    return bytes < toEnd ? at + bytes : track->RingStart + (bytes - toEnd);
+}
+
+void RingSet(const SoundTrack* track, std::uint8_t* at, std::uint8_t value, std::uint32_t n) {
+    auto toEnd = static_cast<std::uint32_t>(track->RingEnd - at);
+    std::uint32_t first = n < toEnd ? n : toEnd;
+    std::memset(at, value, first);
+    std::memset(track->RingStart, value, n - first);
+}
+
+void RingCopy(const SoundTrack* track, std::uint8_t* at, const std::uint8_t* from,
+              std::uint32_t n) {
+    auto toEnd = static_cast<std::uint32_t>(track->RingEnd - at);
+    std::uint32_t first = n < toEnd ? n : toEnd;
+    std::memcpy(at, from, first);
+    std::memcpy(track->RingStart, from + first, n - first);
+}
+
+void AdvancePrimaryDue(SoundTrack* primary) {
+    primary->DueFraction += primary->FrameBytesFixed;
+    primary->LateLimitFixed += primary->FrameBytesFixed;
+    if (primary->DueFraction > kDueFold && primary->LateLimitFixed > kLateFoldMinimum) {
+        primary->DueFraction -= kDueFold;
+        primary->LateLimitFixed -= kDueFold;
+        primary->DueBase += kDueFoldBytes;
+    }
+}
+
+// After the device ran dry, one short frame is lengthened with silence to the track's
+// largest chunk, so that the sound catches up with the picture; the next frame ends it.
+std::uint32_t PadAfterUnderrun(SoundTrack* track, std::uint32_t s) {
+    if (track->UnderrunSeen) {
+        track->UnderrunSeen = 0;
+        track->Underrun = 0;
+    }
+    if (!track->Underrun) return 0;
+    track->UnderrunSeen = 1;
+    if (s >= track->MaxChunk || track->BytesQueued == 0) return 0;
+    std::uint32_t room = track->RingSize - RingFillLoad(track) - s;
+    std::uint32_t pad = track->MaxChunk - s;
+    if (pad > room) pad = room;
+    track->SoundSkips += 1;
+    RingSet(track, track->RingWrite, SilenceByte(track), pad);
+    track->DueBase += pad;
+    track->RingWrite = RingAdvance(track, track->RingWrite, pad);
+    return pad;
+}
+
+void WriteChunk(SoundTrack* track, const ChunkSound& sound, std::uint32_t s) {
+    if (!sound.Compressed) {
+        RingCopy(track, track->RingWrite, sound.Data, s);
+        return;
+    }
+    BitReader bits;
+    StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
+    std::uint32_t written = DecodeAudio(bits, s, AudioScratch(), track->RingStart,
+                                        track->RingEnd, track->RingWrite);
+    // Whatever the chunk could not deliver plays as silence, not as stale ring bytes.
+    RingSet(track, RingAdvance(track, track->RingWrite, written), SilenceByte(track),
+            s - written);
+}
+
+void FeedTrack(SoundTrack* track, const ChunkSound& sound) {
+    std::uint32_t s = sound.Bytes;
+    std::uint32_t fill = RingFillLoad(track);
+    if (fill + std::uint64_t{s} > track->RingSize) {
+        s = track->RingSize - fill;  // the end of the frame's sound is dropped
+        track->Overflows += 1;
+    }
+    std::uint32_t pad = PadAfterUnderrun(track, s);
+    WriteChunk(track, sound, s);
+    track->BytesQueued += s + pad;
+    RingFillAdd(track, s + pad);
+    track->RingWrite = RingAdvance(track, track->RingWrite, s);
+}
+
+// More sound due than was ever delivered: the due position waits for the sound.
+void HoldDueAtDelivered(SoundTrack* primary) {
+    if (primary->DueBase + primary->DueFraction / 1024 <= primary->BytesQueued) return;
+    primary->LateLimitFixed -= primary->DueFraction;
+    primary->DueFraction = 0;
+    primary->DueBase = primary->BytesQueued;
+}
+
+}  // namespace
+
+void FeedAudio(Movie* movie) {
+    if (!movie || movie->PrimaryTrack == -1 || movie->SoundOff) return;
+    if (movie->FramePeriod != 0) movie->SoundSyncPending = 1;
+    SoundTrack* primary = movie->Tracks[movie->PrimaryTrack];
+    AdvancePrimaryDue(primary);
+    ChunkSound sounds[ZAMB_TRACK_COUNT];
+    int first = -1;
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        if (!TrackIsOpen(movie, n)) continue;
+        sounds[n] = MeasureChunk(movie, n);
+        if (first == -1) first = n;
+    }
+    if (first != -1) {
+        movie->Tracks[first]->NoSoundThisFrame = sounds[first].Bytes == 0 ? 1 : 0;
+        if (sounds[first].Bytes != 0) {
+            ServiceOpenTracks();
+            for (int n = first; n < ZAMB_TRACK_COUNT; ++n) {
+                if (TrackIsOpen(movie, n)) FeedTrack(movie->Tracks[n], sounds[n]);
+            }
+        }
+    }
+    HoldDueAtDelivered(primary);
+}
