@@ -11,6 +11,9 @@ constexpr std::uint32_t kMmxPresent = 0x1;
 constexpr std::uint32_t kMmxTested = 0x2;
 constexpr std::uint32_t kMmxForbidden = 0x4;
 
+// Set by the test seam: the identification flag behaves as if it could not be changed.
+bool identificationFlagFixed = false;
+
 #if defined(__x86_64__) || defined(__i386__)
 #if defined(__x86_64__)
 using FlagsWord = unsigned long long;
@@ -42,7 +45,8 @@ bool FlagBitChangeable(FlagsWord bit) {
 bool ProcessorReportsMmx() {
     constexpr FlagsWord kAlignmentCheck = 1ul << 18;
     constexpr FlagsWord kIdentification = 1ul << 21;
-    if (!FlagBitChangeable(kAlignmentCheck) || !FlagBitChangeable(kIdentification)) return false;
+    if (!FlagBitChangeable(kAlignmentCheck)) return false;
+    if (identificationFlagFixed || !FlagBitChangeable(kIdentification)) return false;
     std::uint32_t eax = 1, ebx = 0, ecx = 0, edx = 0;
     __asm__ volatile("cpuid" : "+a"(eax), "=b"(ebx), "+c"(ecx), "=d"(edx));
     return (edx & (1u << 23)) != 0;
@@ -67,4 +71,10 @@ std::uint32_t ZambUseMmx(std::uint32_t request) {
     if (request == 0) MmxState |= kMmxForbidden;
     if (request == 1) MmxState &= ~kMmxForbidden;
     return DetectMmx() == 2 ? 1 : 0;
+}
+
+void MmxTestReset(bool identificationFixed) {
+    identificationFlagFixed = identificationFixed;
+    MmxState = 0;
+    MmxUse = 0;
 }

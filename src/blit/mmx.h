@@ -19,5 +19,10 @@ std::uint32_t DetectMmx();
 // are in use afterwards.
 std::uint32_t ZambUseMmx(std::uint32_t request);
 
+// Test seam: forgets the processor check and both answers, so that the next DetectMmx runs
+// the check again; with `identificationFixed` the check meets a processor whose
+// identification flag cannot be changed, as the oldest processors have.
+void MmxTestReset(bool identificationFixed);
+
 // The choice every vector-capable routine makes once per call: true for the vector path.
 inline bool MmxPathChosen() { return (MmxUse == 0 ? DetectMmx() : MmxUse) == 2; }
