@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+// The SDL2 host: through SDL's disk driver, which writes exactly what it plays.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <thread>
+#include <vector>
+
+#include "platform/standin/audio/seams.h"
+#include "platform/standin/audio/waveout.h"
+
+namespace {
+
+TEST(SdlDevice, DiskDriverWritesTheStreamBitForBit) {
+    std::string path = ::testing::TempDir() + "zambrel_sdl_disk_test.raw";
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path.c_str(), 1);
+    standin::SelectAudioDevice(standin::AudioDeviceKind::Sdl);
+
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 2, 44100, 176400, 4, 16, 0};
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    ASSERT_EQ(standin::OpenAudioDevice(), standin::AudioDeviceKind::Sdl);
+    std::vector<std::uint8_t> sound(176400 / 5);  // 200 ms, never silent
+    for (std::size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<std::uint8_t>(i % 251 + 1);
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<LPSTR>(sound.data());
+    header.dwBufferLength = static_cast<DWORD>(sound.size());
+    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
+    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    EXPECT_TRUE(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE);
+    waveOutReset(device);
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    waveOutClose(device);
+    standin::SelectAudioDevice(standin::AudioDeviceKind::Automatic);
+
+    std::ifstream file(path, std::ios::binary);
+    std::vector<std::uint8_t> written((std::istreambuf_iterator<char>(file)), {});
+    auto found = std::search(written.begin(), written.end(), sound.begin(), sound.end());
+    EXPECT_NE(found, written.end()) << "disk file of " << written.size() << " bytes";
+    std::remove(path.c_str());
+}
+
+}  // namespace
