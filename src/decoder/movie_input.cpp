@@ -1,0 +1,285 @@
+// SPDX-License-Identifier: MIT
+// Reading the movie: the read-ahead ring, loading, preparing and seeking frames.
+#include <algorithm>
+#include <cstring>
+
+#include "decoder/audio.h"
+#include "decoder/movie.h"
+#include "platform/win32.h"
+
+namespace {
+
+std::uint32_t RoundDown(std::uint32_t value) { return value & ~(kBlockSize - 1); }
+
+std::uint32_t FileRead(Movie* movie, void* buffer, std::uint32_t count) {
+    DWORD got = 0;
+    if (!ReadFile(movie->FileHandle, buffer, count, &got, nullptr)) return 0;
+    return got;
+}
+
+std::uint8_t* NominalRingEnd(const Movie* movie) { return movie->RingBase + movie->RingSize; }
+
+void EmptyRing(Movie* movie) {
+    movie->RingRead = movie->RingBase;
+    movie->RingWrite = movie->RingBase;
+    movie->RingEnd = NominalRingEnd(movie);
+    movie->RingFill = 0;
+}
+
+// Hands out ring bytes already consumed: moves RingRead on by `count` (at most RingFill),
+// wrapping at the data area's end. An emptied ring starts again at its base, so the next
+// block read lands where the reader will look for it.
+void ConsumeRing(Movie* movie, std::uint32_t count) {
+    movie->RingFill -= count;
+    movie->RingRead += count;
+    if (movie->RingRead >= movie->RingEnd) {
+        movie->RingRead = movie->RingBase + (movie->RingRead - movie->RingEnd);
+        movie->RingEnd = NominalRingEnd(movie);
+    }
+    if (movie->RingFill == 0) EmptyRing(movie);
+}
+
+// Waits, polling the clock, until `bytes` would have taken to read at the simulated speed.
+void WaitForReadSpeed(const Movie* movie, DWORD start, std::uint32_t bytes) {
+    if (movie->ReadSpeed == 0) return;
+    const std::uint64_t due = std::uint64_t{bytes} * 1000 / movie->ReadSpeed;
+    while (static_cast<std::uint64_t>(timeGetTime() - start) < due) Sleep(1);
+}
+
+struct RingReadState {
+    std::uint8_t* out;
+    std::uint32_t wanted;
+    std::uint32_t fromFile = 0;
+    std::uint32_t delivered = 0;
+};
+
+void TakeFromRing(Movie* movie, RingReadState& read) {
+    while (movie->RingFill > 0 && read.wanted > 0) {
+        const auto inArea = static_cast<std::uint32_t>(movie->RingEnd - movie->RingRead);
+        const std::uint32_t m = std::min({inArea, read.wanted, movie->RingFill});
+        std::memcpy(read.out, movie->RingRead, m);
+        read.out += m;
+        read.wanted -= m;
+        read.delivered += m;
+        movie->ReadPosition += m;
+        ConsumeRing(movie, m);
+    }
+}
+
+// Large wants bypass the ring: whole blocks straight into the caller's buffer.
+void ReadDirect(Movie* movie, RingReadState& read) {
+    while (read.wanted > kBlockSize) {
+        const std::uint32_t piece = std::min(kDirectPiece, RoundDown(read.wanted));
+        const std::uint32_t got = FileRead(movie, read.out, piece);
+        read.out += got;
+        read.wanted -= got;
+        read.delivered += got;
+        read.fromFile += got;
+        movie->ReadPosition += got;
+        ZambServiceSound();
+        if (got < piece) {
+            movie->ReadFailed = 1;
+            return;
+        }
+    }
+}
+
+// The rest (a block or less) comes through the ring, read as one whole block. After a short
+// direct piece the want may be larger, but a block is all the ring's start is built to take.
+bool RefillRing(Movie* movie, RingReadState& read) {
+    const std::uint32_t block = kBlockSize;
+    EmptyRing(movie);
+    const std::uint32_t got = FileRead(movie, movie->RingBase, block);
+    read.fromFile += got;
+    movie->RingWrite = movie->RingBase + got;
+    movie->RingFill = got;
+    if (got < std::min(read.wanted, block)) {
+        movie->ReadFailed = 1;
+        return false;
+    }
+    return true;
+}
+
+std::uint32_t ReadThroughRing(Movie* movie, RingReadState& read) {
+    while (read.wanted > 0) {
+        TakeFromRing(movie, read);
+        ZambServiceSound();
+        ReadDirect(movie, read);
+        if (read.wanted > 0 && !RefillRing(movie, read)) break;
+    }
+    return read.fromFile;
+}
+
+}  // namespace
+
+std::uint32_t ReadMovieData(Movie* movie, void* buffer, std::uint32_t count) {
+    const DWORD start = timeGetTime();
+    std::uint32_t fromFile = 0;
+    std::uint32_t delivered = 0;
+    if (movie->RingBase == nullptr) {
+        fromFile = FileRead(movie, buffer, count);
+        delivered = fromFile;
+    } else {
+        RingReadState read{static_cast<std::uint8_t*>(buffer), count};
+        fromFile = ReadThroughRing(movie, read);
+        delivered = read.delivered;
+    }
+    movie->BytesRead += fromFile;
+    WaitForReadSpeed(movie, start, fromFile);
+    movie->ReadTime += timeGetTime() - start;
+    return delivered;
+}
+
+std::uint32_t ReadAhead(Movie* movie) {
+    if (movie->FrameNumber >= movie->FrameCount) return 0;
+    if (static_cast<std::int32_t>(movie->RingSize - movie->RingFill) < static_cast<std::int32_t>(kBlockSize))
+        return 0;
+    const DWORD start = timeGetTime();
+    const std::uint32_t got = FileRead(movie, movie->RingWrite, kBlockSize);
+    movie->RingFill += got;
+    movie->RingWrite += got;
+    // A block may run past the nominal end into the ring's extra block; the data area then
+    // ends there and filling goes on from the base.
+    if (movie->RingWrite > movie->RingEnd) {
+        movie->RingEnd = movie->RingWrite;
+        movie->RingWrite = movie->RingBase;
+    }
+    movie->RingPeak = std::max(movie->RingPeak, movie->RingFill);
+    movie->AheadBytes += got;
+    WaitForReadSpeed(movie, start, got);
+    movie->AheadTime += timeGetTime() - start;
+    return got;
+}
+
+void LoadFrame(Movie* movie) {
+    if (movie->OpenFlags & ZAMB_PRELOAD) return;
+    movie->FrameData = movie->FrameBuffer;
+    movie->FrameBytes = movie->FrameSizes[movie->FrameNumber];
+    ReadMovieData(movie, movie->FrameBuffer, movie->FrameBytes);
+}
+
+namespace {
+
+std::uint32_t ReadWord(const std::uint8_t* p) {
+    std::uint32_t word;
+    std::memcpy(&word, p, sizeof word);
+    return word;
+}
+
+// Moves p over a chunk of `length` bytes without leaving the frame: a chunk that claims more
+// than the frame holds ends at the frame's end, and so do all chunks after it.
+const std::uint8_t* SkipChunk(const std::uint8_t* p, std::uint64_t length, const std::uint8_t* end) {
+    return static_cast<std::uint64_t>(end - p) < length ? end : p + length;
+}
+
+void WrapFrameNumber(Movie* movie) {
+    if (movie->FrameNumber < movie->FrameCount) return;
+    if (movie->FileFlags & FILE_RING) {
+        if (movie->FrameNumber == movie->FrameCount) {
+            LoadFrame(movie);
+            return;
+        }
+        movie->FrameNumber = 1;
+    } else {
+        movie->FrameNumber = 0;
+    }
+    SeekFrame(movie);
+}
+
+// The frame's length byte and audio lengths are read from the frame itself; the 8 spare
+// bytes behind the frame buffer keep a length read at the frame's very end inside it.
+void SetChunkPointers(Movie* movie, std::uint32_t type) {
+    std::uint8_t* const start = movie->FrameData;
+    const std::uint8_t* const end = start + movie->FrameSizes[movie->FrameNumber];
+    const std::uint8_t* p = start;
+    movie->PaletteChunk = start;
+    if (type & FRAME_PALETTE) p = SkipChunk(p, 4 * std::uint64_t{*p}, end);
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        if (type & (FRAME_TRACK0 << n)) {
+            movie->TrackChunk[n] = start + (p - start);
+            p = SkipChunk(p, ReadWord(p), end);
+        } else {
+            movie->TrackChunk[n] = nullptr;
+        }
+    }
+    movie->VideoChunk = start + (p - start);
+    movie->VideoOffset = static_cast<std::uint32_t>(p - start);
+}
+
+}  // namespace
+
+void PrepareFrame(Movie* movie) {
+    movie->FrameDue = 0;
+    WrapFrameNumber(movie);
+    const std::uint32_t type = movie->FrameTypes[movie->FrameNumber];
+    SetChunkPointers(movie, type);
+    if ((type & FRAME_PALETTE) == 0) {
+        movie->PaletteChanged = 0;
+        return;
+    }
+    const std::uint8_t* frameEnd = movie->FrameData + movie->FrameSizes[movie->FrameNumber];
+    ApplyPaletteChunk(movie->Palette, movie->PaletteChunk, frameEnd);
+    if (movie->FrameNumber != static_cast<std::uint32_t>(movie->PaletteFrame)) {
+        movie->PaletteChanged = 1;
+        movie->PaletteDirty16 = 1;
+    } else {
+        movie->PaletteChanged = 0;
+    }
+}
+
+namespace {
+
+std::uint32_t BytesBeforeFrame(const Movie* movie, std::uint32_t frame) {
+    std::uint32_t total = 0;
+    for (std::uint32_t i = 0; i < frame; ++i) total += movie->FrameSizes[i];
+    return total;
+}
+
+void SetFilePosition(Movie* movie, std::uint32_t position) {
+    LONG high = 0;
+    SetFilePointer(movie->FileHandle, static_cast<LONG>(position), &high, FILE_BEGIN);
+}
+
+// Reads up to the next 4,096-byte boundary of the file into the ring's start, so that every
+// later read through the ring is a whole aligned block.
+void AlignRing(Movie* movie, std::uint32_t position) {
+    const std::uint32_t partial = position & (kBlockSize - 1);
+    if (partial == 0) return;
+    std::uint8_t* const ring = movie->RingBase;
+    movie->RingBase = nullptr;
+    const std::uint32_t got = ReadMovieData(movie, ring, kBlockSize - partial);
+    movie->RingBase = ring;
+    movie->RingWrite = ring + got;
+    movie->RingFill = got;
+}
+
+}  // namespace
+
+void SeekFrame(Movie* movie) {
+    if (movie->FrameNumber == 0) {
+        std::memset(movie->Palette, 0, sizeof movie->Palette);
+        RestartMovieTracks(movie);
+    }
+    const std::uint32_t before = BytesBeforeFrame(movie, movie->FrameNumber);
+    if (movie->OpenFlags & ZAMB_PRELOAD) {
+        movie->FrameData = movie->FrameBuffer + before;
+        return;
+    }
+    const std::uint32_t position = movie->FirstFrameOffset + before;
+    if (movie->ReadPosition <= position && position - movie->ReadPosition <= movie->RingFill) {
+        ConsumeRing(movie, position - movie->ReadPosition);
+    } else {
+        EmptyRing(movie);
+        SetFilePosition(movie, position);
+        AlignRing(movie, position);
+    }
+    movie->ReadPosition = position;
+    LoadFrame(movie);
+}
+
+void AdvanceFrame(Movie* movie) {
+    movie->FrameData += movie->FrameSizes[movie->FrameNumber];
+    movie->FrameNumber += 1;
+    if (movie->FrameNumber < movie->FrameCount) LoadFrame(movie);
+    PrepareFrame(movie);
+}

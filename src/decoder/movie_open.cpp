@@ -1,0 +1,384 @@
+// SPDX-License-Identifier: MIT
+// ZambOpen: checks the header, loads the frame tables and trees, chooses preload or ring.
+#include <algorithm>
+#include <cstddef>
+#include <cstring>
+
+#include "decoder/allocator.h"
+#include "decoder/audio.h"
+#include "decoder/debug.h"
+#include "decoder/movie.h"
+#include "decoder/trees.h"
+#include "platform/win32.h"
+
+static_assert(offsetof(Movie, PaletteChanged) == ZAMB_HEADER_BYTES,
+              "the header is read straight into the record's start");
+
+namespace {
+
+constexpr std::uint32_t kKeptFlagsMask = 0xFFC01FFFu;
+constexpr std::uint32_t kScalingMask = ZAMB_NO_SCALE;
+constexpr std::uint32_t kTreeWorkOffset = 4096;
+constexpr std::uint32_t kMinTreeWork = 8192;
+constexpr std::uint64_t kMaxPosition = 0xFFFFFFFFu;
+
+bool HasFlag(std::uint32_t flags, std::uint32_t flag) { return (flags & flag) != 0; }
+
+struct OpenState {
+    std::uint32_t flags;
+    HANDLE handle = INVALID_HANDLE_VALUE;
+    std::uint64_t start = 0;  // the movie's first byte in the file
+    Movie* movie = nullptr;
+    std::uint64_t total = 0;  // bytes of all stored frames
+};
+
+bool CallerOwnsHandle(const OpenState& open) { return HasFlag(open.flags, ZAMB_FILE_HANDLE); }
+
+// The handle's position is where the movie starts: a movie may sit inside a larger file.
+std::uint64_t CurrentPosition(HANDLE handle) {
+    LONG high = 0;
+    const DWORD low = SetFilePointer(handle, 0, &high, FILE_CURRENT);
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
+}
+
+// ZAMB_USER_RECORD only comes with ZAMB_FILE_HANDLE: a name has nowhere to travel in the
+// caller's storage, so that combination opens nothing.
+bool GetFile(const void* argument, OpenState& open) {
+    if (HasFlag(open.flags, ZAMB_FILE_HANDLE)) {
+        HANDLE handle = nullptr;
+        if (HasFlag(open.flags, ZAMB_USER_RECORD)) {
+            std::memcpy(&handle, argument, sizeof handle);
+        } else {
+            handle = const_cast<void*>(argument);
+        }
+        open.handle = handle;
+        if (handle != INVALID_HANDLE_VALUE) {
+            DebugText("ZambOpen - file handle: ");
+            DebugNumber(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
+            DebugText("\r\n");
+            open.start = CurrentPosition(handle);
+        }
+    } else if (!HasFlag(open.flags, ZAMB_USER_RECORD)) {
+        const char* name = static_cast<const char*>(argument);
+        DebugText("ZambOpen - file: ");
+        DebugText(name);
+        DebugText("\r\n");
+        open.handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    }
+    if (open.handle == INVALID_HANDLE_VALUE || open.handle == nullptr) {
+        DebugText("Couldn't open the Zambrel file\r\n");
+        return false;
+    }
+    return true;
+}
+
+void CloseOwnedFile(const OpenState& open) {
+    if (!CallerOwnsHandle(open)) CloseHandle(open.handle);
+}
+
+bool GetRecord(void* argument, OpenState& open) {
+    Movie* movie = HasFlag(open.flags, ZAMB_USER_RECORD)
+                       ? static_cast<Movie*>(argument)
+                       : static_cast<Movie*>(ZambAllocate(sizeof(Movie)));
+    if (movie == nullptr) {
+        DebugText("Couldn't allocate Zamb structure\r\n");
+        CloseOwnedFile(open);
+        return false;
+    }
+    std::memset(movie, 0, sizeof(Movie));
+    movie->MemoryInUse = sizeof(Movie);
+    movie->FileHandle = open.handle;
+    movie->FirstFrameOffset = static_cast<std::uint32_t>(open.start);
+    if (HasFlag(open.flags, ZAMB_READ_SPEED)) {
+        movie->ReadSpeed = static_cast<std::uint32_t>(LibrarySettings.ReadSpeedSetting);
+    }
+    open.movie = movie;
+    return true;
+}
+
+// Step F: everything allocated so far, newest first; the caller's handle and storage stay.
+std::nullptr_t FailOpen(OpenState& open) {
+    Movie* movie = open.movie;
+    ZambFree(movie->FrameBuffer);
+    ZambFree(movie->RingBase);
+    ZambFree(movie->Trees);
+    ZambFree(movie->FrameTypes);
+    CloseOwnedFile(open);
+    std::memset(movie, 0, sizeof(Movie));
+    if (!HasFlag(open.flags, ZAMB_USER_RECORD)) ZambFree(movie);
+    return nullptr;
+}
+
+std::nullptr_t Refuse(OpenState& open, const char* why) {
+    DebugText(why);
+    return FailOpen(open);
+}
+
+bool ReadExactly(Movie* movie, void* buffer, std::uint32_t count) {
+    return ReadMovieData(movie, buffer, count) == count;
+}
+
+bool MagicIsRight(const Movie* movie) { return std::memcmp(movie->Magic, "ZMB2", 4) == 0; }
+
+bool GeometryIsUsable(const Movie* movie) {
+    const auto usable = [](std::uint32_t size, std::uint32_t limit) {
+        return size != 0 && size % 4 == 0 && size <= limit;
+    };
+    return usable(movie->Width, kMaxWidth) && usable(movie->Height, kMaxHeight);
+}
+
+const std::uint32_t* TreeSizes(const Movie* movie) { return &movie->PatternTreeSize; }
+
+// Each tree's node area is whole nodes, and lookup entries must be able to address the block.
+bool TreeSizesAreUsable(const Movie* movie) {
+    std::uint64_t sum = kTreeNodesOffset;
+    for (int tree = 0; tree < kTreeCount; ++tree) {
+        if (TreeSizes(movie)[tree] % kNodeBytes != 0) return false;
+        sum += TreeSizes(movie)[tree];
+    }
+    return sum <= kTreeBlockLimit;
+}
+
+// Tables, tree data and frame 0's position must be expressible in the 32-bit file positions
+// and buffer sizes the reader works with.
+bool LayoutFits(const OpenState& open) {
+    const Movie* movie = open.movie;
+    const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
+    const std::uint64_t firstFrame =
+        open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize;
+    return movie->FrameCount != 0 && 5 * stored + 4 < kMaxPosition && firstFrame <= kMaxPosition;
+}
+
+void SetFramePeriod(Movie* movie, std::uint32_t flags) {
+    if (HasFlag(flags, ZAMB_FRAME_RATE)) movie->FrameRate = LibrarySettings.FrameRateSetting;
+    const auto rate = static_cast<std::uint32_t>(movie->FrameRate);
+    movie->FramePeriod = movie->FrameRate >= 0 ? rate * 100 : 0u - rate;
+}
+
+std::uint32_t FramesPerSecond(const Movie* movie) {
+    const std::uint32_t fps = movie->FramePeriod == 0 ? 100000 : 100000 / movie->FramePeriod;
+    return std::max<std::uint32_t>(fps, 1);
+}
+
+bool ReadFrameTables(OpenState& open) {
+    Movie* movie = open.movie;
+    const std::uint32_t n = StoredFrames(movie);
+    auto* tables = static_cast<std::uint8_t*>(MovieAllocate(movie, 5 * n + 4));
+    if (tables == nullptr) {
+        DebugText("Couldn't allocate track table\r\n");
+        return false;
+    }
+    // The sizes start at the first 4-byte boundary after the types, which the 4 extra bytes
+    // of the allocation leave room for.
+    const std::uint32_t sizesAt = (n + 3) & ~3u;
+    movie->FrameTypes = tables;
+    movie->FrameSizes = reinterpret_cast<std::uint32_t*>(tables + sizesAt);
+    movie->FirstFrameOffset += 5 * n;
+    return ReadExactly(movie, movie->FrameSizes, 4 * n) && ReadExactly(movie, movie->FrameTypes, n);
+}
+
+const char* BuildFailure(TreeBuild result) {
+    return result == TreeBuild::ShortData ? "Zambrel file too short\r\n" : "Bad Zambrel trees\r\n";
+}
+
+// Null on success, else the debug text to refuse with ("" when the failure has none).
+const char* ReadTrees(OpenState& open) {
+    Movie* movie = open.movie;
+    std::uint32_t nodeBytes = 0;
+    for (int tree = 0; tree < kTreeCount; ++tree) nodeBytes += TreeSizes(movie)[tree];
+    movie->Trees = static_cast<TreeBlock*>(MovieAllocate(movie, kTreeNodesOffset + nodeBytes));
+    if (movie->Trees == nullptr) return "";
+    const std::uint64_t wanted = (std::uint64_t{movie->TreeDataSize} + kTreeWorkOffset + 3) & ~3ull;
+    const auto workSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(
+        std::max<std::uint64_t>(wanted, kMinTreeWork), kMaxPosition));
+    auto* work = static_cast<std::uint8_t*>(MovieAllocate(movie, workSize));
+    if (work == nullptr) return "Couldn't allocate input buffer\r\n";
+    const char* failure = nullptr;
+    if (!ReadExactly(movie, work + kTreeWorkOffset, movie->TreeDataSize)) {
+        failure = "Zambrel file too short\r\n";
+    } else if (TreeBuild result = BuildTrees(work, movie->TreeDataSize, movie->Trees,
+                                             TreeSizes(movie));
+               result != TreeBuild::Built) {
+        failure = BuildFailure(result);
+    }
+    ZambFree(work);
+    MovieUncharge(movie, workSize);
+    movie->FirstFrameOffset += movie->TreeDataSize + ZAMB_HEADER_BYTES;
+    return failure;
+}
+
+// Largest frame, average, and the busiest second's worth of consecutive frames. The first
+// window (which the open's own reading covers) and the one ending at the last stored frame
+// are left out, as the ring only has to carry the seconds in between.
+void MeasureFrames(OpenState& open) {
+    Movie* movie = open.movie;
+    const std::uint32_t n = StoredFrames(movie);
+    const std::uint32_t* s = movie->FrameSizes;
+    std::uint64_t total = 0;
+    for (std::uint32_t i = 0; i < n; ++i) {
+        movie->LargestFrame = std::max(movie->LargestFrame, s[i]);
+        total += s[i];
+    }
+    open.total = total;
+    movie->AverageFrame = static_cast<std::uint32_t>(total / n);
+    const std::uint32_t fps = FramesPerSecond(movie);
+    movie->PeakSecondFrame = 1;
+    if (n - 1 < fps) {
+        movie->PeakSecondBytes = static_cast<std::uint32_t>(total);
+        return;
+    }
+    std::uint64_t window = 0;
+    for (std::uint32_t i = 0; i < fps; ++i) window += s[i];
+    std::uint64_t peak = 0;
+    for (std::uint32_t first = 1; first + fps + 1 <= n; ++first) {
+        window = window - s[first - 1] + s[first + fps - 1];
+        if (window > peak) {
+            peak = window;
+            movie->PeakSecondFrame = first + 1;
+        }
+    }
+    movie->PeakSecondBytes = static_cast<std::uint32_t>(peak);
+}
+
+bool FramesFit(const OpenState& open) {
+    return std::uint64_t{open.movie->FirstFrameOffset} + open.total <= kMaxPosition;
+}
+
+std::uint64_t RingSizeFor(const Movie* movie, std::uint32_t extraBuffer, std::uint64_t total) {
+    std::uint64_t ring = extraBuffer;
+    if (extraBuffer == 0xFFFFFFFFu) {
+        std::uint64_t c = movie->FramePeriod != 0 ? movie->PeakSecondBytes : kMinAutoRing;
+        c = std::min(c, total / 4);
+        ring = std::max<std::uint64_t>(c, kMinAutoRing);
+    }
+    ring = (ring + kBlockSize - 1) & ~std::uint64_t{kBlockSize - 1};
+    return std::max<std::uint64_t>(ring, kMinRing);
+}
+
+// Preload when asked, or when the ring would hold four fifths of the movie anyway. The
+// comparison is made in 64 bits: in 32 it wraps for movies over 1 GB and would preload them.
+bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
+    Movie* movie = open.movie;
+    const auto total = static_cast<std::uint32_t>(open.total);
+    if (!HasFlag(open.flags, ZAMB_PRELOAD)) {
+        const std::uint64_t ring = RingSizeFor(movie, extraBuffer, open.total);
+        if (open.total * 4 / 5 <= ring) {
+            open.flags |= ZAMB_PRELOAD;
+        } else {
+            movie->FrameBufferSize = movie->LargestFrame;
+            movie->RingSize = static_cast<std::uint32_t>(ring);
+            movie->RingBase = static_cast<std::uint8_t*>(MovieAllocate(movie, movie->RingSize + kBlockSize));
+            if (movie->RingBase == nullptr) return false;
+            movie->RingRead = movie->RingWrite = movie->RingBase;
+            movie->RingEnd = movie->RingBase + movie->RingSize;
+        }
+    }
+    if (HasFlag(open.flags, ZAMB_PRELOAD)) movie->FrameBufferSize = total;
+    movie->FrameBuffer = static_cast<std::uint8_t*>(MovieAllocate(movie, movie->FrameBufferSize + kFrameSpareBytes));
+    if (movie->FrameBuffer == nullptr) {
+        DebugText("Couldn't allocate I/O buffer\r\n");
+        return false;
+    }
+    // The spare bytes read as zeros, so a bit reader or chunk length that looks past the
+    // frame's end sees nothing left over from another frame.
+    std::memset(movie->FrameBuffer + movie->FrameBufferSize, 0, kFrameSpareBytes);
+    return true;
+}
+
+bool Preload(OpenState& open) {
+    Movie* movie = open.movie;
+    movie->OpenFlags = open.flags;  // LoadFrame and SeekFrame follow the choice from here on
+    if (!ReadExactly(movie, movie->FrameBuffer, movie->FrameBufferSize)) return false;
+    CloseOwnedFile(open);
+    movie->FileHandle = INVALID_HANDLE_VALUE;
+    movie->FrameData = movie->FrameBuffer;
+    movie->FrameBytes = movie->FrameSizes[0];
+    return true;
+}
+
+// The first ring read ends at a 4,096-byte boundary of the file, so all later ones are whole
+// aligned blocks. This read is the open's own and stays out of the read statistics.
+void StartStreaming(OpenState& open) {
+    Movie* movie = open.movie;
+    movie->OpenFlags = open.flags;
+    const std::uint32_t partial = movie->FirstFrameOffset & (kBlockSize - 1);
+    if (partial != 0) {
+        DWORD got = 0;
+        if (!ReadFile(movie->FileHandle, movie->RingBase, kBlockSize - partial, &got, nullptr)) got = 0;
+        movie->RingWrite = movie->RingBase + got;
+        movie->RingFill = got;
+    }
+    LoadFrame(movie);
+}
+
+void ApplyHeightScaling(Movie* movie, std::uint32_t flags) {
+    const std::uint32_t scaling = flags & kScalingMask;
+    constexpr std::uint32_t shown = FILE_INTERLACED | FILE_DOUBLED;
+    if (scaling == ZAMB_INTERLACE) movie->FileFlags = (movie->FileFlags & ~shown) | FILE_INTERLACED;
+    if (scaling == ZAMB_DOUBLE) movie->FileFlags = (movie->FileFlags & ~shown) | FILE_DOUBLED;
+    if (scaling == ZAMB_NO_SCALE) movie->FileFlags &= ~shown;
+    const std::uint32_t how = movie->FileFlags & shown;
+    if (how == FILE_INTERLACED) movie->OpenFlags |= ZAMB_INTERLACE;
+    if (how == FILE_DOUBLED) movie->OpenFlags |= ZAMB_DOUBLE;
+    if (how == FILE_INTERLACED || how == FILE_DOUBLED) movie->Height *= 2;
+}
+
+void FinishOpen(Movie* movie, std::uint32_t flags, DWORD startTime) {
+    movie->PaletteFrame = -1;
+    PrepareFrame(movie);
+    movie->PrimaryTrack = -1;
+    movie->OpenFlags = flags & kKeptFlagsMask;
+    OpenMovieTracks(movie, flags);
+    movie->NextFrameTime = 0xFFFFFFFFu;
+    if (HasFlag(flags, ZAMB_FILL_BUFFER)) {
+        while (ReadAhead(movie) != 0) {
+        }
+    }
+    ApplyHeightScaling(movie, flags);
+    movie->OpenTime = timeGetTime() - startTime;
+    movie->ReadTime += movie->AheadTime;
+    movie->BytesRead += movie->AheadBytes;
+    movie->AheadTime = 0;
+    movie->AheadBytes = 0;
+    movie->OpenReadTime = movie->ReadTime;
+    DebugText("ZambOpen returned: ");
+    DebugNumber(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(movie)));
+    DebugText("\r\n");
+}
+
+Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
+    DebugReadSetting();
+    const DWORD startTime = timeGetTime();
+    OpenState open{flags};
+    if (!GetFile(nameOrHandle, open)) return nullptr;
+    if (!GetRecord(const_cast<void*>(nameOrHandle), open)) return nullptr;
+    Movie* movie = open.movie;
+    if (!ReadExactly(movie, movie, ZAMB_HEADER_BYTES) || !MagicIsRight(movie))
+        return Refuse(open, "Wasn't a Zambrel file\r\n");
+    if (!GeometryIsUsable(movie) || !TreeSizesAreUsable(movie) || !LayoutFits(open))
+        return Refuse(open, "Unusable Zambrel header\r\n");
+    SetFramePeriod(movie, flags);
+    if (!ReadFrameTables(open)) {
+        return movie->FrameTypes ? Refuse(open, "Zambrel file too short\r\n") : FailOpen(open);
+    }
+    if (const char* failure = ReadTrees(open)) return Refuse(open, failure);
+    MeasureFrames(open);
+    if (!FramesFit(open)) return Refuse(open, "Zambrel frames too large\r\n");
+    if (!ChooseReading(open, extraBuffer)) return FailOpen(open);
+    movie->ReadPosition = movie->FirstFrameOffset;
+    if (HasFlag(open.flags, ZAMB_PRELOAD)) {
+        if (!Preload(open)) return Refuse(open, "Zambrel file too short\r\n");
+    } else {
+        StartStreaming(open);
+    }
+    FinishOpen(movie, open.flags, startTime);
+    return movie;
+}
+
+}  // namespace
+
+Movie* ZambOpen(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
+    if (nameOrHandle == nullptr) return nullptr;
+    return OpenMovie(nameOrHandle, flags, extraBuffer);
+}
