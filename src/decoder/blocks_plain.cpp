@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: MIT
+// The block loop with the 32-bit stream buffer, for processors without the vector path.
+#include "decoder/painters.h"
+
+void DecodeBlocksPlain(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
+                       TreeBlock* trees, FamilyKind kind) {
+    PlainStream stream;
+    stream.Start(chunk, chunkEnd, trees);
+    DecodeBlocks(st, stream, FamilyFor<PlainStream>(kind));
+}

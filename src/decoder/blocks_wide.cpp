@@ -1,0 +1,10 @@
+// SPDX-License-Identifier: MIT
+// The block loop with the 64-bit stream buffer, refilled half as often.
+#include "decoder/painters.h"
+
+void DecodeBlocksWide(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
+                      TreeBlock* trees, FamilyKind kind) {
+    WideStream stream;
+    stream.Start(chunk, chunkEnd, trees);
+    DecodeBlocks(st, stream, FamilyFor<WideStream>(kind));
+}

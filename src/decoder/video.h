@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+// Video decoding inside the library: the block decoder, the 16-bit colour table and the
+// changed-rectangle scan that reads the change map it leaves.
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/destination.h"
+#include "decoder/trees.h"
+#include "zambrel/movie.h"
+
+// Decodes one video chunk into the destination and leaves its change map. The stream is
+// read from `chunk` up to `chunkEnd` and goes on as zero bits after that.
+void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
+                 Destination* dest);
+
+// The 16-bit pixel of an 8-bit palette entry, for the 5-5-5 (kFormat555) or 5-6-5 layout.
+std::uint16_t ColourPixel16(std::uint8_t format, const std::uint8_t* rgb);
+// Rebuilds the movie's 16-bit colour table from its current palette.
+void RebuildColourTable16(Movie* movie);
+
+// The index of the entry of `palette` nearest each movie colour, searched the way the
+// remap has always searched (from entry i on, wrapping, first best wins).
+void NearestColourMap(const std::uint8_t* moviePalette, const void* palette, std::uint32_t count,
+                      std::uint32_t paletteType, std::uint8_t map[256]);
+
+// The changed-rectangle scan (run = x, y, w, h in decoded pixels and rows; rect = left,
+// top, right, bottom in destination coordinates).
+bool NextChangedRun(Destination* dest, std::int32_t run[4]);
+bool NextChangedRect(Movie* movie, std::uint32_t mode, std::int32_t rect[4]);
+void MergeRect(Movie* movie, std::uint32_t index);
