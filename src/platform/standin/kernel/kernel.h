@@ -56,6 +56,10 @@ UINT WINAPI GetProfileIntA(LPCSTR appName, LPCSTR keyName, INT defaultValue);
 // Standard error, unless a test has installed a sink (platform/standin/kernel/seams.h).
 void WINAPI OutputDebugStringA(LPCSTR text);
 
+// The platform version: major in the low byte, minor in the next, the top bit clear for the
+// NT line. The stand-in reports 4.0, a platform with DIB sections and no Win32s limits.
+DWORD WINAPI GetVersion();
+
 // The running executable's own path (module null), as the operating system knows it.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 

@@ -22,3 +22,5 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     fileName[copied] = '\0';
     return copied;
 }
+
+DWORD WINAPI GetVersion() { return 0x05650004u; }
