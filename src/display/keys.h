@@ -1,0 +1,31 @@
+// SPDX-License-Identifier: MIT
+// The key codes the player window queues for the playback loop, and the queue itself.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/win32.h"
+
+inline constexpr std::uint8_t kKeyEnter = 13;
+inline constexpr std::uint8_t kKeyEscape = 27;
+inline constexpr std::uint8_t kKeySpace = 32;
+inline constexpr std::uint8_t kKeyStep = 46;
+inline constexpr std::uint8_t kKeyShiftTab = 137;
+inline constexpr std::uint8_t kKeyClose = 241;
+
+// Which modifier keys are held while a key message is handled.
+struct KeyModifiers {
+    bool shift;
+    bool control;
+};
+
+// The code a key message queues, or -1 when the message carries no key of the table
+// (it then goes to the default processing).
+int KeyCodeForMessage(UINT message, WPARAM wParam, LPARAM lParam, KeyModifiers modifiers);
+
+// Appends a code; a full queue drops it.
+void QueueKey(std::uint8_t code);
+// Whether a code is queued, without pumping.
+bool KeyQueued();
+// The oldest code; the queue must not be empty.
+std::uint8_t DequeueKey();
