@@ -3,3 +3,9 @@
 #pragma once
 
 #include "platform/standin/kernel/types.h"
+#include "platform/standin/gui/user.h"
+#include "platform/standin/gui/gdi.h"
+#include "platform/standin/gui/ddraw.h"
+#include "platform/standin/gui/wing.h"
+#include "platform/standin/gui/dispdib.h"
+#include "platform/standin/gui/desktop.h"

@@ -1,0 +1,304 @@
+// SPDX-License-Identifier: MIT
+// Copies into the screen: DIB sections, device-independent bitmaps, patterns and pixels, each
+// clipped to what is visible of the window's client area.
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+#include "platform/standin/gui/desktop_state.h"
+
+namespace standin::gui {
+namespace {
+
+using ColorMap = std::array<std::uint32_t, 256>;
+
+// Where a device context draws: the screen region it may touch and its origin there.
+struct Target {
+    std::vector<Rect> clip;
+    int originX = 0, originY = 0;
+    bool ok = false;
+};
+
+Target TargetOf(const DeviceContext& dc) {
+    Target target;
+    const Screen& screen = TheDesktop().screen;
+    if (dc.kind == DeviceContext::Kind::Screen) {
+        target.clip.push_back({0, 0, screen.format.width, screen.format.height});
+        target.ok = true;
+    } else if (dc.kind == DeviceContext::Kind::Window) {
+        if (Window* w = FindWindowRecord(dc.window)) {
+            Rect client = ClientRectOnScreen(*w);
+            target.originX = client.left;
+            target.originY = client.top;
+            VisibleClientRegion(*w, &target.clip);
+            target.ok = true;
+        }
+    }
+    return target;
+}
+
+bool Visible(const Target& target, int x, int y) {
+    return std::any_of(target.clip.begin(), target.clip.end(),
+                       [&](const Rect& r) { return r.Contains(x, y); });
+}
+
+// An RGB colour as the destination shows it: through the realised logical palette of the
+// device context on 8-bit screens, packed into the pixel format on deeper ones.
+std::uint32_t ScreenValue(const DeviceContext& dc, BYTE r, BYTE g, BYTE b) {
+    const Screen& screen = TheDesktop().screen;
+    if (screen.format.bits != 8) return PackColor(screen, r, g, b);
+    Palette& palette = PaletteOf(dc);
+    for (std::size_t i = 0; i < palette.entries.size(); ++i) {
+        const PALETTEENTRY& e = palette.entries[i];
+        if (e.peRed == r && e.peGreen == g && e.peBlue == b && i < palette.systemSlot.size())
+            return palette.systemSlot[i];
+    }
+    return static_cast<std::uint32_t>(NearestSystemSlot(screen, r, g, b));
+}
+
+ColorMap MapRgbTable(const DeviceContext& dc, const RGBQUAD* colors, std::size_t count) {
+    ColorMap map{};
+    for (std::size_t i = 0; i < 256; ++i) {
+        RGBQUAD c = i < count ? colors[i] : RGBQUAD{0, 0, 0, 0};
+        map[i] = ScreenValue(dc, c.rgbRed, c.rgbGreen, c.rgbBlue);
+    }
+    return map;
+}
+
+ColorMap MapPaletteIndices(const DeviceContext& dc, const WORD* indices, std::size_t count) {
+    ColorMap map{};
+    Palette& palette = PaletteOf(dc);
+    const Screen& screen = TheDesktop().screen;
+    for (std::size_t i = 0; i < 256; ++i) {
+        std::size_t index = (i < count ? indices[i] : 0) % palette.entries.size();
+        const PALETTEENTRY& e = palette.entries[index];
+        if (screen.format.bits == 8 && index < palette.systemSlot.size())
+            map[i] = palette.systemSlot[index];
+        else
+            map[i] = ScreenValue(dc, e.peRed, e.peGreen, e.peBlue);
+    }
+    return map;
+}
+
+// The source of a copy: 8-bit rows, the first being the picture's top row.
+struct Source {
+    const std::uint8_t* bits = nullptr;
+    int width = 0, height = 0;
+    long rowStep = 0;  // bytes from one picture row to the next below it (negative bottom-up)
+    const std::uint8_t* Row(int y) const { return bits + rowStep * y; }
+};
+
+Source SourceOfBitmap(const Bitmap& bitmap) {
+    Source source{bitmap.bits.data(), bitmap.width, bitmap.height, bitmap.pitch};
+    if (!bitmap.topDown) {
+        source.bits += static_cast<long>(bitmap.pitch) * (bitmap.height - 1);
+        source.rowStep = -bitmap.pitch;
+    }
+    return source;
+}
+
+// Nearest-neighbour copy of the source rectangle onto the destination rectangle.
+void Copy(DeviceContext& dc, int x, int y, int width, int height, const Source& source, int sourceX,
+          int sourceY, int sourceWidth, int sourceHeight, const ColorMap& map) {
+    if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) return;
+    Target target = TargetOf(dc);
+    if (!target.ok) return;
+    Desktop& desktop = TheDesktop();
+    HideSoftwareCursor(desktop);
+    for (int row = 0; row < height; ++row) {
+        int sy = sourceY + static_cast<int>(static_cast<long long>(row) * sourceHeight / height);
+        if (sy < 0 || sy >= source.height) continue;
+        const std::uint8_t* line = source.Row(sy);
+        int screenY = target.originY + y + row;
+        for (int column = 0; column < width; ++column) {
+            int sx =
+                sourceX + static_cast<int>(static_cast<long long>(column) * sourceWidth / width);
+            int screenX = target.originX + x + column;
+            if (sx < 0 || sx >= source.width || !Visible(target, screenX, screenY)) continue;
+            WritePixel(desktop.screen, screenX, screenY, map[line[sx]]);
+        }
+    }
+    ScreenTouched(desktop);
+    ShowSoftwareCursor(desktop);
+}
+
+bool CopyFromDc(HDC dest, int x, int y, int width, int height, HDC source, int sourceX, int sourceY,
+                int sourceWidth, int sourceHeight, DWORD rop) {
+    DeviceContext* to = FindDc(dest);
+    if (!to) return false;
+    if (rop == BLACKNESS || rop == WHITENESS) return PatBlt(dest, x, y, width, height, rop);
+    DeviceContext* from = FindDc(source);
+    if (!from || rop != SRCCOPY || from->kind != DeviceContext::Kind::Memory) return false;
+    Bitmap* bitmap = FindBitmap(from->bitmap);
+    if (!bitmap || to->kind == DeviceContext::Kind::Memory) return false;
+    Copy(*to, x, y, width, height, SourceOfBitmap(*bitmap), sourceX, sourceY, sourceWidth,
+         sourceHeight, MapRgbTable(*to, bitmap->colors.data(), bitmap->colors.size()));
+    return true;
+}
+
+}  // namespace
+}  // namespace standin::gui
+
+using namespace standin::gui;
+
+HBITMAP WINAPI CreateDIBSection(HDC dc, const BITMAPINFO* info, UINT usage, void** bits, HANDLE,
+                                DWORD) {
+    DeviceContext* record = FindDc(dc);
+    if (bits) *bits = nullptr;
+    if (!record || !info) return nullptr;
+    const BITMAPINFOHEADER& header = info->bmiHeader;
+    if (header.biBitCount != 8 || header.biCompression != BI_RGB || header.biWidth <= 0 ||
+        header.biHeight == 0 || header.biWidth > 16384 || header.biHeight > 16384 ||
+        header.biHeight < -16384)
+        return nullptr;
+    Desktop& desktop = TheDesktop();
+    HBITMAP handle = MakeHandle<HBITMAP>(desktop);
+    Bitmap& bitmap = desktop.bitmaps[Key(handle)];
+    bitmap.width = header.biWidth;
+    bitmap.height = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    bitmap.topDown = header.biHeight < 0;
+    bitmap.pitch = (bitmap.width + 3) & ~3;
+    bitmap.bits.assign(static_cast<std::size_t>(bitmap.pitch) * bitmap.height, 0);
+    std::size_t count = header.biClrUsed ? std::min<DWORD>(header.biClrUsed, 256) : 256;
+    if (usage == DIB_PAL_COLORS) {
+        Palette& palette = PaletteOf(*record);
+        WORD indices[256];
+        std::memcpy(indices, info->bmiColors, count * sizeof(WORD));
+        for (std::size_t i = 0; i < count; ++i) {
+            const PALETTEENTRY& e = palette.entries[indices[i] % palette.entries.size()];
+            bitmap.colors[i] = {e.peBlue, e.peGreen, e.peRed, 0};
+        }
+    } else {
+        std::memcpy(bitmap.colors.data(), info->bmiColors, count * sizeof(RGBQUAD));
+    }
+    if (bits) *bits = bitmap.bits.data();
+    return handle;
+}
+
+UINT WINAPI SetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors) {
+    DeviceContext* record = FindDc(dc);
+    if (!record || !colors || record->kind != DeviceContext::Kind::Memory) return 0;
+    Bitmap* bitmap = FindBitmap(record->bitmap);
+    if (!bitmap || record->bitmap == TheDesktop().stockBitmap) return 0;
+    UINT set = 0;
+    for (; set < count && start + set < 256; ++set) bitmap->colors[start + set] = colors[set];
+    return set;
+}
+
+BOOL WINAPI BitBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX,
+                   int sourceY, DWORD rop) {
+    return CopyFromDc(dest, x, y, width, height, source, sourceX, sourceY, width, height, rop)
+               ? TRUE
+               : FALSE;
+}
+
+BOOL WINAPI StretchBlt(HDC dest, int x, int y, int width, int height, HDC source, int sourceX,
+                       int sourceY, int sourceWidth, int sourceHeight, DWORD rop) {
+    return CopyFromDc(dest, x, y, width, height, source, sourceX, sourceY, sourceWidth,
+                      sourceHeight, rop)
+               ? TRUE
+               : FALSE;
+}
+
+int WINAPI SetStretchBltMode(HDC dc, int mode) {
+    DeviceContext* record = FindDc(dc);
+    if (!record || mode < BLACKONWHITE || mode > HALFTONE) return 0;
+    int previous = record->stretchMode;
+    record->stretchMode = mode;
+    return previous;
+}
+
+// The source rectangle's y is counted from the picture's bottom row whatever the row order
+// of the bitmap, which is what callers of top-down bitmaps rely on.
+int WINAPI StretchDIBits(HDC dc, int x, int y, int width, int height, int sourceX, int sourceY,
+                         int sourceWidth, int sourceHeight, const void* bits,
+                         const BITMAPINFO* info, UINT usage, DWORD rop) {
+    DeviceContext* record = FindDc(dc);
+    if (!record || !bits || !info || rop != SRCCOPY) return 0;
+    const BITMAPINFOHEADER& header = info->bmiHeader;
+    if (header.biBitCount != 8 || header.biCompression != BI_RGB || header.biWidth <= 0 ||
+        header.biHeight == 0)
+        return 0;
+    int pictureHeight = header.biHeight < 0 ? -header.biHeight : header.biHeight;
+    long pitch = (header.biWidth + 3) & ~3;
+    Source source{static_cast<const std::uint8_t*>(bits), header.biWidth, pictureHeight, pitch};
+    if (header.biHeight > 0) {
+        source.bits += pitch * (pictureHeight - 1);
+        source.rowStep = -pitch;
+    }
+    std::size_t count = header.biClrUsed ? std::min<DWORD>(header.biClrUsed, 256) : 256;
+    ColorMap map;
+    if (usage == DIB_PAL_COLORS) {
+        WORD indices[256];
+        std::memcpy(indices, info->bmiColors, count * sizeof(WORD));
+        map = MapPaletteIndices(*record, indices, count);
+    } else {
+        RGBQUAD colors[256];
+        std::memcpy(colors, info->bmiColors, count * sizeof(RGBQUAD));
+        map = MapRgbTable(*record, colors, count);
+    }
+    int top = pictureHeight - sourceY - sourceHeight;
+    Copy(*record, x, y, width, height, source, sourceX, top, sourceWidth, sourceHeight, map);
+    return sourceHeight;
+}
+
+BOOL WINAPI PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
+    DeviceContext* record = FindDc(dc);
+    if (!record || (rop != BLACKNESS && rop != WHITENESS) ||
+        record->kind == DeviceContext::Kind::Memory)
+        return FALSE;
+    Target target = TargetOf(*record);
+    Desktop& desktop = TheDesktop();
+    BYTE level = rop == BLACKNESS ? 0 : 255;
+    std::uint32_t value = desktop.screen.format.bits == 8
+                              ? (level ? 255u : 0u)
+                              : PackColor(desktop.screen, level, level, level);
+    HideSoftwareCursor(desktop);
+    for (int row = 0; row < height; ++row)
+        for (int column = 0; column < width; ++column) {
+            int sx = target.originX + x + column, sy = target.originY + y + row;
+            if (Visible(target, sx, sy)) WritePixel(desktop.screen, sx, sy, value);
+        }
+    ScreenTouched(desktop);
+    ShowSoftwareCursor(desktop);
+    return TRUE;
+}
+
+COLORREF WINAPI GetPixel(HDC dc, int x, int y) {
+    DeviceContext* record = FindDc(dc);
+    if (!record) return CLR_INVALID;
+    Desktop& desktop = TheDesktop();
+    if (record->kind == DeviceContext::Kind::Memory) {
+        Bitmap* bitmap = FindBitmap(record->bitmap);
+        if (!bitmap || x < 0 || y < 0 || x >= bitmap->width || y >= bitmap->height)
+            return CLR_INVALID;
+        const RGBQUAD& c = bitmap->colors[SourceOfBitmap(*bitmap).Row(y)[x]];
+        return RGB(c.rgbRed, c.rgbGreen, c.rgbBlue);
+    }
+    Target target = TargetOf(*record);
+    int sx = target.originX + x, sy = target.originY + y;
+    if (!Visible(target, sx, sy)) return CLR_INVALID;
+    // Reading the screen excludes the cursor, as the display driver does.
+    bool drawn = desktop.cursorDrawn;
+    HideSoftwareCursor(desktop);
+    COLORREF color = UnpackColor(desktop.screen, ReadPixel(desktop.screen, sx, sy));
+    if (drawn) ShowSoftwareCursor(desktop);
+    return color;
+}
+
+COLORREF WINAPI SetPixel(HDC dc, int x, int y, COLORREF color) {
+    DeviceContext* record = FindDc(dc);
+    if (!record || record->kind == DeviceContext::Kind::Memory) return CLR_INVALID;
+    Target target = TargetOf(*record);
+    int sx = target.originX + x, sy = target.originY + y;
+    if (!Visible(target, sx, sy)) return CLR_INVALID;
+    Desktop& desktop = TheDesktop();
+    std::uint32_t value =
+        ScreenValue(*record, GetRValue(color), GetGValue(color), GetBValue(color));
+    bool drawn = desktop.cursorDrawn;
+    HideSoftwareCursor(desktop);
+    WritePixel(desktop.screen, sx, sy, value);
+    ScreenTouched(desktop);
+    if (drawn) ShowSoftwareCursor(desktop);
+    return UnpackColor(desktop.screen, value);
+}

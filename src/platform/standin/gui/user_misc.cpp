@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: MIT
+// System menus, metrics, the cursor, icons, message boxes and display modes.
+#include <cstdio>
+#include <string>
+
+#include "platform/standin/gui/desktop_state.h"
+
+using namespace standin::gui;
+
+HMENU WINAPI GetSystemMenu(HWND window, BOOL) {
+    Window* w = FindWindowRecord(window);
+    return w ? w->systemMenu : nullptr;
+}
+
+BOOL WINAPI EnableMenuItem(HMENU menu, UINT item, UINT enable) {
+    auto& menus = TheDesktop().menus;
+    auto it = menus.find(Key(menu));
+    if (it == menus.end()) return -1;
+    Menu& m = it->second;
+    std::size_t position = m.states.size();
+    if (enable & MF_BYPOSITION) {
+        position = item;
+    } else {
+        for (std::size_t i = 0; i < m.commands.size(); ++i)
+            if (m.commands[i] == item) position = i;
+    }
+    if (position >= m.states.size()) return -1;
+    UINT previous = m.states[position];
+    m.states[position] = enable & (MF_GRAYED | MF_DISABLED);
+    return static_cast<BOOL>(previous);
+}
+
+int WINAPI GetSystemMetrics(int index) {
+    Desktop& desktop = TheDesktop();
+    switch (index) {
+        case SM_CXSCREEN:
+            return desktop.screen.format.width;
+        case SM_CYSCREEN:
+            return desktop.screen.format.height;
+        case SM_CYCAPTION:
+            return 18;
+        case SM_CXBORDER:
+        case SM_CYBORDER:
+            return 1;
+        case SM_CXDLGFRAME:
+        case SM_CYDLGFRAME:
+            return 3;
+        case SM_CXCURSOR:
+        case SM_CYCURSOR:
+            return 32;
+        case SM_MOUSEPRESENT:
+            return desktop.mousePresent ? 1 : 0;
+        default:
+            return 0;
+    }
+}
+
+BOOL WINAPI SystemParametersInfoA(UINT action, UINT, PVOID value, UINT) {
+    if (action != SPI_GETWORKAREA || !value) return FALSE;
+    const Screen& screen = TheDesktop().screen;
+    *static_cast<RECT*>(value) = {0, 0, screen.format.width, screen.format.height};
+    return TRUE;
+}
+
+int WINAPI ShowCursor(BOOL show) {
+    Desktop& desktop = TheDesktop();
+    desktop.cursorCount += show ? 1 : -1;
+    if (desktop.cursorCount < 0)
+        HideSoftwareCursor(desktop);
+    else
+        ShowSoftwareCursor(desktop);
+    return desktop.cursorCount;
+}
+
+BOOL WINAPI GetCursorPos(LPPOINT point) {
+    if (!point) return FALSE;
+    *point = TheDesktop().cursorPos;
+    return TRUE;
+}
+
+HCURSOR WINAPI SetCursor(HCURSOR cursor) {
+    Desktop& desktop = TheDesktop();
+    HCURSOR previous = desktop.cursor;
+    if (previous == cursor) return previous;
+    HideSoftwareCursor(desktop);
+    desktop.cursor = cursor;
+    ShowSoftwareCursor(desktop);
+    return previous;
+}
+
+HCURSOR WINAPI LoadCursorA(HINSTANCE, LPCSTR) {
+    return TheDesktop().arrowCursor;
+}
+
+// Programs here carry no icon resources; every icon is the one generic icon.
+HICON WINAPI LoadIconA(HINSTANCE, LPCSTR) {
+    static const HICON icon = reinterpret_cast<HICON>(static_cast<ULONG_PTR>(0x7B000));
+    return icon;
+}
+
+BOOL WINAPI DestroyIcon(HICON icon) {
+    return icon ? TRUE : FALSE;
+}
+
+int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+    Desktop& desktop = TheDesktop();
+    std::string shownCaption = caption ? caption : "Error";
+    std::string shownText = text ? text : "";
+    std::fprintf(stderr, "%s: %s\n", shownCaption.c_str(), shownText.c_str());
+    desktop.messageBoxes.push_back(shownCaption + "|" + shownText);
+    return desktop.host
+               ? desktop.host->ShowMessageBox(shownCaption.c_str(), shownText.c_str(), type)
+               : IDOK;
+}
+
+LONG WINAPI ChangeDisplaySettingsA(LPDEVMODEA mode, DWORD flags) {
+    Desktop& desktop = TheDesktop();
+    standin::ScreenFormat format = desktop.registryFormat;
+    if (mode) {
+        format = desktop.screen.format;
+        if (mode->dmFields & DM_PELSWIDTH) format.width = static_cast<int>(mode->dmPelsWidth);
+        if (mode->dmFields & DM_PELSHEIGHT) format.height = static_cast<int>(mode->dmPelsHeight);
+        if (mode->dmFields & DM_BITSPERPEL) format.bits = static_cast<int>(mode->dmBitsPerPel);
+        if (format.width < 1 || format.height < 1 || format.width > 8192 || format.height > 8192 ||
+            (format.bits != 8 && format.bits != 16 && format.bits != 32))
+            return DISP_CHANGE_BADMODE;
+    }
+    if (desktop.host && !desktop.host->ChangeMode(format.width, format.height))
+        return DISP_CHANGE_BADMODE;
+    if (flags & CDS_TEST) return DISP_CHANGE_SUCCESSFUL;
+    standin::ScreenFormat current = desktop.screen.format;
+    if (format.width != current.width || format.height != current.height ||
+        format.bits != current.bits || format.rgb555 != current.rgb555) {
+        SetScreenFormat(desktop, format);
+        InvalidateAll(desktop);
+    }
+    return DISP_CHANGE_SUCCESSFUL;
+}
