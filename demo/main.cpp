@@ -177,7 +177,7 @@ SoundTrack MakeTune() {
 
 int main(int argc, char** argv) {
     if (argc != 2) {
-        std::fprintf(stderr, "usage: zambrel_demo OUTPUT.zmb\n");
+        std::fprintf(stderr, "usage: zambrel_demo_generator OUTPUT.zmb\n");
         return 2;
     }
     MovieSpec spec;
@@ -188,7 +188,7 @@ int main(int argc, char** argv) {
     spec.tracks[0] = MakeTune();
     std::string error;
     if (!zambrel::encoder::WriteMovieFile(spec, argv[1], &error)) {
-        std::fprintf(stderr, "zambrel_demo: %s\n", error.c_str());
+        std::fprintf(stderr, "zambrel_demo_generator: %s\n", error.c_str());
         return 1;
     }
     return 0;
