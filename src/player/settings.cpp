@@ -1,0 +1,157 @@
+// SPDX-License-Identifier: MIT
+// The settings record, the usage message, movie names and the message-box helper.
+#include "player/settings.h"
+
+#include <algorithm>
+#include <cstring>
+#include <string>
+
+#include "player/pending.h"
+
+PlayerSettings Settings;
+HWND ParentWindow = nullptr;
+
+void ResetPlayerSettings() {
+    Settings = PlayerSettings{};
+    ParentWindow = nullptr;
+}
+
+namespace {
+
+constexpr const char* kUsageLines[] = {
+    "  SYNTAX: ZambPly <Zamb1 Zamb2...> [/Switches]",
+    "  Switches:",
+    "    /P  \t- Preload the entire Zambrel animation.",
+    "    /L##\t- Loop the animation (/L for infinite).",
+    "    /F##\t- Use this frame rate (/F for fast).",
+    "    /T##\t- Play the specified sound tracks.",
+    "    /S  \t- Show the playback summary when finished.",
+    "    /X##\t- Specifies the X coordinate of the playback.",
+    "    /Y##\t- Specifies the Y coordinate of the playback.",
+    "    /B  \t- Double-buffer (slower, but reduces tearing).",
+    "    /M##\t- Simulate this read speed (in bytes/second).",
+    "    /E##\t- Use this much extra memory for buffering.",
+    "    /G  \t- Fill the extra memory buffer in ZambOpen.",
+    "    /U##\t- Disable controls: 1=pause, 2=skip, 4=quit.",
+    "    /N  \t- Never skip frames when falling behind.",
+    "    /C  \t- Don't clear the buffer in between animations.",
+    "    /O  \t- Play sound tracks only - no video.",
+    "    /K  \t- Only show differences between frames.",
+    "    /A##\t- Height scaling: 1=Interlace, 2=Double, 3=Force none.",
+    "    /Z  \t- Use DirectSound for sound output.",
+    "    /Q  \t- Show current frame number in caption.",
+    "    /I# \t- Window style: 1=thin border, 2=thin, no caption, 3=no caption, 4=nothing.",
+    "    /J  \t- Don't pause the video when the focus is lost.",
+    "    /R##\t- Remap options: 1=remap to current system palette, 2=don't remap at all.",
+    "    /W##\t- Stretch to this width in pixels (very slow!!)",
+    "    /H##\t- Stretch to this height in pixels (very slow!!)",
+    "    /@  \t- Don't use MMX (even if supported by the CPU).",
+    "    /D##\t- Display resolution: 1=640x400, 2=640x480, 3=800x600, 4=1024x768.",
+    "    /V##\t- Video type: 1=320x240, 2=320x200, 3=Standard, 4=DIBSection.",
+    "        \t    Add 128 for interlaced, 256 for smoothing, or 384 for no DirectDraw.",
+};
+
+std::string JoinUsageLines() {
+    std::string text;
+    for (const char* line : kUsageLines) {
+        if (!text.empty()) text += "\r\n";
+        text += line;
+    }
+    return text;
+}
+
+}  // namespace
+
+const char* UsageCaption() {
+    static const std::string caption =
+        std::string(kApplicationName) + "  V " + kVersionText + " - " + kCopyrightNotice;
+    return caption.c_str();
+}
+
+const char* UsageText() {
+    static const std::string text = JoinUsageLines();
+    return text.c_str();
+}
+
+void ShowUsage() {
+    ShowMessage(UsageCaption(), UsageText(), nullptr, nullptr, false);
+}
+
+namespace {
+
+// The name runs to the first blank; the separator is the blanks after it and then at most
+// one ',', so "a.zmb , b.zmb" is two names.
+const char* SplitUnquoted(const char* list, const char** nameEnd) {
+    const char* end = list;
+    while (*end && !IsBlank(*end)) ++end;
+    *nameEnd = end;
+    const char* rest = end;
+    while (IsBlank(*rest)) ++rest;
+    if (*rest == ',') ++rest;
+    return rest;
+}
+
+}  // namespace
+
+bool SplitFirstName(char* name, std::size_t nameCapacity, char* list) {
+    name[0] = '\0';
+    const char* start = list;
+    while (IsBlank(*start)) ++start;
+    const char* nameEnd = start;
+    const char* rest = start;
+    if (*start == '"') {
+        const char* closing = std::strchr(start + 1, '"');
+        if (closing) {
+            ++start;
+            nameEnd = closing;
+            rest = closing + 1;
+        } else {  // an unclosed quote: the whole rest, quote and all, is the name
+            nameEnd = rest = start + std::strlen(start);
+        }
+    } else {
+        rest = SplitUnquoted(start, &nameEnd);
+    }
+    auto length = static_cast<std::size_t>(nameEnd - start);
+    bool fits = length < nameCapacity;
+    if (fits) {
+        std::memcpy(name, start, length);
+        name[length] = '\0';
+    }
+    std::memmove(list, rest, std::strlen(rest) + 1);
+    TrimBlanks(name);
+    TrimBlanks(list);
+    return fits;
+}
+
+bool HasExtension(const char* name) {
+    for (std::size_t i = std::strlen(name); i > 0; --i) {
+        char c = name[i - 1];
+        if (c == '.') return true;
+        if (c == ':' || c == '\\') return false;
+    }
+    return false;
+}
+
+void ComposeMessage(const char* text1, const char* text2, const char* text3, char* out) {
+    std::size_t used = 0;
+    auto append = [&](const char* piece) {
+        if (!piece) return;
+        std::size_t length = std::min(std::strlen(piece), kMessageCapacity - 1 - used);
+        std::memcpy(out + used, piece, length);
+        used += length;
+    };
+    if (text1 && IsBlank(text1[0])) ++text1;
+    append(text1);
+    append(text2);
+    append(text3);
+    out[used] = '\0';
+}
+
+void ShowMessage(const char* caption, const char* text1, const char* text2, const char* text3,
+                 bool isError) {
+    char text[kMessageCapacity];
+    ComposeMessage(text1, text2, text3, text);
+    HWND owner = CurrentPlayerWindow();
+    if (!owner) owner = ParentWindow;
+    ShowMessageBox(owner, text, caption ? caption : kApplicationName, isError);
+}

@@ -1,0 +1,33 @@
+// SPDX-License-Identifier: MIT
+// The playback summary box (/S): figures about the last movie played.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "zambrel/movie.h"
+
+// Written by the playback loop as each movie is closed; FramesPlayed is 0 until a movie
+// has played.
+extern PlaybackSummary LastSummary;
+extern std::uint32_t LastPeakSecondBytes;
+extern std::uint32_t LastPeakSecondFrame;
+
+// Everything the box shows, so that its text can be built without a display.
+struct SummaryFigures {
+    PlaybackSummary Summary;
+    std::uint32_t PeakSecondBytes;
+    std::uint32_t PeakSecondFrame;
+    std::uint32_t ScreenColors;
+    const char* DisplayDescription;
+};
+
+// The box's text as built (before ShowMessage drops its first blank).
+std::string PlaybackSummaryText(const SummaryFigures& figures);
+// "a / b" with one decimal, b = 0 counting as 1, products in 32 bits: (1000, 66) is "15.1".
+std::string FormatRatio(std::uint32_t a, std::uint32_t b);
+// Milliseconds as "1 millisecond", "59 seconds", "1 minute 0 seconds", "2 hours 1 minute".
+std::string FormatDuration(std::uint32_t milliseconds);
+
+// Shows the box for the last movie closed; nothing when no frame was played.
+void ShowPlaybackSummary();
