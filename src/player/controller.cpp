@@ -19,6 +19,14 @@ HWND ParentWindowFromSwitch(std::int32_t value) {
 #endif
 }
 
+HWND OwnerForPlayerWindow() {
+#ifdef _WIN32
+    return ParentWindow;
+#else
+    return standin::IsForeignWindow(ParentWindow) ? nullptr : ParentWindow;
+#endif
+}
+
 void TakeParentWindow(char* commandLine) {
     bool given = false;
     std::int32_t value = TakeNumericSwitch(commandLine, '#', 0, &given);

@@ -19,6 +19,9 @@ constexpr DWORD kReportSlack = 16;
 // The window a /# value names: on Windows the handle itself; elsewhere the controller's
 // inherited socket descriptor, made a foreign window. Null when it names none.
 HWND ParentWindowFromSwitch(std::int32_t value);
+// The owner for the player's own window: ParentWindow, except that another process's
+// window reached over a socket cannot own one of ours.
+HWND OwnerForPlayerWindow();
 // Takes /#N (and then a bare /#) out of the command line into ParentWindow.
 void TakeParentWindow(char* commandLine);
 // Whether a window title marks a controller that is asked before the report.

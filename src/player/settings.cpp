@@ -6,7 +6,7 @@
 #include <cstring>
 #include <string>
 
-#include "player/pending.h"
+#include "display/window.h"
 
 PlayerSettings Settings;
 HWND ParentWindow = nullptr;
@@ -151,7 +151,7 @@ void ShowMessage(const char* caption, const char* text1, const char* text2, cons
                  bool isError) {
     char text[kMessageCapacity];
     ComposeMessage(text1, text2, text3, text);
-    HWND owner = CurrentPlayerWindow();
+    HWND owner = DisplayWindow();
     if (!owner) owner = ParentWindow;
-    ShowMessageBox(owner, text, caption ? caption : kApplicationName, isError);
+    MessageBoxA(owner, text, caption ? caption : kApplicationName, isError ? MB_ICONHAND : MB_OK);
 }

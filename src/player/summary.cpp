@@ -2,7 +2,7 @@
 // The playback summary's text, in the exact wording and number formats users compare.
 #include "player/summary.h"
 
-#include "player/pending.h"
+#include "display/window.h"
 #include "player/settings.h"
 
 PlaybackSummary LastSummary = {};
@@ -96,7 +96,7 @@ std::string PlaybackSummaryText(const SummaryFigures& f) {
 void ShowPlaybackSummary() {
     if (LastSummary.FramesPlayed == 0) return;
     SummaryFigures figures{LastSummary, LastPeakSecondBytes, LastPeakSecondFrame,
-                           ClosedDisplayColors(), ClosedDisplayDescription()};
+                           DisplayClosedColors(), DisplayClosedDescription()};
     // ShowMessage keeps the text within its 2048-byte box buffer.
     ShowMessage("Zambrel Summary", PlaybackSummaryText(figures).c_str(), nullptr, nullptr, false);
 }

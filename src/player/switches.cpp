@@ -4,6 +4,7 @@
 #include <cstring>
 #include <limits>
 
+#include "display/window.h"
 #include "player/pending.h"
 #include "player/settings.h"
 
@@ -178,7 +179,7 @@ void ParseDisplay(char* text, PlayerSettings& s) {
     if (TakeFlagSwitch(text, 'J')) s.NoFocusPause = true;
     s.StretchHeight = TakeNumericSwitch(text, 'H', s.StretchHeight);
     s.StretchWidth = TakeNumericSwitch(text, 'W', s.StretchWidth);
-    StoreDisplayStretch(s.StretchWidth, s.StretchHeight);
+    DisplaySetStretch(s.StretchWidth, s.StretchHeight);
     s.DisplayResolution = TakeNumericSwitch(text, 'D', s.DisplayResolution);
     // Sound only shows a progress bar, which the standard type draws.
     if (s.SoundOnly) s.DisplayFlags = (s.DisplayFlags & ~0x7u) | 0x18;

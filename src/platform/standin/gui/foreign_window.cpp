@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Foreign windows over an inherited socket: the requests and replies of foreign_window.h.
 #include "platform/standin/gui/foreign_window.h"
+#include "platform/standin/gui/user.h"
 
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -16,14 +17,6 @@
 namespace standin {
 
 namespace {
-
-// The message and record of a copy-data send, as every Windows program lays them out.
-constexpr UINT kCopyDataMessage = 0x004A;
-struct CopyDataRecord {
-    ULONG_PTR dwData;
-    DWORD cbData;
-    PVOID lpData;
-};
 
 struct ForeignWindow {
     int fd;
@@ -184,13 +177,10 @@ LRESULT ForeignSendMessage(HWND window, UINT message, WPARAM wParam, LPARAM lPar
     if (!record) return 0;
     Request request{kForeignMessage, message, wParam, static_cast<std::uint64_t>(lParam),
                     nullptr,         0};
-    if (message == kCopyDataMessage) {
-        // Copied out rather than cast: the caller's record is USER's type, not ours.
-        if (lParam == 0) return 0;
-        CopyDataRecord copy;
-        std::memcpy(&copy, reinterpret_cast<const void*>(lParam), sizeof copy);
-        if (copy.cbData > 0 && !copy.lpData) return 0;
-        request = {kForeignCopyData, message, wParam, copy.dwData, copy.lpData, copy.cbData};
+    if (message == WM_COPYDATA) {
+        const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
+        if (!copy || (copy->cbData > 0 && !copy->lpData)) return 0;
+        request = {kForeignCopyData, message, wParam, copy->dwData, copy->lpData, copy->cbData};
     }
     Reply reply;
     return Exchange(record, request, &reply) ? static_cast<LRESULT>(reply.result) : 0;

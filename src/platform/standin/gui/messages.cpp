@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "platform/standin/gui/desktop_state.h"
+#include "platform/standin/gui/foreign_window.h"
 #include "platform/standin/kernel/clock.h"
 #include "platform/standin/kernel/kernel.h"
 
@@ -441,6 +442,9 @@ LRESULT WINAPI DispatchMessageA(const MSG* msg) {
 }
 
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // Another program's window, reached over its socket (foreign_window.h).
+    if (standin::IsForeignWindow(window))
+        return standin::ForeignSendMessage(window, message, wParam, lParam);
     Window* w = FindWindowRecord(window);
     if (!w) return 0;
     return CallWindowProcA(w->proc, window, message, wParam, lParam);

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/standin/gui/desktop_state.h"
+#include "platform/standin/gui/foreign_window.h"
 
 namespace standin::gui {
 namespace {
@@ -613,6 +614,8 @@ BOOL WINAPI ScreenToClient(HWND window, LPPOINT point) {
 }
 
 int WINAPI GetWindowTextA(HWND window, LPSTR text, int maxCount) {
+    if (standin::IsForeignWindow(window))
+        return standin::ForeignGetWindowText(window, text, maxCount);
     Window* w = FindWindowRecord(window);
     if (!text || maxCount <= 0) return 0;
     text[0] = '\0';
@@ -633,6 +636,7 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text) {
 }
 
 BOOL WINAPI IsWindow(HWND window) {
+    if (standin::IsForeignWindow(window)) return standin::ForeignIsWindow(window);
     return FindWindowRecord(window) ? TRUE : FALSE;
 }
 
