@@ -111,8 +111,9 @@ HMODULE WINAPI LoadLibraryA(LPCSTR fileName) {
             SetLastError(ERROR_MOD_NOT_FOUND);
             return nullptr;
         }
-        if (component->loadCount++ == 0 && !component->description.alwaysLoaded)
-            onLoad = component->description.onLoad;
+        ++component->loadCount;
+        // Every load runs it: what it sets up may have been torn down since.
+        onLoad = component->description.onLoad;
         handle = HandleOf(table, component);
     }
     // Outside the lock: loading a component may register window classes, which may in turn

@@ -34,7 +34,7 @@ struct ComponentExport {
 
 // A component: its file name, the ZAMBREL_MISSING name that hides it (or null), whether it is
 // loaded from the start (GetModuleHandleA finds it without a load), its functions, and what
-// to do when it is loaded.
+// to do at every load (it must tolerate being run again).
 struct ComponentDescription {
     const char* fileName;
     const char* hiddenBy;
