@@ -49,10 +49,9 @@ void WriteFirstFrame(BitWriter& out, const SampleView& view) {
     }
 }
 
-std::vector<std::uint8_t> CompressedChunk(const SoundTrack& track, const std::uint8_t* samples,
-                                          std::size_t bytes, TreeShape shape) {
-    const SampleView view{samples, track.stereo ? 2u : 1u, track.is16Bit};
-    const std::size_t frames = bytes / SampleFrameBytes(track);
+// The flags, the byte trees of the deltas, the raw first sample frame and the deltas.
+void WriteSamples(BitWriter& bits, const SoundTrack& track, const SampleView& view,
+                  std::size_t frames, TreeShape shape) {
     std::array<std::array<std::uint64_t, 256>, 4> counts{};
     for (std::size_t frame = 1; frame < frames; ++frame)
         for (unsigned lane = 0; lane < view.Lanes(); ++lane)
@@ -60,21 +59,25 @@ std::vector<std::uint8_t> CompressedChunk(const SoundTrack& track, const std::ui
     std::array<ByteTree, 4> trees;
     for (unsigned lane = 0; lane < view.Lanes(); ++lane)
         trees[lane] = BuildByteTree(counts[lane], shape);
-
-    BitWriter bits;
-    bits.Bit(true);
     bits.Bit(track.stereo);
     bits.Bit(track.is16Bit);
     for (unsigned lane = 0; lane < view.Lanes(); ++lane) {
         bits.Bit(true);  // the reader skips this bit: every tree is present
         WriteByteTree(bits, trees[lane]);
     }
-    if (frames > 0) {
-        WriteFirstFrame(bits, view);
-        for (std::size_t frame = 1; frame < frames; ++frame)
-            for (unsigned lane = 0; lane < view.Lanes(); ++lane)
-                WriteCode(bits, trees[lane].CodeFor(view.DeltaByte(frame, lane)));
-    }
+    WriteFirstFrame(bits, view);
+    for (std::size_t frame = 1; frame < frames; ++frame)
+        for (unsigned lane = 0; lane < view.Lanes(); ++lane)
+            WriteCode(bits, trees[lane].CodeFor(view.DeltaByte(frame, lane)));
+}
+
+std::vector<std::uint8_t> CompressedChunk(const SoundTrack& track, const std::uint8_t* samples,
+                                          std::size_t bytes, TreeShape shape) {
+    const SampleView view{samples, track.stereo ? 2u : 1u, track.is16Bit};
+    const std::size_t frames = bytes / SampleFrameBytes(track);
+    BitWriter bits;
+    bits.Bit(frames > 0);  // without samples the reader stops after this bit
+    if (frames > 0) WriteSamples(bits, track, view, frames, shape);
     std::vector<std::uint8_t> chunk(8 + bits.Bytes().size());
     std::copy(bits.Bytes().begin(), bits.Bytes().end(), chunk.begin() + 8);
     PutWord(chunk, 0, static_cast<std::uint32_t>(chunk.size()));

@@ -191,7 +191,7 @@ bool AssembleFrames(const MovieSpec& spec, const std::vector<StoredFrame>& plan,
         }
         for (int t = 0; t < kTrackCount; ++t) {
             const SoundTrack& track = spec.tracks[t];
-            if (!track.present || chunkSizes[t][f] == 0) continue;
+            if (!track.present || (chunkSizes[t][f] == 0 && !track.emptyChunks)) continue;
             const std::uint32_t bytes = chunkSizes[t][f];
             type = static_cast<std::uint8_t>(type | (0x02 << t));
             const auto chunk = BuildAudioChunk(track, track.samples.data() + sampleOffset[t], bytes,

@@ -45,6 +45,9 @@ struct SoundTrack {
     // Empty: the samples are shared out by the frame period (with no timing, evenly), and
     // whatever is left after the last frame's share goes into the last stored frame.
     std::vector<std::uint32_t> chunkBytes;
+    // A frame whose share is 0 carries no chunk at all, unless this is set: then it carries
+    // an empty one (compressed: its first bit says that no samples follow).
+    bool emptyChunks = false;
 };
 
 // Shapes of the video trees. Huffman: codes from the value statistics. Lopsided: every tree

@@ -129,6 +129,7 @@ TEST_P(DecoderRoundTrip, TheDecoderSeesWhatTheWriterWrote) {
     track.stereo = bits & 2;
     track.is16Bit = bits & 4;
     track.compressed = !(bits & 8);
+    track.emptyChunks = bits & 16;
     const std::uint32_t frameBytes = (track.stereo ? 2 : 1) * (track.is16Bit ? 2 : 1);
     for (std::size_t f = 0; f < stored; ++f)
         track.chunkBytes.push_back(f == 2 ? 0 : frameBytes * (100 + 7 * f));

@@ -300,6 +300,21 @@ TEST(WriterSound, ExplicitChunkSizesLeaveFramesWithoutAChunk) {
     EXPECT_EQ(movie.trackMaxBytes[2], 398u);
     EXPECT_EQ(movie.frameTypes[1] & 0x08, 0);
 
+    // Asked for, frames without samples carry an empty chunk instead of none.
+    for (bool compressed : {true, false}) {
+        MovieSpec empty = spec;
+        empty.tracks[2].emptyChunks = true;
+        empty.tracks[2].compressed = compressed;
+        const WriteResult written = WriteMovie(empty);
+        const ReadMovie withEmpty = ReadMovieBytes(written.bytes);
+        ASSERT_TRUE(withEmpty.ok) << withEmpty.error;
+        EXPECT_EQ(withEmpty.tracks[2].hasChunk, std::vector<bool>(5, true));
+        EXPECT_TRUE(withEmpty.tracks[2].chunks[1].empty());
+        EXPECT_EQ(Joined(withEmpty.tracks[2]), empty.tracks[2].samples);
+        // The chunk's words, then (compressed) one byte whose first bit says "no samples".
+        EXPECT_EQ(written.layout.frameSizes[1] - movie.frameSizes[1], compressed ? 9u : 4u);
+    }
+
     spec.tracks[2].chunkBytes = {200, 0, 3, 0, 397};
     EXPECT_NE(WriteMovie(spec).error.find("not a whole number of sample frames"),
               std::string::npos);
