@@ -2,6 +2,7 @@
 // The movie writer: checks the spec, lays out the frames and assembles the file.
 #include "encoder/writer.h"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 
