@@ -12,7 +12,7 @@
 #include "platform/win32.h"
 
 class DisplayTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         setenv("ZAMBREL_HOST", "headless", 1);
         unsetenv("ZAMBREL_MISSING");

@@ -6,7 +6,9 @@
 
 namespace {
 
-std::uint32_t Request(std::uint32_t mode, std::uint32_t options = 0) { return mode | options; }
+std::uint32_t Request(std::uint32_t mode, std::uint32_t options = 0) {
+    return mode | options;
+}
 
 }  // namespace
 
@@ -90,8 +92,8 @@ TEST_F(DisplayTest, DoubleBufferSwitchChoosesBetweenBufferedAndDirectFullScreen)
     EXPECT_EQ(DisplayCreateFlags(25 | 0x20 | 0x40 | 0x80), 5u | 0x80 | 0x100 | 0x200);
     EXPECT_EQ(DisplayCreateFlags(21), 0u);
 
-    DisplayHolder buffered(DisplayCreate(nullptr, DisplayCreateFlags(v2 | kFlagsDoubleBuffer), 320,
-                                         200, 0, 0));
+    DisplayHolder buffered(
+        DisplayCreate(nullptr, DisplayCreateFlags(v2 | kFlagsDoubleBuffer), 320, 200, 0, 0));
     ASSERT_TRUE(buffered);
     EXPECT_EQ(buffered->Height, 200u);
     EXPECT_EQ(buffered->RectMerge, 1u);

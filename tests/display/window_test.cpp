@@ -15,7 +15,7 @@ constexpr std::uint32_t kStandard = 24;  // the standard-DIB video type
 constexpr std::uint32_t kNoFrame = 0x4200;
 
 class WindowTest : public DisplayTest {
-protected:
+  protected:
     void SetUp() override {
         DisplayTest::SetUp();
         DisplaySetTitle("ZambPlay");
@@ -113,7 +113,7 @@ TEST_F(WindowTest, EveryKeyOfTheTableIsQueued) {
     Chord({VK_SHIFT}, VK_TAB);
     EXPECT_EQ(TakeAllKeys(), (std::vector<std::uint8_t>{218, 236, 219, 238, 246, 247, 137}));
 
-    const UINT navigation[] = {VK_PRIOR, VK_NEXT, VK_END,  VK_HOME,  VK_LEFT,
+    const UINT navigation[] = {VK_PRIOR, VK_NEXT,  VK_END,  VK_HOME,   VK_LEFT,
                                VK_UP,    VK_RIGHT, VK_DOWN, VK_INSERT, VK_DELETE};
     for (UINT key : navigation) standin::InjectKeyPress(key);
     EXPECT_EQ(TakeAllKeys(),
