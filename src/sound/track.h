@@ -71,3 +71,6 @@ inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
 
 // The byte that plays as silence in the track's sample format.
 inline std::uint8_t SilenceByte(const SoundTrack* track) { return track->Is16Bit ? 0 : 0x80; }
+
+// On the 32-bit platform the record is the 148 bytes other programs' drivers expect.
+static_assert(sizeof(void*) != 4 || sizeof(SoundTrack) == 148);

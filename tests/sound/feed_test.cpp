@@ -225,3 +225,33 @@ TEST_F(FeedTest, VideoIsLateOnceThePlayPositionPassesHalfASecondAhead) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(FeedTest, RewindRestartsTheTracksOnlyWhenNoOtherMovieHasSound) {
+    OpenTracks(ZAMB_TRACK0 | ZAMB_TRACK2, kRaw8Mono, 6666);
+    SetFrame({Bytes(100, 1), {}, Bytes(80, 1)});
+    FeedAudio(movie.get());
+    movie->FrameNumber = 0;
+    SoundTracksOpen += 1;  // a track of another movie
+    RestartMovieTracks(movie.get());
+    EXPECT_EQ(FakeDriver().Resets, 0);
+    EXPECT_EQ(Track(0)->BytesQueued, 100u);
+    SoundTracksOpen -= 1;
+
+    movie->FrameNumber = 5;  // not a rewind
+    RestartMovieTracks(movie.get());
+    EXPECT_EQ(FakeDriver().Resets, 0);
+
+    movie->FrameNumber = 0;
+    RestartMovieTracks(movie.get());
+    EXPECT_EQ(FakeDriver().Resets, 2);
+    for (int n : {0, 2}) {
+        EXPECT_EQ(Track(n)->BytesQueued, 0u);
+        EXPECT_EQ(RingFillLoad(Track(n)), 0u);
+        EXPECT_EQ(Track(n)->RingRead, Track(n)->RingWrite);
+        EXPECT_EQ(Track(n)->DueBase + Track(n)->DueFraction, 0u);
+    }
+}
+
+}  // namespace

@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The SDL2 host: through SDL's disk driver, which writes exactly what it plays.
+// The devices that play in real time: SDL2 (through its disk driver, which writes exactly
+// what it plays) and the simulated device off the test clock.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -48,6 +49,30 @@ TEST(SdlDevice, DiskDriverWritesTheStreamBitForBit) {
     auto found = std::search(written.begin(), written.end(), sound.begin(), sound.end());
     EXPECT_NE(found, written.end()) << "disk file of " << written.size() << " bytes";
     std::remove(path.c_str());
+}
+
+// Without the test clock the simulated device plays on a thread of its own, in real time.
+TEST(SimulatedDevice, PlaysInRealTime) {
+    standin::SelectAudioDevice(standin::AudioDeviceKind::Simulated);
+    WAVEFORMATEX format{WAVE_FORMAT_PCM, 1, 22050, 22050, 1, 8, 0};
+    HWAVEOUT device = nullptr;
+    ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+    std::vector<std::uint8_t> sound(441, 0x80);  // 20 ms
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<LPSTR>(sound.data());
+    header.dwBufferLength = static_cast<DWORD>(sound.size());
+    waveOutPrepareHeader(device, &header, sizeof header);
+    waveOutWrite(device, &header, sizeof header);
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE) &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    EXPECT_TRUE(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE);
+    waveOutReset(device);
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
+    standin::SelectAudioDevice(standin::AudioDeviceKind::Automatic);
 }
 
 }  // namespace
