@@ -319,6 +319,16 @@ void ResetDesktop(const ScreenFormat& format) {
     InitialiseDesktop(*desktop, format, CreateHeadlessHost());
 }
 
+bool ResetDesktopWithSdl(const ScreenFormat& format) {
+    std::unique_ptr<Host> host = CreateSdlHost();
+    bool sdl = host != nullptr;
+    Desktop*& desktop = DesktopPointer();
+    delete desktop;
+    desktop = new Desktop;
+    InitialiseDesktop(*desktop, format, sdl ? std::move(host) : CreateHeadlessHost());
+    return sdl;
+}
+
 bool WindowTreeActive(HWND window) {
     std::lock_guard<std::mutex> guard(WindowTreeLock());
     Desktop& desktop = TheDesktop();

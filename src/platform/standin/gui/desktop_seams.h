@@ -21,6 +21,8 @@ struct ScreenFormat {
 // Throws the whole desktop away (windows, classes, GDI objects, queue, cursor) and starts a
 // fresh one with this screen on the headless host. For tests, between cases.
 void ResetDesktop(const ScreenFormat& format);
+// The same on the SDL host; false (and the headless host) when no display answers.
+bool ResetDesktopWithSdl(const ScreenFormat& format);
 // The screen as the environment chooses it (ZAMBREL_SCREEN), for the host in use.
 ScreenFormat ScreenFromEnvironment(bool sdlHost);
 // Parses "WIDTHxHEIGHTxBITS[:555]"; false when it is not such a text.
