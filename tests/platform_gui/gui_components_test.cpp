@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The optional components: found by name, hidden by ZAMBREL_MISSING, and doing their work.
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -207,6 +208,34 @@ TEST(ScreenFormat, ParsesTheEnvironmentSyntax) {
     EXPECT_FALSE(standin::ParseScreenFormat("320x200x24", &format));
     EXPECT_FALSE(standin::ParseScreenFormat("320x200x32:555", &format));
     EXPECT_FALSE(standin::ParseScreenFormat("big", &format));
+}
+
+TEST_F(Desktop, ScreenDumpsFollowChangesBetweenPumps) {
+    char pattern[] = "/tmp/zambrel-dump-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string dir = pattern;
+    setenv("ZAMBREL_SCREEN_DUMP", dir.c_str(), 1);
+    UseScreen(16, 8, 32);
+    unsetenv("ZAMBREL_SCREEN_DUMP");
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // nothing changed: no second file
+    HDC dc = GetDC(nullptr);
+    SetPixel(dc, 3, 3, RGB(9, 9, 9));
+    ReleaseDC(nullptr, dc);
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
+    auto exists = [&](const char* name) {
+        std::FILE* file = std::fopen((dir + name).c_str(), "rb");
+        unsigned char signature[8] = {};
+        bool ok = file && std::fread(signature, 1, 8, file) == 8 && signature[0] == 0x89 && signature[1] == 'P';
+        if (file) std::fclose(file);
+        std::remove((dir + name).c_str());
+        return ok;
+    };
+    EXPECT_TRUE(exists("/000000.png"));
+    EXPECT_TRUE(exists("/000001.png"));
+    EXPECT_FALSE(exists("/000002.png"));
+    std::remove(dir.c_str());
 }
 
 }  // namespace
