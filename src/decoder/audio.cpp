@@ -16,11 +16,13 @@ namespace {
 // Shared by every movie; allocated by the first track open, freed with the last track.
 std::uint8_t* audioScratch = nullptr;
 
-std::uint32_t RoundUp4096(std::uint32_t bytes) { return (bytes + 4095) / 4096 * 4096; }
+std::uint32_t RoundUp4096(std::uint32_t bytes) {
+    return (bytes + 4095) / 4096 * 4096;
+}
 
 void SetTrackTiming(SoundTrack* track, std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
-    track->FrameBytesFixed = static_cast<std::uint32_t>(
-        std::uint64_t{bytesPerSecond} * 1024 * framePeriod / 100000);
+    track->FrameBytesFixed =
+        static_cast<std::uint32_t>(std::uint64_t{bytesPerSecond} * 1024 * framePeriod / 100000);
     track->LateLimitFixed = bytesPerSecond * 512;
     // One second plus two frames of sound.
     std::uint32_t ring = RoundUp4096(track->FrameBytesFixed / 512 + bytesPerSecond);
@@ -29,7 +31,9 @@ void SetTrackTiming(SoundTrack* track, std::uint32_t bytesPerSecond, std::uint32
 
 }  // namespace
 
-std::uint8_t* AudioScratch() { return audioScratch; }
+std::uint8_t* AudioScratch() {
+    return audioScratch;
+}
 
 bool OpenTrack(Movie* movie, int n) {
     if (!SoundDriver.SoundOpenTrack) SoundInstallWaveOut();
@@ -106,7 +110,8 @@ void RestartMovieTracks(Movie* movie) {
     if (movie->FrameNumber != 0 || movie->PrimaryTrack == -1) return;
     if (movie->Tracks[movie->PrimaryTrack]->BytesQueued == 0) return;
     std::int32_t owned = 1;
-    for (int n = movie->PrimaryTrack + 1; n < ZAMB_TRACK_COUNT; ++n) owned += movie->Tracks[n] != nullptr;
+    for (int n = movie->PrimaryTrack + 1; n < ZAMB_TRACK_COUNT; ++n)
+        owned += movie->Tracks[n] != nullptr;
     if (owned != SoundTracksOpen) return;
     for (SoundTrack* track : movie->Tracks) {
         if (!track) continue;

@@ -76,8 +76,7 @@ void AddDeltas(BitReader& bits, const ChunkLayout& layout, std::uint8_t* scratch
 }  // namespace
 
 std::uint32_t DecodeAudio(BitReader& bits, std::uint32_t decodedBytes, std::uint8_t* scratch,
-                          std::uint8_t* ringStart, std::uint8_t* ringEnd,
-                          std::uint8_t* writePos) {
+                          std::uint8_t* ringStart, std::uint8_t* ringEnd, std::uint8_t* writePos) {
     if (ReadBit(bits) == 0 || bits.overrun) return 0;
     ChunkLayout layout{};
     layout.Stereo = ReadBit(bits) != 0;

@@ -16,8 +16,7 @@ inline constexpr std::uint32_t kAudioScratchBytes = 8192;
 // never more than `decodedBytes`, fewer when the stream carries no samples, its trees are
 // bad or its bits run out (the stream's end is the reader's end; nothing past it is read).
 std::uint32_t DecodeAudio(BitReader& bits, std::uint32_t decodedBytes, std::uint8_t* scratch,
-                          std::uint8_t* ringStart, std::uint8_t* ringEnd,
-                          std::uint8_t* writePos);
+                          std::uint8_t* ringStart, std::uint8_t* ringEnd, std::uint8_t* writePos);
 
 // Opens track n into the zeroed record in Tracks[n]; false leaves the track out.
 bool OpenTrack(Movie* movie, int n);

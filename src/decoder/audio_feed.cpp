@@ -110,11 +110,10 @@ void WriteChunk(SoundTrack* track, const ChunkSound& sound, std::uint32_t s) {
     }
     BitReader bits;
     StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
-    std::uint32_t written = DecodeAudio(bits, s, AudioScratch(), track->RingStart,
-                                        track->RingEnd, track->RingWrite);
+    std::uint32_t written =
+        DecodeAudio(bits, s, AudioScratch(), track->RingStart, track->RingEnd, track->RingWrite);
     // Whatever the chunk could not deliver plays as silence, not as stale ring bytes.
-    RingSet(track, RingAdvance(track, track->RingWrite, written), SilenceByte(track),
-            s - written);
+    RingSet(track, RingAdvance(track, track->RingWrite, written), SilenceByte(track), s - written);
 }
 
 void FeedTrack(SoundTrack* track, const ChunkSound& sound) {

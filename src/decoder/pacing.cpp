@@ -87,7 +87,8 @@ void SoundOff(Movie* movie) {
 // Puts exactly one chunk back in front of the write position: the last real sound when the
 // sound comes back at the frame where it went, otherwise silence.
 void RefillOneChunk(SoundTrack* track, bool replay) {
-    const std::uint32_t chunk = track->MaxChunk <= track->RingSize ? track->MaxChunk : track->RingSize;
+    const std::uint32_t chunk =
+        track->MaxChunk <= track->RingSize ? track->MaxChunk : track->RingSize;
     std::uint8_t* read = track->RingWrite - chunk;
     if (read < track->RingStart) read += track->RingSize;
     track->BytesQueued += chunk - RingFillLoad(track);
@@ -143,10 +144,13 @@ void ZambSetReadSpeed(std::int32_t bytesPerSecond) {
 }
 
 void ZambSetFrameRate(std::int32_t framesPerSecond) {
-    LibrarySettings.FrameRateSetting = framesPerSecond > 0 ? -100000 / framesPerSecond : framesPerSecond;
+    LibrarySettings.FrameRateSetting =
+        framesPerSecond > 0 ? -100000 / framesPerSecond : framesPerSecond;
 }
 
-void ZambServiceSound() { ServiceOpenTracks(); }
+void ZambServiceSound() {
+    ServiceOpenTracks();
+}
 
 void ZambNextFrame(Movie* movie) {
     if (!movie) return;
@@ -193,11 +197,11 @@ void ZambSummary(Movie* movie, PlaybackSummary* out) {
     out->DecodeTime = movie->DecodeTime;
     out->AheadTime = movie->AheadTime;
     const std::uint32_t readingTime = movie->ReadTime + movie->AheadTime;
-    out->DeviceSpeed = readingTime == 0
-                           ? 0
-                           : static_cast<std::uint32_t>(
-                                 (std::uint64_t{movie->BytesRead} + movie->AheadBytes) * 1000 /
-                                 readingTime);
+    out->DeviceSpeed =
+        readingTime == 0
+            ? 0
+            : static_cast<std::uint32_t>((std::uint64_t{movie->BytesRead} + movie->AheadBytes) *
+                                         1000 / readingTime);
     out->SlowestTime = movie->SlowestTime ? movie->SlowestTime : 1000;
     out->SecondSlowestTime = movie->SecondSlowestTime ? movie->SecondSlowestTime : 1000;
     out->SlowestFrame = movie->SlowestFrame + 1;

@@ -7,4 +7,6 @@
 SoundOperations SoundDriver{};
 std::int32_t SoundTracksOpen = 0;
 
-void SoundForgetDriver() { SoundDriver = SoundOperations{}; }
+void SoundForgetDriver() {
+    SoundDriver = SoundOperations{};
+}

@@ -10,8 +10,8 @@
 
 // The wave-output driver's part of the record.
 struct WaveOutTrackArea {
-    std::uint32_t PlayedBase;       // bytes played before the current buffer
-    WAVEHDR* BufferA;               // header then data; also the block to free
+    std::uint32_t PlayedBase;  // bytes played before the current buffer
+    WAVEHDR* BufferA;          // header then data; also the block to free
     WAVEHDR* BufferB;
     std::uint32_t BufferStartTime;  // clock when the current buffer started; 0 = none yet
     std::uint32_t BufferDuration;   // milliseconds of sound in the current buffer
@@ -28,9 +28,9 @@ union SoundDriverArea {
 
 struct SoundTrack {
     std::uint8_t* RingStart;
-    std::uint8_t* RingEnd;          // RingStart + RingSize
-    std::uint8_t* RingRead;         // driver: next byte to play
-    std::uint8_t* RingWrite;        // decoder: next byte to write
+    std::uint8_t* RingEnd;    // RingStart + RingSize
+    std::uint8_t* RingRead;   // driver: next byte to play
+    std::uint8_t* RingWrite;  // decoder: next byte to write
     // Decoder adds, driver subtracts; a full ring is told from an empty one only by this.
     // Changed through RingFillAdd / RingFillTake because a driver may run on a timer.
     std::uint32_t RingFill;
@@ -39,20 +39,20 @@ struct SoundTrack {
     std::uint32_t FrameBytesFixed;  // bytes per frame period x 1024
     std::uint32_t DueFraction;      // bytes due since DueBase, x 1024
     std::uint32_t DueBase;
-    std::uint32_t LateLimitFixed;   // due position plus half a second, x 1024
-    std::uint32_t BytesQueued;      // sound and inserted silence, in total
+    std::uint32_t LateLimitFixed;  // due position plus half a second, x 1024
+    std::uint32_t BytesQueued;     // sound and inserted silence, in total
     std::uint32_t Overflows;
     std::uint32_t SoundSkips;
-    std::uint32_t MaxChunk;         // largest chunk of the track, a multiple of 4
-    SoundTrack* Next;               // driver's list of open tracks
-    HWAVEOUT Device;                // wave output: 0 while closed
-    std::uint32_t BufferSize;       // size of each driver play buffer
+    std::uint32_t MaxChunk;    // largest chunk of the track, a multiple of 4
+    SoundTrack* Next;          // driver's list of open tracks
+    HWAVEOUT Device;           // wave output: 0 while closed
+    std::uint32_t BufferSize;  // size of each driver play buffer
     std::uint32_t SampleRate;
     std::uint32_t NoSoundThisFrame;
     std::uint32_t Is16Bit;
     std::uint32_t IsStereo;
-    std::uint32_t Underrun;         // driver: the device ran dry; decoder clears it
-    std::uint32_t UnderrunSeen;     // decoder's half of that hand-shake
+    std::uint32_t Underrun;      // driver: the device ran dry; decoder clears it
+    std::uint32_t UnderrunSeen;  // decoder's half of that hand-shake
     SoundDriverArea Driver;
 };
 
@@ -70,7 +70,9 @@ inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
 }
 
 // The byte that plays as silence in the track's sample format.
-inline std::uint8_t SilenceByte(const SoundTrack* track) { return track->Is16Bit ? 0 : 0x80; }
+inline std::uint8_t SilenceByte(const SoundTrack* track) {
+    return track->Is16Bit ? 0 : 0x80;
+}
 
 // On the 32-bit platform the record is the 148 bytes other programs' drivers expect.
 static_assert(sizeof(void*) != 4 || sizeof(SoundTrack) == 148);

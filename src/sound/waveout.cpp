@@ -38,9 +38,15 @@ std::atomic_ref<DWORD> FlagsOf(WAVEHDR* header) {
     return std::atomic_ref<DWORD>(*flags);
 }
 
-bool IsDone(WAVEHDR* header) { return (FlagsOf(header).load() & WHDR_DONE) != 0; }
-void MarkDone(WAVEHDR* header) { FlagsOf(header).fetch_or(WHDR_DONE); }
-void ClearDone(WAVEHDR* header) { FlagsOf(header).fetch_and(~static_cast<DWORD>(WHDR_DONE)); }
+bool IsDone(WAVEHDR* header) {
+    return (FlagsOf(header).load() & WHDR_DONE) != 0;
+}
+void MarkDone(WAVEHDR* header) {
+    FlagsOf(header).fetch_or(WHDR_DONE);
+}
+void ClearDone(WAVEHDR* header) {
+    FlagsOf(header).fetch_and(~static_cast<DWORD>(WHDR_DONE));
+}
 
 WAVEFORMATEX DescribeFormat(const SoundTrack* track) {
     WAVEFORMATEX format{};
@@ -209,9 +215,8 @@ std::uint32_t WaveOutPosition(SoundTrack* track) {
     if (area.BufferStartTime == 0) return 0;
     DWORD elapsed = timeGetTime() - area.BufferStartTime;
     if (elapsed < area.BufferDuration) {
-        return area.PlayedBase +
-               static_cast<std::uint32_t>(std::uint64_t{area.BufferBytes} * elapsed /
-                                          area.BufferDuration);
+        return area.PlayedBase + static_cast<std::uint32_t>(std::uint64_t{area.BufferBytes} *
+                                                            elapsed / area.BufferDuration);
     }
     return area.PlayedBase + area.BufferBytes;
 }
@@ -222,9 +227,13 @@ void WaveOutReset(SoundTrack* track) {
     area.BufferBytes = area.BufferDuration = area.BufferStartTime = area.PlayedBase = 0;
 }
 
-void WaveOutPause(SoundTrack* track) { CloseDevice(track); }
+void WaveOutPause(SoundTrack* track) {
+    CloseDevice(track);
+}
 
-bool WaveOutResume(SoundTrack* track) { return OpenDevice(track); }
+bool WaveOutResume(SoundTrack* track) {
+    return OpenDevice(track);
+}
 
 std::uint32_t WaveOutVolumeWord(std::uint32_t volume, std::uint32_t pan) {
     std::uint32_t v = volume < 0xFFFF ? volume : 0xFFFF;
@@ -244,8 +253,8 @@ void WaveOutVolumePan(SoundTrack* track, std::uint32_t volume, std::uint32_t pan
 
 bool SoundInstallWaveOut() {
     if (SoundDriver.SoundOpenTrack) return false;
-    SoundDriver = SoundOperations{WaveOutOpenTrack, WaveOutCloseTrack, WaveOutService,
-                                  WaveOutPosition,  WaveOutReset,      WaveOutPause,
-                                  WaveOutResume,    WaveOutVolumePan};
+    SoundDriver =
+        SoundOperations{WaveOutOpenTrack, WaveOutCloseTrack, WaveOutService, WaveOutPosition,
+                        WaveOutReset,     WaveOutPause,      WaveOutResume,  WaveOutVolumePan};
     return true;
 }

@@ -68,8 +68,8 @@ TEST(DecodeAudio, StereoFirstFrameIsStoredRightBeforeLeftAndChannelsNeverCarry) 
 TEST(DecodeAudio, SixteenBitDeltasCarryFromTheLowIntoTheHighByte) {
     BitWriter stream;
     stream.Bit(true);
-    stream.Bit(false);  // mono
-    stream.Bit(true);   // 16-bit
+    stream.Bit(false);         // mono
+    stream.Bit(true);          // 16-bit
     SingleLeaf(stream, 0xFF);  // low delta byte
     SingleLeaf(stream, 0x00);  // high delta byte
     stream.Bits(0x12, 8);      // first value, high byte first

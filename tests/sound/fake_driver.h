@@ -27,7 +27,9 @@ inline FakeDriverState& FakeDriver() {
 inline void InstallFakeDriver() {
     FakeDriver() = FakeDriverState{};
     SoundForgetDriver();
-    SoundDriver.SoundOpenTrack = [](SoundTrack*, std::uint32_t) { return !FakeDriver().RefuseOpen; };
+    SoundDriver.SoundOpenTrack = [](SoundTrack*, std::uint32_t) {
+        return !FakeDriver().RefuseOpen;
+    };
     SoundDriver.SoundCloseTrack = [](SoundTrack*) {};
     SoundDriver.SoundService = [] { ++FakeDriver().Services; };
     SoundDriver.SoundPosition = [](SoundTrack*) { return FakeDriver().Position; };

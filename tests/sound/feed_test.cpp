@@ -90,7 +90,7 @@ TEST_F(FeedTest, TrackSizesFollowTheFormatAndThePeriod) {
 }
 
 TEST_F(FeedTest, TracksThatCannotOpenAreLeftOut) {
-    movie->TrackFormat[1] = 22050;  // not present
+    movie->TrackFormat[1] = 22050;          // not present
     movie->TrackFormat[2] = TRACK_PRESENT;  // rate 0
     movie->TrackFormat[3] = kRaw8Mono;
     movie->PrimaryTrack = -1;
@@ -137,7 +137,8 @@ TEST_F(FeedTest, SoundBeyondTheRingsRoomIsCutAndCounted) {
     EXPECT_EQ(track->Overflows, 1u);
     EXPECT_EQ(RingFillLoad(track), size);
     EXPECT_EQ(track->RingWrite, track->RingStart + 40);
-    EXPECT_EQ(std::vector<std::uint8_t>(track->RingStart + 10, track->RingStart + 40), Bytes(30, 1));
+    EXPECT_EQ(std::vector<std::uint8_t>(track->RingStart + 10, track->RingStart + 40),
+              Bytes(30, 1));
     EXPECT_EQ(track->RingStart[40], 0);
 }
 
@@ -154,7 +155,8 @@ TEST_F(FeedTest, AfterAnUnderrunOneShortFrameIsPaddedWithSilence) {
     EXPECT_EQ(track->DueBase, dueBase + 150);
     EXPECT_EQ(std::vector<std::uint8_t>(track->RingStart + 50, track->RingStart + 200),
               std::vector<std::uint8_t>(150, 0x80));
-    EXPECT_EQ(std::vector<std::uint8_t>(track->RingStart + 200, track->RingStart + 250), Bytes(50, 1));
+    EXPECT_EQ(std::vector<std::uint8_t>(track->RingStart + 200, track->RingStart + 250),
+              Bytes(50, 1));
     EXPECT_EQ(track->BytesQueued, 250u);
     EXPECT_EQ(RingFillLoad(track), 250u);
 

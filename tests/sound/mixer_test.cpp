@@ -31,7 +31,9 @@ struct Buffer {
         header.lpData = reinterpret_cast<LPSTR>(data.data());
         header.dwBufferLength = static_cast<DWORD>(data.size());
     }
-    bool Done() const { return (std::atomic_ref<DWORD>(const_cast<DWORD&>(header.dwFlags)).load() & WHDR_DONE) != 0; }
+    bool Done() const {
+        return (std::atomic_ref<DWORD>(const_cast<DWORD&>(header.dwFlags)).load() & WHDR_DONE) != 0;
+    }
 };
 
 std::vector<std::uint8_t> Ramp(std::size_t count, unsigned seed) {
@@ -57,7 +59,8 @@ class MixerTest : public ::testing::Test {
     }
     HWAVEOUT Open(const WAVEFORMATEX& format) {
         HWAVEOUT device = nullptr;
-        EXPECT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
+        EXPECT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL),
+                  MMSYSERR_NOERROR);
         return device;
     }
     void Queue(HWAVEOUT device, Buffer& buffer) {
@@ -66,7 +69,8 @@ class MixerTest : public ::testing::Test {
     }
     void Close(HWAVEOUT device, std::initializer_list<Buffer*> buffers) {
         waveOutReset(device);
-        for (Buffer* buffer : buffers) waveOutUnprepareHeader(device, &buffer->header, sizeof(WAVEHDR));
+        for (Buffer* buffer : buffers)
+            waveOutUnprepareHeader(device, &buffer->header, sizeof(WAVEHDR));
         EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
     }
 };
@@ -172,8 +176,8 @@ TEST_F(MixerTest, CaptureHoldsALoneStreamBitForBit) {
     std::vector<std::uint8_t> wav((std::istreambuf_iterator<char>(file)), {});
     ASSERT_GE(wav.size(), 44u + 1103u);
     EXPECT_EQ(std::string(wav.begin(), wav.begin() + 4), "RIFF");
-    EXPECT_EQ(wav[22], 1);                          // mono
-    EXPECT_EQ(wav[24] | wav[25] << 8, 11025);       // the stream's own rate
+    EXPECT_EQ(wav[22], 1);                     // mono
+    EXPECT_EQ(wav[24] | wav[25] << 8, 11025);  // the stream's own rate
     EXPECT_TRUE(std::equal(buffer.data.begin(), buffer.data.end(), wav.begin() + 44));
     std::remove(path.c_str());
 }

@@ -36,7 +36,8 @@ class PacingTest : public ::testing::Test {
         movie->TrackMaxBytes[0] = 400;
         OpenMovieTracks(movie.get(), ZAMB_TRACK0);
         SoundTrack* track = movie->Tracks[0];
-        for (std::uint32_t i = 0; i < track->RingSize; ++i) track->RingStart[i] = static_cast<std::uint8_t>(i);
+        for (std::uint32_t i = 0; i < track->RingSize; ++i)
+            track->RingStart[i] = static_cast<std::uint8_t>(i);
         track->RingWrite = track->RingStart + 300;  // the last chunk wraps round the start
         track->RingRead = track->RingStart + 100;
         RingFillStore(track, 200);
@@ -128,7 +129,7 @@ TEST_F(PacingTest, SoundBackOnAtTheSameFrameReplaysTheLastChunk) {
     EXPECT_EQ(movie->SoundOff, 0u);
     EXPECT_EQ(RingFillLoad(track), 400u);
     EXPECT_EQ(track->RingRead, track->RingEnd - 100);
-    EXPECT_EQ(track->RingStart[0], 0);    // the sound that was there, not silence
+    EXPECT_EQ(track->RingStart[0], 0);     // the sound that was there, not silence
     EXPECT_EQ(track->RingStart[299], 43);  // 299 mod 256
     EXPECT_EQ(track->BytesQueued, 5200u);
     EXPECT_EQ(track->DueBase, 1234u);

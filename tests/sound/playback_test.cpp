@@ -27,7 +27,8 @@ zambrel::encoder::SoundTrack Tone(std::uint32_t rate, bool wide, bool stereo, bo
     track.is16Bit = wide;
     track.stereo = stereo;
     track.compressed = compressed;
-    for (std::uint32_t i = 0; i < kFrames; ++i) track.chunkBytes.push_back(i % 2 ? longChunk : shortChunk);
+    for (std::uint32_t i = 0; i < kFrames; ++i)
+        track.chunkBytes.push_back(i % 2 ? longChunk : shortChunk);
     std::uint32_t total = kFrames / 2 * (shortChunk + longChunk);
     track.samples.resize(total);
     for (std::uint32_t i = 0; i < total; ++i)
@@ -71,7 +72,8 @@ std::vector<std::uint8_t> ExpectedSound(const zambrel::encoder::SoundTrack& spec
             ++*padded;
         }
         expected.insert(expected.end(), pad, silence);
-        expected.insert(expected.end(), spec.samples.begin() + from, spec.samples.begin() + from + chunk);
+        expected.insert(expected.end(), spec.samples.begin() + from,
+                        spec.samples.begin() + from + chunk);
         from += chunk;
     }
     return expected;

@@ -27,7 +27,8 @@ TEST(SdlDevice, DiskDriverWritesTheStreamBitForBit) {
     ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     ASSERT_EQ(standin::OpenAudioDevice(), standin::AudioDeviceKind::Sdl);
     std::vector<std::uint8_t> sound(176400 / 5);  // 200 ms, never silent
-    for (std::size_t i = 0; i < sound.size(); ++i) sound[i] = static_cast<std::uint8_t>(i % 251 + 1);
+    for (std::size_t i = 0; i < sound.size(); ++i)
+        sound[i] = static_cast<std::uint8_t>(i % 251 + 1);
     WAVEHDR header{};
     header.lpData = reinterpret_cast<LPSTR>(sound.data());
     header.dwBufferLength = static_cast<DWORD>(sound.size());

@@ -87,8 +87,8 @@ TEST(WaveOutSizes, BuffersAreAQuarterSecondInWholePages) {
 
 TEST(WaveOutSizes, VolumeAndPan) {
     EXPECT_EQ(WaveOutVolumeWord(0x20000, 0x8000), 0xFFFFFFFFu);
-    EXPECT_EQ(WaveOutVolumeWord(0xFFFF, 0), 0x0000FFFFu);           // right silent
-    EXPECT_EQ(WaveOutVolumeWord(0x8000, 0xFFFF), 0x80000001u);      // left = volume / 0x8000
+    EXPECT_EQ(WaveOutVolumeWord(0xFFFF, 0), 0x0000FFFFu);       // right silent
+    EXPECT_EQ(WaveOutVolumeWord(0x8000, 0xFFFF), 0x80000001u);  // left = volume / 0x8000
     EXPECT_EQ(WaveOutVolumeWord(0x8000, 0x4000), 0x40008000u);
 }
 
@@ -145,9 +145,9 @@ TEST_F(WaveOutDriver, PositionGrowsWithTheClockWithinTheBuffer) {
     EXPECT_EQ(SoundDriver.SoundPosition(&t.track), 882u);
     standin::AdvanceTestClock(500);
     EXPECT_EQ(SoundDriver.SoundPosition(&t.track), 2205u);  // never past what was written
-    EXPECT_EQ(t.track.Underrun, 1u);                          // both buffers came back
+    EXPECT_EQ(t.track.Underrun, 1u);                        // both buffers came back
     t.Put(Pattern(2205, 2));
-    SoundDriver.SoundService();                               // a new buffer after a gap
+    SoundDriver.SoundService();  // a new buffer after a gap
     EXPECT_EQ(t.track.Driver.WaveOut.PlayedBase, 2205u);
     standin::AdvanceTestClock(50);
     EXPECT_EQ(SoundDriver.SoundPosition(&t.track), 2205u + 1102u);

@@ -14,24 +14,24 @@ namespace zambrel::testing {
 struct PlaybackOptions {
     std::uint32_t OpenFlags = ZAMB_TRACK0;  // ZAMB_FILE_HANDLE is added
     std::uint32_t ExtraBuffer = 0xFFFFFFFF;
-    std::uint32_t Frames = 0;          // frames to play; 0 = the movie's FrameCount
-    bool DecodeVideo = true;           // into a buffer of the movie's size
-    std::uint32_t WaitStep = 1;        // test-clock milliseconds per unanswered ZambWait
-    std::uint32_t WaitLimit = 5000;    // milliseconds one frame may wait at most
+    std::uint32_t Frames = 0;        // frames to play; 0 = the movie's FrameCount
+    bool DecodeVideo = true;         // into a buffer of the movie's size
+    std::uint32_t WaitStep = 1;      // test-clock milliseconds per unanswered ZambWait
+    std::uint32_t WaitLimit = 5000;  // milliseconds one frame may wait at most
 };
 
 struct PlayedFrame {
-    std::uint32_t Number = 0;          // FrameNumber when it was decoded
-    std::int32_t Late = 0;             // ZambDoFrame's result
-    std::uint32_t Waits = 0;           // ZambWait calls that answered 1
-    std::uint32_t DoneAt = 0;          // test clock when ZambWait answered 0
+    std::uint32_t Number = 0;  // FrameNumber when it was decoded
+    std::int32_t Late = 0;     // ZambDoFrame's result
+    std::uint32_t Waits = 0;   // ZambWait calls that answered 1
+    std::uint32_t DoneAt = 0;  // test clock when ZambWait answered 0
     // Per track: bytes the frame put into the ring (sound and padding silence).
     std::uint32_t Queued[ZAMB_TRACK_COUNT] = {};
 };
 
 struct PlaybackResult {
     bool Opened = false;
-    std::uint32_t StartTime = 0;       // test clock right after the open
+    std::uint32_t StartTime = 0;  // test clock right after the open
     std::vector<PlayedFrame> Frames;
     PlaybackSummary Summary{};
     // Per track at the end: the counters of its record (zero for tracks not open).

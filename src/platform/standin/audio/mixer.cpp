@@ -39,7 +39,9 @@ std::vector<PlayedRecord>& RecordsLocked() {
     return records;
 }
 
-bool AnyStreamLocked() { return !StreamsLocked().empty(); }
+bool AnyStreamLocked() {
+    return !StreamsLocked().empty();
+}
 
 namespace {
 

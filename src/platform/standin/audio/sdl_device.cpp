@@ -26,8 +26,8 @@ bool OpenSdl() {
     wanted.samples = 1024;
     wanted.callback = PullMix;
     SDL_AudioSpec granted{};
-    sdlDevice = SDL_OpenAudioDevice(nullptr, 0, &wanted, &granted,
-                                    SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
+    sdlDevice =
+        SDL_OpenAudioDevice(nullptr, 0, &wanted, &granted, SDL_AUDIO_ALLOW_FREQUENCY_CHANGE);
     if (sdlDevice == 0) {
         SDL_QuitSubSystem(SDL_INIT_AUDIO);
         return false;

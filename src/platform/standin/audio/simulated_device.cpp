@@ -19,7 +19,7 @@ namespace {
 
 struct SimulatedDevice {
     // Everything below but the thread controls is guarded by MixLock.
-    OutputFormat Format;  // Rate 0 until the first stream gives it
+    OutputFormat Format;               // Rate 0 until the first stream gives it
     std::uint64_t FrameRemainder = 0;  // output frames owed, x 1000
     WavFile* Capture = nullptr;
     bool TestTimeSynced = false;
@@ -138,6 +138,8 @@ void SetAudioCapture(const std::string& wavPath) {
     audio::capturePath = wavPath;
 }
 
-void StallSimulatedAudio(bool stalled) { audio::stalled.store(stalled); }
+void StallSimulatedAudio(bool stalled) {
+    audio::stalled.store(stalled);
+}
 
 }  // namespace standin

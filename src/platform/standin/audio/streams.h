@@ -19,11 +19,11 @@ struct Stream {
     // A sample frame may straddle two buffers, so it is gathered byte by byte.
     std::uint8_t Pending[4]{};
     unsigned PendingCount = 0;
-    int Current[2]{};          // the sample frame being played, per channel, 16-bit range
-    std::uint64_t Phase = 0;   // rate conversion: input rate added per output frame
-    DWORD Volume = 0xFFFFFFFF; // left in the low word, right in the high word
+    int Current[2]{};           // the sample frame being played, per channel, 16-bit range
+    std::uint64_t Phase = 0;    // rate conversion: input rate added per output frame
+    DWORD Volume = 0xFFFFFFFF;  // left in the low word, right in the high word
     bool Paused = false;
-    int Recording = -1;        // index into the played-stream records, -1 = not recorded
+    int Recording = -1;  // index into the played-stream records, -1 = not recorded
 };
 
 // Keyed by handle value; caller holds MixLock.

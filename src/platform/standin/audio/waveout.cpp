@@ -31,8 +31,8 @@ bool HeaderUsable(const WAVEHDR* header, UINT headerSize) {
 
 }  // namespace
 
-MMRESULT WINAPI waveOutOpen(LPHWAVEOUT waveOut, UINT deviceId, LPCWAVEFORMATEX format,
-                            DWORD_PTR, DWORD_PTR, DWORD flags) {
+MMRESULT WINAPI waveOutOpen(LPHWAVEOUT waveOut, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR,
+                            DWORD_PTR, DWORD flags) {
     if (deviceId != WAVE_MAPPER && deviceId != 0) return MMSYSERR_BADDEVICEID;
     if ((flags & CALLBACK_TYPEMASK) != CALLBACK_NULL) return MMSYSERR_NOTSUPPORTED;
     if (!FormatPlayable(format)) return WAVERR_BADFORMAT;
@@ -157,7 +157,9 @@ MMRESULT WINAPI waveOutGetVolume(HWAVEOUT waveOut, LPDWORD volume) {
     return MMSYSERR_NOERROR;
 }
 
-UINT WINAPI waveOutGetNumDevs() { return 1; }
+UINT WINAPI waveOutGetNumDevs() {
+    return 1;
+}
 
 namespace standin {
 
