@@ -231,8 +231,10 @@ void WaveOutPause(SoundTrack* track) {
     CloseDevice(track);
 }
 
+// A retried switch-on may resume a track whose device is already back; opening it again
+// would lose the open device.
 bool WaveOutResume(SoundTrack* track) {
-    return OpenDevice(track);
+    return track->Device ? true : OpenDevice(track);
 }
 
 std::uint32_t WaveOutVolumeWord(std::uint32_t volume, std::uint32_t pan) {

@@ -169,7 +169,10 @@ TEST_F(WaveOutDriver, PauseClosesTheDeviceAndResumeReopensIt) {
     SoundDriver.SoundService();
     EXPECT_EQ(t.track.Underrun, 1u);
     EXPECT_TRUE(SoundDriver.SoundResume(&t.track));
-    EXPECT_NE(t.track.Device, nullptr);
+    HWAVEOUT resumed = t.track.Device;
+    EXPECT_NE(resumed, nullptr);
+    EXPECT_TRUE(SoundDriver.SoundResume(&t.track));  // already playing: kept as it is
+    EXPECT_EQ(t.track.Device, resumed);
     SoundDriver.SoundVolumePan(&t.track, 0xFFFF, 0);
     DWORD volume = 0;
     waveOutGetVolume(nullptr, &volume);  // device number 0
