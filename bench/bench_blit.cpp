@@ -45,7 +45,8 @@ void RunJob(benchmark::State& state, Job job) {
     if (handle->palette) ZambBlitSetPalette(handle, palette.data(), 0);
     const std::uint32_t mode = handle->mode;
     const int scale = mode % 6 == 0 ? 1 : 2;
-    const std::int32_t destPitch = static_cast<std::int32_t>(job.width * scale * (mode >= 6 ? 2 : 1));
+    const std::int32_t destPitch =
+        static_cast<std::int32_t>(job.width * scale * (mode >= 6 ? 2 : 1));
     std::vector<std::uint8_t> dest(std::size_t(destPitch) * job.height * scale);
     const auto src = RandomBytes(std::size_t{job.width} * job.height, 3, 4);
     const auto side = RandomBytes(src.size(), 4, 4);

@@ -14,8 +14,12 @@ namespace {
 
 constexpr std::uint32_t kFormatRgbNoLayout = 0x40000000;
 
-bool NeedsColourTable(std::uint32_t flags) { return (flags & ZAMBBLIT_FORMAT_MASK) != 0; }
-bool NeedsSmoothTable(std::uint32_t flags) { return (flags & ZAMBBLIT_2X_SMOOTH) != 0; }
+bool NeedsColourTable(std::uint32_t flags) {
+    return (flags & ZAMBBLIT_FORMAT_MASK) != 0;
+}
+bool NeedsSmoothTable(std::uint32_t flags) {
+    return (flags & ZAMBBLIT_2X_SMOOTH) != 0;
+}
 
 // 0x40000000 alone says "16-bit" without saying which layout, so no conversion could fill
 // the colour table; such flags are refused rather than blitting undefined pixels.
@@ -76,8 +80,10 @@ void BuildColourTable(ZambBlitHandle* handle) {
     const std::uint32_t format = handle->flags & ZAMBBLIT_FORMAT_MASK;
     const std::uint8_t* rgb = handle->palette;
     for (int index = 0; index < 256; ++index, rgb += 3) {
-        if (format == ZAMBBLIT_RGB565) handle->colourTable[index] = PackRgb565(rgb[0], rgb[1], rgb[2]);
-        if (format == ZAMBBLIT_RGB555) handle->colourTable[index] = PackRgb555(rgb[0], rgb[1], rgb[2]);
+        if (format == ZAMBBLIT_RGB565)
+            handle->colourTable[index] = PackRgb565(rgb[0], rgb[1], rgb[2]);
+        if (format == ZAMBBLIT_RGB555)
+            handle->colourTable[index] = PackRgb555(rgb[0], rgb[1], rgb[2]);
     }
 }
 
@@ -107,17 +113,15 @@ void BuildSmoothTable(ZambBlitHandle* handle) {
 // Tables built for one 16-bit layout hold wrong pixels in the other; once a palette exists
 // a change of layout makes them stale, so the update below rebuilds them.
 void ForgetTablesOnLayoutChange(ZambBlitHandle* handle, std::uint32_t newFlags) {
-    const bool layoutChanged =
-        ((handle->flags ^ newFlags) & ZAMBBLIT_FORMAT_MASK) != 0;
+    const bool layoutChanged = ((handle->flags ^ newFlags) & ZAMBBLIT_FORMAT_MASK) != 0;
     if (!layoutChanged || handle->paletteNeverSet) return;
     handle->colourTableVersion = handle->paletteVersion - 1;
     handle->smoothTableVersion = handle->paletteVersion - 1;
 }
 
-const char* const kModeText[10] = {"8-bit 1x",  "8-bit 2x",  "8-bit 2x Interlaced",
-                                   "8-bit 2x Smoothing",  nullptr, nullptr,
-                                   "16-bit 1x", "16-bit 2x", "16-bit 2x Interlaced",
-                                   "16-bit 2x Smoothing"};
+const char* const kModeText[10] = {
+    "8-bit 1x", "8-bit 2x",  "8-bit 2x Interlaced", "8-bit 2x Smoothing",   nullptr,
+    nullptr,    "16-bit 1x", "16-bit 2x",           "16-bit 2x Interlaced", "16-bit 2x Smoothing"};
 
 bool ModeHasVectorPath(std::uint32_t mode) {
     const std::uint32_t shape = mode % kMode16;

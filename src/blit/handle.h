@@ -10,9 +10,9 @@
 // order: colour table, palette, smoothing area. The pointers never change afterwards.
 struct alignas(16) ZambBlitHandle {
     std::uint32_t flags;
-    std::uint8_t* palette;      // 256 x red, green, blue; null on a plain 8-bit handle
-    void* smoothTable;          // 65,536 bytes (8-bit) or u16 (16-bit) blends of index pairs
-    std::uint16_t* colourTable; // 256 destination pixels, 16-bit formats only
+    std::uint8_t* palette;       // 256 x red, green, blue; null on a plain 8-bit handle
+    void* smoothTable;           // 65,536 bytes (8-bit) or u16 (16-bit) blends of index pairs
+    std::uint16_t* colourTable;  // 256 destination pixels, 16-bit formats only
     std::uint32_t mode;
     std::uint32_t paletteVersion;
     std::uint32_t colourTableVersion;
@@ -27,7 +27,12 @@ constexpr std::uint32_t kSmoothTableBytes = 65536 * 2;
 
 // Modes 0-3 write 8-bit pixels, 6-9 the same four shapes in 16-bit pixels.
 constexpr std::uint32_t kMode16 = 6;
-enum BlitShape : std::uint32_t { kShapeCopy = 0, kShapeDouble = 1, kShapeInterlace = 2, kShapeSmooth = 3 };
+enum BlitShape : std::uint32_t {
+    kShapeCopy = 0,
+    kShapeDouble = 1,
+    kShapeInterlace = 2,
+    kShapeSmooth = 3
+};
 
 std::uint32_t ZambBlitModeFromFlags(std::uint32_t flags);
 // Rebuilds the colour and smoothing tables that the mode uses and that are older than the

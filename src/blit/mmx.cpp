@@ -53,7 +53,9 @@ bool ProcessorReportsMmx() {
 }
 #else
 // Other processors have no MMX; their vector paths stay unused.
-bool ProcessorReportsMmx() { return false; }
+bool ProcessorReportsMmx() {
+    return false;
+}
 #endif
 
 }  // namespace

@@ -25,4 +25,6 @@ std::uint32_t ZambUseMmx(std::uint32_t request);
 void MmxTestReset(bool identificationFixed);
 
 // The choice every vector-capable routine makes once per call: true for the vector path.
-inline bool MmxPathChosen() { return (MmxUse == 0 ? DetectMmx() : MmxUse) == 2; }
+inline bool MmxPathChosen() {
+    return (MmxUse == 0 ? DetectMmx() : MmxUse) == 2;
+}

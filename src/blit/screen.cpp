@@ -5,8 +5,12 @@
 
 namespace {
 
-std::uint32_t PixelBytes(std::uint32_t mode) { return mode >= kMode16 ? 2 : 1; }
-bool ModeDoubles(std::uint32_t mode) { return mode % kMode16 != kShapeCopy; }
+std::uint32_t PixelBytes(std::uint32_t mode) {
+    return mode >= kMode16 ? 2 : 1;
+}
+bool ModeDoubles(std::uint32_t mode) {
+    return mode % kMode16 != kShapeCopy;
+}
 
 // Where the rectangle starts in both buffers and how the rows advance. The doubled modes
 // take destX and destY in source pixels and double them here.
@@ -40,14 +44,31 @@ extern "C" void ZAMBBLIT_API ZambBlit(ZambBlitHandle* handle, void* dest, std::i
     rows.height = height;
     const auto* smooth16 = static_cast<const std::uint16_t*>(handle->smoothTable);
     switch (mode) {
-        case 0: BlitCopy8(rows); break;
-        case 1: BlitDouble8(rows); break;
-        case 2: BlitInterlace8(rows); break;
-        case 3: BlitSmooth8(rows, static_cast<const std::uint8_t*>(handle->smoothTable)); break;
-        case 6: BlitCopy16(rows, handle->colourTable); break;
-        case 7: BlitDouble16(rows, handle->colourTable); break;
-        case 8: BlitInterlace16(rows, handle->colourTable); break;
-        case 9: BlitSmooth16(rows, smooth16); break;
-        default: break;
+        case 0:
+            BlitCopy8(rows);
+            break;
+        case 1:
+            BlitDouble8(rows);
+            break;
+        case 2:
+            BlitInterlace8(rows);
+            break;
+        case 3:
+            BlitSmooth8(rows, static_cast<const std::uint8_t*>(handle->smoothTable));
+            break;
+        case 6:
+            BlitCopy16(rows, handle->colourTable);
+            break;
+        case 7:
+            BlitDouble16(rows, handle->colourTable);
+            break;
+        case 8:
+            BlitInterlace16(rows, handle->colourTable);
+            break;
+        case 9:
+            BlitSmooth16(rows, smooth16);
+            break;
+        default:
+            break;
     }
 }

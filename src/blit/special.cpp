@@ -10,16 +10,16 @@ namespace {
 
 // The screen forms share the plain 8-bit mode's addressing; the mask or merge buffer is
 // laid out like the source.
-KeyRows ScreenKeyRows(void* dest, std::int32_t destPitch, std::uint32_t destX,
-                      std::uint32_t destY, const std::uint8_t* src, std::int32_t srcPitch,
-                      std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
-                      std::uint32_t height, std::uint32_t key, const std::uint8_t* side) {
+KeyRows ScreenKeyRows(void* dest, std::int32_t destPitch, std::uint32_t destX, std::uint32_t destY,
+                      const std::uint8_t* src, std::int32_t srcPitch, std::uint32_t srcX,
+                      std::uint32_t srcY, std::uint32_t width, std::uint32_t height,
+                      std::uint32_t key, const std::uint8_t* side) {
     const std::ptrdiff_t srcOffset = static_cast<std::ptrdiff_t>(srcY) * srcPitch + srcX;
     KeyRows k{};
     k.rows.src = src + srcOffset;
     k.rows.srcPitch = srcPitch;
-    k.rows.dest = static_cast<std::uint8_t*>(dest) +
-                  static_cast<std::ptrdiff_t>(destY) * destPitch + destX;
+    k.rows.dest =
+        static_cast<std::uint8_t*>(dest) + static_cast<std::ptrdiff_t>(destY) * destPitch + destX;
     k.rows.destPitch = destPitch;
     k.rows.destStep = destPitch;
     k.rows.width = width;
@@ -46,7 +46,9 @@ void FillRow16(std::uint8_t* row, std::uint32_t width, std::uint16_t value) {
     for (std::uint32_t x = 0; x < width; ++x) Store16(row + 2 * x, value);
 }
 
-bool RecordUsable(const Display* record) { return record && record->Buffer; }
+bool RecordUsable(const Display* record) {
+    return record && record->Buffer;
+}
 
 // The rectangle must lie inside the record's rows, or the copy would write or read past
 // its buffer.
@@ -92,8 +94,8 @@ BufferWalk WalkBetween(Display* dest, std::uint32_t destX, std::uint32_t destY, 
 }
 
 bool BufferFormRuns(const Display* dest, std::uint32_t destX, std::uint32_t destY,
-                    const Display* src, std::uint32_t srcX, std::uint32_t srcY,
-                    std::uint32_t width, std::uint32_t height) {
+                    const Display* src, std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
+                    std::uint32_t height) {
     if (width == 0 || height == 0 || !RecordUsable(dest) || !RecordUsable(src)) return false;
     return RectangleFits(dest, destX, destY, width, height) &&
            RectangleFits(src, srcX, srcY, width, height);
@@ -124,10 +126,10 @@ void BufferKeyCopy(KeyWorker worker, Display* destBuf, std::uint32_t destX, std:
 extern "C" {
 
 void ZAMBBLIT_API ZambBlitTrans(ZambBlitHandle* handle, void* dest, std::int32_t destPitch,
-                                std::uint32_t destX, std::uint32_t destY,
-                                const std::uint8_t* src, std::int32_t srcPitch,
-                                std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
-                                std::uint32_t height, std::uint32_t transColour) {
+                                std::uint32_t destX, std::uint32_t destY, const std::uint8_t* src,
+                                std::int32_t srcPitch, std::uint32_t srcX, std::uint32_t srcY,
+                                std::uint32_t width, std::uint32_t height,
+                                std::uint32_t transColour) {
     if (!ScreenFormRuns(handle, width, height)) return;
     BlitTransCore(ScreenKeyRows(dest, destPitch, destX, destY, src, srcPitch, srcX, srcY, width,
                                 height, transColour, nullptr));
@@ -136,18 +138,17 @@ void ZAMBBLIT_API ZambBlitTrans(ZambBlitHandle* handle, void* dest, std::int32_t
 void ZAMBBLIT_API ZambBlitMask(ZambBlitHandle* handle, void* dest, std::int32_t destPitch,
                                std::uint32_t destX, std::uint32_t destY, const std::uint8_t* src,
                                std::int32_t srcPitch, std::uint32_t srcX, std::uint32_t srcY,
-                               std::uint32_t width, std::uint32_t height,
-                               std::uint32_t keyColour, const std::uint8_t* mask) {
+                               std::uint32_t width, std::uint32_t height, std::uint32_t keyColour,
+                               const std::uint8_t* mask) {
     if (!ScreenFormRuns(handle, width, height)) return;
     BlitMaskCore(ScreenKeyRows(dest, destPitch, destX, destY, src, srcPitch, srcX, srcY, width,
                                height, keyColour, mask));
 }
 
 void ZAMBBLIT_API ZambBlitMerge(ZambBlitHandle* handle, void* dest, std::int32_t destPitch,
-                                std::uint32_t destX, std::uint32_t destY,
-                                const std::uint8_t* src, std::int32_t srcPitch,
-                                std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
-                                std::uint32_t height, std::uint32_t keyColour,
+                                std::uint32_t destX, std::uint32_t destY, const std::uint8_t* src,
+                                std::int32_t srcPitch, std::uint32_t srcX, std::uint32_t srcY,
+                                std::uint32_t width, std::uint32_t height, std::uint32_t keyColour,
                                 const std::uint8_t* merge) {
     if (!ScreenFormRuns(handle, width, height)) return;
     BlitMergeCore(ScreenKeyRows(dest, destPitch, destX, destY, src, srcPitch, srcX, srcY, width,
@@ -180,30 +181,28 @@ void ZAMBBLIT_API ZambBufferToBuffer(Display* destBuf, std::uint32_t destX, std:
 }
 
 void ZAMBBLIT_API ZambBufferToBufferTrans(Display* destBuf, std::uint32_t destX,
-                                          std::uint32_t destY, Display* srcBuf,
-                                          std::uint32_t srcX, std::uint32_t srcY,
-                                          std::uint32_t width, std::uint32_t height,
-                                          std::uint32_t transColour) {
+                                          std::uint32_t destY, Display* srcBuf, std::uint32_t srcX,
+                                          std::uint32_t srcY, std::uint32_t width,
+                                          std::uint32_t height, std::uint32_t transColour) {
     BufferKeyCopy(BlitTransCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height,
                   transColour, nullptr);
 }
 
-void ZAMBBLIT_API ZambBufferToBufferMask(Display* destBuf, std::uint32_t destX,
-                                         std::uint32_t destY, Display* srcBuf, std::uint32_t srcX,
-                                         std::uint32_t srcY, std::uint32_t width,
-                                         std::uint32_t height, std::uint32_t keyColour,
-                                         Display* maskBuf) {
+void ZAMBBLIT_API ZambBufferToBufferMask(Display* destBuf, std::uint32_t destX, std::uint32_t destY,
+                                         Display* srcBuf, std::uint32_t srcX, std::uint32_t srcY,
+                                         std::uint32_t width, std::uint32_t height,
+                                         std::uint32_t keyColour, Display* maskBuf) {
     // A missing mask record cannot match the source's layout.
     if (!maskBuf) return;
-    BufferKeyCopy(BlitMaskCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height,
-                  keyColour, maskBuf);
+    BufferKeyCopy(BlitMaskCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height, keyColour,
+                  maskBuf);
 }
 
 void ZAMBBLIT_API ZambBufferToBufferMerge(Display* destBuf, std::uint32_t destX,
-                                          std::uint32_t destY, Display* srcBuf,
-                                          std::uint32_t srcX, std::uint32_t srcY,
-                                          std::uint32_t width, std::uint32_t height,
-                                          std::uint32_t keyColour, Display* mergeBuf) {
+                                          std::uint32_t destY, Display* srcBuf, std::uint32_t srcX,
+                                          std::uint32_t srcY, std::uint32_t width,
+                                          std::uint32_t height, std::uint32_t keyColour,
+                                          Display* mergeBuf) {
     if (!mergeBuf) return;
     BufferKeyCopy(BlitMergeCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height,
                   keyColour, mergeBuf);

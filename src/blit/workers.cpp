@@ -15,7 +15,9 @@ std::uint8_t* DestRow(const BlitRows& rows, std::uint32_t r) {
     return rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep;
 }
 
-bool VectorChosen() { return BlitHasVectorWorkers() && MmxPathChosen(); }
+bool VectorChosen() {
+    return BlitHasVectorWorkers() && MmxPathChosen();
+}
 
 // Four source pixels per step, each written twice.
 void DoubleRow8(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width) {
@@ -97,8 +99,7 @@ void BlitDouble16(const BlitRows& rows, const std::uint16_t* colours) {
     VectorChosen() ? vector::Double16(rows, colours, true) : plain::Double16(rows, colours, true);
 }
 void BlitInterlace16(const BlitRows& rows, const std::uint16_t* colours) {
-    VectorChosen() ? vector::Double16(rows, colours, false)
-                   : plain::Double16(rows, colours, false);
+    VectorChosen() ? vector::Double16(rows, colours, false) : plain::Double16(rows, colours, false);
 }
 
 void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {

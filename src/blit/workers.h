@@ -82,7 +82,9 @@ inline void MergePixel(std::uint8_t& d, std::uint8_t s, std::uint8_t m, std::uin
     d = s == key ? m : s;
 }
 
-inline void Store16(std::uint8_t* at, std::uint16_t pixel) { std::memcpy(at, &pixel, 2); }
+inline void Store16(std::uint8_t* at, std::uint16_t pixel) {
+    std::memcpy(at, &pixel, 2);
+}
 inline void Store16Pair(std::uint8_t* at, std::uint16_t pixel) {
     const std::uint16_t pair[2] = {pixel, pixel};
     std::memcpy(at, pair, 4);

@@ -37,11 +37,11 @@ void DoubleRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
                  const std::uint16_t* c) {
     std::uint32_t x = 0;
     for (; x + 8 <= width; x += 8) {
-        const __m128i v = _mm_setr_epi16(
-            static_cast<short>(c[s[x]]), static_cast<short>(c[s[x + 1]]),
-            static_cast<short>(c[s[x + 2]]), static_cast<short>(c[s[x + 3]]),
-            static_cast<short>(c[s[x + 4]]), static_cast<short>(c[s[x + 5]]),
-            static_cast<short>(c[s[x + 6]]), static_cast<short>(c[s[x + 7]]));
+        const __m128i v =
+            _mm_setr_epi16(static_cast<short>(c[s[x]]), static_cast<short>(c[s[x + 1]]),
+                           static_cast<short>(c[s[x + 2]]), static_cast<short>(c[s[x + 3]]),
+                           static_cast<short>(c[s[x + 4]]), static_cast<short>(c[s[x + 5]]),
+                           static_cast<short>(c[s[x + 6]]), static_cast<short>(c[s[x + 7]]));
         Store16Bytes(d + 4 * x, _mm_unpacklo_epi16(v, v));
         Store16Bytes(d + 4 * x + 16, _mm_unpackhi_epi16(v, v));
     }
@@ -95,14 +95,16 @@ void KeyRows_(const KeyRows& k) {
         const std::ptrdiff_t srcOffset = static_cast<std::ptrdiff_t>(r) * k.rows.srcPitch;
         const std::uint8_t* side = k.side ? k.side + srcOffset : nullptr;
         KeyRow<rule>(k.rows.src + srcOffset, side,
-                     k.rows.dest + static_cast<std::ptrdiff_t>(r) * k.rows.destStep,
-                     k.rows.width, k.key);
+                     k.rows.dest + static_cast<std::ptrdiff_t>(r) * k.rows.destStep, k.rows.width,
+                     k.key);
     }
 }
 
 }  // namespace
 
-bool BlitHasVectorWorkers() { return true; }
+bool BlitHasVectorWorkers() {
+    return true;
+}
 
 void vector::Double8(const BlitRows& rows, bool secondRow) {
     for (std::uint32_t r = 0; r < rows.height; ++r) {
@@ -125,8 +127,14 @@ void vector::Double16(const BlitRows& rows, const std::uint16_t* colours, bool s
     }
 }
 
-void vector::TransCore(const KeyRows& rows) { KeyRows_<KeyRule::kTrans>(rows); }
-void vector::MaskCore(const KeyRows& rows) { KeyRows_<KeyRule::kMask>(rows); }
-void vector::MergeCore(const KeyRows& rows) { KeyRows_<KeyRule::kMerge>(rows); }
+void vector::TransCore(const KeyRows& rows) {
+    KeyRows_<KeyRule::kTrans>(rows);
+}
+void vector::MaskCore(const KeyRows& rows) {
+    KeyRows_<KeyRule::kMask>(rows);
+}
+void vector::MergeCore(const KeyRows& rows) {
+    KeyRows_<KeyRule::kMerge>(rows);
+}
 
 #endif

@@ -28,11 +28,11 @@ inline ZambBlitHandle* OpenWithPalette(std::uint32_t flags, const std::vector<st
 
 // Chooses the plain or the vector paths for the rest of the scope, then allows them again.
 class PathChoice {
-public:
+  public:
     explicit PathChoice(bool vector) : inUse_(ZambUseMmx(vector ? 1 : 0) == 1) {}
     ~PathChoice() { ZambUseMmx(1); }
     bool VectorInUse() const { return inUse_; }
 
-private:
+  private:
     bool inUse_;
 };

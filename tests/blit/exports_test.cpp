@@ -29,10 +29,10 @@ TEST(BlitExports, LibraryExportsEveryOperationByName) {
     const std::set<std::string> symbols = DynamicSymbols(ZAMBREL_LIBRARY_FILE);
     ASSERT_FALSE(symbols.empty()) << "could not read the symbols of " << ZAMBREL_LIBRARY_FILE;
     const char* const operations[] = {
-        "ZambBlitOpen",       "ZambBlitClose",           "ZambBlitSetPalette",
-        "ZambBlitSetFlags",   "ZambBlitString",          "ZambBlit",
-        "ZambBlitTrans",      "ZambBlitMask",            "ZambBlitMerge",
-        "ZambBlitClear",      "ZambBufferToBuffer",      "ZambBufferToBufferTrans",
+        "ZambBlitOpen",           "ZambBlitClose",          "ZambBlitSetPalette",
+        "ZambBlitSetFlags",       "ZambBlitString",         "ZambBlit",
+        "ZambBlitTrans",          "ZambBlitMask",           "ZambBlitMerge",
+        "ZambBlitClear",          "ZambBufferToBuffer",     "ZambBufferToBufferTrans",
         "ZambBufferToBufferMask", "ZambBufferToBufferMerge"};
     for (const char* name : operations) EXPECT_TRUE(symbols.count(name)) << name;
 }

@@ -31,7 +31,9 @@ struct Surface {
             pitch = -pitch;
         }
     }
-    std::uint8_t* At(std::ptrdiff_t row, std::ptrdiff_t byte) { return origin + row * pitch + byte; }
+    std::uint8_t* At(std::ptrdiff_t row, std::ptrdiff_t byte) {
+        return origin + row * pitch + byte;
+    }
 };
 
 // The per-pixel rules, written from the pictures they make rather than the row walk.
@@ -121,16 +123,16 @@ void RunLibrary(Operation operation, ZambBlitHandle* handle, Surface& dest, Surf
                      width, height);
             break;
         case Operation::kTrans:
-            ZambBlitTrans(handle, dest.origin, destPitch, destX, kDestY, src.origin, srcPitch,
-                          srcX, 0, width, height, 0x100 | kKey);
+            ZambBlitTrans(handle, dest.origin, destPitch, destX, kDestY, src.origin, srcPitch, srcX,
+                          0, width, height, 0x100 | kKey);
             break;
         case Operation::kMask:
             ZambBlitMask(handle, dest.origin, destPitch, destX, kDestY, src.origin, srcPitch, srcX,
                          0, width, height, kKey, side.origin);
             break;
         case Operation::kMerge:
-            ZambBlitMerge(handle, dest.origin, destPitch, destX, kDestY, src.origin, srcPitch,
-                          srcX, 0, width, height, kKey, side.origin);
+            ZambBlitMerge(handle, dest.origin, destPitch, destX, kDestY, src.origin, srcPitch, srcX,
+                          0, width, height, kKey, side.origin);
             break;
     }
 }
@@ -145,7 +147,8 @@ void RunGrid(const GridCase& grid) {
     const int destRows = (kDestY + kMaxHeight) * (doubled ? 2 : 1) + 1;
     const std::size_t srcRowBytes = kMaxWidth + kMaxOffset + 1;
     for (bool bottomUp : {false, true}) {
-        Surface src(srcRowBytes, kMaxHeight, bottomUp, 0), side(srcRowBytes, kMaxHeight, bottomUp, 0);
+        Surface src(srcRowBytes, kMaxHeight, bottomUp, 0),
+            side(srcRowBytes, kMaxHeight, bottomUp, 0);
         FillPicture(src, 32);
         FillPicture(side, 33);
         Surface expected(destRowBytes, destRows, bottomUp, kJunk);
@@ -160,7 +163,8 @@ void RunGrid(const GridCase& grid) {
                         if (grid.operation == Operation::kBlit) {
                             Model{handle, expected, src, destX, srcX, width, height}.Blit();
                         } else {
-                            ModelKey(grid.operation, expected, src, side, destX, srcX, width, height);
+                            ModelKey(grid.operation, expected, src, side, destX, srcX, width,
+                                     height);
                         }
                         {
                             PathChoice path(false);
@@ -174,8 +178,8 @@ void RunGrid(const GridCase& grid) {
                         }
                         const auto where = ::testing::Message()
                                            << "bottomUp " << bottomUp << " width " << width
-                                           << " height " << height << " srcX " << srcX
-                                           << " destX " << destX;
+                                           << " height " << height << " srcX " << srcX << " destX "
+                                           << destX;
                         ASSERT_EQ(plain.bytes, expected.bytes) << "plain, " << where;
                         ASSERT_EQ(vector.bytes, expected.bytes) << "vector, " << where;
                     }
@@ -185,21 +189,21 @@ void RunGrid(const GridCase& grid) {
 
 class BlitGrid : public ::testing::TestWithParam<GridCase> {};
 
-TEST_P(BlitGrid, PlainAndVectorPathsMatchTheModel) { RunGrid(GetParam()); }
+TEST_P(BlitGrid, PlainAndVectorPathsMatchTheModel) {
+    RunGrid(GetParam());
+}
 
 INSTANTIATE_TEST_SUITE_P(
     EveryWorker, BlitGrid,
-    ::testing::Values(GridCase{Operation::kBlit, ZAMBBLIT_1X},
-                      GridCase{Operation::kBlit, ZAMBBLIT_2X},
-                      GridCase{Operation::kBlit, ZAMBBLIT_2X_INTERLACE},
-                      GridCase{Operation::kBlit, ZAMBBLIT_2X_SMOOTH},
-                      GridCase{Operation::kBlit, ZAMBBLIT_RGB565},
-                      GridCase{Operation::kBlit, ZAMBBLIT_RGB565 | ZAMBBLIT_2X},
-                      GridCase{Operation::kBlit, ZAMBBLIT_RGB555 | ZAMBBLIT_2X_INTERLACE},
-                      GridCase{Operation::kBlit, ZAMBBLIT_RGB555 | ZAMBBLIT_2X_SMOOTH},
-                      GridCase{Operation::kTrans, ZAMBBLIT_1X},
-                      GridCase{Operation::kMask, ZAMBBLIT_1X},
-                      GridCase{Operation::kMerge, ZAMBBLIT_1X}));
+    ::testing::Values(
+        GridCase{Operation::kBlit, ZAMBBLIT_1X}, GridCase{Operation::kBlit, ZAMBBLIT_2X},
+        GridCase{Operation::kBlit, ZAMBBLIT_2X_INTERLACE},
+        GridCase{Operation::kBlit, ZAMBBLIT_2X_SMOOTH}, GridCase{Operation::kBlit, ZAMBBLIT_RGB565},
+        GridCase{Operation::kBlit, ZAMBBLIT_RGB565 | ZAMBBLIT_2X},
+        GridCase{Operation::kBlit, ZAMBBLIT_RGB555 | ZAMBBLIT_2X_INTERLACE},
+        GridCase{Operation::kBlit, ZAMBBLIT_RGB555 | ZAMBBLIT_2X_SMOOTH},
+        GridCase{Operation::kTrans, ZAMBBLIT_1X}, GridCase{Operation::kMask, ZAMBBLIT_1X},
+        GridCase{Operation::kMerge, ZAMBBLIT_1X}));
 
 // Without this the grid could pass by comparing the plain paths with themselves.
 TEST(BlitGridSetUp, VectorPathsAreReallyTaken) {

@@ -113,9 +113,8 @@ TEST(BlitHandle, PaletteTypesSelectBytePositions) {
         std::uint32_t type, stride, red, green, blue;
     };
     const Case cases[] = {
-        {0, 3, 0, 1, 2},  {2, 3, 2, 1, 0},  {4, 4, 0, 1, 2},    {6, 4, 2, 1, 0},
-        {12, 4, 1, 2, 3}, {14, 4, 3, 2, 1}, {1, 6, 0, 2, 4},    {7, 8, 4, 2, 0},
-        {15, 8, 6, 4, 2}, {8, 3, 0, 1, 2},
+        {0, 3, 0, 1, 2},  {2, 3, 2, 1, 0}, {4, 4, 0, 1, 2}, {6, 4, 2, 1, 0},  {12, 4, 1, 2, 3},
+        {14, 4, 3, 2, 1}, {1, 6, 0, 2, 4}, {7, 8, 4, 2, 0}, {15, 8, 6, 4, 2}, {8, 3, 0, 1, 2},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.type);
@@ -152,7 +151,8 @@ TEST(BlitHandle, DisplayPaletteEntryIsStoredRedGreenBlue) {
 
 TEST(BlitHandle, ColourTablePacksBothLayouts) {
     std::vector<std::uint8_t> rgb(768, 0);
-    const std::uint8_t primaries[4][3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {0x84, 0x42, 0x21}};
+    const std::uint8_t primaries[4][3] = {
+        {255, 0, 0}, {0, 255, 0}, {0, 0, 255}, {0x84, 0x42, 0x21}};
     for (int i = 0; i < 4; ++i) std::memcpy(&rgb[i * 3], primaries[i], 3);
     ZambBlitHandle* wide = OpenWithPalette(ZAMBBLIT_RGB565, rgb);
     ZambBlitHandle* narrow = OpenWithPalette(ZAMBBLIT_RGB555, rgb);

@@ -30,10 +30,9 @@ void ExpectNearestEverywhere(const std::vector<std::uint8_t>& rgb) {
     for (int a = 0; a < 256; ++a) {
         ASSERT_EQ(table[a * 257], a);
         for (int b = a + 1; b < 256; ++b) {
-            const std::uint8_t expected =
-                NearestByFullSearch(rgb, (rgb[a * 3] + rgb[b * 3]) >> 1,
-                                    (rgb[a * 3 + 1] + rgb[b * 3 + 1]) >> 1,
-                                    (rgb[a * 3 + 2] + rgb[b * 3 + 2]) >> 1);
+            const std::uint8_t expected = NearestByFullSearch(
+                rgb, (rgb[a * 3] + rgb[b * 3]) >> 1, (rgb[a * 3 + 1] + rgb[b * 3 + 1]) >> 1,
+                (rgb[a * 3 + 2] + rgb[b * 3 + 2]) >> 1);
             ASSERT_EQ(table[a * 256 + b], expected) << a << "," << b;
             ASSERT_EQ(table[b * 256 + a], expected) << a << "," << b;
         }

@@ -4,4 +4,6 @@
 
 int serviceSoundCalls = 0;
 
-extern "C" void ZambServiceSound(void) { ++serviceSoundCalls; }
+extern "C" void ZambServiceSound(void) {
+    ++serviceSoundCalls;
+}

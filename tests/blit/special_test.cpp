@@ -15,7 +15,8 @@ struct Row3 {
     std::uint8_t d[3];
 };
 
-Row3 RunKeyRow(void (*run)(ZambBlitHandle*, std::uint8_t*, const std::uint8_t*, const std::uint8_t*),
+Row3 RunKeyRow(void (*run)(ZambBlitHandle*, std::uint8_t*, const std::uint8_t*,
+                           const std::uint8_t*),
                const std::uint8_t (&src)[3], const std::uint8_t (&side)[3]) {
     ZambBlitHandle* handle = ZambBlitOpen(ZAMBBLIT_1X);
     Row3 row{{kJunk, kJunk, kJunk}};
