@@ -38,13 +38,13 @@ extern "C" {
 #define BLOCK_SOLID 3u
 
 /* Open flags of ZambOpen. */
-#define ZAMB_FRAME_RATE 0x80u      /* use the ZambSetFrameRate setting, not the header's */
-#define ZAMB_FILL_BUFFER 0x100u    /* fill the read-ahead ring before returning */
-#define ZAMB_PRELOAD 0x200u        /* read all frames at open (also chosen for small movies) */
-#define ZAMB_NO_SKIP 0x400u        /* never skip a late frame's picture */
-#define ZAMB_READ_SPEED 0x800u     /* simulate the ZambSetReadSpeed setting */
-#define ZAMB_FILE_HANDLE 0x1000u   /* the argument is an open handle at the movie's first byte */
-#define ZAMB_TRACK0 0x2000u        /* open sound track n: ZAMB_TRACK0 << n */
+#define ZAMB_FRAME_RATE 0x80u    /* use the ZambSetFrameRate setting, not the header's */
+#define ZAMB_FILL_BUFFER 0x100u  /* fill the read-ahead ring before returning */
+#define ZAMB_PRELOAD 0x200u      /* read all frames at open (also chosen for small movies) */
+#define ZAMB_NO_SKIP 0x400u      /* never skip a late frame's picture */
+#define ZAMB_READ_SPEED 0x800u   /* simulate the ZambSetReadSpeed setting */
+#define ZAMB_FILE_HANDLE 0x1000u /* the argument is an open handle at the movie's first byte */
+#define ZAMB_TRACK0 0x2000u      /* open sound track n: ZAMB_TRACK0 << n */
 #define ZAMB_TRACK1 0x4000u
 #define ZAMB_TRACK2 0x8000u
 #define ZAMB_TRACK3 0x10000u
@@ -52,11 +52,12 @@ extern "C" {
 #define ZAMB_TRACK5 0x40000u
 #define ZAMB_TRACK6 0x80000u
 #define ZAMB_TRACK_MASK 0xFE000u
-#define ZAMB_INTERLACE 0x100000u   /* show interlaced whatever the header says */
-#define ZAMB_DOUBLE 0x200000u      /* show doubled whatever the header says */
-#define ZAMB_NO_SCALE 0x300000u    /* both bits: show at the stored height */
-#define ZAMB_USER_RECORD 0x2000000u /* the argument is caller storage for the record, whose
-                                       first word holds the handle (with ZAMB_FILE_HANDLE) */
+#define ZAMB_INTERLACE 0x100000u /* show interlaced whatever the header says */
+#define ZAMB_DOUBLE 0x200000u    /* show doubled whatever the header says */
+#define ZAMB_NO_SCALE 0x300000u  /* both bits: show at the stored height */
+#define ZAMB_USER_RECORD                                               \
+    0x2000000u /* the argument is caller storage for the record, whose \
+                  first word holds the handle (with ZAMB_FILE_HANDLE) */
 
 #define ZAMB_TRACK_COUNT 7
 #define ZAMB_PALETTE_BYTES 768
@@ -87,12 +88,12 @@ typedef struct Movie {
     uint32_t TrackFormat[ZAMB_TRACK_COUNT];
     uint32_t Reserved;
 
-    uint32_t PaletteChanged; /* flag: the frame just prepared brought a new palette */
+    uint32_t PaletteChanged;             /* flag: the frame just prepared brought a new palette */
     uint8_t Palette[ZAMB_PALETTE_BYTES]; /* 256 x red, green, blue, 0..255 */
-    uint32_t FrameNumber; /* 0-based; FrameCount while the ring frame is current */
-    uint32_t FrameBytes;  /* size of the frame last loaded from the file */
-    uint32_t VideoOffset; /* bytes of the current frame before its video chunk */
-    int32_t RectX, RectY, RectW, RectH; /* the changed rectangle handed out last */
+    uint32_t FrameNumber;                /* 0-based; FrameCount while the ring frame is current */
+    uint32_t FrameBytes;                 /* size of the frame last loaded from the file */
+    uint32_t VideoOffset;                /* bytes of the current frame before its video chunk */
+    int32_t RectX, RectY, RectW, RectH;  /* the changed rectangle handed out last */
     uint32_t OpenFlags;
     int32_t DestX, DestY;
     uint32_t LargestFrame;
@@ -104,8 +105,8 @@ typedef struct Movie {
     struct TreeBlock* Trees;
     struct Destination* Dest; /* null: no video output */
     uint32_t DestSize;
-    uint32_t PaletteDirty16;  /* flag */
-    uint16_t* ColourTable16;  /* inside Dest; null for 8-bit destinations */
+    uint32_t PaletteDirty16;   /* flag */
+    uint16_t* ColourTable16;   /* inside Dest; null for 8-bit destinations */
     uint32_t FirstFrameOffset; /* file position of frame 0 */
     uint8_t* FrameBuffer;
     uint8_t* FrameData;   /* start of the current frame */
@@ -121,16 +122,16 @@ typedef struct Movie {
     uint32_t NextFrameTime; /* 1/100 ms; 0xFFFFFFFF until the first wait */
     uint32_t FramePeriod;   /* 1/100 ms; 0 = as fast as possible */
     struct SoundTrack* Tracks[ZAMB_TRACK_COUNT];
-    int32_t PrimaryTrack; /* the track that paces the movie; -1 = none */
+    int32_t PrimaryTrack;      /* the track that paces the movie; -1 = none */
     uint32_t SoundSyncPending; /* flag */
     uint32_t SoundOff;         /* flag */
     uint8_t* RingBase;
-    uint8_t* RingEnd;   /* current end of the ring's data area */
-    uint8_t* RingRead;  /* next byte to hand out */
-    uint8_t* RingWrite; /* next byte to fill */
-    uint32_t RingFill;  /* bytes not yet handed out */
-    uint32_t RingSize;  /* multiple of 4,096; 0 = no ring */
-    uint32_t ReadPosition; /* file position of the next byte handed out */
+    uint8_t* RingEnd;               /* current end of the ring's data area */
+    uint8_t* RingRead;              /* next byte to hand out */
+    uint8_t* RingWrite;             /* next byte to fill */
+    uint32_t RingFill;              /* bytes not yet handed out */
+    uint32_t RingSize;              /* multiple of 4,096; 0 = no ring */
+    uint32_t ReadPosition;          /* file position of the next byte handed out */
     uint32_t BytesRead, ReadTime;   /* reads the decoder waited for: bytes, ms */
     uint32_t AheadBytes, AheadTime; /* read-ahead: bytes, ms */
     uint32_t RingPeak;
@@ -143,8 +144,8 @@ typedef struct Movie {
     uint32_t SlowestTime, SecondSlowestTime, SlowestFrame, SecondSlowestFrame;
     uint32_t AverageFrame;
     uint32_t PeakMemory;
-    uint32_t ReadSpeed; /* simulated bytes per second; 0 = off */
-    uint32_t PendingRectCount; /* 4 per pending rectangle */
+    uint32_t ReadSpeed;         /* simulated bytes per second; 0 = off */
+    uint32_t PendingRectCount;  /* 4 per pending rectangle */
     int32_t PendingRects[4][4]; /* left, top, right, bottom; right and bottom exclusive */
     uint32_t SoundOffFrame;
 } Movie;
@@ -186,8 +187,8 @@ int32_t ZambDoFrame(Movie* movie);
 /* Decode into buffer (pitch bytes per row, destHeight rows) with the picture's top-left
    corner at (left, top). flags: 0x1 bottom-up buffer; top two bits the 16-bit format
    (0x80000000 5-5-5, 0xC0000000 5-6-5). A null buffer releases the destination. */
-void ZambSetDestination(Movie* movie, uint32_t left, int32_t top, int32_t pitch,
-                        int32_t destHeight, void* buffer, uint32_t flags);
+void ZambSetDestination(Movie* movie, uint32_t left, int32_t top, int32_t pitch, int32_t destHeight,
+                        void* buffer, uint32_t flags);
 /* Decode colour indices as the nearest entries of another palette (count entries laid out
    as the ZAMBPAL_ bits of paletteType say). */
 void ZambRemapColours(Movie* movie, const void* palette, uint32_t count, uint32_t paletteType);

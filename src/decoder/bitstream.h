@@ -10,9 +10,9 @@
 struct BitReader {
     const std::uint8_t* next = nullptr;
     const std::uint8_t* end = nullptr;
-    std::uint64_t buffer = 0;  // bit 0 is the next bit of the stream
-    std::uint32_t count = 0;   // bits held in buffer
-    std::uint32_t padding = 0; // of those, the top ones that lie past the end
+    std::uint64_t buffer = 0;   // bit 0 is the next bit of the stream
+    std::uint32_t count = 0;    // bits held in buffer
+    std::uint32_t padding = 0;  // of those, the top ones that lie past the end
     bool overrun = false;
 };
 
@@ -58,4 +58,6 @@ inline std::uint32_t ReadBits(BitReader& bits, std::uint32_t n) {
     return value;
 }
 
-inline std::uint32_t ReadBit(BitReader& bits) { return ReadBits(bits, 1); }
+inline std::uint32_t ReadBit(BitReader& bits) {
+    return ReadBits(bits, 1);
+}

@@ -17,9 +17,9 @@ extern DecoderSettings LibrarySettings;
 inline constexpr std::uint32_t kMaxWidth = 8192;
 inline constexpr std::uint32_t kMaxHeight = 8192;  // decoded rows, before doubling
 
-inline constexpr std::uint32_t kBlockSize = 4096;       // ring reads are whole aligned blocks
-inline constexpr std::uint32_t kDirectPiece = 16384;    // large reads bypass the ring
-inline constexpr std::uint32_t kFrameSpareBytes = 8;    // bit readers may look past a chunk
+inline constexpr std::uint32_t kBlockSize = 4096;     // ring reads are whole aligned blocks
+inline constexpr std::uint32_t kDirectPiece = 16384;  // large reads bypass the ring
+inline constexpr std::uint32_t kFrameSpareBytes = 8;  // bit readers may look past a chunk
 inline constexpr std::uint32_t kMinAutoRing = 12288;
 inline constexpr std::uint32_t kMinRing = 8192;
 

@@ -9,7 +9,9 @@
 
 namespace {
 
-std::uint32_t RoundDown(std::uint32_t value) { return value & ~(kBlockSize - 1); }
+std::uint32_t RoundDown(std::uint32_t value) {
+    return value & ~(kBlockSize - 1);
+}
 
 std::uint32_t FileRead(Movie* movie, void* buffer, std::uint32_t count) {
     DWORD got = 0;
@@ -17,7 +19,9 @@ std::uint32_t FileRead(Movie* movie, void* buffer, std::uint32_t count) {
     return got;
 }
 
-std::uint8_t* NominalRingEnd(const Movie* movie) { return movie->RingBase + movie->RingSize; }
+std::uint8_t* NominalRingEnd(const Movie* movie) {
+    return movie->RingBase + movie->RingSize;
+}
 
 void EmptyRing(Movie* movie) {
     movie->RingRead = movie->RingBase;
@@ -132,7 +136,8 @@ std::uint32_t ReadMovieData(Movie* movie, void* buffer, std::uint32_t count) {
 
 std::uint32_t ReadAhead(Movie* movie) {
     if (movie->FrameNumber >= movie->FrameCount) return 0;
-    if (static_cast<std::int32_t>(movie->RingSize - movie->RingFill) < static_cast<std::int32_t>(kBlockSize))
+    if (static_cast<std::int32_t>(movie->RingSize - movie->RingFill) <
+        static_cast<std::int32_t>(kBlockSize))
         return 0;
     const DWORD start = timeGetTime();
     const std::uint32_t got = FileRead(movie, movie->RingWrite, kBlockSize);
@@ -168,7 +173,8 @@ std::uint32_t ReadWord(const std::uint8_t* p) {
 
 // Moves p over a chunk of `length` bytes without leaving the frame: a chunk that claims more
 // than the frame holds ends at the frame's end, and so do all chunks after it.
-const std::uint8_t* SkipChunk(const std::uint8_t* p, std::uint64_t length, const std::uint8_t* end) {
+const std::uint8_t* SkipChunk(const std::uint8_t* p, std::uint64_t length,
+                              const std::uint8_t* end) {
     return static_cast<std::uint64_t>(end - p) < length ? end : p + length;
 }
 

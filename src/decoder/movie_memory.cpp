@@ -11,4 +11,6 @@ void* MovieAllocate(Movie* movie, std::uint32_t size) {
     return ZambAllocate(size);
 }
 
-void MovieUncharge(Movie* movie, std::uint32_t size) { movie->MemoryInUse -= size; }
+void MovieUncharge(Movie* movie, std::uint32_t size) {
+    movie->MemoryInUse -= size;
+}

@@ -22,7 +22,9 @@ constexpr std::uint32_t kTreeWorkOffset = 4096;
 constexpr std::uint32_t kMinTreeWork = 8192;
 constexpr std::uint64_t kMaxPosition = 0xFFFFFFFFu;
 
-bool HasFlag(std::uint32_t flags, std::uint32_t flag) { return (flags & flag) != 0; }
+bool HasFlag(std::uint32_t flags, std::uint32_t flag) {
+    return (flags & flag) != 0;
+}
 
 struct OpenState {
     std::uint32_t flags;
@@ -32,7 +34,9 @@ struct OpenState {
     std::uint64_t total = 0;  // bytes of all stored frames
 };
 
-bool CallerOwnsHandle(const OpenState& open) { return HasFlag(open.flags, ZAMB_FILE_HANDLE); }
+bool CallerOwnsHandle(const OpenState& open) {
+    return HasFlag(open.flags, ZAMB_FILE_HANDLE);
+}
 
 // The handle's position is where the movie starts: a movie may sit inside a larger file.
 std::uint64_t CurrentPosition(HANDLE handle) {
@@ -119,7 +123,9 @@ bool ReadExactly(Movie* movie, void* buffer, std::uint32_t count) {
     return ReadMovieData(movie, buffer, count) == count;
 }
 
-bool MagicIsRight(const Movie* movie) { return std::memcmp(movie->Magic, "ZMB2", 4) == 0; }
+bool MagicIsRight(const Movie* movie) {
+    return std::memcmp(movie->Magic, "ZMB2", 4) == 0;
+}
 
 bool GeometryIsUsable(const Movie* movie) {
     const auto usable = [](std::uint32_t size, std::uint32_t limit) {
@@ -128,7 +134,9 @@ bool GeometryIsUsable(const Movie* movie) {
     return usable(movie->Width, kMaxWidth) && usable(movie->Height, kMaxHeight);
 }
 
-const std::uint32_t* TreeSizes(const Movie* movie) { return &movie->PatternTreeSize; }
+const std::uint32_t* TreeSizes(const Movie* movie) {
+    return &movie->PatternTreeSize;
+}
 
 // Each tree's node area is whole nodes, and lookup entries must be able to address the block.
 bool TreeSizesAreUsable(const Movie* movie) {
@@ -190,15 +198,15 @@ const char* ReadTrees(OpenState& open) {
     movie->Trees = static_cast<TreeBlock*>(MovieAllocate(movie, kTreeNodesOffset + nodeBytes));
     if (movie->Trees == nullptr) return "";
     const std::uint64_t wanted = (std::uint64_t{movie->TreeDataSize} + kTreeWorkOffset + 3) & ~3ull;
-    const auto workSize = static_cast<std::uint32_t>(std::min<std::uint64_t>(
-        std::max<std::uint64_t>(wanted, kMinTreeWork), kMaxPosition));
+    const auto workSize = static_cast<std::uint32_t>(
+        std::min<std::uint64_t>(std::max<std::uint64_t>(wanted, kMinTreeWork), kMaxPosition));
     auto* work = static_cast<std::uint8_t*>(MovieAllocate(movie, workSize));
     if (work == nullptr) return "Couldn't allocate input buffer\r\n";
     const char* failure = nullptr;
     if (!ReadExactly(movie, work + kTreeWorkOffset, movie->TreeDataSize)) {
         failure = "Zambrel file too short\r\n";
-    } else if (TreeBuild result = BuildTrees(work, movie->TreeDataSize, movie->Trees,
-                                             TreeSizes(movie));
+    } else if (TreeBuild result =
+                   BuildTrees(work, movie->TreeDataSize, movie->Trees, TreeSizes(movie));
                result != TreeBuild::Built) {
         failure = BuildFailure(result);
     }
@@ -268,14 +276,16 @@ bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
         } else {
             movie->FrameBufferSize = movie->LargestFrame;
             movie->RingSize = static_cast<std::uint32_t>(ring);
-            movie->RingBase = static_cast<std::uint8_t*>(MovieAllocate(movie, movie->RingSize + kBlockSize));
+            movie->RingBase =
+                static_cast<std::uint8_t*>(MovieAllocate(movie, movie->RingSize + kBlockSize));
             if (movie->RingBase == nullptr) return false;
             movie->RingRead = movie->RingWrite = movie->RingBase;
             movie->RingEnd = movie->RingBase + movie->RingSize;
         }
     }
     if (HasFlag(open.flags, ZAMB_PRELOAD)) movie->FrameBufferSize = total;
-    movie->FrameBuffer = static_cast<std::uint8_t*>(MovieAllocate(movie, movie->FrameBufferSize + kFrameSpareBytes));
+    movie->FrameBuffer =
+        static_cast<std::uint8_t*>(MovieAllocate(movie, movie->FrameBufferSize + kFrameSpareBytes));
     if (movie->FrameBuffer == nullptr) {
         DebugText("Couldn't allocate I/O buffer\r\n");
         return false;
@@ -305,7 +315,8 @@ void StartStreaming(OpenState& open) {
     const std::uint32_t partial = movie->FirstFrameOffset & (kBlockSize - 1);
     if (partial != 0) {
         DWORD got = 0;
-        if (!ReadFile(movie->FileHandle, movie->RingBase, kBlockSize - partial, &got, nullptr)) got = 0;
+        if (!ReadFile(movie->FileHandle, movie->RingBase, kBlockSize - partial, &got, nullptr))
+            got = 0;
         movie->RingWrite = movie->RingBase + got;
         movie->RingFill = got;
     }

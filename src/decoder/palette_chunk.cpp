@@ -24,7 +24,9 @@ struct LevelTable {
 constexpr LevelTable kLevelTable;
 
 // Levels above 63 lie outside the format; they are taken as 63, the brightest level.
-std::uint8_t Widen(std::uint8_t level) { return kLevelTable.widened[std::min(level, kMaxLevel)]; }
+std::uint8_t Widen(std::uint8_t level) {
+    return kLevelTable.widened[std::min(level, kMaxLevel)];
+}
 
 void CopyEntries(std::uint8_t* to, std::uint32_t toEntry, const std::uint8_t* from,
                  std::uint32_t fromEntry, std::uint32_t count) {
@@ -48,14 +50,15 @@ void ApplyPaletteChunk(std::uint8_t* palette, const std::uint8_t* chunk,
     while (entry < kEntries && p < end) {
         const std::uint8_t command = *p++;
         if (command >= 0x80) {
-            const std::uint32_t count = std::min<std::uint32_t>((command & 0x7F) + 1, kEntries - entry);
+            const std::uint32_t count =
+                std::min<std::uint32_t>((command & 0x7F) + 1, kEntries - entry);
             CopyEntries(palette, entry, previous, entry, count);  // already equal: kept
             entry += count;
         } else if (command >= 0x40) {
             if (p >= end) break;
             const std::uint32_t source = *p++;
-            const std::uint32_t count = std::min({std::uint32_t{(command & 0x3Fu) + 1},
-                                                  kEntries - entry, kEntries - source});
+            const std::uint32_t count = std::min(
+                {std::uint32_t{(command & 0x3Fu) + 1}, kEntries - entry, kEntries - source});
             CopyEntries(palette, entry, previous, source, count);
             entry += count;
         } else {

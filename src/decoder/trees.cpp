@@ -16,8 +16,12 @@ constexpr std::uint32_t kByteTreeScratch = 2 * kByteTreeBytes;
 constexpr std::uint32_t kBitmapBytes = 8192;
 constexpr int kColourCarryingTrees[] = {COLOUR_TREE, FULL_TREE};
 
-std::uint32_t BuildLeaf(std::uint32_t value) { return (value << 16) | kBuildLeafMark; }
-bool IsBuildLeaf(std::uint32_t node) { return NodeLowBits(node) != 0; }
+std::uint32_t BuildLeaf(std::uint32_t value) {
+    return (value << 16) | kBuildLeafMark;
+}
+bool IsBuildLeaf(std::uint32_t node) {
+    return NodeLowBits(node) != 0;
+}
 
 // Open internal nodes (those whose 1-branch has not started) form a stack linked through
 // their own node words: each holds 1 + the index of the next open node, 0 for none. That keeps
@@ -28,20 +32,28 @@ struct OpenNodes {
 
 // Leaves in the 0-branch of open node i, when the leaf at index j has just completed it: the
 // branch is nodes i + 1 .. j, a full binary subtree of j - i nodes.
-std::uint32_t BranchLeaves(std::uint32_t i, std::uint32_t j) { return (j - i + 1) / 2; }
+std::uint32_t BranchLeaves(std::uint32_t i, std::uint32_t j) {
+    return (j - i + 1) / 2;
+}
 
-void SubstituteByteTree(std::uint32_t* nodes) { nodes[0] = kByteLeaf | 0; }
+void SubstituteByteTree(std::uint32_t* nodes) {
+    nodes[0] = kByteLeaf | 0;
+}
 
 // Reads one 16-bit tree into its node array; fills in where its recent values live.
 class SixteenBitTreeReader {
-public:
+  public:
     SixteenBitTreeReader(std::uint8_t* work, BitReader& bits, TreeBlock* trees, int tree)
-        : work_(work), bits_(bits), trees_(trees), tree_(tree),
-          base_(TreeNodesStart(trees, tree)), capacity_(trees->Sizes[tree] / kNodeBytes) {}
+        : work_(work),
+          bits_(bits),
+          trees_(trees),
+          tree_(tree),
+          base_(TreeNodesStart(trees, tree)),
+          capacity_(trees->Sizes[tree] / kNodeBytes) {}
 
     TreeBuild Read();
 
-private:
+  private:
     TreeBuild ReadAbsent();
     TreeBuild ReadByteTrees();
     TreeBuild ReadNodes();
@@ -50,7 +62,9 @@ private:
     std::uint32_t ReadLeafValue();
     std::uint32_t Offset(std::uint32_t index) const { return base_ + index * kNodeBytes; }
     std::uint32_t Node(std::uint32_t index) const { return LoadNode(trees_, Offset(index)); }
-    void SetNode(std::uint32_t index, std::uint32_t node) { StoreNode(trees_, Offset(index), node); }
+    void SetNode(std::uint32_t index, std::uint32_t node) {
+        StoreNode(trees_, Offset(index), node);
+    }
 
     std::uint32_t* LowTree() { return reinterpret_cast<std::uint32_t*>(work_); }
     std::uint32_t* HighTree() { return reinterpret_cast<std::uint32_t*>(work_ + kByteTreeBytes); }
@@ -302,7 +316,8 @@ void RemapTreeColours(TreeBlock* trees, const std::uint8_t map[256]) {
         const std::uint32_t node = LoadNode(trees, offset);
         const std::uint32_t value = NodeLowBits(node);
         if (value == marker || (value & 3) != BLOCK_SOLID) continue;
-        const std::uint32_t mapped = (static_cast<std::uint32_t>(map[value >> 8]) << 8) | (value & 0xFF);
+        const std::uint32_t mapped =
+            (static_cast<std::uint32_t>(map[value >> 8]) << 8) | (value & 0xFF);
         StoreNode(trees, offset, (mapped << 16) | value);
     }
 }

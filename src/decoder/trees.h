@@ -26,9 +26,15 @@ inline constexpr std::uint32_t kLookupPositionShift = 8;
 // the leaf's unmapped value for leaves. The 0-branch child is the next node; the 1-branch
 // child lies (leaves in 0-branch) x 8 bytes on from the internal node.
 inline constexpr std::uint32_t kNodeBytes = 4;
-inline constexpr std::uint32_t NodeValue(std::uint32_t node) { return node >> 16; }
-inline constexpr std::uint32_t NodeLowBits(std::uint32_t node) { return node & 0xFFFF; }
-inline constexpr std::uint32_t OneBranchDistance(std::uint32_t node) { return (node >> 16) * 8; }
+inline constexpr std::uint32_t NodeValue(std::uint32_t node) {
+    return node >> 16;
+}
+inline constexpr std::uint32_t NodeLowBits(std::uint32_t node) {
+    return node & 0xFFFF;
+}
+inline constexpr std::uint32_t OneBranchDistance(std::uint32_t node) {
+    return (node >> 16) * 8;
+}
 
 // Each tree's recent values live in nodes of the tree block; decoding an escape leaf reads
 // the recent value straight out of the node it reaches.
@@ -57,17 +63,23 @@ static_assert(offsetof(TreeBlock, Spare) == 53332);
 // Lookup entries carry byte positions in 24 bits, so a tree block may not reach 16 MiB.
 inline constexpr std::uint32_t kTreeBlockLimit = 1u << 24;
 
-inline std::uint8_t* TreeBlockBytes(TreeBlock* trees) { return reinterpret_cast<std::uint8_t*>(trees); }
+inline std::uint8_t* TreeBlockBytes(TreeBlock* trees) {
+    return reinterpret_cast<std::uint8_t*>(trees);
+}
 inline const std::uint8_t* TreeBlockBytes(const TreeBlock* trees) {
     return reinterpret_cast<const std::uint8_t*>(trees);
 }
 
 inline std::uint32_t* TreeLookup(TreeBlock* trees, int tree) {
     switch (tree) {
-        case PATTERN_TREE: return trees->PatternLookup;
-        case COLOUR_TREE: return trees->ColourLookup;
-        case FULL_TREE: return trees->FullLookup;
-        default: return trees->TypeLookup;
+        case PATTERN_TREE:
+            return trees->PatternLookup;
+        case COLOUR_TREE:
+            return trees->ColourLookup;
+        case FULL_TREE:
+            return trees->FullLookup;
+        default:
+            return trees->TypeLookup;
     }
 }
 
@@ -90,11 +102,11 @@ inline void StoreNode(TreeBlock* trees, std::uint32_t offset, std::uint32_t node
 // Why a tree block could not be built; Built when it could.
 enum class TreeBuild {
     Built,
-    ShortData,      // the trees run past the end of the tree data
-    TooManyNodes,   // a tree needs more nodes than its header size leaves room for
-    ByteTreeTooBig, // a byte tree of more than 511 nodes
-    BranchTooBig,   // a 0-branch with more leaves than a node can count (65,535)
-    NoMarker,       // the trees use every 16-bit value, so none is left to mark internal nodes
+    ShortData,       // the trees run past the end of the tree data
+    TooManyNodes,    // a tree needs more nodes than its header size leaves room for
+    ByteTreeTooBig,  // a byte tree of more than 511 nodes
+    BranchTooBig,    // a 0-branch with more leaves than a node can count (65,535)
+    NoMarker,        // the trees use every 16-bit value, so none is left to mark internal nodes
 };
 
 // Builds all four trees. The tree data lies in `work` from byte 4,096 on, `treeDataSize`

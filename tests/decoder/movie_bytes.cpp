@@ -9,8 +9,9 @@
 namespace decoder_test {
 
 DebugCapture::DebugCapture() {
-    path_ =
-        (std::filesystem::temp_directory_path() / ("zambrel-decoder-" + std::to_string(getpid()) + ".ini")).string();
+    path_ = (std::filesystem::temp_directory_path() /
+             ("zambrel-decoder-" + std::to_string(getpid()) + ".ini"))
+                .string();
     std::ofstream(path_) << "[Zambrel]\nDebug=1\n";
     setenv("ZAMBREL_PROFILE", path_.c_str(), 1);
     DebugForgetSetting();

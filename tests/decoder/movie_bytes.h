@@ -37,7 +37,9 @@ struct ShapeNode {
 };
 using Shape = std::vector<ShapeNode>;
 
-inline Shape Leaf(std::uint32_t value) { return {{true, value}}; }
+inline Shape Leaf(std::uint32_t value) {
+    return {{true, value}};
+}
 inline Shape Join(const Shape& zero, const Shape& one) {
     Shape shape{{false, 0}};
     shape.insert(shape.end(), zero.begin(), zero.end());
@@ -57,7 +59,8 @@ inline void WriteByteTree(BitWriter& out, const Shape& shape) {
 // with it a 16-bit leaf value is written as its raw 16 bits.
 inline Shape IdentityByteTree(std::uint32_t depth = 0, std::uint32_t prefix = 0) {
     if (depth == 8) return Leaf(prefix);
-    return Join(IdentityByteTree(depth + 1, prefix), IdentityByteTree(depth + 1, prefix | (1u << depth)));
+    return Join(IdentityByteTree(depth + 1, prefix),
+                IdentityByteTree(depth + 1, prefix | (1u << depth)));
 }
 
 struct SixteenBitTree {
@@ -99,7 +102,7 @@ struct MovieBytes {
     std::uint32_t trackMaxBytes[7] = {};
     std::uint32_t treeSizes[4] = {12, 12, 12, 12};
     std::uint32_t trackFormat[7] = {};
-    std::vector<std::uint8_t> treeData{0x00};  // four absent trees
+    std::vector<std::uint8_t> treeData{0x00};       // four absent trees
     std::vector<std::vector<std::uint8_t>> frames;  // stored frames, ring frame included
     std::vector<std::uint8_t> types;                // empty: all zero
     std::int64_t frameCountOverride = -1;
@@ -128,7 +131,8 @@ struct MovieBytes {
         for (std::uint32_t v : trackFormat) PutWord(out, v);
         PutWord(out, 0);
         for (const auto& frame : frames) PutWord(out, static_cast<std::uint32_t>(frame.size()));
-        for (std::size_t i = 0; i < frames.size(); ++i) out.push_back(i < types.size() ? types[i] : 0);
+        for (std::size_t i = 0; i < frames.size(); ++i)
+            out.push_back(i < types.size() ? types[i] : 0);
         out.insert(out.end(), treeData.begin(), treeData.end());
         for (const auto& frame : frames) out.insert(out.end(), frame.begin(), frame.end());
         return out;
@@ -138,13 +142,15 @@ struct MovieBytes {
 // Frame i filled with a pattern that tells its bytes apart from every other frame's.
 inline std::vector<std::uint8_t> PatternFrame(std::uint32_t index, std::uint32_t size) {
     std::vector<std::uint8_t> frame(size);
-    for (std::uint32_t k = 0; k < size; ++k) frame[k] = static_cast<std::uint8_t>(index * 31 + k * 7 + (k >> 8));
+    for (std::uint32_t k = 0; k < size; ++k)
+        frame[k] = static_cast<std::uint8_t>(index * 31 + k * 7 + (k >> 8));
     return frame;
 }
 
 inline MovieBytes PatternMovie(const std::vector<std::uint32_t>& sizes) {
     MovieBytes movie;
-    for (std::uint32_t i = 0; i < sizes.size(); ++i) movie.frames.push_back(PatternFrame(i, sizes[i]));
+    for (std::uint32_t i = 0; i < sizes.size(); ++i)
+        movie.frames.push_back(PatternFrame(i, sizes[i]));
     return movie;
 }
 
@@ -161,13 +167,13 @@ inline std::uint32_t FilePosition(HANDLE handle) {
 
 // Turns the decoder's debug output on (through a profile of the test's own) and collects it.
 class DebugCapture {
-public:
+  public:
     DebugCapture();
     ~DebugCapture();
     const std::string& Text() const { return text_; }
     void Clear() { text_.clear(); }
 
-private:
+  private:
     std::string path_;
     std::string text_;
 };

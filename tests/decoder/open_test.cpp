@@ -15,7 +15,7 @@ using namespace decoder_test;
 
 // Opens bytes through a caller's handle; the handle is closed with the fixture.
 class Opened {
-public:
+  public:
     explicit Opened(const std::vector<std::uint8_t>& bytes, std::uint32_t flags = 0,
                     std::uint32_t extra = 0xFFFFFFFFu, std::uint32_t offset = 0)
         : bytes_(bytes), handle_(MemoryHandle(bytes_, offset)) {
@@ -29,7 +29,7 @@ public:
     Movie* get() { return movie_; }
     HANDLE handle() { return handle_; }
 
-private:
+  private:
     std::vector<std::uint8_t> bytes_;
     HANDLE handle_;
     Movie* movie_;
@@ -61,7 +61,8 @@ TEST(OpenChoice, SmallMoviesArePreloadedAndLargerOnesStreamThroughTheSmallestRin
 
 TEST(OpenChoice, AGivenRingSizeIsRoundedToBlocksAndAtLeastTwo) {
     const auto bytes = EvenMovie(60, 1000).Bytes();
-    for (auto [extra, ring] : {std::pair{0u, 8192u}, {5000u, 8192u}, {9000u, 12288u}, {12288u, 12288u}}) {
+    for (auto [extra, ring] :
+         {std::pair{0u, 8192u}, {5000u, 8192u}, {9000u, 12288u}, {12288u, 12288u}}) {
         Opened movie(bytes, 0, extra);
         ASSERT_NE(movie.get(), nullptr);
         EXPECT_EQ(movie->RingSize, ring) << extra;
@@ -86,7 +87,8 @@ TEST(OpenChoice, AMovieInsideALargerFileStartsAtTheHandlesPosition) {
     EXPECT_EQ(position % 4096, 0u);
     EXPECT_EQ(opened->ReadPosition, opened->FirstFrameOffset + 3000);
     EXPECT_EQ(opened->ReadPosition + opened->RingFill, position);
-    EXPECT_EQ(std::vector<std::uint8_t>(opened->FrameData, opened->FrameData + 3000), movie.frames[0]);
+    EXPECT_EQ(std::vector<std::uint8_t>(opened->FrameData, opened->FrameData + 3000),
+              movie.frames[0]);
 }
 
 TEST(OpenStatistics, PeakSecondSkipsTheFirstAndLastWindows) {
@@ -126,7 +128,8 @@ TEST(OpenStatistics, MemoryInUseCountsEveryBlockHeld) {
                                (8192 + 4096) + (1000 + 8);
     EXPECT_EQ(opened->MemoryInUse, held);
     // The tree work buffer (8,192 bytes for such small tree data) was held for a while.
-    const std::uint32_t duringTrees = sizeof(Movie) + (5 * 60 + 4) + (kTreeNodesOffset + 436) + 8192;
+    const std::uint32_t duringTrees =
+        sizeof(Movie) + (5 * 60 + 4) + (kTreeNodesOffset + 436) + 8192;
     EXPECT_EQ(opened->PeakMemory, std::max(held, duringTrees));
 
     Opened preloaded(EvenMovie(4, 100).Bytes());
@@ -170,8 +173,10 @@ TEST(OpenAndClose, ByNameIntoCallerStorageAndCloseNull) {
     EXPECT_EQ(ZambOpen(nullptr, 0, 0), nullptr);
     const auto bytes = EvenMovie(3, 10).Bytes();
     const std::string path = (std::filesystem::temp_directory_path() /
-                              ("zambrel-open-" + std::to_string(getpid()) + ".zmb")).string();
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+                              ("zambrel-open-" + std::to_string(getpid()) + ".zmb"))
+                                 .string();
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     Movie* byName = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
     ASSERT_NE(byName, nullptr);
     EXPECT_EQ(byName->FrameCount, 3u);
@@ -200,15 +205,18 @@ TEST(OpenAndClose, DebugMessagesAreWordedExactly) {
     DebugCapture debug;
     Movie* missing = ZambOpen("/nonexistent/folder/none.zmb", 0, 0);
     EXPECT_EQ(missing, nullptr);
-    EXPECT_EQ(debug.Text(), "ZambOpen - file: /nonexistent/folder/none.zmb\r\nCouldn't open the Zambrel file\r\n");
+    EXPECT_EQ(
+        debug.Text(),
+        "ZambOpen - file: /nonexistent/folder/none.zmb\r\nCouldn't open the Zambrel file\r\n");
     debug.Clear();
     const auto bytes = EvenMovie(3, 10).Bytes();
     HANDLE handle = MemoryHandle(bytes);
     Movie* movie = ZambOpen(handle, ZAMB_FILE_HANDLE, 0);
     ASSERT_NE(movie, nullptr);
     const std::string address = std::to_string(reinterpret_cast<std::intptr_t>(movie));
-    EXPECT_EQ(debug.Text(), "ZambOpen - file handle: " + std::to_string(reinterpret_cast<std::intptr_t>(handle)) +
-                                "\r\nZambOpen returned: " + address + "\r\n");
+    EXPECT_EQ(debug.Text(),
+              "ZambOpen - file handle: " + std::to_string(reinterpret_cast<std::intptr_t>(handle)) +
+                  "\r\nZambOpen returned: " + address + "\r\n");
     debug.Clear();
     ZambClose(movie);
     EXPECT_EQ(debug.Text(), "ZambClose: " + address + "\r\n");
@@ -249,9 +257,10 @@ const Refusal kRefusals[] = {
     {"frame tables over 32 bits", [](MovieBytes& m) { m.frameCountOverride = 0xFFFFFFFF; }, nullptr,
      kUnusable},
     {"tree size not whole nodes", [](MovieBytes& m) { m.treeSizes[2] = 14; }, nullptr, kUnusable},
-    {"tree sizes past the block limit", [](MovieBytes& m) { m.treeSizes[0] = 0xFFFFFFF0u; }, nullptr,
-     kUnusable},
-    {"tree larger than its size", [](MovieBytes& m) { m.treeSizes[3] = 0; }, nullptr, "Bad Zambrel trees\r\n"},
+    {"tree sizes past the block limit", [](MovieBytes& m) { m.treeSizes[0] = 0xFFFFFFF0u; },
+     nullptr, kUnusable},
+    {"tree larger than its size", [](MovieBytes& m) { m.treeSizes[3] = 0; }, nullptr,
+     "Bad Zambrel trees\r\n"},
     {"frame total over 32 bits", nullptr,
      [](auto& b) {
          SetWord(b, 104, 0xC0000000u);
@@ -274,7 +283,8 @@ TEST(OpenRefusals, EveryUnusableMovieIsRefusedWithItsMessage) {
         EXPECT_NE(debug.Text().find(refusal.message), std::string::npos)
             << refusal.name << ": " << debug.Text();
         // The caller's handle survives the refusal.
-        EXPECT_NE(SetFilePointer(handle, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER) << refusal.name;
+        EXPECT_NE(SetFilePointer(handle, 0, nullptr, FILE_BEGIN), INVALID_SET_FILE_POINTER)
+            << refusal.name;
         CloseHandle(handle);
         ZambClose(opened);
     }
@@ -290,9 +300,14 @@ TEST(OpenRefusals, TheLimitsThemselvesAreAccepted) {
 
 TEST(OpenRefusals, EveryFailedAllocationIsCleanAndNamed) {
     DebugCapture debug;
-    const auto bytes = EvenMovie(60, 1000).Bytes();  // streams: record, tables, trees, work, ring, frame
-    const char* messages[] = {"Couldn't allocate Zamb structure\r\n", "Couldn't allocate track table\r\n", "",
-                              "Couldn't allocate input buffer\r\n", "", "Couldn't allocate I/O buffer\r\n"};
+    const auto bytes =
+        EvenMovie(60, 1000).Bytes();  // streams: record, tables, trees, work, ring, frame
+    const char* messages[] = {"Couldn't allocate Zamb structure\r\n",
+                              "Couldn't allocate track table\r\n",
+                              "",
+                              "Couldn't allocate input buffer\r\n",
+                              "",
+                              "Couldn't allocate I/O buffer\r\n"};
     for (int allowed = 0; allowed < 6; ++allowed) {
         HANDLE handle = MemoryHandle(bytes);
         debug.Clear();
@@ -301,8 +316,8 @@ TEST(OpenRefusals, EveryFailedAllocationIsCleanAndNamed) {
         ZambAllocatorFailAfter(-1);
         EXPECT_EQ(movie, nullptr) << allowed;
         const std::string expected = std::string("ZambOpen - file handle: ") +
-                                     std::to_string(reinterpret_cast<std::intptr_t>(handle)) + "\r\n" +
-                                     messages[allowed];
+                                     std::to_string(reinterpret_cast<std::intptr_t>(handle)) +
+                                     "\r\n" + messages[allowed];
         EXPECT_EQ(debug.Text(), expected) << allowed;
         CloseHandle(handle);
     }

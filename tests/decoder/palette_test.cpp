@@ -45,9 +45,10 @@ TEST(PaletteChunks, SetCommandsReplaceTheWholePaletteWithWidenedLevels) {
     const Palette palette = Apply(Numbered(), commands);
     for (int i = 0; i < 256; ++i) {
         const int v = i % 64;
-        EXPECT_EQ(Entry(palette, i), (std::array<std::uint8_t, 3>{
-                                         static_cast<std::uint8_t>(v * 4 + v / 16),
-                                         static_cast<std::uint8_t>((63 - v) * 4 + (63 - v) / 16), 65}))
+        EXPECT_EQ(Entry(palette, i),
+                  (std::array<std::uint8_t, 3>{
+                      static_cast<std::uint8_t>(v * 4 + v / 16),
+                      static_cast<std::uint8_t>((63 - v) * 4 + (63 - v) / 16), 65}))
             << i;
     }
     EXPECT_EQ(Entry(Apply(Numbered(), {63, 0, 16}), 0), (std::array<std::uint8_t, 3>{255, 0, 65}));
@@ -76,7 +77,8 @@ TEST(PaletteChunks, CommandsEndAtEntry255AndTheRestIsPadding) {
 TEST(PaletteChunks, ChunksOutsideTheFormatStayInsideThePalette) {
     const Palette before = Numbered();
     // Levels above 63 are taken as 63.
-    EXPECT_EQ(Entry(Apply(before, {0x3F, 200, 64}), 0), (std::array<std::uint8_t, 3>{255, 255, 255}));
+    EXPECT_EQ(Entry(Apply(before, {0x3F, 200, 64}), 0),
+              (std::array<std::uint8_t, 3>{255, 255, 255}));
     // A copy whose source would run past entry 255 stops at 255; the next command goes on.
     const Palette cut = Apply(before, {0x7F, 250, 1, 2, 3});
     for (int i = 0; i < 6; ++i) EXPECT_EQ(Entry(cut, i), Entry(before, 250 + i)) << i;

@@ -47,7 +47,9 @@ TEST(RingReader, FramesOfEverySizeArriveIntactThroughRandomReadAhead) {
         std::vector<std::uint32_t> sizes;
         for (int i = 0; i < 25; ++i) {
             const std::uint32_t kind = random() % 4;
-            sizes.push_back(kind == 0 ? random() % 64 : kind == 1 ? 20000 + random() % 30000 : random() % 5000);
+            sizes.push_back(kind == 0   ? random() % 64
+                            : kind == 1 ? 20000 + random() % 30000
+                                        : random() % 5000);
         }
         MovieBytes spec = PatternMovie(sizes);
         spec.fileFlags = round % 2 ? FILE_RING : 0;

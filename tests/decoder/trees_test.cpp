@@ -22,14 +22,17 @@ struct BuiltTrees {
     TreeBlock* block() { return reinterpret_cast<TreeBlock*>(storage.data()); }
 };
 
-std::uint32_t SizeFor(const SixteenBitTree& tree) { return 4 * std::max(NodeCount(tree), 1u) + 12; }
+std::uint32_t SizeFor(const SixteenBitTree& tree) {
+    return 4 * std::max(NodeCount(tree), 1u) + 12;
+}
 
-BuiltTrees Build(const std::array<SixteenBitTree, 4>& trees, std::array<std::uint32_t, 4> sizes = {},
-                 std::int32_t trimBytes = 0) {
+BuiltTrees Build(const std::array<SixteenBitTree, 4>& trees,
+                 std::array<std::uint32_t, 4> sizes = {}, std::int32_t trimBytes = 0) {
     BitWriter out;
     for (const SixteenBitTree& tree : trees) WriteSixteenBitTree(out, tree);
     // No sizes given: each tree gets exactly what its nodes and spare nodes need.
-    const bool given = std::any_of(sizes.begin(), sizes.end(), [](std::uint32_t s) { return s != 0; });
+    const bool given =
+        std::any_of(sizes.begin(), sizes.end(), [](std::uint32_t s) { return s != 0; });
     std::uint32_t total = 0;
     for (int i = 0; i < 4; ++i) {
         if (!given) sizes[i] = SizeFor(trees[i]);
@@ -44,7 +47,9 @@ BuiltTrees Build(const std::array<SixteenBitTree, 4>& trees, std::array<std::uin
     return built;
 }
 
-SixteenBitTree Absent() { return SixteenBitTree{false, {}, {}}; }
+SixteenBitTree Absent() {
+    return SixteenBitTree{false, {}, {}};
+}
 SixteenBitTree Tree(Shape shape, std::array<std::uint32_t, 3> escapes = {0xFFFF, 0xFFFE, 0xFFFD}) {
     SixteenBitTree tree{true, std::move(shape), {}};
     std::copy(escapes.begin(), escapes.end(), tree.escapes);
@@ -69,7 +74,13 @@ struct Bits {
 
 TEST(ByteTrees, TheTwoLeafExampleReadsAndDecodes) {
     // 1, 0 (5), 0 (9), closing 0
-    Bits bits("1" "0" "10100000" "0" "10010000" "0");
+    Bits bits(
+        "1"
+        "0"
+        "10100000"
+        "0"
+        "10010000"
+        "0");
     std::uint32_t nodes[512];
     ASSERT_EQ(ReadByteTree(bits.reader, nodes), 3u);
     EXPECT_EQ(bits.Consumed(), 20u);
@@ -79,7 +90,10 @@ TEST(ByteTrees, TheTwoLeafExampleReadsAndDecodes) {
 }
 
 TEST(ByteTrees, ASingleLeafDecodesWithoutConsumingBits) {
-    Bits bits("0" "11000000" "0");
+    Bits bits(
+        "0"
+        "11000000"
+        "0");
     std::uint32_t nodes[512];
     ASSERT_EQ(ReadByteTree(bits.reader, nodes), 1u);
     Bits codes("1111");
@@ -168,12 +182,19 @@ std::uint32_t ModelDecode(const SixteenBitTree& tree, RecentModel& model, BitRea
 
 TEST(SixteenBitTrees, RecentValuesFollowTheExampleSequence) {
     // Codes: 00 -> 5, 01 -> 7, 10 -> escape 0, 110 -> escape 1, 111 -> escape 2.
-    const Shape shape = Join(Join(Leaf(5), Leaf(7)), Join(Leaf(0xFFFF), Join(Leaf(0xFFFE), Leaf(0xFFFD))));
+    const Shape shape =
+        Join(Join(Leaf(5), Leaf(7)), Join(Leaf(0xFFFF), Join(Leaf(0xFFFE), Leaf(0xFFFD))));
     BuiltTrees built = Build({Absent(), Tree(shape), Absent(), Absent()});
     ASSERT_EQ(built.result, TreeBuild::Built);
     TreeBlock* trees = built.block();
     ResetRecentValues(trees);
-    Bits bits("00" "00" "01" "111" "110" "10");
+    Bits bits(
+        "00"
+        "00"
+        "01"
+        "111"
+        "110"
+        "10");
     EXPECT_EQ(DecodeValue(trees, COLOUR_TREE, bits.reader), 5u);
     EXPECT_EQ(DecodeValue(trees, COLOUR_TREE, bits.reader), 5u);
     EXPECT_EQ(DecodeValue(trees, COLOUR_TREE, bits.reader), 7u);
@@ -184,7 +205,10 @@ TEST(SixteenBitTrees, RecentValuesFollowTheExampleSequence) {
     EXPECT_EQ(bits.Consumed(), 14u);
     // Every video chunk starts again from zeros.
     ResetRecentValues(trees);
-    Bits again("10" "110" "111");
+    Bits again(
+        "10"
+        "110"
+        "111");
     for (int i = 0; i < 3; ++i) EXPECT_EQ(DecodeValue(trees, COLOUR_TREE, again.reader), 0u);
 }
 
@@ -195,7 +219,8 @@ TEST(SixteenBitTrees, EscapesAbsentFromTheTreeNeedThreeSpareNodes) {
     BuiltTrees tooSmall = Build({tree, Absent(), Absent(), Absent()}, {4 * 3 + 8, 12, 12, 12});
     EXPECT_EQ(tooSmall.result, TreeBuild::TooManyNodes);
     // With all three escapes in the tree, no spare node is needed.
-    const SixteenBitTree homed = Tree(Join(Join(Leaf(1), Leaf(9)), Join(Leaf(8), Leaf(7))), {9, 8, 7});
+    const SixteenBitTree homed =
+        Tree(Join(Join(Leaf(1), Leaf(9)), Join(Leaf(8), Leaf(7))), {9, 8, 7});
     BuiltTrees exact = Build({homed, Absent(), Absent(), Absent()}, {4 * 7, 12, 12, 12});
     EXPECT_EQ(exact.result, TreeBuild::Built);
     BuiltTrees overfull = Build({homed, Absent(), Absent(), Absent()}, {4 * 6, 12, 12, 12});
@@ -282,10 +307,13 @@ TEST(SixteenBitTrees, TableDecodingEqualsTheBitByBitWalkAndTheModel) {
         for (int i = 0; i < 400; ++i) {
             const int t = static_cast<int>(random() % 4);
             const std::uint32_t expected = ModelDecode(trees[t], models[t], m);
-            ASSERT_EQ(DecodeValue(table.block(), t, a), expected) << "round " << round << " value " << i;
+            ASSERT_EQ(DecodeValue(table.block(), t, a), expected)
+                << "round " << round << " value " << i;
             ASSERT_EQ(DecodeValueByWalk(walk.block(), t, b), expected);
         }
-        const auto consumed = [&](const BitReader& r) { return 8 * (r.next - stream.data()) + r.padding - r.count; };
+        const auto consumed = [&](const BitReader& r) {
+            return 8 * (r.next - stream.data()) + r.padding - r.count;
+        };
         EXPECT_EQ(consumed(a), consumed(m));
         EXPECT_EQ(consumed(b), consumed(m));
     }
@@ -335,7 +363,10 @@ TEST(Remapping, TwoRemapsEqualTheSecondAloneAndIdentityRestores) {
 
     // The solid word's colour byte is remapped, other type words and the pattern tree stay.
     ResetRecentValues(twice.block());
-    Bits codes("0" "10" "11");
+    Bits codes(
+        "0"
+        "10"
+        "11");
     EXPECT_EQ(DecodeValue(twice.block(), TYPE_TREE, codes.reader), (255u - 0x2A) << 8 | 0x03);
     EXPECT_EQ(DecodeValue(twice.block(), TYPE_TREE, codes.reader), 0x2A02u);
     EXPECT_EQ(DecodeValue(twice.block(), TYPE_TREE, codes.reader), 0x1101u);
@@ -345,13 +376,17 @@ TEST(Remapping, TwoRemapsEqualTheSecondAloneAndIdentityRestores) {
 }
 
 TEST(Remapping, ColourValuesDecodeThroughTheMap) {
-    BuiltTrees built = Build({Absent(), Tree(Join(Leaf(0x0102), Leaf(0xFFFF))), Absent(), Absent()});
+    BuiltTrees built =
+        Build({Absent(), Tree(Join(Leaf(0x0102), Leaf(0xFFFF))), Absent(), Absent()});
     ASSERT_EQ(built.result, TreeBuild::Built);
     std::uint8_t map[256];
     for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(i + 10);
     RemapTreeColours(built.block(), map);
     ResetRecentValues(built.block());
-    Bits bits("1" "0" "1");
+    Bits bits(
+        "1"
+        "0"
+        "1");
     EXPECT_EQ(DecodeValue(built.block(), COLOUR_TREE, bits.reader), 0x0A0Au);  // remapped zero
     EXPECT_EQ(DecodeValue(built.block(), COLOUR_TREE, bits.reader), 0x0B0Cu);
     EXPECT_EQ(DecodeValue(built.block(), COLOUR_TREE, bits.reader), 0x0B0Cu);  // recent 0

@@ -30,7 +30,8 @@ MovieSpec RandomSpec(std::mt19937& random) {
         if (f == 0 || random() % 3 == 0) {
             for (std::uint32_t i = 0; i < kPaletteBytes; ++i) {
                 // Mostly the old entries, so keep and copy commands are used too.
-                if (f == 0 || random() % 4 == 0) palette[i] = WidenLevel(static_cast<std::uint8_t>(random() % 64));
+                if (f == 0 || random() % 4 == 0)
+                    palette[i] = WidenLevel(static_cast<std::uint8_t>(random() % 64));
             }
         }
         Picture picture;
@@ -55,15 +56,19 @@ TEST(WriterRoundTrip, WrittenMoviesOpenWithTheirLayoutAndPalettes) {
             ASSERT_NE(movie, nullptr) << "round " << round;
             EXPECT_EQ(movie->FirstFrameOffset, layout.firstFrameOffset);
             EXPECT_EQ(StoredFrames(movie), layout.storedFrames);
-            EXPECT_EQ(std::vector<std::uint32_t>(movie->FrameSizes, movie->FrameSizes + layout.storedFrames),
+            EXPECT_EQ(std::vector<std::uint32_t>(movie->FrameSizes,
+                                                 movie->FrameSizes + layout.storedFrames),
                       layout.frameSizes);
-            for (int t = 0; t < kTreeCount; ++t) EXPECT_EQ(movie->Trees->Sizes[t], layout.treeSizes[t]);
+            for (int t = 0; t < kTreeCount; ++t)
+                EXPECT_EQ(movie->Trees->Sizes[t], layout.treeSizes[t]);
             // Every picture's palette comes back, through two loops of the movie.
             const std::uint32_t count = static_cast<std::uint32_t>(spec.pictures.size());
             for (std::uint32_t step = 0; step < 2 * count + 1; ++step) {
                 const std::uint32_t n = movie->FrameNumber;
                 const std::uint32_t picture = n == count ? 0 : n;  // the ring frame shows picture 0
-                ASSERT_EQ(std::memcmp(movie->Palette, spec.pictures[picture].palette.data(), kPaletteBytes), 0)
+                ASSERT_EQ(std::memcmp(movie->Palette, spec.pictures[picture].palette.data(),
+                                      kPaletteBytes),
+                          0)
                     << "round " << round << " frame " << n;
                 movie->PaletteFrame = static_cast<std::int32_t>(n);
                 ZambNextFrame(movie);
