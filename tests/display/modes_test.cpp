@@ -4,14 +4,6 @@
 
 #include "display_fixture.h"
 
-namespace {
-
-std::uint32_t Request(std::uint32_t mode, std::uint32_t options = 0) {
-    return mode | options;
-}
-
-}  // namespace
-
 TEST_F(DisplayTest, AutomaticPrefersDibSectionsAndFallsBackToStandardDibs) {
     DisplayHolder section(DisplayCreate(nullptr, 0, 320, 240, 0, 0));
     ASSERT_TRUE(section);
