@@ -121,16 +121,14 @@ std::string PosixPath(const char* name) {
 // ignoring case, as a case-insensitive file system would find it.
 std::string MatchIgnoringCase(const std::string& path) {
     std::size_t slash = path.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : path.substr(0, slash + 1);
-    std::string leaf = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (folder.empty()) folder = "/";
-    DIR* dir = ::opendir(folder.c_str());
+    std::string prefix = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    std::string leaf = path.substr(prefix.size());
+    DIR* dir = ::opendir(prefix.empty() ? "." : prefix.c_str());
     if (!dir) return path;
     std::string found = path;
     while (dirent* entry = ::readdir(dir)) {
         if (::strcasecmp(entry->d_name, leaf.c_str()) == 0) {
-            found = slash == std::string::npos ? std::string() : folder;
-            found.append(entry->d_name);
+            found = prefix + std::string(entry->d_name);
             break;
         }
     }
