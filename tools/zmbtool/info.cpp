@@ -86,8 +86,8 @@ void PrintTrees(const unsigned char* header) {
     std::printf("tree data:        %u bytes\n", Word(header, 52));
     for (int t = 0; t < 4; ++t) {
         std::uint32_t size = Word(header, 56 + 4 * t);
-        std::printf("%s tree:%*s%u bytes, %u nodes\n", kNames[t],
-                    static_cast<int>(11 - std::strlen(kNames[t])), "", size,
+        std::string label = std::string(kNames[t]) + " tree:";
+        std::printf("%-18s%u bytes, %u nodes\n", label.c_str(), size,
                     size >= 12 ? (size - 12) / 4 : 0);
     }
 }

@@ -1,0 +1,114 @@
+// SPDX-License-Identifier: MIT
+// zmbtool info on writer-made movies and on files it must refuse.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "encoder/writer.h"
+
+namespace fs = std::filesystem;
+using namespace zambrel::encoder;
+
+namespace {
+
+struct RunResult {
+    int status = -1;
+    std::string output;  // standard output and standard error together
+};
+
+RunResult RunTool(const std::string& arguments) {
+    std::string command = std::string(ZMBTOOL_PATH) + " " + arguments + " 2>&1";
+    RunResult result;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    if (!pipe) return result;
+    std::array<char, 4096> chunk{};
+    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) result.output.append(chunk.data(), n);
+    int status = ::pclose(pipe);
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return result;
+}
+
+class ZmbtoolInfo : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("zmbtool-info-" + std::to_string(::getpid()));
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+
+    std::string WriteSmallMovie() {
+        MovieSpec spec;
+        spec.width = 16;
+        spec.height = 8;
+        spec.frameRate = 100;
+        spec.ring = true;
+        for (int frame = 0; frame < 3; ++frame) {
+            Picture picture;
+            picture.pixels.assign(16 * 8, static_cast<std::uint8_t>(frame * 40));
+            picture.palette.fill(WidenLevel(static_cast<std::uint8_t>(frame * 10)));
+            spec.pictures.push_back(picture);
+        }
+        SoundTrack& track = spec.tracks[2];
+        track.present = true;
+        track.sampleRate = 11025;
+        track.stereo = true;
+        track.samples.assign(2 * 3300, 0x80);
+        std::string path = (folder_ / "small.zmb").string();
+        std::string error;
+        EXPECT_TRUE(WriteMovieFile(spec, path, &error)) << error;
+        return path;
+    }
+
+    std::string Write(const std::string& name, const std::string& bytes) {
+        fs::path path = folder_ / name;
+        std::ofstream(path, std::ios::binary) << bytes;
+        return path.string();
+    }
+
+    fs::path folder_;
+};
+
+}  // namespace
+
+TEST_F(ZmbtoolInfo, DescribesAWriterMadeMovie) {
+    RunResult result = RunTool("info --frames " + WriteSmallMovie());
+    ASSERT_EQ(result.status, 0) << result.output;
+    for (const char* expected :
+         {"width:            16\n", "height:           8 (stored)\n", "frames:           3\n",
+          "frame rate:       10.00 frames per second (period 100.00 ms, code 100)\n",
+          "ring frame:       yes\n", "track 2:          11025 Hz, 8-bit, stereo, compressed",
+          "track 0:          absent\n", "(ring)\n"}) {
+        EXPECT_NE(result.output.find(expected), std::string::npos) << expected << "\n" << result.output;
+    }
+    // The frame list has one line per stored frame: three frames and the ring frame.
+    EXPECT_NE(result.output.find("    3 "), std::string::npos) << result.output;
+}
+
+TEST_F(ZmbtoolInfo, RefusedFilesGiveOneLineAndStatusOne) {
+    std::string truncated = WriteSmallMovie();
+    fs::resize_file(truncated, 60);
+    std::string badMagic = Write("magic.zmb", "ZMB3" + std::string(200, '\0'));
+    for (const std::string& path : {truncated, badMagic, (folder_ / "absent.zmb").string()}) {
+        RunResult result = RunTool("info " + path);
+        EXPECT_EQ(result.status, 1) << path;
+        EXPECT_EQ(std::count(result.output.begin(), result.output.end(), '\n'), 1) << result.output;
+        EXPECT_EQ(result.output.rfind("zmbtool: " + path + ": ", 0), 0u) << result.output;
+    }
+}
+
+TEST_F(ZmbtoolInfo, UsageErrorsAndHelp) {
+    EXPECT_EQ(RunTool("info").status, 1);
+    EXPECT_EQ(RunTool("info --bogus x").status, 1);
+    RunResult help = RunTool("info --help");
+    EXPECT_EQ(help.status, 0);
+    EXPECT_NE(help.output.find("usage: zmbtool info"), std::string::npos);
+    EXPECT_EQ(RunTool("nonsense").status, 1);
+    EXPECT_EQ(RunTool("--help").status, 0);
+}
