@@ -18,6 +18,16 @@ inline constexpr std::uint32_t kAudioScratchBytes = 8192;
 std::uint32_t DecodeAudio(BitReader& bits, std::uint32_t decodedBytes, std::uint8_t* scratch,
                           std::uint8_t* ringStart, std::uint8_t* ringEnd, std::uint8_t* writePos);
 
+// What a track's chunk delivers in the current frame. A chunk whose length word runs past
+// the frame is cut to the frame; one too short for its own header delivers nothing.
+struct ChunkSound {
+    const std::uint8_t* Data = nullptr;  // raw samples, or the compressed bit stream
+    std::uint32_t DataBytes = 0;         // bytes of Data inside the chunk and the frame
+    std::uint32_t Bytes = 0;             // bytes the chunk puts into the ring
+    bool Compressed = false;
+};
+ChunkSound MeasureChunk(const Movie* movie, int n);
+
 // Opens track n into the zeroed record in Tracks[n]; false leaves the track out.
 bool OpenTrack(Movie* movie, int n);
 

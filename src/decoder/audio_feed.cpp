@@ -15,38 +15,9 @@ constexpr std::uint32_t kDueFold = 0x0FA00000;  // 256,000 bytes in 1/1024 units
 constexpr std::uint32_t kLateFoldMinimum = 0x02000000;
 constexpr std::uint32_t kDueFoldBytes = 256000;
 
-// What a track's chunk delivers in this frame. A chunk whose length word runs past the
-// frame is cut to the frame; one too short for its own header delivers nothing.
-struct ChunkSound {
-    const std::uint8_t* Data = nullptr;  // raw samples, or the compressed bit stream
-    std::uint32_t DataBytes = 0;         // bytes of Data inside the chunk and the frame
-    std::uint32_t Bytes = 0;             // bytes the chunk puts into the ring (s)
-    bool Compressed = false;
-};
-
 std::uint32_t Load32(const std::uint8_t* at) {
     return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
            std::uint32_t{at[3]} << 24;
-}
-
-ChunkSound MeasureChunk(const Movie* movie, int n) {
-    ChunkSound sound;
-    const std::uint8_t* chunk = movie->TrackChunk[n];
-    if (!chunk || !movie->FrameData || !movie->FrameSizes) return sound;
-    if (movie->FrameNumber >= StoredFrames(movie)) return sound;
-    auto start = reinterpret_cast<std::uintptr_t>(chunk);
-    auto frame = reinterpret_cast<std::uintptr_t>(movie->FrameData);
-    std::uintptr_t frameEnd = frame + movie->FrameSizes[movie->FrameNumber];
-    if (start < frame || start >= frameEnd || frameEnd - start < 4) return sound;
-    std::uint32_t length = Load32(chunk);
-    if (length > frameEnd - start) length = static_cast<std::uint32_t>(frameEnd - start);
-    sound.Compressed = (movie->TrackFormat[n] & TRACK_COMPRESSED) != 0;
-    const std::uint32_t header = sound.Compressed ? 8 : 4;
-    if (length < header) return sound;
-    sound.Data = chunk + header;
-    sound.DataBytes = length - header;
-    sound.Bytes = sound.Compressed ? Load32(chunk + 4) : sound.DataBytes;
-    return sound;
 }
 
 bool TrackIsOpen(const Movie* movie, int n) {
@@ -139,6 +110,27 @@ void HoldDueAtDelivered(SoundTrack* primary) {
 }
 
 }  // namespace
+
+ChunkSound MeasureChunk(const Movie* movie, int n) {
+    ChunkSound sound;
+    const std::uint8_t* chunk = movie->TrackChunk[n];
+    if (!chunk || !movie->FrameData || !movie->FrameSizes) return sound;
+    if (movie->FrameNumber >= StoredFrames(movie)) return sound;
+    auto start = reinterpret_cast<std::uintptr_t>(chunk);
+    auto frame = reinterpret_cast<std::uintptr_t>(movie->FrameData);
+    std::uintptr_t frameEnd = frame + movie->FrameSizes[movie->FrameNumber];
+    if (start < frame || start >= frameEnd || frameEnd - start < 4) return sound;
+    std::uint32_t length = Load32(chunk);
+    if (length > frameEnd - start) length = static_cast<std::uint32_t>(frameEnd - start);
+    sound.Compressed = (movie->TrackFormat[n] & TRACK_COMPRESSED) != 0;
+    const std::uint32_t header = sound.Compressed ? 8 : 4;
+    if (length < header) return sound;
+    sound.Data = chunk + header;
+    sound.DataBytes = length - header;
+    sound.Bytes = sound.Compressed ? Load32(chunk + 4) : sound.DataBytes;
+    return sound;
+}
+
 
 void FeedAudio(Movie* movie) {
     if (!movie || movie->PrimaryTrack == -1 || movie->SoundOff) return;

@@ -9,6 +9,8 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
+#include <vector>
 #include <string>
 
 #include "encoder/writer.h"
@@ -111,4 +113,43 @@ TEST_F(ZmbtoolInfo, UsageErrorsAndHelp) {
     EXPECT_NE(help.output.find("usage: zmbtool info"), std::string::npos);
     EXPECT_EQ(RunTool("nonsense").status, 1);
     EXPECT_EQ(RunTool("--help").status, 0);
+}
+
+TEST_F(ZmbtoolInfo, DecodeWritesEachTracksSoundExactly) {
+    MovieSpec spec;
+    spec.width = 8;
+    spec.height = 8;
+    spec.frameRate = 50;
+    for (int frame = 0; frame < 4; ++frame) {
+        Picture picture;
+        picture.pixels.assign(64, static_cast<std::uint8_t>(frame));
+        spec.pictures.push_back(picture);
+    }
+    std::vector<std::uint8_t> expected[2];
+    for (int n = 0; n < 2; ++n) {
+        SoundTrack& track = spec.tracks[n * 3];
+        track.present = true;
+        track.sampleRate = 8000;
+        track.is16Bit = n == 1;
+        track.stereo = n == 1;
+        track.compressed = n == 0;
+        for (int i = 0; i < 1600 * (n == 1 ? 4 : 1); ++i)
+            track.samples.push_back(static_cast<std::uint8_t>((i * 37 + n) ^ (i >> 3)));
+        expected[n] = track.samples;
+    }
+    std::string path = (folder_ / "sound.zmb").string();
+    std::string error;
+    ASSERT_TRUE(WriteMovieFile(spec, path, &error)) << error;
+    RunResult result = RunTool("decode " + path + " --pcm " + folder_.string() + " --wav " +
+                               folder_.string());
+    ASSERT_EQ(result.status, 0) << result.output;
+    for (int n = 0; n < 2; ++n) {
+        std::string name = "track" + std::to_string(n * 3);
+        std::ifstream pcm(folder_ / (name + ".pcm"), std::ios::binary);
+        std::vector<std::uint8_t> got((std::istreambuf_iterator<char>(pcm)), {});
+        EXPECT_EQ(got, expected[n]) << name;
+        EXPECT_EQ(fs::file_size(folder_ / (name + ".wav")), 44 + expected[n].size()) << name;
+    }
+    EXPECT_FALSE(fs::exists(folder_ / "track1.pcm"));
+    EXPECT_EQ(RunTool("decode " + path + " --pcm " + (folder_ / "absent").string()).status, 1);
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "sound_out.h"
 #include "decoder/destination.h"
 #include "zambrel/blit.h"
 #include "zambrel/movie.h"
@@ -22,10 +23,14 @@ const char kHelp[] =
     "  --frames N        play N frames, looping as a player does (default: one pass)\n"
     "  --scale default|interlace|double|none   the height scaling\n"
     "  --format 8|555|565  destination pixels (--raw needs 8)\n"
-    "  --bottom-up       decode into a bottom-up buffer\n";
+    "  --bottom-up       decode into a bottom-up buffer\n"
+    "  --pcm DIR         DIR/trackN.pcm for every present track: each played frame's decoded\n"
+    "                    sound bytes (8-bit unsigned or 16-bit signed little-endian, stereo\n"
+    "                    interleaved left, right), straight from the chunks, in played order\n"
+    "  --wav DIR         the same sound as one WAV file per track, DIR/trackN.wav\n";
 
 struct DecodeOptions {
-    std::string movie, raw, rects;
+    std::string movie, raw, rects, pcm, wav;
     long frames = -1;
     std::uint32_t scale = 0;
     std::uint32_t format = 0;
@@ -73,6 +78,8 @@ const Option kOptions[] = {
          o.frames = std::strtol(v.c_str(), &end, 10);
          return *end == 0 && o.frames >= 0;
      }},
+    {"--pcm", true, [](DecodeOptions& o, const std::string& v) { return o.pcm = v, true; }},
+    {"--wav", true, [](DecodeOptions& o, const std::string& v) { return o.wav = v, true; }},
     {"--scale", true, SetScale},
     {"--format", true, SetFormat},
     {"--bottom-up", false,
@@ -171,10 +178,17 @@ int Run(const std::vector<std::string>& args) {
         return zmbtool::Fail("decode: cannot write " +
                              (raw.file == nullptr && !o.raw.empty() ? o.raw : o.rects));
     }
+    zmbtool::SoundOutputs sound;
+    std::string soundError;
+    if ((!o.pcm.empty() || !o.wav.empty()) && !sound.Open(movie, o.pcm, o.wav, &soundError)) {
+        ZambClose(movie);
+        return zmbtool::Fail("decode: " + soundError);
+    }
     const long frames = o.frames >= 0 ? o.frames : static_cast<long>(movie->FrameCount);
     const std::size_t rowBytes = std::size_t{movie->Width} * bpp;
     bool ok = true;
     for (long f = 0; f < frames && !movie->ReadFailed; ++f) {
+        ok = sound.AddFrame(movie) && ok;
         ZambDoFrame(movie);
         ok = raw.Write(movie->Palette, ZAMB_PALETTE_BYTES) && ok;
         for (std::uint32_t y = 0; y < movie->Height && raw.file != nullptr; ++y) {
@@ -189,10 +203,11 @@ int Run(const std::vector<std::string>& args) {
     if (readFailed) return zmbtool::Fail("decode: the movie ended early: " + o.movie);
     if (!ok || !raw.Commit() || !rects.Commit())
         return zmbtool::Fail("decode: cannot write the output");
+    if (!sound.Finish(&soundError)) return zmbtool::Fail("decode: " + soundError);
     return 0;
 }
 
 zmbtool::Registration registration{
-    {"decode", "play a movie's frames into raw pictures or rectangle lists", Run}};
+    {"decode", "play a movie's frames into raw pictures, rectangle lists and sound files", Run}};
 
 }  // namespace
