@@ -38,6 +38,9 @@ void RingSet(const SoundTrack* track, std::uint8_t* at, std::uint8_t value, std:
 
 void RingCopy(const SoundTrack* track, std::uint8_t* at, const std::uint8_t* from,
               std::uint32_t n) {
+    // An empty raw chunk has no data pointer at all, and copying from null is undefined
+    // even for zero bytes.
+    if (n == 0) return;
     auto toEnd = static_cast<std::uint32_t>(track->RingEnd - at);
     std::uint32_t first = n < toEnd ? n : toEnd;
     std::memcpy(at, from, first);
