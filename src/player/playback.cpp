@@ -1,0 +1,252 @@
+// SPDX-License-Identifier: MIT
+// The playback loop: every movie of the command line opened, shown frame by frame at its
+// pace with the keys and the focus followed, looped as asked and closed.
+#include "player/playback.h"
+
+#include <cstdint>
+#include <cstdio>
+
+#include "display/display.h"
+#include "display/modes.h"
+#include "display/present.h"
+#include "display/window.h"
+#include "platform/win32.h"
+#include "player/selfplay.h"
+#include "player/settings.h"
+#include "player/summary.h"
+#include "zambrel/movie.h"
+
+namespace {
+
+// Key codes of the display's key queue.
+constexpr std::uint8_t kKeyEnter = 13;
+constexpr std::uint8_t kKeyEscape = 27;
+constexpr std::uint8_t kKeySpace = 32;
+constexpr std::uint8_t kKeySkip = '.';
+constexpr std::uint8_t kKeyCloseRequest = 241;
+
+// The sound-only display: the progress bar's size.
+constexpr std::uint32_t kProgressWidth = 160;
+constexpr std::uint32_t kProgressHeight = 1;
+
+// Pause and focus outlive a movie, so a paused player stays paused into the next one.
+struct PlaybackState {
+    Movie* CurrentMovie = nullptr;
+    HANDLE OwnFile = INVALID_HANDLE_VALUE;
+    std::uint8_t Paused = 0;  // 0 or 0xFF, handed to ZambSoundOnOff as "on" when resuming
+    bool StepFrame = false;
+    bool SoundActive = true;
+    bool LastFrameReached = false;
+};
+PlaybackState State;
+
+enum class FrameEnd { Next, LeaveMovie };
+
+// A stop empties both the names still to come and the text a list loop would refill them
+// from, so nothing else plays.
+void StopEverything(PlayList& list) {
+    list.Remaining[0] = '\0';
+    if (list.CommandLine) list.CommandLine[0] = '\0';
+}
+
+bool OpenCurrentMovie(PlayList& list) {
+    ZambSetReadSpeed(Settings.ReadSpeed);
+    ZambSetFrameRate(Settings.FrameRate);
+    State.OwnFile = INVALID_HANDLE_VALUE;
+    if (NamesOwnFile(list.Current)) {
+        State.OwnFile = OpenOwnFileAt(list.Current);
+        if (State.OwnFile != INVALID_HANDLE_VALUE)
+            State.CurrentMovie = ZambOpen(State.OwnFile, Settings.OpenFlags | ZAMB_FILE_HANDLE,
+                                          static_cast<std::uint32_t>(Settings.ExtraBuffer));
+    } else if (AddMovieExtension(list.Current, sizeof list.Current)) {
+        State.CurrentMovie = ZambOpen(list.Current, Settings.OpenFlags,
+                                      static_cast<std::uint32_t>(Settings.ExtraBuffer));
+    }
+    if (State.CurrentMovie) return true;
+    if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
+    State.OwnFile = INVALID_HANDLE_VALUE;
+    ShowMessage(nullptr, "  Error opening file: ", list.Current, ".", true);
+    return false;
+}
+
+bool OpenDisplayForMovie(PlayList& list) {
+    const Movie* movie = State.CurrentMovie;
+    if (Settings.DisplayResolution != 0) DisplaySetResolution(Settings.DisplayResolution);
+    const std::uint32_t width = Settings.SoundOnly ? kProgressWidth : movie->Width;
+    const std::uint32_t height = Settings.SoundOnly ? kProgressHeight : movie->Height;
+    if (!DisplayOpen(width, height, Settings.PosX, Settings.PosY, Settings.DisplayFlags)) {
+        ShowMessage(nullptr, "  Error opening graphics buffer.", nullptr, nullptr, true);
+        StopEverything(list);
+        return false;
+    }
+    // The DirectSound driver would be given the player window here; it is not connected yet.
+    if (!Settings.SoundOnly) DisplayBindMovie(State.CurrentMovie, 0, 0);
+    return true;
+}
+
+void ApplyPalette() {
+    Movie* movie = State.CurrentMovie;
+    if (!movie->PaletteChanged || Settings.SoundOnly) return;
+    Display* display = DisplayCurrent();
+    if (!display) return;
+    if (Settings.RemapMode == 1)
+        DisplayUseSystemPalette();
+    else
+        DisplaySetPalette(display, movie->Palette);
+    // A screen that cannot take the whole palette shows the movie in the nearest colours
+    // it has, rather than in whichever entries happen to be there.
+    if (display->FreeCount < 256 && Settings.RemapMode != 2)
+        ZambRemapColours(movie, display->ColorTable, display->PaletteEntries, display->PaletteType);
+}
+
+void ShowFrameInCaption() {
+    char caption[64];
+    std::snprintf(caption, sizeof caption, "%s - Frame: %u", kApplicationName,
+                  static_cast<unsigned>(State.CurrentMovie->FrameNumber + 1));
+    if (HWND window = DisplayWindow()) SetWindowTextA(window, caption);
+}
+
+void DecodeAndPresent() {
+    Movie* movie = State.CurrentMovie;
+    ApplyPalette();
+    if (Settings.DiffOnly) DisplayClearAndPresent(0);
+    ZambDoFrame(movie);
+    if (Settings.SoundOnly)
+        DisplayShowProgress(movie);
+    else
+        DisplayPresentChanges(movie);
+    if (Settings.FrameInCaption) ShowFrameInCaption();
+}
+
+// With several movies the list loop counts the plays; a lone movie counts them itself and
+// wraps through its ring frame without being reopened.
+void Advance(const PlayList& list, std::uint32_t lastIndex) {
+    Movie* movie = State.CurrentMovie;
+    if (movie->FrameNumber != lastIndex) {
+        ZambNextFrame(movie);
+        return;
+    }
+    if (list.MultipleMovies) {
+        State.LastFrameReached = true;
+        return;
+    }
+    if (--Settings.LoopCount == 0)
+        State.LastFrameReached = true;
+    else
+        ZambNextFrame(movie);
+}
+
+bool KeyDisabled(std::int32_t bit) {
+    return (Settings.DisableControls & bit) != 0;
+}
+
+FrameEnd ActOnKey(std::uint8_t key, PlayList& list) {
+    switch (key) {
+        case kKeyEnter:
+            if (State.Paused) State.StepFrame = true;
+            break;
+        case kKeyEscape:
+        case kKeyCloseRequest:
+            if (KeyDisabled(kDisableQuit)) break;
+            StopEverything(list);
+            return FrameEnd::LeaveMovie;
+        case kKeySpace:
+            if (KeyDisabled(kDisablePause)) break;
+            ZambSoundOnOff(State.CurrentMovie, State.Paused);
+            State.Paused = static_cast<std::uint8_t>(~State.Paused);
+            break;
+        case kKeySkip:
+            if (KeyDisabled(kDisableSkip)) break;
+            return FrameEnd::LeaveMovie;
+        default:
+            break;
+    }
+    return FrameEnd::Next;
+}
+
+// Losing the focus holds the movie and its sound; a sound device that cannot be had back
+// yet is asked again on the next pass.
+void FollowFocus() {
+    const bool focused = Settings.NoFocusPause || DisplayHasFocus(DisplayCurrent());
+    if (!focused && State.SoundActive) {
+        State.SoundActive = false;
+        ZambSoundOnOff(State.CurrentMovie, 0);
+    } else if (focused && !State.SoundActive) {
+        if (ZambSoundOnOff(State.CurrentMovie, 1) != 0) State.SoundActive = true;
+    }
+}
+
+bool MustKeepWaiting() {
+    // ZambWait comes first: it reads ahead and keeps the sound fed on every pass.
+    return ZambWait(State.CurrentMovie) != 0 || !State.SoundActive ||
+           (State.Paused && !State.StepFrame);
+}
+
+// Giving the processor away for a millisecond between passes keeps a 15 frames a second
+// movie at a few percent of a core, while keys, focus and the pacing stay within about a
+// millisecond of their moment.
+FrameEnd WaitForNextFrame(PlayList& list) {
+    State.StepFrame = false;
+    for (;;) {
+        if (DisplayKeyAvailable() && ActOnKey(DisplayTakeKey(), list) == FrameEnd::LeaveMovie)
+            return FrameEnd::LeaveMovie;
+        FollowFocus();
+        if (!MustKeepWaiting()) return FrameEnd::Next;
+        Sleep(1);
+    }
+}
+
+void PlayFrames(PlayList& list) {
+    State.LastFrameReached = false;
+    const std::uint32_t lastIndex = State.CurrentMovie->FrameCount - 1;
+    for (;;) {
+        DecodeAndPresent();
+        Advance(list, lastIndex);
+        if (WaitForNextFrame(list) == FrameEnd::LeaveMovie) return;
+        if (State.LastFrameReached) return;
+    }
+}
+
+void CloseCurrentMovie() {
+    Movie* movie = State.CurrentMovie;
+    ZambSummary(movie, &LastSummary);
+    LastPeakSecondBytes = movie->PeakSecondBytes;
+    LastPeakSecondFrame = movie->PeakSecondFrame;
+    ZambClose(movie);
+    State.CurrentMovie = nullptr;
+    if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
+    State.OwnFile = INVALID_HANDLE_VALUE;
+}
+
+void MoveToNextName(PlayList& list) {
+    if (list.MultipleMovies && list.Remaining[0] == '\0') {
+        if (--Settings.LoopCount != 0) RefillPlayList(list);
+    }
+    TakeNextName(list);
+}
+
+void FinishPlayback() {
+    DisplayClose();
+    if (Settings.DisplayResolution != 0) DisplaySetResolution(0);
+    if (Settings.ShowSummary) ShowPlaybackSummary();
+}
+
+}  // namespace
+
+void PlayMovies(char* commandLine) {
+    State = PlaybackState{};
+    DisplaySetTitle(kApplicationName);
+    PlayList list;
+    if (!StartPlayList(commandLine, list)) return;
+    LastSummary.FramesPlayed = 0;
+    while (list.Current[0] != '\0') {
+        if (!OpenCurrentMovie(list)) {
+            list.Current[0] = '\0';
+            break;
+        }
+        if (OpenDisplayForMovie(list)) PlayFrames(list);
+        CloseCurrentMovie();
+        MoveToNextName(list);
+    }
+    FinishPlayback();
+}
