@@ -3,10 +3,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "command.h"
+#include "png_io.h"
+#include "progress.h"
 #include "sound_out.h"
 #include "decoder/destination.h"
 #include "zambrel/blit.h"
@@ -19,6 +22,8 @@ const char kHelp[] =
     "  --raw FILE        for every played frame: the 768-byte palette (red, green, blue per\n"
     "                    entry), then Width x shown-Height bytes of an 8-bit top-down picture\n"
     "                    (pitch = Width) that starts at 0 and keeps its pixels between frames\n"
+    "  --png DIR         DIR/frameNNNNN.png for every played frame (N counts played frames\n"
+    "                    from 0): indexed with the frame's palette for --format 8, RGB else\n"
     "  --rects FILE      one line per changed rectangle: FRAME MODE X Y W H (modes 0 and 1)\n"
     "  --frames N        play N frames, looping as a player does (default: one pass)\n"
     "  --scale default|interlace|double|none   the height scaling\n"
@@ -30,7 +35,7 @@ const char kHelp[] =
     "  --wav DIR         the same sound as one WAV file per track, DIR/trackN.wav\n";
 
 struct DecodeOptions {
-    std::string movie, raw, rects, pcm, wav;
+    std::string movie, raw, png, rects, pcm, wav;
     long frames = -1;
     std::uint32_t scale = 0;
     std::uint32_t format = 0;
@@ -71,6 +76,7 @@ bool SetFormat(DecodeOptions& o, const std::string& v) {
 
 const Option kOptions[] = {
     {"--raw", true, [](DecodeOptions& o, const std::string& v) { return o.raw = v, true; }},
+    {"--png", true, [](DecodeOptions& o, const std::string& v) { return o.png = v, true; }},
     {"--rects", true, [](DecodeOptions& o, const std::string& v) { return o.rects = v, true; }},
     {"--frames", true,
      [](DecodeOptions& o, const std::string& v) {
@@ -86,33 +92,7 @@ const Option kOptions[] = {
      [](DecodeOptions& o, const std::string&) { return o.bottomUp = true, true; }},
 };
 
-// Written under a temporary name and renamed when complete, so no half file is left.
-struct AtomicFile {
-    std::string path, temporary;
-    std::FILE* file = nullptr;
-    bool Open(const std::string& p) {
-        path = p;
-        temporary = p + ".part";
-        file = std::fopen(temporary.c_str(), "wb");
-        return file != nullptr;
-    }
-    bool Write(const void* data, std::size_t size) {
-        return file == nullptr || std::fwrite(data, 1, size, file) == size;
-    }
-    bool Commit() {
-        if (file == nullptr) return true;
-        const bool ok = std::fclose(file) == 0 && std::rename(temporary.c_str(), path.c_str()) == 0;
-        file = nullptr;
-        if (!ok) std::remove(temporary.c_str());
-        return ok;
-    }
-    ~AtomicFile() {
-        if (file != nullptr) {
-            std::fclose(file);
-            std::remove(temporary.c_str());
-        }
-    }
-};
+using zmbtool::AtomicFile;
 
 int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -138,6 +118,9 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
     }
     if (o.movie.empty()) return zmbtool::Fail("decode: no movie given (see zmbtool decode --help)");
     if (!o.raw.empty() && o.format != 0) return zmbtool::Fail("decode: --raw needs --format 8");
+    std::error_code ignored;
+    if (!o.png.empty() && !std::filesystem::is_directory(o.png, ignored))
+        return zmbtool::Fail("decode: cannot write PNGs into " + o.png + ": no such folder");
     return 0;
 }
 
@@ -162,6 +145,57 @@ void WriteRects(AtomicFile& out, Movie* movie, long frame, bool& ok) {
     }
 }
 
+std::uint8_t Widen5(std::uint32_t v) {
+    return static_cast<std::uint8_t>((v << 3) | (v >> 2));
+}
+std::uint8_t Widen6(std::uint32_t v) {
+    return static_cast<std::uint8_t>((v << 2) | (v >> 4));
+}
+
+// The 16-bit destination's pixels as 8-bit red, green, blue, each channel widened so that
+// full intensity stays full.
+void ToRgb(const std::uint8_t* row, std::uint32_t width, std::uint32_t format, std::uint8_t* rgb) {
+    for (std::uint32_t x = 0; x < width; ++x, rgb += 3) {
+        std::uint16_t v;
+        std::memcpy(&v, row + x * 2, 2);
+        if (format == ZAMBBLIT_RGB565) {
+            rgb[0] = Widen5(v >> 11 & 31), rgb[1] = Widen6(v >> 5 & 63);
+        } else {
+            rgb[0] = Widen5(v >> 10 & 31), rgb[1] = Widen5(v >> 5 & 31);
+        }
+        rgb[2] = Widen5(v & 31);
+    }
+}
+
+// Writes the played frame `frame` as one PNG; `written` collects the files, so that a run
+// that fails later can take them back.
+bool WriteFramePng(const DecodeOptions& o, const Movie* movie,
+                   const std::vector<std::uint8_t>& picture, long frame,
+                   std::vector<std::string>* written, std::string* error) {
+    char name[32];
+    std::snprintf(name, sizeof name, "frame%05ld.png", frame);
+    const std::string path = (std::filesystem::path(o.png) / name).string();
+    const std::uint32_t width = movie->Width, height = movie->Height;
+    const std::size_t rowBytes = std::size_t{width} * (o.format ? 2 : 1);
+    std::vector<std::uint8_t> rows(std::size_t{width} * height * (o.format ? 3 : 1));
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* row = picture.data() + (o.bottomUp ? height - 1 - y : y) * rowBytes;
+        if (o.format)
+            ToRgb(row, width, o.format, rows.data() + y * std::size_t{width} * 3);
+        else
+            std::memcpy(rows.data() + y * rowBytes, row, rowBytes);
+    }
+    const bool ok = o.format ? zmbtool::WriteRgbPng(path, width, height, rows.data(), error)
+                             : zmbtool::WriteIndexedPng(path, width, height, rows.data(),
+                                                        movie->Palette, error);
+    if (ok) written->push_back(path);
+    return ok;
+}
+
+void RemoveAll(const std::vector<std::string>& paths) {
+    for (const std::string& path : paths) std::remove(path.c_str());
+}
+
 int Run(const std::vector<std::string>& args) {
     DecodeOptions o;
     if (const int status = Parse(args, o)) return status == 2 ? 0 : status;
@@ -176,7 +210,7 @@ int Run(const std::vector<std::string>& args) {
     if ((!o.raw.empty() && !raw.Open(o.raw)) || (!o.rects.empty() && !rects.Open(o.rects))) {
         ZambClose(movie);
         return zmbtool::Fail("decode: cannot write " +
-                             (raw.file == nullptr && !o.raw.empty() ? o.raw : o.rects));
+                             (!raw.IsOpen() && !o.raw.empty() ? o.raw : o.rects));
     }
     zmbtool::SoundOutputs sound;
     std::string soundError;
@@ -187,24 +221,37 @@ int Run(const std::vector<std::string>& args) {
     const long frames = o.frames >= 0 ? o.frames : static_cast<long>(movie->FrameCount);
     const std::size_t rowBytes = std::size_t{movie->Width} * bpp;
     bool ok = true;
-    for (long f = 0; f < frames && !movie->ReadFailed; ++f) {
+    std::vector<std::string> pngs;
+    std::string pngError;
+    zmbtool::ProgressBar progress("decoding", static_cast<std::uint64_t>(frames));
+    for (long f = 0; f < frames && !movie->ReadFailed && pngError.empty(); ++f) {
+        progress.Update(static_cast<std::uint64_t>(f));
         ok = sound.AddFrame(movie) && ok;
         ZambDoFrame(movie);
         ok = raw.Write(movie->Palette, ZAMB_PALETTE_BYTES) && ok;
-        for (std::uint32_t y = 0; y < movie->Height && raw.file != nullptr; ++y) {
+        for (std::uint32_t y = 0; y < movie->Height && raw.IsOpen(); ++y) {
             const std::uint32_t row = o.bottomUp ? movie->Height - 1 - y : y;
             ok = raw.Write(picture.data() + row * rowBytes, rowBytes) && ok;
         }
-        if (rects.file != nullptr) WriteRects(rects, movie, f, ok);
+        if (!o.png.empty()) WriteFramePng(o, movie, picture, f, &pngs, &pngError);
+        if (rects.IsOpen()) WriteRects(rects, movie, f, ok);
         ZambNextFrame(movie);
     }
+    progress.Finish();
     const bool readFailed = movie->ReadFailed != 0;
     ZambClose(movie);
-    if (readFailed) return zmbtool::Fail("decode: the movie ended early: " + o.movie);
-    if (!ok || !raw.Commit() || !rects.Commit())
-        return zmbtool::Fail("decode: cannot write the output");
-    if (!sound.Finish(&soundError)) return zmbtool::Fail("decode: " + soundError);
-    return 0;
+    std::string failure;
+    if (readFailed)
+        failure = "the movie ended early: " + o.movie;
+    else if (!pngError.empty())
+        failure = pngError;
+    else if (!ok || !raw.Commit() || !rects.Commit())
+        failure = "cannot write the output";
+    else if (!sound.Finish(&soundError))
+        failure = soundError;
+    if (failure.empty()) return 0;
+    RemoveAll(pngs);
+    return zmbtool::Fail("decode: " + failure);
 }
 
 zmbtool::Registration registration{

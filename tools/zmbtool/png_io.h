@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// zmbtool's PNG files: indexed pictures in and out, RGB pictures out, all through libpng.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zmbtool {
+
+// A picture as the movie writer takes it: one palette index per pixel, top row first, and
+// 256 palette entries of red, green, blue (entries a file does not define are black).
+struct IndexedPicture {
+    std::uint32_t width = 0;
+    std::uint32_t height = 0;
+    std::vector<std::uint8_t> pixels;
+    std::array<std::uint8_t, 768> palette{};
+};
+
+// Reads a palette PNG of any bit depth. Any other colour type is refused, with an error that
+// names it (a truecolour picture would need quantising, which zmbtool does not do).
+bool ReadIndexedPng(const std::string& path, IndexedPicture* picture, std::string* error);
+
+// Both writers put the whole file under a temporary name and rename it when complete, so
+// `path` is either a whole PNG or untouched.
+bool WriteIndexedPng(const std::string& path, std::uint32_t width, std::uint32_t height,
+                     const std::uint8_t* pixels, const std::uint8_t* palette, std::string* error);
+// `rgb` holds width x height x 3 bytes, red, green, blue per pixel.
+bool WriteRgbPng(const std::string& path, std::uint32_t width, std::uint32_t height,
+                 const std::uint8_t* rgb, std::string* error);
+
+// Opens `path`.part for writing; Commit renames it to `path`. Destroyed uncommitted, it
+// removes the temporary file, so a failed run never leaves a half-written output.
+class AtomicFile {
+  public:
+    AtomicFile() = default;
+    AtomicFile(const AtomicFile&) = delete;
+    AtomicFile& operator=(const AtomicFile&) = delete;
+    ~AtomicFile();
+    bool Open(const std::string& path);
+    bool IsOpen() const { return file_ != nullptr; }
+    std::FILE* Stream() const { return file_; }
+    // True (and writes nothing) when no file is open, so optional outputs need no test.
+    bool Write(const void* data, std::size_t size);
+    bool Commit();
+
+  private:
+    std::string path_, temporary_;
+    std::FILE* file_ = nullptr;
+};
+
+}  // namespace zmbtool
