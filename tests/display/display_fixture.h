@@ -22,9 +22,6 @@ class DisplayTest : public ::testing::Test {
 
     static void UseScreen(int bits, bool rgb555 = false, int width = 1024, int height = 768) {
         standin::ResetDesktop({width, height, bits, rgb555});
-        // A fresh desktop has no component window classes; unloading the full-screen
-        // component lets its next load register its class again.
-        while (HMODULE dispdib = GetModuleHandleA("DISPDIB.DLL")) FreeLibrary(dispdib);
         DisplayResetProcessState();
     }
     static void Hide(const char* components) { setenv("ZAMBREL_MISSING", components, 1); }

@@ -187,6 +187,90 @@ TEST_F(Desktop, FullScreenComponentSwitchesDrawsAndRestores) {
     EXPECT_EQ(standin::CurrentScreen().height, 480);
 }
 
+struct FullScreenFormat {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+};
+
+LRESULT SendFullScreenData(HWND window, DWORD identifier, void* data, DWORD size) {
+    COPYDATASTRUCT message{identifier, size, data};
+    return SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
+}
+
+HWND OpenFullScreenWindow(HWND owner) {
+    if (LoadModule("DISPDIB.DLL", nullptr) < HINSTANCE_ERROR) return nullptr;
+    return CreateWindowExA(0, "DisplayDibWindow", "", WS_POPUP, 0, 0, 32, 32, owner, nullptr,
+                           nullptr, nullptr);
+}
+
+// A movie changes its palette while it plays: the picture already on the screen (in the
+// 320x200 mode, what the program wrote into adapter memory) must survive, shown in the new
+// colours, and the mode is not set again.
+TEST_F(Desktop, FullScreenPaletteChangeKeepsThePicture) {
+    HWND full = OpenFullScreenWindow(Popup(0, 0, 100, 100));
+    ASSERT_NE(full, nullptr);
+    FullScreenFormat info{};
+    info.header = {sizeof(BITMAPINFOHEADER), 320, 200, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    SendFullScreenData(full, 0x8AD10400u, &info, sizeof info);
+    ASSERT_EQ(standin::CurrentScreen().height, 200);
+    LPDIRECTDRAW object = nullptr;
+    LPDIRECTDRAWSURFACE surface = PrimarySurface(&object);
+    ASSERT_NE(surface, nullptr);
+    BYTE* video = ZambrelVideoMemory(0xA0000);
+    ASSERT_NE(video, nullptr);
+    video[320 * 9 + 4] = 7;
+    info.colors[7] = {30, 20, 10, 0};
+    EXPECT_EQ(SendFullScreenData(full, 0x8AC10400u, &info, sizeof info), 0);
+    EXPECT_EQ(video[320 * 9 + 4], 7);
+    EXPECT_EQ(standin::ScreenColor(4, 9), RGB(10, 20, 30));
+    EXPECT_EQ(surface->IsLost(), DD_OK);
+    surface->Release();
+    object->Release();
+
+    // Another mode is a real switch: cleared, and closing still restores the desktop's mode.
+    info.header.biHeight = 240;
+    SendFullScreenData(full, 0x8AC50400u, &info, sizeof info);
+    EXPECT_EQ(standin::CurrentScreen().height, 240);
+    std::vector<BYTE> picture(320 * 240, 0);
+    picture[320 * 239 + 1] = 7;  // bottom-up: the top row's second pixel
+    SendFullScreenData(full, 0x0A500401u, picture.data(), static_cast<DWORD>(picture.size()));
+    info.colors[7] = {90, 80, 70, 0};
+    SendFullScreenData(full, 0x8AC50400u, &info, sizeof info);
+    EXPECT_EQ(standin::ScreenColor(1, 0), RGB(70, 80, 90));
+    SendMessageA(full, DDM_CLOSE, 0, 0);
+    EXPECT_EQ(standin::CurrentScreen().width, 640);
+    EXPECT_EQ(standin::CurrentScreen().height, 480);
+    EXPECT_EQ(standin::CurrentScreen().bits, 32);
+}
+
+// A test that ends with the screen still held must not leak the component into the next
+// desktop: its class comes back with the next load, and closing restores the new mode.
+TEST_F(Desktop, DesktopResetReArmsTheFullScreenComponent) {
+    HWND full = OpenFullScreenWindow(Popup(0, 0, 100, 100));
+    ASSERT_NE(full, nullptr);
+    FullScreenFormat info{};
+    info.header = {sizeof(BITMAPINFOHEADER), 320, 200, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    SendFullScreenData(full, 0x8AD10400u, &info, sizeof info);
+    ASSERT_EQ(standin::CurrentScreen().height, 200);
+
+    UseScreen(800, 600, 16);
+    WNDCLASSA wndClass;
+    EXPECT_FALSE(GetClassInfoA(nullptr, "DisplayDibWindow", &wndClass));
+    EXPECT_EQ(GetModuleHandleA("DISPDIB.DLL"), nullptr);
+    full = OpenFullScreenWindow(Popup(0, 0, 100, 100));
+    ASSERT_NE(full, nullptr);
+    EXPECT_TRUE(GetClassInfoA(nullptr, "DisplayDibWindow", &wndClass));
+    std::vector<BYTE> picture(320 * 200, 7);
+    SendFullScreenData(full, 0x0A500401u, picture.data(), static_cast<DWORD>(picture.size()));
+    EXPECT_EQ(standin::CurrentScreen().width, 800);
+    EXPECT_EQ(standin::ScreenColor(400, 300), RGB(0, 0, 0));  // nothing held yet: not drawn
+    SendFullScreenData(full, 0x8AD10400u, &info, sizeof info);
+    EXPECT_EQ(standin::CurrentScreen().height, 200);
+    SendMessageA(full, DDM_CLOSE, 0, 0);
+    EXPECT_EQ(standin::CurrentScreen().width, 800);
+    EXPECT_EQ(standin::CurrentScreen().bits, 16);
+}
+
 TEST_F(Desktop, WinGRecommendsTopDownBitmaps) {
     HMODULE wing = LoadLibraryA("WING32.DLL");
     auto recommend = Lookup<BOOL(WINAPI*)(BITMAPINFO*)>(wing, "WinGRecommendDIBFormat");

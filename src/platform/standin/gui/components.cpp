@@ -137,16 +137,31 @@ struct FullScreenState {
 };
 FullScreenState fullScreen;
 
+ScreenFormat FullScreenMode(WORD flags) {
+    int height = (flags & DISPLAYDIB_MODE) == DISPLAYDIB_MODE_320x240x8 ? 240 : 200;
+    return {320, height, 8, false};
+}
+
+bool SameFormat(const ScreenFormat& a, const ScreenFormat& b) {
+    return a.width == b.width && a.height == b.height && a.bits == b.bits && a.rgb555 == b.rgb555;
+}
+
+// Programs send the begin flag with every palette change, mid-movie too. Setting the mode
+// again would clear the picture (in 320x200 the adapter memory the program draws into), so
+// a begin in the mode already held leaves the screen as it is.
+void BeginFullScreen(Desktop& desktop, WORD flags) {
+    ScreenFormat mode = FullScreenMode(flags);
+    if (fullScreen.holding && SameFormat(desktop.screen.format, mode)) return;
+    if (!fullScreen.holding) fullScreen.replaced = desktop.screen.format;
+    fullScreen.holding = true;
+    SetScreenFormat(desktop, mode);
+}
+
 void SetFullScreenFormat(WORD flags, const BITMAPINFO* info) {
     Desktop& desktop = TheDesktop();
     if (!info) return;
     fullScreen.header = info->bmiHeader;
-    if (flags & DISPLAYDIB_BEGIN) {
-        if (!fullScreen.holding) fullScreen.replaced = desktop.screen.format;
-        fullScreen.holding = true;
-        int height = (flags & DISPLAYDIB_MODE) == DISPLAYDIB_MODE_320x240x8 ? 240 : 200;
-        SetScreenFormat(desktop, {320, height, 8, false});
-    }
+    if (flags & DISPLAYDIB_BEGIN) BeginFullScreen(desktop, flags);
     if (!(flags & DISPLAYDIB_NOPALETTE)) {
         Screen& screen = desktop.screen;
         for (int i = 0; i < 256; ++i) {
@@ -214,6 +229,15 @@ void LoadDisplayDib() {
 }
 
 }  // namespace
+
+void ResetFullScreenComponent() {
+    fullScreen = FullScreenState{};
+    // A fresh desktop has none of the component's window classes; unloaded, its next load
+    // registers them again, as on a machine that just started.
+    while (HMODULE module = GetModuleHandleA(DISPLAYDIB_DLL)) {
+        if (!FreeLibrary(module)) break;
+    }
+}
 
 void RegisterDisplayDibClass() {
     WNDCLASSA wndClass{};

@@ -313,6 +313,7 @@ ScreenFormat ScreenFromEnvironment(bool sdlHost) {
 }
 
 void ResetDesktop(const ScreenFormat& format) {
+    ResetFullScreenComponent();
     Desktop*& desktop = DesktopPointer();
     delete desktop;
     desktop = new Desktop;
@@ -322,6 +323,7 @@ void ResetDesktop(const ScreenFormat& format) {
 bool ResetDesktopWithSdl(const ScreenFormat& format) {
     std::unique_ptr<Host> host = CreateSdlHost();
     bool sdl = host != nullptr;
+    ResetFullScreenComponent();
     Desktop*& desktop = DesktopPointer();
     delete desktop;
     desktop = new Desktop;

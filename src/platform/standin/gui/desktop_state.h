@@ -215,6 +215,8 @@ void ShowSoftwareCursor(Desktop& desktop);
 
 // Components.
 void RegisterDisplayDibClass();
+// Forgets the full-screen component's hold on the screen and unloads it, for a new desktop.
+void ResetFullScreenComponent();
 std::uint8_t* AdapterMemory();  // 64 KB, the 320x200x8 mode's screen
 
 inline ULONG_PTR Key(const void* handle) {
