@@ -45,6 +45,18 @@ std::uint64_t CurrentPosition(HANDLE handle) {
     return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
 }
 
+// The file's length, leaving the position where it was.
+std::uint64_t FileLength(HANDLE handle) {
+    LONG high = 0;
+    const DWORD here = SetFilePointer(handle, 0, &high, FILE_CURRENT);
+    const LONG hereHigh = high;
+    high = 0;
+    const DWORD low = SetFilePointer(handle, 0, &high, FILE_END);
+    LONG restoreHigh = hereHigh;
+    SetFilePointer(handle, static_cast<LONG>(here), &restoreHigh, FILE_BEGIN);
+    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
+}
+
 // ZAMB_USER_RECORD only comes with ZAMB_FILE_HANDLE: a name has nowhere to travel in the
 // caller's storage, so that combination opens nothing.
 bool GetFile(const void* argument, OpenState& open) {
@@ -156,6 +168,15 @@ bool LayoutFits(const OpenState& open) {
     const std::uint64_t firstFrame =
         open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize;
     return movie->FrameCount != 0 && 5 * stored + 4 < kMaxPosition && firstFrame <= kMaxPosition;
+}
+
+// The tables and tree data are allocated from header counts before they are read, so they
+// must lie inside the file: a few hostile bytes must not ask for gigabytes.
+bool TablesInsideFile(const OpenState& open) {
+    const Movie* movie = open.movie;
+    const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
+    return open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize <=
+           FileLength(open.handle);
 }
 
 void SetFramePeriod(Movie* movie, std::uint32_t flags) {
@@ -369,6 +390,7 @@ Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t ex
         return Refuse(open, "Wasn't a Zambrel file\r\n");
     if (!GeometryIsUsable(movie) || !TreeSizesAreUsable(movie) || !LayoutFits(open))
         return Refuse(open, "Unusable Zambrel header\r\n");
+    if (!TablesInsideFile(open)) return Refuse(open, "Zambrel file too short\r\n");
     SetFramePeriod(movie, flags);
     if (!ReadFrameTables(open)) {
         return movie->FrameTypes ? Refuse(open, "Zambrel file too short\r\n") : FailOpen(open);
