@@ -256,6 +256,13 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
     Frame inexact = MakeFrame(0);
     inexact.palette[5] = 2;  // between the levels 0 (0) and 1 (4)
     WritePng(folder_ / "odd1.png", inexact);
+    Frame grey = MakeFrame(0);
+    grey.colourType = PNG_COLOR_TYPE_GRAY;
+    WritePng(folder_ / "grey1.png", grey);
+    // A file cut in its picture data must give an error, not a crash or a half picture.
+    WritePng(folder_ / "cut1.png", MakeFrame(0));
+    fs::resize_file(folder_ / "cut1.png", fs::file_size(folder_ / "cut1.png") - 30);
+    std::ofstream(folder_ / "junk1.png") << "not a picture at all";
     Frame wide = MakeFrame(0, 20, 8);
     WritePng(folder_ / "pic010.png", wide);
 
@@ -266,6 +273,9 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
     const Case cases[] = {
         {"encode " + Path("rgb1.png") + " " + movie, "truecolour"},
         {"encode " + Path("pic008.png") + " " + Path("absent/r.zmb"), "cannot write"},
+        {"encode " + Path("grey1.png") + " " + movie, "greyscale"},
+        {"encode " + Path("cut1.png") + " " + movie, "cut1.png: "},
+        {"encode " + Path("junk1.png") + " " + movie, "junk1.png: "},
         {"encode " + Path("odd1.png") + " " + movie, "palette"},
         {"encode " + Path("pic008.png") + " " + movie, "pic010.png: 20x8"},
         {"encode " + Path("absent7.png") + " " + movie, "absent7.png"},

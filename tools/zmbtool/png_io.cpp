@@ -15,12 +15,13 @@ namespace {
 // plain locals, and everything with a destructor lives with their callers, so the jump never
 // skips a destructor.
 struct ErrorSink {
+    const char* context;  // what failed, put before libpng's own terse message
     char message[256] = "";
 };
 
 [[noreturn]] void OnPngError(png_structp png, png_const_charp message) {
     auto* sink = static_cast<ErrorSink*>(png_get_error_ptr(png));
-    std::snprintf(sink->message, sizeof sink->message, "%s", message);
+    std::snprintf(sink->message, sizeof sink->message, "%s (%s)", sink->context, message);
     png_longjmp(png, 1);
 }
 void OnPngWarning(png_structp, png_const_charp) {}
@@ -147,7 +148,7 @@ bool WritePng(const std::string& path, const PngLayout& layout, std::string* err
         *error = "cannot write " + path;
         return false;
     }
-    ErrorSink sink;
+    ErrorSink sink{"libpng failed"};
     if (!WritePicture(out.Stream(), layout, &sink) || !out.Commit()) {
         *error = "cannot write " + path + (sink.message[0] ? std::string(": ") + sink.message : "");
         return false;
@@ -163,7 +164,7 @@ bool ReadIndexedPng(const std::string& path, IndexedPicture* picture, std::strin
         *error = "cannot read " + path;
         return false;
     }
-    ErrorSink sink;
+    ErrorSink sink{"not a readable PNG"};
     const bool ok = ReadPalettePicture(file, picture, &sink);
     std::fclose(file);
     if (!ok) *error = path + ": " + (sink.message[0] ? sink.message : "not a readable PNG");
