@@ -3,6 +3,7 @@
 // their frames play, and what the keys and the summary do.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -25,6 +26,100 @@ TEST(PlayerRuns, OneMoviePlaysEveryFrameOnceAndEnds) {
     EXPECT_EQ(run.Opened(), Names{"one.zmb"});
     EXPECT_EQ(run.NumberAfter("Total frames played: "), 10) << run.Output;
     EXPECT_EQ(run.NumberAfter("Skipped frames: "), 0);
+}
+
+TEST(PlayerRuns, LoneMovieLoopsWithoutReopening) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(10, kFastPeriod));
+    PlayerRun run = folder.Run("-L3 -S one.zmb");
+    EXPECT_EQ(run.Opened(), Names{"one.zmb"}) << run.Output;
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 30);
+}
+
+TEST(PlayerRuns, ListLoopsReopenEveryMovieInOrder) {
+    PlayerFolder folder;
+    folder.Write("a.zmb", SmallMovie(5, kFastPeriod));
+    folder.Write("b.zmb", SmallMovie(5, kFastPeriod));
+    PlayerRun run = folder.Run("/L2 a.zmb b");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Opened(), (Names{"a.zmb", "b.Zmb", "a.zmb", "b.Zmb"})) << run.Output;
+}
+
+TEST(PlayerRuns, MissingFileStopsTheRestOfTheList) {
+    PlayerFolder folder;
+    folder.Write("a.zmb", SmallMovie(5, kFastPeriod));
+    folder.Write("b.zmb", SmallMovie(5, kFastPeriod));
+    PlayerRun run = folder.Run("-S a.zmb gone.zmb b.zmb");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_TRUE(run.Shows("Error opening file: gone.zmb.")) << run.Output;
+    const Names opened = run.Opened();
+    ASSERT_FALSE(opened.empty());
+    EXPECT_EQ(opened.front(), "a.zmb");
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), "b.zmb"), 0) << run.Output;
+    // The summary still tells of the movie that did play.
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 5);
+}
+
+// A second a frame: the skip key is the only way the first movie ends in time.
+constexpr std::int32_t kSlowPeriod = 1000;
+
+TEST(PlayerRuns, SkipKeyLeavesTheMovieForTheNext) {
+    PlayerFolder folder;
+    folder.Write("long.zmb", SmallMovie(30, kSlowPeriod));
+    folder.Write("short.zmb", SmallMovie(5, kFastPeriod));
+    PlayerRun run = folder.Run("long.zmb short.zmb", "at 100 ms key .\n");
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    EXPECT_EQ(run.Opened(), (Names{"long.zmb", "short.zmb"})) << run.Output;
+}
+
+TEST(PlayerRuns, SkipKeyEndsAnEndlesslyLoopedLoneMovie) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(10, kFastPeriod));
+    PlayerRun run = folder.Run("-L one.zmb", "at 300 ms key .\n");
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    EXPECT_EQ(run.Opened(), Names{"one.zmb"});
+}
+
+TEST(PlayerRuns, DisabledSkipKeyIsIgnored) {
+    PlayerFolder folder;
+    folder.Write("a.zmb", SmallMovie(30, kFastPeriod));
+    folder.Write("b.zmb", SmallMovie(5, kFastPeriod));
+    PlayerRun run = folder.Run("-U2 -L2 -S a.zmb b.zmb", "at 50 ms key .\n");
+    EXPECT_EQ(run.Opened(), (Names{"a.zmb", "b.zmb", "a.zmb", "b.zmb"})) << run.Output;
+}
+
+// Space between the first two frames holds the movie, Enter lets exactly one more frame
+// through, and Escape ends it while it is still paused.
+TEST(PlayerRuns, PauseHoldsAndEnterStepsOneFrame) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(20, -10000));
+    PlayerRun run =
+        folder.Run("-S one.zmb", "at 50 ms key Space\nat 300 ms key Enter\nat 600 ms key Escape\n");
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 2) << run.Output;
+}
+
+TEST(PlayerRuns, PauseResumesWhereItStopped) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(10, kFastPeriod));
+    // A pause that never resumed would run into the time limit.
+    PlayerRun run = folder.Run("-S one.zmb", "at 20 ms key Space\nat 300 ms key Space\n");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 10) << run.Output;
+}
+
+TEST(PlayerRuns, SummaryTellsTheFrameRates) {
+    PlayerFolder folder;
+    folder.Write("three.zmb", SmallMovie(3, -6666));
+    folder.Write("single.zmb", SmallMovie(1, kFastPeriod));
+    PlayerRun paced = folder.Run("-S three.zmb");
+    EXPECT_TRUE(paced.Shows("Frame rate: 15.0")) << paced.Output;
+    EXPECT_TRUE(paced.Shows("Second slowest frame: "));
+    PlayerRun fast = folder.Run("-S -F three.zmb");
+    EXPECT_TRUE(fast.Shows("Frame rate: As fast as possible.")) << fast.Output;
+    PlayerRun single = folder.Run("-S single.zmb");
+    EXPECT_TRUE(single.Shows("Slowest frame: ")) << single.Output;
+    EXPECT_FALSE(single.Shows("Second slowest frame: "));
 }
 
 // Other programs load the player for its blitter, so each operation must be exported by name.
