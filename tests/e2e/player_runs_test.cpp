@@ -108,6 +108,25 @@ TEST(PlayerRuns, PauseResumesWhereItStopped) {
     EXPECT_EQ(run.NumberAfter("Total frames played: "), 10) << run.Output;
 }
 
+TEST(PlayerRuns, DisabledQuitKeyIsIgnored) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(20, kFastPeriod));
+    PlayerRun run = folder.Run("-U4 -S one.zmb", "at 50 ms key Escape\n");
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 20) << run.Output;
+}
+
+// The focus goes after the first frame and comes back together with Escape: a held movie
+// has shown one frame by then, one that played on several.
+TEST(PlayerRuns, LosingTheFocusHoldsTheMovieUnlessToldNotTo) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(20, -10000));
+    const std::string input = "at 50 ms deactivate\nat 450 ms activate\nat 450 ms key Escape\n";
+    PlayerRun held = folder.Run("-S one.zmb", input);
+    EXPECT_EQ(held.NumberAfter("Total frames played: "), 1) << held.Output;
+    PlayerRun playing = folder.Run("-J -S one.zmb", input);
+    EXPECT_GT(playing.NumberAfter("Total frames played: "), 2) << playing.Output;
+}
+
 TEST(PlayerRuns, SummaryTellsTheFrameRates) {
     PlayerFolder folder;
     folder.Write("three.zmb", SmallMovie(3, -6666));
