@@ -92,6 +92,11 @@ void PlayerFolder::WriteText(const std::string& name, const std::string& text) c
 }
 
 PlayerRun PlayerFolder::Run(const std::string& args, const std::string& input) const {
+    return RunProgram(ZAMBPLY_PATH, args, input);
+}
+
+PlayerRun PlayerFolder::RunProgram(const std::string& program, const std::string& args,
+                                   const std::string& input) const {
     std::string command = "cd '" + path_ +
                           "' && ZAMBREL_HOST=headless ZAMBREL_AUDIO=simulated"
                           " ZAMBREL_PROFILE=profile.ini";
@@ -100,7 +105,7 @@ PlayerRun PlayerFolder::Run(const std::string& args, const std::string& input) c
         command += " ZAMBREL_INPUT=input.txt";
     }
     // The time limit only guards against a player that never ends; no run comes near it.
-    command += " timeout 60 '" ZAMBPLY_PATH "' " + args + " 2>&1";
+    command += " timeout 60 '" + program + "' " + args + " 2>&1";
     PlayerRun run;
     if (FILE* pipe = popen(command.c_str(), "r")) {
         char chunk[4096];

@@ -34,6 +34,9 @@ class PlayerFolder {
     void WriteText(const std::string& name, const std::string& text) const;
     // Runs zambply with `args` in the folder; `input` non-empty is the input script.
     PlayerRun Run(const std::string& args, const std::string& input = "") const;
+    // The same for another program (a self-playing copy), `program` relative to the folder.
+    PlayerRun RunProgram(const std::string& program, const std::string& args,
+                         const std::string& input = "") const;
     const std::string& Path() const { return path_; }
 
   private:

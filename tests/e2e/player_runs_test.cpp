@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -139,6 +140,19 @@ TEST(PlayerRuns, SummaryTellsTheFrameRates) {
     PlayerRun single = folder.Run("-S single.zmb");
     EXPECT_TRUE(single.Shows("Slowest frame: ")) << single.Output;
     EXPECT_FALSE(single.Shows("Second slowest frame: "));
+}
+
+// The copy carries its movie behind the program and its switches in its own data.
+TEST(PlayerRuns, SelfPlayingCopyPlaysItsOwnMovie) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(10, kFastPeriod));
+    const std::string make = "'" ZMBTOOL_PATH "' selfplay '" + folder.Path() + "/one.zmb' '" +
+                             folder.Path() + "/copy' --switches /S --player '" ZAMBPLY_PATH "'";
+    ASSERT_EQ(std::system(make.c_str()), 0);
+    PlayerRun run = folder.RunProgram("./copy", "");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_TRUE(run.Shows("ZambOpen - file handle: ")) << run.Output;
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 10) << run.Output;
 }
 
 // Other programs load the player for its blitter, so each operation must be exported by name.
