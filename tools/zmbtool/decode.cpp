@@ -255,6 +255,7 @@ int Run(const std::vector<std::string>& args) {
 }
 
 zmbtool::Registration registration{
-    {"decode", "play a movie's frames into raw pictures, PNGs, rectangle lists and sound files", Run}};
+    {"decode", "play a movie's frames into raw pictures, PNGs, rectangle lists and sound files",
+     Run}};
 
 }  // namespace
