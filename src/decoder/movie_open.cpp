@@ -287,11 +287,19 @@ std::uint64_t RingSizeFor(const Movie* movie, std::uint32_t extraBuffer, std::ui
 
 // Preload when asked, or when the ring would hold four fifths of the movie anyway. The
 // comparison is made in 64 bits: in 32 it wraps for movies over 1 GB and would preload them.
+// Buffers are sized from the frame table before any frame is read; sized by what the file
+// can actually deliver, a few hostile bytes cannot make the open allocate gigabytes.
 bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
     Movie* movie = open.movie;
     const auto total = static_cast<std::uint32_t>(open.total);
+    const std::uint64_t remaining = FileLength(open.handle) - movie->FirstFrameOffset;
+    if (movie->LargestFrame > remaining) {
+        DebugText("Zambrel file too short\r\n");
+        return false;
+    }
     if (!HasFlag(open.flags, ZAMB_PRELOAD)) {
-        const std::uint64_t ring = RingSizeFor(movie, extraBuffer, open.total);
+        const std::uint64_t ring =
+            RingSizeFor(movie, extraBuffer, std::min<std::uint64_t>(open.total, remaining));
         if (open.total * 4 / 5 <= ring) {
             open.flags |= ZAMB_PRELOAD;
         } else {
@@ -304,7 +312,14 @@ bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
             movie->RingEnd = movie->RingBase + movie->RingSize;
         }
     }
-    if (HasFlag(open.flags, ZAMB_PRELOAD)) movie->FrameBufferSize = total;
+    if (HasFlag(open.flags, ZAMB_PRELOAD)) {
+        // The preload would come up short anyway.
+        if (open.total > remaining) {
+            DebugText("Zambrel file too short\r\n");
+            return false;
+        }
+        movie->FrameBufferSize = total;
+    }
     movie->FrameBuffer =
         static_cast<std::uint8_t*>(MovieAllocate(movie, movie->FrameBufferSize + kFrameSpareBytes));
     if (movie->FrameBuffer == nullptr) {
