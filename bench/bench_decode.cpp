@@ -15,12 +15,13 @@
 
 namespace {
 
-using zambrel::encoder::MovieSpec;
+using zambrel::encoder::MovieRecipe;
 using zambrel::encoder::Picture;
 
 enum Content { kMostlySkipped, kTypical, kAllFull };
 
-Picture MakePicture(std::uint32_t w, std::uint32_t h, Content content, int frame, std::mt19937& random) {
+Picture MakePicture(std::uint32_t w, std::uint32_t h, Content content, int frame,
+                    std::mt19937& random) {
     Picture p;
     p.pixels.resize(std::size_t{w} * h);
     for (std::uint32_t y = 0; y < h; ++y) {
@@ -29,39 +30,45 @@ Picture MakePicture(std::uint32_t w, std::uint32_t h, Content content, int frame
             // 192 colours: noise over all 256 would use every pixel pair and leave no escape value.
             if (content == kAllFull) v = static_cast<std::uint8_t>(random() % 192);
             if (content == kTypical) {
-                if ((x / 4 + y / 4 + frame) % 5 == 0) v = static_cast<std::uint8_t>(random());
-                else if ((x / 8 + frame) % 3 == 0) v = ((x ^ y) & 4) ? 90 : 91;
+                if ((x / 4 + y / 4 + frame) % 5 == 0)
+                    v = static_cast<std::uint8_t>(random());
+                else if ((x / 8 + frame) % 3 == 0)
+                    v = ((x ^ y) & 4) ? 90 : 91;
             }
-            if (content == kMostlySkipped && y / 4 == static_cast<std::uint32_t>(frame) % (h / 4) && x < w / 4)
+            if (content == kMostlySkipped && y / 4 == static_cast<std::uint32_t>(frame) % (h / 4) &&
+                x < w / 4)
                 v = static_cast<std::uint8_t>(random());
             p.pixels[std::size_t{y} * w + x] = v;
         }
     }
-    for (int i = 0; i < 768; ++i) p.palette[i] = zambrel::encoder::WidenLevel(static_cast<std::uint8_t>(i % 64));
+    for (int i = 0; i < 768; ++i)
+        p.palette[i] = zambrel::encoder::WidenLevel(static_cast<std::uint8_t>(i % 64));
     return p;
 }
 
 struct BenchMovie {
     std::vector<std::uint8_t> bytes;
-    std::uint64_t valuesPerFrame = 0;  // known only for all-full frames: 8 per block plus type words
+    std::uint64_t valuesPerFrame =
+        0;  // known only for all-full frames: 8 per block plus type words
 };
 
 BenchMovie MakeMovie(std::uint32_t w, std::uint32_t h, Content content) {
     std::mt19937 random(7);
-    MovieSpec spec;
-    spec.width = w;
-    spec.height = h;
-    spec.frameRate = 0;
-    for (int f = 0; f < 8; ++f) spec.pictures.push_back(MakePicture(w, h, content, f, random));
-    if (content == kAllFull) spec.stream.fullBlocksOnly = true;
+    MovieRecipe recipe;
+    recipe.width = w;
+    recipe.height = h;
+    recipe.frameRate = 0;
+    for (int f = 0; f < 8; ++f) recipe.pictures.push_back(MakePicture(w, h, content, f, random));
+    if (content == kAllFull) recipe.stream.fullBlocksOnly = true;
     BenchMovie m;
-    m.bytes = zambrel::encoder::WriteMovie(spec).bytes;
+    m.bytes = zambrel::encoder::WriteMovie(recipe).bytes;
     const std::uint64_t blocks = std::uint64_t{w / 4} * (h / 4);
     if (content == kAllFull) m.valuesPerFrame = blocks * 8 + (blocks + 58) / 59;
     return m;
 }
 
-void DecodeFrames(benchmark::State& state, std::uint32_t w, std::uint32_t h, Content content, bool wide) {
+void DecodeFrames(benchmark::State& state, std::uint32_t w, std::uint32_t h, Content content,
+                  bool wide) {
     static_cast<void>(standin::TestClockActive());
     const BenchMovie source = MakeMovie(w, h, content);
     HANDLE file = standin::OpenMemoryFile(source.bytes.data(), source.bytes.size());
@@ -71,7 +78,8 @@ void DecodeFrames(benchmark::State& state, std::uint32_t w, std::uint32_t h, Con
         return;
     }
     std::vector<std::uint8_t> buffer(std::size_t{w} * h);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h), buffer.data(), 0);
+    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(w), static_cast<std::int32_t>(h),
+                       buffer.data(), 0);
     const std::uint32_t saved = MmxUse;
     MmxUse = wide ? 2 : 1;
     for (auto _ : state) {
@@ -82,10 +90,11 @@ void DecodeFrames(benchmark::State& state, std::uint32_t w, std::uint32_t h, Con
     MmxUse = saved;
     const double frames = static_cast<double>(state.iterations());
     state.counters["fps"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
-    state.counters["Mpixel/s"] = benchmark::Counter(frames * w * h / 1e6, benchmark::Counter::kIsRate);
+    state.counters["Mpixel/s"] =
+        benchmark::Counter(frames * w * h / 1e6, benchmark::Counter::kIsRate);
     if (source.valuesPerFrame != 0) {
-        state.counters["Mvalues/s"] =
-            benchmark::Counter(frames * static_cast<double>(source.valuesPerFrame) / 1e6, benchmark::Counter::kIsRate);
+        state.counters["Mvalues/s"] = benchmark::Counter(
+            frames * static_cast<double>(source.valuesPerFrame) / 1e6, benchmark::Counter::kIsRate);
     }
     ZambClose(movie);
     CloseHandle(file);
@@ -131,7 +140,8 @@ void BareLookupLoop(benchmark::State& state) {
         }
         benchmark::DoNotOptimize(sum);
     }
-    state.counters["Msymbols/s"] = benchmark::Counter(static_cast<double>(symbols) / 1e6, benchmark::Counter::kIsRate);
+    state.counters["Msymbols/s"] =
+        benchmark::Counter(static_cast<double>(symbols) / 1e6, benchmark::Counter::kIsRate);
 }
 
 }  // namespace

@@ -13,7 +13,7 @@
 
 namespace {
 
-using zambrel::encoder::MovieSpec;
+using zambrel::encoder::MovieRecipe;
 using zambrel::encoder::Picture;
 using zambrel::encoder::SoundTrack;
 using zambrel::encoder::WidenLevel;
@@ -180,14 +180,14 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: zambrel_demo_generator OUTPUT.zmb\n");
         return 2;
     }
-    MovieSpec spec;
-    spec.width = kWidth;
-    spec.height = kHeight;
-    spec.frameRate = kFrameRate;
-    for (int f = 0; f < kFrames; ++f) spec.pictures.push_back(MakeFrame(f));
-    spec.tracks[0] = MakeTune();
+    MovieRecipe recipe;
+    recipe.width = kWidth;
+    recipe.height = kHeight;
+    recipe.frameRate = kFrameRate;
+    for (int f = 0; f < kFrames; ++f) recipe.pictures.push_back(MakeFrame(f));
+    recipe.tracks[0] = MakeTune();
     std::string error;
-    if (!zambrel::encoder::WriteMovieFile(spec, argv[1], &error)) {
+    if (!zambrel::encoder::WriteMovieFile(recipe, argv[1], &error)) {
         std::fprintf(stderr, "zambrel_demo_generator: %s\n", error.c_str());
         return 1;
     }

@@ -12,7 +12,7 @@
 
 namespace {
 
-using zambrel::encoder::MovieSpec;
+using zambrel::encoder::MovieRecipe;
 using zambrel::encoder::Picture;
 using Bytes = std::vector<std::uint8_t>;
 
@@ -50,15 +50,15 @@ std::vector<Picture> Pictures(std::uint32_t width, std::uint32_t height, std::ui
     return pictures;
 }
 
-std::vector<MovieSpec> Specs() {
-    std::vector<MovieSpec> specs;
-    auto add = [&](std::uint32_t w, std::uint32_t h, std::uint32_t frames) -> MovieSpec& {
-        MovieSpec spec;
-        spec.width = w;
-        spec.height = h;
-        spec.pictures = Pictures(w, h, frames);
-        specs.push_back(spec);
-        return specs.back();
+std::vector<MovieRecipe> Recipes() {
+    std::vector<MovieRecipe> recipes;
+    auto add = [&](std::uint32_t w, std::uint32_t h, std::uint32_t frames) -> MovieRecipe& {
+        MovieRecipe recipe;
+        recipe.width = w;
+        recipe.height = h;
+        recipe.pictures = Pictures(w, h, frames);
+        recipes.push_back(recipe);
+        return recipes.back();
     };
     add(4, 4, 1);
     add(16, 16, 4);
@@ -68,14 +68,14 @@ std::vector<MovieSpec> Specs() {
     add(16, 8, 3).stream.treeShape = zambrel::encoder::TreeShape::Lopsided;
     add(16, 8, 2).stream.escapes = zambrel::encoder::EscapeUse::Never;
     {
-        MovieSpec& s = add(12, 12, 3);
+        MovieRecipe& s = add(12, 12, 3);
         s.stream.fullBlocksOnly = true;
         s.stream.overlongLastRun = true;
         s.stream.paletteEveryFrame = true;
     }
     add(8, 8, 2).stream.noSkip = true;
     {
-        MovieSpec& s = add(16, 16, 4);
+        MovieRecipe& s = add(16, 16, 4);
         s.frameRate = 50;
         // One palette throughout, so that later frames open with their sound chunks.
         for (Picture& p : s.pictures) p.palette = s.pictures[0].palette;
@@ -96,7 +96,7 @@ std::vector<MovieSpec> Specs() {
         raw.samples.assign(1000, 0x80);
         raw.emptyChunks = true;
     }
-    return specs;
+    return recipes;
 }
 
 // The header's tree sizes followed by the tree data, as the tree harness takes them.
@@ -119,8 +119,8 @@ int main(int argc, char** argv) {
     for (const char* part : {"movie", "trees", "audio", "palette"})
         std::filesystem::create_directories(root / part);
     int n = 0;
-    for (const MovieSpec& spec : Specs()) {
-        const auto result = zambrel::encoder::WriteMovie(spec);
+    for (const MovieRecipe& recipe : Recipes()) {
+        const auto result = zambrel::encoder::WriteMovie(recipe);
         if (!result.ok) {
             std::fprintf(stderr, "seed %d: %s\n", n, result.error.c_str());
             return 1;

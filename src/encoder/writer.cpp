@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The movie writer: checks the spec, lays out the frames and assembles the file.
+// The movie writer: checks the recipe, lays out the frames and assembles the file.
 #include "encoder/writer.h"
 
 #include <cerrno>
@@ -26,8 +26,8 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-std::uint32_t StoredFrameCount(const MovieSpec& spec) {
-    return static_cast<std::uint32_t>(spec.pictures.size()) + (spec.ring ? 1 : 0);
+std::uint32_t StoredFrameCount(const MovieRecipe& recipe) {
+    return static_cast<std::uint32_t>(recipe.pictures.size()) + (recipe.ring ? 1 : 0);
 }
 
 // The frame period in 1/100 ms.
@@ -37,30 +37,31 @@ std::uint64_t FramePeriod(std::int32_t frameRate) {
     return 0;
 }
 
-bool CheckPictures(const MovieSpec& spec, std::string& error) {
-    if (spec.width == 0 || spec.height == 0 || spec.width % 4 != 0 || spec.height % 4 != 0) {
+bool CheckPictures(const MovieRecipe& recipe, std::string& error) {
+    if (recipe.width == 0 || recipe.height == 0 || recipe.width % 4 != 0 ||
+        recipe.height % 4 != 0) {
         error = "width and height must be non-zero multiples of 4";
         return false;
     }
-    if (spec.width > kMaxSide || spec.height > kMaxSide ||
-        std::uint64_t{spec.width} * spec.height > kMaxPixels) {
-        error = "picture of " + std::to_string(spec.width) + " x " + std::to_string(spec.height) +
-                " is too large";
+    if (recipe.width > kMaxSide || recipe.height > kMaxSide ||
+        std::uint64_t{recipe.width} * recipe.height > kMaxPixels) {
+        error = "picture of " + std::to_string(recipe.width) + " x " +
+                std::to_string(recipe.height) + " is too large";
         return false;
     }
-    if (spec.pictures.empty()) {
+    if (recipe.pictures.empty()) {
         error = "a movie needs at least one picture";
         return false;
     }
-    if (spec.ring && spec.pictures.size() < 2) {
+    if (recipe.ring && recipe.pictures.size() < 2) {
         error = "a ring frame needs at least two pictures";
         return false;
     }
-    const std::size_t pixels = std::size_t{spec.width} * spec.height;
-    for (std::size_t i = 0; i < spec.pictures.size(); ++i) {
-        if (spec.pictures[i].pixels.size() != pixels) {
+    const std::size_t pixels = std::size_t{recipe.width} * recipe.height;
+    for (std::size_t i = 0; i < recipe.pictures.size(); ++i) {
+        if (recipe.pictures[i].pixels.size() != pixels) {
             error = "picture " + std::to_string(i) + " has " +
-                    std::to_string(spec.pictures[i].pixels.size()) + " pixels, not " +
+                    std::to_string(recipe.pictures[i].pixels.size()) + " pixels, not " +
                     std::to_string(pixels);
             return false;
         }
@@ -82,12 +83,12 @@ std::uint64_t SharedOutEnd(std::uint64_t frame, std::uint64_t total, std::uint64
     return end < total ? end : total;
 }
 
-bool TrackChunkSizes(const MovieSpec& spec, int index, std::vector<std::uint32_t>& sizes,
+bool TrackChunkSizes(const MovieRecipe& recipe, int index, std::vector<std::uint32_t>& sizes,
                      std::string& error) {
-    const SoundTrack& track = spec.tracks[index];
+    const SoundTrack& track = recipe.tracks[index];
     const std::string name = "track " + std::to_string(index);
     const std::uint32_t frameBytes = SampleFrameBytes(track);
-    const std::uint32_t stored = StoredFrameCount(spec);
+    const std::uint32_t stored = StoredFrameCount(recipe);
     if (track.sampleRate == 0 || track.sampleRate > kMaxSampleRate) {
         error = name + ": sample rate must be 1 to 16,777,215";
         return false;
@@ -120,7 +121,7 @@ bool TrackChunkSizes(const MovieSpec& spec, int index, std::vector<std::uint32_t
         return true;
     }
     const std::uint64_t total = track.samples.size() / frameBytes;
-    const std::uint64_t period = FramePeriod(spec.frameRate);
+    const std::uint64_t period = FramePeriod(recipe.frameRate);
     sizes.clear();
     std::uint64_t start = 0;
     for (std::uint32_t f = 0; f < stored; ++f) {
@@ -152,22 +153,23 @@ struct StoredFrame {
     const Levels* previousPalette;
 };
 
-std::vector<StoredFrame> PlanFrames(const MovieSpec& spec, const std::vector<Levels>& levels,
+std::vector<StoredFrame> PlanFrames(const MovieRecipe& recipe, const std::vector<Levels>& levels,
                                     const Levels& blackPalette) {
     std::vector<StoredFrame> plan;
-    const std::size_t count = spec.pictures.size();
+    const std::size_t count = recipe.pictures.size();
     for (std::size_t i = 0; i < count; ++i) {
         // Frame 0 is also where a movie without a ring frame starts again, on a picture
         // that is not its last one: nothing may be skipped there.
-        const std::uint8_t* previous = i == 0 ? nullptr : spec.pictures[i - 1].pixels.data();
-        plan.push_back({{spec.pictures[i].pixels.data(), previous},
+        const std::uint8_t* previous = i == 0 ? nullptr : recipe.pictures[i - 1].pixels.data();
+        plan.push_back({{recipe.pictures[i].pixels.data(), previous},
                         &levels[i],
                         i == 0 ? &blackPalette : &levels[i - 1]});
     }
-    if (spec.ring)
-        plan.push_back({{spec.pictures[0].pixels.data(), spec.pictures[count - 1].pixels.data()},
-                        &levels[0],
-                        &levels[count - 1]});
+    if (recipe.ring)
+        plan.push_back(
+            {{recipe.pictures[0].pixels.data(), recipe.pictures[count - 1].pixels.data()},
+             &levels[0],
+             &levels[count - 1]});
     return plan;
 }
 
@@ -176,7 +178,7 @@ struct Assembly {
     MovieLayout layout;
 };
 
-bool AssembleFrames(const MovieSpec& spec, const std::vector<StoredFrame>& plan,
+bool AssembleFrames(const MovieRecipe& recipe, const std::vector<StoredFrame>& plan,
                     const VideoCoder& video,
                     const std::array<std::vector<std::uint32_t>, kTrackCount>& chunkSizes,
                     Assembly& out, std::string& error) {
@@ -185,18 +187,18 @@ bool AssembleFrames(const MovieSpec& spec, const std::vector<StoredFrame>& plan,
         const StoredFrame& frame = plan[f];
         const std::size_t start = out.frameArea.size();
         std::uint8_t type = 0;
-        if (f == 0 || spec.stream.paletteEveryFrame || *frame.palette != *frame.previousPalette) {
+        if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != *frame.previousPalette) {
             type |= kFramePalette;
             const auto chunk = BuildPaletteChunk(*frame.previousPalette, *frame.palette);
             out.frameArea.insert(out.frameArea.end(), chunk.begin(), chunk.end());
         }
         for (int t = 0; t < kTrackCount; ++t) {
-            const SoundTrack& track = spec.tracks[t];
+            const SoundTrack& track = recipe.tracks[t];
             if (!track.present || (chunkSizes[t][f] == 0 && !track.emptyChunks)) continue;
             const std::uint32_t bytes = chunkSizes[t][f];
             type = static_cast<std::uint8_t>(type | (0x02 << t));
             const auto chunk = BuildAudioChunk(track, track.samples.data() + sampleOffset[t], bytes,
-                                               spec.stream.treeShape);
+                                               recipe.stream.treeShape);
             sampleOffset[t] += bytes;
             if (bytes > out.layout.trackMaxBytes[t]) out.layout.trackMaxBytes[t] = bytes;
             if (chunk.size() > 0xFFFFFFFFu) {
@@ -218,49 +220,50 @@ bool AssembleFrames(const MovieSpec& spec, const std::vector<StoredFrame>& plan,
     return true;
 }
 
-void PutHeader(const MovieSpec& spec, const MovieLayout& layout, std::vector<std::uint8_t>& out) {
+void PutHeader(const MovieRecipe& recipe, const MovieLayout& layout,
+               std::vector<std::uint8_t>& out) {
     out.insert(out.end(), {'Z', 'M', 'B', '2'});
-    Put32(out, spec.width);
-    Put32(out, spec.height);
-    Put32(out, static_cast<std::uint32_t>(spec.pictures.size()));
-    Put32(out, static_cast<std::uint32_t>(spec.frameRate));
-    Put32(out, (spec.ring ? kFileRing : 0) | (spec.interlaced ? kFileInterlaced : 0) |
-                   (spec.doubled ? kFileDoubled : 0));
+    Put32(out, recipe.width);
+    Put32(out, recipe.height);
+    Put32(out, static_cast<std::uint32_t>(recipe.pictures.size()));
+    Put32(out, static_cast<std::uint32_t>(recipe.frameRate));
+    Put32(out, (recipe.ring ? kFileRing : 0) | (recipe.interlaced ? kFileInterlaced : 0) |
+                   (recipe.doubled ? kFileDoubled : 0));
     for (std::uint32_t bytes : layout.trackMaxBytes) Put32(out, bytes);
     Put32(out, layout.treeDataSize);
     for (std::uint32_t size : layout.treeSizes) Put32(out, size);
-    for (const SoundTrack& track : spec.tracks) Put32(out, TrackFormatWord(track));
+    for (const SoundTrack& track : recipe.tracks) Put32(out, TrackFormatWord(track));
     Put32(out, 0);
 }
 
 }  // namespace
 
-WriteResult WriteMovie(const MovieSpec& spec) {
+WriteResult WriteMovie(const MovieRecipe& recipe) {
     WriteResult result;
     std::string& error = result.error;
-    if (!CheckPictures(spec, error)) return result;
-    std::vector<Levels> levels(spec.pictures.size());
-    for (std::size_t i = 0; i < spec.pictures.size(); ++i) {
-        if (!PaletteToLevels(spec.pictures[i].palette, spec.paletteValues, levels[i], error)) {
+    if (!CheckPictures(recipe, error)) return result;
+    std::vector<Levels> levels(recipe.pictures.size());
+    for (std::size_t i = 0; i < recipe.pictures.size(); ++i) {
+        if (!PaletteToLevels(recipe.pictures[i].palette, recipe.paletteValues, levels[i], error)) {
             error = "picture " + std::to_string(i) + ": " + error;
             return result;
         }
     }
     std::array<std::vector<std::uint32_t>, kTrackCount> chunkSizes;
     for (int t = 0; t < kTrackCount; ++t)
-        if (spec.tracks[t].present && !TrackChunkSizes(spec, t, chunkSizes[t], error))
+        if (recipe.tracks[t].present && !TrackChunkSizes(recipe, t, chunkSizes[t], error))
             return result;
 
     const Levels blackPalette{};
-    const std::vector<StoredFrame> plan = PlanFrames(spec, levels, blackPalette);
+    const std::vector<StoredFrame> plan = PlanFrames(recipe, levels, blackPalette);
     std::vector<FramePictures> pictures;
     for (const StoredFrame& frame : plan) pictures.push_back(frame.pictures);
-    VideoCoder video(spec.width, spec.height, spec.stream);
+    VideoCoder video(recipe.width, recipe.height, recipe.stream);
     if (!video.BuildTrees(pictures, error)) return result;
 
     Assembly assembly;
     MovieLayout& layout = assembly.layout;
-    if (!AssembleFrames(spec, plan, video, chunkSizes, assembly, error)) return result;
+    if (!AssembleFrames(recipe, plan, video, chunkSizes, assembly, error)) return result;
     BitWriter treeBits;
     video.WriteTrees(treeBits);
     std::vector<std::uint8_t> treeData = treeBits.Bytes();
@@ -281,7 +284,7 @@ WriteResult WriteMovie(const MovieSpec& spec) {
 
     std::vector<std::uint8_t>& bytes = result.bytes;
     bytes.reserve(layout.firstFrameOffset + assembly.frameArea.size());
-    PutHeader(spec, layout, bytes);
+    PutHeader(recipe, layout, bytes);
     for (std::uint32_t size : layout.frameSizes) Put32(bytes, size);
     bytes.insert(bytes.end(), layout.frameTypes.begin(), layout.frameTypes.end());
     bytes.insert(bytes.end(), treeData.begin(), treeData.end());
@@ -291,8 +294,8 @@ WriteResult WriteMovie(const MovieSpec& spec) {
     return result;
 }
 
-bool WriteMovieFile(const MovieSpec& spec, const std::string& path, std::string* error) {
-    const WriteResult result = WriteMovie(spec);
+bool WriteMovieFile(const MovieRecipe& recipe, const std::string& path, std::string* error) {
+    const WriteResult result = WriteMovie(recipe);
     std::string reason = result.error;
     bool ok = result.ok;
     if (ok) {

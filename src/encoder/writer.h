@@ -71,7 +71,7 @@ struct StreamOptions {
     bool paletteEveryFrame = false;  // a palette chunk in every frame, keep-only if unchanged
 };
 
-struct MovieSpec {
+struct MovieRecipe {
     std::uint32_t width = 0;         // multiple of 4
     std::uint32_t height = 0;        // decoded rows, multiple of 4 (before interlacing or doubling)
     std::vector<Picture> pictures;   // frames 0 .. FrameCount - 1
@@ -98,20 +98,20 @@ struct MovieLayout {
 
 struct WriteResult {
     bool ok = false;
-    std::string error;  // one line saying what was wrong with the spec, when !ok
+    std::string error;  // one line saying what was wrong with the recipe, when !ok
     std::vector<std::uint8_t> bytes;
     MovieLayout layout;
 };
 
-// Writes the whole movie into memory. Fails (ok false, no bytes) on a spec that cannot be
+// Writes the whole movie into memory. Fails (ok false, no bytes) on a recipe that cannot be
 // written losslessly: bad geometry, a picture of the wrong size, palette values that are no
 // level (with PaletteValues::Exact), bad track formats or chunk sizes, a ring with fewer than
 // two pictures, a frame area over 4 GB, or a tree that needs all 65,536 values (no escape
 // value would be left).
-WriteResult WriteMovie(const MovieSpec& spec);
+WriteResult WriteMovie(const MovieRecipe& recipe);
 
 // WriteMovie, then the bytes to `path`. On failure returns false and, when `error` is not
 // null, puts the reason there.
-bool WriteMovieFile(const MovieSpec& spec, const std::string& path, std::string* error);
+bool WriteMovieFile(const MovieRecipe& recipe, const std::string& path, std::string* error);
 
 }  // namespace zambrel::encoder

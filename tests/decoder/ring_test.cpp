@@ -15,8 +15,8 @@ struct Streamed {
     std::vector<std::uint8_t> bytes;
     HANDLE handle;
     Movie* movie;
-    Streamed(const MovieBytes& spec, std::uint32_t flags, std::uint32_t extra)
-        : bytes(spec.Bytes()), handle(MemoryHandle(bytes)) {
+    Streamed(const MovieBytes& recipe, std::uint32_t flags, std::uint32_t extra)
+        : bytes(recipe.Bytes()), handle(MemoryHandle(bytes)) {
         movie = ZambOpen(handle, flags | ZAMB_FILE_HANDLE, extra);
     }
     ~Streamed() {
@@ -51,15 +51,15 @@ TEST(RingReader, FramesOfEverySizeArriveIntactThroughRandomReadAhead) {
                             : kind == 1 ? 20000 + random() % 30000
                                         : random() % 5000);
         }
-        MovieBytes spec = PatternMovie(sizes);
-        spec.fileFlags = round % 2 ? FILE_RING : 0;
-        Streamed s(spec, 0, 8192 + 4096 * (round % 3));
+        MovieBytes recipe = PatternMovie(sizes);
+        recipe.fileFlags = round % 2 ? FILE_RING : 0;
+        Streamed s(recipe, 0, 8192 + 4096 * (round % 3));
         ASSERT_NE(s.movie, nullptr);
         ASSERT_FALSE(s.movie->OpenFlags & ZAMB_PRELOAD);
         const std::uint32_t count = s.movie->FrameCount;
         // Three times through, so both the wrap to frame 0 and to frame 1 are crossed.
         for (std::uint32_t step = 0; step < 3 * count; ++step) {
-            ASSERT_EQ(CurrentFrame(s.movie), spec.frames[s.movie->FrameNumber])
+            ASSERT_EQ(CurrentFrame(s.movie), recipe.frames[s.movie->FrameNumber])
                 << "round " << round << " step " << step << " frame " << s.movie->FrameNumber;
             ExpectAligned(s);
             for (std::uint32_t k = random() % 5; k > 0; --k) ReadAhead(s.movie);
@@ -72,8 +72,8 @@ TEST(RingReader, FramesOfEverySizeArriveIntactThroughRandomReadAhead) {
 }
 
 TEST(RingReader, ReadAheadFillsInBlocksUntilTheRingIsFull) {
-    MovieBytes spec = PatternMovie(std::vector<std::uint32_t>(30, 2000));
-    Streamed s(spec, 0, 16384);
+    MovieBytes recipe = PatternMovie(std::vector<std::uint32_t>(30, 2000));
+    Streamed s(recipe, 0, 16384);
     ASSERT_NE(s.movie, nullptr);
     std::uint32_t reads = 0;
     while (ReadAhead(s.movie) == 4096) ++reads;
@@ -83,12 +83,12 @@ TEST(RingReader, ReadAheadFillsInBlocksUntilTheRingIsFull) {
     EXPECT_EQ(s.movie->AheadBytes, 4096u * reads);
     EXPECT_EQ(ReadAhead(s.movie), 0u);
     ZambNextFrame(s.movie);
-    EXPECT_EQ(CurrentFrame(s.movie), spec.frames[1]);
+    EXPECT_EQ(CurrentFrame(s.movie), recipe.frames[1]);
 }
 
 TEST(RingReader, FillBufferAtOpenCountsAsOpenReading) {
-    MovieBytes spec = PatternMovie(std::vector<std::uint32_t>(30, 2000));
-    Streamed s(spec, ZAMB_FILL_BUFFER, 16384);
+    MovieBytes recipe = PatternMovie(std::vector<std::uint32_t>(30, 2000));
+    Streamed s(recipe, ZAMB_FILL_BUFFER, 16384);
     ASSERT_NE(s.movie, nullptr);
     EXPECT_GE(s.movie->RingFill, 16384u - 4096);
     EXPECT_EQ(s.movie->AheadBytes, 0u);
@@ -101,8 +101,8 @@ TEST(RingReader, FillBufferAtOpenCountsAsOpenReading) {
 }
 
 TEST(RingReader, AShortReadSetsReadFailed) {
-    MovieBytes spec = PatternMovie(std::vector<std::uint32_t>(10, 6000));
-    std::vector<std::uint8_t> bytes = spec.Bytes();
+    MovieBytes recipe = PatternMovie(std::vector<std::uint32_t>(10, 6000));
+    std::vector<std::uint8_t> bytes = recipe.Bytes();
     bytes.resize(bytes.size() - 100);
     HANDLE handle = MemoryHandle(bytes);
     Movie* movie = ZambOpen(handle, ZAMB_FILE_HANDLE, 8192);
@@ -118,8 +118,8 @@ TEST(RingReader, AShortReadSetsReadFailed) {
 TEST(RingReader, TheReadSpeedIsSimulatedInTestTime) {
     standin::UseTestClock(1000);
     ZambSetReadSpeed(2048);  // bytes per second
-    MovieBytes spec = PatternMovie(std::vector<std::uint32_t>(30, 2000));
-    Streamed s(spec, ZAMB_READ_SPEED, 16384);
+    MovieBytes recipe = PatternMovie(std::vector<std::uint32_t>(30, 2000));
+    Streamed s(recipe, ZAMB_READ_SPEED, 16384);
     ASSERT_NE(s.movie, nullptr);
     EXPECT_EQ(s.movie->ReadSpeed, 2048u);
     const std::uint32_t readTime = s.movie->ReadTime;
@@ -140,15 +140,15 @@ TEST(RingReader, TheReadSpeedIsSimulatedInTestTime) {
 
 TEST(FrameOrder, ARingMovieLoopsThroughTheRingFrameBackToFrame1) {
     for (std::uint32_t extra : {0xFFFFFFFFu, 8192u}) {  // preloaded, then streamed
-        MovieBytes spec = PatternMovie({3000, 7000, 5000, 6000});
-        spec.fileFlags = FILE_RING;
-        Streamed s(spec, 0, extra);
+        MovieBytes recipe = PatternMovie({3000, 7000, 5000, 6000});
+        recipe.fileFlags = FILE_RING;
+        Streamed s(recipe, 0, extra);
         ASSERT_NE(s.movie, nullptr);
         EXPECT_EQ(s.movie->FrameCount, 3u);
         std::vector<std::uint32_t> order;
         for (int i = 0; i < 9; ++i) {
             order.push_back(s.movie->FrameNumber);
-            ASSERT_EQ(CurrentFrame(s.movie), spec.frames[s.movie->FrameNumber]);
+            ASSERT_EQ(CurrentFrame(s.movie), recipe.frames[s.movie->FrameNumber]);
             ZambNextFrame(s.movie);
         }
         EXPECT_EQ(order, (std::vector<std::uint32_t>{0, 1, 2, 3, 1, 2, 3, 1, 2})) << extra;
@@ -157,18 +157,18 @@ TEST(FrameOrder, ARingMovieLoopsThroughTheRingFrameBackToFrame1) {
 
 TEST(FrameOrder, APlainMovieGoesBackToFrame0WithThePaletteCleared) {
     for (std::uint32_t extra : {0xFFFFFFFFu, 8192u}) {
-        MovieBytes spec = PatternMovie({3000, 7000, 5000});
+        MovieBytes recipe = PatternMovie({3000, 7000, 5000});
         // Frame 1 sets entry 0 to (4, 8, 12) and keeps the rest.
-        spec.frames[1][0] = 2;
-        spec.frames[1][1] = 0x01;
-        spec.frames[1][2] = 0x02;
-        spec.frames[1][3] = 0x03;
-        spec.frames[1][4] = 0xFF;
-        spec.frames[1][5] = 0xFE;
-        spec.frames[1][6] = 0x00;
-        spec.frames[1][7] = 0x00;
-        spec.types = {0, FRAME_PALETTE, 0};
-        Streamed s(spec, 0, extra);
+        recipe.frames[1][0] = 2;
+        recipe.frames[1][1] = 0x01;
+        recipe.frames[1][2] = 0x02;
+        recipe.frames[1][3] = 0x03;
+        recipe.frames[1][4] = 0xFF;
+        recipe.frames[1][5] = 0xFE;
+        recipe.frames[1][6] = 0x00;
+        recipe.frames[1][7] = 0x00;
+        recipe.types = {0, FRAME_PALETTE, 0};
+        Streamed s(recipe, 0, extra);
         ASSERT_NE(s.movie, nullptr);
         EXPECT_EQ(s.movie->PaletteChanged, 0u);
         ZambNextFrame(s.movie);
@@ -184,18 +184,18 @@ TEST(FrameOrder, APlainMovieGoesBackToFrame0WithThePaletteCleared) {
         EXPECT_EQ(s.movie->FrameNumber, 0u);
         EXPECT_EQ(s.movie->Palette[0], 0);
         EXPECT_EQ(s.movie->Palette[2], 0);
-        EXPECT_EQ(CurrentFrame(s.movie), spec.frames[0]);
+        EXPECT_EQ(CurrentFrame(s.movie), recipe.frames[0]);
         ZambNextFrame(s.movie);
-        EXPECT_EQ(CurrentFrame(s.movie), spec.frames[1]);
+        EXPECT_EQ(CurrentFrame(s.movie), recipe.frames[1]);
         EXPECT_EQ(s.movie->Palette[0], 4);
     }
 }
 
 TEST(FrameOrder, APaletteAlreadyPassedOnIsNotNewAgain) {
-    MovieBytes spec = PatternMovie({8});
-    spec.frames[0] = {2, 0x10, 0x10, 0x10, 0xFF, 0xFE, 0, 0};
-    spec.types = {FRAME_PALETTE};
-    Streamed s(spec, 0, 0xFFFFFFFFu);
+    MovieBytes recipe = PatternMovie({8});
+    recipe.frames[0] = {2, 0x10, 0x10, 0x10, 0xFF, 0xFE, 0, 0};
+    recipe.types = {FRAME_PALETTE};
+    Streamed s(recipe, 0, 0xFFFFFFFFu);
     ASSERT_NE(s.movie, nullptr);
     EXPECT_EQ(s.movie->PaletteChanged, 1u);
     s.movie->PaletteFrame = 0;  // as the frame decode does once it passes the palette on
@@ -206,14 +206,14 @@ TEST(FrameOrder, APaletteAlreadyPassedOnIsNotNewAgain) {
 }
 
 TEST(FrameOrder, ChunkPointersStayInsideTheFrame) {
-    MovieBytes spec = PatternMovie({40, 40});
+    MovieBytes recipe = PatternMovie({40, 40});
     // Frame 0: a palette chunk of 2 words, an audio chunk for track 0 of 12 bytes, one for
     // track 2 that claims far more than the frame holds.
-    spec.frames[0][0] = 2;
-    SetFrameWord(spec.frames[0], 8, 12);
-    SetFrameWord(spec.frames[0], 20, 0x7FFFFFFF);
-    spec.types = {FRAME_PALETTE | FRAME_TRACK0 | FRAME_TRACK2 | FRAME_TRACK5, 0};
-    Streamed s(spec, 0, 0xFFFFFFFFu);
+    recipe.frames[0][0] = 2;
+    SetFrameWord(recipe.frames[0], 8, 12);
+    SetFrameWord(recipe.frames[0], 20, 0x7FFFFFFF);
+    recipe.types = {FRAME_PALETTE | FRAME_TRACK0 | FRAME_TRACK2 | FRAME_TRACK5, 0};
+    Streamed s(recipe, 0, 0xFFFFFFFFu);
     ASSERT_NE(s.movie, nullptr);
     const std::uint8_t* start = s.movie->FrameData;
     EXPECT_EQ(s.movie->PaletteChunk, start);

@@ -15,15 +15,15 @@ namespace {
 using namespace zambrel::encoder;
 
 // Pictures with moving blocks and, now and then, a new palette of levels.
-MovieSpec RandomSpec(std::mt19937& random) {
-    MovieSpec spec;
-    spec.width = 4 * (1 + random() % 12);
-    spec.height = 4 * (1 + random() % 10);
-    spec.ring = random() % 2 == 0;
-    spec.frameRate = random() % 3 == 0 ? 0 : -6666;
-    spec.stream.treeShape = random() % 3 == 0 ? TreeShape::Lopsided : TreeShape::Huffman;
-    spec.stream.escapes = random() % 3 == 0 ? EscapeUse::Never : EscapeUse::Recent;
-    spec.stream.paletteEveryFrame = random() % 2 == 0;
+MovieRecipe RandomRecipe(std::mt19937& random) {
+    MovieRecipe recipe;
+    recipe.width = 4 * (1 + random() % 12);
+    recipe.height = 4 * (1 + random() % 10);
+    recipe.ring = random() % 2 == 0;
+    recipe.frameRate = random() % 3 == 0 ? 0 : -6666;
+    recipe.stream.treeShape = random() % 3 == 0 ? TreeShape::Lopsided : TreeShape::Huffman;
+    recipe.stream.escapes = random() % 3 == 0 ? EscapeUse::Never : EscapeUse::Recent;
+    recipe.stream.paletteEveryFrame = random() % 2 == 0;
     const int count = 2 + static_cast<int>(random() % 8);
     std::array<std::uint8_t, kPaletteBytes> palette{};
     for (int f = 0; f < count; ++f) {
@@ -36,18 +36,18 @@ MovieSpec RandomSpec(std::mt19937& random) {
         }
         Picture picture;
         picture.palette = palette;
-        picture.pixels.resize(spec.width * spec.height);
+        picture.pixels.resize(recipe.width * recipe.height);
         for (auto& pixel : picture.pixels) pixel = static_cast<std::uint8_t>(random() % (f + 3));
-        spec.pictures.push_back(picture);
+        recipe.pictures.push_back(picture);
     }
-    return spec;
+    return recipe;
 }
 
 TEST(WriterRoundTrip, WrittenMoviesOpenWithTheirLayoutAndPalettes) {
     std::mt19937 random(2024);
     for (int round = 0; round < 40; ++round) {
-        const MovieSpec spec = RandomSpec(random);
-        const WriteResult written = WriteMovie(spec);
+        const MovieRecipe recipe = RandomRecipe(random);
+        const WriteResult written = WriteMovie(recipe);
         ASSERT_TRUE(written.ok) << written.error;
         const MovieLayout& layout = written.layout;
         for (std::uint32_t extra : {0xFFFFFFFFu, 8192u}) {
@@ -62,11 +62,11 @@ TEST(WriterRoundTrip, WrittenMoviesOpenWithTheirLayoutAndPalettes) {
             for (int t = 0; t < kTreeCount; ++t)
                 EXPECT_EQ(movie->Trees->Sizes[t], layout.treeSizes[t]);
             // Every picture's palette comes back, through two loops of the movie.
-            const std::uint32_t count = static_cast<std::uint32_t>(spec.pictures.size());
+            const std::uint32_t count = static_cast<std::uint32_t>(recipe.pictures.size());
             for (std::uint32_t step = 0; step < 2 * count + 1; ++step) {
                 const std::uint32_t n = movie->FrameNumber;
                 const std::uint32_t picture = n == count ? 0 : n;  // the ring frame shows picture 0
-                ASSERT_EQ(std::memcmp(movie->Palette, spec.pictures[picture].palette.data(),
+                ASSERT_EQ(std::memcmp(movie->Palette, recipe.pictures[picture].palette.data(),
                                       kPaletteBytes),
                           0)
                     << "round " << round << " frame " << n;

@@ -36,9 +36,9 @@ std::array<std::uint8_t, enc::kPaletteBytes> TestPalette() {
 
 // Blocks of random colours that change between frames in a few places.
 std::vector<std::uint8_t> MakeMovie(std::uint32_t width, std::uint32_t height, int frames) {
-    enc::MovieSpec spec;
-    spec.width = width;
-    spec.height = height;
+    enc::MovieRecipe recipe;
+    recipe.width = width;
+    recipe.height = height;
     std::srand(7);
     std::vector<std::uint8_t> pixels(width * height);
     for (std::uint32_t by = 0; by < height; by += 4)
@@ -51,14 +51,14 @@ std::vector<std::uint8_t> MakeMovie(std::uint32_t width, std::uint32_t height, i
         enc::Picture picture;
         picture.palette = TestPalette();
         picture.pixels = pixels;
-        spec.pictures.push_back(picture);
+        recipe.pictures.push_back(picture);
         for (int n = 0; n < 6; ++n) {
             std::uint32_t x = static_cast<std::uint32_t>(std::rand()) % width;
             std::uint32_t y = static_cast<std::uint32_t>(std::rand()) % height;
             pixels[y * width + x] = static_cast<std::uint8_t>(16 + std::rand() % 16);
         }
     }
-    enc::WriteResult written = enc::WriteMovie(spec);
+    enc::WriteResult written = enc::WriteMovie(recipe);
     EXPECT_TRUE(written.ok) << written.error;
     return written.bytes;
 }

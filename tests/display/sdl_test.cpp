@@ -30,9 +30,9 @@ namespace {
 namespace enc = zambrel::encoder;
 
 std::vector<std::uint8_t> StripedMovie() {
-    enc::MovieSpec spec;
-    spec.width = 128;
-    spec.height = 96;
+    enc::MovieRecipe recipe;
+    recipe.width = 128;
+    recipe.height = 96;
     enc::Picture picture;
     for (int i = 0; i < 8; ++i) {
         picture.palette[3 * (40 + i)] = enc::WidenLevel(static_cast<std::uint8_t>(i * 9));
@@ -44,8 +44,8 @@ std::vector<std::uint8_t> StripedMovie() {
     for (int y = 0; y < 96; ++y)
         for (int x = 0; x < 128; ++x)
             picture.pixels[y * 128 + x] = static_cast<std::uint8_t>(40 + ((x / 8 + y / 12) & 7));
-    spec.pictures = {picture, picture};
-    return enc::WriteMovie(spec).bytes;
+    recipe.pictures = {picture, picture};
+    return enc::WriteMovie(recipe).bytes;
 }
 
 #ifdef ZAMBREL_HAVE_X11

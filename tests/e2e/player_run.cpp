@@ -15,16 +15,16 @@
 
 namespace zambrel::testing {
 
-using encoder::MovieSpec;
+using encoder::MovieRecipe;
 using encoder::Picture;
 using encoder::WidenLevel;
 
 std::vector<std::uint8_t> SmallMovie(int frames, std::int32_t periodCode, bool withSound) {
     constexpr std::uint32_t kSize = 16;
-    MovieSpec spec;
-    spec.width = kSize;
-    spec.height = kSize;
-    spec.frameRate = periodCode;
+    MovieRecipe recipe;
+    recipe.width = kSize;
+    recipe.height = kSize;
+    recipe.frameRate = periodCode;
     for (int f = 0; f < frames; ++f) {
         Picture picture;
         picture.pixels.resize(kSize * kSize);
@@ -35,17 +35,17 @@ std::vector<std::uint8_t> SmallMovie(int frames, std::int32_t periodCode, bool w
             picture.palette[3 * c + 1] = WidenLevel(static_cast<std::uint8_t>(63 - c * 8));
             picture.palette[3 * c + 2] = WidenLevel(32);
         }
-        spec.pictures.push_back(std::move(picture));
+        recipe.pictures.push_back(std::move(picture));
     }
     if (withSound) {
-        auto& track = spec.tracks[0];
+        auto& track = recipe.tracks[0];
         track.present = true;
         track.sampleRate = 11025;
         const double seconds =
             frames * (periodCode < 0 ? -periodCode / 100000.0 : periodCode / 1000.0);
         track.samples.assign(static_cast<std::size_t>(seconds * 11025), 128);
     }
-    encoder::WriteResult result = encoder::WriteMovie(spec);
+    encoder::WriteResult result = encoder::WriteMovie(recipe);
     if (!result.ok) std::fprintf(stderr, "movie not written: %s\n", result.error.c_str());
     return result.bytes;
 }

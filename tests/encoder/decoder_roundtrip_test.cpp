@@ -14,11 +14,11 @@ namespace zambrel::encoder {
 namespace {
 
 // Every kind of block and palette change, over a few frames.
-MovieSpec SmallSpec(std::uint32_t width, std::uint32_t height, int frames, unsigned seed) {
+MovieRecipe SmallRecipe(std::uint32_t width, std::uint32_t height, int frames, unsigned seed) {
     std::mt19937 random(seed);
-    MovieSpec spec;
-    spec.width = width;
-    spec.height = height;
+    MovieRecipe recipe;
+    recipe.width = width;
+    recipe.height = height;
     for (int f = 0; f < frames; ++f) {
         Picture picture;
         picture.pixels.resize(std::size_t{width} * height);
@@ -35,18 +35,18 @@ MovieSpec SmallSpec(std::uint32_t width, std::uint32_t height, int frames, unsig
             for (int c = 0; c < 3; ++c)
                 picture.palette[3 * i + c] =
                     WidenLevel(static_cast<std::uint8_t>((i + c * 20 + (f / 2) * 5) & 63));
-        spec.pictures.push_back(std::move(picture));
+        recipe.pictures.push_back(std::move(picture));
     }
-    return spec;
+    return recipe;
 }
 
 struct OpenedMovie {
     Movie* movie = nullptr;
     std::string path;
-    explicit OpenedMovie(const MovieSpec& spec, const std::string& name, std::uint32_t flags) {
+    explicit OpenedMovie(const MovieRecipe& recipe, const std::string& name, std::uint32_t flags) {
         path = ::testing::TempDir() + name;
         std::string error;
-        EXPECT_TRUE(WriteMovieFile(spec, path, &error)) << error;
+        EXPECT_TRUE(WriteMovieFile(recipe, path, &error)) << error;
         movie = ZambOpen(path.c_str(), flags, 0xFFFFFFFF);
     }
     ~OpenedMovie() {
@@ -62,22 +62,23 @@ std::uint32_t Word(const std::uint8_t* p) {
 }
 
 // Plays `steps` frames and checks each one's number, palette, sound chunks and picture.
-void PlayAndCompare(const MovieSpec& spec, const WriteResult& written, Movie* movie, int steps) {
-    std::vector<std::uint8_t> screen(std::size_t{spec.width} * spec.height, 0xEE);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(spec.width),
-                       static_cast<std::int32_t>(spec.height), screen.data(), 0);
-    const auto count = static_cast<std::uint32_t>(spec.pictures.size());
+void PlayAndCompare(const MovieRecipe& recipe, const WriteResult& written, Movie* movie,
+                    int steps) {
+    std::vector<std::uint8_t> screen(std::size_t{recipe.width} * recipe.height, 0xEE);
+    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(recipe.width),
+                       static_cast<std::int32_t>(recipe.height), screen.data(), 0);
+    const auto count = static_cast<std::uint32_t>(recipe.pictures.size());
     std::uint32_t expected = 0;
     for (int step = 0; step < steps; ++step) {
         SCOPED_TRACE("step " + std::to_string(step));
         ASSERT_EQ(movie->FrameNumber, expected);
-        const Picture& shown = spec.pictures[expected % count];
+        const Picture& shown = recipe.pictures[expected % count];
         EXPECT_EQ(0, std::memcmp(movie->Palette, shown.palette.data(), 768)) << "palette";
         const std::uint8_t type = written.layout.frameTypes[expected];
         for (int t = 0; t < kTrackCount; ++t) {
             EXPECT_EQ(movie->TrackChunk[t] != nullptr, ((type >> (t + 1)) & 1) != 0)
                 << "track " << t;
-            const SoundTrack& track = spec.tracks[t];
+            const SoundTrack& track = recipe.tracks[t];
             if (!movie->TrackChunk[t] || track.chunkBytes.empty() || !track.compressed) continue;
             EXPECT_EQ(Word(movie->TrackChunk[t] + 4), track.chunkBytes[expected]);
         }
@@ -86,16 +87,16 @@ void PlayAndCompare(const MovieSpec& spec, const WriteResult& written, Movie* mo
         ZambNextFrame(movie);
         ++expected;
         // Looping: a ring frame stands in for frame 0, otherwise back to frame 0.
-        if (expected == count + (spec.ring ? 1 : 0)) expected = spec.ring ? 1 : 0;
+        if (expected == count + (recipe.ring ? 1 : 0)) expected = recipe.ring ? 1 : 0;
     }
 }
 
-void ExpectHeader(const MovieSpec& spec, const WriteResult& written, const Movie* movie) {
+void ExpectHeader(const MovieRecipe& recipe, const WriteResult& written, const Movie* movie) {
     EXPECT_EQ(std::memcmp(movie->Magic, "ZMB2", 4), 0);
-    EXPECT_EQ(movie->Width, spec.width);
-    EXPECT_EQ(movie->Height, spec.height);
-    EXPECT_EQ(movie->FrameCount, spec.pictures.size());
-    EXPECT_EQ(movie->FileFlags & FILE_RING, spec.ring ? FILE_RING : 0u);
+    EXPECT_EQ(movie->Width, recipe.width);
+    EXPECT_EQ(movie->Height, recipe.height);
+    EXPECT_EQ(movie->FrameCount, recipe.pictures.size());
+    EXPECT_EQ(movie->FileFlags & FILE_RING, recipe.ring ? FILE_RING : 0u);
     EXPECT_EQ(movie->TreeDataSize, written.layout.treeDataSize);
     const std::array<std::uint32_t, 4> sizes{movie->PatternTreeSize, movie->ColourTreeSize,
                                              movie->FullTreeSize, movie->TypeTreeSize};
@@ -103,7 +104,7 @@ void ExpectHeader(const MovieSpec& spec, const WriteResult& written, const Movie
     EXPECT_EQ(movie->FirstFrameOffset, written.layout.firstFrameOffset);
     for (int t = 0; t < kTrackCount; ++t) {
         EXPECT_EQ(movie->TrackMaxBytes[t], written.layout.trackMaxBytes[t]);
-        EXPECT_EQ((movie->TrackFormat[t] & TRACK_PRESENT) != 0, spec.tracks[t].present);
+        EXPECT_EQ((movie->TrackFormat[t] & TRACK_PRESENT) != 0, recipe.tracks[t].present);
     }
     for (std::uint32_t f = 0; f < written.layout.storedFrames; ++f) {
         EXPECT_EQ(movie->FrameSizes[f], written.layout.frameSizes[f]) << f;
@@ -115,16 +116,16 @@ class DecoderRoundTrip : public ::testing::TestWithParam<int> {};
 
 TEST_P(DecoderRoundTrip, TheDecoderSeesWhatTheWriterWrote) {
     const int bits = GetParam();
-    MovieSpec spec = SmallSpec(48 + 16 * (bits % 3), 32, 5, 7 + bits);
-    spec.ring = bits & 1;
-    spec.stream.treeShape = bits & 2 ? TreeShape::Lopsided : TreeShape::Huffman;
-    spec.stream.escapes = bits & 4 ? EscapeUse::Never : EscapeUse::Recent;
-    spec.stream.fullBlocksOnly = bits & 8;
-    spec.stream.overlongLastRun = bits & 16;
-    spec.stream.noSkip = bits & 32;
-    spec.frameRate = -6666;
-    const std::size_t stored = spec.pictures.size() + (spec.ring ? 1 : 0);
-    SoundTrack& track = spec.tracks[bits % 7];
+    MovieRecipe recipe = SmallRecipe(48 + 16 * (bits % 3), 32, 5, 7 + bits);
+    recipe.ring = bits & 1;
+    recipe.stream.treeShape = bits & 2 ? TreeShape::Lopsided : TreeShape::Huffman;
+    recipe.stream.escapes = bits & 4 ? EscapeUse::Never : EscapeUse::Recent;
+    recipe.stream.fullBlocksOnly = bits & 8;
+    recipe.stream.overlongLastRun = bits & 16;
+    recipe.stream.noSkip = bits & 32;
+    recipe.frameRate = -6666;
+    const std::size_t stored = recipe.pictures.size() + (recipe.ring ? 1 : 0);
+    SoundTrack& track = recipe.tracks[bits % 7];
     track.present = true;
     track.stereo = bits & 2;
     track.is16Bit = bits & 4;
@@ -137,33 +138,33 @@ TEST_P(DecoderRoundTrip, TheDecoderSeesWhatTheWriterWrote) {
         for (std::uint32_t i = 0; i < n; ++i)
             track.samples.push_back(static_cast<std::uint8_t>(i * 37));
 
-    const WriteResult written = WriteMovie(spec);
+    const WriteResult written = WriteMovie(recipe);
     ASSERT_TRUE(written.ok) << written.error;
     // Small movies are preloaded; ZAMB_PRELOAD off and a large one also go through the ring.
-    OpenedMovie opened(spec, "decoder_roundtrip_" + std::to_string(bits) + ".zmb", 0);
+    OpenedMovie opened(recipe, "decoder_roundtrip_" + std::to_string(bits) + ".zmb", 0);
     ASSERT_NE(opened.movie, nullptr);
-    ExpectHeader(spec, written, opened.movie);
-    PlayAndCompare(spec, written, opened.movie, 2 * static_cast<int>(stored) + 1);
+    ExpectHeader(recipe, written, opened.movie);
+    PlayAndCompare(recipe, written, opened.movie, 2 * static_cast<int>(stored) + 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writer, DecoderRoundTrip, ::testing::Range(0, 64));
 
 TEST(DecoderRoundTrip, AStreamedMovieOfNoisePlaysThroughTheRing) {
     // Noise is all full blocks: big frames, so the open streams instead of preloading.
-    MovieSpec spec = SmallSpec(160, 120, 6, 99);
+    MovieRecipe recipe = SmallRecipe(160, 120, 6, 99);
     std::mt19937 random(5);
-    for (Picture& picture : spec.pictures)
+    for (Picture& picture : recipe.pictures)
         for (std::size_t i = 0; i < picture.pixels.size(); i += 2)
             picture.pixels[i] = static_cast<std::uint8_t>(random());
-    spec.ring = true;
-    const WriteResult written = WriteMovie(spec);
+    recipe.ring = true;
+    const WriteResult written = WriteMovie(recipe);
     ASSERT_TRUE(written.ok) << written.error;
     ASSERT_GT(written.bytes.size(), 20000u);
-    OpenedMovie opened(spec, "decoder_roundtrip_streamed.zmb", 0);
+    OpenedMovie opened(recipe, "decoder_roundtrip_streamed.zmb", 0);
     ASSERT_NE(opened.movie, nullptr);
     EXPECT_EQ(opened.movie->OpenFlags & ZAMB_PRELOAD, 0u);
-    ExpectHeader(spec, written, opened.movie);
-    PlayAndCompare(spec, written, opened.movie, 15);
+    ExpectHeader(recipe, written, opened.movie);
+    PlayAndCompare(recipe, written, opened.movie, 15);
 }
 
 }  // namespace

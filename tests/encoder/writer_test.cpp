@@ -49,21 +49,21 @@ std::vector<Picture> MixedPictures(std::uint32_t width, std::uint32_t height, in
     return pictures;
 }
 
-MovieSpec MixedSpec() {
-    MovieSpec spec;
-    spec.width = 64;
-    spec.height = 48;
-    spec.pictures = MixedPictures(spec.width, spec.height, 5);
-    return spec;
+MovieRecipe MixedRecipe() {
+    MovieRecipe recipe;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.pictures = MixedPictures(recipe.width, recipe.height, 5);
+    return recipe;
 }
 
 // The pictures and palettes the stored frames must show, in playing order.
-void ExpectShown(const MovieSpec& spec, const ReadMovie& movie) {
+void ExpectShown(const MovieRecipe& recipe, const ReadMovie& movie) {
     ASSERT_TRUE(movie.ok) << movie.error;
-    const std::size_t stored = spec.pictures.size() + (spec.ring ? 1 : 0);
+    const std::size_t stored = recipe.pictures.size() + (recipe.ring ? 1 : 0);
     ASSERT_EQ(movie.pictures.size(), stored);
     for (std::size_t f = 0; f < stored; ++f) {
-        const Picture& expected = spec.pictures[f % spec.pictures.size()];
+        const Picture& expected = recipe.pictures[f % recipe.pictures.size()];
         EXPECT_EQ(movie.pictures[f], expected.pixels) << "frame " << f;
         EXPECT_EQ(movie.palettes[f], expected.palette) << "frame " << f;
     }
@@ -91,35 +91,35 @@ class StreamOptionsTest : public ::testing::TestWithParam<int> {};
 
 TEST_P(StreamOptionsTest, EveryCombinationDecodesToThePictures) {
     const int bits = GetParam();
-    MovieSpec spec = MixedSpec();
-    spec.stream.treeShape = bits & 1 ? TreeShape::Lopsided : TreeShape::Huffman;
-    spec.stream.escapes = bits & 2 ? EscapeUse::Never : EscapeUse::Recent;
-    spec.stream.fullBlocksOnly = bits & 4;
-    spec.stream.noSkip = bits & 8;
-    spec.stream.overlongLastRun = bits & 16;
-    spec.ring = bits & 32;
-    const WriteResult result = WriteMovie(spec);
+    MovieRecipe recipe = MixedRecipe();
+    recipe.stream.treeShape = bits & 1 ? TreeShape::Lopsided : TreeShape::Huffman;
+    recipe.stream.escapes = bits & 2 ? EscapeUse::Never : EscapeUse::Recent;
+    recipe.stream.fullBlocksOnly = bits & 4;
+    recipe.stream.noSkip = bits & 8;
+    recipe.stream.overlongLastRun = bits & 16;
+    recipe.ring = bits & 32;
+    const WriteResult result = WriteMovie(recipe);
     ASSERT_TRUE(result.ok) << result.error;
     const ReadMovie movie = ReadMovieBytes(result.bytes);
-    ExpectShown(spec, movie);
+    ExpectShown(recipe, movie);
     ExpectLayoutMatches(result, movie);
-    if (spec.stream.escapes == EscapeUse::Never) {
+    if (recipe.stream.escapes == EscapeUse::Never) {
         EXPECT_EQ(movie.escapeDecodes, 0u);
         for (std::uint32_t leaves : movie.escapeLeaves) EXPECT_EQ(leaves, 0u);
     } else {
         EXPECT_GT(movie.escapeDecodes, 0u);
     }
-    EXPECT_EQ(movie.longestRunPastEnd > 0, spec.stream.overlongLastRun);
+    EXPECT_EQ(movie.longestRunPastEnd > 0, recipe.stream.overlongLastRun);
 }
 
 INSTANTIATE_TEST_SUITE_P(Writer, StreamOptionsTest, ::testing::Range(0, 64));
 
 TEST(WriterHeader, FieldsFlagsAndRingFrame) {
-    MovieSpec spec = MixedSpec();
-    spec.ring = true;
-    spec.interlaced = true;
-    spec.frameRate = 100;
-    const WriteResult result = WriteMovie(spec);
+    MovieRecipe recipe = MixedRecipe();
+    recipe.ring = true;
+    recipe.interlaced = true;
+    recipe.frameRate = 100;
+    const WriteResult result = WriteMovie(recipe);
     ASSERT_TRUE(result.ok) << result.error;
     const ReadMovie movie = ReadMovieBytes(result.bytes);
     ASSERT_TRUE(movie.ok) << movie.error;
@@ -133,36 +133,36 @@ TEST(WriterHeader, FieldsFlagsAndRingFrame) {
     // brings back the first palette.
     EXPECT_LT(movie.frameSizes[5], movie.frameSizes[0]);
     EXPECT_TRUE(movie.frameTypes[5] & 1);
-    spec.ring = false;
-    spec.interlaced = false;
-    spec.doubled = true;
-    const ReadMovie plain = ReadMovieBytes(WriteMovie(spec).bytes);
+    recipe.ring = false;
+    recipe.interlaced = false;
+    recipe.doubled = true;
+    const ReadMovie plain = ReadMovieBytes(WriteMovie(recipe).bytes);
     EXPECT_EQ(plain.fileFlags, 0x4u);
     EXPECT_EQ(plain.frameSizes.size(), 5u);
 }
 
 TEST(WriterTrees, OneRunOfOneColourIsASingleLeafTypeTreeAndNoOtherTrees) {
-    MovieSpec spec;
-    spec.width = 128;
-    spec.height = 64;  // 512 blocks: exactly one run-table entry
-    spec.pictures.resize(1);
-    spec.pictures[0].pixels.assign(128 * 64, 7);
-    const WriteResult result = WriteMovie(spec);
+    MovieRecipe recipe;
+    recipe.width = 128;
+    recipe.height = 64;  // 512 blocks: exactly one run-table entry
+    recipe.pictures.resize(1);
+    recipe.pictures[0].pixels.assign(128 * 64, 7);
+    const WriteResult result = WriteMovie(recipe);
     ASSERT_TRUE(result.ok) << result.error;
     const ReadMovie movie = ReadMovieBytes(result.bytes);
-    ExpectShown(spec, movie);
+    ExpectShown(recipe, movie);
     EXPECT_EQ(movie.treeNodes, (std::array<std::uint32_t, 4>{0, 0, 0, 1}));
     EXPECT_EQ(movie.treeSizes, (std::array<std::uint32_t, 4>{12, 12, 12, 16}));
 }
 
 // Full blocks whose values, in stream order, are the given sequence (one 512 x 256 picture).
-MovieSpec FullValueSequence(const std::vector<std::uint16_t>& values) {
-    MovieSpec spec;
-    spec.width = 512;
-    spec.height = 256;
-    spec.stream.fullBlocksOnly = true;
-    spec.pictures.resize(1);
-    auto& pixels = spec.pictures[0].pixels;
+MovieRecipe FullValueSequence(const std::vector<std::uint16_t>& values) {
+    MovieRecipe recipe;
+    recipe.width = 512;
+    recipe.height = 256;
+    recipe.stream.fullBlocksOnly = true;
+    recipe.pictures.resize(1);
+    auto& pixels = recipe.pictures[0].pixels;
     pixels.assign(512 * 256, 0);
     for (std::size_t i = 0; i < values.size(); ++i) {
         const std::size_t block = i / 8, row = (i % 8) / 2;
@@ -170,7 +170,7 @@ MovieSpec FullValueSequence(const std::vector<std::uint16_t>& values) {
         pixels[y * 512 + x] = static_cast<std::uint8_t>(values[i]);
         pixels[y * 512 + x + 1] = static_cast<std::uint8_t>(values[i] >> 8);
     }
-    return spec;
+    return recipe;
 }
 
 TEST(WriterTrees, EscapesGiveWayWhenAlmostEveryValueIsLiteral) {
@@ -179,11 +179,11 @@ TEST(WriterTrees, EscapesGiveWayWhenAlmostEveryValueIsLiteral) {
     for (std::uint32_t v = 4; v < 65534; ++v) values.push_back(static_cast<std::uint16_t>(v));
     values.push_back(65533);  // the newest recent value
     values.push_back(65531);  // the oldest one
-    const MovieSpec spec = FullValueSequence(values);
-    const WriteResult result = WriteMovie(spec);
+    const MovieRecipe recipe = FullValueSequence(values);
+    const WriteResult result = WriteMovie(recipe);
     ASSERT_TRUE(result.ok) << result.error;
     const ReadMovie movie = ReadMovieBytes(result.bytes);
-    ExpectShown(spec, movie);
+    ExpectShown(recipe, movie);
     EXPECT_EQ(movie.escapeLeaves[2], 1u);
     EXPECT_EQ(movie.escapes[2][0], 65534);
 
@@ -196,20 +196,20 @@ TEST(WriterTrees, EscapesGiveWayWhenAlmostEveryValueIsLiteral) {
 }
 
 TEST(WriterPalette, CommandsKeepCopyAndSet) {
-    MovieSpec spec = MixedSpec();
-    spec.pictures.resize(4);
-    spec.pictures[0].palette = RampPalette(0);
+    MovieRecipe recipe = MixedRecipe();
+    recipe.pictures.resize(4);
+    recipe.pictures[0].palette = RampPalette(0);
     // Entries moved one place down: copies from the previous palette.
     for (int i = 0; i < 255; ++i)
         for (int c = 0; c < 3; ++c)
-            spec.pictures[1].palette[3 * i + c] = spec.pictures[0].palette[3 * (i + 1) + c];
-    spec.pictures[1].palette[765] = WidenLevel(5);
-    spec.pictures[2].palette = spec.pictures[1].palette;
-    spec.pictures[3].palette = spec.pictures[1].palette;
-    spec.pictures[3].palette[3 * 9 + 1] = WidenLevel(33);
-    spec.stream.paletteEveryFrame = true;
-    const ReadMovie movie = ReadMovieBytes(WriteMovie(spec).bytes);
-    ExpectShown(spec, movie);
+            recipe.pictures[1].palette[3 * i + c] = recipe.pictures[0].palette[3 * (i + 1) + c];
+    recipe.pictures[1].palette[765] = WidenLevel(5);
+    recipe.pictures[2].palette = recipe.pictures[1].palette;
+    recipe.pictures[3].palette = recipe.pictures[1].palette;
+    recipe.pictures[3].palette[3 * 9 + 1] = WidenLevel(33);
+    recipe.stream.paletteEveryFrame = true;
+    const ReadMovie movie = ReadMovieBytes(WriteMovie(recipe).bytes);
+    ExpectShown(recipe, movie);
     auto count = [](const std::vector<std::uint8_t>& commands, std::uint8_t low,
                     std::uint8_t high) {
         return std::count_if(commands.begin(), commands.end(),
@@ -222,17 +222,17 @@ TEST(WriterPalette, CommandsKeepCopyAndSet) {
 }
 
 TEST(WriterPalette, ValuesThatAreNoLevelAreRefusedOrRounded) {
-    MovieSpec spec = MixedSpec();
-    spec.pictures[1].palette[3 * 4 + 2] = 1;
-    const WriteResult refused = WriteMovie(spec);
+    MovieRecipe recipe = MixedRecipe();
+    recipe.pictures[1].palette[3 * 4 + 2] = 1;
+    const WriteResult refused = WriteMovie(recipe);
     EXPECT_FALSE(refused.ok);
     EXPECT_NE(refused.error.find("picture 1: palette entry 4 blue 1"), std::string::npos)
         << refused.error;
-    spec.paletteValues = PaletteValues::Round;
-    const ReadMovie movie = ReadMovieBytes(WriteMovie(spec).bytes);
+    recipe.paletteValues = PaletteValues::Round;
+    const ReadMovie movie = ReadMovieBytes(WriteMovie(recipe).bytes);
     ASSERT_TRUE(movie.ok) << movie.error;
     EXPECT_EQ(movie.palettes[1][3 * 4 + 2], 0);
-    EXPECT_EQ(movie.palettes[1][3 * 4 + 1], spec.pictures[1].palette[3 * 4 + 1]);
+    EXPECT_EQ(movie.palettes[1][3 * 4 + 1], recipe.pictures[1].palette[3 * 4 + 1]);
 }
 
 SoundTrack RandomTrack(bool wide, bool stereo, bool compressed, std::size_t frames, unsigned seed) {
@@ -259,17 +259,17 @@ std::vector<std::uint8_t> Joined(const testing::ReadTrack& track) {
 }
 
 TEST(WriterSound, EveryFormatRoundTripsAndIsSharedOutByTheFramePeriod) {
-    MovieSpec spec = MixedSpec();
-    spec.frameRate = -6666;
+    MovieRecipe recipe = MixedRecipe();
+    recipe.frameRate = -6666;
     for (int t = 0; t < 7; ++t)
-        spec.tracks[t] = RandomTrack(t & 1, t & 2, t < 4, 5 * 1470 + 3, 10 + t);
-    spec.tracks[5].sampleRate = 11025;
-    const WriteResult result = WriteMovie(spec);
+        recipe.tracks[t] = RandomTrack(t & 1, t & 2, t < 4, 5 * 1470 + 3, 10 + t);
+    recipe.tracks[5].sampleRate = 11025;
+    const WriteResult result = WriteMovie(recipe);
     ASSERT_TRUE(result.ok) << result.error;
     const ReadMovie movie = ReadMovieBytes(result.bytes);
     ASSERT_TRUE(movie.ok) << movie.error;
     for (int t = 0; t < 7; ++t) {
-        const SoundTrack& track = spec.tracks[t];
+        const SoundTrack& track = recipe.tracks[t];
         const std::uint32_t format =
             0x40000000u | track.sampleRate | (track.compressed ? 0x80000000u : 0) |
             (track.is16Bit ? 0x20000000u : 0) | (track.stereo ? 0x10000000u : 0);
@@ -289,20 +289,20 @@ TEST(WriterSound, EveryFormatRoundTripsAndIsSharedOutByTheFramePeriod) {
 }
 
 TEST(WriterSound, ExplicitChunkSizesLeaveFramesWithoutAChunk) {
-    MovieSpec spec = MixedSpec();
-    spec.tracks[2] = RandomTrack(false, true, true, 300, 5);
-    spec.tracks[2].chunkBytes = {200, 0, 2, 0, 398};
-    const ReadMovie movie = ReadMovieBytes(WriteMovie(spec).bytes);
+    MovieRecipe recipe = MixedRecipe();
+    recipe.tracks[2] = RandomTrack(false, true, true, 300, 5);
+    recipe.tracks[2].chunkBytes = {200, 0, 2, 0, 398};
+    const ReadMovie movie = ReadMovieBytes(WriteMovie(recipe).bytes);
     ASSERT_TRUE(movie.ok) << movie.error;
     EXPECT_EQ(movie.tracks[2].hasChunk, (std::vector<bool>{true, false, true, false, true}));
     EXPECT_EQ(movie.tracks[2].chunks[2].size(), 2u) << "a single sample frame, trees of one leaf";
-    EXPECT_EQ(Joined(movie.tracks[2]), spec.tracks[2].samples);
+    EXPECT_EQ(Joined(movie.tracks[2]), recipe.tracks[2].samples);
     EXPECT_EQ(movie.trackMaxBytes[2], 398u);
     EXPECT_EQ(movie.frameTypes[1] & 0x08, 0);
 
     // Asked for, frames without samples carry an empty chunk instead of none.
     for (bool compressed : {true, false}) {
-        MovieSpec empty = spec;
+        MovieRecipe empty = recipe;
         empty.tracks[2].emptyChunks = true;
         empty.tracks[2].compressed = compressed;
         const WriteResult written = WriteMovie(empty);
@@ -315,55 +315,58 @@ TEST(WriterSound, ExplicitChunkSizesLeaveFramesWithoutAChunk) {
         EXPECT_EQ(written.layout.frameSizes[1] - movie.frameSizes[1], compressed ? 9u : 4u);
     }
 
-    spec.tracks[2].chunkBytes = {200, 0, 3, 0, 397};
-    EXPECT_NE(WriteMovie(spec).error.find("not a whole number of sample frames"),
+    recipe.tracks[2].chunkBytes = {200, 0, 3, 0, 397};
+    EXPECT_NE(WriteMovie(recipe).error.find("not a whole number of sample frames"),
               std::string::npos);
-    spec.tracks[2].chunkBytes = {200, 0, 2, 0};
-    EXPECT_NE(WriteMovie(spec).error.find("4 chunk sizes for 5 stored frames"), std::string::npos);
-    spec.tracks[2].chunkBytes = {200, 0, 2, 0, 2};
-    EXPECT_NE(WriteMovie(spec).error.find("add up to 204"), std::string::npos);
+    recipe.tracks[2].chunkBytes = {200, 0, 2, 0};
+    EXPECT_NE(WriteMovie(recipe).error.find("4 chunk sizes for 5 stored frames"),
+              std::string::npos);
+    recipe.tracks[2].chunkBytes = {200, 0, 2, 0, 2};
+    EXPECT_NE(WriteMovie(recipe).error.find("add up to 204"), std::string::npos);
 }
 
-TEST(WriterErrors, SpecsThatCannotBeWrittenAreRefusedWithAReason) {
+TEST(WriterErrors, RecipesThatCannotBeWrittenAreRefusedWithAReason) {
     auto error = [](auto change) {
-        MovieSpec spec = MixedSpec();
-        change(spec);
-        const WriteResult result = WriteMovie(spec);
+        MovieRecipe recipe = MixedRecipe();
+        change(recipe);
+        const WriteResult result = WriteMovie(recipe);
         EXPECT_FALSE(result.ok);
         EXPECT_TRUE(result.bytes.empty());
         return result.error;
     };
-    EXPECT_NE(error([](MovieSpec& s) { s.width = 62; }).find("multiples of 4"), std::string::npos);
-    EXPECT_NE(error([](MovieSpec& s) { s.height = 0; }).find("multiples of 4"), std::string::npos);
-    EXPECT_NE(error([](MovieSpec& s) { s.width = 65536; }).find("too large"), std::string::npos);
+    EXPECT_NE(error([](MovieRecipe& s) { s.width = 62; }).find("multiples of 4"),
+              std::string::npos);
+    EXPECT_NE(error([](MovieRecipe& s) { s.height = 0; }).find("multiples of 4"),
+              std::string::npos);
+    EXPECT_NE(error([](MovieRecipe& s) { s.width = 65536; }).find("too large"), std::string::npos);
     EXPECT_NE(
-        error([](MovieSpec& s) { s.pictures[3].pixels.pop_back(); }).find("picture 3 has 3071"),
+        error([](MovieRecipe& s) { s.pictures[3].pixels.pop_back(); }).find("picture 3 has 3071"),
         std::string::npos);
-    EXPECT_NE(error([](MovieSpec& s) { s.pictures.clear(); }).find("at least one"),
+    EXPECT_NE(error([](MovieRecipe& s) { s.pictures.clear(); }).find("at least one"),
               std::string::npos);
-    EXPECT_NE(error([](MovieSpec& s) { s.pictures.resize(1), s.ring = true; }).find("ring"),
+    EXPECT_NE(error([](MovieRecipe& s) { s.pictures.resize(1), s.ring = true; }).find("ring"),
               std::string::npos);
-    EXPECT_NE(error([](MovieSpec& s) {
+    EXPECT_NE(error([](MovieRecipe& s) {
                   s.tracks[6] = RandomTrack(true, false, false, 10, 1),
                   s.tracks[6].samples.pop_back();
               }).find("track 6"),
               std::string::npos);
-    EXPECT_NE(error([](MovieSpec& s) {
+    EXPECT_NE(error([](MovieRecipe& s) {
                   s.tracks[0] = RandomTrack(false, false, true, 10, 1), s.tracks[0].sampleRate = 0;
               }).find("sample rate"),
               std::string::npos);
 }
 
 TEST(WriterFile, WritesTheSameBytesAndNamesAFailedPath) {
-    const MovieSpec spec = MixedSpec();
+    const MovieRecipe recipe = MixedRecipe();
     const std::string path = ::testing::TempDir() + "writer_test.zmb";
     std::string error;
-    ASSERT_TRUE(WriteMovieFile(spec, path, &error)) << error;
+    ASSERT_TRUE(WriteMovieFile(recipe, path, &error)) << error;
     std::ifstream file(path, std::ios::binary);
     const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(file), {}};
-    EXPECT_EQ(bytes, WriteMovie(spec).bytes);
+    EXPECT_EQ(bytes, WriteMovie(recipe).bytes);
     std::remove(path.c_str());
-    EXPECT_FALSE(WriteMovieFile(spec, "/nonexistent-folder/x.zmb", &error));
+    EXPECT_FALSE(WriteMovieFile(recipe, "/nonexistent-folder/x.zmb", &error));
     EXPECT_NE(error.find("/nonexistent-folder/x.zmb: "), std::string::npos);
 }
 

@@ -97,11 +97,11 @@ class HostileMovies : public ::testing::Test {
 
 // A writer movie with sound in three track formats, palette changes and a ring frame.
 enc::WriteResult SoundMovie() {
-    enc::MovieSpec spec;
-    spec.width = 16;
-    spec.height = 12;
-    spec.ring = true;
-    spec.frameRate = 50;
+    enc::MovieRecipe recipe;
+    recipe.width = 16;
+    recipe.height = 12;
+    recipe.ring = true;
+    recipe.frameRate = 50;
     for (int f = 0; f < 4; ++f) {
         enc::Picture p;
         p.pixels.resize(16 * 12);
@@ -109,23 +109,23 @@ enc::WriteResult SoundMovie() {
             p.pixels[i] = static_cast<std::uint8_t>((i / 4 + f * 3) % 9 + (i % 5 == 0 ? 40 : 0));
         for (int i = 0; i < 768; ++i)
             p.palette[i] = enc::WidenLevel(static_cast<std::uint8_t>((i + f * (i % 2)) % 64));
-        spec.pictures.push_back(p);
+        recipe.pictures.push_back(p);
     }
-    spec.tracks[0].present = true;
-    spec.tracks[0].samples.assign(3000, 0x80);
+    recipe.tracks[0].present = true;
+    recipe.tracks[0].samples.assign(3000, 0x80);
     for (std::size_t i = 0; i < 3000; ++i)
-        spec.tracks[0].samples[i] += static_cast<std::uint8_t>(i % 17);
-    spec.tracks[1].present = spec.tracks[1].is16Bit = spec.tracks[1].stereo = true;
-    spec.tracks[1].samples.assign(6000, 0);
+        recipe.tracks[0].samples[i] += static_cast<std::uint8_t>(i % 17);
+    recipe.tracks[1].present = recipe.tracks[1].is16Bit = recipe.tracks[1].stereo = true;
+    recipe.tracks[1].samples.assign(6000, 0);
     for (std::size_t i = 0; i < 6000; ++i)
-        spec.tracks[1].samples[i] = static_cast<std::uint8_t>(i * 7);
+        recipe.tracks[1].samples[i] = static_cast<std::uint8_t>(i * 7);
     // Raw with empty chunks: a frame with a chunk of no bytes at all.
-    spec.tracks[2].present = true;
-    spec.tracks[2].compressed = false;
-    spec.tracks[2].emptyChunks = true;
-    spec.tracks[2].samples.assign(500, 0x90);
-    spec.tracks[2].chunkBytes = {0, 250, 0, 250, 0};
-    enc::WriteResult result = enc::WriteMovie(spec);
+    recipe.tracks[2].present = true;
+    recipe.tracks[2].compressed = false;
+    recipe.tracks[2].emptyChunks = true;
+    recipe.tracks[2].samples.assign(500, 0x90);
+    recipe.tracks[2].chunkBytes = {0, 250, 0, 250, 0};
+    enc::WriteResult result = enc::WriteMovie(recipe);
     EXPECT_TRUE(result.ok) << result.error;
     return result;
 }

@@ -10,7 +10,7 @@
 
 namespace {
 
-using zambrel::encoder::MovieSpec;
+using zambrel::encoder::MovieRecipe;
 using zambrel::testing::PlaybackHarness;
 using zambrel::testing::PlaybackOptions;
 using zambrel::testing::PlaybackResult;
@@ -37,33 +37,33 @@ zambrel::encoder::SoundTrack Tone(std::uint32_t rate, bool wide, bool stereo, bo
 }
 
 std::vector<std::uint8_t> WriteTestMovie() {
-    MovieSpec spec;
-    spec.width = 16;
-    spec.height = 16;
-    spec.frameRate = -6666;
+    MovieRecipe recipe;
+    recipe.width = 16;
+    recipe.height = 16;
+    recipe.frameRate = -6666;
     for (std::uint32_t i = 0; i < kFrames; ++i) {
         zambrel::encoder::Picture picture;
         picture.pixels.assign(16 * 16, static_cast<std::uint8_t>(i));
-        spec.pictures.push_back(picture);
+        recipe.pictures.push_back(picture);
     }
-    spec.tracks[0] = Tone(22050, false, false, true, 1000, 1940);
-    spec.tracks[1] = Tone(11025, true, true, false, 2000, 3880);
-    spec.tracks[3] = Tone(44100, true, true, true, 8000, 15520);
-    auto written = zambrel::encoder::WriteMovie(spec);
+    recipe.tracks[0] = Tone(22050, false, false, true, 1000, 1940);
+    recipe.tracks[1] = Tone(11025, true, true, false, 2000, 3880);
+    recipe.tracks[3] = Tone(44100, true, true, true, 8000, 15520);
+    auto written = zambrel::encoder::WriteMovie(recipe);
     EXPECT_TRUE(written.ok) << written.error;
     return written.bytes;
 }
 
 // What track n must have played: the device test's four bytes of silence, then each
 // frame's sound, after the padding silence the frame put in front of it.
-std::vector<std::uint8_t> ExpectedSound(const zambrel::encoder::SoundTrack& spec,
+std::vector<std::uint8_t> ExpectedSound(const zambrel::encoder::SoundTrack& recipe,
                                         const PlaybackResult& result, int n, int* padded) {
-    const std::uint8_t silence = spec.is16Bit ? 0 : 0x80;
+    const std::uint8_t silence = recipe.is16Bit ? 0 : 0x80;
     std::vector<std::uint8_t> expected(4, silence);
     std::size_t from = 0;
     *padded = 0;
     for (std::size_t i = 0; i < result.Frames.size(); ++i) {
-        const std::uint32_t chunk = spec.chunkBytes[i];
+        const std::uint32_t chunk = recipe.chunkBytes[i];
         const std::uint32_t queued = result.Frames[i].Queued[n];
         EXPECT_GE(queued, chunk) << "track " << n << " frame " << i;
         const std::uint32_t pad = queued - chunk;
@@ -72,8 +72,8 @@ std::vector<std::uint8_t> ExpectedSound(const zambrel::encoder::SoundTrack& spec
             ++*padded;
         }
         expected.insert(expected.end(), pad, silence);
-        expected.insert(expected.end(), spec.samples.begin() + from,
-                        spec.samples.begin() + from + chunk);
+        expected.insert(expected.end(), recipe.samples.begin() + from,
+                        recipe.samples.begin() + from + chunk);
         from += chunk;
     }
     return expected;
@@ -91,8 +91,8 @@ TEST(Playback, EveryTrackPlaysItsSoundExactlyAndTheFramesFollowTheSound) {
     ASSERT_EQ(result.Streams.size(), 3u);
 
     const int tracks[] = {0, 1, 3};
-    const auto spec = [&] {
-        MovieSpec s;
+    const auto recipe = [&] {
+        MovieRecipe s;
         s.tracks[0] = Tone(22050, false, false, true, 1000, 1940);
         s.tracks[1] = Tone(11025, true, true, false, 2000, 3880);
         s.tracks[3] = Tone(44100, true, true, true, 8000, 15520);
@@ -101,10 +101,10 @@ TEST(Playback, EveryTrackPlaysItsSoundExactlyAndTheFramesFollowTheSound) {
     for (int k = 0; k < 3; ++k) {
         const int n = tracks[k];
         int padded = 0;
-        std::vector<std::uint8_t> expected = ExpectedSound(spec.tracks[n], result, n, &padded);
+        std::vector<std::uint8_t> expected = ExpectedSound(recipe.tracks[n], result, n, &padded);
         EXPECT_EQ(result.Overflows[n], 0u);
         EXPECT_EQ(static_cast<std::uint32_t>(padded), result.SoundSkips[n]) << "track " << n;
-        EXPECT_EQ(result.Streams[k].Format.nSamplesPerSec, spec.tracks[n].sampleRate);
+        EXPECT_EQ(result.Streams[k].Format.nSamplesPerSec, recipe.tracks[n].sampleRate);
         EXPECT_TRUE(result.Streams[k].Bytes == expected)
             << "track " << n << ": played " << result.Streams[k].Bytes.size() << " bytes, expected "
             << expected.size();
@@ -116,7 +116,7 @@ TEST(Playback, EveryTrackPlaysItsSoundExactlyAndTheFramesFollowTheSound) {
     std::uint32_t waited = 0;
     for (const auto& frame : result.Frames) waited += frame.Waits != 0;
     EXPECT_GE(waited, kFrames - 2);
-    const double soundMs = 1000.0 * (spec.tracks[0].samples.size() - 1940) / 22050;
+    const double soundMs = 1000.0 * (recipe.tracks[0].samples.size() - 1940) / 22050;
     EXPECT_GE(result.Frames.back().DoneAt - result.StartTime, soundMs);
     EXPECT_EQ(result.Summary.FramesPlayed, kFrames);
 }

@@ -31,14 +31,15 @@ RunResult RunTool(const std::string& arguments) {
     FILE* pipe = ::popen(command.c_str(), "r");
     if (!pipe) return result;
     std::array<char, 4096> chunk{};
-    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe)) result.output.append(chunk.data(), n);
+    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
+        result.output.append(chunk.data(), n);
     int status = ::pclose(pipe);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
 
 class ZmbtoolInfo : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         folder_ = fs::temp_directory_path() / ("zmbtool-info-" + std::to_string(::getpid()));
         fs::create_directories(folder_);
@@ -46,25 +47,25 @@ protected:
     void TearDown() override { fs::remove_all(folder_); }
 
     std::string WriteSmallMovie() {
-        MovieSpec spec;
-        spec.width = 16;
-        spec.height = 8;
-        spec.frameRate = 100;
-        spec.ring = true;
+        MovieRecipe recipe;
+        recipe.width = 16;
+        recipe.height = 8;
+        recipe.frameRate = 100;
+        recipe.ring = true;
         for (int frame = 0; frame < 3; ++frame) {
             Picture picture;
             picture.pixels.assign(16 * 8, static_cast<std::uint8_t>(frame * 40));
             picture.palette.fill(WidenLevel(static_cast<std::uint8_t>(frame * 10)));
-            spec.pictures.push_back(picture);
+            recipe.pictures.push_back(picture);
         }
-        SoundTrack& track = spec.tracks[2];
+        SoundTrack& track = recipe.tracks[2];
         track.present = true;
         track.sampleRate = 11025;
         track.stereo = true;
         track.samples.assign(2 * 3300, 0x80);
         std::string path = (folder_ / "small.zmb").string();
         std::string error;
-        EXPECT_TRUE(WriteMovieFile(spec, path, &error)) << error;
+        EXPECT_TRUE(WriteMovieFile(recipe, path, &error)) << error;
         return path;
     }
 
@@ -87,7 +88,8 @@ TEST_F(ZmbtoolInfo, DescribesAWriterMadeMovie) {
           "frame rate:       10.00 frames per second (period 100.00 ms, code 100)\n",
           "ring frame:       yes\n", "track 2:          11025 Hz, 8-bit, stereo, compressed",
           "track 0:          absent\n", "(ring)\n"}) {
-        EXPECT_NE(result.output.find(expected), std::string::npos) << expected << "\n" << result.output;
+        EXPECT_NE(result.output.find(expected), std::string::npos) << expected << "\n"
+                                                                   << result.output;
     }
     // The frame list has one line per stored frame: three frames and the ring frame.
     EXPECT_NE(result.output.find("    3 "), std::string::npos) << result.output;
@@ -116,18 +118,18 @@ TEST_F(ZmbtoolInfo, UsageErrorsAndHelp) {
 }
 
 TEST_F(ZmbtoolInfo, DecodeWritesEachTracksSoundExactly) {
-    MovieSpec spec;
-    spec.width = 8;
-    spec.height = 8;
-    spec.frameRate = 50;
+    MovieRecipe recipe;
+    recipe.width = 8;
+    recipe.height = 8;
+    recipe.frameRate = 50;
     for (int frame = 0; frame < 4; ++frame) {
         Picture picture;
         picture.pixels.assign(64, static_cast<std::uint8_t>(frame));
-        spec.pictures.push_back(picture);
+        recipe.pictures.push_back(picture);
     }
     std::vector<std::uint8_t> expected[2];
     for (int n = 0; n < 2; ++n) {
-        SoundTrack& track = spec.tracks[n * 3];
+        SoundTrack& track = recipe.tracks[n * 3];
         track.present = true;
         track.sampleRate = 8000;
         track.is16Bit = n == 1;
@@ -139,9 +141,9 @@ TEST_F(ZmbtoolInfo, DecodeWritesEachTracksSoundExactly) {
     }
     std::string path = (folder_ / "sound.zmb").string();
     std::string error;
-    ASSERT_TRUE(WriteMovieFile(spec, path, &error)) << error;
-    RunResult result = RunTool("decode " + path + " --pcm " + folder_.string() + " --wav " +
-                               folder_.string());
+    ASSERT_TRUE(WriteMovieFile(recipe, path, &error)) << error;
+    RunResult result =
+        RunTool("decode " + path + " --pcm " + folder_.string() + " --wav " + folder_.string());
     ASSERT_EQ(result.status, 0) << result.output;
     for (int n = 0; n < 2; ++n) {
         std::string name = "track" + std::to_string(n * 3);

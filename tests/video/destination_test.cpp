@@ -12,17 +12,17 @@ namespace video_test {
 namespace {
 
 // Picture row y is filled with index y + 1, so each buffer row tells which row it holds.
-MovieSpec RowNumberedSpec(std::uint32_t width, std::uint32_t height) {
-    MovieSpec spec;
-    spec.width = width;
-    spec.height = height;
+MovieRecipe RowNumberedRecipe(std::uint32_t width, std::uint32_t height) {
+    MovieRecipe recipe;
+    recipe.width = width;
+    recipe.height = height;
     Picture picture;
     picture.pixels.resize(std::size_t{width} * height);
     for (std::uint32_t y = 0; y < height; ++y)
         for (std::uint32_t x = 0; x < width; ++x)
             picture.pixels[y * width + x] = static_cast<std::uint8_t>(y + 1);
-    spec.pictures = {picture, picture};
-    return spec;
+    recipe.pictures = {picture, picture};
+    return recipe;
 }
 
 std::uint8_t BufferRow(GuardedBuffer& b, std::int32_t row, std::uint32_t column = 0) {
@@ -30,7 +30,7 @@ std::uint8_t BufferRow(GuardedBuffer& b, std::int32_t row, std::uint32_t column 
 }
 
 TEST(Destination, BottomUpBufferTakesTheTopRowLast) {
-    const auto bytes = WriteBytes(RowNumberedSpec(16, 240));
+    const auto bytes = WriteBytes(RowNumberedRecipe(16, 240));
     Movie* movie = OpenBytes(bytes);
     Target target;
     target.bottomUp = true;
@@ -44,7 +44,7 @@ TEST(Destination, BottomUpBufferTakesTheTopRowLast) {
 }
 
 TEST(Destination, InterlacedAndDoubledRowPlacement) {
-    const auto bytes = WriteBytes(RowNumberedSpec(8, 120));
+    const auto bytes = WriteBytes(RowNumberedRecipe(8, 120));
     {
         Movie* movie = OpenBytes(bytes, ZAMB_INTERLACE);
         GuardedBuffer b = Attach(movie, Target{});
@@ -82,7 +82,7 @@ TEST(Destination, SixteenBitColoursFromThePalette) {
 }
 
 TEST(Destination, RefusesBuffersThatCannotHoldThePicture) {
-    const auto bytes = WriteBytes(RowNumberedSpec(16, 8));
+    const auto bytes = WriteBytes(RowNumberedRecipe(16, 8));
     Movie* movie = OpenBytes(bytes);
     std::vector<std::uint8_t> buffer(64 * 64);
     struct Case {
@@ -118,7 +118,7 @@ TEST(Destination, RefusesBuffersThatCannotHoldThePicture) {
 }
 
 TEST(Destination, ReleaseReuseAndColourTableCarryOver) {
-    const auto bytes = WriteBytes(RowNumberedSpec(16, 8));
+    const auto bytes = WriteBytes(RowNumberedRecipe(16, 8));
     Movie* movie = OpenBytes(bytes);
     const std::uint32_t base = movie->MemoryInUse;
     std::vector<std::uint8_t> buffer(32 * 8);

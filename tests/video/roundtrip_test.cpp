@@ -17,37 +17,37 @@ namespace {
 using zambrel::encoder::EscapeUse;
 using zambrel::encoder::TreeShape;
 
-struct NamedSpec {
+struct NamedRecipe {
     const char* name;
-    MovieSpec spec;
+    MovieRecipe recipe;
 };
 
-std::vector<NamedSpec> Corpus() {
-    std::vector<NamedSpec> corpus;
-    corpus.push_back({"plain", MixedSpec(64, 48, 5, 1)});
-    corpus.push_back({"tiny", MixedSpec(4, 4, 3, 2)});
-    corpus.push_back({"narrow", MixedSpec(36, 20, 4, 3)});
-    MovieSpec s = MixedSpec(68, 36, 4, 4);
+std::vector<NamedRecipe> Corpus() {
+    std::vector<NamedRecipe> corpus;
+    corpus.push_back({"plain", MixedRecipe(64, 48, 5, 1)});
+    corpus.push_back({"tiny", MixedRecipe(4, 4, 3, 2)});
+    corpus.push_back({"narrow", MixedRecipe(36, 20, 4, 3)});
+    MovieRecipe s = MixedRecipe(68, 36, 4, 4);
     s.ring = true;
     corpus.push_back({"ring", s});
-    s = MixedSpec(40, 24, 4, 5);
+    s = MixedRecipe(40, 24, 4, 5);
     s.stream.treeShape = TreeShape::Lopsided;
     corpus.push_back({"lopsided", s});
-    s = MixedSpec(40, 24, 4, 6);
+    s = MixedRecipe(40, 24, 4, 6);
     s.stream.escapes = EscapeUse::Never;
     corpus.push_back({"no escapes", s});
-    s = MixedSpec(40, 24, 3, 7);
+    s = MixedRecipe(40, 24, 3, 7);
     s.stream.fullBlocksOnly = true;
     corpus.push_back({"full only", s});
-    s = MixedSpec(40, 24, 3, 8);
+    s = MixedRecipe(40, 24, 3, 8);
     s.stream.noSkip = true;
     s.stream.overlongLastRun = true;
     s.stream.paletteEveryFrame = true;
     corpus.push_back({"no skip, overlong, palettes", s});
-    s = MixedSpec(48, 16, 4, 9);
+    s = MixedRecipe(48, 16, 4, 9);
     s.interlaced = true;
     corpus.push_back({"interlaced", s});
-    s = MixedSpec(48, 16, 4, 10);
+    s = MixedRecipe(48, 16, 4, 10);
     s.doubled = true;
     s.ring = true;
     corpus.push_back({"doubled ring", s});
@@ -79,29 +79,30 @@ struct ForcePath {
 // Plays frames through the looping order and checks each against its picture.
 // A 16-bit destination keeps the colours a skipped block was painted with, so a palette
 // change shows only in repainted blocks; those movies are checked with one palette.
-MovieSpec ForTarget(const MovieSpec& spec, const Target& target) {
-    MovieSpec copy = spec;
+MovieRecipe ForTarget(const MovieRecipe& recipe, const Target& target) {
+    MovieRecipe copy = recipe;
     if (target.format != 0) {
-        for (Picture& picture : copy.pictures) picture.palette = spec.pictures[0].palette;
+        for (Picture& picture : copy.pictures) picture.palette = recipe.pictures[0].palette;
     }
     return copy;
 }
 
-void ExpectRoundTrip(const NamedSpec& named, const Target& target, std::uint32_t scale, bool wide) {
-    const MovieSpec spec = ForTarget(named.spec, target);
+void ExpectRoundTrip(const NamedRecipe& named, const Target& target, std::uint32_t scale,
+                     bool wide) {
+    const MovieRecipe recipe = ForTarget(named.recipe, target);
     ForcePath path(wide);
-    const auto bytes = WriteBytes(spec);
+    const auto bytes = WriteBytes(recipe);
     Movie* movie = OpenBytes(bytes, scale);
     ASSERT_NE(movie, nullptr);
     GuardedBuffer buffer = Attach(movie, target);
     ASSERT_NE(movie->Dest, nullptr);
-    const std::size_t played = spec.pictures.size() * 2 + 1;
+    const std::size_t played = recipe.pictures.size() * 2 + 1;
     for (std::size_t f = 0; f < played; ++f) {
-        const Picture& picture = spec.pictures[PictureOfPlayedFrame(spec, f)];
+        const Picture& picture = recipe.pictures[PictureOfPlayedFrame(recipe, f)];
         ZambDoFrame(movie);
         ASSERT_EQ(std::memcmp(movie->Palette, picture.palette.data(), 768), 0)
             << named.name << " frame " << f;
-        ASSERT_EQ(CountWrongPixels(buffer, movie, target, picture, spec.width, spec.height), 0)
+        ASSERT_EQ(CountWrongPixels(buffer, movie, target, picture, recipe.width, recipe.height), 0)
             << named.name << " frame " << f << " format " << target.format << " bottom-up "
             << target.bottomUp << " scale " << scale << " wide " << wide;
         ZambNextFrame(movie);
@@ -111,7 +112,7 @@ void ExpectRoundTrip(const NamedSpec& named, const Target& target, std::uint32_t
 }
 
 TEST(RoundTrip, EveryWriterOptionInEveryDestination) {
-    for (const NamedSpec& named : Corpus()) {
+    for (const NamedRecipe& named : Corpus()) {
         for (const Target& target : Targets()) {
             for (bool wide : {false, true}) ExpectRoundTrip(named, target, 0, wide);
         }
@@ -119,10 +120,10 @@ TEST(RoundTrip, EveryWriterOptionInEveryDestination) {
 }
 
 TEST(RoundTrip, EveryHeightScaling) {
-    const std::vector<NamedSpec> corpus = Corpus();
+    const std::vector<NamedRecipe> corpus = Corpus();
     for (std::uint32_t scale : {std::uint32_t{ZAMB_INTERLACE}, std::uint32_t{ZAMB_DOUBLE},
                                 std::uint32_t{ZAMB_NO_SCALE}}) {
-        for (const NamedSpec& named : {corpus[0], corpus[3], corpus[8], corpus[9]}) {
+        for (const NamedRecipe& named : {corpus[0], corpus[3], corpus[8], corpus[9]}) {
             for (const Target& target : Targets()) ExpectRoundTrip(named, target, scale, true);
         }
     }
@@ -147,15 +148,15 @@ std::vector<std::uint8_t> DecodeAll(const std::vector<std::uint8_t>& bytes, bool
 }
 
 TEST(StreamForms, PlainAndWideGiveTheSamePixelsAndMaps) {
-    for (const NamedSpec& named : Corpus()) {
-        const auto bytes = WriteBytes(named.spec);
+    for (const NamedRecipe& named : Corpus()) {
+        const auto bytes = WriteBytes(named.recipe);
         EXPECT_EQ(DecodeAll(bytes, false), DecodeAll(bytes, true)) << named.name;
     }
 }
 
 TEST(Remap, OwnPaletteIsTheIdentityAndRemapsReplaceEachOther) {
-    const MovieSpec spec = MixedSpec(32, 16, 1, 11);
-    const auto bytes = WriteBytes(spec);
+    const MovieRecipe recipe = MixedRecipe(32, 16, 1, 11);
+    const auto bytes = WriteBytes(recipe);
     auto decode = [&](const std::vector<std::vector<std::uint8_t>>& remaps) {
         Movie* movie = OpenBytes(bytes);
         GuardedBuffer buffer = Attach(movie, Target{});
@@ -165,17 +166,17 @@ TEST(Remap, OwnPaletteIsTheIdentityAndRemapsReplaceEachOther) {
         ZambClose(movie);
         return pixels;
     };
-    const std::vector<std::uint8_t> own(spec.pictures[0].palette.begin(),
-                                        spec.pictures[0].palette.end());
-    EXPECT_EQ(decode({own}), spec.pictures[0].pixels);
+    const std::vector<std::uint8_t> own(recipe.pictures[0].palette.begin(),
+                                        recipe.pictures[0].palette.end());
+    EXPECT_EQ(decode({own}), recipe.pictures[0].pixels);
     // A palette with entries reversed: each colour is found at 255 - i.
     std::vector<std::uint8_t> reversed(768);
     for (int i = 0; i < 256; ++i) std::memcpy(&reversed[3 * (255 - i)], &own[3 * i], 3);
     const std::vector<std::uint8_t> once = decode({reversed});
     EXPECT_EQ(decode({own, reversed}), once);
-    EXPECT_EQ(decode({reversed, own}), spec.pictures[0].pixels);
+    EXPECT_EQ(decode({reversed, own}), recipe.pictures[0].pixels);
     for (std::size_t i = 0; i < once.size(); ++i) {
-        const std::uint8_t p = spec.pictures[0].pixels[i];
+        const std::uint8_t p = recipe.pictures[0].pixels[i];
         ASSERT_EQ(std::memcmp(&reversed[3 * once[i]], &own[3 * p], 3), 0) << i;
     }
 }
@@ -207,8 +208,8 @@ TEST(Remap, PaletteLayoutsFindTheSameEntries) {
 
 // A chunk cut short or filled with noise decodes garbage but stays inside its buffers.
 TEST(BadInput, DamagedVideoChunksStayInsideTheBuffers) {
-    const MovieSpec spec = MixedSpec(64, 32, 3, 12);
-    zambrel::encoder::WriteResult written = zambrel::encoder::WriteMovie(spec);
+    const MovieRecipe recipe = MixedRecipe(64, 32, 3, 12);
+    zambrel::encoder::WriteResult written = zambrel::encoder::WriteMovie(recipe);
     ASSERT_TRUE(written.ok);
     for (int damage = 0; damage < 6; ++damage) {
         std::vector<std::uint8_t> bytes = written.bytes;

@@ -14,11 +14,11 @@ namespace video_test {
 
 using zambrel::encoder::WidenLevel;
 
-MovieSpec MixedSpec(std::uint32_t width, std::uint32_t height, int frames, unsigned seed) {
+MovieRecipe MixedRecipe(std::uint32_t width, std::uint32_t height, int frames, unsigned seed) {
     std::mt19937 random(seed);
-    MovieSpec spec;
-    spec.width = width;
-    spec.height = height;
+    MovieRecipe recipe;
+    recipe.width = width;
+    recipe.height = height;
     for (int f = 0; f < frames; ++f) {
         Picture picture;
         picture.pixels.resize(std::size_t{width} * height);
@@ -37,13 +37,13 @@ MovieSpec MixedSpec(std::uint32_t width, std::uint32_t height, int frames, unsig
                     WidenLevel(static_cast<std::uint8_t>((i * (c + 1) + (f / 2) * 7) & 63));
             }
         }
-        spec.pictures.push_back(std::move(picture));
+        recipe.pictures.push_back(std::move(picture));
     }
-    return spec;
+    return recipe;
 }
 
-std::vector<std::uint8_t> WriteBytes(const MovieSpec& spec) {
-    zambrel::encoder::WriteResult written = zambrel::encoder::WriteMovie(spec);
+std::vector<std::uint8_t> WriteBytes(const MovieRecipe& recipe) {
+    zambrel::encoder::WriteResult written = zambrel::encoder::WriteMovie(recipe);
     EXPECT_TRUE(written.ok) << written.error;
     return written.bytes;
 }
@@ -97,10 +97,10 @@ std::uint32_t ExpectedPixel(const Picture& picture, std::uint32_t width, const T
     return (r >> 3) << 10 | (g >> 3) << 5 | (b >> 3);
 }
 
-std::size_t PictureOfPlayedFrame(const MovieSpec& spec, std::size_t played) {
+std::size_t PictureOfPlayedFrame(const MovieRecipe& recipe, std::size_t played) {
     // A ring movie shows picture 0 again through its ring frame and goes on with picture 1;
     // without one the movie starts over at frame 0. Either way the pictures repeat.
-    return played % spec.pictures.size();
+    return played % recipe.pictures.size();
 }
 
 int CountWrongPixels(GuardedBuffer& b, const Movie* movie, const Target& t, const Picture& picture,

@@ -12,14 +12,14 @@
 
 namespace video_test {
 
-using zambrel::encoder::MovieSpec;
+using zambrel::encoder::MovieRecipe;
 using zambrel::encoder::Picture;
 
-// A spec of `frames` pictures with solid areas, two-colour edges, noise and still parts,
+// A recipe of `frames` pictures with solid areas, two-colour edges, noise and still parts,
 // and palettes that change every other frame.
-MovieSpec MixedSpec(std::uint32_t width, std::uint32_t height, int frames, unsigned seed);
+MovieRecipe MixedRecipe(std::uint32_t width, std::uint32_t height, int frames, unsigned seed);
 
-std::vector<std::uint8_t> WriteBytes(const MovieSpec& spec);
+std::vector<std::uint8_t> WriteBytes(const MovieRecipe& recipe);
 Movie* OpenBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t flags = 0);
 
 // How a destination is laid out for a test.
@@ -53,8 +53,8 @@ std::uint32_t ReadPixel(GuardedBuffer& buffer, const Movie* movie, const Target&
 std::uint32_t ExpectedPixel(const Picture& picture, std::uint32_t width, const Target& target,
                             std::uint32_t x, std::uint32_t y);
 
-// The index into spec.pictures that played frame `played` (0-based) shows.
-std::size_t PictureOfPlayedFrame(const MovieSpec& spec, std::size_t played);
+// The index into recipe.pictures that played frame `played` (0-based) shows.
+std::size_t PictureOfPlayedFrame(const MovieRecipe& recipe, std::size_t played);
 
 // Counts picture pixels that differ from `picture` (every shown row that is written).
 int CountWrongPixels(GuardedBuffer& buffer, const Movie* movie, const Target& target,

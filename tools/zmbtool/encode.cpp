@@ -161,25 +161,26 @@ bool PictureNames(const EncodeOptions& o, std::vector<std::string>* names, std::
     return true;
 }
 
-bool ReadPictures(const std::vector<std::string>& names, enc::MovieSpec* spec, std::string* error) {
+bool ReadPictures(const std::vector<std::string>& names, enc::MovieRecipe* recipe,
+                  std::string* error) {
     zmbtool::ProgressBar progress("reading pictures", names.size());
     zmbtool::IndexedPicture picture;
     for (std::size_t i = 0; i < names.size(); ++i) {
         progress.Update(i);
         if (!zmbtool::ReadIndexedPng(names[i], &picture, error)) return false;
         if (i == 0) {
-            spec->width = picture.width;
-            spec->height = picture.height;
-        } else if (picture.width != spec->width || picture.height != spec->height) {
+            recipe->width = picture.width;
+            recipe->height = picture.height;
+        } else if (picture.width != recipe->width || picture.height != recipe->height) {
             *error = names[i] + ": " + std::to_string(picture.width) + "x" +
                      std::to_string(picture.height) + ", but the first picture is " +
-                     std::to_string(spec->width) + "x" + std::to_string(spec->height);
+                     std::to_string(recipe->width) + "x" + std::to_string(recipe->height);
             return false;
         }
         enc::Picture frame;
         frame.pixels = std::move(picture.pixels);
         frame.palette = picture.palette;
-        spec->pictures.push_back(std::move(frame));
+        recipe->pictures.push_back(std::move(frame));
     }
     return true;
 }
@@ -248,20 +249,20 @@ int Run(const std::vector<std::string>& args) {
     // Opened first, so that an unwritable output is found before the long work.
     zmbtool::AtomicFile out;
     if (!out.Open(o.output)) return zmbtool::Fail("encode: cannot write " + o.output);
-    enc::MovieSpec spec;
-    spec.frameRate = o.periodCode;
-    spec.ring = o.ring;
-    spec.interlaced = o.interlaced;
-    spec.doubled = o.doubled;
-    spec.paletteValues = o.roundPalette ? enc::PaletteValues::Round : enc::PaletteValues::Exact;
+    enc::MovieRecipe recipe;
+    recipe.frameRate = o.periodCode;
+    recipe.ring = o.ring;
+    recipe.interlaced = o.interlaced;
+    recipe.doubled = o.doubled;
+    recipe.paletteValues = o.roundPalette ? enc::PaletteValues::Round : enc::PaletteValues::Exact;
     std::vector<std::string> names;
     std::string error;
-    if (!PictureNames(o, &names, &error) || !ReadPictures(names, &spec, &error))
+    if (!PictureNames(o, &names, &error) || !ReadPictures(names, &recipe, &error))
         return zmbtool::Fail("encode: " + error);
     for (int n = 0; n < enc::kTrackCount; ++n)
-        if (!o.tracks[n].empty() && !ReadTrack(o.tracks[n], o.rawSound, &spec.tracks[n], &error))
+        if (!o.tracks[n].empty() && !ReadTrack(o.tracks[n], o.rawSound, &recipe.tracks[n], &error))
             return zmbtool::Fail("encode: " + error);
-    const enc::WriteResult movie = enc::WriteMovie(spec);
+    const enc::WriteResult movie = enc::WriteMovie(recipe);
     if (!movie.ok) return zmbtool::Fail("encode: " + movie.error);
     if (!out.Write(movie.bytes.data(), movie.bytes.size()) || !out.Commit())
         return zmbtool::Fail("encode: cannot write " + o.output);
