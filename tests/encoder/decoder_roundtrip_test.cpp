@@ -8,37 +8,11 @@
 #include <random>
 
 #include "encoder/writer.h"
+#include "test_movies.h"
 #include "zambrel/movie.h"
 
 namespace zambrel::encoder {
 namespace {
-
-// Every kind of block and palette change, over a few frames.
-MovieRecipe SmallRecipe(std::uint32_t width, std::uint32_t height, int frames, unsigned seed) {
-    std::mt19937 random(seed);
-    MovieRecipe recipe;
-    recipe.width = width;
-    recipe.height = height;
-    for (int f = 0; f < frames; ++f) {
-        Picture picture;
-        picture.pixels.resize(std::size_t{width} * height);
-        for (std::uint32_t y = 0; y < height; ++y) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                std::uint8_t p = static_cast<std::uint8_t>(3 + (y / 8) % 3);
-                if (x / 4 % 7 == static_cast<std::uint32_t>(f) % 7) p = (x + y) % 3 ? 9 : 11;
-                if (y >= height / 2 && x < width / 3)
-                    p = static_cast<std::uint8_t>(random() % (f + 2));
-                picture.pixels[y * width + x] = p;
-            }
-        }
-        for (int i = 0; i < 256; ++i)
-            for (int c = 0; c < 3; ++c)
-                picture.palette[3 * i + c] =
-                    WidenLevel(static_cast<std::uint8_t>((i + c * 20 + (f / 2) * 5) & 63));
-        recipe.pictures.push_back(std::move(picture));
-    }
-    return recipe;
-}
 
 struct OpenedMovie {
     Movie* movie = nullptr;
@@ -116,7 +90,7 @@ class DecoderRoundTrip : public ::testing::TestWithParam<int> {};
 
 TEST_P(DecoderRoundTrip, TheDecoderSeesWhatTheWriterWrote) {
     const int bits = GetParam();
-    MovieRecipe recipe = SmallRecipe(48 + 16 * (bits % 3), 32, 5, 7 + bits);
+    MovieRecipe recipe = test_movies::MixedRecipe(48 + 16 * (bits % 3), 32, 5, 7 + bits);
     recipe.ring = bits & 1;
     recipe.stream.treeShape = bits & 2 ? TreeShape::Lopsided : TreeShape::Huffman;
     recipe.stream.escapes = bits & 4 ? EscapeUse::Never : EscapeUse::Recent;
@@ -151,7 +125,7 @@ INSTANTIATE_TEST_SUITE_P(Writer, DecoderRoundTrip, ::testing::Range(0, 64));
 
 TEST(DecoderRoundTrip, AStreamedMovieOfNoisePlaysThroughTheRing) {
     // Noise is all full blocks: big frames, so the open streams instead of preloading.
-    MovieRecipe recipe = SmallRecipe(160, 120, 6, 99);
+    MovieRecipe recipe = test_movies::MixedRecipe(160, 120, 6, 99);
     std::mt19937 random(5);
     for (Picture& picture : recipe.pictures)
         for (std::size_t i = 0; i < picture.pixels.size(); i += 2)

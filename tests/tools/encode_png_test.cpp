@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <png.h>
 #include <sndfile.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,29 +15,12 @@
 #include <vector>
 
 #include "encoder/writer.h"
+#include "run_tool.h"
 
 namespace fs = std::filesystem;
 using zambrel::encoder::WidenLevel;
 
 namespace {
-
-struct RunResult {
-    int status = -1;
-    std::string output;  // standard output and standard error together
-};
-
-RunResult RunTool(const std::string& arguments) {
-    std::string command = std::string(ZMBTOOL_PATH) + " " + arguments + " 2>&1";
-    RunResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> chunk{};
-    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
-        result.output.append(chunk.data(), n);
-    int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 using Palette = std::array<std::uint8_t, 768>;
 

@@ -1,7 +1,6 @@
 // SPDX-License-Identifier: MIT
 // zmbtool info on writer-made movies and on files it must refuse.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -14,29 +13,12 @@
 #include <string>
 
 #include "encoder/writer.h"
+#include "run_tool.h"
 
 namespace fs = std::filesystem;
 using namespace zambrel::encoder;
 
 namespace {
-
-struct RunResult {
-    int status = -1;
-    std::string output;  // standard output and standard error together
-};
-
-RunResult RunTool(const std::string& arguments) {
-    std::string command = std::string(ZMBTOOL_PATH) + " " + arguments + " 2>&1";
-    RunResult result;
-    FILE* pipe = ::popen(command.c_str(), "r");
-    if (!pipe) return result;
-    std::array<char, 4096> chunk{};
-    while (std::size_t n = std::fread(chunk.data(), 1, chunk.size(), pipe))
-        result.output.append(chunk.data(), n);
-    int status = ::pclose(pipe);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return result;
-}
 
 class ZmbtoolInfo : public ::testing::Test {
   protected:

@@ -4,43 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "platform/standin/kernel/seams.h"
 #include "platform/win32.h"
 #include "zambrel/blit.h"
 
 namespace video_test {
-
-using zambrel::encoder::WidenLevel;
-
-MovieRecipe MixedRecipe(std::uint32_t width, std::uint32_t height, int frames, unsigned seed) {
-    std::mt19937 random(seed);
-    MovieRecipe recipe;
-    recipe.width = width;
-    recipe.height = height;
-    for (int f = 0; f < frames; ++f) {
-        Picture picture;
-        picture.pixels.resize(std::size_t{width} * height);
-        for (std::uint32_t y = 0; y < height; ++y) {
-            for (std::uint32_t x = 0; x < width; ++x) {
-                std::uint8_t p = static_cast<std::uint8_t>(20 + (y / 8) % 5);
-                if ((x / 4 + f) % 9 == 0) p = ((x + y) & 2) ? 200 : 201;
-                if (y >= height / 2 && x < width / 3) p = static_cast<std::uint8_t>(random());
-                if (x >= width / 2 && y < height / 3) p = static_cast<std::uint8_t>(x / 4 + y / 4);
-                picture.pixels[std::size_t{y} * width + x] = p;
-            }
-        }
-        for (int i = 0; i < 256; ++i) {
-            for (int c = 0; c < 3; ++c) {
-                picture.palette[3 * i + c] =
-                    WidenLevel(static_cast<std::uint8_t>((i * (c + 1) + (f / 2) * 7) & 63));
-            }
-        }
-        recipe.pictures.push_back(std::move(picture));
-    }
-    return recipe;
-}
 
 std::vector<std::uint8_t> WriteBytes(const MovieRecipe& recipe) {
     zambrel::encoder::WriteResult written = zambrel::encoder::WriteMovie(recipe);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "encoder/writer.h"
+#include "test_movies.h"
 #include "zambrel/movie.h"
 
 namespace video_test {
@@ -15,9 +16,7 @@ namespace video_test {
 using zambrel::encoder::MovieRecipe;
 using zambrel::encoder::Picture;
 
-// A recipe of `frames` pictures with solid areas, two-colour edges, noise and still parts,
-// and palettes that change every other frame.
-MovieRecipe MixedRecipe(std::uint32_t width, std::uint32_t height, int frames, unsigned seed);
+using test_movies::MixedRecipe;
 
 std::vector<std::uint8_t> WriteBytes(const MovieRecipe& recipe);
 Movie* OpenBytes(const std::vector<std::uint8_t>& bytes, std::uint32_t flags = 0);
