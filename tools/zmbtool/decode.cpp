@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command.h"
+#include "options.h"
 #include "png_io.h"
 #include "progress.h"
 #include "sound_out.h"
@@ -43,11 +44,7 @@ struct DecodeOptions {
 };
 
 // One table of options, so more outputs can be added in one place.
-struct Option {
-    const char* name;
-    bool takesValue;
-    bool (*apply)(DecodeOptions&, const std::string&);
-};
+using Option = zmbtool::Option<DecodeOptions>;
 
 bool SetScale(DecodeOptions& o, const std::string& v) {
     if (v == "default")
@@ -95,27 +92,11 @@ const Option kOptions[] = {
 using zmbtool::AtomicFile;
 
 int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help") return std::fputs(kHelp, stdout), 2;
-        const Option* found = nullptr;
-        for (const Option& option : kOptions)
-            if (args[i] == option.name) found = &option;
-        if (found == nullptr) {
-            if (args[i].rfind("--", 0) == 0 || !o.movie.empty())
-                return zmbtool::Fail("decode: unknown argument " + args[i]);
-            o.movie = args[i];
-            continue;
-        }
-        std::string value;
-        if (found->takesValue) {
-            if (i + 1 >= args.size())
-                return zmbtool::Fail(std::string("decode: ") + found->name + " needs a value");
-            value = args[++i];
-        }
-        if (!found->apply(o, value))
-            return zmbtool::Fail("decode: bad value for " + std::string(found->name) + ": " +
-                                 value);
-    }
+    std::vector<std::string> positional;
+    if (const int status =
+            zmbtool::ParseOptions<DecodeOptions>("decode", kHelp, args, kOptions, o, positional, 1))
+        return status;
+    if (!positional.empty()) o.movie = positional[0];
     if (o.movie.empty()) return zmbtool::Fail("decode: no movie given (see zmbtool decode --help)");
     if (!o.raw.empty() && o.format != 0) return zmbtool::Fail("decode: --raw needs --format 8");
     std::error_code ignored;
@@ -198,7 +179,7 @@ void RemoveAll(const std::vector<std::string>& paths) {
 
 int Run(const std::vector<std::string>& args) {
     DecodeOptions o;
-    if (const int status = Parse(args, o)) return status == 2 ? 0 : status;
+    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
     Movie* movie = ZambOpen(o.movie.c_str(), o.scale, 0xFFFFFFFFu);
     if (movie == nullptr) return zmbtool::Fail("decode: cannot read movie " + o.movie);
     const std::uint32_t bpp = o.format ? 2 : 1;

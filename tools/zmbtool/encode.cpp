@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "command.h"
+#include "options.h"
 #include "encoder/writer.h"
 #include "png_io.h"
 #include "progress.h"
@@ -72,11 +73,7 @@ bool SetTrack(EncodeOptions& o, const std::string& v) {
     return true;
 }
 
-struct Option {
-    const char* name;
-    bool takesValue;
-    bool (*apply)(EncodeOptions&, const std::string&);
-};
+using Option = zmbtool::Option<EncodeOptions>;
 
 const Option kOptions[] = {
     {"--fps", true, SetFps},
@@ -102,27 +99,9 @@ const Option kOptions[] = {
 
 int Parse(const std::vector<std::string>& args, EncodeOptions& o) {
     std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help") return std::fputs(kHelp, stdout), 2;
-        const Option* found = nullptr;
-        for (const Option& option : kOptions)
-            if (args[i] == option.name) found = &option;
-        if (found == nullptr) {
-            if (args[i].rfind("--", 0) == 0 || positional.size() == 2)
-                return zmbtool::Fail("encode: unknown argument " + args[i]);
-            positional.push_back(args[i]);
-            continue;
-        }
-        std::string value;
-        if (found->takesValue) {
-            if (i + 1 >= args.size())
-                return zmbtool::Fail(std::string("encode: ") + found->name + " needs a value");
-            value = args[++i];
-        }
-        if (!found->apply(o, value))
-            return zmbtool::Fail("encode: bad value for " + std::string(found->name) + ": " +
-                                 value);
-    }
+    if (const int status =
+            zmbtool::ParseOptions<EncodeOptions>("encode", kHelp, args, kOptions, o, positional, 2))
+        return status;
     if (positional.size() != 2)
         return zmbtool::Fail("encode: give the first picture and the output (see --help)");
     o.first = positional[0];
@@ -245,7 +224,7 @@ bool ReadTrack(const std::string& path, bool raw, enc::SoundTrack* track, std::s
 
 int Run(const std::vector<std::string>& args) {
     EncodeOptions o;
-    if (const int status = Parse(args, o)) return status == 2 ? 0 : status;
+    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
     // Opened first, so that an unwritable output is found before the long work.
     zmbtool::AtomicFile out;
     if (!out.Open(o.output)) return zmbtool::Fail("encode: cannot write " + o.output);

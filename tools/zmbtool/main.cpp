@@ -21,13 +21,18 @@ void ShowHelp(std::FILE* out) {
     std::vector<Command> sorted = Registry();
     std::sort(sorted.begin(), sorted.end(),
               [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
-    for (const Command& command : sorted) std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
+    for (const Command& command : sorted)
+        std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
     std::fprintf(out, "\n`zmbtool COMMAND --help` describes a command.\n");
 }
 }  // namespace
 
-Registration::Registration(const Command& command) { Registry().push_back(command); }
-const std::vector<Command>& Commands() { return Registry(); }
+Registration::Registration(const Command& command) {
+    Registry().push_back(command);
+}
+const std::vector<Command>& Commands() {
+    return Registry();
+}
 
 int Fail(const std::string& message) {
     std::fprintf(stderr, "zmbtool: %s\n", message.c_str());

@@ -15,7 +15,9 @@ namespace {
 // No real frame carries this much sound; a hostile length word is cut here.
 constexpr std::uint32_t kLargestChunk = 64u << 20;
 
-std::uint8_t SilenceOf(std::uint32_t format) { return format & TRACK_16BIT ? 0x00 : 0x80; }
+std::uint8_t SilenceOf(std::uint32_t format) {
+    return format & TRACK_16BIT ? 0x00 : 0x80;
+}
 
 SNDFILE* CreateWav(const std::string& path, std::uint32_t format) {
     SF_INFO info{};
@@ -27,7 +29,9 @@ SNDFILE* CreateWav(const std::string& path, std::uint32_t format) {
 
 }  // namespace
 
-SoundOutputs::~SoundOutputs() { Discard(); }
+SoundOutputs::~SoundOutputs() {
+    Discard();
+}
 
 bool SoundOutputs::Open(const Movie* movie, const std::string& pcmFolder,
                         const std::string& wavFolder, std::string* error) {
@@ -66,8 +70,8 @@ bool SoundOutputs::Append(int n, const std::uint8_t* bytes, std::size_t count) {
     for (Output& out : outputs_[n]) {
         if (out.pcm) ok = std::fwrite(bytes, 1, count, out.pcm) == count && ok;
         if (out.wav)
-            ok = sf_write_raw(static_cast<SNDFILE*>(out.wav), bytes, static_cast<sf_count_t>(count)) ==
-                     static_cast<sf_count_t>(count) &&
+            ok = sf_write_raw(static_cast<SNDFILE*>(out.wav), bytes,
+                              static_cast<sf_count_t>(count)) == static_cast<sf_count_t>(count) &&
                  ok;
     }
     return ok;
@@ -89,7 +93,8 @@ bool SoundOutputs::AddFrame(const Movie* movie) {
         if (bytes == 0) continue;
         BitReader bits;
         StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
-        DecodeAudio(bits, bytes, scratch_.data(), chunk_.data(), chunk_.data() + bytes, chunk_.data());
+        DecodeAudio(bits, bytes, scratch_.data(), chunk_.data(), chunk_.data() + bytes,
+                    chunk_.data());
         ok = Append(n, chunk_.data(), bytes) && ok;
     }
     return ok;

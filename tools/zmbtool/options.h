@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: MIT
+// The option-table parsing every zmbtool command shares, so that all of them treat unknown
+// options, missing values and --help alike.
+#pragma once
+
+#include <cstdio>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "command.h"
+
+namespace zmbtool {
+
+template <typename Options>
+struct Option {
+    const char* name;
+    bool takesValue;
+    bool (*apply)(Options&, const std::string&);
+};
+
+// What ParseOptions returns besides 0 (parsed) and 1 (an error was reported).
+inline constexpr int kHelpShown = 2;
+
+// Applies each option of ARGS found in OPTIONS to O, and gathers the other arguments into
+// POSITIONAL, refusing more than MAX_POSITIONAL of them. COMMAND names the command in
+// messages; HELP is printed for --help.
+template <typename Options>
+int ParseOptions(const char* command, const char* help, const std::vector<std::string>& args,
+                 std::span<const Option<Options>> options, Options& o,
+                 std::vector<std::string>& positional, std::size_t maxPositional) {
+    const std::string prefix = std::string(command) + ": ";
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--help") return std::fputs(help, stdout), kHelpShown;
+        const Option<Options>* found = nullptr;
+        for (const Option<Options>& option : options)
+            if (args[i] == option.name) found = &option;
+        if (found == nullptr) {
+            if (args[i].rfind("--", 0) == 0 || positional.size() == maxPositional)
+                return Fail(prefix + "unknown argument " + args[i]);
+            positional.push_back(args[i]);
+            continue;
+        }
+        std::string value;
+        if (found->takesValue) {
+            if (i + 1 >= args.size()) return Fail(prefix + found->name + " needs a value");
+            value = args[++i];
+        }
+        if (!found->apply(o, value))
+            return Fail(prefix + "bad value for " + found->name + ": " + value);
+    }
+    return 0;
+}
+
+}  // namespace zmbtool
