@@ -107,38 +107,40 @@ void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {
         CopyRow16(SourceRow(rows, r), DestRow(rows, r), rows.width, colours);
 }
 
-// The source pixel lands in its block's bottom-right corner; the other three corners
-// blend it with the neighbours that meet there.
-void BlitSmooth8(const BlitRows& rows, const std::uint8_t* smooth) {
+// Walks the source pixels with the neighbours each one blends with, handing WRITE the two
+// destination rows its 2x2 block lands on.
+template <typename WriteBlock>
+void ForEachSmoothBlock(const BlitRows& rows, WriteBlock write) {
     for (std::uint32_t r = 0; r < rows.height; ++r) {
         const std::uint8_t* row = SourceRow(rows, r);
         const std::uint8_t* above = RowAbove(rows, r);
         std::uint8_t* top = DestRow(rows, r);
         std::uint8_t* bottom = top + rows.destPitch;
-        for (std::uint32_t x = 0; x < rows.width; ++x) {
-            const Neighbours n = NeighboursAt(row, above, x);
-            top[2 * x] = smooth[n.left * 256 + n.up];
-            top[2 * x + 1] = smooth[n.p * 256 + n.up];
-            bottom[2 * x] = smooth[n.p * 256 + n.left];
-            bottom[2 * x + 1] = static_cast<std::uint8_t>(n.p);
-        }
+        for (std::uint32_t x = 0; x < rows.width; ++x)
+            write(top, bottom, x, NeighboursAt(row, above, x));
     }
 }
 
+// The source pixel lands in its block's bottom-right corner; the other three corners
+// blend it with the neighbours that meet there.
+void BlitSmooth8(const BlitRows& rows, const std::uint8_t* smooth) {
+    ForEachSmoothBlock(rows, [smooth](std::uint8_t* top, std::uint8_t* bottom, std::uint32_t x,
+                                      const Neighbours& n) {
+        top[2 * x] = smooth[n.left * 256 + n.up];
+        top[2 * x + 1] = smooth[n.p * 256 + n.up];
+        bottom[2 * x] = smooth[n.p * 256 + n.left];
+        bottom[2 * x + 1] = static_cast<std::uint8_t>(n.p);
+    });
+}
+
 void BlitSmooth16(const BlitRows& rows, const std::uint16_t* smooth) {
-    for (std::uint32_t r = 0; r < rows.height; ++r) {
-        const std::uint8_t* row = SourceRow(rows, r);
-        const std::uint8_t* above = RowAbove(rows, r);
-        std::uint8_t* top = DestRow(rows, r);
-        std::uint8_t* bottom = top + rows.destPitch;
-        for (std::uint32_t x = 0; x < rows.width; ++x) {
-            const Neighbours n = NeighboursAt(row, above, x);
-            const std::uint16_t upper[2] = {smooth[n.left * 256 + n.up], smooth[n.p * 256 + n.up]};
-            const std::uint16_t lower[2] = {smooth[n.p * 256 + n.left], smooth[n.p * 257]};
-            std::memcpy(top + 4 * x, upper, 4);
-            std::memcpy(bottom + 4 * x, lower, 4);
-        }
-    }
+    ForEachSmoothBlock(rows, [smooth](std::uint8_t* top, std::uint8_t* bottom, std::uint32_t x,
+                                      const Neighbours& n) {
+        const std::uint16_t upper[2] = {smooth[n.left * 256 + n.up], smooth[n.p * 256 + n.up]};
+        const std::uint16_t lower[2] = {smooth[n.p * 256 + n.left], smooth[n.p * 257]};
+        std::memcpy(top + 4 * x, upper, 4);
+        std::memcpy(bottom + 4 * x, lower, 4);
+    });
 }
 
 void plain::TransCore(const KeyRows& k) {
