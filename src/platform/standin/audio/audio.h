@@ -4,3 +4,5 @@
 
 #include "platform/standin/kernel/types.h"
 #include "platform/standin/audio/waveout.h"
+#include "platform/standin/audio/dsound.h"
+#include "platform/standin/audio/mmtimer.h"

@@ -5,6 +5,7 @@
 
 #include "platform/standin/audio/mixer.h"
 #include "platform/standin/audio/streams.h"
+#include "platform/standin/gui/desktop.h"
 
 namespace standin::audio {
 
@@ -54,7 +55,24 @@ void RetireFinishedBuffers(Stream& stream) {
     }
 }
 
+// A sound buffer plays its memory at the play cursor; a stopped one has nothing.
+bool GatherFromBuffer(Stream& stream) {
+    BufferSource& buffer = *stream.Buffer;
+    while (stream.PendingCount < stream.Format.nBlockAlign) {
+        if (!buffer.Playing || buffer.Memory.empty()) return false;
+        std::uint8_t byte = buffer.Memory[buffer.PlayCursor++];
+        if (buffer.PlayCursor >= buffer.Memory.size()) {
+            buffer.PlayCursor = 0;
+            buffer.Playing = buffer.Looping;
+        }
+        stream.Pending[stream.PendingCount++] = byte;
+        if (stream.Recording >= 0) RecordsLocked()[stream.Recording].Bytes.push_back(byte);
+    }
+    return true;
+}
+
 bool GatherFrame(Stream& stream) {
+    if (stream.Buffer) return GatherFromBuffer(stream);
     const unsigned frameBytes = stream.Format.nBlockAlign;
     while (stream.PendingCount < frameBytes) {
         RetireFinishedBuffers(stream);
@@ -126,14 +144,26 @@ void StoreFrame(const OutputFormat& format, const int mix[2], std::uint8_t* out)
 
 }  // namespace
 
+// Without global focus a sound buffer is heard only while its window is active; its cursor
+// moves on all the same. Asked once per rendered block rather than per frame.
+void UpdateFocusLocked() {
+    for (auto& [handle, stream] : StreamsLocked()) {
+        if (!stream.Buffer) continue;
+        const BufferSource& buffer = *stream.Buffer;
+        stream.Muted = !buffer.GlobalFocus &&
+                       (!buffer.FocusWindow || !standin::WindowTreeActive(buffer.FocusWindow));
+    }
+}
+
 void RenderLocked(const OutputFormat& format, std::size_t frames, std::uint8_t* out) {
     const WORD frameBytes = format.BlockAlign();
+    UpdateFocusLocked();
     for (std::size_t i = 0; i < frames; ++i) {
         int mix[2] = {0, 0};
         for (auto& [handle, stream] : StreamsLocked()) {
             if (stream.Paused) continue;
             AdvanceStream(stream, format.Rate);
-            AddStream(stream, mix);
+            if (!stream.Muted) AddStream(stream, mix);
         }
         if (out) StoreFrame(format, mix, out + i * frameBytes);
     }

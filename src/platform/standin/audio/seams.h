@@ -1,9 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Controls of the stand-in's audio that no Windows program has: tests and tools choose
-// the device, record what each stream played and simulate a broken device.
+// the device, record what each stream played (wave output and sound buffers alike) and
+// simulate a broken device or an older DirectSound.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -44,5 +46,14 @@ std::vector<PlayedStream> TakePlayedStreams();
 // A stalled simulated device accepts buffers and never plays them, like a device whose
 // driver hangs.
 void StallSimulatedAudio(bool stalled);
+
+// Sound buffers asked for DSBCAPS_GLOBALFOCUS are refused with DSERR_INVALIDPARAM, as by a
+// DirectSound that predates the flag.
+void RefuseGlobalFocusBuffers(bool refuse);
+// Every sound buffer's Lock fails with DSERR_BUFFERLOST.
+void FailSoundBufferLocks(bool fail);
+// Called with the method's name at the start of every DirectSound call, on the calling
+// thread, before the call does anything; an empty function removes it.
+void SetDirectSoundHook(std::function<void(const char* method)> hook);
 
 }  // namespace standin

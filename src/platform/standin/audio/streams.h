@@ -12,6 +12,17 @@
 
 namespace standin::audio {
 
+// A sound buffer's memory as the mixer plays it: from the play cursor on, around and around
+// while looping. Guarded by MixLock.
+struct BufferSource {
+    std::vector<std::uint8_t> Memory;
+    DWORD PlayCursor = 0;
+    bool Playing = false;
+    bool Looping = false;
+    bool GlobalFocus = false;
+    HWND FocusWindow = nullptr;  // the object's cooperative window
+};
+
 struct Stream {
     WAVEFORMATEX Format{};
     std::deque<WAVEHDR*> Queue;
@@ -23,12 +34,17 @@ struct Stream {
     std::uint64_t Phase = 0;    // rate conversion: input rate added per output frame
     DWORD Volume = 0xFFFFFFFF;  // left in the low word, right in the high word
     bool Paused = false;
-    int Recording = -1;  // index into the played-stream records, -1 = not recorded
+    BufferSource* Buffer = nullptr;  // set for a sound buffer's stream, which has no Queue
+    bool Muted = false;              // a sound buffer whose window is not active
+    int Recording = -1;              // index into the played-stream records, -1 = not recorded
 };
 
-// Keyed by handle value; caller holds MixLock.
+// Keyed by handle value (a sound buffer's stream by the buffer's address); caller holds
+// MixLock.
 std::map<std::uintptr_t, Stream>& StreamsLocked();
 Stream* FindStreamLocked(HWAVEOUT handle);
+// PCM, one or two channels of 8 or 16 bits, at a rate the mixer can convert.
+bool FormatPlayable(const WAVEFORMATEX* format);
 // Device volume, set through a device number; scales every stream.
 DWORD& DeviceVolumeLocked();
 // Played-stream records (seams.h); caller holds MixLock.

@@ -13,12 +13,10 @@ namespace {
 constexpr std::uintptr_t FirstStreamHandle = 0x10000;
 std::uintptr_t nextStreamHandle = FirstStreamHandle;
 
-bool FormatPlayable(const WAVEFORMATEX* format) {
-    if (!format || format->wFormatTag != WAVE_FORMAT_PCM) return false;
-    if (format->nChannels != 1 && format->nChannels != 2) return false;
-    if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) return false;
-    if (format->nSamplesPerSec < 100 || format->nSamplesPerSec > 384000) return false;
-    return format->nBlockAlign == format->nChannels * format->wBitsPerSample / 8;
+// A sound buffer's stream is no wave-output handle.
+Stream* FindWaveStreamLocked(HWAVEOUT handle) {
+    Stream* stream = FindStreamLocked(handle);
+    return stream && !stream->Buffer ? stream : nullptr;
 }
 
 bool IsDeviceNumber(HWAVEOUT handle) {
@@ -30,6 +28,18 @@ bool HeaderUsable(const WAVEHDR* header, UINT headerSize) {
 }
 
 }  // namespace
+
+namespace standin::audio {
+
+bool FormatPlayable(const WAVEFORMATEX* format) {
+    if (!format || format->wFormatTag != WAVE_FORMAT_PCM) return false;
+    if (format->nChannels != 1 && format->nChannels != 2) return false;
+    if (format->wBitsPerSample != 8 && format->wBitsPerSample != 16) return false;
+    if (format->nSamplesPerSec < 100 || format->nSamplesPerSec > 384000) return false;
+    return format->nBlockAlign == format->nChannels * format->wBitsPerSample / 8;
+}
+
+}  // namespace standin::audio
 
 MMRESULT WINAPI waveOutOpen(LPHWAVEOUT waveOut, UINT deviceId, LPCWAVEFORMATEX format, DWORD_PTR,
                             DWORD_PTR, DWORD flags) {
@@ -54,7 +64,7 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT waveOut, UINT deviceId, LPCWAVEFORMATEX f
 
 MMRESULT WINAPI waveOutClose(HWAVEOUT waveOut) {
     std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = FindStreamLocked(waveOut);
+    Stream* stream = FindWaveStreamLocked(waveOut);
     if (!stream) return MMSYSERR_INVALHANDLE;
     if (!stream->Queue.empty()) return WAVERR_STILLPLAYING;
     StreamsLocked().erase(reinterpret_cast<std::uintptr_t>(waveOut));
@@ -63,7 +73,7 @@ MMRESULT WINAPI waveOutClose(HWAVEOUT waveOut) {
 
 MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT waveOut, LPWAVEHDR header, UINT headerSize) {
     std::lock_guard<std::mutex> guard(MixLock());
-    if (!FindStreamLocked(waveOut)) return MMSYSERR_INVALHANDLE;
+    if (!FindWaveStreamLocked(waveOut)) return MMSYSERR_INVALHANDLE;
     if (!HeaderUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     StoreFlags(header, LoadFlags(header) | WHDR_PREPARED);
     return MMSYSERR_NOERROR;
@@ -71,7 +81,7 @@ MMRESULT WINAPI waveOutPrepareHeader(HWAVEOUT waveOut, LPWAVEHDR header, UINT he
 
 MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT waveOut, LPWAVEHDR header, UINT headerSize) {
     std::lock_guard<std::mutex> guard(MixLock());
-    if (!FindStreamLocked(waveOut)) return MMSYSERR_INVALHANDLE;
+    if (!FindWaveStreamLocked(waveOut)) return MMSYSERR_INVALHANDLE;
     if (!HeaderUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     DWORD flags = LoadFlags(header);
     if (flags & WHDR_INQUEUE) return WAVERR_STILLPLAYING;
@@ -81,7 +91,7 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT waveOut, LPWAVEHDR header, UINT 
 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT waveOut, LPWAVEHDR header, UINT headerSize) {
     std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = FindStreamLocked(waveOut);
+    Stream* stream = FindWaveStreamLocked(waveOut);
     if (!stream) return MMSYSERR_INVALHANDLE;
     if (!HeaderUsable(header, headerSize)) return MMSYSERR_INVALPARAM;
     DWORD flags = LoadFlags(header);
@@ -94,7 +104,7 @@ MMRESULT WINAPI waveOutWrite(HWAVEOUT waveOut, LPWAVEHDR header, UINT headerSize
 
 MMRESULT WINAPI waveOutReset(HWAVEOUT waveOut) {
     std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = FindStreamLocked(waveOut);
+    Stream* stream = FindWaveStreamLocked(waveOut);
     if (!stream) return MMSYSERR_INVALHANDLE;
     for (WAVEHDR* header : stream->Queue) ReturnDone(header);
     stream->Queue.clear();
@@ -108,7 +118,7 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT waveOut) {
 
 MMRESULT WINAPI waveOutPause(HWAVEOUT waveOut) {
     std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = FindStreamLocked(waveOut);
+    Stream* stream = FindWaveStreamLocked(waveOut);
     if (!stream) return MMSYSERR_INVALHANDLE;
     stream->Paused = true;
     return MMSYSERR_NOERROR;
@@ -116,7 +126,7 @@ MMRESULT WINAPI waveOutPause(HWAVEOUT waveOut) {
 
 MMRESULT WINAPI waveOutRestart(HWAVEOUT waveOut) {
     std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = FindStreamLocked(waveOut);
+    Stream* stream = FindWaveStreamLocked(waveOut);
     if (!stream) return MMSYSERR_INVALHANDLE;
     stream->Paused = false;
     return MMSYSERR_NOERROR;
@@ -124,7 +134,7 @@ MMRESULT WINAPI waveOutRestart(HWAVEOUT waveOut) {
 
 MMRESULT WINAPI waveOutGetID(HWAVEOUT waveOut, LPUINT deviceId) {
     std::lock_guard<std::mutex> guard(MixLock());
-    if (!FindStreamLocked(waveOut)) return MMSYSERR_INVALHANDLE;
+    if (!FindWaveStreamLocked(waveOut)) return MMSYSERR_INVALHANDLE;
     if (!deviceId) return MMSYSERR_INVALPARAM;
     *deviceId = 0;
     return MMSYSERR_NOERROR;
@@ -137,7 +147,7 @@ MMRESULT WINAPI waveOutSetVolume(HWAVEOUT waveOut, DWORD volume) {
         DeviceVolumeLocked() = volume;
         return MMSYSERR_NOERROR;
     }
-    Stream* stream = FindStreamLocked(waveOut);
+    Stream* stream = FindWaveStreamLocked(waveOut);
     if (!stream) return MMSYSERR_INVALHANDLE;
     stream->Volume = volume;
     return MMSYSERR_NOERROR;
@@ -151,7 +161,7 @@ MMRESULT WINAPI waveOutGetVolume(HWAVEOUT waveOut, LPDWORD volume) {
         *volume = DeviceVolumeLocked();
         return MMSYSERR_NOERROR;
     }
-    Stream* stream = FindStreamLocked(waveOut);
+    Stream* stream = FindWaveStreamLocked(waveOut);
     if (!stream) return MMSYSERR_INVALHANDLE;
     *volume = stream->Volume;
     return MMSYSERR_NOERROR;

@@ -60,6 +60,9 @@ void WINAPI OutputDebugStringA(LPCSTR text);
 // NT line. The stand-in reports 4.0, a platform with DIB sections and no Win32s limits.
 DWORD WINAPI GetVersion();
 
+// The running process's id, as GetWindowThreadProcessId reports it for our windows.
+DWORD WINAPI GetCurrentProcessId();
+
 // The running executable's own path (module null), as the operating system knows it.
 DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size);
 

@@ -23,4 +23,10 @@ DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
     return copied;
 }
 
-DWORD WINAPI GetVersion() { return 0x05650004u; }
+DWORD WINAPI GetCurrentProcessId() {
+    return static_cast<DWORD>(::getpid());
+}
+
+DWORD WINAPI GetVersion() {
+    return 0x05650004u;
+}
