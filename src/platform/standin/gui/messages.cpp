@@ -311,10 +311,19 @@ void PostKey(Desktop& desktop, UINT virtualKey, bool down) {
     desktop.queue.push_back(MakeMessage(target, message, vk, lParam));
 }
 
+// Keys typed while the program is still starting wait for its first window, as they wait
+// in the type-ahead of a real window system; the events after them keep their order.
+static bool WaitsForAWindow(const Desktop& desktop, const ScriptEvent& event) {
+    const bool isKey =
+        event.action == "key" || event.action == "keydown" || event.action == "keyup";
+    return isKey && !desktop.focus && !desktop.active;
+}
+
 void DeliverScriptEvents(Desktop& desktop) {
     DWORD elapsed = timeGetTime() - desktop.startTime;
     while (desktop.scriptNext < desktop.script.size() &&
-           desktop.script[desktop.scriptNext].at <= elapsed)
+           desktop.script[desktop.scriptNext].at <= elapsed &&
+           !WaitsForAWindow(desktop, desktop.script[desktop.scriptNext]))
         RunScriptEvent(desktop, desktop.script[desktop.scriptNext++]);
 }
 
