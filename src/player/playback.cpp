@@ -14,6 +14,7 @@
 #include "player/selfplay.h"
 #include "player/settings.h"
 #include "player/summary.h"
+#include "sound/directsound.h"
 #include "zambrel/movie.h"
 
 namespace {
@@ -79,7 +80,7 @@ bool OpenDisplayForMovie(PlayList& list) {
         StopEverything(list);
         return false;
     }
-    // The DirectSound driver would be given the player window here; it is not connected yet.
+    if (Settings.UseDirectSound) SoundSetWindow(DisplayWindow());
     if (!Settings.SoundOnly) DisplayBindMovie(State.CurrentMovie, 0, 0);
     return true;
 }

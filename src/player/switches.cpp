@@ -5,8 +5,8 @@
 #include <limits>
 
 #include "display/window.h"
-#include "player/pending.h"
 #include "player/settings.h"
+#include "sound/directsound.h"
 
 namespace {
 
@@ -149,7 +149,7 @@ void ParseControlsAndSound(char* text, PlayerSettings& s) {
     if (TakeFlagSwitch(text, 'K')) s.DiffOnly = true;
     if (TakeFlagSwitch(text, 'Q')) s.FrameInCaption = true;
     // Without DirectSound on the machine the flag stays off and wave output is used.
-    s.UseDirectSound = TakeFlagSwitch(text, 'Z') && InstallDirectSound();
+    s.UseDirectSound = TakeFlagSwitch(text, 'Z') && SoundUseDirectSound(nullptr);
 }
 
 void ParseWindowStyle(char* text, PlayerSettings& s) {

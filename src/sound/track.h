@@ -20,9 +20,27 @@ struct WaveOutTrackArea {
     std::uint32_t Unused[6];
 };
 
+// The DirectSound driver's part of the record.
+struct DirectSoundTrackArea {
+    LPDIRECTSOUNDBUFFER SoundBuffer;  // the track's looping buffer, or none
+    std::uint32_t Unused;
+    std::uint32_t WriteOffset;   // where in the buffer the next sound goes
+    std::uint32_t Stopped;       // 1 = not playing; the next write starts it
+    std::uint32_t BytesWritten;  // real sound written since the start or the last reset
+    std::uint32_t FreeSpace;     // bytes that may be written (played or never written)
+    std::uint32_t LastPlay;      // play cursor the last service saw
+    std::int32_t SilenceStart;   // where the silence tail begins; -1 = no tail pending
+    std::uint32_t SilenceEnd;
+    std::uint32_t LastEstimate;      // position last computed from the cursors
+    std::uint32_t LastEstimateTime;  // clock when LastEstimate changed
+    std::uint32_t MaxReported;       // the largest position reported
+    std::uint32_t BufferFlags;       // the description flags the buffer was made with
+};
+
 // Thirteen 32-bit words on the 32-bit platform; each driver lays them out its own way.
 union SoundDriverArea {
     WaveOutTrackArea WaveOut;
+    DirectSoundTrackArea DirectSound;
     std::uintptr_t Words[13];
 };
 

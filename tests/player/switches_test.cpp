@@ -2,10 +2,12 @@
 // The switch parser: each switch's values, the search rules, and what is refused.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "player/settings.h"
+#include "sound/seams.h"
 
 namespace {
 
@@ -172,9 +174,18 @@ TEST(Switches, SoundOnlyUsesTheStandardType) {
     EXPECT_EQ(Settings.DisplayFlags & kDisplayVideoTypeMask, 24u);
 }
 
-TEST(Switches, DirectSoundStaysOffWithoutADriver) {
+// /Z asks for DirectSound; where it is missing the setting stays off and wave output plays.
+TEST(Switches, DirectSoundOnlyWhereItIsInstalled) {
+    SoundForgetDriver();
+    setenv("ZAMBREL_MISSING", "dsound", 1);
     EXPECT_TRUE(ParseFresh("/Z m").ok);
     EXPECT_FALSE(Settings.UseDirectSound);
+    unsetenv("ZAMBREL_MISSING");
+    ParseFresh("/Z m");
+    EXPECT_TRUE(Settings.UseDirectSound);
+    ParseFresh("m");
+    EXPECT_FALSE(Settings.UseDirectSound);
+    SoundForgetDriver();
 }
 
 TEST(Switches, FlagsEndAtPunctuationAndNumbersLeaveWhatFollows) {
