@@ -9,6 +9,8 @@
 #endif
 #include <windows.h>
 #include <mmsystem.h>
+#include <ddraw.h>
+#include <dsound.h>
 #else
 #include "platform/standin/kernel/types.h"
 #include "platform/standin/kernel/kernel.h"
