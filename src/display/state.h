@@ -8,9 +8,6 @@
 #include "display/display.h"
 #include "platform/win32.h"
 
-struct GUID;
-struct IUnknown;
-
 // A 40-byte 8-bit header and its 256-entry colour table: 1064 bytes, handed to the platform
 // as a BITMAPINFO.
 struct DisplayBitmapInfoRecord {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstddef>
 #include <cstring>
+#include <initializer_list>
 
 #include "decoder/allocator.h"
 #include "decoder/debug.h"
