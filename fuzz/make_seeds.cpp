@@ -99,10 +99,11 @@ std::vector<MovieRecipe> Recipes() {
     return recipes;
 }
 
-// The header's tree sizes followed by the tree data, as the tree harness takes them.
+// The header's tree sizes followed by the tree data, as the tree harness takes them: each
+// size as its count of nodes shifted up by four, with no shift down.
 Bytes TreeSeed(const Bytes& movie, const zambrel::encoder::MovieLayout& layout) {
     Bytes seed;
-    for (std::uint32_t size : layout.treeSizes) PutWord(seed, size);
+    for (std::uint32_t size : layout.treeSizes) PutWord(seed, size / 4 << 4);
     const std::size_t at = 104 + 5 * std::size_t{layout.storedFrames};
     seed.insert(seed.end(), movie.begin() + at, movie.begin() + at + layout.treeDataSize);
     return seed;
@@ -143,7 +144,7 @@ int main(int argc, char** argv) {
             }
             if ((result.layout.frameTypes[f] & 0x03) == 0x02 && frame.size() > 8) {
                 Bytes audio;
-                PutWord(audio, WordAt(frame, 4));
+                PutWord(audio, WordAt(frame, 4) << 4);  // the declared size, unshifted
                 PutWord(audio, 8192);
                 PutWord(audio, 0);
                 audio.insert(audio.end(), frame.begin() + 8, frame.end());

@@ -15,9 +15,17 @@ namespace {
 
 constexpr std::uint32_t kWorkOffset = 4096;
 constexpr std::uint32_t kMinWork = 8192;
-// Node areas up to 256 KiB each keep one run quick while still allowing 65,536-node trees.
-constexpr std::uint32_t kSizeMask = (1u << 18) - 4;
+// The largest tree there is: all 65,536 values as leaves (131,071 nodes) and the three spare.
+constexpr std::uint32_t kMaxNodes = 131071 + 3;
 constexpr int kValuesPerTree = 512;
+
+// A size word: bits 4 and up count nodes, bits 0-3 shift that count down. Most inputs so get
+// small node areas, which are quick to clear and copy, while any input can still ask for the
+// largest tree by a shift of 0 (the form the seeds are written in).
+std::uint32_t NodeAreaSize(std::uint32_t word) {
+    const std::uint32_t nodes = ((word >> 4) % (kMaxNodes + 1)) >> (word & 15);
+    return nodes * kNodeBytes;
+}
 
 // Bits consumed so far; the buffered count alone differs, as the table step reads ahead.
 std::uint64_t BitsUsed(const BitReader& reader, const std::uint8_t* start) {
@@ -49,7 +57,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::uint32_t sizes[kTreeCount];
     std::uint32_t nodeBytes = 0;
     for (std::uint32_t& s : sizes) {
-        s = in.Word() & kSizeMask;
+        s = NodeAreaSize(in.Word());
         nodeBytes += s;
     }
     const auto treeDataSize = static_cast<std::uint32_t>(std::min<std::size_t>(in.size, 1u << 20));
