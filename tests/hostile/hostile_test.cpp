@@ -3,6 +3,9 @@
 // every byte the decoder touches inside its buffers (the sanitized run checks that).
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +38,17 @@ struct Outcome {
     std::uint32_t framesPlayed = 0;
 };
 
+// The most the open may take for a file of `fileBytes`: its own buffers grow with the file
+// (tree nodes by at most 64 bytes for each byte of tree data, in each of the four trees),
+// the read-ahead ring is the caller's choice, and each sound track gets a second and two
+// frames of its sound at the highest rate played.
+std::uint64_t OpenBudget(std::uint64_t fileBytes, const Movie& movie, std::uint32_t ring) {
+    const std::uint64_t own = 260 * fileBytes + 80 * 1024;
+    const std::uint64_t trackRing =
+        4 * std::uint64_t{192000} * (100000 + 2 * std::uint64_t{movie.FramePeriod}) / 100000;
+    return own + ring + 4096 + ZAMB_TRACK_COUNT * (trackRing + 8192) + 8192;
+}
+
 class HostileMovies : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -45,7 +59,16 @@ class HostileMovies : public ::testing::Test {
     void TearDown() override {
         standin::SetDebugSink({});
         standin::UseRealClock();
+        CheckToolRefusals();
+        RefusedMovies().clear();
     }
+
+    // Every movie the preloaded open refused during the test, for the tool's check.
+    static std::vector<Bytes>& RefusedMovies() {
+        static std::vector<Bytes> refused;
+        return refused;
+    }
+    static void CheckToolRefusals();
 
     // Opens from a handle (preloaded or through a small ring), decodes every frame into an
     // 8-bit or 16-bit picture with all tracks open and drains the rectangles.
@@ -55,8 +78,10 @@ class HostileMovies : public ::testing::Test {
         Movie* movie =
             ZambOpen(file, ZAMB_FILE_HANDLE | ZAMB_TRACK_MASK | (streamed ? 0 : ZAMB_PRELOAD),
                      streamed ? 8192 : 0xFFFFFFFFu);
+        if (movie == nullptr && !streamed && !wide) RefusedMovies().push_back(bytes);
         if (movie != nullptr) {
             outcome.opened = true;
+            EXPECT_LE(movie->PeakMemory, OpenBudget(bytes.size(), *movie, streamed ? 8192 : 0));
             const std::uint32_t bpp = wide ? 2 : 1;
             const std::uint64_t size = std::uint64_t{movie->Width} * movie->Height * bpp;
             Bytes picture(size <= (16u << 20) ? size : 0);
@@ -149,6 +174,41 @@ Bytes FrameBytes(const enc::WriteResult& movie, std::uint32_t frame) {
                  movie.bytes.begin() + at + movie.layout.frameSizes[frame]);
 }
 
+// The tool's answer to a movie the library refuses: one error line, status 1.
+void ExpectOneErrorLine(const std::string& command) {
+    const std::string errors = ::testing::TempDir() + "hostile_errors.txt";
+    const int status = std::system((command + " >/dev/null 2>" + errors).c_str());
+    ASSERT_TRUE(WIFEXITED(status)) << command;
+    EXPECT_EQ(WEXITSTATUS(status), 1) << command;
+    std::ifstream in(errors);
+    std::string line;
+    int lines = 0;
+    while (std::getline(in, line)) {
+        EXPECT_FALSE(line.empty());
+        ++lines;
+    }
+    EXPECT_EQ(lines, 1) << command;
+}
+
+// Each distinct refused movie goes through `zmbtool info` and `zmbtool decode` as a file.
+void HostileMovies::CheckToolRefusals() {
+#ifdef ZMBTOOL_PATH
+    std::vector<Bytes>& refused = RefusedMovies();
+    std::sort(refused.begin(), refused.end());
+    refused.erase(std::unique(refused.begin(), refused.end()), refused.end());
+    const std::string path = ::testing::TempDir() + "hostile_movie.zmb";
+    for (const Bytes& bytes : refused) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()),
+                   static_cast<std::streamsize>(bytes.size()));
+        SCOPED_TRACE(bytes.size());
+        ExpectOneErrorLine(std::string(ZMBTOOL_PATH) + " info " + path);
+        ExpectOneErrorLine(std::string(ZMBTOOL_PATH) + " decode " + path);
+    }
+    std::filesystem::remove(path);
+#endif
+}
+
 TEST_F(HostileMovies, TheIntactMoviePlaysEveryFrame) {
     const auto movie = SoundMovie();
     const Outcome outcome = PlayAllWays(movie.bytes);
@@ -220,18 +280,32 @@ TEST_F(HostileMovies, FrameTablesThatDoNotFitTheFile) {
 
 TEST_F(HostileMovies, PictureSizesOutOfRange) {
     const auto movie = SoundMovie();
-    for (std::uint32_t width : {0u, 1u, 5u, 18u, 4096u, 0x10000u, 0xFFFFFFFCu, 0xFFFFFFFFu}) {
-        for (std::uint32_t height : {0u, 3u, 12u, 0x8000u, 0xFFFFFFFCu}) {
+    // Whole blocks up to 8,192 pixels either way open; anything else is refused at the open.
+    const auto usable = [](std::uint32_t size) {
+        return size != 0 && size % 4 == 0 && size <= 8192;
+    };
+    for (std::uint32_t width :
+         {0u, 1u, 5u, 18u, 4096u, 8192u, 8196u, 0x10000u, 0xFFFFFFFCu, 0xFFFFFFFFu}) {
+        for (std::uint32_t height : {0u, 3u, 12u, 8192u, 8193u, 8196u, 0x8000u, 0xFFFFFFFCu}) {
             SCOPED_TRACE(std::to_string(width) + "x" + std::to_string(height));
             Bytes bytes = movie.bytes;
             SetWord(bytes, kWidthAt, width);
             SetWord(bytes, kHeightAt, height);
-            const Outcome outcome = PlayAllWays(bytes);
-            if (width == 0 || height == 0) {
-                EXPECT_FALSE(outcome.opened);
-            }
+            EXPECT_EQ(PlayAllWays(bytes).opened, usable(width) && usable(height));
         }
     }
+    // The limit is on stored rows: doubling shows twice as many.
+    Bytes tallest = movie.bytes;
+    SetWord(tallest, kWidthAt, 8192);
+    SetWord(tallest, kHeightAt, 8192);
+    HANDLE file = MemoryHandle(tallest);
+    Movie* opened = ZambOpen(file, ZAMB_FILE_HANDLE | ZAMB_PRELOAD | ZAMB_DOUBLE, 0);
+    ASSERT_NE(opened, nullptr);
+    EXPECT_EQ(opened->Height, 16384u);
+    // Nothing the open allocates grows with the picture: that is the caller's buffer.
+    EXPECT_LE(opened->PeakMemory, OpenBudget(tallest.size(), *opened, 0));
+    ZambClose(opened);
+    CloseHandle(file);
 }
 
 TEST_F(HostileMovies, TreesThatDoNotFitTheirSizes) {
@@ -256,12 +330,19 @@ TEST_F(HostileMovies, TreesThatDoNotFitTheirSizes) {
     }
 }
 
-// A movie of absent trees except the pattern tree, built by hand.
-Bytes HandTreeMovie(const SixteenBitTree& pattern, std::uint32_t patternSize) {
+// A movie of absent trees except the pattern tree and, when given, the colour tree.
+Bytes HandTreeMovie(const SixteenBitTree& pattern, std::uint32_t patternSize,
+                    const SixteenBitTree* colour = nullptr) {
     MovieBytes movie;
     BitWriter bits;
     WriteSixteenBitTree(bits, pattern);
-    for (int i = 0; i < 3; ++i) bits.Bit(0);
+    if (colour != nullptr) {
+        WriteSixteenBitTree(bits, *colour);
+        movie.treeSizes[1] = static_cast<std::uint32_t>(4 * colour->shape.size() + 12);
+    } else {
+        bits.Bit(0);
+    }
+    for (int i = 0; i < 2; ++i) bits.Bit(0);
     movie.treeData = bits.bytes;
     movie.treeSizes[0] = patternSize;
     movie.frames = {Bytes(64, 0x55), Bytes(64, 0xAA)};
@@ -286,7 +367,10 @@ TEST_F(HostileMovies, OversizedTreesAreRefused) {
         movie.frames = {Bytes(16, 0)};
         EXPECT_FALSE(PlayAllWays(movie.Bytes()).opened);
     }
-    // Every one of the 65,536 values as a leaf: whether it opens or not, it must be safe.
+    // Every one of the 65,536 values as a leaf: the largest tree there is, read and played in
+    // bounded work. Its three escape leaves hold recent values instead of their own, which
+    // leaves values to tell internal nodes by; once another tree holds those as well, none
+    // is left and the movie is refused.
     {
         SixteenBitTree all;
         std::vector<Shape> level;
@@ -298,12 +382,93 @@ TEST_F(HostileMovies, OversizedTreesAreRefused) {
             level.swap(up);
         }
         all.shape = level[0];
-        PlayAllWays(HandTreeMovie(all, 4 * 131071 + 12));
+        const Outcome played = PlayAllWays(HandTreeMovie(all, 4 * 131071 + 12));
+        EXPECT_TRUE(played.opened);
+        EXPECT_EQ(played.framesPlayed, 3u);  // both frames, and the wrap to the first
+        SixteenBitTree rest;
+        rest.shape = Join(Leaf(0xFFFF), Join(Leaf(0xFFFE), Leaf(0xFFFD)));
+        rest.escapes[0] = rest.escapes[1] = rest.escapes[2] = 0;
+        EXPECT_FALSE(PlayAllWays(HandTreeMovie(all, 4 * 131071 + 12, &rest)).opened);
         // More nodes than the header leaves room for.
         SixteenBitTree small;
         small.shape = Join(Join(Leaf(1), Leaf(2)), Join(Leaf(3), Leaf(4)));
         EXPECT_FALSE(PlayAllWays(HandTreeMovie(small, 4 * 3 + 12)).opened);
         EXPECT_TRUE(PlayAllWays(HandTreeMovie(small, 4 * 7 + 12)).opened);
+        EXPECT_TRUE(PlayAllWays(HandTreeMovie(small, 4 * 7 + 12, &rest)).opened);
+    }
+}
+
+// Every picture of a preloaded movie decoded to 8 bits, and the open's peak memory.
+std::vector<Bytes> DecodedPictures(const Bytes& bytes, std::uint32_t* peakMemory) {
+    std::vector<Bytes> pictures;
+    HANDLE file = MemoryHandle(bytes);
+    Movie* movie = ZambOpen(file, ZAMB_FILE_HANDLE | ZAMB_PRELOAD, 0);
+    if (movie != nullptr) {
+        *peakMemory = movie->PeakMemory;
+        Bytes picture(std::size_t{movie->Width} * movie->Height);
+        ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
+                           static_cast<std::int32_t>(movie->Height), picture.data(), 0);
+        for (std::uint32_t f = 0; f < movie->FrameCount; ++f) {
+            ZambDoFrame(movie);
+            pictures.push_back(picture);
+            ZambNextFrame(movie);
+        }
+        ZambClose(movie);
+    }
+    CloseHandle(file);
+    return pictures;
+}
+
+TEST_F(HostileMovies, NodeAreasBeyondWhatTheTreeDataCanFillAreNotAllocated) {
+    const auto movie = SoundMovie();
+    std::uint32_t exactPeak = 0, inflatedPeak = 0;
+    const std::vector<Bytes> exact = DecodedPictures(movie.bytes, &exactPeak);
+    ASSERT_EQ(exact.size(), 4u);
+    // 15 MiB of nodes claimed by every tree that has room under the block's 16 MiB limit.
+    for (int tree = 0; tree < 4; ++tree) {
+        SCOPED_TRACE(tree);
+        Bytes inflated = movie.bytes;
+        SetWord(inflated, kTreeSizesAt + 4 * tree, 15u << 20);
+        EXPECT_EQ(DecodedPictures(inflated, &inflatedPeak), exact);
+        // The area is cut to 64 bytes for each byte of tree data, with no change to decoding.
+        EXPECT_LE(inflatedPeak, exactPeak + 64 * movie.layout.treeDataSize + 16);
+        EXPECT_LT(inflatedPeak, 1u << 20);
+    }
+}
+
+TEST_F(HostileMovies, SoundRatesAboveTheHighestPlayedOpenNoTrack) {
+    const auto movie = SoundMovie();
+    const std::uint32_t format = movie.bytes[kTrackFormatAt] |
+                                 movie.bytes[kTrackFormatAt + 1] << 8 |
+                                 movie.bytes[kTrackFormatAt + 2] << 16 |
+                                 std::uint32_t{movie.bytes[kTrackFormatAt + 3]} << 24;
+    for (std::uint32_t rate : {8000u, 192000u, 192001u, 0xFFFFFFu}) {
+        SCOPED_TRACE(rate);
+        Bytes bytes = movie.bytes;
+        SetWord(bytes, kTrackFormatAt, (format & ~TRACK_RATE_MASK) | rate);
+        HANDLE file = MemoryHandle(bytes);
+        Movie* opened = ZambOpen(file, ZAMB_FILE_HANDLE | ZAMB_PRELOAD | ZAMB_TRACK0, 0);
+        ASSERT_NE(opened, nullptr);
+        EXPECT_EQ(opened->Tracks[0] != nullptr, rate <= 192000);
+        EXPECT_LE(opened->PeakMemory, OpenBudget(bytes.size(), *opened, 0));
+        ZambClose(opened);
+        CloseHandle(file);
+        EXPECT_TRUE(PlayAllWays(bytes).opened);
+    }
+}
+
+TEST_F(HostileMovies, TheLastFrameMayEndAtTheFileEndButNotPastIt) {
+    const auto movie = SoundMovie();
+    const std::uint32_t last = movie.layout.storedFrames - 1;
+    Bytes padded = movie.bytes;
+    padded.resize(padded.size() + 100, 0);
+    for (std::uint32_t extra : {100u, 101u}) {
+        SCOPED_TRACE(extra);
+        Bytes bytes = padded;
+        SetWord(bytes, 104 + 4 * std::size_t{last}, movie.layout.frameSizes[last] + extra);
+        // A preload would read past the end: refused at the open, before its buffer exists.
+        EXPECT_EQ(Play(bytes, false, false).opened, extra == 100);
+        PlayAllWays(bytes);
     }
 }
 
@@ -337,45 +502,5 @@ TEST_F(HostileMovies, DamagedPaletteSoundAndVideoChunksPlaySafely) {
         PlayAllWays(bytes);
     }
 }
-
-#ifdef ZMBTOOL_PATH
-// The tool's answer to a movie the library refuses: one error line, status 1.
-void ExpectOneErrorLine(const std::string& command) {
-    const std::string errors = ::testing::TempDir() + "hostile_errors.txt";
-    const int status = std::system((command + " >/dev/null 2>" + errors).c_str());
-    ASSERT_TRUE(WIFEXITED(status)) << command;
-    EXPECT_EQ(WEXITSTATUS(status), 1) << command;
-    std::ifstream in(errors);
-    std::string line;
-    int lines = 0;
-    while (std::getline(in, line)) {
-        EXPECT_FALSE(line.empty());
-        ++lines;
-    }
-    EXPECT_EQ(lines, 1) << command;
-}
-
-TEST_F(HostileMovies, ToolsRefuseWithOneErrorLine) {
-    const auto movie = SoundMovie();
-    std::vector<Bytes> refused;
-    Bytes magic = movie.bytes;
-    magic[0] = 'X';
-    refused.push_back(magic);
-    refused.push_back(Bytes(movie.bytes.begin(), movie.bytes.begin() + 60));
-    Bytes zeroWidth = movie.bytes;
-    SetWord(zeroWidth, kWidthAt, 0);
-    refused.push_back(zeroWidth);
-    const std::string path = ::testing::TempDir() + "hostile_movie.zmb";
-    for (const Bytes& bytes : refused) {
-        ASSERT_FALSE(Play(bytes, false, false).opened);
-        std::ofstream(path, std::ios::binary)
-            .write(reinterpret_cast<const char*>(bytes.data()),
-                   static_cast<std::streamsize>(bytes.size()));
-        ExpectOneErrorLine(std::string(ZMBTOOL_PATH) + " info " + path);
-        ExpectOneErrorLine(std::string(ZMBTOOL_PATH) + " decode " + path);
-    }
-    std::filesystem::remove(path);
-}
-#endif
 
 }  // namespace
