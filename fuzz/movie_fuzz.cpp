@@ -22,8 +22,12 @@ constexpr std::uint32_t kRectsPerFrame = 4096;
 // A sound track's ring holds a second and two frames of its sound, and the first frame fills
 // it: at full rates that is a quarter of a million deltas per track, which would leave the
 // fuzzer decoding sound. Rates are folded below 4,096 Hz and frame periods below half a
-// second; the sound harness takes declared sizes of any length on its own.
+// second; the sound harness takes declared sizes of any length on its own. Node areas, which
+// the open clears and walks whole however little of them the trees use, are folded below
+// 256 KiB each; the tree harness and the hostile movies reach the larger ones.
 constexpr std::size_t kFrameRateAt = 16;
+constexpr std::size_t kTreeSizesAt = 56;
+constexpr std::uint32_t kNodeAreaFold = 256u << 10;
 constexpr std::size_t kTrackFormatAt = 72;
 constexpr std::uint32_t kRateFold = 4096;
 constexpr std::int32_t kMaxPeriodMs = 500;
@@ -57,8 +61,8 @@ void PutWordAt(std::vector<std::uint8_t>& bytes, std::size_t at, std::uint32_t v
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
-// The input with its sound rates and frame period folded into the quick range. A rate of 0
-// stays 0, so a track that cannot be opened stays so.
+// The input with its sound rates, frame period and node areas folded into the quick range. A
+// rate of 0 stays 0 and a size keeps its remainder by 4, so what cannot be opened stays so.
 std::vector<std::uint8_t> Tamed(const std::uint8_t* data, std::size_t size) {
     std::vector<std::uint8_t> bytes(data, data + size);
     if (bytes.size() < kTrackFormatAt + 4 * ZAMB_TRACK_COUNT) return bytes;
@@ -67,6 +71,10 @@ std::vector<std::uint8_t> Tamed(const std::uint8_t* data, std::size_t size) {
         PutWordAt(bytes, kFrameRateAt, static_cast<std::uint32_t>(rate % kMaxPeriodMs + 1));
     if (rate < -100 * kMaxPeriodMs)
         PutWordAt(bytes, kFrameRateAt, static_cast<std::uint32_t>(rate % (100 * kMaxPeriodMs)));
+    for (std::size_t at = kTreeSizesAt; at < kTreeSizesAt + 16; at += 4) {
+        const std::uint32_t size = WordAt(bytes, at);
+        if (size >= kNodeAreaFold) PutWordAt(bytes, at, size % kNodeAreaFold);
+    }
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         const std::size_t at = kTrackFormatAt + 4 * std::size_t(n);
         const std::uint32_t format = WordAt(bytes, at);

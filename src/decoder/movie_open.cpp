@@ -211,24 +211,11 @@ const char* BuildFailure(TreeBuild result) {
     return result == TreeBuild::ShortData ? "Zambrel file too short\r\n" : "Bad Zambrel trees\r\n";
 }
 
-// Every internal node of a tree takes a one-bit of the tree data (bits past its end read as
-// zeros, which only close the tree), so a tree has at most 2 x 8 x TreeDataSize + 1 nodes and
-// its three spare ones. Node areas are given no more than that: a header's sizes may claim
-// 16 MiB of nodes in a file of a few hundred bytes, and no tree could ever use the excess.
-std::uint32_t NodeAreaFor(std::uint32_t headerSize, std::uint32_t treeDataSize) {
-    const std::uint64_t most = (16 * std::uint64_t{treeDataSize} + 1 + 3) * kNodeBytes;
-    return static_cast<std::uint32_t>(std::min<std::uint64_t>(headerSize, most));
-}
-
 // Null on success, else the debug text to refuse with ("" when the failure has none).
 const char* ReadTrees(OpenState& open) {
     Movie* movie = open.movie;
-    std::uint32_t sizes[kTreeCount];
     std::uint32_t nodeBytes = 0;
-    for (int tree = 0; tree < kTreeCount; ++tree) {
-        sizes[tree] = NodeAreaFor(TreeSizes(movie)[tree], movie->TreeDataSize);
-        nodeBytes += sizes[tree];
-    }
+    for (int tree = 0; tree < kTreeCount; ++tree) nodeBytes += TreeSizes(movie)[tree];
     movie->Trees = static_cast<TreeBlock*>(MovieAllocate(movie, kTreeNodesOffset + nodeBytes));
     if (movie->Trees == nullptr) return "";
     const std::uint64_t wanted = (std::uint64_t{movie->TreeDataSize} + kTreeWorkOffset + 3) & ~3ull;
@@ -239,7 +226,8 @@ const char* ReadTrees(OpenState& open) {
     const char* failure = nullptr;
     if (!ReadExactly(movie, work + kTreeWorkOffset, movie->TreeDataSize)) {
         failure = "Zambrel file too short\r\n";
-    } else if (TreeBuild result = BuildTrees(work, movie->TreeDataSize, movie->Trees, sizes);
+    } else if (TreeBuild result =
+                   BuildTrees(work, movie->TreeDataSize, movie->Trees, TreeSizes(movie));
                result != TreeBuild::Built) {
         failure = BuildFailure(result);
     }

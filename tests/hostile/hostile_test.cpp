@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "decoder/movie_bytes.h"
+#include "decoder/trees.h"
 #include "encoder/writer.h"
 #include "zambrel/movie.h"
 
@@ -38,12 +39,12 @@ struct Outcome {
     std::uint32_t framesPlayed = 0;
 };
 
-// The most the open may take for a file of `fileBytes`: its own buffers grow with the file
-// (tree nodes by at most 64 bytes for each byte of tree data, in each of the four trees),
-// the read-ahead ring is the caller's choice, and each sound track gets a second and two
-// frames of its sound at the highest rate played.
+// The most the open may take for a file of `fileBytes`: its own buffers grow with the file,
+// the code trees take what the header's sizes claim (at most 16 MiB for the block), the
+// read-ahead ring is the caller's choice, and each sound track gets a second and two frames
+// of its sound at the highest rate played.
 std::uint64_t OpenBudget(std::uint64_t fileBytes, const Movie& movie, std::uint32_t ring) {
-    const std::uint64_t own = 260 * fileBytes + 80 * 1024;
+    const std::uint64_t own = 4 * fileBytes + (16u << 20) + 64 * 1024;
     const std::uint64_t trackRing =
         4 * std::uint64_t{192000} * (100000 + 2 * std::uint64_t{movie.FramePeriod}) / 100000;
     return own + ring + 4096 + ZAMB_TRACK_COUNT * (trackRing + 8192) + 8192;
@@ -419,21 +420,22 @@ std::vector<Bytes> DecodedPictures(const Bytes& bytes, std::uint32_t* peakMemory
     return pictures;
 }
 
-TEST_F(HostileMovies, NodeAreasBeyondWhatTheTreeDataCanFillAreNotAllocated) {
+TEST_F(HostileMovies, NodeAreasUpToTheBlockLimitDecodeAsTheExactOnes) {
     const auto movie = SoundMovie();
-    std::uint32_t exactPeak = 0, inflatedPeak = 0;
+    std::uint32_t exactPeak = 0, largestPeak = 0;
     const std::vector<Bytes> exact = DecodedPictures(movie.bytes, &exactPeak);
     ASSERT_EQ(exact.size(), 4u);
-    // 15 MiB of nodes claimed by every tree that has room under the block's 16 MiB limit.
-    for (int tree = 0; tree < 4; ++tree) {
-        SCOPED_TRACE(tree);
-        Bytes inflated = movie.bytes;
-        SetWord(inflated, kTreeSizesAt + 4 * tree, 15u << 20);
-        EXPECT_EQ(DecodedPictures(inflated, &inflatedPeak), exact);
-        // The area is cut to 64 bytes for each byte of tree data, with no change to decoding.
-        EXPECT_LE(inflatedPeak, exactPeak + 64 * movie.layout.treeDataSize + 16);
-        EXPECT_LT(inflatedPeak, 1u << 20);
-    }
+    std::uint32_t others = 0;
+    for (int tree = 1; tree < 4; ++tree) others += movie.layout.treeSizes[tree];
+    // The pattern tree's area grown until the whole block is 16 MiB: room no tree uses, which
+    // changes nothing but the memory taken. Four bytes more and the header is refused.
+    const std::uint32_t largest = (16u << 20) - kTreeNodesOffset - others;
+    Bytes bytes = movie.bytes;
+    SetWord(bytes, kTreeSizesAt, largest);
+    EXPECT_EQ(DecodedPictures(bytes, &largestPeak), exact);
+    EXPECT_EQ(largestPeak, exactPeak + (largest - movie.layout.treeSizes[0]));
+    SetWord(bytes, kTreeSizesAt, largest + 4);
+    EXPECT_FALSE(PlayAllWays(bytes).opened);
 }
 
 TEST_F(HostileMovies, SoundRatesAboveTheHighestPlayedOpenNoTrack) {
