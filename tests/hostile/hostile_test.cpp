@@ -44,7 +44,9 @@ struct Outcome {
 // read-ahead ring is the caller's choice, and each sound track gets a second and two frames
 // of its sound at the highest rate played.
 std::uint64_t OpenBudget(std::uint64_t fileBytes, const Movie& movie, std::uint32_t ring) {
-    const std::uint64_t own = 4 * fileBytes + (16u << 20) + 64 * 1024;
+    const std::uint64_t trees = std::uint64_t{kTreeNodesOffset} + movie.PatternTreeSize +
+                                movie.ColourTreeSize + movie.FullTreeSize + movie.TypeTreeSize;
+    const std::uint64_t own = 4 * fileBytes + 64 * 1024 + trees;
     const std::uint64_t trackRing =
         4 * std::uint64_t{192000} * (100000 + 2 * std::uint64_t{movie.FramePeriod}) / 100000;
     return own + ring + 4096 + ZAMB_TRACK_COUNT * (trackRing + 8192) + 8192;
