@@ -96,13 +96,19 @@ struct DeviceContext {
     bool painting = false;
 };
 
+struct Desktop;
+
 // What a host does: show the desktop to a user, and collect the user's input.
 struct Host {
     virtual ~Host() = default;
     virtual const char* Name() const = 0;
     virtual void PumpEvents() = 0;     // input since the last pump
     virtual void ScreenChanged() = 0;  // pixels or windows changed
-    virtual int ShowMessageBox(const char* caption, const char* text, UINT type) = 0;
+    // The cursor's shape or show count changed.
+    virtual void CursorChanged(const Desktop& desktop) = 0;
+    // Blocks until the user answers; 0 when no box could be shown.
+    virtual int ShowMessageBox(HWND owner, const char* caption, const char* text, UINT type) = 0;
+    // Whether the display can take a screen of this size.
     virtual bool ChangeMode(int width, int height) = 0;
 };
 std::unique_ptr<Host> CreateHeadlessHost();
@@ -163,6 +169,8 @@ struct Desktop {
     bool started = false;
     DWORD startTime = 0;
 
+    std::vector<std::uint8_t> adapterSeen;  // adapter memory as of the last pump
+
     std::string dumpDir;
     std::uint32_t dumpedGeneration = 0;
     unsigned dumpCount = 0;
@@ -182,6 +190,8 @@ std::uint32_t ReadPixel(const Screen& screen, int x, int y);
 void WritePixel(Screen& screen, int x, int y, std::uint32_t value);
 int NearestSystemSlot(const Screen& screen, BYTE r, BYTE g, BYTE b);
 void ScreenTouched(Desktop& desktop);
+// Notices what a program wrote straight into adapter memory, which no drawing call reports.
+void NoteDirectWrites(Desktop& desktop);
 void MaybeDumpScreen(Desktop& desktop);
 bool WritePng(const std::string& path, int width, int height, const std::vector<std::uint8_t>& rgb);
 
@@ -217,6 +227,8 @@ void ShowSoftwareCursor(Desktop& desktop);
 void RegisterDisplayDibClass();
 // Forgets the full-screen component's hold on the screen and unloads it, for a new desktop.
 void ResetFullScreenComponent();
+// Whether the full-screen component has switched the screen to one of its modes.
+bool FullScreenHeld();
 std::uint8_t* AdapterMemory();  // 64 KB, the 320x200x8 mode's screen
 
 inline ULONG_PTR Key(const void* handle) {

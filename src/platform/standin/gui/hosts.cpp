@@ -9,8 +9,9 @@ struct HeadlessHost final : Host {
     const char* Name() const override { return "headless"; }
     void PumpEvents() override {}
     void ScreenChanged() override {}
+    void CursorChanged(const Desktop&) override {}
     // Printed by MessageBoxA already; answered as if OK were pressed.
-    int ShowMessageBox(const char*, const char*, UINT) override { return IDOK; }
+    int ShowMessageBox(HWND, const char*, const char*, UINT) override { return IDOK; }
     bool ChangeMode(int, int) override { return true; }
 };
 

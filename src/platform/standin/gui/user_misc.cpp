@@ -69,6 +69,7 @@ int WINAPI ShowCursor(BOOL show) {
         HideSoftwareCursor(desktop);
     else
         ShowSoftwareCursor(desktop);
+    if (desktop.host) desktop.host->CursorChanged(desktop);
     return desktop.cursorCount;
 }
 
@@ -85,6 +86,7 @@ HCURSOR WINAPI SetCursor(HCURSOR cursor) {
     HideSoftwareCursor(desktop);
     desktop.cursor = cursor;
     ShowSoftwareCursor(desktop);
+    if (desktop.host) desktop.host->CursorChanged(desktop);
     return previous;
 }
 
@@ -102,37 +104,53 @@ BOOL WINAPI DestroyIcon(HICON icon) {
     return icon ? TRUE : FALSE;
 }
 
-int WINAPI MessageBoxA(HWND, LPCSTR text, LPCSTR caption, UINT type) {
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Desktop& desktop = TheDesktop();
     std::string shownCaption = caption ? caption : "Error";
     std::string shownText = text ? text : "";
     std::fprintf(stderr, "%s: %s\n", shownCaption.c_str(), shownText.c_str());
     desktop.messageBoxes.push_back(shownCaption + "|" + shownText);
     return desktop.host
-               ? desktop.host->ShowMessageBox(shownCaption.c_str(), shownText.c_str(), type)
+               ? desktop.host->ShowMessageBox(owner, shownCaption.c_str(), shownText.c_str(), type)
                : IDOK;
 }
 
+namespace {
+
+bool SameFormat(const standin::ScreenFormat& a, const standin::ScreenFormat& b) {
+    return a.width == b.width && a.height == b.height && a.bits == b.bits && a.rgb555 == b.rgb555;
+}
+
+// The mode a record asks for, on top of the current one; false when no screen can be it.
+bool RequestedFormat(const Desktop& desktop, const DEVMODEA& mode, standin::ScreenFormat* format) {
+    *format = desktop.screen.format;
+    if (mode.dmFields & DM_PELSWIDTH) format->width = static_cast<int>(mode.dmPelsWidth);
+    if (mode.dmFields & DM_PELSHEIGHT) format->height = static_cast<int>(mode.dmPelsHeight);
+    if (mode.dmFields & DM_BITSPERPEL) {
+        format->bits = static_cast<int>(mode.dmBitsPerPel);
+        format->rgb555 = format->rgb555 && format->bits == 16;
+    }
+    return format->width >= 1 && format->height >= 1 && format->width <= 8192 &&
+           format->height <= 8192 &&
+           (format->bits == 8 || format->bits == 16 || format->bits == 32);
+}
+
+}  // namespace
+
+// The mode in use and the registry's mode are always there; any other size must be one the
+// display offers. The depth is the virtual screen's own, whatever the display runs at.
 LONG WINAPI ChangeDisplaySettingsA(LPDEVMODEA mode, DWORD flags) {
     Desktop& desktop = TheDesktop();
     standin::ScreenFormat format = desktop.registryFormat;
-    if (mode) {
-        format = desktop.screen.format;
-        if (mode->dmFields & DM_PELSWIDTH) format.width = static_cast<int>(mode->dmPelsWidth);
-        if (mode->dmFields & DM_PELSHEIGHT) format.height = static_cast<int>(mode->dmPelsHeight);
-        if (mode->dmFields & DM_BITSPERPEL) format.bits = static_cast<int>(mode->dmBitsPerPel);
-        if (format.width < 1 || format.height < 1 || format.width > 8192 || format.height > 8192 ||
-            (format.bits != 8 && format.bits != 16 && format.bits != 32))
-            return DISP_CHANGE_BADMODE;
-    }
-    if (desktop.host && !desktop.host->ChangeMode(format.width, format.height))
+    if (mode && !RequestedFormat(desktop, *mode, &format)) return DISP_CHANGE_BADMODE;
+    bool change = !SameFormat(format, desktop.screen.format);
+    bool sizeChange = format.width != desktop.screen.format.width ||
+                      format.height != desktop.screen.format.height;
+    if (mode && sizeChange && desktop.host &&
+        !desktop.host->ChangeMode(format.width, format.height))
         return DISP_CHANGE_BADMODE;
-    if (flags & CDS_TEST) return DISP_CHANGE_SUCCESSFUL;
-    standin::ScreenFormat current = desktop.screen.format;
-    if (format.width != current.width || format.height != current.height ||
-        format.bits != current.bits || format.rgb555 != current.rgb555) {
-        SetScreenFormat(desktop, format);
-        InvalidateAll(desktop);
-    }
+    if ((flags & CDS_TEST) || !change) return DISP_CHANGE_SUCCESSFUL;
+    SetScreenFormat(desktop, format);
+    InvalidateAll(desktop);
     return DISP_CHANGE_SUCCESSFUL;
 }
