@@ -203,7 +203,25 @@ void ReleaseFullScreen() {
     InvalidateAll(desktop);
 }
 
+bool IsKeyboardMessage(UINT message) {
+    switch (message) {
+        case WM_KEYDOWN:
+        case WM_KEYUP:
+        case WM_CHAR:
+        case WM_SYSKEYDOWN:
+        case WM_SYSKEYUP:
+        case WM_SYSCHAR:
+            return true;
+        default:
+            return false;
+    }
+}
+
 LRESULT CALLBACK DisplayDibWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    // The full-screen window covers its owner and takes the focus, yet the keys are meant for
+    // the program's own window: hand them on, or a user could not even stop the movie.
+    if (IsKeyboardMessage(message))
+        if (HWND owner = GetParent(window)) return SendMessageA(owner, message, wParam, lParam);
     if (message == WM_COPYDATA && lParam) {
         const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         WORD command = LOWORD(data->dwData), flags = HIWORD(data->dwData);
@@ -229,6 +247,10 @@ void LoadDisplayDib() {
 }
 
 }  // namespace
+
+bool FullScreenHeld() {
+    return fullScreen.holding;
+}
 
 void ResetFullScreenComponent() {
     fullScreen = FullScreenState{};

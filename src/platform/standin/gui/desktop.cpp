@@ -235,6 +235,23 @@ void ScreenTouched(Desktop& desktop) {
     if (desktop.host) desktop.host->ScreenChanged();
 }
 
+// In the 320x200 full-screen mode a program draws by writing adapter memory, and nothing
+// tells the desktop: compare with what the last pump saw, so the host and the screen dumps
+// follow such writes too.
+void NoteDirectWrites(Desktop& desktop) {
+    Screen& screen = desktop.screen;
+    if (screen.pixels != adapterMemory) {
+        desktop.adapterSeen.clear();
+        return;
+    }
+    std::size_t size = static_cast<std::size_t>(screen.pitch) * screen.format.height;
+    if (desktop.adapterSeen.size() == size &&
+        std::memcmp(desktop.adapterSeen.data(), adapterMemory, size) == 0)
+        return;
+    desktop.adapterSeen.assign(adapterMemory, adapterMemory + size);
+    ScreenTouched(desktop);
+}
+
 void HideSoftwareCursor(Desktop& desktop) {
     if (!desktop.cursorDrawn) return;
     Screen& screen = desktop.screen;

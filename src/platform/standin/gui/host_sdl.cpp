@@ -3,9 +3,11 @@
 // the virtual screen, and the real keyboard, focus and close button turned into messages.
 #include <SDL.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <string>
 
 #include "platform/standin/gui/desktop_state.h"
 
@@ -102,6 +104,9 @@ UINT VirtualKeyOf(SDL_Keycode key) {
 
 bool DisplayReachable() {
     if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) return false;
+    // The full-screen window stays up when another program takes the focus: deactivation is
+    // the program's to handle, and a minimised real window would hide a shown virtual one.
+    SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     // SDL falls back to drivers that show nothing; only a real window system will do.
     const char* driver = SDL_GetCurrentVideoDriver();
@@ -115,38 +120,126 @@ bool DisplayReachable() {
 struct RealWindow {
     SDL_Window* window = nullptr;
     Rect client;
+    std::string title;
     bool borderless = false;
     bool fullScreen = false;
+    // Where the picture went in the real window, to map the pointer back onto the screen.
+    int offsetX = 0, offsetY = 0, scale = 1;
 };
+
+std::uint32_t RgbAt(const Screen& screen, const std::uint32_t* lut, int x, int y) {
+    std::uint32_t value = ReadPixel(screen, x, y);
+    if (screen.format.bits == 8) return lut[value & 0xFF];
+    COLORREF c = UnpackColor(screen, value);
+    return (static_cast<std::uint32_t>(GetRValue(c)) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+}
+
+// The client area as the user sees it, each pixel repeated `scale` times across and down;
+// what lies off the screen is black.
+SDL_Surface* ClientPicture(const Screen& screen, const Rect& client, int scale) {
+    int width = client.right - client.left, height = client.bottom - client.top;
+    SDL_Surface* picture = SDL_CreateRGBSurfaceWithFormat(0, width * scale, height * scale, 32,
+                                                          SDL_PIXELFORMAT_XRGB8888);
+    if (!picture) return nullptr;
+    SDL_FillRect(picture, nullptr, 0);
+    std::uint32_t lut[256];
+    if (screen.format.bits == 8)
+        for (int i = 0; i < 256; ++i) {
+            const PALETTEENTRY& e = screen.systemPalette[i];
+            lut[i] = (static_cast<std::uint32_t>(e.peRed) << 16) | (e.peGreen << 8) | e.peBlue;
+        }
+    Rect visible = Intersect(client, {0, 0, screen.format.width, screen.format.height});
+    auto* pixels = static_cast<std::uint8_t*>(picture->pixels);
+    for (int y = visible.top; y < visible.bottom; ++y) {
+        std::uint8_t* row =
+            pixels + static_cast<std::size_t>(y - client.top) * scale * picture->pitch;
+        for (int x = visible.left; x < visible.right; ++x) {
+            std::uint32_t rgb = RgbAt(screen, lut, x, y);
+            for (int repeat = 0; repeat < scale; ++repeat)
+                std::memcpy(row + ((x - client.left) * scale + repeat) * 4, &rgb, 4);
+        }
+        for (int repeat = 1; repeat < scale; ++repeat)
+            std::memcpy(row + repeat * picture->pitch, row,
+                        static_cast<std::size_t>(width) * scale * 4);
+    }
+    return picture;
+}
 
 class SdlHost final : public Host {
   public:
     ~SdlHost() override {
         for (auto& [handle, real] : windows_) SDL_DestroyWindow(real.window);
+        if (arrow_) SDL_FreeCursor(arrow_);
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
     }
     const char* Name() const override { return "sdl"; }
     void ScreenChanged() override { dirty_ = true; }
-    int ShowMessageBox(const char* caption, const char* text, UINT type) override {
-        Uint32 flags =
+
+    // The arrow, or nothing while the count is negative or the cursor is null. A cursor drawn
+    // into the screen is already in the picture; the real one would be a second arrow.
+    void CursorChanged(const Desktop& desktop) override {
+        bool visible = !desktop.softwareCursor && desktop.cursor && desktop.cursorCount >= 0;
+        if (visible) {
+            if (!arrow_) arrow_ = SDL_CreateSystemCursor(SDL_SYSTEM_CURSOR_ARROW);
+            if (arrow_ && SDL_GetCursor() != arrow_) SDL_SetCursor(arrow_);
+        }
+        SDL_ShowCursor(visible ? SDL_ENABLE : SDL_DISABLE);
+        cursorApplied_ = true;
+    }
+
+    int ShowMessageBox(HWND owner, const char* caption, const char* text, UINT type) override {
+        SDL_MessageBoxButtonData ok{
+            SDL_MESSAGEBOX_BUTTON_RETURNKEY_DEFAULT | SDL_MESSAGEBOX_BUTTON_ESCAPEKEY_DEFAULT, IDOK,
+            "OK"};
+        SDL_MessageBoxData box{};
+        box.flags =
             (type & 0xF0) == MB_ICONHAND ? SDL_MESSAGEBOX_ERROR : SDL_MESSAGEBOX_INFORMATION;
-        SDL_ShowSimpleMessageBox(flags, caption, text, nullptr);
+        auto it = windows_.find(Key(TopLevelOf(owner)));
+        box.window = it != windows_.end() ? it->second.window : nullptr;
+        box.title = caption;
+        box.message = text;
+        box.numbuttons = 1;
+        box.buttons = &ok;
+        int pressed = -1;
+        if (SDL_ShowMessageBox(&box, &pressed) != 0) return 0;
+        // A box closed from its frame rather than by its button: a box with only OK answers OK.
         return IDOK;
     }
-    // The virtual screen may take any mode the real display can hold.
+
+    // Sizes the display lists among its modes. The real display keeps its own mode: SDL
+    // switches modes only for a full-screen window of its own, and our windows sit on it at
+    // the virtual screen's coordinates.
     bool ChangeMode(int width, int height) override {
-        SDL_DisplayMode mode;
-        if (SDL_GetDesktopDisplayMode(0, &mode) != 0) return false;
-        return width <= mode.w && height <= mode.h;
+        int count = SDL_GetNumDisplayModes(0);
+        for (int i = 0; i < count; ++i) {
+            SDL_DisplayMode mode;
+            if (SDL_GetDisplayMode(0, i, &mode) == 0 && mode.w == width && mode.h == height)
+                return true;
+        }
+        return false;
     }
+
     void PumpEvents() override {
         Desktop& desktop = TheDesktop();
+        if (!cursorApplied_) CursorChanged(desktop);
         SyncWindows(desktop);
         HandleEvents(desktop);
         if (dirty_) Present(desktop);
     }
 
   private:
+    // The full-screen component's window fills the real display while it holds the screen.
+    static bool FullScreenWindow(const Window& w) {
+        return FullScreenHeld() && w.className == DISPLAYDIB_WINDOW_CLASS;
+    }
+
+    // What a real window shows: its client area, or the whole screen for the full-screen
+    // component, whose window covers the screen in whichever of its modes it set.
+    static Rect ShownArea(const Window& w, const Screen& screen) {
+        if (FullScreenWindow(w)) return {0, 0, screen.format.width, screen.format.height};
+        return ClientRectOnScreen(w);
+    }
+
     void SyncWindows(Desktop& desktop) {
         for (auto it = windows_.begin(); it != windows_.end();) {
             Window* w = FindWindowRecord(reinterpret_cast<HWND>(it->first));
@@ -161,10 +254,10 @@ class SdlHost final : public Host {
         for (HWND top : desktop.zOrder) {
             Window* w = FindWindowRecord(top);
             if (!w || !IsShown(*w)) continue;
-            Rect client = ClientRectOnScreen(*w);
+            Rect client = ShownArea(*w, desktop.screen);
             int width = client.right - client.left, height = client.bottom - client.top;
             if (width <= 0 || height <= 0) continue;
-            bool fullScreen = w->className == DISPLAYDIB_WINDOW_CLASS;
+            bool fullScreen = FullScreenWindow(*w);
             RealWindow& real = windows_[Key(top)];
             bool borderless = (w->style & WS_CAPTION) != WS_CAPTION;
             if (real.window && (real.borderless != borderless || real.fullScreen != fullScreen)) {
@@ -172,25 +265,37 @@ class SdlHost final : public Host {
                 real.window = nullptr;
             }
             if (!real.window) {
-                Uint32 flags = SDL_WINDOW_SHOWN | (borderless ? SDL_WINDOW_BORDERLESS : 0) |
-                               (fullScreen ? SDL_WINDOW_FULLSCREEN_DESKTOP : 0);
-                real.window = SDL_CreateWindow(w->text.c_str(), client.left, client.top, width,
-                                               height, flags);
-                if (!real.window) continue;
+                Uint32 flags = SDL_WINDOW_SHOWN | (borderless ? SDL_WINDOW_BORDERLESS : 0);
+                SDL_Rect place{client.left, client.top, width, height};
+                // Asked of the window manager, and sized to the display besides, for an X
+                // server that has no window manager to ask.
+                if (fullScreen && SDL_GetDisplayBounds(0, &place) == 0)
+                    flags |= SDL_WINDOW_FULLSCREEN_DESKTOP | SDL_WINDOW_BORDERLESS;
+                real.window =
+                    SDL_CreateWindow(w->text.c_str(), place.x, place.y, place.w, place.h, flags);
+                if (!real.window) {
+                    windows_.erase(Key(top));
+                    continue;
+                }
                 SDL_SetWindowData(real.window, "hwnd", top);
                 real.borderless = borderless;
                 real.fullScreen = fullScreen;
                 real.client = client;
+                real.title = w->text;
                 dirty_ = true;
-            } else if (!fullScreen &&
-                       (real.client.left != client.left || real.client.top != client.top ||
-                        real.client.right != client.right || real.client.bottom != client.bottom)) {
-                SDL_SetWindowPosition(real.window, client.left, client.top);
-                SDL_SetWindowSize(real.window, width, height);
+            } else if (real.client.left != client.left || real.client.top != client.top ||
+                       real.client.right != client.right || real.client.bottom != client.bottom) {
+                if (!fullScreen) {
+                    SDL_SetWindowPosition(real.window, client.left, client.top);
+                    SDL_SetWindowSize(real.window, width, height);
+                }
                 real.client = client;
                 dirty_ = true;
             }
-            SDL_SetWindowTitle(real.window, w->text.c_str());
+            if (real.title != w->text) {
+                SDL_SetWindowTitle(real.window, w->text.c_str());
+                real.title = w->text;
+            }
         }
         if (desktop.active != raised_) {
             raised_ = desktop.active;
@@ -204,6 +309,21 @@ class SdlHost final : public Host {
         return window ? static_cast<HWND>(SDL_GetWindowData(window, "hwnd")) : nullptr;
     }
 
+    // The pointer moves the desktop's cursor, and over a client area the window may choose
+    // the cursor's shape, as the window system asks every window the pointer crosses.
+    void PointerMoved(Uint32 id, int x, int y) {
+        HWND window = WindowOf(id);
+        auto it = windows_.find(Key(window));
+        if (!window || it == windows_.end()) return;
+        const RealWindow& real = it->second;
+        int screenX = real.client.left + (x - real.offsetX) / real.scale;
+        int screenY = real.client.top + (y - real.offsetY) / real.scale;
+        InjectCursorPos(screenX, screenY);
+        if (real.client.Contains(screenX, screenY))
+            SendMessageA(window, WM_SETCURSOR, reinterpret_cast<WPARAM>(window),
+                         MAKELONG(HTCLIENT, WM_MOUSEMOVE));
+    }
+
     void HandleEvents(Desktop& desktop) {
         SDL_Event event;
         bool focusLost = false, focusGained = false;
@@ -213,6 +333,9 @@ class SdlHost final : public Host {
                 case SDL_KEYUP:
                     if (UINT vk = VirtualKeyOf(event.key.keysym.sym))
                         PostKey(desktop, vk, event.type == SDL_KEYDOWN);
+                    break;
+                case SDL_MOUSEMOTION:
+                    PointerMoved(event.motion.windowID, event.motion.x, event.motion.y);
                     break;
                 case SDL_WINDOWEVENT: {
                     HWND window = WindowOf(event.window.windowID);
@@ -229,7 +352,12 @@ class SdlHost final : public Host {
                             InjectClose(window);
                             break;
                         case SDL_WINDOWEVENT_EXPOSED:
+                            // The window procedure paints the client area again on the
+                            // WM_PAINT the next pump finds; the frame is ours to redraw.
                             if (window) InvalidateRect(window, nullptr, FALSE);
+                            dirty_ = true;
+                            break;
+                        case SDL_WINDOWEVENT_SIZE_CHANGED:
                             dirty_ = true;
                             break;
                         default:
@@ -248,55 +376,47 @@ class SdlHost final : public Host {
         }
     }
 
+    // A window shows its client area pixel for pixel (stretched if the window system sized it
+    // otherwise). The full-screen picture is enlarged by the largest whole factor that fits
+    // the display, so every pixel stays a sharp square, and centred on black.
     void Present(Desktop& desktop) {
         dirty_ = false;
         const Screen& screen = desktop.screen;
-        std::uint32_t lut[256];
-        if (screen.format.bits == 8)
-            for (int i = 0; i < 256; ++i) {
-                const PALETTEENTRY& e = screen.systemPalette[i];
-                lut[i] = (static_cast<std::uint32_t>(e.peRed) << 16) | (e.peGreen << 8) | e.peBlue;
-            }
         for (auto& [handle, real] : windows_) {
             Window* w = FindWindowRecord(reinterpret_cast<HWND>(handle));
-            if (!w) continue;
-            Rect client = ClientRectOnScreen(*w);
-            Rect visible = Intersect(client, {0, 0, screen.format.width, screen.format.height});
+            SDL_Surface* target = SDL_GetWindowSurface(real.window);
+            if (!w || !target) continue;
+            Rect client = ShownArea(*w, screen);
             int width = client.right - client.left, height = client.bottom - client.top;
-            SDL_Surface* picture =
-                SDL_CreateRGBSurfaceWithFormat(0, width, height, 32, SDL_PIXELFORMAT_XRGB8888);
+            if (width <= 0 || height <= 0) continue;
+            int scale = 1;
+            if (real.fullScreen)
+                scale = std::max(1, std::min(target->w / width, target->h / height));
+            SDL_Surface* picture = ClientPicture(screen, client, scale);
             if (!picture) continue;
-            SDL_FillRect(picture, nullptr, 0);
-            for (int y = visible.top; y < visible.bottom; ++y) {
-                auto* row = reinterpret_cast<std::uint8_t*>(picture->pixels) +
-                            (y - client.top) * picture->pitch;
-                for (int x = visible.left; x < visible.right; ++x) {
-                    std::uint32_t value = ReadPixel(screen, x, y);
-                    std::uint32_t rgb;
-                    if (screen.format.bits == 8) {
-                        rgb = lut[value];
-                    } else {
-                        COLORREF c = UnpackColor(screen, value);
-                        rgb = (static_cast<std::uint32_t>(GetRValue(c)) << 16) |
-                              (GetGValue(c) << 8) | GetBValue(c);
-                    }
-                    std::memcpy(row + (x - client.left) * 4, &rgb, 4);
-                }
+            real.scale = scale;
+            if (picture->w <= target->w && picture->h <= target->h &&
+                (real.fullScreen || (picture->w == target->w && picture->h == target->h))) {
+                SDL_Rect at{(target->w - picture->w) / 2, (target->h - picture->h) / 2, picture->w,
+                            picture->h};
+                real.offsetX = at.x;
+                real.offsetY = at.y;
+                SDL_FillRect(target, nullptr, SDL_MapRGB(target->format, 0, 0, 0));
+                SDL_BlitSurface(picture, nullptr, target, &at);
+            } else {
+                real.offsetX = real.offsetY = 0;
+                SDL_BlitScaled(picture, nullptr, target, nullptr);
             }
-            if (SDL_Surface* target = SDL_GetWindowSurface(real.window)) {
-                if (target->w == width && target->h == height)
-                    SDL_BlitSurface(picture, nullptr, target, nullptr);
-                else
-                    SDL_BlitScaled(picture, nullptr, target, nullptr);
-                SDL_UpdateWindowSurface(real.window);
-            }
+            SDL_UpdateWindowSurface(real.window);
             SDL_FreeSurface(picture);
         }
     }
 
     std::map<ULONG_PTR, RealWindow> windows_;
+    SDL_Cursor* arrow_ = nullptr;
     HWND raised_ = nullptr;
     bool dirty_ = true;
+    bool cursorApplied_ = false;
 };
 
 }  // namespace

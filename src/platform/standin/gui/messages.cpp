@@ -394,6 +394,7 @@ using namespace standin::gui;
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove) {
     Desktop& desktop = TheDesktop();
     StartPumping(desktop);
+    NoteDirectWrites(desktop);
     if (desktop.host) desktop.host->PumpEvents();
     DeliverScriptEvents(desktop);
     MaybeDumpScreen(desktop);
@@ -498,6 +499,16 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM l
         }
         case WM_ERASEBKGND:
             return 0;
+        case WM_SETCURSOR:
+            // Over the client area the class cursor, when the class has one; otherwise the
+            // cursor stays what the program last set.
+            if (LOWORD(static_cast<DWORD_PTR>(lParam)) == HTCLIENT)
+                if (auto cursor =
+                        reinterpret_cast<HCURSOR>(GetClassLongPtrA(window, GCL_HCURSOR))) {
+                    SetCursor(cursor);
+                    return TRUE;
+                }
+            return FALSE;
         case WM_QUERYENDSESSION:
             return TRUE;
         case WM_NCACTIVATE:
