@@ -82,6 +82,9 @@ bool OpenDisplayForMovie(PlayList& list) {
     }
     if (Settings.UseDirectSound) SoundSetWindow(DisplayWindow());
     if (!Settings.SoundOnly) DisplayBindMovie(State.CurrentMovie, 0, 0);
+    // No movie palette ever reaches a sound-only display, and with a colour table of zeros
+    // its progress bar would be black on black; the system's own colours show it.
+    if (Settings.SoundOnly) DisplayUseSystemPalette();
     return true;
 }
 

@@ -3,6 +3,7 @@
 // window requests from a thread of its own and recording what it was sent.
 #pragma once
 
+#include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -33,6 +34,8 @@ class FakeController {
         if (::socketpair(AF_UNIX, SOCK_STREAM, 0, ends) == 0) {
             playerEnd_ = ends[0];
             ownEnd_ = ends[1];
+            // A player started as another program inherits only its own end.
+            ::fcntl(ownEnd_, F_SETFD, FD_CLOEXEC);
             thread_ = std::thread([this] { Serve(); });
         }
     }

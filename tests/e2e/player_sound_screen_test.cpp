@@ -1,0 +1,138 @@
+// SPDX-License-Identifier: MIT
+// The player program run whole on the headless host, judged by what it played and showed:
+// the sound the simulated device captured, the screen dumped after each change, and the
+// keys that must or must not act.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "player_run.h"
+
+namespace zambrel::testing {
+namespace {
+
+constexpr std::int32_t kFastPeriod = -1000;  // 10 ms a frame
+
+TEST(PlayerKeys, DisabledPauseKeyIsIgnored) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(20, kFastPeriod));
+    // A pause that took would hold the movie until the Escape.
+    PlayerRun run = folder.Run("-U1 -S one.zmb", "at 30 ms key Space\nat 3000 ms key Escape\n");
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 20) << run.Output;
+}
+
+TEST(PlayerKeys, DisabledQuitAlsoIgnoresTheCloseButton) {
+    PlayerFolder folder;
+    folder.Write("one.zmb", SmallMovie(20, kFastPeriod));
+    PlayerRun run = folder.Run("-U4 -S one.zmb", "at 30 ms close\nat 40 ms key Escape\n");
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 20) << run.Output;
+    PlayerRun enabled = folder.Run("-S one.zmb", "at 30 ms close\n");
+    EXPECT_LT(enabled.NumberAfter("Total frames played: "), 20) << enabled.Output;
+}
+
+// A key typed while the player is still starting acts once its window is there.
+TEST(PlayerKeys, KeyDueBeforeTheWindowExistsActsOnTheFirstFrame) {
+    PlayerFolder folder;
+    folder.Write("long.zmb", SmallMovie(30, 1000));
+    PlayerRun run = folder.Run("-S long.zmb", "at 0 ms key Escape\n");
+    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.NumberAfter("Total frames played: "), 1) << run.Output;
+}
+
+// Where in the movie's sound each captured sample lies; silence (0) is left out.
+std::vector<long> PlacesInTheSound(const std::vector<std::int16_t>& samples) {
+    std::vector<long> places;
+    for (std::int16_t sample : samples)
+        if (sample != 0) places.push_back(sample - CountingSampleAt(0));
+    return places;
+}
+
+// The places split where they stop running on by one sample.
+std::vector<std::pair<long, long>> Runs(const std::vector<long>& places) {
+    std::vector<std::pair<long, long>> runs;
+    for (long place : places) {
+        if (!runs.empty() && place == runs.back().second + 1)
+            runs.back().second = place;
+        else
+            runs.push_back({place, place});
+    }
+    return runs;
+}
+
+// One second of sound, paused for one and a half seconds after its first frame. The device
+// is let go of while paused, so the capture holds no long silence, and the sound goes on
+// from the frame where it stopped, its last chunk played again.
+TEST(PlayerSound, PauseStopsTheSoundAndResumeGoesOnFromThere) {
+    PlayerFolder folder;
+    constexpr int kFrames = 10;
+    folder.Write("count.zmb", CountingSoundMovie(kFrames, -10000));
+    PlayerRun run = folder.Run("-S count.zmb", "at 150 ms key Space\nat 1650 ms key Space\n",
+                               "ZAMBREL_AUDIO_CAPTURE=sound.wav");
+    ASSERT_EQ(run.NumberAfter("Total frames played: "), kFrames) << run.Output;
+    const std::vector<std::int16_t> samples = Samples16(WavData(folder.Path() + "/sound.wav"));
+    ASSERT_FALSE(samples.empty());
+    const long soundLength = kFrames * static_cast<long>(kCountingRate) / 10;
+    const long frameSamples = kCountingRate / 10;
+    const auto silent = std::count(samples.begin(), samples.end(), 0);
+    EXPECT_LT(silent, static_cast<long>(kCountingRate) * 3 / 4) << "the sound played on paused";
+
+    const auto runs = Runs(PlacesInTheSound(samples));
+    ASSERT_FALSE(runs.empty());
+    EXPECT_EQ(runs.front().first, 0);
+    ASSERT_LE(runs.size(), 2u) << "more than the one break of the pause";
+    if (runs.size() == 2) {
+        const long jump = runs[1].first - (runs[0].second + 1);
+        EXPECT_LE(std::labs(jump), 2 * frameSamples) << jump;
+    }
+    // Closing the movie after its last frame may cut what the device still held of it, and
+    // the chunk played again has put the sound that much behind the pictures.
+    EXPECT_GE(runs.back().second, soundLength - 1 - 2 * frameSamples);
+    EXPECT_LE(runs.back().second, soundLength - 1);
+}
+
+// The run of one colour from the bar's first pixel on.
+int RunLength(const RgbImage& screen, int x, int y) {
+    int length = 0;
+    while (x + length < screen.width && screen.At(x + length, y) == screen.At(x, y)) ++length;
+    return length;
+}
+
+// Sound only: a 160-pixel bar in place of the picture that grows frame by frame, in a colour
+// that stands out from the part still to fill.
+TEST(PlayerScreen, SoundOnlyShowsAProgressBarThatFills) {
+    PlayerFolder folder;
+    constexpr int kFrames = 8;
+    constexpr int kWidth = 160;
+    folder.Write("one.zmb", SmallMovie(kFrames, -5000));
+    std::filesystem::create_directory(folder.Path() + "/dump");
+    // Without a frame (/I4) the window is the bar's one row, at 40, 50 on the screen.
+    PlayerRun run = folder.Run("-O -I4 -X40 -Y50 one.zmb", "",
+                               "ZAMBREL_SCREEN=320x240x32 ZAMBREL_SCREEN_DUMP=dump");
+    ASSERT_EQ(run.Status, 0) << run.Output;
+    std::vector<std::string> dumps;
+    for (const auto& entry : std::filesystem::directory_iterator(folder.Path() + "/dump"))
+        dumps.push_back(entry.path().string());
+    std::sort(dumps.begin(), dumps.end());
+    std::vector<int> lengths;
+    for (const std::string& dump : dumps) {
+        RgbImage screen;
+        ASSERT_TRUE(ReadPng(dump, &screen)) << dump;
+        ASSERT_EQ(screen.width, 320);
+        if (screen.At(40, 50) == screen.At(39, 50)) continue;  // no window there
+        const int length = RunLength(screen, 40, 50);
+        if (length >= kWidth) continue;  // a window cleared before its first frame
+        EXPECT_NE(screen.At(40, 50), screen.At(40 + length, 50)) << dump;
+        lengths.push_back(length);
+    }
+    ASSERT_GE(lengths.size(), 2u);
+    EXPECT_TRUE(std::is_sorted(lengths.begin(), lengths.end()));
+    EXPECT_LE(lengths.front(), kWidth / kFrames + 1);
+    EXPECT_GE(lengths.back(), kWidth * (kFrames - 1) / kFrames);
+}
+
+}  // namespace
+}  // namespace zambrel::testing
