@@ -2,7 +2,7 @@
 #include "decoder/allocator.h"
 
 #include <atomic>
-#include <cstdlib>
+#include <new>
 
 namespace {
 std::atomic<int> allocationsBeforeFailure{-1};
@@ -17,13 +17,15 @@ bool InjectedFailure() {
 }
 }  // namespace
 
+// The aligned forms of new and delete exist on every target, unlike aligned_alloc, and
+// need no rounding of the size, which could wrap where size_t has 32 bits.
+constexpr std::align_val_t kBlockAlignment{16};
+
 void* ZambAllocate(std::uint32_t size) {
     if (size == 0 || size == 0xFFFFFFFFu || InjectedFailure()) return nullptr;
-    // aligned_alloc wants a multiple of the alignment; the 64-bit sum cannot overflow.
-    std::size_t rounded = (static_cast<std::size_t>(size) + 15) & ~static_cast<std::size_t>(15);
-    return std::aligned_alloc(16, rounded);
+    return ::operator new(size, kBlockAlignment, std::nothrow);
 }
 
-void ZambFree(void* block) { std::free(block); }
+void ZambFree(void* block) { ::operator delete(block, kBlockAlignment); }
 
 void ZambAllocatorFailAfter(int allowed) { allocationsBeforeFailure.store(allowed); }
