@@ -144,6 +144,8 @@ void StoreFrame(const OutputFormat& format, const int mix[2], std::uint8_t* out)
 
 }  // namespace
 
+namespace {
+
 // Without global focus a sound buffer is heard only while its window is active; its cursor
 // moves on all the same. Asked once per rendered block rather than per frame.
 void UpdateFocusLocked() {
@@ -154,6 +156,8 @@ void UpdateFocusLocked() {
                        (!buffer.FocusWindow || !standin::WindowTreeActive(buffer.FocusWindow));
     }
 }
+
+}  // namespace
 
 void RenderLocked(const OutputFormat& format, std::size_t frames, std::uint8_t* out) {
     const WORD frameBytes = format.BlockAlign();
