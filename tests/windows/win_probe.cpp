@@ -3,11 +3,12 @@
 // as the player.
 //   wincheck blit OUT            loads zambplw.exe, takes its fourteen blitter operations by
 //                                name and writes the recorded calls to OUT
-//   wincheck where TITLE         prints the client area of the top-level window TITLE in
-//                                screen coordinates: X Y WIDTH HEIGHT
+//   wincheck where TITLE W H     waits for the top-level window TITLE to be shown with a
+//                                W x H client area and prints where: X Y W H on the screen
 //   wincheck text TITLE OUT      waits for the message box TITLE and writes its text to OUT
 // Each waits at most 60 seconds for its window and exits with 1 on any failure.
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -128,15 +129,21 @@ HWND WaitForWindow(const char* title) {
     return nullptr;
 }
 
-int Where(const char* title) {
-    HWND window = WaitForWindow(title);
-    if (!window) return Fail(std::string("no window ") + title);
-    RECT client;
-    POINT origin = {0, 0};
-    if (!GetClientRect(window, &client) || !ClientToScreen(window, &origin))
-        return Fail("no client area");
-    std::printf("%ld %ld %ld %ld\n", origin.x, origin.y, client.right, client.bottom);
-    return 0;
+// The window is created before it is shown at the size of its movie, so the answer waits
+// for it to be visible with a client area of the expected size.
+int Where(const char* title, long width, long height) {
+    RECT client = {};
+    for (int tries = 0; tries < 600; ++tries, Sleep(100)) {
+        HWND window = FindWindowA(nullptr, title);
+        POINT origin = {0, 0};
+        if (!window || !IsWindowVisible(window) || !GetClientRect(window, &client) ||
+            client.right != width || client.bottom != height || !ClientToScreen(window, &origin))
+            continue;
+        std::printf("%ld %ld %ld %ld\n", origin.x, origin.y, client.right, client.bottom);
+        return 0;
+    }
+    return Fail(std::string("no visible window ") + title + " of that size; last seen " +
+                std::to_string(client.right) + " x " + std::to_string(client.bottom));
 }
 
 // A message box shows its text in a static control; the icon, when there is one, is a
@@ -173,7 +180,7 @@ int Text(const char* title, const char* out) {
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "blit" && argc == 3) return Blit(argv[2]);
-    if (command == "where" && argc == 3) return Where(argv[2]);
+    if (command == "where" && argc == 5) return Where(argv[2], std::atol(argv[3]), std::atol(argv[4]));
     if (command == "text" && argc == 4) return Text(argv[2], argv[3]);
-    return Fail("usage: wincheck blit OUT | where TITLE | text TITLE OUT");
+    return Fail("usage: wincheck blit OUT | where TITLE W H | text TITLE OUT");
 }
