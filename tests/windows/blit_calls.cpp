@@ -8,10 +8,12 @@
 #include "display/display.h"
 
 const char* const kBlitFunctionNames[14] = {
-    "ZambBlitOpen",        "ZambBlitClose",          "ZambBlitSetPalette",
-    "ZambBlitSetFlags",    "ZambBlitString",         "ZambBlit",
-    "ZambBlitTrans",       "ZambBlitMask",           "ZambBlitMerge",
-    "ZambBlitClear",       "ZambBufferToBuffer",     "ZambBufferToBufferTrans",
+    "ZambBlitOpen",           "ZambBlitClose",
+    "ZambBlitSetPalette",     "ZambBlitSetFlags",
+    "ZambBlitString",         "ZambBlit",
+    "ZambBlitTrans",          "ZambBlitMask",
+    "ZambBlitMerge",          "ZambBlitClear",
+    "ZambBufferToBuffer",     "ZambBufferToBufferTrans",
     "ZambBufferToBufferMask", "ZambBufferToBufferMerge",
 };
 
@@ -69,24 +71,27 @@ struct Inputs {
     std::vector<std::uint8_t> palette = Noise(256 * 8, 4);
 };
 
-std::vector<std::uint8_t> FreshDest() { return std::vector<std::uint8_t>(kDestPitch * kDestRows, 0xA5); }
+std::vector<std::uint8_t> FreshDest() {
+    return std::vector<std::uint8_t>(kDestPitch * kDestRows, 0xA5);
+}
 
 // One screen blit top-down and one bottom-up (negative pitch from the last row).
-void RecordBlits(const BlitFunctions& f, ZambBlitHandle* h, const Inputs& in, const std::string& tag,
-                 Recorder& r) {
+void RecordBlits(const BlitFunctions& f, ZambBlitHandle* h, const Inputs& in,
+                 const std::string& tag, Recorder& r) {
     std::vector<std::uint8_t> dest = FreshDest();
     f.Blit(h, dest.data(), kDestPitch, 1, 2, in.source.data(), kSrcPitch, 2, 1, 19, 11);
     r.Add(tag + " blit", dest);
     dest = FreshDest();
     f.Blit(h, dest.data() + kDestPitch * (kDestRows - 1), -static_cast<std::int32_t>(kDestPitch), 0,
-           0, in.source.data() + kSrcPitch * (kSrcHeight - 1), -static_cast<std::int32_t>(kSrcPitch),
-           0, 0, kSrcWidth, kSrcHeight);
+           0, in.source.data() + kSrcPitch * (kSrcHeight - 1),
+           -static_cast<std::int32_t>(kSrcPitch), 0, 0, kSrcWidth, kSrcHeight);
     r.Add(tag + " blit bottom-up", dest);
 }
 
 void RecordScreenModes(const BlitFunctions& f, const Inputs& in, Recorder& r) {
     const std::uint32_t formats[] = {0, ZAMBBLIT_RGB555, ZAMBBLIT_RGB565};
-    const std::uint32_t sizes[] = {ZAMBBLIT_1X, ZAMBBLIT_2X, ZAMBBLIT_2X_INTERLACE, ZAMBBLIT_2X_SMOOTH};
+    const std::uint32_t sizes[] = {ZAMBBLIT_1X, ZAMBBLIT_2X, ZAMBBLIT_2X_INTERLACE,
+                                   ZAMBBLIT_2X_SMOOTH};
     const std::uint32_t paletteTypes[] = {0, 6, 14, 7};
     int round = 0;
     for (std::uint32_t format : formats) {
@@ -197,15 +202,18 @@ std::vector<std::uint8_t> RunBlitCalls(const BlitFunctions& f) {
     return r.Take();
 }
 
-std::string FirstDifference(const std::vector<std::uint8_t>& a, const std::vector<std::uint8_t>& b) {
+std::string FirstDifference(const std::vector<std::uint8_t>& a,
+                            const std::vector<std::uint8_t>& b) {
     std::size_t offset = 0;
     while (offset < a.size() && offset < b.size()) {
         std::string name = SectionName(a, offset);
         std::size_t header = name.size() + 1 + 4;
-        if (SectionName(b, offset) != name || offset + header > a.size() || offset + header > b.size())
+        if (SectionName(b, offset) != name || offset + header > a.size() ||
+            offset + header > b.size())
             return "section \"" + name + "\" is \"" + SectionName(b, offset) + "\" in the other";
         std::size_t length = 0;
-        for (int i = 0; i < 4; ++i) length |= std::size_t{a[offset + name.size() + 1 + i]} << (8 * i);
+        for (int i = 0; i < 4; ++i)
+            length |= std::size_t{a[offset + name.size() + 1 + i]} << (8 * i);
         std::size_t start = offset + header, end = start + length;
         for (std::size_t i = start; i < end; ++i)
             if (i >= a.size() || i >= b.size() || a[i] != b[i])

@@ -27,8 +27,8 @@ std::uint32_t Channel(unsigned long pixel, unsigned long mask) {
 
 }  // namespace
 
-bool GrabScreen(const std::string& display, int x, int y, std::uint32_t width,
-                std::uint32_t height, ScreenPicture* picture, std::string* error) {
+bool GrabScreen(const std::string& display, int x, int y, std::uint32_t width, std::uint32_t height,
+                ScreenPicture* picture, std::string* error) {
     Display* x11 = XOpenDisplay(display.c_str());
     if (!x11) return *error = "cannot open the X display " + display, false;
     Window root = DefaultRootWindow(x11);
@@ -37,7 +37,8 @@ bool GrabScreen(const std::string& display, int x, int y, std::uint32_t width,
     bool inside = x >= 0 && y >= 0 && width > 0 && height > 0 &&
                   x + static_cast<long>(width) <= attributes.width &&
                   y + static_cast<long>(height) <= attributes.height;
-    XImage* image = inside ? XGetImage(x11, root, x, y, width, height, AllPlanes, ZPixmap) : nullptr;
+    XImage* image =
+        inside ? XGetImage(x11, root, x, y, width, height, AllPlanes, ZPixmap) : nullptr;
     if (!image) {
         XCloseDisplay(x11);
         return *error = inside ? "the X server gave no picture" : "the rectangle leaves the screen",
@@ -58,8 +59,8 @@ bool GrabScreen(const std::string& display, int x, int y, std::uint32_t width,
     return true;
 }
 
-std::vector<DecodedFrame> SplitRawFrames(const std::vector<std::uint8_t>& raw,
-                                         std::uint32_t width, std::uint32_t height) {
+std::vector<DecodedFrame> SplitRawFrames(const std::vector<std::uint8_t>& raw, std::uint32_t width,
+                                         std::uint32_t height) {
     std::vector<DecodedFrame> frames;
     std::size_t frameBytes = 768 + std::size_t{width} * height;
     for (std::size_t offset = 0; offset + frameBytes <= raw.size(); offset += frameBytes) {
@@ -72,7 +73,8 @@ std::vector<DecodedFrame> SplitRawFrames(const std::vector<std::uint8_t>& raw,
 }
 
 std::uint64_t CountDifferences(const ScreenPicture& picture, const DecodedFrame& frame) {
-    if (picture.pixels.size() != frame.pixels.size()) return picture.pixels.size() + frame.pixels.size();
+    if (picture.pixels.size() != frame.pixels.size())
+        return picture.pixels.size() + frame.pixels.size();
     std::uint64_t differences = 0;
     for (std::size_t i = 0; i < frame.pixels.size(); ++i) {
         const std::uint8_t* rgb = &frame.palette[std::size_t{frame.pixels[i]} * 3];

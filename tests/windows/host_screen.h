@@ -14,8 +14,8 @@ struct ScreenPicture {
 
 // The rectangle of the root window of `display`; false when the server cannot be reached
 // or the rectangle lies outside the screen.
-bool GrabScreen(const std::string& display, int x, int y, std::uint32_t width,
-                std::uint32_t height, ScreenPicture* picture, std::string* error);
+bool GrabScreen(const std::string& display, int x, int y, std::uint32_t width, std::uint32_t height,
+                ScreenPicture* picture, std::string* error);
 
 // One frame of a decoded movie: its palette (red, green, blue per entry) and its indices.
 struct DecodedFrame {
@@ -24,8 +24,8 @@ struct DecodedFrame {
 };
 
 // The frames of a raw decode (palette then Width x Height indices per frame).
-std::vector<DecodedFrame> SplitRawFrames(const std::vector<std::uint8_t>& raw,
-                                         std::uint32_t width, std::uint32_t height);
+std::vector<DecodedFrame> SplitRawFrames(const std::vector<std::uint8_t>& raw, std::uint32_t width,
+                                         std::uint32_t height);
 
 // How many pixels of the picture differ from the frame shown through its palette.
 std::uint64_t CountDifferences(const ScreenPicture& picture, const DecodedFrame& frame);

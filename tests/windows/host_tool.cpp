@@ -37,7 +37,8 @@ bool ReadFile(const std::string& path, std::vector<std::uint8_t>* bytes) {
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 
@@ -50,7 +51,8 @@ enc::Picture MoviePicture(std::uint32_t frame) {
         for (std::uint32_t x = 0; x < kMovieWidth; ++x) {
             std::uint32_t stripe = ((x + y + frame * 4) / 8) % 24;
             bool bar = y / 3 == frame;
-            picture.pixels[y * kMovieWidth + x] = static_cast<std::uint8_t>(bar ? 200 + x / 40 : stripe);
+            picture.pixels[y * kMovieWidth + x] =
+                static_cast<std::uint8_t>(bar ? 200 + x / 40 : stripe);
         }
     for (int i = 0; i < 256; ++i) {
         picture.palette[i * 3] = enc::WidenLevel(static_cast<std::uint8_t>((i * 7) % 64));
@@ -84,10 +86,12 @@ int WriteCheckMovie(const std::string& path, bool withSound) {
 
 int RecordBlit(const std::string& out) {
     const BlitFunctions linked = {
-        &ZambBlitOpen,       &ZambBlitClose,           &ZambBlitSetPalette,
-        &ZambBlitSetFlags,   &ZambBlitString,          &ZambBlit,
-        &ZambBlitTrans,      &ZambBlitMask,            &ZambBlitMerge,
-        &ZambBlitClear,      &ZambBufferToBuffer,      &ZambBufferToBufferTrans,
+        &ZambBlitOpen,           &ZambBlitClose,
+        &ZambBlitSetPalette,     &ZambBlitSetFlags,
+        &ZambBlitString,         &ZambBlit,
+        &ZambBlitTrans,          &ZambBlitMask,
+        &ZambBlitMerge,          &ZambBlitClear,
+        &ZambBufferToBuffer,     &ZambBufferToBufferTrans,
         &ZambBufferToBufferMask, &ZambBufferToBufferMerge,
     };
     if (!WriteFile(out, RunBlitCalls(linked))) return Fail("cannot write " + out);
@@ -139,6 +143,7 @@ int main(int argc, char** argv) {
     if (command == "compare-blit" && args.size() == 3) return CompareBlit(args[1], args[2]);
     if (command == "match" && args.size() == 7)
         return Match(std::vector<std::string>(args.begin() + 1, args.end()));
-    return Fail("usage: wincheck_host movie PATH [--sound] | blit OUT | compare-blit A B | "
-                "match DISPLAY X Y W H RAW");
+    return Fail(
+        "usage: wincheck_host movie PATH [--sound] | blit OUT | compare-blit A B | "
+        "match DISPLAY X Y W H RAW");
 }

@@ -14,7 +14,8 @@ namespace {
 std::vector<std::uint8_t> Section(const std::string& name, const std::vector<std::uint8_t>& bytes) {
     std::vector<std::uint8_t> out(name.begin(), name.end());
     out.push_back(0);
-    for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<std::uint8_t>(bytes.size() >> shift));
+    for (int shift = 0; shift < 32; shift += 8)
+        out.push_back(static_cast<std::uint8_t>(bytes.size() >> shift));
     out.insert(out.end(), bytes.begin(), bytes.end());
     return out;
 }
@@ -25,10 +26,12 @@ std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<st
 }
 
 const BlitFunctions kLinked = {
-    &ZambBlitOpen,           &ZambBlitClose,           &ZambBlitSetPalette,
-    &ZambBlitSetFlags,       &ZambBlitString,          &ZambBlit,
-    &ZambBlitTrans,          &ZambBlitMask,            &ZambBlitMerge,
-    &ZambBlitClear,          &ZambBufferToBuffer,      &ZambBufferToBufferTrans,
+    &ZambBlitOpen,           &ZambBlitClose,
+    &ZambBlitSetPalette,     &ZambBlitSetFlags,
+    &ZambBlitString,         &ZambBlit,
+    &ZambBlitTrans,          &ZambBlitMask,
+    &ZambBlitMerge,          &ZambBlitClear,
+    &ZambBufferToBuffer,     &ZambBufferToBufferTrans,
     &ZambBufferToBufferMask, &ZambBufferToBufferMerge,
 };
 
@@ -60,8 +63,10 @@ TEST(ScreenMatch, OnlyTheExactFrameMatches) {
     std::vector<std::uint8_t> raw;
     for (int frame = 0; frame < 2; ++frame) {
         for (int i = 0; i < 256; ++i)
-            for (int c = 0; c < 3; ++c) raw.push_back(static_cast<std::uint8_t>(i + c * 10 + frame));
-        for (std::uint32_t p = 0; p < width * height; ++p) raw.push_back(static_cast<std::uint8_t>(p * 3));
+            for (int c = 0; c < 3; ++c)
+                raw.push_back(static_cast<std::uint8_t>(i + c * 10 + frame));
+        for (std::uint32_t p = 0; p < width * height; ++p)
+            raw.push_back(static_cast<std::uint8_t>(p * 3));
     }
     raw.resize(raw.size() + 500);  // part of a third frame: not a frame
     std::vector<DecodedFrame> frames = SplitRawFrames(raw, width, height);
@@ -76,7 +81,8 @@ TEST(ScreenMatch, OnlyTheExactFrameMatches) {
     EXPECT_EQ(CountDifferences(shown, frames[1]), 0u);
     shown.pixels[5] ^= 1;
     EXPECT_EQ(CountDifferences(shown, frames[1]), 1u);
-    ScreenPicture smaller{width, 1, std::vector<std::uint32_t>(shown.pixels.begin(), shown.pixels.begin() + 4)};
+    ScreenPicture smaller{
+        width, 1, std::vector<std::uint32_t>(shown.pixels.begin(), shown.pixels.begin() + 4)};
     EXPECT_NE(CountDifferences(smaller, frames[1]), 0u);
 }
 

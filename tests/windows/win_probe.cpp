@@ -94,8 +94,8 @@ bool BindImports(HMODULE module) {
             FARPROC function =
                 IMAGE_SNAP_BY_ORDINAL32(names->u1.Ordinal)
                     ? GetProcAddress(library, MAKEINTRESOURCEA(IMAGE_ORDINAL32(names->u1.Ordinal)))
-                    : GetProcAddress(library,
-                                     At<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData)->Name);
+                    : GetProcAddress(
+                          library, At<IMAGE_IMPORT_BY_NAME>(module, names->u1.AddressOfData)->Name);
             if (!function || !Patch(&slots->u1.Function, reinterpret_cast<DWORD>(function)))
                 return false;
         }
@@ -111,13 +111,15 @@ int Blit(const char* out) {
     FARPROC found[14];
     for (int i = 0; i < 14; ++i) {
         found[i] = GetProcAddress(player, kBlitFunctionNames[i]);
-        if (!found[i]) return Fail(std::string("zambplw.exe does not export ") + kBlitFunctionNames[i]);
+        if (!found[i])
+            return Fail(std::string("zambplw.exe does not export ") + kBlitFunctionNames[i]);
     }
     BlitFunctions f;
     static_assert(sizeof f == sizeof found, "one field per exported operation");
     std::memcpy(&f, found, sizeof f);
     std::vector<std::uint8_t> bytes = RunBlitCalls(f);
-    if (!WriteFile(out, bytes.data(), bytes.size())) return Fail(std::string("cannot write ") + out);
+    if (!WriteFile(out, bytes.data(), bytes.size()))
+        return Fail(std::string("cannot write ") + out);
     return 0;
 }
 
@@ -180,7 +182,8 @@ int Text(const char* title, const char* out) {
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "blit" && argc == 3) return Blit(argv[2]);
-    if (command == "where" && argc == 5) return Where(argv[2], std::atol(argv[3]), std::atol(argv[4]));
+    if (command == "where" && argc == 5)
+        return Where(argv[2], std::atol(argv[3]), std::atol(argv[4]));
     if (command == "text" && argc == 4) return Text(argv[2], argv[3]);
     return Fail("usage: wincheck blit OUT | where TITLE W H | text TITLE OUT");
 }

@@ -26,6 +26,8 @@ const void* volatile const kExportedBlitter[] = {
 };
 
 // Called once from the program's entry so that the table itself is kept.
-inline void KeepExportedBlitter() { (void)kExportedBlitter[0]; }
+inline void KeepExportedBlitter() {
+    (void)kExportedBlitter[0];
+}
 
 }  // namespace
