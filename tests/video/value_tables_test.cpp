@@ -1,0 +1,155 @@
+// SPDX-License-Identifier: MIT
+// The table-driven block loop against the same loop reading every value with DecodeValue,
+// on real and on random chunks: pixels, change map and the recent values left behind.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <vector>
+
+#include "decoder/allocator.h"
+#include "decoder/painters.h"
+#include "decoder/trees.h"
+#include "video_support.h"
+
+namespace reference {
+
+// Every value through DecodeValue: a lookup step, then the nodes bit by bit.
+struct Stream {
+    BitReader bits;
+    TreeBlock* trees;
+};
+std::uint32_t ReadTypeWord(Stream& s) {
+    return DecodeValue(s.trees, TYPE_TREE, s.bits);
+}
+void ReadMonoBlock(Stream& s, std::uint32_t& colours, std::uint32_t& pattern) {
+    colours = DecodeValue(s.trees, COLOUR_TREE, s.bits);
+    pattern = DecodeValue(s.trees, PATTERN_TREE, s.bits);
+}
+void ReadFullRow(Stream& s, std::uint32_t& right, std::uint32_t& left) {
+    right = DecodeValue(s.trees, FULL_TREE, s.bits);
+    left = DecodeValue(s.trees, FULL_TREE, s.bits);
+}
+
+}  // namespace reference
+
+namespace {
+
+using video_test::MovieRecipe;
+using zambrel::encoder::TreeShape;
+
+constexpr std::uint32_t kAcross = 16, kRows = 8;
+
+struct Decoded {
+    std::vector<std::uint8_t> pixels = std::vector<std::uint8_t>(kAcross * 4 * kRows * 4, 0x5A);
+    std::vector<std::uint8_t> map = std::vector<std::uint8_t>(32, 0x77);
+    std::vector<std::uint32_t> recent;  // every tree's recent-value nodes afterwards
+
+    PaintState Start() {
+        PaintState st;
+        st.position = pixels.data();
+        st.blocksAcross = st.blocksLeftInRow = kAcross;
+        st.blockRowsLeft = kRows;
+        st.rowStep = kAcross * 4;
+        st.nextBlockRowStep = st.rowStep * 4 - st.rowStep;
+        st.totalBlocks = kAcross * kRows;
+        st.changeMap = map.data();
+        return st;
+    }
+    void Keep(const TreeBlock* trees) {
+        for (const RecentValues& r : trees->Recent)
+            for (std::uint32_t location : r.Location) recent.push_back(LoadNode(trees, location));
+    }
+    bool operator==(const Decoded&) const = default;
+};
+
+Decoded ByReference(const std::vector<std::uint8_t>& chunk, TreeBlock* trees) {
+    Decoded d;
+    PaintState st = d.Start();
+    ResetRecentValues(trees);
+    reference::Stream s{{}, trees};
+    StartBits(s.bits, chunk.data(), chunk.data() + chunk.size());
+    DecodeBlocks(st, s, FamilyFor<reference::Stream>(FamilyKind::Eight));
+    d.Keep(trees);
+    return d;
+}
+
+Decoded ByTables(const std::vector<std::uint8_t>& chunk, TreeBlock* trees, bool wide) {
+    Decoded d;
+    PaintState st = d.Start();
+    ResetRecentValues(trees);
+    const std::uint8_t* end = chunk.data() + chunk.size();
+    if (wide) {
+        DecodeBlocksWide(st, chunk.data(), end, trees, FamilyKind::Eight);
+    } else {
+        DecodeBlocksPlain(st, chunk.data(), end, trees, FamilyKind::Eight);
+    }
+    d.Keep(trees);
+    return d;
+}
+
+// Noise over many colours gives codes longer than the first table level; the lopsided
+// shape gives codes too deep for the second, which are walked.
+MovieRecipe NoiseRecipe(TreeShape shape, unsigned seed) {
+    MovieRecipe recipe = video_test::MixedRecipe(64, 32, 6, seed);
+    std::mt19937 random(seed);
+    for (auto& picture : recipe.pictures) {
+        for (std::size_t i = 0; i < picture.pixels.size(); i += 1 + random() % 3)
+            picture.pixels[i] = static_cast<std::uint8_t>(random() % 200);
+    }
+    recipe.stream.treeShape = shape;
+    return recipe;
+}
+
+// Random chunks reach every kind of step, escapes included, and run past their end.
+std::vector<std::vector<std::uint8_t>> Chunks(unsigned seed) {
+    std::mt19937 random(seed);
+    std::vector<std::vector<std::uint8_t>> chunks;
+    for (int n = 0; n < 40; ++n) {
+        std::vector<std::uint8_t> chunk(random() % 600);
+        for (auto& b : chunk) b = static_cast<std::uint8_t>(random());
+        chunks.push_back(chunk);
+    }
+    return chunks;
+}
+
+void ExpectSameDecodes(Movie* movie, unsigned seed) {
+    for (const auto& chunk : Chunks(seed)) {
+        const Decoded expected = ByReference(chunk, movie->Trees);
+        EXPECT_TRUE(ByTables(chunk, movie->Trees, false) == expected) << chunk.size();
+        EXPECT_TRUE(ByTables(chunk, movie->Trees, true) == expected) << chunk.size();
+    }
+}
+
+class ValueTables : public ::testing::TestWithParam<TreeShape> {};
+
+TEST_P(ValueTables, DecodeAsDecodeValueDoesBeforeAndAfterRemaps) {
+    Movie* movie = video_test::OpenBytes(video_test::WriteBytes(NoiseRecipe(GetParam(), 11)));
+    ASSERT_NE(movie, nullptr);
+    ExpectSameDecodes(movie, 1);
+    // Tables kept from the last chunk must not outlive a remap of the same block.
+    std::uint8_t map[256];
+    for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(255 - i);
+    RemapTreeColours(movie->Trees, map);
+    ExpectSameDecodes(movie, 2);
+    ZambClose(movie);
+}
+
+TEST_P(ValueTables, WithoutMemoryForSubtablesLongCodesAreWalked) {
+    Movie* movie = video_test::OpenBytes(video_test::WriteBytes(NoiseRecipe(GetParam(), 12)));
+    ASSERT_NE(movie, nullptr);
+    std::uint8_t identity[256];
+    for (int i = 0; i < 256; ++i) identity[i] = static_cast<std::uint8_t>(i);
+    RemapTreeColours(movie->Trees, identity);  // the tables are built again at the next chunk
+    ZambAllocatorFailAfter(0);
+    for (const auto& chunk : Chunks(3)) {
+        const Decoded expected = ByReference(chunk, movie->Trees);
+        EXPECT_TRUE(ByTables(chunk, movie->Trees, true) == expected) << chunk.size();
+    }
+    ZambAllocatorFailAfter(-1);
+    ZambClose(movie);
+}
+
+INSTANTIATE_TEST_SUITE_P(Shapes, ValueTables,
+                         ::testing::Values(TreeShape::Huffman, TreeShape::Lopsided));
+
+}  // namespace
