@@ -271,6 +271,62 @@ TEST_F(Desktop, DesktopResetReArmsTheFullScreenComponent) {
     EXPECT_EQ(standin::CurrentScreen().bits, 16);
 }
 
+// The full-screen window has the focus while it covers the program's window; keys typed
+// then are the program's, Shift and characters included.
+TEST_F(Desktop, FullScreenWindowHandsKeysToItsOwner) {
+    HWND owner = Popup(0, 0, 100, 100);
+    HWND full = OpenFullScreenWindow(owner);
+    ASSERT_NE(full, nullptr);
+    FullScreenFormat info{};
+    info.header = {sizeof(BITMAPINFOHEADER), 320, 240, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    SendFullScreenData(full, 0x8AD50400u, &info, sizeof info);
+    ShowWindow(owner, SW_MINIMIZE);
+    SetWindowPos(full, HWND_TOPMOST, 0, 0, 320, 240, SWP_SHOWWINDOW);
+    ASSERT_EQ(GetFocus(), full);
+    guitest::Log().clear();
+    standin::InjectKeyPress(VK_ESCAPE);
+    standin::InjectKey(VK_SHIFT, true);
+    standin::InjectKeyPress('A');
+    standin::InjectKey(VK_SHIFT, false);
+    Pump();
+    std::vector<WPARAM> chars;
+    for (const guitest::Logged& entry : guitest::Log())
+        if (entry.window == owner && entry.message == WM_CHAR) chars.push_back(entry.wParam);
+    EXPECT_EQ(chars, (std::vector<WPARAM>{27, 'A'}));
+    EXPECT_EQ(MessagesTo(owner, {WM_KEYDOWN}).size(), 3u);
+    SendMessageA(full, DDM_CLOSE, 0, 0);
+}
+
+// In the 320x200 mode a program writes adapter memory and calls nothing: the next pump still
+// notices, once.
+TEST_F(Desktop, AdapterMemoryWritesReachTheScreenDumps) {
+    char pattern[] = "/tmp/zambrel-adapter-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    std::string dir = pattern;
+    setenv("ZAMBREL_SCREEN_DUMP", dir.c_str(), 1);
+    UseScreen(640, 480, 32);
+    unsetenv("ZAMBREL_SCREEN_DUMP");
+    HWND full = OpenFullScreenWindow(Popup(0, 0, 100, 100));
+    ASSERT_NE(full, nullptr);
+    FullScreenFormat info{};
+    info.header = {sizeof(BITMAPINFOHEADER), 320, 200, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    info.colors[7] = {30, 20, 10, 0};
+    SendFullScreenData(full, 0x8AC10400u, &info, sizeof info);
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // 000000: the mode as set
+    ZambrelVideoMemory(0xA0000)[320 * 3 + 4] = 7;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // 000001: the write
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // unchanged: nothing
+    SendMessageA(full, DDM_CLOSE, 0, 0);
+    auto pngPixel = [&](const char* name) { return std::fopen((dir + name).c_str(), "rb"); };
+    std::FILE* second = pngPixel("/000001.png");
+    EXPECT_NE(second, nullptr);
+    if (second) std::fclose(second);
+    EXPECT_EQ(pngPixel("/000002.png"), nullptr);
+    for (const char* name : {"/000000.png", "/000001.png"}) std::remove((dir + name).c_str());
+    std::remove(dir.c_str());
+}
+
 TEST_F(Desktop, WinGRecommendsTopDownBitmaps) {
     HMODULE wing = LoadLibraryA("WING32.DLL");
     auto recommend = Lookup<BOOL(WINAPI*)(BITMAPINFO*)>(wing, "WinGRecommendDIBFormat");
@@ -311,7 +367,8 @@ TEST_F(Desktop, ScreenDumpsFollowChangesBetweenPumps) {
     auto exists = [&](const char* name) {
         std::FILE* file = std::fopen((dir + name).c_str(), "rb");
         unsigned char signature[8] = {};
-        bool ok = file && std::fread(signature, 1, 8, file) == 8 && signature[0] == 0x89 && signature[1] == 'P';
+        bool ok = file && std::fread(signature, 1, 8, file) == 8 && signature[0] == 0x89 &&
+                  signature[1] == 'P';
         if (file) std::fclose(file);
         std::remove((dir + name).c_str());
         return ok;

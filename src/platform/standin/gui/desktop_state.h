@@ -197,7 +197,10 @@ bool WritePng(const std::string& path, int width, int height, const std::vector<
 
 // Windows.
 Window* FindWindowRecord(HWND handle);
-HWND TopLevelOf(HWND handle);
+HWND TopLevelOf(HWND handle);  // up through parents and owners
+// The top-level window a window is part of: up through parents only, for an owned window is
+// a top-level window of its own, activated, focused and stacked by itself.
+HWND RootOf(HWND handle);
 Rect ClientRectOnScreen(const Window& window);
 Rect WindowRectOnScreen(const Window& window);
 bool IsShown(const Window& window);  // visible, not minimised, and all parents likewise

@@ -225,6 +225,16 @@ HWND TopLevelOf(HWND handle) {
     return w ? w->handle : nullptr;
 }
 
+HWND RootOf(HWND handle) {
+    Window* w = FindWindowRecord(handle);
+    for (int guard = 0; w && w->parent && guard < 64; ++guard) {
+        Window* up = FindWindowRecord(w->parent);
+        if (!up) break;
+        w = up;
+    }
+    return w ? w->handle : nullptr;
+}
+
 Rect WindowRectOnScreen(const Window& w) {
     if (w.minimized) return kMinimizedRect;
     Rect r = w.rect;
@@ -278,7 +288,7 @@ void VisibleClientRegion(const Window& w, std::vector<Rect>* out) {
         for (const Rect& r : *out) Subtract(r, hole, &next);
         out->swap(next);
     };
-    HWND top = TopLevelOf(w.handle);
+    HWND top = RootOf(w.handle);
     for (HWND above : desktop.zOrder) {
         if (above == top) break;
         Window* other = FindWindowRecord(above);
@@ -359,7 +369,7 @@ void InvalidateAll(Desktop& desktop) {
 
 void ActivateWindow(HWND handle) {
     Desktop& desktop = TheDesktop();
-    if (handle) handle = TopLevelOf(handle);
+    if (handle) handle = RootOf(handle);
     HWND old = desktop.active;
     if (old == handle) return;
     if (handle) {
@@ -377,7 +387,7 @@ void ActivateWindow(HWND handle) {
         if (handle) desktop.lastActive = handle;
     }
     HWND oldFocus = desktop.focus;
-    if (oldFocus && TopLevelOf(oldFocus) != handle) {
+    if (oldFocus && RootOf(oldFocus) != handle) {
         desktop.focus = nullptr;
         if (FindWindowRecord(oldFocus)) Send(oldFocus, WM_KILLFOCUS, 0, 0);
     }
@@ -690,7 +700,7 @@ HWND WINAPI SetFocus(HWND window) {
     Desktop& desktop = TheDesktop();
     HWND previous = desktop.focus;
     if (window && !FindWindowRecord(window)) return nullptr;
-    if (window && TopLevelOf(window) != desktop.active) {
+    if (window && RootOf(window) != desktop.active) {
         ActivateWindow(window);
         previous = desktop.focus;
         if (desktop.focus == window) return previous;
