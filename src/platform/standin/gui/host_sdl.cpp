@@ -107,6 +107,9 @@ bool DisplayReachable() {
     // The full-screen window stays up when another program takes the focus: deactivation is
     // the program's to handle, and a minimised real window would hide a shown virtual one.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
+    // SDL would turn Ctrl+C and SIGTERM into a quit event that no window procedure sees, and
+    // the program could then be stopped by nothing short of SIGKILL.
+    SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     // SDL falls back to drivers that show nothing; only a real window system will do.
     const char* driver = SDL_GetCurrentVideoDriver();
