@@ -1,0 +1,243 @@
+// SPDX-License-Identifier: MIT
+// The player program in a real window of the SDL host on an X server: what it shows is on
+// the X screen, keys sent through the X server act, its summary is a window of its own, and
+// the sound it played through SDL's disk driver is the movie's sound.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "player_run.h"
+
+// After the test framework: the X headers define macros such as None and Bool.
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+
+namespace zambrel::testing {
+namespace {
+
+constexpr int kSize = 16;  // the writer-made movies' pictures
+
+std::vector<std::uint8_t> ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
+                                     std::istreambuf_iterator<char>());
+}
+
+// Polls until the condition holds; the X server and the player go at their own pace, so this
+// waits for an outcome, giving up only after a generous bound.
+template <typename Condition>
+bool WaitFor(Condition condition) {
+    for (int round = 0; round < 1000; ++round) {
+        if (condition()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
+}
+
+class PlayerOnX : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        const char* display = std::getenv("ZAMBREL_TEST_DISPLAY");
+        if (!display) GTEST_SKIP() << "ZAMBREL_TEST_DISPLAY is not set: no X server";
+        display_ = display;
+        x_ = XOpenDisplay(display);
+        ASSERT_NE(x_, nullptr) << display;
+        // The player's window goes when it ends; asking after it then is no failure.
+        XSetErrorHandler([](Display*, XErrorEvent*) { return 0; });
+    }
+    void TearDown() override {
+        // A player a failed test left waiting is ended rather than waited for.
+        if (player_) {
+            if (pid_ > 0) kill(static_cast<pid_t>(pid_), SIGKILL);
+            pclose(player_);
+        }
+        if (x_) XCloseDisplay(x_);
+    }
+
+    // Starts zambply on the X server; its output is read when it ends.
+    void Start(const std::string& args, const std::string& input = "",
+               const std::string& environment = "ZAMBREL_AUDIO=simulated") {
+        std::string command = "cd '" + folder_.Path() + "' && DISPLAY=" + display_ +
+                              " WAYLAND_DISPLAY= ZAMBREL_HOST= " + environment;
+        if (!input.empty()) {
+            folder_.WriteText("input.txt", input);
+            command += " ZAMBREL_INPUT=input.txt";
+        }
+        // The shell's number becomes the player's through exec.
+        command += " sh -c 'echo $$; exec \"" ZAMBPLY_PATH "\" " + args + "' 2>&1";
+        player_ = popen(command.c_str(), "r");
+        ASSERT_NE(player_, nullptr);
+        char line[32] = {};
+        if (std::fgets(line, sizeof line, player_)) pid_ = std::strtol(line, nullptr, 10);
+    }
+    // Waits for the player to end; its exit status.
+    int Finish(std::string* output) {
+        char chunk[4096];
+        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, player_)) > 0;)
+            output->append(chunk, got);
+        const int status = pclose(player_);
+        player_ = nullptr;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    int Shell(const std::string& command) {
+        return std::system(("export DISPLAY=" + display_ + "; " + command).c_str());
+    }
+    // The top-level X window whose name is exactly `name`, waited for; "" when none comes.
+    std::string WindowNamed(const std::string& name) {
+        std::string found;
+        WaitFor([&] {
+            Window root = 0, parent = 0;
+            Window* children = nullptr;
+            unsigned count = 0;
+            if (!XQueryTree(x_, DefaultRootWindow(x_), &root, &parent, &children, &count))
+                return false;
+            for (unsigned i = 0; i < count && found.empty(); ++i)
+                if (WindowName(std::to_string(children[i])) == name)
+                    found = std::to_string(children[i]);
+            if (children) XFree(children);
+            return !found.empty();
+        });
+        return found;
+    }
+    // Keys typed into a window through the X server.
+    int Type(const std::string& window, const std::string& keys) {
+        return Shell("timeout 10 xdotool windowfocus --sync " + window +
+                     " && timeout 10 xdotool key " + keys);
+    }
+
+    // The window's name as its WM_NAME holds it, in whatever encoding it was stored with
+    // (SDL's message boxes store UTF-8, which XFetchName does not return).
+    std::string WindowName(const std::string& window) {
+        const auto id = static_cast<Window>(std::strtoul(window.c_str(), nullptr, 10));
+        XTextProperty property{};
+        std::string text;
+        if (XGetWMName(x_, id, &property) && property.value) {
+            text.assign(reinterpret_cast<const char*>(property.value), property.nitems);
+            XFree(property.value);
+        }
+        return text;
+    }
+
+    // What the X server shows in the window, as 0xRRGGBB values.
+    std::vector<std::uint32_t> ScreenPicture(const std::string& window) {
+        std::vector<std::uint32_t> pixels;
+        const auto id = static_cast<Window>(std::strtoul(window.c_str(), nullptr, 10));
+        XImage* image = XGetImage(x_, id, 0, 0, kSize, kSize, AllPlanes, ZPixmap);
+        if (!image) return pixels;
+        for (int y = 0; y < kSize; ++y)
+            for (int x = 0; x < kSize; ++x) pixels.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+        XDestroyImage(image);
+        return pixels;
+    }
+    // Frame `n` as the decoder makes it (zmbtool decode --raw), in the colours of its palette.
+    std::vector<std::uint32_t> DecodedPicture(const std::string& movie, int n) {
+        const std::string raw = folder_.Path() + "/frames.raw";
+        const std::string command =
+            "'" ZMBTOOL_PATH "' decode '" + folder_.Path() + "/" + movie + "' --raw '" + raw + "'";
+        if (std::system(command.c_str()) != 0) return {};
+        const std::vector<std::uint8_t> frames = ReadFile(raw);
+        const std::size_t frameBytes = 768 + kSize * kSize;
+        const std::size_t at = frameBytes * static_cast<std::size_t>(n);
+        if (frames.size() < at + frameBytes) return {};
+        std::vector<std::uint32_t> pixels;
+        for (std::size_t i = 0; i < kSize * kSize; ++i) {
+            const std::uint8_t* rgb = &frames[at + 3 * frames[at + 768 + i]];
+            pixels.push_back(std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]);
+        }
+        return pixels;
+    }
+
+    PlayerFolder folder_;
+    std::string display_;
+    Display* x_ = nullptr;
+    FILE* player_ = nullptr;
+    long pid_ = -1;
+};
+
+// Paused from the start, the caption counts the frame on screen from 1 and the X screen
+// shows the decoded picture; Enter lets one frame through, Space resumes, '.' ends the lone
+// movie and the summary box closes on Return.
+TEST_F(PlayerOnX, PlaysInARealWindowAndFollowsTheKeys) {
+    folder_.Write("movie.zmb", SmallMovie(40, -10000));
+    const std::vector<std::uint32_t> first = DecodedPicture("movie.zmb", 0);
+    const std::vector<std::uint32_t> second = DecodedPicture("movie.zmb", 1);
+    ASSERT_FALSE(first.empty());
+    ASSERT_NE(first, second);
+    Start("-Q -S -I4 movie.zmb", "at 0 ms key Space\n");
+
+    const std::string window = WindowNamed("ZambPlay - Frame: 1");
+    ASSERT_FALSE(window.empty()) << "no window captioned with the first frame";
+    EXPECT_TRUE(WaitFor([&] { return ScreenPicture(window) == first; }))
+        << std::hex << ScreenPicture(window)[0] << " " << first[0] << " "
+        << ScreenPicture(window)[5] << " " << first[5];
+
+    ASSERT_EQ(Type(window, "Return"), 0);
+    EXPECT_FALSE(WindowNamed("ZambPlay - Frame: 2").empty());
+    EXPECT_TRUE(WaitFor([&] { return ScreenPicture(window) == second; }));
+
+    ASSERT_EQ(Type(window, "space"), 0);
+    EXPECT_TRUE(WaitFor([&] { return WindowName(window) != "ZambPlay - Frame: 2"; }))
+        << "the movie did not resume";
+
+    ASSERT_EQ(Type(window, "period"), 0);
+    const std::string summary = WindowNamed("Zambrel Summary");
+    ASSERT_FALSE(summary.empty()) << "no summary box; the window is " << WindowName(window);
+    ASSERT_EQ(Type(summary, "Return"), 0);
+    std::string output;
+    EXPECT_EQ(Finish(&output), 0) << output;
+    const long played = PlayerRun{0, output}.NumberAfter("Total frames played: ");
+    EXPECT_GE(played, 3) << output;  // the first, the step, and at least one more
+    EXPECT_LT(played, 40) << output;
+}
+
+TEST_F(PlayerOnX, EscapeThroughTheXServerStops) {
+    folder_.Write("long.zmb", SmallMovie(20, 1000));  // 20 seconds
+    Start("long.zmb");
+    const std::string window = WindowNamed("ZambPlay");
+    ASSERT_FALSE(window.empty());
+    ASSERT_EQ(Type(window, "Escape"), 0);
+    std::string output;
+    EXPECT_EQ(Finish(&output), 0) << output;
+}
+
+// The SDL device plays 44,100 Hz 16-bit stereo, so a movie in that format reaches SDL's disk
+// driver byte for byte, with only silence between what the movie gave.
+TEST_F(PlayerOnX, SoundPlayedIsTheMoviesDecodedSound) {
+    constexpr int kFrames = 8;
+    folder_.Write("sound.zmb", CountingSoundMovie(kFrames, -6666, 44100, true));
+    ASSERT_EQ(std::system(("'" ZMBTOOL_PATH "' decode '" + folder_.Path() + "/sound.zmb' --pcm '" +
+                           folder_.Path() + "'")
+                              .c_str()),
+              0);
+    const std::vector<std::int16_t> decoded = Samples16(ReadFile(folder_.Path() + "/track0.pcm"));
+    ASSERT_FALSE(decoded.empty());
+    Start("-I4 sound.zmb", "",
+          "ZAMBREL_AUDIO=sdl SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=played.raw");
+    std::string output;
+    ASSERT_EQ(Finish(&output), 0) << output;
+    const std::vector<std::int16_t> samples = Samples16(ReadFile(folder_.Path() + "/played.raw"));
+    std::vector<std::int16_t> played;
+    for (std::size_t i = 0; i + 1 < samples.size(); i += 2)
+        if (samples[i] != 0 || samples[i + 1] != 0) {
+            played.push_back(samples[i]);
+            played.push_back(samples[i + 1]);
+        }
+    // Closing the movie after its last frame may cut what the device still held of it.
+    const std::size_t frameShare = decoded.size() / kFrames;
+    ASSERT_GE(played.size() + 2 * frameShare, decoded.size()) << output;
+    ASSERT_LE(played.size(), decoded.size());
+    EXPECT_TRUE(std::equal(played.begin(), played.end(), decoded.begin()));
+}
+
+}  // namespace
+}  // namespace zambrel::testing
