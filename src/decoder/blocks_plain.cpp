@@ -5,6 +5,7 @@
 void DecodeBlocksPlain(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
                        TreeBlock* trees, FamilyKind kind) {
     PlainStream stream;
-    stream.Start(chunk, chunkEnd, trees);
+    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
     DecodeBlocks(st, stream, FamilyFor<PlainStream>(kind));
+    stream.Finish();
 }

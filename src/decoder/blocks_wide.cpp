@@ -5,6 +5,7 @@
 void DecodeBlocksWide(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
                       TreeBlock* trees, FamilyKind kind) {
     WideStream stream;
-    stream.Start(chunk, chunkEnd, trees);
+    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
     DecodeBlocks(st, stream, FamilyFor<WideStream>(kind));
+    stream.Finish();
 }

@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "decoder/streams.h"
+#include "zambrel/movie.h"
 
 // How many blocks a type word's run covers, by bits 2-7 of the word.
 inline constexpr std::uint16_t RunLengthTable[64] = {
@@ -174,7 +175,7 @@ inline void WriteSolidBlocks(const PaintState& st, std::uint32_t index, std::uin
 // Each returns true when the picture is finished (the rest of the run and chunk ignored).
 
 template <class Stream, int Bpp, bool Doubled>
-bool PaintMono(PaintState& st, Stream& s, std::uint32_t, std::uint32_t run) {
+inline bool PaintMono(PaintState& st, Stream& s, std::uint32_t, std::uint32_t run) {
     MarkPaintedRun(st, run);
     for (;;) {
         std::uint32_t colours, pattern;
@@ -186,7 +187,7 @@ bool PaintMono(PaintState& st, Stream& s, std::uint32_t, std::uint32_t run) {
 }
 
 template <class Stream, int Bpp, bool Doubled>
-bool PaintFull(PaintState& st, Stream& s, std::uint32_t, std::uint32_t run) {
+inline bool PaintFull(PaintState& st, Stream& s, std::uint32_t, std::uint32_t run) {
     MarkPaintedRun(st, run);
     for (;;) {
         for (int r = 0; r < 4; ++r) {
@@ -200,7 +201,7 @@ bool PaintFull(PaintState& st, Stream& s, std::uint32_t, std::uint32_t run) {
 }
 
 template <class Stream, int Bpp>
-bool PaintSkip(PaintState& st, Stream&, std::uint32_t, std::uint32_t run) {
+inline bool PaintSkip(PaintState& st, Stream&, std::uint32_t, std::uint32_t run) {
     MarkSkippedRun(st, run);
     for (;;) {
         const std::uint32_t blocks = std::min(run, st.blocksLeftInRow);
@@ -211,7 +212,7 @@ bool PaintSkip(PaintState& st, Stream&, std::uint32_t, std::uint32_t run) {
 }
 
 template <class Stream, int Bpp, bool Doubled>
-bool PaintSolid(PaintState& st, Stream&, std::uint32_t typeWord, std::uint32_t run) {
+inline bool PaintSolid(PaintState& st, Stream&, std::uint32_t typeWord, std::uint32_t run) {
     MarkPaintedRun(st, run);
     const std::uint32_t index = typeWord >> 8;
     for (;;) {
@@ -225,34 +226,52 @@ bool PaintSolid(PaintState& st, Stream&, std::uint32_t typeWord, std::uint32_t r
 
 // --- Families ---------------------------------------------------------------------------
 
-template <class Stream>
-using Painter = bool (*)(PaintState&, Stream&, std::uint32_t typeWord, std::uint32_t run);
-
-// One painter per block type, indexed by the type word's low two bits.
-template <class Stream>
-struct PainterFamily {
-    Painter<Stream> paint[4];
-};
-
+// The block loop of one family: type words and their runs until a painter finishes the
+// picture. It works on copies of the painter state and the stream: every pixel store goes
+// through a byte pointer, which the compiler must assume could change anything reached
+// through a reference, so with the originals it would reload the bit buffer, the recent
+// values and the write position after every row it writes.
 template <class Stream, int Bpp, bool Doubled>
-inline constexpr PainterFamily<Stream> kPainterFamily = {{
-    &PaintMono<Stream, Bpp, Doubled>,
-    &PaintFull<Stream, Bpp, Doubled>,
-    &PaintSkip<Stream, Bpp>,
-    &PaintSolid<Stream, Bpp, Doubled>,
-}};
-
-// The block loop: type words and their runs until a painter finishes the picture.
-template <class Stream>
-void DecodeBlocks(PaintState& st, Stream& s, const PainterFamily<Stream>& family) {
+void DecodeFamilyBlocks(PaintState& state, Stream& stream) {
+    PaintState st = state;
+    Stream s = stream;
     if (st.totalBlocks != 0) {
-        for (;;) {
+        for (bool done = false; !done;) {
             const std::uint32_t word = ReadTypeWord(s);
             const std::uint32_t run = RunLengthTable[(word >> 2) & 63];
-            if (family.paint[word & 3](st, s, word, run)) break;
+            switch (word & 3) {
+                case BLOCK_MONO:
+                    done = PaintMono<Stream, Bpp, Doubled>(st, s, word, run);
+                    break;
+                case BLOCK_FULL:
+                    done = PaintFull<Stream, Bpp, Doubled>(st, s, word, run);
+                    break;
+                case BLOCK_SKIP:
+                    done = PaintSkip<Stream, Bpp>(st, s, word, run);
+                    break;
+                default:
+                    done = PaintSolid<Stream, Bpp, Doubled>(st, s, word, run);
+                    break;
+            }
         }
     }
     EndChangeMap(st);
+    state = st;
+    stream = s;
+}
+
+// The painters suited to one kind of destination, behind their block loop.
+template <class Stream>
+struct PainterFamily {
+    void (*decode)(PaintState&, Stream&);
+};
+
+template <class Stream, int Bpp, bool Doubled>
+inline constexpr PainterFamily<Stream> kPainterFamily = {&DecodeFamilyBlocks<Stream, Bpp, Doubled>};
+
+template <class Stream>
+void DecodeBlocks(PaintState& st, Stream& s, const PainterFamily<Stream>& family) {
+    family.decode(st, s);
 }
 
 // Which painters suit a destination.

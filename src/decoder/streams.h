@@ -7,16 +7,23 @@
 #include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 #include "decoder/trees.h"
+#include "decoder/value_tables.h"
 
 static_assert(std::endian::native == std::endian::little, "pixel rows are stored little-endian");
 
 // Never reads at or past `end`: a chunk that stops early goes on as zero bits, which decode
 // to garbage blocks but never to a read outside the frame buffer.
+//
+// The block loop works on its own copy of the stream, so everything here can live in
+// registers; the trees' recent values are kept here too, and go back into their nodes
+// when the chunk is done.
 template <class Word, unsigned RefillBits>
 struct BlockStream {
     using BufferWord = Word;
+    static constexpr unsigned kRefillBits = RefillBits;
     static constexpr unsigned kRefillBytes = RefillBits / 8;
 
     const std::uint8_t* next = nullptr;
@@ -24,13 +31,34 @@ struct BlockStream {
     Word buffer = 0;  // bit 0 is the next bit of the stream
     unsigned count = 0;
     TreeBlock* trees = nullptr;
+    ValueTables tables;
+    std::uint32_t marker = 0;
+    std::uint32_t recent[kTreeCount][3] = {};  // node words, newest first
+    std::uint32_t homes[kTreeCount][3] = {};   // the nodes they belong in
 
-    void Start(const std::uint8_t* start, const std::uint8_t* stop, TreeBlock* block) {
+    void Start(const std::uint8_t* start, const std::uint8_t* stop, TreeBlock* block,
+               const ValueTables& steps) {
         next = start;
         end = stop < start ? start : stop;
         buffer = 0;
         count = 0;
         trees = block;
+        tables = steps;
+        marker = block->EscapeMarker;
+        for (int t = 0; t < kTreeCount; ++t) {
+            for (int k = 0; k < 3; ++k) {
+                homes[t][k] = block->Recent[t].Location[k];
+                recent[t][k] = LoadNode(block, homes[t][k]);
+            }
+        }
+    }
+
+    // Leaves the recent values where DecodeValue would have left them. Stored oldest first,
+    // so where homes coincide the newest value is the one that stays.
+    void Finish() {
+        for (int t = 0; t < kTreeCount; ++t) {
+            for (int k = 3; k-- > 0;) StoreNode(trees, homes[t][k], recent[t][k]);
+        }
     }
 
     // After this at least RefillBits bits are buffered: enough for one table step.
@@ -57,12 +85,13 @@ struct BlockStream {
 
   private:
     std::uint64_t Fetch() {
-        std::uint64_t value = 0;
         if (static_cast<std::size_t>(end - next) >= kRefillBytes) {
-            for (unsigned i = 0; i < kRefillBytes; ++i) value |= std::uint64_t{next[i]} << (8 * i);
+            std::uint64_t value = 0;
+            std::memcpy(&value, next, kRefillBytes);
             next += kRefillBytes;
             return value;
         }
+        std::uint64_t value = 0;
         for (unsigned i = 0; next < end; ++i) value |= std::uint64_t{*next++} << (8 * i);
         return value;
     }
@@ -71,41 +100,80 @@ struct BlockStream {
 using PlainStream = BlockStream<std::uint32_t, 16>;
 using WideStream = BlockStream<std::uint64_t, 32>;
 
-// One value of a video tree, as DecodeValue gives it, read through either stream form.
-template <class Stream>
-inline std::uint32_t DecodeTreeValue(Stream& s, int tree, const std::uint32_t* lookup,
-                                     unsigned lookupBits) {
-    TreeBlock* trees = s.trees;
-    s.Fill();
-    const std::uint32_t entry = lookup[s.Peek(lookupBits)];
-    s.Drop(entry & kLookupBitsMask);
-    std::uint32_t offset = entry >> kLookupPositionShift;
-    std::uint32_t node = LoadNode(trees, offset);
-    const std::uint32_t marker = trees->EscapeMarker;
-    while (NodeLowBits(node) == marker) {
-        offset += s.Bit() ? OneBranchDistance(node) : kNodeBytes;
-        node = LoadNode(trees, offset);
-    }
-    UpdateRecentValues(trees, tree, node);
+// The value an ending step stands for, entered into the tree's recent values as
+// DecodeValue enters it. Branch-free: which kind comes next is as random as the picture.
+template <int Tree, class Stream>
+inline std::uint32_t TakeValue(Stream& s, std::uint32_t kind, std::uint32_t word) {
+    std::uint32_t(&recent)[3] = s.recent[Tree];
+    std::uint32_t node = word;
+    node = kind == kStepRecent0 ? recent[0] : node;
+    node = kind == kStepRecent0 + 1 ? recent[1] : node;
+    node = kind == kStepRecent0 + 2 ? recent[2] : node;
+    const bool fresh = node != recent[0];
+    recent[2] = fresh ? recent[1] : recent[2];
+    recent[1] = fresh ? recent[0] : recent[1];
+    recent[0] = node;
     return NodeValue(node);
+}
+
+// A code deeper than the tables reach: one bit per internal node from `offset` on.
+template <int Tree, class Stream>
+inline std::uint32_t WalkValue(Stream& s, std::uint32_t offset) {
+    std::uint32_t node = LoadNode(s.trees, offset);
+    while (NodeLowBits(node) == s.marker) {
+        offset += s.Bit() ? OneBranchDistance(node) : kNodeBytes;
+        node = LoadNode(s.trees, offset);
+    }
+    std::uint32_t kind = kStepLeaf;
+    for (std::uint32_t k = 3; k-- > 0;) {
+        if (s.homes[Tree][k] == offset) kind = kStepRecent0 + k;
+    }
+    return TakeValue<Tree>(s, kind, node);
+}
+
+// One value of a video tree, as DecodeValue gives it: one table step for most codes, a
+// second for codes longer than the first level, a walk only for the very deep ones.
+template <int Tree, class Stream>
+inline std::uint32_t DecodeTreeValue(Stream& s) {
+    constexpr unsigned kWidth = kLookupBits[Tree];
+    s.Fill();
+    std::uint32_t index = s.Peek(kWidth);
+    std::uint32_t control = s.tables.first[Tree].control[index];
+    std::uint32_t word = s.tables.first[Tree].word[index];
+    if (StepKindOf(control) >= kStepSubtable) {
+        if (StepKindOf(control) == kStepSubtable) {
+            s.Drop(kWidth);
+            // The plain buffer may be down to 4 bits here; the wide one always holds enough.
+            if constexpr (Stream::kRefillBits < kWidth + kMaxSubtableBits) s.Fill();
+            index = word + s.Peek(StepBitsOf(control));
+            control = s.tables.sub.control[index];
+            word = s.tables.sub.word[index];
+        }
+        if (StepKindOf(control) == kStepWalk) {
+            s.Drop(StepBitsOf(control));
+            return WalkValue<Tree>(s, word);
+        }
+    }
+    s.Drop(StepBitsOf(control));
+    return TakeValue<Tree>(s, StepKindOf(control), word);
 }
 
 template <class Stream>
 inline std::uint32_t ReadTypeWord(Stream& s) {
-    return DecodeTreeValue(s, TYPE_TREE, s.trees->TypeLookup, kLookupBits[TYPE_TREE]);
+    return DecodeTreeValue<TYPE_TREE>(s);
 }
 
 // A two-colour block: the colour pair (c0 low byte, c1 high byte), then the pattern.
 template <class Stream>
 inline void ReadMonoBlock(Stream& s, std::uint32_t& colours, std::uint32_t& pattern) {
-    colours = DecodeTreeValue(s, COLOUR_TREE, s.trees->ColourLookup, kLookupBits[COLOUR_TREE]);
-    pattern = DecodeTreeValue(s, PATTERN_TREE, s.trees->PatternLookup, kLookupBits[PATTERN_TREE]);
+    colours = DecodeTreeValue<COLOUR_TREE>(s);
+    pattern = DecodeTreeValue<PATTERN_TREE>(s);
 }
 
 // One row of a full block: `right` holds columns 2 and 3, `left` columns 0 and 1 (each low
 // byte first), in the order the stream carries them.
 template <class Stream>
 inline void ReadFullRow(Stream& s, std::uint32_t& right, std::uint32_t& left) {
-    right = DecodeTreeValue(s, FULL_TREE, s.trees->FullLookup, kLookupBits[FULL_TREE]);
-    left = DecodeTreeValue(s, FULL_TREE, s.trees->FullLookup, kLookupBits[FULL_TREE]);
+    right = DecodeTreeValue<FULL_TREE>(s);
+    left = DecodeTreeValue<FULL_TREE>(s);
 }

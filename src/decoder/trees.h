@@ -70,7 +70,7 @@ inline const std::uint8_t* TreeBlockBytes(const TreeBlock* trees) {
     return reinterpret_cast<const std::uint8_t*>(trees);
 }
 
-inline std::uint32_t* TreeLookup(TreeBlock* trees, int tree) {
+inline const std::uint32_t* TreeLookup(const TreeBlock* trees, int tree) {
     switch (tree) {
         case PATTERN_TREE:
             return trees->PatternLookup;
@@ -81,6 +81,9 @@ inline std::uint32_t* TreeLookup(TreeBlock* trees, int tree) {
         default:
             return trees->TypeLookup;
     }
+}
+inline std::uint32_t* TreeLookup(TreeBlock* trees, int tree) {
+    return const_cast<std::uint32_t*>(TreeLookup(static_cast<const TreeBlock*>(trees), tree));
 }
 
 // Byte offset of a tree's node array in the tree block.
@@ -115,6 +118,10 @@ enum class TreeBuild {
 // Every tree block it builds decodes safely: walks end at leaves inside their own tree.
 TreeBuild BuildTrees(std::uint8_t* work, std::uint32_t treeDataSize, TreeBlock* trees,
                      const std::uint32_t sizes[kTreeCount]);
+
+// Counts every build and every remap of any tree block in the process, so that tables
+// derived from a block's nodes can tell when they may be out of date.
+std::uint32_t TreeBlockGeneration();
 
 // Sets every tree's three recent values to its reset value; done at each video chunk.
 void ResetRecentValues(TreeBlock* trees);

@@ -1,0 +1,53 @@
+// SPDX-License-Identifier: MIT
+// Decoding tables derived from a tree block, so that a video value costs one or two table
+// steps instead of a table step and a walk through the nodes bit by bit.
+#pragma once
+
+#include <cstdint>
+
+#include "decoder/trees.h"
+
+// A step is a control byte and a word, kept in two parallel arrays: the control byte is
+// all the next step depends on, and a byte array of it stays in the first-level cache even
+// for trees of tens of thousands of leaves, while the words are fetched alongside.
+//
+// Control byte: the kind in the high nibble, a bit count in the low one.
+//   leaf       consumes the count; the word is the leaf's node word
+//   recent k   consumes the count; the value is the tree's recent value k (an escape leaf)
+//   subtable   consumes the whole first-level width; the count is how many further bits
+//              index the subtable, which starts at the word (in the subtable arrays)
+//   walk       consumes the count; the code goes on from the internal node whose offset in
+//              the tree block is the word, one bit at a time (codes too deep for the tables,
+//              or all of them when the subtables could not be allocated)
+enum StepKind : std::uint8_t {
+    kStepLeaf = 0,
+    kStepRecent0 = 1,  // recent k is kStepRecent0 + k
+    kStepSubtable = 4,
+    kStepWalk = 5,
+};
+inline constexpr std::uint8_t StepControl(std::uint32_t kind, std::uint32_t bits) {
+    return static_cast<std::uint8_t>(kind << 4 | bits);
+}
+inline constexpr std::uint32_t StepKindOf(std::uint32_t control) {
+    return control >> 4;
+}
+inline constexpr std::uint32_t StepBitsOf(std::uint32_t control) {
+    return control & 15;
+}
+
+// Deeper subtables would need more bits than the plain stream holds after a refill.
+inline constexpr std::uint32_t kMaxSubtableBits = 8;
+
+struct StepArrays {
+    const std::uint8_t* control = nullptr;
+    const std::uint32_t* word = nullptr;
+};
+
+struct ValueTables {
+    StepArrays first[kTreeCount];  // 1 << kLookupBits[tree] steps each
+    StepArrays sub;                // every tree's subtables
+};
+
+// The tables for `trees`, kept from one video chunk to the next and built again only when
+// the block has been rebuilt or remapped since. Decodes exactly as DecodeValue does.
+const ValueTables& ValueTablesFor(const TreeBlock* trees);
