@@ -12,6 +12,7 @@
 #include "sound/directsound_seams.h"
 #include "sound/driver.h"
 #include "sound/track.h"
+#include "sound/wave_format.h"
 
 namespace {
 
@@ -65,17 +66,6 @@ class PlayerCall {
     PlayerCall(const PlayerCall&) = delete;
     PlayerCall& operator=(const PlayerCall&) = delete;
 };
-
-WAVEFORMATEX DescribeFormat(const SoundTrack* track) {
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = static_cast<WORD>(track->IsStereo + 1);
-    format.nSamplesPerSec = track->SampleRate;
-    format.wBitsPerSample = static_cast<WORD>(track->Is16Bit ? 16 : 8);
-    format.nBlockAlign = static_cast<WORD>(format.nChannels * format.wBitsPerSample / 8);
-    format.nAvgBytesPerSec = format.nBlockAlign * track->SampleRate;
-    return format;
-}
 
 void DebugFailure(const char* text, HRESULT result) {
     DebugText(text);
@@ -133,7 +123,7 @@ void ReleaseObject() {
 }
 
 HRESULT TryCreateBuffer(SoundTrack* track, DWORD flags) {
-    WAVEFORMATEX format = DescribeFormat(track);
+    WAVEFORMATEX format = TrackWaveFormat(track);
     // The first release's 20-byte description, which every DirectSound accepts.
     DSBUFFERDESC desc{};
     desc.dwSize = sizeof(DSBUFFERDESC1);
@@ -347,7 +337,7 @@ void SetUpPrimaryBuffer(SoundTrack* track) {
     LPDIRECTSOUNDBUFFER primary = nullptr;
     if (FAILED(State.DirectSoundObject->CreateSoundBuffer(&desc, &primary, nullptr)) || !primary)
         return;
-    WAVEFORMATEX format = DescribeFormat(track);
+    WAVEFORMATEX format = TrackWaveFormat(track);
     primary->SetFormat(&format);
     primary->Play(0, 0, DSBPLAY_LOOPING);
 }

@@ -13,6 +13,7 @@
 #include "platform/win32.h"
 #include "sound/driver.h"
 #include "sound/track.h"
+#include "sound/wave_format.h"
 
 namespace {
 
@@ -47,17 +48,6 @@ void MarkDone(WAVEHDR* header) {
 }
 void ClearDone(WAVEHDR* header) {
     FlagsOf(header).fetch_and(~static_cast<DWORD>(WHDR_DONE));
-}
-
-WAVEFORMATEX DescribeFormat(const SoundTrack* track) {
-    WAVEFORMATEX format{};
-    format.wFormatTag = WAVE_FORMAT_PCM;
-    format.nChannels = static_cast<WORD>(track->IsStereo + 1);
-    format.nSamplesPerSec = track->SampleRate;
-    format.wBitsPerSample = static_cast<WORD>(track->Is16Bit ? 16 : 8);
-    format.nBlockAlign = static_cast<WORD>(format.nChannels * format.wBitsPerSample / 8);
-    format.nAvgBytesPerSec = format.nBlockAlign * track->SampleRate;
-    return format;
 }
 
 void PrepareBuffers(SoundTrack* track) {
@@ -98,7 +88,7 @@ bool DeviceAnswers(SoundTrack* track) {
 }
 
 bool OpenDevice(SoundTrack* track) {
-    WAVEFORMATEX format = DescribeFormat(track);
+    WAVEFORMATEX format = TrackWaveFormat(track);
     DebugText("Using standard waveOut\r\n");
     HWAVEOUT device = nullptr;
     MMRESULT result = waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL);

@@ -12,6 +12,7 @@
 #include "decoder/debug.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
+#include "ring_track.h"
 #include "sound/directsound.h"
 #include "sound/directsound_seams.h"
 #include "sound/driver.h"
@@ -20,27 +21,8 @@
 
 namespace {
 
-struct TestTrack {
-    SoundTrack track{};
-    std::vector<std::uint8_t> ring;
-
-    TestTrack(std::uint32_t rate, bool wide, bool stereo, std::uint32_t ringSize = 65536)
-        : ring(ringSize) {
-        track.RingStart = track.RingRead = track.RingWrite = ring.data();
-        track.RingEnd = ring.data() + ringSize;
-        track.RingSize = ringSize;
-        track.SampleRate = rate;
-        track.Is16Bit = wide;
-        track.IsStereo = stereo;
-        track.BytesPerSecond = rate * (wide ? 2 : 1) * (stereo ? 2 : 1);
-    }
-    void Put(const std::vector<std::uint8_t>& bytes) {
-        for (std::uint8_t byte : bytes) {
-            *track.RingWrite++ = byte;
-            if (track.RingWrite == track.RingEnd) track.RingWrite = track.RingStart;
-        }
-        RingFillAdd(&track, static_cast<std::uint32_t>(bytes.size()));
-    }
+struct TestTrack : RingTrack {
+    using RingTrack::RingTrack;
     DirectSoundTrackArea& Area() { return track.Driver.DirectSound; }
     DWORD PlayCursor() {
         DWORD play = 0, write = 0;

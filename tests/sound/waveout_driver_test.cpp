@@ -10,6 +10,7 @@
 #include "decoder/debug.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
+#include "ring_track.h"
 #include "sound/driver.h"
 #include "sound/seams.h"
 #include "sound/track.h"
@@ -17,29 +18,7 @@
 
 namespace {
 
-struct TestTrack {
-    SoundTrack track{};
-    std::vector<std::uint8_t> ring;
-
-    TestTrack(std::uint32_t rate, bool wide, bool stereo, std::uint32_t ringSize = 65536)
-        : ring(ringSize) {
-        track.RingStart = track.RingRead = track.RingWrite = ring.data();
-        track.RingEnd = ring.data() + ringSize;
-        track.RingSize = ringSize;
-        track.SampleRate = rate;
-        track.Is16Bit = wide;
-        track.IsStereo = stereo;
-        track.BytesPerSecond = rate * (wide ? 2 : 1) * (stereo ? 2 : 1);
-    }
-    // Puts bytes into the ring as the decoder does.
-    void Put(const std::vector<std::uint8_t>& bytes) {
-        for (std::uint8_t byte : bytes) {
-            *track.RingWrite++ = byte;
-            if (track.RingWrite == track.RingEnd) track.RingWrite = track.RingStart;
-        }
-        RingFillAdd(&track, static_cast<std::uint32_t>(bytes.size()));
-    }
-};
+using TestTrack = RingTrack;
 
 std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed) {
     std::vector<std::uint8_t> bytes(count);
@@ -129,8 +108,7 @@ TEST_F(WaveOutDriver, OpenTestsTheDeviceAndPlaysTheRingBitForBit) {
 
     auto played = standin::TakePlayedStreams();
     ASSERT_EQ(played.size(), 1u);
-    std::vector<std::uint8_t> expected(4, 0x80);  // the device test
-    expected.insert(expected.end(), {1, 2, 3});
+    std::vector<std::uint8_t> expected{0x80, 0x80, 0x80, 0x80, 1, 2, 3};  // the device test first
     expected.insert(expected.end(), sound.begin(), sound.end());
     EXPECT_EQ(played[0].Bytes, expected);
 }

@@ -26,7 +26,7 @@ std::uint32_t QueuedBytes(const Movie* movie, int n) {
     return movie->Tracks[n] ? movie->Tracks[n]->BytesQueued : 0;
 }
 
-PlayedFrame PlayFrame(Movie* movie, const PlaybackOptions& options) {
+PlayedFrame PlayFrame(Movie* movie) {
     PlayedFrame frame;
     frame.Number = movie->FrameNumber;
     std::uint32_t before[ZAMB_TRACK_COUNT];
@@ -98,7 +98,7 @@ PlaybackResult PlaybackHarness::Play(const std::vector<std::uint8_t>& movieBytes
     }
     const std::uint32_t frames = options.Frames ? options.Frames : movie->FrameCount;
     for (std::uint32_t i = 0; i < frames; ++i) {
-        PlayedFrame frame = PlayFrame(movie, options);
+        PlayedFrame frame = PlayFrame(movie);
         // The last frame is not advanced past: that would rewind the movie and its sound.
         if (i + 1 < frames) ZambNextFrame(movie);
         WaitForFrame(movie, options, frame);
