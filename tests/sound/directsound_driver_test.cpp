@@ -12,6 +12,7 @@
 #include "decoder/debug.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
+#include "debug_on.h"
 #include "ring_track.h"
 #include "sound/directsound.h"
 #include "sound/directsound_seams.h"
@@ -58,16 +59,7 @@ class DirectSoundDriver : public ::testing::Test {
         DirectSoundForgetState();
         ASSERT_TRUE(SoundUseDirectSound(nullptr));
         standin::SetDebugSink([this](const char* text) { debug += text; });
-        TurnDebugOn();
-    }
-    static void TurnDebugOn() {
-        std::string profile = ::testing::TempDir() + "zambrel_dsound_debug.ini";
-        std::FILE* file = std::fopen(profile.c_str(), "w");
-        std::fputs("[Zambrel]\nDebug=1\n", file);
-        std::fclose(file);
-        setenv("ZAMBREL_PROFILE", profile.c_str(), 1);
-        DebugForgetSetting();
-        DebugReadSetting();
+        TurnDebugOnThroughProfile("zambrel_dsound_debug.ini");
     }
     void TearDown() override {
         standin::SetDirectSoundHook({});

@@ -10,6 +10,7 @@
 #include "decoder/debug.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
+#include "debug_on.h"
 #include "ring_track.h"
 #include "sound/driver.h"
 #include "sound/seams.h"
@@ -37,16 +38,7 @@ class WaveOutDriver : public ::testing::Test {
         SoundForgetDriver();
         ASSERT_TRUE(SoundInstallWaveOut());
         standin::SetDebugSink([this](const char* text) { debug += text; });
-        TurnDebugOn();
-    }
-    static void TurnDebugOn() {
-        std::string profile = ::testing::TempDir() + "zambrel_sound_debug.ini";
-        std::FILE* file = std::fopen(profile.c_str(), "w");
-        std::fputs("[Zambrel]\nDebug=1\n", file);
-        std::fclose(file);
-        setenv("ZAMBREL_PROFILE", profile.c_str(), 1);
-        DebugForgetSetting();
-        DebugReadSetting();
+        TurnDebugOnThroughProfile("zambrel_sound_debug.ini");
     }
     void TearDown() override {
         standin::SetDebugSink({});

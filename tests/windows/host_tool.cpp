@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "blit_calls.h"
+#include "linked_blit.h"
 #include "encoder/writer.h"
 #include "host_screen.h"
 
@@ -85,16 +86,7 @@ int WriteCheckMovie(const std::string& path, bool withSound) {
 }
 
 int RecordBlit(const std::string& out) {
-    const BlitFunctions linked = {
-        &ZambBlitOpen,           &ZambBlitClose,
-        &ZambBlitSetPalette,     &ZambBlitSetFlags,
-        &ZambBlitString,         &ZambBlit,
-        &ZambBlitTrans,          &ZambBlitMask,
-        &ZambBlitMerge,          &ZambBlitClear,
-        &ZambBufferToBuffer,     &ZambBufferToBufferTrans,
-        &ZambBufferToBufferMask, &ZambBufferToBufferMerge,
-    };
-    if (!WriteFile(out, RunBlitCalls(linked))) return Fail("cannot write " + out);
+    if (!WriteFile(out, RunBlitCalls(LinkedBlitFunctions()))) return Fail("cannot write " + out);
     return 0;
 }
 

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "blit_calls.h"
+#include "linked_blit.h"
 #include "host_screen.h"
 
 namespace {
@@ -25,15 +26,7 @@ std::vector<std::uint8_t> Join(std::vector<std::uint8_t> a, const std::vector<st
     return a;
 }
 
-const BlitFunctions kLinked = {
-    &ZambBlitOpen,           &ZambBlitClose,
-    &ZambBlitSetPalette,     &ZambBlitSetFlags,
-    &ZambBlitString,         &ZambBlit,
-    &ZambBlitTrans,          &ZambBlitMask,
-    &ZambBlitMerge,          &ZambBlitClear,
-    &ZambBufferToBuffer,     &ZambBufferToBufferTrans,
-    &ZambBufferToBufferMask, &ZambBufferToBufferMerge,
-};
+const BlitFunctions kLinked = LinkedBlitFunctions();
 
 TEST(BlitRecording, DifferencesNameTheirSection) {
     auto first = Join(Section("open", {1, 0, 0, 0}), Section("blit", {5, 6, 7, 8}));
