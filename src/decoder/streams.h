@@ -135,16 +135,15 @@ inline std::uint32_t WalkValue(Stream& s, std::uint32_t offset) {
 // second for codes longer than the first level, a walk only for the very deep ones.
 template <int Tree, class Stream>
 inline std::uint32_t DecodeTreeValue(Stream& s) {
-    constexpr unsigned kWidth = kLookupBits[Tree];
     s.Fill();
-    std::uint32_t index = s.Peek(kWidth);
+    std::uint32_t index = static_cast<std::uint32_t>(s.buffer) & s.tables.firstMask[Tree];
     std::uint32_t control = s.tables.first[Tree].control[index];
     std::uint32_t word = s.tables.first[Tree].word[index];
     if (StepKindOf(control) >= kStepSubtable) {
         if (StepKindOf(control) == kStepSubtable) {
-            s.Drop(kWidth);
-            // The plain buffer may be down to 4 bits here; the wide one always holds enough.
-            if constexpr (Stream::kRefillBits < kWidth + kMaxSubtableBits) s.Fill();
+            s.Drop(s.tables.firstBits[Tree]);
+            // The plain buffer may be down to a few bits here; the wide one holds enough.
+            if constexpr (Stream::kRefillBits < kMaxFirstBits + kMaxSubtableBits) s.Fill();
             index = word + s.Peek(StepBitsOf(control));
             control = s.tables.sub.control[index];
             word = s.tables.sub.word[index];

@@ -9,53 +9,75 @@
 
 namespace {
 
-constexpr std::uint32_t kFirstStart[kTreeCount] = {0, 4096, 8192, 12288};
-constexpr std::uint32_t kFirstSteps = 12288 + kTypeLookupEntries;
+constexpr std::uint32_t kNarrowStart[kTreeCount] = {0, 4096, 8192, 12288};
+constexpr std::uint32_t kNarrowSteps = 12288 + kTypeLookupEntries;
 constexpr std::uint32_t kStepBytes = sizeof(std::uint32_t) + sizeof(std::uint8_t);
 
+// A wider first level pays for its size only when at most this share of a tree's values
+// (weighted as its code lengths say they occur) would still need a second step at 12 bits.
+constexpr std::uint32_t kWidenBelowShare = 16;  // one value in 16
+
+// Steps in one allocation: the words, then the control bytes.
+struct StepStore {
+    std::uint32_t* words = nullptr;
+    std::uint32_t capacity = 0;
+
+    std::uint8_t* Controls() const { return reinterpret_cast<std::uint8_t*>(words + capacity); }
+    // Allocated afresh for every build, so a large movie's tables do not outlive it.
+    bool Reserve(std::uint32_t steps) {
+        Release();
+        words = steps != 0 ? static_cast<std::uint32_t*>(ZambAllocate(steps * kStepBytes)) : nullptr;
+        capacity = words != nullptr ? steps : 0;
+        return words != nullptr;
+    }
+    void Release() {
+        ZambFree(words);
+        words = nullptr;
+        capacity = 0;
+    }
+};
+
 // Only one tree block is decoded at a time, so one set of tables serves; a movie's tables
-// stay until another block (or a remap) is decoded. The first levels are fixed-size and
-// live here, so that a failed allocation costs speed (walks) and never a frame.
+// stay until another block (or a remap) is decoded. The narrow first levels are fixed-size
+// and live here, so that a failed allocation costs speed (narrow levels, walks) and never a
+// frame.
 struct TableCache {
     const TreeBlock* block = nullptr;  // the tables were built from this block
     std::uint32_t generation = 0;      // at this tree block generation
-    std::uint8_t control[kFirstSteps] = {};
-    std::uint32_t word[kFirstSteps] = {};
-    std::uint32_t* subWords = nullptr;  // one allocation: the words, then the control bytes
-    std::uint32_t subCapacity = 0;      // steps
+    std::uint8_t control[kNarrowSteps] = {};
+    std::uint32_t word[kNarrowSteps] = {};
+    StepStore wide;  // the first levels wider than the format's lookup tables
+    StepStore sub;
     ValueTables tables;
 
     TableCache() = default;
     TableCache(const TableCache&) = delete;
     TableCache& operator=(const TableCache&) = delete;
-    ~TableCache() { ZambFree(subWords); }
-
-    std::uint8_t* SubControls() { return reinterpret_cast<std::uint8_t*>(subWords + subCapacity); }
-    bool ReserveSubtables(std::uint32_t steps);
+    ~TableCache() {
+        wide.Release();
+        sub.Release();
+    }
 };
 TableCache Cache;
-
-// Allocated afresh for every build, so a large movie's subtables do not outlive it.
-bool TableCache::ReserveSubtables(std::uint32_t steps) {
-    ZambFree(subWords);
-    subWords = static_cast<std::uint32_t*>(ZambAllocate(steps * kStepBytes));
-    subCapacity = subWords != nullptr ? steps : 0;
-    return subWords != nullptr;
-}
 
 // Derives one tree's steps by walking its nodes exactly as DecodeValue walks them.
 class TreeStepBuilder {
   public:
-    TreeStepBuilder(const TreeBlock* trees, int tree)
+    TreeStepBuilder(const TreeBlock* trees, int tree, StepArrays first, std::uint32_t width)
         : trees_(trees),
           tree_(tree),
-          width_(kLookupBits[tree]),
+          narrow_(kLookupBits[tree]),
+          width_(width),
           marker_(trees->EscapeMarker),
           // Subtables stay within a small multiple of the tree's own nodes however its codes
           // are shaped; what does not fit is walked.
           budget_(2 * (trees->Sizes[tree] / kNodeBytes) + 256),
-          control_(Cache.control + kFirstStart[tree]),
-          word_(Cache.word + kFirstStart[tree]) {}
+          control_(const_cast<std::uint8_t*>(first.control)),
+          word_(const_cast<std::uint32_t*>(first.word)) {}
+
+    // How wide a first level suits the tree: the narrowest from 12 bits on after which
+    // few enough values need a second step.
+    static std::uint32_t SuitedWidth(const TreeBlock* trees, int tree);
 
     void BuildFirstLevel();
     // Turns the first level's walks into subtables from `cursor` on when `fill`, else only
@@ -76,10 +98,14 @@ class TreeStepBuilder {
     std::uint32_t SubtableBits(std::uint32_t offset) const;
     void SetEnding(std::uint8_t& control, std::uint32_t& word, std::uint32_t offset,
                    std::uint32_t used) const;
+    void SetStep(std::uint8_t& control, std::uint32_t& word, std::uint32_t offset,
+                 std::uint32_t used) const;
+    void FillWidened(std::uint32_t index, std::uint32_t offset, std::uint32_t used);
     void FillSubtable(std::uint32_t start, std::uint32_t offset, std::uint32_t bits);
 
     const TreeBlock* trees_;
     int tree_;
+    std::uint32_t narrow_;
     std::uint32_t width_;
     std::uint32_t marker_;
     std::uint32_t budget_;
@@ -98,6 +124,40 @@ std::uint32_t TreeStepBuilder::Follow(std::uint32_t& offset, std::uint32_t path,
         ++used;
     }
     return used;
+}
+
+// The share of values whose codes run past each width is read off the code lengths: a code
+// of length d stands for 2^-d of the values. Counted in units of 2^-(kMaxFirstBits + 1), so
+// the walk never goes deeper than one node past the widest first level.
+std::uint32_t TreeStepBuilder::SuitedWidth(const TreeBlock* trees, int tree) {
+    const std::uint32_t narrow = kLookupBits[tree];
+    if (narrow != 12) return narrow;  // the type tree's values are a few per run of blocks
+    constexpr std::uint32_t kUnitDepth = kMaxFirstBits + 1;
+    std::uint64_t beyond[kUnitDepth + 1] = {};  // share ending deeper than each depth
+    struct Visit {
+        std::uint32_t offset, depth;
+    };
+    Visit stack[kUnitDepth + 2];  // a pending 1-branch per level, and the node itself
+    std::uint32_t top = 0;
+    stack[top++] = {TreeNodesStart(trees, tree), 0};
+    while (top != 0) {
+        const Visit v = stack[--top];
+        const std::uint32_t node = LoadNode(trees, v.offset);
+        const bool leaf = NodeLowBits(node) != trees->EscapeMarker;
+        if (leaf || v.depth == kUnitDepth) {
+            const std::uint64_t share = std::uint64_t{1} << (kUnitDepth - v.depth);
+            for (std::uint32_t d = 0; d < v.depth; ++d) beyond[d] += share;
+            continue;
+        }
+        // Depth-first with the 0-branch last pushed, so the stack holds one node per level.
+        stack[top++] = {v.offset + OneBranchDistance(node), v.depth + 1};
+        stack[top++] = {v.offset + kNodeBytes, v.depth + 1};
+    }
+    const std::uint64_t whole = std::uint64_t{1} << kUnitDepth;
+    if (beyond[narrow] * kWidenBelowShare <= whole) return narrow;
+    std::uint32_t width = narrow + 1;
+    while (width < kMaxFirstBits && beyond[width] * kWidenBelowShare > whole) ++width;
+    return width;
 }
 
 // Counts the codes ending within kMaxSubtableBits below `offset` (a code going deeper
@@ -137,33 +197,56 @@ void TreeStepBuilder::SetEnding(std::uint8_t& control, std::uint32_t& word, std:
     word = LoadNode(trees_, offset);
 }
 
+// The step for a code that has reached `offset` after `used` bits: its ending, or a walk on.
+void TreeStepBuilder::SetStep(std::uint8_t& control, std::uint32_t& word, std::uint32_t offset,
+                              std::uint32_t used) const {
+    if (IsLeaf(offset)) {
+        SetEnding(control, word, offset, used);
+    } else {
+        control = StepControl(kStepWalk, used);
+        word = offset;
+    }
+}
+
+// The steps whose first narrow bits are `index`: every one of them has reached `offset`
+// after `used` of those bits, and a code still open after all of them goes on with the bits
+// above, which tell the steps apart.
+void TreeStepBuilder::FillWidened(std::uint32_t index, std::uint32_t offset, std::uint32_t used) {
+    const std::uint32_t copies = 1u << (width_ - narrow_);
+    if (used < narrow_ || IsLeaf(offset)) {
+        std::uint8_t control;
+        std::uint32_t word;
+        SetStep(control, word, offset, used);
+        for (std::uint32_t k = 0; k < copies; ++k) {
+            control_[index | k << narrow_] = control;
+            word_[index | k << narrow_] = word;
+        }
+        return;
+    }
+    for (std::uint32_t k = 0; k < copies; ++k) {
+        std::uint32_t end = offset;
+        const std::uint32_t more = Follow(end, k, width_ - narrow_);
+        SetStep(control_[index | k << narrow_], word_[index | k << narrow_], end, used + more);
+    }
+}
+
 void TreeStepBuilder::BuildFirstLevel() {
     const std::uint32_t* lookup = TreeLookup(trees_, tree_);
-    for (std::uint32_t i = 0; i < (1u << width_); ++i) {
+    for (std::uint32_t i = 0; i < (1u << narrow_); ++i) {
         std::uint32_t offset = lookup[i] >> kLookupPositionShift;
-        std::uint32_t used = std::min(lookup[i] & kLookupBitsMask, width_);
-        used += Follow(offset, i >> used, width_ - used);
-        if (IsLeaf(offset)) {
-            SetEnding(control_[i], word_[i], offset, used);
-        } else {
-            control_[i] = StepControl(kStepWalk, used);
-            word_[i] = offset;
-        }
+        std::uint32_t used = std::min(lookup[i] & kLookupBitsMask, narrow_);
+        used += Follow(offset, i >> used, narrow_ - used);
+        FillWidened(i, offset, used);
     }
 }
 
 void TreeStepBuilder::FillSubtable(std::uint32_t start, std::uint32_t offset, std::uint32_t bits) {
-    std::uint32_t* words = Cache.subWords + start;
-    std::uint8_t* controls = Cache.SubControls() + start;
+    std::uint32_t* words = Cache.sub.words + start;
+    std::uint8_t* controls = Cache.sub.Controls() + start;
     for (std::uint32_t j = 0; j < (1u << bits); ++j) {
         std::uint32_t end = offset;
         const std::uint32_t used = Follow(end, j, bits);
-        if (IsLeaf(end)) {
-            SetEnding(controls[j], words[j], end, used);
-        } else {
-            controls[j] = StepControl(kStepWalk, used);
-            words[j] = end;
-        }
+        SetStep(controls[j], words[j], end, used);
     }
 }
 
@@ -183,24 +266,50 @@ std::uint32_t TreeStepBuilder::PlaceSubtables(std::uint32_t cursor, bool fill) {
     return used;
 }
 
+// Where each tree's first level goes: the widened ones share one allocation; without it
+// every tree keeps the format's width.
+void PlaceFirstLevels(const TreeBlock* trees) {
+    std::uint32_t widths[kTreeCount];
+    std::uint32_t wideSteps = 0;
+    for (int tree = 0; tree < kTreeCount; ++tree) {
+        widths[tree] = TreeStepBuilder::SuitedWidth(trees, tree);
+        if (widths[tree] != kLookupBits[tree]) wideSteps += 1u << widths[tree];
+    }
+    const bool widened = Cache.wide.Reserve(wideSteps);
+    std::uint32_t cursor = 0;
+    for (int tree = 0; tree < kTreeCount; ++tree) {
+        ValueTables& t = Cache.tables;
+        if (widened && widths[tree] != kLookupBits[tree]) {
+            t.first[tree] = {Cache.wide.Controls() + cursor, Cache.wide.words + cursor};
+            cursor += 1u << widths[tree];
+        } else {
+            widths[tree] = kLookupBits[tree];
+            t.first[tree] = {Cache.control + kNarrowStart[tree], Cache.word + kNarrowStart[tree]};
+        }
+        t.firstBits[tree] = widths[tree];
+        t.firstMask[tree] = (1u << widths[tree]) - 1;
+    }
+}
+
+TreeStepBuilder BuilderFor(const TreeBlock* trees, int tree) {
+    return TreeStepBuilder(trees, tree, Cache.tables.first[tree], Cache.tables.firstBits[tree]);
+}
+
 void BuildTables(const TreeBlock* trees) {
+    PlaceFirstLevels(trees);
     std::uint32_t total = 0;
     for (int tree = 0; tree < kTreeCount; ++tree) {
-        TreeStepBuilder builder(trees, tree);
+        TreeStepBuilder builder = BuilderFor(trees, tree);
         builder.BuildFirstLevel();
         total += builder.PlaceSubtables(0, false);
     }
-    if (Cache.ReserveSubtables(total)) {
+    if (Cache.sub.Reserve(total)) {
         std::uint32_t cursor = 0;
         for (int tree = 0; tree < kTreeCount; ++tree) {
-            cursor += TreeStepBuilder(trees, tree).PlaceSubtables(cursor, true);
+            cursor += BuilderFor(trees, tree).PlaceSubtables(cursor, true);
         }
     }
-    for (int tree = 0; tree < kTreeCount; ++tree) {
-        Cache.tables.first[tree] = {Cache.control + kFirstStart[tree],
-                                    Cache.word + kFirstStart[tree]};
-    }
-    Cache.tables.sub = {Cache.SubControls(), Cache.subWords};
+    Cache.tables.sub = {Cache.sub.Controls(), Cache.sub.words};
 }
 
 }  // namespace

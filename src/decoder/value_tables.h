@@ -11,10 +11,10 @@
 // all the next step depends on, and a byte array of it stays in the first-level cache even
 // for trees of tens of thousands of leaves, while the words are fetched alongside.
 //
-// Control byte: the kind in the high nibble, a bit count in the low one.
+// Control byte: the kind in the top three bits, a bit count (up to 16) in the low five.
 //   leaf       consumes the count; the word is the leaf's node word
 //   recent k   consumes the count; the value is the tree's recent value k (an escape leaf)
-//   subtable   consumes the whole first-level width; the count is how many further bits
+//   subtable   consumes the tree's whole first-level width; the count is how many further bits
 //              index the subtable, which starts at the word (in the subtable arrays)
 //   walk       consumes the count; the code goes on from the internal node whose offset in
 //              the tree block is the word, one bit at a time (codes too deep for the tables,
@@ -26,16 +26,20 @@ enum StepKind : std::uint8_t {
     kStepWalk = 5,
 };
 inline constexpr std::uint8_t StepControl(std::uint32_t kind, std::uint32_t bits) {
-    return static_cast<std::uint8_t>(kind << 4 | bits);
+    return static_cast<std::uint8_t>(kind << 5 | bits);
 }
 inline constexpr std::uint32_t StepKindOf(std::uint32_t control) {
-    return control >> 4;
+    return control >> 5;
 }
 inline constexpr std::uint32_t StepBitsOf(std::uint32_t control) {
-    return control & 15;
+    return control & 31;
 }
 
-// Deeper subtables would need more bits than the plain stream holds after a refill.
+// A first level is as wide as the format's own lookup table (12 bits, 10 for the type
+// tree), or wider for a tree whose codes mostly run past 12 bits: the widest is as much as
+// either stream form holds after a refill, and the deepest subtable as much as the plain
+// form holds after a second refill.
+inline constexpr std::uint32_t kMaxFirstBits = 16;
 inline constexpr std::uint32_t kMaxSubtableBits = 8;
 
 struct StepArrays {
@@ -44,8 +48,10 @@ struct StepArrays {
 };
 
 struct ValueTables {
-    StepArrays first[kTreeCount];  // 1 << kLookupBits[tree] steps each
-    StepArrays sub;                // every tree's subtables
+    StepArrays first[kTreeCount];         // 1 << firstBits[tree] steps each
+    std::uint32_t firstBits[kTreeCount];  // kLookupBits[tree] to kMaxFirstBits
+    std::uint32_t firstMask[kTreeCount];  // (1 << firstBits[tree]) - 1
+    StepArrays sub;                       // every tree's subtables
 };
 
 // The tables for `trees`, kept from one video chunk to the next and built again only when

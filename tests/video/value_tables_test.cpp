@@ -100,6 +100,18 @@ MovieRecipe NoiseRecipe(TreeShape shape, unsigned seed) {
     return recipe;
 }
 
+// Noise over 192 colours on a larger picture: most full-block codes are 14 bits or longer,
+// so the full tree's first level is wider than the format's lookup table.
+MovieRecipe ManyColoursRecipe(TreeShape shape, unsigned seed) {
+    MovieRecipe recipe = video_test::MixedRecipe(256, 128, 2, seed);
+    std::mt19937 random(seed);
+    for (auto& picture : recipe.pictures) {
+        for (auto& pixel : picture.pixels) pixel = static_cast<std::uint8_t>(random() % 192);
+    }
+    recipe.stream.treeShape = shape;
+    return recipe;
+}
+
 // Random chunks reach every kind of step, escapes included, and run past their end.
 std::vector<std::vector<std::uint8_t>> Chunks(unsigned seed) {
     std::mt19937 random(seed);
@@ -146,6 +158,28 @@ TEST_P(ValueTables, WithoutMemoryForSubtablesLongCodesAreWalked) {
         EXPECT_TRUE(ByTables(chunk, movie->Trees, true) == expected) << chunk.size();
     }
     ZambAllocatorFailAfter(-1);
+    ZambClose(movie);
+}
+
+TEST(WideValueTables, DecodeAsDecodeValueDoesWithAndWithoutTheirMemory) {
+    Movie* movie =
+        video_test::OpenBytes(video_test::WriteBytes(ManyColoursRecipe(TreeShape::Huffman, 13)));
+    ASSERT_NE(movie, nullptr);
+    ASSERT_GT(ValueTablesFor(movie->Trees).firstBits[FULL_TREE], 12u);
+    ExpectSameDecodes(movie, 4);
+    std::uint8_t map[256];
+    for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(i * 7);
+    RemapTreeColours(movie->Trees, map);
+    ExpectSameDecodes(movie, 5);
+    // No memory at all keeps the format's width; memory for the wide first level but not
+    // for subtables walks the codes past it.
+    for (int allowed : {0, 1}) {
+        RemapTreeColours(movie->Trees, map);
+        ZambAllocatorFailAfter(allowed);
+        EXPECT_EQ(ValueTablesFor(movie->Trees).firstBits[FULL_TREE] > 12, allowed == 1);
+        ExpectSameDecodes(movie, 6);
+        ZambAllocatorFailAfter(-1);
+    }
     ZambClose(movie);
 }
 
