@@ -100,7 +100,9 @@ class TreeStepBuilder {
                    std::uint32_t used) const;
     void SetStep(std::uint8_t& control, std::uint32_t& word, std::uint32_t offset,
                  std::uint32_t used) const;
-    void FillWidened(std::uint32_t index, std::uint32_t offset, std::uint32_t used);
+    void SpreadStep(std::uint32_t index, std::uint32_t known, std::uint32_t offset,
+                    std::uint32_t used);
+    void FillFirstSteps(std::uint32_t index, std::uint32_t offset, std::uint32_t used);
     void FillSubtable(std::uint32_t start, std::uint32_t offset, std::uint32_t bits);
 
     const TreeBlock* trees_;
@@ -133,7 +135,7 @@ std::uint32_t TreeStepBuilder::SuitedWidth(const TreeBlock* trees, int tree) {
     const std::uint32_t narrow = kLookupBits[tree];
     if (narrow != 12) return narrow;  // the type tree's values are a few per run of blocks
     constexpr std::uint32_t kUnitDepth = kMaxFirstBits + 1;
-    std::uint64_t beyond[kUnitDepth + 1] = {};  // share ending deeper than each depth
+    std::uint64_t ending[kUnitDepth + 1] = {};  // share of the codes ending at each depth
     struct Visit {
         std::uint32_t offset, depth;
     };
@@ -143,20 +145,19 @@ std::uint32_t TreeStepBuilder::SuitedWidth(const TreeBlock* trees, int tree) {
     while (top != 0) {
         const Visit v = stack[--top];
         const std::uint32_t node = LoadNode(trees, v.offset);
-        const bool leaf = NodeLowBits(node) != trees->EscapeMarker;
-        if (leaf || v.depth == kUnitDepth) {
-            const std::uint64_t share = std::uint64_t{1} << (kUnitDepth - v.depth);
-            for (std::uint32_t d = 0; d < v.depth; ++d) beyond[d] += share;
+        if (NodeLowBits(node) != trees->EscapeMarker || v.depth == kUnitDepth) {
+            ending[v.depth] += std::uint64_t{1} << (kUnitDepth - v.depth);
             continue;
         }
-        // Depth-first with the 0-branch last pushed, so the stack holds one node per level.
+        // The 0-branch is pushed last, so the stack holds one node per level.
         stack[top++] = {v.offset + OneBranchDistance(node), v.depth + 1};
         stack[top++] = {v.offset + kNodeBytes, v.depth + 1};
     }
     const std::uint64_t whole = std::uint64_t{1} << kUnitDepth;
-    if (beyond[narrow] * kWidenBelowShare <= whole) return narrow;
-    std::uint32_t width = narrow + 1;
-    while (width < kMaxFirstBits && beyond[width] * kWidenBelowShare > whole) ++width;
+    std::uint64_t beyond = whole;  // share of the codes longer than `width`
+    for (std::uint32_t d = 0; d <= narrow; ++d) beyond -= ending[d];
+    std::uint32_t width = narrow;
+    while (width < kMaxFirstBits && beyond * kWidenBelowShare > whole) beyond -= ending[++width];
     return width;
 }
 
@@ -208,35 +209,47 @@ void TreeStepBuilder::SetStep(std::uint8_t& control, std::uint32_t& word, std::u
     }
 }
 
-// The steps whose first narrow bits are `index`: every one of them has reached `offset`
-// after `used` of those bits, and a code still open after all of them goes on with the bits
-// above, which tell the steps apart.
-void TreeStepBuilder::FillWidened(std::uint32_t index, std::uint32_t offset, std::uint32_t used) {
-    const std::uint32_t copies = 1u << (width_ - narrow_);
-    if (used < narrow_ || IsLeaf(offset)) {
-        std::uint8_t control;
-        std::uint32_t word;
-        SetStep(control, word, offset, used);
-        for (std::uint32_t k = 0; k < copies; ++k) {
-            control_[index | k << narrow_] = control;
-            word_[index | k << narrow_] = word;
-        }
-        return;
-    }
-    for (std::uint32_t k = 0; k < copies; ++k) {
-        std::uint32_t end = offset;
-        const std::uint32_t more = Follow(end, k, width_ - narrow_);
-        SetStep(control_[index | k << narrow_], word_[index | k << narrow_], end, used + more);
+// Every step whose low `known` bits are `index` stands for the code that has reached
+// `offset` after `used` bits.
+void TreeStepBuilder::SpreadStep(std::uint32_t index, std::uint32_t known, std::uint32_t offset,
+                                 std::uint32_t used) {
+    std::uint8_t control;
+    std::uint32_t word;
+    SetStep(control, word, offset, used);
+    for (std::uint32_t k = index; k < (1u << width_); k += 1u << known) {
+        control_[k] = control;
+        word_[k] = word;
     }
 }
 
+// The steps whose low `used` bits are `index`, for a code that has reached `offset` by
+// those bits: its ending, a walk on from past the first level, or the codes below, which
+// the bits above tell apart.
+void TreeStepBuilder::FillFirstSteps(std::uint32_t index, std::uint32_t offset,
+                                     std::uint32_t used) {
+    if (used < width_ && !IsLeaf(offset)) {
+        const std::uint32_t node = LoadNode(trees_, offset);
+        FillFirstSteps(index, offset + kNodeBytes, used + 1);
+        FillFirstSteps(index | 1u << used, offset + OneBranchDistance(node), used + 1);
+        return;
+    }
+    SpreadStep(index, used, offset, used);
+}
+
+// The format's own lookup table starts every code, as DecodeValue starts it; a code still
+// open at its width goes on below for a wider first level. The wider steps share their low
+// bits with a narrow one, so a code ending within those bits ends there for all of them.
 void TreeStepBuilder::BuildFirstLevel() {
     const std::uint32_t* lookup = TreeLookup(trees_, tree_);
     for (std::uint32_t i = 0; i < (1u << narrow_); ++i) {
         std::uint32_t offset = lookup[i] >> kLookupPositionShift;
         std::uint32_t used = std::min(lookup[i] & kLookupBitsMask, narrow_);
         used += Follow(offset, i >> used, narrow_ - used);
-        FillWidened(i, offset, used);
+        if (used < narrow_) {
+            SpreadStep(i, narrow_, offset, used);
+        } else {
+            FillFirstSteps(i, offset, used);
+        }
     }
 }
 
