@@ -126,7 +126,11 @@ void RegisterAll() {
         {"trans", Kind::kTrans}, {"mask", Kind::kMask}, {"merge", Kind::kMerge}};
     const std::pair<std::uint32_t, std::uint32_t> sizes[] = {{320, 240}, {640, 480}};
     for (const auto& [w, h] : sizes) {
-        const std::string size = "/" + std::to_string(w) + "x" + std::to_string(h);
+        // Appended piece by piece: GCC 12 warns falsely about "/" + std::string.
+        std::string size = "/";
+        size += std::to_string(w);
+        size += 'x';
+        size += std::to_string(h);
         for (bool vector : {false, true}) {
             const std::string path = vector ? "/vector" : "/plain";
             for (const auto& [name, flags] : modes)
