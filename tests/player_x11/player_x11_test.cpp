@@ -32,6 +32,17 @@ std::vector<std::uint8_t> ReadFile(const std::string& path) {
                                      std::istreambuf_iterator<char>());
 }
 
+// A picture for a failure message: how many pixels, and the first ones.
+std::string Describe(const std::vector<std::uint32_t>& pixels) {
+    std::string text = std::to_string(pixels.size()) + " pixels";
+    char colour[16];
+    for (std::size_t i = 0; i < pixels.size() && i < 4; ++i) {
+        std::snprintf(colour, sizeof colour, " %06X", static_cast<unsigned>(pixels[i]));
+        text += colour;
+    }
+    return text;
+}
+
 // Polls until the condition holds; the X server and the player go at their own pace, so this
 // waits for an outcome, giving up only after a generous bound.
 template <typename Condition>
@@ -66,14 +77,17 @@ class PlayerOnX : public ::testing::Test {
     // Starts zambply on the X server; its output is read when it ends.
     void Start(const std::string& args, const std::string& input = "",
                const std::string& environment = "ZAMBREL_AUDIO=simulated") {
-        std::string command = "cd '" + folder_.Path() + "' && DISPLAY=" + display_ +
+        std::string command = "cd '" + folder_.Path() + "' && exec env DISPLAY=" + display_ +
                               " WAYLAND_DISPLAY= ZAMBREL_HOST= " + environment;
         if (!input.empty()) {
             folder_.WriteText("input.txt", input);
             command += " ZAMBREL_INPUT=input.txt";
         }
-        // The shell's number becomes the player's through exec.
-        command += " sh -c 'echo $$; exec \"" ZAMBPLY_PATH "\" " + args + "' 2>&1";
+        // Every step is an exec, so the shell's number is the player's, and the player is
+        // this process's own child: setpriv has it killed when this process ends, even by a
+        // crash, which would otherwise leave it holding the test runner's output pipe.
+        command += " setpriv --pdeathsig KILL sh -c 'echo $$; exec \"" ZAMBPLY_PATH "\" " +
+                   args + "' 2>&1";
         player_ = popen(command.c_str(), "r");
         ASSERT_NE(player_, nullptr);
         char line[32] = {};
@@ -178,8 +192,8 @@ TEST_F(PlayerOnX, PlaysInARealWindowAndFollowsTheKeys) {
     const std::string window = WindowNamed("ZambPlay - Frame: 1");
     ASSERT_FALSE(window.empty()) << "no window captioned with the first frame";
     EXPECT_TRUE(WaitFor([&] { return ScreenPicture(window) == first; }))
-        << std::hex << ScreenPicture(window)[0] << " " << first[0] << " "
-        << ScreenPicture(window)[5] << " " << first[5];
+        << "the window shows " << Describe(ScreenPicture(window)) << "; frame 0 is "
+        << Describe(first);
 
     ASSERT_EQ(Type(window, "Return"), 0);
     EXPECT_FALSE(WindowNamed("ZambPlay - Frame: 2").empty());

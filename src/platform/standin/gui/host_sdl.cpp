@@ -110,6 +110,10 @@ bool DisplayReachable() {
     // SDL would turn Ctrl+C and SIGTERM into a quit event that no window procedure sees, and
     // the program could then be stopped by nothing short of SIGKILL.
     SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+    // A window's surface is a plain frame buffer. Through a renderer instead, SDL would
+    // destroy the window and make another the first time it is drawn, so a window a program
+    // on the window system had found by its name would be gone.
+    SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
     if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
     // SDL falls back to drivers that show nothing; only a real window system will do.
     const char* driver = SDL_GetCurrentVideoDriver();
