@@ -26,7 +26,8 @@ struct StepStore {
     // Allocated afresh for every build, so a large movie's tables do not outlive it.
     bool Reserve(std::uint32_t steps) {
         Release();
-        words = steps != 0 ? static_cast<std::uint32_t*>(ZambAllocate(steps * kStepBytes)) : nullptr;
+        words =
+            steps != 0 ? static_cast<std::uint32_t*>(ZambAllocate(steps * kStepBytes)) : nullptr;
         capacity = words != nullptr ? steps : 0;
         return words != nullptr;
     }

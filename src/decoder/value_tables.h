@@ -48,10 +48,10 @@ struct StepArrays {
 };
 
 struct ValueTables {
-    StepArrays first[kTreeCount];         // 1 << firstBits[tree] steps each
-    std::uint32_t firstBits[kTreeCount];  // kLookupBits[tree] to kMaxFirstBits
-    std::uint32_t firstMask[kTreeCount];  // (1 << firstBits[tree]) - 1
-    StepArrays sub;                       // every tree's subtables
+    StepArrays first[kTreeCount] = {};         // 1 << firstBits[tree] steps each
+    std::uint32_t firstBits[kTreeCount] = {};  // kLookupBits[tree] to kMaxFirstBits
+    std::uint32_t firstMask[kTreeCount] = {};  // (1 << firstBits[tree]) - 1
+    StepArrays sub;                            // every tree's subtables
 };
 
 // The tables for `trees`, kept from one video chunk to the next and built again only when

@@ -86,8 +86,8 @@ class PlayerOnX : public ::testing::Test {
         // Every step is an exec, so the shell's number is the player's, and the player is
         // this process's own child: setpriv has it killed when this process ends, even by a
         // crash, which would otherwise leave it holding the test runner's output pipe.
-        command += " setpriv --pdeathsig KILL sh -c 'echo $$; exec \"" ZAMBPLY_PATH "\" " +
-                   args + "' 2>&1";
+        command += " setpriv --pdeathsig KILL sh -c 'echo $$; exec \"" ZAMBPLY_PATH "\" " + args +
+                   "' 2>&1";
         player_ = popen(command.c_str(), "r");
         ASSERT_NE(player_, nullptr);
         char line[32] = {};

@@ -56,7 +56,8 @@ std::vector<NamedRecipe> Corpus() {
     s = MixedRecipe(256, 96, 2, 11);
     std::mt19937 random(11);
     for (Picture& picture : s.pictures) {
-        for (std::uint8_t& pixel : picture.pixels) pixel = static_cast<std::uint8_t>(random() % 192);
+        for (std::uint8_t& pixel : picture.pixels)
+            pixel = static_cast<std::uint8_t>(random() % 192);
     }
     corpus.push_back({"many colours", s});
     return corpus;
