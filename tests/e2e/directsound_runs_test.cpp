@@ -12,6 +12,7 @@
 
 #include "encoder/writer.h"
 #include "player_run.h"
+#include "test_movies.h"
 
 namespace zambrel::testing {
 namespace {
@@ -31,15 +32,7 @@ std::vector<std::uint8_t> ToneSamples() {
 }
 
 std::vector<std::uint8_t> ToneMovie(const std::vector<std::uint8_t>& samples) {
-    encoder::MovieRecipe recipe;
-    recipe.width = 16;
-    recipe.height = 16;
-    recipe.frameRate = -6666;
-    for (int f = 0; f < kFrames; ++f) {
-        encoder::Picture picture;
-        picture.pixels.assign(16 * 16, static_cast<std::uint8_t>(f));
-        recipe.pictures.push_back(picture);
-    }
+    encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(kFrames, -6666);
     recipe.tracks[0].present = true;
     recipe.tracks[0].sampleRate = kRate;
     recipe.tracks[0].compressed = false;

@@ -11,6 +11,7 @@
 #include "sound/directsound_seams.h"
 #include "sound/driver.h"
 #include "sound/seams.h"
+#include "test_movies.h"
 
 namespace {
 
@@ -28,15 +29,7 @@ std::vector<std::uint8_t> Tone() {
 }
 
 std::vector<std::uint8_t> Movie(const std::vector<std::uint8_t>& samples) {
-    zambrel::encoder::MovieRecipe recipe;
-    recipe.width = 16;
-    recipe.height = 16;
-    recipe.frameRate = -6666;
-    for (std::uint32_t i = 0; i < kFrames; ++i) {
-        zambrel::encoder::Picture picture;
-        picture.pixels.assign(16 * 16, static_cast<std::uint8_t>(i));
-        recipe.pictures.push_back(picture);
-    }
+    zambrel::encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(kFrames, -6666);
     recipe.tracks[0].present = true;
     recipe.tracks[0].sampleRate = kRate;
     recipe.tracks[0].compressed = false;

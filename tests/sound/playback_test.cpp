@@ -7,6 +7,7 @@
 
 #include "encoder/writer.h"
 #include "playback_harness.h"
+#include "test_movies.h"
 
 namespace {
 
@@ -37,15 +38,7 @@ zambrel::encoder::SoundTrack Tone(std::uint32_t rate, bool wide, bool stereo, bo
 }
 
 std::vector<std::uint8_t> WriteTestMovie() {
-    MovieRecipe recipe;
-    recipe.width = 16;
-    recipe.height = 16;
-    recipe.frameRate = -6666;
-    for (std::uint32_t i = 0; i < kFrames; ++i) {
-        zambrel::encoder::Picture picture;
-        picture.pixels.assign(16 * 16, static_cast<std::uint8_t>(i));
-        recipe.pictures.push_back(picture);
-    }
+    MovieRecipe recipe = test_movies::NumberedStillsRecipe(kFrames, -6666);
     recipe.tracks[0] = Tone(22050, false, false, true, 1000, 1940);
     recipe.tracks[1] = Tone(11025, true, true, false, 2000, 3880);
     recipe.tracks[3] = Tone(44100, true, true, true, 8000, 15520);

@@ -45,4 +45,28 @@ MovieRecipe MixedRecipe(std::uint32_t width, std::uint32_t height, int frames, u
     return recipe;
 }
 
+MovieRecipe ManyColoursRecipe(std::uint32_t width, std::uint32_t height, int frames,
+                              unsigned seed) {
+    MovieRecipe recipe = MixedRecipe(width, height, frames, seed);
+    std::mt19937 random(seed);
+    for (Picture& picture : recipe.pictures) {
+        for (std::uint8_t& pixel : picture.pixels)
+            pixel = static_cast<std::uint8_t>(random() % 192);
+    }
+    return recipe;
+}
+
+MovieRecipe NumberedStillsRecipe(std::uint32_t frames, std::int32_t periodCode) {
+    MovieRecipe recipe;
+    recipe.width = 16;
+    recipe.height = 16;
+    recipe.frameRate = periodCode;
+    for (std::uint32_t f = 0; f < frames; ++f) {
+        Picture picture;
+        picture.pixels.assign(16 * 16, static_cast<std::uint8_t>(f));
+        recipe.pictures.push_back(std::move(picture));
+    }
+    return recipe;
+}
+
 }  // namespace test_movies

@@ -13,4 +13,13 @@ namespace test_movies {
 zambrel::encoder::MovieRecipe MixedRecipe(std::uint32_t width, std::uint32_t height, int frames,
                                           unsigned seed);
 
+// Noise over 192 colours: nearly every pixel pair is a value of its own, so most codes run
+// past 12 bits and the decoder's value tables widen.
+zambrel::encoder::MovieRecipe ManyColoursRecipe(std::uint32_t width, std::uint32_t height,
+                                                int frames, unsigned seed);
+
+// `frames` 16x16 pictures, each filled with its own frame number, at `periodCode` (the
+// header's frame rate) and without sound: a movie whose pictures say which frame shows.
+zambrel::encoder::MovieRecipe NumberedStillsRecipe(std::uint32_t frames, std::int32_t periodCode);
+
 }  // namespace test_movies

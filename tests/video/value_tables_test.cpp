@@ -100,18 +100,6 @@ MovieRecipe NoiseRecipe(TreeShape shape, unsigned seed) {
     return recipe;
 }
 
-// Noise over 192 colours on a larger picture: most full-block codes are 14 bits or longer,
-// so the full tree's first level is wider than the format's lookup table.
-MovieRecipe ManyColoursRecipe(TreeShape shape, unsigned seed) {
-    MovieRecipe recipe = video_test::MixedRecipe(256, 128, 2, seed);
-    std::mt19937 random(seed);
-    for (auto& picture : recipe.pictures) {
-        for (auto& pixel : picture.pixels) pixel = static_cast<std::uint8_t>(random() % 192);
-    }
-    recipe.stream.treeShape = shape;
-    return recipe;
-}
-
 // Random chunks reach every kind of step, escapes included, and run past their end.
 std::vector<std::vector<std::uint8_t>> Chunks(unsigned seed) {
     std::mt19937 random(seed);
@@ -162,8 +150,8 @@ TEST_P(ValueTables, WithoutMemoryForSubtablesLongCodesAreWalked) {
 }
 
 TEST(WideValueTables, DecodeAsDecodeValueDoesWithAndWithoutTheirMemory) {
-    Movie* movie =
-        video_test::OpenBytes(video_test::WriteBytes(ManyColoursRecipe(TreeShape::Huffman, 13)));
+    Movie* movie = video_test::OpenBytes(
+        video_test::WriteBytes(test_movies::ManyColoursRecipe(256, 128, 2, 13)));
     ASSERT_NE(movie, nullptr);
     ASSERT_GT(ValueTablesFor(movie->Trees).firstBits[FULL_TREE], 12u);
     ExpectSameDecodes(movie, 4);
