@@ -95,12 +95,31 @@ BenchMovie MakeMovie(std::uint32_t w, std::uint32_t h, Content content) {
     return m;
 }
 
+// A writer-made movie opened preloaded from memory, closed with its file when it goes.
+class OpenedMovie {
+  public:
+    explicit OpenedMovie(const std::vector<std::uint8_t>& bytes)
+        : file_(standin::OpenMemoryFile(bytes.data(), bytes.size())),
+          movie_(ZambOpen(file_, ZAMB_FILE_HANDLE | ZAMB_PRELOAD, 0xFFFFFFFFu)) {}
+    OpenedMovie(const OpenedMovie&) = delete;
+    OpenedMovie& operator=(const OpenedMovie&) = delete;
+    ~OpenedMovie() {
+        if (movie_ != nullptr) ZambClose(movie_);
+        CloseHandle(file_);
+    }
+    Movie* get() const { return movie_; }
+
+  private:
+    HANDLE file_;
+    Movie* movie_;
+};
+
 void DecodeFrames(benchmark::State& state, std::uint32_t w, std::uint32_t h, Content content,
                   bool wide) {
     static_cast<void>(standin::TestClockActive());
     const BenchMovie source = MakeMovie(w, h, content);
-    HANDLE file = standin::OpenMemoryFile(source.bytes.data(), source.bytes.size());
-    Movie* movie = ZambOpen(file, ZAMB_FILE_HANDLE | ZAMB_PRELOAD, 0xFFFFFFFFu);
+    const OpenedMovie opened(source.bytes);
+    Movie* movie = opened.get();
     if (movie == nullptr) {
         state.SkipWithError("movie did not open");
         return;
@@ -131,8 +150,6 @@ void DecodeFrames(benchmark::State& state, std::uint32_t w, std::uint32_t h, Con
                                       seconds / BaselineSymbolsPerSecond;
         }
     }
-    ZambClose(movie);
-    CloseHandle(file);
 }
 
 // The reference: symbols of a random prefix code (lengths 1 to 12) decoded by one lookup
@@ -186,9 +203,8 @@ void BareLookupLoop(benchmark::State& state) {
 // from the remapped tree block (a player remaps at every palette change on a screen that
 // cannot take the whole palette).
 void RebuildTablesAfterRemap(benchmark::State& state, Content content) {
-    const BenchMovie source = MakeMovie(640, 480, content);
-    HANDLE file = standin::OpenMemoryFile(source.bytes.data(), source.bytes.size());
-    Movie* movie = ZambOpen(file, ZAMB_FILE_HANDLE | ZAMB_PRELOAD, 0xFFFFFFFFu);
+    const OpenedMovie opened(MakeMovie(640, 480, content).bytes);
+    Movie* movie = opened.get();
     if (movie == nullptr) {
         state.SkipWithError("movie did not open");
         return;
@@ -200,8 +216,6 @@ void RebuildTablesAfterRemap(benchmark::State& state, Content content) {
         benchmark::DoNotOptimize(&ValueTablesFor(movie->Trees));
     }
     state.counters["first-level bits"] = ValueTablesFor(movie->Trees).firstBits[FULL_TREE];
-    ZambClose(movie);
-    CloseHandle(file);
 }
 
 }  // namespace
