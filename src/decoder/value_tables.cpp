@@ -134,7 +134,7 @@ std::uint32_t TreeStepBuilder::Follow(std::uint32_t& offset, std::uint32_t path,
 // the walk never goes deeper than one node past the widest first level.
 std::uint32_t TreeStepBuilder::SuitedWidth(const TreeBlock* trees, int tree) {
     const std::uint32_t narrow = kLookupBits[tree];
-    if (narrow != 12) return narrow;  // the type tree's values are a few per run of blocks
+    if (tree == TYPE_TREE) return narrow;  // its values are a few per run of blocks
     constexpr std::uint32_t kUnitDepth = kMaxFirstBits + 1;
     std::uint64_t ending[kUnitDepth + 1] = {};  // share of the codes ending at each depth
     struct Visit {
