@@ -189,18 +189,6 @@ bool ServiceDue() {
     return true;
 }
 
-// Copies up to `count` ring bytes into `out`, wrapping at the ring's end; each copy lowers
-// RingFill by one atomic subtraction, which is what the decoder's thread relies on.
-std::uint32_t TakeFromRing(SoundTrack* track, std::uint8_t* out, std::uint32_t count) {
-    const auto toEnd = static_cast<std::uint32_t>(track->RingEnd - track->RingRead);
-    const std::uint32_t first = count < toEnd ? count : toEnd;
-    std::memcpy(out, track->RingRead, first);
-    std::memcpy(out + first, track->RingStart, count - first);
-    track->RingRead = first == toEnd ? track->RingStart + (count - first) : track->RingRead + count;
-    RingFillTake(track, count);
-    return count;
-}
-
 // A locked stretch of the buffer: one region, or two when it wraps around the end.
 struct LockedRegions {
     std::uint8_t* First = nullptr;
@@ -229,13 +217,12 @@ void UnlockBuffer(LPDIRECTSOUNDBUFFER buffer, const LockedRegions& regions) {
 std::uint32_t CopyRingIntoRegions(SoundTrack* track, const LockedRegions& regions,
                                   std::uint32_t count) {
     const std::uint32_t first = count < regions.FirstBytes ? count : regions.FirstBytes;
-    std::uint32_t copied = TakeFromRing(track, regions.First, first);
+    TakeFromRing(track, regions.First, first);
     const std::uint32_t rest = count - first;
-    if (rest != 0 && regions.Second) {
-        copied += TakeFromRing(track, regions.Second,
-                               rest < regions.SecondBytes ? rest : regions.SecondBytes);
-    }
-    return copied;
+    if (rest == 0 || !regions.Second) return first;
+    const std::uint32_t second = rest < regions.SecondBytes ? rest : regions.SecondBytes;
+    TakeFromRing(track, regions.Second, second);
+    return first + second;
 }
 
 void NoteWritten(SoundTrack* track, std::uint32_t start, std::uint32_t count) {

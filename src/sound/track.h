@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 
 #include "platform/win32.h"
 
@@ -85,6 +86,17 @@ inline void RingFillTake(SoundTrack* track, std::uint32_t bytes) {
 }
 inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
     std::atomic_ref<std::uint32_t>(track->RingFill).store(bytes);
+}
+
+// Copies `count` ring bytes into `out`, wrapping at the ring's end, for a driver to play.
+// RingFill goes down by one atomic subtraction, which is what the decoder's thread relies on.
+inline void TakeFromRing(SoundTrack* track, std::uint8_t* out, std::uint32_t count) {
+    const auto toEnd = static_cast<std::uint32_t>(track->RingEnd - track->RingRead);
+    const std::uint32_t first = count < toEnd ? count : toEnd;
+    std::memcpy(out, track->RingRead, first);
+    std::memcpy(out + first, track->RingStart, count - first);
+    track->RingRead = first == toEnd ? track->RingStart + (count - first) : track->RingRead + count;
+    RingFillTake(track, count);
 }
 
 // The byte that plays as silence in the track's sample format.

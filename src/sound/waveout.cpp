@@ -106,16 +106,6 @@ bool OpenDevice(SoundTrack* track) {
     return false;
 }
 
-// Copies n ring bytes into the buffer's data, wrapping at the ring's end.
-void TakeFromRing(SoundTrack* track, std::uint8_t* out, std::uint32_t n) {
-    std::uint32_t toEnd = static_cast<std::uint32_t>(track->RingEnd - track->RingRead);
-    std::uint32_t first = n < toEnd ? n : toEnd;
-    std::memcpy(out, track->RingRead, first);
-    std::memcpy(out + first, track->RingStart, n - first);
-    track->RingRead = first == toEnd ? track->RingStart + (n - first) : track->RingRead + n;
-    RingFillTake(track, n);
-}
-
 void NotePlayPosition(SoundTrack* track, std::uint32_t n) {
     WaveOutTrackArea& area = track->Driver.WaveOut;
     DWORD now = timeGetTime();
