@@ -116,10 +116,12 @@ bool CreateObject() {
     return true;
 }
 
+// Only an object made here is released; one the caller gave stays the caller's.
 void ReleaseObject() {
     if (!State.ObjectCreatedHere || !State.DirectSoundObject) return;
     State.DirectSoundObject->Release();
     State.DirectSoundObject = nullptr;
+    State.ObjectCreatedHere = false;
 }
 
 HRESULT TryCreateBuffer(SoundTrack* track, DWORD flags) {
@@ -402,10 +404,7 @@ bool DirectSoundOpenTrack(SoundTrack* track, std::uint32_t openFlags) {
     if (openFlags & kOpenWantsVolume) area.BufferFlags |= DSBCAPS_CTRLVOLUME;
     if (!CreateBuffer(track)) {
         // Other tracks' buffers live in the same object, so it only goes with the last one.
-        if (State.ObjectCreatedHere && State.BufferCount == 0) {
-            ReleaseObject();
-            State.ObjectCreatedHere = false;
-        }
+        if (State.BufferCount == 0) ReleaseObject();
         return false;
     }
     if (!State.DirectSoundTracks) {
@@ -510,7 +509,6 @@ bool SoundUseDirectSound(LPDIRECTSOUND object) {
         if (State.BufferCount == 0) {
             ReleaseObject();
             State.DirectSoundObject = object;
-            State.ObjectCreatedHere = false;
         }
     }
     if (SoundDriver.SoundOpenTrack) return SoundDriver.SoundOpenTrack == DirectSoundOpenTrack;
