@@ -31,12 +31,17 @@ function(zambrel_module name dir)
     endif()
 endfunction()
 
-# zambrel_test(NAME SOURCES... LIBS libs... [LABELS labels...]): one GoogleTest executable,
-# registered as one CTest test. Label "unit" marks the tests that also run sanitized.
+# zambrel_test(NAME [X_SERVER] SOURCES... LIBS libs... [LABELS labels...]): one GoogleTest
+# executable, registered as one CTest test. Label "unit" marks the tests that also run
+# sanitized. X_SERVER marks a test that uses the X server ./dev test starts: such tests run
+# one at a time, since windows of two of them would take the keyboard focus from each other.
 function(zambrel_test name)
-    cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+    cmake_parse_arguments(ARG "X_SERVER" "" "SOURCES;LIBS;LABELS" ${ARGN})
     add_executable(${name} ${ARG_SOURCES})
     target_link_libraries(${name} PRIVATE zambrel_options ${ARG_LIBS} GTest::gtest GTest::gtest_main)
     add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
     set_tests_properties(${name} PROPERTIES LABELS "${ARG_LABELS}" TIMEOUT 900)
+    if(ARG_X_SERVER)
+        set_tests_properties(${name} PROPERTIES RESOURCE_LOCK x_server)
+    endif()
 endfunction()
