@@ -365,7 +365,9 @@ TEST_F(X11Host, CursorShapeAndCountReachTheDisplay) {
     EXPECT_EQ(SDL_ShowCursor(SDL_QUERY), SDL_ENABLE);
 
     // The pointer over a window whose class has no cursor leaves the hidden cursor hidden; over
-    // one whose class cursor is the arrow, the arrow comes back.
+    // one whose class cursor is the arrow, the arrow comes back. The pointer starts clear of
+    // both windows: one that appears under it sets its cursor, whatever the test set last.
+    ASSERT_EQ(Run("timeout 10 xdotool mousemove --sync 600 400"), 0);
     WNDCLASSA arrowClass{};
     arrowClass.lpfnWndProc = DefWindowProcA;
     arrowClass.lpszClassName = "X11ArrowTest";
