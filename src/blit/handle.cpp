@@ -4,9 +4,9 @@
 
 #include <cstring>
 #include <new>
-#include <utility>
 
 #include "blit/mmx.h"
+#include "blit/palette_layout.h"
 #include "decoder/allocator.h"
 #include "zambrel/movie.h"
 
@@ -49,26 +49,8 @@ void LayOutTables(ZambBlitHandle* handle, std::uint8_t* block) {
     if (NeedsSmoothTable(handle->flags)) handle->smoothTable = next;
 }
 
-struct PaletteLayout {
-    std::uint32_t red, green, blue, stride;
-};
-
-// The bits apply in a fixed order: entry size and padding, then the swap, then the width.
-PaletteLayout LayoutOfType(std::uint32_t paletteType) {
-    PaletteLayout layout{0, 1, 2, 3};
-    if (paletteType & ZAMBPAL_4BYTE) {
-        layout.stride = 4;
-        if (paletteType & ZAMBPAL_PAD_FIRST) layout = {1, 2, 3, 4};
-    }
-    if (paletteType & ZAMBPAL_BGR) std::swap(layout.red, layout.blue);
-    if (paletteType & ZAMBPAL_WIDE) {
-        layout = {layout.red * 2, layout.green * 2, layout.blue * 2, layout.stride * 2};
-    }
-    return layout;
-}
-
 void ConvertPalette(const std::uint8_t* source, std::uint32_t paletteType, std::uint8_t* rgb) {
-    const PaletteLayout layout = LayoutOfType(paletteType);
+    const PaletteLayout layout = PaletteLayoutOf(paletteType);
     for (int entry = 0; entry < 256; ++entry, source += layout.stride, rgb += 3) {
         rgb[0] = source[layout.red];
         rgb[1] = source[layout.green];

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "blit/mmx.h"
+#include "blit/palette_layout.h"
 #include "decoder/allocator.h"
 #include "decoder/audio.h"
 #include "decoder/debug.h"
@@ -192,21 +193,6 @@ void ResetPainters(PaintState& st, Destination* dest) {
 
 // --- Remap ------------------------------------------------------------------------------
 
-struct PaletteLayout {
-    std::uint32_t stride, red, green, blue;
-};
-
-PaletteLayout LayoutOf(std::uint32_t paletteType) {
-    PaletteLayout l{3, 0, 1, 2};
-    if (paletteType & ZAMBPAL_4BYTE) {
-        l.stride = 4;
-        if (paletteType & ZAMBPAL_PAD_FIRST) l = {4, 1, 2, 3};
-    }
-    if (paletteType & ZAMBPAL_BGR) std::swap(l.red, l.blue);
-    if (paletteType & ZAMBPAL_WIDE) l = {2 * l.stride, 2 * l.red, 2 * l.green, 2 * l.blue};
-    return l;
-}
-
 std::uint32_t ColourDistance(const std::uint8_t* rgb, const std::uint8_t* entry,
                              const PaletteLayout& l) {
     const int dr = rgb[0] - entry[l.red], dg = rgb[1] - entry[l.green], db = rgb[2] - entry[l.blue];
@@ -249,7 +235,7 @@ void RebuildColourTable16(Movie* movie) {
 void NearestColourMap(const std::uint8_t* moviePalette, const void* palette, std::uint32_t count,
                       std::uint32_t paletteType, std::uint8_t map[256]) {
     const auto* entries = static_cast<const std::uint8_t*>(palette);
-    const PaletteLayout layout = LayoutOf(paletteType);
+    const PaletteLayout layout = PaletteLayoutOf(paletteType);
     count = std::min<std::uint32_t>(count, 256);
     for (std::uint32_t i = 0; i < 256; ++i) {
         const std::uint8_t* rgb = moviePalette + 3 * i;
