@@ -13,10 +13,6 @@
 
 namespace {
 
-// Rates past any sound device's would only serve to size rings from a hostile header: at
-// 16 million samples a second a track's ring and device buffers come to a hundred megabytes.
-constexpr std::uint32_t kMaxSampleRate = 192000;
-
 // Shared by every movie; allocated by the first track open, freed with the last track.
 std::uint8_t* audioScratch = nullptr;
 
@@ -43,7 +39,7 @@ bool OpenTrack(Movie* movie, int n) {
     if (!SoundDriver.SoundOpenTrack) SoundInstallWaveOut();
     const std::uint32_t format = movie->TrackFormat[n];
     const std::uint32_t rate = (format & TRACK_PRESENT) ? (format & TRACK_RATE_MASK) : 0;
-    if (rate == 0 || rate > kMaxSampleRate) return false;
+    if (rate == 0 || rate > kMaxTrackRate) return false;
     const std::uint32_t bytesPerSecond =
         rate * ((format & TRACK_16BIT) ? 2 : 1) * ((format & TRACK_STEREO) ? 2 : 1);
     if (!audioScratch) {

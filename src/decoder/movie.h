@@ -17,6 +17,11 @@ extern DecoderSettings LibrarySettings;
 inline constexpr std::uint32_t kMaxWidth = 8192;
 inline constexpr std::uint32_t kMaxHeight = 8192;  // decoded rows, before doubling
 
+// The fastest sound track that is opened. Rates past any sound device's would only serve to
+// size rings from a hostile header: at 16 million samples a second a track's ring and device
+// buffers come to a hundred megabytes.
+inline constexpr std::uint32_t kMaxTrackRate = 192000;
+
 inline constexpr std::uint32_t kBlockSize = 4096;     // ring reads are whole aligned blocks
 inline constexpr std::uint32_t kDirectPiece = 16384;  // large reads bypass the ring
 inline constexpr std::uint32_t kFrameSpareBytes = 8;  // bit readers may look past a chunk

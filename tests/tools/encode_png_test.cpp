@@ -247,6 +247,16 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
     std::ofstream(folder_ / "junk1.png") << "not a picture at all";
     Frame wide = MakeFrame(0, 20, 8);
     WritePng(folder_ / "pic010.png", wide);
+    // Faster than any track a player opens, though the format could store the rate.
+    SF_INFO fast{};
+    fast.samplerate = 384000;
+    fast.channels = 1;
+    fast.format = SF_FORMAT_WAV | SF_FORMAT_PCM_16;
+    SNDFILE* fastFile = sf_open(Path("fast.wav").c_str(), SFM_WRITE, &fast);
+    ASSERT_NE(fastFile, nullptr);
+    const short silence[64] = {};
+    sf_write_short(fastFile, silence, 64);
+    sf_close(fastFile);
 
     const std::string movie = Path("r.zmb");
     struct Case {
@@ -264,6 +274,8 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         {"encode " + Path("pic008.png") + " " + movie +
              " --count 2 --track 0=" + Path("absent.wav"),
          "absent.wav"},
+        {"encode " + Path("pic008.png") + " " + movie + " --count 2 --track 1=" + Path("fast.wav"),
+         "384000 Hz; tracks play at up to 192000 Hz"},
         {"encode " + Path("pic008.png") + " " + movie + " --track 7=x", "--track"},
     };
     for (const Case& c : cases) {

@@ -11,6 +11,7 @@
 
 #include "command.h"
 #include "options.h"
+#include "decoder/movie.h"
 #include "encoder/writer.h"
 #include "png_io.h"
 #include "progress.h"
@@ -207,8 +208,10 @@ bool ReadTrack(const std::string& path, bool raw, enc::SoundTrack* track, std::s
     if (info.channels != 1 && info.channels != 2)
         *error =
             path + ": " + std::to_string(info.channels) + " channels; tracks are mono or stereo";
-    else if (info.samplerate < 1 || info.samplerate > 0xFFFFFF)
-        *error = path + ": a sample rate no track can store";
+    else if (info.samplerate < 1 || info.samplerate > static_cast<int>(kMaxTrackRate))
+        // The format could store rates up to 16,777,215 Hz, but no player would open the track.
+        *error = path + ": " + std::to_string(info.samplerate) + " Hz; tracks play at up to " +
+                 std::to_string(kMaxTrackRate) + " Hz";
     else {
         track->present = true;
         track->sampleRate = static_cast<std::uint32_t>(info.samplerate);
