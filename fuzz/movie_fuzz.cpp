@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "platform/standin/kernel/seams.h"
@@ -85,6 +86,14 @@ std::vector<std::uint8_t> Tamed(const std::uint8_t* data, std::size_t size) {
     return bytes;
 }
 
+// Remaps to a screen palette of 200 of the movie's colours, shifted by one entry, as a player
+// does on a screen that cannot take the whole palette.
+void RemapToAReducedPalette(Movie* movie) {
+    std::uint8_t screen[200 * 3];
+    std::memcpy(screen, movie->Palette + 3, sizeof screen);
+    ZambRemapColours(movie, screen, 200, 0);
+}
+
 void Play(const std::uint8_t* data, std::size_t size, const Pass& pass) {
     HANDLE file = standin::OpenMemoryFile(data, size);
     Movie* movie =
@@ -104,6 +113,8 @@ void Play(const std::uint8_t* data, std::size_t size, const Pass& pass) {
             movie->FrameCount < kMaxFrames ? movie->FrameCount + 1 : kMaxFrames;
         for (std::uint32_t f = 0; f < frames && !movie->ReadFailed; ++f) {
             ZambDoFrame(movie);
+            // After the first frame, so that the tables built for it are carried through.
+            if (f == 0) RemapToAReducedPalette(movie);
             DrainRects(movie);
             standin::AdvanceTestClock(10);
             ZambServiceSound();

@@ -302,31 +302,31 @@ std::uint32_t ReadByteTree(BitReader& bits, std::uint32_t* nodes) {
     return count;
 }
 
+std::uint32_t RemappedLeaf(int tree, std::uint32_t node, const std::uint8_t map[256]) {
+    const std::uint32_t value = NodeLowBits(node);
+    std::uint32_t mapped = value;
+    if (tree == COLOUR_TREE || tree == FULL_TREE) {
+        mapped = map[value & 0xFF] + 256u * map[value >> 8];
+    } else if (tree == TYPE_TREE && (value & 3) == BLOCK_SOLID) {
+        mapped = (static_cast<std::uint32_t>(map[value >> 8]) << 8) | (value & 0xFF);
+    } else {
+        return node;  // patterns and the other block types carry no colour
+    }
+    return (mapped << 16) | value;
+}
+
 void RemapTreeColours(TreeBlock* trees, const std::uint8_t map[256]) {
     const std::uint32_t marker = trees->EscapeMarker;
-    for (const int tree : kColourCarryingTrees) {
+    for (const int tree : {COLOUR_TREE, FULL_TREE, TYPE_TREE}) {
         const std::uint32_t start = TreeNodesStart(trees, tree);
         const std::uint32_t count = trees->Sizes[tree] / kNodeBytes;
         for (std::uint32_t i = 0; i < count; ++i) {
             const std::uint32_t offset = start + i * kNodeBytes;
             const std::uint32_t node = LoadNode(trees, offset);
-            const std::uint32_t value = NodeLowBits(node);
-            if (value == marker) continue;
-            const std::uint32_t mapped = map[value & 0xFF] + 256u * map[value >> 8];
-            StoreNode(trees, offset, (mapped << 16) | value);
+            if (NodeLowBits(node) != marker)
+                StoreNode(trees, offset, RemappedLeaf(tree, node, map));
         }
-        trees->Recent[tree].Reset = (map[0] * 257u) << 16;
     }
-    const std::uint32_t start = TreeNodesStart(trees, TYPE_TREE);
-    const std::uint32_t count = trees->Sizes[TYPE_TREE] / kNodeBytes;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::uint32_t offset = start + i * kNodeBytes;
-        const std::uint32_t node = LoadNode(trees, offset);
-        const std::uint32_t value = NodeLowBits(node);
-        if (value == marker || (value & 3) != BLOCK_SOLID) continue;
-        const std::uint32_t mapped =
-            (static_cast<std::uint32_t>(map[value >> 8]) << 8) | (value & 0xFF);
-        StoreNode(trees, offset, (mapped << 16) | value);
-    }
+    for (const int tree : kColourCarryingTrees) trees->Recent[tree].Reset = (map[0] * 257u) << 16;
     Generation.fetch_add(1, std::memory_order_relaxed);
 }

@@ -39,9 +39,9 @@ struct StepStore {
 };
 
 // Only one tree block is decoded at a time, so one set of tables serves; a movie's tables
-// stay until another block (or a remap) is decoded. The narrow first levels are fixed-size
-// and live here, so that a failed allocation costs speed (narrow levels, walks) and never a
-// frame.
+// stay until another block is decoded, or until a remap they do not follow. The narrow first
+// levels are fixed-size and live here, so that a failed allocation costs speed (narrow
+// levels, walks) and never a frame.
 struct TableCache {
     const TreeBlock* block = nullptr;  // the tables were built from this block
     std::uint32_t generation = 0;      // at this tree block generation
@@ -326,7 +326,31 @@ void BuildTables(const TreeBlock* trees) {
     Cache.tables.sub = {Cache.sub.Controls(), Cache.sub.words};
 }
 
+// The leaf words among `count` steps from `first`, and in the subtables they lead to.
+void RemapSteps(int tree, std::uint32_t first, std::uint32_t count, StepArrays steps,
+                const std::uint8_t map[256]) {
+    auto* words = const_cast<std::uint32_t*>(steps.word);
+    for (std::uint32_t i = first; i < first + count; ++i) {
+        const std::uint32_t control = steps.control[i];
+        if (StepKindOf(control) == kStepLeaf) {
+            words[i] = RemappedLeaf(tree, words[i], map);
+        } else if (StepKindOf(control) == kStepSubtable) {
+            RemapSteps(tree, words[i], 1u << StepBitsOf(control), Cache.tables.sub, map);
+        }
+    }
+}
+
 }  // namespace
+
+void RemapTreesAndTables(TreeBlock* trees, const std::uint8_t map[256]) {
+    const bool current = trees == Cache.block && TreeBlockGeneration() == Cache.generation;
+    RemapTreeColours(trees, map);
+    if (!current) return;
+    for (const int tree : {COLOUR_TREE, FULL_TREE, TYPE_TREE}) {
+        RemapSteps(tree, 0, 1u << Cache.tables.firstBits[tree], Cache.tables.first[tree], map);
+    }
+    Cache.generation = TreeBlockGeneration();
+}
 
 const ValueTables& ValueTablesFor(const TreeBlock* trees) {
     // A block at the same address with the same generation is the same block: a new block

@@ -55,5 +55,11 @@ struct ValueTables {
 };
 
 // The tables for `trees`, kept from one video chunk to the next and built again only when
-// the block has been rebuilt or remapped since. Decodes exactly as DecodeValue does.
+// the block has been rebuilt since, or remapped other than through RemapTreesAndTables.
+// Decodes exactly as DecodeValue does.
 const ValueTables& ValueTablesFor(const TreeBlock* trees);
+
+// Remaps the block's colours (RemapTreeColours) and keeps its tables, when they were
+// current: a remap changes only the leaves' words, never the shape of the codes, so those
+// are brought up to date in place rather than built again.
+void RemapTreesAndTables(TreeBlock* trees, const std::uint8_t map[256]);

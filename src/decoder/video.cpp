@@ -12,6 +12,7 @@
 #include "decoder/debug.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
+#include "decoder/value_tables.h"
 #include "platform/win32.h"
 #include "zambrel/blit.h"
 
@@ -309,5 +310,5 @@ void ZambRemapColours(Movie* movie, const void* palette, std::uint32_t count,
     if (palette == nullptr || count == 0 || movie->Trees == nullptr) return;
     std::uint8_t map[256];
     NearestColourMap(movie->Palette, palette, count, paletteType, map);
-    RemapTreeColours(movie->Trees, map);
+    RemapTreesAndTables(movie->Trees, map);
 }

@@ -134,6 +134,36 @@ TEST_P(ValueTables, DecodeAsDecodeValueDoesBeforeAndAfterRemaps) {
     ZambClose(movie);
 }
 
+// A remap of the block the tables were built from changes their leaves in place: with no
+// memory to build them again they keep their steps, subtables included, and still decode
+// as DecodeValue does, through one remap and the next. The mixed pictures have solid
+// blocks, whose colours are in the type tree.
+TEST_P(ValueTables, RemapsBringTheKeptTablesUpToDate) {
+    MovieRecipe mixed = video_test::MixedRecipe(64, 32, 6, 15);
+    mixed.stream.treeShape = GetParam();
+    for (const MovieRecipe& recipe : {NoiseRecipe(GetParam(), 14), mixed}) {
+        Movie* movie = video_test::OpenBytes(video_test::WriteBytes(recipe));
+        ASSERT_NE(movie, nullptr);
+        // Building the tables again without memory would leave no subtables.
+        const ::ValueTables before = ValueTablesFor(movie->Trees);
+        std::uint8_t map[256];
+        for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(i * 5 + 3);
+        for (int pass = 0; pass < 2; ++pass) {
+            ZambAllocatorFailAfter(0);
+            RemapTreesAndTables(movie->Trees, map);
+            EXPECT_EQ(ValueTablesFor(movie->Trees).sub.control, before.sub.control);
+            ZambAllocatorFailAfter(-1);
+            ExpectSameDecodes(movie, 7 + pass);
+            for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(255 - i);
+        }
+        // Tables left stale by a remap they did not follow are built afresh.
+        RemapTreeColours(movie->Trees, map);
+        RemapTreesAndTables(movie->Trees, map);
+        ExpectSameDecodes(movie, 9);
+        ZambClose(movie);
+    }
+}
+
 TEST_P(ValueTables, WithoutMemoryForSubtablesLongCodesAreWalked) {
     Movie* movie = video_test::OpenBytes(video_test::WriteBytes(NoiseRecipe(GetParam(), 12)));
     ASSERT_NE(movie, nullptr);
@@ -159,6 +189,11 @@ TEST(WideValueTables, DecodeAsDecodeValueDoesWithAndWithoutTheirMemory) {
     for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(i * 7);
     RemapTreeColours(movie->Trees, map);
     ExpectSameDecodes(movie, 5);
+    ZambAllocatorFailAfter(0);
+    RemapTreesAndTables(movie->Trees, map);
+    EXPECT_GT(ValueTablesFor(movie->Trees).firstBits[FULL_TREE], 12u);  // kept, not rebuilt
+    ZambAllocatorFailAfter(-1);
+    ExpectSameDecodes(movie, 8);
     // No memory at all keeps the format's width; memory for the wide first level but not
     // for subtables walks the codes past it.
     for (int allowed : {0, 1}) {
