@@ -317,7 +317,7 @@ std::uint32_t RemappedLeaf(int tree, std::uint32_t node, const std::uint8_t map[
 
 void RemapTreeColours(TreeBlock* trees, const std::uint8_t map[256]) {
     const std::uint32_t marker = trees->EscapeMarker;
-    for (const int tree : {COLOUR_TREE, FULL_TREE, TYPE_TREE}) {
+    for (const int tree : kRemappedTrees) {
         const std::uint32_t start = TreeNodesStart(trees, tree);
         const std::uint32_t count = trees->Sizes[tree] / kNodeBytes;
         for (std::uint32_t i = 0; i < count; ++i) {

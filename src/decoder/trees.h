@@ -176,6 +176,9 @@ inline std::uint32_t DecodeByte(const std::uint32_t* nodes, BitReader& bits) {
 // Makes colour values decode through `map` (256 indices). Each remap starts from the
 // unmapped values, so it replaces the previous one; the identity map restores the movie's.
 void RemapTreeColours(TreeBlock* trees, const std::uint8_t map[256]);
+// The trees whose leaves carry colours, and so change with a remap.
+inline constexpr int kRemappedTrees[] = {COLOUR_TREE, FULL_TREE, TYPE_TREE};
+
 // The word a leaf of `tree` holds after a remap with `map`: it follows from the leaf's own
 // unmapped value alone, so applying it again changes nothing.
 std::uint32_t RemappedLeaf(int tree, std::uint32_t node, const std::uint8_t map[256]);

@@ -346,7 +346,7 @@ void RemapTreesAndTables(TreeBlock* trees, const std::uint8_t map[256]) {
     const bool current = trees == Cache.block && TreeBlockGeneration() == Cache.generation;
     RemapTreeColours(trees, map);
     if (!current) return;
-    for (const int tree : {COLOUR_TREE, FULL_TREE, TYPE_TREE}) {
+    for (const int tree : kRemappedTrees) {
         RemapSteps(tree, 0, 1u << Cache.tables.firstBits[tree], Cache.tables.first[tree], map);
     }
     Cache.generation = TreeBlockGeneration();
