@@ -326,6 +326,12 @@ void BuildTables(const TreeBlock* trees) {
     Cache.tables.sub = {Cache.sub.Controls(), Cache.sub.words};
 }
 
+// A block at the same address with the same generation is the same block: a new block or a
+// remapped one has been through the builder or the remap, which count.
+bool TablesCurrentFor(const TreeBlock* trees) {
+    return trees == Cache.block && TreeBlockGeneration() == Cache.generation;
+}
+
 // The leaf words among `count` steps from `first`, and in the subtables they lead to.
 void RemapSteps(int tree, std::uint32_t first, std::uint32_t count, StepArrays steps,
                 const std::uint8_t map[256]) {
@@ -343,7 +349,7 @@ void RemapSteps(int tree, std::uint32_t first, std::uint32_t count, StepArrays s
 }  // namespace
 
 void RemapTreesAndTables(TreeBlock* trees, const std::uint8_t map[256]) {
-    const bool current = trees == Cache.block && TreeBlockGeneration() == Cache.generation;
+    const bool current = TablesCurrentFor(trees);
     RemapTreeColours(trees, map);
     if (!current) return;
     for (const int tree : kRemappedTrees) {
@@ -353,13 +359,10 @@ void RemapTreesAndTables(TreeBlock* trees, const std::uint8_t map[256]) {
 }
 
 const ValueTables& ValueTablesFor(const TreeBlock* trees) {
-    // A block at the same address with the same generation is the same block: a new block
-    // or a remapped one has been through the builder or the remap, which count.
-    const std::uint32_t generation = TreeBlockGeneration();
-    if (trees != Cache.block || generation != Cache.generation) {
+    if (!TablesCurrentFor(trees)) {
         BuildTables(trees);
         Cache.block = trees;
-        Cache.generation = generation;
+        Cache.generation = TreeBlockGeneration();
     }
     return Cache.tables;
 }
