@@ -144,14 +144,23 @@ TEST_P(ValueTables, RemapsBringTheKeptTablesUpToDate) {
     for (const MovieRecipe& recipe : {NoiseRecipe(GetParam(), 14), mixed}) {
         Movie* movie = video_test::OpenBytes(video_test::WriteBytes(recipe));
         ASSERT_NE(movie, nullptr);
-        // Building the tables again without memory would leave no subtables.
+        // Building the tables again without memory would narrow any wide first level and
+        // leave no subtables, so tables that were kept show by where their steps are.
         const ::ValueTables before = ValueTablesFor(movie->Trees);
+        auto kept = [&] {
+            const ::ValueTables& now = ValueTablesFor(movie->Trees);
+            for (int t = 0; t < kTreeCount; ++t) {
+                if (now.first[t].control != before.first[t].control) return false;
+                if (now.firstBits[t] != before.firstBits[t]) return false;
+            }
+            return now.sub.control == before.sub.control;
+        };
         std::uint8_t map[256];
         for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(i * 5 + 3);
         for (int pass = 0; pass < 2; ++pass) {
             ZambAllocatorFailAfter(0);
             RemapTreesAndTables(movie->Trees, map);
-            EXPECT_EQ(ValueTablesFor(movie->Trees).sub.control, before.sub.control);
+            EXPECT_TRUE(kept());
             ZambAllocatorFailAfter(-1);
             ExpectSameDecodes(movie, 7 + pass);
             for (int i = 0; i < 256; ++i) map[i] = static_cast<std::uint8_t>(255 - i);
