@@ -331,12 +331,14 @@ void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameChec
     zmbtool::ProgressBar progress("decoding", static_cast<std::uint64_t>(frames));
     for (long f = 0; f < frames && result->failure.empty(); ++f) {
         progress.Update(static_cast<std::uint64_t>(f));
-        ZambDoFrame(movie);
+        // The library loads each frame as it moves to it; a frame it could not load is where
+        // the movie stops.
         if (movie->ReadFailed) {
             result->damage = "stopped at frame " + std::to_string(f) + ": it could not be read";
             break;
         }
         bool ok = out.sound.AddFrame(movie);
+        ZambDoFrame(movie);
         const zmbtool::IndexedFrame frame{movie->Width, movie->Height, picture.Row(0),
                                           picture.bottomUp ? -std::ptrdiff_t(picture.rowBytes)
                                                            : std::ptrdiff_t(picture.rowBytes),

@@ -114,6 +114,7 @@ bool SoundOutputs::Open(const Movie* movie, const SoundRequest& request, std::st
         if (!OpenTrack(movie, n, request, error)) return Discard(), false;
     }
     if (!request.wavFile.empty() && !OpenWavFile(movie, request, error)) return Discard(), false;
+    if (request.decodeAll) wanted_ = playable;
     return true;
 }
 

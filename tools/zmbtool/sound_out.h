@@ -21,6 +21,7 @@ struct SoundRequest {
     std::string wavFolder;  // trackN.wav for every present track
     std::string wavFile;    // one WAV of the chosen tracks
     std::uint32_t tracks = 0x7F;  // bit n chooses track n for wavFile
+    bool decodeAll = false;       // decode every track even with no output, to find faults
 };
 
 // Every present track that can be played (its rate is not 0).
