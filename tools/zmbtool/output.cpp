@@ -29,11 +29,16 @@ std::set<FileId>& Inputs() {
     return inputs;
 }
 
+std::string& WriteFailure() {
+    static std::string failure;
+    return failure;
+}
+
 enum class Kind { NewFile, RegularFile, Stream, StandardOutput };
 
 struct Resolved {
     Kind kind = Kind::NewFile;
-    std::string path;      // the file written: the end of any symlink chain
+    std::string path;  // the file written: the end of any symlink chain
     bool exists = false;
     struct stat status {};
 };
@@ -151,8 +156,7 @@ bool Resolve(const std::string& given, Resolved* out, std::string* error) {
 }
 
 bool IsInput(const Resolved& resolved) {
-    return resolved.exists &&
-           Inputs().count({resolved.status.st_dev, resolved.status.st_ino}) != 0;
+    return resolved.exists && Inputs().count({resolved.status.st_dev, resolved.status.st_ino}) != 0;
 }
 
 // Resolves GIVEN and refuses it when it is one of the inputs; ERROR is the full line.
@@ -209,6 +213,10 @@ int OpenStream(const Resolved& resolved) {
 }
 
 }  // namespace
+
+const std::string& FirstWriteFailure() {
+    return WriteFailure();
+}
 
 void NoteInput(const std::string& path) {
     struct stat status {};
@@ -285,6 +293,8 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     if (std::fwrite(data, 1, size, file_) == size) return true;
     if (!failed_) writeError_ = errno;
     failed_ = true;
+    if (WriteFailure().empty())
+        WriteFailure() = "cannot write " + given_ + ": " + Reason(writeError_);
     return false;
 }
 
