@@ -159,9 +159,9 @@ TEST_F(ZmbtoolStreams, Y4mRgbAndGifCarryTheDecodedFrames) {
     const std::string movie = WriteMovie("m.zmb");
     const std::vector<RawFrame> frames = RawFrames(movie);
     ASSERT_EQ(frames.size(), kFrames);
-    const RunResult run = RunTool("decode '" + movie + "' --y4m '" + Path("m.y4m") +
-                                  "' --chroma 444 --rgb24 '" + Path("m.rgb") + "' --rgba '" +
-                                  Path("m.rgba") + "' --gif '" + Path("m.gif") + "'");
+    const RunResult run =
+        RunTool("decode '" + movie + "' --y4m '" + Path("m.y4m") + "' --chroma 444 --rgb24 '" +
+                Path("m.rgb") + "' --rgba '" + Path("m.rgba") + "' --gif '" + Path("m.gif") + "'");
     ASSERT_EQ(run.status, 0) << run.output;
 
     const Bytes y4m = ReadAll(Path("m.y4m")), rgb = ReadAll(Path("m.rgb")),

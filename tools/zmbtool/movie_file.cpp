@@ -26,7 +26,8 @@ bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t size) {
     while (size > 0) {
         const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
         if (got <= 0) return false;
-        out += got, offset += static_cast<std::uint64_t>(got), size -= static_cast<std::size_t>(got);
+        out += got, offset += static_cast<std::uint64_t>(got),
+            size -= static_cast<std::size_t>(got);
     }
     return true;
 }
@@ -95,20 +96,20 @@ FrameCheck MovieFile::CheckFrames() const {
     struct stat status {};
     const std::uint64_t length =
         ::fstat(descriptor_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
-    std::uint64_t offset = ZAMB_HEADER_BYTES + std::uint64_t{5} * check.stored + movie_->TreeDataSize;
+    std::uint64_t offset =
+        ZAMB_HEADER_BYTES + std::uint64_t{5} * check.stored + movie_->TreeDataSize;
     bool whole = true;
     for (std::uint32_t i = 0; i < check.stored; ++i) {
         const std::uint32_t size = movie_->FrameSizes[i];
         if (offset + size > length) {
             const std::uint64_t inside = offset < length ? length - offset : 0;
-            check.faults.push_back(
-                {i, "the file ends " + Plural(inside, "byte") + " into this frame of " +
-                        std::to_string(size) + " (" + Plural(check.stored - i, "frame") +
-                        " missing or cut)"});
+            check.faults.push_back({i, "the file ends " + Plural(inside, "byte") +
+                                           " into this frame of " + std::to_string(size) + " (" +
+                                           Plural(check.stored - i, "frame") + " missing or cut)"});
             break;
         }
-        std::string fault = ChunkFault(descriptor_, offset, size, movie_->FrameTypes[i],
-                                       movie_->TrackFormat);
+        std::string fault =
+            ChunkFault(descriptor_, offset, size, movie_->FrameTypes[i], movie_->TrackFormat);
         if (!fault.empty()) check.faults.push_back({i, fault});
         whole = whole && fault.empty();
         if (whole) check.whole = i + 1;

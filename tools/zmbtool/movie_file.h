@@ -19,8 +19,8 @@ struct FrameFault {
 
 // What a movie's frame table and chunk headers say about the file holding it.
 struct FrameCheck {
-    std::uint32_t stored = 0;  // frames in the table, the ring frame included
-    std::uint32_t whole = 0;   // frames from the first on that are complete and well formed
+    std::uint32_t stored = 0;        // frames in the table, the ring frame included
+    std::uint32_t whole = 0;         // frames from the first on that are complete and well formed
     std::vector<FrameFault> faults;  // in frame order; a cut file ends the list
 };
 

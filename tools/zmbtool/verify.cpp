@@ -90,8 +90,7 @@ int RunVerify(const std::vector<std::string>& args) {
 }
 
 const Registration registration{
-    {"verify", "decode whole movies without writing anything and report every fault",
-     RunVerify}};
+    {"verify", "decode whole movies without writing anything and report every fault", RunVerify}};
 
 }  // namespace
 }  // namespace zmbtool
