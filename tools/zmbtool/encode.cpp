@@ -11,6 +11,7 @@
 
 #include "command.h"
 #include "options.h"
+#include "output.h"
 #include "decoder/movie.h"
 #include "encoder/writer.h"
 #include "png_io.h"
@@ -228,26 +229,30 @@ bool ReadTrack(const std::string& path, bool raw, enc::SoundTrack* track, std::s
 int Run(const std::vector<std::string>& args) {
     EncodeOptions o;
     if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    // Opened first, so that an unwritable output is found before the long work.
-    zmbtool::AtomicFile out;
-    if (!out.Open(o.output)) return zmbtool::Fail("encode: cannot write " + o.output);
+    std::vector<std::string> names;
+    std::string error;
+    if (!PictureNames(o, &names, &error)) return zmbtool::Fail("encode: " + error);
+    for (const std::string& input : names) zmbtool::NoteInput(input);
+    for (const std::string& input : o.tracks) zmbtool::NoteInput(input);
+    // Opened first, so that an unwritable output (or one that is an input) is found before
+    // the long work.
+    zmbtool::OutputFile out;
+    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
     enc::MovieRecipe recipe;
     recipe.frameRate = o.periodCode;
     recipe.ring = o.ring;
     recipe.interlaced = o.interlaced;
     recipe.doubled = o.doubled;
     recipe.paletteValues = o.roundPalette ? enc::PaletteValues::Round : enc::PaletteValues::Exact;
-    std::vector<std::string> names;
-    std::string error;
-    if (!PictureNames(o, &names, &error) || !ReadPictures(names, &recipe, &error))
+    if (!ReadPictures(names, &recipe, &error))
         return zmbtool::Fail("encode: " + error);
     for (int n = 0; n < enc::kTrackCount; ++n)
         if (!o.tracks[n].empty() && !ReadTrack(o.tracks[n], o.rawSound, &recipe.tracks[n], &error))
             return zmbtool::Fail("encode: " + error);
     const enc::WriteResult movie = enc::WriteMovie(recipe);
     if (!movie.ok) return zmbtool::Fail("encode: " + movie.error);
-    if (!out.Write(movie.bytes.data(), movie.bytes.size()) || !out.Commit())
-        return zmbtool::Fail("encode: cannot write " + o.output);
+    out.Write(movie.bytes.data(), movie.bytes.size());
+    if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
     return 0;
 }
 
