@@ -73,7 +73,7 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         std::string args;
         int status;
         std::string shown;  // a text the run must show, or ""
-        Names opened;  // the names opened or tried, in order, or none to check
+        Names opened;       // the names opened or tried, in order, or none to check
     };
     const std::string absent = folder.Path() + "/absent.zmb";
     std::string absentShown = absent;
