@@ -117,6 +117,15 @@ void FitSquare(std::uint32_t width, std::uint32_t height, std::uint32_t size, st
     }
 }
 
+// An interlaced movie is shown with every other row black; its thumbnail shows each row
+// twice instead, at the same height, so it looks like the picture rather than like stripes.
+Movie* OpenForThumbnail(const std::string& path) {
+    Movie* movie = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
+    if (movie == nullptr || (movie->FileFlags & FILE_INTERLACED) == 0) return movie;
+    ZambClose(movie);
+    return ZambOpen(path.c_str(), ZAMB_DOUBLE, 0xFFFFFFFFu);
+}
+
 int Run(const std::vector<std::string>& args) {
     ThumbnailOptions o;
     std::vector<std::string> positional;
@@ -128,11 +137,12 @@ int Run(const std::vector<std::string>& args) {
             "thumbnail: needs a movie and an output file (see zmbtool thumbnail --help)");
     o.movie = positional[0];
     o.output = positional[1];
-    Movie* movie = ZambOpen(o.movie.c_str(), 0, 0xFFFFFFFFu);
+    Movie* movie = OpenForThumbnail(o.movie);
     if (movie == nullptr) return zmbtool::Fail("thumbnail: cannot read movie " + o.movie);
-    if (o.frame >= static_cast<long>(movie->FrameCount)) {
+    if (movie->FrameCount == 0 || o.frame >= static_cast<long>(movie->FrameCount)) {
         ZambClose(movie);
-        return zmbtool::Fail("thumbnail: " + o.movie + " has no frame " + std::to_string(o.frame));
+        const long frame = std::max(o.frame, 0L);
+        return zmbtool::Fail("thumbnail: " + o.movie + " has no frame " + std::to_string(frame));
     }
     const auto frame = static_cast<std::uint32_t>(o.frame >= 0 ? o.frame : movie->FrameCount / 3);
     RgbPicture picture;
