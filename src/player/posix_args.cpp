@@ -160,6 +160,6 @@ std::string PosixUsageText() {
 }
 
 std::string PosixVersionText() {
-    return std::string("zambply (Zambrel) ") + ZAMBREL_VERSION + "\n" + kApplicationName +
-           " V" + kVersionText + " - " + kCopyrightNotice + "\n";
+    return std::string("zambply (Zambrel) ") + ZAMBREL_VERSION + "\n" + kApplicationName + " V" +
+           kVersionText + " - " + kCopyrightNotice + "\n";
 }

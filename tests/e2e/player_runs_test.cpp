@@ -73,7 +73,7 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         std::string args;
         int status;
         std::string shown;  // a text the run must show, or ""
-        Names opened;  // the names opened or tried, in order, or none to check
+        Names opened;       // the names opened or tried, in order, or none to check
     };
     const std::string absent = folder.Path() + "/absent.zmb";
     std::string absentShown = absent;
@@ -93,6 +93,9 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         // The '"' stays in its name, and the next name stays a name of its own.
         {"'\"q.zmb' a.zmb", 0, "", {"\"q.zmb", "a.zmb"}},
         {"-- -L3.zmb", 0, "", {"-L3.zmb"}},
+        // Stretches far beyond the screen draw only what shows, so they end like any other.
+        {"/W100000 /H100000 a.zmb", 0, "", {"a.zmb"}},
+        {"/W-5 /H2147483647 a.zmb", 0, "", {"a.zmb"}},
     };
     for (const Case& c : cases) {
         PlayerRun run = folder.Run(c.args);

@@ -56,7 +56,10 @@ TEST(PosixArguments, SwitchTextAndTheEndOfSwitches) {
 // A '"' cannot be quoted in the command line, so such a name travels as a stand-in that
 // the playback loop expands; it must neither swallow the next name nor collide with one.
 TEST(PosixArguments, NamesWithQuotesSurvive) {
-    const std::vector<std::string> names = {"\"x.zmb", "a \"b\" c", "\x7F" "0", "q\""};
+    const std::vector<std::string> names = {"\"x.zmb", "a \"b\" c",
+                                            "\x7F"
+                                            "0",
+                                            "q\""};
     std::vector<std::string> args = names;
     args.push_back("plain.zmb");
     char text[kCommandLineCapacity];
