@@ -16,6 +16,10 @@ namespace zmbtool {
 
 namespace {
 
+// The most of a damaged movie that is copied into memory to decode its whole frames when
+// the library refuses the file itself. Larger movies are read from the file as they stream.
+constexpr std::uint64_t kLargestCopy = std::uint64_t{256} << 20;
+
 std::uint32_t Word(const std::uint8_t* at) {
     return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
@@ -154,6 +158,8 @@ bool MovieFile::OpenWholeFrames(std::uint32_t flags) {
     copy.insert(copy.end(), types, types + whole);
     std::uint64_t rest = Word(header_.data() + 52);
     for (std::uint32_t i = 0; i < whole; ++i) rest += Word(sizes + std::size_t{4} * i);
+    // The copy lives in memory; a hostile frame table must not make it take the machine.
+    if (rest > kLargestCopy) return false;
     const std::size_t at = copy.size();
     copy.resize(at + static_cast<std::size_t>(rest));
     if (!ReadAt(descriptor_, header_.size(), copy.data() + at, static_cast<std::size_t>(rest)))
