@@ -64,6 +64,9 @@ bool GifWriter::WriteLoopExtension() {
 }
 
 std::uint32_t GifWriter::DelayAfter(std::uint64_t frames) const {
+    // Periods this long give the longest delay anyway; shorter ones keep n x period far
+    // inside 64 bits for any number of frames a movie can have.
+    if (period_ >= std::uint64_t{kLongestDelay} * kPeriodPerDelay) return kLongestDelay;
     const auto at = [this](std::uint64_t n) {
         return (n * period_ + kPeriodPerDelay / 2) / kPeriodPerDelay;
     };
