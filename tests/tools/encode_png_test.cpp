@@ -295,15 +295,18 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
     EXPECT_EQ(ReadBytes(folder_ / "r.raw")[5], 0);
 }
 
-TEST_F(ZmbtoolEncode, DecodePngFailuresLeaveNoPictures) {
+TEST_F(ZmbtoolEncode, DecodePngRefusesAMissingFolderAndKeepsFramesBeforeDamage) {
     WriteSequence(2);
     const std::string movie = Path("p.zmb");
     ASSERT_EQ(RunTool("encode " + Path("pic008.png") + " " + movie + " --count 2").status, 0);
     EXPECT_EQ(RunTool("decode " + movie + " --png " + Path("absent")).status, 1);
-    // A movie cut short fails after some frames were written: they are taken back.
+    EXPECT_FALSE(fs::exists(folder_ / "absent"));
+    // A movie cut short is no failure of the outputs: the frame before the cut is kept, and
+    // the status says the movie was damaged.
     fs::copy_file(movie, Path("cut.zmb"));
     fs::resize_file(Path("cut.zmb"), fs::file_size(movie) - 4);
     RunResult cut = RunTool("decode " + Path("cut.zmb") + " --png " + Path("out"));
-    EXPECT_EQ(cut.status, 1) << cut.output;
-    EXPECT_TRUE(fs::is_empty(folder_ / "out"));
+    EXPECT_EQ(cut.status, 3) << cut.output;
+    EXPECT_TRUE(fs::exists(folder_ / "out" / "frame00000.png"));
+    EXPECT_FALSE(fs::exists(folder_ / "out" / "frame00001.png"));
 }

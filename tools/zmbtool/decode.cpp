@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // zmbtool decode: plays a movie's frames into a chosen destination and writes them out.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -324,12 +325,15 @@ struct RunResult {
 
 void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameCheck& check,
                   Picture& picture, Outputs& out, RunResult* result) {
-    long frames = o.frames >= 0 ? o.frames : static_cast<long>(movie->FrameCount);
+    long frames = o.frames >= 0 ? o.frames : static_cast<long>(check.frameCount);
     // Playing goes through the stored frames in order first, so the whole ones come first.
-    if (check.whole < check.stored && frames > static_cast<long>(check.whole)) {
-        frames = check.whole;
-        result->damage = "stopped before frame " + std::to_string(check.whole) + ": " +
-                         check.faults.front().reason;
+    // A damaged ring frame is past one pass, but it is part of the movie: a player refuses
+    // such a movie, so one pass reports it too.
+    const long whole = static_cast<long>(check.whole);
+    if (check.whole < check.stored && (frames > whole || o.frames < 0)) {
+        frames = std::min(frames, whole);
+        result->damage =
+            "damaged at frame " + std::to_string(check.whole) + ": " + check.faults.front().reason;
     }
     zmbtool::ProgressBar progress("decoding", static_cast<std::uint64_t>(frames));
     for (long f = 0; f < frames && result->failure.empty(); ++f) {
@@ -337,7 +341,7 @@ void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameChec
         // The library loads each frame as it moves to it; a frame it could not load is where
         // the movie stops.
         if (movie->ReadFailed) {
-            result->damage = "stopped at frame " + std::to_string(f) + ": it could not be read";
+            result->damage = "damaged at frame " + std::to_string(f) + ": it could not be read";
             break;
         }
         bool ok = out.sound.AddFrame(movie);
@@ -371,7 +375,7 @@ int Run(const std::vector<std::string>& args) {
     std::string error;
     if (!file.Open(o.movie, o.scale, &error)) return zmbtool::Fail("decode: " + error);
     Movie* movie = file.Get();
-    const zmbtool::FrameCheck check = file.CheckFrames();
+    const zmbtool::FrameCheck& check = file.Check();
     if (check.stored > 0 && check.whole == 0)
         return zmbtool::Fail("decode: " + o.movie +
                              " is damaged from its first frame on: " + check.faults.front().reason);
@@ -395,7 +399,7 @@ int Run(const std::vector<std::string>& args) {
         return zmbtool::Fail("decode: " + result.failure);
     }
     if (result.damage.empty()) return 0;
-    std::fprintf(stderr, "zmbtool: decode: %s is damaged: %s; frames 0 to %ld were written\n",
+    std::fprintf(stderr, "zmbtool: decode: %s is %s; frames 0 to %ld were written\n",
                  o.movie.c_str(), result.damage.c_str(), result.written - 1);
     return zmbtool::kSalvaged;
 }

@@ -64,6 +64,9 @@ bool GifWriter::WriteLoopExtension() {
 }
 
 std::uint32_t GifWriter::DelayAfter(std::uint64_t frames) const {
+    // Periods this long give the longest delay anyway; shorter ones keep n x period far
+    // inside 64 bits for any number of frames a movie can have.
+    if (period_ >= std::uint64_t{kLongestDelay} * kPeriodPerDelay) return kLongestDelay;
     const auto at = [this](std::uint64_t n) {
         return (n * period_ + kPeriodPerDelay / 2) / kPeriodPerDelay;
     };
@@ -106,6 +109,12 @@ bool GifWriter::WritePending() {
     // Frames in the first frame's palette use the global colour table; others carry their own.
     const bool ownPalette = palette_ != global_;
     ColorMapObject* map = ownPalette ? MakeColourMap(palette_.data()) : nullptr;
+    if (map == nullptr && gif_->Image.ColorMap != nullptr) {
+        // giflib keeps a copy of the last local table and drops it unfreed when the next
+        // image has none.
+        GifFreeMapObject(gif_->Image.ColorMap);
+        gif_->Image.ColorMap = nullptr;
+    }
     bool ok = EGifPutExtension(gif_, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) ==
                   GIF_OK &&
               EGifPutImageDesc(gif_, static_cast<int>(area_.left), static_cast<int>(area_.top),
@@ -152,6 +161,12 @@ bool GifWriter::AddFrame(const IndexedFrame& frame) {
 
 bool GifWriter::Commit(std::string* error) {
     if (gif_ == nullptr) return true;
+    if (frames_ == 0) {
+        // A GIF needs a picture; an empty file would only look like one.
+        *error = "cannot write " + out_.Name() + ": no frame was played";
+        out_.Discard();
+        return false;
+    }
     ok_ = ok_ && WritePending();
     int status = 0;
     ok_ = EGifCloseFile(gif_, &status) == GIF_OK && ok_;

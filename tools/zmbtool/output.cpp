@@ -144,8 +144,11 @@ bool Resolve(const std::string& given, Resolved* out, std::string* error) {
     if (given == "-") {
         out->kind = Kind::StandardOutput;
         out->exists = ::fstat(STDOUT_FILENO, &out->status) == 0;
-        if (!out->exists) *error = "standard output is closed";
-        return out->exists;
+        if (!out->exists) return *error = "standard output is closed", false;
+        // Pictures and sound on a terminal are only noise, and can leave it unusable.
+        if (::isatty(STDOUT_FILENO))
+            return *error = "standard output is a terminal (redirect or pipe it)", false;
+        return true;
     }
     if (::stat(given.c_str(), &out->status) == 0) {
         out->exists = true;
