@@ -17,9 +17,9 @@
     ZAMBREL_MAKE_VERSION(ZAMBREL_VERSION_MAJOR, ZAMBREL_VERSION_MINOR, ZAMBREL_VERSION_PATCH)
 
 /* Built alone (for WebAssembly, say), the decoding core needs no window system, sound
-   device or SDL: compile src/core/*.cpp, src/decoder/*.cpp, src/sound/driver.cpp,
-   src/library/decoder_api.cpp, src/library/no_sound_device.cpp and
-   src/platform/standin/kernel/*.cpp, with include/ and src/ on the include path. */
+   device or SDL: compile every .cpp file of src/core, src/decoder and
+   src/platform/standin/kernel, and src/sound/driver.cpp, src/library/decoder_api.cpp and
+   src/library/no_sound_device.cpp, with include/ and src/ on the include path. */
 
 #ifdef __cplusplus
 extern "C" {
