@@ -277,7 +277,10 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         {"encode " + Path("pic008.png") + " " + movie + " --count 2 --track 1=" + Path("fast.wav"),
          "384000 Hz; tracks play at up to 192000 Hz"},
         {"encode " + Path("pic008.png") + " " + movie + " --track 7=x", "--track"},
+        // A shell glob that names two pictures makes the second one the output.
+        {"encode " + Path("pic008.png") + " " + Path("pic009.png"), "one of the inputs"},
     };
+    const auto secondPicture = ReadBytes(folder_ / "pic009.png");
     for (const Case& c : cases) {
         RunResult result = RunTool(c.arguments);
         EXPECT_EQ(result.status, 1) << c.arguments;
@@ -288,6 +291,7 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         EXPECT_FALSE(fs::exists(movie + ".part")) << c.arguments;
     }
     EXPECT_FALSE(fs::exists(folder_ / "absent"));
+    EXPECT_EQ(ReadBytes(folder_ / "pic009.png"), secondPicture);
 
     // The inexact palette is stored rounded when asked to be.
     ASSERT_EQ(RunTool("encode " + Path("odd1.png") + " " + movie + " --round-palette").status, 0);

@@ -295,16 +295,18 @@ struct Outputs {
     std::vector<std::string> pngs;
 };
 
+// The sound opens first: its choice of tracks is the one check left that depends on the
+// movie, and it should fail before any stream has been sent a header.
 bool OpenOutputs(const DecodeOptions& o, const Movie* movie, Outputs* out, std::string* error) {
-    const std::uint64_t period =
-        movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate) : kUntimedPeriod;
-    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
-    if (!o.rects.empty() && !out->rects.Open(o.rects, error)) return false;
     zmbtool::SoundRequest sound;
     sound.pcmFolder = o.pcm;
     (WavIsFolder(o.wav) ? sound.wavFolder : sound.wavFile) = o.wav;
     sound.tracks = o.tracks;
-    return out->sound.Open(movie, sound, error);
+    if (!out->sound.Open(movie, sound, error)) return false;
+    const std::uint64_t period =
+        movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate) : kUntimedPeriod;
+    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
+    return o.rects.empty() || out->rects.Open(o.rects, error);
 }
 
 void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const Movie* movie) {
