@@ -173,7 +173,8 @@ bool RefuseRepeats(const std::vector<std::string>& args, std::string* error) {
         if (key == "--crop") key = "--pad";
         if (key == "--period-code") key = "--fps";
         if (!seen.insert(key).second) {
-            *error = args[i] + (key == args[i] ? " is given twice" : " clashes with an earlier option");
+            const bool same = key.rfind(args[i], 0) == 0;
+            *error = args[i] + (same ? " is given twice" : " clashes with an earlier option");
             return false;
         }
     }

@@ -17,9 +17,10 @@ namespace enc = zambrel::encoder;
 
 namespace {
 
-// A remapping error this much above the one the palette was made with (MSE, libimagequant's
-// own measure, and a little absolute room for nearly perfect palettes) starts a new scene.
-constexpr double kSceneErrorGrowth = 1.5;
+// A remapping error this much above the one the palette was made with (mean squared error
+// per channel, with a little absolute room for nearly perfect palettes) starts a new scene:
+// about a decibel of PSNR given up for a palette that stays.
+constexpr double kSceneErrorGrowth = 1.25;
 constexpr double kSceneErrorRoom = 1.0;
 
 struct AttrDeleter {
@@ -103,6 +104,17 @@ Image MakeImage(const Quantiser::State& s, const Pending& picture) {
                                        static_cast<int>(picture.height), 0));
 }
 
+// Mean squared error per channel of the picture as shown against its source.
+double ShownError(const Pending& picture, const enc::Picture& shown) {
+    double sum = 0;
+    for (std::size_t i = 0; i < shown.pixels.size(); ++i)
+        for (int c = 0; c < 3; ++c) {
+            const int d = picture.rgba[i * 4 + c] - shown.palette[shown.pixels[i] * 3 + c];
+            sum += d * d;
+        }
+    return shown.pixels.empty() ? 0 : sum / (3.0 * shown.pixels.size());
+}
+
 bool Remap(Quantiser::State& s, liq_image* image, const Pending& picture, enc::Picture* out) {
     std::vector<std::uint8_t> indices(std::size_t{picture.width} * picture.height);
     if (liq_write_remapped_image(s.result.get(), image, indices.data(), indices.size()) != LIQ_OK)
@@ -128,7 +140,7 @@ bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* ou
     if (s.result) {
         enc::Picture attempt;
         if (!Remap(s, image.get(), picture, &attempt)) return false;
-        const double error = liq_get_remapping_error(s.result.get());
+        const double error = ShownError(picture, attempt);
         if (error <= s.sceneError * kSceneErrorGrowth + kSceneErrorRoom) {
             *out = std::move(attempt);
             return true;
@@ -138,7 +150,7 @@ bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* ou
     if (liq_image_quantize(image.get(), s.attr.get(), &made) != LIQ_OK) return false;
     AdoptResult(s, Result(made));
     if (!Remap(s, image.get(), picture, out)) return false;
-    s.sceneError = liq_get_remapping_error(s.result.get());
+    s.sceneError = ShownError(picture, *out);
     return true;
 }
 
