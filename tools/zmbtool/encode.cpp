@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zmbtool encode: turns PNG pictures and sound files into a movie.
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -213,6 +215,13 @@ bool OutputAmongInputs(const EncodeOptions& o, const std::vector<std::string>& p
     return false;
 }
 
+// Whether the output's folder takes a new file, found out before the long work without
+// writing anything (the output itself is only written once the movie is whole).
+bool OutputFolderWritable(const std::string& output) {
+    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
+}
+
 std::string Size(std::uint32_t width, std::uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
@@ -385,6 +394,9 @@ int Run(const std::vector<std::string>& args) {
         return zmbtool::Fail("encode: " + error);
     if (OutputAmongInputs(o, files))
         return zmbtool::Fail("encode: " + o.output + " is one of the inputs; name another output");
+    if (!OutputFolderWritable(o.output))
+        return zmbtool::Fail("encode: cannot write " + o.output + " (its folder is missing or "
+                             "not writable)");
     enc::MovieRecipe recipe;
     recipe.frameRate = o.periodCode;
     recipe.ring = o.ring;
