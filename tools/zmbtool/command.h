@@ -24,4 +24,8 @@ const std::vector<Command>& Commands();
 // "zmbtool: " + message on standard error; returns 1, the status of every failure.
 int Fail(const std::string& message);
 
+// The status of a run that met a damaged movie and still wrote (or described) everything
+// before the damage; scripts tell it from 1, a movie or output that could not be used.
+inline constexpr int kSalvaged = 3;
+
 }  // namespace zmbtool

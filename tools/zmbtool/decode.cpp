@@ -8,7 +8,10 @@
 #include <vector>
 
 #include "command.h"
+#include "movie_file.h"
 #include "options.h"
+#include "output.h"
+#include "picture_out.h"
 #include "png_io.h"
 #include "progress.h"
 #include "sound_out.h"
@@ -20,30 +23,50 @@ namespace {
 
 const char kHelp[] =
     "usage: zmbtool decode MOVIE [OPTIONS]\n"
+    "Every FILE may be a file (written whole or not at all), a FIFO, a device, or - for\n"
+    "standard output (written as a stream). Exit status 3: the movie is damaged, and every\n"
+    "frame before the damage was written.\n"
+    "  --y4m FILE        a YUV4MPEG2 stream (BT.601, limited range) for video encoders\n"
+    "  --chroma 420|444  the Y4M chroma resolution (default 420)\n"
+    "  --rgb24 FILE      raw frames, 3 bytes a pixel (red, green, blue), the palette's colours\n"
+    "  --rgba FILE       the same with a fourth byte of 255 (opaque) a pixel\n"
+    "  --gif FILE        an animated GIF, exact colours, delays from the frame rate, no sound\n"
+    "  --wav FILE        one WAV of the chosen tracks: a track as stored, or several mixed\n"
+    "                    to 16-bit; a FOLDER (existing, or ending in /) gets trackN.wav\n"
+    "                    for every present track instead\n"
+    "  --tracks LIST     the tracks for --wav FILE, such as 0 or 0,2 (default: all)\n"
     "  --raw FILE        for every played frame: the 768-byte palette (red, green, blue per\n"
     "                    entry), then Width x shown-Height bytes of an 8-bit top-down picture\n"
     "                    (pitch = Width) that starts at 0 and keeps its pixels between frames\n"
     "  --png DIR         DIR/frameNNNNN.png for every played frame (N counts played frames\n"
-    "                    from 0): indexed with the frame's palette for --format 8, RGB else\n"
+    "                    from 0), as --format says\n"
+    "  --format F        8: indexed PNGs with the frame's palette (default); rgb24: truecolour\n"
+    "                    PNGs in exactly the palette's colours; display555, display565: what\n"
+    "                    a 16-bit display shows (colours rounded to 5 or 6 bits; PNGs only)\n"
     "  --rects FILE      one line per changed rectangle: FRAME MODE X Y W H (modes 0 and 1)\n"
     "  --frames N        play N frames, looping as a player does (default: one pass)\n"
     "  --scale default|interlace|double|none   the height scaling\n"
-    "  --format 8|555|565  destination pixels (--raw needs 8)\n"
     "  --bottom-up       decode into a bottom-up buffer\n"
     "  --pcm DIR         DIR/trackN.pcm for every present track: each played frame's decoded\n"
     "                    sound bytes (8-bit unsigned or 16-bit signed little-endian, stereo\n"
-    "                    interleaved left, right), straight from the chunks, in played order\n"
-    "  --wav DIR         the same sound as one WAV file per track, DIR/trackN.wav\n";
+    "                    interleaved left, right), straight from the chunks, in played order\n";
+
+// Untimed movies play as fast as they can be shown; a stream needs some rate, and 10 frames
+// a second is one that every encoder and GIF viewer keeps exactly.
+constexpr std::uint64_t kUntimedPeriod = 10000;
+
+enum class PngFormat { Indexed, Rgb24, Display555, Display565 };
 
 struct DecodeOptions {
-    std::string movie, raw, png, rects, pcm, wav;
+    std::string movie, png, rects, pcm, wav;
+    zmbtool::PictureRequest pictures;
+    std::uint32_t tracks = 0x7F;
     long frames = -1;
     std::uint32_t scale = 0;
-    std::uint32_t format = 0;
+    PngFormat format = PngFormat::Indexed;
     bool bottomUp = false;
 };
 
-// One table of options, so more outputs can be added in one place.
 using Option = zmbtool::Option<DecodeOptions>;
 
 bool SetScale(DecodeOptions& o, const std::string& v) {
@@ -59,37 +82,98 @@ bool SetScale(DecodeOptions& o, const std::string& v) {
         return false;
     return true;
 }
+
+// "555" and "565" are the names these renderings always had.
 bool SetFormat(DecodeOptions& o, const std::string& v) {
     if (v == "8")
-        o.format = 0;
-    else if (v == "555")
-        o.format = ZAMBBLIT_RGB555;
-    else if (v == "565")
-        o.format = ZAMBBLIT_RGB565;
+        o.format = PngFormat::Indexed;
+    else if (v == "rgb24")
+        o.format = PngFormat::Rgb24;
+    else if (v == "display555" || v == "555")
+        o.format = PngFormat::Display555;
+    else if (v == "display565" || v == "565")
+        o.format = PngFormat::Display565;
     else
         return false;
     return true;
 }
 
+bool SetTracks(DecodeOptions& o, const std::string& v) {
+    o.tracks = 0;
+    for (std::size_t i = 0; i < v.size(); i += 2) {
+        if (v[i] < '0' || v[i] > '6' || (i + 1 < v.size() && v[i + 1] != ',')) return false;
+        o.tracks |= 1u << (v[i] - '0');
+    }
+    return o.tracks != 0;
+}
+
+bool SetFrames(DecodeOptions& o, const std::string& v) {
+    char* end = nullptr;
+    o.frames = std::strtol(v.c_str(), &end, 10);
+    return !v.empty() && *end == 0 && o.frames >= 0;
+}
+
 const Option kOptions[] = {
-    {"--raw", true, [](DecodeOptions& o, const std::string& v) { return o.raw = v, true; }},
+    {"--raw", true, [](DecodeOptions& o, const std::string& v) { return o.pictures.raw = v, true; }},
+    {"--y4m", true, [](DecodeOptions& o, const std::string& v) { return o.pictures.y4m = v, true; }},
+    {"--rgb24", true,
+     [](DecodeOptions& o, const std::string& v) { return o.pictures.rgb24 = v, true; }},
+    {"--rgba", true,
+     [](DecodeOptions& o, const std::string& v) { return o.pictures.rgba = v, true; }},
+    {"--gif", true, [](DecodeOptions& o, const std::string& v) { return o.pictures.gif = v, true; }},
+    {"--chroma", true,
+     [](DecodeOptions& o, const std::string& v) {
+         o.pictures.chroma444 = v == "444";
+         return v == "444" || v == "420";
+     }},
     {"--png", true, [](DecodeOptions& o, const std::string& v) { return o.png = v, true; }},
     {"--rects", true, [](DecodeOptions& o, const std::string& v) { return o.rects = v, true; }},
-    {"--frames", true,
-     [](DecodeOptions& o, const std::string& v) {
-         char* end = nullptr;
-         o.frames = std::strtol(v.c_str(), &end, 10);
-         return *end == 0 && o.frames >= 0;
-     }},
+    {"--frames", true, SetFrames},
     {"--pcm", true, [](DecodeOptions& o, const std::string& v) { return o.pcm = v, true; }},
     {"--wav", true, [](DecodeOptions& o, const std::string& v) { return o.wav = v, true; }},
+    {"--tracks", true, SetTracks},
     {"--scale", true, SetScale},
     {"--format", true, SetFormat},
     {"--bottom-up", false,
      [](DecodeOptions& o, const std::string&) { return o.bottomUp = true, true; }},
 };
 
-using zmbtool::AtomicFile;
+bool Is16Bit(PngFormat format) {
+    return format == PngFormat::Display555 || format == PngFormat::Display565;
+}
+
+std::uint32_t DestinationFormat(PngFormat format) {
+    if (format == PngFormat::Display555) return ZAMBBLIT_RGB555;
+    if (format == PngFormat::Display565) return ZAMBBLIT_RGB565;
+    return 0;
+}
+
+// A --wav naming a folder keeps the per-track files it always gave.
+bool WavIsFolder(const std::string& wav) {
+    std::error_code ignored;
+    return !wav.empty() && (wav.back() == '/' || std::filesystem::is_directory(wav, ignored));
+}
+
+bool AnyPictureStream(const zmbtool::PictureRequest& p) {
+    return !(p.raw.empty() && p.y4m.empty() && p.rgb24.empty() && p.rgba.empty() &&
+             p.gif.empty());
+}
+
+// Every output is checked here, before the movie is read, so that a bad one costs nothing.
+int CheckAllOutputs(const DecodeOptions& o) {
+    std::string error;
+    std::vector<std::string> files;
+    for (const std::string* path : {&o.pictures.raw, &o.pictures.y4m, &o.pictures.rgb24,
+                                    &o.pictures.rgba, &o.pictures.gif, &o.rects})
+        if (!path->empty()) files.push_back(*path);
+    const bool wavFolder = WavIsFolder(o.wav);
+    if (!o.wav.empty() && !wavFolder) files.push_back(o.wav);
+    if (!zmbtool::CheckOutputs(files, &error)) return zmbtool::Fail("decode: " + error);
+    for (const std::string& folder : {o.png, o.pcm, wavFolder ? o.wav : std::string()})
+        if (!folder.empty() && !zmbtool::CheckOutputFolder(folder, &error))
+            return zmbtool::Fail("decode: " + error);
+    return 0;
+}
 
 int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
     std::vector<std::string> positional;
@@ -98,11 +182,12 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
         return status;
     if (!positional.empty()) o.movie = positional[0];
     if (o.movie.empty()) return zmbtool::Fail("decode: no movie given (see zmbtool decode --help)");
-    if (!o.raw.empty() && o.format != 0) return zmbtool::Fail("decode: --raw needs --format 8");
-    std::error_code ignored;
-    if (!o.png.empty() && !std::filesystem::is_directory(o.png, ignored))
-        return zmbtool::Fail("decode: cannot write PNGs into " + o.png + ": no such folder");
-    return 0;
+    if (Is16Bit(o.format) && AnyPictureStream(o.pictures))
+        return zmbtool::Fail(
+            "decode: the display555/display565 renderings are for --png only; the streams "
+            "carry the palette's colours");
+    zmbtool::NoteInput(o.movie);
+    return CheckAllOutputs(o);
 }
 
 // Lets the second merge mode scan the frame's change map from its start again.
@@ -112,8 +197,9 @@ void RestartScan(Movie* movie, std::int32_t state) {
     movie->RectState = state;
 }
 
-void WriteRects(AtomicFile& out, Movie* movie, long frame, bool& ok) {
+bool WriteRects(zmbtool::OutputFile& out, Movie* movie, long frame) {
     char line[96];
+    bool ok = true;
     for (std::uint32_t mode : {0u, 1u}) {
         // Each mode scans the same change map afresh.
         const std::int32_t state = movie->RectState;
@@ -124,6 +210,7 @@ void WriteRects(AtomicFile& out, Movie* movie, long frame, bool& ok) {
         }
         if (mode == 0) RestartScan(movie, state);
     }
+    return ok;
 }
 
 std::uint8_t Widen5(std::uint32_t v) {
@@ -135,11 +222,12 @@ std::uint8_t Widen6(std::uint32_t v) {
 
 // The 16-bit destination's pixels as 8-bit red, green, blue, each channel widened so that
 // full intensity stays full.
-void ToRgb(const std::uint8_t* row, std::uint32_t width, std::uint32_t format, std::uint8_t* rgb) {
+void DisplayToRgb(const std::uint8_t* row, std::uint32_t width, PngFormat format,
+                  std::uint8_t* rgb) {
     for (std::uint32_t x = 0; x < width; ++x, rgb += 3) {
         std::uint16_t v;
         std::memcpy(&v, row + x * 2, 2);
-        if (format == ZAMBBLIT_RGB565) {
+        if (format == PngFormat::Display565) {
             rgb[0] = Widen5(v >> 11 & 31), rgb[1] = Widen6(v >> 5 & 63);
         } else {
             rgb[0] = Widen5(v >> 10 & 31), rgb[1] = Widen5(v >> 5 & 31);
@@ -148,28 +236,47 @@ void ToRgb(const std::uint8_t* row, std::uint32_t width, std::uint32_t format, s
     }
 }
 
-// Writes the played frame `frame` as one PNG; `written` collects the files, so that a run
-// that fails later can take them back.
-bool WriteFramePng(const DecodeOptions& o, const Movie* movie,
-                   const std::vector<std::uint8_t>& picture, long frame,
-                   std::vector<std::string>* written, std::string* error) {
+void PaletteToRgb(const std::uint8_t* row, std::uint32_t width, const std::uint8_t* palette,
+                  std::uint8_t* rgb) {
+    for (std::uint32_t x = 0; x < width; ++x, rgb += 3) std::memcpy(rgb, palette + row[x] * 3, 3);
+}
+
+// The decode buffer and how to read it top row first, whatever its direction.
+struct Picture {
+    std::vector<std::uint8_t> pixels;
+    std::size_t rowBytes = 0;
+    std::uint32_t height = 0;
+    bool bottomUp = false;
+    const std::uint8_t* Row(std::uint32_t y) const {
+        return pixels.data() + (bottomUp ? height - 1 - y : y) * rowBytes;
+    }
+};
+
+// Writes the played frame `frame` as one PNG; `created` collects the files that did not
+// exist before, so that a run that fails later takes back only what it made.
+bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& picture,
+                   long frame, std::vector<std::string>* created, std::string* error) {
     char name[32];
     std::snprintf(name, sizeof name, "frame%05ld.png", frame);
     const std::string path = (std::filesystem::path(o.png) / name).string();
     const std::uint32_t width = movie->Width, height = movie->Height;
-    const std::size_t rowBytes = std::size_t{width} * (o.format ? 2 : 1);
-    std::vector<std::uint8_t> rows(std::size_t{width} * height * (o.format ? 3 : 1));
+    const bool indexed = o.format == PngFormat::Indexed;
+    std::vector<std::uint8_t> rows(std::size_t{width} * height * (indexed ? 1 : 3));
     for (std::uint32_t y = 0; y < height; ++y) {
-        const std::uint8_t* row = picture.data() + (o.bottomUp ? height - 1 - y : y) * rowBytes;
-        if (o.format)
-            ToRgb(row, width, o.format, rows.data() + y * std::size_t{width} * 3);
+        std::uint8_t* to = rows.data() + std::size_t{y} * width * (indexed ? 1 : 3);
+        if (indexed)
+            std::memcpy(to, picture.Row(y), width);
+        else if (o.format == PngFormat::Rgb24)
+            PaletteToRgb(picture.Row(y), width, movie->Palette, to);
         else
-            std::memcpy(rows.data() + y * rowBytes, row, rowBytes);
+            DisplayToRgb(picture.Row(y), width, o.format, to);
     }
-    const bool ok = o.format ? zmbtool::WriteRgbPng(path, width, height, rows.data(), error)
-                             : zmbtool::WriteIndexedPng(path, width, height, rows.data(),
-                                                        movie->Palette, error);
-    if (ok) written->push_back(path);
+    std::error_code ignored;
+    const bool existed = std::filesystem::exists(path, ignored);
+    const bool ok = indexed ? zmbtool::WriteIndexedPng(path, width, height, rows.data(),
+                                                       movie->Palette, error)
+                            : zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
+    if (ok && !existed) created->push_back(path);
     return ok;
 }
 
@@ -177,66 +284,118 @@ void RemoveAll(const std::vector<std::string>& paths) {
     for (const std::string& path : paths) std::remove(path.c_str());
 }
 
-int Run(const std::vector<std::string>& args) {
-    DecodeOptions o;
-    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    Movie* movie = ZambOpen(o.movie.c_str(), o.scale, 0xFFFFFFFFu);
-    if (movie == nullptr) return zmbtool::Fail("decode: cannot read movie " + o.movie);
-    const std::uint32_t bpp = o.format ? 2 : 1;
-    std::vector<std::uint8_t> picture(std::size_t{movie->Width} * movie->Height * bpp, 0);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width * bpp),
-                       static_cast<std::int32_t>(movie->Height), picture.data(),
-                       o.format | (o.bottomUp ? 1u : 0u));
-    AtomicFile raw, rects;
-    if ((!o.raw.empty() && !raw.Open(o.raw)) || (!o.rects.empty() && !rects.Open(o.rects))) {
-        ZambClose(movie);
-        return zmbtool::Fail("decode: cannot write " +
-                             (!raw.IsOpen() && !o.raw.empty() ? o.raw : o.rects));
-    }
+// Everything one decode run writes, opened before the first frame is decoded.
+struct Outputs {
+    zmbtool::PictureOutputs pictures;
     zmbtool::SoundOutputs sound;
-    std::string soundError;
-    if ((!o.pcm.empty() || !o.wav.empty()) && !sound.Open(movie, o.pcm, o.wav, &soundError)) {
-        ZambClose(movie);
-        return zmbtool::Fail("decode: " + soundError);
-    }
-    const long frames = o.frames >= 0 ? o.frames : static_cast<long>(movie->FrameCount);
-    const std::size_t rowBytes = std::size_t{movie->Width} * bpp;
-    bool ok = true;
+    zmbtool::OutputFile rects;
     std::vector<std::string> pngs;
-    std::string pngError;
+};
+
+bool OpenOutputs(const DecodeOptions& o, const Movie* movie, Outputs* out, std::string* error) {
+    const std::uint64_t period = movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate)
+                                                       : kUntimedPeriod;
+    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
+    if (!o.rects.empty() && !out->rects.Open(o.rects, error)) return false;
+    zmbtool::SoundRequest sound;
+    sound.pcmFolder = o.pcm;
+    (WavIsFolder(o.wav) ? sound.wavFolder : sound.wavFile) = o.wav;
+    sound.tracks = o.tracks;
+    return out->sound.Open(movie, sound, error);
+}
+
+void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const Movie* movie) {
+    if (movie->FrameRate == 0 && AnyPictureStream(o.pictures))
+        std::fprintf(stderr, "zmbtool: note: %s is untimed; its streams run at 10 frames a second\n",
+                     o.movie.c_str());
+    if (!o.pictures.gif.empty() && zmbtool::PlayableTracks(movie) != 0)
+        std::fprintf(stderr, "zmbtool: note: GIFs carry no sound; use --wav for it\n");
+}
+
+// What a run did: how many frames went out, and where and why it stopped early.
+struct RunResult {
+    long written = 0;
+    std::string damage;  // empty when every requested frame was whole
+    std::string failure;  // a write that failed: the run's outputs are not whole
+};
+
+void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameCheck& check,
+                  Picture& picture, Outputs& out, RunResult* result) {
+    long frames = o.frames >= 0 ? o.frames : static_cast<long>(movie->FrameCount);
+    // Playing goes through the stored frames in order first, so the whole ones come first.
+    if (check.whole < check.stored && frames > static_cast<long>(check.whole)) {
+        frames = check.whole;
+        result->damage = "stopped before frame " + std::to_string(check.whole) + ": " +
+                         check.faults.front().reason;
+    }
     zmbtool::ProgressBar progress("decoding", static_cast<std::uint64_t>(frames));
-    for (long f = 0; f < frames && !movie->ReadFailed && pngError.empty(); ++f) {
+    for (long f = 0; f < frames && result->failure.empty(); ++f) {
         progress.Update(static_cast<std::uint64_t>(f));
-        ok = sound.AddFrame(movie) && ok;
-        ZambDoFrame(movie);
-        ok = raw.Write(movie->Palette, ZAMB_PALETTE_BYTES) && ok;
-        for (std::uint32_t y = 0; y < movie->Height && raw.IsOpen(); ++y) {
-            const std::uint32_t row = o.bottomUp ? movie->Height - 1 - y : y;
-            ok = raw.Write(picture.data() + row * rowBytes, rowBytes) && ok;
+        // The library loads each frame as it moves to it; a frame it could not load is where
+        // the movie stops.
+        if (movie->ReadFailed) {
+            result->damage = "stopped at frame " + std::to_string(f) + ": it could not be read";
+            break;
         }
-        if (!o.png.empty()) WriteFramePng(o, movie, picture, f, &pngs, &pngError);
-        if (rects.IsOpen()) WriteRects(rects, movie, f, ok);
+        bool ok = out.sound.AddFrame(movie);
+        ZambDoFrame(movie);
+        const zmbtool::IndexedFrame frame{movie->Width, movie->Height, picture.Row(0),
+                                          picture.bottomUp ? -std::ptrdiff_t(picture.rowBytes)
+                                                           : std::ptrdiff_t(picture.rowBytes),
+                                          movie->Palette};
+        if (!Is16Bit(o.format)) ok = out.pictures.AddFrame(frame) && ok;
+        if (!o.png.empty() && !WriteFramePng(o, movie, picture, f, &out.pngs, &result->failure))
+            break;
+        if (out.rects.IsOpen()) ok = WriteRects(out.rects, movie, f) && ok;
+        if (!ok) result->failure = "cannot write the output (a write failed)";
+        result->written = f + 1;
         ZambNextFrame(movie);
     }
     progress.Finish();
-    const bool readFailed = movie->ReadFailed != 0;
-    ZambClose(movie);
-    std::string failure;
-    if (readFailed)
-        failure = "the movie ended early: " + o.movie;
-    else if (!pngError.empty())
-        failure = pngError;
-    else if (!ok || !raw.Commit() || !rects.Commit())
-        failure = "cannot write the output";
-    else if (!sound.Finish(&soundError))
-        failure = soundError;
-    if (failure.empty()) return 0;
-    RemoveAll(pngs);
-    return zmbtool::Fail("decode: " + failure);
+}
+
+bool FinishOutputs(Outputs& out, std::string* error) {
+    return out.pictures.Finish(error) && out.rects.Commit(error) && out.sound.Finish(error);
+}
+
+int Run(const std::vector<std::string>& args) {
+    DecodeOptions o;
+    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
+    zmbtool::MovieFile file;
+    std::string error;
+    if (!file.Open(o.movie, o.scale, &error)) return zmbtool::Fail("decode: " + error);
+    Movie* movie = file.Get();
+    const zmbtool::FrameCheck check = file.CheckFrames();
+    if (check.stored > 0 && check.whole == 0)
+        return zmbtool::Fail("decode: " + o.movie + " is damaged from its first frame on: " +
+                             check.faults.front().reason);
+    const std::uint32_t bpp = Is16Bit(o.format) ? 2 : 1;
+    Picture picture;
+    picture.rowBytes = std::size_t{movie->Width} * bpp;
+    picture.height = movie->Height;
+    picture.bottomUp = o.bottomUp;
+    picture.pixels.assign(picture.rowBytes * movie->Height, 0);
+    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(picture.rowBytes),
+                       static_cast<std::int32_t>(movie->Height), picture.pixels.data(),
+                       DestinationFormat(o.format) | (o.bottomUp ? 1u : 0u));
+    Outputs out;
+    if (!OpenOutputs(o, movie, &out, &error)) return zmbtool::Fail("decode: " + error);
+    NoteWhatStreamsLeaveOut(o, movie);
+    RunResult result;
+    DecodeFrames(o, movie, check, picture, out, &result);
+    if (result.failure.empty() && !FinishOutputs(out, &error)) result.failure = error;
+    if (!result.failure.empty()) {
+        RemoveAll(out.pngs);
+        return zmbtool::Fail("decode: " + result.failure);
+    }
+    if (result.damage.empty()) return 0;
+    std::fprintf(stderr, "zmbtool: decode: %s is damaged: %s; frames 0 to %ld were written\n",
+                 o.movie.c_str(), result.damage.c_str(), result.written - 1);
+    return zmbtool::kSalvaged;
 }
 
 zmbtool::Registration registration{
-    {"decode", "play a movie's frames into raw pictures, PNGs, rectangle lists and sound files",
-     Run}};
+    {"decode",
+     "write a movie's frames and sound as Y4M, raw RGB, GIF, PNGs, WAV and other files", Run}};
 
 }  // namespace

@@ -1,7 +1,5 @@
 // SPDX-License-Identifier: MIT
 // zmbtool encode: turns PNG pictures and sound files into a movie.
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -17,7 +15,7 @@
 #include "encoder/palette_chunk.h"
 #include "encoder/writer.h"
 #include "options.h"
-#include "png_io.h"
+#include "output.h"
 #include "progress.h"
 #include "quantise.h"
 
@@ -200,28 +198,6 @@ int Parse(const std::vector<std::string>& args, EncodeOptions& o) {
 
 void Note(const std::string& message) { std::fprintf(stderr, "zmbtool: encode: %s\n", message.c_str()); }
 
-// Whether `output` names one of the inputs (also through another spelling or a link), which
-// writing would destroy.
-bool OutputAmongInputs(const EncodeOptions& o, const std::vector<std::string>& pictures) {
-    std::error_code failure;
-    if (!std::filesystem::exists(o.output, failure)) return false;
-    auto same = [&](const std::string& input) {
-        return !input.empty() && std::filesystem::equivalent(o.output, input, failure);
-    };
-    for (const std::string& picture : pictures)
-        if (same(picture)) return true;
-    for (const std::string& track : o.tracks)
-        if (same(track)) return true;
-    return false;
-}
-
-// Whether the output's folder takes a new file, found out before the long work without
-// writing anything (the output itself is only written once the movie is whole).
-bool OutputFolderWritable(const std::string& output) {
-    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
-    return ::access(folder.empty() ? "." : folder.c_str(), W_OK | X_OK) == 0;
-}
-
 std::string Size(std::uint32_t width, std::uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
@@ -392,11 +368,11 @@ int Run(const std::vector<std::string>& args) {
     std::string error;
     if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &error))
         return zmbtool::Fail("encode: " + error);
-    if (OutputAmongInputs(o, files))
-        return zmbtool::Fail("encode: " + o.output + " is one of the inputs; name another output");
-    if (!OutputFolderWritable(o.output))
-        return zmbtool::Fail("encode: cannot write " + o.output + " (its folder is missing or "
-                             "not writable)");
+    for (const std::string& input : files) zmbtool::NoteInput(input);
+    for (const std::string& input : o.tracks) zmbtool::NoteInput(input);
+    // Checked before the long work; written only once the movie is whole, so a refused
+    // input leaves nothing behind.
+    if (!zmbtool::CheckOutputs({o.output}, &error)) return zmbtool::Fail("encode: " + error);
     enc::MovieRecipe recipe;
     recipe.frameRate = o.periodCode;
     recipe.ring = o.ring;
@@ -411,9 +387,10 @@ int Run(const std::vector<std::string>& args) {
     FitSoundAndPictures(o, &recipe);
     const enc::WriteResult movie = enc::WriteMovie(recipe);
     if (!movie.ok) return zmbtool::Fail("encode: " + movie.error);
-    zmbtool::AtomicFile out;
-    if (!out.Open(o.output) || !out.Write(movie.bytes.data(), movie.bytes.size()) || !out.Commit())
-        return zmbtool::Fail("encode: cannot write " + o.output);
+    zmbtool::OutputFile out;
+    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
+    out.Write(movie.bytes.data(), movie.bytes.size());
+    if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
     return 0;
 }
 

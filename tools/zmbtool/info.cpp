@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "command.h"
+#include "movie_file.h"
 #include "zambrel/movie.h"
 
 namespace zmbtool {
@@ -18,7 +19,8 @@ constexpr const char* kInfoHelp =
     "\n"
     "Describes a movie: its header fields, each sound track, the frame count and rate,\n"
     "the ring, interlaced and doubled flags, the code trees, and the largest, average and\n"
-    "busiest-second frame sizes.\n"
+    "busiest-second frame sizes, and how many frames the file really holds whole (the\n"
+    "exit status is 3 when some are cut off or damaged).\n"
     "\n"
     "  --frames   also list every stored frame: index, size in bytes and type bits\n"
     "             (P palette, 0-6 the sound tracks with a chunk)\n";
@@ -99,6 +101,13 @@ void PrintFrameSizes(const Movie* movie) {
                 movie->PeakSecondFrame);
 }
 
+// The frame table is only a promise; the file's length and each frame's chunks say how
+// many frames a player really gets.
+void PrintWholeFrames(const FrameCheck& check) {
+    std::printf("whole frames:     %u of %u%s\n", check.whole, check.stored,
+                check.whole == check.stored ? "" : " (damaged)");
+}
+
 void PrintFrameList(const Movie* movie) {
     std::uint32_t stored = movie->FrameCount + (movie->FileFlags & FILE_RING);
     std::printf("\nframe     bytes  type\n");
@@ -135,17 +144,22 @@ int RunInfo(const std::vector<std::string>& args) {
     unsigned char header[ZAMB_HEADER_BYTES] = {};
     std::string reason = RefusalReason(path, header);
     if (!reason.empty()) return Fail(path + ": " + reason);
-    Movie* movie = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
-    if (!movie) return Fail(path + ": not a usable movie (its tables, trees or sizes are damaged)");
+    MovieFile file;
+    if (!file.Open(path, 0, &reason)) return Fail(reason);
+    const Movie* movie = file.Get();
 
     std::printf("file:             %s\n", path.c_str());
     PrintTimingAndFlags(header);
     PrintTracks(header);
     PrintTrees(header);
     PrintFrameSizes(movie);
+    const FrameCheck check = file.CheckFrames();
+    PrintWholeFrames(check);
     if (listFrames) PrintFrameList(movie);
-    ZambClose(movie);
-    return 0;
+    if (check.whole == check.stored) return 0;
+    std::fprintf(stderr, "zmbtool: %s is damaged from frame %u on: %s\n", path.c_str(),
+                 check.faults.front().frame, check.faults.front().reason.c_str());
+    return kSalvaged;
 }
 
 Registration info{{"info", "describe a movie's header, tracks, trees and frame sizes", RunInfo}};

@@ -2,6 +2,8 @@
 // zmbtool's PNG reading and writing.
 #include "png_io.h"
 
+#include "output.h"
+
 #include <png.h>
 
 #include <csetjmp>
@@ -143,17 +145,14 @@ bool WritePicture(std::FILE* file, const PngLayout& layout, ErrorSink* sink) {
 }
 
 bool WritePng(const std::string& path, const PngLayout& layout, std::string* error) {
-    AtomicFile out;
-    if (!out.Open(path)) {
-        *error = "cannot write " + path;
-        return false;
-    }
+    OutputFile out;
+    if (!out.Open(path, error)) return false;
     ErrorSink sink{"libpng failed"};
-    if (!WritePicture(out.Stream(), layout, &sink) || !out.Commit()) {
+    if (!WritePicture(out.Stream(), layout, &sink)) {
         *error = "cannot write " + path + (sink.message[0] ? std::string(": ") + sink.message : "");
         return false;
     }
-    return true;
+    return out.Commit(error);
 }
 
 }  // namespace
@@ -179,32 +178,6 @@ bool WriteIndexedPng(const std::string& path, std::uint32_t width, std::uint32_t
 bool WriteRgbPng(const std::string& path, std::uint32_t width, std::uint32_t height,
                  const std::uint8_t* rgb, std::string* error) {
     return WritePng(path, {width, height, PNG_COLOR_TYPE_RGB, rgb, nullptr}, error);
-}
-
-AtomicFile::~AtomicFile() {
-    if (file_ != nullptr) {
-        std::fclose(file_);
-        std::remove(temporary_.c_str());
-    }
-}
-
-bool AtomicFile::Open(const std::string& path) {
-    path_ = path;
-    temporary_ = path + ".part";
-    file_ = std::fopen(temporary_.c_str(), "wb");
-    return file_ != nullptr;
-}
-
-bool AtomicFile::Write(const void* data, std::size_t size) {
-    return file_ == nullptr || std::fwrite(data, 1, size, file_) == size;
-}
-
-bool AtomicFile::Commit() {
-    if (file_ == nullptr) return true;
-    const bool ok = std::fclose(file_) == 0 && std::rename(temporary_.c_str(), path_.c_str()) == 0;
-    file_ = nullptr;
-    if (!ok) std::remove(temporary_.c_str());
-    return ok;
 }
 
 }  // namespace zmbtool

@@ -23,32 +23,13 @@ struct IndexedPicture {
 // names it (a truecolour picture would need quantising, which zmbtool does not do).
 bool ReadIndexedPng(const std::string& path, IndexedPicture* picture, std::string* error);
 
-// Both writers put the whole file under a temporary name and rename it when complete, so
-// `path` is either a whole PNG or untouched.
+// Both writers write through zmbtool's output rules: a file is either a whole PNG or
+// untouched, and a stream gets the PNG in place.
 bool WriteIndexedPng(const std::string& path, std::uint32_t width, std::uint32_t height,
                      const std::uint8_t* pixels, const std::uint8_t* palette, std::string* error);
 // `rgb` holds width x height x 3 bytes, red, green, blue per pixel.
 bool WriteRgbPng(const std::string& path, std::uint32_t width, std::uint32_t height,
                  const std::uint8_t* rgb, std::string* error);
 
-// Opens `path`.part for writing; Commit renames it to `path`. Destroyed uncommitted, it
-// removes the temporary file, so a failed run never leaves a half-written output.
-class AtomicFile {
-  public:
-    AtomicFile() = default;
-    AtomicFile(const AtomicFile&) = delete;
-    AtomicFile& operator=(const AtomicFile&) = delete;
-    ~AtomicFile();
-    bool Open(const std::string& path);
-    bool IsOpen() const { return file_ != nullptr; }
-    std::FILE* Stream() const { return file_; }
-    // True (and writes nothing) when no file is open, so optional outputs need no test.
-    bool Write(const void* data, std::size_t size);
-    bool Commit();
-
-  private:
-    std::string path_, temporary_;
-    std::FILE* file_ = nullptr;
-};
 
 }  // namespace zmbtool

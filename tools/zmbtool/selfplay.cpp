@@ -1,9 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zmbtool selfplay: a copy of the player that plays the movie appended to it.
-#include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <climits>
 #include <cstring>
@@ -13,6 +11,7 @@
 #include <vector>
 
 #include "command.h"
+#include "output.h"
 #include "player/selfplay_copy.h"
 
 namespace zmbtool {
@@ -55,13 +54,12 @@ bool IsMovie(const std::vector<char>& bytes) {
 }
 
 int WriteCopy(const std::string& path, const std::vector<char>& bytes) {
-    {
-        std::ofstream out(path, std::ios::binary | std::ios::trunc);
-        if (!out || !out.write(bytes.data(), static_cast<std::streamsize>(bytes.size())))
-            return Fail("cannot write " + path);
-    }
-    if (::chmod(path.c_str(), 0755) != 0) return Fail(path + ": " + std::strerror(errno));
-    return 0;
+    OutputFile out;
+    std::string error;
+    if (!out.Open(path, &error)) return Fail("selfplay: " + error);
+    out.MarkExecutable();
+    out.Write(bytes.data(), bytes.size());
+    return out.Commit(&error) ? 0 : Fail("selfplay: " + error);
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -84,11 +82,14 @@ int Run(const std::vector<std::string>& args) {
     if (files.size() != 2)
         return Fail(std::string("selfplay: MOVIE and OUT expected\n") + kSelfPlayHelp);
     if (player.empty()) player = DefaultPlayer();
+    NoteInput(files[0]);
+    NoteInput(player);
+    std::string error;
+    if (!CheckOutputs({files[1]}, &error)) return Fail("selfplay: " + error);
     std::vector<char> playerBytes, movie, copy;
     if (!ReadWhole(files[0], &movie)) return Fail("cannot read " + files[0]);
     if (!IsMovie(movie)) return Fail(files[0] + ": not a Zambrel movie");
     if (!ReadWhole(player, &playerBytes)) return Fail("cannot read the player " + player);
-    std::string error;
     if (!MakeSelfPlayCopy(playerBytes, movie, switches, &copy, &error))
         return Fail(player + ": " + error);
     return WriteCopy(files[1], copy);

@@ -2,9 +2,7 @@
 // zmbtool decode's sound outputs.
 #include "sound_out.h"
 
-#include <sndfile.h>
-
-#include <cstring>
+#include <algorithm>
 
 #include "decoder/audio_decode.h"
 
@@ -19,68 +17,169 @@ std::uint8_t SilenceOf(std::uint32_t format) {
     return format & TRACK_16BIT ? 0x00 : 0x80;
 }
 
-SNDFILE* CreateWav(const std::string& path, std::uint32_t format) {
-    SF_INFO info{};
-    info.samplerate = static_cast<int>(format & TRACK_RATE_MASK);
-    info.channels = format & TRACK_STEREO ? 2 : 1;
-    info.format = SF_FORMAT_WAV | (format & TRACK_16BIT ? SF_FORMAT_PCM_16 : SF_FORMAT_PCM_U8);
-    return sf_open(path.c_str(), SFM_WRITE, &info);
+WavFormat FormatOf(std::uint32_t track) {
+    WavFormat format;
+    format.rate = track & TRACK_RATE_MASK;
+    format.channels = track & TRACK_STEREO ? 2 : 1;
+    format.bits = track & TRACK_16BIT ? 16 : 8;
+    return format;
+}
+
+std::string TrackFile(const std::string& folder, int n, const char* extension) {
+    return folder + "/track" + std::to_string(n) + extension;
 }
 
 }  // namespace
+
+std::uint32_t PlayableTracks(const Movie* movie) {
+    std::uint32_t tracks = 0;
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        const std::uint32_t format = movie->TrackFormat[n];
+        if ((format & TRACK_PRESENT) && (format & TRACK_RATE_MASK) != 0) tracks |= 1u << n;
+    }
+    return tracks;
+}
+
+// Mixes several tracks into one 16-bit stream. Sample k of every track sounds at the same
+// moment, so a mixed sample goes out only once every track has delivered it; what is left
+// when the movie ends is mixed against silence.
+class SoundOutputs::Mixer {
+  public:
+    Mixer(const Movie* movie, std::uint32_t tracks) : tracks_(tracks) {
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
+            if (tracks & (1u << n)) stereo_ = stereo_ || (movie->TrackFormat[n] & TRACK_STEREO);
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) format_[n] = movie->TrackFormat[n];
+    }
+    int Channels() const { return stereo_ ? 2 : 1; }
+
+    void Add(int n, const std::uint8_t* bytes, std::size_t count) {
+        if (!(tracks_ & (1u << n))) return;
+        const std::uint32_t format = format_[n];
+        const bool sixteen = format & TRACK_16BIT, stereo = format & TRACK_STEREO;
+        const std::size_t width = sixteen ? 2 : 1, frame = width * (stereo ? 2 : 1);
+        for (std::size_t at = 0; at + frame <= count; at += frame) {
+            const int left = Sample(bytes + at, sixteen);
+            const int right = stereo ? Sample(bytes + at + width, sixteen) : left;
+            pending_[n].push_back(left);
+            if (stereo_) pending_[n].push_back(right);
+        }
+    }
+
+    // Appends every sample all tracks have delivered (all of them when FLUSH) to OUT.
+    void Take(bool flush, std::vector<std::uint8_t>* out) {
+        std::size_t ready = flush ? 0 : SIZE_MAX;
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+            if (!(tracks_ & (1u << n))) continue;
+            ready = flush ? std::max(ready, pending_[n].size())
+                          : std::min(ready, pending_[n].size());
+        }
+        if (ready == SIZE_MAX) ready = 0;
+        out->clear();
+        for (std::size_t i = 0; i < ready; ++i) {
+            int sum = 0;
+            for (auto& queue : pending_) {
+                if (queue.empty()) continue;
+                sum += queue.front();
+                queue.pop_front();
+            }
+            const auto value = static_cast<std::uint16_t>(std::clamp(sum, -32768, 32767));
+            out->push_back(static_cast<std::uint8_t>(value & 0xFF));
+            out->push_back(static_cast<std::uint8_t>(value >> 8));
+        }
+    }
+
+  private:
+    static int Sample(const std::uint8_t* at, bool sixteen) {
+        if (!sixteen) return (at[0] - 128) * 256;
+        return static_cast<std::int16_t>(static_cast<std::uint16_t>(at[0] | at[1] << 8));
+    }
+
+    std::uint32_t tracks_;
+    bool stereo_ = false;
+    std::array<std::uint32_t, ZAMB_TRACK_COUNT> format_{};
+    std::array<std::deque<int>, ZAMB_TRACK_COUNT> pending_;
+};
+
+SoundOutputs::SoundOutputs() = default;
 
 SoundOutputs::~SoundOutputs() {
     Discard();
 }
 
-bool SoundOutputs::Open(const Movie* movie, const std::string& pcmFolder,
-                        const std::string& wavFolder, std::string* error) {
+bool SoundOutputs::Open(const Movie* movie, const SoundRequest& request, std::string* error) {
     scratch_.assign(kAudioScratchBytes, 0);
+    const std::uint32_t playable = PlayableTracks(movie);
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
-        std::uint32_t format = movie->TrackFormat[n];
-        if (!(format & TRACK_PRESENT) || (format & TRACK_RATE_MASK) == 0) continue;
-        if (!OpenTrack(movie, n, pcmFolder, wavFolder, error)) {
-            Discard();
-            return false;
-        }
+        if (!(playable & (1u << n))) continue;
+        if (!OpenTrack(movie, n, request, error)) return Discard(), false;
     }
+    if (!request.wavFile.empty() && !OpenWavFile(movie, request, error)) return Discard(), false;
+    if (request.decodeAll) wanted_ = playable;
     return true;
 }
 
-bool SoundOutputs::OpenTrack(const Movie* movie, int n, const std::string& pcmFolder,
-                             const std::string& wavFolder, std::string* error) {
-    std::string name = "track" + std::to_string(n);
-    if (!pcmFolder.empty()) {
-        Output out{pcmFolder + "/" + name + ".pcm", pcmFolder + "/" + name + ".pcm.part"};
-        out.pcm = std::fopen(out.temporary.c_str(), "wb");
-        if (!out.pcm) return *error = "cannot write " + out.path, false;
-        outputs_[n].push_back(out);
+bool SoundOutputs::OpenTrack(const Movie* movie, int n, const SoundRequest& request,
+                             std::string* error) {
+    if (request.pcmFolder.empty() && request.wavFolder.empty()) return true;
+    files_[n] = std::make_unique<TrackFiles>();
+    wanted_ |= 1u << n;
+    if (!request.pcmFolder.empty() &&
+        !files_[n]->pcm.Open(TrackFile(request.pcmFolder, n, ".pcm"), error))
+        return false;
+    return request.wavFolder.empty() ||
+           files_[n]->wav.Open(TrackFile(request.wavFolder, n, ".wav"),
+                               FormatOf(movie->TrackFormat[n]), error);
+}
+
+bool SoundOutputs::OpenWavFile(const Movie* movie, const SoundRequest& request,
+                               std::string* error) {
+    const std::uint32_t chosen = request.tracks & PlayableTracks(movie);
+    if (chosen == 0) {
+        *error = "cannot write " + request.wavFile + ": the movie has none of the chosen tracks";
+        return false;
     }
-    if (!wavFolder.empty()) {
-        Output out{wavFolder + "/" + name + ".wav", wavFolder + "/" + name + ".wav.part"};
-        out.wav = CreateWav(out.temporary, movie->TrackFormat[n]);
-        if (!out.wav) return *error = "cannot write " + out.path, false;
-        outputs_[n].push_back(out);
+    wanted_ |= chosen;
+    int first = -1;
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        if (!(chosen & (1u << n))) continue;
+        if (first < 0) first = n;
+        const std::uint32_t rate = movie->TrackFormat[n] & TRACK_RATE_MASK;
+        const std::uint32_t firstRate = movie->TrackFormat[first] & TRACK_RATE_MASK;
+        if (rate != firstRate) {
+            *error = "cannot mix tracks " + std::to_string(first) + " and " + std::to_string(n) +
+                     ": they play at " + std::to_string(firstRate) + " and " +
+                     std::to_string(rate) + " Hz (choose one with --tracks)";
+            return false;
+        }
     }
-    return true;
+    if ((chosen & (chosen - 1)) == 0) {
+        // One track goes out exactly as it is stored.
+        soleTrack_ = first;
+        return single_.Open(request.wavFile, FormatOf(movie->TrackFormat[first]), error);
+    }
+    mixer_ = std::make_unique<Mixer>(movie, chosen);
+    WavFormat format;
+    format.rate = movie->TrackFormat[first] & TRACK_RATE_MASK;
+    format.channels = static_cast<std::uint16_t>(mixer_->Channels());
+    format.bits = 16;
+    return single_.Open(request.wavFile, format, error);
 }
 
 bool SoundOutputs::Append(int n, const std::uint8_t* bytes, std::size_t count) {
     bool ok = true;
-    for (Output& out : outputs_[n]) {
-        if (out.pcm) ok = std::fwrite(bytes, 1, count, out.pcm) == count && ok;
-        if (out.wav)
-            ok = sf_write_raw(static_cast<SNDFILE*>(out.wav), bytes,
-                              static_cast<sf_count_t>(count)) == static_cast<sf_count_t>(count) &&
-                 ok;
+    if (files_[n]) {
+        ok = files_[n]->pcm.Write(bytes, count) && ok;
+        if (files_[n]->wav.IsOpen()) ok = files_[n]->wav.Append(bytes, count) && ok;
     }
+    if (n == soleTrack_) ok = single_.Append(bytes, count) && ok;
+    if (mixer_) mixer_->Add(n, bytes, count);
     return ok;
 }
 
-bool SoundOutputs::AddFrame(const Movie* movie) {
+bool SoundOutputs::AddFrame(const Movie* movie, std::string* fault) {
     bool ok = true;
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
-        if (outputs_[n].empty()) continue;
+        if (!(wanted_ & (1u << n))) continue;
         ChunkSound sound = MeasureChunk(movie, n);
         if (!sound.Data) continue;
         std::uint32_t bytes = sound.Bytes < kLargestChunk ? sound.Bytes : kLargestChunk;
@@ -93,44 +192,36 @@ bool SoundOutputs::AddFrame(const Movie* movie) {
         if (bytes == 0) continue;
         BitReader bits;
         StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
-        DecodeAudio(bits, bytes, scratch_.data(), chunk_.data(), chunk_.data() + bytes,
-                    chunk_.data());
+        const std::uint32_t got = DecodeAudio(bits, bytes, scratch_.data(), chunk_.data(),
+                                              chunk_.data() + bytes, chunk_.data());
+        if (got < bytes && fault != nullptr && fault->empty())
+            *fault = "track " + std::to_string(n) + "'s sound stream ends after " +
+                     std::to_string(got) + " of its " + std::to_string(bytes) + " bytes";
         ok = Append(n, chunk_.data(), bytes) && ok;
+    }
+    if (mixer_) {
+        mixer_->Take(false, &chunk_);
+        ok = single_.Append(chunk_.data(), chunk_.size()) && ok;
     }
     return ok;
 }
 
 bool SoundOutputs::Finish(std::string* error) {
-    bool ok = true;
-    for (auto& track : outputs_) {
-        for (Output& out : track) {
-            if (out.pcm) ok = std::fclose(out.pcm) == 0 && ok;
-            if (out.wav) ok = sf_close(static_cast<SNDFILE*>(out.wav)) == 0 && ok;
-            out.pcm = nullptr;
-            out.wav = nullptr;
-            if (ok && std::rename(out.temporary.c_str(), out.path.c_str()) != 0) ok = false;
-            if (!ok) {
-                *error = "cannot write " + out.path;
-                break;
-            }
-        }
-        if (!ok) break;
+    if (mixer_) {
+        mixer_->Take(true, &chunk_);
+        single_.Append(chunk_.data(), chunk_.size());
     }
-    if (!ok) Discard();
-    return ok;
+    for (auto& track : files_) {
+        if (!track) continue;
+        if (!track->pcm.Commit(error) || !track->wav.Commit(error)) return Discard(), false;
+    }
+    if (!single_.Commit(error)) return Discard(), false;
+    return true;
 }
 
 void SoundOutputs::Discard() {
-    for (auto& track : outputs_) {
-        for (Output& out : track) {
-            if (out.pcm) std::fclose(out.pcm);
-            if (out.wav) sf_close(static_cast<SNDFILE*>(out.wav));
-            if (out.pcm || out.wav) std::remove(out.temporary.c_str());
-            out.pcm = nullptr;
-            out.wav = nullptr;
-        }
-        track.clear();
-    }
+    for (auto& track : files_) track.reset();
+    single_.Discard();
 }
 
 }  // namespace zmbtool

@@ -1,41 +1,60 @@
 // SPDX-License-Identifier: MIT
-// zmbtool decode's sound outputs: each present track's decoded bytes, frame by frame.
+// zmbtool decode's sound outputs: each present track's decoded bytes, frame by frame, and a
+// single WAV of one track or a mix of several.
 #pragma once
 
 #include <array>
 #include <cstdint>
-#include <cstdio>
+#include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "output.h"
+#include "wav_out.h"
 #include "zambrel/movie.h"
 
 namespace zmbtool {
 
-// Writes trackN.pcm (the bytes as the track stores them) and/or trackN.wav for every
-// present track, straight from the chunks of the played frames. Files are written under
-// temporary names and renamed by Finish, so a failed run leaves none behind.
+struct SoundRequest {
+    std::string pcmFolder;  // trackN.pcm for every present track
+    std::string wavFolder;  // trackN.wav for every present track
+    std::string wavFile;    // one WAV of the chosen tracks
+    std::uint32_t tracks = 0x7F;  // bit n chooses track n for wavFile
+    bool decodeAll = false;       // decode every track even with no output, to find faults
+};
+
+// Every present track that can be played (its rate is not 0).
+std::uint32_t PlayableTracks(const Movie* movie);
+
+// Files are written through zmbtool's output rules; Finish commits them all, and anything
+// not finished is discarded, so a failed run leaves no partial files behind.
 class SoundOutputs {
-public:
+  public:
+    SoundOutputs();
     ~SoundOutputs();
-    bool Open(const Movie* movie, const std::string& pcmFolder, const std::string& wavFolder,
-              std::string* error);
-    // Appends what the current frame's chunks deliver; call once per played frame.
-    bool AddFrame(const Movie* movie);
+    bool Open(const Movie* movie, const SoundRequest& request, std::string* error);
+    // Appends what the current frame's chunks deliver; call once per played frame. False
+    // when a write failed; a chunk whose stream ends early is noted in FAULT (if given).
+    bool AddFrame(const Movie* movie, std::string* fault = nullptr);
     bool Finish(std::string* error);
 
-private:
-    struct Output {
-        std::string path, temporary;
-        std::FILE* pcm = nullptr;
-        void* wav = nullptr;  // the sound file library's handle
+  private:
+    struct TrackFiles {
+        OutputFile pcm;
+        WavWriter wav;
     };
-    bool OpenTrack(const Movie* movie, int n, const std::string& pcmFolder,
-                   const std::string& wavFolder, std::string* error);
+    class Mixer;
+    bool OpenTrack(const Movie* movie, int n, const SoundRequest& request, std::string* error);
+    bool OpenWavFile(const Movie* movie, const SoundRequest& request, std::string* error);
     bool Append(int n, const std::uint8_t* bytes, std::size_t count);
     void Discard();
 
-    std::array<std::vector<Output>, ZAMB_TRACK_COUNT> outputs_;
+    std::array<std::unique_ptr<TrackFiles>, ZAMB_TRACK_COUNT> files_;
+    std::uint32_t wanted_ = 0;     // tracks whose chunks are decoded at all
+    int soleTrack_ = -1;           // the one track the WAV file copies as it is stored
+    WavWriter single_;
+    std::unique_ptr<Mixer> mixer_;
     std::vector<std::uint8_t> chunk_;
     std::vector<std::uint8_t> scratch_;
 };

@@ -1,0 +1,283 @@
+// SPDX-License-Identifier: MIT
+// zmbtool decode's outputs as other programs meet them: where they may be written, the
+// streams checked against the raw frames, and damaged movies salvaged.
+#include <gif_lib.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "encoder/writer.h"
+#include "run_tool.h"
+
+namespace fs = std::filesystem;
+using namespace zambrel::encoder;
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+constexpr std::uint32_t kWidth = 32, kHeight = 16, kFrames = 9;
+
+Bytes ReadAll(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), {});
+}
+
+// A frame of --raw: its palette and its picture.
+struct RawFrame {
+    const std::uint8_t* palette;
+    const std::uint8_t* pixels;
+    std::array<std::uint8_t, 3> Colour(std::size_t i) const {
+        const std::uint8_t* c = palette + pixels[i] * 3;
+        return {c[0], c[1], c[2]};
+    }
+};
+
+class ZmbtoolStreams : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("zmbtool-streams-" + std::to_string(::getpid()));
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+    // Frames that change in part, in whole and not at all, under palettes that change too,
+    // with two tracks of the same rate so that they can be mixed.
+    std::string WriteMovie(const std::string& name) {
+        MovieRecipe recipe;
+        recipe.width = kWidth;
+        recipe.height = kHeight;
+        recipe.frameRate = -6666;
+        for (std::uint32_t f = 0; f < kFrames; ++f) {
+            Picture picture;
+            picture.pixels.resize(kWidth * kHeight);
+            for (std::uint32_t i = 0; i < picture.pixels.size(); ++i) {
+                const std::uint32_t x = i % kWidth, y = i / kWidth;
+                const bool still = f == 4 || (f % 3 == 1 && x < 16);
+                picture.pixels[i] = static_cast<std::uint8_t>(still ? x + y : x * y + f * 7);
+            }
+            if (f == 5) picture.pixels = recipe.pictures.back().pixels;
+            for (int e = 0; e < 256; ++e)
+                for (int c = 0; c < 3; ++c)
+                    picture.palette[e * 3 + c] =
+                        WidenLevel(static_cast<std::uint8_t>((e * (c + 1) + (f > 5 ? f : 0)) & 63));
+            recipe.pictures.push_back(picture);
+        }
+        for (int n : {0, 3}) {
+            SoundTrack& track = recipe.tracks[n];
+            track.present = true;
+            track.sampleRate = 11025;
+            track.stereo = n == 3;
+            track.is16Bit = n == 3;
+            track.compressed = n == 0;
+            for (int i = 0; i < 4000 * (n == 3 ? 4 : 1); ++i)
+                track.samples.push_back(static_cast<std::uint8_t>((i * 29 + n) ^ (i >> 4)));
+        }
+        std::string path = Path(name), error;
+        EXPECT_TRUE(WriteMovieFile(recipe, path, &error)) << error;
+        return path;
+    }
+
+    // The frames as --raw gives them: the reference every other stream is checked against.
+    std::vector<RawFrame> RawFrames(const std::string& movie) {
+        EXPECT_EQ(RunTool("decode '" + movie + "' --raw '" + Path("ref.raw") + "'").status, 0);
+        raw_ = ReadAll(Path("ref.raw"));
+        std::vector<RawFrame> frames;
+        const std::size_t frameBytes = 768 + kWidth * kHeight;
+        for (std::size_t at = 0; at + frameBytes <= raw_.size(); at += frameBytes)
+            frames.push_back({raw_.data() + at, raw_.data() + at + 768});
+        return frames;
+    }
+
+    fs::path folder_;
+    Bytes raw_;
+};
+
+}  // namespace
+
+TEST_F(ZmbtoolStreams, OutputsGoWhereTheyPointAndNeverOverAnInput) {
+    const std::string movie = WriteMovie("m.zmb");
+    ASSERT_EQ(RawFrames(movie).size(), kFrames);
+    const Bytes raw = raw_;
+
+    // A FIFO is written in place: its reader gets the stream and it stays a FIFO.
+    ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
+    Bytes fromFifo;
+    std::thread reader([&] { fromFifo = ReadAll(Path("fifo")); });
+    EXPECT_EQ(RunTool("decode '" + movie + "' --raw '" + Path("fifo") + "'").status, 0);
+    reader.join();
+    EXPECT_EQ(fromFifo, raw);
+    EXPECT_TRUE(fs::is_fifo(Path("fifo")));
+
+    // "-" is standard output, through a pipe.
+    const RunResult piped = RunTool("decode '" + movie + "' --raw - 2>/dev/null");
+    EXPECT_EQ(piped.status, 0);
+    EXPECT_EQ(Bytes(piped.output.begin(), piped.output.end()), raw);
+
+    // A symlink is followed: the target gets the output and the link stays a link.
+    fs::create_directories(folder_ / "real");
+    fs::create_symlink("real/target.raw", folder_ / "link.raw");
+    EXPECT_EQ(RunTool("decode '" + movie + "' --raw '" + Path("link.raw") + "'").status, 0);
+    EXPECT_TRUE(fs::is_symlink(folder_ / "link.raw"));
+    EXPECT_EQ(ReadAll(folder_ / "real" / "target.raw"), raw);
+
+    // Refused before anything is written: the input itself (also through a link), a folder,
+    // a missing folder, one file named twice. Nothing else of the run may appear.
+    const Bytes original = ReadAll(movie);
+    fs::create_symlink("m.zmb", folder_ / "m-link.zmb");
+    for (const std::string& outputs :
+         {"--raw '" + movie + "'", "--y4m '" + Path("m-link.zmb") + "'",
+          "--gif '" + folder_.string() + "'", "--rgb24 '" + Path("absent/x.rgb") + "'",
+          "--y4m '" + Path("twice") + "' --rgba '" + Path("twice") + "'"}) {
+        const RunResult refused =
+            RunTool("decode '" + movie + "' --wav '" + Path("late.wav") + "' " + outputs);
+        EXPECT_EQ(refused.status, 1) << outputs << "\n" << refused.output;
+        EXPECT_EQ(std::count(refused.output.begin(), refused.output.end(), '\n'), 1)
+            << refused.output;
+        EXPECT_FALSE(fs::exists(Path("late.wav"))) << outputs;
+        EXPECT_FALSE(fs::exists(Path("twice"))) << outputs;
+    }
+    EXPECT_EQ(ReadAll(movie), original);
+    // Nothing but what the run meant to leave: no temporaries beside the outputs.
+    for (const auto& entry : fs::directory_iterator(folder_))
+        EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
+}
+
+TEST_F(ZmbtoolStreams, Y4mRgbAndGifCarryTheDecodedFrames) {
+    const std::string movie = WriteMovie("m.zmb");
+    const std::vector<RawFrame> frames = RawFrames(movie);
+    ASSERT_EQ(frames.size(), kFrames);
+    const RunResult run = RunTool("decode '" + movie + "' --y4m '" + Path("m.y4m") +
+                                  "' --chroma 444 --rgb24 '" + Path("m.rgb") + "' --rgba '" +
+                                  Path("m.rgba") + "' --gif '" + Path("m.gif") + "'");
+    ASSERT_EQ(run.status, 0) << run.output;
+
+    const Bytes y4m = ReadAll(Path("m.y4m")), rgb = ReadAll(Path("m.rgb")),
+                rgba = ReadAll(Path("m.rgba"));
+    // -6666 is 66.66 ms a frame: exactly 100000/6666 = 50000/3333 frames a second.
+    const std::string header = "YUV4MPEG2 W32 H16 F50000:3333 Ip A1:1 C444";
+    ASSERT_EQ(std::string(y4m.begin(), y4m.begin() + header.size()), header);
+    const std::size_t start = std::find(y4m.begin(), y4m.end(), '\n') - y4m.begin() + 1;
+    const std::size_t pixels = kWidth * kHeight, y4mFrame = 6 + 3 * pixels;
+    ASSERT_EQ(y4m.size(), start + kFrames * y4mFrame);
+    ASSERT_EQ(rgb.size(), kFrames * pixels * 3);
+    ASSERT_EQ(rgba.size(), kFrames * pixels * 4);
+    for (std::size_t f = 0; f < kFrames; ++f) {
+        const std::uint8_t* planes = y4m.data() + start + f * y4mFrame + 6;
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const auto c = frames[f].Colour(i);
+            ASSERT_EQ(rgb[(f * pixels + i) * 3 + 1], c[1]) << f << " " << i;
+            ASSERT_EQ(rgba[(f * pixels + i) * 4 + 2], c[2]) << f << " " << i;
+            ASSERT_EQ(rgba[(f * pixels + i) * 4 + 3], 255);
+            // BT.601 in limited range, computed here on its own terms.
+            const double y = 16 + (65.481 * c[0] + 128.553 * c[1] + 24.966 * c[2]) / 255;
+            const double cr = 128 + (112.0 * c[0] - 93.786 * c[1] - 18.214 * c[2]) / 255;
+            ASSERT_NEAR(planes[i], y, 0.51) << f << " " << i;
+            ASSERT_NEAR(planes[2 * pixels + i], cr, 0.51) << f << " " << i;
+        }
+    }
+
+    // The GIF read back by giflib and played onto a canvas must show every frame exactly,
+    // for as long as the movie shows it (unchanged frames lengthen the one before).
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(Path("m.gif").c_str(), &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    std::vector<std::array<std::uint8_t, 3>> canvas(pixels);
+    std::size_t shownUntil = 0, delay = 0;  // movie frames and 1/100 s covered so far
+    for (int g = 0; g < gif->ImageCount; ++g) {
+        const SavedImage& image = gif->SavedImages[g];
+        const GifImageDesc& d = image.ImageDesc;
+        const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+        for (int y = 0; y < d.Height; ++y)
+            for (int x = 0; x < d.Width; ++x) {
+                const GifColorType c = map->Colors[image.RasterBits[y * d.Width + x]];
+                canvas[(d.Top + y) * kWidth + d.Left + x] = {c.Red, c.Green, c.Blue};
+            }
+        GraphicsControlBlock control;
+        ASSERT_EQ(DGifSavedExtensionToGCB(gif, g, &control), GIF_OK);
+        delay += static_cast<std::size_t>(control.DelayTime);
+        // The movie frames whose time falls in this GIF frame's span all look like it.
+        for (; shownUntil < kFrames && std::lround(shownUntil * 6.666) < long(delay); ++shownUntil)
+            for (std::size_t i = 0; i < pixels; ++i)
+                ASSERT_EQ(canvas[i], frames[shownUntil].Colour(i)) << shownUntil << " " << i;
+    }
+    EXPECT_EQ(shownUntil, kFrames);
+    EXPECT_LT(gif->ImageCount, int(kFrames));  // the unchanged frame was merged
+    DGifCloseFile(gif, &error);
+}
+
+TEST_F(ZmbtoolStreams, WavFileIsOneTrackAsStoredOrTheClippedSumOfSeveral) {
+    const std::string movie = WriteMovie("m.zmb");
+    ASSERT_EQ(RunTool("decode '" + movie + "' --pcm '" + folder_.string() + "' --wav '" +
+                      Path("t0.wav") + "' --tracks 0")
+                  .status,
+              0);
+    const Bytes t0 = ReadAll(Path("track0.pcm")), t3 = ReadAll(Path("track3.pcm"));
+    const Bytes single = ReadAll(Path("t0.wav"));
+    ASSERT_EQ(single.size(), 44 + t0.size());
+    EXPECT_TRUE(std::equal(t0.begin(), t0.end(), single.begin() + 44));
+
+    ASSERT_EQ(RunTool("decode '" + movie + "' --wav '" + Path("mix.wav") + "'").status, 0);
+    const Bytes mix = ReadAll(Path("mix.wav"));
+    // Track 0 is 8-bit mono, track 3 16-bit stereo: the mix is 16-bit stereo.
+    ASSERT_EQ(mix.size(), 44 + t3.size());
+    EXPECT_EQ(mix[22], 2);
+    EXPECT_EQ(mix[34], 16);
+    for (std::size_t i = 0; i < t3.size() / 2; ++i) {
+        const int own = static_cast<std::int16_t>(t3[i * 2] | t3[i * 2 + 1] << 8);
+        const int other = i / 2 < t0.size() ? (t0[i / 2] - 128) * 256 : 0;
+        const int want = std::clamp(own + other, -32768, 32767);
+        ASSERT_EQ(static_cast<std::int16_t>(mix[44 + i * 2] | mix[45 + i * 2] << 8), want) << i;
+    }
+}
+
+TEST_F(ZmbtoolStreams, ACutMovieGivesBackEveryWholeFrameWithStatusThree) {
+    const std::string movie = WriteMovie("whole.zmb");
+    const std::vector<RawFrame> frames = RawFrames(movie);
+    const Bytes bytes = ReadAll(movie);
+    // Cut inside frame 6: frames 0 to 5 are whole.
+    const std::string cutPath = Path("cut\\name.zmb");  // a backslash is just a character
+    std::size_t sizeOfWhole = bytes.size();
+    {
+        const RunResult list = RunTool("info --frames '" + movie + "'");
+        ASSERT_EQ(list.status, 0) << list.output;
+        std::size_t sum = 0;
+        for (int f = 6; f < int(kFrames); ++f) {
+            const std::string key = "\n    " + std::to_string(f) + " ";
+            const std::size_t at = list.output.find(key);
+            ASSERT_NE(at, std::string::npos);
+            sum += std::stoul(list.output.substr(at + key.size()));
+        }
+        sizeOfWhole = bytes.size() - sum;
+    }
+    std::ofstream(cutPath, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(sizeOfWhole + 10));
+
+    const RunResult info = RunTool("info '" + cutPath + "'");
+    EXPECT_EQ(info.status, 3) << info.output;
+    EXPECT_NE(info.output.find("whole frames:     6 of 9"), std::string::npos) << info.output;
+    EXPECT_EQ(RunTool("verify '" + cutPath + "'").status, 3);
+    EXPECT_EQ(RunTool("verify '" + movie + "'").status, 0);
+
+    const RunResult run = RunTool("decode '" + cutPath + "' --raw '" + Path("cut.raw") +
+                                  "' --wav '" + Path("cut.wav") + "' --tracks 3");
+    EXPECT_EQ(run.status, 3) << run.output;
+    EXPECT_NE(run.output.find("frame 6"), std::string::npos) << run.output;
+    const Bytes salvaged = ReadAll(Path("cut.raw"));
+    ASSERT_EQ(salvaged.size(), 6 * (768 + kWidth * kHeight));
+    EXPECT_TRUE(std::equal(salvaged.begin(), salvaged.end(), raw_.begin()));
+    EXPECT_GT(fs::file_size(Path("cut.wav")), 44u);
+}

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: MIT
+// zmbtool decode's animated GIF: every frame exact in its own palette, only the area that
+// changed stored, delays from the frame rate. GIFs carry no sound.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "output.h"
+#include "picture_out.h"
+
+struct GifFileType;
+
+namespace zmbtool {
+
+class GifWriter {
+  public:
+    GifWriter() = default;
+    GifWriter(const GifWriter&) = delete;
+    GifWriter& operator=(const GifWriter&) = delete;
+    ~GifWriter();
+    // PERIOD: the frame period in 1/100 ms.
+    bool Open(const std::string& path, std::uint32_t width, std::uint32_t height,
+              std::uint64_t period, std::string* error);
+    bool AddFrame(const IndexedFrame& frame);
+    bool Commit(std::string* error);
+
+  private:
+    struct Area {
+        std::uint32_t left = 0, top = 0, width = 0, height = 0;
+    };
+    Area ChangedArea(const IndexedFrame& frame) const;
+    // The delay of the frame after FRAMES frames, in 1/100 s; rounding the running time
+    // rather than each frame keeps the animation's length true to the movie's.
+    std::uint32_t DelayAfter(std::uint64_t frames) const;
+    bool WritePending();
+    bool WriteLoopExtension();
+
+    OutputFile out_;
+    GifFileType* gif_ = nullptr;
+    std::uint32_t width_ = 0, height_ = 0;
+    std::uint64_t period_ = 0;
+    std::uint64_t frames_ = 0;      // movie frames seen
+    std::vector<std::uint8_t> shown_;          // the picture as the GIF shows it, as RGB
+    std::array<std::uint8_t, 768> global_{};   // the first frame's palette
+    // The frame waiting for its delay: frames that change nothing lengthen it.
+    bool pending_ = false;
+    Area area_;
+    std::vector<std::uint8_t> indices_;
+    std::array<std::uint8_t, 768> palette_{};
+    std::uint32_t delay_ = 0;
+    bool ok_ = true;
+};
+
+}  // namespace zmbtool

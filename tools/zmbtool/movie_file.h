@@ -1,0 +1,50 @@
+// SPDX-License-Identifier: MIT
+// Opening a movie by exactly the name the user gave, and checking its frames against the
+// file before anything is decoded.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "zambrel/movie.h"
+
+namespace zmbtool {
+
+// One fault of a movie file: the stored frame where it lies and what is wrong there.
+struct FrameFault {
+    std::uint32_t frame = 0;
+    std::string reason;
+};
+
+// What a movie's frame table and chunk headers say about the file holding it.
+struct FrameCheck {
+    std::uint32_t stored = 0;  // frames in the table, the ring frame included
+    std::uint32_t whole = 0;   // frames from the first on that are complete and well formed
+    std::vector<FrameFault> faults;  // in frame order; a cut file ends the list
+};
+
+// A movie opened through the library, from the file of exactly the given name: zmbtool's
+// names are POSIX names, so none of the player's '\' translation or case folding applies.
+class MovieFile {
+  public:
+    MovieFile() = default;
+    MovieFile(const MovieFile&) = delete;
+    MovieFile& operator=(const MovieFile&) = delete;
+    ~MovieFile();
+
+    // FLAGS go to ZambOpen. ERROR is one line: why the file cannot be read or used.
+    bool Open(const std::string& path, std::uint32_t flags, std::string* error);
+    Movie* Get() const { return movie_; }
+    // Reads the frame table and each frame's chunk headers from the file and finds where it
+    // stops being whole: a frame past the file's end, or a chunk that runs out of its frame.
+    FrameCheck CheckFrames() const;
+    void Close();
+
+  private:
+    Movie* movie_ = nullptr;
+    void* handle_ = nullptr;  // the library's file handle, which stays ours
+    int descriptor_ = -1;     // for the frame checks, beside the handle's own
+};
+
+}  // namespace zmbtool

@@ -1,0 +1,69 @@
+// SPDX-License-Identifier: MIT
+// Where zmbtool's outputs go: the one set of rules every command writes through, so that no
+// output path can make zmbtool replace or remove anything that is not its own output.
+//
+// - A regular file, or a name that does not exist yet, is written under a temporary name
+//   beside it and renamed over it when complete: the path holds either the old file or the
+//   whole new one, never a half-written one.
+// - A FIFO, a character device, anything reached through /dev or /proc (such as /dev/stdout)
+//   and "-" (standard output) are streams: written in place, never replaced.
+// - A symlink is followed and its final target written; the link itself stays.
+// - Folders, block devices and sockets are refused, and so is any output that is one of the
+//   run's inputs or that another output of the run already names.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace zmbtool {
+
+// Records PATH as something the run reads; an output that resolves to it is refused.
+// Paths that do not exist are ignored here (their reader reports them).
+void NoteInput(const std::string& path);
+
+// Checks every output of the run before any work starts, and that no two of them are the
+// same file. On failure ERROR is one line naming the output and the reason.
+bool CheckOutputs(const std::vector<std::string>& outputs, std::string* error);
+
+// Checks that FOLDER exists, is a folder, and can take new files.
+bool CheckOutputFolder(const std::string& folder, std::string* error);
+
+// One output, opened under the rules above.
+class OutputFile {
+  public:
+    OutputFile() = default;
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+    // Uncommitted, a file output's temporary is removed; a stream is left as it is.
+    ~OutputFile();
+
+    bool Open(const std::string& path, std::string* error);
+    bool IsOpen() const { return file_ != nullptr; }
+    // True for streams: nothing written can be taken back or rewritten.
+    bool IsStream() const { return stream_; }
+    std::FILE* Stream() const { return file_; }
+    const std::string& Name() const { return given_; }
+    // True (and writes nothing) when nothing is open, so optional outputs need no test.
+    bool Write(const void* data, std::size_t size);
+    // Gives a file output execute permission (as the umask allows) once it is in place.
+    void MarkExecutable();
+    // Rewrites bytes already written at OFFSET (file outputs only; streams return false).
+    bool Overwrite(std::uint64_t offset, const void* data, std::size_t size);
+    // Completes the output: a file is flushed, closed and renamed into place. ERROR names the
+    // output and the reason. True when nothing is open.
+    bool Commit(std::string* error);
+    // Drops a file output's temporary; a stream is closed as it stands.
+    void Discard();
+
+  private:
+    std::string given_, path_, temporary_;
+    std::FILE* file_ = nullptr;
+    bool stream_ = false;
+    bool ownsStream_ = false;  // false for standard output, which stays open
+    bool failed_ = false;
+    int writeError_ = 0;  // errno of the first failed write
+};
+
+}  // namespace zmbtool

@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: MIT
+// zmbtool decode's picture streams: our raw layout, Y4M, raw RGB and RGBA, and GIF. Each
+// takes the decoded frame as palette indices plus the frame's palette.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "output.h"
+
+namespace zmbtool {
+
+class GifWriter;
+
+// A decoded frame: Height rows of Width palette indices, top row first, PITCH bytes apart,
+// and the 768-byte palette (red, green, blue per entry) it is shown with.
+struct IndexedFrame {
+    std::uint32_t width = 0, height = 0;
+    const std::uint8_t* top = nullptr;
+    std::ptrdiff_t pitch = 0;
+    const std::uint8_t* palette = nullptr;
+    const std::uint8_t* Row(std::uint32_t y) const { return top + pitch * std::ptrdiff_t(y); }
+};
+
+// The frame period in 1/100 ms for a stored rate code, 0 for an untimed movie. Wide enough
+// for every code, including the most negative.
+std::uint64_t PeriodOf(std::int32_t rateCode);
+
+struct PictureRequest {
+    std::string raw, y4m, rgb24, rgba, gif;
+    bool chroma444 = false;  // Y4M chroma at full resolution instead of 4:2:0
+};
+
+class PictureOutputs {
+  public:
+    PictureOutputs();
+    ~PictureOutputs();
+    // Opens every requested stream and writes its header. PERIOD is the frame period in
+    // 1/100 ms, never 0 (untimed movies are given one by the caller).
+    bool Open(const PictureRequest& request, std::uint32_t width, std::uint32_t height,
+              std::uint64_t period, std::string* error);
+    bool AddFrame(const IndexedFrame& frame);
+    bool Finish(std::string* error);
+
+  private:
+    void WriteY4mFrame(const IndexedFrame& frame);
+    void WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, int bytesPerPixel);
+
+    PictureRequest request_;
+    OutputFile raw_, y4m_, rgb24_, rgba_;
+    std::unique_ptr<GifWriter> gif_;
+    std::vector<std::uint8_t> planes_;
+};
+
+}  // namespace zmbtool
