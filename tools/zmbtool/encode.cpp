@@ -380,8 +380,8 @@ int Run(const std::vector<std::string>& args) {
     recipe.doubled = o.doubled;
     recipe.paletteValues = enc::PaletteValues::Round;
     recipe.soundLead = static_cast<std::int32_t>(o.soundLead);
-    // Per pixel an error of (100 - quality) / 4 in each of the three channels, over 16 pixels.
-    recipe.blockErrorBudget = static_cast<std::uint32_t>(3 * (100 - o.quality) * (100 - o.quality));
+    // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
+    recipe.blockErrorBudget = static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
     if (!ReadTracks(o, &recipe, &error) || !ReadPictures(o, files, &recipe, &error))
         return zmbtool::Fail("encode: " + error);
     FitSoundAndPictures(o, &recipe);
