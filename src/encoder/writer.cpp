@@ -218,6 +218,7 @@ bool AssembleFrames(const MovieRecipe& recipe, const std::vector<StoredFrame>& p
         }
         out.layout.frameSizes.push_back(static_cast<std::uint32_t>(size));
         out.layout.frameTypes.push_back(type);
+        if (recipe.progress) recipe.progress(f + 1, plan.size());
     }
     return true;
 }

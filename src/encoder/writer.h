@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -99,6 +100,9 @@ struct MovieRecipe {
     // of preference.
     std::uint32_t blockErrorBudget = 0;
     StreamOptions stream{};
+    // Called after each stored frame is coded with the frames done and the stored frames,
+    // for a progress display; may be empty.
+    std::function<void(std::size_t done, std::size_t total)> progress;
 };
 
 // The lead that keeps both sound drivers fed for `track` at the period code `frameRate`, in

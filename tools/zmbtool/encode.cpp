@@ -333,9 +333,33 @@ bool ReadTracks(const EncodeOptions& o, enc::MovieRecipe* recipe, std::string* e
     return true;
 }
 
+// The track that paces the player: the first one present.
+int FirstTrack(const enc::MovieRecipe& recipe) {
+    for (int n = 0; n < enc::kTrackCount; ++n)
+        if (recipe.tracks[n].present) return n;
+    return -1;
+}
+
 double Seconds(std::uint64_t frames, std::int32_t periodCode) {
     const double period = periodCode > 0 ? periodCode * 100.0 : -static_cast<double>(periodCode);
     return frames * period / 100000.0;
+}
+
+// A track that ends before the pictures is left as it is: the player paces the pictures by
+// the first track's sound, so once it has all been heard the pictures after it follow as fast
+// as they can be shown. Said, so that it is no surprise.
+void NoteShortSound(const enc::MovieRecipe& recipe) {
+    const int first = FirstTrack(recipe);
+    if (first < 0) return;
+    const std::uint64_t frames = zmbtool::FramesForTrack(recipe.tracks[first], recipe.frameRate);
+    if (frames >= recipe.pictures.size()) return;
+    char text[200];
+    std::snprintf(text, sizeof text,
+                  "the sound of track %d ends at %.2f s, the pictures at %.2f s: the player shows "
+                  "the pictures after the sound as fast as it can",
+                  first, Seconds(frames, recipe.frameRate),
+                  Seconds(recipe.pictures.size(), recipe.frameRate));
+    Note(text);
 }
 
 // Sound longer than the pictures: the last picture is held while it plays on, or the sound
@@ -359,6 +383,7 @@ void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
         const enc::Picture last = recipe->pictures.back();
         recipe->pictures.resize(needed, last);
     }
+    NoteShortSound(*recipe);
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -385,7 +410,10 @@ int Run(const std::vector<std::string>& args) {
     if (!ReadTracks(o, &recipe, &error) || !ReadPictures(o, files, &recipe, &error))
         return zmbtool::Fail("encode: " + error);
     FitSoundAndPictures(o, &recipe);
+    zmbtool::ProgressBar progress("writing the movie", recipe.pictures.size());
+    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
     const enc::WriteResult movie = enc::WriteMovie(recipe);
+    progress.Finish();
     if (!movie.ok) return zmbtool::Fail("encode: " + movie.error);
     zmbtool::OutputFile out;
     if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);

@@ -4,6 +4,7 @@
 
 #include <sndfile.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "decoder/movie.h"
@@ -86,20 +87,21 @@ bool ReadSoundTrack(const std::string& path, bool raw, enc::SoundTrack* track,
     return ok;
 }
 
+std::uint64_t FramesForTrack(const enc::SoundTrack& track, std::int32_t frameRate) {
+    const std::uint64_t period = PeriodHundredths(frameRate);
+    if (period == 0 || !track.present) return 0;
+    // Sample frames times 100,000 over the samples a frame plays, rounded up: the last frame
+    // may hold the end of the sound for less than its whole period.
+    const std::uint64_t sampleFrames = track.samples.size() / SampleFrameBytes(track);
+    const std::uint64_t perFrame = period * track.sampleRate;
+    return (sampleFrames * 100000 + perFrame - 1) / perFrame;
+}
+
 std::uint64_t FramesForSound(const std::array<enc::SoundTrack, enc::kTrackCount>& tracks,
                              std::int32_t frameRate) {
-    const std::uint64_t period = PeriodHundredths(frameRate);
-    if (period == 0) return 0;
     std::uint64_t frames = 0;
-    for (const enc::SoundTrack& track : tracks) {
-        if (!track.present) continue;
-        // Sample frames times 100,000 over the samples a frame plays, rounded up: the last
-        // frame may hold the end of the sound for less than its whole period.
-        const std::uint64_t sampleFrames = track.samples.size() / SampleFrameBytes(track);
-        const std::uint64_t perFrame = period * track.sampleRate;
-        const std::uint64_t needed = (sampleFrames * 100000 + perFrame - 1) / perFrame;
-        if (needed > frames) frames = needed;
-    }
+    for (const enc::SoundTrack& track : tracks)
+        frames = std::max(frames, FramesForTrack(track, frameRate));
     return frames;
 }
 

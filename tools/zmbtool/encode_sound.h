@@ -15,6 +15,10 @@ namespace zmbtool {
 bool ReadSoundTrack(const std::string& path, bool raw, zambrel::encoder::SoundTrack* track,
                     std::string* error);
 
+// Frames of the period code `frameRate` that `track` needs to be heard to its end; 0 for an
+// untimed movie or an absent track.
+std::uint64_t FramesForTrack(const zambrel::encoder::SoundTrack& track, std::int32_t frameRate);
+
 // Frames of the period code `frameRate` (1/100 ms when negative) that the longest track
 // needs to be heard to its end; 0 for an untimed movie or without sound.
 std::uint64_t FramesForSound(const std::array<zambrel::encoder::SoundTrack,
