@@ -23,16 +23,10 @@ using zambrel::clips::Clip;
 
 constexpr int kWidth = 320, kHeight = 240;
 
-struct Setting {
-    const char* label;
-    const char* options;
-};
-
-const Setting kSettings[] = {
-    {"--lossless", "--lossless"},     {"--quality 95", "--quality 95"},
-    {"--quality 90", "--quality 90"}, {"--quality 80", "--quality 80"},
-    {"--quality 70", "--quality 70"}, {"--quality 90 --dither", "--quality 90 --dither"},
-    {"--quality 90 --palette movie", "--quality 90 --palette movie"},
+const char* const kSettings[] = {
+    "--lossless",   "--quality 95", "--quality 90", "--quality 85",
+    "--quality 80", "--quality 70", "--quality 60", "--quality 50",
+    "--quality 90 --dither", "--quality 90 --palette movie",
 };
 
 int Run(const std::string& command) {
@@ -63,20 +57,20 @@ double MeanSquaredError(const std::vector<std::uint8_t>& raw, const Clip& clip) 
 }
 
 void Measure(const std::string& tool, const Clip& clip, const fs::path& folder) {
-    for (const Setting& setting : kSettings) {
+    for (const char* setting : kSettings) {
         const fs::path movie = folder / "clip.zmb", raw = folder / "clip.raw";
         const auto start = std::chrono::steady_clock::now();
         const int status = Run(tool + " encode " + (folder / "f%04d.png").string() + " " +
-                               movie.string() + " " + setting.options);
+                               movie.string() + " " + setting);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (status != 0 || Run(tool + " decode " + movie.string() + " --raw " + raw.string())) {
-            std::printf("| %s | %s | failed | | |\n", clip.name.c_str(), setting.label);
+            std::printf("| %s | %s | failed | | |\n", clip.name.c_str(), setting);
             continue;
         }
         const double mse = MeanSquaredError(ReadAll(raw), clip);
         const double psnr = mse <= 0 ? 99.0 : 10 * std::log10(255.0 * 255.0 / mse);
-        std::printf("| %s | %s | %.0f | %.1f | %.0f |\n", clip.name.c_str(), setting.label,
+        std::printf("| %s | %s | %.0f | %.1f | %.0f |\n", clip.name.c_str(), setting,
                     double(fs::file_size(movie)) / clip.frames.size(), psnr,
                     clip.frames.size() / seconds);
         std::fflush(stdout);

@@ -331,8 +331,8 @@ TEST(WriterSound, ExplicitChunkSizesLeaveFramesWithoutAChunk) {
 // fits the player's ring of one second and two frames with a frame to spare, while the lead
 // still outlasts the half second the player lets the pictures fall behind.
 TEST(WriterSound, TheLeadRunsAheadOfEveryShareAndFitsThePlayersRing) {
-    const std::uint32_t rates[] = {1000, 4000, 8000, 11025, 22050, 44100, 96000, 192000};
-    const std::int32_t periods[] = {-6666, 100, 1000, -2000, -1667, 2000};
+    const std::uint32_t rates[] = {1000, 8000, 11025, 44100, 192000};
+    const std::int32_t periods[] = {-6666, 100, 1000, -1667};
     for (std::uint32_t rate : rates)
         for (std::int32_t period : periods)
             for (int format = 0; format < 4; ++format) {
@@ -341,9 +341,9 @@ TEST(WriterSound, TheLeadRunsAheadOfEveryShareAndFitsThePlayersRing) {
                 recipe.soundLead = kAutomaticSoundLead;
                 SoundTrack& track = recipe.tracks[0];
                 const std::uint64_t periodHundredths = period > 0 ? period * 100 : -period;
-                // Longer than the lead and the shares of all the recipe's pictures.
-                const std::uint64_t frames = rate * 3 + rate * periodHundredths * 8 / 100000 + 1;
-                track = RandomTrack(format & 1, format & 2, true, frames, rate + format);
+                // Longer than any lead (at most the ring) and the shares of all the pictures.
+                const std::uint64_t frames = rate * 2 + 8192 + rate * periodHundredths * 8 / 100000;
+                track = RandomTrack(format & 1, format & 2, false, frames, rate + format);
                 track.sampleRate = rate;
                 const std::uint64_t sampleBytes = (format & 1 ? 2 : 1) * (format & 2 ? 2 : 1);
                 const std::uint64_t perSecond = rate * sampleBytes;

@@ -25,7 +25,7 @@ namespace enc = zambrel::encoder;
 
 // The quality a movie gets unless told otherwise: see docs/encoder-quality.md for the
 // sizes and fidelity behind the choice.
-constexpr long kDefaultQuality = 90;
+constexpr long kDefaultQuality = 85;
 
 const char kHelp[] =
     "usage: zmbtool encode INPUT... OUTPUT [OPTIONS]\n"
@@ -40,7 +40,7 @@ const char kHelp[] =
     "  --period-code N     the frame period as stored: >0 milliseconds, <0 minus 1/100 ms\n"
     "  --count N           take at most N pictures\n"
     "  --allow-gaps        step over missing numbers in a series\n"
-    "  --quality Q         0 to 100 (default 90): lower makes smaller movies by letting blocks\n"
+    "  --quality Q         0 to 100 (default 85): lower makes smaller movies by letting blocks\n"
     "                      differ a little from their pictures; 100 is lossless\n"
     "  --lossless          the same as --quality 100\n"
     "  --palette KIND      for greyscale and truecolour pictures: scene (default: a palette\n"
