@@ -353,10 +353,11 @@ void NoteShortSound(const enc::MovieRecipe& recipe) {
     if (first < 0) return;
     const std::uint64_t frames = zmbtool::FramesForTrack(recipe.tracks[first], recipe.frameRate);
     if (frames >= recipe.pictures.size()) return;
-    char text[200];
+    char text[260];
     std::snprintf(text, sizeof text,
                   "the sound of track %d ends at %.2f s, the pictures at %.2f s: the player shows "
-                  "the pictures after the sound as fast as it can",
+                  "the pictures after the sound as fast as it can (silence at the end of the "
+                  "sound file keeps their pace)",
                   first, Seconds(frames, recipe.frameRate),
                   Seconds(recipe.pictures.size(), recipe.frameRate));
     Note(text);
