@@ -11,19 +11,29 @@ void BitWriter::Bit(bool bit) {
     ++bitCount_;
 }
 
+// A byte's worth at a time: the writer spends most of its time here on detailed pictures.
 void BitWriter::Bits(std::uint64_t value, unsigned count) {
-    for (unsigned i = 0; i < count; ++i) Bit(((value >> i) & 1) != 0);
+    while (count > 0) {
+        const unsigned position = static_cast<unsigned>(bitCount_ & 7);
+        if (position == 0) bytes_.push_back(0);
+        const unsigned take = count < 8 - position ? count : 8 - position;
+        const unsigned piece = static_cast<unsigned>(value) & ((1u << take) - 1);
+        bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (piece << position));
+        value >>= take;
+        count -= take;
+        bitCount_ += take;
+    }
 }
 
 void BitWriter::Ones(std::uint64_t count) {
     // Lopsided trees give codes of thousands of one bits; whole bytes go in one step.
-    while (count > 0 && (bitCount_ & 7) != 0) {
-        Bit(true);
-        --count;
-    }
+    const unsigned toByte = static_cast<unsigned>((8 - (bitCount_ & 7)) & 7);
+    const unsigned first = count < toByte ? static_cast<unsigned>(count) : toByte;
+    Bits(~std::uint64_t{0}, first);
+    count -= first;
     bytes_.insert(bytes_.end(), static_cast<std::size_t>(count / 8), std::uint8_t{0xFF});
     bitCount_ += count / 8 * 8;
-    for (count %= 8; count > 0; --count) Bit(true);
+    Bits(~std::uint64_t{0}, static_cast<unsigned>(count % 8));
 }
 
 }  // namespace zambrel::encoder

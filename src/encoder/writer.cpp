@@ -2,11 +2,13 @@
 // The movie writer: checks the recipe, lays out the frames and assembles the file.
 #include "encoder/writer.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 
 #include "encoder/audio_chunk.h"
+#include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
 #include "encoder/video_coder.h"
 
@@ -122,10 +124,12 @@ bool TrackChunkSizes(const MovieRecipe& recipe, int index, std::vector<std::uint
     }
     const std::uint64_t total = track.samples.size() / frameBytes;
     const std::uint64_t period = FramePeriod(recipe.frameRate);
+    const std::uint64_t lead = SoundLeadBytes(recipe, track) / frameBytes;
     sizes.clear();
     std::uint64_t start = 0;
     for (std::uint32_t f = 0; f < stored; ++f) {
-        const std::uint64_t end = SharedOutEnd(f, total, stored, period, track.sampleRate);
+        const std::uint64_t end =
+            std::min(total, SharedOutEnd(f, total, stored, period, track.sampleRate) + lead);
         const std::uint64_t bytes = (end - start) * frameBytes;
         if (bytes > 0x7FFFFFFF) {
             error = name + ": one frame would carry " + std::to_string(bytes) + " bytes of sound";
@@ -153,23 +157,21 @@ struct StoredFrame {
     const Levels* previousPalette;
 };
 
-std::vector<StoredFrame> PlanFrames(const MovieRecipe& recipe, const std::vector<Levels>& levels,
+// `shown[i]`: the pixels picture i is coded as.
+std::vector<StoredFrame> PlanFrames(const MovieRecipe& recipe,
+                                    const std::vector<const std::uint8_t*>& shown,
+                                    const std::vector<Levels>& levels,
                                     const Levels& blackPalette) {
     std::vector<StoredFrame> plan;
-    const std::size_t count = recipe.pictures.size();
+    const std::size_t count = shown.size();
     for (std::size_t i = 0; i < count; ++i) {
         // Frame 0 is also where a movie without a ring frame starts again, on a picture
         // that is not its last one: nothing may be skipped there.
-        const std::uint8_t* previous = i == 0 ? nullptr : recipe.pictures[i - 1].pixels.data();
-        plan.push_back({{recipe.pictures[i].pixels.data(), previous},
-                        &levels[i],
-                        i == 0 ? &blackPalette : &levels[i - 1]});
+        const std::uint8_t* previous = i == 0 ? nullptr : shown[i - 1];
+        plan.push_back({{shown[i], previous}, &levels[i], i == 0 ? &blackPalette : &levels[i - 1]});
     }
     if (recipe.ring)
-        plan.push_back(
-            {{recipe.pictures[0].pixels.data(), recipe.pictures[count - 1].pixels.data()},
-             &levels[0],
-             &levels[count - 1]});
+        plan.push_back({{shown[0], shown[count - 1]}, &levels[0], &levels[count - 1]});
     return plan;
 }
 
@@ -216,6 +218,7 @@ bool AssembleFrames(const MovieRecipe& recipe, const std::vector<StoredFrame>& p
         }
         out.layout.frameSizes.push_back(static_cast<std::uint32_t>(size));
         out.layout.frameTypes.push_back(type);
+        if (recipe.progress) recipe.progress(f + 1, plan.size());
     }
     return true;
 }
@@ -238,6 +241,44 @@ void PutHeader(const MovieRecipe& recipe, const MovieLayout& layout,
 
 }  // namespace
 
+namespace {
+
+std::uint64_t BytesPerSecond(const SoundTrack& track) {
+    return std::uint64_t{track.sampleRate} * SampleFrameBytes(track);
+}
+
+// The most lead a track can have: the player's ring holds one second and two frames of
+// sound (in 4,096-byte pages, at least two), and the first chunk, lead and a frame, must fit
+// with a frame to spare. Whole sample frames.
+std::uint32_t LargestLead(const SoundTrack& track, std::uint64_t period, std::uint64_t lead) {
+    const std::uint64_t perSecond = BytesPerSecond(track);
+    const std::uint64_t share = perSecond * period / 100000;
+    const std::uint64_t ring =
+        std::max<std::uint64_t>(8192, (perSecond + 2 * share + 4095) / 4096 * 4096);
+    lead = std::min({lead, ring > 2 * share ? ring - 2 * share : 0, std::uint64_t{0x7FFFFFFF}});
+    const std::uint32_t frameBytes = SampleFrameBytes(track);
+    return static_cast<std::uint32_t>(lead / frameBytes * frameBytes);
+}
+
+}  // namespace
+
+std::uint32_t AutomaticSoundLeadBytes(const SoundTrack& track, std::int32_t frameRate) {
+    const std::uint64_t period = FramePeriod(frameRate);
+    if (period == 0) return 0;
+    const std::uint64_t perSecond = BytesPerSecond(track);
+    const std::uint64_t playBuffer = (perSecond / 4 + 4095) / 4096 * 4096;
+    return LargestLead(track, period, perSecond / 2 + playBuffer);
+}
+
+std::uint32_t SoundLeadBytes(const MovieRecipe& recipe, const SoundTrack& track) {
+    const std::uint64_t period = FramePeriod(recipe.frameRate);
+    if (recipe.soundLead == kAutomaticSoundLead)
+        return AutomaticSoundLeadBytes(track, recipe.frameRate);
+    if (recipe.soundLead <= 0 || period == 0) return 0;
+    return LargestLead(track, period,
+                       BytesPerSecond(track) * static_cast<std::uint64_t>(recipe.soundLead) / 1000);
+}
+
 WriteResult WriteMovie(const MovieRecipe& recipe) {
     WriteResult result;
     std::string& error = result.error;
@@ -254,8 +295,15 @@ WriteResult WriteMovie(const MovieRecipe& recipe) {
         if (recipe.tracks[t].present && !TrackChunkSizes(recipe, t, chunkSizes[t], error))
             return result;
 
+    std::vector<std::vector<std::uint8_t>> simplified;
+    if (recipe.blockErrorBudget != 0)
+        simplified = SimplifyPictures(recipe, levels, recipe.blockErrorBudget);
+    std::vector<const std::uint8_t*> shown;
+    for (std::size_t i = 0; i < recipe.pictures.size(); ++i)
+        shown.push_back(simplified.empty() ? recipe.pictures[i].pixels.data()
+                                           : simplified[i].data());
     const Levels blackPalette{};
-    const std::vector<StoredFrame> plan = PlanFrames(recipe, levels, blackPalette);
+    const std::vector<StoredFrame> plan = PlanFrames(recipe, shown, levels, blackPalette);
     std::vector<FramePictures> pictures;
     for (const StoredFrame& frame : plan) pictures.push_back(frame.pictures);
     VideoCoder video(recipe.width, recipe.height, recipe.stream);

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -71,6 +72,15 @@ struct StreamOptions {
     bool paletteEveryFrame = false;  // a palette chunk in every frame, keep-only if unchanged
 };
 
+// How far each track's sound runs ahead of the pictures it goes with. A player moves on to a
+// picture once the sound has reached it, so sound delivered exactly frame by frame leaves the
+// device with almost nothing in hand at every frame boundary, and it stutters. With a lead
+// the first frame carries that much sound beyond its own share and every later frame its
+// share that much earlier; what is played when does not change. It applies to timed movies
+// and to tracks shared out by the frame period (not to explicit chunkBytes).
+inline constexpr std::int32_t kNoSoundLead = 0;
+inline constexpr std::int32_t kAutomaticSoundLead = -1;  // AutomaticSoundLeadBytes
+
 struct MovieRecipe {
     std::uint32_t width = 0;         // multiple of 4
     std::uint32_t height = 0;        // decoded rows, multiple of 4 (before interlacing or doubling)
@@ -81,8 +91,32 @@ struct MovieRecipe {
     bool doubled = false;
     PaletteValues paletteValues = PaletteValues::Exact;
     std::array<SoundTrack, kTrackCount> tracks{};
+    // kNoSoundLead, kAutomaticSoundLead, or a lead in milliseconds. No lead by default, so
+    // that a recipe's frames carry exactly their shares unless asked otherwise.
+    std::int32_t soundLead = kNoSoundLead;
+    // 0: lossless. Otherwise how far a block may be shown from its picture: the sum over its
+    // 16 pixels of the squared differences of red, green and blue as shown (8-bit values).
+    // Within it a block is skipped (kept as on screen), made one colour or two, in that order
+    // of preference.
+    std::uint32_t blockErrorBudget = 0;
     StreamOptions stream{};
+    // Called after each stored frame is coded with the frames done and the stored frames,
+    // for a progress display; may be empty.
+    std::function<void(std::size_t done, std::size_t total)> progress;
 };
+
+// The lead that keeps both sound drivers fed for `track` at the period code `frameRate`, in
+// bytes (a whole number of sample frames; 0 for an untimed movie). The player lets the
+// pictures fall half a second behind the sound before it skips pictures, so the sound in
+// hand must outlast that half second; on top of it comes one play buffer of wave output
+// (a quarter second in 4,096-byte pages), which also covers DirectSound's refill: it writes
+// silence once less than a fifth of its half-second buffer is left, and its timer comes
+// every 75 ms. The lead never takes the first frame's chunk past what the player's ring of
+// one second and two frames holds with a frame to spare.
+std::uint32_t AutomaticSoundLeadBytes(const SoundTrack& track, std::int32_t frameRate);
+
+// The lead `recipe.soundLead` gives `track`, in bytes (whole sample frames), capped as above.
+std::uint32_t SoundLeadBytes(const MovieRecipe& recipe, const SoundTrack& track);
 
 // Where things ended up, so that tests can check a reader against the writer's own view.
 struct MovieLayout {

@@ -2,6 +2,7 @@
 // Writer to reader round trips: pictures, palettes, sound and the shape of the trees.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -323,6 +324,54 @@ TEST(WriterSound, ExplicitChunkSizesLeaveFramesWithoutAChunk) {
               std::string::npos);
     recipe.tracks[2].chunkBytes = {200, 0, 2, 0, 2};
     EXPECT_NE(WriteMovie(recipe).error.find("add up to 204"), std::string::npos);
+}
+
+// The sound lead over many rates, formats and frame periods: the sound comes back whole,
+// each frame's chunk runs the lead ahead of its share, and the first chunk (lead and share)
+// fits the player's ring of one second and two frames with a frame to spare, while the lead
+// still outlasts the half second the player lets the pictures fall behind.
+TEST(WriterSound, TheLeadRunsAheadOfEveryShareAndFitsThePlayersRing) {
+    const std::uint32_t rates[] = {1000, 8000, 11025, 44100, 192000};
+    const std::int32_t periods[] = {-6666, 100, 1000, -1667};
+    for (std::uint32_t rate : rates)
+        for (std::int32_t period : periods)
+            for (int format = 0; format < 4; ++format) {
+                MovieRecipe recipe = MixedRecipe();
+                recipe.frameRate = period;
+                recipe.soundLead = kAutomaticSoundLead;
+                SoundTrack& track = recipe.tracks[0];
+                const std::uint64_t periodHundredths = period > 0 ? period * 100 : -period;
+                // Longer than any lead (at most the ring) and the shares of all the pictures.
+                const std::uint64_t frames = rate * 2 + 8192 + rate * periodHundredths * 8 / 100000;
+                track = RandomTrack(format & 1, format & 2, false, frames, rate + format);
+                track.sampleRate = rate;
+                const std::uint64_t sampleBytes = (format & 1 ? 2 : 1) * (format & 2 ? 2 : 1);
+                const std::uint64_t perSecond = rate * sampleBytes;
+                const std::uint64_t share = perSecond * periodHundredths / 100000;
+                const std::uint64_t ring =
+                    std::max<std::uint64_t>(8192, (perSecond + 2 * share + 4095) / 4096 * 4096);
+                const std::string label = std::to_string(rate) + " Hz, period " +
+                                          std::to_string(period) + ", format " +
+                                          std::to_string(format);
+
+                const ReadMovie movie = ReadMovieBytes(WriteMovie(recipe).bytes);
+                ASSERT_TRUE(movie.ok) << label << ": " << movie.error;
+                EXPECT_EQ(Joined(movie.tracks[0]), track.samples) << label;
+                const auto& chunks = movie.tracks[0].chunks;
+                const std::uint64_t lead = chunks[0].size() - share / sampleBytes * sampleBytes;
+                EXPECT_LE(chunks[0].size() + share, ring) << label;
+                EXPECT_GE(lead, std::min(perSecond * 3 / 4, ring - 2 * share - 2 * sampleBytes))
+                    << label;
+                EXPECT_EQ(lead % sampleBytes, 0u) << label;
+                std::uint64_t delivered = 0;
+                for (std::size_t f = 0; f + 1 < chunks.size(); ++f) {
+                    delivered += chunks[f].size();
+                    const std::uint64_t due =
+                        rate * periodHundredths * (f + 1) / 100000 * sampleBytes;
+                    EXPECT_EQ(delivered, std::min<std::uint64_t>(track.samples.size(), due + lead))
+                        << label << " frame " << f;
+                }
+            }
 }
 
 TEST(WriterErrors, RecipesThatCannotBeWrittenAreRefusedWithAReason) {

@@ -263,12 +263,9 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         std::string arguments, mentions;
     };
     const Case cases[] = {
-        {"encode " + Path("rgb1.png") + " " + movie, "truecolour"},
         {"encode " + Path("pic008.png") + " " + Path("absent/r.zmb"), "cannot write"},
-        {"encode " + Path("grey1.png") + " " + movie, "greyscale"},
         {"encode " + Path("cut1.png") + " " + movie, "cut1.png: "},
         {"encode " + Path("junk1.png") + " " + movie, "junk1.png: "},
-        {"encode " + Path("odd1.png") + " " + movie, "palette"},
         {"encode " + Path("pic008.png") + " " + movie, "pic010.png: 20x8"},
         {"encode " + Path("absent7.png") + " " + movie, "absent7.png"},
         {"encode " + Path("pic008.png") + " " + movie +
@@ -293,8 +290,14 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
     EXPECT_FALSE(fs::exists(folder_ / "absent"));
     EXPECT_EQ(ReadBytes(folder_ / "pic009.png"), secondPicture);
 
-    // The inexact palette is stored rounded when asked to be.
-    ASSERT_EQ(RunTool("encode " + Path("odd1.png") + " " + movie + " --round-palette").status, 0);
+    // Truecolour and greyscale pictures are reduced to a palette.
+    for (const char* accepted : {"rgb1.png", "grey1.png"})
+        EXPECT_EQ(RunTool("encode " + Path(accepted) + " " + movie).status, 0) << accepted;
+    // The inexact palette is stored rounded, with one note saying so.
+    const RunResult rounded = RunTool("encode " + Path("odd1.png") + " " + movie);
+    ASSERT_EQ(rounded.status, 0);
+    EXPECT_EQ(std::count(rounded.output.begin(), rounded.output.end(), '\n'), 1) << rounded.output;
+    EXPECT_NE(rounded.output.find("rounded"), std::string::npos) << rounded.output;
     ASSERT_EQ(RunTool("decode " + movie + " --raw " + Path("r.raw")).status, 0);
     EXPECT_EQ(ReadBytes(folder_ / "r.raw")[5], 0);
 }

@@ -1,51 +1,80 @@
 // SPDX-License-Identifier: MIT
-// zmbtool encode: turns numbered indexed PNG pictures and sound files into a movie.
-#include <sndfile.h>
-
+// zmbtool encode: turns PNG pictures and sound files into a movie.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "command.h"
+#include "encode_inputs.h"
+#include "encode_png.h"
+#include "encode_sound.h"
+#include "encoder/palette_chunk.h"
+#include "encoder/writer.h"
 #include "options.h"
 #include "output.h"
-#include "decoder/movie.h"
-#include "encoder/writer.h"
-#include "png_io.h"
 #include "progress.h"
+#include "quantise.h"
 
 namespace {
 
 namespace enc = zambrel::encoder;
 
+// The quality a movie gets unless told otherwise: see docs/encoder-quality.md for the
+// sizes and fidelity behind the choice.
+constexpr long kDefaultQuality = 85;
+
 const char kHelp[] =
-    "usage: zmbtool encode FIRST.png OUTPUT [OPTIONS]\n"
-    "  Reads FIRST.png and the pictures numbered after it (frame0007.png, frame0008.png, ...\n"
-    "  while they exist; the number is the last run of digits in the name, and its width is\n"
-    "  kept), each an indexed PNG with its own palette, and writes the movie OUTPUT.\n"
-    "  Truecolour PNGs are refused. Width and height must be multiples of 4.\n"
-    "  --fps F           frames per second (default 15; 0 = untimed)\n"
-    "  --period-code N   the frame period as stored: >0 milliseconds, <0 minus 1/100 ms\n"
-    "  --count N         take at most N pictures\n"
-    "  --ring            store a ring frame that turns the last picture back into the first\n"
-    "  --interlaced      mark the movie to be shown with every other row\n"
-    "  --doubled         mark the movie to be shown with every row twice\n"
-    "  --round-palette   store the nearest 6-bit level for palette values that are not one\n"
-    "                    (by default such a palette is refused, since it would not come back)\n"
-    "  --track N=FILE    sound track N (0..6) from a sound file: mono or stereo, kept 8-bit\n"
-    "                    when the file is 8-bit and 16-bit otherwise, at the file's rate\n"
-    "  --raw-sound       store the tracks uncompressed\n";
+    "usage: zmbtool encode INPUT... OUTPUT [OPTIONS]\n"
+    "  Writes the movie OUTPUT from PNG pictures and sound files. INPUT is the first of a\n"
+    "  numbered series (frame0007.png, then frame0008.png, ...: the number is the last run of\n"
+    "  digits, its width kept), a pattern (frame%04d.png, from its lowest number), or several\n"
+    "  files in playing order. A missing number in a series is refused.\n"
+    "  Pictures may be indexed (their palettes are kept, rounded to the movie's 64 levels per\n"
+    "  channel), greyscale or truecolour (reduced to 256 colours), with or without\n"
+    "  transparency. All must be of one size, whole 4x4 blocks unless --pad or --crop.\n"
+    "  --fps F             frames per second (default 15; 0 = untimed, without sound)\n"
+    "  --period-code N     the frame period as stored: >0 milliseconds, <0 minus 1/100 ms\n"
+    "  --count N           take at most N pictures\n"
+    "  --allow-gaps        step over missing numbers in a series\n"
+    "  --quality Q         0 to 100 (default 85): lower makes smaller movies by letting blocks\n"
+    "                      differ a little from their pictures; 100 is lossless\n"
+    "  --lossless          the same as --quality 100\n"
+    "  --palette KIND      for greyscale and truecolour pictures: scene (default: a palette\n"
+    "                      kept while it serves, made anew when the picture changes too much)\n"
+    "                      or movie (one palette for all)\n"
+    "  --dither            dither reduced colours (smoother gradients, but still areas change\n"
+    "                      from frame to frame and cost more)\n"
+    "  --background RRGGBB the colour transparent pixels are laid on (default 000000)\n"
+    "  --pad               widen pictures that are not whole blocks to the next block\n"
+    "  --crop              cut pictures that are not whole blocks to the last whole block\n"
+    "  --ring              store a ring frame that turns the last picture back into the first\n"
+    "  --interlaced        mark the movie to be shown with every other row\n"
+    "  --doubled           mark the movie to be shown with every row twice\n"
+    "  --track N=FILE      sound track N (0..6) from a sound file: mono or stereo, kept 8-bit\n"
+    "                      when the file is 8-bit and 16-bit otherwise, at the file's rate\n"
+    "  --raw-sound         store the tracks uncompressed\n"
+    "  --sound-lead MS     how far the sound runs ahead of the pictures, in milliseconds\n"
+    "                      (default auto: enough to keep every sound driver fed)\n"
+    "  --shortest          cut sound that is longer than the pictures (by default the last\n"
+    "                      picture is held until the sound ends)\n"
+    "  --round-palette     accepted for old scripts: palettes are always rounded now\n";
 
 struct EncodeOptions {
-    std::string first, output;
+    std::vector<std::string> inputs;
+    std::string output;
     std::string tracks[enc::kTrackCount];
     std::int32_t periodCode = -6666;
     long count = -1;
-    bool ring = false, interlaced = false, doubled = false, roundPalette = false;
-    bool rawSound = false;
+    long quality = kDefaultQuality;
+    long soundLead = enc::kAutomaticSoundLead;
+    std::uint32_t background = 0;
+    zmbtool::QuantiseOptions quantise;
+    bool allowGaps = false, pad = false, crop = false, shortest = false;
+    bool ring = false, interlaced = false, doubled = false, rawSound = false;
 };
 
 bool ParseLong(const std::string& v, long lowest, long highest, long* out) {
@@ -75,6 +104,31 @@ bool SetTrack(EncodeOptions& o, const std::string& v) {
     return true;
 }
 
+bool SetBackground(EncodeOptions& o, const std::string& v) {
+    const std::string digits = !v.empty() && v[0] == '#' ? v.substr(1) : v;
+    char* end = nullptr;
+    const unsigned long rgb = std::strtoul(digits.c_str(), &end, 16);
+    if (digits.size() != 6 || *end != 0) return false;
+    o.background = static_cast<std::uint32_t>(rgb);
+    return true;
+}
+
+bool SetPalette(EncodeOptions& o, const std::string& v) {
+    if (v != "scene" && v != "movie") return false;
+    o.quantise.mode = v == "movie" ? zmbtool::PaletteMode::Movie : zmbtool::PaletteMode::Scene;
+    return true;
+}
+
+bool SetSoundLead(EncodeOptions& o, const std::string& v) {
+    if (v == "auto") return o.soundLead = enc::kAutomaticSoundLead, true;
+    return ParseLong(v, 0, 10000, &o.soundLead);
+}
+
+template <bool EncodeOptions::*Flag>
+bool Set(EncodeOptions& o, const std::string&) {
+    return o.*Flag = true, true;
+}
+
 using Option = zmbtool::Option<EncodeOptions>;
 
 const Option kOptions[] = {
@@ -87,176 +141,290 @@ const Option kOptions[] = {
      }},
     {"--count", true,
      [](EncodeOptions& o, const std::string& v) { return ParseLong(v, 1, 1L << 30, &o.count); }},
-    {"--ring", false, [](EncodeOptions& o, const std::string&) { return o.ring = true, true; }},
-    {"--interlaced", false,
-     [](EncodeOptions& o, const std::string&) { return o.interlaced = true, true; }},
-    {"--doubled", false,
-     [](EncodeOptions& o, const std::string&) { return o.doubled = true, true; }},
-    {"--round-palette", false,
-     [](EncodeOptions& o, const std::string&) { return o.roundPalette = true, true; }},
+    {"--allow-gaps", false, Set<&EncodeOptions::allowGaps>},
+    {"--quality", true,
+     [](EncodeOptions& o, const std::string& v) { return ParseLong(v, 0, 100, &o.quality); }},
+    {"--lossless", false, [](EncodeOptions& o, const std::string&) { return o.quality = 100, true; }},
+    {"--palette", true, SetPalette},
+    {"--dither", false,
+     [](EncodeOptions& o, const std::string&) { return o.quantise.dither = true, true; }},
+    {"--background", true, SetBackground},
+    {"--pad", false, Set<&EncodeOptions::pad>},
+    {"--crop", false, Set<&EncodeOptions::crop>},
+    {"--ring", false, Set<&EncodeOptions::ring>},
+    {"--interlaced", false, Set<&EncodeOptions::interlaced>},
+    {"--doubled", false, Set<&EncodeOptions::doubled>},
+    {"--round-palette", false, [](EncodeOptions&, const std::string&) { return true; }},
     {"--track", true, SetTrack},
-    {"--raw-sound", false,
-     [](EncodeOptions& o, const std::string&) { return o.rawSound = true, true; }},
+    {"--raw-sound", false, Set<&EncodeOptions::rawSound>},
+    {"--sound-lead", true, SetSoundLead},
+    {"--shortest", false, Set<&EncodeOptions::shortest>},
 };
+
+// An option given twice is a mistake (which one was meant?), not a silent override; so is
+// --quality with --lossless and --pad with --crop. Each --track names its own track.
+bool RefuseRepeats(const std::vector<std::string>& args, std::string* error) {
+    std::set<std::string> seen;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string key = args[i];
+        if (key.rfind("--", 0) != 0) continue;
+        if (key == "--track" && i + 1 < args.size()) key += " " + args[i + 1].substr(0, 1);
+        if (key == "--lossless") key = "--quality";
+        if (key == "--crop") key = "--pad";
+        if (key == "--period-code") key = "--fps";
+        if (!seen.insert(key).second) {
+            const bool same = key.rfind(args[i], 0) == 0;
+            *error = args[i] + (same ? " is given twice" : " clashes with an earlier option");
+            return false;
+        }
+    }
+    return true;
+}
 
 int Parse(const std::vector<std::string>& args, EncodeOptions& o) {
     std::vector<std::string> positional;
-    if (const int status =
-            zmbtool::ParseOptions<EncodeOptions>("encode", kHelp, args, kOptions, o, positional, 2))
+    if (const int status = zmbtool::ParseOptions<EncodeOptions>("encode", kHelp, args, kOptions,
+                                                                o, positional, 1u << 20))
         return status;
-    if (positional.size() != 2)
-        return zmbtool::Fail("encode: give the first picture and the output (see --help)");
-    o.first = positional[0];
-    o.output = positional[1];
+    std::string error;
+    if (!RefuseRepeats(args, &error)) return zmbtool::Fail("encode: " + error + " (see --help)");
+    if (positional.size() < 2)
+        return zmbtool::Fail("encode: give the pictures and the output (see --help)");
+    o.output = positional.back();
+    positional.pop_back();
+    o.inputs = std::move(positional);
     return 0;
 }
 
-// The file names of the numbered pictures: FIRST, then its number counted up, with the
-// digits' width kept, until a file is missing.
-bool PictureNames(const EncodeOptions& o, std::vector<std::string>* names, std::string* error) {
-    const std::filesystem::path first(o.first);
-    const std::string name = first.filename().string();
-    const std::size_t last = name.find_last_of("0123456789");
-    if (last == std::string::npos) {
-        *error = o.first + ": the name has no number to count on from";
+void Note(const std::string& message) { std::fprintf(stderr, "zmbtool: encode: %s\n", message.c_str()); }
+
+std::string Size(std::uint32_t width, std::uint32_t height) {
+    return std::to_string(width) + "x" + std::to_string(height);
+}
+
+// The movie's size from the first picture's, by --pad or --crop when it is not whole blocks.
+bool MovieSize(const EncodeOptions& o, const std::string& name, const zmbtool::SourcePicture& p,
+               std::uint32_t* width, std::uint32_t* height, std::string* error) {
+    const std::uint32_t padW = (p.width + 3) / 4 * 4, padH = (p.height + 3) / 4 * 4;
+    const std::uint32_t cropW = p.width / 4 * 4, cropH = p.height / 4 * 4;
+    *width = o.pad ? padW : o.crop ? cropW : p.width;
+    *height = o.pad ? padH : o.crop ? cropH : p.height;
+    if (*width == 0 || *height == 0) {
+        *error = name + ": " + Size(p.width, p.height) + " holds no whole 4x4 block (--pad makes it " +
+                 Size(padW, padH) + ")";
         return false;
     }
-    std::size_t start = last;
-    while (start > 0 && name[start - 1] >= '0' && name[start - 1] <= '9') --start;
-    const int width = static_cast<int>(last + 1 - start);
-    if (width > 18) {
-        *error = o.first + ": the number in the name is too long";
+    if (*width % 4 != 0 || *height % 4 != 0) {
+        *error = name + ": " + Size(p.width, p.height) + " is not whole 4x4 blocks (--pad makes it " +
+                 Size(padW, padH) + ", --crop " + Size(cropW, cropH) + ")";
         return false;
-    }
-    const std::string prefix = name.substr(0, start), suffix = name.substr(last + 1);
-    long long number = std::atoll(name.substr(start, last + 1 - start).c_str());
-    names->push_back(o.first);
-    std::error_code ignored;
-    while (o.count < 0 || static_cast<long>(names->size()) < o.count) {
-        char digits[32];
-        std::snprintf(digits, sizeof digits, "%0*lld", width, ++number);
-        const std::filesystem::path next = first.parent_path() / (prefix + digits + suffix);
-        if (!std::filesystem::exists(next, ignored)) break;
-        names->push_back(next.string());
     }
     return true;
 }
 
-bool ReadPictures(const std::vector<std::string>& names, enc::MovieRecipe* recipe,
-                  std::string* error) {
-    zmbtool::ProgressBar progress("reading pictures", names.size());
-    zmbtool::IndexedPicture picture;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        progress.Update(i);
-        if (!zmbtool::ReadIndexedPng(names[i], &picture, error)) return false;
-        if (i == 0) {
-            recipe->width = picture.width;
-            recipe->height = picture.height;
-        } else if (picture.width != recipe->width || picture.height != recipe->height) {
-            *error = names[i] + ": " + std::to_string(picture.width) + "x" +
-                     std::to_string(picture.height) + ", but the first picture is " +
-                     std::to_string(recipe->width) + "x" + std::to_string(recipe->height);
+// Reads, fits and reduces the pictures into the recipe.
+class PictureReader {
+  public:
+    PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe)
+        : o_(o), recipe_(recipe), quantiser_(o.quantise) {}
+
+    bool Add(const std::string& name, std::string* error) {
+        zmbtool::SourcePicture picture;
+        if (!zmbtool::ReadSourcePng(name, &picture, error)) return false;
+        if (!Fit(name, picture, error)) return false;
+        if (picture.translucent) {
+            if (!saidTransparency_)
+                Note(name + ": transparent pixels are laid on the background colour (--background)");
+            saidTransparency_ = true;
+            zmbtool::CompositeOnto(picture, o_.background);
+        }
+        if (picture.indexed) return AddIndexed(name, picture);
+        if (!zmbtool::QuantiserAvailable()) {
+            *error = name + ": a greyscale or truecolour PNG, and this zmbtool was built without "
+                            "libimagequant to reduce its colours (give indexed PNGs)";
             return false;
         }
+        std::vector<enc::Picture> done;
+        if (!quantiser_.Add(picture.width, picture.height, std::move(picture.pixels), &done, error))
+            return false;
+        // With one movie palette the picture comes back only at Finish: keep its place.
+        if (done.empty()) pendingPlaces_.push_back(recipe_->pictures.size());
+        recipe_->pictures.resize(recipe_->pictures.size() + 1);
+        if (!done.empty()) recipe_->pictures.back() = std::move(done.front());
+        return true;
+    }
+
+    bool Finish(std::string* error) {
+        std::vector<enc::Picture> done;
+        if (!quantiser_.Finish(&done, error)) return false;
+        for (std::size_t i = 0; i < done.size() && i < pendingPlaces_.size(); ++i)
+            recipe_->pictures[pendingPlaces_[i]] = std::move(done[i]);
+        return true;
+    }
+
+    std::uint32_t PalettesMade() const { return quantiser_.PalettesMade(); }
+
+  private:
+    bool Fit(const std::string& name, zmbtool::SourcePicture& picture, std::string* error) {
+        if (first_) {
+            first_ = false;
+            sourceWidth_ = picture.width;
+            sourceHeight_ = picture.height;
+            if (!MovieSize(o_, name, picture, &recipe_->width, &recipe_->height, error))
+                return false;
+        } else if (picture.width != sourceWidth_ || picture.height != sourceHeight_) {
+            *error = name + ": " + Size(picture.width, picture.height) +
+                     ", but the first picture is " + Size(sourceWidth_, sourceHeight_);
+            return false;
+        }
+        zmbtool::FitPicture(picture, recipe_->width, recipe_->height, o_.background);
+        return true;
+    }
+
+    bool AddIndexed(const std::string& name, zmbtool::SourcePicture& picture) {
         enc::Picture frame;
         frame.pixels = std::move(picture.pixels);
         frame.palette = picture.palette;
-        recipe->pictures.push_back(std::move(frame));
+        enc::Levels levels;
+        std::string inexact;
+        if (!saidRounding_ &&
+            !enc::PaletteToLevels(frame.palette, enc::PaletteValues::Exact, levels, inexact)) {
+            Note(name + ": " + inexact + "; palette values are rounded to the nearest level");
+            saidRounding_ = true;
+        }
+        recipe_->pictures.push_back(std::move(frame));
+        return true;
+    }
+
+    const EncodeOptions& o_;
+    enc::MovieRecipe* recipe_;
+    zmbtool::Quantiser quantiser_;
+    bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
+    std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0;
+    std::vector<std::size_t> pendingPlaces_;
+};
+
+bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
+                  enc::MovieRecipe* recipe, std::string* error) {
+    PictureReader reader(o, recipe);
+    zmbtool::ProgressBar progress("reading pictures", files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        progress.Update(i);
+        if (!reader.Add(files[i], error)) return false;
+    }
+    progress.Finish();
+    return reader.Finish(error);
+}
+
+bool ReadTracks(const EncodeOptions& o, enc::MovieRecipe* recipe, std::string* error) {
+    bool any = false;
+    for (int n = 0; n < enc::kTrackCount; ++n) {
+        if (o.tracks[n].empty()) continue;
+        if (!zmbtool::ReadSoundTrack(o.tracks[n], o.rawSound, &recipe->tracks[n], error))
+            return false;
+        any = true;
+    }
+    if (any && o.periodCode == 0) {
+        // An untimed movie shows its frames as fast as it can, so its sound could only
+        // overflow the player's ring and be lost.
+        *error = "an untimed movie (--fps 0) cannot carry sound; give a frame rate";
+        return false;
     }
     return true;
 }
 
-// No movie carries this much sound per track; a longer file is refused rather than read.
-constexpr sf_count_t kLargestSoundBytes = sf_count_t{1} << 30;
-
-bool IsEightBit(int format) {
-    const int sub = format & SF_FORMAT_SUBMASK;
-    return sub == SF_FORMAT_PCM_U8 || sub == SF_FORMAT_PCM_S8;
+// The track that paces the player: the first one present.
+int FirstTrack(const enc::MovieRecipe& recipe) {
+    for (int n = 0; n < enc::kTrackCount; ++n)
+        if (recipe.tracks[n].present) return n;
+    return -1;
 }
 
-// Reads the whole file as samples the track stores: 8-bit unsigned or 16-bit signed
-// little-endian, interleaved.
-bool ReadSamples(SNDFILE* file, const SF_INFO& info, enc::SoundTrack* track) {
-    std::vector<short> block(4096 * static_cast<std::size_t>(info.channels));
-    const sf_count_t frameBytes = (track->is16Bit ? 2 : 1) * info.channels;
-    sf_count_t got;
-    while ((got = sf_readf_short(file, block.data(), 4096)) > 0) {
-        if (static_cast<sf_count_t>(track->samples.size()) + got * frameBytes > kLargestSoundBytes)
-            return false;
-        for (sf_count_t i = 0; i < got * info.channels; ++i) {
-            const auto v = static_cast<std::uint16_t>(block[static_cast<std::size_t>(i)]);
-            if (track->is16Bit) {
-                track->samples.push_back(static_cast<std::uint8_t>(v & 0xFF));
-                track->samples.push_back(static_cast<std::uint8_t>(v >> 8));
-            } else {
-                // The library scales 8-bit samples into the top byte; flip the sign bit to
-                // get the unsigned form back exactly.
-                track->samples.push_back(static_cast<std::uint8_t>((v >> 8) ^ 0x80));
-            }
-        }
-    }
-    return got == 0;
+double Seconds(std::uint64_t frames, std::int32_t periodCode) {
+    const double period = periodCode > 0 ? periodCode * 100.0 : -static_cast<double>(periodCode);
+    return frames * period / 100000.0;
 }
 
-bool ReadTrack(const std::string& path, bool raw, enc::SoundTrack* track, std::string* error) {
-    SF_INFO info{};
-    SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
-    if (file == nullptr) {
-        *error = "cannot read sound file " + path + ": " + sf_strerror(nullptr);
-        return false;
+// A track that ends before the pictures is left as it is: the player paces the pictures by
+// the first track's sound, so once it has all been heard the pictures after it follow as fast
+// as they can be shown. Said, so that it is no surprise.
+void NoteShortSound(const enc::MovieRecipe& recipe) {
+    const int first = FirstTrack(recipe);
+    if (first < 0) return;
+    const std::uint64_t frames = zmbtool::FramesForTrack(recipe.tracks[first], recipe.frameRate);
+    if (frames >= recipe.pictures.size()) return;
+    char text[260];
+    std::snprintf(text, sizeof text,
+                  "the sound of track %d ends at %.2f s, the pictures at %.2f s: the player shows "
+                  "the pictures after the sound as fast as it can (silence at the end of the "
+                  "sound file keeps their pace)",
+                  first, Seconds(frames, recipe.frameRate),
+                  Seconds(recipe.pictures.size(), recipe.frameRate));
+    Note(text);
+}
+
+// Sound longer than the pictures: the last picture is held while it plays on, or the sound
+// is cut (--shortest). Shorter sound is left as it is: nothing is invented.
+void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
+    const std::uint64_t pictures = recipe->pictures.size();
+    const std::uint64_t needed = zmbtool::FramesForSound(recipe->tracks, recipe->frameRate);
+    char text[160];
+    if (needed > pictures && o.shortest) {
+        const std::string cut = zmbtool::CutSoundToFrames(recipe->tracks, recipe->frameRate, pictures);
+        std::snprintf(text, sizeof text, "the sound of track %s is cut to the pictures' %.2f s",
+                      cut.c_str(), Seconds(pictures, recipe->frameRate));
+        Note(text);
+    } else if (needed > pictures) {
+        std::snprintf(text, sizeof text,
+                      "the last picture is held for %llu frames, until the sound ends at %.2f s "
+                      "(--shortest cuts the sound instead)",
+                      static_cast<unsigned long long>(needed - pictures),
+                      Seconds(needed, recipe->frameRate));
+        Note(text);
+        const enc::Picture last = recipe->pictures.back();
+        recipe->pictures.resize(needed, last);
     }
-    bool ok = false;
-    if (info.channels != 1 && info.channels != 2)
-        *error =
-            path + ": " + std::to_string(info.channels) + " channels; tracks are mono or stereo";
-    else if (info.samplerate < 1 || info.samplerate > static_cast<int>(kMaxTrackRate))
-        // The format could store rates up to 16,777,215 Hz, but no player would open the track.
-        *error = path + ": " + std::to_string(info.samplerate) + " Hz; tracks play at up to " +
-                 std::to_string(kMaxTrackRate) + " Hz";
-    else {
-        track->present = true;
-        track->sampleRate = static_cast<std::uint32_t>(info.samplerate);
-        track->stereo = info.channels == 2;
-        track->is16Bit = !IsEightBit(info.format);
-        track->compressed = !raw;
-        ok = ReadSamples(file, info, track);
-        if (!ok) *error = path + ": unreadable or too long";
-    }
-    sf_close(file);
-    return ok;
+    NoteShortSound(*recipe);
 }
 
 int Run(const std::vector<std::string>& args) {
     EncodeOptions o;
     if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    std::vector<std::string> names;
+    std::vector<std::string> files;
     std::string error;
-    if (!PictureNames(o, &names, &error)) return zmbtool::Fail("encode: " + error);
-    for (const std::string& input : names) zmbtool::NoteInput(input);
+    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &error))
+        return zmbtool::Fail("encode: " + error);
+    for (const std::string& input : files) zmbtool::NoteInput(input);
     for (const std::string& input : o.tracks) zmbtool::NoteInput(input);
-    // Opened first, so that an unwritable output (or one that is an input) is found before
-    // the long work.
-    zmbtool::OutputFile out;
-    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
+    // Checked before the long work; written only once the movie is whole, so a refused
+    // input leaves nothing behind.
+    if (!zmbtool::CheckOutputs({o.output}, &error)) return zmbtool::Fail("encode: " + error);
     enc::MovieRecipe recipe;
     recipe.frameRate = o.periodCode;
     recipe.ring = o.ring;
     recipe.interlaced = o.interlaced;
     recipe.doubled = o.doubled;
-    recipe.paletteValues = o.roundPalette ? enc::PaletteValues::Round : enc::PaletteValues::Exact;
-    if (!ReadPictures(names, &recipe, &error))
+    recipe.paletteValues = enc::PaletteValues::Round;
+    recipe.soundLead = static_cast<std::int32_t>(o.soundLead);
+    // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
+    recipe.blockErrorBudget = static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
+    if (!ReadTracks(o, &recipe, &error) || !ReadPictures(o, files, &recipe, &error))
         return zmbtool::Fail("encode: " + error);
-    for (int n = 0; n < enc::kTrackCount; ++n)
-        if (!o.tracks[n].empty() && !ReadTrack(o.tracks[n], o.rawSound, &recipe.tracks[n], &error))
-            return zmbtool::Fail("encode: " + error);
+    FitSoundAndPictures(o, &recipe);
+    zmbtool::ProgressBar progress("writing the movie", recipe.pictures.size());
+    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
     const enc::WriteResult movie = enc::WriteMovie(recipe);
+    progress.Finish();
     if (!movie.ok) return zmbtool::Fail("encode: " + movie.error);
+    zmbtool::OutputFile out;
+    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
     out.Write(movie.bytes.data(), movie.bytes.size());
     if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
     return 0;
 }
 
 zmbtool::Registration registration{
-    {"encode", "write a movie from numbered indexed PNG pictures and sound files", Run}};
+    {"encode", "write a movie from PNG pictures (numbered, a pattern or a list) and sound files",
+     Run}};
 
 }  // namespace

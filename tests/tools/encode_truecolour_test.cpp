@@ -1,0 +1,215 @@
+// SPDX-License-Identifier: MIT
+// zmbtool encode on pictures as people have them: truecolour, greyscale and translucent PNGs
+// reduced to a palette, the quality setting, and the ways of naming the pictures.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "encode_clips.h"
+#include "run_tool.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+namespace clips = zambrel::clips;
+
+constexpr int kWidth = 64, kHeight = 48, kFrames = 8;
+
+class EncodeTruecolour : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        folder_ = fs::temp_directory_path() / ("zmbtool-truecolour-" + std::to_string(getpid()));
+        fs::remove_all(folder_);
+        fs::create_directories(folder_);
+    }
+    void TearDown() override { fs::remove_all(folder_); }
+    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+    void WriteClip(const clips::Clip& clip, const std::string& stem) const {
+        for (std::size_t f = 0; f < clip.frames.size(); ++f) {
+            char name[64];
+            std::snprintf(name, sizeof name, "%s%04zu.png", stem.c_str(), f);
+            ASSERT_TRUE(clips::WriteRgbPng(Path(name), clip.width, clip.height, clip.frames[f]));
+        }
+    }
+
+    // The pictures a movie shows, red, green, blue per pixel, from `zmbtool decode --raw`.
+    std::vector<std::vector<std::uint8_t>> Shown(const std::string& movie, int width,
+                                                 int height) const {
+        const std::string raw = Path("shown.raw");
+        EXPECT_EQ(RunTool("decode " + movie + " --raw " + raw).status, 0);
+        std::ifstream in(raw, std::ios::binary);
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        const std::size_t pixels = std::size_t(width) * height, frame = 768 + pixels;
+        std::vector<std::vector<std::uint8_t>> shown;
+        for (std::size_t at = 0; at + frame <= bytes.size(); at += frame) {
+            std::vector<std::uint8_t> rgb;
+            for (std::size_t i = 0; i < pixels; ++i)
+                for (int c = 0; c < 3; ++c) rgb.push_back(bytes[at + bytes[at + 768 + i] * 3 + c]);
+            shown.push_back(std::move(rgb));
+        }
+        return shown;
+    }
+
+    // The index pictures alone, for checking which indices stayed.
+    std::vector<std::vector<std::uint8_t>> Indices(const std::string& movie, int pixels) const {
+        const std::string raw = Path("indices.raw");
+        EXPECT_EQ(RunTool("decode " + movie + " --raw " + raw).status, 0);
+        std::ifstream in(raw, std::ios::binary);
+        const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
+        std::vector<std::vector<std::uint8_t>> frames;
+        for (std::size_t at = 0; at + 768 + pixels <= bytes.size(); at += 768 + pixels)
+            frames.emplace_back(bytes.begin() + at + 768, bytes.begin() + at + 768 + pixels);
+        return frames;
+    }
+
+    fs::path folder_;
+};
+
+// Every kind of material, lossless and at the default quality, comes back close to its
+// truecolour source: the reduction, the level rounding and the block budget together.
+TEST_F(EncodeTruecolour, ClipsComeBackWithinAPsnrFloorAndLowerQualityIsSmaller) {
+    struct Floor {
+        double lossless, byDefault;
+    };
+    const Floor floors[] = {{40, 35}, {30, 28}, {24, 23}, {30, 28}};
+    const std::vector<clips::Clip> all = clips::AllClips(kWidth, kHeight, kFrames);
+    for (std::size_t k = 0; k < all.size(); ++k) {
+        const clips::Clip& clip = all[k];
+        const std::string stem = "c" + std::to_string(k) + "_";
+        WriteClip(clip, stem);
+        std::uintmax_t sizes[2] = {};
+        for (int lossless = 1; lossless >= 0; --lossless) {
+            const std::string movie = Path(stem + ".zmb");
+            const RunResult run = RunTool("encode " + Path(stem + "%04d.png") + " " + movie +
+                                          (lossless ? " --lossless" : ""));
+            ASSERT_EQ(run.status, 0) << clip.name << ": " << run.output;
+            sizes[lossless] = fs::file_size(movie);
+            const auto shown = Shown(movie, kWidth, kHeight);
+            ASSERT_EQ(shown.size(), clip.frames.size()) << clip.name;
+            for (std::size_t f = 0; f < shown.size(); ++f)
+                EXPECT_GE(clips::Psnr(clip.frames[f], shown[f]),
+                          lossless ? floors[k].lossless : floors[k].byDefault)
+                    << clip.name << " frame " << f << (lossless ? " lossless" : "");
+        }
+        EXPECT_LE(sizes[0], sizes[1]) << clip.name;
+    }
+}
+
+// With a palette per scene and no dithering, a picture whose background stands still keeps
+// the background's indices, so its blocks are skipped rather than flicker.
+TEST_F(EncodeTruecolour, ScenePalettesKeepStillAreasIndices) {
+    const clips::Clip clip = clips::FlatAnimation(kWidth * 2, kHeight * 2, kFrames);
+    WriteClip(clip, "still");
+    const std::string movie = Path("still.zmb");
+    ASSERT_EQ(RunTool("encode " + Path("still0000.png") + " " + movie + " --lossless").status, 0);
+    const auto frames = Indices(movie, kWidth * 2 * kHeight * 2);
+    ASSERT_EQ(frames.size(), clip.frames.size());
+    for (std::size_t f = 1; f < frames.size(); ++f)
+        for (std::size_t i = 0; i < frames[f].size(); ++i)
+            if (clip.frames[f][i * 3] == clip.frames[f - 1][i * 3] &&
+                clip.frames[f][i * 3 + 1] == clip.frames[f - 1][i * 3 + 1] &&
+                clip.frames[f][i * 3 + 2] == clip.frames[f - 1][i * 3 + 2])
+                ASSERT_EQ(frames[f][i], frames[f - 1][i]) << "frame " << f << " pixel " << i;
+}
+
+// Greyscale with alpha, laid on the background colour the user gives; a size that is not
+// whole blocks is named, and padded or cropped on request.
+TEST_F(EncodeTruecolour, TranslucentGreyIsLaidOnTheBackgroundAndSizesArePaddedOrCropped) {
+    const int width = 18, height = 10;
+    std::vector<std::uint8_t> greyAlpha;
+    for (int i = 0; i < width * height; ++i) {
+        greyAlpha.push_back(static_cast<std::uint8_t>(i * 7));
+        greyAlpha.push_back(i % 2 ? 255 : 0);  // every other pixel fully transparent
+    }
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    image.width = width;
+    image.height = height;
+    image.format = PNG_FORMAT_GA;
+    ASSERT_TRUE(png_image_write_to_file(&image, Path("ga1.png").c_str(), 0, greyAlpha.data(), 0,
+                                        nullptr));
+    const std::string movie = Path("ga.zmb");
+    const RunResult refused = RunTool("encode " + Path("ga1.png") + " " + movie);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find("18x10 is not whole 4x4 blocks (--pad makes it 20x12, --crop "
+                                  "16x8)"),
+              std::string::npos)
+        << refused.output;
+    EXPECT_FALSE(fs::exists(movie));
+
+    const RunResult padded =
+        RunTool("encode " + Path("ga1.png") + " " + movie + " --pad --lossless --background ff0000");
+    ASSERT_EQ(padded.status, 0) << padded.output;
+    EXPECT_NE(padded.output.find("background"), std::string::npos) << padded.output;
+    auto shown = Shown(movie, 20, 12);
+    ASSERT_EQ(shown.size(), 1u);
+    const auto at = [&](int x, int y, int c) { return int(shown[0][(y * 20 + x) * 3 + c]); };
+    for (int y = 0; y < 12; ++y)
+        for (int x = 0; x < 20; ++x) {
+            const bool background = x >= width || y >= height || (y * width + x) % 2 == 0;
+            if (!background) {
+                const int grey = static_cast<std::uint8_t>((y * width + x) * 7);
+                EXPECT_NEAR(at(x, y, 0), grey, 6) << x << "," << y;
+                EXPECT_EQ(at(x, y, 0), at(x, y, 2)) << x << "," << y;
+            } else {
+                EXPECT_EQ(at(x, y, 0) * 65536 + at(x, y, 1) * 256 + at(x, y, 2), 0xFF0000)
+                    << x << "," << y;
+            }
+        }
+    ASSERT_EQ(RunTool("encode " + Path("ga1.png") + " " + movie + " --crop").status, 0);
+    EXPECT_EQ(Shown(movie, 16, 8).size(), 1u);
+}
+
+// A pattern, a numbered first file and a list name the same pictures; a gap is refused
+// unless allowed; repeated options and an output that is an input are refused; nothing is
+// written by a refused run.
+TEST_F(EncodeTruecolour, PicturesAreNamedByPatternSeriesOrListAndBadRequestsAreRefused) {
+    const clips::Clip clip = clips::MovingGradients(kWidth, kHeight, 4);
+    WriteClip(clip, "g");
+    fs::rename(Path("g0003.png"), Path("g0004.png"));  // 0, 1, 2, then a gap, then 4
+    const std::string movie = Path("g.zmb");
+    struct Case {
+        std::string arguments;
+        int status;
+        std::string mentions;
+        std::size_t frames;
+    };
+    const std::string g = Path("g");
+    const Case cases[] = {
+        {g + "%04d.png " + movie + " --count 3", 0, "", 3},
+        {g + "0000.png " + movie + " --count 3", 0, "", 3},
+        {g + "0004.png " + g + "0000.png " + movie, 0, "", 2},
+        {g + "%04d.png " + movie, 1, "g0003.png is missing, but " + g + "0004.png follows", 0},
+        {g + "0001.png " + movie, 1, "--allow-gaps", 0},
+        {g + "0001.png " + movie + " --allow-gaps", 0, "", 3},
+        {g + "%d.png " + movie, 1, "no file matches", 0},
+        {g + "%04d%d.png " + movie, 1, "exactly one %d", 0},
+        {g + "0000.png " + movie + " --fps 10 --fps 12", 1, "--fps is given twice", 0},
+        {g + "0000.png " + movie + " --quality 50 --lossless", 1, "--lossless clashes", 0},
+        {g + "0000.png " + movie + " --track 0=a.wav --track 0=b.wav", 1, "given twice", 0},
+        {g + "0000.png " + g + "0001.png " + g + "0000.png", 1, "is one of the inputs", 0},
+    };
+    for (const Case& c : cases) {
+        fs::remove(movie);
+        const RunResult run = RunTool("encode " + c.arguments);
+        EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
+        if (c.status != 0) {
+            EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+            EXPECT_NE(run.output.find(c.mentions), std::string::npos) << run.output;
+            EXPECT_FALSE(fs::exists(movie)) << c.arguments;
+            continue;
+        }
+        const auto shown = Shown(movie, kWidth, kHeight);
+        EXPECT_EQ(shown.size(), c.frames) << c.arguments;
+    }
+    EXPECT_TRUE(fs::exists(Path("g0000.png")));
+}
+
+}  // namespace

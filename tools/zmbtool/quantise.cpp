@@ -1,0 +1,257 @@
+// SPDX-License-Identifier: MIT
+// zmbtool encode's colour reduction through libimagequant. The library is GPL-3, so a zmbtool
+// built with it is under the GPL-3 as a whole; the movie library never links it.
+#include "quantise.h"
+
+#include "encoder/palette_chunk.h"
+
+#if ZMBTOOL_WITH_IMAGEQUANT
+#include <dlfcn.h>
+#include <libimagequant.h>
+
+#include <cstdlib>
+#endif
+
+namespace zmbtool {
+
+namespace enc = zambrel::encoder;
+
+#if ZMBTOOL_WITH_IMAGEQUANT
+
+namespace {
+
+// A remapping error this much above the one the palette was made with (mean squared error
+// per channel, with a little absolute room for nearly perfect palettes) starts a new scene:
+// about a decibel of PSNR given up for a palette that stays.
+constexpr double kSceneErrorGrowth = 1.25;
+constexpr double kSceneErrorRoom = 1.0;
+
+// Scene palettes are made often, so quickly (libimagequant's speed 8 leaves out its slowest
+// refinements: on the benchmark's clips 12 % more error on moving gradients, the same on the
+// rest, at a quarter of the time); the one movie palette is made once, with more care.
+constexpr int kSceneSpeed = 8;
+constexpr int kMovieSpeed = 4;
+
+// libimagequant spreads its work over OpenMP threads that spin while they wait. On a machine
+// whose cores are busy with anything else that costs three to five times the work itself
+// (measured on two shared cores), so unless the user asks for threads with OMP_NUM_THREADS
+// the reduction runs on the encoding thread alone. Found at run time: the OpenMP runtime is
+// there only when the library was built with it.
+void UseOneThreadUnlessAsked() {
+    if (std::getenv("OMP_NUM_THREADS") != nullptr) return;
+    using SetThreads = void (*)(int);
+    if (void* set = dlsym(RTLD_DEFAULT, "omp_set_num_threads"))
+        reinterpret_cast<SetThreads>(set)(1);
+}
+
+struct AttrDeleter {
+    void operator()(liq_attr* a) const { liq_attr_destroy(a); }
+};
+struct ImageDeleter {
+    void operator()(liq_image* i) const { liq_image_destroy(i); }
+};
+struct ResultDeleter {
+    void operator()(liq_result* r) const { liq_result_destroy(r); }
+};
+using Attr = std::unique_ptr<liq_attr, AttrDeleter>;
+using Image = std::unique_ptr<liq_image, ImageDeleter>;
+using Result = std::unique_ptr<liq_result, ResultDeleter>;
+
+struct Pending {
+    std::uint32_t width, height;
+    std::vector<std::uint8_t> rgba;
+};
+
+}  // namespace
+
+struct Quantiser::State {
+    QuantiseOptions options;
+    Attr attr{liq_attr_create()};
+    Result result;                        // the palette in force
+    double sceneError = 0;                // the remapping error it was made with
+    std::array<std::uint8_t, 256> slotOf{};  // libimagequant's entry -> our palette entry
+    std::array<std::uint8_t, 768> palette{};  // our palette, widened levels
+    std::vector<Pending> pending;         // PaletteMode::Movie, until Finish
+    std::uint32_t palettesMade = 0;
+};
+
+namespace {
+
+std::array<std::uint8_t, 768> LevelPalette(const liq_palette& from) {
+    std::array<std::uint8_t, 768> values{};
+    for (unsigned i = 0; i < from.count && i < 256; ++i) {
+        values[i * 3] = from.entries[i].r;
+        values[i * 3 + 1] = from.entries[i].g;
+        values[i * 3 + 2] = from.entries[i].b;
+    }
+    enc::Levels levels;
+    std::string ignored;
+    enc::PaletteToLevels(values, enc::PaletteValues::Round, levels, ignored);
+    for (int i = 0; i < 768; ++i) values[i] = enc::WidenLevel(levels[i]);
+    return values;
+}
+
+bool SameEntry(const std::array<std::uint8_t, 768>& a, int i, const std::array<std::uint8_t, 768>& b,
+               int j) {
+    return a[i * 3] == b[j * 3] && a[i * 3 + 1] == b[j * 3 + 1] && a[i * 3 + 2] == b[j * 3 + 2];
+}
+
+// Puts the new palette's entries where the old palette had the same colour, the others in
+// the slots left over, so that the palette chunk keeps what did not change.
+void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count,
+                  Quantiser::State& s) {
+    const std::array<std::uint8_t, 768> old = s.palette;
+    std::array<bool, 256> taken{}, placed{};
+    for (unsigned i = 0; i < count; ++i)
+        for (int slot = 0; slot < 256; ++slot)
+            if (!taken[slot] && SameEntry(fresh, static_cast<int>(i), old, slot)) {
+                taken[slot] = placed[i] = true;
+                s.slotOf[i] = static_cast<std::uint8_t>(slot);
+                break;
+            }
+    int free = 0;
+    for (unsigned i = 0; i < count; ++i) {
+        if (placed[i]) continue;
+        while (taken[free]) ++free;
+        taken[free] = true;
+        s.slotOf[i] = static_cast<std::uint8_t>(free);
+        for (int c = 0; c < 3; ++c) s.palette[free * 3 + c] = fresh[i * 3 + c];
+    }
+}
+
+Image MakeImage(const Quantiser::State& s, const Pending& picture) {
+    return Image(liq_image_create_rgba(s.attr.get(), picture.rgba.data(),
+                                       static_cast<int>(picture.width),
+                                       static_cast<int>(picture.height), 0));
+}
+
+// Mean squared error per channel of the picture as shown against its source.
+double ShownError(const Pending& picture, const enc::Picture& shown) {
+    double sum = 0;
+    for (std::size_t i = 0; i < shown.pixels.size(); ++i)
+        for (int c = 0; c < 3; ++c) {
+            const int d = picture.rgba[i * 4 + c] - shown.palette[shown.pixels[i] * 3 + c];
+            sum += d * d;
+        }
+    return shown.pixels.empty() ? 0 : sum / (3.0 * shown.pixels.size());
+}
+
+bool Remap(Quantiser::State& s, liq_image* image, const Pending& picture, enc::Picture* out) {
+    std::vector<std::uint8_t> indices(std::size_t{picture.width} * picture.height);
+    if (liq_write_remapped_image(s.result.get(), image, indices.data(), indices.size()) != LIQ_OK)
+        return false;
+    for (std::uint8_t& index : indices) index = s.slotOf[index];
+    out->pixels = std::move(indices);
+    out->palette = s.palette;
+    return true;
+}
+
+void AdoptResult(Quantiser::State& s, Result result) {
+    s.result = std::move(result);
+    liq_set_dithering_level(s.result.get(), s.options.dither ? 1.0f : 0.0f);
+    const liq_palette* palette = liq_get_palette(s.result.get());
+    PlaceEntries(LevelPalette(*palette), palette->count, s);
+    ++s.palettesMade;
+}
+
+// Remaps with the palette in force when it still serves the picture, else with a new one.
+bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* out) {
+    Image image = MakeImage(s, picture);
+    if (!image) return false;
+    if (s.result) {
+        enc::Picture attempt;
+        if (!Remap(s, image.get(), picture, &attempt)) return false;
+        const double error = ShownError(picture, attempt);
+        if (error <= s.sceneError * kSceneErrorGrowth + kSceneErrorRoom) {
+            *out = std::move(attempt);
+            return true;
+        }
+    }
+    liq_result* made = nullptr;
+    if (liq_image_quantize(image.get(), s.attr.get(), &made) != LIQ_OK) return false;
+    AdoptResult(s, Result(made));
+    if (!Remap(s, image.get(), picture, out)) return false;
+    s.sceneError = ShownError(picture, *out);
+    return true;
+}
+
+}  // namespace
+
+bool QuantiserAvailable() { return true; }
+
+Quantiser::Quantiser(const QuantiseOptions& options) : state_(std::make_unique<State>()) {
+    state_->options = options;
+    UseOneThreadUnlessAsked();
+    liq_set_max_colors(state_->attr.get(), 256);
+    liq_set_speed(state_->attr.get(),
+                  options.mode == PaletteMode::Movie ? kMovieSpeed : kSceneSpeed);
+    // The movie keeps 6 bits a channel: tell the library, so that it does not spend
+    // entries on colours that would come out the same.
+    liq_set_min_posterization(state_->attr.get(), 2);
+}
+
+Quantiser::~Quantiser() = default;
+
+std::uint32_t Quantiser::PalettesMade() const { return state_->palettesMade; }
+
+bool Quantiser::Add(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba,
+                    std::vector<enc::Picture>* out, std::string* error) {
+    Pending picture{width, height, std::move(rgba)};
+    if (state_->options.mode == PaletteMode::Movie) {
+        state_->pending.push_back(std::move(picture));
+        return true;
+    }
+    enc::Picture reduced;
+    if (!QuantiseScene(*state_, picture, &reduced)) {
+        *error = "the colour reduction failed";
+        return false;
+    }
+    out->push_back(std::move(reduced));
+    return true;
+}
+
+bool Quantiser::Finish(std::vector<enc::Picture>* out, std::string* error) {
+    State& s = *state_;
+    if (s.pending.empty()) return true;
+    *error = "the colour reduction failed";
+    liq_histogram* histogram = liq_histogram_create(s.attr.get());
+    if (histogram == nullptr) return false;
+    bool ok = true;
+    for (const Pending& picture : s.pending) {
+        Image image = MakeImage(s, picture);
+        ok = ok && image && liq_histogram_add_image(histogram, s.attr.get(), image.get()) == LIQ_OK;
+    }
+    liq_result* made = nullptr;
+    ok = ok && liq_histogram_quantize(histogram, s.attr.get(), &made) == LIQ_OK;
+    liq_histogram_destroy(histogram);
+    if (!ok) return false;
+    AdoptResult(s, Result(made));
+    for (Pending& picture : s.pending) {
+        Image image = MakeImage(s, picture);
+        enc::Picture reduced;
+        if (!image || !Remap(s, image.get(), picture, &reduced)) return false;
+        out->push_back(std::move(reduced));
+        picture.rgba = {};
+    }
+    s.pending.clear();
+    return true;
+}
+
+#else  // built without libimagequant
+
+struct Quantiser::State {};
+
+bool QuantiserAvailable() { return false; }
+Quantiser::Quantiser(const QuantiseOptions&) {}
+Quantiser::~Quantiser() = default;
+std::uint32_t Quantiser::PalettesMade() const { return 0; }
+bool Quantiser::Add(std::uint32_t, std::uint32_t, std::vector<std::uint8_t>,
+                    std::vector<enc::Picture>*, std::string* error) {
+    *error = "this zmbtool was built without libimagequant and cannot reduce colours";
+    return false;
+}
+bool Quantiser::Finish(std::vector<enc::Picture>*, std::string*) { return true; }
+
+#endif
+
+}  // namespace zmbtool

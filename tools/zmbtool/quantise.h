@@ -1,0 +1,54 @@
+// SPDX-License-Identifier: MIT
+// zmbtool encode's colour reduction: truecolour pictures to 256 palette entries on the
+// movie's 64 levels per channel, through libimagequant when zmbtool is built with it.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "encoder/writer.h"
+
+namespace zmbtool {
+
+// Movie: one palette for all truecolour pictures (they are all seen before any is reduced).
+// Scene: a picture keeps the palette before it while that palette still serves it nearly as
+// well as when it was made, so still areas keep their indices and the palette chunk costs
+// nothing; otherwise a new palette is made, with the entries it shares with the old one left
+// in their places.
+enum class PaletteMode { Movie, Scene };
+
+struct QuantiseOptions {
+    PaletteMode mode = PaletteMode::Scene;
+    bool dither = false;  // off keeps still areas the same indices, so their blocks skip
+};
+
+// Whether this zmbtool can reduce truecolour pictures at all.
+bool QuantiserAvailable();
+
+// Takes red, green, blue, alpha pictures (opaque) in playing order and gives each its
+// indices and palette (palette values are widened levels). With PaletteMode::Movie the
+// pictures come out only at Finish.
+class Quantiser {
+  public:
+    explicit Quantiser(const QuantiseOptions& options);
+    ~Quantiser();
+    Quantiser(const Quantiser&) = delete;
+    Quantiser& operator=(const Quantiser&) = delete;
+
+    // Adds the next picture; `out` receives the pictures that are done (none, or this one).
+    bool Add(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba,
+             std::vector<zambrel::encoder::Picture>* out, std::string* error);
+    bool Finish(std::vector<zambrel::encoder::Picture>* out, std::string* error);
+    // Palettes made so far.
+    std::uint32_t PalettesMade() const;
+
+    struct State;  // the library's objects and the palette in force; quantise.cpp's alone
+
+  private:
+    std::unique_ptr<State> state_;
+};
+
+}  // namespace zmbtool
