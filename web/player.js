@@ -61,9 +61,9 @@
   function decoderFailed(error) {
     showMessage('The decoder stopped: ' + (error && error.message ? error.message : error) +
                 '. Open the movie again to retry.');
+    wasm = null;  // a module that aborted must not be called again, not even to close
     forgetMovie();
-    wasm = null;
-    loadDecoder();
+    decoderReady = loadDecoder();
   }
 
   // ---- The decoder module ---------------------------------------------------------------
@@ -83,7 +83,7 @@
       return null;
     });
   }
-  const decoderReady = loadDecoder();
+  let decoderReady = loadDecoder();
 
   function heap() {
     return wasm.HEAPU8;
@@ -582,17 +582,21 @@
         for (const part of parts) { all.set(part, at); at += part.length; }
         return base64(new Uint8Array(all.buffer));
       },
-      // Decodes and draws every frame from the start as fast as it can.
-      benchmark: guarded(() => {
+      // Decodes and draws the whole movie from its start, as fast as it can, as many times
+      // as fit in `seconds`.
+      benchmark: guarded((seconds) => {
         pause();
-        seek(0);
         const start = performance.now();
-        let frames = 1;
-        while (decodeNext()) {
-          showFrameNow(false);
+        let frames = 0;
+        do {
+          seek(0);
           frames++;
-        }
-        movie.context2d.getImageData(0, 0, 1, 1);  // waits until the drawing is done
+          while (decodeNext()) {
+            showFrameNow(false);
+            frames++;
+          }
+          movie.context2d.getImageData(0, 0, 1, 1);  // waits until the drawing is done
+        } while (performance.now() - start < seconds * 1000);
         return { frames, seconds: (performance.now() - start) / 1000 };
       }),
     };
