@@ -21,6 +21,15 @@
    src/platform/standin/kernel, and src/sound/driver.cpp, src/library/decoder_api.cpp and
    src/library/no_sound_device.cpp, with include/ and src/ on the include path. */
 
+/* Marks what the shared library exports; everything else in it stays hidden. */
+#ifndef ZAMBREL_PUBLIC
+#if defined(__GNUC__) && !defined(_WIN32)
+#define ZAMBREL_PUBLIC __attribute__((visibility("default")))
+#else
+#define ZAMBREL_PUBLIC
+#endif
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -46,11 +55,11 @@ typedef int32_t ZambError;
 
 /* A short English sentence for any code (also for codes it does not know); never null, a
    static string. */
-const char* ZambErrorString(ZambError error);
+ZAMBREL_PUBLIC const char* ZambErrorString(ZambError error);
 
 /* The library's version as ZAMBREL_MAKE_VERSION gives it, and as "major.minor.patch". */
-uint32_t ZambVersion(void);
-const char* ZambVersionString(void);
+ZAMBREL_PUBLIC uint32_t ZambVersion(void);
+ZAMBREL_PUBLIC const char* ZambVersionString(void);
 
 /* ---- Opening ------------------------------------------------------------------------ */
 
@@ -81,15 +90,15 @@ typedef struct ZambReader {
 
 /* Each open sets *decoder to the new handle, or to null on failure, and returns why.
    A plain path (no case folding, no '\' translation, no profile read). */
-ZambError ZambDecoderOpenFile(const char* path, uint32_t flags, ZambDecoder** decoder);
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenFile(const char* path, uint32_t flags, ZambDecoder** decoder);
 /* The caller's bytes, used in place (never copied whole): they must stay valid and unchanged
    until ZambDecoderClose. */
-ZambError ZambDecoderOpenMemory(const void* data, size_t size, uint32_t flags,
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenMemory(const void* data, size_t size, uint32_t flags,
                                 ZambDecoder** decoder);
-ZambError ZambDecoderOpenReader(const ZambReader* reader, uint32_t flags, ZambDecoder** decoder);
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenReader(const ZambReader* reader, uint32_t flags, ZambDecoder** decoder);
 /* Releases everything the handle holds (a reader's Opaque stays the caller's). Null is
    ignored. */
-void ZambDecoderClose(ZambDecoder* decoder);
+ZAMBREL_PUBLIC void ZambDecoderClose(ZambDecoder* decoder);
 
 /* ---- The movie's facts --------------------------------------------------------------- */
 
@@ -125,18 +134,18 @@ typedef struct ZambMovieInfo {
 
 /* Fills `size` bytes of *info (sizeof(ZambMovieInfo) for these declarations; a smaller size
    from older declarations gets their fields). */
-ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info, size_t size);
+ZAMBREL_PUBLIC ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info, size_t size);
 
 /* ---- Frames and pictures --------------------------------------------------------------- */
 
 /* Decodes the next frame (the first call frame 0) and makes it current: its picture, palette,
    changed rectangles and sound. ZAMBERR_END after the last frame (never with ZAMBOPEN_LOOP);
    ZAMBERR_READ_FAILED when the input came up short (the handle stays usable for seeks). */
-ZambError ZambDecoderNextFrame(ZambDecoder* decoder);
+ZAMBREL_PUBLIC ZambError ZambDecoderNextFrame(ZambDecoder* decoder);
 /* Decodes up to `frame` (from frame 0, or from the current frame when it lies before) and
    makes it current; the sound queues restart with that frame's sound. The cost is decoding
    every frame in between: frames cannot be decoded on their own. */
-ZambError ZambDecoderSeek(ZambDecoder* decoder, uint32_t frame);
+ZAMBREL_PUBLIC ZambError ZambDecoderSeek(ZambDecoder* decoder, uint32_t frame);
 
 typedef struct ZambFrameInfo {
     uint32_t Number;         /* current frame, 0-based; the ring frame counts as frame 0 */
@@ -144,7 +153,7 @@ typedef struct ZambFrameInfo {
     uint32_t RectCount;      /* changed rectangles of this frame */
     uint32_t SoundBytes[ZAMB_MAX_TRACKS]; /* PCM bytes this frame brought per decoded track */
 } ZambFrameInfo;
-ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* info, size_t size);
+ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* info, size_t size);
 
 /* Pixel formats of ZambDecoderGetPicture; bytes in memory order. */
 #define ZAMBPIX_INDEX8 0u /* palette indices, one byte per pixel */
@@ -161,10 +170,10 @@ ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* inf
 /* Writes the current picture, Width x Height, top row first, rows `pitch` bytes apart, into
    `pixels` (`bufferBytes` long). ZAMBERR_BUFFER_TOO_SMALL when pitch is below a row or the
    buffer below (Height - 1) x pitch + a row; ZAMBERR_NO_FRAME before the first frame. */
-ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, uint32_t format, void* pixels,
+ZAMBREL_PUBLIC ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, uint32_t format, void* pixels,
                                 size_t pitch, size_t bufferBytes, uint32_t flags);
 /* The current palette: 256 entries of red, green, blue, 0 to 255 each. */
-ZambError ZambDecoderGetPalette(const ZambDecoder* decoder, uint8_t rgb[768]);
+ZAMBREL_PUBLIC ZambError ZambDecoderGetPalette(const ZambDecoder* decoder, uint8_t rgb[768]);
 
 /* A rectangle of the picture as handed out: X, Y its top-left pixel, W x H its size. */
 typedef struct ZambRect {
@@ -172,22 +181,22 @@ typedef struct ZambRect {
 } ZambRect;
 /* Copies up to `capacity` of the current frame's changed rectangles (they do not overlap;
    the first frame's is the whole picture) and returns how many there are. */
-uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* rects,
+ZAMBREL_PUBLIC uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* rects,
                                     uint32_t capacity);
 
 /* ---- Sound ------------------------------------------------------------------------------ */
 
 /* The current frame's sound of one track, as PCM in the track's format: *bytes is set to its
    length (also when ZAMBERR_BUFFER_TOO_SMALL; a null buffer with capacity 0 asks only). */
-ZambError ZambDecoderFrameSound(const ZambDecoder* decoder, uint32_t track, void* buffer,
+ZAMBREL_PUBLIC ZambError ZambDecoderFrameSound(const ZambDecoder* decoder, uint32_t track, void* buffer,
                                 size_t capacity, size_t* bytes);
 /* The sound queue of each decoded track: every decoded frame appends its sound, and this
    takes up to `maxBytes` from the queue's front, in whole sample frames. Returns the bytes
    taken (0 when the queue is empty or the track is not decoded). A queue holds at most eight
    seconds of its sound; older sound is dropped if the caller takes none. */
-size_t ZambDecoderReadSound(ZambDecoder* decoder, uint32_t track, void* buffer, size_t maxBytes);
+ZAMBREL_PUBLIC size_t ZambDecoderReadSound(ZambDecoder* decoder, uint32_t track, void* buffer, size_t maxBytes);
 /* Bytes waiting in a track's queue. */
-size_t ZambDecoderSoundQueued(const ZambDecoder* decoder, uint32_t track);
+ZAMBREL_PUBLIC size_t ZambDecoderSoundQueued(const ZambDecoder* decoder, uint32_t track);
 
 #ifdef __cplusplus
 }
