@@ -125,7 +125,7 @@
     // A context the browser held back until the user acted starts later; the frames are
     // then paced by it from that moment.
     context.addEventListener('statechange', guarded(() => {
-      if (movie && movie.playing) resync();
+      if (movie && movie.playing) resync(true);
     }));
     return audio;
   }
@@ -244,6 +244,7 @@
       for (let i = 0; i < result; i++) movie.dirty.push(rects.subarray(4 * i, 4 * i + 4).slice());
     }
     movie.shown = wasm._WebFrameNumber();
+    movie.shownSound = movie.pending;
     movie.pending = null;
   }
 
@@ -269,14 +270,18 @@
     return movie.anchorTime + (frame - movie.anchorFrame) * movie.info.period;
   }
 
-  // Sets the clock so that the next frame is due a little from now, silences what was
-  // scheduled and hands that frame's sound out again from there.
-  function resync() {
+  // Sets the clock so that the frame on screen (with `fromShown`) or the next one starts a
+  // little from now, silences what was scheduled and hands the sound out again from there:
+  // starting or resuming plays the shown frame's sound, as the desktop player replays the
+  // last chunk when its sound is switched on again.
+  function resync(fromShown) {
     stopSound();
-    movie.anchorFrame = movie.shown + 1;
+    movie.anchorFrame = fromShown ? movie.shown : movie.shown + 1;
     movie.anchorTime = clockNow() + LEAD_SECONDS;
     movie.cursor.fill(audioRunning() ? audio.context.currentTime + LEAD_SECONDS : 0);
-    if (movie.pending && movie.playing) scheduleSound(movie.pending);
+    if (!movie.playing) return;
+    if (fromShown && movie.shownSound) scheduleSound(movie.shownSound);
+    if (movie.pending) scheduleSound(movie.pending);
   }
 
   function requestTick() {
@@ -301,7 +306,7 @@
       drawn++;
       if (!movie.playing) break;
       if (late > LATE_SECONDS) {
-        if (decodeNext()) resync();
+        if (decodeNext()) resync(false);
         break;
       }
       if (!decodeNext()) {
@@ -330,7 +335,7 @@
     const sound = movie.soundTracks.length > 0 ? ensureAudio() : null;
     if (sound && sound.context.state !== 'running') sound.context.resume().catch(() => {});
     movie.playing = true;
-    resync();
+    resync(true);
     requestTick();
     showPosition();
   }
@@ -377,8 +382,9 @@
     }
     movie.failed = false;
     movie.ended = false;
+    movie.pending = takeFrameSound();
     showFrameNow(true);
-    if (movie.playing) resync();
+    if (movie.playing) resync(true);
   }
 
   function seekBy(seconds) {
@@ -453,7 +459,7 @@
     info.tracks.forEach((track, t) => { if (track.decoded) soundTracks.push(t); });
     movie = {
       name, info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
-      pending: null, dirty: [], image: null, sources: new Set(),
+      pending: null, shownSound: null, dirty: [], image: null, sources: new Set(),
       cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0, anchorFrame: 0,
       context2d: null, handed: testing ? info.tracks.map(() => []) : null,
     };
