@@ -16,6 +16,9 @@
   // set again from the frame at hand instead.
   const LATE_SECONDS = 0.25;
   const MAX_FRAMES_PER_TICK = 8;
+  // A new audio context takes a moment to start; the pictures wait this long for it before
+  // they go on by the page's clock (the browser may hold the sound back until a click).
+  const AUDIO_START_SECONDS = 0.5;
   // Web Audio buffers take rates in this range; a track outside it plays silently.
   const MIN_AUDIO_RATE = 3000, MAX_AUDIO_RATE = 768000;
 
@@ -294,6 +297,10 @@
   function tick() {
     tickRequest = 0;
     if (!movie || !movie.playing) return;
+    if (waitingForAudio()) {
+      requestTick();
+      return;
+    }
     let drawn = 0;
     while (drawn < MAX_FRAMES_PER_TICK) {
       if (!movie.pending && !decodeNext()) {
@@ -318,6 +325,11 @@
     if (movie && movie.playing) requestTick();
   }
 
+  function waitingForAudio() {
+    return movie.soundTracks.length > 0 && audio !== null && !audioRunning() &&
+           performance.now() - movie.playStarted < AUDIO_START_SECONDS * 1000;
+  }
+
   function finishPlaying() {
     pause();
     movie.ended = !movie.failed;
@@ -335,6 +347,7 @@
     const sound = movie.soundTracks.length > 0 ? ensureAudio() : null;
     if (sound && sound.context.state !== 'running') sound.context.resume().catch(() => {});
     movie.playing = true;
+    movie.playStarted = performance.now();
     resync(true);
     requestTick();
     showPosition();
@@ -459,7 +472,7 @@
     info.tracks.forEach((track, t) => { if (track.decoded) soundTracks.push(t); });
     movie = {
       name, info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
-      pending: null, shownSound: null, dirty: [], image: null, sources: new Set(),
+      pending: null, shownSound: null, dirty: [], playStarted: 0, image: null, sources: new Set(),
       cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0, anchorFrame: 0,
       context2d: null, handed: testing ? info.tracks.map(() => []) : null,
     };
