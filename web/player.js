@@ -243,6 +243,7 @@
     if (result === -1) {
       movie.dirty = null;
     } else if (movie.dirty) {
+      movie.partialFrames++;
       const rects = new Int32Array(heap().buffer, wasm._WebRects(), 4 * result);
       for (let i = 0; i < result; i++) movie.dirty.push(rects.subarray(4 * i, 4 * i + 4).slice());
     }
@@ -472,9 +473,10 @@
     info.tracks.forEach((track, t) => { if (track.decoded) soundTracks.push(t); });
     movie = {
       name, info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
-      pending: null, shownSound: null, dirty: [], playStarted: 0, image: null, sources: new Set(),
-      cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0, anchorFrame: 0,
-      context2d: null, handed: testing ? info.tracks.map(() => []) : null,
+      pending: null, shownSound: null, dirty: [], partialFrames: 0, image: null,
+      sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0,
+      anchorFrame: 0, playStarted: 0, context2d: null,
+      handed: testing ? info.tracks.map(() => []) : null,
     };
     prepareCanvas();
     showFacts();
@@ -522,7 +524,8 @@
       const format = track.rate + ' Hz, ' + track.bits + '-bit ' +
                      (track.channels === 2 ? 'stereo' : 'mono') +
                      (track.compressed ? ', delta-coded' : '');
-      const playable = track.decoded && track.rate >= MIN_AUDIO_RATE && track.rate <= MAX_AUDIO_RATE;
+      const playable = track.decoded && track.rate >= MIN_AUDIO_RATE &&
+                       track.rate <= MAX_AUDIO_RATE;
       facts.push(['Track ' + t, format + (playable ? '' : ' (not played)')]);
     });
     if (!info.tracks.some((track) => track.present)) facts.push(['Sound', 'none']);
@@ -572,7 +575,8 @@
   ui.back.addEventListener('click', guarded(() => seekBy(-1)));
   ui.forward.addEventListener('click', guarded(() => seekBy(1)));
   ui.position.addEventListener('input', () => {
-    if (movie) ui.frame.textContent = (Number(ui.position.value) + 1) + ' / ' + movie.info.frameCount;
+    if (movie)
+      ui.frame.textContent = (Number(ui.position.value) + 1) + ' / ' + movie.info.frameCount;
   });
   ui.position.addEventListener('change', guarded(() => seek(Number(ui.position.value))));
   ui.tracks.addEventListener('change', guarded(applyTrackChoice));
@@ -587,7 +591,8 @@
       ready: () => decoderReady.then(() => wasm !== null),
       state: () => movie ? { shown: movie.shown, playing: movie.playing, ended: movie.ended,
                              frameCount: movie.info.frameCount, width: movie.info.width,
-                             height: movie.info.height, tracks: movie.soundTracks.slice() }
+                             height: movie.info.height, tracks: movie.soundTracks.slice(),
+                             partialFrames: movie.partialFrames }
                          : null,
       message: () => ui.message.textContent,
       pause: guarded(pause),

@@ -86,6 +86,8 @@ test('every frame of a movie with changing palettes, stepped and sought', async 
   await expectFrame(page, m.mixedReference, 5);
   await page.click('#back');
   await expectFrame(page, m.mixedReference, 0);
+  // Frames that keep their palette were drawn as their changed rectangles only.
+  assert.ok((await state(page)).partialFrames >= 10);
 });
 
 test('a doubled movie is shown at its doubled height', async (page, m) => {
