@@ -105,15 +105,18 @@ ZambError ErrorFor(OpenFailure failure) {
     return ZAMBERR_NOT_A_MOVIE;
 }
 
-// The picture the movie decodes into, and the buffers of its sound.
-bool PrepareOutputs(ZambDecoder* decoder) {
+// The picture the movie decodes into, made at the first decode rather than at the open (as
+// are the sound buffers), so that what an open takes stays bounded by the input's size and
+// the caller can look at the movie's size first.
+bool PreparePicture(ZambDecoder* decoder) {
     Movie* movie = &decoder->movie;
+    if (movie->Dest != nullptr) return true;
     const std::size_t pictureBytes = std::size_t{movie->Width} * movie->Height;
     if (!decoder->picture.Reserve(pictureBytes)) return false;
     std::memset(decoder->picture.data, 0, pictureBytes);
     ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
                        static_cast<std::int32_t>(movie->Height), decoder->picture.data, 0);
-    return movie->Dest != nullptr && PrepareTrackSound(decoder);
+    return movie->Dest != nullptr;
 }
 
 // Opens the handle's movie from its reader, which the caller has set up.
@@ -125,10 +128,7 @@ ZambError OpenFromReader(ZambDecoder* decoder) {
     OpenFailure failure = OpenFailure::None;
     if (OpenMovieFromReader(&decoder->movie, &decoder->reader, movieFlags, &failure) == nullptr)
         return ErrorFor(failure);
-    if (!PrepareOutputs(decoder)) {
-        ReleaseMovie(&decoder->movie);
-        return ZAMBERR_NO_MEMORY;
-    }
+    ChooseTracks(decoder);
     return ZAMBERR_NONE;
 }
 
@@ -154,6 +154,7 @@ ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound) {
         decoder->frameCurrent = false;
         return ZAMBERR_READ_FAILED;
     }
+    if (!PreparePicture(decoder) || !ReserveTrackSound(decoder)) return ZAMBERR_NO_MEMORY;
     // As ZambDoFrame does: a palette is new only the first time its frame is decoded.
     if (movie->PaletteChanged) movie->PaletteFrame = static_cast<std::int32_t>(movie->FrameNumber);
     DecodeCurrentPicture(movie);
@@ -170,7 +171,8 @@ void Restart(ZambDecoder* decoder) {
     movie->PaletteFrame = -1;
     SeekFrame(movie);
     PrepareFrame(movie);
-    std::memset(decoder->picture.data, 0, decoder->picture.size);
+    if (decoder->picture.data != nullptr)
+        std::memset(decoder->picture.data, 0, decoder->picture.size);
     decoder->frameCurrent = false;
 }
 

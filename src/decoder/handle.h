@@ -62,5 +62,7 @@ void DecodeFrameSound(ZambDecoder* decoder, bool queue);
 void EmptySoundQueues(ZambDecoder* decoder);
 // Collects the current frame's changed rectangles; false when memory for them was short.
 bool CollectChangedRects(ZambDecoder* decoder);
-// Sizes the sound buffers of the movie's tracks; false when memory was short.
-bool PrepareTrackSound(ZambDecoder* decoder);
+// Marks the tracks whose sound is handed out: those the system's own interface would play.
+void ChooseTracks(ZambDecoder* decoder);
+// Sizes the sound buffers of those tracks (once); false when memory was short.
+bool ReserveTrackSound(ZambDecoder* decoder);

@@ -166,23 +166,29 @@ const TrackSound* DecodedTrack(const ZambDecoder* decoder, std::uint32_t track) 
 
 }  // namespace
 
-bool PrepareTrackSound(ZambDecoder* decoder) {
+void ChooseTracks(ZambDecoder* decoder) {
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        const std::uint32_t format = decoder->movie.TrackFormat[n];
+        TrackSound& track = decoder->tracks[n];
+        track.decoded = Decodable(format);
+        track.sampleFrameBytes =
+            ((format & ZAMB_TRACK_16BIT) ? 2 : 1) * ((format & ZAMB_TRACK_STEREO) ? 2 : 1);
+    }
+}
+
+bool ReserveTrackSound(ZambDecoder* decoder) {
     const Movie& movie = decoder->movie;
     bool any = false;
     for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
-        const std::uint32_t format = movie.TrackFormat[n];
-        if (!Decodable(format)) continue;
         TrackSound& track = decoder->tracks[n];
-        const std::uint32_t perSecond = BytesPerSecond(format);
-        track.sampleFrameBytes =
-            ((format & ZAMB_TRACK_16BIT) ? 2 : 1) * ((format & ZAMB_TRACK_STEREO) ? 2 : 1);
+        if (!track.decoded) continue;
+        const std::uint32_t perSecond = BytesPerSecond(movie.TrackFormat[n]);
         if (!track.frame.Reserve(TrackRingBytes(perSecond, movie.FramePeriod))) return false;
         if (!(decoder->flags & ZAMBOPEN_NO_SOUND)) {
             const std::size_t queue =
                 std::max<std::size_t>(std::size_t{perSecond} * kQueueSeconds, kMinQueueBytes);
             if (!track.queue.Reserve(queue)) return false;
         }
-        track.decoded = true;
         any = true;
     }
     return !any || decoder->audioScratch.Reserve(kAudioScratchBytes);
@@ -231,8 +237,9 @@ ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format
     if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
     const Movie& movie = decoder->movie;
     const std::size_t rowBytes = std::size_t{movie.Width} * kPixelBytes[format];
-    if (pitch < rowBytes || (bufferBytes - rowBytes) / pitch < movie.Height - 1 ||
-        bufferBytes < rowBytes)
+    // Height - 1 pitches and one row, counted without a product that could overflow.
+    if (pitch < rowBytes || bufferBytes < rowBytes ||
+        (bufferBytes - rowBytes) / pitch < movie.Height - 1)
         return ZAMBERR_BUFFER_TOO_SMALL;
     const PixelTable table = TableFor(movie.Palette, format);
     auto* out = static_cast<std::uint8_t*>(pixels);
