@@ -147,6 +147,7 @@
   function stopSound() {
     if (!movie) return;
     for (const source of movie.sources) {
+      if (source.startTime > audio.context.currentTime) forgetHanded(source.part);
       source.onended = null;
       try { source.stop(); } catch (ignored) { /* never started */ }
       source.disconnect();
@@ -170,9 +171,22 @@
       movie.cursor[part.track] = start + buffer.duration;
       movie.sources.add(source);
       source.onended = () => movie && movie.sources.delete(source);
-      if (movie.handed && !part.handed) movie.handed[part.track].push(part.channels);
+      source.part = part;
+      source.startTime = start;
+      if (movie.handed && !part.handed) movie.handed[part.track].push(part);
       part.handed = true;
     }
+  }
+
+  // Sound stopped before it began was never heard: the test record drops it, so that it
+  // shows whether that sound is handed out again.
+  function forgetHanded(part) {
+    if (!part.handed) return;
+    part.handed = false;
+    if (!movie.handed) return;
+    const record = movie.handed[part.track];
+    const at = record.lastIndexOf(part);
+    if (at >= 0) record.splice(at, 1);
   }
 
   function applyTrackChoice() {
@@ -599,7 +613,7 @@
       // Every sample of `track`'s channel `channel` handed out so far, as little-endian
       // float32 bytes in base64.
       handedSound: (track, channel) => {
-        const parts = movie.handed[track].map((channels) => channels[channel]);
+        const parts = movie.handed[track].map((part) => part.channels[channel]);
         const total = parts.reduce((sum, part) => sum + part.length, 0);
         const all = new Float32Array(total);
         let at = 0;
