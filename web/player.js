@@ -345,8 +345,9 @@
            performance.now() - movie.playStarted < AUDIO_START_SECONDS * 1000;
   }
 
+  // The last frame's sound is left to play out; only a pause or a stop cuts it short.
   function finishPlaying() {
-    pause();
+    movie.playing = false;
     movie.ended = !movie.failed;
     showPosition();
   }
