@@ -105,7 +105,8 @@ EMSCRIPTEN_KEEPALIVE const ZambMovieInfo* WebInfo() {
 EMSCRIPTEN_KEEPALIVE ZambError WebNextFrame() {
     if (movie.decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
     const ZambError error = ZambDecoderNextFrame(movie.decoder);
-    if (error == ZAMBERR_NONE) ZambDecoderGetFrameInfo(movie.decoder, &movie.frame, sizeof movie.frame);
+    if (error == ZAMBERR_NONE)
+        ZambDecoderGetFrameInfo(movie.decoder, &movie.frame, sizeof movie.frame);
     return error;
 }
 
@@ -155,8 +156,7 @@ EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(std::uint32_t track) {
     const ZambTrackInfo& format = movie.info.Tracks[track];
     if (format.Decoded == 0) return 0;
     std::size_t bytes = 0;
-    if (ZambDecoderFrameSound(movie.decoder, track, nullptr, 0, &bytes) < 0 && bytes == 0)
-        return 0;
+    if (ZambDecoderFrameSound(movie.decoder, track, nullptr, 0, &bytes) < 0 && bytes == 0) return 0;
     if (!EnsureSoundRoom(bytes) ||
         ZambDecoderFrameSound(movie.decoder, track, movie.pcm, movie.soundRoom, &bytes) < 0)
         return 0;
@@ -164,8 +164,8 @@ EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(std::uint32_t track) {
     const std::size_t frames = bytes / step;
     for (std::size_t i = 0; i < frames; ++i)
         for (std::uint32_t c = 0; c < format.Channels; ++c)
-            movie.samples[c * frames + i] =
-                SampleAt(movie.pcm + i * step + c * (format.BitsPerSample / 8), format.BitsPerSample);
+            movie.samples[c * frames + i] = SampleAt(
+                movie.pcm + i * step + c * (format.BitsPerSample / 8), format.BitsPerSample);
     return static_cast<std::int32_t>(frames);
 }
 

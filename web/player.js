@@ -16,6 +16,9 @@
   // set again from the frame at hand instead.
   const LATE_SECONDS = 0.25;
   const MAX_FRAMES_PER_TICK = 8;
+  // A new audio context takes a moment to start; the pictures wait this long for it before
+  // they go on by the page's clock (the browser may hold the sound back until a click).
+  const AUDIO_START_SECONDS = 0.5;
   // Web Audio buffers take rates in this range; a track outside it plays silently.
   const MIN_AUDIO_RATE = 3000, MAX_AUDIO_RATE = 768000;
 
@@ -144,6 +147,7 @@
   function stopSound() {
     if (!movie) return;
     for (const source of movie.sources) {
+      if (source.startTime > audio.context.currentTime) forgetHanded(source.part);
       source.onended = null;
       try { source.stop(); } catch (ignored) { /* never started */ }
       source.disconnect();
@@ -167,9 +171,22 @@
       movie.cursor[part.track] = start + buffer.duration;
       movie.sources.add(source);
       source.onended = () => movie && movie.sources.delete(source);
-      if (movie.handed && !part.handed) movie.handed[part.track].push(part.channels);
+      source.part = part;
+      source.startTime = start;
+      if (movie.handed && !part.handed) movie.handed[part.track].push(part);
       part.handed = true;
     }
+  }
+
+  // Sound stopped before it began was never heard: the test record drops it, so that it
+  // shows whether that sound is handed out again.
+  function forgetHanded(part) {
+    if (!part.handed) return;
+    part.handed = false;
+    if (!movie.handed) return;
+    const record = movie.handed[part.track];
+    const at = record.lastIndexOf(part);
+    if (at >= 0) record.splice(at, 1);
   }
 
   function applyTrackChoice() {
@@ -240,6 +257,7 @@
     if (result === -1) {
       movie.dirty = null;
     } else if (movie.dirty) {
+      movie.partialFrames++;
       const rects = new Int32Array(heap().buffer, wasm._WebRects(), 4 * result);
       for (let i = 0; i < result; i++) movie.dirty.push(rects.subarray(4 * i, 4 * i + 4).slice());
     }
@@ -294,6 +312,10 @@
   function tick() {
     tickRequest = 0;
     if (!movie || !movie.playing) return;
+    if (waitingForAudio()) {
+      requestTick();
+      return;
+    }
     let drawn = 0;
     while (drawn < MAX_FRAMES_PER_TICK) {
       if (!movie.pending && !decodeNext()) {
@@ -318,8 +340,14 @@
     if (movie && movie.playing) requestTick();
   }
 
+  function waitingForAudio() {
+    return movie.soundTracks.length > 0 && audio !== null && !audioRunning() &&
+           performance.now() - movie.playStarted < AUDIO_START_SECONDS * 1000;
+  }
+
+  // The last frame's sound is left to play out; only a pause or a stop cuts it short.
   function finishPlaying() {
-    pause();
+    movie.playing = false;
     movie.ended = !movie.failed;
     showPosition();
   }
@@ -335,6 +363,7 @@
     const sound = movie.soundTracks.length > 0 ? ensureAudio() : null;
     if (sound && sound.context.state !== 'running') sound.context.resume().catch(() => {});
     movie.playing = true;
+    movie.playStarted = performance.now();
     resync(true);
     requestTick();
     showPosition();
@@ -459,9 +488,10 @@
     info.tracks.forEach((track, t) => { if (track.decoded) soundTracks.push(t); });
     movie = {
       name, info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
-      pending: null, shownSound: null, dirty: [], image: null, sources: new Set(),
-      cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0, anchorFrame: 0,
-      context2d: null, handed: testing ? info.tracks.map(() => []) : null,
+      pending: null, shownSound: null, dirty: [], partialFrames: 0, image: null,
+      sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0,
+      anchorFrame: 0, playStarted: 0, context2d: null,
+      handed: testing ? info.tracks.map(() => []) : null,
     };
     prepareCanvas();
     showFacts();
@@ -509,7 +539,8 @@
       const format = track.rate + ' Hz, ' + track.bits + '-bit ' +
                      (track.channels === 2 ? 'stereo' : 'mono') +
                      (track.compressed ? ', delta-coded' : '');
-      const playable = track.decoded && track.rate >= MIN_AUDIO_RATE && track.rate <= MAX_AUDIO_RATE;
+      const playable = track.decoded && track.rate >= MIN_AUDIO_RATE &&
+                       track.rate <= MAX_AUDIO_RATE;
       facts.push(['Track ' + t, format + (playable ? '' : ' (not played)')]);
     });
     if (!info.tracks.some((track) => track.present)) facts.push(['Sound', 'none']);
@@ -559,7 +590,8 @@
   ui.back.addEventListener('click', guarded(() => seekBy(-1)));
   ui.forward.addEventListener('click', guarded(() => seekBy(1)));
   ui.position.addEventListener('input', () => {
-    if (movie) ui.frame.textContent = (Number(ui.position.value) + 1) + ' / ' + movie.info.frameCount;
+    if (movie)
+      ui.frame.textContent = (Number(ui.position.value) + 1) + ' / ' + movie.info.frameCount;
   });
   ui.position.addEventListener('change', guarded(() => seek(Number(ui.position.value))));
   ui.tracks.addEventListener('change', guarded(applyTrackChoice));
@@ -574,14 +606,15 @@
       ready: () => decoderReady.then(() => wasm !== null),
       state: () => movie ? { shown: movie.shown, playing: movie.playing, ended: movie.ended,
                              frameCount: movie.info.frameCount, width: movie.info.width,
-                             height: movie.info.height, tracks: movie.soundTracks.slice() }
+                             height: movie.info.height, tracks: movie.soundTracks.slice(),
+                             partialFrames: movie.partialFrames }
                          : null,
       message: () => ui.message.textContent,
       pause: guarded(pause),
       // Every sample of `track`'s channel `channel` handed out so far, as little-endian
       // float32 bytes in base64.
       handedSound: (track, channel) => {
-        const parts = movie.handed[track].map((channels) => channels[channel]);
+        const parts = movie.handed[track].map((part) => part.channels[channel]);
         const total = parts.reduce((sum, part) => sum + part.length, 0);
         const all = new Float32Array(total);
         let at = 0;

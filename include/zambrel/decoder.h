@@ -18,8 +18,8 @@
 
 /* Built alone (for WebAssembly, say), the decoding core needs no window system, sound
    device or SDL: compile every .cpp file of src/core, src/decoder and
-   src/platform/standin/kernel, and src/sound/driver.cpp, src/library/decoder_api.cpp and
-   src/library/no_sound_device.cpp, with include/ and src/ on the include path. */
+   src/platform/standin/kernel, and src/sound/driver.cpp and src/library/core_only.cpp, with
+   include/ and src/ on the include path. */
 
 /* Marks what the shared library exports; everything else in it stays hidden. */
 #ifndef ZAMBREL_PUBLIC

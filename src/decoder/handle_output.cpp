@@ -237,8 +237,9 @@ ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format
     if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
     const Movie& movie = decoder->movie;
     const std::size_t rowBytes = std::size_t{movie.Width} * kPixelBytes[format];
-    if (pitch < rowBytes || (bufferBytes - rowBytes) / pitch < movie.Height - 1 ||
-        bufferBytes < rowBytes)
+    // Height - 1 pitches and one row, counted without a product that could overflow.
+    if (pitch < rowBytes || bufferBytes < rowBytes ||
+        (bufferBytes - rowBytes) / pitch < movie.Height - 1)
         return ZAMBERR_BUFFER_TOO_SMALL;
     const PixelTable table = TableFor(movie.Palette, format);
     auto* out = static_cast<std::uint8_t*>(pixels);

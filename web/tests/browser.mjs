@@ -52,6 +52,18 @@ export async function pickBytes(page, name, bytes) {
                                       buffer: Buffer.from(bytes) });
 }
 
+// Drops a file on the page, as a user dragging it from a file manager would.
+export async function dropMovie(page, file) {
+  const transfer = await page.evaluateHandle(([data, name]) => {
+    const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
+    const dropped = new DataTransfer();
+    dropped.items.add(new File([bytes], name));
+    return dropped;
+  }, [fs.readFileSync(file).toString('base64'), path.basename(file)]);
+  await page.dispatchEvent('body', 'dragover', { dataTransfer: transfer });
+  await page.dispatchEvent('body', 'drop', { dataTransfer: transfer });
+}
+
 // Waits until the page has opened a movie (or shown why it could not).
 export async function waitForOpen(page) {
   await page.waitForFunction(() => window.zambrelTest.state() !== null ||

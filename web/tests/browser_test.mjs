@@ -8,7 +8,8 @@
 import assert from 'node:assert/strict';
 import fs from 'node:fs';
 import path from 'node:path';
-import { canvasPixels, launch, openPage, pickBytes, pickMovie, waitForOpen } from './browser.mjs';
+import { canvasPixels, dropMovie, launch, openPage, pickBytes, pickMovie,
+         waitForOpen } from './browser.mjs';
 import { decodeReference, hostileMovies, makeTestMovies, referenceFrame,
          referenceSound } from './movies.mjs';
 
@@ -86,6 +87,8 @@ test('every frame of a movie with changing palettes, stepped and sought', async 
   await expectFrame(page, m.mixedReference, 5);
   await page.click('#back');
   await expectFrame(page, m.mixedReference, 0);
+  // Frames that keep their palette were drawn as their changed rectangles only.
+  assert.ok((await state(page)).partialFrames >= 10);
 });
 
 test('a doubled movie is shown at its doubled height', async (page, m) => {
@@ -110,17 +113,26 @@ test('the demo at frames reached by steps and by the arrow keys', async (page, m
   }
 });
 
-test('three sound tracks in three formats are handed to Web Audio as decoded', async (page, m) => {
+test('three sound tracks in three formats are handed to Web Audio as decoded, through a pause',
+     async (page, m) => {
   await pickMovie(page, m.mixed);
   await waitForOpen(page);
   assert.deepEqual((await state(page)).tracks, [0, 1, 3]);
+  await page.waitForFunction(() => window.zambrelTest.state().shown >= 4);
+  await page.keyboard.press('Space');
+  const paused = await state(page);
+  assert.equal(paused.playing, false);
+  await page.waitForTimeout(300);
+  assert.equal((await state(page)).shown, paused.shown, 'a paused movie stays on its frame');
+  await page.keyboard.press('Space');
   await expectHandedSound(page, m.mixedReference, [{ track: 0, channels: 1, bits: 8 },
                                                    { track: 1, channels: 2, bits: 16 },
                                                    { track: 3, channels: 2, bits: 8 }]);
 });
 
-test('the demo plays with its sound (and leaves a screenshot)', async (page, m) => {
-  await pickMovie(page, demo);
+test('the demo dropped on the page plays with its sound (and leaves a screenshot)',
+     async (page, m) => {
+  await dropMovie(page, demo);
   await waitForOpen(page);
   await page.waitForFunction(() => window.zambrelTest.state().shown >= 45, null,
                              { timeout: 30000 });
