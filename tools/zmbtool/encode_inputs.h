@@ -19,7 +19,6 @@ struct PictureInputs {
 
 // The picture files, in playing order. Fails with one line naming the file and the problem,
 // and the option that would accept it where there is one.
-bool PictureFiles(const PictureInputs& inputs, std::vector<std::string>* files,
-                  std::string* error);
+bool PictureFiles(const PictureInputs& inputs, std::vector<std::string>* files, std::string* error);
 
 }  // namespace zmbtool
