@@ -45,7 +45,7 @@ const char kHelp[] =
     "  --lossless          the same as --quality 100\n"
     "  --palette KIND      for greyscale and truecolour pictures: scene (default: a palette\n"
     "                      kept while it serves, made anew when the picture changes too much)\n"
-    "                      or movie (one palette for all)\n"
+    "                      or movie (one palette for all; the pictures wait in memory)\n"
     "  --dither            dither reduced colours (smoother gradients, but still areas change\n"
     "                      from frame to frame and cost more)\n"
     "  --background RRGGBB the colour transparent pixels are laid on (default 000000)\n"
@@ -60,7 +60,8 @@ const char kHelp[] =
     "                      when the file is 8-bit and 16-bit otherwise, at the file's rate\n"
     "  --raw-sound         store the tracks uncompressed\n"
     "  --sound-lead MS     how far the sound runs ahead of the pictures, in milliseconds\n"
-    "                      (default auto: enough to keep every sound driver fed)\n"
+    "                      (default auto: enough to keep every sound driver fed; never\n"
+    "                      more than the player's sound ring holds)\n"
     "  --shortest          cut sound that is longer than the pictures (by default the last\n"
     "                      picture is held until the sound ends)\n"
     "  --round-palette     accepted for old scripts: palettes are always rounded now\n";
