@@ -189,7 +189,7 @@ TEST_F(EncodeTruecolour, PicturesAreNamedByPatternSeriesOrListAndBadRequestsAreR
         {g + "0004.png " + g + "0000.png " + movie, 0, "", 2},
         {g + "%04d.png " + movie, 1, "g0003.png is missing, but " + g + "0004.png follows", 0},
         {g + "0001.png " + movie, 1, "--allow-gaps", 0},
-        {g + "0001.png " + movie + " --allow-gaps", 0, "", 3},
+        {g + "0001.png " + movie + " --allow-gaps", 0, "g0003.png is missing from the series", 3},
         {g + "%d.png " + movie, 1, "no file matches", 0},
         {g + "%04d%d.png " + movie, 1, "exactly one %d", 0},
         {g + "0000.png " + movie + " --fps 10 --fps 12", 1, "--fps is given twice", 0},
@@ -207,6 +207,7 @@ TEST_F(EncodeTruecolour, PicturesAreNamedByPatternSeriesOrListAndBadRequestsAreR
             EXPECT_FALSE(fs::exists(movie)) << c.arguments;
             continue;
         }
+        EXPECT_NE(run.output.find(c.mentions), std::string::npos) << run.output;
         const auto shown = Shown(movie, kWidth, kHeight);
         EXPECT_EQ(shown.size(), c.frames) << c.arguments;
     }

@@ -398,10 +398,16 @@ void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
 int Run(const std::vector<std::string>& args) {
     EncodeOptions o;
     if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    std::vector<std::string> files;
+    std::vector<std::string> files, missing;
     std::string error;
-    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &error))
+    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &missing, &error))
         return zmbtool::Fail("encode: " + error);
+    if (!missing.empty())
+        Note(missing.front() +
+             (missing.size() > 1
+                  ? " and " + std::to_string(missing.size() - 1) + " more numbers are"
+                  : " is") +
+             " missing from the series and stepped over (--allow-gaps)");
     for (const std::string& input : files) zmbtool::NoteInput(input);
     for (const std::string& input : o.tracks) zmbtool::NoteInput(input);
     // Checked before the long work; written only once the movie is whole, so a refused

@@ -122,7 +122,8 @@ std::vector<long long> NumbersPresent(const Series& series) {
 }
 
 bool TakeSeries(const Series& series, long long first, const PictureInputs& inputs,
-                std::vector<std::string>* files, std::string* error) {
+                std::vector<std::string>* files, std::vector<std::string>* missing,
+                std::string* error) {
     const std::vector<long long> numbers = NumbersPresent(series);
     auto next = std::lower_bound(numbers.begin(), numbers.end(), first);
     long long expected = first;
@@ -134,6 +135,7 @@ bool TakeSeries(const Series& series, long long first, const PictureInputs& inpu
                      "before them)";
             return false;
         }
+        if (*next != expected) missing->push_back(PathOf(series, expected));
         files->push_back(PathOf(series, *next));
         expected = *next;
     }
@@ -143,8 +145,9 @@ bool TakeSeries(const Series& series, long long first, const PictureInputs& inpu
 }  // namespace
 
 bool PictureFiles(const PictureInputs& inputs, std::vector<std::string>* files,
-                  std::string* error) {
+                  std::vector<std::string>* missing, std::string* error) {
     files->clear();
+    missing->clear();
     if (inputs.names.size() > 1) {
         for (const std::string& name : inputs.names)
             if (inputs.count < 0 || static_cast<long>(files->size()) < inputs.count)
@@ -170,7 +173,7 @@ bool PictureFiles(const PictureInputs& inputs, std::vector<std::string>* files,
         }
         if (!SeriesFromFirst(name, &series, &first, error)) return false;
     }
-    if (!TakeSeries(series, first, inputs, files, error)) return false;
+    if (!TakeSeries(series, first, inputs, files, missing, error)) return false;
     if (files->empty()) *error = name + ": no picture to encode";
     return !files->empty();
 }
