@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "blit/handle.h"
-#include "blit/mmx.h"
+#include "core/mmx.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "blit/mmx.h"
+#include "core/mmx.h"
 #include "decoder/movie.h"
 #include "decoder/value_tables.h"
 #include "encoder/writer.h"

@@ -117,7 +117,7 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path root = argv[1];
-    for (const char* part : {"movie", "trees", "audio", "palette"})
+    for (const char* part : {"movie", "trees", "audio", "palette", "decoder"})
         std::filesystem::create_directories(root / part);
     int n = 0;
     for (const MovieRecipe& recipe : Recipes()) {
@@ -128,6 +128,7 @@ int main(int argc, char** argv) {
         }
         const std::string name = "seed" + std::to_string(n++);
         bool ok = Save(root / "movie" / name, result.bytes);
+        ok = Save(root / "decoder" / name, result.bytes) && ok;
         ok = Save(root / "trees" / name, TreeSeed(result.bytes, result.layout)) && ok;
         std::uint32_t at = result.layout.firstFrameOffset;
         for (std::size_t f = 0; f < result.layout.frameSizes.size(); ++f) {

@@ -5,37 +5,71 @@
 
 #include <stdint.h>
 
+/* Marks what the shared library exports; everything else in it stays hidden. */
+#ifndef ZAMBREL_PUBLIC
+#if defined(__GNUC__) && !defined(_WIN32)
+#define ZAMBREL_PUBLIC __attribute__((visibility("default")))
+#else
+#define ZAMBREL_PUBLIC
+#endif
+#endif
+
 #ifdef __cplusplus
 extern "C" {
 #endif
 
 /* Header flags (FileFlags). */
-#define FILE_RING 0x1u       /* a ring frame, stored last, turns the last picture into the first */
-#define FILE_INTERLACED 0x2u /* shown at twice its height, decoded rows on every other row */
-#define FILE_DOUBLED 0x4u    /* shown at twice its height, each decoded row written twice */
+#define ZAMB_FILE_RING 0x1u       /* a ring frame, stored last, turns the last picture into the first */
+#define ZAMB_FILE_INTERLACED 0x2u /* shown at twice its height, decoded rows on every other row */
+#define ZAMB_FILE_DOUBLED 0x4u    /* shown at twice its height, each decoded row written twice */
 
 /* Track format word (TrackFormat); the low 24 bits are the sample rate in Hz. */
-#define TRACK_COMPRESSED 0x80000000u
-#define TRACK_PRESENT 0x40000000u
-#define TRACK_16BIT 0x20000000u
-#define TRACK_STEREO 0x10000000u
-#define TRACK_RATE_MASK 0x00FFFFFFu
+#define ZAMB_TRACK_COMPRESSED 0x80000000u
+#define ZAMB_TRACK_PRESENT 0x40000000u
+#define ZAMB_TRACK_16BIT 0x20000000u
+#define ZAMB_TRACK_STEREO 0x10000000u
+#define ZAMB_TRACK_RATE_MASK 0x00FFFFFFu
 
 /* Frame type table bits: what a stored frame carries before its video chunk. */
-#define FRAME_PALETTE 0x01u
-#define FRAME_TRACK0 0x02u
-#define FRAME_TRACK1 0x04u
-#define FRAME_TRACK2 0x08u
-#define FRAME_TRACK3 0x10u
-#define FRAME_TRACK4 0x20u
-#define FRAME_TRACK5 0x40u
-#define FRAME_TRACK6 0x80u
+#define ZAMB_FRAME_PALETTE 0x01u
+#define ZAMB_FRAME_TRACK0 0x02u /* track n: ZAMB_FRAME_TRACK0 << n */
+#define ZAMB_FRAME_TRACK1 0x04u
+#define ZAMB_FRAME_TRACK2 0x08u
+#define ZAMB_FRAME_TRACK3 0x10u
+#define ZAMB_FRAME_TRACK4 0x20u
+#define ZAMB_FRAME_TRACK5 0x40u
+#define ZAMB_FRAME_TRACK6 0x80u
 
 /* Block types: the low two bits of a type word. */
-#define BLOCK_MONO 0u
-#define BLOCK_FULL 1u
-#define BLOCK_SKIP 2u
-#define BLOCK_SOLID 3u
+#define ZAMB_BLOCK_MONO 0u
+#define ZAMB_BLOCK_FULL 1u
+#define ZAMB_BLOCK_SKIP 2u
+#define ZAMB_BLOCK_SOLID 3u
+
+/* The same families under the names the system has always used; a program whose own names
+   collide with them defines ZAMBREL_PREFIXED_ONLY before including this header. */
+#ifndef ZAMBREL_PREFIXED_ONLY
+#define FILE_RING ZAMB_FILE_RING
+#define FILE_INTERLACED ZAMB_FILE_INTERLACED
+#define FILE_DOUBLED ZAMB_FILE_DOUBLED
+#define TRACK_COMPRESSED ZAMB_TRACK_COMPRESSED
+#define TRACK_PRESENT ZAMB_TRACK_PRESENT
+#define TRACK_16BIT ZAMB_TRACK_16BIT
+#define TRACK_STEREO ZAMB_TRACK_STEREO
+#define TRACK_RATE_MASK ZAMB_TRACK_RATE_MASK
+#define FRAME_PALETTE ZAMB_FRAME_PALETTE
+#define FRAME_TRACK0 ZAMB_FRAME_TRACK0
+#define FRAME_TRACK1 ZAMB_FRAME_TRACK1
+#define FRAME_TRACK2 ZAMB_FRAME_TRACK2
+#define FRAME_TRACK3 ZAMB_FRAME_TRACK3
+#define FRAME_TRACK4 ZAMB_FRAME_TRACK4
+#define FRAME_TRACK5 ZAMB_FRAME_TRACK5
+#define FRAME_TRACK6 ZAMB_FRAME_TRACK6
+#define BLOCK_MONO ZAMB_BLOCK_MONO
+#define BLOCK_FULL ZAMB_BLOCK_FULL
+#define BLOCK_SKIP ZAMB_BLOCK_SKIP
+#define BLOCK_SOLID ZAMB_BLOCK_SOLID
+#endif
 
 /* Open flags of ZambOpen. */
 #define ZAMB_FRAME_RATE 0x80u    /* use the ZambSetFrameRate setting, not the header's */
@@ -173,41 +207,45 @@ typedef struct PlaybackSummary {
     uint32_t ExtraMemoryUsed;
 } PlaybackSummary;
 
+/* Prefixed names of the two records. */
+typedef struct Movie ZambMovie;
+typedef struct PlaybackSummary ZambPlaybackSummary;
+
 /* nameOrHandle: a file name; with ZAMB_FILE_HANDLE an open file handle positioned at the
    movie's first byte (it stays the caller's); with ZAMB_USER_RECORD as well, storage of
    sizeof(Movie) bytes whose first word holds that handle. extraBuffer: the read-ahead ring
    in bytes, 0xFFFFFFFF to let the open choose. Null when the movie cannot be used. */
-Movie* ZambOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer);
+ZAMBREL_PUBLIC Movie* ZambOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer);
 /* Releases everything the movie holds; a caller's handle stays open. */
-void ZambClose(Movie* movie);
+ZAMBREL_PUBLIC void ZambClose(Movie* movie);
 
 /* Decodes the current frame (audio into the tracks, video into the destination). Returns
    1 when the picture was late against the sound, else 0. */
-int32_t ZambDoFrame(Movie* movie);
+ZAMBREL_PUBLIC int32_t ZambDoFrame(Movie* movie);
 /* Decode into buffer (pitch bytes per row, destHeight rows) with the picture's top-left
    corner at (left, top). flags: 0x1 bottom-up buffer; top two bits the 16-bit format
    (0x80000000 5-5-5, 0xC0000000 5-6-5). A null buffer releases the destination. */
-void ZambSetDestination(Movie* movie, uint32_t left, int32_t top, int32_t pitch, int32_t destHeight,
+ZAMBREL_PUBLIC void ZambSetDestination(Movie* movie, uint32_t left, int32_t top, int32_t pitch, int32_t destHeight,
                         void* buffer, uint32_t flags);
 /* Decode colour indices as the nearest entries of another palette (count entries laid out
    as the ZAMBPAL_ bits of paletteType say). */
-void ZambRemapColours(Movie* movie, const void* palette, uint32_t count, uint32_t paletteType);
+ZAMBREL_PUBLIC void ZambRemapColours(Movie* movie, const void* palette, uint32_t count, uint32_t paletteType);
 /* 1: the next changed rectangle is in RectX, RectY, RectW, RectH; 0: no more this frame. */
-int32_t ZambNextRect(Movie* movie, uint32_t mode);
+ZAMBREL_PUBLIC int32_t ZambNextRect(Movie* movie, uint32_t mode);
 
 /* Makes the next frame current (loaded and prepared). */
-void ZambNextFrame(Movie* movie);
+ZAMBREL_PUBLIC void ZambNextFrame(Movie* movie);
 /* 1: the next frame is not due yet, call again; 0: go on. */
-int32_t ZambWait(Movie* movie);
+ZAMBREL_PUBLIC int32_t ZambWait(Movie* movie);
 /* on 0: sound off; otherwise on again (negative: refill with silence). 0 when a track's
    device could not be reopened. */
-int32_t ZambSoundOnOff(Movie* movie, int32_t on);
-void ZambSummary(Movie* movie, PlaybackSummary* out);
+ZAMBREL_PUBLIC int32_t ZambSoundOnOff(Movie* movie, int32_t on);
+ZAMBREL_PUBLIC void ZambSummary(Movie* movie, PlaybackSummary* out);
 /* Library-wide settings that ZambOpen picks up with ZAMB_READ_SPEED and ZAMB_FRAME_RATE. */
-void ZambSetReadSpeed(int32_t bytesPerSecond);
-void ZambSetFrameRate(int32_t framesPerSecond);
+ZAMBREL_PUBLIC void ZambSetReadSpeed(int32_t bytesPerSecond);
+ZAMBREL_PUBLIC void ZambSetFrameRate(int32_t framesPerSecond);
 /* Keeps the sound flowing around long work of the caller. */
-void ZambServiceSound(void);
+ZAMBREL_PUBLIC void ZambServiceSound(void);
 
 #ifdef __cplusplus
 }

@@ -5,10 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "blit/mmx.h"
-#include "blit/palette_layout.h"
-#include "decoder/allocator.h"
-#include "zambrel/movie.h"
+#include "blit/sound_hook.h"
+#include "core/allocator.h"
+#include "core/mmx.h"
+#include "core/palette_layout.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ void BuildSmoothTable(ZambBlitHandle* handle) {
     const std::uint32_t format = handle->flags & ZAMBBLIT_FORMAT_MASK;
     auto* table16 = static_cast<std::uint16_t*>(handle->smoothTable);
     // The 8-bit build takes milliseconds; the sound buffers must not run dry meanwhile.
-    ZambServiceSound();
+    BlitServiceSound();
     if (format == ZAMBBLIT_RGB565) {
         BuildSmoothTable565(handle->palette, table16);
     } else if (format == ZAMBBLIT_RGB555) {
@@ -87,7 +87,7 @@ void BuildSmoothTable(ZambBlitHandle* handle) {
     } else {
         BuildSmoothTable8(handle->palette, static_cast<std::uint8_t*>(handle->smoothTable));
     }
-    ZambServiceSound();
+    BlitServiceSound();
     handle->smoothTableVersion = handle->paletteVersion;
     handle->smoothTableDepth = handle->mode < kMode16 ? 8 : 16;
 }

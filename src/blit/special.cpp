@@ -4,7 +4,6 @@
 
 #include "blit/handle.h"
 #include "blit/workers.h"
-#include "display/display.h"
 
 namespace {
 
@@ -46,18 +45,18 @@ void FillRow16(std::uint8_t* row, std::uint32_t width, std::uint16_t value) {
     for (std::uint32_t x = 0; x < width; ++x) Store16(row + 2 * x, value);
 }
 
-bool RecordUsable(const Display* record) {
+bool RecordUsable(const ZambDisplayBuffer* record) {
     return record && record->Buffer;
 }
 
 // The rectangle must lie inside the record's rows, or the copy would write or read past
 // its buffer.
-bool RectangleFits(const Display* record, std::uint32_t x, std::uint32_t y, std::uint32_t width,
+bool RectangleFits(const ZambDisplayBuffer* record, std::uint32_t x, std::uint32_t y, std::uint32_t width,
                    std::uint32_t height) {
     return std::uint64_t{x} + width <= record->Pitch && std::uint64_t{y} + height <= record->Height;
 }
 
-std::uint8_t* RowAddress(const Display* record, std::uint64_t row, std::uint32_t x) {
+std::uint8_t* RowAddress(const ZambDisplayBuffer* record, std::uint64_t row, std::uint32_t x) {
     return record->Buffer + row * record->Pitch + x;
 }
 
@@ -69,7 +68,7 @@ struct BufferWalk {
     std::uint64_t firstSourceRow;
 };
 
-BufferWalk WalkBetween(Display* dest, std::uint32_t destX, std::uint32_t destY, const Display* src,
+BufferWalk WalkBetween(ZambDisplayBuffer* dest, std::uint32_t destX, std::uint32_t destY, const ZambDisplayBuffer* src,
                        std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
                        std::uint32_t height) {
     const std::uint64_t firstDest = dest->BottomUp ? dest->Height - destY - height : destY;
@@ -93,8 +92,8 @@ BufferWalk WalkBetween(Display* dest, std::uint32_t destX, std::uint32_t destY, 
     return walk;
 }
 
-bool BufferFormRuns(const Display* dest, std::uint32_t destX, std::uint32_t destY,
-                    const Display* src, std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
+bool BufferFormRuns(const ZambDisplayBuffer* dest, std::uint32_t destX, std::uint32_t destY,
+                    const ZambDisplayBuffer* src, std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
                     std::uint32_t height) {
     if (width == 0 || height == 0 || !RecordUsable(dest) || !RecordUsable(src)) return false;
     return RectangleFits(dest, destX, destY, width, height) &&
@@ -103,16 +102,16 @@ bool BufferFormRuns(const Display* dest, std::uint32_t destX, std::uint32_t dest
 
 // A mask or merge record is addressed at the source's rows, so it must be stored like the
 // source and be at least as tall.
-bool SideRecordMatches(const Display* side, const Display* src) {
+bool SideRecordMatches(const ZambDisplayBuffer* side, const ZambDisplayBuffer* src) {
     return RecordUsable(side) && side->BottomUp == src->BottomUp && side->Pitch == src->Pitch &&
            side->Height >= src->Height;
 }
 
 using KeyWorker = void (*)(const KeyRows&);
 
-void BufferKeyCopy(KeyWorker worker, Display* destBuf, std::uint32_t destX, std::uint32_t destY,
-                   Display* srcBuf, std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
-                   std::uint32_t height, std::uint32_t key, const Display* sideBuf) {
+void BufferKeyCopy(KeyWorker worker, ZambDisplayBuffer* destBuf, std::uint32_t destX, std::uint32_t destY,
+                   ZambDisplayBuffer* srcBuf, std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
+                   std::uint32_t height, std::uint32_t key, const ZambDisplayBuffer* sideBuf) {
     if (!BufferFormRuns(destBuf, destX, destY, srcBuf, srcX, srcY, width, height)) return;
     if (sideBuf && !SideRecordMatches(sideBuf, srcBuf)) return;
     const BufferWalk walk = WalkBetween(destBuf, destX, destY, srcBuf, srcX, srcY, width, height);
@@ -173,36 +172,36 @@ void ZAMBBLIT_API ZambBlitClear(ZambBlitHandle* handle, void* dest, std::int32_t
     }
 }
 
-void ZAMBBLIT_API ZambBufferToBuffer(Display* destBuf, std::uint32_t destX, std::uint32_t destY,
-                                     Display* srcBuf, std::uint32_t srcX, std::uint32_t srcY,
+void ZAMBBLIT_API ZambBufferToBuffer(ZambDisplayBuffer* destBuf, std::uint32_t destX, std::uint32_t destY,
+                                     ZambDisplayBuffer* srcBuf, std::uint32_t srcX, std::uint32_t srcY,
                                      std::uint32_t width, std::uint32_t height) {
     if (!BufferFormRuns(destBuf, destX, destY, srcBuf, srcX, srcY, width, height)) return;
     BlitCopy8(WalkBetween(destBuf, destX, destY, srcBuf, srcX, srcY, width, height).rows);
 }
 
-void ZAMBBLIT_API ZambBufferToBufferTrans(Display* destBuf, std::uint32_t destX,
-                                          std::uint32_t destY, Display* srcBuf, std::uint32_t srcX,
+void ZAMBBLIT_API ZambBufferToBufferTrans(ZambDisplayBuffer* destBuf, std::uint32_t destX,
+                                          std::uint32_t destY, ZambDisplayBuffer* srcBuf, std::uint32_t srcX,
                                           std::uint32_t srcY, std::uint32_t width,
                                           std::uint32_t height, std::uint32_t transColour) {
     BufferKeyCopy(BlitTransCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height,
                   transColour, nullptr);
 }
 
-void ZAMBBLIT_API ZambBufferToBufferMask(Display* destBuf, std::uint32_t destX, std::uint32_t destY,
-                                         Display* srcBuf, std::uint32_t srcX, std::uint32_t srcY,
+void ZAMBBLIT_API ZambBufferToBufferMask(ZambDisplayBuffer* destBuf, std::uint32_t destX, std::uint32_t destY,
+                                         ZambDisplayBuffer* srcBuf, std::uint32_t srcX, std::uint32_t srcY,
                                          std::uint32_t width, std::uint32_t height,
-                                         std::uint32_t keyColour, Display* maskBuf) {
+                                         std::uint32_t keyColour, ZambDisplayBuffer* maskBuf) {
     // A missing mask record cannot match the source's layout.
     if (!maskBuf) return;
     BufferKeyCopy(BlitMaskCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height, keyColour,
                   maskBuf);
 }
 
-void ZAMBBLIT_API ZambBufferToBufferMerge(Display* destBuf, std::uint32_t destX,
-                                          std::uint32_t destY, Display* srcBuf, std::uint32_t srcX,
+void ZAMBBLIT_API ZambBufferToBufferMerge(ZambDisplayBuffer* destBuf, std::uint32_t destX,
+                                          std::uint32_t destY, ZambDisplayBuffer* srcBuf, std::uint32_t srcX,
                                           std::uint32_t srcY, std::uint32_t width,
                                           std::uint32_t height, std::uint32_t keyColour,
-                                          Display* mergeBuf) {
+                                          ZambDisplayBuffer* mergeBuf) {
     if (!mergeBuf) return;
     BufferKeyCopy(BlitMergeCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height,
                   keyColour, mergeBuf);

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "blit/mmx.h"
+#include "core/mmx.h"
 
 namespace {
 

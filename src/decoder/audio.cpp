@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 #include "decoder/audio_decode.h"
 #include "decoder/movie.h"
 #include "sound/driver.h"
@@ -20,16 +20,24 @@ std::uint32_t RoundUp4096(std::uint32_t bytes) {
     return (bytes + 4095) / 4096 * 4096;
 }
 
+std::uint32_t FrameBytesFixed(std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
+    return static_cast<std::uint32_t>(std::uint64_t{bytesPerSecond} * 1024 * framePeriod / 100000);
+}
+
 void SetTrackTiming(SoundTrack* track, std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
-    track->FrameBytesFixed =
-        static_cast<std::uint32_t>(std::uint64_t{bytesPerSecond} * 1024 * framePeriod / 100000);
+    track->FrameBytesFixed = FrameBytesFixed(bytesPerSecond, framePeriod);
     track->LateLimitFixed = bytesPerSecond * 512;
-    // One second plus two frames of sound.
-    std::uint32_t ring = RoundUp4096(track->FrameBytesFixed / 512 + bytesPerSecond);
-    track->RingSize = ring < 8192 ? 8192 : ring;
+    track->RingSize = TrackRingBytes(bytesPerSecond, framePeriod);
 }
 
 }  // namespace
+
+std::uint32_t TrackRingBytes(std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
+    // One second plus two frames of sound.
+    const std::uint32_t ring =
+        RoundUp4096(FrameBytesFixed(bytesPerSecond, framePeriod) / 512 + bytesPerSecond);
+    return ring < 8192 ? 8192 : ring;
+}
 
 std::uint8_t* AudioScratch() {
     return audioScratch;

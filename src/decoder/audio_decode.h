@@ -28,6 +28,10 @@ struct ChunkSound {
 };
 ChunkSound MeasureChunk(const Movie* movie, int n);
 
+// A track's ring: one second of its sound and two frames, in whole 4,096-byte blocks, at
+// least 8,192 bytes. No frame puts more sound into a track than this.
+std::uint32_t TrackRingBytes(std::uint32_t bytesPerSecond, std::uint32_t framePeriod);
+
 // Opens track n into the zeroed record in Tracks[n]; false leaves the track out.
 bool OpenTrack(Movie* movie, int n);
 

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "zambrel/decoder.h"
 #include "zambrel/movie.h"
 
 // Library-wide values that ZambOpen picks up (ZambSetReadSpeed, ZambSetFrameRate).
@@ -57,3 +58,28 @@ void AdvanceFrame(Movie* movie);
 // `chunkEnd` bounds the commands; the chunk's own length byte bounds them too.
 void ApplyPaletteChunk(std::uint8_t* palette, const std::uint8_t* chunk,
                        const std::uint8_t* chunkEnd);
+
+// Why an open failed.
+enum class OpenFailure {
+    None,
+    NoMemory,
+    NotAMovie,       // "Wasn't a Zambrel file"
+    UnusableHeader,  // "Unusable Zambrel header"
+    TooShort,        // "Zambrel file too short"
+    BadTrees,        // "Bad Zambrel trees"
+    TooLarge,        // "Zambrel frames too large"
+};
+
+// A reader's movie has no read-ahead ring, so the ring size the open is given is not used.
+inline constexpr std::uint32_t kReaderRingUnused = 0;
+
+// Opens a movie from a reader (positions from the movie's first byte) into `storage`, the
+// way ZambOpen opens a file, but with no sound track, no profile read and no ring: frames
+// are read one at a time unless `flags` has ZAMB_PRELOAD. `flags` may also hold the height
+// flags of ZambOpen. The reader must outlive the movie, which is released with ReleaseMovie.
+// Null, with the reason in *failure, when the movie cannot be used.
+Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
+                           OpenFailure* failure);
+// Frees everything the movie holds but its input and sound tracks, and zeroes the record;
+// frees the record too unless the caller supplied it.
+void ReleaseMovie(Movie* movie);

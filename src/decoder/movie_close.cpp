@@ -3,10 +3,11 @@
 #include <cstdint>
 #include <cstring>
 
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 #include "decoder/audio.h"
-#include "decoder/debug.h"
+#include "core/debug.h"
 #include "decoder/movie.h"
+#include "decoder/value_tables.h"
 #include "platform/win32.h"
 
 void ZambClose(Movie* movie) {
@@ -19,7 +20,12 @@ void ZambClose(Movie* movie) {
     CloseMovieTracks(movie);
     const bool callerHandle = (movie->OpenFlags & ZAMB_FILE_HANDLE) != 0;
     if (movie->FileHandle != INVALID_HANDLE_VALUE && !callerHandle) CloseHandle(movie->FileHandle);
+    ReleaseMovie(movie);
+}
+
+void ReleaseMovie(Movie* movie) {
     ZambFree(movie->Dest);
+    ReleaseValueTables(movie->Trees);
     ZambFree(movie->Trees);
     ZambFree(movie->FrameTypes);
     ZambFree(movie->FrameBuffer);

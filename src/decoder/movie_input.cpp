@@ -5,6 +5,7 @@
 
 #include "decoder/audio.h"
 #include "decoder/movie.h"
+#include "decoder/source.h"
 #include "platform/win32.h"
 
 namespace {
@@ -14,9 +15,7 @@ std::uint32_t RoundDown(std::uint32_t value) {
 }
 
 std::uint32_t FileRead(Movie* movie, void* buffer, std::uint32_t count) {
-    DWORD got = 0;
-    if (!ReadFile(movie->FileHandle, buffer, count, &got, nullptr)) return 0;
-    return got;
+    return SourceRead(movie, buffer, count);
 }
 
 std::uint8_t* NominalRingEnd(const Movie* movie) {
@@ -160,7 +159,9 @@ void LoadFrame(Movie* movie) {
     if (movie->OpenFlags & ZAMB_PRELOAD) return;
     movie->FrameData = movie->FrameBuffer;
     movie->FrameBytes = movie->FrameSizes[movie->FrameNumber];
-    ReadMovieData(movie, movie->FrameBuffer, movie->FrameBytes);
+    const std::uint32_t got = ReadMovieData(movie, movie->FrameBuffer, movie->FrameBytes);
+    // Without a ring nothing else notices a frame that came up short.
+    if (movie->RingBase == nullptr && got < movie->FrameBytes) movie->ReadFailed = 1;
 }
 
 namespace {
@@ -241,10 +242,6 @@ std::uint32_t BytesBeforeFrame(const Movie* movie, std::uint32_t frame) {
     return total;
 }
 
-void SetFilePosition(Movie* movie, std::uint32_t position) {
-    LONG high = 0;
-    SetFilePointer(movie->FileHandle, static_cast<LONG>(position), &high, FILE_BEGIN);
-}
 
 // Reads up to the next 4,096-byte boundary of the file into the ring's start, so that every
 // later read through the ring is a whole aligned block.
@@ -272,11 +269,14 @@ void SeekFrame(Movie* movie) {
         return;
     }
     const std::uint32_t position = movie->FirstFrameOffset + before;
-    if (movie->ReadPosition <= position && position - movie->ReadPosition <= movie->RingFill) {
+    if (movie->RingBase == nullptr) {
+        // Read frame by frame without a ring (a decoder handle's input): straight there.
+        SourceSeek(movie, position);
+    } else if (movie->ReadPosition <= position && position - movie->ReadPosition <= movie->RingFill) {
         ConsumeRing(movie, position - movie->ReadPosition);
     } else {
         EmptyRing(movie);
-        SetFilePosition(movie, position);
+        SourceSeek(movie, position);
         AlignRing(movie, position);
     }
     movie->ReadPosition = position;

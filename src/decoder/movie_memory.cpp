@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Memory charged to a movie, and the library-wide settings the open picks up.
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 #include "decoder/movie.h"
 
 DecoderSettings LibrarySettings;

@@ -4,11 +4,15 @@
 #include <cstddef>
 #include <cstring>
 
-#include "decoder/allocator.h"
+#include "blit/sound_hook.h"
+#include "core/allocator.h"
+#include "core/debug.h"
 #include "decoder/audio.h"
-#include "decoder/debug.h"
+#include "decoder/debug_setting.h"
 #include "decoder/movie.h"
+#include "decoder/source.h"
 #include "decoder/trees.h"
+#include "decoder/value_tables.h"
 #include "platform/win32.h"
 
 static_assert(offsetof(Movie, PaletteChanged) == ZAMB_HEADER_BYTES,
@@ -29,13 +33,21 @@ bool HasFlag(std::uint32_t flags, std::uint32_t flag) {
 struct OpenState {
     std::uint32_t flags;
     HANDLE handle = INVALID_HANDLE_VALUE;
-    std::uint64_t start = 0;  // the movie's first byte in the file
+    ZambReader* reader = nullptr;  // instead of the handle, for a decoder handle's movie
+    std::uint64_t start = 0;       // the movie's first byte in the file
     Movie* movie = nullptr;
     std::uint64_t total = 0;  // bytes of all stored frames
+    OpenFailure failure = OpenFailure::None;
 };
 
 bool CallerOwnsHandle(const OpenState& open) {
-    return HasFlag(open.flags, ZAMB_FILE_HANDLE);
+    return HasFlag(open.flags, ZAMB_FILE_HANDLE) || open.reader != nullptr;
+}
+
+// Frames are read one at a time into a frame-sized buffer, with no read-ahead ring: a
+// reader (often memory) has no latency for a ring to hide.
+bool ReadsFrameByFrame(const OpenState& open) {
+    return open.reader != nullptr && !HasFlag(open.flags, ZAMB_PRELOAD);
 }
 
 // The handle's position is where the movie starts: a movie may sit inside a larger file.
@@ -46,7 +58,7 @@ std::uint64_t CurrentPosition(HANDLE handle) {
 }
 
 // The file's length, leaving the position where it was.
-std::uint64_t FileLength(HANDLE handle) {
+std::uint64_t HandleLength(HANDLE handle) {
     LONG high = 0;
     const DWORD here = SetFilePointer(handle, 0, &high, FILE_CURRENT);
     const LONG hereHigh = high;
@@ -89,6 +101,10 @@ bool GetFile(const void* argument, OpenState& open) {
     return true;
 }
 
+std::uint64_t FileLength(const OpenState& open) {
+    return open.reader != nullptr ? open.reader->Size : HandleLength(open.handle);
+}
+
 void CloseOwnedFile(const OpenState& open) {
     if (!CallerOwnsHandle(open)) CloseHandle(open.handle);
 }
@@ -100,11 +116,14 @@ bool GetRecord(void* argument, OpenState& open) {
     if (movie == nullptr) {
         DebugText("Couldn't allocate Zamb structure\r\n");
         CloseOwnedFile(open);
+        open.failure = OpenFailure::NoMemory;
         return false;
     }
     std::memset(movie, 0, sizeof(Movie));
     movie->MemoryInUse = sizeof(Movie);
-    movie->FileHandle = open.handle;
+    movie->FileHandle = open.reader != nullptr ? static_cast<void*>(open.reader) : open.handle;
+    // Marks a reader's movie from its first read on (the full flags are kept later).
+    movie->OpenFlags = open.flags & kReaderMovieMask;
     movie->FirstFrameOffset = static_cast<std::uint32_t>(open.start);
     if (HasFlag(open.flags, ZAMB_READ_SPEED)) {
         movie->ReadSpeed = static_cast<std::uint32_t>(LibrarySettings.ReadSpeedSetting);
@@ -114,10 +133,13 @@ bool GetRecord(void* argument, OpenState& open) {
 }
 
 // Step F: everything allocated so far, newest first; the caller's handle and storage stay.
+// A failure without a reason of its own is a memory shortage.
 std::nullptr_t FailOpen(OpenState& open) {
+    if (open.failure == OpenFailure::None) open.failure = OpenFailure::NoMemory;
     Movie* movie = open.movie;
     ZambFree(movie->FrameBuffer);
     ZambFree(movie->RingBase);
+    ReleaseValueTables(movie->Trees);
     ZambFree(movie->Trees);
     ZambFree(movie->FrameTypes);
     CloseOwnedFile(open);
@@ -126,8 +148,9 @@ std::nullptr_t FailOpen(OpenState& open) {
     return nullptr;
 }
 
-std::nullptr_t Refuse(OpenState& open, const char* why) {
+std::nullptr_t Refuse(OpenState& open, OpenFailure failure, const char* why) {
     DebugText(why);
+    open.failure = failure;
     return FailOpen(open);
 }
 
@@ -176,7 +199,7 @@ bool TablesInsideFile(const OpenState& open) {
     const Movie* movie = open.movie;
     const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
     return open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize <=
-           FileLength(open.handle);
+           FileLength(open);
 }
 
 void SetFramePeriod(Movie* movie, std::uint32_t flags) {
@@ -207,17 +230,24 @@ bool ReadFrameTables(OpenState& open) {
     return ReadExactly(movie, movie->FrameSizes, 4 * n) && ReadExactly(movie, movie->FrameTypes, n);
 }
 
-const char* BuildFailure(TreeBuild result) {
-    return result == TreeBuild::ShortData ? "Zambrel file too short\r\n" : "Bad Zambrel trees\r\n";
+const char* BuildFailure(TreeBuild result, OpenFailure& failure) {
+    if (result == TreeBuild::ShortData) {
+        failure = OpenFailure::TooShort;
+        return "Zambrel file too short\r\n";
+    }
+    failure = OpenFailure::BadTrees;
+    return "Bad Zambrel trees\r\n";
 }
 
-// Null on success, else the debug text to refuse with ("" when the failure has none).
+// Null on success, else the debug text to refuse with ("" when the failure has none); the
+// reason goes to open.failure.
 const char* ReadTrees(OpenState& open) {
     Movie* movie = open.movie;
     std::uint32_t nodeBytes = 0;
     for (int tree = 0; tree < kTreeCount; ++tree) nodeBytes += TreeSizes(movie)[tree];
     movie->Trees = static_cast<TreeBlock*>(MovieAllocate(movie, kTreeNodesOffset + nodeBytes));
     if (movie->Trees == nullptr) return "";
+    movie->Trees->Tables = nullptr;  // a failure before the build frees no tables
     const std::uint64_t wanted = (std::uint64_t{movie->TreeDataSize} + kTreeWorkOffset + 3) & ~3ull;
     const auto workSize = static_cast<std::uint32_t>(
         std::min<std::uint64_t>(std::max<std::uint64_t>(wanted, kMinTreeWork), kMaxPosition));
@@ -226,10 +256,11 @@ const char* ReadTrees(OpenState& open) {
     const char* failure = nullptr;
     if (!ReadExactly(movie, work + kTreeWorkOffset, movie->TreeDataSize)) {
         failure = "Zambrel file too short\r\n";
+        open.failure = OpenFailure::TooShort;
     } else if (TreeBuild result =
                    BuildTrees(work, movie->TreeDataSize, movie->Trees, TreeSizes(movie));
                result != TreeBuild::Built) {
-        failure = BuildFailure(result);
+        failure = BuildFailure(result, open.failure);
     }
     ZambFree(work);
     MovieUncharge(movie, workSize);
@@ -292,12 +323,15 @@ std::uint64_t RingSizeFor(const Movie* movie, std::uint32_t extraBuffer, std::ui
 bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
     Movie* movie = open.movie;
     const auto total = static_cast<std::uint32_t>(open.total);
-    const std::uint64_t remaining = FileLength(open.handle) - movie->FirstFrameOffset;
+    const std::uint64_t remaining = FileLength(open) - movie->FirstFrameOffset;
     if (movie->LargestFrame > remaining) {
         DebugText("Zambrel file too short\r\n");
+        open.failure = OpenFailure::TooShort;
         return false;
     }
-    if (!HasFlag(open.flags, ZAMB_PRELOAD)) {
+    if (ReadsFrameByFrame(open)) {
+        movie->FrameBufferSize = movie->LargestFrame;
+    } else if (!HasFlag(open.flags, ZAMB_PRELOAD)) {
         const std::uint64_t ring =
             RingSizeFor(movie, extraBuffer, std::min<std::uint64_t>(open.total, remaining));
         if (open.total * 4 / 5 <= ring) {
@@ -316,6 +350,7 @@ bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
         // The preload would come up short anyway.
         if (open.total > remaining) {
             DebugText("Zambrel file too short\r\n");
+            open.failure = OpenFailure::TooShort;
             return false;
         }
         movie->FrameBufferSize = total;
@@ -337,7 +372,8 @@ bool Preload(OpenState& open) {
     movie->OpenFlags = open.flags;  // LoadFrame and SeekFrame follow the choice from here on
     if (!ReadExactly(movie, movie->FrameBuffer, movie->FrameBufferSize)) return false;
     CloseOwnedFile(open);
-    movie->FileHandle = INVALID_HANDLE_VALUE;
+    // A reader stays the movie's input: its movie is known by it.
+    if (open.reader == nullptr) movie->FileHandle = INVALID_HANDLE_VALUE;
     movie->FrameData = movie->FrameBuffer;
     movie->FrameBytes = movie->FrameSizes[0];
     return true;
@@ -349,10 +385,8 @@ void StartStreaming(OpenState& open) {
     Movie* movie = open.movie;
     movie->OpenFlags = open.flags;
     const std::uint32_t partial = movie->FirstFrameOffset & (kBlockSize - 1);
-    if (partial != 0) {
-        DWORD got = 0;
-        if (!ReadFile(movie->FileHandle, movie->RingBase, kBlockSize - partial, &got, nullptr))
-            got = 0;
+    if (partial != 0 && movie->RingBase != nullptr) {
+        const std::uint32_t got = SourceRead(movie, movie->RingBase, kBlockSize - partial);
         movie->RingWrite = movie->RingBase + got;
         movie->RingFill = got;
     }
@@ -394,29 +428,35 @@ void FinishOpen(Movie* movie, std::uint32_t flags, DWORD startTime) {
     DebugText("\r\n");
 }
 
-Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
-    DebugReadSetting();
-    const DWORD startTime = timeGetTime();
-    OpenState open{flags};
-    if (!GetFile(nameOrHandle, open)) return nullptr;
-    if (!GetRecord(const_cast<void*>(nameOrHandle), open)) return nullptr;
+// Everything after the input is there: header, tables, trees, the way of reading, frame 0.
+Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBuffer,
+                     DWORD startTime) {
+    const std::uint32_t flags = open.flags;
+    if (!GetRecord(recordStorage, open)) return nullptr;
     Movie* movie = open.movie;
     if (!ReadExactly(movie, movie, ZAMB_HEADER_BYTES) || !MagicIsRight(movie))
-        return Refuse(open, "Wasn't a Zambrel file\r\n");
+        return Refuse(open, OpenFailure::NotAMovie, "Wasn't a Zambrel file\r\n");
     if (!GeometryIsUsable(movie) || !TreeSizesAreUsable(movie) || !LayoutFits(open))
-        return Refuse(open, "Unusable Zambrel header\r\n");
-    if (!TablesInsideFile(open)) return Refuse(open, "Zambrel file too short\r\n");
+        return Refuse(open, OpenFailure::UnusableHeader, "Unusable Zambrel header\r\n");
+    if (!TablesInsideFile(open))
+        return Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n");
     SetFramePeriod(movie, flags);
     if (!ReadFrameTables(open)) {
-        return movie->FrameTypes ? Refuse(open, "Zambrel file too short\r\n") : FailOpen(open);
+        return movie->FrameTypes
+                   ? Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n")
+                   : FailOpen(open);
     }
-    if (const char* failure = ReadTrees(open)) return Refuse(open, failure);
+    if (const char* failure = ReadTrees(open)) {
+        DebugText(failure);
+        return FailOpen(open);
+    }
     MeasureFrames(open);
-    if (!FramesFit(open)) return Refuse(open, "Zambrel frames too large\r\n");
+    if (!FramesFit(open))
+        return Refuse(open, OpenFailure::TooLarge, "Zambrel frames too large\r\n");
     if (!ChooseReading(open, extraBuffer)) return FailOpen(open);
     movie->ReadPosition = movie->FirstFrameOffset;
     if (HasFlag(open.flags, ZAMB_PRELOAD)) {
-        if (!Preload(open)) return Refuse(open, "Zambrel file too short\r\n");
+        if (!Preload(open)) return Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n");
     } else {
         StartStreaming(open);
     }
@@ -424,9 +464,32 @@ Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t ex
     return movie;
 }
 
+Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
+    DebugReadSetting();
+    const DWORD startTime = timeGetTime();
+    OpenState open{flags};
+    if (!GetFile(nameOrHandle, open)) return nullptr;
+    return OpenFromInput(open, const_cast<void*>(nameOrHandle), extraBuffer, startTime);
+}
+
 }  // namespace
 
 Movie* ZambOpen(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
     if (nameOrHandle == nullptr) return nullptr;
+    // Only this interface opens sound tracks, so only its movies need the blitter's long
+    // table builds to keep their sound flowing.
+    BlitInstallSoundService(&ZambServiceSound);
     return OpenMovie(nameOrHandle, flags, extraBuffer);
+}
+
+Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
+                           OpenFailure* failure) {
+    const DWORD startTime = timeGetTime();
+    // Only the height flags and the preload choice pass; the record is the caller's.
+    constexpr std::uint32_t kPassed = ZAMB_PRELOAD | ZAMB_NO_SCALE;
+    OpenState open{(flags & kPassed) | kReaderMovieFlags};
+    open.reader = reader;
+    Movie* movie = OpenFromInput(open, storage, kReaderRingUnused, startTime);
+    *failure = movie != nullptr ? OpenFailure::None : open.failure;
+    return movie;
 }

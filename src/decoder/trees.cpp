@@ -2,14 +2,11 @@
 // Builds the code trees from the movie's tree data, and remaps their colour values.
 #include "decoder/trees.h"
 
-#include <atomic>
 #include <cstring>
 
 #include "zambrel/movie.h"
 
 namespace {
-
-std::atomic<std::uint32_t> Generation{0};
 
 // While a tree is being read, a leaf's lower 16 bits are this mark and an internal node's
 // are 0; the final pass replaces both with what decoding compares against.
@@ -233,7 +230,6 @@ void WriteFinalLowBits(TreeBlock* trees) {
 
 TreeBuild BuildTrees(std::uint8_t* work, std::uint32_t treeDataSize, TreeBlock* trees,
                      const std::uint32_t sizes[kTreeCount]) {
-    Generation.fetch_add(1, std::memory_order_relaxed);
     std::memset(trees, 0, sizeof(TreeBlock));
     std::uint32_t nodeBytes = 0;
     for (int tree = 0; tree < kTreeCount; ++tree) {
@@ -250,10 +246,6 @@ TreeBuild BuildTrees(std::uint8_t* work, std::uint32_t treeDataSize, TreeBlock* 
     if (!ChooseEscapeMarker(work, trees)) return TreeBuild::NoMarker;
     WriteFinalLowBits(trees);
     return TreeBuild::Built;
-}
-
-std::uint32_t TreeBlockGeneration() {
-    return Generation.load(std::memory_order_relaxed);
 }
 
 void ResetRecentValues(TreeBlock* trees) {
@@ -328,5 +320,5 @@ void RemapTreeColours(TreeBlock* trees, const std::uint8_t map[256]) {
         }
     }
     for (const int tree : kColourCarryingTrees) trees->Recent[tree].Reset = (map[0] * 257u) << 16;
-    Generation.fetch_add(1, std::memory_order_relaxed);
+    trees->Generation += 1;
 }

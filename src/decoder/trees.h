@@ -53,12 +53,17 @@ struct TreeBlock {
     std::uint32_t TypeLookup[kTypeLookupEntries];
     std::uint32_t EscapeMarker;  // low 16 bits used: no leaf of any tree has this value
     RecentValues Recent[kTreeCount];
-    std::uint8_t Spare[20];
+    // The rest of the fixed part belongs to the decoder: a count of the changes to the
+    // block's nodes, and the decoding tables derived from them (value_tables.h), which stay
+    // with the block so that each movie keeps its own.
+    std::uint32_t Generation;
+    struct TableCache* Tables;
+    std::uint8_t Spare[20 - 4 - sizeof(void*) - (sizeof(void*) == 8 ? 4 : 0)];
 };
 inline constexpr std::uint32_t kTreeNodesOffset = 53352;
 static_assert(sizeof(TreeBlock) == kTreeNodesOffset);
 static_assert(offsetof(TreeBlock, EscapeMarker) == 53264);
-static_assert(offsetof(TreeBlock, Spare) == 53332);
+static_assert(offsetof(TreeBlock, Generation) == 53332);
 
 // Lookup entries carry byte positions in 24 bits, so a tree block may not reach 16 MiB.
 inline constexpr std::uint32_t kTreeBlockLimit = 1u << 24;
@@ -112,16 +117,18 @@ enum class TreeBuild {
     NoMarker,        // the trees use every 16-bit value, so none is left to mark internal nodes
 };
 
-// Builds all four trees. The tree data lies in `work` from byte 4,096 on, `treeDataSize`
+// Builds all four trees (a block built before must have released its tables first). The tree data lies in `work` from byte 4,096 on, `treeDataSize`
 // bytes; `work` holds at least max(8,192, 4,096 + treeDataSize) bytes and is used as scratch.
 // `sizes` are the header's four tree sizes; `trees` is sizeof(TreeBlock) + their sum bytes.
 // Every tree block it builds decodes safely: walks end at leaves inside their own tree.
 TreeBuild BuildTrees(std::uint8_t* work, std::uint32_t treeDataSize, TreeBlock* trees,
                      const std::uint32_t sizes[kTreeCount]);
 
-// Counts every build and every remap of any tree block in the process, so that tables
-// derived from a block's nodes can tell when they may be out of date.
-std::uint32_t TreeBlockGeneration();
+// Counts the remaps of a block since its build, so that tables derived from its nodes can
+// tell when they may be out of date.
+inline std::uint32_t TreeBlockGeneration(const TreeBlock* trees) {
+    return trees->Generation;
+}
 
 // Sets every tree's three recent values to its reset value; done at each video chunk.
 void ResetRecentValues(TreeBlock* trees);

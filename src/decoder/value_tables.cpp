@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <bit>
+#include <new>
 
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 
 namespace {
 
@@ -38,13 +39,15 @@ struct StepStore {
     }
 };
 
-// Only one tree block is decoded at a time, so one set of tables serves; a movie's tables
-// stay until another block is decoded, or until a remap they do not follow. The narrow first
-// levels are fixed-size and live here, so that a failed allocation costs speed (narrow
-// levels, walks) and never a frame.
+}  // namespace
+
+// A block's tables, built at its first decode and kept with it (TreeBlock::Tables) until the
+// movie closes, so movies decoded in turn or on several threads never share or rebuild them.
+// The narrow first levels are fixed-size parts of the record, so that a failed allocation of
+// the wider levels or the subtables costs speed (narrow levels, walks) and never a frame.
 struct TableCache {
-    const TreeBlock* block = nullptr;  // the tables were built from this block
-    std::uint32_t generation = 0;      // at this tree block generation
+    std::uint32_t generation = 0;  // the tables follow the block at this generation
+    bool built = false;
     std::uint8_t control[kNarrowSteps] = {};
     std::uint32_t word[kNarrowSteps] = {};
     StepStore wide;  // the first levels wider than the format's lookup tables
@@ -59,12 +62,14 @@ struct TableCache {
         sub.Release();
     }
 };
-TableCache Cache;
+
+namespace {
 
 // Derives one tree's steps by walking its nodes exactly as DecodeValue walks them.
 class TreeStepBuilder {
   public:
-    TreeStepBuilder(const TreeBlock* trees, int tree, StepArrays first, std::uint32_t width)
+    TreeStepBuilder(const TreeBlock* trees, int tree, StepArrays first, std::uint32_t width,
+                    const StepStore& sub)
         : trees_(trees),
           tree_(tree),
           narrow_(kLookupBits[tree]),
@@ -74,7 +79,8 @@ class TreeStepBuilder {
           // are shaped; what does not fit is walked.
           budget_(2 * (trees->Sizes[tree] / kNodeBytes) + 256),
           control_(const_cast<std::uint8_t*>(first.control)),
-          word_(const_cast<std::uint32_t*>(first.word)) {}
+          word_(const_cast<std::uint32_t*>(first.word)),
+          sub_(sub) {}
 
     // How wide a first level suits the tree: the narrowest from 12 bits on after which
     // few enough values need a second step.
@@ -114,6 +120,7 @@ class TreeStepBuilder {
     std::uint32_t budget_;
     std::uint8_t* control_;
     std::uint32_t* word_;
+    const StepStore& sub_;
 };
 
 // Follows up to `count` bits of `path` (its lowest bit first) from the node at `offset`,
@@ -255,8 +262,8 @@ void TreeStepBuilder::BuildFirstLevel() {
 }
 
 void TreeStepBuilder::FillSubtable(std::uint32_t start, std::uint32_t offset, std::uint32_t bits) {
-    std::uint32_t* words = Cache.sub.words + start;
-    std::uint8_t* controls = Cache.sub.Controls() + start;
+    std::uint32_t* words = sub_.words + start;
+    std::uint8_t* controls = sub_.Controls() + start;
     for (std::uint32_t j = 0; j < (1u << bits); ++j) {
         std::uint32_t end = offset;
         const std::uint32_t used = Follow(end, j, bits);
@@ -282,87 +289,107 @@ std::uint32_t TreeStepBuilder::PlaceSubtables(std::uint32_t cursor, bool fill) {
 
 // Where each tree's first level goes: the widened ones share one allocation; without it
 // every tree keeps the format's width.
-void PlaceFirstLevels(const TreeBlock* trees) {
+void PlaceFirstLevels(const TreeBlock* trees, TableCache& cache) {
     std::uint32_t widths[kTreeCount];
     std::uint32_t wideSteps = 0;
     for (int tree = 0; tree < kTreeCount; ++tree) {
         widths[tree] = TreeStepBuilder::SuitedWidth(trees, tree);
         if (widths[tree] != kLookupBits[tree]) wideSteps += 1u << widths[tree];
     }
-    const bool widened = Cache.wide.Reserve(wideSteps);
+    const bool widened = cache.wide.Reserve(wideSteps);
     std::uint32_t cursor = 0;
     for (int tree = 0; tree < kTreeCount; ++tree) {
-        ValueTables& t = Cache.tables;
+        ValueTables& t = cache.tables;
         if (widened && widths[tree] != kLookupBits[tree]) {
-            t.first[tree] = {Cache.wide.Controls() + cursor, Cache.wide.words + cursor};
+            t.first[tree] = {cache.wide.Controls() + cursor, cache.wide.words + cursor};
             cursor += 1u << widths[tree];
         } else {
             widths[tree] = kLookupBits[tree];
-            t.first[tree] = {Cache.control + kNarrowStart[tree], Cache.word + kNarrowStart[tree]};
+            t.first[tree] = {cache.control + kNarrowStart[tree], cache.word + kNarrowStart[tree]};
         }
         t.firstBits[tree] = widths[tree];
         t.firstMask[tree] = (1u << widths[tree]) - 1;
     }
 }
 
-TreeStepBuilder BuilderFor(const TreeBlock* trees, int tree) {
-    return TreeStepBuilder(trees, tree, Cache.tables.first[tree], Cache.tables.firstBits[tree]);
+TreeStepBuilder BuilderFor(const TreeBlock* trees, int tree, const TableCache& cache) {
+    return TreeStepBuilder(trees, tree, cache.tables.first[tree], cache.tables.firstBits[tree],
+                           cache.sub);
 }
 
-void BuildTables(const TreeBlock* trees) {
-    PlaceFirstLevels(trees);
+void BuildTables(const TreeBlock* trees, TableCache& cache) {
+    PlaceFirstLevels(trees, cache);
     std::uint32_t total = 0;
     for (int tree = 0; tree < kTreeCount; ++tree) {
-        TreeStepBuilder builder = BuilderFor(trees, tree);
+        TreeStepBuilder builder = BuilderFor(trees, tree, cache);
         builder.BuildFirstLevel();
         total += builder.PlaceSubtables(0, false);
     }
-    if (Cache.sub.Reserve(total)) {
+    if (cache.sub.Reserve(total)) {
         std::uint32_t cursor = 0;
         for (int tree = 0; tree < kTreeCount; ++tree) {
-            cursor += BuilderFor(trees, tree).PlaceSubtables(cursor, true);
+            cursor += BuilderFor(trees, tree, cache).PlaceSubtables(cursor, true);
         }
     }
-    Cache.tables.sub = {Cache.sub.Controls(), Cache.sub.words};
+    cache.tables.sub = {cache.sub.Controls(), cache.sub.words};
+    cache.generation = TreeBlockGeneration(trees);
+    cache.built = true;
 }
 
-// A block at the same address with the same generation is the same block: a new block or a
-// remapped one has been through the builder or the remap, which count.
-bool TablesCurrentFor(const TreeBlock* trees) {
-    return trees == Cache.block && TreeBlockGeneration() == Cache.generation;
+// A remap that went round RemapTreesAndTables leaves the block at a later generation.
+bool TablesCurrentFor(const TreeBlock* trees, const TableCache& cache) {
+    return cache.built && cache.generation == TreeBlockGeneration(trees);
 }
 
 // The leaf words among `count` steps from `first`, and in the subtables they lead to.
 void RemapSteps(int tree, std::uint32_t first, std::uint32_t count, StepArrays steps,
-                const std::uint8_t map[256]) {
+                const StepArrays& sub, const std::uint8_t map[256]) {
     auto* words = const_cast<std::uint32_t*>(steps.word);
     for (std::uint32_t i = first; i < first + count; ++i) {
         const std::uint32_t control = steps.control[i];
         if (StepKindOf(control) == kStepLeaf) {
             words[i] = RemappedLeaf(tree, words[i], map);
         } else if (StepKindOf(control) == kStepSubtable) {
-            RemapSteps(tree, words[i], 1u << StepBitsOf(control), Cache.tables.sub, map);
+            RemapSteps(tree, words[i], 1u << StepBitsOf(control), sub, sub, map);
         }
     }
+}
+
+// The block's own tables, made at its first decode. Without memory for them a decode goes
+// on with tables of the thread's own, built again for every chunk.
+TableCache& CacheFor(TreeBlock* trees) {
+    if (trees->Tables == nullptr) {
+        if (void* memory = ZambAllocate(sizeof(TableCache))) trees->Tables = new (memory) TableCache;
+    }
+    if (trees->Tables != nullptr) return *trees->Tables;
+    thread_local TableCache fallback;
+    fallback.built = false;
+    return fallback;
 }
 
 }  // namespace
 
 void RemapTreesAndTables(TreeBlock* trees, const std::uint8_t map[256]) {
-    const bool current = TablesCurrentFor(trees);
+    TableCache* cache = trees->Tables;
+    const bool current = cache != nullptr && TablesCurrentFor(trees, *cache);
     RemapTreeColours(trees, map);
     if (!current) return;
     for (const int tree : kRemappedTrees) {
-        RemapSteps(tree, 0, 1u << Cache.tables.firstBits[tree], Cache.tables.first[tree], map);
+        RemapSteps(tree, 0, 1u << cache->tables.firstBits[tree], cache->tables.first[tree],
+                   cache->tables.sub, map);
     }
-    Cache.generation = TreeBlockGeneration();
+    cache->generation = TreeBlockGeneration(trees);
 }
 
-const ValueTables& ValueTablesFor(const TreeBlock* trees) {
-    if (!TablesCurrentFor(trees)) {
-        BuildTables(trees);
-        Cache.block = trees;
-        Cache.generation = TreeBlockGeneration();
-    }
-    return Cache.tables;
+const ValueTables& ValueTablesFor(TreeBlock* trees) {
+    TableCache& cache = CacheFor(trees);
+    if (!TablesCurrentFor(trees, cache)) BuildTables(trees, cache);
+    return cache.tables;
+}
+
+void ReleaseValueTables(TreeBlock* trees) {
+    if (trees == nullptr || trees->Tables == nullptr) return;
+    trees->Tables->~TableCache();
+    ZambFree(trees->Tables);
+    trees->Tables = nullptr;
 }

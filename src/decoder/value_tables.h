@@ -54,12 +54,16 @@ struct ValueTables {
     StepArrays sub;                            // every tree's subtables
 };
 
-// The tables for `trees`, kept from one video chunk to the next and built again only when
-// the block has been rebuilt since, or remapped other than through RemapTreesAndTables.
-// Decodes exactly as DecodeValue does.
-const ValueTables& ValueTablesFor(const TreeBlock* trees);
+// The tables for `trees`, made at the block's first decode and kept with it, built again
+// only after a remap other than through RemapTreesAndTables. Decodes exactly as DecodeValue
+// does. Each block has tables of its own, so different blocks may be decoded on different
+// threads at once.
+const ValueTables& ValueTablesFor(TreeBlock* trees);
 
 // Remaps the block's colours (RemapTreeColours) and keeps its tables, when they were
 // current: a remap changes only the leaves' words, never the shape of the codes, so those
 // are brought up to date in place rather than built again.
 void RemapTreesAndTables(TreeBlock* trees, const std::uint8_t map[256]);
+
+// Frees the block's tables; done before the block itself is freed or built again.
+void ReleaseValueTables(TreeBlock* trees);

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
-#include "blit/mmx.h"
-#include "blit/palette_layout.h"
-#include "decoder/allocator.h"
+#include "core/mmx.h"
+#include "core/palette_layout.h"
+#include "core/allocator.h"
 #include "decoder/audio.h"
-#include "decoder/debug.h"
+#include "core/debug.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
 #include "decoder/value_tables.h"
@@ -17,13 +17,6 @@
 #include "zambrel/blit.h"
 
 namespace {
-
-// The block decoder's working state: one frame of one movie is decoded at a time.
-struct VideoDecoderState {
-    PaintState paint;
-    std::uint16_t colours[256];  // copy of the 16-bit colour table the painters read
-};
-VideoDecoderState VideoWork;
 
 // --- Destination ------------------------------------------------------------------------
 
@@ -160,17 +153,24 @@ void StartTiming(Movie* movie) {
     if (movie->FirstFrameTime == 0) movie->FirstFrameTime = now;
 }
 
-void DecodePicture(Movie* movie) {
+}  // namespace
+
+void DecodeCurrentPicture(Movie* movie) {
     movie->RectState = 1;
+    // The painters read a copy of the 16-bit colour table, which is the frame's own even if
+    // the caller's palette changes meanwhile.
+    std::uint16_t colours[256] = {};
     if (movie->Dest->PixelFormat != kFormat8 && movie->ColourTable16 != nullptr) {
         if (movie->PaletteDirty16) RebuildColourTable16(movie);
-        std::memcpy(VideoWork.colours, movie->ColourTable16, kColourTableBytes);
+        std::memcpy(colours, movie->ColourTable16, kColourTableBytes);
     }
     const std::uint8_t* chunk;
     const std::uint8_t* chunkEnd;
     VideoChunkBounds(movie, &chunk, &chunkEnd);
-    DecodeVideo(chunk, chunkEnd, movie->Trees, movie->Dest);
+    DecodeVideo(chunk, chunkEnd, movie->Trees, movie->Dest, colours);
 }
+
+namespace {
 
 FamilyKind ChooseFamily(const Destination* dest) {
     if (dest->PixelFormat == kFormat8) {
@@ -179,7 +179,7 @@ FamilyKind ChooseFamily(const Destination* dest) {
     return dest->RowDoubling ? FamilyKind::SixteenDoubled : FamilyKind::Sixteen;
 }
 
-void ResetPainters(PaintState& st, Destination* dest) {
+void ResetPainters(PaintState& st, Destination* dest, const std::uint16_t* colours) {
     st = PaintState{};
     st.position = dest->FirstPixel;
     st.blocksAcross = dest->BlocksAcross;
@@ -189,7 +189,7 @@ void ResetPainters(PaintState& st, Destination* dest) {
     st.nextBlockRowStep = dest->NextBlockRowStep;
     st.totalBlocks = dest->BlocksAcross * dest->BlockRows;
     st.changeMap = ChangeMapOf(dest);
-    st.colours = VideoWork.colours;
+    st.colours = colours;
 }
 
 // --- Remap ------------------------------------------------------------------------------
@@ -203,19 +203,21 @@ std::uint32_t ColourDistance(const std::uint8_t* rgb, const std::uint8_t* entry,
 }  // namespace
 
 void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
-                 Destination* dest) {
+                 Destination* dest, const std::uint16_t* colours) {
     if (trees == nullptr || dest == nullptr) return;
     ResetRecentValues(trees);
     const FamilyKind family = ChooseFamily(dest);
     const bool wide = MmxPathChosen();
     dest->ScanDone = dest->ScanContinue = dest->ScanStarted = 0;
     dest->ScanX = dest->ScanY = 0;
-    ResetPainters(VideoWork.paint, dest);
+    // The painters' state is the call's own, so movies may be decoded on several threads.
+    PaintState paint;
+    ResetPainters(paint, dest, colours);
     // Nothing here uses the processor's vector registers, so no state needs clearing after.
     if (wide) {
-        DecodeBlocksWide(VideoWork.paint, chunk, chunkEnd, trees, family);
+        DecodeBlocksWide(paint, chunk, chunkEnd, trees, family);
     } else {
-        DecodeBlocksPlain(VideoWork.paint, chunk, chunkEnd, trees, family);
+        DecodeBlocksPlain(paint, chunk, chunkEnd, trees, family);
     }
 }
 
@@ -294,7 +296,7 @@ std::int32_t ZambDoFrame(Movie* movie) {
         if (skip) {
             movie->FramesSkipped += 1;
         } else {
-            DecodePicture(movie);
+            DecodeCurrentPicture(movie);
         }
     }
     // Services every open track (and does nothing when none is open).

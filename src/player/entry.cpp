@@ -12,6 +12,7 @@
 #include "player/settings.h"
 
 int RunPlayer(char* commandLine) {
+    Outcome = RunOutcome{};
     char working[kCommandLineCapacity];
     // A command line that does not fit plays nothing, but a controller waiting for the
     // report must still get it.
@@ -24,14 +25,29 @@ int RunPlayer(char* commandLine) {
     return 0;
 }
 
+namespace {
+
+constexpr int kUsageStatus = 2;
+
+}  // namespace
+
 int RunPlayerWithArguments(const std::vector<std::string>& args) {
-    if (AsksForHelp(args)) {
-        std::fputs(PosixUsageText().c_str(), stdout);
-        std::fputc('\n', stdout);
-        return 0;
+    PosixCommand command = ReadPosixArguments(args);
+    switch (command.Request) {
+        case PosixRequest::Help:
+            std::fputs(PosixUsageText().c_str(), stdout);
+            return 0;
+        case PosixRequest::Version:
+            std::fputs(PosixVersionText().c_str(), stdout);
+            return 0;
+        case PosixRequest::UsageError:
+            std::fprintf(stderr, "zambply: %s (see zambply --help)\n", command.Problem.c_str());
+            return kUsageStatus;
+        case PosixRequest::Play:
+            break;
     }
-    std::string text = CommandLineFromArguments(args);
-    std::vector<char> commandLine(text.begin(), text.end());
+    std::vector<char> commandLine(command.CommandLine.begin(), command.CommandLine.end());
     commandLine.push_back('\0');
-    return RunPlayer(commandLine.data());
+    RunPlayer(commandLine.data());
+    return ExitStatusOf(Outcome);
 }

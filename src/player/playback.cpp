@@ -11,6 +11,7 @@
 #include "display/present.h"
 #include "display/window.h"
 #include "platform/win32.h"
+#include "player/posix_args.h"
 #include "player/selfplay.h"
 #include "player/settings.h"
 #include "player/summary.h"
@@ -54,6 +55,7 @@ bool OpenCurrentMovie(PlayList& list) {
     ZambSetReadSpeed(Settings.ReadSpeed);
     ZambSetFrameRate(Settings.FrameRate);
     State.OwnFile = INVALID_HANDLE_VALUE;
+    ExpandArgumentName(list.Current, sizeof list.Current);
     if (NamesOwnFile(list.Current)) {
         State.OwnFile = OpenOwnFileAt(list.Current);
         if (State.OwnFile != INVALID_HANDLE_VALUE)
@@ -66,6 +68,7 @@ bool OpenCurrentMovie(PlayList& list) {
     if (State.CurrentMovie) return true;
     if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
     State.OwnFile = INVALID_HANDLE_VALUE;
+    Outcome.PlaybackFailed = true;
     ShowMessage(nullptr, "  Error opening file: ", list.Current, ".", true);
     return false;
 }
@@ -76,6 +79,7 @@ bool OpenDisplayForMovie(PlayList& list) {
     const std::uint32_t width = Settings.SoundOnly ? kProgressWidth : movie->Width;
     const std::uint32_t height = Settings.SoundOnly ? kProgressHeight : movie->Height;
     if (!DisplayOpen(width, height, Settings.PosX, Settings.PosY, Settings.DisplayFlags)) {
+        Outcome.PlaybackFailed = true;
         ShowMessage(nullptr, "  Error opening graphics buffer.", nullptr, nullptr, true);
         StopEverything(list);
         return false;

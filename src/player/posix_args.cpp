@@ -2,15 +2,34 @@
 // Turning POSIX arguments into the player's command line.
 #include "player/posix_args.h"
 
+#include <cstring>
 #include <filesystem>
 #include <system_error>
 
 #include "player/settings.h"
 
+#ifndef ZAMBREL_VERSION
+#define ZAMBREL_VERSION "unknown"
+#endif
+
 namespace {
+
+// Starts the stand-in for a name the command line cannot carry: not a blank, not '/', not
+// '"' and not ':', so the parser passes it through as an ordinary one-word name.
+constexpr char kNameStandIn = '\x7F';
+
+// The names behind the stand-ins, by number.
+std::vector<std::string>& StoodInNames() {
+    static std::vector<std::string> names;
+    return names;
+}
 
 bool IsSwitchLetter(char c) {
     return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '@' || c == '#';
+}
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
 }
 
 bool Exists(const std::string& path) {
@@ -27,10 +46,43 @@ bool NamesExistingFile(const std::string& arg) {
     return false;
 }
 
-std::string AsMovieName(const std::string& arg) {
-    std::string name = arg;
+// Only switches: each '/' is followed by a switch letter and at most a signed number, and
+// blanks may separate them. "/tmp/a.zmb" fails at "mp" and is a name; "/P5" passes and is
+// left to the parser, which refuses it with the usage message as it should.
+bool IsSwitchText(const std::string& arg) {
+    std::size_t at = 0;
+    while (at < arg.size()) {
+        if (IsBlank(arg[at])) {
+            ++at;
+            continue;
+        }
+        if (arg[at] != '/' || at + 1 >= arg.size() || !IsSwitchLetter(arg[at + 1])) return false;
+        at += 2;
+        if (at + 1 < arg.size() && arg[at] == '-' && IsDigit(arg[at + 1])) ++at;
+        while (at < arg.size() && IsDigit(arg[at])) ++at;
+    }
+    return !arg.empty();
+}
+
+std::string InCommandLineForm(std::string name) {
     for (char& c : name)
         if (c == '/') c = '\\';
+    return name;
+}
+
+// A name the command line cannot quote (it holds a '"'), or one that could be taken for a
+// stand-in, goes into the table, if it fits a movie name at all.
+bool NeedsStandIn(const std::string& name) {
+    return (name.find('"') != std::string::npos || name[0] == kNameStandIn) &&
+           name.size() < kMovieNameCapacity;
+}
+
+std::string AsMovieName(const std::string& arg) {
+    std::string name = InCommandLineForm(arg);
+    if (NeedsStandIn(name)) {
+        StoodInNames().push_back(name);
+        return kNameStandIn + std::to_string(StoodInNames().size() - 1);
+    }
     bool hasBlank = false;
     for (char c : name) hasBlank = hasBlank || IsBlank(c);
     return hasBlank ? "\"" + name + "\"" : name;
@@ -38,26 +90,54 @@ std::string AsMovieName(const std::string& arg) {
 
 std::string Translate(const std::string& arg) {
     if (arg.size() >= 2 && arg[0] == '-' && IsSwitchLetter(arg[1])) return "/" + arg.substr(1);
-    if (!arg.empty() && arg[0] == '/' && !NamesExistingFile(arg)) return arg;
+    if (arg[0] == '/' && !NamesExistingFile(arg) && IsSwitchText(arg)) return arg;
     return AsMovieName(arg);
+}
+
+void Append(std::string& text, const std::string& piece) {
+    if (!text.empty()) text += ' ';
+    text += piece;
 }
 
 }  // namespace
 
-bool AsksForHelp(const std::vector<std::string>& args) {
-    for (const std::string& arg : args)
-        if (arg == "--help") return true;
-    return false;
+PosixCommand ReadPosixArguments(const std::vector<std::string>& args) {
+    PosixCommand command;
+    bool switchesEnded = false;
+    for (const std::string& arg : args) {
+        if (arg.empty()) continue;
+        if (switchesEnded) {
+            Append(command.CommandLine, AsMovieName(arg));
+        } else if (arg == "--") {
+            switchesEnded = true;
+        } else if (arg == "--help" || arg == "--version") {
+            command.Request = arg == "--help" ? PosixRequest::Help : PosixRequest::Version;
+            return command;
+        } else if (arg.rfind("--", 0) == 0) {
+            command.Request = PosixRequest::UsageError;
+            command.Problem = "unknown option " + arg;
+        } else {
+            Append(command.CommandLine, Translate(arg));
+        }
+    }
+    return command;
 }
 
 std::string CommandLineFromArguments(const std::vector<std::string>& args) {
-    std::string text;
-    for (const std::string& arg : args) {
-        if (arg.empty()) continue;
-        if (!text.empty()) text += ' ';
-        text += Translate(arg);
+    return ReadPosixArguments(args).CommandLine;
+}
+
+void ExpandArgumentName(char* name, std::size_t capacity) {
+    if (name[0] != kNameStandIn || name[1] == '\0') return;
+    std::size_t index = 0;
+    for (const char* digit = name + 1; *digit; ++digit) {
+        if (!IsDigit(*digit)) return;
+        index = index * 10 + static_cast<std::size_t>(*digit - '0');
+        if (index >= StoodInNames().size()) return;
     }
-    return text;
+    const std::string& stoodIn = StoodInNames()[index];
+    if (stoodIn.size() >= capacity) return;
+    std::memcpy(name, stoodIn.c_str(), stoodIn.size() + 1);
 }
 
 std::string PosixUsageText() {
@@ -65,7 +145,21 @@ std::string PosixUsageText() {
     for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
     text +=
         "\n\n  Switches may also be written with '-' (-L3 -S). An argument starting with '/'"
-        "\n  is a switch unless a file of that name exists. Other arguments are movie names;"
-        "\n  a name without an extension gets \".Zmb\", matched ignoring case.\n";
+        "\n  is a switch when it is made of switches only and no file of that name exists;"
+        "\n  every other argument, and every argument after \"--\", is a movie name. A name"
+        "\n  without an extension gets \".Zmb\", matched ignoring case."
+        "\n  --help shows this text, --version the version."
+        "\n\n  Keys while playing:"
+        "\n    Space   \t- Pause, and play on."
+        "\n    Enter   \t- Show the next frame while paused."
+        "\n    .       \t- Skip to the next movie."
+        "\n    Escape  \t- Stop playing (closing the window does the same)."
+        "\n\n  Exit status: 0 when every movie played, 1 when a movie could not be opened or"
+        "\n  the display could not be made, 2 for a usage error.\n";
     return text;
+}
+
+std::string PosixVersionText() {
+    return std::string("zambply (Zambrel) ") + ZAMBREL_VERSION + "\n" + kApplicationName + " V" +
+           kVersionText + " - " + kCopyrightNotice + "\n";
 }

@@ -3,20 +3,41 @@
 // starts a switch and '\' separates folders.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
-// Whether the arguments ask for the usage message (--help), which then exits with 0.
-bool AsksForHelp(const std::vector<std::string>& args);
+// What the arguments ask the POSIX entry to do.
+enum class PosixRequest { Play, Help, Version, UsageError };
 
-// The command line for the arguments after the program name:
+struct PosixCommand {
+    PosixRequest Request = PosixRequest::Play;
+    std::string CommandLine;  // for Play
+    std::string Problem;      // for UsageError: what was wrong, for standard error
+};
+
+// Reads the arguments after the program name:
+//   "--help" and "--version" ask for those texts; "--" ends the switches, so every later
+//     argument is a movie name; any other "--word" is a usage error;
 //   "-L3", "-S", "-@", "-#5": a '-' before a letter, '@' or '#' becomes '/';
 //   an argument starting with '/' is a file name when such a file exists (or exists with
-//     the movie extension added) and switch text otherwise ("/L3", "/S/P");
-//   anything else is a movie name, each '/' written as '\', in double quotes when it holds
-//     a blank.
-// Arguments are joined with one blank.
+//     the movie extension added), switch text when it is made only of switches ("/L3",
+//     "/S/P", "/F-66"), and otherwise a movie name ("/tmp/missing.zmb");
+//   a movie name has each '/' written as '\' and is put in double quotes when it holds a
+//     blank. A name holding a '"', which the command line cannot quote, is put in it as a
+//     stand-in that ExpandArgumentName turns back into the name.
+// Arguments are joined with one blank; empty ones are left out.
+PosixCommand ReadPosixArguments(const std::vector<std::string>& args);
+
+// The command line alone, for arguments known to ask for playing.
 std::string CommandLineFromArguments(const std::vector<std::string>& args);
 
-// The usage text for a terminal: the usage message and how the arguments are read.
+// Replaces a stand-in of ReadPosixArguments in `name` (a zero-terminated movie name of
+// `capacity` bytes) with the name it stands for. Any other name is left as it is.
+void ExpandArgumentName(char* name, std::size_t capacity);
+
+// The usage text for a terminal: the usage message, how the arguments are read, the keys
+// and the exit statuses.
 std::string PosixUsageText();
+// The --version text: the program, the project's version and the player's own.
+std::string PosixVersionText();

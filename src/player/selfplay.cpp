@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "blit/mmx.h"
+#include "core/mmx.h"
 
 SelfPlayField SelfPlay = {
     {'S', 'E', 'L', 'F', 'P', 'L', 'A', 'Y'}, {}, {'Z', 'A', 'M', 'B', 'R', 'E', 'L', '!'}};

@@ -10,10 +10,17 @@
 
 PlayerSettings Settings;
 HWND ParentWindow = nullptr;
+RunOutcome Outcome;
+
+int ExitStatusOf(const RunOutcome& outcome) {
+    if (outcome.UsageShown) return 2;
+    return outcome.PlaybackFailed ? 1 : 0;
+}
 
 void ResetPlayerSettings() {
     Settings = PlayerSettings{};
     ParentWindow = nullptr;
+    Outcome = RunOutcome{};
 }
 
 namespace {
@@ -74,6 +81,7 @@ const char* UsageText() {
 }
 
 void ShowUsage() {
+    Outcome.UsageShown = true;
     ShowMessage(UsageCaption(), UsageText(), nullptr, nullptr, false);
 }
 

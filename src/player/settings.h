@@ -83,6 +83,16 @@ extern PlayerSettings Settings;
 // window of its own, and receives the report at the end.
 extern HWND ParentWindow;
 
+// How the run went, for the exit status of the POSIX entry. The Windows entry returns 0
+// whatever happened, as the programs that start it expect.
+struct RunOutcome {
+    bool UsageShown = false;      // the usage message: nothing was played
+    bool PlaybackFailed = false;  // a movie did not open, or its display could not be made
+};
+extern RunOutcome Outcome;
+// 2 after the usage message, 1 after a failed movie, 0 when everything played.
+int ExitStatusOf(const RunOutcome& outcome);
+
 // Back to the values before any parse; for a second run in the same process.
 void ResetPlayerSettings();
 

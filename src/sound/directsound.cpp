@@ -8,7 +8,7 @@
 #include <cstring>
 #include <thread>
 
-#include "decoder/debug.h"
+#include "core/debug.h"
 #include "sound/directsound_seams.h"
 #include "sound/driver.h"
 #include "sound/track.h"

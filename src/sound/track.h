@@ -75,6 +75,7 @@ struct SoundTrack {
     SoundDriverArea Driver;
 };
 
+#if defined(__cpp_lib_atomic_ref)
 inline std::uint32_t RingFillLoad(const SoundTrack* track) {
     return std::atomic_ref<std::uint32_t>(const_cast<SoundTrack*>(track)->RingFill).load();
 }
@@ -87,6 +88,22 @@ inline void RingFillTake(SoundTrack* track, std::uint32_t bytes) {
 inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
     std::atomic_ref<std::uint32_t>(track->RingFill).store(bytes);
 }
+#else
+// Standard libraries without atomic_ref (older web toolchains) get the compiler's own
+// sequentially consistent operations, which atomic_ref is built on.
+inline std::uint32_t RingFillLoad(const SoundTrack* track) {
+    return __atomic_load_n(&track->RingFill, __ATOMIC_SEQ_CST);
+}
+inline void RingFillAdd(SoundTrack* track, std::uint32_t bytes) {
+    __atomic_fetch_add(&track->RingFill, bytes, __ATOMIC_SEQ_CST);
+}
+inline void RingFillTake(SoundTrack* track, std::uint32_t bytes) {
+    __atomic_fetch_sub(&track->RingFill, bytes, __ATOMIC_SEQ_CST);
+}
+inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
+    __atomic_store_n(&track->RingFill, bytes, __ATOMIC_SEQ_CST);
+}
+#endif
 
 // Copies `count` ring bytes into `out`, wrapping at the ring's end, for a driver to play.
 // RingFill goes down by one atomic subtraction, which is what the decoder's thread relies on.

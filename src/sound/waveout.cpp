@@ -8,8 +8,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "decoder/allocator.h"
-#include "decoder/debug.h"
+#include "core/allocator.h"
+#include "core/debug.h"
 #include "platform/win32.h"
 #include "sound/driver.h"
 #include "sound/track.h"

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "blit/handle.h"
-#include "blit/mmx.h"
+#include "core/mmx.h"
 
 // Counts the library's calls of ZambServiceSound in this test program.
 extern int serviceSoundCalls;

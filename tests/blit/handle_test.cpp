@@ -6,7 +6,7 @@
 #include <string>
 
 #include "blit_test_support.h"
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 
 namespace {
 

@@ -1,9 +1,13 @@
 // SPDX-License-Identifier: MIT
-// Stands in for the decoder's sound service, so the tests can see when a table build calls it.
+// Installs a counter as the blitter's sound service, so the tests can see when a table build
+// calls it.
+#include "blit/sound_hook.h"
 #include "blit_test_support.h"
 
 int serviceSoundCalls = 0;
 
-extern "C" void ZambServiceSound(void) {
-    ++serviceSoundCalls;
-}
+namespace {
+void CountServiceSound() { ++serviceSoundCalls; }
+
+const bool installed = (BlitInstallSoundService(&CountServiceSound), true);
+}  // namespace

@@ -2,6 +2,7 @@
 // The key-colour copies, the fill and the copies between display buffers.
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "blit_test_support.h"
@@ -107,10 +108,25 @@ TEST(ClearBlit, ColourRulesAndPixelSizes) {
     ZambBlitClose(narrow);
 }
 
+// The public record and the player's own must stay the same, field for field, since the
+// player hands its record to the copies.
+#define ZAMB_SAME_FIELD(field) \
+    static_assert(offsetof(Display, field) == offsetof(ZambDisplayBuffer, field), #field)
+ZAMB_SAME_FIELD(BottomUp);
+ZAMB_SAME_FIELD(Height);
+ZAMB_SAME_FIELD(Pitch);
+ZAMB_SAME_FIELD(ColorTable);
+ZAMB_SAME_FIELD(Buffer);
+ZAMB_SAME_FIELD(OldWindowProc);
+ZAMB_SAME_FIELD(Blit);
+ZAMB_SAME_FIELD(RectDC);
+static_assert(sizeof(Display) == sizeof(ZambDisplayBuffer));
+#undef ZAMB_SAME_FIELD
+
 // A picture whose pixel names its own picture row and column, stored either way up.
 struct Picture {
     std::vector<std::uint8_t> bytes;
-    Display record{};
+    ZambDisplayBuffer record{};
 
     Picture(std::uint32_t width, std::uint32_t height, bool bottomUp, bool numbered,
             std::uint32_t pitch = 0) {

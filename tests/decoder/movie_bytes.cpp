@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "decoder/debug.h"
+#include "core/debug.h"
 
 namespace decoder_test {
 

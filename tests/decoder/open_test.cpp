@@ -4,7 +4,7 @@
 
 #include <unistd.h>
 
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 #include "decoder/movie.h"
 #include "decoder/trees.h"
 #include "movie_bytes.h"

@@ -4,10 +4,11 @@
 
 #include <algorithm>
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <random>
 
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 #include "decoder/trees.h"
 #include "movie_bytes.h"
 
@@ -20,6 +21,12 @@ struct BuiltTrees {
     std::vector<std::uint32_t> storage;
     TreeBuild result = TreeBuild::Built;
     TreeBlock* block() { return reinterpret_cast<TreeBlock*>(storage.data()); }
+    // What decoding reads: the block without the count of remaps it keeps for its tables.
+    std::vector<std::uint32_t> Decoded() const {
+        std::vector<std::uint32_t> words = storage;
+        words[offsetof(TreeBlock, Generation) / 4] = 0;
+        return words;
+    }
 };
 
 std::uint32_t SizeFor(const SixteenBitTree& tree) {
@@ -357,9 +364,9 @@ TEST(Remapping, TwoRemapsEqualTheSecondAloneAndIdentityRestores) {
     RemapTreeColours(twice.block(), first);
     RemapTreeColours(twice.block(), second);
     RemapTreeColours(once.block(), second);
-    EXPECT_EQ(twice.storage, once.storage);
+    EXPECT_EQ(twice.Decoded(), once.Decoded());
     RemapTreeColours(once.block(), identity);
-    EXPECT_EQ(once.storage, original.storage);
+    EXPECT_EQ(once.Decoded(), original.Decoded());
 
     // The solid word's colour byte is remapped, other type words and the pattern tree stay.
     ResetRecentValues(twice.block());

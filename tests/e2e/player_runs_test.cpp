@@ -51,7 +51,7 @@ TEST(PlayerRuns, MissingFileStopsTheRestOfTheList) {
     folder.Write("a.zmb", SmallMovie(5, kFastPeriod));
     folder.Write("b.zmb", SmallMovie(5, kFastPeriod));
     PlayerRun run = folder.Run("-S a.zmb gone.zmb b.zmb");
-    EXPECT_EQ(run.Status, 0);
+    EXPECT_EQ(run.Status, 1);
     EXPECT_TRUE(run.Shows("Error opening file: gone.zmb.")) << run.Output;
     const Names opened = run.Opened();
     ASSERT_FALSE(opened.empty());
@@ -59,6 +59,54 @@ TEST(PlayerRuns, MissingFileStopsTheRestOfTheList) {
     EXPECT_EQ(std::count(opened.begin(), opened.end(), "b.zmb"), 0) << run.Output;
     // The summary still tells of the movie that did play.
     EXPECT_EQ(run.NumberAfter("Total frames played: "), 5);
+}
+
+// The exit status tells a script what happened; the texts stay those of the message boxes.
+TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
+    PlayerFolder folder;
+    folder.Write("a.zmb", SmallMovie(3, kFastPeriod));
+    folder.Write("\"q.zmb", SmallMovie(3, kFastPeriod));
+    folder.Write("-L3.zmb", SmallMovie(3, kFastPeriod));
+    folder.Write("empty.zmb", {});
+    folder.WriteText("text.zmb", "not a movie at all, just some words in a file\n");
+    struct Case {
+        std::string args;
+        int status;
+        std::string shown;  // a text the run must show, or ""
+        Names opened;       // the names opened or tried, in order, or none to check
+    };
+    const std::string absent = folder.Path() + "/absent.zmb";
+    std::string absentShown = absent;
+    for (char& c : absentShown) c = c == '/' ? '\\' : c;
+    const Case cases[] = {
+        {"a.zmb", 0, "", {"a.zmb"}},
+        {"--version", 0, "zambply (Zambrel) ", {}},
+        {"--help", 0, "Keys while playing:", {}},
+        {"a.zmb gone.zmb", 1, "Error opening file: gone.zmb.", {"a.zmb", "gone.zmb"}},
+        {"'" + absent + "'", 1, "Error opening file: " + absentShown + ".", {}},
+        {"empty.zmb", 1, "Error opening file: empty.zmb.", {}},
+        {"text.zmb", 1, "Error opening file: text.zmb.", {}},
+        {"", 2, "SYNTAX: ZambPly", {}},
+        {"-S", 2, "SYNTAX: ZambPly", {}},
+        {"/P5 a.zmb", 2, "SYNTAX: ZambPly", {}},
+        {"--loop a.zmb", 2, "unknown option --loop", {}},
+        // The '"' stays in its name, and the next name stays a name of its own.
+        {"'\"q.zmb' a.zmb", 0, "", {"\"q.zmb", "a.zmb"}},
+        {"-- -L3.zmb", 0, "", {"-L3.zmb"}},
+        // Stretches far beyond the screen draw only what shows, so they end like any other.
+        {"/W100000 /H100000 a.zmb", 0, "", {"a.zmb"}},
+        {"/W-5 /H2147483647 a.zmb", 0, "", {"a.zmb"}},
+    };
+    for (const Case& c : cases) {
+        PlayerRun run = folder.Run(c.args);
+        EXPECT_EQ(run.Status, c.status) << c.args << "\n" << run.Output;
+        if (!c.shown.empty()) {
+            EXPECT_TRUE(run.Shows(c.shown)) << c.args << "\n" << run.Output;
+        }
+        if (!c.opened.empty()) {
+            EXPECT_EQ(run.Opened(), c.opened) << c.args << "\n" << run.Output;
+        }
+    }
 }
 
 // A second a frame: the skip key is the only way the first movie ends in time.

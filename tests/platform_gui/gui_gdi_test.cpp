@@ -218,3 +218,52 @@ TEST_F(Desktop, PixelsAndPatternsRoundTrip) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a nearest-neighbour stretch of a 2 x 2 picture to `width` x `height` at (x, y) of
+// the client area shows at client point (cx, cy); -1 where the stretch does not reach.
+int StretchedIndex(long long cx, long long cy, long long x, long long y, long long width,
+                   long long height) {
+    long long column = cx - x, row = cy - y;
+    if (column < 0 || column >= width || row < 0 || row >= height) return -1;
+    return static_cast<int>((row * 2 / height) * 2 + column * 2 / width);
+}
+
+}  // namespace
+
+// A stretch to the largest or farthest rectangle the switches allow draws exactly its
+// visible part, and only that: the copy walks the visible pixels, not the ten billion of a
+// 100000 x 100000 destination, so each of these returns at once rather than after minutes.
+TEST_F(Desktop, StretchToExtremeRectanglesDrawsJustTheVisiblePart) {
+    UseScreen(64, 48, 32);
+    const BYTE picture[4] = {0, 1, 2, 3};
+    const int huge = 2147483647;
+    const int origins[] = {0, 5, -5, -100000, -huge};
+    const int sizes[] = {1, 7, 100000, huge};
+    for (int x : origins)
+        for (int width : sizes)
+            for (int height : {3, 100000, huge}) {
+                const int y = x / 2;
+                HWND window = Popup(8, 6, 40, 30);
+                HDC dc = GetDC(window);
+                PatBlt(dc, -huge, -huge, huge, huge, BLACKNESS);  // a far-off no-op
+                PatBlt(dc, 0, 0, 40, 30, WHITENESS);
+                DibSection section = MakeSection(2, 2, kColors, 4);
+                std::memcpy(section.bits, picture, 2);
+                std::memcpy(section.bits + 4, picture + 2, 2);
+                ASSERT_TRUE(StretchBlt(dc, x, y, width, height, section.dc, 0, 0, 2, 2, SRCCOPY));
+                ReleaseDC(window, dc);
+                for (int cy = 0; cy < 30; ++cy)
+                    for (int cx = 0; cx < 40; ++cx) {
+                        int index = StretchedIndex(cx, cy, x, y, width, height);
+                        const RGBQUAD white{255, 255, 255, 0};
+                        const RGBQUAD& c = index < 0 ? white : kColors[picture[index]];
+                        ASSERT_EQ(standin::ScreenColor(8 + cx, 6 + cy),
+                                  RGB(c.rgbRed, c.rgbGreen, c.rgbBlue))
+                            << "stretch " << width << "x" << height << " at " << x << "," << y
+                            << ", client point " << cx << "," << cy;
+                    }
+                DestroyWindow(window);
+            }
+}

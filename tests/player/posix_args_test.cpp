@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
 
 #include "player/posix_args.h"
+#include "player/settings.h"
 
 namespace {
 
@@ -35,8 +37,44 @@ TEST(PosixArguments, SlashIsSwitchTextUnlessAFileExists) {
     EXPECT_EQ(Line({base + "/intro.zmb"}), windows + "\\intro.zmb");
     EXPECT_EQ(Line({base + "/intro"}), windows + "\\intro");
     EXPECT_EQ(Line({base + "/my movies/b.zmb"}), "\"" + windows + "\\my movies\\b.zmb\"");
-    EXPECT_EQ(Line({base + "/missing"}), base + "/missing");
+    // A missing absolute path is a name too: its open fails with the name, not the usage.
+    EXPECT_EQ(Line({base + "/missing"}), windows + "\\missing");
     fs::remove_all(folder);
+}
+
+// Switch text is what is made of switches only; anything else is a name, and after "--"
+// everything is.
+TEST(PosixArguments, SwitchTextAndTheEndOfSwitches) {
+    EXPECT_EQ(Line({"/F-66", "/L /S", "/P5", "/tmp/a.zmb", "/usr"}),
+              "/F-66 /L /S /P5 \\tmp\\a.zmb \\usr");
+    EXPECT_EQ(Line({"-S", "--", "-L3", "/S", "--", "a b"}), "/S -L3 \\S -- \"a b\"");
+    EXPECT_EQ(ReadPosixArguments({"a.zmb", "--loop"}).Request, PosixRequest::UsageError);
+    EXPECT_EQ(ReadPosixArguments({"--", "--loop"}).Request, PosixRequest::Play);
+    EXPECT_EQ(ReadPosixArguments({"-L3", "--version", "--help"}).Request, PosixRequest::Version);
+}
+
+// A '"' cannot be quoted in the command line, so such a name travels as a stand-in that
+// the playback loop expands; it must neither swallow the next name nor collide with one.
+TEST(PosixArguments, NamesWithQuotesSurvive) {
+    const std::vector<std::string> names = {"\"x.zmb", "a \"b\" c",
+                                            "\x7F"
+                                            "0",
+                                            "q\""};
+    std::vector<std::string> args = names;
+    args.push_back("plain.zmb");
+    char text[kCommandLineCapacity];
+    std::string line = Line(args);
+    ASSERT_LT(line.size(), sizeof text);
+    std::memcpy(text, line.c_str(), line.size() + 1);
+    char name[kMovieNameCapacity];
+    for (const std::string& expected : names) {
+        ASSERT_TRUE(SplitFirstName(name, sizeof name, text));
+        ExpandArgumentName(name, sizeof name);
+        EXPECT_EQ(std::string(name), expected);
+    }
+    ASSERT_TRUE(SplitFirstName(name, sizeof name, text));
+    EXPECT_STREQ(name, "plain.zmb");
+    EXPECT_STREQ(text, "");
 }
 
 TEST(PosixArguments, RelativeNames) {
@@ -44,11 +82,12 @@ TEST(PosixArguments, RelativeNames) {
 }
 
 TEST(PosixArguments, Help) {
-    EXPECT_TRUE(AsksForHelp({"-L3", "--help"}));
-    EXPECT_FALSE(AsksForHelp({"-h", "/?"}));
+    EXPECT_EQ(ReadPosixArguments({"-L3", "--help"}).Request, PosixRequest::Help);
+    EXPECT_EQ(ReadPosixArguments({"-h", "/?"}).Request, PosixRequest::Play);
     std::string text = PosixUsageText();
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_NE(text.find("  SYNTAX: ZambPly <Zamb1 Zamb2...> [/Switches]\n"), std::string::npos);
+    EXPECT_NE(text.find("Escape"), std::string::npos);
 }
 
 }  // namespace

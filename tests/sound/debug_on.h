@@ -9,7 +9,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "decoder/debug.h"
+#include "core/debug.h"
+#include "decoder/debug_setting.h"
 
 // `profileName` is a file in the test's temporary folder, one per test program.
 inline void TurnDebugOnThroughProfile(const char* profileName) {

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "decoder/debug.h"
+#include "core/debug.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
 #include "debug_on.h"

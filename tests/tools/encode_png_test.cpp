@@ -274,7 +274,10 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         {"encode " + Path("pic008.png") + " " + movie + " --count 2 --track 1=" + Path("fast.wav"),
          "384000 Hz; tracks play at up to 192000 Hz"},
         {"encode " + Path("pic008.png") + " " + movie + " --track 7=x", "--track"},
+        // A shell glob that names two pictures makes the second one the output.
+        {"encode " + Path("pic008.png") + " " + Path("pic009.png"), "one of the inputs"},
     };
+    const auto secondPicture = ReadBytes(folder_ / "pic009.png");
     for (const Case& c : cases) {
         RunResult result = RunTool(c.arguments);
         EXPECT_EQ(result.status, 1) << c.arguments;
@@ -285,6 +288,7 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         EXPECT_FALSE(fs::exists(movie + ".part")) << c.arguments;
     }
     EXPECT_FALSE(fs::exists(folder_ / "absent"));
+    EXPECT_EQ(ReadBytes(folder_ / "pic009.png"), secondPicture);
 
     // Truecolour and greyscale pictures are reduced to a palette.
     for (const char* accepted : {"rgb1.png", "grey1.png"})
@@ -298,15 +302,18 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
     EXPECT_EQ(ReadBytes(folder_ / "r.raw")[5], 0);
 }
 
-TEST_F(ZmbtoolEncode, DecodePngFailuresLeaveNoPictures) {
+TEST_F(ZmbtoolEncode, DecodePngRefusesAMissingFolderAndKeepsFramesBeforeDamage) {
     WriteSequence(2);
     const std::string movie = Path("p.zmb");
     ASSERT_EQ(RunTool("encode " + Path("pic008.png") + " " + movie + " --count 2").status, 0);
     EXPECT_EQ(RunTool("decode " + movie + " --png " + Path("absent")).status, 1);
-    // A movie cut short fails after some frames were written: they are taken back.
+    EXPECT_FALSE(fs::exists(folder_ / "absent"));
+    // A movie cut short is no failure of the outputs: the frame before the cut is kept, and
+    // the status says the movie was damaged.
     fs::copy_file(movie, Path("cut.zmb"));
     fs::resize_file(Path("cut.zmb"), fs::file_size(movie) - 4);
     RunResult cut = RunTool("decode " + Path("cut.zmb") + " --png " + Path("out"));
-    EXPECT_EQ(cut.status, 1) << cut.output;
-    EXPECT_TRUE(fs::is_empty(folder_ / "out"));
+    EXPECT_EQ(cut.status, 3) << cut.output;
+    EXPECT_TRUE(fs::exists(folder_ / "out" / "frame00000.png"));
+    EXPECT_FALSE(fs::exists(folder_ / "out" / "frame00001.png"));
 }

@@ -19,6 +19,7 @@
 
 #include "encoder/writer.h"
 #include "run_tool.h"
+#include "zambrel/movie.h"
 
 namespace fs = std::filesystem;
 using namespace zambrel::encoder;
@@ -76,17 +77,21 @@ class ZmbtoolStreams : public ::testing::Test {
             recipe.pictures.push_back(picture);
         }
         for (int n : {0, 3}) {
-            SoundTrack& track = recipe.tracks[n];
+            zambrel::encoder::SoundTrack& track = recipe.tracks[n];
             track.present = true;
             track.sampleRate = 11025;
             track.stereo = n == 3;
             track.is16Bit = n == 3;
             track.compressed = n == 0;
-            for (int i = 0; i < 4000 * (n == 3 ? 4 : 1); ++i)
+            for (int i = 0; i < 11025 * (n == 3 ? 4 : 1); ++i)
                 track.samples.push_back(static_cast<std::uint8_t>((i * 29 + n) ^ (i >> 4)));
         }
-        std::string path = Path(name), error;
-        EXPECT_TRUE(WriteMovieFile(recipe, path, &error)) << error;
+        const WriteResult written = zambrel::encoder::WriteMovie(recipe);
+        EXPECT_TRUE(written.ok) << written.error;
+        bytes_ = written.bytes;
+        layout_ = written.layout;
+        const std::string path = Path(name);
+        WriteFile(path, bytes_);
         return path;
     }
 
@@ -101,8 +106,21 @@ class ZmbtoolStreams : public ::testing::Test {
         return frames;
     }
 
+    static void WriteFile(const std::string& path, const Bytes& bytes) {
+        std::ofstream(path, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+
+    // Where stored frame F starts in the movie last written.
+    std::size_t FrameStart(std::uint32_t f) const {
+        std::size_t at = layout_.firstFrameOffset;
+        for (std::uint32_t i = 0; i < f; ++i) at += layout_.frameSizes[i];
+        return at;
+    }
+
     fs::path folder_;
-    Bytes raw_;
+    Bytes raw_, bytes_;
+    MovieLayout layout_;
 };
 
 }  // namespace
@@ -159,9 +177,9 @@ TEST_F(ZmbtoolStreams, Y4mRgbAndGifCarryTheDecodedFrames) {
     const std::string movie = WriteMovie("m.zmb");
     const std::vector<RawFrame> frames = RawFrames(movie);
     ASSERT_EQ(frames.size(), kFrames);
-    const RunResult run = RunTool("decode '" + movie + "' --y4m '" + Path("m.y4m") +
-                                  "' --chroma 444 --rgb24 '" + Path("m.rgb") + "' --rgba '" +
-                                  Path("m.rgba") + "' --gif '" + Path("m.gif") + "'");
+    const RunResult run =
+        RunTool("decode '" + movie + "' --y4m '" + Path("m.y4m") + "' --chroma 444 --rgb24 '" +
+                Path("m.rgb") + "' --rgba '" + Path("m.rgba") + "' --gif '" + Path("m.gif") + "'");
     ASSERT_EQ(run.status, 0) << run.output;
 
     const Bytes y4m = ReadAll(Path("m.y4m")), rgb = ReadAll(Path("m.rgb")),
@@ -227,7 +245,7 @@ TEST_F(ZmbtoolStreams, WavFileIsOneTrackAsStoredOrTheClippedSumOfSeveral) {
               0);
     const Bytes t0 = ReadAll(Path("track0.pcm")), t3 = ReadAll(Path("track3.pcm"));
     const Bytes single = ReadAll(Path("t0.wav"));
-    ASSERT_EQ(single.size(), 44 + t0.size());
+    ASSERT_EQ(single.size(), 44 + t0.size() + t0.size() % 2);  // RIFF pads to even sizes
     EXPECT_TRUE(std::equal(t0.begin(), t0.end(), single.begin() + 44));
 
     ASSERT_EQ(RunTool("decode '" + movie + "' --wav '" + Path("mix.wav") + "'").status, 0);
@@ -244,40 +262,38 @@ TEST_F(ZmbtoolStreams, WavFileIsOneTrackAsStoredOrTheClippedSumOfSeveral) {
     }
 }
 
-TEST_F(ZmbtoolStreams, ACutMovieGivesBackEveryWholeFrameWithStatusThree) {
+TEST_F(ZmbtoolStreams, ADamagedMovieGivesBackEveryWholeFrameWithStatusThree) {
     const std::string movie = WriteMovie("whole.zmb");
-    const std::vector<RawFrame> frames = RawFrames(movie);
-    const Bytes bytes = ReadAll(movie);
-    // Cut inside frame 6: frames 0 to 5 are whole.
-    const std::string cutPath = Path("cut\\name.zmb");  // a backslash is just a character
-    std::size_t sizeOfWhole = bytes.size();
-    {
-        const RunResult list = RunTool("info --frames '" + movie + "'");
-        ASSERT_EQ(list.status, 0) << list.output;
-        std::size_t sum = 0;
-        for (int f = 6; f < int(kFrames); ++f) {
-            const std::string key = "\n    " + std::to_string(f) + " ";
-            const std::size_t at = list.output.find(key);
-            ASSERT_NE(at, std::string::npos);
-            sum += std::stoul(list.output.substr(at + key.size()));
-        }
-        sizeOfWhole = bytes.size() - sum;
-    }
-    std::ofstream(cutPath, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(sizeOfWhole + 10));
-
-    const RunResult info = RunTool("info '" + cutPath + "'");
-    EXPECT_EQ(info.status, 3) << info.output;
-    EXPECT_NE(info.output.find("whole frames:     6 of 9"), std::string::npos) << info.output;
-    EXPECT_EQ(RunTool("verify '" + cutPath + "'").status, 3);
+    ASSERT_EQ(RawFrames(movie).size(), kFrames);
     EXPECT_EQ(RunTool("verify '" + movie + "'").status, 0);
+    // Damaged at frame 6 in two ways: the file cut 10 bytes into it, and its first sound
+    // chunk's length running out of the frame. Frames 0 to 5 are whole either way.
+    const std::size_t start = FrameStart(6);
+    ASSERT_NE(layout_.frameTypes[6] & 0xFE, 0);  // a sound chunk comes first after the palette
+    const std::size_t chunk =
+        start + ((layout_.frameTypes[6] & FRAME_PALETTE) ? bytes_[start] * 4 : 0);
+    Bytes overrun = bytes_;
+    overrun[chunk + 2] = 0x7F;
+    WriteFile(Path("cut\\name.zmb"), Bytes(bytes_.begin(), bytes_.begin() + start + 10));
+    WriteFile(Path("overrun.zmb"), overrun);
 
-    const RunResult run = RunTool("decode '" + cutPath + "' --raw '" + Path("cut.raw") +
-                                  "' --wav '" + Path("cut.wav") + "' --tracks 3");
-    EXPECT_EQ(run.status, 3) << run.output;
-    EXPECT_NE(run.output.find("frame 6"), std::string::npos) << run.output;
-    const Bytes salvaged = ReadAll(Path("cut.raw"));
-    ASSERT_EQ(salvaged.size(), 6 * (768 + kWidth * kHeight));
-    EXPECT_TRUE(std::equal(salvaged.begin(), salvaged.end(), raw_.begin()));
-    EXPECT_GT(fs::file_size(Path("cut.wav")), 44u);
+    // A backslash in a name is just a character of it.
+    for (const std::string& damaged : {Path("cut\\name.zmb"), Path("overrun.zmb")}) {
+        SCOPED_TRACE(damaged);
+        const RunResult info = RunTool("info '" + damaged + "'");
+        EXPECT_EQ(info.status, 3) << info.output;
+        EXPECT_NE(info.output.find("whole frames:     6 of 9"), std::string::npos) << info.output;
+        const RunResult verify = RunTool("verify '" + damaged + "'");
+        EXPECT_EQ(verify.status, 3) << verify.output;
+        EXPECT_NE(verify.output.find(": frame 6: "), std::string::npos) << verify.output;
+
+        const RunResult run = RunTool("decode '" + damaged + "' --raw '" + Path("part.raw") +
+                                      "' --pcm '" + folder_.string() + "'");
+        EXPECT_EQ(run.status, 3) << run.output;
+        EXPECT_NE(run.output.find("frame 6"), std::string::npos) << run.output;
+        const Bytes salvaged = ReadAll(Path("part.raw"));
+        ASSERT_EQ(salvaged.size(), 6 * (768 + kWidth * kHeight));
+        EXPECT_TRUE(std::equal(salvaged.begin(), salvaged.end(), raw_.begin()));
+        EXPECT_GT(fs::file_size(Path("track3.pcm")), 0u);
+    }
 }

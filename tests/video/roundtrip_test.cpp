@@ -5,7 +5,7 @@
 
 #include <cstring>
 
-#include "blit/mmx.h"
+#include "core/mmx.h"
 #include "decoder/destination.h"
 #include "decoder/video.h"
 #include "video_support.h"

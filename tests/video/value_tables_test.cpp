@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 #include "decoder/painters.h"
 #include "decoder/trees.h"
 #include "video_support.h"

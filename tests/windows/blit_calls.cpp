@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-#include "display/display.h"
 
 const char* const kBlitFunctionNames[14] = {
     "ZambBlitOpen",           "ZambBlitClose",
@@ -150,7 +149,7 @@ void RecordKeyedCopies(const BlitFunctions& f, const Inputs& in, Recorder& r) {
 // Display records as the buffer-to-buffer copies read them, stored either way up.
 struct Buffer {
     std::vector<std::uint8_t> bytes;
-    Display record{};
+    ZambDisplayBuffer record{};
     Buffer(std::uint32_t width, std::uint32_t height, bool bottomUp, std::vector<std::uint8_t> fill)
         : bytes(std::move(fill)) {
         record.BottomUp = bottomUp;

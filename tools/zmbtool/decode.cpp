@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // zmbtool decode: plays a movie's frames into a chosen destination and writes them out.
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -114,13 +115,16 @@ bool SetFrames(DecodeOptions& o, const std::string& v) {
 }
 
 const Option kOptions[] = {
-    {"--raw", true, [](DecodeOptions& o, const std::string& v) { return o.pictures.raw = v, true; }},
-    {"--y4m", true, [](DecodeOptions& o, const std::string& v) { return o.pictures.y4m = v, true; }},
+    {"--raw", true,
+     [](DecodeOptions& o, const std::string& v) { return o.pictures.raw = v, true; }},
+    {"--y4m", true,
+     [](DecodeOptions& o, const std::string& v) { return o.pictures.y4m = v, true; }},
     {"--rgb24", true,
      [](DecodeOptions& o, const std::string& v) { return o.pictures.rgb24 = v, true; }},
     {"--rgba", true,
      [](DecodeOptions& o, const std::string& v) { return o.pictures.rgba = v, true; }},
-    {"--gif", true, [](DecodeOptions& o, const std::string& v) { return o.pictures.gif = v, true; }},
+    {"--gif", true,
+     [](DecodeOptions& o, const std::string& v) { return o.pictures.gif = v, true; }},
     {"--chroma", true,
      [](DecodeOptions& o, const std::string& v) {
          o.pictures.chroma444 = v == "444";
@@ -155,8 +159,7 @@ bool WavIsFolder(const std::string& wav) {
 }
 
 bool AnyPictureStream(const zmbtool::PictureRequest& p) {
-    return !(p.raw.empty() && p.y4m.empty() && p.rgb24.empty() && p.rgba.empty() &&
-             p.gif.empty());
+    return !(p.raw.empty() && p.y4m.empty() && p.rgb24.empty() && p.rgba.empty() && p.gif.empty());
 }
 
 // Every output is checked here, before the movie is read, so that a bad one costs nothing.
@@ -254,8 +257,8 @@ struct Picture {
 
 // Writes the played frame `frame` as one PNG; `created` collects the files that did not
 // exist before, so that a run that fails later takes back only what it made.
-bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& picture,
-                   long frame, std::vector<std::string>* created, std::string* error) {
+bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& picture, long frame,
+                   std::vector<std::string>* created, std::string* error) {
     char name[32];
     std::snprintf(name, sizeof name, "frame%05ld.png", frame);
     const std::string path = (std::filesystem::path(o.png) / name).string();
@@ -273,9 +276,9 @@ bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& pi
     }
     std::error_code ignored;
     const bool existed = std::filesystem::exists(path, ignored);
-    const bool ok = indexed ? zmbtool::WriteIndexedPng(path, width, height, rows.data(),
-                                                       movie->Palette, error)
-                            : zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
+    const bool ok =
+        indexed ? zmbtool::WriteIndexedPng(path, width, height, rows.data(), movie->Palette, error)
+                : zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
     if (ok && !existed) created->push_back(path);
     return ok;
 }
@@ -292,21 +295,24 @@ struct Outputs {
     std::vector<std::string> pngs;
 };
 
+// The sound opens first: its choice of tracks is the one check left that depends on the
+// movie, and it should fail before any stream has been sent a header.
 bool OpenOutputs(const DecodeOptions& o, const Movie* movie, Outputs* out, std::string* error) {
-    const std::uint64_t period = movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate)
-                                                       : kUntimedPeriod;
-    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
-    if (!o.rects.empty() && !out->rects.Open(o.rects, error)) return false;
     zmbtool::SoundRequest sound;
     sound.pcmFolder = o.pcm;
     (WavIsFolder(o.wav) ? sound.wavFolder : sound.wavFile) = o.wav;
     sound.tracks = o.tracks;
-    return out->sound.Open(movie, sound, error);
+    if (!out->sound.Open(movie, sound, error)) return false;
+    const std::uint64_t period =
+        movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate) : kUntimedPeriod;
+    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
+    return o.rects.empty() || out->rects.Open(o.rects, error);
 }
 
 void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const Movie* movie) {
     if (movie->FrameRate == 0 && AnyPictureStream(o.pictures))
-        std::fprintf(stderr, "zmbtool: note: %s is untimed; its streams run at 10 frames a second\n",
+        std::fprintf(stderr,
+                     "zmbtool: note: %s is untimed; its streams run at 10 frames a second\n",
                      o.movie.c_str());
     if (!o.pictures.gif.empty() && zmbtool::PlayableTracks(movie) != 0)
         std::fprintf(stderr, "zmbtool: note: GIFs carry no sound; use --wav for it\n");
@@ -315,18 +321,21 @@ void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const Movie* movie) {
 // What a run did: how many frames went out, and where and why it stopped early.
 struct RunResult {
     long written = 0;
-    std::string damage;  // empty when every requested frame was whole
+    std::string damage;   // empty when every requested frame was whole
     std::string failure;  // a write that failed: the run's outputs are not whole
 };
 
 void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameCheck& check,
                   Picture& picture, Outputs& out, RunResult* result) {
-    long frames = o.frames >= 0 ? o.frames : static_cast<long>(movie->FrameCount);
+    long frames = o.frames >= 0 ? o.frames : static_cast<long>(check.frameCount);
     // Playing goes through the stored frames in order first, so the whole ones come first.
-    if (check.whole < check.stored && frames > static_cast<long>(check.whole)) {
-        frames = check.whole;
-        result->damage = "stopped before frame " + std::to_string(check.whole) + ": " +
-                         check.faults.front().reason;
+    // A damaged ring frame is past one pass, but it is part of the movie: a player refuses
+    // such a movie, so one pass reports it too.
+    const long whole = static_cast<long>(check.whole);
+    if (check.whole < check.stored && (frames > whole || o.frames < 0)) {
+        frames = std::min(frames, whole);
+        result->damage =
+            "damaged at frame " + std::to_string(check.whole) + ": " + check.faults.front().reason;
     }
     zmbtool::ProgressBar progress("decoding", static_cast<std::uint64_t>(frames));
     for (long f = 0; f < frames && result->failure.empty(); ++f) {
@@ -334,20 +343,23 @@ void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameChec
         // The library loads each frame as it moves to it; a frame it could not load is where
         // the movie stops.
         if (movie->ReadFailed) {
-            result->damage = "stopped at frame " + std::to_string(f) + ": it could not be read";
+            result->damage = "damaged at frame " + std::to_string(f) + ": it could not be read";
             break;
         }
         bool ok = out.sound.AddFrame(movie);
         ZambDoFrame(movie);
-        const zmbtool::IndexedFrame frame{movie->Width, movie->Height, picture.Row(0),
-                                          picture.bottomUp ? -std::ptrdiff_t(picture.rowBytes)
-                                                           : std::ptrdiff_t(picture.rowBytes),
-                                          movie->Palette};
+        const zmbtool::IndexedFrame frame{
+            movie->Width, movie->Height, picture.Row(0),
+            picture.bottomUp ? -std::ptrdiff_t(picture.rowBytes) : std::ptrdiff_t(picture.rowBytes),
+            movie->Palette};
         if (!Is16Bit(o.format)) ok = out.pictures.AddFrame(frame) && ok;
         if (!o.png.empty() && !WriteFramePng(o, movie, picture, f, &out.pngs, &result->failure))
             break;
         if (out.rects.IsOpen()) ok = WriteRects(out.rects, movie, f) && ok;
-        if (!ok) result->failure = "cannot write the output (a write failed)";
+        if (!ok) {
+            const std::string& failure = zmbtool::FirstWriteFailure();
+            result->failure = failure.empty() ? "cannot write the outputs" : failure;
+        }
         result->written = f + 1;
         ZambNextFrame(movie);
     }
@@ -365,10 +377,10 @@ int Run(const std::vector<std::string>& args) {
     std::string error;
     if (!file.Open(o.movie, o.scale, &error)) return zmbtool::Fail("decode: " + error);
     Movie* movie = file.Get();
-    const zmbtool::FrameCheck check = file.CheckFrames();
+    const zmbtool::FrameCheck& check = file.Check();
     if (check.stored > 0 && check.whole == 0)
-        return zmbtool::Fail("decode: " + o.movie + " is damaged from its first frame on: " +
-                             check.faults.front().reason);
+        return zmbtool::Fail("decode: " + o.movie +
+                             " is damaged from its first frame on: " + check.faults.front().reason);
     const std::uint32_t bpp = Is16Bit(o.format) ? 2 : 1;
     Picture picture;
     picture.rowBytes = std::size_t{movie->Width} * bpp;
@@ -389,13 +401,13 @@ int Run(const std::vector<std::string>& args) {
         return zmbtool::Fail("decode: " + result.failure);
     }
     if (result.damage.empty()) return 0;
-    std::fprintf(stderr, "zmbtool: decode: %s is damaged: %s; frames 0 to %ld were written\n",
+    std::fprintf(stderr, "zmbtool: decode: %s is %s; frames 0 to %ld were written\n",
                  o.movie.c_str(), result.damage.c_str(), result.written - 1);
     return zmbtool::kSalvaged;
 }
 
 zmbtool::Registration registration{
-    {"decode",
-     "write a movie's frames and sound as Y4M, raw RGB, GIF, PNGs, WAV and other files", Run}};
+    {"decode", "write a movie's frames and sound as Y4M, raw RGB, GIF, PNGs, WAV and other files",
+     Run}};
 
 }  // namespace

@@ -49,7 +49,7 @@ bool GifWriter::Open(const std::string& path, std::uint32_t width, std::uint32_t
         return false;
     }
     EGifSetGifVersion(gif_, true);
-    shown_.assign(std::size_t{width} * height * 3, 0);
+    shown_.assign(std::size_t{width} * height, 0);
     return true;
 }
 
@@ -64,6 +64,9 @@ bool GifWriter::WriteLoopExtension() {
 }
 
 std::uint32_t GifWriter::DelayAfter(std::uint64_t frames) const {
+    // Periods this long give the longest delay anyway; shorter ones keep n x period far
+    // inside 64 bits for any number of frames a movie can have.
+    if (period_ >= std::uint64_t{kLongestDelay} * kPeriodPerDelay) return kLongestDelay;
     const auto at = [this](std::uint64_t n) {
         return (n * period_ + kPeriodPerDelay / 2) / kPeriodPerDelay;
     };
@@ -71,15 +74,21 @@ std::uint32_t GifWriter::DelayAfter(std::uint64_t frames) const {
         std::min<std::uint64_t>(at(frames + 1) - at(frames), kLongestDelay));
 }
 
-// The bounding box of the pixels whose colour differs from what the GIF shows so far; a
-// palette change counts wherever it changes a colour.
+// The bounding box of the pixels whose colour differs from what the GIF shows so far, which
+// is always the previous frame's colours. Under an unchanged palette only changed indices
+// can change a colour, and whole rows compare at once.
 GifWriter::Area GifWriter::ChangedArea(const IndexedFrame& frame) const {
+    const bool samePalette = std::memcmp(frame.palette, shownPalette_.data(), 768) == 0;
     std::uint32_t left = width_, right = 0, top = height_, bottom = 0;
     for (std::uint32_t y = 0; y < height_; ++y) {
         const std::uint8_t* in = frame.Row(y);
-        const std::uint8_t* was = shown_.data() + std::size_t{y} * width_ * 3;
+        const std::uint8_t* was = shown_.data() + std::size_t{y} * width_;
+        if (samePalette && std::memcmp(in, was, width_) == 0) continue;
         for (std::uint32_t x = 0; x < width_; ++x) {
-            if (std::memcmp(frame.palette + in[x] * 3, was + x * 3, 3) == 0) continue;
+            if (in[x] == was[x] && samePalette) continue;
+            if (!samePalette &&
+                std::memcmp(frame.palette + in[x] * 3, shownPalette_.data() + was[x] * 3, 3) == 0)
+                continue;
             left = std::min(left, x), right = std::max(right, x);
             top = std::min(top, y), bottom = std::max(bottom, y);
         }
@@ -100,11 +109,17 @@ bool GifWriter::WritePending() {
     // Frames in the first frame's palette use the global colour table; others carry their own.
     const bool ownPalette = palette_ != global_;
     ColorMapObject* map = ownPalette ? MakeColourMap(palette_.data()) : nullptr;
-    bool ok = EGifPutExtension(gif_, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length),
-                               extension) == GIF_OK &&
+    if (map == nullptr && gif_->Image.ColorMap != nullptr) {
+        // giflib keeps a copy of the last local table and drops it unfreed when the next
+        // image has none.
+        GifFreeMapObject(gif_->Image.ColorMap);
+        gif_->Image.ColorMap = nullptr;
+    }
+    bool ok = EGifPutExtension(gif_, GRAPHICS_EXT_FUNC_CODE, static_cast<int>(length), extension) ==
+                  GIF_OK &&
               EGifPutImageDesc(gif_, static_cast<int>(area_.left), static_cast<int>(area_.top),
-                               static_cast<int>(area_.width), static_cast<int>(area_.height),
-                               false, map) == GIF_OK;
+                               static_cast<int>(area_.width), static_cast<int>(area_.height), false,
+                               map) == GIF_OK;
     for (std::uint32_t y = 0; y < area_.height && ok; ++y)
         ok = EGifPutLine(gif_, indices_.data() + std::size_t{y} * area_.width,
                          static_cast<int>(area_.width)) == GIF_OK;
@@ -126,26 +141,32 @@ bool GifWriter::AddFrame(const IndexedFrame& frame) {
     if (first) {
         std::memcpy(global_.data(), frame.palette, global_.size());
         ColorMapObject* map = MakeColourMap(frame.palette);
-        ok_ = ok_ && EGifPutScreenDesc(gif_, static_cast<int>(width_), static_cast<int>(height_),
-                                       8, 0, map) == GIF_OK &&
+        ok_ = ok_ &&
+              EGifPutScreenDesc(gif_, static_cast<int>(width_), static_cast<int>(height_), 8, 0,
+                                map) == GIF_OK &&
               WriteLoopExtension();
         GifFreeMapObject(map);
     }
     pending_ = true, area_ = area, delay_ = delay;
     std::memcpy(palette_.data(), frame.palette, palette_.size());
     indices_.resize(std::size_t{area.width} * area.height);
-    for (std::uint32_t y = 0; y < area.height; ++y) {
-        const std::uint8_t* in = frame.Row(area.top + y) + area.left;
-        std::memcpy(indices_.data() + std::size_t{y} * area.width, in, area.width);
-        std::uint8_t* shown = shown_.data() + (std::size_t{area.top + y} * width_ + area.left) * 3;
-        for (std::uint32_t x = 0; x < area.width; ++x)
-            std::memcpy(shown + x * 3, frame.palette + in[x] * 3, 3);
-    }
+    for (std::uint32_t y = 0; y < area.height; ++y)
+        std::memcpy(indices_.data() + std::size_t{y} * area.width,
+                    frame.Row(area.top + y) + area.left, area.width);
+    for (std::uint32_t y = 0; y < height_; ++y)
+        std::memcpy(shown_.data() + std::size_t{y} * width_, frame.Row(y), width_);
+    std::memcpy(shownPalette_.data(), frame.palette, shownPalette_.size());
     return ok_;
 }
 
 bool GifWriter::Commit(std::string* error) {
     if (gif_ == nullptr) return true;
+    if (frames_ == 0) {
+        // A GIF needs a picture; an empty file would only look like one.
+        *error = "cannot write " + out_.Name() + ": no frame was played";
+        out_.Discard();
+        return false;
+    }
     ok_ = ok_ && WritePending();
     int status = 0;
     ok_ = EGifCloseFile(gif_, &status) == GIF_OK && ok_;

@@ -42,9 +42,11 @@ class GifWriter {
     GifFileType* gif_ = nullptr;
     std::uint32_t width_ = 0, height_ = 0;
     std::uint64_t period_ = 0;
-    std::uint64_t frames_ = 0;      // movie frames seen
-    std::vector<std::uint8_t> shown_;          // the picture as the GIF shows it, as RGB
-    std::array<std::uint8_t, 768> global_{};   // the first frame's palette
+    std::uint64_t frames_ = 0;  // movie frames seen
+    // The previous frame, whose colours are what the GIF shows so far.
+    std::vector<std::uint8_t> shown_;
+    std::array<std::uint8_t, 768> shownPalette_{};
+    std::array<std::uint8_t, 768> global_{};  // the first frame's palette
     // The frame waiting for its delay: frames that change nothing lengthen it.
     bool pending_ = false;
     Area area_;

@@ -153,7 +153,7 @@ int RunInfo(const std::vector<std::string>& args) {
     PrintTracks(header);
     PrintTrees(header);
     PrintFrameSizes(movie);
-    const FrameCheck check = file.CheckFrames();
+    const FrameCheck& check = file.Check();
     PrintWholeFrames(check);
     if (listFrames) PrintFrameList(movie);
     if (check.whole == check.stored) return 0;

@@ -16,6 +16,10 @@ namespace zmbtool {
 
 namespace {
 
+// The most of a damaged movie that is copied into memory to decode its whole frames when
+// the library refuses the file itself. Larger movies are read from the file as they stream.
+constexpr std::uint64_t kLargestCopy = std::uint64_t{256} << 20;
+
 std::uint32_t Word(const std::uint8_t* at) {
     return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
@@ -26,7 +30,8 @@ bool ReadAt(int fd, std::uint64_t offset, void* buffer, std::size_t size) {
     while (size > 0) {
         const ssize_t got = ::pread(fd, out, size, static_cast<off_t>(offset));
         if (got <= 0) return false;
-        out += got, offset += static_cast<std::uint64_t>(got), size -= static_cast<std::size_t>(got);
+        out += got, offset += static_cast<std::uint64_t>(got),
+            size -= static_cast<std::size_t>(got);
     }
     return true;
 }
@@ -63,6 +68,50 @@ std::string ChunkFault(int fd, std::uint64_t offset, std::uint32_t size, std::ui
     return "";
 }
 
+// The header and both frame tables as the file holds them; false when the file is too
+// short for them (the library then says what is wrong).
+bool ReadTables(int fd, std::uint64_t length, std::vector<std::uint8_t>* tables,
+                FrameCheck* check) {
+    std::uint8_t header[ZAMB_HEADER_BYTES];
+    if (!ReadAt(fd, 0, header, sizeof header)) return false;
+    check->frameCount = Word(header + 12);
+    check->stored = check->frameCount + (Word(header + 20) & FILE_RING);
+    const std::uint64_t bytes = ZAMB_HEADER_BYTES + std::uint64_t{5} * check->stored;
+    if (check->stored < check->frameCount || bytes > length) return false;
+    tables->resize(static_cast<std::size_t>(bytes));
+    return ReadAt(fd, 0, tables->data(), tables->size());
+}
+
+std::uint64_t FileLength(int fd) {
+    struct stat status {};
+    return ::fstat(fd, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
+}
+
+void CheckAllFrames(int fd, const std::vector<std::uint8_t>& tables, FrameCheck* check) {
+    const std::uint8_t* header = tables.data();
+    const std::uint8_t* sizes = header + ZAMB_HEADER_BYTES;
+    const std::uint8_t* types = sizes + std::size_t{4} * check->stored;
+    std::uint32_t formats[ZAMB_TRACK_COUNT];
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) formats[n] = Word(header + 72 + 4 * n);
+    const std::uint64_t length = FileLength(fd);
+    std::uint64_t offset = tables.size() + std::uint64_t{Word(header + 52)};
+    for (std::uint32_t i = 0; i < check->stored; ++i) {
+        const std::uint32_t size = Word(sizes + std::size_t{4} * i);
+        if (offset + size > length) {
+            const std::uint64_t inside = offset < length ? length - offset : 0;
+            check->faults.push_back({i, "the file ends " + Plural(inside, "byte") +
+                                            " into this frame of " + std::to_string(size) + " (" +
+                                            Plural(check->stored - i, "frame") +
+                                            " missing or cut)"});
+            return;
+        }
+        const std::string fault = ChunkFault(fd, offset, size, types[i], formats);
+        if (!fault.empty()) check->faults.push_back({i, fault});
+        if (check->faults.empty()) check->whole = i + 1;
+        offset += size;
+    }
+}
+
 }  // namespace
 
 MovieFile::~MovieFile() {
@@ -80,8 +129,11 @@ bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* 
     }
     descriptor_ = ::dup(fd);
     handle_ = standin::AdoptFileDescriptor(fd);
+    check_ = FrameCheck{};
+    if (ReadTables(descriptor_, FileLength(descriptor_), &header_, &check_))
+        CheckAllFrames(descriptor_, header_, &check_);
     movie_ = ZambOpen(handle_, flags | ZAMB_FILE_HANDLE, 0xFFFFFFFFu);
-    if (movie_ == nullptr) {
+    if (movie_ == nullptr && !OpenWholeFrames(flags)) {
         *error = path + ": not a usable movie (its header, tables, trees or sizes are damaged)";
         Close();
         return false;
@@ -89,32 +141,33 @@ bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* 
     return true;
 }
 
-FrameCheck MovieFile::CheckFrames() const {
-    FrameCheck check;
-    check.stored = movie_->FrameCount + (movie_->FileFlags & FILE_RING);
-    struct stat status {};
-    const std::uint64_t length =
-        ::fstat(descriptor_, &status) == 0 ? static_cast<std::uint64_t>(status.st_size) : 0;
-    std::uint64_t offset = ZAMB_HEADER_BYTES + std::uint64_t{5} * check.stored + movie_->TreeDataSize;
-    bool whole = true;
-    for (std::uint32_t i = 0; i < check.stored; ++i) {
-        const std::uint32_t size = movie_->FrameSizes[i];
-        if (offset + size > length) {
-            const std::uint64_t inside = offset < length ? length - offset : 0;
-            check.faults.push_back(
-                {i, "the file ends " + Plural(inside, "byte") + " into this frame of " +
-                        std::to_string(size) + " (" + Plural(check.stored - i, "frame") +
-                        " missing or cut)"});
-            break;
-        }
-        std::string fault = ChunkFault(descriptor_, offset, size, movie_->FrameTypes[i],
-                                       movie_->TrackFormat);
-        if (!fault.empty()) check.faults.push_back({i, fault});
-        whole = whole && fault.empty();
-        if (whole) check.whole = i + 1;
-        offset += size;
-    }
-    return check;
+// A copy of the movie that ends after its whole frames: the header counts only them (and
+// no ring frame), the tables list only them, and the trees and frames follow unchanged.
+bool MovieFile::OpenWholeFrames(std::uint32_t flags) {
+    if (check_.whole == 0 || check_.whole == check_.stored) return false;
+    const std::uint32_t stored = check_.stored, whole = check_.whole;
+    std::vector<std::uint8_t> copy(header_.begin(), header_.begin() + ZAMB_HEADER_BYTES);
+    const auto put = [&copy](std::size_t at, std::uint32_t value) {
+        for (int b = 0; b < 4; ++b) copy[at + b] = static_cast<std::uint8_t>(value >> (8 * b));
+    };
+    put(12, whole);
+    put(20, Word(header_.data() + 20) & ~std::uint32_t{FILE_RING});
+    const std::uint8_t* sizes = header_.data() + ZAMB_HEADER_BYTES;
+    const std::uint8_t* types = sizes + std::size_t{4} * stored;
+    copy.insert(copy.end(), sizes, sizes + std::size_t{4} * whole);
+    copy.insert(copy.end(), types, types + whole);
+    std::uint64_t rest = Word(header_.data() + 52);
+    for (std::uint32_t i = 0; i < whole; ++i) rest += Word(sizes + std::size_t{4} * i);
+    // The copy lives in memory; a hostile frame table must not make it take the machine.
+    if (rest > kLargestCopy) return false;
+    const std::size_t at = copy.size();
+    copy.resize(at + static_cast<std::size_t>(rest));
+    if (!ReadAt(descriptor_, header_.size(), copy.data() + at, static_cast<std::size_t>(rest)))
+        return false;
+    CloseHandle(handle_);
+    handle_ = standin::OpenMemoryFile(copy.data(), copy.size());
+    movie_ = ZambOpen(handle_, flags | ZAMB_FILE_HANDLE, 0xFFFFFFFFu);
+    return movie_ != nullptr;
 }
 
 void MovieFile::Close() {

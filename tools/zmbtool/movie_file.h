@@ -19,8 +19,9 @@ struct FrameFault {
 
 // What a movie's frame table and chunk headers say about the file holding it.
 struct FrameCheck {
-    std::uint32_t stored = 0;  // frames in the table, the ring frame included
-    std::uint32_t whole = 0;   // frames from the first on that are complete and well formed
+    std::uint32_t frameCount = 0;    // the header's frame count, the ring frame not included
+    std::uint32_t stored = 0;        // frames in the table, the ring frame included
+    std::uint32_t whole = 0;         // frames from the first on that are complete and well formed
     std::vector<FrameFault> faults;  // in frame order; a cut file ends the list
 };
 
@@ -34,17 +35,23 @@ class MovieFile {
     ~MovieFile();
 
     // FLAGS go to ZambOpen. ERROR is one line: why the file cannot be read or used.
+    // A damaged movie the library refuses whole (it reads small movies in one piece) is
+    // opened as its whole frames alone, so that they can still be decoded.
     bool Open(const std::string& path, std::uint32_t flags, std::string* error);
     Movie* Get() const { return movie_; }
-    // Reads the frame table and each frame's chunk headers from the file and finds where it
-    // stops being whole: a frame past the file's end, or a chunk that runs out of its frame.
-    FrameCheck CheckFrames() const;
+    // Where the file stops being whole, from its own frame table and chunk headers: a frame
+    // past the file's end, or a chunk that runs out of its frame.
+    const FrameCheck& Check() const { return check_; }
     void Close();
 
   private:
+    bool OpenWholeFrames(std::uint32_t flags);
+
     Movie* movie_ = nullptr;
-    void* handle_ = nullptr;  // the library's file handle, which stays ours
-    int descriptor_ = -1;     // for the frame checks, beside the handle's own
+    void* handle_ = nullptr;            // the library's file handle, which stays ours
+    int descriptor_ = -1;               // for the frame checks, beside the handle's own
+    std::vector<std::uint8_t> header_;  // header and frame tables as the file holds them
+    FrameCheck check_;
 };
 
 }  // namespace zmbtool

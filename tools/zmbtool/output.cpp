@@ -29,11 +29,16 @@ std::set<FileId>& Inputs() {
     return inputs;
 }
 
+std::string& WriteFailure() {
+    static std::string failure;
+    return failure;
+}
+
 enum class Kind { NewFile, RegularFile, Stream, StandardOutput };
 
 struct Resolved {
     Kind kind = Kind::NewFile;
-    std::string path;      // the file written: the end of any symlink chain
+    std::string path;  // the file written: the end of any symlink chain
     bool exists = false;
     struct stat status {};
 };
@@ -139,8 +144,11 @@ bool Resolve(const std::string& given, Resolved* out, std::string* error) {
     if (given == "-") {
         out->kind = Kind::StandardOutput;
         out->exists = ::fstat(STDOUT_FILENO, &out->status) == 0;
-        if (!out->exists) *error = "standard output is closed";
-        return out->exists;
+        if (!out->exists) return *error = "standard output is closed", false;
+        // Pictures and sound on a terminal are only noise, and can leave it unusable.
+        if (::isatty(STDOUT_FILENO))
+            return *error = "standard output is a terminal (redirect or pipe it)", false;
+        return true;
     }
     if (::stat(given.c_str(), &out->status) == 0) {
         out->exists = true;
@@ -151,8 +159,7 @@ bool Resolve(const std::string& given, Resolved* out, std::string* error) {
 }
 
 bool IsInput(const Resolved& resolved) {
-    return resolved.exists &&
-           Inputs().count({resolved.status.st_dev, resolved.status.st_ino}) != 0;
+    return resolved.exists && Inputs().count({resolved.status.st_dev, resolved.status.st_ino}) != 0;
 }
 
 // Resolves GIVEN and refuses it when it is one of the inputs; ERROR is the full line.
@@ -209,6 +216,10 @@ int OpenStream(const Resolved& resolved) {
 }
 
 }  // namespace
+
+const std::string& FirstWriteFailure() {
+    return WriteFailure();
+}
 
 void NoteInput(const std::string& path) {
     struct stat status {};
@@ -285,6 +296,8 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     if (std::fwrite(data, 1, size, file_) == size) return true;
     if (!failed_) writeError_ = errno;
     failed_ = true;
+    if (WriteFailure().empty())
+        WriteFailure() = "cannot write " + given_ + ": " + Reason(writeError_);
     return false;
 }
 

@@ -30,6 +30,10 @@ bool CheckOutputs(const std::vector<std::string>& outputs, std::string* error);
 // Checks that FOLDER exists, is a folder, and can take new files.
 bool CheckOutputFolder(const std::string& folder, std::string* error);
 
+// "cannot write NAME: reason" for the first write of the run that failed, or empty. A run
+// stops at a failed write and names it from here, whichever of its outputs it was.
+const std::string& FirstWriteFailure();
+
 // One output, opened under the rules above.
 class OutputFile {
   public:

@@ -43,9 +43,8 @@ std::string Y4mHeader(std::uint32_t width, std::uint32_t height, std::uint64_t p
     // period/100 ms per frame = 100000/period frames per second, kept as an exact fraction.
     const std::uint64_t divisor = std::gcd(std::uint64_t{100000}, period);
     return "YUV4MPEG2 W" + std::to_string(width) + " H" + std::to_string(height) + " F" +
-           std::to_string(100000 / divisor) + ":" + std::to_string(period / divisor) +
-           " Ip A1:1 " + (chroma444 ? "C444" : "C420jpeg XYSCSS=420JPEG") +
-           " XCOLORRANGE=LIMITED\n";
+           std::to_string(100000 / divisor) + ":" + std::to_string(period / divisor) + " Ip A1:1 " +
+           (chroma444 ? "C444" : "C420jpeg XYSCSS=420JPEG") + " XCOLORRANGE=LIMITED\n";
 }
 
 }  // namespace
@@ -58,8 +57,8 @@ std::uint64_t PeriodOf(std::int32_t rateCode) {
 PictureOutputs::PictureOutputs() = default;
 PictureOutputs::~PictureOutputs() = default;
 
-bool PictureOutputs::Open(const PictureRequest& request, std::uint32_t width,
-                          std::uint32_t height, std::uint64_t period, std::string* error) {
+bool PictureOutputs::Open(const PictureRequest& request, std::uint32_t width, std::uint32_t height,
+                          std::uint64_t period, std::string* error) {
     request_ = request;
     const auto open = [error](OutputFile& out, const std::string& path) {
         return path.empty() || out.Open(path, error);
@@ -76,7 +75,7 @@ bool PictureOutputs::Open(const PictureRequest& request, std::uint32_t width,
     return true;
 }
 
-void PictureOutputs::WriteY4mFrame(const IndexedFrame& frame) {
+bool PictureOutputs::WriteY4mFrame(const IndexedFrame& frame) {
     const YuvTable t = MakeYuvTable(frame.palette);
     const std::size_t w = frame.width, h = frame.height;
     const std::size_t cw = request_.chroma444 ? w : w / 2, ch = request_.chroma444 ? h : h / 2;
@@ -105,12 +104,10 @@ void PictureOutputs::WriteY4mFrame(const IndexedFrame& frame) {
             cr[row * cw + x] = Chroma(t.cr64[a[l]] + t.cr64[a[r]] + t.cr64[b[l]] + t.cr64[b[r]], 8);
         }
     }
-    y4m_.Write("FRAME\n", 6);
-    y4m_.Write(planes_.data(), planes_.size());
+    return y4m_.Write("FRAME\n", 6) && y4m_.Write(planes_.data(), planes_.size());
 }
 
-void PictureOutputs::WriteRgbFrame(const IndexedFrame& frame, OutputFile& out,
-                                   int bytesPerPixel) {
+bool PictureOutputs::WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, int bytesPerPixel) {
     const std::size_t rowBytes = std::size_t{frame.width} * bytesPerPixel;
     planes_.resize(rowBytes * frame.height);
     std::uint8_t* to = planes_.data();
@@ -122,17 +119,17 @@ void PictureOutputs::WriteRgbFrame(const IndexedFrame& frame, OutputFile& out,
             if (bytesPerPixel == 4) to[3] = 0xFF;
         }
     }
-    out.Write(planes_.data(), planes_.size());
+    return out.Write(planes_.data(), planes_.size());
 }
 
 bool PictureOutputs::AddFrame(const IndexedFrame& frame) {
-    raw_.Write(frame.palette, kPaletteBytes);
+    bool ok = raw_.Write(frame.palette, kPaletteBytes);
     for (std::uint32_t row = 0; row < frame.height && raw_.IsOpen(); ++row)
-        raw_.Write(frame.Row(row), frame.width);
-    if (y4m_.IsOpen()) WriteY4mFrame(frame);
-    if (rgb24_.IsOpen()) WriteRgbFrame(frame, rgb24_, 3);
-    if (rgba_.IsOpen()) WriteRgbFrame(frame, rgba_, 4);
-    return !gif_ || gif_->AddFrame(frame);
+        ok = raw_.Write(frame.Row(row), frame.width) && ok;
+    if (y4m_.IsOpen()) ok = WriteY4mFrame(frame) && ok;
+    if (rgb24_.IsOpen()) ok = WriteRgbFrame(frame, rgb24_, 3) && ok;
+    if (rgba_.IsOpen()) ok = WriteRgbFrame(frame, rgba_, 4) && ok;
+    return (!gif_ || gif_->AddFrame(frame)) && ok;
 }
 
 bool PictureOutputs::Finish(std::string* error) {

@@ -42,12 +42,13 @@ class PictureOutputs {
     // 1/100 ms, never 0 (untimed movies are given one by the caller).
     bool Open(const PictureRequest& request, std::uint32_t width, std::uint32_t height,
               std::uint64_t period, std::string* error);
+    // False when a write failed (FirstWriteFailure says which).
     bool AddFrame(const IndexedFrame& frame);
     bool Finish(std::string* error);
 
   private:
-    void WriteY4mFrame(const IndexedFrame& frame);
-    void WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, int bytesPerPixel);
+    bool WriteY4mFrame(const IndexedFrame& frame);
+    bool WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, int bytesPerPixel);
 
     PictureRequest request_;
     OutputFile raw_, y4m_, rgb24_, rgba_;

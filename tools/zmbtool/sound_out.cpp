@@ -70,8 +70,8 @@ class SoundOutputs::Mixer {
         std::size_t ready = flush ? 0 : SIZE_MAX;
         for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
             if (!(tracks_ & (1u << n))) continue;
-            ready = flush ? std::max(ready, pending_[n].size())
-                          : std::min(ready, pending_[n].size());
+            ready =
+                flush ? std::max(ready, pending_[n].size()) : std::min(ready, pending_[n].size());
         }
         if (ready == SIZE_MAX) ready = 0;
         out->clear();
@@ -126,9 +126,8 @@ bool SoundOutputs::OpenTrack(const Movie* movie, int n, const SoundRequest& requ
     if (!request.pcmFolder.empty() &&
         !files_[n]->pcm.Open(TrackFile(request.pcmFolder, n, ".pcm"), error))
         return false;
-    return request.wavFolder.empty() ||
-           files_[n]->wav.Open(TrackFile(request.wavFolder, n, ".wav"),
-                               FormatOf(movie->TrackFormat[n]), error);
+    return request.wavFolder.empty() || files_[n]->wav.Open(TrackFile(request.wavFolder, n, ".wav"),
+                                                            FormatOf(movie->TrackFormat[n]), error);
 }
 
 bool SoundOutputs::OpenWavFile(const Movie* movie, const SoundRequest& request,

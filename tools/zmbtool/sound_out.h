@@ -17,9 +17,9 @@
 namespace zmbtool {
 
 struct SoundRequest {
-    std::string pcmFolder;  // trackN.pcm for every present track
-    std::string wavFolder;  // trackN.wav for every present track
-    std::string wavFile;    // one WAV of the chosen tracks
+    std::string pcmFolder;        // trackN.pcm for every present track
+    std::string wavFolder;        // trackN.wav for every present track
+    std::string wavFile;          // one WAV of the chosen tracks
     std::uint32_t tracks = 0x7F;  // bit n chooses track n for wavFile
     bool decodeAll = false;       // decode every track even with no output, to find faults
 };
@@ -51,8 +51,8 @@ class SoundOutputs {
     void Discard();
 
     std::array<std::unique_ptr<TrackFiles>, ZAMB_TRACK_COUNT> files_;
-    std::uint32_t wanted_ = 0;     // tracks whose chunks are decoded at all
-    int soleTrack_ = -1;           // the one track the WAV file copies as it is stored
+    std::uint32_t wanted_ = 0;  // tracks whose chunks are decoded at all
+    int soleTrack_ = -1;        // the one track the WAV file copies as it is stored
     WavWriter single_;
     std::unique_ptr<Mixer> mixer_;
     std::vector<std::uint8_t> chunk_;

@@ -59,7 +59,7 @@ int VerifyMovie(const std::string& path) {
         std::printf("%s: unusable: %s\n", path.c_str(), error.c_str());
         return 1;
     }
-    const FrameCheck check = file.CheckFrames();
+    const FrameCheck& check = file.Check();
     for (const FrameFault& fault : check.faults) Report(path, fault);
     const int faults =
         static_cast<int>(check.faults.size()) + DecodeWholeFrames(path, file.Get(), check);
@@ -90,8 +90,7 @@ int RunVerify(const std::vector<std::string>& args) {
 }
 
 const Registration registration{
-    {"verify", "decode whole movies without writing anything and report every fault",
-     RunVerify}};
+    {"verify", "decode whole movies without writing anything and report every fault", RunVerify}};
 
 }  // namespace
 }  // namespace zmbtool

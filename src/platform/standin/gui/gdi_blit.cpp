@@ -42,6 +42,34 @@ bool Visible(const Target& target, int x, int y) {
                        [&](const Rect& r) { return r.Contains(x, y); });
 }
 
+// The rows or columns [first, last) of a destination span that can land in the visible
+// range [low, high) of the screen. The loops run over these alone, so a stretch to an
+// enormous or far-off rectangle costs no more than one to the visible part; without this a
+// copy to 100000 x 100000 pixels walks ten billion pixels to draw none of them.
+struct Span {
+    int first = 0, last = 0;
+};
+
+Span VisibleSpan(long long start, int length, int low, int high) {
+    long long first = std::max<long long>(0, low - start);
+    long long last = std::min<long long>(length, high - start);
+    if (last <= first) return {};
+    return {static_cast<int>(first), static_cast<int>(last)};
+}
+
+// The smallest rectangle around every visible part of the target.
+Rect ClipBounds(const Target& target) {
+    if (target.clip.empty()) return {};
+    Rect bounds = target.clip.front();
+    for (const Rect& r : target.clip) {
+        bounds.left = std::min(bounds.left, r.left);
+        bounds.top = std::min(bounds.top, r.top);
+        bounds.right = std::max(bounds.right, r.right);
+        bounds.bottom = std::max(bounds.bottom, r.bottom);
+    }
+    return bounds;
+}
+
 // An RGB colour as the destination shows it: through the realised logical palette of the
 // device context on 8-bit screens, packed into the pixel format on deeper ones.
 std::uint32_t ScreenValue(const DeviceContext& dc, BYTE r, BYTE g, BYTE b) {
@@ -104,16 +132,21 @@ void Copy(DeviceContext& dc, int x, int y, int width, int height, const Source& 
     Target target = TargetOf(dc);
     if (!target.ok) return;
     Desktop& desktop = TheDesktop();
+    const Rect bounds = ClipBounds(target);
+    const long long left = static_cast<long long>(target.originX) + x;
+    const long long top = static_cast<long long>(target.originY) + y;
+    const Span rows = VisibleSpan(top, height, bounds.top, bounds.bottom);
+    const Span columns = VisibleSpan(left, width, bounds.left, bounds.right);
     HideSoftwareCursor(desktop);
-    for (int row = 0; row < height; ++row) {
+    for (int row = rows.first; row < rows.last; ++row) {
         int sy = sourceY + static_cast<int>(static_cast<long long>(row) * sourceHeight / height);
         if (sy < 0 || sy >= source.height) continue;
         const std::uint8_t* line = source.Row(sy);
-        int screenY = target.originY + y + row;
-        for (int column = 0; column < width; ++column) {
+        int screenY = static_cast<int>(top + row);
+        for (int column = columns.first; column < columns.last; ++column) {
             int sx =
                 sourceX + static_cast<int>(static_cast<long long>(column) * sourceWidth / width);
-            int screenX = target.originX + x + column;
+            int screenX = static_cast<int>(left + column);
             if (sx < 0 || sx >= source.width || !Visible(target, screenX, screenY)) continue;
             WritePixel(desktop.screen, screenX, screenY, map[line[sx]]);
         }
@@ -253,10 +286,15 @@ BOOL WINAPI PatBlt(HDC dc, int x, int y, int width, int height, DWORD rop) {
     std::uint32_t value = desktop.screen.format.bits == 8
                               ? (level ? 255u : 0u)
                               : PackColor(desktop.screen, level, level, level);
+    const Rect bounds = ClipBounds(target);
+    const long long left = static_cast<long long>(target.originX) + x;
+    const long long top = static_cast<long long>(target.originY) + y;
+    const Span rows = VisibleSpan(top, height, bounds.top, bounds.bottom);
+    const Span columns = VisibleSpan(left, width, bounds.left, bounds.right);
     HideSoftwareCursor(desktop);
-    for (int row = 0; row < height; ++row)
-        for (int column = 0; column < width; ++column) {
-            int sx = target.originX + x + column, sy = target.originY + y + row;
+    for (int row = rows.first; row < rows.last; ++row)
+        for (int column = columns.first; column < columns.last; ++column) {
+            int sx = static_cast<int>(left + column), sy = static_cast<int>(top + row);
             if (Visible(target, sx, sy)) WritePixel(desktop.screen, sx, sy, value);
         }
     ScreenTouched(desktop);

@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <map>
@@ -13,6 +14,19 @@
 
 namespace standin::gui {
 namespace {
+
+// MessageBoxA has already printed the box's text on standard error. A desktop that cannot
+// show boxes at all (no X core fonts, say) would fail every one the same way, so the reason
+// is told once rather than after each text.
+void NoteMessageBoxesCannotShow() {
+    static bool told = false;
+    if (told) return;
+    told = true;
+    std::fprintf(stderr,
+                 "(A message box could not be shown here: %s. Its text above, and that of any "
+                 "later box, is on standard error only.)\n",
+                 SDL_GetError());
+}
 
 UINT VirtualKeyOf(SDL_Keycode key) {
     if (key >= SDLK_a && key <= SDLK_z) return static_cast<UINT>('A' + (key - SDLK_a));
@@ -208,7 +222,10 @@ class SdlHost final : public Host {
         box.numbuttons = 1;
         box.buttons = &ok;
         int pressed = -1;
-        if (SDL_ShowMessageBox(&box, &pressed) != 0) return 0;
+        if (SDL_ShowMessageBox(&box, &pressed) != 0) {
+            NoteMessageBoxesCannotShow();
+            return 0;
+        }
         // A box closed from its frame rather than by its button: a box with only OK answers OK.
         return IDOK;
     }

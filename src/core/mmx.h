@@ -3,14 +3,16 @@
 // video decoder's stream readers.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 // Bit set: 0x1 the processor has MMX, 0x2 the processor check has been made, 0x4 MMX use
-// is forbidden.
-extern std::uint32_t MmxState;
+// is forbidden. Atomic, as decoder handles on several threads may make the first check at
+// once.
+extern std::atomic<std::uint32_t> MmxState;
 // The cached answer every vector-capable routine reads: 0 not yet known, 1 do not use the
 // vector paths, 2 use them.
-extern std::uint32_t MmxUse;
+extern std::atomic<std::uint32_t> MmxUse;
 
 // Runs the processor check once per process, then answers from MmxState: returns the new
 // MmxUse.
@@ -26,5 +28,6 @@ void MmxTestReset(bool identificationFixed);
 
 // The choice every vector-capable routine makes once per call: true for the vector path.
 inline bool MmxPathChosen() {
-    return (MmxUse == 0 ? DetectMmx() : MmxUse) == 2;
+    const std::uint32_t use = MmxUse.load(std::memory_order_relaxed);
+    return (use == 0 ? DetectMmx() : use) == 2;
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "decoder/debug.h"
+#include "core/debug.h"
 
 #include <atomic>
 #include <cstdio>
@@ -7,14 +7,16 @@
 #include "platform/win32.h"
 
 namespace {
-// Zero until read; the read value is kept with 0x1000 added so that it is never zero.
+// Zero until kept; the kept value has 0x1000 added so that it is never zero.
 std::atomic<std::uint32_t> debugSetting{0};
 }  // namespace
 
-void DebugReadSetting() {
-    if (debugSetting.load() != 0) return;
-    debugSetting.store(GetProfileIntA("Zambrel", "Debug", 0) + 0x1000u);
+void DebugKeepSetting(std::uint32_t value) {
+    std::uint32_t unset = 0;
+    debugSetting.compare_exchange_strong(unset, value + 0x1000u);
 }
+
+bool DebugSettingKept() { return debugSetting.load() != 0; }
 
 bool DebugOn() { return (debugSetting.load() & 0xFF) == 1; }
 

@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The processor check behind the vector paths.
-#include "blit/mmx.h"
+#include "core/mmx.h"
 
-std::uint32_t MmxState = 0;
-std::uint32_t MmxUse = 0;
+std::atomic<std::uint32_t> MmxState{0};
+std::atomic<std::uint32_t> MmxUse{0};
 
 namespace {
 
@@ -65,8 +65,9 @@ std::uint32_t DetectMmx() {
         MmxState |= kMmxTested;
         if (ProcessorReportsMmx()) MmxState |= kMmxPresent;
     }
-    MmxUse = MmxState == (kMmxPresent | kMmxTested) ? 2 : 1;
-    return MmxUse;
+    const std::uint32_t use = MmxState == (kMmxPresent | kMmxTested) ? 2 : 1;
+    MmxUse = use;
+    return use;
 }
 
 std::uint32_t ZambUseMmx(std::uint32_t request) {

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "decoder/allocator.h"
+#include "core/allocator.h"
 
 #include <atomic>
 #include <new>

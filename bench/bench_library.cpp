@@ -1,0 +1,198 @@
+// SPDX-License-Identifier: MIT
+// Decoder handles against the system's own interface on the same writer-made movie, measured
+// in the same run: pictures as indices and as RGBA, two movies decoded in turn, two handles
+// on two threads against one thread, and the cost of a seek.
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "encoder/writer.h"
+#include "platform/standin/kernel/seams.h"
+#include "platform/win32.h"
+#include "zambrel/decoder.h"
+#include "zambrel/movie.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using Clock = std::chrono::steady_clock;
+
+constexpr std::uint32_t kWidth = 320, kHeight = 240, kFrames = 60;
+
+// Moving detail over a still background, a palette change every tenth frame, and sound.
+Bytes MakeMovie(unsigned seed) {
+    zambrel::encoder::MovieRecipe recipe;
+    recipe.width = kWidth;
+    recipe.height = kHeight;
+    std::mt19937 random(seed);
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+        zambrel::encoder::Picture p;
+        p.pixels.resize(std::size_t{kWidth} * kHeight);
+        for (std::uint32_t y = 0; y < kHeight; ++y)
+            for (std::uint32_t x = 0; x < kWidth; ++x) {
+                std::uint8_t v = static_cast<std::uint8_t>(16 + (y / 16) % 8);
+                if ((x / 4 + y / 4 + f) % 5 == 0) v = static_cast<std::uint8_t>(random() % 192);
+                p.pixels[std::size_t{y} * kWidth + x] = v;
+            }
+        for (int i = 0; i < 768; ++i)
+            p.palette[i] = zambrel::encoder::WidenLevel(static_cast<std::uint8_t>((i + f / 10) & 63));
+        recipe.pictures.push_back(std::move(p));
+    }
+    recipe.tracks[0].present = true;
+    recipe.tracks[0].sampleRate = 22050;
+    recipe.tracks[0].is16Bit = true;
+    for (std::uint32_t i = 0; i < 22050 * 4 * kFrames / 15; ++i)
+        recipe.tracks[0].samples.push_back(static_cast<std::uint8_t>(i * 7 ^ random() % 4));
+    return zambrel::encoder::WriteMovie(recipe).bytes;
+}
+
+const Bytes& Movie1() {
+    static const Bytes movie = MakeMovie(1);
+    return movie;
+}
+const Bytes& Movie2() {
+    static const Bytes movie = MakeMovie(2);
+    return movie;
+}
+
+// The system's interface: a memory file, a destination buffer, every frame decoded.
+struct SystemMovie {
+    HANDLE file;
+    Movie* movie;
+    Bytes picture = Bytes(std::size_t{kWidth} * kHeight);
+    explicit SystemMovie(const Bytes& bytes)
+        : file(standin::OpenMemoryFile(bytes.data(), bytes.size())),
+          movie(ZambOpen(file, ZAMB_FILE_HANDLE | ZAMB_NO_SKIP, 0xFFFFFFFFu)) {
+        ZambSetDestination(movie, 0, 0, kWidth, kHeight, picture.data(), 0);
+    }
+    ~SystemMovie() {
+        ZambClose(movie);
+        CloseHandle(file);
+    }
+    void Frame() {
+        ZambDoFrame(movie);
+        while (ZambNextRect(movie, 0)) {
+        }
+        ZambNextFrame(movie);
+    }
+};
+
+struct Handle {
+    ZambDecoder* decoder = nullptr;
+    explicit Handle(const Bytes& bytes, std::uint32_t flags = ZAMBOPEN_LOOP) {
+        ZambDecoderOpenMemory(bytes.data(), bytes.size(), flags, &decoder);
+    }
+    ~Handle() { ZambDecoderClose(decoder); }
+    void Frame(std::uint32_t format, Bytes& out) {
+        ZambDecoderNextFrame(decoder);
+        const std::size_t pitch = format == ZAMBPIX_INDEX8 ? kWidth : kWidth * 4;
+        ZambDecoderGetPicture(decoder, format, out.data(), pitch, out.size(), 0);
+        Bytes sound(1 << 16);
+        ZambDecoderReadSound(decoder, 0, sound.data(), sound.size());
+    }
+};
+
+// Frames per second of the system's interface in this run, the baseline of the others.
+double SystemFramesPerSecond = 0;
+
+void Report(benchmark::State& state, double framesPerSecond) {
+    state.counters["frames/s"] = framesPerSecond;
+    if (SystemFramesPerSecond > 0)
+        state.counters["vs system"] = framesPerSecond / SystemFramesPerSecond;
+}
+
+double Seconds(Clock::time_point since) {
+    return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+void SystemInterface(benchmark::State& state) {
+    SystemMovie movie(Movie1());
+    std::uint64_t frames = 0;
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        movie.Frame();
+        ++frames;
+    }
+    SystemFramesPerSecond = frames / Seconds(start);
+    Report(state, SystemFramesPerSecond);
+}
+BENCHMARK(SystemInterface);
+
+void HandleFrames(benchmark::State& state, std::uint32_t format) {
+    Handle handle(Movie1());
+    Bytes out(std::size_t{kWidth} * kHeight * 4);
+    std::uint64_t frames = 0;
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        handle.Frame(format, out);
+        ++frames;
+    }
+    Report(state, frames / Seconds(start));
+}
+BENCHMARK_CAPTURE(HandleFrames, Indices, ZAMBPIX_INDEX8);
+BENCHMARK_CAPTURE(HandleFrames, Rgba, ZAMBPIX_RGBA32);
+
+// Two movies decoded in turn on one thread: each keeps its own tables.
+void SystemTwoMoviesInTurn(benchmark::State& state) {
+    SystemMovie one(Movie1()), two(Movie2());
+    std::uint64_t frames = 0;
+    const auto start = Clock::now();
+    for (auto _ : state) {
+        one.Frame();
+        two.Frame();
+        frames += 2;
+    }
+    Report(state, frames / Seconds(start));
+}
+BENCHMARK(SystemTwoMoviesInTurn);
+
+// Decodes `frames` frames of each movie, one handle per thread or both on this thread.
+double TwoMovies(std::uint32_t frames, bool threads) {
+    auto run = [frames](const Bytes* movie) {
+        Handle handle(*movie);
+        Bytes out(std::size_t{kWidth} * kHeight * 4);
+        for (std::uint32_t f = 0; f < frames; ++f) handle.Frame(ZAMBPIX_RGBA32, out);
+    };
+    const auto start = Clock::now();
+    if (threads) {
+        std::thread first(run, &Movie1()), second(run, &Movie2());
+        first.join();
+        second.join();
+    } else {
+        run(&Movie1());
+        run(&Movie2());
+    }
+    return 2.0 * frames / Seconds(start);
+}
+
+void TwoHandles(benchmark::State& state) {
+    const bool threads = state.range(0) != 0;
+    double oneThread = 0, framesPerSecond = 0;
+    for (auto _ : state) {
+        oneThread = TwoMovies(4 * kFrames, false);
+        framesPerSecond = TwoMovies(4 * kFrames, threads);
+    }
+    Report(state, framesPerSecond);
+    state.counters["vs one thread"] = framesPerSecond / oneThread;
+}
+BENCHMARK(TwoHandles)->Arg(0)->Arg(1)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A seek from the start to the middle: every frame before it is decoded.
+void SeekToMiddle(benchmark::State& state) {
+    Handle handle(Movie1(), 0);
+    for (auto _ : state) {
+        ZambDecoderSeek(handle.decoder, 0);
+        ZambDecoderSeek(handle.decoder, kFrames / 2);
+    }
+    state.counters["ms per frame sought"] = benchmark::Counter(
+        double(state.iterations()) * (kFrames / 2 + 1) / 1000.0,
+        benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(SeekToMiddle)->Unit(benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: MIT
+// A whole movie through the embedding interface, from an exact-size copy in memory: every
+// frame in every picture format (whole and changes only), every track's sound taken per frame
+// and from its queue, and seeks to frames the input chooses.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
+#include "fuzz_input.h"
+#include "tame.h"
+#include "zambrel/decoder.h"
+
+namespace {
+
+constexpr std::uint32_t kMaxFrames = 24;
+constexpr std::uint64_t kMaxPictureBytes = 64u << 10;  // decoded pixels per frame
+constexpr std::uint32_t kSeeks = 3;
+constexpr std::uint32_t kBytesPerPixel[] = {1, 4, 4, 3, 2};
+
+void Check(bool condition) {
+    if (!condition) std::abort();
+}
+
+void TakePictures(ZambDecoder* decoder, const ZambMovieInfo& info) {
+    for (std::uint32_t format = ZAMBPIX_INDEX8; format <= ZAMBPIX_RGB565; ++format) {
+        const std::size_t pitch = std::size_t{info.Width} * kBytesPerPixel[format];
+        // Exact size, so that a write past the picture is one past the allocation.
+        std::vector<std::uint8_t> pixels(pitch * info.Height);
+        for (std::uint32_t flags : {0u, unsigned{ZAMBPIC_CHANGED_ONLY}})
+            Check(ZambDecoderGetPicture(decoder, format, pixels.data(), pitch, pixels.size(),
+                                        flags) == ZAMBERR_NONE);
+        Check(ZambDecoderGetPicture(decoder, format, pixels.data(), pitch, pixels.size() - 1,
+                                    0) == ZAMBERR_BUFFER_TOO_SMALL);
+    }
+    std::vector<ZambRect> rects(ZambDecoderGetChangedRects(decoder, nullptr, 0));
+    ZambDecoderGetChangedRects(decoder, rects.data(), static_cast<std::uint32_t>(rects.size()));
+    for (const ZambRect& r : rects)
+        Check(r.X >= 0 && r.Y >= 0 && r.W > 0 && r.H > 0 &&
+              std::uint64_t(r.X) + r.W <= info.Width && std::uint64_t(r.Y) + r.H <= info.Height);
+}
+
+void TakeSound(ZambDecoder* decoder) {
+    for (std::uint32_t n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        std::size_t bytes = 0;
+        if (ZambDecoderFrameSound(decoder, n, nullptr, 0, &bytes) == ZAMBERR_NO_TRACK) continue;
+        std::vector<std::uint8_t> sound(bytes);
+        Check(ZambDecoderFrameSound(decoder, n, sound.data(), sound.size(), &bytes) ==
+              ZAMBERR_NONE);
+        std::vector<std::uint8_t> queued(ZambDecoderSoundQueued(decoder, n) / 2 + 1);
+        Check(ZambDecoderReadSound(decoder, n, queued.data(), queued.size()) <= queued.size());
+    }
+}
+
+void Decode(ZambDecoder* decoder, const ZambMovieInfo& info) {
+    TakePictures(decoder, info);
+    TakeSound(decoder);
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    // The choices come from the input's last bytes, which a movie's reading never needs.
+    FuzzInput choices{size < 8 ? data : data + size - 8, size < 8 ? size : 8};
+    const std::uint32_t flags = choices.Word() & 0xF;
+    const std::uint32_t seeds = choices.Word();
+    const std::vector<std::uint8_t> tamed = Tamed(data, size);
+    // A copy of exactly the input's size: reading one byte past it is caught.
+    std::vector<std::uint8_t> movie(tamed);
+    ZambDecoder* decoder = nullptr;
+    const ZambError opened = ZambDecoderOpenMemory(movie.data(), movie.size(), flags, &decoder);
+    Check((opened == ZAMBERR_NONE) == (decoder != nullptr));
+    Check(ZambErrorString(opened) != nullptr);
+    if (decoder == nullptr) return 0;
+    ZambMovieInfo info{};
+    Check(ZambDecoderGetInfo(decoder, &info, sizeof info) == ZAMBERR_NONE);
+    if (std::uint64_t{info.Width} * info.Height <= kMaxPictureBytes) {
+        for (std::uint32_t f = 0; f < kMaxFrames && ZambDecoderNextFrame(decoder) == ZAMBERR_NONE;
+             ++f)
+            Decode(decoder, info);
+        const std::uint32_t reach = info.FrameCount < kMaxFrames ? info.FrameCount : kMaxFrames;
+        for (std::uint32_t s = 0; s < kSeeks; ++s) {
+            const std::uint32_t target = ((seeds >> (8 * s)) & 0xFF) % (reach + 1);
+            if (ZambDecoderSeek(decoder, target) == ZAMBERR_NONE) Decode(decoder, info);
+        }
+    }
+    ZambDecoderClose(decoder);
+    return 0;
+}

@@ -1,0 +1,205 @@
+/* SPDX-License-Identifier: MIT */
+/* The embedding interface of libzambrel: a decoder handle per movie that hands out pictures,
+   palettes and PCM sound on request, with no window, sound device, clock or setting. */
+#ifndef ZAMBREL_DECODER_H
+#define ZAMBREL_DECODER_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+/* The version these declarations belong to; ZambVersion() tells the library's own. */
+#define ZAMBREL_VERSION_MAJOR 0
+#define ZAMBREL_VERSION_MINOR 1
+#define ZAMBREL_VERSION_PATCH 0
+#define ZAMBREL_MAKE_VERSION(major, minor, patch) \
+    (((uint32_t)(major) << 16) | ((uint32_t)(minor) << 8) | (uint32_t)(patch))
+#define ZAMBREL_VERSION \
+    ZAMBREL_MAKE_VERSION(ZAMBREL_VERSION_MAJOR, ZAMBREL_VERSION_MINOR, ZAMBREL_VERSION_PATCH)
+
+/* Built alone (for WebAssembly, say), the decoding core needs no window system, sound
+   device or SDL: compile every .cpp file of src/core, src/decoder and
+   src/platform/standin/kernel, and src/sound/driver.cpp, src/library/decoder_api.cpp and
+   src/library/no_sound_device.cpp, with include/ and src/ on the include path. */
+
+/* Marks what the shared library exports; everything else in it stays hidden. */
+#ifndef ZAMBREL_PUBLIC
+#if defined(__GNUC__) && !defined(_WIN32)
+#define ZAMBREL_PUBLIC __attribute__((visibility("default")))
+#else
+#define ZAMBREL_PUBLIC
+#endif
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- Results ------------------------------------------------------------------------ */
+
+/* Every call that can fail returns one of these: 0 or more is success. */
+typedef int32_t ZambError;
+#define ZAMBERR_NONE 0              /* done */
+#define ZAMBERR_END 1               /* no next frame: the movie is over (not a failure) */
+#define ZAMBERR_INVALID_ARGUMENT -1 /* a null pointer, unknown flag, format or pitch */
+#define ZAMBERR_NO_MEMORY -2        /* an allocation failed; the handle is as before */
+#define ZAMBERR_OPEN_FAILED -3      /* the file could not be opened */
+#define ZAMBERR_READ_FAILED -4      /* the input delivered fewer bytes than the movie needs */
+#define ZAMBERR_NOT_A_MOVIE -5      /* the input does not start like a movie */
+#define ZAMBERR_UNUSABLE_HEADER -6  /* sizes, counts or layout outside what is decoded */
+#define ZAMBERR_TOO_SHORT -7        /* tables, trees or frames lie past the input's end */
+#define ZAMBERR_BAD_TREES -8        /* the code trees cannot be built */
+#define ZAMBERR_TOO_LARGE -9        /* frames beyond 32-bit file positions */
+#define ZAMBERR_BUFFER_TOO_SMALL -10 /* the caller's buffer cannot hold the result */
+#define ZAMBERR_NO_TRACK -11        /* the movie has no such sound track, or it is not decoded */
+#define ZAMBERR_NO_FRAME -12        /* no such frame, or no frame decoded yet */
+
+/* A short English sentence for any code (also for codes it does not know); never null, a
+   static string. */
+ZAMBREL_PUBLIC const char* ZambErrorString(ZambError error);
+
+/* The library's version as ZAMBREL_MAKE_VERSION gives it, and as "major.minor.patch". */
+ZAMBREL_PUBLIC uint32_t ZambVersion(void);
+ZAMBREL_PUBLIC const char* ZambVersionString(void);
+
+/* ---- Opening ------------------------------------------------------------------------ */
+
+/* Opaque: one open movie with all its decoding state. */
+typedef struct ZambDecoder ZambDecoder;
+
+/* Open flags. */
+#define ZAMBOPEN_PRELOAD 0x1u       /* read every frame at the open (files and readers) */
+#define ZAMBOPEN_LOOP 0x2u          /* after the last frame go on with the first (through the
+                                       ring frame when the movie has one), never ZAMBERR_END */
+#define ZAMBOPEN_STORED_HEIGHT 0x4u /* the picture at its stored height: no interlacing or
+                                       doubling, whatever the movie says */
+#define ZAMBOPEN_NO_SOUND 0x8u      /* queue no sound (ZambDecoderFrameSound still works) */
+
+/* The caller's input. Positions count from the movie's first byte. The open copies the
+   record; Opaque must stay valid until the close. Every call comes from the thread that
+   called the open or the decoder call at hand. */
+typedef struct ZambReader {
+    void* Opaque;
+    /* Reads up to `size` bytes at the current position; returns the bytes read, fewer only
+       at the end of the input or on a failure. */
+    size_t (*Read)(void* opaque, void* buffer, size_t size);
+    /* Moves to `position`; 0 on success, anything else on failure. */
+    int (*Seek)(void* opaque, uint64_t position);
+    /* Bytes from the movie's first byte to the end of the input. */
+    uint64_t Size;
+} ZambReader;
+
+/* Each open sets *decoder to the new handle, or to null on failure, and returns why.
+   A plain path (no case folding, no '\' translation, no profile read). */
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenFile(const char* path, uint32_t flags, ZambDecoder** decoder);
+/* The caller's bytes, used in place (never copied whole): they must stay valid and unchanged
+   until ZambDecoderClose. */
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenMemory(const void* data, size_t size, uint32_t flags,
+                                ZambDecoder** decoder);
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenReader(const ZambReader* reader, uint32_t flags, ZambDecoder** decoder);
+/* Releases everything the handle holds (a reader's Opaque stays the caller's). Null is
+   ignored. */
+ZAMBREL_PUBLIC void ZambDecoderClose(ZambDecoder* decoder);
+
+/* ---- The movie's facts --------------------------------------------------------------- */
+
+#define ZAMBINFO_RING 0x1u       /* a ring frame turns the last picture back into the first */
+#define ZAMBINFO_INTERLACED 0x2u /* shown interlaced: decoded rows on every other row */
+#define ZAMBINFO_DOUBLED 0x4u    /* shown doubled: every decoded row twice */
+
+#define ZAMB_MAX_TRACKS 7
+
+typedef struct ZambTrackInfo {
+    uint32_t Present;       /* 1 when the movie has this track */
+    uint32_t Decoded;       /* 1 when its sound is handed out (rates up to 192,000 Hz) */
+    uint32_t SampleRate;    /* Hz */
+    uint32_t Channels;      /* 1 or 2, interleaved left first */
+    uint32_t BitsPerSample; /* 8: unsigned, silence 0x80; 16: signed little-endian */
+    uint32_t BytesPerSecond;
+    uint32_t Compressed; /* 1 when stored delta-coded (the PCM handed out is the same) */
+} ZambTrackInfo;
+
+typedef struct ZambMovieInfo {
+    uint32_t Width;        /* pixels */
+    uint32_t Height;       /* rows of the picture as handed out */
+    uint32_t StoredHeight; /* rows stored per frame */
+    uint32_t FrameCount;   /* frames, the ring frame not counted */
+    /* Each frame lasts FrameDurationNum / FrameDurationDen seconds; 0 / 1 for a movie meant
+       to play as fast as it decodes. */
+    uint32_t FrameDurationNum;
+    uint32_t FrameDurationDen;
+    uint32_t Flags; /* ZAMBINFO_ bits, as the picture is handed out */
+    uint32_t LargestFrame; /* bytes of the largest stored frame */
+    ZambTrackInfo Tracks[ZAMB_MAX_TRACKS];
+} ZambMovieInfo;
+
+/* Fills `size` bytes of *info (sizeof(ZambMovieInfo) for these declarations; a smaller size
+   from older declarations gets their fields). */
+ZAMBREL_PUBLIC ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info, size_t size);
+
+/* ---- Frames and pictures --------------------------------------------------------------- */
+
+/* Decodes the next frame (the first call frame 0) and makes it current: its picture, palette,
+   changed rectangles and sound. ZAMBERR_END after the last frame (never with ZAMBOPEN_LOOP);
+   ZAMBERR_READ_FAILED when the input came up short (the handle stays usable for seeks). */
+ZAMBREL_PUBLIC ZambError ZambDecoderNextFrame(ZambDecoder* decoder);
+/* Decodes up to `frame` (from frame 0, or from the current frame when it lies before) and
+   makes it current; the sound queues restart with that frame's sound. The cost is decoding
+   every frame in between: frames cannot be decoded on their own. */
+ZAMBREL_PUBLIC ZambError ZambDecoderSeek(ZambDecoder* decoder, uint32_t frame);
+
+typedef struct ZambFrameInfo {
+    uint32_t Number;         /* current frame, 0-based; the ring frame counts as frame 0 */
+    uint32_t PaletteChanged; /* 1 when this frame brought a new palette (always for the first) */
+    uint32_t RectCount;      /* changed rectangles of this frame */
+    uint32_t SoundBytes[ZAMB_MAX_TRACKS]; /* PCM bytes this frame brought per decoded track */
+} ZambFrameInfo;
+ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* info, size_t size);
+
+/* Pixel formats of ZambDecoderGetPicture; bytes in memory order. */
+#define ZAMBPIX_INDEX8 0u /* palette indices, one byte per pixel */
+#define ZAMBPIX_RGBA32 1u /* red, green, blue, 255 */
+#define ZAMBPIX_BGRA32 2u /* blue, green, red, 255 */
+#define ZAMBPIX_RGB24 3u  /* red, green, blue */
+#define ZAMBPIX_RGB565 4u /* 16-bit words in the machine's byte order: red in the top 5 bits */
+
+/* Picture flags. */
+#define ZAMBPIC_CHANGED_ONLY 0x1u /* write only the changed rectangles (the buffer holds the
+                                     previous frame's picture); ignored when the palette
+                                     changed and the format is not ZAMBPIX_INDEX8 */
+
+/* Writes the current picture, Width x Height, top row first, rows `pitch` bytes apart, into
+   `pixels` (`bufferBytes` long). ZAMBERR_BUFFER_TOO_SMALL when pitch is below a row or the
+   buffer below (Height - 1) x pitch + a row; ZAMBERR_NO_FRAME before the first frame. */
+ZAMBREL_PUBLIC ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, uint32_t format, void* pixels,
+                                size_t pitch, size_t bufferBytes, uint32_t flags);
+/* The current palette: 256 entries of red, green, blue, 0 to 255 each. */
+ZAMBREL_PUBLIC ZambError ZambDecoderGetPalette(const ZambDecoder* decoder, uint8_t rgb[768]);
+
+/* A rectangle of the picture as handed out: X, Y its top-left pixel, W x H its size. */
+typedef struct ZambRect {
+    int32_t X, Y, W, H;
+} ZambRect;
+/* Copies up to `capacity` of the current frame's changed rectangles (they do not overlap;
+   the first frame's is the whole picture) and returns how many there are. */
+ZAMBREL_PUBLIC uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* rects,
+                                    uint32_t capacity);
+
+/* ---- Sound ------------------------------------------------------------------------------ */
+
+/* The current frame's sound of one track, as PCM in the track's format: *bytes is set to its
+   length (also when ZAMBERR_BUFFER_TOO_SMALL; a null buffer with capacity 0 asks only). */
+ZAMBREL_PUBLIC ZambError ZambDecoderFrameSound(const ZambDecoder* decoder, uint32_t track, void* buffer,
+                                size_t capacity, size_t* bytes);
+/* The sound queue of each decoded track: every decoded frame appends its sound, and this
+   takes up to `maxBytes` from the queue's front, in whole sample frames. Returns the bytes
+   taken (0 when the queue is empty or the track is not decoded). A queue holds at most eight
+   seconds of its sound; older sound is dropped if the caller takes none. */
+ZAMBREL_PUBLIC size_t ZambDecoderReadSound(ZambDecoder* decoder, uint32_t track, void* buffer, size_t maxBytes);
+/* Bytes waiting in a track's queue. */
+ZAMBREL_PUBLIC size_t ZambDecoderSoundQueued(const ZambDecoder* decoder, uint32_t track);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* ZAMBREL_DECODER_H */

@@ -1,0 +1,12 @@
+// SPDX-License-Identifier: MIT
+#include "decoder/debug_setting.h"
+
+#include "core/debug.h"
+#include "platform/win32.h"
+
+#include <cstdint>
+
+void DebugReadSetting() {
+    if (DebugSettingKept()) return;
+    DebugKeepSetting(static_cast<std::uint32_t>(GetProfileIntA("Zambrel", "Debug", 0)));
+}

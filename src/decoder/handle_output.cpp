@@ -1,0 +1,312 @@
+// SPDX-License-Identifier: MIT
+// What a decoder handle hands out: pictures in the caller's format, the palette, changed
+// rectangles and each track's sound.
+#include <algorithm>
+#include <cstring>
+
+#include "decoder/audio_decode.h"
+#include "decoder/destination.h"
+#include "decoder/handle.h"
+#include "decoder/movie.h"
+#include "decoder/video.h"
+
+namespace {
+
+// --- Pictures ---------------------------------------------------------------------------
+
+constexpr std::uint32_t kPixelBytes[] = {1, 4, 4, 3, 2};  // by ZAMBPIX_ format
+
+// The bytes of each palette index in the caller's format, in memory order.
+struct PixelTable {
+    std::uint8_t bytes[256][4];
+};
+
+PixelTable TableFor(const std::uint8_t* palette, std::uint32_t format) {
+    PixelTable table{};
+    for (int i = 0; i < 256; ++i) {
+        const std::uint8_t* rgb = palette + 3 * i;
+        std::uint8_t* out = table.bytes[i];
+        switch (format) {
+            case ZAMBPIX_RGBA32:
+                out[0] = rgb[0], out[1] = rgb[1], out[2] = rgb[2], out[3] = 255;
+                break;
+            case ZAMBPIX_BGRA32:
+                out[0] = rgb[2], out[1] = rgb[1], out[2] = rgb[0], out[3] = 255;
+                break;
+            case ZAMBPIX_RGB24:
+                out[0] = rgb[0], out[1] = rgb[1], out[2] = rgb[2];
+                break;
+            default: {
+                const std::uint16_t pixel = ColourPixel16(kFormat565, rgb);
+                std::memcpy(out, &pixel, sizeof pixel);
+            }
+        }
+    }
+    return table;
+}
+
+void ConvertRow(const std::uint8_t* indices, std::uint32_t count, std::uint8_t* out,
+                std::uint32_t format, const PixelTable& table) {
+    if (format == ZAMBPIX_INDEX8) {
+        std::memcpy(out, indices, count);
+        return;
+    }
+    const std::uint32_t size = kPixelBytes[format];
+    for (std::uint32_t x = 0; x < count; ++x, out += size) {
+        std::memcpy(out, table.bytes[indices[x]], size);
+    }
+}
+
+void ConvertRect(const ZambDecoder* decoder, const ZambRect& rect, std::uint8_t* pixels,
+                 std::size_t pitch, std::uint32_t format, const PixelTable& table) {
+    const std::uint32_t width = decoder->movie.Width;
+    const std::uint32_t size = kPixelBytes[format];
+    for (std::int32_t y = rect.Y; y < rect.Y + rect.H; ++y) {
+        const std::uint8_t* row = decoder->picture.data + std::size_t(y) * width + rect.X;
+        ConvertRow(row, static_cast<std::uint32_t>(rect.W),
+                   pixels + std::size_t(y) * pitch + std::size_t(rect.X) * size, format, table);
+    }
+}
+
+ZambRect WholePicture(const Movie& movie) {
+    return {0, 0, static_cast<std::int32_t>(movie.Width), static_cast<std::int32_t>(movie.Height)};
+}
+
+const ZambRect* Rects(const ZambDecoder* decoder) {
+    return reinterpret_cast<const ZambRect*>(decoder->rects.data);
+}
+
+// --- Rectangles -------------------------------------------------------------------------
+
+// A rectangle inside the picture, or an empty one (a frame that changed only its palette
+// reports one of no size).
+bool Usable(const ZambRect& r, const Movie& movie) {
+    return r.W > 0 && r.H > 0 && r.X >= 0 && r.Y >= 0 &&
+           std::uint32_t(r.X) + std::uint32_t(r.W) <= movie.Width &&
+           std::uint32_t(r.Y) + std::uint32_t(r.H) <= movie.Height;
+}
+
+bool AppendRect(ZambDecoder* decoder, const ZambRect& rect) {
+    const std::size_t capacity = decoder->rects.size / sizeof(ZambRect);
+    if (decoder->rectCount == capacity) {
+        OwnedBytes larger;
+        if (!larger.Reserve(std::max<std::size_t>(16, 2 * capacity) * sizeof(ZambRect)))
+            return false;
+        if (decoder->rectCount != 0)
+            std::memcpy(larger.data, decoder->rects.data, decoder->rectCount * sizeof(ZambRect));
+        decoder->rects.Release();
+        decoder->rects = larger;
+    }
+    std::memcpy(decoder->rects.data + decoder->rectCount * sizeof(ZambRect), &rect, sizeof rect);
+    decoder->rectCount += 1;
+    return true;
+}
+
+// --- Sound ------------------------------------------------------------------------------
+
+std::uint32_t BytesPerSecond(std::uint32_t format) {
+    const std::uint32_t rate = format & ZAMB_TRACK_RATE_MASK;
+    return rate * ((format & ZAMB_TRACK_16BIT) ? 2 : 1) * ((format & ZAMB_TRACK_STEREO) ? 2 : 1);
+}
+
+// The tracks the system's own interface would play: present, at a rate up to the limit.
+bool Decodable(std::uint32_t format) {
+    const std::uint32_t rate = format & ZAMB_TRACK_RATE_MASK;
+    return (format & ZAMB_TRACK_PRESENT) && rate != 0 && rate <= kMaxTrackRate;
+}
+
+constexpr std::uint32_t kQueueSeconds = 8;
+constexpr std::size_t kMinQueueBytes = 65536;
+
+// Decodes the chunk's sound into `out` (at most `limit` bytes): the bytes a chunk cannot
+// deliver are silence, as they are when a track plays.
+std::size_t DecodeChunk(ZambDecoder* decoder, int n, std::uint8_t* out, std::size_t limit) {
+    const ChunkSound sound = MeasureChunk(&decoder->movie, n);
+    const auto bytes = static_cast<std::uint32_t>(std::min<std::size_t>(sound.Bytes, limit));
+    if (bytes == 0) return 0;
+    if (!sound.Compressed) {
+        std::memcpy(out, sound.Data, bytes);
+        return bytes;
+    }
+    BitReader bits;
+    StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
+    const std::uint32_t written =
+        DecodeAudio(bits, bytes, decoder->audioScratch.data, out, out + bytes, out);
+    const bool wide = (decoder->movie.TrackFormat[n] & ZAMB_TRACK_16BIT) != 0;
+    std::memset(out + written, wide ? 0 : 0x80, bytes - written);
+    return bytes;
+}
+
+// Appends to the queue's ring, dropping its oldest sound when it would overflow.
+void Enqueue(TrackSound& track, const std::uint8_t* bytes, std::size_t count) {
+    const std::size_t size = track.queue.size;
+    if (count > size) {
+        bytes += count - size;
+        count = size;
+    }
+    if (track.queued + count > size) {
+        const std::size_t drop = track.queued + count - size;
+        track.queueStart = (track.queueStart + drop) % size;
+        track.queued -= drop;
+    }
+    std::size_t at = (track.queueStart + track.queued) % size;
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t piece = std::min(count - done, size - at);
+        std::memcpy(track.queue.data + at, bytes + done, piece);
+        done += piece;
+        at = (at + piece) % size;
+    }
+    track.queued += count;
+}
+
+const TrackSound* DecodedTrack(const ZambDecoder* decoder, std::uint32_t track) {
+    if (track >= ZAMB_MAX_TRACKS || !decoder->tracks[track].decoded) return nullptr;
+    return &decoder->tracks[track];
+}
+
+}  // namespace
+
+void ChooseTracks(ZambDecoder* decoder) {
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        const std::uint32_t format = decoder->movie.TrackFormat[n];
+        TrackSound& track = decoder->tracks[n];
+        track.decoded = Decodable(format);
+        track.sampleFrameBytes =
+            ((format & ZAMB_TRACK_16BIT) ? 2 : 1) * ((format & ZAMB_TRACK_STEREO) ? 2 : 1);
+    }
+}
+
+bool ReserveTrackSound(ZambDecoder* decoder) {
+    const Movie& movie = decoder->movie;
+    bool any = false;
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        TrackSound& track = decoder->tracks[n];
+        if (!track.decoded) continue;
+        const std::uint32_t perSecond = BytesPerSecond(movie.TrackFormat[n]);
+        if (!track.frame.Reserve(TrackRingBytes(perSecond, movie.FramePeriod))) return false;
+        if (!(decoder->flags & ZAMBOPEN_NO_SOUND)) {
+            const std::size_t queue =
+                std::max<std::size_t>(std::size_t{perSecond} * kQueueSeconds, kMinQueueBytes);
+            if (!track.queue.Reserve(queue)) return false;
+        }
+        any = true;
+    }
+    return !any || decoder->audioScratch.Reserve(kAudioScratchBytes);
+}
+
+void DecodeFrameSound(ZambDecoder* decoder, bool queue) {
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        TrackSound& track = decoder->tracks[n];
+        if (!track.decoded) continue;
+        track.frameBytes = DecodeChunk(decoder, n, track.frame.data, track.frame.size);
+        if (queue && track.queue.size != 0) Enqueue(track, track.frame.data, track.frameBytes);
+    }
+}
+
+void EmptySoundQueues(ZambDecoder* decoder) {
+    for (TrackSound& track : decoder->tracks) {
+        track.queueStart = 0;
+        track.queued = 0;
+        track.frameBytes = 0;
+    }
+}
+
+bool CollectChangedRects(ZambDecoder* decoder) {
+    Movie* movie = &decoder->movie;
+    decoder->rectCount = 0;
+    bool complete = true;
+    while (ZambNextRect(movie, 0)) {
+        const ZambRect rect{movie->RectX, movie->RectY, movie->RectW, movie->RectH};
+        if (Usable(rect, *movie) && !AppendRect(decoder, rect)) complete = false;
+    }
+    // Without room for the list, one rectangle of the whole picture says the same.
+    if (!complete) {
+        decoder->rectCount = 0;
+        if (!AppendRect(decoder, WholePicture(*movie))) return false;
+    }
+    return true;
+}
+
+extern "C" {
+
+ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format, void* pixels,
+                                std::size_t pitch, std::size_t bufferBytes, std::uint32_t flags) {
+    if (decoder == nullptr || pixels == nullptr || format > ZAMBPIX_RGB565 ||
+        (flags & ~ZAMBPIC_CHANGED_ONLY) != 0)
+        return ZAMBERR_INVALID_ARGUMENT;
+    if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
+    const Movie& movie = decoder->movie;
+    const std::size_t rowBytes = std::size_t{movie.Width} * kPixelBytes[format];
+    if (pitch < rowBytes || (bufferBytes - rowBytes) / pitch < movie.Height - 1 ||
+        bufferBytes < rowBytes)
+        return ZAMBERR_BUFFER_TOO_SMALL;
+    const PixelTable table = TableFor(movie.Palette, format);
+    auto* out = static_cast<std::uint8_t*>(pixels);
+    const bool paletteMatters = format != ZAMBPIX_INDEX8 && movie.PaletteChanged;
+    if ((flags & ZAMBPIC_CHANGED_ONLY) && !decoder->wholePicture && !paletteMatters) {
+        for (std::uint32_t i = 0; i < decoder->rectCount; ++i)
+            ConvertRect(decoder, Rects(decoder)[i], out, pitch, format, table);
+    } else {
+        ConvertRect(decoder, WholePicture(movie), out, pitch, format, table);
+    }
+    return ZAMBERR_NONE;
+}
+
+ZambError ZambDecoderGetPalette(const ZambDecoder* decoder, std::uint8_t rgb[768]) {
+    if (decoder == nullptr || rgb == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    std::memcpy(rgb, decoder->movie.Palette, ZAMB_PALETTE_BYTES);
+    return ZAMBERR_NONE;
+}
+
+std::uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* rects,
+                                         std::uint32_t capacity) {
+    if (decoder == nullptr || !decoder->frameCurrent) return 0;
+    if (decoder->wholePicture) {
+        if (rects != nullptr && capacity != 0) rects[0] = WholePicture(decoder->movie);
+        return 1;
+    }
+    const std::uint32_t count = decoder->rectCount;
+    if (rects != nullptr) std::copy_n(Rects(decoder), std::min(count, capacity), rects);
+    return count;
+}
+
+ZambError ZambDecoderFrameSound(const ZambDecoder* decoder, std::uint32_t track, void* buffer,
+                                std::size_t capacity, std::size_t* bytes) {
+    if (bytes != nullptr) *bytes = 0;
+    if (decoder == nullptr || bytes == nullptr || (buffer == nullptr && capacity != 0))
+        return ZAMBERR_INVALID_ARGUMENT;
+    const TrackSound* sound = DecodedTrack(decoder, track);
+    if (sound == nullptr) return ZAMBERR_NO_TRACK;
+    if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
+    *bytes = sound->frameBytes;
+    if (capacity < sound->frameBytes) return ZAMBERR_BUFFER_TOO_SMALL;
+    if (sound->frameBytes != 0) std::memcpy(buffer, sound->frame.data, sound->frameBytes);
+    return ZAMBERR_NONE;
+}
+
+std::size_t ZambDecoderReadSound(ZambDecoder* decoder, std::uint32_t track, void* buffer,
+                                 std::size_t maxBytes) {
+    if (decoder == nullptr || buffer == nullptr) return 0;
+    const TrackSound* found = DecodedTrack(decoder, track);
+    if (found == nullptr || found->queue.size == 0) return 0;
+    TrackSound& sound = decoder->tracks[track];
+    std::size_t count = std::min(maxBytes, sound.queued);
+    count -= count % sound.sampleFrameBytes;
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    for (std::size_t done = 0; done < count;) {
+        const std::size_t piece = std::min(count - done, sound.queue.size - sound.queueStart);
+        std::memcpy(out + done, sound.queue.data + sound.queueStart, piece);
+        done += piece;
+        sound.queueStart = (sound.queueStart + piece) % sound.queue.size;
+    }
+    sound.queued -= count;
+    return count;
+}
+
+std::size_t ZambDecoderSoundQueued(const ZambDecoder* decoder, std::uint32_t track) {
+    if (decoder == nullptr) return 0;
+    const TrackSound* sound = DecodedTrack(decoder, track);
+    return sound != nullptr ? sound->queued : 0;
+}
+
+}  // extern "C"

@@ -1,0 +1,26 @@
+/* SPDX-License-Identifier: MIT */
+/* A C program built against an installed libzambrel: it decodes every frame of a movie and
+   prints the header's size and the frames it decoded, for comparison with zmbtool info. */
+#include <stdio.h>
+#include <stdlib.h>
+
+#include <zambrel/blit.h>
+#include <zambrel/movie.h>
+
+int main(int argc, char** argv) {
+    if (argc != 2) return 2;
+    Movie* movie = ZambOpen(argv[1], 0, 0xFFFFFFFFu);
+    if (!movie) return 1;
+    unsigned char* picture = calloc((size_t)movie->Width * movie->Height, 1);
+    ZambSetDestination(movie, 0, 0, (int32_t)movie->Width, (int32_t)movie->Height, picture, 0);
+    uint32_t decoded = 0;
+    for (; decoded < movie->FrameCount && !movie->ReadFailed; ++decoded) {
+        ZambDoFrame(movie);
+        ZambNextFrame(movie);
+    }
+    printf("width: %u\nheight: %u\nframes: %u\n", (unsigned)movie->Width,
+           (unsigned)movie->Height, (unsigned)decoded);
+    ZambClose(movie);
+    free(picture);
+    return 0;
+}

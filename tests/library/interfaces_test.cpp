@@ -1,0 +1,292 @@
+// SPDX-License-Identifier: MIT
+// The embedding interface hands out exactly what the system's own interface decodes: the
+// same pictures, palettes and sound, on writer-made movies of every kind, however opened.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include <unistd.h>
+
+#include "movie_kinds.h"
+#include "sound/driver.h"
+#include "sound/seams.h"
+#include "sound/track.h"
+#include "zambrel/decoder.h"
+#include "zambrel/movie.h"
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+// What one frame looked and sounded like.
+struct Frame {
+    Bytes picture;  // shown rows, palette indices
+    Bytes palette;
+    bool paletteChanged = false;
+    Bytes sound[ZAMB_TRACK_COUNT];
+};
+
+// A driver that plays nothing: the test takes each frame's sound out of the rings itself.
+void InstallSilentDriver() {
+    SoundForgetDriver();
+    SoundDriver.SoundOpenTrack = [](SoundTrack*, std::uint32_t) { return true; };
+    SoundDriver.SoundCloseTrack = [](SoundTrack*) {};
+    SoundDriver.SoundService = [] {};
+    SoundDriver.SoundPosition = [](SoundTrack*) { return 0u; };  // never late: no skips
+    SoundDriver.SoundReset = [](SoundTrack*) {};
+    SoundDriver.SoundPause = [](SoundTrack*) {};
+    SoundDriver.SoundResume = [](SoundTrack*) { return true; };
+    SoundDriver.SoundVolumePan = [](SoundTrack*, std::uint32_t, std::uint32_t) {};
+}
+
+Bytes Drain(SoundTrack* track) {
+    Bytes out;
+    if (track == nullptr) return out;
+    for (std::uint32_t left = RingFillLoad(track); left > 0; --left) {
+        out.push_back(*track->RingRead++);
+        if (track->RingRead == track->RingEnd) track->RingRead = track->RingStart;
+    }
+    RingFillStore(track, 0);
+    return out;
+}
+
+std::string TempPath(const std::string& name) {
+    return (std::filesystem::temp_directory_path() /
+            ("zambrel_library_" + std::to_string(::getpid()) + "_" + name + ".zmb"))
+        .string();
+}
+
+// Plays `count` frames (looping past the end as the player does) through ZambOpen.
+std::vector<Frame> DecodeWithSystemInterface(const std::string& path, std::uint32_t count) {
+    InstallSilentDriver();
+    Movie* movie = ZambOpen(path.c_str(), ZAMB_NO_SKIP | ZAMB_TRACK_MASK, 0xFFFFFFFFu);
+    EXPECT_NE(movie, nullptr);
+    if (movie == nullptr) return {};
+    Bytes picture(std::size_t{movie->Width} * movie->Height, 0);
+    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
+                       static_cast<std::int32_t>(movie->Height), picture.data(), 0);
+    std::vector<Frame> frames;
+    for (std::uint32_t f = 0; f < count; ++f) {
+        if (f != 0) ZambNextFrame(movie);
+        Frame frame;
+        frame.paletteChanged = movie->PaletteChanged != 0;
+        ZambDoFrame(movie);
+        frame.picture = picture;
+        frame.palette.assign(movie->Palette, movie->Palette + ZAMB_PALETTE_BYTES);
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) frame.sound[n] = Drain(movie->Tracks[n]);
+        frames.push_back(frame);
+    }
+    ZambClose(movie);
+    SoundForgetDriver();
+    return frames;
+}
+
+// --- The three ways in -------------------------------------------------------------------
+
+struct ReaderInput {
+    const Bytes* bytes;
+    std::size_t position = 0;
+};
+
+ZambDecoder* Open(int way, const Bytes& bytes, const std::string& path, ReaderInput& input,
+                  std::uint32_t flags) {
+    ZambDecoder* decoder = nullptr;
+    ZambError result = ZAMBERR_NONE;
+    if (way == 0) {
+        result = ZambDecoderOpenMemory(bytes.data(), bytes.size(), flags, &decoder);
+    } else if (way == 1) {
+        result = ZambDecoderOpenFile(path.c_str(), flags, &decoder);
+    } else {
+        ZambReader reader{};
+        reader.Opaque = &input;
+        reader.Read = [](void* opaque, void* buffer, std::size_t size) -> std::size_t {
+            auto* in = static_cast<ReaderInput*>(opaque);
+            const std::size_t left = in->bytes->size() - in->position;
+            const std::size_t count = size < left ? size : left;
+            std::memcpy(buffer, in->bytes->data() + in->position, count);
+            in->position += count;
+            return count;
+        };
+        reader.Seek = [](void* opaque, std::uint64_t position) {
+            auto* in = static_cast<ReaderInput*>(opaque);
+            if (position > in->bytes->size()) return -1;
+            in->position = static_cast<std::size_t>(position);
+            return 0;
+        };
+        reader.Size = bytes.size();
+        result = ZambDecoderOpenReader(&reader, flags, &decoder);
+    }
+    EXPECT_EQ(result, ZAMBERR_NONE) << ZambErrorString(result);
+    return decoder;
+}
+
+// --- Checks of one frame ------------------------------------------------------------------
+
+void ExpectConvertedPictures(ZambDecoder* decoder, const Frame& frame, std::uint32_t width,
+                             std::uint32_t height) {
+    const std::size_t pixels = std::size_t{width} * height;
+    for (std::uint32_t format : {ZAMBPIX_RGBA32, ZAMBPIX_BGRA32, ZAMBPIX_RGB24, ZAMBPIX_RGB565}) {
+        const std::size_t size = format == ZAMBPIX_RGB24 ? 3 : format == ZAMBPIX_RGB565 ? 2 : 4;
+        const std::size_t pitch = width * size + 5;  // rows with a gap after them
+        Bytes out(pitch * height, 0xEE);
+        ASSERT_EQ(ZambDecoderGetPicture(decoder, format, out.data(), pitch, out.size(), 0),
+                  ZAMBERR_NONE);
+        for (std::size_t i = 0; i < pixels; ++i) {
+            const std::uint8_t* rgb = &frame.palette[3 * frame.picture[i]];
+            const std::uint8_t* got = &out[(i / width) * pitch + (i % width) * size];
+            Bytes want;
+            if (format == ZAMBPIX_RGBA32) want = {rgb[0], rgb[1], rgb[2], 255};
+            if (format == ZAMBPIX_BGRA32) want = {rgb[2], rgb[1], rgb[0], 255};
+            if (format == ZAMBPIX_RGB24) want = {rgb[0], rgb[1], rgb[2]};
+            if (format == ZAMBPIX_RGB565) {
+                const unsigned v = (rgb[0] >> 3) << 11 | (rgb[1] >> 2) << 5 | rgb[2] >> 3;
+                std::uint16_t word = static_cast<std::uint16_t>(v);
+                want.resize(2);
+                std::memcpy(want.data(), &word, 2);
+            }
+            ASSERT_EQ(Bytes(got, got + size), want) << "format " << format << " pixel " << i;
+            if (i % width == width - 1) {
+                ASSERT_EQ(got[size], 0xEE) << "gap after row";
+            }
+        }
+    }
+}
+
+// Pixels outside the changed rectangles are the previous frame's.
+void ExpectChangesInsideRects(ZambDecoder* decoder, const Frame& previous, const Frame& frame,
+                              std::uint32_t width, std::uint32_t height) {
+    std::vector<ZambRect> rects(ZambDecoderGetChangedRects(decoder, nullptr, 0));
+    ZambDecoderGetChangedRects(decoder, rects.data(), static_cast<std::uint32_t>(rects.size()));
+    std::vector<bool> covered(std::size_t{width} * height, false);
+    for (const ZambRect& r : rects) {
+        ASSERT_TRUE(r.X >= 0 && r.Y >= 0 && r.W > 0 && r.H > 0);
+        ASSERT_LE(std::uint32_t(r.X + r.W), width);
+        ASSERT_LE(std::uint32_t(r.Y + r.H), height);
+        for (int y = r.Y; y < r.Y + r.H; ++y)
+            for (int x = r.X; x < r.X + r.W; ++x) covered[std::size_t(y) * width + x] = true;
+    }
+    for (std::size_t i = 0; i < covered.size(); ++i) {
+        if (!covered[i]) {
+            ASSERT_EQ(frame.picture[i], previous.picture[i]) << "pixel " << i;
+        }
+    }
+}
+
+Bytes FrameSound(ZambDecoder* decoder, int track) {
+    std::size_t bytes = 0;
+    if (ZambDecoderFrameSound(decoder, track, nullptr, 0, &bytes) == ZAMBERR_NO_TRACK) return {};
+    Bytes sound(bytes);
+    EXPECT_EQ(ZambDecoderFrameSound(decoder, track, sound.data(), sound.size(), &bytes),
+              ZAMBERR_NONE);
+    return sound;
+}
+
+Bytes Picture(ZambDecoder* decoder, std::uint32_t width, std::uint32_t height) {
+    Bytes picture(std::size_t{width} * height);
+    EXPECT_EQ(ZambDecoderGetPicture(decoder, ZAMBPIX_INDEX8, picture.data(), width, picture.size(),
+                                    0),
+              ZAMBERR_NONE);
+    return picture;
+}
+
+Bytes Palette(ZambDecoder* decoder) {
+    Bytes palette(ZAMB_PALETTE_BYTES);
+    ZambDecoderGetPalette(decoder, palette.data());
+    return palette;
+}
+
+TEST(Interfaces, HandOutTheSamePicturesAndSoundForEveryKindOfMovie) {
+    int way = 0;
+    for (const library_test::MovieKind& kind : library_test::AllMovieKinds()) {
+        SCOPED_TRACE(kind.name);
+        const Bytes bytes = library_test::Write(kind.recipe);
+        const std::string path = TempPath(std::to_string(way));
+        {
+            std::FILE* file = std::fopen(path.c_str(), "wb");
+            ASSERT_NE(file, nullptr);
+            std::fwrite(bytes.data(), 1, bytes.size(), file);
+            std::fclose(file);
+        }
+        const auto count = static_cast<std::uint32_t>(kind.recipe.pictures.size());
+        const std::vector<Frame> expected = DecodeWithSystemInterface(path, count + 2);
+        ASSERT_EQ(expected.size(), count + 2);
+
+        ReaderInput input{&bytes};
+        ZambDecoder* decoder = Open(way % 3, bytes, path, input, ZAMBOPEN_LOOP);
+        ASSERT_NE(decoder, nullptr);
+        ZambMovieInfo info{};
+        ASSERT_EQ(ZambDecoderGetInfo(decoder, &info, sizeof info), ZAMBERR_NONE);
+        EXPECT_EQ(info.FrameCount, count);
+        const std::uint32_t width = info.Width, height = info.Height;
+        Bytes tracked(std::size_t{width} * height * 4, 0);  // kept up to date by changes only
+        Bytes queued[ZAMB_TRACK_COUNT];
+        for (std::uint32_t f = 0; f < count + 2; ++f) {
+            SCOPED_TRACE("frame " + std::to_string(f));
+            ASSERT_EQ(ZambDecoderNextFrame(decoder), ZAMBERR_NONE);
+            const Frame& want = expected[f];
+            Frame got;
+            got.picture = Picture(decoder, width, height);
+            got.palette = Palette(decoder);
+            ASSERT_EQ(got.picture, want.picture);
+            ASSERT_EQ(got.palette, want.palette);
+            ZambFrameInfo frameInfo{};
+            ZambDecoderGetFrameInfo(decoder, &frameInfo, sizeof frameInfo);
+            EXPECT_EQ(frameInfo.Number, f < count ? f : f - count);
+            if (f != 0) {
+                EXPECT_EQ(frameInfo.PaletteChanged != 0, want.paletteChanged);
+            }
+            for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+                ASSERT_EQ(FrameSound(decoder, n), want.sound[n]) << "track " << n;
+                EXPECT_EQ(frameInfo.SoundBytes[n], want.sound[n].size());
+                Bytes taken(want.sound[n].size() + 16);
+                taken.resize(ZambDecoderReadSound(decoder, n, taken.data(), taken.size()));
+                queued[n].insert(queued[n].end(), taken.begin(), taken.end());
+            }
+            ExpectConvertedPictures(decoder, got, width, height);
+            if (f != 0) ExpectChangesInsideRects(decoder, expected[f - 1], got, width, height);
+            ASSERT_EQ(ZambDecoderGetPicture(decoder, ZAMBPIX_RGBA32, tracked.data(), width * 4,
+                                            tracked.size(), ZAMBPIC_CHANGED_ONLY),
+                      ZAMBERR_NONE);
+            Bytes whole(tracked.size());
+            ZambDecoderGetPicture(decoder, ZAMBPIX_RGBA32, whole.data(), width * 4, whole.size(), 0);
+            ASSERT_EQ(tracked, whole) << "the changed rectangles missed a change";
+        }
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+            Bytes all;
+            for (const Frame& frame : expected) all.insert(all.end(), frame.sound[n].begin(),
+                                                           frame.sound[n].end());
+            EXPECT_EQ(queued[n], all) << "queued sound of track " << n;
+            // The comparison means something only where the movie has sound.
+            EXPECT_EQ(all.empty(), !kind.recipe.tracks[n].present) << "track " << n;
+        }
+
+        // Seeks land on the frame a plain decode reaches, backwards and forwards.
+        for (std::uint32_t target : {count / 2, 0u, count - 1, count / 3, count / 3 + 1}) {
+            SCOPED_TRACE("seek to " + std::to_string(target));
+            ASSERT_EQ(ZambDecoderSeek(decoder, target), ZAMBERR_NONE);
+            EXPECT_EQ(Picture(decoder, width, height), expected[target].picture);
+            EXPECT_EQ(Palette(decoder), expected[target].palette);
+            for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+                EXPECT_EQ(FrameSound(decoder, n), expected[target].sound[n]);
+                EXPECT_EQ(ZambDecoderSoundQueued(decoder, n), expected[target].sound[n].size());
+            }
+        }
+        EXPECT_EQ(ZambDecoderSeek(decoder, count), ZAMBERR_NO_FRAME);
+        ZambDecoderClose(decoder);
+
+        // Without looping the movie ends after its last frame, and stays there.
+        decoder = Open(way % 3, bytes, path, input, 0);
+        for (std::uint32_t f = 0; f < count; ++f) ASSERT_EQ(ZambDecoderNextFrame(decoder), 0);
+        EXPECT_EQ(ZambDecoderNextFrame(decoder), ZAMBERR_END);
+        EXPECT_EQ(Picture(decoder, width, height), expected[count - 1].picture);
+        ZambDecoderClose(decoder);
+        std::filesystem::remove(path);
+        ++way;
+    }
+}
+
+}  // namespace

@@ -1,0 +1,165 @@
+// SPDX-License-Identifier: MIT
+// zmbtool thumbnail: one frame of a movie as an RGB PNG that fits a square, for file
+// managers' thumbnailers.
+#include <algorithm>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "command.h"
+#include "options.h"
+#include "png_io.h"
+#include "zambrel/movie.h"
+
+namespace {
+
+const char kHelp[] =
+    "usage: zmbtool thumbnail MOVIE OUTPUT.png [OPTIONS]\n"
+    "  --size N    the longer side of the picture in pixels, the other in proportion\n"
+    "              (default 256)\n"
+    "  --frame N   the frame to show, counted from 0 (default: a third of the way in,\n"
+    "              past the fade-in many movies open with)\n";
+
+struct ThumbnailOptions {
+    std::string movie, output;
+    long size = 256;
+    long frame = -1;
+};
+
+// A thumbnail beyond this is no thumbnail, and the limit keeps the picture's memory small.
+constexpr long kLargestSize = 4096;
+
+bool ReadCount(const std::string& text, long low, long high, long* out) {
+    char* end = nullptr;
+    const long value = std::strtol(text.c_str(), &end, 10);
+    if (text.empty() || *end != '\0' || value < low || value > high) return false;
+    *out = value;
+    return true;
+}
+
+using Option = zmbtool::Option<ThumbnailOptions>;
+const Option kOptions[] = {
+    {"--size", true,
+     [](ThumbnailOptions& o, const std::string& v) {
+         return ReadCount(v, 1, kLargestSize, &o.size);
+     }},
+    {"--frame", true,
+     [](ThumbnailOptions& o, const std::string& v) {
+         return ReadCount(v, 0, 0x7FFFFFFF, &o.frame);
+     }},
+};
+
+// An 8-bit picture as red, green, blue through its palette.
+struct RgbPicture {
+    std::uint32_t width = 0, height = 0;
+    std::vector<std::uint8_t> rgb;
+};
+
+// Decodes frames from the first up to `frame`, since each frame builds on the one before.
+bool DecodeFrame(Movie* movie, std::uint32_t frame, RgbPicture* out) {
+    std::vector<std::uint8_t> picture(std::size_t{movie->Width} * movie->Height, 0);
+    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
+                       static_cast<std::int32_t>(movie->Height), picture.data(), 0);
+    for (std::uint32_t f = 0;; ++f) {
+        ZambDoFrame(movie);
+        if (movie->ReadFailed) return false;
+        if (f == frame) break;
+        ZambNextFrame(movie);
+    }
+    out->width = movie->Width;
+    out->height = movie->Height;
+    out->rgb.resize(picture.size() * 3);
+    for (std::size_t i = 0; i < picture.size(); ++i)
+        std::copy_n(movie->Palette + picture[i] * 3, 3, out->rgb.begin() + i * 3);
+    return true;
+}
+
+// Each output pixel is the mean of the source pixels it covers (at least one), so a small
+// thumbnail of a detailed frame stays smooth and a large one of a small frame stays sharp.
+RgbPicture Resize(const RgbPicture& in, std::uint32_t width, std::uint32_t height) {
+    RgbPicture out{width, height, std::vector<std::uint8_t>(std::size_t{width} * height * 3)};
+    auto span = [](std::uint32_t i, std::uint32_t to, std::uint32_t from, std::uint32_t* first,
+                   std::uint32_t* last) {
+        *first = static_cast<std::uint32_t>(std::uint64_t{i} * from / to);
+        *last = std::max(*first + 1, static_cast<std::uint32_t>(std::uint64_t{i + 1} * from / to));
+    };
+    for (std::uint32_t y = 0; y < height; ++y) {
+        std::uint32_t top, bottom;
+        span(y, height, in.height, &top, &bottom);
+        for (std::uint32_t x = 0; x < width; ++x) {
+            std::uint32_t left, right;
+            span(x, width, in.width, &left, &right);
+            std::uint64_t sum[3] = {0, 0, 0};
+            for (std::uint32_t sy = top; sy < bottom; ++sy)
+                for (std::uint32_t sx = left; sx < right; ++sx)
+                    for (int c = 0; c < 3; ++c)
+                        sum[c] += in.rgb[(std::size_t{sy} * in.width + sx) * 3 + c];
+            const std::uint64_t count = std::uint64_t{bottom - top} * (right - left);
+            for (int c = 0; c < 3; ++c)
+                out.rgb[(std::size_t{y} * width + x) * 3 + c] =
+                    static_cast<std::uint8_t>((sum[c] + count / 2) / count);
+        }
+    }
+    return out;
+}
+
+// The longer side becomes `size`, the shorter one follows in proportion (at least 1).
+void FitSquare(std::uint32_t width, std::uint32_t height, std::uint32_t size, std::uint32_t* w,
+               std::uint32_t* h) {
+    if (width >= height) {
+        *w = size;
+        *h = static_cast<std::uint32_t>(
+            std::max<std::uint64_t>(1, std::uint64_t{height} * size / width));
+    } else {
+        *h = size;
+        *w = static_cast<std::uint32_t>(
+            std::max<std::uint64_t>(1, std::uint64_t{width} * size / height));
+    }
+}
+
+// An interlaced movie is shown with every other row black; its thumbnail shows each row
+// twice instead, at the same height, so it looks like the picture rather than like stripes.
+Movie* OpenForThumbnail(const std::string& path) {
+    Movie* movie = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
+    if (movie == nullptr || (movie->FileFlags & FILE_INTERLACED) == 0) return movie;
+    ZambClose(movie);
+    return ZambOpen(path.c_str(), ZAMB_DOUBLE, 0xFFFFFFFFu);
+}
+
+int Run(const std::vector<std::string>& args) {
+    ThumbnailOptions o;
+    std::vector<std::string> positional;
+    if (const int status = zmbtool::ParseOptions<ThumbnailOptions>("thumbnail", kHelp, args,
+                                                                   kOptions, o, positional, 2))
+        return status == zmbtool::kHelpShown ? 0 : status;
+    if (positional.size() != 2)
+        return zmbtool::Fail(
+            "thumbnail: needs a movie and an output file (see zmbtool thumbnail --help)");
+    o.movie = positional[0];
+    o.output = positional[1];
+    Movie* movie = OpenForThumbnail(o.movie);
+    if (movie == nullptr) return zmbtool::Fail("thumbnail: cannot read movie " + o.movie);
+    if (movie->FrameCount == 0 || o.frame >= static_cast<long>(movie->FrameCount)) {
+        ZambClose(movie);
+        const long frame = std::max(o.frame, 0L);
+        return zmbtool::Fail("thumbnail: " + o.movie + " has no frame " + std::to_string(frame));
+    }
+    const auto frame = static_cast<std::uint32_t>(o.frame >= 0 ? o.frame : movie->FrameCount / 3);
+    RgbPicture picture;
+    const bool decoded = DecodeFrame(movie, frame, &picture);
+    ZambClose(movie);
+    if (!decoded) return zmbtool::Fail("thumbnail: the movie ended early: " + o.movie);
+    std::uint32_t width, height;
+    FitSquare(picture.width, picture.height, static_cast<std::uint32_t>(o.size), &width, &height);
+    const RgbPicture thumbnail = Resize(picture, width, height);
+    std::string error;
+    if (!zmbtool::WriteRgbPng(o.output, width, height, thumbnail.rgb.data(), &error))
+        return zmbtool::Fail("thumbnail: " + error);
+    return 0;
+}
+
+zmbtool::Registration registration{
+    {"thumbnail", "write one frame of a movie as a PNG that fits a square (for file managers)",
+     Run}};
+
+}  // namespace

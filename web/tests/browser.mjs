@@ -1,0 +1,72 @@
+// SPDX-License-Identifier: MIT
+// Debian's Chromium, headless, with a fresh profile, for the browser tests and the benchmark.
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+import { chromium } from 'playwright-core';
+
+export async function launch() {
+  const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'zambrel-chromium-'));
+  const browser = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+    headless: true,
+    viewport: { width: 1100, height: 760 },
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+           '--disable-background-networking', '--disable-component-update', '--disable-sync',
+           '--autoplay-policy=no-user-gesture-required'],
+  });
+  return {
+    browser,
+    async close() {
+      await browser.close();
+      fs.rmSync(profile, { recursive: true, force: true });
+    },
+  };
+}
+
+// Opens the page from file:// in test mode and waits for its decoder; collects every
+// script error and console error the page reports.
+export async function openPage(browser, pagePath) {
+  const page = await browser.newPage();
+  const errors = [];
+  page.on('pageerror', (error) => errors.push('page error: ' + error.message));
+  page.on('console', (message) => {
+    if (message.type() === 'error') errors.push('console error: ' + message.text());
+  });
+  await page.goto(pathToFileURL(pagePath).href + '?test');
+  if (!(await page.evaluate(() => window.zambrelTest.ready())))
+    throw new Error('the page did not load its decoder: ' +
+                    await page.evaluate(() => window.zambrelTest.message()));
+  return { page, errors };
+}
+
+// Picks a file through the page's own file input, as a user would.
+export async function pickMovie(page, file) {
+  await page.setInputFiles('#file', file);
+}
+
+// Picks bytes that exist only in memory, under a name.
+export async function pickBytes(page, name, bytes) {
+  await page.setInputFiles('#file', { name, mimeType: 'application/octet-stream',
+                                      buffer: Buffer.from(bytes) });
+}
+
+// Waits until the page has opened a movie (or shown why it could not).
+export async function waitForOpen(page) {
+  await page.waitForFunction(() => window.zambrelTest.state() !== null ||
+                                   window.zambrelTest.message() !== '');
+}
+
+// The canvas as RGBA bytes.
+export async function canvasPixels(page) {
+  const encoded = await page.evaluate(() => {
+    const canvas = document.getElementById('picture');
+    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    let text = '';
+    for (let i = 0; i < data.length; i += 0x8000)
+      text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
+    return btoa(text);
+  });
+  return Buffer.from(encoded, 'base64');
+}
