@@ -383,11 +383,12 @@ void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
                       cut.c_str(), Seconds(pictures, recipe->frameRate));
         Note(text);
     } else if (needed > pictures) {
-        std::snprintf(text, sizeof text,
-                      "the last picture is held for %llu frames, until the sound ends at %.2f s "
-                      "(--shortest cuts the sound instead)",
-                      static_cast<unsigned long long>(needed - pictures),
-                      Seconds(needed, recipe->frameRate));
+        std::snprintf(
+            text, sizeof text,
+            "the last picture is held for %llu more frame%s, until the sound ends at %.2f s "
+            "(--shortest cuts the sound instead)",
+            static_cast<unsigned long long>(needed - pictures), needed - pictures == 1 ? "" : "s",
+            Seconds(needed, recipe->frameRate));
         Note(text);
         const enc::Picture last = recipe->pictures.back();
         recipe->pictures.resize(needed, last);
