@@ -107,7 +107,8 @@ inline bool WriteRgbPng(const std::string& path, int width, int height,
 }
 
 // Peak signal-to-noise ratio in dB of `shown` against `source` (both red, green, blue).
-inline double Psnr(const std::vector<std::uint8_t>& source, const std::vector<std::uint8_t>& shown) {
+inline double Psnr(const std::vector<std::uint8_t>& source,
+                   const std::vector<std::uint8_t>& shown) {
     double sum = 0;
     for (std::size_t i = 0; i < source.size(); ++i) {
         const double d = double(source[i]) - shown[i];

@@ -24,9 +24,16 @@ using zambrel::clips::Clip;
 constexpr int kWidth = 320, kHeight = 240;
 
 const char* const kSettings[] = {
-    "--lossless",   "--quality 95", "--quality 90", "--quality 85",
-    "--quality 80", "--quality 70", "--quality 60", "--quality 50",
-    "--quality 90 --dither", "--quality 90 --palette movie",
+    "--lossless",
+    "--quality 95",
+    "--quality 90",
+    "--quality 85",
+    "--quality 80",
+    "--quality 70",
+    "--quality 60",
+    "--quality 50",
+    "--quality 90 --dither",
+    "--quality 90 --palette movie",
 };
 
 int Run(const std::string& command) {
@@ -82,7 +89,8 @@ void Measure(const std::string& tool, const Clip& clip, const fs::path& folder) 
 int main(int argc, char** argv) {
     const std::string tool = argc > 1 && argv[1][0] != 0 ? argv[1] : ZMBTOOL_PATH;
     const int frames = argc > 2 ? std::atoi(argv[2]) : 60;
-    const fs::path folder = fs::temp_directory_path() / ("zambrel-quality-" + std::to_string(getpid()));
+    const fs::path folder =
+        fs::temp_directory_path() / ("zambrel-quality-" + std::to_string(getpid()));
     fs::create_directories(folder);
     std::printf("%d frames of %dx%d at 15 frames a second; raw indices are %d bytes a frame.\n\n",
                 frames, kWidth, kHeight, kWidth * kHeight);

@@ -58,7 +58,8 @@ class Distances {
                 sum[c] += v;
                 squares += v * v;
             }
-        const std::int64_t spread = 16 * squares - sum[0] * sum[0] - sum[1] * sum[1] - sum[2] * sum[2];
+        const std::int64_t spread =
+            16 * squares - sum[0] * sum[0] - sum[1] * sum[1] - sum[2] * sum[2];
         return static_cast<std::uint64_t>(spread);
     }
 
@@ -121,8 +122,7 @@ std::uint32_t PairError(std::uint8_t a, std::uint8_t b, const Block& wanted, con
     return sum;
 }
 
-Fit BestSingle(const Block& wanted, const Colours& colours,
-               const Distances& d) {
+Fit BestSingle(const Block& wanted, const Colours& colours, const Distances& d) {
     Fit fit{PairError(colours[0], colours[0], wanted, d), colours[0], colours[0]};
     for (std::uint8_t c : colours) {
         const std::uint32_t e = PairError(c, c, wanted, d);
@@ -133,8 +133,7 @@ Fit BestSingle(const Block& wanted, const Colours& colours,
 
 // The best pair of the block's own colours, found by improving one colour at a time from
 // the best single colour: near the best pair at a fraction of trying them all.
-Fit BestPair(Fit fit, const Block& wanted, const Colours& colours,
-             const Distances& d) {
+Fit BestPair(Fit fit, const Block& wanted, const Colours& colours, const Distances& d) {
     for (int round = 0; round < 2; ++round) {
         std::uint8_t& moving = round == 0 ? fit.second : fit.first;
         const std::uint8_t fixed = round == 0 ? fit.first : fit.second;
@@ -159,8 +158,7 @@ Fit TowardsMeans(Fit fit, const Block& wanted, Distances& d) {
     return error < fit.error ? Fit{error, a, b} : fit;
 }
 
-Block Simplify(const Block& wanted, const Block* onScreen, std::uint32_t budget,
-               Distances& d) {
+Block Simplify(const Block& wanted, const Block* onScreen, std::uint32_t budget, Distances& d) {
     if (onScreen != nullptr && ErrorOf(*onScreen, wanted, d) <= budget) return *onScreen;
     Colours colours;
     for (std::uint8_t p : wanted)
@@ -215,9 +213,8 @@ std::vector<std::vector<std::uint8_t>> SimplifyPictures(const MovieRecipe& recip
         for (std::uint32_t by = 0; by < recipe.height / 4; ++by)
             for (std::uint32_t bx = 0; bx < recipe.width / 4; ++bx) {
                 const Block previous = screen ? ReadBlock(screen, recipe.width, bx, by) : Block{};
-                const Block block =
-                    Simplify(ReadBlock(wanted, recipe.width, bx, by), screen ? &previous : nullptr,
-                             budget, distances);
+                const Block block = Simplify(ReadBlock(wanted, recipe.width, bx, by),
+                                             screen ? &previous : nullptr, budget, distances);
                 WriteBlock(block, shown[i].data(), recipe.width, bx, by);
             }
     }

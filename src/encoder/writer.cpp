@@ -160,8 +160,7 @@ struct StoredFrame {
 // `shown[i]`: the pixels picture i is coded as.
 std::vector<StoredFrame> PlanFrames(const MovieRecipe& recipe,
                                     const std::vector<const std::uint8_t*>& shown,
-                                    const std::vector<Levels>& levels,
-                                    const Levels& blackPalette) {
+                                    const std::vector<Levels>& levels, const Levels& blackPalette) {
     std::vector<StoredFrame> plan;
     const std::size_t count = shown.size();
     for (std::size_t i = 0; i < count; ++i) {
@@ -170,8 +169,7 @@ std::vector<StoredFrame> PlanFrames(const MovieRecipe& recipe,
         const std::uint8_t* previous = i == 0 ? nullptr : shown[i - 1];
         plan.push_back({{shown[i], previous}, &levels[i], i == 0 ? &blackPalette : &levels[i - 1]});
     }
-    if (recipe.ring)
-        plan.push_back({{shown[0], shown[count - 1]}, &levels[0], &levels[count - 1]});
+    if (recipe.ring) plan.push_back({{shown[0], shown[count - 1]}, &levels[0], &levels[count - 1]});
     return plan;
 }
 

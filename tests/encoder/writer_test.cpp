@@ -374,6 +374,47 @@ TEST(WriterSound, TheLeadRunsAheadOfEveryShareAndFitsThePlayersRing) {
             }
 }
 
+// The quality budget seen through the independent reader: every block of every shown
+// picture stays within the budget of its own picture (colours as shown), whatever was on
+// screen before it and whichever palette changed; the ring frame shows the first picture as
+// frame 0 did; a generous budget gives a smaller movie than none.
+TEST(WriterQuality, EveryShownBlockStaysWithinTheBudgetOfItsPicture) {
+    MovieRecipe recipe = MixedRecipe();
+    recipe.ring = true;
+    std::size_t lossless = 0;
+    for (std::uint32_t budget : {0u, 400u, 5000u, 60000u, 1000000u}) {
+        recipe.blockErrorBudget = budget;
+        const WriteResult written = WriteMovie(recipe);
+        const ReadMovie movie = ReadMovieBytes(written.bytes);
+        ASSERT_TRUE(movie.ok) << movie.error;
+        const std::size_t count = recipe.pictures.size();
+        ASSERT_EQ(movie.pictures.size(), count + 1);
+        EXPECT_EQ(movie.pictures[count], movie.pictures[0]) << "budget " << budget;
+        for (std::size_t f = 0; f < count; ++f) {
+            const Picture& wanted = recipe.pictures[f];
+            const auto& shown = movie.pictures[f];
+            ASSERT_EQ(movie.palettes[f], wanted.palette);
+            for (std::uint32_t by = 0; by < recipe.height / 4; ++by)
+                for (std::uint32_t bx = 0; bx < recipe.width / 4; ++bx) {
+                    std::uint32_t error = 0;
+                    for (std::uint32_t y = by * 4; y < by * 4 + 4; ++y)
+                        for (std::uint32_t x = bx * 4; x < bx * 4 + 4; ++x)
+                            for (int c = 0; c < 3; ++c) {
+                                const std::size_t i = y * recipe.width + x;
+                                const int d = wanted.palette[shown[i] * 3 + c] -
+                                              wanted.palette[wanted.pixels[i] * 3 + c];
+                                error += static_cast<std::uint32_t>(d * d);
+                            }
+                    ASSERT_LE(error, budget) << "frame " << f << " block " << bx << "," << by;
+                }
+        }
+        if (budget == 0) lossless = written.bytes.size();
+        if (budget == 1000000u) {
+            EXPECT_LT(written.bytes.size(), lossless);
+        }
+    }
+}
+
 TEST(WriterErrors, RecipesThatCannotBeWrittenAreRefusedWithAReason) {
     auto error = [](auto change) {
         MovieRecipe recipe = MixedRecipe();

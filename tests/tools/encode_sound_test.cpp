@@ -93,8 +93,8 @@ Played Play(const fs::path& folder, const std::string& movie, bool directSound) 
     fs::remove(capture);
     const std::string command = "cd '" + folder.string() +
                                 "' && ZAMBREL_HOST=headless ZAMBREL_AUDIO=simulated "
-                                "ZAMBREL_PROFILE=profile.ini ZAMBREL_AUDIO_CAPTURE=" + capture +
-                                " timeout 120 " + ZAMBPLY_PATH + " -S " +
+                                "ZAMBREL_PROFILE=profile.ini ZAMBREL_AUDIO_CAPTURE=" +
+                                capture + " timeout 120 " + ZAMBPLY_PATH + " -S " +
                                 (directSound ? "-Z " : "") + movie + " 2>&1";
     Played played;
     FILE* pipe = ::popen(command.c_str(), "r");
@@ -120,8 +120,8 @@ class EncodeSound : public ::testing::Test {
         fs::create_directories(folder_);
         const zambrel::clips::Clip clip = zambrel::clips::MovingGradients(64, 48, 2);
         for (int f = 0; f < 2; ++f)
-            ASSERT_TRUE(zambrel::clips::WriteRgbPng(Path("p" + std::to_string(f) + ".png"), 64,
-                                                    48, clip.frames[f]));
+            ASSERT_TRUE(zambrel::clips::WriteRgbPng(Path("p" + std::to_string(f) + ".png"), 64, 48,
+                                                    clip.frames[f]));
     }
     void TearDown() override { fs::remove_all(folder_); }
     std::string Path(const std::string& name) const { return (folder_ / name).string(); }
@@ -141,9 +141,9 @@ TEST_F(EncodeSound, EveryFrameRateAndFormatPlaysWithoutASkipToTheEndOfTheSound) 
                                   std::to_string(c.channels);
         const std::vector<std::uint8_t> sound = Tone(c, kSeconds);
         ASSERT_TRUE(WriteWav(Path("tone.wav"), c, sound));
-        const RunResult encoded = RunTool("encode " + Path("p0.png") + " " + Path("m.zmb") +
-                                          " --fps " + std::to_string(c.fps) +
-                                          " --track 0=" + Path("tone.wav"));
+        const RunResult encoded =
+            RunTool("encode " + Path("p0.png") + " " + Path("m.zmb") + " --fps " +
+                    std::to_string(c.fps) + " --track 0=" + Path("tone.wav"));
         ASSERT_EQ(encoded.status, 0) << label << ": " << encoded.output;
         EXPECT_NE(encoded.output.find("last picture is held"), std::string::npos) << label;
         const long frames = std::lround(std::ceil(kSeconds * c.fps));

@@ -45,12 +45,14 @@ const char kHelp[] =
     "  --lossless          the same as --quality 100\n"
     "  --palette KIND      for greyscale and truecolour pictures: scene (default: a palette\n"
     "                      kept while it serves, made anew when the picture changes too much)\n"
-    "                      or movie (one palette for all)\n"
+    "                      or movie (one palette for all; the pictures wait in memory)\n"
     "  --dither            dither reduced colours (smoother gradients, but still areas change\n"
     "                      from frame to frame and cost more)\n"
     "  --background RRGGBB the colour transparent pixels are laid on (default 000000)\n"
-    "  --pad               widen pictures that are not whole blocks to the next block\n"
-    "  --crop              cut pictures that are not whole blocks to the last whole block\n"
+    "  --pad               widen pictures that are not whole blocks to the next block, on\n"
+    "                      the right and at the bottom, with the background colour\n"
+    "  --crop              cut pictures that are not whole blocks to the last whole block,\n"
+    "                      on the right and at the bottom\n"
     "  --ring              store a ring frame that turns the last picture back into the first\n"
     "  --interlaced        mark the movie to be shown with every other row\n"
     "  --doubled           mark the movie to be shown with every row twice\n"
@@ -58,7 +60,8 @@ const char kHelp[] =
     "                      when the file is 8-bit and 16-bit otherwise, at the file's rate\n"
     "  --raw-sound         store the tracks uncompressed\n"
     "  --sound-lead MS     how far the sound runs ahead of the pictures, in milliseconds\n"
-    "                      (default auto: enough to keep every sound driver fed)\n"
+    "                      (default auto: enough to keep every sound driver fed; never\n"
+    "                      more than the player's sound ring holds)\n"
     "  --shortest          cut sound that is longer than the pictures (by default the last\n"
     "                      picture is held until the sound ends)\n"
     "  --round-palette     accepted for old scripts: palettes are always rounded now\n";
@@ -144,7 +147,8 @@ const Option kOptions[] = {
     {"--allow-gaps", false, Set<&EncodeOptions::allowGaps>},
     {"--quality", true,
      [](EncodeOptions& o, const std::string& v) { return ParseLong(v, 0, 100, &o.quality); }},
-    {"--lossless", false, [](EncodeOptions& o, const std::string&) { return o.quality = 100, true; }},
+    {"--lossless", false,
+     [](EncodeOptions& o, const std::string&) { return o.quality = 100, true; }},
     {"--palette", true, SetPalette},
     {"--dither", false,
      [](EncodeOptions& o, const std::string&) { return o.quantise.dither = true, true; }},
@@ -183,8 +187,8 @@ bool RefuseRepeats(const std::vector<std::string>& args, std::string* error) {
 
 int Parse(const std::vector<std::string>& args, EncodeOptions& o) {
     std::vector<std::string> positional;
-    if (const int status = zmbtool::ParseOptions<EncodeOptions>("encode", kHelp, args, kOptions,
-                                                                o, positional, 1u << 20))
+    if (const int status = zmbtool::ParseOptions<EncodeOptions>("encode", kHelp, args, kOptions, o,
+                                                                positional, 1u << 20))
         return status;
     std::string error;
     if (!RefuseRepeats(args, &error)) return zmbtool::Fail("encode: " + error + " (see --help)");
@@ -196,7 +200,9 @@ int Parse(const std::vector<std::string>& args, EncodeOptions& o) {
     return 0;
 }
 
-void Note(const std::string& message) { std::fprintf(stderr, "zmbtool: encode: %s\n", message.c_str()); }
+void Note(const std::string& message) {
+    std::fprintf(stderr, "zmbtool: encode: %s\n", message.c_str());
+}
 
 std::string Size(std::uint32_t width, std::uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
@@ -210,13 +216,14 @@ bool MovieSize(const EncodeOptions& o, const std::string& name, const zmbtool::S
     *width = o.pad ? padW : o.crop ? cropW : p.width;
     *height = o.pad ? padH : o.crop ? cropH : p.height;
     if (*width == 0 || *height == 0) {
-        *error = name + ": " + Size(p.width, p.height) + " holds no whole 4x4 block (--pad makes it " +
-                 Size(padW, padH) + ")";
+        *error = name + ": " + Size(p.width, p.height) +
+                 " holds no whole 4x4 block (--pad makes it " + Size(padW, padH) + ")";
         return false;
     }
     if (*width % 4 != 0 || *height % 4 != 0) {
-        *error = name + ": " + Size(p.width, p.height) + " is not whole 4x4 blocks (--pad makes it " +
-                 Size(padW, padH) + ", --crop " + Size(cropW, cropH) + ")";
+        *error = name + ": " + Size(p.width, p.height) +
+                 " is not whole 4x4 blocks (--pad makes it " + Size(padW, padH) + ", --crop " +
+                 Size(cropW, cropH) + ")";
         return false;
     }
     return true;
@@ -231,17 +238,19 @@ class PictureReader {
     bool Add(const std::string& name, std::string* error) {
         zmbtool::SourcePicture picture;
         if (!zmbtool::ReadSourcePng(name, &picture, error)) return false;
-        if (!Fit(name, picture, error)) return false;
         if (picture.translucent) {
             if (!saidTransparency_)
-                Note(name + ": transparent pixels are laid on the background colour (--background)");
+                Note(name +
+                     ": transparent pixels are laid on the background colour (--background)");
             saidTransparency_ = true;
             zmbtool::CompositeOnto(picture, o_.background);
         }
+        if (!Fit(name, picture, error)) return false;
         if (picture.indexed) return AddIndexed(name, picture);
         if (!zmbtool::QuantiserAvailable()) {
-            *error = name + ": a greyscale or truecolour PNG, and this zmbtool was built without "
-                            "libimagequant to reduce its colours (give indexed PNGs)";
+            *error = name +
+                     ": a greyscale or truecolour PNG, and this zmbtool was built without "
+                     "libimagequant to reduce its colours (give indexed PNGs)";
             return false;
         }
         std::vector<enc::Picture> done;
@@ -261,8 +270,6 @@ class PictureReader {
             recipe_->pictures[pendingPlaces_[i]] = std::move(done[i]);
         return true;
     }
-
-    std::uint32_t PalettesMade() const { return quantiser_.PalettesMade(); }
 
   private:
     bool Fit(const std::string& name, zmbtool::SourcePicture& picture, std::string* error) {
@@ -370,16 +377,18 @@ void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
     const std::uint64_t needed = zmbtool::FramesForSound(recipe->tracks, recipe->frameRate);
     char text[160];
     if (needed > pictures && o.shortest) {
-        const std::string cut = zmbtool::CutSoundToFrames(recipe->tracks, recipe->frameRate, pictures);
+        const std::string cut =
+            zmbtool::CutSoundToFrames(recipe->tracks, recipe->frameRate, pictures);
         std::snprintf(text, sizeof text, "the sound of track %s is cut to the pictures' %.2f s",
                       cut.c_str(), Seconds(pictures, recipe->frameRate));
         Note(text);
     } else if (needed > pictures) {
-        std::snprintf(text, sizeof text,
-                      "the last picture is held for %llu frames, until the sound ends at %.2f s "
-                      "(--shortest cuts the sound instead)",
-                      static_cast<unsigned long long>(needed - pictures),
-                      Seconds(needed, recipe->frameRate));
+        std::snprintf(
+            text, sizeof text,
+            "the last picture is held for %llu more frame%s, until the sound ends at %.2f s "
+            "(--shortest cuts the sound instead)",
+            static_cast<unsigned long long>(needed - pictures), needed - pictures == 1 ? "" : "s",
+            Seconds(needed, recipe->frameRate));
         Note(text);
         const enc::Picture last = recipe->pictures.back();
         recipe->pictures.resize(needed, last);
@@ -390,10 +399,16 @@ void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
 int Run(const std::vector<std::string>& args) {
     EncodeOptions o;
     if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    std::vector<std::string> files;
+    std::vector<std::string> files, missing;
     std::string error;
-    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &error))
+    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &missing, &error))
         return zmbtool::Fail("encode: " + error);
+    if (!missing.empty())
+        Note(missing.front() +
+             (missing.size() > 1
+                  ? " and " + std::to_string(missing.size() - 1) + " more numbers are"
+                  : " is") +
+             " missing from the series and stepped over (--allow-gaps)");
     for (const std::string& input : files) zmbtool::NoteInput(input);
     for (const std::string& input : o.tracks) zmbtool::NoteInput(input);
     // Checked before the long work; written only once the movie is whole, so a refused
@@ -407,7 +422,8 @@ int Run(const std::vector<std::string>& args) {
     recipe.paletteValues = enc::PaletteValues::Round;
     recipe.soundLead = static_cast<std::int32_t>(o.soundLead);
     // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
-    recipe.blockErrorBudget = static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
+    recipe.blockErrorBudget =
+        static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
     if (!ReadTracks(o, &recipe, &error) || !ReadPictures(o, files, &recipe, &error))
         return zmbtool::Fail("encode: " + error);
     FitSoundAndPictures(o, &recipe);

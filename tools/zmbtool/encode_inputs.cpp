@@ -72,8 +72,9 @@ bool SeriesFromFirst(const std::string& firstFile, Series* series, long long* fi
     std::string name = path.filename().string();
     const std::size_t last = name.find_last_of("0123456789");
     if (last == std::string::npos) {
-        *error = firstFile + ": the name has no number to count on from (give every file, or a "
-                             "pattern such as frame%04d.png)";
+        *error = firstFile +
+                 ": the name has no number to count on from (give every file, or a "
+                 "pattern such as frame%04d.png)";
         return false;
     }
     std::size_t start = last;
@@ -86,8 +87,9 @@ bool SeriesFromFirst(const std::string& firstFile, Series* series, long long* fi
     *first = std::stoll(name.substr(start, width));
     std::string escaped;
     for (char c : name.substr(0, start) + "\x01" + name.substr(last + 1))
-        escaped += c == '%' ? std::string("%%") : c == '\x01' ? "%0" + std::to_string(width) + "lld"
-                                                              : std::string(1, c);
+        escaped += c == '%'      ? std::string("%%")
+                   : c == '\x01' ? "%0" + std::to_string(width) + "lld"
+                                 : std::string(1, c);
     series->folder = path.parent_path();
     series->format = escaped;
     return true;
@@ -105,8 +107,8 @@ std::vector<long long> NumbersPresent(const Series& series) {
         if (digits == std::string::npos) continue;
         // Try every run of digits: the series' prefix may hold digits of its own.
         for (std::size_t at = digits; at < name.size(); ++at) {
-            if (name[at] < '0' || name[at] > '9' || (at > 0 && name[at - 1] >= '0' &&
-                                                      name[at - 1] <= '9'))
+            if (name[at] < '0' || name[at] > '9' ||
+                (at > 0 && name[at - 1] >= '0' && name[at - 1] <= '9'))
                 continue;
             std::size_t to = at;
             while (to < name.size() && name[to] >= '0' && name[to] <= '9' && to - at < 18) ++to;
@@ -120,7 +122,8 @@ std::vector<long long> NumbersPresent(const Series& series) {
 }
 
 bool TakeSeries(const Series& series, long long first, const PictureInputs& inputs,
-                std::vector<std::string>* files, std::string* error) {
+                std::vector<std::string>* files, std::vector<std::string>* missing,
+                std::string* error) {
     const std::vector<long long> numbers = NumbersPresent(series);
     auto next = std::lower_bound(numbers.begin(), numbers.end(), first);
     long long expected = first;
@@ -132,6 +135,7 @@ bool TakeSeries(const Series& series, long long first, const PictureInputs& inpu
                      "before them)";
             return false;
         }
+        if (*next != expected) missing->push_back(PathOf(series, expected));
         files->push_back(PathOf(series, *next));
         expected = *next;
     }
@@ -141,8 +145,9 @@ bool TakeSeries(const Series& series, long long first, const PictureInputs& inpu
 }  // namespace
 
 bool PictureFiles(const PictureInputs& inputs, std::vector<std::string>* files,
-                  std::string* error) {
+                  std::vector<std::string>* missing, std::string* error) {
     files->clear();
+    missing->clear();
     if (inputs.names.size() > 1) {
         for (const std::string& name : inputs.names)
             if (inputs.count < 0 || static_cast<long>(files->size()) < inputs.count)
@@ -168,7 +173,7 @@ bool PictureFiles(const PictureInputs& inputs, std::vector<std::string>* files,
         }
         if (!SeriesFromFirst(name, &series, &first, error)) return false;
     }
-    if (!TakeSeries(series, first, inputs, files, error)) return false;
+    if (!TakeSeries(series, first, inputs, files, missing, error)) return false;
     if (files->empty()) *error = name + ": no picture to encode";
     return !files->empty();
 }

@@ -19,7 +19,8 @@ struct PictureInputs {
 
 // The picture files, in playing order. Fails with one line naming the file and the problem,
 // and the option that would accept it where there is one.
+// `missing` receives the numbers stepped over with allowGaps, so that they can be reported.
 bool PictureFiles(const PictureInputs& inputs, std::vector<std::string>* files,
-                  std::string* error);
+                  std::vector<std::string>* missing, std::string* error);
 
 }  // namespace zmbtool

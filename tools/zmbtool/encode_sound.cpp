@@ -58,8 +58,7 @@ bool ReadSamples(SNDFILE* file, const SF_INFO& info, enc::SoundTrack* track) {
 
 }  // namespace
 
-bool ReadSoundTrack(const std::string& path, bool raw, enc::SoundTrack* track,
-                    std::string* error) {
+bool ReadSoundTrack(const std::string& path, bool raw, enc::SoundTrack* track, std::string* error) {
     SF_INFO info{};
     SNDFILE* file = sf_open(path.c_str(), SFM_READ, &info);
     if (file == nullptr) {

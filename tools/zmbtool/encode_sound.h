@@ -21,9 +21,9 @@ std::uint64_t FramesForTrack(const zambrel::encoder::SoundTrack& track, std::int
 
 // Frames of the period code `frameRate` (1/100 ms when negative) that the longest track
 // needs to be heard to its end; 0 for an untimed movie or without sound.
-std::uint64_t FramesForSound(const std::array<zambrel::encoder::SoundTrack,
-                                              zambrel::encoder::kTrackCount>& tracks,
-                             std::int32_t frameRate);
+std::uint64_t FramesForSound(
+    const std::array<zambrel::encoder::SoundTrack, zambrel::encoder::kTrackCount>& tracks,
+    std::int32_t frameRate);
 
 // Cuts every track to `frames` frames of the period code `frameRate`; returns the numbers of
 // the tracks that lost sound.

@@ -67,12 +67,11 @@ struct Pending {
 struct Quantiser::State {
     QuantiseOptions options;
     Attr attr{liq_attr_create()};
-    Result result;                        // the palette in force
-    double sceneError = 0;                // the remapping error it was made with
-    std::array<std::uint8_t, 256> slotOf{};  // libimagequant's entry -> our palette entry
+    Result result;                            // the palette in force
+    double sceneError = 0;                    // the remapping error it was made with
+    std::array<std::uint8_t, 256> slotOf{};   // libimagequant's entry -> our palette entry
     std::array<std::uint8_t, 768> palette{};  // our palette, widened levels
-    std::vector<Pending> pending;         // PaletteMode::Movie, until Finish
-    std::uint32_t palettesMade = 0;
+    std::vector<Pending> pending;             // PaletteMode::Movie, until Finish
 };
 
 namespace {
@@ -91,15 +90,14 @@ std::array<std::uint8_t, 768> LevelPalette(const liq_palette& from) {
     return values;
 }
 
-bool SameEntry(const std::array<std::uint8_t, 768>& a, int i, const std::array<std::uint8_t, 768>& b,
-               int j) {
+bool SameEntry(const std::array<std::uint8_t, 768>& a, int i,
+               const std::array<std::uint8_t, 768>& b, int j) {
     return a[i * 3] == b[j * 3] && a[i * 3 + 1] == b[j * 3 + 1] && a[i * 3 + 2] == b[j * 3 + 2];
 }
 
 // Puts the new palette's entries where the old palette had the same colour, the others in
 // the slots left over, so that the palette chunk keeps what did not change.
-void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count,
-                  Quantiser::State& s) {
+void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count, Quantiser::State& s) {
     const std::array<std::uint8_t, 768> old = s.palette;
     std::array<bool, 256> taken{}, placed{};
     for (unsigned i = 0; i < count; ++i)
@@ -151,7 +149,6 @@ void AdoptResult(Quantiser::State& s, Result result) {
     liq_set_dithering_level(s.result.get(), s.options.dither ? 1.0f : 0.0f);
     const liq_palette* palette = liq_get_palette(s.result.get());
     PlaceEntries(LevelPalette(*palette), palette->count, s);
-    ++s.palettesMade;
 }
 
 // Remaps with the palette in force when it still serves the picture, else with a new one.
@@ -177,7 +174,9 @@ bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* ou
 
 }  // namespace
 
-bool QuantiserAvailable() { return true; }
+bool QuantiserAvailable() {
+    return true;
+}
 
 Quantiser::Quantiser(const QuantiseOptions& options) : state_(std::make_unique<State>()) {
     state_->options = options;
@@ -191,8 +190,6 @@ Quantiser::Quantiser(const QuantiseOptions& options) : state_(std::make_unique<S
 }
 
 Quantiser::~Quantiser() = default;
-
-std::uint32_t Quantiser::PalettesMade() const { return state_->palettesMade; }
 
 bool Quantiser::Add(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba,
                     std::vector<enc::Picture>* out, std::string* error) {
@@ -241,16 +238,19 @@ bool Quantiser::Finish(std::vector<enc::Picture>* out, std::string* error) {
 
 struct Quantiser::State {};
 
-bool QuantiserAvailable() { return false; }
+bool QuantiserAvailable() {
+    return false;
+}
 Quantiser::Quantiser(const QuantiseOptions&) {}
 Quantiser::~Quantiser() = default;
-std::uint32_t Quantiser::PalettesMade() const { return 0; }
 bool Quantiser::Add(std::uint32_t, std::uint32_t, std::vector<std::uint8_t>,
                     std::vector<enc::Picture>*, std::string* error) {
     *error = "this zmbtool was built without libimagequant and cannot reduce colours";
     return false;
 }
-bool Quantiser::Finish(std::vector<enc::Picture>*, std::string*) { return true; }
+bool Quantiser::Finish(std::vector<enc::Picture>*, std::string*) {
+    return true;
+}
 
 #endif
 

@@ -42,8 +42,6 @@ class Quantiser {
     bool Add(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba,
              std::vector<zambrel::encoder::Picture>* out, std::string* error);
     bool Finish(std::vector<zambrel::encoder::Picture>* out, std::string* error);
-    // Palettes made so far.
-    std::uint32_t PalettesMade() const;
 
     struct State;  // the library's objects and the palette in force; quantise.cpp's alone
 
