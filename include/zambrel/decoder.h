@@ -179,8 +179,9 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetPalette(const ZambDecoder* decoder, uint8
 typedef struct ZambRect {
     int32_t X, Y, W, H;
 } ZambRect;
-/* Copies up to `capacity` of the current frame's changed rectangles (they do not overlap;
-   the first frame's is the whole picture) and returns how many there are. */
+/* Copies up to `capacity` of the current frame's changed rectangles (inside the picture,
+   never empty; the first frame's after an open or a seek is the whole picture) and returns
+   how many there are. */
 ZAMBREL_PUBLIC uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* rects,
                                     uint32_t capacity);
 

@@ -45,15 +45,29 @@ PixelTable TableFor(const std::uint8_t* palette, std::uint32_t format) {
     return table;
 }
 
+// A fixed size per pixel, so that each is one store rather than a copy of unknown length.
+template <std::uint32_t kSize>
+void LookUpRow(const std::uint8_t* indices, std::uint32_t count, std::uint8_t* out,
+               const PixelTable& table) {
+    for (std::uint32_t x = 0; x < count; ++x, out += kSize) {
+        std::memcpy(out, table.bytes[indices[x]], kSize);
+    }
+}
+
 void ConvertRow(const std::uint8_t* indices, std::uint32_t count, std::uint8_t* out,
                 std::uint32_t format, const PixelTable& table) {
-    if (format == ZAMBPIX_INDEX8) {
-        std::memcpy(out, indices, count);
-        return;
-    }
-    const std::uint32_t size = kPixelBytes[format];
-    for (std::uint32_t x = 0; x < count; ++x, out += size) {
-        std::memcpy(out, table.bytes[indices[x]], size);
+    switch (kPixelBytes[format]) {
+        case 1:
+            std::memcpy(out, indices, count);
+            break;
+        case 2:
+            LookUpRow<2>(indices, count, out, table);
+            break;
+        case 3:
+            LookUpRow<3>(indices, count, out, table);
+            break;
+        default:
+            LookUpRow<4>(indices, count, out, table);
     }
 }
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "core/allocator.h"
-#include "decoder/audio.h"
 #include "core/debug.h"
+#include "decoder/audio.h"
 #include "decoder/movie.h"
 #include "decoder/value_tables.h"
 #include "platform/win32.h"

@@ -5,11 +5,11 @@
 #include <algorithm>
 #include <cstring>
 
+#include "core/allocator.h"
+#include "core/debug.h"
 #include "core/mmx.h"
 #include "core/palette_layout.h"
-#include "core/allocator.h"
 #include "decoder/audio.h"
-#include "core/debug.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
 #include "decoder/value_tables.h"
