@@ -115,6 +115,7 @@ test('the demo at frames reached by steps and by the arrow keys', async (page, m
 
 test('three sound tracks in three formats are handed to Web Audio as decoded, through a pause',
      async (page, m) => {
+  await page.evaluate(() => window.zambrelTest.catchUpEveryFrame());
   await pickMovie(page, m.mixed);
   await waitForOpen(page);
   assert.deepEqual((await state(page)).tracks, [0, 1, 3]);
@@ -132,6 +133,7 @@ test('three sound tracks in three formats are handed to Web Audio as decoded, th
 
 test('the demo dropped on the page plays with its sound (and leaves a screenshot)',
      async (page, m) => {
+  await page.evaluate(() => window.zambrelTest.catchUpEveryFrame());
   await dropMovie(page, demo);
   await waitForOpen(page);
   await page.waitForFunction(() => window.zambrelTest.state().shown >= 45, null,
