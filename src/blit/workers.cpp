@@ -140,9 +140,13 @@ void BlitInterlace16(const BlitRows& rows, const std::uint16_t* colours) {
     VectorChosen() ? vector::Double16(rows, colours, false) : plain::Double16(rows, colours, false);
 }
 
-void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {
+void plain::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
     for (std::uint32_t r = 0; r < rows.height; ++r)
         CopyRow16(SourceRow(rows, r), DestRow(rows, r), rows.width, colours);
+}
+
+void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {
+    VectorChosen() ? vector::Copy16(rows, colours) : plain::Copy16(rows, colours);
 }
 
 void BlitSmooth8(const BlitRows& rows, const std::uint8_t* smooth) {
