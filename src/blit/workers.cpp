@@ -2,6 +2,7 @@
 // The plain row workers, and the once-per-call choice of the vector ones.
 #include "blit/workers.h"
 
+#include <bit>
 #include <cstring>
 
 #include "core/mmx.h"
@@ -30,39 +31,74 @@ void DoubleRow8(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width) {
     for (; x < width; ++x) d[2 * x] = d[2 * x + 1] = s[x];
 }
 
+// Two 16-bit pixels as the 32-bit word that stores them in this order. Built in a register
+// and stored whole: pixels stored one by one into a small array and then copied out as one
+// wider piece stall the processor, which cannot forward narrow stores to a wide load.
+std::uint32_t PixelPair(std::uint16_t first, std::uint16_t second) {
+    if constexpr (std::endian::native == std::endian::little)
+        return first | std::uint32_t{second} << 16;
+    return std::uint32_t{first} << 16 | second;
+}
+void Store32(std::uint8_t* at, std::uint32_t word) {
+    std::memcpy(at, &word, 4);
+}
+
+// Four source pixels per step, each written as a doubled 32-bit word. The loops count in
+// std::size_t: 32-bit indices would have to wrap, which costs an instruction per address.
 void DoubleRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
                  const std::uint16_t* colours) {
-    std::uint32_t x = 0;
-    for (; x + 4 <= width; x += 4) {
-        const std::uint16_t out[8] = {colours[s[x]],     colours[s[x]],     colours[s[x + 1]],
-                                      colours[s[x + 1]], colours[s[x + 2]], colours[s[x + 2]],
-                                      colours[s[x + 3]], colours[s[x + 3]]};
-        std::memcpy(d + 4 * x, out, 16);
-    }
-    for (; x < width; ++x) Store16Pair(d + 4 * x, colours[s[x]]);
+    const std::size_t steps = width / 4;
+    for (std::size_t step = 0; step < steps; ++step, s += 4, d += 16)
+        for (std::size_t k = 0; k < 4; ++k) {
+            const std::uint16_t c = colours[s[k]];
+            Store32(d + 4 * k, PixelPair(c, c));
+        }
+    for (std::size_t x = 0; x < width % 4; ++x) Store16Pair(d + 4 * x, colours[s[x]]);
 }
 
+// Four source pixels per step: four look-ups, two 32-bit writes.
 void CopyRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
                const std::uint16_t* colours) {
-    std::uint32_t x = 0;
-    for (; x + 4 <= width; x += 4) {
-        const std::uint16_t out[4] = {colours[s[x]], colours[s[x + 1]], colours[s[x + 2]],
-                                      colours[s[x + 3]]};
-        std::memcpy(d + 2 * x, out, 8);
+    const std::size_t steps = width / 4;
+    for (std::size_t step = 0; step < steps; ++step, s += 4, d += 8) {
+        Store32(d, PixelPair(colours[s[0]], colours[s[1]]));
+        Store32(d + 4, PixelPair(colours[s[2]], colours[s[3]]));
     }
-    for (; x < width; ++x) Store16(d + 2 * x, colours[s[x]]);
+    for (std::size_t x = 0; x < width % 4; ++x) Store16(d + 2 * x, colours[s[x]]);
 }
 
-// The neighbours a smoothed block blends with, inside the rectangle only: a pixel on the
-// top row or left column stands in for the neighbour it lacks.
-struct Neighbours {
-    std::uint32_t p, left, up;
-};
-Neighbours NeighboursAt(const std::uint8_t* row, const std::uint8_t* above, std::uint32_t x) {
-    return {row[x], x ? row[x - 1] : row[x], above[x]};
-}
 const std::uint8_t* RowAbove(const BlitRows& rows, std::uint32_t r) {
     return r ? SourceRow(rows, r) - rows.srcPitch : SourceRow(rows, r);
+}
+
+// One source row of smoothed blocks. The source pixel lands in its block's bottom-right
+// corner; the other three corners blend it with the neighbours that meet there, inside the
+// rectangle only: the left column stands in for the neighbour it lacks (and the top row for
+// the one above, through `above`). The left neighbour is carried from the previous pixel.
+void SmoothRow8(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* top,
+                std::uint8_t* bottom, std::uint32_t width, const std::uint8_t* smooth) {
+    std::size_t left = row[0];
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::size_t p = row[x], up = above[x];
+        const std::uint8_t* blends = smooth + p * 256;
+        top[2 * x] = smooth[left * 256 + up];
+        top[2 * x + 1] = blends[up];
+        bottom[2 * x] = blends[left];
+        bottom[2 * x + 1] = static_cast<std::uint8_t>(p);
+        left = p;
+    }
+}
+
+void SmoothRow16(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* top,
+                 std::uint8_t* bottom, std::uint32_t width, const std::uint16_t* smooth) {
+    std::size_t left = row[0];
+    for (std::size_t x = 0; x < width; ++x) {
+        const std::size_t p = row[x], up = above[x];
+        const std::uint16_t* blends = smooth + p * 256;
+        Store32(top + 4 * x, PixelPair(smooth[left * 256 + up], blends[up]));
+        Store32(bottom + 4 * x, PixelPair(blends[left], blends[p]));
+        left = p;
+    }
 }
 
 }  // namespace
@@ -81,11 +117,13 @@ void plain::Double8(const BlitRows& rows, bool secondRow) {
     }
 }
 
+// The second row is the first one again: copying it saves the look-ups. memmove gives the
+// bytes writing it afresh would give even where a short pitch makes the two rows overlap.
 void plain::Double16(const BlitRows& rows, const std::uint16_t* colours, bool secondRow) {
     for (std::uint32_t r = 0; r < rows.height; ++r) {
         std::uint8_t* d = DestRow(rows, r);
         DoubleRow16(SourceRow(rows, r), d, rows.width, colours);
-        if (secondRow) DoubleRow16(SourceRow(rows, r), d + rows.destPitch, rows.width, colours);
+        if (secondRow) std::memmove(d + rows.destPitch, d, 4 * std::size_t{rows.width});
     }
 }
 
@@ -102,45 +140,29 @@ void BlitInterlace16(const BlitRows& rows, const std::uint16_t* colours) {
     VectorChosen() ? vector::Double16(rows, colours, false) : plain::Double16(rows, colours, false);
 }
 
-void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {
+void plain::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
     for (std::uint32_t r = 0; r < rows.height; ++r)
         CopyRow16(SourceRow(rows, r), DestRow(rows, r), rows.width, colours);
 }
 
-// Walks the source pixels with the neighbours each one blends with, handing WRITE the two
-// destination rows its 2x2 block lands on.
-template <typename WriteBlock>
-void ForEachSmoothBlock(const BlitRows& rows, WriteBlock write) {
+void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {
+    VectorChosen() ? vector::Copy16(rows, colours) : plain::Copy16(rows, colours);
+}
+
+void BlitSmooth8(const BlitRows& rows, const std::uint8_t* smooth) {
     for (std::uint32_t r = 0; r < rows.height; ++r) {
-        const std::uint8_t* row = SourceRow(rows, r);
-        const std::uint8_t* above = RowAbove(rows, r);
         std::uint8_t* top = DestRow(rows, r);
-        std::uint8_t* bottom = top + rows.destPitch;
-        for (std::uint32_t x = 0; x < rows.width; ++x)
-            write(top, bottom, x, NeighboursAt(row, above, x));
+        SmoothRow8(SourceRow(rows, r), RowAbove(rows, r), top, top + rows.destPitch, rows.width,
+                   smooth);
     }
 }
 
-// The source pixel lands in its block's bottom-right corner; the other three corners
-// blend it with the neighbours that meet there.
-void BlitSmooth8(const BlitRows& rows, const std::uint8_t* smooth) {
-    ForEachSmoothBlock(rows, [smooth](std::uint8_t* top, std::uint8_t* bottom, std::uint32_t x,
-                                      const Neighbours& n) {
-        top[2 * x] = smooth[n.left * 256 + n.up];
-        top[2 * x + 1] = smooth[n.p * 256 + n.up];
-        bottom[2 * x] = smooth[n.p * 256 + n.left];
-        bottom[2 * x + 1] = static_cast<std::uint8_t>(n.p);
-    });
-}
-
 void BlitSmooth16(const BlitRows& rows, const std::uint16_t* smooth) {
-    ForEachSmoothBlock(rows, [smooth](std::uint8_t* top, std::uint8_t* bottom, std::uint32_t x,
-                                      const Neighbours& n) {
-        const std::uint16_t upper[2] = {smooth[n.left * 256 + n.up], smooth[n.p * 256 + n.up]};
-        const std::uint16_t lower[2] = {smooth[n.p * 256 + n.left], smooth[n.p * 257]};
-        std::memcpy(top + 4 * x, upper, 4);
-        std::memcpy(bottom + 4 * x, lower, 4);
-    });
+    for (std::uint32_t r = 0; r < rows.height; ++r) {
+        std::uint8_t* top = DestRow(rows, r);
+        SmoothRow16(SourceRow(rows, r), RowAbove(rows, r), top, top + rows.destPitch, rows.width,
+                    smooth);
+    }
 }
 
 void plain::TransCore(const KeyRows& k) {

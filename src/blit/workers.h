@@ -54,6 +54,7 @@ void BlitMergeCore(const KeyRows& rows);
 // benchmarks that compare them directly. Interlacing is doubling with one row per source
 // row, so it shares the doubling workers.
 namespace plain {
+void Copy16(const BlitRows& rows, const std::uint16_t* colours);
 void Double8(const BlitRows& rows, bool secondRow);
 void Double16(const BlitRows& rows, const std::uint16_t* colours, bool secondRow);
 void TransCore(const KeyRows& rows);
@@ -62,6 +63,7 @@ void MergeCore(const KeyRows& rows);
 }  // namespace plain
 
 namespace vector {
+void Copy16(const BlitRows& rows, const std::uint16_t* colours);
 void Double8(const BlitRows& rows, bool secondRow);
 void Double16(const BlitRows& rows, const std::uint16_t* colours, bool secondRow);
 void TransCore(const KeyRows& rows);

@@ -8,6 +8,9 @@ bool BlitHasVectorWorkers() {
     return false;
 }
 
+void vector::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
+    plain::Copy16(rows, colours);
+}
 void vector::Double8(const BlitRows& rows, bool secondRow) {
     plain::Double8(rows, secondRow);
 }

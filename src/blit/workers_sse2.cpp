@@ -31,17 +31,30 @@ void DoubleRow8(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width) {
     for (; x < width; ++x) d[2 * x] = d[2 * x + 1] = s[x];
 }
 
+// The colours of eight source pixels in one register: the look-ups go straight into its
+// lanes, with no store and reload between.
+__m128i LookUp8(const std::uint8_t* s, const std::uint16_t* c) {
+    return _mm_setr_epi16(static_cast<short>(c[s[0]]), static_cast<short>(c[s[1]]),
+                          static_cast<short>(c[s[2]]), static_cast<short>(c[s[3]]),
+                          static_cast<short>(c[s[4]]), static_cast<short>(c[s[5]]),
+                          static_cast<short>(c[s[6]]), static_cast<short>(c[s[7]]));
+}
+
+// Eight pixels per step, one 16-byte store.
+void CopyRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
+               const std::uint16_t* c) {
+    std::uint32_t x = 0;
+    for (; x + 8 <= width; x += 8) Store16Bytes(d + 2 * x, LookUp8(s + x, c));
+    for (; x < width; ++x) Store16(d + 2 * x, c[s[x]]);
+}
+
 // Eight pixels per step: the colours have no vector look-up, the duplication and the
 // stores do.
 void DoubleRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
                  const std::uint16_t* c) {
     std::uint32_t x = 0;
     for (; x + 8 <= width; x += 8) {
-        const __m128i v =
-            _mm_setr_epi16(static_cast<short>(c[s[x]]), static_cast<short>(c[s[x + 1]]),
-                           static_cast<short>(c[s[x + 2]]), static_cast<short>(c[s[x + 3]]),
-                           static_cast<short>(c[s[x + 4]]), static_cast<short>(c[s[x + 5]]),
-                           static_cast<short>(c[s[x + 6]]), static_cast<short>(c[s[x + 7]]));
+        const __m128i v = LookUp8(s + x, c);
         Store16Bytes(d + 4 * x, _mm_unpacklo_epi16(v, v));
         Store16Bytes(d + 4 * x + 16, _mm_unpackhi_epi16(v, v));
     }
@@ -104,6 +117,12 @@ void KeyRows_(const KeyRows& k) {
 
 bool BlitHasVectorWorkers() {
     return true;
+}
+
+void vector::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
+    for (std::uint32_t r = 0; r < rows.height; ++r)
+        CopyRow16(rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch,
+                  rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep, rows.width, colours);
 }
 
 void vector::Double8(const BlitRows& rows, bool secondRow) {

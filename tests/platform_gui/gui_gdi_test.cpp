@@ -144,6 +144,26 @@ TEST_F(Desktop, DrawingIsClippedToTheVisiblePartOfTheClientArea) {
     EXPECT_EQ(standin::ScreenColor(4, 0), RGB(0, 0, 0));  // beyond the window
 }
 
+// A shrinking copy, split by a window on top: each visible piece takes every second source
+// pixel, never a run of neighbours.
+TEST_F(Desktop, ShrinkingCopyAroundACoveringWindowTakesEverySecondPixel) {
+    HWND window = Popup(0, 0, 4, 1);
+    HWND cover = Popup(1, 0, 1, 1);
+    DibSection section = MakeSection(8, 1, kColors, 4);
+    for (int i = 0; i < 8; ++i) section.bits[i] = static_cast<BYTE>(i % 4);
+    HDC coverDc = GetDC(cover);
+    PatBlt(coverDc, 0, 0, 1, 1, BLACKNESS);
+    ReleaseDC(cover, coverDc);
+    HDC dc = GetDC(window);
+    ASSERT_TRUE(StretchBlt(dc, 0, 0, 4, 1, section.dc, 0, 0, 8, 1, SRCCOPY));
+    ReleaseDC(window, dc);
+    auto rgb = [](const RGBQUAD& c) { return RGB(c.rgbRed, c.rgbGreen, c.rgbBlue); };
+    EXPECT_EQ(standin::ScreenColor(0, 0), rgb(kColors[0]));
+    EXPECT_EQ(standin::ScreenColor(1, 0), RGB(0, 0, 0));
+    EXPECT_EQ(standin::ScreenColor(2, 0), rgb(kColors[0]));
+    EXPECT_EQ(standin::ScreenColor(3, 0), rgb(kColors[2]));
+}
+
 // A palette like the player's: statics copied with flag 0, the rest its own colours.
 HPALETTE IdentityPalette(int firstFree, int endFree) {
     std::vector<BYTE> storage(sizeof(LOGPALETTE) + 256 * sizeof(PALETTEENTRY));

@@ -71,9 +71,29 @@ bool GatherFromBuffer(Stream& stream) {
     return true;
 }
 
+// The usual case: a whole sample frame lies inside the front buffer and is taken at once.
+bool TakeWholeFrame(Stream& stream, unsigned frameBytes) {
+    if (stream.PendingCount != 0 || stream.Queue.empty()) return false;
+    const WAVEHDR* header = stream.Queue.front();
+    if (header->dwBufferLength < stream.Offset + frameBytes) return false;
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(header->lpData) + stream.Offset;
+    std::memcpy(stream.Pending, bytes, frameBytes);
+    stream.Offset += frameBytes;
+    stream.PendingCount = frameBytes;
+    if (stream.Recording >= 0) {
+        std::vector<std::uint8_t>& recorded = RecordsLocked()[stream.Recording].Bytes;
+        recorded.insert(recorded.end(), bytes, bytes + frameBytes);
+    }
+    return true;
+}
+
 bool GatherFrame(Stream& stream) {
     if (stream.Buffer) return GatherFromBuffer(stream);
     const unsigned frameBytes = stream.Format.nBlockAlign;
+    if (TakeWholeFrame(stream, frameBytes)) {
+        RetireFinishedBuffers(stream);
+        return true;
+    }
     while (stream.PendingCount < frameBytes) {
         RetireFinishedBuffers(stream);
         if (stream.Queue.empty()) return false;

@@ -183,14 +183,18 @@ void DrawFullScreen(const BYTE* bits, DWORD size) {
     std::size_t pitch = (static_cast<std::size_t>(width) + 3) & ~std::size_t{3};
     if (size < pitch * height) return;
     int left = (screen.format.width - width) / 2, top = (screen.format.height - height) / 2;
-    for (int row = 0; row < height; ++row) {
+    const int first = std::max(0, -left), last = std::min(width, screen.format.width - left);
+    for (int row = 0; row < height && first < last; ++row) {
         const BYTE* line = bits + pitch * (h.biHeight > 0 ? height - 1 - row : row);
         int y = top + row;
         if (y < 0 || y >= screen.format.height) continue;
-        for (int column = 0; column < width; ++column) {
-            int x = left + column;
-            if (x >= 0 && x < screen.format.width) WritePixel(screen, x, y, line[column]);
+        if (screen.format.bits == 8) {
+            std::memcpy(screen.pixels + static_cast<std::size_t>(y) * screen.pitch + left + first,
+                        line + first, static_cast<std::size_t>(last - first));
+            continue;
         }
+        for (int column = first; column < last; ++column)
+            WritePixel(screen, left + column, y, line[column]);
     }
     ScreenTouched(desktop);
 }

@@ -125,7 +125,59 @@ Source SourceOfBitmap(const Bitmap& bitmap) {
     return source;
 }
 
-// Nearest-neighbour copy of the source rectangle onto the destination rectangle.
+// The source column of each destination column in `columns`, or -1 where the stretch lands
+// outside the picture; worked out once per copy rather than once per pixel.
+std::vector<int> SourceColumns(const Span& columns, int width, const Source& source, int sourceX,
+                               int sourceWidth) {
+    std::vector<int> map(static_cast<std::size_t>(columns.last - columns.first));
+    for (int column = columns.first; column < columns.last; ++column) {
+        int sx = sourceX + static_cast<int>(static_cast<long long>(column) * sourceWidth / width);
+        map[static_cast<std::size_t>(column - columns.first)] =
+            sx < 0 || sx >= source.width ? -1 : sx;
+    }
+    return map;
+}
+
+// One row's run of screen pixels [first, last) in the screen's pixel size. Source columns
+// only grow along a run, by steps that differ by at most one, and the ones outside the
+// picture lie at its ends; so a run whose ends are inside and as far apart as its length
+// reads the source one pixel after the other, as every copy at the picture's own size does.
+template <typename Pixel>
+void WriteRun(std::uint8_t* row, int first, int last, const std::uint8_t* line, const int* sx,
+              const ColorMap& map) {
+    const int count = last - first;
+    if (sx[0] >= 0 && sx[count - 1] - sx[0] == count - 1) {
+        const std::uint8_t* from = line + sx[0];
+        std::uint8_t* to = row + static_cast<std::size_t>(first) * sizeof(Pixel);
+        for (int i = 0; i < count; ++i, to += sizeof(Pixel)) {
+            const auto value = static_cast<Pixel>(map[from[i]]);
+            std::memcpy(to, &value, sizeof(Pixel));
+        }
+        return;
+    }
+    for (int x = first; x < last; ++x, ++sx) {
+        if (*sx < 0) continue;
+        const auto value = static_cast<Pixel>(map[line[*sx]]);
+        std::memcpy(row + static_cast<std::size_t>(x) * sizeof(Pixel), &value, sizeof(Pixel));
+    }
+}
+
+void WriteRun(Screen& screen, int y, int first, int last, const std::uint8_t* line, const int* sx,
+              const ColorMap& map) {
+    std::uint8_t* row = screen.pixels + static_cast<std::size_t>(y) * screen.pitch;
+    switch (screen.format.bits) {
+        case 8:
+            return WriteRun<std::uint8_t>(row, first, last, line, sx, map);
+        case 16:
+            return WriteRun<std::uint16_t>(row, first, last, line, sx, map);
+        default:
+            return WriteRun<std::uint32_t>(row, first, last, line, sx, map);
+    }
+}
+
+// Nearest-neighbour copy of the source rectangle onto the destination rectangle. Each
+// visible piece of the target is filled row by row; the pieces do not overlap, and a pixel
+// they shared would only be written twice with the same value.
 void Copy(DeviceContext& dc, int x, int y, int width, int height, const Source& source, int sourceX,
           int sourceY, int sourceWidth, int sourceHeight, const ColorMap& map) {
     if (width <= 0 || height <= 0 || sourceWidth <= 0 || sourceHeight <= 0) return;
@@ -137,18 +189,24 @@ void Copy(DeviceContext& dc, int x, int y, int width, int height, const Source& 
     const long long top = static_cast<long long>(target.originY) + y;
     const Span rows = VisibleSpan(top, height, bounds.top, bounds.bottom);
     const Span columns = VisibleSpan(left, width, bounds.left, bounds.right);
+    const std::vector<int> sourceColumns =
+        SourceColumns(columns, width, source, sourceX, sourceWidth);
     HideSoftwareCursor(desktop);
-    for (int row = rows.first; row < rows.last; ++row) {
-        int sy = sourceY + static_cast<int>(static_cast<long long>(row) * sourceHeight / height);
-        if (sy < 0 || sy >= source.height) continue;
-        const std::uint8_t* line = source.Row(sy);
-        int screenY = static_cast<int>(top + row);
-        for (int column = columns.first; column < columns.last; ++column) {
-            int sx =
-                sourceX + static_cast<int>(static_cast<long long>(column) * sourceWidth / width);
-            int screenX = static_cast<int>(left + column);
-            if (sx < 0 || sx >= source.width || !Visible(target, screenX, screenY)) continue;
-            WritePixel(desktop.screen, screenX, screenY, map[line[sx]]);
+    for (const Rect& piece : target.clip) {
+        const Span pieceRows = VisibleSpan(top, height, piece.top, piece.bottom);
+        const Span pieceColumns = VisibleSpan(left, width, piece.left, piece.right);
+        const int firstColumn = std::max(pieceColumns.first, columns.first);
+        const int lastColumn = std::min(pieceColumns.last, columns.last);
+        if (firstColumn >= lastColumn) continue;
+        const int* sx = sourceColumns.data() + (firstColumn - columns.first);
+        for (int row = std::max(pieceRows.first, rows.first);
+             row < std::min(pieceRows.last, rows.last); ++row) {
+            int sy =
+                sourceY + static_cast<int>(static_cast<long long>(row) * sourceHeight / height);
+            if (sy < 0 || sy >= source.height) continue;
+            WriteRun(desktop.screen, static_cast<int>(top + row),
+                     static_cast<int>(left + firstColumn), static_cast<int>(left + lastColumn),
+                     source.Row(sy), sx, map);
         }
     }
     ScreenTouched(desktop);

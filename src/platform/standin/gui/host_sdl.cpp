@@ -9,6 +9,7 @@
 #include <cstring>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "platform/standin/gui/desktop_state.h"
 
@@ -148,42 +149,121 @@ struct RealWindow {
     int offsetX = 0, offsetY = 0, scale = 1;
 };
 
-std::uint32_t RgbAt(const Screen& screen, const std::uint32_t* lut, int x, int y) {
-    std::uint32_t value = ReadPixel(screen, x, y);
-    if (screen.format.bits == 8) return lut[value & 0xFF];
-    COLORREF c = UnpackColor(screen, value);
-    return (static_cast<std::uint32_t>(GetRValue(c)) << 16) | (GetGValue(c) << 8) | GetBValue(c);
+// The system palette as 0x00RRGGBB, for 8-bit screens.
+void PaletteRgb(const Screen& screen, std::uint32_t lut[256]) {
+    for (int i = 0; i < 256; ++i) {
+        const PALETTEENTRY& e = screen.systemPalette[i];
+        lut[i] = (static_cast<std::uint32_t>(e.peRed) << 16) | (e.peGreen << 8) | e.peBlue;
+    }
 }
 
-// The client area as the user sees it, each pixel repeated `scale` times across and down;
-// what lies off the screen is black.
+// Screen pixels [left, right) of row y as 0x00RRGGBB.
+void RowRgb(const Screen& screen, const std::uint32_t* lut, int y, int left, int right,
+            std::uint32_t* out) {
+    const std::uint8_t* row = screen.pixels + static_cast<std::size_t>(y) * screen.pitch;
+    if (screen.format.bits == 8) {
+        for (int x = left; x < right; ++x) *out++ = lut[row[x]];
+    } else if (screen.format.bits == 16) {
+        for (int x = left; x < right; ++x) {
+            COLORREF c = UnpackColor(screen, ReadPixel(screen, x, y));
+            *out++ = (static_cast<std::uint32_t>(GetRValue(c)) << 16) | (GetGValue(c) << 8) |
+                     GetBValue(c);
+        }
+    } else {
+        for (int x = left; x < right; ++x) {
+            std::uint32_t value;
+            std::memcpy(&value, row + static_cast<std::size_t>(x) * 4, 4);
+            *out++ = value & 0xFFFFFF;
+        }
+    }
+}
+
+// Repeats each pixel `Scale` times across; a fixed factor lets the compiler unroll it.
+template <int Scale>
+void Widen(const std::uint32_t* in, std::size_t count, std::uint8_t* out) {
+    for (std::size_t x = 0; x < count; ++x)
+        for (int repeat = 0; repeat < Scale; ++repeat)
+            std::memcpy(out + (x * Scale + repeat) * 4, &in[x], 4);
+}
+
+void Widen(const std::uint32_t* in, std::size_t count, int scale, std::uint8_t* out) {
+    switch (scale) {
+        case 1:
+            return std::memcpy(out, in, count * 4), void();
+        case 2:
+            return Widen<2>(in, count, out);
+        case 3:
+            return Widen<3>(in, count, out);
+        case 4:
+            return Widen<4>(in, count, out);
+        default:
+            for (std::size_t x = 0; x < count; ++x)
+                for (int repeat = 0; repeat < scale; ++repeat)
+                    std::memcpy(out + (x * scale + repeat) * 4, &in[x], 4);
+    }
+}
+
+// Draws the client area as the user sees it into 32-bit XRGB memory, each pixel repeated
+// `scale` times across and down; what lies off the screen is black. Whole rows are converted
+// once and then repeated, so enlarging costs little more than the memory it fills.
+void DrawClient(const Screen& screen, const Rect& client, int scale, std::uint8_t* pixels,
+                int pitch) {
+    const int width = client.right - client.left;
+    const auto rowBytes = static_cast<std::size_t>(width) * scale * 4;
+    std::uint32_t lut[256];
+    if (screen.format.bits == 8) PaletteRgb(screen, lut);
+    const Rect visible = Intersect(client, {0, 0, screen.format.width, screen.format.height});
+    std::vector<std::uint32_t> rgb(static_cast<std::size_t>(width));
+    for (int y = client.top; y < client.bottom; ++y) {
+        std::uint8_t* out = pixels + static_cast<std::size_t>(y - client.top) * scale * pitch;
+        std::fill(rgb.begin(), rgb.end(), 0u);
+        if (y >= visible.top && y < visible.bottom && visible.left < visible.right)
+            RowRgb(screen, lut, y, visible.left, visible.right,
+                   rgb.data() + (visible.left - client.left));
+        Widen(rgb.data(), rgb.size(), scale, out);
+        for (int repeat = 1; repeat < scale; ++repeat)
+            std::memcpy(out + static_cast<std::size_t>(repeat) * pitch, out, rowBytes);
+    }
+}
+
 SDL_Surface* ClientPicture(const Screen& screen, const Rect& client, int scale) {
     int width = client.right - client.left, height = client.bottom - client.top;
     SDL_Surface* picture = SDL_CreateRGBSurfaceWithFormat(0, width * scale, height * scale, 32,
                                                           SDL_PIXELFORMAT_XRGB8888);
     if (!picture) return nullptr;
-    SDL_FillRect(picture, nullptr, 0);
-    std::uint32_t lut[256];
-    if (screen.format.bits == 8)
-        for (int i = 0; i < 256; ++i) {
-            const PALETTEENTRY& e = screen.systemPalette[i];
-            lut[i] = (static_cast<std::uint32_t>(e.peRed) << 16) | (e.peGreen << 8) | e.peBlue;
-        }
-    Rect visible = Intersect(client, {0, 0, screen.format.width, screen.format.height});
-    auto* pixels = static_cast<std::uint8_t*>(picture->pixels);
-    for (int y = visible.top; y < visible.bottom; ++y) {
-        std::uint8_t* row =
-            pixels + static_cast<std::size_t>(y - client.top) * scale * picture->pitch;
-        for (int x = visible.left; x < visible.right; ++x) {
-            std::uint32_t rgb = RgbAt(screen, lut, x, y);
-            for (int repeat = 0; repeat < scale; ++repeat)
-                std::memcpy(row + ((x - client.left) * scale + repeat) * 4, &rgb, 4);
-        }
-        for (int repeat = 1; repeat < scale; ++repeat)
-            std::memcpy(row + repeat * picture->pitch, row,
-                        static_cast<std::size_t>(width) * scale * 4);
-    }
+    DrawClient(screen, client, scale, static_cast<std::uint8_t*>(picture->pixels), picture->pitch);
     return picture;
+}
+
+// Blackens what of the target lies around the picture at `at`.
+void FillAround(SDL_Surface* target, const SDL_Rect& at) {
+    const Uint32 black = SDL_MapRGB(target->format, 0, 0, 0);
+    const SDL_Rect bands[4] = {{0, 0, target->w, at.y},
+                               {0, at.y + at.h, target->w, target->h - at.y - at.h},
+                               {0, at.y, at.x, at.h},
+                               {at.x + at.w, at.y, target->w - at.x - at.w, at.h}};
+    for (const SDL_Rect& band : bands)
+        if (band.w > 0 && band.h > 0) SDL_FillRect(target, &band, black);
+}
+
+// Draws straight into a window surface of the picture's own format, sparing a copy of the
+// whole picture (five megabytes a frame full screen); any other format goes through SDL.
+void DrawAt(SDL_Surface* target, const SDL_Rect& at, const Screen& screen, const Rect& client,
+            int scale) {
+    FillAround(target, at);
+    if (target->format->format == SDL_PIXELFORMAT_XRGB8888 && SDL_LockSurface(target) == 0) {
+        auto* origin = static_cast<std::uint8_t*>(target->pixels) +
+                       static_cast<std::size_t>(at.y) * target->pitch +
+                       static_cast<std::size_t>(at.x) * 4;
+        DrawClient(screen, client, scale, origin, target->pitch);
+        SDL_UnlockSurface(target);
+        return;
+    }
+    SDL_Surface* picture = ClientPicture(screen, client, scale);
+    if (!picture) return;
+    SDL_Rect place = at;
+    SDL_BlitSurface(picture, nullptr, target, &place);
+    SDL_FreeSurface(picture);
 }
 
 class SdlHost final : public Host {
@@ -416,23 +496,23 @@ class SdlHost final : public Host {
             int scale = 1;
             if (real.fullScreen)
                 scale = std::max(1, std::min(target->w / width, target->h / height));
-            SDL_Surface* picture = ClientPicture(screen, client, scale);
-            if (!picture) continue;
+            const int pictureWidth = width * scale, pictureHeight = height * scale;
             real.scale = scale;
-            if (picture->w <= target->w && picture->h <= target->h &&
-                (real.fullScreen || (picture->w == target->w && picture->h == target->h))) {
-                SDL_Rect at{(target->w - picture->w) / 2, (target->h - picture->h) / 2, picture->w,
-                            picture->h};
+            if (pictureWidth <= target->w && pictureHeight <= target->h &&
+                (real.fullScreen || (pictureWidth == target->w && pictureHeight == target->h))) {
+                SDL_Rect at{(target->w - pictureWidth) / 2, (target->h - pictureHeight) / 2,
+                            pictureWidth, pictureHeight};
                 real.offsetX = at.x;
                 real.offsetY = at.y;
-                SDL_FillRect(target, nullptr, SDL_MapRGB(target->format, 0, 0, 0));
-                SDL_BlitSurface(picture, nullptr, target, &at);
+                DrawAt(target, at, screen, client, scale);
             } else {
+                SDL_Surface* picture = ClientPicture(screen, client, scale);
+                if (!picture) continue;
                 real.offsetX = real.offsetY = 0;
                 SDL_BlitScaled(picture, nullptr, target, nullptr);
+                SDL_FreeSurface(picture);
             }
             SDL_UpdateWindowSurface(real.window);
-            SDL_FreeSurface(picture);
         }
     }
 

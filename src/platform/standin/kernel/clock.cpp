@@ -1,8 +1,11 @@
 // SPDX-License-Identifier: MIT
 // The millisecond clock, real or driven by a test, and Sleep.
+#include <sched.h>
 #include <time.h>
 
 #include <atomic>
+#include <cerrno>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -41,6 +44,35 @@ DWORD RealMilliseconds() {
     return static_cast<DWORD>(ms);  // wraps at 2^32 like the platform clock
 }
 
+// Like the real platform's, a sleeping thread wakes on the timer's tick rather than at the
+// exact millisecond (there the tick is 15.6 ms unless a program asks for a finer one).
+// Programs poll in loops around Sleep(1): woken every millisecond, such a loop costs a few
+// per cent of a core in wake-ups alone on a virtual machine, more than the playback it waits
+// for, while a wake-up every 10 ms still answers a key at once to the eye and shows a frame
+// within a screen refresh of its time.
+constexpr std::int64_t kTickNanoseconds = 10'000'000;
+
+std::int64_t MonotonicNanoseconds() {
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    return static_cast<std::int64_t>(now.tv_sec) * 1'000'000'000 + now.tv_nsec;
+}
+
+// The first tick at least `milliseconds` from now. Ticks fall on whole multiples of the tick
+// length of the monotonic clock, so timeGetTime read on waking has moved on by the full time.
+std::int64_t TickAfter(DWORD milliseconds) {
+    const std::int64_t due = MonotonicNanoseconds() + std::int64_t{milliseconds} * 1'000'000;
+    return (due + kTickNanoseconds - 1) / kTickNanoseconds * kTickNanoseconds;
+}
+
+void SleepUntil(std::int64_t nanoseconds) {
+    const timespec until{static_cast<time_t>(nanoseconds / 1'000'000'000),
+                         static_cast<long>(nanoseconds % 1'000'000'000)};
+    // An absolute wake-up survives signals: the sleep simply starts again.
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr) == EINTR) {
+    }
+}
+
 }  // namespace
 
 DWORD WINAPI timeGetTime() {
@@ -52,10 +84,11 @@ void WINAPI Sleep(DWORD milliseconds) {
         standin::AdvanceTestClock(milliseconds);
         return;
     }
-    timespec wait{static_cast<time_t>(milliseconds / 1000),
-                  static_cast<long>(milliseconds % 1000) * 1000000L};
-    while (nanosleep(&wait, &wait) != 0) {
+    if (milliseconds == 0) {
+        sched_yield();
+        return;
     }
+    SleepUntil(TickAfter(milliseconds));
 }
 
 namespace standin {
@@ -75,8 +108,12 @@ void AdvanceTestClock(DWORD milliseconds) {
     NotifyListeners(now);
 }
 
-void UseRealClock() { testClockActive.store(false); }
-bool TestClockActive() { return testClockActive.load(); }
+void UseRealClock() {
+    testClockActive.store(false);
+}
+bool TestClockActive() {
+    return testClockActive.load();
+}
 
 int AddClockListener(std::function<void(DWORD now)> listener) {
     std::lock_guard<std::mutex> guard(listenerLock);
