@@ -22,8 +22,6 @@ constexpr UINT kServicePeriod = 75;      // milliseconds
 constexpr UINT kServiceResolution = 25;  // milliseconds
 constexpr DWORD kServiceSpacing = 10;    // milliseconds between two services that work
 constexpr std::int32_t kNoSilenceTail = -1;
-constexpr std::uint32_t kOpenWantsPan = 0x20;
-constexpr std::uint32_t kOpenWantsVolume = 0x40;
 constexpr std::uint32_t kFullVolume = 0x8000;
 
 struct DirectSoundState {
@@ -400,8 +398,8 @@ bool DirectSoundOpenTrack(SoundTrack* track, std::uint32_t openFlags) {
     DirectSoundTrackArea& area = AreaOf(track);
     area.BytesWritten = 0;
     area.BufferFlags = DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS;
-    if (openFlags & kOpenWantsPan) area.BufferFlags |= DSBCAPS_CTRLPAN;
-    if (openFlags & kOpenWantsVolume) area.BufferFlags |= DSBCAPS_CTRLVOLUME;
+    if (openFlags & kSoundOpenWantsPan) area.BufferFlags |= DSBCAPS_CTRLPAN;
+    if (openFlags & kSoundOpenWantsVolume) area.BufferFlags |= DSBCAPS_CTRLVOLUME;
     if (!CreateBuffer(track)) {
         // Other tracks' buffers live in the same object, so it only goes with the last one.
         if (State.BufferCount == 0) ReleaseObject();
