@@ -6,6 +6,7 @@
 #include <string>
 
 #include "fake_controller.h"
+#include "player/command_text.h"
 #include "player/controller.h"
 #include "player/settings.h"
 

@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "player/command_text.h"
 #include "player/posix_args.h"
 #include "player/settings.h"
 

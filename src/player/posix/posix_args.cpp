@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "player/command_text.h"
+#include "player/messages.h"
 #include "player/settings.h"
 
 #ifndef ZAMBREL_VERSION
