@@ -15,7 +15,7 @@
 namespace zambrel::encoder {
 namespace {
 
-constexpr std::uint32_t kHeaderBytes = 104;
+constexpr std::uint32_t kHeaderBytes = ZAMB_HEADER_BYTES;
 constexpr std::uint32_t kMaxSide = 65532;
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
 constexpr std::uint32_t kMaxSampleRate = 0xFFFFFF;
