@@ -269,9 +269,6 @@ void DisplaySetInstance(HINSTANCE instance) {
 void DisplaySetOwner(HWND owner) {
     WindowState().Owner = owner;
 }
-void DisplaySetClassCursor(HCURSOR cursor) {
-    WindowState().ClassCursor = cursor;
-}
 void DisplaySetTitle(const char* text) {
     WindowState().Title = text;
 }

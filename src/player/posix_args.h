@@ -31,9 +31,6 @@ struct PosixCommand {
 // Arguments are joined with one blank; empty ones are left out.
 PosixCommand ReadPosixArguments(const std::vector<std::string>& args);
 
-// The command line alone, for arguments known to ask for playing.
-std::string CommandLineFromArguments(const std::vector<std::string>& args);
-
 // The usage text for a terminal: the usage message, how the arguments are read, the keys
 // and the exit statuses.
 std::string PosixUsageText();

@@ -17,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Line(std::vector<std::string> args) {
-    return CommandLineFromArguments(args);
+    return ReadPosixArguments(args).CommandLine;
 }
 
 TEST(PosixArguments, DashSwitches) {

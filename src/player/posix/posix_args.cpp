@@ -125,10 +125,6 @@ PosixCommand ReadPosixArguments(const std::vector<std::string>& args) {
     return command;
 }
 
-std::string CommandLineFromArguments(const std::vector<std::string>& args) {
-    return ReadPosixArguments(args).CommandLine;
-}
-
 void ExpandArgumentName(char* name, std::size_t capacity) {
     if (name[0] != kNameStandIn || name[1] == '\0') return;
     std::size_t index = 0;
