@@ -10,6 +10,7 @@
 
 #include "decoder/trees.h"
 #include "fuzz_input.h"
+#include "tree_values.h"
 
 namespace {
 

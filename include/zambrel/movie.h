@@ -46,8 +46,9 @@ extern "C" {
 #define ZAMB_BLOCK_SKIP 2u
 #define ZAMB_BLOCK_SOLID 3u
 
-/* The same families under the names the system has always used; a program whose own names
-   collide with them defines ZAMBREL_PREFIXED_ONLY before including this header. */
+/* The same families under their short names, which the system itself uses; a program
+   whose own names collide with them defines ZAMBREL_PREFIXED_ONLY before including this
+   header. */
 #ifndef ZAMBREL_PREFIXED_ONLY
 #define FILE_RING ZAMB_FILE_RING
 #define FILE_INTERLACED ZAMB_FILE_INTERLACED

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The installed sound service the blitter calls around its long table builds.
 #include "blit/sound_hook.h"
 
 #include <atomic>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The library allocator: aligned blocks, and the injected failures tests ask for.
 #include "core/allocator.h"
 
 #include <atomic>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// The process-wide debug setting and the debug output it switches.
 #include "core/debug.h"
 
 #include <atomic>

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// Reading the debug setting from the user's profile, once per process.
 #include "decoder/debug_setting.h"
 
 #include "core/debug.h"

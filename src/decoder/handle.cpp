@@ -9,6 +9,7 @@
 #include "decoder/movie.h"
 #include "decoder/source.h"
 #include "decoder/video.h"
+#include "platform/large_file.h"
 
 namespace {
 
@@ -34,29 +35,17 @@ std::size_t ReadFileInput(void* opaque, void* buffer, std::size_t size) {
     return std::fread(buffer, 1, size, static_cast<std::FILE*>(opaque));
 }
 
-int SeekFileTo(std::FILE* file, std::uint64_t position, int origin) {
-#ifdef _WIN32
-    return _fseeki64(file, static_cast<long long>(position), origin);
-#else
-    return fseeko(file, static_cast<off_t>(position), origin);
-#endif
-}
-
 int SeekFileInput(void* opaque, std::uint64_t position) {
-    return SeekFileTo(static_cast<std::FILE*>(opaque), position, SEEK_SET);
+    return SeekLargeFile(static_cast<std::FILE*>(opaque), position, SEEK_SET);
 }
 
 // The file's length, or false when it cannot be told.
 bool FileSize(std::FILE* file, std::uint64_t* size) {
-    if (SeekFileTo(file, 0, SEEK_END) != 0) return false;
-#ifdef _WIN32
-    const long long end = _ftelli64(file);
-#else
-    const off_t end = ftello(file);
-#endif
+    if (SeekLargeFile(file, 0, SEEK_END) != 0) return false;
+    const std::int64_t end = TellLargeFile(file);
     if (end < 0) return false;
     *size = static_cast<std::uint64_t>(end);
-    return SeekFileTo(file, 0, SEEK_SET) == 0;
+    return SeekLargeFile(file, 0, SEEK_SET) == 0;
 }
 
 // --- Handles ----------------------------------------------------------------------------

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "decoder/limits.h"
 #include "zambrel/decoder.h"
 #include "zambrel/movie.h"
 
@@ -13,15 +14,6 @@ struct DecoderSettings {
     std::int32_t FrameRateSetting = 0;  // header form: >0 ms, <0 minus 1/100 ms, 0 untimed
 };
 extern DecoderSettings LibrarySettings;
-
-// Geometry the decoder accepts: larger pictures would make buffer sizes overflow 32 bits.
-inline constexpr std::uint32_t kMaxWidth = 8192;
-inline constexpr std::uint32_t kMaxHeight = 8192;  // decoded rows, before doubling
-
-// The fastest sound track that is opened. Rates past any sound device's would only serve to
-// size rings from a hostile header: at 16 million samples a second a track's ring and device
-// buffers come to a hundred megabytes.
-inline constexpr std::uint32_t kMaxTrackRate = 192000;
 
 inline constexpr std::uint32_t kBlockSize = 4096;     // ring reads are whole aligned blocks
 inline constexpr std::uint32_t kDirectPiece = 16384;  // large reads bypass the ring
@@ -35,7 +27,8 @@ inline std::uint32_t StoredFrames(const Movie* movie) {
 }
 
 // Allocations made for a movie after its record: the size is charged to MemoryInUse (and
-// PeakMemory) even when the allocation fails, as the statistics have always counted it.
+// PeakMemory) even when the allocation fails, so that the statistics show what the movie
+// asked for.
 void* MovieAllocate(Movie* movie, std::uint32_t size);
 // Takes `size` off MemoryInUse (for blocks freed while the movie stays open).
 void MovieUncharge(Movie* movie, std::uint32_t size);

@@ -132,7 +132,7 @@ bool GetRecord(void* argument, OpenState& open) {
     return true;
 }
 
-// Step F: everything allocated so far, newest first; the caller's handle and storage stay.
+// Frees everything allocated so far, newest first; the caller's handle and storage stay.
 // A failure without a reason of its own is a memory shortage.
 std::nullptr_t FailOpen(OpenState& open) {
     if (open.failure == OpenFailure::None) open.failure = OpenFailure::NoMemory;

@@ -1,4 +1,5 @@
 // SPDX-License-Identifier: MIT
+// Reading a movie's bytes from a platform file handle or from a program's reader.
 #include "decoder/source.h"
 
 #include <algorithm>

@@ -53,8 +53,9 @@ struct BlockStream {
         }
     }
 
-    // Leaves the recent values where DecodeValue would have left them. Stored oldest first,
-    // so where homes coincide the newest value is the one that stays.
+    // Leaves the recent values where UpdateRecentValues would have left them, one value at a
+    // time. Stored oldest first, so where homes coincide the newest value is the one that
+    // stays.
     void Finish() {
         for (int t = 0; t < kTreeCount; ++t) {
             for (int k = 3; k-- > 0;) StoreNode(trees, homes[t][k], recent[t][k]);
@@ -101,7 +102,7 @@ using PlainStream = BlockStream<std::uint32_t, 16>;
 using WideStream = BlockStream<std::uint64_t, 32>;
 
 // The value an ending step stands for, entered into the tree's recent values as
-// DecodeValue enters it. Written as selections; GCC branches on the kind here, which
+// UpdateRecentValues enters it. Written as selections; GCC branches on the kind here, which
 // measured faster than forcing masks (those spill the recent values out of registers).
 template <int Tree, class Stream>
 inline std::uint32_t TakeValue(Stream& s, std::uint32_t kind, std::uint32_t word) {
@@ -132,7 +133,7 @@ inline std::uint32_t WalkValue(Stream& s, std::uint32_t offset) {
     return TakeValue<Tree>(s, kind, node);
 }
 
-// One value of a video tree, as DecodeValue gives it: one table step for most codes, a
+// One value of a video tree, as a walk through its nodes gives it: one table step for most codes, a
 // second for codes longer than the first level, a walk only for the very deep ones.
 template <int Tree, class Stream>
 inline std::uint32_t DecodeTreeValue(Stream& s) {

@@ -254,17 +254,6 @@ void ResetRecentValues(TreeBlock* trees) {
     }
 }
 
-std::uint32_t DecodeValueByWalk(TreeBlock* trees, int tree, BitReader& bits) {
-    std::uint32_t offset = TreeNodesStart(trees, tree);
-    std::uint32_t node = LoadNode(trees, offset);
-    while (NodeLowBits(node) == trees->EscapeMarker) {
-        offset += ReadBit(bits) ? OneBranchDistance(node) : kNodeBytes;
-        node = LoadNode(trees, offset);
-    }
-    UpdateRecentValues(trees, tree, node);
-    return NodeValue(node);
-}
-
 std::uint32_t ReadByteTree(BitReader& bits, std::uint32_t* nodes) {
     const bool overrunBefore = bits.overrun;
     OpenNodes open;

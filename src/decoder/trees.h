@@ -142,26 +142,6 @@ inline void UpdateRecentValues(TreeBlock* trees, int tree, std::uint32_t node) {
     StoreNode(trees, recent.Location[0], node);
 }
 
-// One 16-bit value of a video tree: a table step over the first 12 (10) bits, then a walk
-// bit by bit through the internal nodes; escape leaves resolve to recent values.
-inline std::uint32_t DecodeValue(TreeBlock* trees, int tree, BitReader& bits) {
-    const std::uint32_t entry = TreeLookup(trees, tree)[PeekBits(bits, kLookupBits[tree])];
-    DropBits(bits, entry & kLookupBitsMask);
-    std::uint32_t offset = entry >> kLookupPositionShift;
-    std::uint32_t node = LoadNode(trees, offset);
-    const std::uint32_t marker = trees->EscapeMarker;
-    while (NodeLowBits(node) == marker) {
-        offset += ReadBit(bits) ? OneBranchDistance(node) : kNodeBytes;
-        node = LoadNode(trees, offset);
-    }
-    UpdateRecentValues(trees, tree, node);
-    return NodeValue(node);
-}
-
-// The same result without the lookup table, walking from the root: the reference the table
-// must agree with.
-std::uint32_t DecodeValueByWalk(TreeBlock* trees, int tree, BitReader& bits);
-
 // Byte trees: 4-byte nodes in pre-order. A leaf is kByteLeaf | value; an internal node holds
 // the byte distance to its 1-branch child, its 0-branch child follows it.
 inline constexpr std::uint32_t kByteLeaf = 0x80000000u;

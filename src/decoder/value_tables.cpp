@@ -65,7 +65,8 @@ struct TableCache {
 
 namespace {
 
-// Derives one tree's steps by walking its nodes exactly as DecodeValue walks them.
+// Derives one tree's steps by walking its nodes as a value's code walks them: the lookup
+// table first, then one bit per internal node.
 class TreeStepBuilder {
   public:
     TreeStepBuilder(const TreeBlock* trees, int tree, StepArrays first, std::uint32_t width,
@@ -244,7 +245,7 @@ void TreeStepBuilder::FillFirstSteps(std::uint32_t index, std::uint32_t offset,
     SpreadStep(index, used, offset, used);
 }
 
-// The format's own lookup table starts every code, as DecodeValue starts it; a code still
+// The format's own lookup table starts every code; a code still
 // open at its width goes on below for a wider first level. The wider steps share their low
 // bits with a narrow one, so a code ending within those bits ends there for all of them.
 void TreeStepBuilder::BuildFirstLevel() {

@@ -55,9 +55,9 @@ struct ValueTables {
 };
 
 // The tables for `trees`, made at the block's first decode and kept with it, built again
-// only after a remap other than through RemapTreesAndTables. Decodes exactly as DecodeValue
-// does. Each block has tables of its own, so different blocks may be decoded on different
-// threads at once.
+// only after a remap other than through RemapTreesAndTables. Decodes exactly as the lookup
+// table and a walk through the nodes do. Each block has tables of its own, so different
+// blocks may be decoded on different threads at once.
 const ValueTables& ValueTablesFor(TreeBlock* trees);
 
 // Remaps the block's colours (RemapTreeColours) and keeps its tables, when they were

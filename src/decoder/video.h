@@ -24,8 +24,9 @@ std::uint16_t ColourPixel16(std::uint8_t format, const std::uint8_t* rgb);
 // Rebuilds the movie's 16-bit colour table from its current palette.
 void RebuildColourTable16(Movie* movie);
 
-// The index of the entry of `palette` nearest each movie colour, searched the way the
-// remap has always searched (from entry i on, wrapping, first best wins).
+// The index of the entry of `palette` nearest each movie colour, searched from entry i on,
+// wrapping, the first of equally near entries winning: a colour the palette holds at the
+// movie colour's own index keeps that index.
 void NearestColourMap(const std::uint8_t* moviePalette, const void* palette, std::uint32_t count,
                       std::uint32_t paletteType, std::uint8_t map[256]);
 

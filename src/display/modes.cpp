@@ -13,6 +13,7 @@
 #include "display/directdraw.h"
 #include "display/state.h"
 #include "display/window.h"
+#include "platform/video_memory.h"
 
 namespace {
 
@@ -37,14 +38,6 @@ struct CreateRequest {
     bool directDrawAllowed;
 };
 
-std::uint8_t* VideoMemoryAt(std::uint32_t linearAddress) {
-#ifdef _WIN32
-    return reinterpret_cast<std::uint8_t*>(static_cast<std::uintptr_t>(linearAddress));
-#else
-    return ZambrelVideoMemory(linearAddress);
-#endif
-}
-
 // A palette of black no-collapse entries, realised in the background, leaves the system
 // palette free of whatever colours the last program realised.
 void FlushSystemPalette(HDC screen) {
@@ -65,7 +58,7 @@ void MeasureScreenOnce() {
     if (screen.Measured) return;
     screen.Measured = true;
     DWORD version = GetVersion();
-    screen.VideoMemory = VideoMemoryAt((version & 0xFF) < 4 ? 0xB0000 : 0xA0000);
+    screen.VideoMemory = ZambrelVideoMemory((version & 0xFF) < 4 ? 0xB0000 : 0xA0000);
     HDC dc = GetDC(nullptr);
     int exponent = GetDeviceCaps(dc, BITSPIXEL) * GetDeviceCaps(dc, PLANES);
     exponent = std::clamp(exponent, 0, 24);
@@ -414,7 +407,7 @@ std::uint32_t DisplaySetResolution(std::int32_t code) {
 
 std::uint32_t DisplayCreateFlags(std::uint32_t displayFlags) {
     std::uint32_t mode = DisplayAutomatic;
-    switch (displayFlags & kFlagsVideoTypeMask) {
+    switch (displayFlags & kDisplayVideoTypeMask) {
         case 25:
             mode = DisplayDibSection;
             break;
@@ -422,8 +415,8 @@ std::uint32_t DisplayCreateFlags(std::uint32_t displayFlags) {
             mode = DisplayStandardDib;
             break;
         case 23:
-            mode = (displayFlags & kFlagsDoubleBuffer) ? DisplayFullScreen200
-                                                       : DisplayFullScreenDirect;
+            mode = (displayFlags & kDisplayDoubleBuffer) ? DisplayFullScreen200
+                                                         : DisplayFullScreenDirect;
             break;
         case 22:
             mode = DisplayFullScreen240;
@@ -431,9 +424,9 @@ std::uint32_t DisplayCreateFlags(std::uint32_t displayFlags) {
         default:
             break;
     }
-    if (displayFlags & kFlagsNoDirectDraw) mode |= kCreateNoDirectDraw;
-    if (displayFlags & kFlagsSmoothing) mode |= kCreateSmoothing;
-    if (displayFlags & kFlagsInterlaced) mode |= kCreateInterlacing;
+    if (displayFlags & kDisplayNoDirectDraw) mode |= kCreateNoDirectDraw;
+    if (displayFlags & kDisplaySmoothing) mode |= kCreateSmoothing;
+    if (displayFlags & kDisplayInterlaced) mode |= kCreateInterlacing;
     return mode;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "display/display.h"
+#include "display/display_flags.h"
 #include "platform/win32.h"
 
 // Option bits of DisplayCreate's flags, above the requested mode in the low bits.
@@ -14,17 +15,6 @@ inline constexpr std::uint32_t kCreateNoDirectDraw = 0x80;
 inline constexpr std::uint32_t kCreateSmoothing = 0x100;
 inline constexpr std::uint32_t kCreateInterlacing = 0x200;
 inline constexpr std::uint32_t kCreateOptionMask = 0x380;
-
-// The player's display flags, as its switches set them.
-inline constexpr std::uint32_t kFlagsVideoTypeMask = 0x1F;
-inline constexpr std::uint32_t kFlagsNoDirectDraw = 0x20;
-inline constexpr std::uint32_t kFlagsSmoothing = 0x40;
-inline constexpr std::uint32_t kFlagsInterlaced = 0x80;
-inline constexpr std::uint32_t kFlagsDoubleBuffer = 0x100;
-inline constexpr std::uint32_t kFlagsNoCaption = 0x200;
-inline constexpr std::uint32_t kFlagsNoClearing = 0x1000;
-inline constexpr std::uint32_t kFlagsNoDialogFrame = 0x4000;
-inline constexpr std::uint32_t kFlagsThinBorder = 0x8000;
 
 // The messages of the full-screen component, and the draw message's identifier.
 inline constexpr UINT kFullScreenSetFormat = 0x400;

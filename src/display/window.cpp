@@ -32,13 +32,13 @@ HINSTANCE Instance() {
 
 DWORD WindowStyle(std::uint32_t flags) {
     DWORD style = kBaseStyle;
-    if (!(flags & kFlagsNoCaption)) style |= WS_CAPTION;
-    if (flags & kFlagsThinBorder) style |= WS_BORDER;
+    if (!(flags & kDisplayNoCaption)) style |= WS_CAPTION;
+    if (flags & kDisplayThinBorder) style |= WS_BORDER;
     return style;
 }
 
 DWORD WindowExStyle(std::uint32_t flags) {
-    return (flags & kFlagsNoDialogFrame) ? 0 : WS_EX_DLGMODALFRAME;
+    return (flags & kDisplayNoDialogFrame) ? 0 : WS_EX_DLGMODALFRAME;
 }
 
 void SetMenuItems(UINT item0, UINT item3) {
@@ -143,7 +143,7 @@ bool ReopenDisplay(std::uint32_t width, std::uint32_t height, std::int32_t x, st
     DisplayWindowState& w = WindowState();
     Display* display = w.Current;
     if (display && display->FullScreen && display->Width >= width && display->Height >= height) {
-        if (!(displayFlags & kFlagsNoClearing)) DisplayClearAndPresent(0);
+        if (!(displayFlags & kDisplayNoClearing)) DisplayClearAndPresent(0);
     } else {
         DisplayDestroy(display);
         w.Current = nullptr;
@@ -268,9 +268,6 @@ void DisplaySetInstance(HINSTANCE instance) {
 }
 void DisplaySetOwner(HWND owner) {
     WindowState().Owner = owner;
-}
-void DisplaySetClassCursor(HCURSOR cursor) {
-    WindowState().ClassCursor = cursor;
 }
 void DisplaySetTitle(const char* text) {
     WindowState().Title = text;

@@ -15,7 +15,6 @@ inline constexpr UINT kFullScreenActivation = 0x5A78;
 // What the player tells the display before the first DisplayOpen.
 void DisplaySetInstance(HINSTANCE instance);  // default: the process module
 void DisplaySetOwner(HWND owner);             // the controller window, or null
-void DisplaySetClassCursor(HCURSOR cursor);   // default: the standard arrow
 void DisplaySetTitle(const char* text);
 void DisplaySetStretch(std::int32_t width, std::int32_t height);
 

@@ -11,11 +11,15 @@
 #include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
 #include "encoder/video_coder.h"
+#include "zambrel/movie.h"
 
 namespace zambrel::encoder {
 namespace {
 
-constexpr std::uint32_t kHeaderBytes = 104;
+constexpr std::uint32_t kHeaderBytes = ZAMB_HEADER_BYTES;
+// The writer's header does not include the decoder's, so that programs using the writer
+// keep its names apart from the decoder's; the two must still agree.
+static_assert(kTrackCount == ZAMB_TRACK_COUNT && kPaletteBytes == ZAMB_PALETTE_BYTES);
 constexpr std::uint32_t kMaxSide = 65532;
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
 constexpr std::uint32_t kMaxSampleRate = 0xFFFFFF;

@@ -1,5 +1,3 @@
 // SPDX-License-Identifier: MIT
-// The shared library is assembled from the module archives; this unit only gives it a body.
-namespace zambrel {
-const char* LibraryVersion() { return "0.1.0"; }
-}  // namespace zambrel
+// The shared library's one source of its own: its code is the modules' object files, and
+// CMake wants a target to name at least one source.

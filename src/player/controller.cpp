@@ -5,27 +5,10 @@
 #include <cstring>
 #include <string>
 
+#include "player/command_text.h"
+#include "player/messages.h"
 #include "player/settings.h"
-#ifndef _WIN32
-#include "platform/standin/gui/foreign_window.h"
-#endif
-
-HWND ParentWindowFromSwitch(std::int32_t value) {
-#ifdef _WIN32
-    return reinterpret_cast<HWND>(static_cast<INT_PTR>(value));
-#else
-    // No window crosses processes here: the controller hands down a connected socket.
-    return value >= 0 ? standin::ForeignWindowFromDescriptor(value) : nullptr;
-#endif
-}
-
-HWND OwnerForPlayerWindow() {
-#ifdef _WIN32
-    return ParentWindow;
-#else
-    return standin::IsForeignWindow(ParentWindow) ? nullptr : ParentWindow;
-#endif
-}
+#include "player/switches.h"
 
 void TakeParentWindow(char* commandLine) {
     bool given = false;

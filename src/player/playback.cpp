@@ -7,11 +7,13 @@
 #include <cstdio>
 
 #include "display/display.h"
+#include "display/keys.h"
 #include "display/modes.h"
 #include "display/present.h"
 #include "display/window.h"
 #include "platform/win32.h"
-#include "player/posix_args.h"
+#include "player/argument_names.h"
+#include "player/messages.h"
 #include "player/selfplay.h"
 #include "player/settings.h"
 #include "player/summary.h"
@@ -19,13 +21,6 @@
 #include "zambrel/movie.h"
 
 namespace {
-
-// Key codes of the display's key queue.
-constexpr std::uint8_t kKeyEnter = 13;
-constexpr std::uint8_t kKeyEscape = 27;
-constexpr std::uint8_t kKeySpace = 32;
-constexpr std::uint8_t kKeySkip = '.';
-constexpr std::uint8_t kKeyCloseRequest = 241;
 
 // The sound-only display: the progress bar's size.
 constexpr std::uint32_t kProgressWidth = 160;
@@ -154,7 +149,7 @@ FrameEnd ActOnKey(std::uint8_t key, PlayList& list) {
             if (State.Paused) State.StepFrame = true;
             break;
         case kKeyEscape:
-        case kKeyCloseRequest:
+        case kKeyClose:
             if (KeyDisabled(kDisableQuit)) break;
             StopEverything(list);
             return FrameEnd::LeaveMovie;
@@ -163,7 +158,7 @@ FrameEnd ActOnKey(std::uint8_t key, PlayList& list) {
             ZambSoundOnOff(State.CurrentMovie, State.Paused);
             State.Paused = static_cast<std::uint8_t>(~State.Paused);
             break;
-        case kKeySkip:
+        case kKeyStep:
             if (KeyDisabled(kDisableSkip)) break;
             return FrameEnd::LeaveMovie;
         default:

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "player/argument_names.h"
+
 // What the arguments ask the POSIX entry to do.
 enum class PosixRequest { Play, Help, Version, UsageError };
 
@@ -28,13 +30,6 @@ struct PosixCommand {
 //     stand-in that ExpandArgumentName turns back into the name.
 // Arguments are joined with one blank; empty ones are left out.
 PosixCommand ReadPosixArguments(const std::vector<std::string>& args);
-
-// The command line alone, for arguments known to ask for playing.
-std::string CommandLineFromArguments(const std::vector<std::string>& args);
-
-// Replaces a stand-in of ReadPosixArguments in `name` (a zero-terminated movie name of
-// `capacity` bytes) with the name it stands for. Any other name is left as it is.
-void ExpandArgumentName(char* name, std::size_t capacity);
 
 // The usage text for a terminal: the usage message, how the arguments are read, the keys
 // and the exit statuses.

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "core/mmx.h"
+#include "player/messages.h"
+#include "player/switches.h"
 
 SelfPlayField SelfPlay = {
     {'S', 'E', 'L', 'F', 'P', 'L', 'A', 'Y'}, {}, {'Z', 'A', 'M', 'B', 'R', 'E', 'L', '!'}};

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 
+#include "player/command_text.h"
 #include "player/settings.h"
 
 // The field is found in the program file by its tag with the end marker at a fixed

@@ -3,6 +3,7 @@
 #include "player/summary.h"
 
 #include "display/window.h"
+#include "player/messages.h"
 #include "player/settings.h"
 
 PlaybackSummary LastSummary = {};
@@ -11,7 +12,7 @@ std::uint32_t LastPeakSecondFrame = 0;
 
 namespace {
 
-// Counts are unsigned in the record but shown signed, as they always have been.
+// Counts are unsigned in the record but shown signed, the way the summary box shows them.
 std::string Integer(std::uint32_t value) {
     return std::to_string(static_cast<std::int32_t>(value));
 }

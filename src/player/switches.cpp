@@ -1,10 +1,15 @@
 // SPDX-License-Identifier: MIT
 // The switch parser: each switch is found, taken out of the text and stored, in an order
 // that matters because an earlier switch's removal shapes what a later search sees.
+#include "player/switches.h"
+
 #include <cstring>
 #include <limits>
 
+#include "display/display_flags.h"
 #include "display/window.h"
+#include "player/command_text.h"
+#include "player/messages.h"
 #include "player/settings.h"
 #include "sound/directsound.h"
 
@@ -51,15 +56,6 @@ std::int32_t ReadSigned(const char* digits, bool negative, std::size_t* length) 
 
 }  // namespace
 
-void TrimBlanks(char* text) {
-    std::size_t start = 0;
-    while (IsBlank(text[start])) ++start;
-    std::size_t end = std::strlen(text);
-    while (end > start && IsBlank(text[end - 1])) --end;
-    std::memmove(text, text + start, end - start);
-    text[end - start] = '\0';
-}
-
 std::int32_t TakeNumericSwitch(char* text, char letter, std::int32_t fallback, bool* found) {
     if (found) *found = false;
     for (char* at = std::strchr(text, '/'); at; at = std::strchr(at + 1, '/')) {
@@ -95,7 +91,7 @@ void ParsePlacementAndBuffering(char* text, PlayerSettings& s) {
     if (TakeFlagSwitch(text, 'C')) s.DisplayFlags |= kDisplayNoClearing;
     if (TakeFlagSwitch(text, 'O')) s.SoundOnly = true;
     s.ReadSpeed = TakeNumericSwitch(text, 'M', s.ReadSpeed);
-    s.OpenFlags = s.ReadSpeed != 0 ? s.OpenFlags | kOpenReadSpeed : s.OpenFlags & ~kOpenReadSpeed;
+    s.OpenFlags = s.ReadSpeed != 0 ? s.OpenFlags | ZAMB_READ_SPEED : s.OpenFlags & ~ZAMB_READ_SPEED;
     s.ExtraBuffer = TakeNumericSwitch(text, 'E', s.ExtraBuffer);
 }
 
@@ -110,26 +106,26 @@ void ParseLooping(char* text, PlayerSettings& s) {
 }
 
 void ParseOpenOptions(char* text, PlayerSettings& s) {
-    if (TakeFlagSwitch(text, 'P')) s.OpenFlags |= kOpenPreload;
-    if (TakeFlagSwitch(text, 'N')) s.OpenFlags |= kOpenNoSkip;
+    if (TakeFlagSwitch(text, 'P')) s.OpenFlags |= ZAMB_PRELOAD;
+    if (TakeFlagSwitch(text, 'N')) s.OpenFlags |= ZAMB_NO_SKIP;
     s.NoMMX = TakeFlagSwitch(text, '@');
-    if (TakeFlagSwitch(text, 'G')) s.OpenFlags |= kOpenFillBuffer;
+    if (TakeFlagSwitch(text, 'G')) s.OpenFlags |= ZAMB_FILL_BUFFER;
 }
 
 void ParseTracks(char* text, PlayerSettings& s) {
-    auto current = static_cast<std::int32_t>((s.OpenFlags & kOpenTrackMask) >> kOpenTrackShift);
+    auto current = static_cast<std::int32_t>((s.OpenFlags & ZAMB_TRACK_MASK) / ZAMB_TRACK0);
     auto tracks = static_cast<std::uint32_t>(TakeNumericSwitch(text, 'T', current)) & 0x7F;
-    s.OpenFlags = (s.OpenFlags & ~kOpenTrackMask) | (tracks << kOpenTrackShift);
+    s.OpenFlags = (s.OpenFlags & ~ZAMB_TRACK_MASK) | (tracks * ZAMB_TRACK0);
 }
 
 // A negative /A is above 254 as unsigned, so it changes nothing.
 void ParseHeightScaling(char* text, PlayerSettings& s) {
     auto scaling = static_cast<std::uint32_t>(TakeNumericSwitch(text, 'A', 255));
     if (scaling >= 255) return;
-    s.OpenFlags &= ~kOpenScaleMask;
-    if (scaling == 1) s.OpenFlags |= kOpenInterlace;
-    if (scaling == 2) s.OpenFlags |= kOpenDouble;
-    if (scaling == 3) s.OpenFlags |= kOpenScaleMask;
+    s.OpenFlags &= ~(ZAMB_INTERLACE | ZAMB_DOUBLE);
+    if (scaling == 1) s.OpenFlags |= ZAMB_INTERLACE;
+    if (scaling == 2) s.OpenFlags |= ZAMB_DOUBLE;
+    if (scaling == 3) s.OpenFlags |= ZAMB_NO_SCALE;
 }
 
 // Only a value written on this command line is converted from milliseconds: a stored
@@ -140,7 +136,7 @@ void ParseFrameRate(char* text, PlayerSettings& s) {
     if (given && rate >= -1500 && rate <= -2) rate *= 100;
     if (TakeFlagSwitch(text, 'F')) rate = 0;
     s.FrameRate = rate;
-    if (s.FrameRate != -1) s.OpenFlags |= kOpenFrameRate;
+    if (s.FrameRate != -1) s.OpenFlags |= ZAMB_FRAME_RATE;
 }
 
 void ParseControlsAndSound(char* text, PlayerSettings& s) {

@@ -9,38 +9,22 @@
 #include <thread>
 
 #include "core/debug.h"
-#include "sound/directsound_seams.h"
+#include "sound/directsound_state.h"
 #include "sound/driver.h"
 #include "sound/track.h"
 #include "sound/wave_format.h"
 
-namespace {
+DirectSoundState DirectSoundDriverState;
 
-using DirectSoundCreateFunction = HRESULT(WINAPI*)(LPCGUID, LPDIRECTSOUND*, LPUNKNOWN);
+namespace {
 
 constexpr UINT kServicePeriod = 75;      // milliseconds
 constexpr UINT kServiceResolution = 25;  // milliseconds
 constexpr DWORD kServiceSpacing = 10;    // milliseconds between two services that work
 constexpr std::int32_t kNoSilenceTail = -1;
-constexpr std::uint32_t kOpenWantsPan = 0x20;
-constexpr std::uint32_t kOpenWantsVolume = 0x40;
 constexpr std::uint32_t kFullVolume = 0x8000;
 
-struct DirectSoundState {
-    HMODULE DirectSoundLibrary = nullptr;
-    DirectSoundCreateFunction DirectSoundCreateEntry = nullptr;
-    LPDIRECTSOUND DirectSoundObject = nullptr;
-    bool ObjectCreatedHere = false;
-    bool PrimaryPending = false;
-    HWND CooperativeWindow = nullptr;
-    SoundTrack* DirectSoundTracks = nullptr;
-    std::int32_t BufferCount = 0;
-    UINT ServiceTimer = 0;
-    // DirectSound calls and services in progress, on any thread.
-    std::atomic<std::int32_t> SoundActivity{0};
-    std::uint32_t NextServiceTime = 0;
-};
-DirectSoundState State;
+DirectSoundState& State = DirectSoundDriverState;
 
 static_assert(sizeof(DirectSoundTrackArea) <= sizeof(SoundDriverArea));
 static_assert(sizeof(void*) != 4 || sizeof(DirectSoundTrackArea) == 13 * 4);
@@ -49,23 +33,7 @@ DirectSoundTrackArea& AreaOf(SoundTrack* track) {
     return track->Driver.DirectSound;
 }
 
-// The player's thread brackets its work with SoundActivity, as every DirectSound call is
-// bracketed. It waits for a service already running on the timer's thread to finish first:
-// the two would otherwise change the same track, or the service would go on using a buffer
-// the player's thread releases. A service never waits; it backs off instead.
-class PlayerCall {
-  public:
-    PlayerCall() {
-        std::int32_t idle = 0;
-        while (!State.SoundActivity.compare_exchange_weak(idle, 1)) {
-            idle = 0;
-            std::this_thread::yield();
-        }
-    }
-    ~PlayerCall() { State.SoundActivity.fetch_sub(1); }
-    PlayerCall(const PlayerCall&) = delete;
-    PlayerCall& operator=(const PlayerCall&) = delete;
-};
+using PlayerCall = DirectSoundPlayerCall;
 
 void DebugFailure(const char* text, HRESULT result) {
     DebugText(text);
@@ -400,8 +368,8 @@ bool DirectSoundOpenTrack(SoundTrack* track, std::uint32_t openFlags) {
     DirectSoundTrackArea& area = AreaOf(track);
     area.BytesWritten = 0;
     area.BufferFlags = DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS;
-    if (openFlags & kOpenWantsPan) area.BufferFlags |= DSBCAPS_CTRLPAN;
-    if (openFlags & kOpenWantsVolume) area.BufferFlags |= DSBCAPS_CTRLVOLUME;
+    if (openFlags & kSoundOpenWantsPan) area.BufferFlags |= DSBCAPS_CTRLPAN;
+    if (openFlags & kSoundOpenWantsVolume) area.BufferFlags |= DSBCAPS_CTRLVOLUME;
     if (!CreateBuffer(track)) {
         // Other tracks' buffers live in the same object, so it only goes with the last one.
         if (State.BufferCount == 0) ReleaseObject();
@@ -533,10 +501,4 @@ bool SoundUseDirectSound(LPDIRECTSOUND object) {
                                   DirectSoundPosition,  DirectSoundReset,      DirectSoundPause,
                                   DirectSoundResume,    DirectSoundVolumePan};
     return true;
-}
-
-void DirectSoundForgetState() {
-    PlayerCall call;
-    State.CooperativeWindow = nullptr;
-    State.NextServiceTime = 0;
 }

@@ -2,11 +2,5 @@
 // The process-wide sound state: the operation table and the count of open tracks.
 #include "sound/driver.h"
 
-#include "sound/seams.h"
-
 SoundOperations SoundDriver{};
 std::int32_t SoundTracksOpen = 0;
-
-void SoundForgetDriver() {
-    SoundDriver = SoundOperations{};
-}

@@ -6,6 +6,12 @@
 
 struct SoundTrack;
 
+// Bits of the movie's open flags, as SoundOpenTrack receives them, that ask for a track
+// whose pan or volume can be changed. The DirectSound driver reads them, because its
+// buffers carry those controls only when asked for at creation.
+inline constexpr std::uint32_t kSoundOpenWantsPan = 0x20;
+inline constexpr std::uint32_t kSoundOpenWantsVolume = 0x40;
+
 struct SoundOperations {
     // true: the track plays from now on and is in the driver's list.
     bool (*SoundOpenTrack)(SoundTrack* track, std::uint32_t openFlags);

@@ -10,6 +10,7 @@
 
 #include "core/allocator.h"
 #include "decoder/trees.h"
+#include "tree_values.h"
 #include "movie_bytes.h"
 
 namespace {

@@ -77,7 +77,7 @@ TEST_F(DisplayTest, FullScreenModesNeverFallBack) {
 
 TEST_F(DisplayTest, DoubleBufferSwitchChoosesBetweenBufferedAndDirectFullScreen) {
     const std::uint32_t v2 = 23;
-    EXPECT_EQ(DisplayCreateFlags(v2 | kFlagsDoubleBuffer), 2u);
+    EXPECT_EQ(DisplayCreateFlags(v2 | kDisplayDoubleBuffer), 2u);
     EXPECT_EQ(DisplayCreateFlags(v2), 3u);
     EXPECT_EQ(DisplayCreateFlags(22), 1u);
     EXPECT_EQ(DisplayCreateFlags(24), 4u);
@@ -85,7 +85,7 @@ TEST_F(DisplayTest, DoubleBufferSwitchChoosesBetweenBufferedAndDirectFullScreen)
     EXPECT_EQ(DisplayCreateFlags(21), 0u);
 
     DisplayHolder buffered(
-        DisplayCreate(nullptr, DisplayCreateFlags(v2 | kFlagsDoubleBuffer), 320, 200, 0, 0));
+        DisplayCreate(nullptr, DisplayCreateFlags(v2 | kDisplayDoubleBuffer), 320, 200, 0, 0));
     ASSERT_TRUE(buffered);
     EXPECT_EQ(buffered->Height, 200u);
     EXPECT_EQ(buffered->RectMerge, 1u);

@@ -213,7 +213,7 @@ TEST_F(PresentTest, DibSectionThroughGdi) {
 }
 
 TEST_F(PresentTest, EightBitScreenThroughTheRemappedPalette) {
-    Display* d = Open(128, 96, 40, 40, kSection | kFlagsNoDirectDraw);
+    Display* d = Open(128, 96, 40, 40, kSection | kDisplayNoDirectDraw);
     ASSERT_NE(d, nullptr);
     ASSERT_EQ(d->FreeCount, 236u);
     PlayAndCompare(ClientPlacement());
@@ -246,13 +246,13 @@ TEST_P(DirectPresentTest, FramesAppearExactlyAsDecoded) {
 INSTANTIATE_TEST_SUITE_P(Screens, DirectPresentTest,
                          ::testing::Values(DirectCase{8, 1, 0, false}, DirectCase{16, 1, 0, false},
                                            DirectCase{8, 2, 0, false}, DirectCase{16, 2, 0, false},
-                                           DirectCase{16, 2, kFlagsInterlaced, true},
-                                           DirectCase{8, 2, kFlagsInterlaced, true}));
+                                           DirectCase{16, 2, kDisplayInterlaced, true},
+                                           DirectCase{8, 2, kDisplayInterlaced, true}));
 
 TEST_F(PresentTest, SmoothedDoublingFillsTheDoubledArea) {
     UseScreen(16);
     DisplaySetStretch(256, 192);
-    Display* d = Open(128, 96, 40, 40, kSection | kFlagsSmoothing);
+    Display* d = Open(128, 96, 40, 40, kSection | kDisplaySmoothing);
     ASSERT_NE(d, nullptr);
     ASSERT_EQ(d->BlitFlags, 0xC0000004u);
     PlayFrame();
@@ -274,7 +274,7 @@ TEST_F(PresentTest, FullScreenModesShowTheBuffer) {
     struct Case {
         std::uint32_t flags;
         int screenHeight;
-    } cases[] = {{22, 240}, {23 | kFlagsDoubleBuffer, 200}, {23, 200}};
+    } cases[] = {{22, 240}, {23 | kDisplayDoubleBuffer, 200}, {23, 200}};
     for (const Case& c : cases) {
         UseScreen(8);
         Display* d = Open(320, 200, -1, -1, c.flags);
@@ -291,7 +291,7 @@ TEST_F(PresentTest, FullScreenModesShowTheBuffer) {
 }
 
 TEST_F(PresentTest, FullScreenPresentsAreWhole) {
-    Display* d = Open(320, 200, -1, -1, 23 | kFlagsDoubleBuffer, 1);
+    Display* d = Open(320, 200, -1, -1, 23 | kDisplayDoubleBuffer, 1);
     ASSERT_NE(d, nullptr);
     EXPECT_EQ(DisplayPresent(d, nullptr, 0, 0, 8, 8, 16, 16), kPresentedWhole);
     DisplayClose();
@@ -328,7 +328,7 @@ TEST_F(PresentTest, FullRectangleListPresentsAtOnce) {
 
 TEST_F(PresentTest, PaletteChangeOnASixteenBitScreenRedrawsOnce) {
     UseScreen(16);
-    Display* d = Open(128, 96, 40, 40, kSection | kFlagsNoDirectDraw, 1);
+    Display* d = Open(128, 96, 40, 40, kSection | kDisplayNoDirectDraw, 1);
     ASSERT_NE(d, nullptr);
     PlayFrame();
     std::array<std::uint8_t, 768> palette = TestPalette();
@@ -342,7 +342,7 @@ TEST_F(PresentTest, PaletteChangeOnASixteenBitScreenRedrawsOnce) {
     DisplayClose();
     ZambClose(movie_);
     UseScreen(8);
-    d = Open(128, 96, 40, 40, kSection | kFlagsNoDirectDraw, 1);
+    d = Open(128, 96, 40, 40, kSection | kDisplayNoDirectDraw, 1);
     DisplaySetPalette(d, palette.data());
     EXPECT_EQ(d->PaletteChanged, 0u);
     EXPECT_EQ(DisplayPresent(d, nullptr, 0, 0, 0, 0, 4, 4), 0u);
@@ -401,7 +401,7 @@ TEST_F(PresentTest, WindowHalfOffTheLeftEdgeIsTrimmed) {
 TEST_F(PresentTest, RegainingTheForegroundRedrawsTheWholePicture) {
     UseScreen(16);
     DisplaySetStretch(256, 192);
-    Display* d = Open(128, 96, 40, 40, kSection | kFlagsInterlaced, 1);
+    Display* d = Open(128, 96, 40, 40, kSection | kDisplayInterlaced, 1);
     ASSERT_NE(d, nullptr);
     ASSERT_NE(d->Blit, nullptr);
     PlayFrame();

@@ -227,14 +227,14 @@ TEST_F(WindowTest, FullScreenActivationSavesAndRestoresTheDirectScreen) {
 }
 
 TEST_F(WindowTest, LargeEnoughFullScreenDisplayIsReused) {
-    ASSERT_TRUE(DisplayOpen(320, 200, -1, -1, 23 | kFlagsDoubleBuffer));
+    ASSERT_TRUE(DisplayOpen(320, 200, -1, -1, 23 | kDisplayDoubleBuffer));
     Display* first = DisplayCurrent();
     first->Buffer[0] = 5;
-    ASSERT_TRUE(DisplayOpen(160, 100, -1, -1, 23 | kFlagsDoubleBuffer));
+    ASSERT_TRUE(DisplayOpen(160, 100, -1, -1, 23 | kDisplayDoubleBuffer));
     EXPECT_EQ(DisplayCurrent(), first);
     EXPECT_EQ(first->Buffer[0], 0);  // cleared without /C
     first->Buffer[0] = 5;
-    ASSERT_TRUE(DisplayOpen(160, 100, -1, -1, 23 | kFlagsDoubleBuffer | kFlagsNoClearing));
+    ASSERT_TRUE(DisplayOpen(160, 100, -1, -1, 23 | kDisplayDoubleBuffer | kDisplayNoClearing));
     EXPECT_EQ(first->Buffer[0], 5);
     ASSERT_TRUE(DisplayOpen(320, 240, -1, -1, kStandard));
     EXPECT_EQ(DisplayCurrent()->Mode, 4u);

@@ -6,7 +6,9 @@
 #include <string>
 
 #include "fake_controller.h"
+#include "player/command_text.h"
 #include "player/controller.h"
+#include "player/messages.h"
 #include "player/settings.h"
 
 namespace {

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "player/command_text.h"
+#include "player/messages.h"
 #include "player/selfplay.h"
 #include "player/settings.h"
 

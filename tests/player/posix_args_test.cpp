@@ -8,6 +8,7 @@
 #include <fstream>
 #include <string>
 
+#include "player/command_text.h"
 #include "player/posix_args.h"
 #include "player/settings.h"
 
@@ -16,7 +17,7 @@ namespace {
 namespace fs = std::filesystem;
 
 std::string Line(std::vector<std::string> args) {
-    return CommandLineFromArguments(args);
+    return ReadPosixArguments(args).CommandLine;
 }
 
 TEST(PosixArguments, DashSwitches) {

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "player/command_text.h"
 #include "player/selfplay.h"
 #include "player/selfplay_copy.h"
 #include "player/settings.h"
@@ -86,7 +87,7 @@ TEST(SelfPlayCopyRun, SeesItsConfigurationAndMovie) {
     PlayList list;
     ASSERT_TRUE(StartPlayList(commandLine, list));
     EXPECT_EQ(Settings.DisableControls, 0);
-    EXPECT_EQ(Settings.OpenFlags & kOpenTrackMask, 1u << kOpenTrackShift);
+    EXPECT_EQ(Settings.OpenFlags & ZAMB_TRACK_MASK, ZAMB_TRACK0);
     ASSERT_TRUE(NamesOwnFile(list.Current));
     HANDLE file = OpenOwnFileAt(list.Current);
     ASSERT_NE(file, INVALID_HANDLE_VALUE);

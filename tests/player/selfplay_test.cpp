@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "player/command_text.h"
 #include "player/selfplay.h"
 #include "player/settings.h"
 
@@ -46,9 +47,9 @@ TEST_F(SelfPlayTest, ConfiguredSwitchesApplyWithAnEmptyCommandLine) {
     EXPECT_EQ(Settings.DisplayFlags, 0x4200u);
     EXPECT_TRUE(Settings.NoFocusPause);
     EXPECT_EQ(Settings.DisplayResolution, 2);
-    EXPECT_EQ(Settings.OpenFlags & kOpenTrackMask, 1u << kOpenTrackShift);
+    EXPECT_EQ(Settings.OpenFlags & ZAMB_TRACK_MASK, ZAMB_TRACK0);
     EXPECT_EQ(Settings.DisableControls, kDisableSkip);
-    EXPECT_EQ(Settings.OpenFlags & kOpenScaleMask, kOpenDouble);
+    EXPECT_EQ(Settings.OpenFlags & ZAMB_NO_SCALE, ZAMB_DOUBLE);
 }
 
 TEST_F(SelfPlayTest, CommandLineOverridesTheConfiguration) {

@@ -6,7 +6,10 @@
 #include <cstring>
 #include <string>
 
+#include "display/display_flags.h"
+#include "player/command_text.h"
 #include "player/settings.h"
+#include "player/switches.h"
 #include "sound/seams.h"
 
 namespace {
@@ -26,7 +29,7 @@ Parse ParseFresh(const char* text) {
 }
 
 std::uint32_t Tracks() {
-    return (Settings.OpenFlags & kOpenTrackMask) >> kOpenTrackShift;
+    return (Settings.OpenFlags & ZAMB_TRACK_MASK) / ZAMB_TRACK0;
 }
 
 TEST(Switches, DefaultsBeforeAnyParse) {
@@ -51,7 +54,7 @@ TEST(Switches, LoopCount) {
 TEST(Switches, FrameRate) {
     ParseFresh("/F movie");
     EXPECT_EQ(Settings.FrameRate, 0);
-    EXPECT_TRUE(Settings.OpenFlags & kOpenFrameRate);
+    EXPECT_TRUE(Settings.OpenFlags & ZAMB_FRAME_RATE);
     ParseFresh("/F30 movie");
     EXPECT_EQ(Settings.FrameRate, 30);
     ParseFresh("/F-66 movie");
@@ -62,7 +65,7 @@ TEST(Switches, FrameRate) {
     EXPECT_EQ(Settings.FrameRate, -2000);
     ParseFresh("/F-1 movie");
     EXPECT_EQ(Settings.FrameRate, -1);
-    EXPECT_FALSE(Settings.OpenFlags & kOpenFrameRate);
+    EXPECT_FALSE(Settings.OpenFlags & ZAMB_FRAME_RATE);
     ParseFresh("/F30 /F movie");
     EXPECT_EQ(Settings.FrameRate, 0);
 }
@@ -78,7 +81,7 @@ TEST(Switches, StoredPeriodIsNotConvertedAgainByALaterParse) {
 TEST(Switches, SoundTracks) {
     ParseFresh("/T3 movie");
     EXPECT_EQ(Tracks(), 3u);
-    EXPECT_EQ(Settings.OpenFlags & ~kOpenTrackMask, 0u);
+    EXPECT_EQ(Settings.OpenFlags & ~ZAMB_TRACK_MASK, 0u);
     ParseFresh("/T0 movie");
     EXPECT_EQ(Tracks(), 0u);
     ParseFresh("/T255 movie");
@@ -87,14 +90,14 @@ TEST(Switches, SoundTracks) {
 
 TEST(Switches, HeightScaling) {
     ParseFresh("/A2 movie");
-    EXPECT_EQ(Settings.OpenFlags & kOpenScaleMask, kOpenDouble);
+    EXPECT_EQ(Settings.OpenFlags & ZAMB_NO_SCALE, ZAMB_DOUBLE);
     char clear[] = "/A0 movie";
     ASSERT_TRUE(ParseSwitches(clear));
-    EXPECT_EQ(Settings.OpenFlags & kOpenScaleMask, 0u);
+    EXPECT_EQ(Settings.OpenFlags & ZAMB_NO_SCALE, 0u);
     ParseFresh("/A3 movie");
     char negative[] = "/A-1 movie";
     ASSERT_TRUE(ParseSwitches(negative));
-    EXPECT_EQ(Settings.OpenFlags & kOpenScaleMask, kOpenScaleMask);
+    EXPECT_EQ(Settings.OpenFlags & ZAMB_NO_SCALE, ZAMB_NO_SCALE);
 }
 
 TEST(Switches, VideoType) {
@@ -145,7 +148,7 @@ TEST(Switches, FlagsAndNumbers) {
     EXPECT_EQ(Settings.StretchHeight, 480);
     EXPECT_EQ(Settings.DisplayResolution, 2);
     EXPECT_EQ(Settings.OpenFlags & 0xF00u,
-              kOpenPreload | kOpenNoSkip | kOpenFillBuffer | kOpenReadSpeed);
+              ZAMB_PRELOAD | ZAMB_NO_SKIP | ZAMB_FILL_BUFFER | ZAMB_READ_SPEED);
     EXPECT_EQ(Settings.DisplayFlags, kDisplayDoubleBuffer | kDisplayNoClearing);
     std::string rest = p.rest;
     TrimBlanks(rest.data());
@@ -160,12 +163,12 @@ TEST(Switches, WhichSettingsASecondParseResets) {
     EXPECT_FALSE(Settings.NoMMX);
     EXPECT_EQ(Settings.RemapMode, 0);
     EXPECT_EQ(Settings.ReadSpeed, 100);
-    EXPECT_TRUE(Settings.OpenFlags & kOpenReadSpeed);
+    EXPECT_TRUE(Settings.OpenFlags & ZAMB_READ_SPEED);
     EXPECT_TRUE(Settings.ShowSummary);
     EXPECT_EQ(Settings.LoopCount, 3);
     char zero[] = "/M0 m";
     ASSERT_TRUE(ParseSwitches(zero));
-    EXPECT_FALSE(Settings.OpenFlags & kOpenReadSpeed);
+    EXPECT_FALSE(Settings.OpenFlags & ZAMB_READ_SPEED);
 }
 
 TEST(Switches, SoundOnlyUsesTheStandardType) {

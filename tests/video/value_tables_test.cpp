@@ -9,6 +9,7 @@
 #include "core/allocator.h"
 #include "decoder/painters.h"
 #include "decoder/trees.h"
+#include "tree_values.h"
 #include "video_support.h"
 
 namespace reference {

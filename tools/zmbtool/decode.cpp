@@ -16,7 +16,7 @@
 #include "png_io.h"
 #include "progress.h"
 #include "sound_out.h"
-#include "decoder/destination.h"
+#include "decoder/tool_access.h"
 #include "zambrel/blit.h"
 #include "zambrel/movie.h"
 
@@ -84,7 +84,7 @@ bool SetScale(DecodeOptions& o, const std::string& v) {
     return true;
 }
 
-// "555" and "565" are the names these renderings always had.
+// "555" and "565" stay accepted beside the longer names, for scripts that use them.
 bool SetFormat(DecodeOptions& o, const std::string& v) {
     if (v == "8")
         o.format = PngFormat::Indexed;
@@ -152,7 +152,7 @@ std::uint32_t DestinationFormat(PngFormat format) {
     return 0;
 }
 
-// A --wav naming a folder keeps the per-track files it always gave.
+// A --wav naming a folder gets one file per track; any other --wav, one file of them all.
 bool WavIsFolder(const std::string& wav) {
     std::error_code ignored;
     return !wav.empty() && (wav.back() == '/' || std::filesystem::is_directory(wav, ignored));
@@ -193,13 +193,6 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
     return CheckAllOutputs(o);
 }
 
-// Lets the second merge mode scan the frame's change map from its start again.
-void RestartScan(Movie* movie, std::int32_t state) {
-    if (movie->Dest == nullptr) return;
-    movie->Dest->ScanDone = movie->Dest->ScanContinue = movie->Dest->ScanStarted = 0;
-    movie->RectState = state;
-}
-
 bool WriteRects(zmbtool::OutputFile& out, Movie* movie, long frame) {
     char line[96];
     bool ok = true;
@@ -211,7 +204,7 @@ bool WriteRects(zmbtool::OutputFile& out, Movie* movie, long frame) {
                                         movie->RectX, movie->RectY, movie->RectW, movie->RectH);
             ok = out.Write(line, static_cast<std::size_t>(n)) && ok;
         }
-        if (mode == 0) RestartScan(movie, state);
+        if (mode == 0) ToolRestartRectScan(movie, state);
     }
     return ok;
 }

@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <memory>
 
+#include "png_io.h"
+
 namespace zmbtool {
 namespace {
 
@@ -25,9 +27,6 @@ struct ErrorSink {
 }
 void OnPngWarning(png_structp, png_const_charp) {}
 
-// Larger pictures than this are no movie frames; refusing them early keeps a hostile
-// header from asking for gigabytes.
-constexpr std::uint32_t kLargestSide = 16384;
 
 // After the header: keeps an indexed picture's palette and transparency, and asks libpng
 // for one byte per index or four bytes of red, green, blue and alpha per pixel.
@@ -73,7 +72,7 @@ bool ReadPicture(std::FILE* file, SourcePicture* picture, ErrorSink* sink) {
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    png_set_user_limits(png, kLargestSide, kLargestSide);
+    png_set_user_limits(png, kLargestPngSide, kLargestPngSide);
     png_init_io(png, file);
     png_read_info(png, info);
     AcceptHeader(png, info, picture);

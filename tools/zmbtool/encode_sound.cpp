@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "decoder/movie.h"
+#include "decoder/tool_access.h"
 
 namespace zmbtool {
 namespace {

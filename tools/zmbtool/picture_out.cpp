@@ -7,12 +7,13 @@
 #include <numeric>
 
 #include "gif_out.h"
+#include "zambrel/movie.h"
 
 namespace zmbtool {
 
 namespace {
 
-constexpr std::size_t kPaletteBytes = 768;
+constexpr std::size_t kPaletteBytes = ZAMB_PALETTE_BYTES;
 
 // Y'CbCr by the BT.601 matrix in limited (studio) range: a Y4M stream carries no colour
 // description, and this is what encoders and players assume for one that does not say.

@@ -28,9 +28,6 @@ struct ErrorSink {
 }
 void OnPngWarning(png_structp, png_const_charp) {}
 
-// Larger pictures than this are no movie frames; refusing them early keeps a hostile
-// header from asking for gigabytes.
-constexpr std::uint32_t kLargestSide = 16384;
 
 const char* ColourTypeName(int colourType) {
     switch (colourType) {
@@ -86,7 +83,7 @@ bool ReadPalettePicture(std::FILE* file, IndexedPicture* picture, ErrorSink* sin
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
-    png_set_user_limits(png, kLargestSide, kLargestSide);
+    png_set_user_limits(png, kLargestPngSide, kLargestPngSide);
     png_init_io(png, file);
     png_read_info(png, info);
     if (!AcceptHeader(png, info, picture, sink)) {

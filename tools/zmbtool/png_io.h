@@ -10,6 +10,10 @@
 
 namespace zmbtool {
 
+// Larger pictures than this are no movie frames; refusing them early keeps a hostile
+// header from asking for gigabytes.
+inline constexpr std::uint32_t kLargestPngSide = 16384;
+
 // A picture as the movie writer takes it: one palette index per pixel, top row first, and
 // 256 palette entries of red, green, blue (entries a file does not define are black).
 struct IndexedPicture {

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "decoder/audio_decode.h"
+#include "decoder/tool_access.h"
 
 namespace zmbtool {
 
@@ -107,7 +107,6 @@ SoundOutputs::~SoundOutputs() {
 }
 
 bool SoundOutputs::Open(const Movie* movie, const SoundRequest& request, std::string* error) {
-    scratch_.assign(kAudioScratchBytes, 0);
     const std::uint32_t playable = PlayableTracks(movie);
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(playable & (1u << n))) continue;
@@ -179,20 +178,12 @@ bool SoundOutputs::AddFrame(const Movie* movie, std::string* fault) {
     bool ok = true;
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(wanted_ & (1u << n))) continue;
-        ChunkSound sound = MeasureChunk(movie, n);
-        if (!sound.Data) continue;
-        std::uint32_t bytes = sound.Bytes < kLargestChunk ? sound.Bytes : kLargestChunk;
-        if (!sound.Compressed) {
-            ok = Append(n, sound.Data, bytes) && ok;
-            continue;
-        }
+        const std::uint32_t measured = ToolTrackSoundBytes(movie, n);
+        const std::uint32_t bytes = measured < kLargestChunk ? measured : kLargestChunk;
+        if (bytes == 0) continue;
         // Whatever a damaged chunk cannot deliver is written as silence, as a player hears it.
         chunk_.assign(bytes, SilenceOf(movie->TrackFormat[n]));
-        if (bytes == 0) continue;
-        BitReader bits;
-        StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
-        const std::uint32_t got = DecodeAudio(bits, bytes, scratch_.data(), chunk_.data(),
-                                              chunk_.data() + bytes, chunk_.data());
+        const std::uint32_t got = ToolTrackSound(movie, n, chunk_.data(), bytes);
         if (got < bytes && fault != nullptr && fault->empty())
             *fault = "track " + std::to_string(n) + "'s sound stream ends after " +
                      std::to_string(got) + " of its " + std::to_string(bytes) + " bytes";

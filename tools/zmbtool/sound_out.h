@@ -56,7 +56,6 @@ class SoundOutputs {
     WavWriter single_;
     std::unique_ptr<Mixer> mixer_;
     std::vector<std::uint8_t> chunk_;
-    std::vector<std::uint8_t> scratch_;
 };
 
 }  // namespace zmbtool

@@ -81,11 +81,12 @@ class SoundBuffer final : public IDirectSoundBuffer {
     ULONG WINAPI Release() override;
     HRESULT WINAPI GetCaps(LPDSBCAPS caps) override;
     HRESULT WINAPI GetCurrentPosition(LPDWORD playCursor, LPDWORD writeCursor) override;
-    HRESULT WINAPI GetFormat(LPWAVEFORMATEX format, DWORD sizeAllocated,
-                             LPDWORD sizeWritten) override;
+    // The format and the frequency are the system's own choice at creation, so it never
+    // asks for them back nor changes the frequency.
+    HRESULT WINAPI GetFormat(LPWAVEFORMATEX, DWORD, LPDWORD) override { return DSERR_UNSUPPORTED; }
     HRESULT WINAPI GetVolume(LPLONG volume) override;
     HRESULT WINAPI GetPan(LPLONG pan) override;
-    HRESULT WINAPI GetFrequency(LPDWORD frequency) override;
+    HRESULT WINAPI GetFrequency(LPDWORD) override { return DSERR_UNSUPPORTED; }
     HRESULT WINAPI GetStatus(LPDWORD status) override;
     HRESULT WINAPI Initialize(IDirectSound*, LPCDSBUFFERDESC) override {
         return DSERR_ALREADYINITIALIZED;
@@ -97,7 +98,7 @@ class SoundBuffer final : public IDirectSoundBuffer {
     HRESULT WINAPI SetFormat(LPCWAVEFORMATEX format) override;
     HRESULT WINAPI SetVolume(LONG volume) override;
     HRESULT WINAPI SetPan(LONG pan) override;
-    HRESULT WINAPI SetFrequency(DWORD frequency) override;
+    HRESULT WINAPI SetFrequency(DWORD) override { return DSERR_UNSUPPORTED; }
     HRESULT WINAPI Stop() override;
     HRESULT WINAPI Unlock(LPVOID audio1, DWORD audioBytes1, LPVOID audio2,
                           DWORD audioBytes2) override;
@@ -237,17 +238,6 @@ HRESULT WINAPI SoundBuffer::GetCurrentPosition(LPDWORD playCursor, LPDWORD write
     return DS_OK;
 }
 
-HRESULT WINAPI SoundBuffer::GetFormat(LPWAVEFORMATEX format, DWORD sizeAllocated,
-                                      LPDWORD sizeWritten) {
-    Entered("GetFormat");
-    std::lock_guard<std::mutex> guard(MixLock());
-    DWORD size = sizeof(WAVEFORMATEX);
-    if (sizeWritten) *sizeWritten = size;
-    if (!format) return sizeWritten ? DS_OK : DSERR_INVALIDPARAM;
-    std::memcpy(format, &format_, std::min(size, sizeAllocated));
-    return DS_OK;
-}
-
 HRESULT WINAPI SoundBuffer::GetVolume(LPLONG volume) {
     Entered("GetVolume");
     if (!volume) return DSERR_INVALIDPARAM;
@@ -263,16 +253,6 @@ HRESULT WINAPI SoundBuffer::GetPan(LPLONG pan) {
     if (!(flags_ & DSBCAPS_CTRLPAN)) return DSERR_CONTROLUNAVAIL;
     std::lock_guard<std::mutex> guard(MixLock());
     *pan = pan_;
-    return DS_OK;
-}
-
-HRESULT WINAPI SoundBuffer::GetFrequency(LPDWORD frequency) {
-    Entered("GetFrequency");
-    if (!frequency) return DSERR_INVALIDPARAM;
-    if (!(flags_ & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
-    std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = StreamLocked();
-    *frequency = stream ? stream->Format.nSamplesPerSec : format_.nSamplesPerSec;
     return DS_OK;
 }
 
@@ -379,18 +359,6 @@ HRESULT WINAPI SoundBuffer::SetPan(LONG pan) {
     std::lock_guard<std::mutex> guard(MixLock());
     pan_ = pan;
     ApplyGainLocked();
-    return DS_OK;
-}
-
-HRESULT WINAPI SoundBuffer::SetFrequency(DWORD frequency) {
-    Entered("SetFrequency");
-    if (!(flags_ & DSBCAPS_CTRLFREQUENCY)) return DSERR_CONTROLUNAVAIL;
-    if (frequency != DSBFREQUENCY_ORIGINAL &&
-        (frequency < DSBFREQUENCY_MIN || frequency > DSBFREQUENCY_MAX))
-        return DSERR_INVALIDPARAM;
-    std::lock_guard<std::mutex> guard(MixLock());
-    if (Stream* stream = StreamLocked())
-        stream->Format.nSamplesPerSec = frequency ? frequency : format_.nSamplesPerSec;
     return DS_OK;
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The message queue, sending and posting, key messages and their characters, and the
-// default window procedure.
+// The message queue, sending and posting, key messages and their characters, the default
+// window procedure, and the parser of ZAMBREL_INPUT scripts that feed the queue.
 #include <algorithm>
 #include <cctype>
 #include <cstdio>

@@ -6,6 +6,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "player/command_text.h"
+#include "player/messages.h"
 #include "player/settings.h"
 
 #ifndef ZAMBREL_VERSION
@@ -121,10 +123,6 @@ PosixCommand ReadPosixArguments(const std::vector<std::string>& args) {
         }
     }
     return command;
-}
-
-std::string CommandLineFromArguments(const std::vector<std::string>& args) {
-    return ReadPosixArguments(args).CommandLine;
 }
 
 void ExpandArgumentName(char* name, std::size_t capacity) {

@@ -1,0 +1,26 @@
+// SPDX-License-Identifier: MIT
+// The player's message boxes: the one helper every message goes through, and the usage.
+#pragma once
+
+#include <cstddef>
+
+constexpr std::size_t kMessageCapacity = 2048;
+
+// Names message boxes and the player's window.
+constexpr char kApplicationName[] = "ZambPlay";
+constexpr char kVersionText[] = "3.1r";
+constexpr char kCopyrightNotice[] = "Copyright (c) 2026 the Zambrel developers";
+
+// One message box owned by the player's window, or by ParentWindow while there is none.
+// Its text is text1 (one leading blank dropped), text2 and text3; any may be null, and a
+// null caption means the application name. Returns when the user has closed it.
+void ShowMessage(const char* caption, const char* text1, const char* text2, const char* text3,
+                 bool isError);
+// The text ShowMessage shows, built into `out` (kMessageCapacity bytes).
+void ComposeMessage(const char* text1, const char* text2, const char* text3, char* out);
+
+// The usage message box; it marks the run as one that played nothing.
+void ShowUsage();
+// The usage box's caption and text, as shown.
+const char* UsageCaption();
+const char* UsageText();

@@ -1,0 +1,15 @@
+// SPDX-License-Identifier: MIT
+// The controller window on Windows, where /# carries the window's own handle.
+#include "player/argument_names.h"
+#include "player/controller.h"
+#include "player/settings.h"
+
+HWND ParentWindowFromSwitch(std::int32_t value) {
+    return reinterpret_cast<HWND>(static_cast<INT_PTR>(value));
+}
+
+HWND OwnerForPlayerWindow() {
+    return ParentWindow;
+}
+
+void ExpandArgumentName(char*, std::size_t) {}
