@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "../player/fake_controller.h"
+#include "fake_controller.h"
 #include "player_run.h"
 
 namespace zambrel::testing {

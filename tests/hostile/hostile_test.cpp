@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "decoder/movie_bytes.h"
+#include "movie_bytes.h"
 #include "decoder/trees.h"
 #include "encoder/writer.h"
 #include "zambrel/movie.h"
