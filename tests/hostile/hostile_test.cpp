@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -177,11 +178,16 @@ Bytes FrameBytes(const enc::WriteResult& movie, std::uint32_t frame) {
                  movie.bytes.begin() + at + movie.layout.frameSizes[frame]);
 }
 
+// Files of this process alone: two test runs at once (two build trees) must not share them.
+std::string ProcessTempFile(const char* name) {
+    return ::testing::TempDir() + std::to_string(getpid()) + "_" + name;
+}
+
 // The tool's answer to a movie the library refuses: one error line, status 1; or status 3
 // (salvaged) when the file is cut or damaged after some whole frames, which zmbtool still
 // decodes, with one line saying where the damage starts.
 void ExpectOneErrorLine(const std::string& command) {
-    const std::string errors = ::testing::TempDir() + "hostile_errors.txt";
+    const std::string errors = ProcessTempFile("hostile_errors.txt");
     const int status = std::system((command + " >/dev/null 2>" + errors).c_str());
     ASSERT_TRUE(WIFEXITED(status)) << command;
     EXPECT_TRUE(WEXITSTATUS(status) == 1 || WEXITSTATUS(status) == 3) << command;
@@ -201,7 +207,7 @@ void HostileMovies::CheckToolRefusals() {
     std::vector<Bytes>& refused = RefusedMovies();
     std::sort(refused.begin(), refused.end());
     refused.erase(std::unique(refused.begin(), refused.end()), refused.end());
-    const std::string path = ::testing::TempDir() + "hostile_movie.zmb";
+    const std::string path = ProcessTempFile("hostile_movie.zmb");
     for (const Bytes& bytes : refused) {
         std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()),
