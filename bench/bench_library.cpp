@@ -40,7 +40,8 @@ Bytes MakeMovie(unsigned seed, bool withSound) {
                 p.pixels[std::size_t{y} * kWidth + x] = v;
             }
         for (int i = 0; i < 768; ++i)
-            p.palette[i] = zambrel::encoder::WidenLevel(static_cast<std::uint8_t>((i + f / 10) & 63));
+            p.palette[i] =
+                zambrel::encoder::WidenLevel(static_cast<std::uint8_t>((i + f / 10) & 63));
         recipe.pictures.push_back(std::move(p));
     }
     recipe.tracks[0].present = withSound;

@@ -84,18 +84,18 @@ static int ScaleFor(const ZambMovieInfo* info) {
 
 static int OpenWindow(Player* player) {
     const int scale = ScaleFor(&player->info);
-    player->window = SDL_CreateWindow("Zambrel", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
-                                      (int)player->info.Width * scale,
-                                      (int)player->info.Height * scale, 0);
+    player->window =
+        SDL_CreateWindow("Zambrel", SDL_WINDOWPOS_CENTERED, SDL_WINDOWPOS_CENTERED,
+                         (int)player->info.Width * scale, (int)player->info.Height * scale, 0);
     if (player->window == NULL) return 0;
     player->renderer = SDL_CreateRenderer(player->window, -1, 0);
     if (player->renderer == NULL) return 0;
     /* Whole factors only, so every pixel stays a sharp square. */
     SDL_RenderSetIntegerScale(player->renderer, SDL_TRUE);
     SDL_RenderSetLogicalSize(player->renderer, (int)player->info.Width, (int)player->info.Height);
-    player->texture = SDL_CreateTexture(player->renderer, SDL_PIXELFORMAT_RGBA32,
-                                        SDL_TEXTUREACCESS_STREAMING, (int)player->info.Width,
-                                        (int)player->info.Height);
+    player->texture =
+        SDL_CreateTexture(player->renderer, SDL_PIXELFORMAT_RGBA32, SDL_TEXTUREACCESS_STREAMING,
+                          (int)player->info.Width, (int)player->info.Height);
     player->rgba = calloc((size_t)player->info.Width * player->info.Height, 4);
     return player->texture != NULL && player->rgba != NULL;
 }

@@ -30,8 +30,8 @@ void TakePictures(ZambDecoder* decoder, const ZambMovieInfo& info) {
         for (std::uint32_t flags : {0u, unsigned{ZAMBPIC_CHANGED_ONLY}})
             Check(ZambDecoderGetPicture(decoder, format, pixels.data(), pitch, pixels.size(),
                                         flags) == ZAMBERR_NONE);
-        Check(ZambDecoderGetPicture(decoder, format, pixels.data(), pitch, pixels.size() - 1,
-                                    0) == ZAMBERR_BUFFER_TOO_SMALL);
+        Check(ZambDecoderGetPicture(decoder, format, pixels.data(), pitch, pixels.size() - 1, 0) ==
+              ZAMBERR_BUFFER_TOO_SMALL);
     }
     std::vector<ZambRect> rects(ZambDecoderGetChangedRects(decoder, nullptr, 0));
     ZambDecoderGetChangedRects(decoder, rects.data(), static_cast<std::uint32_t>(rects.size()));

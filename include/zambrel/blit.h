@@ -104,7 +104,7 @@ ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitClose(ZambBlitHandle* handle);
 /* Takes 256 entries laid out as paletteType says. Returns 0 when the handle keeps no colours
    or when the palette equals the one already taken; 1 when it was taken. */
 ZAMBREL_PUBLIC uint32_t ZAMBBLIT_API ZambBlitSetPalette(ZambBlitHandle* handle, const void* palette,
-                                         uint32_t paletteType);
+                                                        uint32_t paletteType);
 /* 1 when taken; 0, handle unchanged, when the flags need a table the handle was opened
    without. */
 ZAMBREL_PUBLIC uint32_t ZAMBBLIT_API ZambBlitSetFlags(ZambBlitHandle* handle, uint32_t flags);
@@ -114,51 +114,57 @@ ZAMBREL_PUBLIC char* ZAMBBLIT_API ZambBlitString(ZambBlitHandle* handle, char* b
 /* Copies width x height source pixels to (destX, destY), given in source-sized pixels, in
    the handle's mode. Pitches are signed byte counts; nothing is clipped. */
 ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlit(ZambBlitHandle* handle, void* dest, int32_t destPitch,
-                           uint32_t destX, uint32_t destY, const uint8_t* src,
-                           int32_t srcPitch, uint32_t srcX, uint32_t srcY, uint32_t width,
-                           uint32_t height);
+                                          uint32_t destX, uint32_t destY, const uint8_t* src,
+                                          int32_t srcPitch, uint32_t srcX, uint32_t srcY,
+                                          uint32_t width, uint32_t height);
 
 /* The key-colour copies work only in the 8-bit 1x mode; only the key's low byte counts.
    Mask and merge buffers are addressed like the source, with the source's pitch. */
-ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitTrans(ZambBlitHandle* handle, void* dest, int32_t destPitch,
-                                uint32_t destX, uint32_t destY, const uint8_t* src,
-                                int32_t srcPitch, uint32_t srcX, uint32_t srcY,
-                                uint32_t width, uint32_t height, uint32_t transColour);
+ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitTrans(ZambBlitHandle* handle, void* dest,
+                                               int32_t destPitch, uint32_t destX, uint32_t destY,
+                                               const uint8_t* src, int32_t srcPitch, uint32_t srcX,
+                                               uint32_t srcY, uint32_t width, uint32_t height,
+                                               uint32_t transColour);
 ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitMask(ZambBlitHandle* handle, void* dest, int32_t destPitch,
-                               uint32_t destX, uint32_t destY, const uint8_t* src,
-                               int32_t srcPitch, uint32_t srcX, uint32_t srcY, uint32_t width,
-                               uint32_t height, uint32_t keyColour, const uint8_t* mask);
-ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitMerge(ZambBlitHandle* handle, void* dest, int32_t destPitch,
-                                uint32_t destX, uint32_t destY, const uint8_t* src,
-                                int32_t srcPitch, uint32_t srcX, uint32_t srcY,
-                                uint32_t width, uint32_t height, uint32_t keyColour,
-                                const uint8_t* merge);
+                                              uint32_t destX, uint32_t destY, const uint8_t* src,
+                                              int32_t srcPitch, uint32_t srcX, uint32_t srcY,
+                                              uint32_t width, uint32_t height, uint32_t keyColour,
+                                              const uint8_t* mask);
+ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitMerge(ZambBlitHandle* handle, void* dest,
+                                               int32_t destPitch, uint32_t destX, uint32_t destY,
+                                               const uint8_t* src, int32_t srcPitch, uint32_t srcX,
+                                               uint32_t srcY, uint32_t width, uint32_t height,
+                                               uint32_t keyColour, const uint8_t* merge);
 /* Fills a rectangle at the handle's pixel size, never doubled. A negative colour is the
    pixel value itself (negated); otherwise it is a palette index. */
-ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitClear(ZambBlitHandle* handle, void* dest, int32_t destPitch,
-                                uint32_t destX, uint32_t destY, uint32_t width,
-                                uint32_t height, int32_t colour);
+ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBlitClear(ZambBlitHandle* handle, void* dest,
+                                               int32_t destPitch, uint32_t destX, uint32_t destY,
+                                               uint32_t width, uint32_t height, int32_t colour);
 
 /* Copies between display buffers, coordinates in picture rows from the top whatever the
    storage order. Nothing is written for a null record or a rectangle outside a buffer. */
-ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBufferToBuffer(ZambDisplayBuffer* destBuf, uint32_t destX, uint32_t destY,
-                                     ZambDisplayBuffer* srcBuf, uint32_t srcX, uint32_t srcY,
-                                     uint32_t width, uint32_t height);
+ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBufferToBuffer(ZambDisplayBuffer* destBuf, uint32_t destX,
+                                                    uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                                    uint32_t srcX, uint32_t srcY, uint32_t width,
+                                                    uint32_t height);
 ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBufferToBufferTrans(ZambDisplayBuffer* destBuf, uint32_t destX,
-                                          uint32_t destY, ZambDisplayBuffer* srcBuf,
-                                          uint32_t srcX, uint32_t srcY, uint32_t width,
-                                          uint32_t height, uint32_t transColour);
+                                                         uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                                         uint32_t srcX, uint32_t srcY,
+                                                         uint32_t width, uint32_t height,
+                                                         uint32_t transColour);
 /* The mask or merge record must be stored like the source (same BottomUp and Pitch). */
 ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBufferToBufferMask(ZambDisplayBuffer* destBuf, uint32_t destX,
-                                         uint32_t destY, ZambDisplayBuffer* srcBuf,
-                                         uint32_t srcX, uint32_t srcY, uint32_t width,
-                                         uint32_t height, uint32_t keyColour,
-                                         ZambDisplayBuffer* maskBuf);
+                                                        uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                                        uint32_t srcX, uint32_t srcY,
+                                                        uint32_t width, uint32_t height,
+                                                        uint32_t keyColour,
+                                                        ZambDisplayBuffer* maskBuf);
 ZAMBREL_PUBLIC void ZAMBBLIT_API ZambBufferToBufferMerge(ZambDisplayBuffer* destBuf, uint32_t destX,
-                                          uint32_t destY, ZambDisplayBuffer* srcBuf,
-                                          uint32_t srcX, uint32_t srcY, uint32_t width,
-                                          uint32_t height, uint32_t keyColour,
-                                          ZambDisplayBuffer* mergeBuf);
+                                                         uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                                         uint32_t srcX, uint32_t srcY,
+                                                         uint32_t width, uint32_t height,
+                                                         uint32_t keyColour,
+                                                         ZambDisplayBuffer* mergeBuf);
 
 #ifdef __cplusplus
 }

@@ -38,20 +38,20 @@ extern "C" {
 
 /* Every call that can fail returns one of these: 0 or more is success. */
 typedef int32_t ZambError;
-#define ZAMBERR_NONE 0              /* done */
-#define ZAMBERR_END 1               /* no next frame: the movie is over (not a failure) */
-#define ZAMBERR_INVALID_ARGUMENT -1 /* a null pointer, unknown flag, format or pitch */
-#define ZAMBERR_NO_MEMORY -2        /* an allocation failed; the handle is as before */
-#define ZAMBERR_OPEN_FAILED -3      /* the file could not be opened */
-#define ZAMBERR_READ_FAILED -4      /* the input delivered fewer bytes than the movie needs */
-#define ZAMBERR_NOT_A_MOVIE -5      /* the input does not start like a movie */
-#define ZAMBERR_UNUSABLE_HEADER -6  /* sizes, counts or layout outside what is decoded */
-#define ZAMBERR_TOO_SHORT -7        /* tables, trees or frames lie past the input's end */
-#define ZAMBERR_BAD_TREES -8        /* the code trees cannot be built */
-#define ZAMBERR_TOO_LARGE -9        /* frames beyond 32-bit file positions */
+#define ZAMBERR_NONE 0               /* done */
+#define ZAMBERR_END 1                /* no next frame: the movie is over (not a failure) */
+#define ZAMBERR_INVALID_ARGUMENT -1  /* a null pointer, unknown flag, format or pitch */
+#define ZAMBERR_NO_MEMORY -2         /* an allocation failed; the handle is as before */
+#define ZAMBERR_OPEN_FAILED -3       /* the file could not be opened */
+#define ZAMBERR_READ_FAILED -4       /* the input delivered fewer bytes than the movie needs */
+#define ZAMBERR_NOT_A_MOVIE -5       /* the input does not start like a movie */
+#define ZAMBERR_UNUSABLE_HEADER -6   /* sizes, counts or layout outside what is decoded */
+#define ZAMBERR_TOO_SHORT -7         /* tables, trees or frames lie past the input's end */
+#define ZAMBERR_BAD_TREES -8         /* the code trees cannot be built */
+#define ZAMBERR_TOO_LARGE -9         /* frames beyond 32-bit file positions */
 #define ZAMBERR_BUFFER_TOO_SMALL -10 /* the caller's buffer cannot hold the result */
-#define ZAMBERR_NO_TRACK -11        /* the movie has no such sound track, or it is not decoded */
-#define ZAMBERR_NO_FRAME -12        /* no such frame, or no frame decoded yet */
+#define ZAMBERR_NO_TRACK -11         /* the movie has no such sound track, or it is not decoded */
+#define ZAMBERR_NO_FRAME -12         /* no such frame, or no frame decoded yet */
 
 /* A short English sentence for any code (also for codes it does not know); never null, a
    static string. */
@@ -67,12 +67,14 @@ ZAMBREL_PUBLIC const char* ZambVersionString(void);
 typedef struct ZambDecoder ZambDecoder;
 
 /* Open flags. */
-#define ZAMBOPEN_PRELOAD 0x1u       /* read every frame at the open (files and readers) */
-#define ZAMBOPEN_LOOP 0x2u          /* after the last frame go on with the first (through the
-                                       ring frame when the movie has one), never ZAMBERR_END */
-#define ZAMBOPEN_STORED_HEIGHT 0x4u /* the picture at its stored height: no interlacing or
-                                       doubling, whatever the movie says */
-#define ZAMBOPEN_NO_SOUND 0x8u      /* queue no sound (ZambDecoderFrameSound still works) */
+#define ZAMBOPEN_PRELOAD 0x1u /* read every frame at the open (files and readers) */
+#define ZAMBOPEN_LOOP                                              \
+    0x2u /* after the last frame go on with the first (through the \
+            ring frame when the movie has one), never ZAMBERR_END */
+#define ZAMBOPEN_STORED_HEIGHT                                                        \
+    0x4u                       /* the picture at its stored height: no interlacing or \
+                                  doubling, whatever the movie says */
+#define ZAMBOPEN_NO_SOUND 0x8u /* queue no sound (ZambDecoderFrameSound still works) */
 
 /* The caller's input. Positions count from the movie's first byte. The open copies the
    record; Opaque must stay valid until the close. Every call comes from the thread that
@@ -90,12 +92,14 @@ typedef struct ZambReader {
 
 /* Each open sets *decoder to the new handle, or to null on failure, and returns why.
    A plain path (no case folding, no '\' translation, no profile read). */
-ZAMBREL_PUBLIC ZambError ZambDecoderOpenFile(const char* path, uint32_t flags, ZambDecoder** decoder);
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenFile(const char* path, uint32_t flags,
+                                             ZambDecoder** decoder);
 /* The caller's bytes, used in place (never copied whole): they must stay valid and unchanged
    until ZambDecoderClose. */
 ZAMBREL_PUBLIC ZambError ZambDecoderOpenMemory(const void* data, size_t size, uint32_t flags,
-                                ZambDecoder** decoder);
-ZAMBREL_PUBLIC ZambError ZambDecoderOpenReader(const ZambReader* reader, uint32_t flags, ZambDecoder** decoder);
+                                               ZambDecoder** decoder);
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenReader(const ZambReader* reader, uint32_t flags,
+                                               ZambDecoder** decoder);
 /* Releases everything the handle holds (a reader's Opaque stays the caller's). Null is
    ignored. */
 ZAMBREL_PUBLIC void ZambDecoderClose(ZambDecoder* decoder);
@@ -127,14 +131,15 @@ typedef struct ZambMovieInfo {
        to play as fast as it decodes. */
     uint32_t FrameDurationNum;
     uint32_t FrameDurationDen;
-    uint32_t Flags; /* ZAMBINFO_ bits, as the picture is handed out */
+    uint32_t Flags;        /* ZAMBINFO_ bits, as the picture is handed out */
     uint32_t LargestFrame; /* bytes of the largest stored frame */
     ZambTrackInfo Tracks[ZAMB_MAX_TRACKS];
 } ZambMovieInfo;
 
 /* Fills `size` bytes of *info (sizeof(ZambMovieInfo) for these declarations; a smaller size
    from older declarations gets their fields). */
-ZAMBREL_PUBLIC ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info, size_t size);
+ZAMBREL_PUBLIC ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info,
+                                            size_t size);
 
 /* ---- Frames and pictures --------------------------------------------------------------- */
 
@@ -153,7 +158,8 @@ typedef struct ZambFrameInfo {
     uint32_t RectCount;      /* changed rectangles of this frame */
     uint32_t SoundBytes[ZAMB_MAX_TRACKS]; /* PCM bytes this frame brought per decoded track */
 } ZambFrameInfo;
-ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* info, size_t size);
+ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* info,
+                                                 size_t size);
 
 /* Pixel formats of ZambDecoderGetPicture; bytes in memory order. */
 #define ZAMBPIX_INDEX8 0u /* palette indices, one byte per pixel */
@@ -163,15 +169,17 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, Zam
 #define ZAMBPIX_RGB565 4u /* 16-bit words in the machine's byte order: red in the top 5 bits */
 
 /* Picture flags. */
-#define ZAMBPIC_CHANGED_ONLY 0x1u /* write only the changed rectangles (the buffer holds the
-                                     previous frame's picture); ignored when the palette
-                                     changed and the format is not ZAMBPIX_INDEX8 */
+#define ZAMBPIC_CHANGED_ONLY                                        \
+    0x1u /* write only the changed rectangles (the buffer holds the \
+            previous frame's picture); ignored when the palette     \
+            changed and the format is not ZAMBPIX_INDEX8 */
 
 /* Writes the current picture, Width x Height, top row first, rows `pitch` bytes apart, into
    `pixels` (`bufferBytes` long). ZAMBERR_BUFFER_TOO_SMALL when pitch is below a row or the
    buffer below (Height - 1) x pitch + a row; ZAMBERR_NO_FRAME before the first frame. */
-ZAMBREL_PUBLIC ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, uint32_t format, void* pixels,
-                                size_t pitch, size_t bufferBytes, uint32_t flags);
+ZAMBREL_PUBLIC ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, uint32_t format,
+                                               void* pixels, size_t pitch, size_t bufferBytes,
+                                               uint32_t flags);
 /* The current palette: 256 entries of red, green, blue, 0 to 255 each. */
 ZAMBREL_PUBLIC ZambError ZambDecoderGetPalette(const ZambDecoder* decoder, uint8_t rgb[768]);
 
@@ -183,19 +191,20 @@ typedef struct ZambRect {
    never empty; the first frame's after an open or a seek is the whole picture) and returns
    how many there are. */
 ZAMBREL_PUBLIC uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* rects,
-                                    uint32_t capacity);
+                                                   uint32_t capacity);
 
 /* ---- Sound ------------------------------------------------------------------------------ */
 
 /* The current frame's sound of one track, as PCM in the track's format: *bytes is set to its
    length (also when ZAMBERR_BUFFER_TOO_SMALL; a null buffer with capacity 0 asks only). */
-ZAMBREL_PUBLIC ZambError ZambDecoderFrameSound(const ZambDecoder* decoder, uint32_t track, void* buffer,
-                                size_t capacity, size_t* bytes);
+ZAMBREL_PUBLIC ZambError ZambDecoderFrameSound(const ZambDecoder* decoder, uint32_t track,
+                                               void* buffer, size_t capacity, size_t* bytes);
 /* The sound queue of each decoded track: every decoded frame appends its sound, and this
    takes up to `maxBytes` from the queue's front, in whole sample frames. Returns the bytes
    taken (0 when the queue is empty or the track is not decoded). A queue holds at most eight
    seconds of its sound; older sound is dropped if the caller takes none. */
-ZAMBREL_PUBLIC size_t ZambDecoderReadSound(ZambDecoder* decoder, uint32_t track, void* buffer, size_t maxBytes);
+ZAMBREL_PUBLIC size_t ZambDecoderReadSound(ZambDecoder* decoder, uint32_t track, void* buffer,
+                                           size_t maxBytes);
 /* Bytes waiting in a track's queue. */
 ZAMBREL_PUBLIC size_t ZambDecoderSoundQueued(const ZambDecoder* decoder, uint32_t track);
 

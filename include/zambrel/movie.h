@@ -19,7 +19,7 @@ extern "C" {
 #endif
 
 /* Header flags (FileFlags). */
-#define ZAMB_FILE_RING 0x1u       /* a ring frame, stored last, turns the last picture into the first */
+#define ZAMB_FILE_RING 0x1u /* a ring frame, stored last, turns the last picture into the first */
 #define ZAMB_FILE_INTERLACED 0x2u /* shown at twice its height, decoded rows on every other row */
 #define ZAMB_FILE_DOUBLED 0x4u    /* shown at twice its height, each decoded row written twice */
 
@@ -226,11 +226,12 @@ ZAMBREL_PUBLIC int32_t ZambDoFrame(Movie* movie);
 /* Decode into buffer (pitch bytes per row, destHeight rows) with the picture's top-left
    corner at (left, top). flags: 0x1 bottom-up buffer; top two bits the 16-bit format
    (0x80000000 5-5-5, 0xC0000000 5-6-5). A null buffer releases the destination. */
-ZAMBREL_PUBLIC void ZambSetDestination(Movie* movie, uint32_t left, int32_t top, int32_t pitch, int32_t destHeight,
-                        void* buffer, uint32_t flags);
+ZAMBREL_PUBLIC void ZambSetDestination(Movie* movie, uint32_t left, int32_t top, int32_t pitch,
+                                       int32_t destHeight, void* buffer, uint32_t flags);
 /* Decode colour indices as the nearest entries of another palette (count entries laid out
    as the ZAMBPAL_ bits of paletteType say). */
-ZAMBREL_PUBLIC void ZambRemapColours(Movie* movie, const void* palette, uint32_t count, uint32_t paletteType);
+ZAMBREL_PUBLIC void ZambRemapColours(Movie* movie, const void* palette, uint32_t count,
+                                     uint32_t paletteType);
 /* 1: the next changed rectangle is in RectX, RectY, RectW, RectH; 0: no more this frame. */
 ZAMBREL_PUBLIC int32_t ZambNextRect(Movie* movie, uint32_t mode);
 

@@ -8,7 +8,9 @@ namespace {
 std::atomic<BlitSoundService> installedService{nullptr};
 }  // namespace
 
-void BlitInstallSoundService(BlitSoundService service) { installedService.store(service); }
+void BlitInstallSoundService(BlitSoundService service) {
+    installedService.store(service);
+}
 
 void BlitServiceSound() {
     if (BlitSoundService service = installedService.load()) service();

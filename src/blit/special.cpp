@@ -51,8 +51,8 @@ bool RecordUsable(const ZambDisplayBuffer* record) {
 
 // The rectangle must lie inside the record's rows, or the copy would write or read past
 // its buffer.
-bool RectangleFits(const ZambDisplayBuffer* record, std::uint32_t x, std::uint32_t y, std::uint32_t width,
-                   std::uint32_t height) {
+bool RectangleFits(const ZambDisplayBuffer* record, std::uint32_t x, std::uint32_t y,
+                   std::uint32_t width, std::uint32_t height) {
     return std::uint64_t{x} + width <= record->Pitch && std::uint64_t{y} + height <= record->Height;
 }
 
@@ -68,9 +68,9 @@ struct BufferWalk {
     std::uint64_t firstSourceRow;
 };
 
-BufferWalk WalkBetween(ZambDisplayBuffer* dest, std::uint32_t destX, std::uint32_t destY, const ZambDisplayBuffer* src,
-                       std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
-                       std::uint32_t height) {
+BufferWalk WalkBetween(ZambDisplayBuffer* dest, std::uint32_t destX, std::uint32_t destY,
+                       const ZambDisplayBuffer* src, std::uint32_t srcX, std::uint32_t srcY,
+                       std::uint32_t width, std::uint32_t height) {
     const std::uint64_t firstDest = dest->BottomUp ? dest->Height - destY - height : destY;
     const bool sameOrder = (dest->BottomUp != 0) == (src->BottomUp != 0);
     std::uint64_t firstSource;
@@ -93,8 +93,8 @@ BufferWalk WalkBetween(ZambDisplayBuffer* dest, std::uint32_t destX, std::uint32
 }
 
 bool BufferFormRuns(const ZambDisplayBuffer* dest, std::uint32_t destX, std::uint32_t destY,
-                    const ZambDisplayBuffer* src, std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
-                    std::uint32_t height) {
+                    const ZambDisplayBuffer* src, std::uint32_t srcX, std::uint32_t srcY,
+                    std::uint32_t width, std::uint32_t height) {
     if (width == 0 || height == 0 || !RecordUsable(dest) || !RecordUsable(src)) return false;
     return RectangleFits(dest, destX, destY, width, height) &&
            RectangleFits(src, srcX, srcY, width, height);
@@ -109,9 +109,10 @@ bool SideRecordMatches(const ZambDisplayBuffer* side, const ZambDisplayBuffer* s
 
 using KeyWorker = void (*)(const KeyRows&);
 
-void BufferKeyCopy(KeyWorker worker, ZambDisplayBuffer* destBuf, std::uint32_t destX, std::uint32_t destY,
-                   ZambDisplayBuffer* srcBuf, std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
-                   std::uint32_t height, std::uint32_t key, const ZambDisplayBuffer* sideBuf) {
+void BufferKeyCopy(KeyWorker worker, ZambDisplayBuffer* destBuf, std::uint32_t destX,
+                   std::uint32_t destY, ZambDisplayBuffer* srcBuf, std::uint32_t srcX,
+                   std::uint32_t srcY, std::uint32_t width, std::uint32_t height, std::uint32_t key,
+                   const ZambDisplayBuffer* sideBuf) {
     if (!BufferFormRuns(destBuf, destX, destY, srcBuf, srcX, srcY, width, height)) return;
     if (sideBuf && !SideRecordMatches(sideBuf, srcBuf)) return;
     const BufferWalk walk = WalkBetween(destBuf, destX, destY, srcBuf, srcX, srcY, width, height);
@@ -172,23 +173,26 @@ void ZAMBBLIT_API ZambBlitClear(ZambBlitHandle* handle, void* dest, std::int32_t
     }
 }
 
-void ZAMBBLIT_API ZambBufferToBuffer(ZambDisplayBuffer* destBuf, std::uint32_t destX, std::uint32_t destY,
-                                     ZambDisplayBuffer* srcBuf, std::uint32_t srcX, std::uint32_t srcY,
-                                     std::uint32_t width, std::uint32_t height) {
+void ZAMBBLIT_API ZambBufferToBuffer(ZambDisplayBuffer* destBuf, std::uint32_t destX,
+                                     std::uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                     std::uint32_t srcX, std::uint32_t srcY, std::uint32_t width,
+                                     std::uint32_t height) {
     if (!BufferFormRuns(destBuf, destX, destY, srcBuf, srcX, srcY, width, height)) return;
     BlitCopy8(WalkBetween(destBuf, destX, destY, srcBuf, srcX, srcY, width, height).rows);
 }
 
 void ZAMBBLIT_API ZambBufferToBufferTrans(ZambDisplayBuffer* destBuf, std::uint32_t destX,
-                                          std::uint32_t destY, ZambDisplayBuffer* srcBuf, std::uint32_t srcX,
-                                          std::uint32_t srcY, std::uint32_t width,
-                                          std::uint32_t height, std::uint32_t transColour) {
+                                          std::uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                          std::uint32_t srcX, std::uint32_t srcY,
+                                          std::uint32_t width, std::uint32_t height,
+                                          std::uint32_t transColour) {
     BufferKeyCopy(BlitTransCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height,
                   transColour, nullptr);
 }
 
-void ZAMBBLIT_API ZambBufferToBufferMask(ZambDisplayBuffer* destBuf, std::uint32_t destX, std::uint32_t destY,
-                                         ZambDisplayBuffer* srcBuf, std::uint32_t srcX, std::uint32_t srcY,
+void ZAMBBLIT_API ZambBufferToBufferMask(ZambDisplayBuffer* destBuf, std::uint32_t destX,
+                                         std::uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                         std::uint32_t srcX, std::uint32_t srcY,
                                          std::uint32_t width, std::uint32_t height,
                                          std::uint32_t keyColour, ZambDisplayBuffer* maskBuf) {
     // A missing mask record cannot match the source's layout.
@@ -198,10 +202,10 @@ void ZAMBBLIT_API ZambBufferToBufferMask(ZambDisplayBuffer* destBuf, std::uint32
 }
 
 void ZAMBBLIT_API ZambBufferToBufferMerge(ZambDisplayBuffer* destBuf, std::uint32_t destX,
-                                          std::uint32_t destY, ZambDisplayBuffer* srcBuf, std::uint32_t srcX,
-                                          std::uint32_t srcY, std::uint32_t width,
-                                          std::uint32_t height, std::uint32_t keyColour,
-                                          ZambDisplayBuffer* mergeBuf) {
+                                          std::uint32_t destY, ZambDisplayBuffer* srcBuf,
+                                          std::uint32_t srcX, std::uint32_t srcY,
+                                          std::uint32_t width, std::uint32_t height,
+                                          std::uint32_t keyColour, ZambDisplayBuffer* mergeBuf) {
     if (!mergeBuf) return;
     BufferKeyCopy(BlitMergeCore, destBuf, destX, destY, srcBuf, srcX, srcY, width, height,
                   keyColour, mergeBuf);

@@ -27,6 +27,10 @@ void* ZambAllocate(std::uint32_t size) {
     return ::operator new(size, kBlockAlignment, std::nothrow);
 }
 
-void ZambFree(void* block) { ::operator delete(block, kBlockAlignment); }
+void ZambFree(void* block) {
+    ::operator delete(block, kBlockAlignment);
+}
 
-void ZambAllocatorFailAfter(int allowed) { allocationsBeforeFailure.store(allowed); }
+void ZambAllocatorFailAfter(int allowed) {
+    allocationsBeforeFailure.store(allowed);
+}

@@ -17,9 +17,13 @@ void DebugKeepSetting(std::uint32_t value) {
     debugSetting.compare_exchange_strong(unset, value + 0x1000u);
 }
 
-bool DebugSettingKept() { return debugSetting.load() != 0; }
+bool DebugSettingKept() {
+    return debugSetting.load() != 0;
+}
 
-bool DebugOn() { return (debugSetting.load() & 0xFF) == 1; }
+bool DebugOn() {
+    return (debugSetting.load() & 0xFF) == 1;
+}
 
 void DebugText(const char* text) {
     if (DebugOn()) OutputDebugStringA(text);
@@ -32,4 +36,6 @@ void DebugNumber(std::int64_t number) {
     OutputDebugStringA(digits);
 }
 
-void DebugForgetSetting() { debugSetting.store(0); }
+void DebugForgetSetting() {
+    debugSetting.store(0);
+}

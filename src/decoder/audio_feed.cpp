@@ -134,7 +134,6 @@ ChunkSound MeasureChunk(const Movie* movie, int n) {
     return sound;
 }
 
-
 void FeedAudio(Movie* movie) {
     if (!movie || movie->PrimaryTrack == -1 || movie->SoundOff) return;
     if (movie->FramePeriod != 0) movie->SoundSyncPending = 1;

@@ -242,7 +242,6 @@ std::uint32_t BytesBeforeFrame(const Movie* movie, std::uint32_t frame) {
     return total;
 }
 
-
 // Reads up to the next 4,096-byte boundary of the file into the ring's start, so that every
 // later read through the ring is a whole aligned block.
 void AlignRing(Movie* movie, std::uint32_t position) {
@@ -272,7 +271,8 @@ void SeekFrame(Movie* movie) {
     if (movie->RingBase == nullptr) {
         // Read frame by frame without a ring (a decoder handle's input): straight there.
         SourceSeek(movie, position);
-    } else if (movie->ReadPosition <= position && position - movie->ReadPosition <= movie->RingFill) {
+    } else if (movie->ReadPosition <= position &&
+               position - movie->ReadPosition <= movie->RingFill) {
         ConsumeRing(movie, position - movie->ReadPosition);
     } else {
         EmptyRing(movie);

@@ -198,8 +198,7 @@ bool LayoutFits(const OpenState& open) {
 bool TablesInsideFile(const OpenState& open) {
     const Movie* movie = open.movie;
     const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
-    return open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize <=
-           FileLength(open);
+    return open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize <= FileLength(open);
 }
 
 void SetFramePeriod(Movie* movie, std::uint32_t flags) {
@@ -442,9 +441,8 @@ Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBu
         return Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n");
     SetFramePeriod(movie, flags);
     if (!ReadFrameTables(open)) {
-        return movie->FrameTypes
-                   ? Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n")
-                   : FailOpen(open);
+        return movie->FrameTypes ? Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n")
+                                 : FailOpen(open);
     }
     if (const char* failure = ReadTrees(open)) {
         DebugText(failure);
@@ -456,7 +454,8 @@ Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBu
     if (!ChooseReading(open, extraBuffer)) return FailOpen(open);
     movie->ReadPosition = movie->FirstFrameOffset;
     if (HasFlag(open.flags, ZAMB_PRELOAD)) {
-        if (!Preload(open)) return Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n");
+        if (!Preload(open))
+            return Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n");
     } else {
         StartStreaming(open);
     }

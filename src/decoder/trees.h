@@ -117,10 +117,11 @@ enum class TreeBuild {
     NoMarker,        // the trees use every 16-bit value, so none is left to mark internal nodes
 };
 
-// Builds all four trees (a block built before must have released its tables first). The tree data lies in `work` from byte 4,096 on, `treeDataSize`
-// bytes; `work` holds at least max(8,192, 4,096 + treeDataSize) bytes and is used as scratch.
-// `sizes` are the header's four tree sizes; `trees` is sizeof(TreeBlock) + their sum bytes.
-// Every tree block it builds decodes safely: walks end at leaves inside their own tree.
+// Builds all four trees (a block built before must have released its tables first). The tree data
+// lies in `work` from byte 4,096 on, `treeDataSize` bytes; `work` holds at least max(8,192, 4,096 +
+// treeDataSize) bytes and is used as scratch. `sizes` are the header's four tree sizes; `trees` is
+// sizeof(TreeBlock) + their sum bytes. Every tree block it builds decodes safely: walks end at
+// leaves inside their own tree.
 TreeBuild BuildTrees(std::uint8_t* work, std::uint32_t treeDataSize, TreeBlock* trees,
                      const std::uint32_t sizes[kTreeCount]);
 

@@ -360,7 +360,8 @@ void RemapSteps(int tree, std::uint32_t first, std::uint32_t count, StepArrays s
 // on with tables of the thread's own, built again for every chunk.
 TableCache& CacheFor(TreeBlock* trees) {
     if (trees->Tables == nullptr) {
-        if (void* memory = ZambAllocate(sizeof(TableCache))) trees->Tables = new (memory) TableCache;
+        if (void* memory = ZambAllocate(sizeof(TableCache)))
+            trees->Tables = new (memory) TableCache;
     }
     if (trees->Tables != nullptr) return *trees->Tables;
     thread_local TableCache fallback;

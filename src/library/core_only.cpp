@@ -4,9 +4,15 @@
 // no wave-output driver to install, so its sound tracks do not open and its movies are
 // paced by the clock; the stand-in has no optional components to offer. Decoder handles use
 // none of these either way.
-bool SoundInstallWaveOut() { return false; }
+bool SoundInstallWaveOut() {
+    return false;
+}
 
 namespace standin {
-bool RegisterGraphicsComponents() { return false; }
-bool RegisterSoundComponents() { return false; }
+bool RegisterGraphicsComponents() {
+    return false;
+}
+bool RegisterSoundComponents() {
+    return false;
+}
 }  // namespace standin

@@ -7,7 +7,9 @@
 int serviceSoundCalls = 0;
 
 namespace {
-void CountServiceSound() { ++serviceSoundCalls; }
+void CountServiceSound() {
+    ++serviceSoundCalls;
+}
 
 const bool installed = (BlitInstallSoundService(&CountServiceSound), true);
 }  // namespace

@@ -18,8 +18,8 @@ int main(int argc, char** argv) {
         ZambDoFrame(movie);
         ZambNextFrame(movie);
     }
-    printf("width: %u\nheight: %u\nframes: %u\n", (unsigned)movie->Width,
-           (unsigned)movie->Height, (unsigned)decoded);
+    printf("width: %u\nheight: %u\nframes: %u\n", (unsigned)movie->Width, (unsigned)movie->Height,
+           (unsigned)decoded);
     ZambClose(movie);
     free(picture);
     return 0;

@@ -40,8 +40,9 @@ fs::path WriteMovie(const Scratch& scratch, Bytes& bytes) {
         break;
     }
     const fs::path path = scratch.folder / "movie.zmb";
-    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
     return path;
 }
 
@@ -49,8 +50,8 @@ TEST(Examples, DecodeWritesEveryFrameAndTheSound) {
     Scratch scratch;
     Bytes movie;
     const fs::path path = WriteMovie(scratch, movie);
-    const std::string command = std::string(ZAMBREL_DECODE_EXAMPLE) + " '" + path.string() +
-                                "' '" + scratch.folder.string() + "' > /dev/null";
+    const std::string command = std::string(ZAMBREL_DECODE_EXAMPLE) + " '" + path.string() + "' '" +
+                                scratch.folder.string() + "' > /dev/null";
     ASSERT_EQ(std::system(command.c_str()), 0);
 
     ZambDecoder* decoder = nullptr;
@@ -80,8 +81,8 @@ TEST(Examples, SdlPlayerPlaysHeadless) {
     const fs::path path = WriteMovie(scratch, movie);
     const fs::path out = scratch.folder / "out.txt";
     const std::string command = "SDL_VIDEODRIVER=dummy SDL_AUDIODRIVER=dummy " +
-                                std::string(ZAMBREL_PLAY_EXAMPLE) + " '" + path.string() +
-                                "' > '" + out.string() + "'";
+                                std::string(ZAMBREL_PLAY_EXAMPLE) + " '" + path.string() + "' > '" +
+                                out.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
     const Bytes text = ReadFile(out);
     ZambDecoder* decoder = nullptr;

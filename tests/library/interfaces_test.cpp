@@ -187,9 +187,9 @@ Bytes FrameSound(ZambDecoder* decoder, int track) {
 
 Bytes Picture(ZambDecoder* decoder, std::uint32_t width, std::uint32_t height) {
     Bytes picture(std::size_t{width} * height);
-    EXPECT_EQ(ZambDecoderGetPicture(decoder, ZAMBPIX_INDEX8, picture.data(), width, picture.size(),
-                                    0),
-              ZAMBERR_NONE);
+    EXPECT_EQ(
+        ZambDecoderGetPicture(decoder, ZAMBPIX_INDEX8, picture.data(), width, picture.size(), 0),
+        ZAMBERR_NONE);
     return picture;
 }
 
@@ -252,13 +252,14 @@ TEST(Interfaces, HandOutTheSamePicturesAndSoundForEveryKindOfMovie) {
                                             tracked.size(), ZAMBPIC_CHANGED_ONLY),
                       ZAMBERR_NONE);
             Bytes whole(tracked.size());
-            ZambDecoderGetPicture(decoder, ZAMBPIX_RGBA32, whole.data(), width * 4, whole.size(), 0);
+            ZambDecoderGetPicture(decoder, ZAMBPIX_RGBA32, whole.data(), width * 4, whole.size(),
+                                  0);
             ASSERT_EQ(tracked, whole) << "the changed rectangles missed a change";
         }
         for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
             Bytes all;
-            for (const Frame& frame : expected) all.insert(all.end(), frame.sound[n].begin(),
-                                                           frame.sound[n].end());
+            for (const Frame& frame : expected)
+                all.insert(all.end(), frame.sound[n].begin(), frame.sound[n].end());
             EXPECT_EQ(queued[n], all) << "queued sound of track " << n;
             // The comparison means something only where the movie has sound.
             EXPECT_EQ(all.empty(), !kind.recipe.tracks[n].present) << "track " << n;

@@ -39,7 +39,7 @@ TEST(Refusals, CutMoviesAreRefusedOrStopShort) {
         EXPECT_TRUE(result == ZAMBERR_READ_FAILED || result == ZAMBERR_END);
         if (result == ZAMBERR_READ_FAILED) {
             EXPECT_EQ(ZambDecoderNextFrame(decoder), ZAMBERR_READ_FAILED);  // stays failed
-            EXPECT_EQ(ZambDecoderSeek(decoder, 0), ZAMBERR_NONE);  // frame 0 is there
+            EXPECT_EQ(ZambDecoderSeek(decoder, 0), ZAMBERR_NONE);           // frame 0 is there
         }
         ZambDecoderClose(decoder);
     }

@@ -45,7 +45,8 @@ TEST(Threads, HandlesOnTwoThreadsDecodeWhatEachDecodesAlone) {
     // Different movies, so that tables or pictures shared by mistake would mix them up;
     // many colours (widened tables) against sound on three tracks, and so on.
     std::vector<Bytes> movies;
-    for (const library_test::MovieKind& kind : kinds) movies.push_back(library_test::Write(kind.recipe));
+    for (const library_test::MovieKind& kind : kinds)
+        movies.push_back(library_test::Write(kind.recipe));
     std::vector<Bytes> alone;
     for (const Bytes& movie : movies) {
         alone.push_back(DecodeAll(movie));

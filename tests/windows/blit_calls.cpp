@@ -5,7 +5,6 @@
 
 #include <cstring>
 
-
 const char* const kBlitFunctionNames[14] = {
     "ZambBlitOpen",           "ZambBlitClose",
     "ZambBlitSetPalette",     "ZambBlitSetFlags",

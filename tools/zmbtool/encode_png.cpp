@@ -27,7 +27,6 @@ struct ErrorSink {
 }
 void OnPngWarning(png_structp, png_const_charp) {}
 
-
 // After the header: keeps an indexed picture's palette and transparency, and asks libpng
 // for one byte per index or four bytes of red, green, blue and alpha per pixel.
 void AcceptHeader(png_structp png, png_infop info, SourcePicture* picture) {

@@ -28,7 +28,6 @@ struct ErrorSink {
 }
 void OnPngWarning(png_structp, png_const_charp) {}
 
-
 const char* ColourTypeName(int colourType) {
     switch (colourType) {
         case PNG_COLOR_TYPE_GRAY:

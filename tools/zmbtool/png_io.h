@@ -35,5 +35,4 @@ bool WriteIndexedPng(const std::string& path, std::uint32_t width, std::uint32_t
 bool WriteRgbPng(const std::string& path, std::uint32_t width, std::uint32_t height,
                  const std::uint8_t* rgb, std::string* error);
 
-
 }  // namespace zmbtool

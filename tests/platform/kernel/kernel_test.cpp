@@ -17,7 +17,7 @@ namespace fs = std::filesystem;
 namespace {
 
 class TempFolder {
-public:
+  public:
     TempFolder() {
         path_ = fs::temp_directory_path() / ("zambrel-kernel-" + std::to_string(::getpid()));
         fs::create_directories(path_);
@@ -30,7 +30,7 @@ public:
     }
     const fs::path& Path() const { return path_; }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -59,8 +59,9 @@ TEST(KernelFiles, BackslashesAndCaseInsensitiveNames) {
     EXPECT_TRUE(CloseHandle(file));
     EXPECT_FALSE(CloseHandle(file)) << "a closed handle must not be closed twice";
     EXPECT_EQ(OpenForReading(folder.Path().string() + "/absent.zmb"), INVALID_HANDLE_VALUE);
-    EXPECT_EQ(CreateFileA(windowsName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
-              INVALID_HANDLE_VALUE);
+    EXPECT_EQ(
+        CreateFileA(windowsName.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr),
+        INVALID_HANDLE_VALUE);
 }
 
 TEST(KernelFiles, FilePointerAndShortReads) {

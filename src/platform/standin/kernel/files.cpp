@@ -20,7 +20,7 @@
 namespace {
 
 class FileObject {
-public:
+  public:
     virtual ~FileObject() = default;
     // Reads up to count bytes at the current position; false on an error.
     virtual bool Read(void* buffer, DWORD count, DWORD* got) = 0;
@@ -31,7 +31,7 @@ public:
 };
 
 class DescriptorFile final : public FileObject {
-public:
+  public:
     explicit DescriptorFile(int fd) : fd_(fd) {}
     ~DescriptorFile() override { ::close(fd_); }
     bool Read(void* buffer, DWORD count, DWORD* got) override {
@@ -61,12 +61,12 @@ public:
         return end;
     }
 
-private:
+  private:
     int fd_;
 };
 
 class MemoryFile final : public FileObject {
-public:
+  public:
     MemoryFile(const void* data, std::size_t size)
         : bytes_(static_cast<const char*>(data), static_cast<const char*>(data) + size) {}
     bool Read(void* buffer, DWORD count, DWORD* got) override {
@@ -84,7 +84,7 @@ public:
     std::int64_t Position() const override { return position_; }
     std::int64_t Size() const override { return static_cast<std::int64_t>(bytes_.size()); }
 
-private:
+  private:
     std::vector<char> bytes_;
     std::int64_t position_ = 0;
 };
@@ -138,7 +138,8 @@ std::string MatchIgnoringCase(const std::string& path) {
 
 int OpenForReading(const std::string& path) {
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0 && errno == ENOENT) fd = ::open(MatchIgnoringCase(path).c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && errno == ENOENT)
+        fd = ::open(MatchIgnoringCase(path).c_str(), O_RDONLY | O_CLOEXEC);
     return fd;
 }
 
@@ -180,10 +181,9 @@ DWORD WINAPI SetFilePointer(HANDLE file, LONG distanceToMove, PLONG distanceToMo
     // Without the high word the distance is a signed 32-bit number, as on Windows.
     std::int64_t distance = distanceToMove;
     if (distanceToMoveHigh)
-        distance = static_cast<std::int64_t>((static_cast<std::uint64_t>(
-                                                  static_cast<std::uint32_t>(*distanceToMoveHigh))
-                                              << 32) |
-                                             static_cast<std::uint32_t>(distanceToMove));
+        distance = static_cast<std::int64_t>(
+            (static_cast<std::uint64_t>(static_cast<std::uint32_t>(*distanceToMoveHigh)) << 32) |
+            static_cast<std::uint32_t>(distanceToMove));
     std::int64_t base = 0;
     if (moveMethod == FILE_CURRENT) base = object->Position();
     if (moveMethod == FILE_END) base = object->Size();
@@ -205,8 +205,12 @@ BOOL WINAPI CloseHandle(HANDLE object) {
     return TRUE;
 }
 
-DWORD WINAPI GetLastError() { return lastError; }
-void WINAPI SetLastError(DWORD error) { lastError = error; }
+DWORD WINAPI GetLastError() {
+    return lastError;
+}
+void WINAPI SetLastError(DWORD error) {
+    lastError = error;
+}
 
 namespace standin {
 

@@ -28,9 +28,10 @@ UINT ParseProfileInteger(const std::string& value) {
     unsigned long long number = 0;
     if (p[0] == '0' && (p[1] == 'x' || p[1] == 'X')) {
         for (p += 2; std::isxdigit(static_cast<unsigned char>(*p)); ++p)
-            number = number * 16 + (std::isdigit(static_cast<unsigned char>(*p))
-                                        ? *p - '0'
-                                        : (std::tolower(static_cast<unsigned char>(*p)) - 'a' + 10));
+            number =
+                number * 16 + (std::isdigit(static_cast<unsigned char>(*p))
+                                   ? *p - '0'
+                                   : (std::tolower(static_cast<unsigned char>(*p)) - 'a' + 10));
     } else {
         for (; std::isdigit(static_cast<unsigned char>(*p)); ++p) number = number * 10 + (*p - '0');
     }

@@ -94,10 +94,18 @@ using FARPROC = INT_PTR(WINAPI*)();
 #define MAX_PATH 260
 #endif
 
-constexpr inline WORD LOWORD(DWORD_PTR value) { return static_cast<WORD>(value & 0xFFFF); }
-constexpr inline WORD HIWORD(DWORD_PTR value) { return static_cast<WORD>((value >> 16) & 0xFFFF); }
-constexpr inline BYTE LOBYTE(DWORD_PTR value) { return static_cast<BYTE>(value & 0xFF); }
-constexpr inline BYTE HIBYTE(DWORD_PTR value) { return static_cast<BYTE>((value >> 8) & 0xFF); }
+constexpr inline WORD LOWORD(DWORD_PTR value) {
+    return static_cast<WORD>(value & 0xFFFF);
+}
+constexpr inline WORD HIWORD(DWORD_PTR value) {
+    return static_cast<WORD>((value >> 16) & 0xFFFF);
+}
+constexpr inline BYTE LOBYTE(DWORD_PTR value) {
+    return static_cast<BYTE>(value & 0xFF);
+}
+constexpr inline BYTE HIBYTE(DWORD_PTR value) {
+    return static_cast<BYTE>((value >> 8) & 0xFF);
+}
 constexpr inline DWORD MAKELONG(WORD low, WORD high) {
     return static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16);
 }
