@@ -21,14 +21,7 @@
    src/platform/standin/kernel, and src/sound/driver.cpp and src/library/core_only.cpp, with
    include/ and src/ on the include path. */
 
-/* Marks what the shared library exports; everything else in it stays hidden. */
-#ifndef ZAMBREL_PUBLIC
-#if defined(__GNUC__) && !defined(_WIN32)
-#define ZAMBREL_PUBLIC __attribute__((visibility("default")))
-#else
-#define ZAMBREL_PUBLIC
-#endif
-#endif
+#include "export.h"
 
 #ifdef __cplusplus
 extern "C" {

@@ -5,14 +5,7 @@
 
 #include <stdint.h>
 
-/* Marks what the shared library exports; everything else in it stays hidden. */
-#ifndef ZAMBREL_PUBLIC
-#if defined(__GNUC__) && !defined(_WIN32)
-#define ZAMBREL_PUBLIC __attribute__((visibility("default")))
-#else
-#define ZAMBREL_PUBLIC
-#endif
-#endif
+#include "export.h"
 
 #ifdef __cplusplus
 extern "C" {
