@@ -11,5 +11,7 @@ void* ZambAllocate(std::uint32_t size);
 void ZambFree(void* block);
 
 // Test seam: after `allowed` more successful allocations, every allocation fails until
-// the seam is reset with a negative count. Lets tests reach each out-of-memory path.
+// the seam is reset with a negative count. Lets tests reach each out-of-memory path. It
+// stays in the product because the failure has to come from inside ZambAllocate, which
+// every module's allocations pass through; the shared library does not export it.
 void ZambAllocatorFailAfter(int allowed);

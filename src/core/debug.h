@@ -15,5 +15,7 @@ bool DebugOn();
 void DebugText(const char* text);
 void DebugNumber(std::int64_t number);
 
-// Test seam: forget the setting so that the next one is kept again.
+// Test seam: forget the setting so that the next one is kept again, for tests of both
+// settings in one process. It stays beside the setting, which is this file's alone; the
+// shared library does not export it.
 void DebugForgetSetting();

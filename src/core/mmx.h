@@ -23,7 +23,9 @@ std::uint32_t ZambUseMmx(std::uint32_t request);
 
 // Test seam: forgets the processor check and both answers, so that the next DetectMmx runs
 // the check again; with `identificationFixed` the check meets a processor whose
-// identification flag cannot be changed, as the oldest processors have.
+// identification flag cannot be changed, as the oldest processors have. It stays in the
+// product because that flag is read inside the check itself; the shared library does not
+// export it.
 void MmxTestReset(bool identificationFixed);
 
 // The choice every vector-capable routine makes once per call: true for the vector path.

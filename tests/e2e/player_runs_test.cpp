@@ -157,13 +157,6 @@ TEST(PlayerRuns, PauseResumesWhereItStopped) {
     EXPECT_EQ(run.NumberAfter("Total frames played: "), 10) << run.Output;
 }
 
-TEST(PlayerRuns, DisabledQuitKeyIsIgnored) {
-    PlayerFolder folder;
-    folder.Write("one.zmb", SmallMovie(20, kFastPeriod));
-    PlayerRun run = folder.Run("-U4 -S one.zmb", "at 50 ms key Escape\n");
-    EXPECT_EQ(run.NumberAfter("Total frames played: "), 20) << run.Output;
-}
-
 // The focus goes after the first frame and comes back together with Escape: a held movie
 // has shown one frame by then, one that played on several.
 TEST(PlayerRuns, LosingTheFocusHoldsTheMovieUnlessToldNotTo) {

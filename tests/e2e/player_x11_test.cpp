@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "file_bytes.h"
 #include "player_run.h"
 
 // After the test framework: the X headers define macros such as None and Bool.
@@ -25,12 +26,6 @@ namespace zambrel::testing {
 namespace {
 
 constexpr int kSize = 16;  // the writer-made movies' pictures
-
-std::vector<std::uint8_t> ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::vector<std::uint8_t>((std::istreambuf_iterator<char>(in)),
-                                     std::istreambuf_iterator<char>());
-}
 
 // A picture for a failure message: how many pixels, and the first ones.
 std::string Describe(const std::vector<std::uint32_t>& pixels) {
@@ -159,7 +154,7 @@ class PlayerOnX : public ::testing::Test {
         const std::string command =
             "'" ZMBTOOL_PATH "' decode '" + folder_.Path() + "/" + movie + "' --raw '" + raw + "'";
         if (std::system(command.c_str()) != 0) return {};
-        const std::vector<std::uint8_t> frames = ReadFile(raw);
+        const std::vector<std::uint8_t> frames = ReadFileBytes(raw);
         const std::size_t frameBytes = 768 + kSize * kSize;
         const std::size_t at = frameBytes * static_cast<std::size_t>(n);
         if (frames.size() < at + frameBytes) return {};
@@ -240,14 +235,14 @@ class PlayerSoundOnX : public PlayerOnX {
                                   .c_str()),
                   0);
         const std::vector<std::int16_t> decoded =
-            Samples16(ReadFile(folder_.Path() + "/track0.pcm"));
+            Samples16(ReadFileBytes(folder_.Path() + "/track0.pcm"));
         ASSERT_FALSE(decoded.empty());
         Start(switches + " sound.zmb", "",
               "ZAMBREL_AUDIO=sdl SDL_AUDIODRIVER=disk SDL_DISKAUDIOFILE=played.raw");
         std::string output;
         ASSERT_EQ(Finish(&output), 0) << output;
         const std::vector<std::int16_t> samples =
-            Samples16(ReadFile(folder_.Path() + "/played.raw"));
+            Samples16(ReadFileBytes(folder_.Path() + "/played.raw"));
         std::vector<std::int16_t> played;
         for (std::size_t i = 0; i + 1 < samples.size(); i += 2)
             if (samples[i] != 0 || samples[i + 1] != 0) {

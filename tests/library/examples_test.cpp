@@ -13,18 +13,15 @@
 
 #include <unistd.h>
 
+#include "file_bytes.h"
 #include "movie_kinds.h"
 #include "zambrel/decoder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
+using zambrel::testing::ReadFileBytes;
 using Bytes = std::vector<std::uint8_t>;
-
-Bytes ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 struct Scratch {
     fs::path folder = fs::temp_directory_path() / ("zambrel_examples_" + std::to_string(getpid()));
@@ -63,14 +60,14 @@ TEST(Examples, DecodeWritesEveryFrameAndTheSound) {
         ZambDecoderGetPicture(decoder, ZAMBPIX_RGBA32, rgba.data(), info.Width * 4, rgba.size(), 0);
         char name[32];
         std::snprintf(name, sizeof name, "frame%05u.pam", f);
-        const Bytes pam = ReadFile(scratch.folder / name);
+        const Bytes pam = ReadFileBytes(scratch.folder / name);
         ASSERT_GE(pam.size(), rgba.size()) << name;
         EXPECT_TRUE(std::equal(rgba.begin(), rgba.end(), pam.end() - rgba.size())) << name;
         const std::size_t got = ZambDecoderReadSound(decoder, 0, piece.data(), piece.size());
         sound.insert(sound.end(), piece.begin(), piece.begin() + got);
     }
     ZambDecoderClose(decoder);
-    const Bytes wav = ReadFile(scratch.folder / "sound.wav");
+    const Bytes wav = ReadFileBytes(scratch.folder / "sound.wav");
     ASSERT_EQ(wav.size(), 44 + sound.size());
     EXPECT_TRUE(std::equal(sound.begin(), sound.end(), wav.begin() + 44));
 }
@@ -84,7 +81,7 @@ TEST(Examples, SdlPlayerPlaysHeadless) {
                                 std::string(ZAMBREL_PLAY_EXAMPLE) + " '" + path.string() + "' > '" +
                                 out.string() + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
-    const Bytes text = ReadFile(out);
+    const Bytes text = ReadFileBytes(out);
     ZambDecoder* decoder = nullptr;
     ASSERT_EQ(ZambDecoderOpenMemory(movie.data(), movie.size(), 0, &decoder), ZAMBERR_NONE);
     ZambMovieInfo info{};

@@ -9,10 +9,9 @@
 #include <thread>
 #include <vector>
 
-#include "core/debug.h"
+#include "driver_fixture.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
-#include "debug_on.h"
 #include "ring_track.h"
 #include "sound/directsound.h"
 #include "sound/directsound_seams.h"
@@ -37,39 +36,19 @@ struct TestTrack : RingTrack {
     }
 };
 
-// Never 0x80, so that the silence the driver adds is told from the sound.
-std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) {
-        bytes[i] = static_cast<std::uint8_t>(i * 13 + seed);
-        if (bytes[i] == 0x80) bytes[i] = 0x81;
-    }
-    return bytes;
-}
-
-class DirectSoundDriver : public ::testing::Test {
+class DirectSoundDriver : public SimulatedDeviceTest {
   protected:
-    std::string debug;
     void SetUp() override {
-        standin::UseTestClock(10000);
-        standin::SelectAudioDevice(standin::AudioDeviceKind::Simulated);
-        standin::RecordPlayedStreams(true);
-        standin::TakePlayedStreams();
-        SoundForgetDriver();
+        StartSimulatedDevice();
         DirectSoundForgetState();
         ASSERT_TRUE(SoundUseDirectSound(nullptr));
-        standin::SetDebugSink([this](const char* text) { debug += text; });
-        TurnDebugOnThroughProfile("zambrel_dsound_debug.ini");
+        CollectDebugOutput("zambrel_dsound_debug.ini");
     }
     void TearDown() override {
         standin::SetDirectSoundHook({});
         standin::FailSoundBufferLocks(false);
         standin::RefuseGlobalFocusBuffers(false);
-        standin::SetDebugSink({});
-        standin::RecordPlayedStreams(false);
-        standin::SelectAudioDevice(standin::AudioDeviceKind::Automatic);
-        standin::UseRealClock();
-        SoundForgetDriver();
+        StopSimulatedDevice();
     }
     // Moves the clock in steps of `step` ms, servicing after each as the decoder would.
     void Play(SoundTrack* track, std::uint32_t ms, std::uint32_t step = 5) {

@@ -2,6 +2,7 @@
 // A sound track over a ring of its own, filled as the decoder fills it, for the driver tests.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -30,3 +31,13 @@ struct RingTrack {
         RingFillAdd(&track, static_cast<std::uint32_t>(bytes.size()));
     }
 };
+
+// 8-bit sound that is never 0x80, so that the silence a driver adds is told from it.
+inline std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed) {
+    std::vector<std::uint8_t> bytes(count);
+    for (std::size_t i = 0; i < count; ++i) {
+        bytes[i] = static_cast<std::uint8_t>(i * 13 + seed);
+        if (bytes[i] == 0x80) bytes[i] = 0x81;
+    }
+    return bytes;
+}

@@ -7,10 +7,9 @@
 #include <string>
 #include <vector>
 
-#include "core/debug.h"
+#include "driver_fixture.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
-#include "debug_on.h"
 #include "ring_track.h"
 #include "sound/driver.h"
 #include "sound/seams.h"
@@ -21,33 +20,14 @@ namespace {
 
 using TestTrack = RingTrack;
 
-std::vector<std::uint8_t> Pattern(std::size_t count, unsigned seed) {
-    std::vector<std::uint8_t> bytes(count);
-    for (std::size_t i = 0; i < count; ++i) bytes[i] = static_cast<std::uint8_t>(i * 13 + seed);
-    return bytes;
-}
-
-class WaveOutDriver : public ::testing::Test {
+class WaveOutDriver : public SimulatedDeviceTest {
   protected:
-    std::string debug;
     void SetUp() override {
-        standin::UseTestClock(10000);
-        standin::SelectAudioDevice(standin::AudioDeviceKind::Simulated);
-        standin::RecordPlayedStreams(true);
-        standin::TakePlayedStreams();
-        SoundForgetDriver();
+        StartSimulatedDevice();
         ASSERT_TRUE(SoundInstallWaveOut());
-        standin::SetDebugSink([this](const char* text) { debug += text; });
-        TurnDebugOnThroughProfile("zambrel_sound_debug.ini");
+        CollectDebugOutput("zambrel_sound_debug.ini");
     }
-    void TearDown() override {
-        standin::SetDebugSink({});
-        standin::RecordPlayedStreams(false);
-        standin::StallSimulatedAudio(false);
-        standin::SelectAudioDevice(standin::AudioDeviceKind::Automatic);
-        standin::UseRealClock();
-        SoundForgetDriver();
-    }
+    void TearDown() override { StopSimulatedDevice(); }
 };
 
 TEST(WaveOutSizes, BuffersAreAQuarterSecondInWholePages) {

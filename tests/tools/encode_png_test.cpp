@@ -14,11 +14,13 @@
 #include <string>
 #include <vector>
 
+#include "file_bytes.h"
 #include "encoder/writer.h"
 #include "run_tool.h"
 
 namespace fs = std::filesystem;
 using zambrel::encoder::WidenLevel;
+using zambrel::testing::ReadFileBytes;
 
 namespace {
 
@@ -85,11 +87,6 @@ Frame ReadPng(const fs::path& path) {
     return frame;
 }
 
-std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
 // A picture whose blocks mix solid, two-colour and busy areas, with a palette of exact levels
 // that differs from frame to frame.
 Frame MakeFrame(int n, std::uint32_t width = 16, std::uint32_t height = 8) {
@@ -108,15 +105,13 @@ Frame MakeFrame(int n, std::uint32_t width = 16, std::uint32_t height = 8) {
     return frame;
 }
 
-class ZmbtoolEncode : public ::testing::Test {
+class ZmbtoolEncode : public ToolFolderTest {
   protected:
+    ZmbtoolEncode() : ToolFolderTest("encode") {}
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("zmbtool-encode-" + std::to_string(::getpid()));
+        ToolFolderTest::SetUp();
         fs::create_directories(folder_ / "out");
     }
-    void TearDown() override { fs::remove_all(folder_); }
-
-    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
 
     std::vector<Frame> WriteSequence(int count) {
         std::vector<Frame> frames;
@@ -128,8 +123,6 @@ class ZmbtoolEncode : public ::testing::Test {
         }
         return frames;
     }
-
-    fs::path folder_;
 };
 
 }  // namespace
@@ -152,7 +145,7 @@ TEST_F(ZmbtoolEncode, PicturesComeBackExactlyThroughRawAndPng) {
     EXPECT_NE(info.output.find("code -10000)"), std::string::npos) << info.output;
 
     ASSERT_EQ(RunTool("decode " + movie + " --raw " + Path("m.raw")).status, 0);
-    const std::vector<std::uint8_t> raw = ReadBytes(folder_ / "m.raw");
+    const std::vector<std::uint8_t> raw = ReadFileBytes(folder_ / "m.raw");
     ASSERT_EQ(raw.size(), frames.size() * (768 + 16 * 8));
     for (std::size_t n = 0; n < frames.size(); ++n) {
         const auto at = raw.begin() + static_cast<long>(n * (768 + 128));
@@ -224,8 +217,8 @@ TEST_F(ZmbtoolEncode, SoundFilesBecomeTracksByteForByte) {
                 " --track 0=" + Path("s0.wav") + " --track 5=" + Path("s1.wav") + " --raw-sound");
     ASSERT_EQ(encoded.status, 0) << encoded.output;
     ASSERT_EQ(RunTool("decode " + movie + " --pcm " + Path("out")).status, 0);
-    EXPECT_EQ(ReadBytes(folder_ / "out" / "track0.pcm"), expected[0]);
-    EXPECT_EQ(ReadBytes(folder_ / "out" / "track5.pcm"), expected[1]);
+    EXPECT_EQ(ReadFileBytes(folder_ / "out" / "track0.pcm"), expected[0]);
+    EXPECT_EQ(ReadFileBytes(folder_ / "out" / "track5.pcm"), expected[1]);
     EXPECT_NE(RunTool("info " + movie).output.find("8000 Hz, 16-bit, stereo"), std::string::npos);
 }
 
@@ -277,7 +270,7 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         // A shell glob that names two pictures makes the second one the output.
         {"encode " + Path("pic008.png") + " " + Path("pic009.png"), "one of the inputs"},
     };
-    const auto secondPicture = ReadBytes(folder_ / "pic009.png");
+    const auto secondPicture = ReadFileBytes(folder_ / "pic009.png");
     for (const Case& c : cases) {
         RunResult result = RunTool(c.arguments);
         EXPECT_EQ(result.status, 1) << c.arguments;
@@ -288,7 +281,7 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
         EXPECT_FALSE(fs::exists(movie + ".part")) << c.arguments;
     }
     EXPECT_FALSE(fs::exists(folder_ / "absent"));
-    EXPECT_EQ(ReadBytes(folder_ / "pic009.png"), secondPicture);
+    EXPECT_EQ(ReadFileBytes(folder_ / "pic009.png"), secondPicture);
 
     // Truecolour and greyscale pictures are reduced to a palette.
     for (const char* accepted : {"rgb1.png", "grey1.png"})
@@ -299,7 +292,7 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
     EXPECT_EQ(std::count(rounded.output.begin(), rounded.output.end(), '\n'), 1) << rounded.output;
     EXPECT_NE(rounded.output.find("rounded"), std::string::npos) << rounded.output;
     ASSERT_EQ(RunTool("decode " + movie + " --raw " + Path("r.raw")).status, 0);
-    EXPECT_EQ(ReadBytes(folder_ / "r.raw")[5], 0);
+    EXPECT_EQ(ReadFileBytes(folder_ / "r.raw")[5], 0);
 }
 
 TEST_F(ZmbtoolEncode, DecodePngRefusesAMissingFolderAndKeepsFramesBeforeDamage) {

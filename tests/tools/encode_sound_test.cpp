@@ -112,20 +112,16 @@ long NumberAfter(const std::string& text, const std::string& label) {
     return at == std::string::npos ? -1 : std::atol(text.c_str() + at + label.size());
 }
 
-class EncodeSound : public ::testing::Test {
+class EncodeSound : public ToolFolderTest {
   protected:
+    EncodeSound() : ToolFolderTest("sound") {}
     void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("zmbtool-sound-" + std::to_string(getpid()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
+        ToolFolderTest::SetUp();
         const zambrel::clips::Clip clip = zambrel::clips::MovingGradients(64, 48, 2);
         for (int f = 0; f < 2; ++f)
             ASSERT_TRUE(zambrel::clips::WriteRgbPng(Path("p" + std::to_string(f) + ".png"), 64, 48,
                                                     clip.frames[f]));
     }
-    void TearDown() override { fs::remove_all(folder_); }
-    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
-    fs::path folder_;
 };
 
 // Two pictures and two seconds of sound: the last picture is held until the sound ends, and

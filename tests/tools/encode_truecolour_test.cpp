@@ -21,15 +21,9 @@ namespace clips = zambrel::clips;
 
 constexpr int kWidth = 64, kHeight = 48, kFrames = 8;
 
-class EncodeTruecolour : public ::testing::Test {
+class EncodeTruecolour : public ToolFolderTest {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("zmbtool-truecolour-" + std::to_string(getpid()));
-        fs::remove_all(folder_);
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+    EncodeTruecolour() : ToolFolderTest("truecolour") {}
 
     void WriteClip(const clips::Clip& clip, const std::string& stem) const {
         for (std::size_t f = 0; f < clip.frames.size(); ++f) {
@@ -68,8 +62,6 @@ class EncodeTruecolour : public ::testing::Test {
             frames.emplace_back(bytes.begin() + at + 768, bytes.begin() + at + 768 + pixels);
         return frames;
     }
-
-    fs::path folder_;
 };
 
 // Every kind of material, lossless and at the default quality, comes back close to its

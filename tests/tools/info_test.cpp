@@ -20,13 +20,9 @@ using namespace zambrel::encoder;
 
 namespace {
 
-class ZmbtoolInfo : public ::testing::Test {
+class ZmbtoolInfo : public ToolFolderTest {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("zmbtool-info-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
+    ZmbtoolInfo() : ToolFolderTest("info") {}
 
     std::string WriteSmallMovie() {
         MovieRecipe recipe;
@@ -56,8 +52,6 @@ class ZmbtoolInfo : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << bytes;
         return path.string();
     }
-
-    fs::path folder_;
 };
 
 }  // namespace

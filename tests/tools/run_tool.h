@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
-// Runs the zmbtool under test as a user would, from a shell, and collects what it says.
+// Runs the zmbtool under test as a user would, from a shell, in a folder of the test's own,
+// and collects what it says.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 
 #ifndef ZMBTOOL_PATH
@@ -30,3 +34,20 @@ inline RunResult RunTool(const std::string& arguments) {
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
+
+// A fresh folder for each test, named for `kind` and the process so that two runs of the
+// tests at once never share one, and removed with everything in it afterwards.
+class ToolFolderTest : public ::testing::Test {
+  protected:
+    explicit ToolFolderTest(const char* kind)
+        : folder_(std::filesystem::temp_directory_path() /
+                  ("zmbtool-" + std::string(kind) + "-" + std::to_string(::getpid()))) {}
+    void SetUp() override {
+        std::filesystem::remove_all(folder_);
+        std::filesystem::create_directories(folder_);
+    }
+    void TearDown() override { std::filesystem::remove_all(folder_); }
+    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+
+    const std::filesystem::path folder_;
+};

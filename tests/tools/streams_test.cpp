@@ -17,11 +17,13 @@
 #include <thread>
 #include <vector>
 
+#include "file_bytes.h"
 #include "encoder/writer.h"
 #include "run_tool.h"
 #include "zambrel/movie.h"
 
 namespace fs = std::filesystem;
+using zambrel::testing::ReadFileBytes;
 using namespace zambrel::encoder;
 
 namespace {
@@ -29,11 +31,6 @@ namespace {
 using Bytes = std::vector<std::uint8_t>;
 
 constexpr std::uint32_t kWidth = 32, kHeight = 16, kFrames = 9;
-
-Bytes ReadAll(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), {});
-}
 
 // A frame of --raw: its palette and its picture.
 struct RawFrame {
@@ -45,14 +42,9 @@ struct RawFrame {
     }
 };
 
-class ZmbtoolStreams : public ::testing::Test {
+class ZmbtoolStreams : public ToolFolderTest {
   protected:
-    void SetUp() override {
-        folder_ = fs::temp_directory_path() / ("zmbtool-streams-" + std::to_string(::getpid()));
-        fs::create_directories(folder_);
-    }
-    void TearDown() override { fs::remove_all(folder_); }
-    std::string Path(const std::string& name) const { return (folder_ / name).string(); }
+    ZmbtoolStreams() : ToolFolderTest("streams") {}
 
     // Frames that change in part, in whole and not at all, under palettes that change too,
     // with two tracks of the same rate so that they can be mixed.
@@ -98,7 +90,7 @@ class ZmbtoolStreams : public ::testing::Test {
     // The frames as --raw gives them: the reference every other stream is checked against.
     std::vector<RawFrame> RawFrames(const std::string& movie) {
         EXPECT_EQ(RunTool("decode '" + movie + "' --raw '" + Path("ref.raw") + "'").status, 0);
-        raw_ = ReadAll(Path("ref.raw"));
+        raw_ = ReadFileBytes(Path("ref.raw"));
         std::vector<RawFrame> frames;
         const std::size_t frameBytes = 768 + kWidth * kHeight;
         for (std::size_t at = 0; at + frameBytes <= raw_.size(); at += frameBytes)
@@ -118,7 +110,6 @@ class ZmbtoolStreams : public ::testing::Test {
         return at;
     }
 
-    fs::path folder_;
     Bytes raw_, bytes_;
     MovieLayout layout_;
 };
@@ -133,7 +124,7 @@ TEST_F(ZmbtoolStreams, OutputsGoWhereTheyPointAndNeverOverAnInput) {
     // A FIFO is written in place: its reader gets the stream and it stays a FIFO.
     ASSERT_EQ(::mkfifo(Path("fifo").c_str(), 0600), 0);
     Bytes fromFifo;
-    std::thread reader([&] { fromFifo = ReadAll(Path("fifo")); });
+    std::thread reader([&] { fromFifo = ReadFileBytes(Path("fifo")); });
     EXPECT_EQ(RunTool("decode '" + movie + "' --raw '" + Path("fifo") + "'").status, 0);
     reader.join();
     EXPECT_EQ(fromFifo, raw);
@@ -149,11 +140,11 @@ TEST_F(ZmbtoolStreams, OutputsGoWhereTheyPointAndNeverOverAnInput) {
     fs::create_symlink("real/target.raw", folder_ / "link.raw");
     EXPECT_EQ(RunTool("decode '" + movie + "' --raw '" + Path("link.raw") + "'").status, 0);
     EXPECT_TRUE(fs::is_symlink(folder_ / "link.raw"));
-    EXPECT_EQ(ReadAll(folder_ / "real" / "target.raw"), raw);
+    EXPECT_EQ(ReadFileBytes(folder_ / "real" / "target.raw"), raw);
 
     // Refused before anything is written: the input itself (also through a link), a folder,
     // a missing folder, one file named twice. Nothing else of the run may appear.
-    const Bytes original = ReadAll(movie);
+    const Bytes original = ReadFileBytes(movie);
     fs::create_symlink("m.zmb", folder_ / "m-link.zmb");
     for (const std::string& outputs :
          {"--raw '" + movie + "'", "--y4m '" + Path("m-link.zmb") + "'",
@@ -167,7 +158,7 @@ TEST_F(ZmbtoolStreams, OutputsGoWhereTheyPointAndNeverOverAnInput) {
         EXPECT_FALSE(fs::exists(Path("late.wav"))) << outputs;
         EXPECT_FALSE(fs::exists(Path("twice"))) << outputs;
     }
-    EXPECT_EQ(ReadAll(movie), original);
+    EXPECT_EQ(ReadFileBytes(movie), original);
     // Nothing but what the run meant to leave: no temporaries beside the outputs.
     for (const auto& entry : fs::directory_iterator(folder_))
         EXPECT_NE(entry.path().filename().string()[0], '.') << entry.path();
@@ -182,8 +173,8 @@ TEST_F(ZmbtoolStreams, Y4mRgbAndGifCarryTheDecodedFrames) {
                 Path("m.rgb") + "' --rgba '" + Path("m.rgba") + "' --gif '" + Path("m.gif") + "'");
     ASSERT_EQ(run.status, 0) << run.output;
 
-    const Bytes y4m = ReadAll(Path("m.y4m")), rgb = ReadAll(Path("m.rgb")),
-                rgba = ReadAll(Path("m.rgba"));
+    const Bytes y4m = ReadFileBytes(Path("m.y4m")), rgb = ReadFileBytes(Path("m.rgb")),
+                rgba = ReadFileBytes(Path("m.rgba"));
     // -6666 is 66.66 ms a frame: exactly 100000/6666 = 50000/3333 frames a second.
     const std::string header = "YUV4MPEG2 W32 H16 F50000:3333 Ip A1:1 C444";
     ASSERT_EQ(std::string(y4m.begin(), y4m.begin() + header.size()), header);
@@ -243,13 +234,13 @@ TEST_F(ZmbtoolStreams, WavFileIsOneTrackAsStoredOrTheClippedSumOfSeveral) {
                       Path("t0.wav") + "' --tracks 0")
                   .status,
               0);
-    const Bytes t0 = ReadAll(Path("track0.pcm")), t3 = ReadAll(Path("track3.pcm"));
-    const Bytes single = ReadAll(Path("t0.wav"));
+    const Bytes t0 = ReadFileBytes(Path("track0.pcm")), t3 = ReadFileBytes(Path("track3.pcm"));
+    const Bytes single = ReadFileBytes(Path("t0.wav"));
     ASSERT_EQ(single.size(), 44 + t0.size() + t0.size() % 2);  // RIFF pads to even sizes
     EXPECT_TRUE(std::equal(t0.begin(), t0.end(), single.begin() + 44));
 
     ASSERT_EQ(RunTool("decode '" + movie + "' --wav '" + Path("mix.wav") + "'").status, 0);
-    const Bytes mix = ReadAll(Path("mix.wav"));
+    const Bytes mix = ReadFileBytes(Path("mix.wav"));
     // Track 0 is 8-bit mono, track 3 16-bit stereo: the mix is 16-bit stereo.
     ASSERT_EQ(mix.size(), 44 + t3.size());
     EXPECT_EQ(mix[22], 2);
@@ -291,7 +282,7 @@ TEST_F(ZmbtoolStreams, ADamagedMovieGivesBackEveryWholeFrameWithStatusThree) {
                                       "' --pcm '" + folder_.string() + "'");
         EXPECT_EQ(run.status, 3) << run.output;
         EXPECT_NE(run.output.find("frame 6"), std::string::npos) << run.output;
-        const Bytes salvaged = ReadAll(Path("part.raw"));
+        const Bytes salvaged = ReadFileBytes(Path("part.raw"));
         ASSERT_EQ(salvaged.size(), 6 * (768 + kWidth * kHeight));
         EXPECT_TRUE(std::equal(salvaged.begin(), salvaged.end(), raw_.begin()));
         EXPECT_GT(fs::file_size(Path("track3.pcm")), 0u);

@@ -8,8 +8,6 @@
 #include <cstdio>
 #include <memory>
 
-#include "png_io.h"
-
 namespace zmbtool {
 namespace {
 

@@ -10,6 +10,10 @@
 
 namespace zmbtool {
 
+// Larger pictures than this are no movie frames; refusing them early keeps a hostile
+// header from asking for gigabytes.
+inline constexpr std::uint32_t kLargestPngSide = 16384;
+
 struct SourcePicture {
     std::uint32_t width = 0;
     std::uint32_t height = 0;

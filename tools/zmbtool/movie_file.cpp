@@ -9,8 +9,7 @@
 #include <cerrno>
 #include <cstring>
 
-#include "platform/standin/kernel/seams.h"
-#include "platform/win32.h"
+#include "library/tool_open.h"
 
 namespace zmbtool {
 
@@ -128,12 +127,10 @@ bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* 
         return *error = "cannot read " + path + ": it is a folder", false;
     }
     descriptor_ = ::dup(fd);
-    handle_ = standin::AdoptFileDescriptor(fd);
     check_ = FrameCheck{};
     if (ReadTables(descriptor_, FileLength(descriptor_), &header_, &check_))
         CheckAllFrames(descriptor_, header_, &check_);
-    movie_ = ZambOpen(handle_, flags | ZAMB_FILE_HANDLE, 0xFFFFFFFFu);
-    if (movie_ == nullptr && !OpenWholeFrames(flags)) {
+    if (!ToolOpenDescriptor(fd, flags, &movie_) && !OpenWholeFrames(flags)) {
         *error = path + ": not a usable movie (its header, tables, trees or sizes are damaged)";
         Close();
         return false;
@@ -164,17 +161,11 @@ bool MovieFile::OpenWholeFrames(std::uint32_t flags) {
     copy.resize(at + static_cast<std::size_t>(rest));
     if (!ReadAt(descriptor_, header_.size(), copy.data() + at, static_cast<std::size_t>(rest)))
         return false;
-    CloseHandle(handle_);
-    handle_ = standin::OpenMemoryFile(copy.data(), copy.size());
-    movie_ = ZambOpen(handle_, flags | ZAMB_FILE_HANDLE, 0xFFFFFFFFu);
-    return movie_ != nullptr;
+    return ToolOpenMemory(copy.data(), copy.size(), flags, &movie_);
 }
 
 void MovieFile::Close() {
-    if (movie_ != nullptr) ZambClose(movie_);
-    movie_ = nullptr;
-    if (handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
-    handle_ = nullptr;
+    ToolCloseMovie(&movie_);
     if (descriptor_ >= 0) ::close(descriptor_);
     descriptor_ = -1;
 }

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "library/tool_open.h"
 #include "zambrel/movie.h"
 
 namespace zmbtool {
@@ -38,7 +39,7 @@ class MovieFile {
     // A damaged movie the library refuses whole (it reads small movies in one piece) is
     // opened as its whole frames alone, so that they can still be decoded.
     bool Open(const std::string& path, std::uint32_t flags, std::string* error);
-    Movie* Get() const { return movie_; }
+    Movie* Get() const { return movie_.movie; }
     // Where the file stops being whole, from its own frame table and chunk headers: a frame
     // past the file's end, or a chunk that runs out of its frame.
     const FrameCheck& Check() const { return check_; }
@@ -47,9 +48,8 @@ class MovieFile {
   private:
     bool OpenWholeFrames(std::uint32_t flags);
 
-    Movie* movie_ = nullptr;
-    void* handle_ = nullptr;            // the library's file handle, which stays ours
-    int descriptor_ = -1;               // for the frame checks, beside the handle's own
+    ToolMovie movie_;
+    int descriptor_ = -1;               // for the frame checks, beside the movie's own
     std::vector<std::uint8_t> header_;  // header and frame tables as the file holds them
     FrameCheck check_;
 };

@@ -84,19 +84,26 @@ bool FollowLinks(const std::string& given, std::string* path, bool* viaDevices,
     return false;
 }
 
+constexpr char kNoSuchFolder[] = "no such folder";
+
+// Empty when `folder` is a folder that takes new files; otherwise kNoSuchFolder, or the
+// system's reason why it takes none.
+std::string FolderRefusal(const std::string& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return kNoSuchFolder;
+    if (::access(folder.c_str(), W_OK | X_OK) != 0) return Reason(errno);
+    return "";
+}
+
 // A renamed-into-place file needs a folder that takes new files.
 bool FolderTakesFiles(const std::string& path, std::string* error) {
     const std::string folder = FolderOf(path);
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        *error = "no such folder " + folder;
-        return false;
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        *error = "the folder " + folder + " does not take new files: " + Reason(errno);
-        return false;
-    }
-    return true;
+    const std::string refusal = FolderRefusal(folder);
+    if (refusal.empty()) return true;
+    *error = refusal == kNoSuchFolder
+                 ? "no such folder " + folder
+                 : "the folder " + folder + " does not take new files: " + refusal;
+    return false;
 }
 
 // What an existing non-regular path is: a stream written in place, or refused.
@@ -242,16 +249,9 @@ bool CheckOutputs(const std::vector<std::string>& outputs, std::string* error) {
 }
 
 bool CheckOutputFolder(const std::string& folder, std::string* error) {
-    struct stat status {};
-    if (::stat(folder.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
-        *error = "cannot write into " + folder + ": no such folder";
-        return false;
-    }
-    if (::access(folder.c_str(), W_OK | X_OK) != 0) {
-        *error = "cannot write into " + folder + ": " + Reason(errno);
-        return false;
-    }
-    return true;
+    const std::string refusal = FolderRefusal(folder);
+    if (!refusal.empty()) *error = "cannot write into " + folder + ": " + refusal;
+    return refusal.empty();
 }
 
 OutputFile::~OutputFile() {

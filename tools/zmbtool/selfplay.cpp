@@ -12,7 +12,7 @@
 
 #include "command.h"
 #include "output.h"
-#include "player/selfplay_copy.h"
+#include "selfplay/copy.h"
 
 namespace zmbtool {
 namespace {

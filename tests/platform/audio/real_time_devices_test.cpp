@@ -3,6 +3,7 @@
 // what it plays) and the simulated device off the test clock.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -15,6 +16,27 @@
 #include "platform/standin/audio/waveout.h"
 
 namespace {
+
+// Writes `sound` to the device and waits, up to five seconds of real time, until the device
+// has played it; then stops the device and takes the buffer back. True when it was played.
+bool PlayToTheEnd(HWAVEOUT device, std::vector<std::uint8_t>& sound) {
+    WAVEHDR header{};
+    header.lpData = reinterpret_cast<LPSTR>(sound.data());
+    header.dwBufferLength = static_cast<DWORD>(sound.size());
+    if (waveOutPrepareHeader(device, &header, sizeof header) != MMSYSERR_NOERROR ||
+        waveOutWrite(device, &header, sizeof header) != MMSYSERR_NOERROR)
+        return false;
+    const auto done = [&header] {
+        return (std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE) != 0;
+    };
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (!done() && std::chrono::steady_clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    const bool played = done();
+    waveOutReset(device);
+    waveOutUnprepareHeader(device, &header, sizeof header);
+    return played;
+}
 
 TEST(SdlDevice, DiskDriverWritesTheStreamBitForBit) {
     std::string path = ::testing::TempDir() + "zambrel_sdl_disk_test.raw";
@@ -29,19 +51,7 @@ TEST(SdlDevice, DiskDriverWritesTheStreamBitForBit) {
     std::vector<std::uint8_t> sound(176400 / 5);  // 200 ms, never silent
     for (std::size_t i = 0; i < sound.size(); ++i)
         sound[i] = static_cast<std::uint8_t>(i % 251 + 1);
-    WAVEHDR header{};
-    header.lpData = reinterpret_cast<LPSTR>(sound.data());
-    header.dwBufferLength = static_cast<DWORD>(sound.size());
-    ASSERT_EQ(waveOutPrepareHeader(device, &header, sizeof header), MMSYSERR_NOERROR);
-    ASSERT_EQ(waveOutWrite(device, &header, sizeof header), MMSYSERR_NOERROR);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    EXPECT_TRUE(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE);
-    waveOutReset(device);
-    waveOutUnprepareHeader(device, &header, sizeof header);
+    EXPECT_TRUE(PlayToTheEnd(device, sound));
     waveOutClose(device);
     standin::SelectAudioDevice(standin::AudioDeviceKind::Automatic);
 
@@ -59,19 +69,7 @@ TEST(SimulatedDevice, PlaysInRealTime) {
     HWAVEOUT device = nullptr;
     ASSERT_EQ(waveOutOpen(&device, WAVE_MAPPER, &format, 0, 0, CALLBACK_NULL), MMSYSERR_NOERROR);
     std::vector<std::uint8_t> sound(441, 0x80);  // 20 ms
-    WAVEHDR header{};
-    header.lpData = reinterpret_cast<LPSTR>(sound.data());
-    header.dwBufferLength = static_cast<DWORD>(sound.size());
-    waveOutPrepareHeader(device, &header, sizeof header);
-    waveOutWrite(device, &header, sizeof header);
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (!(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE) &&
-           std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    EXPECT_TRUE(std::atomic_ref<DWORD>(header.dwFlags).load() & WHDR_DONE);
-    waveOutReset(device);
-    waveOutUnprepareHeader(device, &header, sizeof header);
+    EXPECT_TRUE(PlayToTheEnd(device, sound));
     EXPECT_EQ(waveOutClose(device), MMSYSERR_NOERROR);
     standin::SelectAudioDevice(standin::AudioDeviceKind::Automatic);
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "full_screen.h"
 #include "gui_fixture.h"
 
 namespace {
@@ -187,30 +188,13 @@ TEST_F(Desktop, FullScreenComponentSwitchesDrawsAndRestores) {
     EXPECT_EQ(standin::CurrentScreen().height, 480);
 }
 
-struct FullScreenFormat {
-    BITMAPINFOHEADER header;
-    RGBQUAD colors[256];
-};
-
-LRESULT SendFullScreenData(HWND window, DWORD identifier, void* data, DWORD size) {
-    COPYDATASTRUCT message{identifier, size, data};
-    return SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
-}
-
-HWND OpenFullScreenWindow(HWND owner) {
-    if (LoadModule("DISPDIB.DLL", nullptr) < HINSTANCE_ERROR) return nullptr;
-    return CreateWindowExA(0, "DisplayDibWindow", "", WS_POPUP, 0, 0, 32, 32, owner, nullptr,
-                           nullptr, nullptr);
-}
-
 // A movie changes its palette while it plays: the picture already on the screen (in the
 // 320x200 mode, what the program wrote into adapter memory) must survive, shown in the new
 // colours, and the mode is not set again.
 TEST_F(Desktop, FullScreenPaletteChangeKeepsThePicture) {
     HWND full = OpenFullScreenWindow(Popup(0, 0, 100, 100));
     ASSERT_NE(full, nullptr);
-    FullScreenFormat info{};
-    info.header = {sizeof(BITMAPINFOHEADER), 320, 200, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    FullScreenFormat info = FullScreenFormatOf(320, 200);
     SendFullScreenData(full, 0x8AD10400u, &info, sizeof info);
     ASSERT_EQ(standin::CurrentScreen().height, 200);
     LPDIRECTDRAW object = nullptr;
@@ -248,8 +232,7 @@ TEST_F(Desktop, FullScreenPaletteChangeKeepsThePicture) {
 TEST_F(Desktop, DesktopResetReArmsTheFullScreenComponent) {
     HWND full = OpenFullScreenWindow(Popup(0, 0, 100, 100));
     ASSERT_NE(full, nullptr);
-    FullScreenFormat info{};
-    info.header = {sizeof(BITMAPINFOHEADER), 320, 200, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    FullScreenFormat info = FullScreenFormatOf(320, 200);
     SendFullScreenData(full, 0x8AD10400u, &info, sizeof info);
     ASSERT_EQ(standin::CurrentScreen().height, 200);
 
@@ -300,16 +283,11 @@ TEST_F(Desktop, FullScreenWindowHandsKeysToItsOwner) {
 // In the 320x200 mode a program writes adapter memory and calls nothing: the next pump still
 // notices, once.
 TEST_F(Desktop, AdapterMemoryWritesReachTheScreenDumps) {
-    char pattern[] = "/tmp/zambrel-adapter-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string dir = pattern;
-    setenv("ZAMBREL_SCREEN_DUMP", dir.c_str(), 1);
-    UseScreen(640, 480, 32);
-    unsetenv("ZAMBREL_SCREEN_DUMP");
+    const std::string dir = UseScreenWithDumps(640, 480, 32);
+    ASSERT_FALSE(dir.empty());
     HWND full = OpenFullScreenWindow(Popup(0, 0, 100, 100));
     ASSERT_NE(full, nullptr);
-    FullScreenFormat info{};
-    info.header = {sizeof(BITMAPINFOHEADER), 320, 200, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    FullScreenFormat info = FullScreenFormatOf(320, 200);
     info.colors[7] = {30, 20, 10, 0};
     SendFullScreenData(full, 0x8AC10400u, &info, sizeof info);
     MSG msg;
@@ -351,12 +329,8 @@ TEST(ScreenFormat, ParsesTheEnvironmentSyntax) {
 }
 
 TEST_F(Desktop, ScreenDumpsFollowChangesBetweenPumps) {
-    char pattern[] = "/tmp/zambrel-dump-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    std::string dir = pattern;
-    setenv("ZAMBREL_SCREEN_DUMP", dir.c_str(), 1);
-    UseScreen(16, 8, 32);
-    unsetenv("ZAMBREL_SCREEN_DUMP");
+    const std::string dir = UseScreenWithDumps(16, 8, 32);
+    ASSERT_FALSE(dir.empty());
     MSG msg;
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);
     PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE);  // nothing changed: no second file

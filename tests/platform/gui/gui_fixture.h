@@ -3,6 +3,7 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <algorithm>
 #include <initializer_list>
@@ -44,6 +45,16 @@ class Desktop : public ::testing::Test {
         ASSERT_NE(RegisterClassA(&wndClass), 0);
     }
     void SetUp() override { UseScreen(640, 480, 32); }
+    // A new desktop whose screen is dumped into a fresh temporary folder at every change;
+    // returns the folder, empty when none could be made.
+    std::string UseScreenWithDumps(int width, int height, int bits) {
+        char pattern[] = "/tmp/zambrel-dump-XXXXXX";
+        if (mkdtemp(pattern) == nullptr) return "";
+        setenv("ZAMBREL_SCREEN_DUMP", pattern, 1);
+        UseScreen(width, height, bits);
+        unsetenv("ZAMBREL_SCREEN_DUMP");
+        return pattern;
+    }
 
     // A visible pop-up window without a frame, so client and window coordinates agree.
     HWND Popup(int x, int y, int width, int height) {

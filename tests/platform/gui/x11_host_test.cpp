@@ -16,6 +16,7 @@
 #include <thread>
 #include <vector>
 
+#include "full_screen.h"
 #include "platform/standin/gui/desktop_seams.h"
 #include "platform/win32.h"
 
@@ -97,16 +98,6 @@ class StandardErrorCapture {
     std::FILE* file_ = nullptr;
     std::string text_;
 };
-
-struct FullScreenFormat {
-    BITMAPINFOHEADER header;
-    RGBQUAD colors[256];
-};
-
-LRESULT SendFullScreenData(HWND window, DWORD identifier, void* data, DWORD size) {
-    COPYDATASTRUCT message{identifier, size, data};
-    return SendMessageA(window, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&message));
-}
 
 class X11Host : public ::testing::Test {
   protected:
@@ -236,12 +227,9 @@ TEST_F(X11Host, FocusMovingToAnotherXWindowDeactivates) {
 // The full-screen picture is enlarged by the largest whole factor that fits the X screen and
 // centred on black; the 320x200 mode's adapter memory is shown without any drawing call.
 TEST_F(X11Host, FullScreenComponentCoversTheXScreen) {
-    ASSERT_GE(LoadModule("DISPDIB.DLL", nullptr), static_cast<DWORD>(HINSTANCE_ERROR));
-    HWND full = CreateWindowExA(0, "DisplayDibWindow", "", WS_POPUP, 0, 0, 32, 32, window_, nullptr,
-                                nullptr, nullptr);
+    HWND full = OpenFullScreenWindow(window_);
     ASSERT_NE(full, nullptr);
-    FullScreenFormat info{};
-    info.header = {sizeof(BITMAPINFOHEADER), 320, 240, 1, 8, BI_RGB, 0, 0, 0, 0, 0};
+    FullScreenFormat info = FullScreenFormatOf(320, 240);
     info.colors[7] = {0x30, 0x20, 0x10, 0};
     info.colors[9] = {0x00, 0xFF, 0x00, 0};
     SendFullScreenData(full, 0x8AC50400u, &info, sizeof info);

@@ -1,11 +1,11 @@
 // SPDX-License-Identifier: MIT
 // Self-playing copies, made from the plain player's file.
-#include "player/selfplay_copy.h"
+#include "selfplay/copy.h"
 
 #include <algorithm>
 #include <cstring>
 
-#include "player/selfplay.h"
+#include "selfplay/field.h"
 
 bool FindSelfPlayField(const std::vector<char>& program, std::size_t* at, std::string* error) {
     constexpr std::size_t kEndAt = offsetof(SelfPlayField, End);

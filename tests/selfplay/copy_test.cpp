@@ -15,8 +15,8 @@
 
 #include "player/command_text.h"
 #include "player/selfplay.h"
-#include "player/selfplay_copy.h"
 #include "player/settings.h"
+#include "selfplay/copy.h"
 
 namespace {
 
