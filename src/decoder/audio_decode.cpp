@@ -101,8 +101,11 @@ void AddDeltas(BitReader& bits, const ChunkTrees& trees, std::uint32_t sample[2]
 
 // Frames are gathered in a small buffer and go into the ring a buffer at a time, so that
 // the wrap and the declared size are checked per buffer instead of per byte.
+// The reader works on a copy of its own, which the compiler can keep in registers: through
+// the caller's reference, every byte stored would have to be assumed to change it.
 template <typename L>
-std::uint32_t DecodeSamples(BitReader& bits, const ChunkTrees& trees, RingWriter& out) {
+std::uint32_t DecodeSamples(BitReader& callerBits, const ChunkTrees& trees, RingWriter& out) {
+    BitReader bits = callerBits;
     constexpr std::uint32_t kStagedBytes = 256 * L::kFrameBytes;
     std::uint8_t staged[kStagedBytes];
     std::uint32_t sample[2] = {0, 0};
@@ -120,6 +123,7 @@ std::uint32_t DecodeSamples(BitReader& bits, const ChunkTrees& trees, RingWriter
         AddDeltas<L>(bits, trees, sample);
     }
     out.Put(staged, n);
+    callerBits = bits;
     return out.Written;
 }
 
