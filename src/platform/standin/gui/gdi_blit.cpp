@@ -159,8 +159,8 @@ void WriteRun(std::uint8_t* row, int first, int last, const std::uint8_t* line, 
               const ColorMap& map) {
     const int count = last - first;
     if (sx[0] >= 0 && sx[count - 1] - sx[0] == count - 1) {
-        WriteStraightRun<Pixel>(row + static_cast<std::size_t>(first) * sizeof(Pixel),
-                                line + sx[0], static_cast<std::size_t>(count), map.data());
+        WriteStraightRun<Pixel>(row + static_cast<std::size_t>(first) * sizeof(Pixel), line + sx[0],
+                                static_cast<std::size_t>(count), map.data());
         return;
     }
     for (int x = first; x < last; ++x, ++sx) {
