@@ -2,16 +2,23 @@
 // Delta-coded sound: a raw first sample frame, then per-channel deltas from byte trees.
 #include "decoder/audio_decode.h"
 
+#include <algorithm>
+#include <cstring>
+
+#include "decoder/byte_tables.h"
 #include "decoder/trees.h"
 
 namespace {
 
-struct ChunkLayout {
-    bool Stereo;
-    bool Wide;  // 16-bit samples
-    unsigned Channels() const { return Stereo ? 2 : 1; }
-    unsigned FrameBytes() const { return Channels() * (Wide ? 2 : 1); }
-    unsigned Trees() const { return Channels() * (Wide ? 2 : 1); }
+// A chunk's sample format. The decoding loop is built once per format, so that the byte
+// counts and the trees of a frame are constants in it.
+template <bool Stereo, bool Wide>
+struct Layout {
+    static constexpr unsigned kChannels = Stereo ? 2 : 1;
+    static constexpr unsigned kSampleBytes = Wide ? 2 : 1;
+    static constexpr unsigned kFrameBytes = kChannels * kSampleBytes;
+    static constexpr unsigned kTrees = kFrameBytes;  // one per byte of a frame
+    static constexpr std::uint32_t kSampleMask = Wide ? 0xFFFF : 0xFF;
 };
 
 // Writes bytes into the ring, wrapping, and stops at the declared size.
@@ -22,10 +29,17 @@ struct RingWriter {
     std::uint32_t Left;
     std::uint32_t Written = 0;
 
-    void Put(const std::uint8_t* bytes, unsigned count) {
-        for (unsigned i = 0; i < count && Left > 0; ++i, --Left, ++Written) {
-            *At++ = bytes[i];
+    void Put(const std::uint8_t* bytes, std::uint32_t count) {
+        count = std::min(count, Left);
+        Left -= count;
+        Written += count;
+        while (count > 0) {
+            const auto piece = std::min<std::size_t>(count, static_cast<std::size_t>(End - At));
+            std::memcpy(At, bytes, piece);
+            At += piece;
             if (At == End) At = Start;
+            bytes += piece;
+            count -= static_cast<std::uint32_t>(piece);
         }
     }
 };
@@ -34,43 +48,92 @@ std::uint32_t* TreeNodes(std::uint8_t* scratch, unsigned tree) {
     return reinterpret_cast<std::uint32_t*>(scratch + tree * kByteTreeBytes);
 }
 
-bool ReadTrees(BitReader& bits, const ChunkLayout& layout, std::uint8_t* scratch) {
-    for (unsigned tree = 0; tree < layout.Trees(); ++tree) {
-        ReadBit(bits);  // presence bit: the tree is always there
-        if (ReadByteTree(bits, TreeNodes(scratch, tree)) == 0) return false;
-    }
-    return !bits.overrun;
-}
+// A chunk's trees, each with its look-up table.
+struct ChunkTrees {
+    std::uint8_t* Scratch;
+    ByteTable Tables[4];
 
-// Stores one sample frame, left then right, 16-bit values little-endian.
-void StoreFrame(RingWriter& out, const ChunkLayout& layout, const std::uint32_t sample[2]) {
-    std::uint8_t bytes[4];
-    unsigned n = 0;
-    for (unsigned c = 0; c < layout.Channels(); ++c) {
-        bytes[n++] = static_cast<std::uint8_t>(sample[c]);
-        if (layout.Wide) bytes[n++] = static_cast<std::uint8_t>(sample[c] >> 8);
+    std::uint32_t Decode(BitReader& bits, unsigned tree) const {
+        return DecodeByteByTable(TreeNodes(Scratch, tree), Tables[tree], bits);
     }
-    out.Put(bytes, n);
+};
+
+bool ReadTrees(BitReader& bits, unsigned count, ChunkTrees& trees) {
+    for (unsigned tree = 0; tree < count; ++tree) {
+        ReadBit(bits);  // presence bit: the tree is always there
+        if (ReadByteTree(bits, TreeNodes(trees.Scratch, tree)) == 0) return false;
+    }
+    if (bits.overrun) return false;
+    for (unsigned tree = 0; tree < count; ++tree)
+        BuildByteTable(TreeNodes(trees.Scratch, tree), trees.Tables[tree]);
+    return true;
 }
 
 // The first frame is raw: the right channel before the left, 16-bit values high byte first.
-void ReadFirstFrame(BitReader& bits, const ChunkLayout& layout, std::uint32_t sample[2]) {
-    for (int c = static_cast<int>(layout.Channels()) - 1; c >= 0; --c) {
+template <typename L>
+void ReadFirstFrame(BitReader& bits, std::uint32_t sample[2]) {
+    for (int c = static_cast<int>(L::kChannels) - 1; c >= 0; --c) {
         std::uint32_t value = ReadBits(bits, 8);
-        if (layout.Wide) value = value << 8 | ReadBits(bits, 8);
+        if constexpr (L::kSampleBytes == 2) value = value << 8 | ReadBits(bits, 8);
         sample[c] = value;
     }
 }
 
-// 8-bit channels wrap on their own; a 16-bit channel's low delta byte carries into its high.
-void AddDeltas(BitReader& bits, const ChunkLayout& layout, std::uint8_t* scratch,
-               std::uint32_t sample[2]) {
-    unsigned tree = 0;
-    for (unsigned c = 0; c < layout.Channels(); ++c) {
-        std::uint32_t delta = DecodeByte(TreeNodes(scratch, tree++), bits);
-        if (layout.Wide) delta += DecodeByte(TreeNodes(scratch, tree++), bits) << 8;
-        sample[c] = (sample[c] + delta) & (layout.Wide ? 0xFFFF : 0xFF);
+// One sample frame, left then right, 16-bit values little-endian.
+template <typename L>
+void StageFrame(std::uint8_t* at, const std::uint32_t sample[2]) {
+    for (unsigned c = 0; c < L::kChannels; ++c) {
+        *at++ = static_cast<std::uint8_t>(sample[c]);
+        if constexpr (L::kSampleBytes == 2) *at++ = static_cast<std::uint8_t>(sample[c] >> 8);
     }
+}
+
+// 8-bit channels wrap on their own; a 16-bit channel's low delta byte carries into its high.
+template <typename L>
+void AddDeltas(BitReader& bits, const ChunkTrees& trees, std::uint32_t sample[2]) {
+    for (unsigned c = 0; c < L::kChannels; ++c) {
+        const unsigned tree = c * L::kSampleBytes;
+        std::uint32_t delta = trees.Decode(bits, tree);
+        if constexpr (L::kSampleBytes == 2) delta += trees.Decode(bits, tree + 1) << 8;
+        sample[c] = (sample[c] + delta) & L::kSampleMask;
+    }
+}
+
+// Frames are gathered in a small buffer and go into the ring a buffer at a time, so that
+// the wrap and the declared size are checked per buffer instead of per byte.
+// The reader works on a copy of its own, which the compiler can keep in registers: through
+// the caller's reference, every byte stored would have to be assumed to change it.
+template <typename L>
+std::uint32_t DecodeSamples(BitReader& callerBits, const ChunkTrees& trees, RingWriter& out) {
+    BitReader bits = callerBits;
+    constexpr std::uint32_t kStagedBytes = 256 * L::kFrameBytes;
+    std::uint8_t staged[kStagedBytes];
+    std::uint32_t sample[2] = {0, 0};
+    ReadFirstFrame<L>(bits, sample);
+    std::uint32_t n = 0;
+    // A frame decoded from bits past the stream's end is not sound: stop before it.
+    while (!bits.overrun) {
+        StageFrame<L>(staged + n, sample);
+        n += L::kFrameBytes;
+        if (n >= out.Left) break;  // the rest of the declared size is staged
+        if (n == kStagedBytes) {
+            out.Put(staged, n);
+            n = 0;
+        }
+        AddDeltas<L>(bits, trees, sample);
+    }
+    out.Put(staged, n);
+    callerBits = bits;
+    return out.Written;
+}
+
+template <bool Stereo, bool Wide>
+std::uint32_t DecodeChunk(BitReader& bits, std::uint8_t* scratch, RingWriter& out) {
+    using L = Layout<Stereo, Wide>;
+    ChunkTrees trees;
+    trees.Scratch = scratch;
+    if (!ReadTrees(bits, L::kTrees, trees) || out.Left == 0) return 0;
+    return DecodeSamples<L>(bits, trees, out);
 }
 
 }  // namespace
@@ -78,18 +141,13 @@ void AddDeltas(BitReader& bits, const ChunkLayout& layout, std::uint8_t* scratch
 std::uint32_t DecodeAudio(BitReader& bits, std::uint32_t decodedBytes, std::uint8_t* scratch,
                           std::uint8_t* ringStart, std::uint8_t* ringEnd, std::uint8_t* writePos) {
     if (ReadBit(bits) == 0 || bits.overrun) return 0;
-    ChunkLayout layout{};
-    layout.Stereo = ReadBit(bits) != 0;
-    layout.Wide = ReadBit(bits) != 0;
-    if (!ReadTrees(bits, layout, scratch) || decodedBytes == 0) return 0;
+    const bool stereo = ReadBit(bits) != 0;
+    const bool wide = ReadBit(bits) != 0;
     RingWriter out{ringStart, ringEnd, writePos, decodedBytes};
-    std::uint32_t sample[2] = {0, 0};
-    ReadFirstFrame(bits, layout, sample);
-    // A frame decoded from bits past the stream's end is not sound: stop before it.
-    while (!bits.overrun) {
-        StoreFrame(out, layout, sample);
-        if (out.Left == 0) break;
-        AddDeltas(bits, layout, scratch, sample);
+    if (stereo) {
+        return wide ? DecodeChunk<true, true>(bits, scratch, out)
+                    : DecodeChunk<true, false>(bits, scratch, out);
     }
-    return out.Written;
+    return wide ? DecodeChunk<false, true>(bits, scratch, out)
+                : DecodeChunk<false, false>(bits, scratch, out);
 }

@@ -153,12 +153,17 @@ inline constexpr std::uint32_t kByteTreeBytes = 2048;  // room for the largest b
 // node count, or 0 for a tree of more than 511 nodes or one that runs past the stream's end.
 std::uint32_t ReadByteTree(BitReader& bits, std::uint32_t* nodes);
 
-inline std::uint32_t DecodeByte(const std::uint32_t* nodes, BitReader& bits) {
-    std::uint32_t index = 0;
+// Decodes on from node `index` a bit at a time to the leaf the stream leads to.
+inline std::uint32_t WalkByteTree(const std::uint32_t* nodes, std::uint32_t index,
+                                  BitReader& bits) {
     while ((nodes[index] & kByteLeaf) == 0) {
         index += ReadBit(bits) ? nodes[index] / kNodeBytes : 1;
     }
     return nodes[index] & 0xFF;
+}
+
+inline std::uint32_t DecodeByte(const std::uint32_t* nodes, BitReader& bits) {
+    return WalkByteTree(nodes, 0, bits);
 }
 
 // Makes colour values decode through `map` (256 indices). Each remap starts from the

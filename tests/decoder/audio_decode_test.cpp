@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "decoder/audio_decode.h"
+#include "decoder/byte_tables.h"
 #include "encoder/audio_chunk.h"
 #include "encoder/bit_writer.h"
 
@@ -155,6 +156,60 @@ TEST(DecodeAudio, WriterChunksDecodeToTheirSamples) {
         std::vector<std::uint8_t> back(ring.begin() + 5000, ring.end());
         back.insert(back.end(), ring.begin(), ring.begin() + (4000 - 3192));
         EXPECT_EQ(back, samples) << "format " << format;
+    }
+}
+
+// A byte tree of `leaves` leaves in the stream's pre-order form. The splits lean to one side
+// or the other now and then, so that some codes run far past a table step.
+void RandomTree(BitWriter& bits, std::mt19937& random, std::uint32_t leaves) {
+    if (leaves == 1) {
+        bits.Bit(false);
+        bits.Bits(random() & 0xFF, 8);
+        return;
+    }
+    std::uint32_t zeroSide = 1 + random() % (leaves - 1);
+    if (random() % 3 == 0) zeroSide = random() % 2 ? 1 : leaves - 1;
+    bits.Bit(true);
+    RandomTree(bits, random, zeroSide);
+    RandomTree(bits, random, leaves - zeroSide);
+}
+
+// Bits that lean to ones or zeros reach the deep ends of the lopsided trees.
+std::vector<std::uint8_t> RandomCodes(std::mt19937& random, double ones) {
+    std::bernoulli_distribution bit(ones);
+    std::vector<std::uint8_t> bytes(random() % 48);
+    for (auto& byte : bytes)
+        for (int i = 0; i < 8; ++i) byte = static_cast<std::uint8_t>(byte | bit(random) << i);
+    return bytes;
+}
+
+// The table look-up gives the values the walk a bit at a time gives, and runs past the
+// stream's end at the same code, on trees of every shape and depth.
+TEST(ByteTables, DecodeExactlyWhatTheTreeWalkDecodes) {
+    std::mt19937 random(11);
+    const double leanings[] = {0.03, 0.5, 0.97};
+    for (int round = 0; round < 600; ++round) {
+        BitWriter treeBits;
+        RandomTree(treeBits, random, 1 + random() % 256);
+        treeBits.Bit(false);  // closing bit
+        BitReader reader;
+        StartBits(reader, treeBits.Bytes().data(),
+                  treeBits.Bytes().data() + treeBits.Bytes().size());
+        std::uint32_t nodes[kByteTreeBytes / 4];
+        ASSERT_NE(ReadByteTree(reader, nodes), 0u);
+        ByteTable table;
+        BuildByteTable(nodes, table);
+
+        const auto codes = RandomCodes(random, leanings[round % 3]);
+        BitReader walked, looked;
+        StartBits(walked, codes.data(), codes.data() + codes.size());
+        StartBits(looked, codes.data(), codes.data() + codes.size());
+        // Every code of a tree of two or more leaves takes a bit, so the bits run out.
+        for (std::size_t i = 0; i <= 8 * codes.size() + 1 && !walked.overrun; ++i) {
+            ASSERT_EQ(DecodeByteByTable(nodes, table, looked), DecodeByte(nodes, walked))
+                << "round " << round << ", code " << i;
+            ASSERT_EQ(looked.overrun, walked.overrun) << "round " << round << ", code " << i;
+        }
     }
 }
 

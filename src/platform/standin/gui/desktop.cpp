@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
 #include "platform/standin/gui/desktop_state.h"
 
@@ -130,19 +131,25 @@ void ResetSystemPalette(Desktop& desktop) {
     }
 }
 
+void FreeScreenMemory::operator()(std::uint8_t* memory) const {
+    std::free(memory);
+}
+
 void SetScreenFormat(Desktop& desktop, const ScreenFormat& format) {
     Screen& screen = desktop.screen;
     bool adapterMode = format.width == 320 && format.height == 200 && format.bits == 8;
     screen.format = format;
     screen.pitch = format.width * (format.bits / 8);
+    const std::size_t bytes = static_cast<std::size_t>(screen.pitch) * format.height;
+    screen.storage.reset();
     if (adapterMode) {
-        screen.storage.clear();
         screen.pixels = adapterMemory;
+        std::memset(screen.pixels, 0, bytes);
     } else {
-        screen.storage.assign(static_cast<std::size_t>(screen.pitch) * format.height, 0);
-        screen.pixels = screen.storage.data();
+        screen.storage.reset(static_cast<std::uint8_t*>(std::calloc(bytes, 1)));
+        if (!screen.storage) throw std::bad_alloc();
+        screen.pixels = screen.storage.get();
     }
-    std::memset(screen.pixels, 0, static_cast<std::size_t>(screen.pitch) * format.height);
     ++screen.modeGeneration;
     desktop.cursorDrawn = false;
     ResetSystemPalette(desktop);

@@ -25,11 +25,17 @@ Rect Intersect(const Rect& a, const Rect& b);
 // The parts of `from` outside `hole`, at most four rectangles.
 void Subtract(const Rect& from, const Rect& hole, std::vector<Rect>* out);
 
+// Screen memory comes from calloc: at a screen's size that is fresh pages, zero without being
+// written, so the parts of the screen nothing draws on cost neither time nor memory.
+struct FreeScreenMemory {
+    void operator()(std::uint8_t* memory) const;
+};
+
 // The screen: a frame buffer and, on 8-bit screens, the system palette.
 struct Screen {
     ScreenFormat format;
     int pitch = 0;
-    std::vector<std::uint8_t> storage;
+    std::unique_ptr<std::uint8_t, FreeScreenMemory> storage;
     std::uint8_t* pixels = nullptr;       // storage, or the adapter memory in the 320x200x8 mode
     std::uint32_t modeGeneration = 0;     // changes with every mode switch
     std::uint32_t contentGeneration = 0;  // changes with every drawing

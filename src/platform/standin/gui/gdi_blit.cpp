@@ -142,17 +142,25 @@ std::vector<int> SourceColumns(const Span& columns, int width, const Source& sou
 // only grow along a run, by steps that differ by at most one, and the ones outside the
 // picture lie at its ends; so a run whose ends are inside and as far apart as its length
 // reads the source one pixel after the other, as every copy at the picture's own size does.
+// A run at the picture's own size: the copy of every frame a player shows. The colour map
+// is the copy's own, never part of the screen, and saying so lets the compiler turn the loop
+// into vector code (with a check at run time for a source that overlaps the screen).
+template <typename Pixel>
+void WriteStraightRun(std::uint8_t* to, const std::uint8_t* from, std::size_t count,
+                      const std::uint32_t* __restrict map) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const auto value = static_cast<Pixel>(map[from[i]]);
+        std::memcpy(to + i * sizeof(Pixel), &value, sizeof(Pixel));
+    }
+}
+
 template <typename Pixel>
 void WriteRun(std::uint8_t* row, int first, int last, const std::uint8_t* line, const int* sx,
               const ColorMap& map) {
     const int count = last - first;
     if (sx[0] >= 0 && sx[count - 1] - sx[0] == count - 1) {
-        const std::uint8_t* from = line + sx[0];
-        std::uint8_t* to = row + static_cast<std::size_t>(first) * sizeof(Pixel);
-        for (int i = 0; i < count; ++i, to += sizeof(Pixel)) {
-            const auto value = static_cast<Pixel>(map[from[i]]);
-            std::memcpy(to, &value, sizeof(Pixel));
-        }
+        WriteStraightRun<Pixel>(row + static_cast<std::size_t>(first) * sizeof(Pixel), line + sx[0],
+                                static_cast<std::size_t>(count), map.data());
         return;
     }
     for (int x = first; x < last; ++x, ++sx) {
