@@ -14,6 +14,12 @@ constexpr std::uint32_t kNarrowStart[kTreeCount] = {0, 4096, 8192, 12288};
 constexpr std::uint32_t kNarrowSteps = 12288 + kTypeLookupEntries;
 constexpr std::uint32_t kStepBytes = sizeof(std::uint32_t) + sizeof(std::uint8_t);
 
+// Looking up the next value's step at two guessed ends of this one pays when it saves a
+// dependent look-up often enough to outweigh the branch it costs when both guesses miss.
+// Guessing is on for a tree when its two usual lengths cover at least seven codes in eight.
+constexpr std::uint32_t kGuessAtLeast = 7;
+constexpr std::uint32_t kGuessOutOf = 8;
+
 // A wider first level pays for its size only when at most this share of a tree's values
 // (weighted as its code lengths say they occur) would still need a second step at 12 bits.
 constexpr std::uint32_t kWidenBelowShare = 16;  // one value in 16
@@ -313,6 +319,31 @@ void PlaceFirstLevels(const TreeBlock* trees, TableCache& cache) {
     }
 }
 
+// Every first-level step stands for the same share of the codes, so counting the steps by
+// the length they consume weighs each code by how often it occurs.
+void FindUsualLengths(ValueTables& t, int tree) {
+    std::uint32_t steps[kMaxFirstBits + 1] = {};
+    const std::uint32_t entries = 1u << t.firstBits[tree];
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint32_t control = t.first[tree].control[i];
+        if (StepKindOf(control) < kStepSubtable) ++steps[StepBitsOf(control)];
+    }
+    std::uint32_t best = 0, second = 0;
+    for (std::uint32_t bits = 1; bits <= kMaxFirstBits; ++bits) {
+        if (steps[bits] > steps[best]) {
+            second = best;
+            best = bits;
+        } else if (steps[bits] > steps[second]) {
+            second = bits;
+        }
+    }
+    t.usualBits[tree][0] = static_cast<std::uint8_t>(best);
+    t.usualBits[tree][1] = static_cast<std::uint8_t>(second);
+    const std::uint64_t covered = std::uint64_t{steps[best]} + (second != best ? steps[second] : 0);
+    t.guessNext[tree] =
+        best != 0 && covered * kGuessOutOf >= std::uint64_t{entries} * kGuessAtLeast;
+}
+
 TreeStepBuilder BuilderFor(const TreeBlock* trees, int tree, const TableCache& cache) {
     return TreeStepBuilder(trees, tree, cache.tables.first[tree], cache.tables.firstBits[tree],
                            cache.sub);
@@ -333,6 +364,7 @@ void BuildTables(const TreeBlock* trees, TableCache& cache) {
         }
     }
     cache.tables.sub = {cache.sub.Controls(), cache.sub.words};
+    for (int tree = 0; tree < kTreeCount; ++tree) FindUsualLengths(cache.tables, tree);
     cache.generation = TreeBlockGeneration(trees);
     cache.built = true;
 }
