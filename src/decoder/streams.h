@@ -207,8 +207,8 @@ ZAMB_STREAM_STEP std::uint32_t DecodeFilledValue(Stream& s) {
 
 inline constexpr std::uint32_t kUnknownStep = StepControl(kStepUnknown, 0);
 
-// Two values in stream order, the first of tree A. Where A's codes are mostly of two
-// lengths, B's first step is looked up at both possible ends of A's code while A's own step
+// Two values in stream order, the first of tree A. Where A's codes are mostly of a few
+// lengths, B's first step is looked up at each possible end of A's code while A's own step
 // is still being fetched: the look-ups overlap instead of waiting on each other, which is
 // what a wide first level that does not fit the first-level cache needs. A guess is taken
 // only when A's step ends its code at that length, so it is the step a look-up after A would
@@ -225,22 +225,27 @@ ZAMB_STREAM_STEP void ReadValuePair(Stream& s, std::uint32_t& a, std::uint32_t& 
         b = DecodeFilledValue<TreeB>(s);
         return;
     }
-    // Both guesses read bits the fill has buffered: a first-level code and B's first level
+    // The guesses read bits the fill has buffered: a first-level code and B's first level
     // together are at most kValueBits long.
     const std::uint32_t mask = s.tables.firstMask[TreeB];
     const std::uint8_t* controls = s.tables.first[TreeB].control;
-    const unsigned usual0 = s.tables.usualBits[TreeA][0], usual1 = s.tables.usualBits[TreeA][1];
-    const std::uint32_t after0 = controls[static_cast<std::uint32_t>(s.buffer >> usual0) & mask];
-    const std::uint32_t after1 = controls[static_cast<std::uint32_t>(s.buffer >> usual1) & mask];
+    const std::uint8_t* usual = s.tables.usualBits[TreeA];
+    std::uint32_t after[kUsualLengths];
+    for (int k = 0; k < kUsualLengths; ++k)
+        after[k] = controls[static_cast<std::uint32_t>(s.buffer >> usual[k]) & mask];
     a = DecodeValueFrom<TreeA>(s, first);
     // An ending step (a leaf or a recent value: kinds below kStepSubtable, top bit clear)
     // consumes exactly its count. Chosen by masks: a branch here would be as hard to predict
-    // as the code lengths.
+    // as the code lengths. A length listed twice looks up the same step twice, so
+    // the guesses taken never disagree.
     const std::uint32_t ending = first & (0x80 | 31);
-    const std::uint32_t hit0 = 0u - static_cast<std::uint32_t>(ending == usual0);
-    const std::uint32_t hit1 = 0u - static_cast<std::uint32_t>(ending == usual1);
-    const std::uint32_t control =
-        (after0 & hit0) | (after1 & hit1) | (kUnknownStep & ~(hit0 | hit1));
+    std::uint32_t control = 0, taken = 0;
+    for (int k = 0; k < kUsualLengths; ++k) {
+        const std::uint32_t hit = 0u - static_cast<std::uint32_t>(ending == usual[k]);
+        control |= after[k] & hit;
+        taken |= hit;
+    }
+    control |= kUnknownStep & ~taken;
     s.TopUp();
     b = DecodeValueFrom<TreeB>(s, control);
 }

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <iterator>
 #include <new>
 
 #include "core/allocator.h"
@@ -16,7 +17,7 @@ constexpr std::uint32_t kStepBytes = sizeof(std::uint32_t) + sizeof(std::uint8_t
 
 // Looking up the next value's step at two guessed ends of this one pays when it saves a
 // dependent look-up often enough to outweigh the branch it costs when both guesses miss.
-// Guessing is on for a tree when its two usual lengths cover at least seven codes in eight.
+// Guessing is on for a tree when its usual lengths cover at least seven codes in eight.
 constexpr std::uint32_t kGuessAtLeast = 7;
 constexpr std::uint32_t kGuessOutOf = 8;
 
@@ -320,7 +321,8 @@ void PlaceFirstLevels(const TreeBlock* trees, TableCache& cache) {
 }
 
 // Every first-level step stands for the same share of the codes, so counting the steps by
-// the length they consume weighs each code by how often it occurs.
+// the length they consume weighs each code by how often it occurs. Lengths no ending has
+// are left at 0, which no guess then matches but an empty code.
 void FindUsualLengths(ValueTables& t, int tree) {
     std::uint32_t steps[kMaxFirstBits + 1] = {};
     const std::uint32_t entries = 1u << t.firstBits[tree];
@@ -328,20 +330,17 @@ void FindUsualLengths(ValueTables& t, int tree) {
         const std::uint32_t control = t.first[tree].control[i];
         if (StepKindOf(control) < kStepSubtable) ++steps[StepBitsOf(control)];
     }
-    std::uint32_t best = 0, second = 0;
-    for (std::uint32_t bits = 1; bits <= kMaxFirstBits; ++bits) {
-        if (steps[bits] > steps[best]) {
-            second = best;
-            best = bits;
-        } else if (steps[bits] > steps[second]) {
-            second = bits;
-        }
+    std::uint64_t covered = 0;
+    for (int k = 0; k < kUsualLengths; ++k) {
+        const auto most = std::max_element(std::begin(steps), std::end(steps));
+        t.usualBits[tree][k] = static_cast<std::uint8_t>(most - std::begin(steps));
+        covered += *most;
+        *most = 0;
     }
-    t.usualBits[tree][0] = static_cast<std::uint8_t>(best);
-    t.usualBits[tree][1] = static_cast<std::uint8_t>(second);
-    const std::uint64_t covered = std::uint64_t{steps[best]} + (second != best ? steps[second] : 0);
-    t.guessNext[tree] =
-        best != 0 && covered * kGuessOutOf >= std::uint64_t{entries} * kGuessAtLeast;
+    // A first level of the format's width stays in the first-level cache, where a look-up
+    // is short enough that the guesses' misses cost more than their overlap saves.
+    t.guessNext[tree] = t.firstBits[tree] > kLookupBits[tree] &&
+                        covered * kGuessOutOf >= std::uint64_t{entries} * kGuessAtLeast;
 }
 
 TreeStepBuilder BuilderFor(const TreeBlock* trees, int tree, const TableCache& cache) {

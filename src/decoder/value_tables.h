@@ -44,6 +44,8 @@ inline constexpr std::uint32_t StepBitsOf(std::uint32_t control) {
 inline constexpr std::uint32_t kMaxFirstBits = 16;
 inline constexpr std::uint32_t kMaxSubtableBits = 8;
 
+inline constexpr int kUsualLengths = 2;
+
 struct StepArrays {
     const std::uint8_t* control = nullptr;
     const std::uint32_t* word = nullptr;
@@ -56,8 +58,8 @@ struct ValueTables {
     StepArrays sub;                            // every tree's subtables
     // The two commonest lengths of the codes that end in each tree's first level, and
     // whether they are so common that the block loop should look up the next value's step
-    // at both before it knows where this value ends.
-    std::uint8_t usualBits[kTreeCount][2] = {};
+    // at each before it knows where this value ends.
+    std::uint8_t usualBits[kTreeCount][kUsualLengths] = {};
     bool guessNext[kTreeCount] = {};
 };
 
