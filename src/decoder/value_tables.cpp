@@ -174,7 +174,10 @@ std::uint32_t TreeStepBuilder::SuitedWidth(const TreeBlock* trees, int tree) {
     for (std::uint32_t d = 0; d <= narrow; ++d) beyond -= ending[d];
     std::uint32_t width = narrow;
     while (width < kMaxFirstBits && beyond * kWidenBelowShare > whole) beyond -= ending[++width];
-    return width;
+    // A tree whose long codes run past even the widest level (a few common values and a
+    // great many rare ones) keeps the narrow level: widening would not spare the rare codes
+    // their second step and would move the common ones out of the first-level cache.
+    return beyond * kWidenBelowShare > whole ? narrow : width;
 }
 
 // Counts the codes ending within kMaxSubtableBits below `offset` (a code going deeper
