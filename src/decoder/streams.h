@@ -35,10 +35,10 @@ struct BlockStream {
     // Bits a value may take through its table steps: the widest first level and the
     // deepest subtable. Deeper codes are walked bit by bit, and each bit is checked for.
     static constexpr unsigned kValueBits = kMaxFirstBits + kMaxSubtableBits;
-    // Bits buffered after Fill, and so how many values one Fill serves.
+    // Bits buffered after Fill: enough for a value, and for the look-ups ReadValuePair makes
+    // past the end of the first value's first-level code.
     static constexpr unsigned kFilledBits = Wide ? 56 : 32;
-    static constexpr unsigned kValuesPerFill = kFilledBits / kValueBits;
-    static_assert(kValuesPerFill >= 1);
+    static_assert(kFilledBits >= kValueBits && kFilledBits >= 2 * kMaxFirstBits);
 
     const std::uint8_t* next = nullptr;
     const std::uint8_t* end = nullptr;
@@ -225,8 +225,8 @@ ZAMB_STREAM_STEP void ReadValuePair(Stream& s, std::uint32_t& a, std::uint32_t& 
         b = DecodeFilledValue<TreeB>(s);
         return;
     }
-    // The guesses read bits the fill has buffered: a first-level code and B's first level
-    // together are at most kValueBits long.
+    // The guesses read only bits the fill has buffered: a first-level code of A and B's
+    // first level together are at most 2 * kMaxFirstBits long.
     const std::uint32_t mask = s.tables.firstMask[TreeB];
     const std::uint8_t* controls = s.tables.first[TreeB].control;
     const std::uint8_t* usual = s.tables.usualBits[TreeA];
