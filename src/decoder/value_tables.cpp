@@ -24,6 +24,9 @@ constexpr std::uint32_t kGuessOutOf = 8;
 // A wider first level pays for its size only when at most this share of a tree's values
 // (weighted as its code lengths say they occur) would still need a second step at 12 bits.
 constexpr std::uint32_t kWidenBelowShare = 16;  // one value in 16
+// A tree stays narrow rather than widen in vain when at most this share of its values have
+// codes longer than the narrow level.
+constexpr std::uint32_t kMostlyShortShare = 2;  // one value in 2
 
 // Steps in one allocation: the words, then the control bytes.
 struct StepStore {
@@ -172,12 +175,15 @@ std::uint32_t TreeStepBuilder::SuitedWidth(const TreeBlock* trees, int tree) {
     const std::uint64_t whole = std::uint64_t{1} << kUnitDepth;
     std::uint64_t beyond = whole;  // share of the codes longer than `width`
     for (std::uint32_t d = 0; d <= narrow; ++d) beyond -= ending[d];
+    const std::uint64_t beyondNarrow = beyond;
     std::uint32_t width = narrow;
     while (width < kMaxFirstBits && beyond * kWidenBelowShare > whole) beyond -= ending[++width];
-    // A tree whose long codes run past even the widest level (a few common values and a
-    // great many rare ones) keeps the narrow level: widening would not spare the rare codes
-    // their second step and would move the common ones out of the first-level cache.
-    return beyond * kWidenBelowShare > whole ? narrow : width;
+    // A tree of a few common values and a great many rare ones whose codes run past even the
+    // widest level keeps the narrow level: widening would not spare the rare codes their
+    // second step and would move the common ones out of the first-level cache. When the rare
+    // codes are most of the tree, the wider level still ends more of them in one step.
+    const bool mostlyShort = beyondNarrow * kMostlyShortShare <= whole;
+    return beyond * kWidenBelowShare > whole && mostlyShort ? narrow : width;
 }
 
 // Counts the codes ending within kMaxSubtableBits below `offset` (a code going deeper
