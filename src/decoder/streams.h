@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The two ways the block loop reads a video chunk: 32 bits buffered and refilled 16 at a
-// time, or 64 bits buffered and refilled 32 at a time. Both read the same bits in the same
-// order, so they give the same values; the wide one refills half as often.
+// The two ways the block loop reads a video chunk. Both keep 64 bits buffered; the plain
+// form tops up four bytes at a time as each value needs them, the wide form reads eight
+// bytes at once without a branch and then has enough for two values. Both read the same
+// bits in the same order, so they give the same values.
 #pragma once
 
 #include <bit>
@@ -14,21 +15,36 @@
 
 static_assert(std::endian::native == std::endian::little, "pixel rows are stored little-endian");
 
+// The block loop keeps its copy of the stream in registers only while every step that
+// touches it is inlined; one step left out of line (the compiler gives up on some in a loop
+// this large) makes the whole stream live in memory, and every value waits on a reload.
+#if defined(__GNUC__)
+#define ZAMB_STREAM_STEP inline __attribute__((always_inline))
+#else
+#define ZAMB_STREAM_STEP inline
+#endif
+
 // Never reads at or past `end`: a chunk that stops early goes on as zero bits, which decode
 // to garbage blocks but never to a read outside the frame buffer.
 //
 // The block loop works on its own copy of the stream, so everything here can live in
 // registers; the trees' recent values are kept here too, and go back into their nodes
 // when the chunk is done.
-template <class Word, unsigned RefillBits>
+template <bool Wide>
 struct BlockStream {
-    using BufferWord = Word;
-    static constexpr unsigned kRefillBits = RefillBits;
-    static constexpr unsigned kRefillBytes = RefillBits / 8;
+    // Bits a value may take through its table steps: the widest first level and the
+    // deepest subtable. Deeper codes are walked bit by bit, and each bit is checked for.
+    static constexpr unsigned kValueBits = kMaxFirstBits + kMaxSubtableBits;
+    // Bits buffered after Fill: enough for a value, and for the look-ups ReadValuePair makes
+    // past the end of the first value's first-level code.
+    static constexpr unsigned kFilledBits = Wide ? 56 : 32;
+    static_assert(kFilledBits >= kValueBits && kFilledBits >= 2 * kMaxFirstBits);
 
     const std::uint8_t* next = nullptr;
     const std::uint8_t* end = nullptr;
-    Word buffer = 0;  // bit 0 is the next bit of the stream
+    // Bit 0 is the next bit of the stream. Bits at and above `count` are either zero or the
+    // stream's own bits read ahead, so a later refill may OR the same bytes in again.
+    std::uint64_t buffer = 0;
     unsigned count = 0;
     TreeBlock* trees = nullptr;
     ValueTables tables;
@@ -62,22 +78,49 @@ struct BlockStream {
         }
     }
 
-    // After this at least RefillBits bits are buffered: enough for one table step.
-    void Fill() {
-        if (count < RefillBits) {
-            buffer |= static_cast<Word>(Fetch()) << count;
-            count += RefillBits;
+    // After this at least kFilledBits bits are buffered.
+    ZAMB_STREAM_STEP void Fill() {
+        if constexpr (Wide) {
+            if (static_cast<std::size_t>(end - next) >= 8) {
+                // Takes the whole bytes that fit above the buffered bits; the part of the
+                // next byte that also lands is read again, to the same bits, next time.
+                std::uint64_t ahead;
+                std::memcpy(&ahead, next, 8);
+                buffer |= ahead << count;
+                next += (63 - count) >> 3;
+                count |= 56;
+            } else {
+                FillNearEnd();
+            }
+        } else {
+            if (count < 32) {
+                if (static_cast<std::size_t>(end - next) >= 4) {
+                    std::uint32_t ahead;
+                    std::memcpy(&ahead, next, 4);
+                    buffer |= std::uint64_t{ahead} << count;
+                    next += 4;
+                    count += 32;
+                } else {
+                    FillNearEnd();
+                }
+            }
         }
     }
 
-    std::uint32_t Peek(unsigned n) const {
+    // Enough for the next value, after one that may have been walked bit by bit.
+    ZAMB_STREAM_STEP void TopUp() {
+        if (count < kValueBits) [[unlikely]]
+            Fill();
+    }
+
+    ZAMB_STREAM_STEP std::uint32_t Peek(unsigned n) const {
         return static_cast<std::uint32_t>(buffer) & ((1u << n) - 1);
     }
-    void Drop(unsigned n) {
+    ZAMB_STREAM_STEP void Drop(unsigned n) {
         buffer >>= n;
         count -= n;
     }
-    std::uint32_t Bit() {
+    ZAMB_STREAM_STEP std::uint32_t Bit() {
         if (count == 0) Fill();
         const std::uint32_t bit = static_cast<std::uint32_t>(buffer) & 1;
         Drop(1);
@@ -85,27 +128,25 @@ struct BlockStream {
     }
 
   private:
-    std::uint64_t Fetch() {
-        if (static_cast<std::size_t>(end - next) >= kRefillBytes) {
-            std::uint64_t value = 0;
-            std::memcpy(&value, next, kRefillBytes);
-            next += kRefillBytes;
-            return value;
+    // Byte by byte, and zero bytes past the end: a chunk that stops early goes on as zero
+    // bits.
+    ZAMB_STREAM_STEP void FillNearEnd() {
+        while (count < kFilledBits) {
+            const std::uint64_t byte = next < end ? *next++ : 0;
+            buffer |= byte << count;
+            count += 8;
         }
-        std::uint64_t value = 0;
-        for (unsigned i = 0; next < end; ++i) value |= std::uint64_t{*next++} << (8 * i);
-        return value;
     }
 };
 
-using PlainStream = BlockStream<std::uint32_t, 16>;
-using WideStream = BlockStream<std::uint64_t, 32>;
+using PlainStream = BlockStream<false>;
+using WideStream = BlockStream<true>;
 
 // The value an ending step stands for, entered into the tree's recent values as
 // UpdateRecentValues enters it. Written as selections; GCC branches on the kind here, which
 // measured faster than forcing masks (those spill the recent values out of registers).
 template <int Tree, class Stream>
-inline std::uint32_t TakeValue(Stream& s, std::uint32_t kind, std::uint32_t word) {
+ZAMB_STREAM_STEP std::uint32_t TakeValue(Stream& s, std::uint32_t kind, std::uint32_t word) {
     std::uint32_t(&recent)[3] = s.recent[Tree];
     std::uint32_t node = word;
     node = kind == kStepRecent0 ? recent[0] : node;
@@ -120,7 +161,7 @@ inline std::uint32_t TakeValue(Stream& s, std::uint32_t kind, std::uint32_t word
 
 // A code deeper than the tables reach: one bit per internal node from `offset` on.
 template <int Tree, class Stream>
-inline std::uint32_t WalkValue(Stream& s, std::uint32_t offset) {
+ZAMB_STREAM_STEP std::uint32_t WalkValue(Stream& s, std::uint32_t offset) {
     std::uint32_t node = LoadNode(s.trees, offset);
     while (NodeLowBits(node) == s.marker) {
         offset += s.Bit() ? OneBranchDistance(node) : kNodeBytes;
@@ -133,19 +174,18 @@ inline std::uint32_t WalkValue(Stream& s, std::uint32_t offset) {
     return TakeValue<Tree>(s, kind, node);
 }
 
-// One value of a video tree, as a walk through its nodes gives it: one table step for most codes, a
-// second for codes longer than the first level, a walk only for the very deep ones.
+// One value of a video tree, as a walk through its nodes gives it: one table step for most
+// codes, a second for codes longer than the first level, a walk only for the very deep ones.
+// The caller has filled the buffer for this value, and may have looked up its first step
+// already: `control` is that step, or kStepUnknown.
 template <int Tree, class Stream>
-inline std::uint32_t DecodeTreeValue(Stream& s) {
-    s.Fill();
+ZAMB_STREAM_STEP std::uint32_t DecodeValueFrom(Stream& s, std::uint32_t control) {
     std::uint32_t index = static_cast<std::uint32_t>(s.buffer) & s.tables.firstMask[Tree];
-    std::uint32_t control = s.tables.first[Tree].control[index];
     std::uint32_t word = s.tables.first[Tree].word[index];
-    if (StepKindOf(control) >= kStepSubtable) {
+    if (StepKindOf(control) >= kStepSubtable) [[unlikely]] {
+        if (StepKindOf(control) == kStepUnknown) control = s.tables.first[Tree].control[index];
         if (StepKindOf(control) == kStepSubtable) {
             s.Drop(s.tables.firstBits[Tree]);
-            // The plain buffer may be down to a few bits here; the wide one holds enough.
-            if constexpr (Stream::kRefillBits < kMaxFirstBits + kMaxSubtableBits) s.Fill();
             index = word + s.Peek(StepBitsOf(control));
             control = s.tables.sub.control[index];
             word = s.tables.sub.word[index];
@@ -159,22 +199,72 @@ inline std::uint32_t DecodeTreeValue(Stream& s) {
     return TakeValue<Tree>(s, StepKindOf(control), word);
 }
 
+template <int Tree, class Stream>
+ZAMB_STREAM_STEP std::uint32_t DecodeFilledValue(Stream& s) {
+    const std::uint32_t index = static_cast<std::uint32_t>(s.buffer) & s.tables.firstMask[Tree];
+    return DecodeValueFrom<Tree>(s, s.tables.first[Tree].control[index]);
+}
+
+inline constexpr std::uint32_t kUnknownStep = StepControl(kStepUnknown, 0);
+
+// Two values in stream order, the first of tree A. Where A's codes are mostly of a few
+// lengths, B's first step is looked up at each possible end of A's code while A's own step
+// is still being fetched: the look-ups overlap instead of waiting on each other, which is
+// what a wide first level that does not fit the first-level cache needs. A guess is taken
+// only when A's step ends its code at that length, so it is the step a look-up after A would
+// find.
+template <int TreeA, int TreeB, class Stream>
+ZAMB_STREAM_STEP void ReadValuePair(Stream& s, std::uint32_t& a, std::uint32_t& b) {
+    s.Fill();
+    const std::uint32_t first =
+        s.tables.first[TreeA]
+            .control[static_cast<std::uint32_t>(s.buffer) & s.tables.firstMask[TreeA]];
+    if (!s.tables.guessNext[TreeA]) {
+        a = DecodeValueFrom<TreeA>(s, first);
+        s.TopUp();
+        b = DecodeFilledValue<TreeB>(s);
+        return;
+    }
+    // The guesses read only bits the fill has buffered: a first-level code of A and B's
+    // first level together are at most 2 * kMaxFirstBits long.
+    const std::uint32_t mask = s.tables.firstMask[TreeB];
+    const std::uint8_t* controls = s.tables.first[TreeB].control;
+    const std::uint8_t* usual = s.tables.usualBits[TreeA];
+    std::uint32_t after[kUsualLengths];
+    for (int k = 0; k < kUsualLengths; ++k)
+        after[k] = controls[static_cast<std::uint32_t>(s.buffer >> usual[k]) & mask];
+    a = DecodeValueFrom<TreeA>(s, first);
+    // An ending step (a leaf or a recent value: kinds below kStepSubtable, top bit clear)
+    // consumes exactly its count. Chosen by masks: a branch here would be as hard to predict
+    // as the code lengths. A length listed twice looks up the same step twice, so
+    // the guesses taken never disagree.
+    const std::uint32_t ending = first & (0x80 | 31);
+    std::uint32_t control = 0, taken = 0;
+    for (int k = 0; k < kUsualLengths; ++k) {
+        const std::uint32_t hit = 0u - static_cast<std::uint32_t>(ending == usual[k]);
+        control |= after[k] & hit;
+        taken |= hit;
+    }
+    control |= kUnknownStep & ~taken;
+    s.TopUp();
+    b = DecodeValueFrom<TreeB>(s, control);
+}
+
 template <class Stream>
-inline std::uint32_t ReadTypeWord(Stream& s) {
-    return DecodeTreeValue<TYPE_TREE>(s);
+ZAMB_STREAM_STEP std::uint32_t ReadTypeWord(Stream& s) {
+    s.Fill();
+    return DecodeFilledValue<TYPE_TREE>(s);
 }
 
 // A two-colour block: the colour pair (c0 low byte, c1 high byte), then the pattern.
 template <class Stream>
-inline void ReadMonoBlock(Stream& s, std::uint32_t& colours, std::uint32_t& pattern) {
-    colours = DecodeTreeValue<COLOUR_TREE>(s);
-    pattern = DecodeTreeValue<PATTERN_TREE>(s);
+ZAMB_STREAM_STEP void ReadMonoBlock(Stream& s, std::uint32_t& colours, std::uint32_t& pattern) {
+    ReadValuePair<COLOUR_TREE, PATTERN_TREE>(s, colours, pattern);
 }
 
 // One row of a full block: `right` holds columns 2 and 3, `left` columns 0 and 1 (each low
 // byte first), in the order the stream carries them.
 template <class Stream>
-inline void ReadFullRow(Stream& s, std::uint32_t& right, std::uint32_t& left) {
-    right = DecodeTreeValue<FULL_TREE>(s);
-    left = DecodeTreeValue<FULL_TREE>(s);
+ZAMB_STREAM_STEP void ReadFullRow(Stream& s, std::uint32_t& right, std::uint32_t& left) {
+    ReadValuePair<FULL_TREE, FULL_TREE>(s, right, left);
 }

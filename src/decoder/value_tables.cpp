@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <bit>
+#include <iterator>
 #include <new>
 
 #include "core/allocator.h"
@@ -14,9 +15,18 @@ constexpr std::uint32_t kNarrowStart[kTreeCount] = {0, 4096, 8192, 12288};
 constexpr std::uint32_t kNarrowSteps = 12288 + kTypeLookupEntries;
 constexpr std::uint32_t kStepBytes = sizeof(std::uint32_t) + sizeof(std::uint8_t);
 
+// Looking up the next value's step at two guessed ends of this one pays when it saves a
+// dependent look-up often enough to outweigh the branch it costs when both guesses miss.
+// Guessing is on for a tree when its usual lengths cover at least seven codes in eight.
+constexpr std::uint32_t kGuessAtLeast = 7;
+constexpr std::uint32_t kGuessOutOf = 8;
+
 // A wider first level pays for its size only when at most this share of a tree's values
 // (weighted as its code lengths say they occur) would still need a second step at 12 bits.
 constexpr std::uint32_t kWidenBelowShare = 16;  // one value in 16
+// A tree stays narrow rather than widen in vain when at most this share of its values have
+// codes longer than the narrow level.
+constexpr std::uint32_t kMostlyShortShare = 2;  // one value in 2
 
 // Steps in one allocation: the words, then the control bytes.
 struct StepStore {
@@ -165,9 +175,15 @@ std::uint32_t TreeStepBuilder::SuitedWidth(const TreeBlock* trees, int tree) {
     const std::uint64_t whole = std::uint64_t{1} << kUnitDepth;
     std::uint64_t beyond = whole;  // share of the codes longer than `width`
     for (std::uint32_t d = 0; d <= narrow; ++d) beyond -= ending[d];
+    const std::uint64_t beyondNarrow = beyond;
     std::uint32_t width = narrow;
     while (width < kMaxFirstBits && beyond * kWidenBelowShare > whole) beyond -= ending[++width];
-    return width;
+    // A tree of a few common values and a great many rare ones whose codes run past even the
+    // widest level keeps the narrow level: widening would not spare the rare codes their
+    // second step and would move the common ones out of the first-level cache. When the rare
+    // codes are most of the tree, the wider level still ends more of them in one step.
+    const bool mostlyShort = beyondNarrow * kMostlyShortShare <= whole;
+    return beyond * kWidenBelowShare > whole && mostlyShort ? narrow : width;
 }
 
 // Counts the codes ending within kMaxSubtableBits below `offset` (a code going deeper
@@ -313,6 +329,29 @@ void PlaceFirstLevels(const TreeBlock* trees, TableCache& cache) {
     }
 }
 
+// Every first-level step stands for the same share of the codes, so counting the steps by
+// the length they consume weighs each code by how often it occurs. Lengths no ending has
+// are left at 0, which no guess then matches but an empty code.
+void FindUsualLengths(ValueTables& t, int tree) {
+    std::uint32_t steps[kMaxFirstBits + 1] = {};
+    const std::uint32_t entries = 1u << t.firstBits[tree];
+    for (std::uint32_t i = 0; i < entries; ++i) {
+        const std::uint32_t control = t.first[tree].control[i];
+        if (StepKindOf(control) < kStepSubtable) ++steps[StepBitsOf(control)];
+    }
+    std::uint64_t covered = 0;
+    for (int k = 0; k < kUsualLengths; ++k) {
+        const auto most = std::max_element(std::begin(steps), std::end(steps));
+        t.usualBits[tree][k] = static_cast<std::uint8_t>(most - std::begin(steps));
+        covered += *most;
+        *most = 0;
+    }
+    // A first level of the format's width stays in the first-level cache, where a look-up
+    // is short enough that the guesses' misses cost more than their overlap saves.
+    t.guessNext[tree] = t.firstBits[tree] > kLookupBits[tree] &&
+                        covered * kGuessOutOf >= std::uint64_t{entries} * kGuessAtLeast;
+}
+
 TreeStepBuilder BuilderFor(const TreeBlock* trees, int tree, const TableCache& cache) {
     return TreeStepBuilder(trees, tree, cache.tables.first[tree], cache.tables.firstBits[tree],
                            cache.sub);
@@ -333,6 +372,7 @@ void BuildTables(const TreeBlock* trees, TableCache& cache) {
         }
     }
     cache.tables.sub = {cache.sub.Controls(), cache.sub.words};
+    for (int tree = 0; tree < kTreeCount; ++tree) FindUsualLengths(cache.tables, tree);
     cache.generation = TreeBlockGeneration(trees);
     cache.built = true;
 }

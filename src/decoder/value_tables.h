@@ -24,6 +24,8 @@ enum StepKind : std::uint8_t {
     kStepRecent0 = 1,  // recent k is kStepRecent0 + k
     kStepSubtable = 4,
     kStepWalk = 5,
+    // Never in a table: the block loop's mark for a step it guessed wrong and must look up.
+    kStepUnknown = 7,
 };
 inline constexpr std::uint8_t StepControl(std::uint32_t kind, std::uint32_t bits) {
     return static_cast<std::uint8_t>(kind << 5 | bits);
@@ -36,11 +38,13 @@ inline constexpr std::uint32_t StepBitsOf(std::uint32_t control) {
 }
 
 // A first level is as wide as the format's own lookup table (12 bits, 10 for the type
-// tree), or wider for a tree whose codes mostly run past 12 bits: the widest is as much as
-// either stream form holds after a refill, and the deepest subtable as much as the plain
-// form holds after a second refill.
+// tree), or wider for a tree whose codes mostly run past 12 bits. The widest first level and
+// the deepest subtable together are what one refill of either stream form must hold for a
+// value.
 inline constexpr std::uint32_t kMaxFirstBits = 16;
 inline constexpr std::uint32_t kMaxSubtableBits = 8;
+
+inline constexpr int kUsualLengths = 2;
 
 struct StepArrays {
     const std::uint8_t* control = nullptr;
@@ -52,6 +56,11 @@ struct ValueTables {
     std::uint32_t firstBits[kTreeCount] = {};  // kLookupBits[tree] to kMaxFirstBits
     std::uint32_t firstMask[kTreeCount] = {};  // (1 << firstBits[tree]) - 1
     StepArrays sub;                            // every tree's subtables
+    // The two commonest lengths of the codes that end in each tree's first level, and
+    // whether they are so common that the block loop should look up the next value's step
+    // at each before it knows where this value ends.
+    std::uint8_t usualBits[kTreeCount][kUsualLengths] = {};
+    bool guessNext[kTreeCount] = {};
 };
 
 // The tables for `trees`, made at the block's first decode and kept with it, built again
