@@ -207,12 +207,50 @@ ZAMB_STREAM_STEP std::uint32_t DecodeFilledValue(Stream& s) {
 
 inline constexpr std::uint32_t kUnknownStep = StepControl(kStepUnknown, 0);
 
+// B's first step, guessed from the `Lengths` usual lengths of A's code (`after` holds B's
+// step looked up at each) once A's step `first` is known. An ending step (a leaf or a recent
+// value: kinds below kStepSubtable, top bit clear) consumes exactly its count. Chosen by
+// masks: a branch here would be as hard to predict as the code lengths. A length listed
+// twice looks up the same step twice, so the guesses taken never disagree.
+template <int Lengths>
+ZAMB_STREAM_STEP std::uint32_t GuessedStep(std::uint32_t first, const std::uint8_t* usual,
+                                           const std::uint32_t (&after)[Lengths]) {
+    const std::uint32_t ending = first & (0x80 | 31);
+    std::uint32_t control = 0, taken = 0;
+    for (int k = 0; k < Lengths; ++k) {
+        const std::uint32_t hit = 0u - static_cast<std::uint32_t>(ending == usual[k]);
+        control |= after[k] & hit;
+        taken |= hit;
+    }
+    return control | (kUnknownStep & ~taken);
+}
+
+// The pair once A's step `first` is known, B's step looked up at `Lengths` usual ends of A's
+// code while A's own step is still being fetched.
+template <int TreeA, int TreeB, int Lengths, class Stream>
+ZAMB_STREAM_STEP void ReadGuessedPair(Stream& s, std::uint32_t first, std::uint32_t& a,
+                                      std::uint32_t& b) {
+    // The guesses read only bits the fill has buffered: a first-level code of A and B's
+    // first level together are at most 2 * kMaxFirstBits long.
+    const std::uint32_t mask = s.tables.firstMask[TreeB];
+    const std::uint8_t* controls = s.tables.first[TreeB].control;
+    const std::uint8_t* usual = s.tables.usualBits[TreeA];
+    std::uint32_t after[Lengths];
+    for (int k = 0; k < Lengths; ++k)
+        after[k] = controls[static_cast<std::uint32_t>(s.buffer >> usual[k]) & mask];
+    a = DecodeValueFrom<TreeA>(s, first);
+    const std::uint32_t control = GuessedStep(first, usual, after);
+    s.TopUp();
+    b = DecodeValueFrom<TreeB>(s, control);
+}
+
 // Two values in stream order, the first of tree A. Where A's codes are mostly of a few
 // lengths, B's first step is looked up at each possible end of A's code while A's own step
 // is still being fetched: the look-ups overlap instead of waiting on each other, which is
 // what a wide first level that does not fit the first-level cache needs. A guess is taken
 // only when A's step ends its code at that length, so it is the step a look-up after A would
-// find.
+// find. A third guess costs every pair a look-up, so it is made only for a tree whose codes
+// miss the two commonest lengths often enough to pay for it.
 template <int TreeA, int TreeB, class Stream>
 ZAMB_STREAM_STEP void ReadValuePair(Stream& s, std::uint32_t& a, std::uint32_t& b) {
     s.Fill();
@@ -223,31 +261,11 @@ ZAMB_STREAM_STEP void ReadValuePair(Stream& s, std::uint32_t& a, std::uint32_t& 
         a = DecodeValueFrom<TreeA>(s, first);
         s.TopUp();
         b = DecodeFilledValue<TreeB>(s);
-        return;
+    } else if (!s.tables.guessThird[TreeA]) {
+        ReadGuessedPair<TreeA, TreeB, kUsualLengths - 1>(s, first, a, b);
+    } else {
+        ReadGuessedPair<TreeA, TreeB, kUsualLengths>(s, first, a, b);
     }
-    // The guesses read only bits the fill has buffered: a first-level code of A and B's
-    // first level together are at most 2 * kMaxFirstBits long.
-    const std::uint32_t mask = s.tables.firstMask[TreeB];
-    const std::uint8_t* controls = s.tables.first[TreeB].control;
-    const std::uint8_t* usual = s.tables.usualBits[TreeA];
-    std::uint32_t after[kUsualLengths];
-    for (int k = 0; k < kUsualLengths; ++k)
-        after[k] = controls[static_cast<std::uint32_t>(s.buffer >> usual[k]) & mask];
-    a = DecodeValueFrom<TreeA>(s, first);
-    // An ending step (a leaf or a recent value: kinds below kStepSubtable, top bit clear)
-    // consumes exactly its count. Chosen by masks: a branch here would be as hard to predict
-    // as the code lengths. A length listed twice looks up the same step twice, so
-    // the guesses taken never disagree.
-    const std::uint32_t ending = first & (0x80 | 31);
-    std::uint32_t control = 0, taken = 0;
-    for (int k = 0; k < kUsualLengths; ++k) {
-        const std::uint32_t hit = 0u - static_cast<std::uint32_t>(ending == usual[k]);
-        control |= after[k] & hit;
-        taken |= hit;
-    }
-    control |= kUnknownStep & ~taken;
-    s.TopUp();
-    b = DecodeValueFrom<TreeB>(s, control);
 }
 
 template <class Stream>

@@ -15,11 +15,15 @@ constexpr std::uint32_t kNarrowStart[kTreeCount] = {0, 4096, 8192, 12288};
 constexpr std::uint32_t kNarrowSteps = 12288 + kTypeLookupEntries;
 constexpr std::uint32_t kStepBytes = sizeof(std::uint32_t) + sizeof(std::uint8_t);
 
-// Looking up the next value's step at two guessed ends of this one pays when it saves a
-// dependent look-up often enough to outweigh the branch it costs when both guesses miss.
-// Guessing is on for a tree when its usual lengths cover at least seven codes in eight.
+// Looking up the next value's step at guessed ends of this one pays when it saves a
+// dependent look-up often enough to outweigh the branch it costs when every guess misses.
+// Guessing is on for a tree when its usual lengths cover at least seven codes in eight. Two
+// guesses do when they cover 15 codes in 16; otherwise a third look-up per pair costs less
+// than the mispredicted branches and waits it spares.
 constexpr std::uint32_t kGuessAtLeast = 7;
 constexpr std::uint32_t kGuessOutOf = 8;
+constexpr std::uint32_t kTwoGuessesAtLeast = 15;
+constexpr std::uint32_t kTwoGuessesOutOf = 16;
 
 // A wider first level pays for its size only when at most this share of a tree's values
 // (weighted as its code lengths say they occur) would still need a second step at 12 bits.
@@ -339,17 +343,21 @@ void FindUsualLengths(ValueTables& t, int tree) {
         const std::uint32_t control = t.first[tree].control[i];
         if (StepKindOf(control) < kStepSubtable) ++steps[StepBitsOf(control)];
     }
-    std::uint64_t covered = 0;
+    std::uint64_t covered[kUsualLengths + 1] = {};  // by the commonest k lengths
     for (int k = 0; k < kUsualLengths; ++k) {
         const auto most = std::max_element(std::begin(steps), std::end(steps));
         t.usualBits[tree][k] = static_cast<std::uint8_t>(most - std::begin(steps));
-        covered += *most;
+        covered[k + 1] = covered[k] + *most;
         *most = 0;
     }
     // A first level of the format's width stays in the first-level cache, where a look-up
     // is short enough that the guesses' misses cost more than their overlap saves.
-    t.guessNext[tree] = t.firstBits[tree] > kLookupBits[tree] &&
-                        covered * kGuessOutOf >= std::uint64_t{entries} * kGuessAtLeast;
+    const bool wide = t.firstBits[tree] > kLookupBits[tree];
+    const bool twoDo = covered[kUsualLengths - 1] * kTwoGuessesOutOf >=
+                       std::uint64_t{entries} * kTwoGuessesAtLeast;
+    const std::uint64_t guessed = covered[twoDo ? kUsualLengths - 1 : kUsualLengths];
+    t.guessNext[tree] = wide && guessed * kGuessOutOf >= std::uint64_t{entries} * kGuessAtLeast;
+    t.guessThird[tree] = t.guessNext[tree] && !twoDo;
 }
 
 TreeStepBuilder BuilderFor(const TreeBlock* trees, int tree, const TableCache& cache) {

@@ -44,7 +44,7 @@ inline constexpr std::uint32_t StepBitsOf(std::uint32_t control) {
 inline constexpr std::uint32_t kMaxFirstBits = 16;
 inline constexpr std::uint32_t kMaxSubtableBits = 8;
 
-inline constexpr int kUsualLengths = 2;
+inline constexpr int kUsualLengths = 3;
 
 struct StepArrays {
     const std::uint8_t* control = nullptr;
@@ -56,11 +56,13 @@ struct ValueTables {
     std::uint32_t firstBits[kTreeCount] = {};  // kLookupBits[tree] to kMaxFirstBits
     std::uint32_t firstMask[kTreeCount] = {};  // (1 << firstBits[tree]) - 1
     StepArrays sub;                            // every tree's subtables
-    // The two commonest lengths of the codes that end in each tree's first level, and
-    // whether they are so common that the block loop should look up the next value's step
-    // at each before it knows where this value ends.
+    // The commonest lengths of the codes that end in each tree's first level, commonest
+    // first, and whether they are so common that the block loop should look up the next
+    // value's step at the first two (or, with guessThird, all three) before it knows where
+    // this value ends.
     std::uint8_t usualBits[kTreeCount][kUsualLengths] = {};
     bool guessNext[kTreeCount] = {};
+    bool guessThird[kTreeCount] = {};
 };
 
 // The tables for `trees`, made at the block's first decode and kept with it, built again

@@ -210,6 +210,24 @@ TEST(WideValueTables, GuessedStepsDecodeAsDecodeValueDoes) {
     ZambClose(movie);
 }
 
+// Noise over 192 colours in a few frames: the pixel pairs are not all equally common, so
+// the full-block codes are of three usual lengths and each row guesses at all three; the
+// guess at the third must be taken exactly when the first value's code has that length.
+TEST(WideValueTables, ThreeGuessedLengthsDecodeAsDecodeValueDoes) {
+    MovieRecipe recipe = video_test::MixedRecipe(320, 240, 4, 22);
+    std::mt19937 random(22);
+    for (auto& picture : recipe.pictures) {
+        for (auto& pixel : picture.pixels) pixel = static_cast<std::uint8_t>(random() % 192);
+    }
+    recipe.stream.fullBlocksOnly = true;
+    Movie* movie = video_test::OpenBytes(video_test::WriteBytes(recipe));
+    ASSERT_NE(movie, nullptr);
+    const ::ValueTables& tables = ValueTablesFor(movie->Trees);
+    ASSERT_TRUE(tables.guessNext[FULL_TREE] && tables.guessThird[FULL_TREE]);
+    ExpectSameDecodes(movie, 11);
+    ZambClose(movie);
+}
+
 TEST(WideValueTables, DecodeAsDecodeValueDoesWithAndWithoutTheirMemory) {
     Movie* movie = video_test::OpenBytes(
         video_test::WriteBytes(test_movies::ManyColoursRecipe(256, 128, 2, 13)));
