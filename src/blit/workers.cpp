@@ -74,8 +74,8 @@ const std::uint8_t* RowAbove(const BlitRows& rows, std::uint32_t r) {
 // corner; the other three corners blend it with the neighbours that meet there, inside the
 // rectangle only: the left column stands in for the neighbour it lacks (and the top row for
 // the one above, through `above`). The left neighbour is carried from the previous pixel.
-void SmoothRow8(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* top,
-                std::uint8_t* bottom, std::uint32_t width, const std::uint8_t* smooth) {
+void SmoothRow(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* top,
+               std::uint8_t* bottom, std::uint32_t width, const std::uint8_t* smooth) {
     std::size_t left = row[0];
     for (std::size_t x = 0; x < width; ++x) {
         const std::size_t p = row[x], up = above[x];
@@ -88,8 +88,8 @@ void SmoothRow8(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t
     }
 }
 
-void SmoothRow16(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* top,
-                 std::uint8_t* bottom, std::uint32_t width, const std::uint16_t* smooth) {
+void SmoothRow(const std::uint8_t* row, const std::uint8_t* above, std::uint8_t* top,
+               std::uint8_t* bottom, std::uint32_t width, const std::uint16_t* smooth) {
     std::size_t left = row[0];
     for (std::size_t x = 0; x < width; ++x) {
         const std::size_t p = row[x], up = above[x];
@@ -148,20 +148,26 @@ void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {
     VectorChosen() ? vector::Copy16(rows, colours) : plain::Copy16(rows, colours);
 }
 
-void BlitSmooth8(const BlitRows& rows, const std::uint8_t* smooth) {
+namespace {
+
+// Each source row fills the two destination rows its blocks land on.
+template <typename Blend>
+void SmoothRows(const BlitRows& rows, const Blend* smooth) {
     for (std::uint32_t r = 0; r < rows.height; ++r) {
         std::uint8_t* top = DestRow(rows, r);
-        SmoothRow8(SourceRow(rows, r), RowAbove(rows, r), top, top + rows.destPitch, rows.width,
-                   smooth);
+        SmoothRow(SourceRow(rows, r), RowAbove(rows, r), top, top + rows.destPitch, rows.width,
+                  smooth);
     }
 }
 
+}  // namespace
+
+void BlitSmooth8(const BlitRows& rows, const std::uint8_t* smooth) {
+    SmoothRows(rows, smooth);
+}
+
 void BlitSmooth16(const BlitRows& rows, const std::uint16_t* smooth) {
-    for (std::uint32_t r = 0; r < rows.height; ++r) {
-        std::uint8_t* top = DestRow(rows, r);
-        SmoothRow16(SourceRow(rows, r), RowAbove(rows, r), top, top + rows.destPitch, rows.width,
-                    smooth);
-    }
+    SmoothRows(rows, smooth);
 }
 
 void plain::TransCore(const KeyRows& k) {
