@@ -55,6 +55,13 @@ void RetireFinishedBuffers(Stream& stream) {
     }
 }
 
+// What a stream takes goes to its recording too, when it is being recorded.
+void RecordTaken(const Stream& stream, const std::uint8_t* bytes, std::size_t count) {
+    if (stream.Recording < 0) return;
+    std::vector<std::uint8_t>& recorded = RecordsLocked()[stream.Recording].Bytes;
+    recorded.insert(recorded.end(), bytes, bytes + count);
+}
+
 // A sound buffer plays its memory at the play cursor; a stopped one has nothing.
 bool GatherFromBuffer(Stream& stream) {
     BufferSource& buffer = *stream.Buffer;
@@ -66,7 +73,7 @@ bool GatherFromBuffer(Stream& stream) {
             buffer.Playing = buffer.Looping;
         }
         stream.Pending[stream.PendingCount++] = byte;
-        if (stream.Recording >= 0) RecordsLocked()[stream.Recording].Bytes.push_back(byte);
+        RecordTaken(stream, &byte, 1);
     }
     return true;
 }
@@ -80,10 +87,7 @@ bool TakeWholeFrame(Stream& stream, unsigned frameBytes) {
     std::memcpy(stream.Pending, bytes, frameBytes);
     stream.Offset += frameBytes;
     stream.PendingCount = frameBytes;
-    if (stream.Recording >= 0) {
-        std::vector<std::uint8_t>& recorded = RecordsLocked()[stream.Recording].Bytes;
-        recorded.insert(recorded.end(), bytes, bytes + frameBytes);
-    }
+    RecordTaken(stream, bytes, frameBytes);
     return true;
 }
 
@@ -100,7 +104,7 @@ bool GatherFrame(Stream& stream) {
         WAVEHDR* header = stream.Queue.front();
         auto byte = static_cast<std::uint8_t>(header->lpData[stream.Offset++]);
         stream.Pending[stream.PendingCount++] = byte;
-        if (stream.Recording >= 0) RecordsLocked()[stream.Recording].Bytes.push_back(byte);
+        RecordTaken(stream, &byte, 1);
     }
     RetireFinishedBuffers(stream);
     return true;
