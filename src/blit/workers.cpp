@@ -132,11 +132,22 @@ void BlitDouble8(const BlitRows& rows) {
 void BlitInterlace8(const BlitRows& rows) {
     VectorChosen() ? vector::Double8(rows, false) : plain::Double8(rows, false);
 }
+namespace {
+
+// The look-up workers' three forms, the widest the processor allows first.
+void Double16(const BlitRows& rows, const std::uint16_t* colours, bool secondRow) {
+    if (!VectorChosen()) return plain::Double16(rows, colours, secondRow);
+    if (avx512::Available()) return avx512::Double16(rows, colours, secondRow);
+    vector::Double16(rows, colours, secondRow);
+}
+
+}  // namespace
+
 void BlitDouble16(const BlitRows& rows, const std::uint16_t* colours) {
-    VectorChosen() ? vector::Double16(rows, colours, true) : plain::Double16(rows, colours, true);
+    Double16(rows, colours, true);
 }
 void BlitInterlace16(const BlitRows& rows, const std::uint16_t* colours) {
-    VectorChosen() ? vector::Double16(rows, colours, false) : plain::Double16(rows, colours, false);
+    Double16(rows, colours, false);
 }
 
 void plain::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
@@ -145,7 +156,9 @@ void plain::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
 }
 
 void BlitCopy16(const BlitRows& rows, const std::uint16_t* colours) {
-    VectorChosen() ? vector::Copy16(rows, colours) : plain::Copy16(rows, colours);
+    if (!VectorChosen()) return plain::Copy16(rows, colours);
+    if (avx512::Available()) return avx512::Copy16(rows, colours);
+    vector::Copy16(rows, colours);
 }
 
 namespace {

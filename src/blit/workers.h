@@ -35,6 +35,14 @@ struct KeyRows {
 #define ZAMBBLIT_SSE2 0
 #endif
 
+// The 512-bit workers are compiled into every x86 build whose compiler can target them
+// function by function, and run only where the processor has them.
+#if ZAMBBLIT_SSE2 && defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#define ZAMBBLIT_AVX512 1
+#else
+#define ZAMBBLIT_AVX512 0
+#endif
+
 // True when this build has vector workers; without them the plain ones always run.
 bool BlitHasVectorWorkers();
 
@@ -70,6 +78,14 @@ void TransCore(const KeyRows& rows);
 void MaskCore(const KeyRows& rows);
 void MergeCore(const KeyRows& rows);
 }  // namespace vector
+
+// The colour look-up workers by 512-bit byte permutes: the vector path's choice for them on
+// processors that have those, checked once per process.
+namespace avx512 {
+bool Available();
+void Copy16(const BlitRows& rows, const std::uint16_t* colours);
+void Double16(const BlitRows& rows, const std::uint16_t* colours, bool secondRow);
+}  // namespace avx512
 
 // The per-pixel rules of the key-colour workers, which the vector forms also use for the
 // pixels left over after their last full step. The plain rules leave d alone where the

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <string>
+#include <utility>
 
 #include "blit/workers.h"
 #include "blit_test_support.h"
@@ -204,6 +206,59 @@ INSTANTIATE_TEST_SUITE_P(
         GridCase{Operation::kBlit, ZAMBBLIT_RGB555 | ZAMBBLIT_2X_SMOOTH},
         GridCase{Operation::kTrans, ZAMBBLIT_1X}, GridCase{Operation::kMask, ZAMBBLIT_1X},
         GridCase{Operation::kMerge, ZAMBBLIT_1X}));
+
+// The grid's rows are shorter than one step of the widest look-up workers, so those are
+// also run here on their own, on rows long enough for several steps and a ragged end, and
+// compared byte for byte with the plain workers, margins included.
+TEST(LookUpWorkers, EveryFormWritesWhatThePlainOneWrites) {
+    using Worker = void (*)(const BlitRows&, const std::uint16_t*, bool);
+    const Worker plainDouble = plain::Double16;
+    std::vector<std::pair<const char*, Worker>> forms = {
+        {"copy, vector",
+         [](const BlitRows& r, const std::uint16_t* c, bool) { vector::Copy16(r, c); }},
+        {"double, vector", vector::Double16}};
+    if (avx512::Available()) {
+        forms.push_back({"copy, 512-bit", [](const BlitRows& r, const std::uint16_t* c, bool) {
+                             avx512::Copy16(r, c);
+                         }});
+        forms.push_back({"double, 512-bit", avx512::Double16});
+    }
+    std::uint16_t colours[256];
+    std::mt19937 random(41);
+    for (auto& colour : colours) colour = static_cast<std::uint16_t>(random());
+    constexpr std::uint32_t kWidest = 200, kRows = 2;
+    std::vector<std::uint8_t> src(kWidest * kRows + 3);
+    for (auto& index : src) index = static_cast<std::uint8_t>(random());
+    const std::size_t destPitch = 4 * kWidest + 8;
+    for (const auto& [name, worker] : forms) {
+        const bool doubling = std::string(name).starts_with("double");
+        for (std::uint32_t width = 0; width <= kWidest; width += 1 + width / 16)
+            for (bool secondRow : {false, true}) {
+                if (!doubling && secondRow) continue;
+                std::vector<std::uint8_t> expected(destPitch * 2 * kRows + 8, kJunk),
+                    got = expected;
+                auto rows = [&](std::vector<std::uint8_t>& dest) {
+                    const std::ptrdiff_t step =
+                        (doubling ? 2 : 1) * static_cast<std::ptrdiff_t>(destPitch);
+                    return BlitRows{src.data() + 3,
+                                    kWidest,
+                                    dest.data() + 2,
+                                    static_cast<std::ptrdiff_t>(destPitch),
+                                    step,
+                                    width,
+                                    kRows};
+                };
+                if (doubling) {
+                    plainDouble(rows(expected), colours, secondRow);
+                } else {
+                    plain::Copy16(rows(expected), colours);
+                }
+                worker(rows(got), colours, secondRow);
+                ASSERT_EQ(got, expected)
+                    << name << ", width " << width << ", second row " << secondRow;
+            }
+    }
+}
 
 // Without this the grid could pass by comparing the plain paths with themselves.
 TEST(BlitGridSetUp, VectorPathsAreReallyTaken) {
