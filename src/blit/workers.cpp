@@ -61,7 +61,7 @@ void DoubleRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
 // destination never overlaps the colour table, which belongs to the handle and not to any
 // caller's buffers; source and destination may still overlap, and the compiler checks that
 // at run time, taking the pixel-by-pixel loop when they do.
-void CopyRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
+void CopyRow16(const std::uint8_t* s, std::uint8_t* d, std::size_t width,
                const std::uint16_t* __restrict colours) {
     for (std::size_t x = 0; x < width; ++x) Store16(d + 2 * x, colours[s[x]]);
 }
@@ -151,6 +151,11 @@ void BlitInterlace16(const BlitRows& rows, const std::uint16_t* colours) {
 }
 
 void plain::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
+    // Rows that follow each other in both buffers, a whole picture into a screen as wide as
+    // it, are one long row: the loop's start and its overlap check are paid once.
+    const std::ptrdiff_t width = rows.width;
+    if (rows.height > 1 && rows.srcPitch == width && rows.destStep == 2 * width)
+        return CopyRow16(rows.src, rows.dest, std::size_t{rows.width} * rows.height, colours);
     for (std::uint32_t r = 0; r < rows.height; ++r)
         CopyRow16(SourceRow(rows, r), DestRow(rows, r), rows.width, colours);
 }

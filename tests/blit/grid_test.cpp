@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <string>
 #include <utility>
 
 #include "blit/workers.h"
@@ -207,57 +206,64 @@ INSTANTIATE_TEST_SUITE_P(
         GridCase{Operation::kTrans, ZAMBBLIT_1X}, GridCase{Operation::kMask, ZAMBBLIT_1X},
         GridCase{Operation::kMerge, ZAMBBLIT_1X}));
 
-// The grid's rows are shorter than one step of the widest look-up workers, so those are
-// also run here on their own, on rows long enough for several steps and a ragged end, and
-// compared byte for byte with the plain workers, margins included.
-TEST(LookUpWorkers, EveryFormWritesWhatThePlainOneWrites) {
-    using Worker = void (*)(const BlitRows&, const std::uint16_t*, bool);
-    const Worker plainDouble = plain::Double16;
-    std::vector<std::pair<const char*, Worker>> forms = {
-        {"copy, vector",
-         [](const BlitRows& r, const std::uint16_t* c, bool) { vector::Copy16(r, c); }},
-        {"double, vector", vector::Double16}};
-    if (avx512::Available()) {
-        forms.push_back({"copy, 512-bit", [](const BlitRows& r, const std::uint16_t* c, bool) {
-                             avx512::Copy16(r, c);
-                         }});
-        forms.push_back({"double, 512-bit", avx512::Double16});
-    }
+// The grid's rows are shorter than one step of the widest look-up workers and never follow
+// each other in memory, so every form of the look-up workers also runs here on rows long
+// enough for several steps and every ragged end, spaced out or packed, against a model of the
+// pixels they must write, margins included.
+using LookUpWorker = void (*)(const BlitRows&, const std::uint16_t*, bool doubled, bool secondRow);
+
+template <void (*Copy)(const BlitRows&, const std::uint16_t*),
+          void (*Double)(const BlitRows&, const std::uint16_t*, bool)>
+void RunLookUp(const BlitRows& rows, const std::uint16_t* colours, bool doubled, bool secondRow) {
+    doubled ? Double(rows, colours, secondRow) : Copy(rows, colours);
+}
+
+void ModelLookUp(const BlitRows& rows, const std::uint16_t* colours, bool doubled, bool secondRow) {
+    const int copies = doubled ? 2 : 1;
+    for (std::uint32_t r = 0; r < rows.height; ++r)
+        for (std::uint32_t x = 0; x < rows.width; ++x)
+            for (int dy = 0; dy < (secondRow ? 2 : 1); ++dy)
+                for (int dx = 0; dx < copies; ++dx)
+                    Store16(
+                        rows.dest + r * rows.destStep + dy * rows.destPitch + 2 * (copies * x + dx),
+                        colours[rows.src[r * rows.srcPitch + x]]);
+}
+
+TEST(LookUpWorkers, EveryFormWritesEveryPixelItsColour) {
+    std::vector<std::pair<const char*, LookUpWorker>> forms = {
+        {"plain", RunLookUp<plain::Copy16, plain::Double16>},
+        {"vector", RunLookUp<vector::Copy16, vector::Double16>}};
+    if (avx512::Available())
+        forms.push_back({"512-bit", RunLookUp<avx512::Copy16, avx512::Double16>});
     std::uint16_t colours[256];
     std::mt19937 random(41);
     for (auto& colour : colours) colour = static_cast<std::uint16_t>(random());
-    constexpr std::uint32_t kWidest = 200, kRows = 2;
+    constexpr std::uint32_t kWidest = 200, kRows = 3;
     std::vector<std::uint8_t> src(kWidest * kRows + 3);
     for (auto& index : src) index = static_cast<std::uint8_t>(random());
-    const std::size_t destPitch = 4 * kWidest + 8;
-    for (const auto& [name, worker] : forms) {
-        const bool doubling = std::string(name).starts_with("double");
-        for (std::uint32_t width = 0; width <= kWidest; width += 1 + width / 16)
-            for (bool secondRow : {false, true}) {
-                if (!doubling && secondRow) continue;
-                std::vector<std::uint8_t> expected(destPitch * 2 * kRows + 8, kJunk),
-                    got = expected;
-                auto rows = [&](std::vector<std::uint8_t>& dest) {
-                    const std::ptrdiff_t step =
-                        (doubling ? 2 : 1) * static_cast<std::ptrdiff_t>(destPitch);
-                    return BlitRows{src.data() + 3,
-                                    kWidest,
-                                    dest.data() + 2,
-                                    static_cast<std::ptrdiff_t>(destPitch),
-                                    step,
-                                    width,
-                                    kRows};
-                };
-                if (doubling) {
-                    plainDouble(rows(expected), colours, secondRow);
-                } else {
-                    plain::Copy16(rows(expected), colours);
+    for (const auto& [name, worker] : forms)
+        for (std::uint32_t width = 0; width <= kWidest; ++width)
+            for (int shape = 0; shape < 3; ++shape)              // copy, interlaced, doubled
+                for (int packing = 0; packing < 3; ++packing) {  // none, destination, both
+                    const bool doubled = shape != 0, secondRow = shape == 2;
+                    const std::ptrdiff_t rowBytes = 2 * (doubled ? 2 : 1) * std::ptrdiff_t{width};
+                    const std::ptrdiff_t destPitch = packing > 0 ? rowBytes : rowBytes + 6;
+                    const std::ptrdiff_t step = destPitch * (secondRow ? 2 : 1);
+                    std::vector<std::uint8_t> expected(step * kRows + 8, kJunk), got = expected;
+                    auto rows = [&](std::vector<std::uint8_t>& dest) {
+                        return BlitRows{src.data() + 3,
+                                        packing == 2 ? std::ptrdiff_t{width} : kWidest,
+                                        dest.data() + 4,
+                                        destPitch,
+                                        step,
+                                        width,
+                                        kRows};
+                    };
+                    ModelLookUp(rows(expected), colours, doubled, secondRow);
+                    worker(rows(got), colours, doubled, secondRow);
+                    ASSERT_EQ(got, expected) << name << ", width " << width << ", shape " << shape
+                                             << ", packing " << packing;
                 }
-                worker(rows(got), colours, secondRow);
-                ASSERT_EQ(got, expected)
-                    << name << ", width " << width << ", second row " << secondRow;
-            }
-    }
 }
 
 // Without this the grid could pass by comparing the plain paths with themselves.
