@@ -209,20 +209,19 @@ inline constexpr std::uint32_t kUnknownStep = StepControl(kStepUnknown, 0);
 
 // B's first step, guessed from the `Lengths` usual lengths of A's code (`after` holds B's
 // step looked up at each) once A's step `first` is known. An ending step (a leaf or a recent
-// value: kinds below kStepSubtable, top bit clear) consumes exactly its count. Chosen by
-// masks: a branch here would be as hard to predict as the code lengths. A length listed
-// twice looks up the same step twice, so the guesses taken never disagree.
+// value: kinds below kStepSubtable, top bit clear) consumes exactly its count. A length
+// listed twice looks up the same step twice, so the guesses taken never disagree.
+// Written as a chain of selections, which compilers make conditional moves: a branch here
+// would be as hard to predict as the code lengths, and this choice lies on the path every
+// pair waits on, where the chain (a compare and one move per length) is about half as long
+// as combining masks.
 template <int Lengths>
 ZAMB_STREAM_STEP std::uint32_t GuessedStep(std::uint32_t first, const std::uint8_t* usual,
                                            const std::uint32_t (&after)[Lengths]) {
     const std::uint32_t ending = first & (0x80 | 31);
-    std::uint32_t control = 0, taken = 0;
-    for (int k = 0; k < Lengths; ++k) {
-        const std::uint32_t hit = 0u - static_cast<std::uint32_t>(ending == usual[k]);
-        control |= after[k] & hit;
-        taken |= hit;
-    }
-    return control | (kUnknownStep & ~taken);
+    std::uint32_t control = kUnknownStep;
+    for (int k = Lengths; k-- > 0;) control = ending == usual[k] ? after[k] : control;
+    return control;
 }
 
 // The pair once A's step `first` is known, B's step looked up at `Lengths` usual ends of A's
