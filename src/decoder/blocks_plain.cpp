@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The block loop with the 32-bit stream buffer, for processors without the vector path.
+// The block loop for processors without the vector path.
 #include "decoder/painters.h"
 
 void DecodeBlocksPlain(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// The block loop with the 64-bit stream buffer, refilled half as often.
+// The block loop for processors with the vector path.
 #include "decoder/painters.h"
 
 void DecodeBlocksWide(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: MIT
-// The two ways the block loop reads a video chunk. Both keep 64 bits buffered; the plain
-// form tops up four bytes at a time as each value needs them, the wide form reads eight
-// bytes at once without a branch and then has enough for two values. Both read the same
-// bits in the same order, so they give the same values.
+// The two ways the block loop reads a video chunk. Both keep 64 bits buffered and refill
+// once per pair of values, without a branch; they differ in how a pair's guessed step is
+// chosen (see GuessedStep), each the way its loop measured faster. Both read the same bits
+// in the same order, so they give the same values.
 #pragma once
 
 #include <bit>
@@ -38,7 +38,7 @@ struct BlockStream {
     static constexpr unsigned kValueBits = kMaxFirstBits + kMaxSubtableBits;
     // Bits buffered after Fill: enough for a value, and for the look-ups ReadValuePair makes
     // past the end of the first value's first-level code.
-    static constexpr unsigned kFilledBits = Wide ? 56 : 32;
+    static constexpr unsigned kFilledBits = 56;
     static_assert(kFilledBits >= kValueBits && kFilledBits >= 2 * kMaxFirstBits);
 
     const std::uint8_t* next = nullptr;
@@ -79,32 +79,23 @@ struct BlockStream {
         }
     }
 
-    // After this at least kFilledBits bits are buffered.
+    // After this at least kFilledBits bits are buffered, enough for a pair of values, so
+    // that no value waits on a refill branch of its own: with four bytes per refill the
+    // plain form had to test before every value whether it needed one, a branch the code
+    // lengths of noise make hard to predict. Read as two four-byte words, which is what a
+    // 32-bit processor loads anyway and which 64-bit compilers join into one load.
     ZAMB_STREAM_STEP void Fill() {
-        if constexpr (Wide) {
-            if (static_cast<std::size_t>(end - next) >= 8) {
-                // Takes the whole bytes that fit above the buffered bits; the part of the
-                // next byte that also lands is read again, to the same bits, next time.
-                std::uint64_t ahead;
-                std::memcpy(&ahead, next, 8);
-                buffer |= ahead << count;
-                next += (63 - count) >> 3;
-                count |= 56;
-            } else {
-                FillNearEnd();
-            }
+        if (static_cast<std::size_t>(end - next) >= 8) {
+            std::uint32_t low, high;
+            std::memcpy(&low, next, 4);
+            std::memcpy(&high, next + 4, 4);
+            // Takes the whole bytes that fit above the buffered bits; the part of the next
+            // byte that also lands is read again, to the same bits, next time.
+            buffer |= (std::uint64_t{high} << 32 | low) << count;
+            next += (63 - count) >> 3;
+            count |= 56;
         } else {
-            if (count < 32) {
-                if (static_cast<std::size_t>(end - next) >= 4) {
-                    std::uint32_t ahead;
-                    std::memcpy(&ahead, next, 4);
-                    buffer |= std::uint64_t{ahead} << count;
-                    next += 4;
-                    count += 32;
-                } else {
-                    FillNearEnd();
-                }
-            }
+            FillNearEnd();
         }
     }
 
@@ -217,8 +208,7 @@ inline constexpr std::uint32_t kUnknownStep = StepControl(kStepUnknown, 0);
 // The choice lies on the path every pair waits on. In the wide form it is a chain of
 // selections, which compilers make conditional moves: a compare and one move per length,
 // about half as long as combining masks, and measured 8 to 14 % faster on noise. The plain
-// form keeps the masks, with which its loop (holding the refill's branches as well) measured
-// faster.
+// form keeps the masks: its loop measured no faster with selections.
 template <bool Select, int Lengths>
 ZAMB_STREAM_STEP std::uint32_t GuessedStep(std::uint32_t first, const std::uint8_t* usual,
                                            const std::uint32_t (&after)[Lengths]) {
