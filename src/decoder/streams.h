@@ -82,16 +82,15 @@ struct BlockStream {
     // After this at least kFilledBits bits are buffered, enough for a pair of values, so
     // that no value waits on a refill branch of its own: with four bytes per refill the
     // plain form had to test before every value whether it needed one, a branch the code
-    // lengths of noise make hard to predict. Read as two four-byte words, which is what a
-    // 32-bit processor loads anyway and which 64-bit compilers join into one load.
+    // lengths of noise make hard to predict. Four-byte steps cannot bring a 64-bit buffer
+    // to the 48 bits two values may need, so both forms take whole bytes.
     ZAMB_STREAM_STEP void Fill() {
         if (static_cast<std::size_t>(end - next) >= 8) {
-            std::uint32_t low, high;
-            std::memcpy(&low, next, 4);
-            std::memcpy(&high, next + 4, 4);
+            std::uint64_t ahead;
+            std::memcpy(&ahead, next, 8);
             // Takes the whole bytes that fit above the buffered bits; the part of the next
             // byte that also lands is read again, to the same bits, next time.
-            buffer |= (std::uint64_t{high} << 32 | low) << count;
+            buffer |= ahead << count;
             next += (63 - count) >> 3;
             count |= 56;
         } else {
