@@ -1,8 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The two ways the block loop reads a video chunk. Both keep 64 bits buffered and refill
 // once per pair of values, without a branch; they differ in how a pair's guessed step is
-// chosen (see GuessedStep), each the way its loop measured faster. Both read the same bits
-// in the same order, so they give the same values.
+// chosen (GuessedStep) and in whether its first look-up may come before the refill
+// (ReadValuePair), each the way its loop measured faster. Both read the same bits in the
+// same order, so they give the same values.
 #pragma once
 
 #include <bit>
