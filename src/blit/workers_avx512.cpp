@@ -22,7 +22,7 @@ struct ByteTable {
     __m512i quarter[4];
 };
 
-// The low or the high bytes of the colour table, as a look-up by byte permutes wants them.
+// The colour table split into its low and its high bytes, as byte permutes look them up.
 struct ColourBytes {
     ByteTable low, high;
 };
