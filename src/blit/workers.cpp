@@ -9,13 +9,6 @@
 
 namespace {
 
-const std::uint8_t* SourceRow(const BlitRows& rows, std::uint32_t r) {
-    return rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch;
-}
-std::uint8_t* DestRow(const BlitRows& rows, std::uint32_t r) {
-    return rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep;
-}
-
 bool VectorChosen() {
     return BlitHasVectorWorkers() && MmxPathChosen();
 }

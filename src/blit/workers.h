@@ -20,6 +20,14 @@ struct BlitRows {
     std::uint32_t height;
 };
 
+// Where row r of the source starts, and its output in the destination.
+inline const std::uint8_t* SourceRow(const BlitRows& rows, std::uint32_t r) {
+    return rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch;
+}
+inline std::uint8_t* DestRow(const BlitRows& rows, std::uint32_t r) {
+    return rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep;
+}
+
 // The third buffer of the key-colour workers: the mask or merge pixels, walked with the
 // source's pitch.
 struct KeyRows {

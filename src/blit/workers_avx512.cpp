@@ -89,16 +89,6 @@ ZAMB_AVX512_CODE void StoreColours(std::uint8_t* d, __m512i colours, std::uint32
     _mm512_mask_storeu_epi16(d, FirstLanes32(count), colours);
 }
 
-ZAMB_AVX512_CODE void CopyRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
-                                const ColourBytes& table) {
-    for (std::uint32_t x = 0; x < width; x += kStep) {
-        const std::uint32_t left = width - x;
-        const Colours64 c = LookUp64(table, LoadPixels(s + x, left));
-        StoreColours(d + 2 * x, c.first, left);
-        if (left > 32) StoreColours(d + 2 * x + 64, c.second, left - 32);
-    }
-}
-
 // Each of 32 colours written twice: 64 output pixels.
 ZAMB_AVX512_CODE void StoreDoubled(std::uint8_t* d, __m512i colours, std::uint32_t count) {
     const __m512i firstHalf =
@@ -110,13 +100,26 @@ ZAMB_AVX512_CODE void StoreDoubled(std::uint8_t* d, __m512i colours, std::uint32
         StoreColours(d + 64, _mm512_permutexvar_epi16(secondHalf, colours), 2 * (count - 16));
 }
 
-ZAMB_AVX512_CODE void DoubleRow16(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
-                                  const ColourBytes& table) {
+// The colours of `count` (at most 32) pixels, each written `Copies` times across.
+template <int Copies>
+ZAMB_AVX512_CODE void StoreCopies(std::uint8_t* d, __m512i colours, std::uint32_t count) {
+    if constexpr (Copies == 1) {
+        StoreColours(d, colours, count);
+    } else {
+        StoreDoubled(d, colours, count);
+    }
+}
+
+// One source row, each pixel's colour written `Copies` times across.
+template <int Copies>
+ZAMB_AVX512_CODE void LookUpRow(const std::uint8_t* s, std::uint8_t* d, std::uint32_t width,
+                                const ColourBytes& table) {
+    constexpr std::uint32_t kBytesPerPixel = 2 * Copies;
     for (std::uint32_t x = 0; x < width; x += kStep) {
         const std::uint32_t left = width - x;
         const Colours64 c = LookUp64(table, LoadPixels(s + x, left));
-        StoreDoubled(d + 4 * x, c.first, left);
-        if (left > 32) StoreDoubled(d + 4 * x + 128, c.second, left - 32);
+        StoreCopies<Copies>(d + kBytesPerPixel * x, c.first, left);
+        if (left > 32) StoreCopies<Copies>(d + kBytesPerPixel * (x + 32), c.second, left - 32);
     }
 }
 
@@ -134,17 +137,15 @@ bool avx512::Available() {
 ZAMB_AVX512_CODE void avx512::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
     const ColourBytes table = SplitColours(colours);
     for (std::uint32_t r = 0; r < rows.height; ++r)
-        CopyRow16(rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch,
-                  rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep, rows.width, table);
+        LookUpRow<1>(SourceRow(rows, r), DestRow(rows, r), rows.width, table);
 }
 
 ZAMB_AVX512_CODE void avx512::Double16(const BlitRows& rows, const std::uint16_t* colours,
                                        bool secondRow) {
     const ColourBytes table = SplitColours(colours);
     for (std::uint32_t r = 0; r < rows.height; ++r) {
-        const std::uint8_t* s = rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch;
-        std::uint8_t* d = rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep;
-        DoubleRow16(s, d, rows.width, table);
+        std::uint8_t* d = DestRow(rows, r);
+        LookUpRow<2>(SourceRow(rows, r), d, rows.width, table);
         // As on the other paths: the second row is the first again, moved so that rows
         // overlapping through a short pitch get the bytes writing them afresh would give.
         if (secondRow) std::memmove(d + rows.destPitch, d, 4 * std::size_t{rows.width});

@@ -107,9 +107,7 @@ void KeyRows_(const KeyRows& k) {
     for (std::uint32_t r = 0; r < k.rows.height; ++r) {
         const std::ptrdiff_t srcOffset = static_cast<std::ptrdiff_t>(r) * k.rows.srcPitch;
         const std::uint8_t* side = k.side ? k.side + srcOffset : nullptr;
-        KeyRow<rule>(k.rows.src + srcOffset, side,
-                     k.rows.dest + static_cast<std::ptrdiff_t>(r) * k.rows.destStep, k.rows.width,
-                     k.key);
+        KeyRow<rule>(k.rows.src + srcOffset, side, DestRow(k.rows, r), k.rows.width, k.key);
     }
 }
 
@@ -121,14 +119,13 @@ bool BlitHasVectorWorkers() {
 
 void vector::Copy16(const BlitRows& rows, const std::uint16_t* colours) {
     for (std::uint32_t r = 0; r < rows.height; ++r)
-        CopyRow16(rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch,
-                  rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep, rows.width, colours);
+        CopyRow16(SourceRow(rows, r), DestRow(rows, r), rows.width, colours);
 }
 
 void vector::Double8(const BlitRows& rows, bool secondRow) {
     for (std::uint32_t r = 0; r < rows.height; ++r) {
-        const std::uint8_t* s = rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch;
-        std::uint8_t* d = rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep;
+        const std::uint8_t* s = SourceRow(rows, r);
+        std::uint8_t* d = DestRow(rows, r);
         DoubleRow8(s, d, rows.width);
         // The second row is the first one again. memmove gives the bytes writing it afresh
         // would give even where a short pitch makes the two rows overlap.
@@ -138,8 +135,8 @@ void vector::Double8(const BlitRows& rows, bool secondRow) {
 
 void vector::Double16(const BlitRows& rows, const std::uint16_t* colours, bool secondRow) {
     for (std::uint32_t r = 0; r < rows.height; ++r) {
-        const std::uint8_t* s = rows.src + static_cast<std::ptrdiff_t>(r) * rows.srcPitch;
-        std::uint8_t* d = rows.dest + static_cast<std::ptrdiff_t>(r) * rows.destStep;
+        const std::uint8_t* s = SourceRow(rows, r);
+        std::uint8_t* d = DestRow(rows, r);
         DoubleRow16(s, d, rows.width, colours);
         // Copying the first row saves the look-ups; memmove as above.
         if (secondRow) std::memmove(d + rows.destPitch, d, 4 * std::size_t{rows.width});
