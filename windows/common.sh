@@ -2,9 +2,6 @@
 # Shared by the Windows check's scripts.
 # shellcheck shell=bash
 
-# The description line that marks our empty placeholder packages.
-PLACEHOLDER_MARK="empty placeholder for the Zambrel Windows check"
-
 log() { printf '\033[1m==> windows: %s\033[0m\n' "$*" >&2; }
 die() { printf '\033[1;31m==> windows: %s\033[0m\n' "$*" >&2; exit 1; }
 
