@@ -47,6 +47,12 @@ apt_update() {
     local out attempt
     for attempt in 1 2; do
         if out=$($PKG_SUDO apt-get update -qq 2>&1); then
+            # apt passes over a source it cannot reach with a warning only; say so, since
+            # a package of that source will then be missing.
+            if [ -n "$(printf '%s\n' "$out" | apt_reason)" ]; then
+                pkg_warn "apt-get update:"
+                printf '%s\n' "$out" | apt_reason | sed 's/^/    /' >&2
+            fi
             PKG_LISTS_FRESH=1
             return 0
         fi
