@@ -22,6 +22,9 @@ pkg_error() { printf '\033[1;31m==> %s\033[0m\n' "$*" >&2; }
 PKG_SUDO=""
 [ "$(id -u)" -eq 0 ] || PKG_SUDO=sudo
 PKG_LISTS_FRESH=0
+# Another apt (an unattended upgrade, a second ./dev) may hold the lock for a while: wait
+# for it rather than fail.
+PKG_APT=(apt-get -o DPkg::Lock::Timeout=300)
 # apt's last complaint, for the messages of whoever cannot go on without the package.
 PKG_APT_PROBLEM=""
 
@@ -46,7 +49,7 @@ apt_update() {
     [ "$PKG_LISTS_FRESH" -eq 1 ] && return 0
     local out attempt
     for attempt in 1 2; do
-        if out=$($PKG_SUDO apt-get update -qq 2>&1); then
+        if out=$($PKG_SUDO "${PKG_APT[@]}" update -qq 2>&1); then
             # apt passes over a source it cannot reach with a warning only; say so, since
             # a package of that source will then be missing.
             if [ -n "$(printf '%s\n' "$out" | apt_reason)" ]; then
@@ -71,7 +74,7 @@ apt_update() {
 PKG_PLAN=()
 apt_plan() {
     local out
-    if ! out=$(LC_ALL=C $PKG_SUDO apt-get install -s --no-install-recommends "$@" 2>&1); then
+    if ! out=$(LC_ALL=C $PKG_SUDO "${PKG_APT[@]}" install -s --no-install-recommends "$@" 2>&1); then
         PKG_APT_PROBLEM=$(printf '%s\n' "$out" | apt_reason)
         return 1
     fi
@@ -106,7 +109,7 @@ ensure_packages() {
     fi
     pkg_log "installing ${missing[*]}"
     local out
-    if ! out=$(DEBIAN_FRONTEND=noninteractive $PKG_SUDO apt-get install -y -qq \
+    if ! out=$(DEBIAN_FRONTEND=noninteractive $PKG_SUDO "${PKG_APT[@]}" install -y -qq \
         --no-install-recommends "${missing[@]}" 2>&1); then
         PKG_APT_PROBLEM=$(printf '%s\n' "$out" | apt_reason)
         pkg_error "installing ${missing[*]} failed: apt says"

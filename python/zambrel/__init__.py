@@ -1,0 +1,177 @@
+# SPDX-License-Identifier: MIT
+"""Zambrel movies for Python: pictures and palettes as numpy arrays, sound as PCM arrays.
+
+    import zambrel
+    with zambrel.open("intro.zmb") as movie:
+        for frame in movie:
+            picture = frame.rgb()      # height x width x 3, uint8, the palette's colours
+
+Errors are zambrel.Error, whose args are the library's reason and its code.
+"""
+import os as _os
+from fractions import Fraction
+
+import numpy as np
+
+from . import _zambrel
+from ._zambrel import Error
+
+__all__ = ["open", "Movie", "MovieInfo", "Frame", "Track", "Sound", "Error", "__version__"]
+__version__ = _zambrel.version()
+
+
+class Track:
+    """One sound track's facts."""
+
+    def __init__(self, number, facts):
+        self.number = number
+        self.rate = facts["rate"]
+        self.channels = facts["channels"]
+        self.bits = facts["bits"]
+        self.compressed = bool(facts["compressed"])
+        # Tracks above the rates the library decodes are described but hand out no sound.
+        self.decoded = bool(facts["decoded"])
+
+    @property
+    def dtype(self):
+        return np.dtype(np.uint8) if self.bits == 8 else np.dtype("<i2")
+
+    def __repr__(self):
+        return (f"Track({self.number}, {self.rate} Hz, {self.channels} channel(s), "
+                f"{self.bits}-bit{', not decoded' if not self.decoded else ''})")
+
+
+class MovieInfo:
+    """A movie's facts: size, frames, their duration as an exact fraction, and tracks."""
+
+    def __init__(self, facts):
+        self.width = facts["width"]
+        self.height = facts["height"]
+        self.stored_height = facts["stored_height"]
+        self.frame_count = facts["frame_count"]
+        self.frame_duration = Fraction(facts["duration_num"], facts["duration_den"])
+        self.duration = self.frame_duration * self.frame_count
+        self.ring = bool(facts["flags"] & _zambrel.INFO_RING)
+        self.interlaced = bool(facts["flags"] & _zambrel.INFO_INTERLACED)
+        self.doubled = bool(facts["flags"] & _zambrel.INFO_DOUBLED)
+        self.largest_frame = facts["largest_frame"]
+        self.tracks = [Track(number, track) for number, track in enumerate(facts["tracks"])
+                       if track["present"]]
+
+    def track(self, number):
+        for track in self.tracks:
+            if track.number == number:
+                return track
+        raise Error("the movie has no such sound track", -11)
+
+    def __repr__(self):
+        return (f"MovieInfo({self.width}x{self.height}, {self.frame_count} frames of "
+                f"{self.frame_duration} s, tracks {[t.number for t in self.tracks]})")
+
+
+class Sound(np.ndarray):
+    """PCM samples, samples x channels, with the track's rate in .rate (Hz)."""
+
+    def __new__(cls, pcm, track):
+        samples = np.frombuffer(pcm, dtype=track.dtype).reshape(-1, track.channels)
+        sound = samples.copy().view(cls)
+        sound.rate = track.rate
+        return sound
+
+    def __array_finalize__(self, obj):
+        self.rate = getattr(obj, "rate", None)
+
+
+class Frame:
+    """One decoded frame. Its arrays are its own: they stay as they are when the movie moves on."""
+
+    def __init__(self, decoder, info):
+        facts = decoder.frame_info()
+        self.number = facts["number"]
+        self.palette_changed = bool(facts["palette_changed"])
+        self.indices = np.frombuffer(decoder.picture(_zambrel.PIX_INDEX8), dtype=np.uint8)
+        self.indices = self.indices.reshape(info.height, info.width)
+        self.palette = np.frombuffer(decoder.palette(), dtype=np.uint8).reshape(256, 3)
+        self.rects = decoder.rects()
+        self._sound = {track.number: Sound(decoder.frame_sound(track.number), track)
+                       for track in info.tracks if track.decoded}
+
+    def rgb(self):
+        """height x width x 3, uint8: each index looked up in the palette."""
+        return self.palette[self.indices]
+
+    def rgba(self):
+        """height x width x 4, uint8, alpha 255."""
+        rgba = np.empty(self.indices.shape + (4,), dtype=np.uint8)
+        rgba[..., :3] = self.rgb()
+        rgba[..., 3] = 255
+        return rgba
+
+    def sound(self, track=0):
+        """The sound this frame's chunk brought to a track, samples x channels."""
+        try:
+            return self._sound[track]
+        except KeyError:
+            raise Error("the movie has no such sound track, or it is not decoded", -11) from None
+
+    def __repr__(self):
+        return f"Frame({self.number})"
+
+
+class Movie:
+    """A movie opened from a path (str or path object) or from its bytes (any buffer)."""
+
+    def __init__(self, source, *, preload=False, loop=False, stored_height=False):
+        if not isinstance(source, (str, bytes, bytearray, memoryview)) and hasattr(source,
+                                                                                  "__fspath__"):
+            source = _os.fspath(source)
+        self._source = source
+        self._flags = ((_zambrel.OPEN_PRELOAD if preload else 0) |
+                       (_zambrel.OPEN_LOOP if loop else 0) |
+                       (_zambrel.OPEN_STORED_HEIGHT if stored_height else 0))
+        self._decoder = _zambrel.Decoder(source, self._flags)
+        self.info = MovieInfo(self._decoder.info())
+        self.frame = None  # the current Frame, once one is decoded
+
+    def __iter__(self):
+        """The frames from the next one on (from frame 0 after the open or seek(0))."""
+        while self._decoder.next_frame():
+            self.frame = Frame(self._decoder, self.info)
+            yield self.frame
+
+    def seek(self, number):
+        """Makes frame `number` current and returns it; iterating goes on after it."""
+        self._decoder.seek(number)
+        self.frame = Frame(self._decoder, self.info)
+        return self.frame
+
+    def sound(self, track=0):
+        """A track's whole sound, samples x channels, decoded apart from this movie's place."""
+        facts = self.info.track(track)
+        if not facts.decoded:
+            raise Error("the movie has no such sound track, or it is not decoded", -11)
+        decoder = _zambrel.Decoder(self._source, self._flags & ~_zambrel.OPEN_LOOP)
+        try:
+            chunks = []
+            while decoder.next_frame():
+                chunks.append(decoder.frame_sound(track))
+        finally:
+            decoder.close()
+        return Sound(b"".join(chunks), facts)
+
+    def close(self):
+        self._decoder.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+
+    def __repr__(self):
+        return f"Movie({self.info!r})"
+
+
+def open(source, **options):  # noqa: A001 - the module's one entry, named as io.open is
+    """Opens a movie: a path, or the movie's bytes. Options: preload, loop, stored_height."""
+    return Movie(source, **options)
