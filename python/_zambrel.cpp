@@ -35,8 +35,7 @@ struct DecoderObject {
 bool OpenFromPath(DecoderObject* self, PyObject* source, unsigned flags) {
     PyObject* encoded = nullptr;
     if (!PyUnicode_FSConverter(source, &encoded)) return false;
-    const ZambError result =
-        ZambDecoderOpenFile(PyBytes_AS_STRING(encoded), flags, &self->Handle);
+    const ZambError result = ZambDecoderOpenFile(PyBytes_AS_STRING(encoded), flags, &self->Handle);
     Py_DECREF(encoded);
     if (result < 0) {
         RaiseFromCode(result);
@@ -76,8 +75,8 @@ int DecoderInit(PyObject* object, PyObject* args, PyObject* kwargs) {
     // A str or a path object names a file; bytes, bytearray, memoryview or any other
     // buffer hold the movie itself.
     const bool isPath = PyUnicode_Check(source) || PyObject_HasAttrString(source, "__fspath__");
-    const bool opened = isPath ? OpenFromPath(self, source, flags)
-                               : OpenFromBuffer(self, source, flags);
+    const bool opened =
+        isPath ? OpenFromPath(self, source, flags) : OpenFromBuffer(self, source, flags);
     if (!opened) {
         ReleaseHandle(self);
         return -1;
@@ -163,10 +162,14 @@ PyObject* DecoderFrameInfo(PyObject* object, PyObject*) {
 
 constexpr unsigned BytesPerPixel(unsigned format) {
     switch (format) {
-        case ZAMBPIX_INDEX8: return 1;
-        case ZAMBPIX_RGB24: return 3;
-        case ZAMBPIX_RGB565: return 2;
-        default: return 4;
+        case ZAMBPIX_INDEX8:
+            return 1;
+        case ZAMBPIX_RGB24:
+            return 3;
+        case ZAMBPIX_RGB565:
+            return 2;
+        default:
+            return 4;
     }
 }
 
@@ -268,8 +271,8 @@ PyType_Slot DecoderSlots[] = {
     {0, nullptr},
 };
 
-PyType_Spec DecoderSpec = {"zambrel._zambrel.Decoder", sizeof(DecoderObject), 0,
-                           Py_TPFLAGS_DEFAULT, DecoderSlots};
+PyType_Spec DecoderSpec = {"zambrel._zambrel.Decoder", sizeof(DecoderObject), 0, Py_TPFLAGS_DEFAULT,
+                           DecoderSlots};
 
 PyObject* ModuleVersion(PyObject*, PyObject*) {
     return PyUnicode_FromString(ZambVersionString());
@@ -281,8 +284,15 @@ PyMethodDef ModuleMethods[] = {
 };
 
 PyModuleDef ModuleDefinition = {
-    PyModuleDef_HEAD_INIT, "_zambrel", "Decoder handles of libzambrel.", -1, ModuleMethods,
-    nullptr, nullptr, nullptr, nullptr,
+    PyModuleDef_HEAD_INIT,
+    "_zambrel",
+    "Decoder handles of libzambrel.",
+    -1,
+    ModuleMethods,
+    nullptr,
+    nullptr,
+    nullptr,
+    nullptr,
 };
 
 bool AddIntConstant(PyObject* module, const char* name, long value) {

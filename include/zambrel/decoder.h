@@ -68,6 +68,9 @@ typedef struct ZambDecoder ZambDecoder;
     0x4u                       /* the picture at its stored height: no interlacing or \
                                   doubling, whatever the movie says */
 #define ZAMBOPEN_NO_SOUND 0x8u /* queue no sound (ZambDecoderFrameSound still works) */
+#define ZAMBOPEN_KEEP_SOUND                                     \
+    0x10u /* sound queues grow as far as the sound goes instead \
+             of dropping their oldest sound after eight seconds */
 
 /* The caller's input. Positions count from the movie's first byte. The open copies the
    record; Opaque must stay valid until the close. Every call comes from the thread that
@@ -140,10 +143,29 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovi
    changed rectangles and sound. ZAMBERR_END after the last frame (never with ZAMBOPEN_LOOP);
    ZAMBERR_READ_FAILED when the input came up short (the handle stays usable for seeks). */
 ZAMBREL_PUBLIC ZambError ZambDecoderNextFrame(ZambDecoder* decoder);
-/* Decodes up to `frame` (from frame 0, or from the current frame when it lies before) and
-   makes it current; the sound queues restart with that frame's sound. The cost is decoding
-   every frame in between: frames cannot be decoded on their own. */
+/* Makes `frame` current, exactly as decoding every frame from frame 0 up to it would. The
+   decoding starts from the nearest point at or before it that holds what the frame needs:
+   the current frame, a snapshot of the seek index (below), or frame 0. Each track's sound
+   queue then starts with the sample due at the frame's time (frame x frame duration x rate,
+   rounded down), which lies in an earlier frame's chunk as a rule, since the sound leads
+   the pictures; in a movie meant to play as fast as it decodes, with the frame's own chunk.
+   ZAMBERR_READ_FAILED when a frame on the way could not be read: the frame before it is
+   then current. */
 ZAMBREL_PUBLIC ZambError ZambDecoderSeek(ZambDecoder* decoder, uint32_t frame);
+
+/* The seek index: a snapshot of the decoder's state (picture and palette) every so many
+   frames, taken as frames are decoded forward from frame 0, so that a seek decodes a few
+   frames instead of all those before its target. The snapshots are spaced so that all of a
+   movie's fit in the budget; ZAMB_INDEX_DEFAULT_BUDGET until the caller sets another. A
+   budget of 0 frees the index and takes no more snapshots; a new budget applies from the
+   next snapshot on (snapshots already taken stay while they fit). */
+#define ZAMB_INDEX_DEFAULT_BUDGET ((size_t)64 << 20)
+ZAMBREL_PUBLIC ZambError ZambDecoderSetIndexBudget(ZambDecoder* decoder, size_t bytes);
+/* Decodes every frame once now to fill the index and the sound positions, then makes the
+   frame that was current current again (none, if none was). */
+ZAMBREL_PUBLIC ZambError ZambDecoderBuildIndex(ZambDecoder* decoder);
+/* Bytes the index holds now. */
+ZAMBREL_PUBLIC size_t ZambDecoderIndexBytes(const ZambDecoder* decoder);
 
 typedef struct ZambFrameInfo {
     uint32_t Number;         /* current frame, 0-based; the ring frame counts as frame 0 */
@@ -200,6 +222,31 @@ ZAMBREL_PUBLIC size_t ZambDecoderReadSound(ZambDecoder* decoder, uint32_t track,
                                            size_t maxBytes);
 /* Bytes waiting in a track's queue. */
 ZAMBREL_PUBLIC size_t ZambDecoderSoundQueued(const ZambDecoder* decoder, uint32_t track);
+
+/* Where a track's sound sits on the movie's time line, in sample frames from the movie's
+   start at the track's own rate (sample frame s plays at s / rate seconds). A track's chunks
+   play one after the other, so a chunk begins where the one before it ended. */
+typedef struct ZambSoundPosition {
+    uint64_t FrameSound;   /* the first sample of the current frame's chunk */
+    uint64_t Queue;        /* the first sample ZambDecoderReadSound returns next */
+    uint64_t DroppedBytes; /* bytes a full queue dropped since the open, none taken by the
+                              caller (never any with ZAMBOPEN_KEEP_SOUND) */
+} ZambSoundPosition;
+ZAMBREL_PUBLIC ZambError ZambDecoderGetSoundPosition(const ZambDecoder* decoder, uint32_t track,
+                                                     ZambSoundPosition* position, size_t size);
+
+/* ---- Failures --------------------------------------------------------------------------- */
+
+/* The handle's last failure: what, at which frame and byte, and a sentence saying so. */
+typedef struct ZambErrorInfo {
+    ZambError Code;   /* ZAMBERR_NONE while nothing has failed */
+    uint32_t Frame;   /* the frame it concerns, 0-based */
+    uint64_t Offset;  /* that frame's first byte, from the movie's first byte */
+    char Reason[160]; /* an English sentence, such as "frame 72 of 150 (bytes 396912 to
+                         402160) lies past the end of the input (397972 bytes)" */
+} ZambErrorInfo;
+ZAMBREL_PUBLIC ZambError ZambDecoderGetLastError(const ZambDecoder* decoder, ZambErrorInfo* info,
+                                                 size_t size);
 
 #ifdef __cplusplus
 }

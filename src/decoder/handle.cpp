@@ -2,6 +2,9 @@
 // The embedding interface: opening a decoder handle, its facts, its frames and seeking.
 #include "decoder/handle.h"
 
+#include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <new>
 
@@ -50,14 +53,16 @@ bool FileSize(std::FILE* file, std::uint64_t* size) {
 
 // --- Handles ----------------------------------------------------------------------------
 
-constexpr std::uint32_t kKnownOpenFlags =
-    ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP | ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_NO_SOUND;
+constexpr std::uint32_t kKnownOpenFlags = ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP |
+                                          ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_NO_SOUND |
+                                          ZAMBOPEN_KEEP_SOUND;
 
 ZambDecoder* NewHandle(std::uint32_t flags) {
     void* memory = ZambAllocate(sizeof(ZambDecoder));
     if (memory == nullptr) return nullptr;
     auto* decoder = new (memory) ZambDecoder;
     decoder->flags = flags;
+    decoder->index.budget = ZAMB_INDEX_DEFAULT_BUDGET;
     return decoder;
 }
 
@@ -65,10 +70,8 @@ void FreeHandle(ZambDecoder* decoder) {
     decoder->picture.Release();
     decoder->audioScratch.Release();
     decoder->rects.Release();
-    for (TrackSound& track : decoder->tracks) {
-        track.frame.Release();
-        track.queue.Release();
-    }
+    ReleaseTrackSound(decoder);
+    ReleaseIndex(decoder);
     if (decoder->file != nullptr) std::fclose(decoder->file);
     decoder->~ZambDecoder();
     ZambFree(decoder);
@@ -136,20 +139,76 @@ bool AtLastFrame(const Movie* movie) {
     return movie->FrameNumber + 1 == movie->FrameCount;
 }
 
+// The frame's first byte from the movie's first byte, and its last byte plus one.
+void FrameBytes(const Movie& movie, std::uint32_t frame, std::uint64_t* start, std::uint64_t* end) {
+    std::uint64_t before = movie.FirstFrameOffset;
+    for (std::uint32_t i = 0; i < frame && i < StoredFrames(&movie); ++i)
+        before += movie.FrameSizes[i];
+    *start = before;
+    *end = before + (frame < StoredFrames(&movie) ? movie.FrameSizes[frame] : 0);
+}
+
+ZambError ReportReadFailure(ZambDecoder* decoder, std::uint32_t frame) {
+    const Movie& movie = decoder->movie;
+    std::uint64_t start = 0, end = 0;
+    FrameBytes(movie, frame, &start, &end);
+    const char* which = frame >= movie.FrameCount ? "the ring frame" : "frame";
+    const unsigned number = frame >= movie.FrameCount ? 0u : frame;
+    const auto size = static_cast<unsigned long long>(decoder->reader.Size);
+    if (end > decoder->reader.Size)
+        return Fail(decoder, ZAMBERR_READ_FAILED, frame,
+                    "%s %u of %u (bytes %llu to %llu) lies past the end of the input (%llu bytes)",
+                    which, number, movie.FrameCount, static_cast<unsigned long long>(start),
+                    static_cast<unsigned long long>(end), size);
+    return Fail(decoder, ZAMBERR_READ_FAILED, frame,
+                "%s %u of %u (bytes %llu to %llu) could not be read", which, number,
+                movie.FrameCount, static_cast<unsigned long long>(start),
+                static_cast<unsigned long long>(end));
+}
+
 // Decodes the current frame of the movie: picture, rectangles and, when asked, sound.
-ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound) {
+ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound, bool fromPrevious) {
     Movie* movie = &decoder->movie;
-    if (movie->ReadFailed) {
-        decoder->frameCurrent = false;
-        return ZAMBERR_READ_FAILED;
-    }
-    if (!PreparePicture(decoder) || !ReserveTrackSound(decoder)) return ZAMBERR_NO_MEMORY;
+    if (!PreparePicture(decoder) || !ReserveTrackSound(decoder))
+        return Fail(decoder, ZAMBERR_NO_MEMORY, movie->FrameNumber,
+                    "not enough memory for the pictures and sound of a %ux%u movie", movie->Width,
+                    movie->Height);
     // As ZambDoFrame does: a palette is new only the first time its frame is decoded.
     if (movie->PaletteChanged) movie->PaletteFrame = static_cast<std::int32_t>(movie->FrameNumber);
     DecodeCurrentPicture(movie);
+    AdvanceSoundPositions(decoder, fromPrevious);
     if (withSound) DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
     decoder->frameCurrent = true;
-    return CollectChangedRects(decoder) ? ZAMBERR_NONE : ZAMBERR_NO_MEMORY;
+    TakeSnapshot(decoder);
+    if (!CollectChangedRects(decoder))
+        return Fail(decoder, ZAMBERR_NO_MEMORY, movie->FrameNumber,
+                    "not enough memory for the changed rectangles");
+    return ZAMBERR_NONE;
+}
+
+// Makes the next frame current (frame 0 when none is). A frame that cannot be read leaves
+// the current one current as it was, picture, palette and sound, and every later step fails
+// the same way until a seek starts over.
+ZambError Step(ZambDecoder* decoder, bool withSound) {
+    Movie* movie = &decoder->movie;
+    if (decoder->damaged) return ZAMBERR_READ_FAILED;
+    const bool fromPrevious = decoder->frameCurrent;
+    std::uint8_t palette[ZAMB_PALETTE_BYTES];
+    const std::uint32_t paletteChanged = movie->PaletteChanged;
+    const std::uint32_t shown = VisibleFrameNumber(decoder);
+    if (fromPrevious) {
+        std::memcpy(palette, movie->Palette, sizeof palette);
+        if (AtLastFrame(movie)) decoder->firstPass = false;  // round to the first frame
+        AdvanceFrame(movie);
+    }
+    if (!movie->ReadFailed) return DecodeCurrent(decoder, withSound, fromPrevious);
+    decoder->damaged = true;
+    decoder->shownFrame = shown;
+    if (fromPrevious) {
+        std::memcpy(movie->Palette, palette, sizeof palette);
+        movie->PaletteChanged = paletteChanged;
+    }
+    return ReportReadFailure(decoder, movie->FrameNumber);
 }
 
 // Back to frame 0 as after the open: the picture cleared, the palette black.
@@ -163,6 +222,97 @@ void Restart(ZambDecoder* decoder) {
     if (decoder->picture.data != nullptr)
         std::memset(decoder->picture.data, 0, decoder->picture.size);
     decoder->frameCurrent = false;
+    decoder->damaged = false;
+    decoder->firstPass = true;
+}
+
+// Makes a snapshot's frame current again: the frame loaded as if just decoded, its picture
+// and palette as they were after it.
+bool Resume(ZambDecoder* decoder, std::uint32_t frame, const std::uint8_t* snapshot) {
+    Movie* movie = &decoder->movie;
+    movie->ReadFailed = 0;
+    movie->FrameNumber = frame;
+    SeekFrame(movie);
+    PrepareFrame(movie);
+    if (movie->ReadFailed) return false;
+    RestoreSnapshot(decoder, snapshot);
+    PlaceSoundAt(decoder, frame);
+    decoder->frameCurrent = true;
+    decoder->damaged = false;
+    decoder->firstPass = true;
+    return true;
+}
+
+// The exact duration of a frame in seconds, as num / den: the header's milliseconds, or its
+// hundredths of a millisecond, without the wrap of a 32-bit period.
+void FrameDuration(const Movie& movie, std::uint32_t* num, std::uint32_t* den) {
+    const auto rate = static_cast<std::uint32_t>(movie.FrameRate);
+    if (movie.FrameRate == 0) {
+        *num = 0, *den = 1;
+    } else if (movie.FrameRate < 0) {
+        *num = 0u - rate, *den = 100000;
+    } else if (rate <= 0xFFFFFFFFu / 100) {
+        *num = rate * 100, *den = 100000;  // as the period in 1/100 ms has always said it
+    } else {
+        *num = rate, *den = 1000;
+    }
+}
+
+// The sample frame of each decoded track due when `frame` starts: frame x duration x rate,
+// rounded down. False for a movie meant to play as fast as it decodes, which has no time.
+bool SoundDueAt(const ZambDecoder* decoder, std::uint32_t frame, std::uint64_t* due) {
+    std::uint32_t num = 0, den = 1;
+    FrameDuration(decoder->movie, &num, &den);
+    if (num == 0) return false;
+    const std::uint64_t scaled = std::uint64_t{frame} * num;  // below 2^64
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        const std::uint64_t rate = decoder->movie.TrackFormat[n] & ZAMB_TRACK_RATE_MASK;
+        const std::uint64_t whole = scaled / den;
+        due[n] = rate != 0 && whole > UINT64_MAX / rate - 1
+                     ? UINT64_MAX
+                     : whole * rate + scaled % den * rate / den;
+    }
+    return true;
+}
+
+// Whether decoding on from the current frame (or a snapshot's) reaches every track's sound
+// due at the target: a chunk that began after it would leave that sound out.
+bool HoldsDueSound(const ZambDecoder* decoder, std::uint32_t frame, const std::uint64_t* due,
+                   bool current) {
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        const TrackSound& track = decoder->tracks[n];
+        if (!track.decoded) continue;
+        const std::uint64_t position =
+            current ? track.chunkPosition : ChunkPositionOf(decoder, n, frame);
+        if (position > due[n]) return false;
+    }
+    return true;
+}
+
+bool CanGoOnFromCurrent(const ZambDecoder* decoder, std::uint32_t frame, bool timed,
+                        const std::uint64_t* due) {
+    const Movie& movie = decoder->movie;
+    return decoder->frameCurrent && !decoder->damaged && frame >= VisibleFrameNumber(decoder) &&
+           movie.FrameNumber < movie.FrameCount && (!timed || HoldsDueSound(decoder, 0, due, true));
+}
+
+// The latest snapshot before `frame` whose chunks still reach the sound due; 0 for none.
+std::uint32_t SnapshotToResume(const ZambDecoder* decoder, std::uint32_t frame, bool timed,
+                               const std::uint64_t* due) {
+    std::uint32_t at = SnapshotBefore(decoder, frame);
+    while (at != 0 && timed && !HoldsDueSound(decoder, at, due, false))
+        at = SnapshotBefore(decoder, at - 1);
+    return at;
+}
+
+// Chooses where the seek's decoding starts: on from the current frame, from a snapshot, or
+// from frame 0, whichever lies latest before the target and still reaches its sound.
+void StartSeek(ZambDecoder* decoder, std::uint32_t frame, bool timed, const std::uint64_t* due) {
+    const std::uint32_t snapshot = SnapshotToResume(decoder, frame, timed, due);
+    const bool current = CanGoOnFromCurrent(decoder, frame, timed, due);
+    if (current && VisibleFrameNumber(decoder) >= snapshot) return;
+    if (snapshot == 0 || !Resume(decoder, snapshot, SnapshotAt(decoder, snapshot)))
+        Restart(decoder);
 }
 
 }  // namespace
@@ -184,8 +334,23 @@ void OwnedBytes::Release() {
 }
 
 std::uint32_t VisibleFrameNumber(const ZambDecoder* decoder) {
+    if (decoder->damaged) return decoder->shownFrame;
     const Movie& movie = decoder->movie;
     return movie.FrameNumber >= movie.FrameCount ? 0 : movie.FrameNumber;
+}
+
+ZambError Fail(ZambDecoder* decoder, ZambError code, std::uint32_t frame, const char* format, ...) {
+    ZambErrorInfo& error = decoder->lastError;
+    error = ZambErrorInfo{};
+    error.Code = code;
+    error.Frame = frame;
+    std::uint64_t end = 0;
+    FrameBytes(decoder->movie, frame, &error.Offset, &end);
+    std::va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(error.Reason, sizeof error.Reason, format, arguments);
+    va_end(arguments);
+    return code;
 }
 
 extern "C" {
@@ -290,9 +455,7 @@ ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info, st
     const bool shownTwice = (movie.OpenFlags & (ZAMB_INTERLACE | ZAMB_DOUBLE)) != 0;
     facts.StoredHeight = shownTwice ? movie.Height / 2 : movie.Height;
     facts.FrameCount = movie.FrameCount;
-    // FramePeriod is in 1/100 ms: the fraction is exact as it stands.
-    facts.FrameDurationNum = movie.FramePeriod;
-    facts.FrameDurationDen = movie.FramePeriod != 0 ? 100000 : 1;
+    FrameDuration(movie, &facts.FrameDurationNum, &facts.FrameDurationDen);
     facts.Flags = movie.FileFlags & (ZAMBINFO_RING | ZAMBINFO_INTERLACED | ZAMBINFO_DOUBLED);
     facts.LargestFrame = movie.LargestFrame;
     for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
@@ -313,32 +476,34 @@ ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info, st
 
 ZambError ZambDecoderNextFrame(ZambDecoder* decoder) {
     if (decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    Movie* movie = &decoder->movie;
-    if (decoder->frameCurrent) {
-        if (AtLastFrame(movie) && !(decoder->flags & ZAMBOPEN_LOOP)) return ZAMBERR_END;
-        AdvanceFrame(movie);
-        decoder->wholePicture = false;
-    } else {
-        decoder->wholePicture = true;
-    }
-    return DecodeCurrent(decoder, true);
+    const Movie* movie = &decoder->movie;
+    if (decoder->frameCurrent && !decoder->damaged && AtLastFrame(movie) &&
+        !(decoder->flags & ZAMBOPEN_LOOP))
+        return ZAMBERR_END;
+    const bool wasWhole = decoder->wholePicture;
+    decoder->wholePicture = !decoder->frameCurrent;
+    const ZambError result = Step(decoder, true);
+    if (result == ZAMBERR_READ_FAILED && decoder->frameCurrent) decoder->wholePicture = wasWhole;
+    return result;
 }
 
 ZambError ZambDecoderSeek(ZambDecoder* decoder, std::uint32_t frame) {
     if (decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    Movie* movie = &decoder->movie;
-    if (frame >= movie->FrameCount) return ZAMBERR_NO_FRAME;
-    const bool forward = decoder->frameCurrent && !movie->ReadFailed &&
-                         frame >= VisibleFrameNumber(decoder) &&
-                         movie->FrameNumber < movie->FrameCount;
-    if (!forward) Restart(decoder);
-    EmptySoundQueues(decoder);
+    if (frame >= decoder->movie.FrameCount) return ZAMBERR_NO_FRAME;
+    std::uint64_t due[ZAMB_MAX_TRACKS] = {};
+    const bool timed = SoundDueAt(decoder, frame, due);
+    StartSeek(decoder, frame, timed, due);
+    if (!timed) std::fill(due, due + ZAMB_MAX_TRACKS, UINT64_MAX);
+    EmptySoundQueues(decoder, due);
+    if (decoder->frameCurrent && VisibleFrameNumber(decoder) != frame) QueueReachingSound(decoder);
     while (!decoder->frameCurrent || VisibleFrameNumber(decoder) != frame) {
-        if (decoder->frameCurrent) AdvanceFrame(movie);
-        const bool target = VisibleFrameNumber(decoder) == frame;
-        if (ZambError result = DecodeCurrent(decoder, false); result != ZAMBERR_NONE) return result;
-        if (target) break;
+        const ZambError result = Step(decoder, false);
+        decoder->wholePicture = true;
+        if (result != ZAMBERR_NONE) return result;
+        if (VisibleFrameNumber(decoder) != frame) QueueReachingSound(decoder);
     }
+    // Without a time line the queue starts with the target's own chunk, as it always has.
+    if (!timed) QueueFromCurrentChunk(decoder);
     DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
     decoder->wholePicture = true;
     return ZAMBERR_NONE;
@@ -356,6 +521,29 @@ ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* inf
         facts.SoundBytes[n] = static_cast<std::uint32_t>(decoder->tracks[n].frameBytes);
     }
     std::memcpy(info, &facts, size < sizeof facts ? size : sizeof facts);
+    return ZAMBERR_NONE;
+}
+
+ZambError ZambDecoderGetLastError(const ZambDecoder* decoder, ZambErrorInfo* info,
+                                  std::size_t size) {
+    if (decoder == nullptr || info == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    std::memcpy(info, &decoder->lastError, std::min(size, sizeof decoder->lastError));
+    return ZAMBERR_NONE;
+}
+
+ZambError ZambDecoderBuildIndex(ZambDecoder* decoder) {
+    if (decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const bool hadFrame = decoder->frameCurrent && !decoder->damaged;
+    const std::uint32_t back = VisibleFrameNumber(decoder);
+    Restart(decoder);
+    ZambError result = ZAMBERR_NONE;
+    while (result == ZAMBERR_NONE && !(decoder->frameCurrent && AtLastFrame(&decoder->movie)))
+        result = Step(decoder, false);
+    decoder->wholePicture = true;
+    if (result != ZAMBERR_NONE) return result;
+    if (hadFrame) return ZambDecoderSeek(decoder, back);
+    Restart(decoder);
+    EmptySoundQueues(decoder, nullptr);
     return ZAMBERR_NONE;
 }
 

@@ -20,7 +20,9 @@ struct OwnedBytes {
 };
 
 // One track's sound: the current frame's PCM and the queue ZambDecoderReadSound takes from,
-// a ring of `queue.size` bytes holding `queued` bytes from `queueStart` on.
+// a ring of `queue.size` bytes holding `queued` bytes from `queueStart` on. Positions count
+// sample frames from the movie's start, in the track's own rate: chunks play one after the
+// other, so a chunk's position is the sum of the chunks before it.
 struct TrackSound {
     bool decoded = false;
     std::uint32_t sampleFrameBytes = 1;
@@ -29,6 +31,26 @@ struct TrackSound {
     OwnedBytes queue;
     std::size_t queueStart = 0;
     std::size_t queued = 0;
+    std::uint64_t chunkPosition = 0;  // the current frame's chunk
+    std::uint64_t chunkFrames = 0;    // sample frames that chunk holds
+    std::uint64_t queuePosition = 0;  // the queue's first sample
+    std::uint64_t queueFrom = 0;      // sound before it is not queued (set by a seek)
+    std::uint64_t droppedBytes = 0;   // dropped from a full queue since the open
+    // The position of frame k's chunk for every frame of the first pass reached so far
+    // (uint64_t each, FrameCount of them once made), so a seek knows which chunks hold the
+    // sound due at its target without reading the frames before it again.
+    OwnedBytes chunkPositions;
+};
+
+// Snapshots of the decoder's state after a frame (its picture and palette: a frame's stream
+// decodes on its own from those), every `interval` frames of the first pass, so that a seek
+// decodes from the nearest one instead of from frame 0.
+struct SeekIndex {
+    std::size_t budget = 0;      // bytes the snapshots may take
+    std::uint32_t interval = 0;  // frames from one snapshot to the next; 0 until first needed
+    OwnedBytes slots;            // a pointer per snapshot slot, null while not taken
+    std::uint32_t slotCount = 0;
+    std::size_t snapshotBytes = 0;
 };
 
 // The caller's bytes of a memory open, read in place.
@@ -46,9 +68,18 @@ struct ZambDecoder {
     std::uint32_t flags = 0;    // ZAMBOPEN_ bits
     bool frameCurrent = false;  // a frame has been decoded since the open or the seek
     bool wholePicture = false;  // the current frame is the first since the open or a seek
-    OwnedBytes picture;         // Width x Height palette indices
-    OwnedBytes audioScratch;    // the byte trees of the sound chunk being decoded
-    OwnedBytes rects;           // ZambRect entries of the current frame
+    // The current frame was reached from frame 0 (or a snapshot of such a pass) without
+    // wrapping round: only such frames go into the index and the chunk positions.
+    bool firstPass = true;
+    std::uint32_t positionsKnown = 0;  // frames 0 to positionsKnown - 1 have chunk positions
+    // After a read failure the frame before the damage stays current, and so does its number.
+    bool damaged = false;
+    std::uint32_t shownFrame = 0;
+    ZambErrorInfo lastError{};
+    SeekIndex index;
+    OwnedBytes picture;       // Width x Height palette indices
+    OwnedBytes audioScratch;  // the byte trees of the sound chunk being decoded
+    OwnedBytes rects;         // ZambRect entries of the current frame
     std::uint32_t rectCount = 0;
     TrackSound tracks[ZAMB_MAX_TRACKS];
 };
@@ -58,11 +89,43 @@ std::uint32_t VisibleFrameNumber(const ZambDecoder* decoder);
 // Decodes the current frame's sound of every decoded track into its frame buffer, and
 // queues it unless `queue` is false.
 void DecodeFrameSound(ZambDecoder* decoder, bool queue);
-// Drops every track's queued sound.
-void EmptySoundQueues(ZambDecoder* decoder);
+// Drops every track's queued sound; from then on each track queues only its sound from
+// sample frame from[n] on (from frame 0's sound when `from` is null).
+void EmptySoundQueues(ZambDecoder* decoder, const std::uint64_t* from);
 // Collects the current frame's changed rectangles; false when memory for them was short.
 bool CollectChangedRects(ZambDecoder* decoder);
+// The chunk positions and sample-frame counts of the current frame, from the previous frame's
+// (or 0 at frame 0); recorded for the seeks when the frame belongs to the first pass.
+void AdvanceSoundPositions(ZambDecoder* decoder, bool fromPrevious);
+// Queues what the current frame's chunks hold from each track's queueFrom on, decoding only
+// the chunks that reach it (the seeks' look back for the sound due at their target).
+void QueueReachingSound(ZambDecoder* decoder);
+// Sets every track's chunk position and size for a first-pass frame made current again.
+void PlaceSoundAt(ZambDecoder* decoder, std::uint32_t frame);
+// From now on each track queues its sound from the current chunk's first sample on.
+void QueueFromCurrentChunk(ZambDecoder* decoder);
+// The position of a first-pass frame's chunk, which must lie below positionsKnown.
+std::uint64_t ChunkPositionOf(const ZambDecoder* decoder, int track, std::uint32_t frame);
 // Marks the tracks whose sound is handed out: those the system's own interface would play.
 void ChooseTracks(ZambDecoder* decoder);
 // Sizes the sound buffers of those tracks (once); false when memory was short.
 bool ReserveTrackSound(ZambDecoder* decoder);
+// Releases every track's buffers.
+void ReleaseTrackSound(ZambDecoder* decoder);
+
+// The snapshot taken after `frame`, or null; frames without a slot have none.
+const std::uint8_t* SnapshotAt(const ZambDecoder* decoder, std::uint32_t frame);
+// Takes a snapshot of the current frame when its slot is due and the budget allows.
+void TakeSnapshot(ZambDecoder* decoder);
+// Puts the picture and palette of a snapshot back (the frame itself is the caller's to load).
+void RestoreSnapshot(ZambDecoder* decoder, const std::uint8_t* snapshot);
+// The latest snapshot frame at or before `frame` (0 when there is none).
+std::uint32_t SnapshotBefore(const ZambDecoder* decoder, std::uint32_t frame);
+void ReleaseIndex(ZambDecoder* decoder);
+
+// Records the failure for ZambDecoderGetLastError and returns its code.
+ZambError Fail(ZambDecoder* decoder, ZambError code, std::uint32_t frame, const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 4, 5)))
+#endif
+    ;

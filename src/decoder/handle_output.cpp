@@ -151,17 +151,49 @@ std::size_t DecodeChunk(ZambDecoder* decoder, int n, std::uint8_t* out, std::siz
     return bytes;
 }
 
-// Appends to the queue's ring, dropping its oldest sound when it would overflow.
-void Enqueue(TrackSound& track, const std::uint8_t* bytes, std::size_t count) {
+// Doubles a queue that may not drop its sound, keeping what it holds in order; false when
+// memory was short (the queue then drops its oldest sound after all).
+bool GrowQueue(TrackSound& track, std::size_t needed) {
+    std::size_t size = track.queue.size;
+    while (size < needed) size *= 2;
+    OwnedBytes larger;
+    if (!larger.Reserve(size)) return false;
+    for (std::size_t done = 0; done < track.queued;) {
+        const std::size_t at = (track.queueStart + done) % track.queue.size;
+        const std::size_t piece = std::min(track.queued - done, track.queue.size - at);
+        std::memcpy(larger.data + done, track.queue.data + at, piece);
+        done += piece;
+    }
+    track.queue.Release();
+    track.queue = larger;
+    track.queueStart = 0;
+    return true;
+}
+
+// Appends sound that starts at sample frame `position` to the queue's ring, dropping its
+// oldest sound when it would overflow (unless the caller keeps all of it), and counting it.
+void Enqueue(TrackSound& track, const std::uint8_t* bytes, std::size_t count,
+             std::uint64_t position, bool keepAll) {
+    if (count == 0) return;
+    if (track.queued == 0) track.queuePosition = position;
+    const std::size_t needed = track.queued + count;
+    if (needed > track.queue.size && keepAll) GrowQueue(track, needed);
     const std::size_t size = track.queue.size;
     if (count > size) {
-        bytes += count - size;
+        const std::size_t cut = count - size;
+        track.droppedBytes += track.queued + cut;
+        track.queuePosition = position + cut / track.sampleFrameBytes;
+        track.queueStart = 0;
+        track.queued = 0;
+        bytes += cut;
         count = size;
     }
     if (track.queued + count > size) {
         const std::size_t drop = track.queued + count - size;
         track.queueStart = (track.queueStart + drop) % size;
         track.queued -= drop;
+        track.droppedBytes += drop;
+        track.queuePosition += drop / track.sampleFrameBytes;
     }
     std::size_t at = (track.queueStart + track.queued) % size;
     for (std::size_t done = 0; done < count;) {
@@ -171,6 +203,15 @@ void Enqueue(TrackSound& track, const std::uint8_t* bytes, std::size_t count) {
         at = (at + piece) % size;
     }
     track.queued += count;
+}
+
+// The sample frames a track's chunk in the current frame holds, without decoding it: the
+// bytes it declares, as many as a frame's buffer takes (the rest is never handed out).
+std::uint64_t ChunkFrames(const ZambDecoder* decoder, int n) {
+    const TrackSound& track = decoder->tracks[n];
+    const std::size_t bytes =
+        std::min<std::size_t>(MeasureChunk(&decoder->movie, n).Bytes, track.frame.size);
+    return bytes / track.sampleFrameBytes;
 }
 
 const TrackSound* DecodedTrack(const ZambDecoder* decoder, std::uint32_t track) {
@@ -208,20 +249,103 @@ bool ReserveTrackSound(ZambDecoder* decoder) {
     return !any || decoder->audioScratch.Reserve(kAudioScratchBytes);
 }
 
+void ReleaseTrackSound(ZambDecoder* decoder) {
+    for (TrackSound& track : decoder->tracks) {
+        track.frame.Release();
+        track.queue.Release();
+        track.chunkPositions.Release();
+    }
+}
+
+// Queues what the current chunk holds from the track's queueFrom on.
+void QueueChunkTail(ZambDecoder* decoder, TrackSound& track) {
+    const std::uint64_t skipFrames =
+        track.queueFrom > track.chunkPosition ? track.queueFrom - track.chunkPosition : 0;
+    const std::size_t skip =
+        std::min<std::size_t>(skipFrames * track.sampleFrameBytes, track.frameBytes);
+    Enqueue(track, track.frame.data + skip, track.frameBytes - skip,
+            track.chunkPosition + skip / track.sampleFrameBytes,
+            (decoder->flags & ZAMBOPEN_KEEP_SOUND) != 0);
+}
+
 void DecodeFrameSound(ZambDecoder* decoder, bool queue) {
     for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
         TrackSound& track = decoder->tracks[n];
         if (!track.decoded) continue;
         track.frameBytes = DecodeChunk(decoder, n, track.frame.data, track.frame.size);
-        if (queue && track.queue.size != 0) Enqueue(track, track.frame.data, track.frameBytes);
+        if (queue && track.queue.size != 0) QueueChunkTail(decoder, track);
     }
 }
 
-void EmptySoundQueues(ZambDecoder* decoder) {
+void QueueReachingSound(ZambDecoder* decoder) {
+    if (decoder->flags & ZAMBOPEN_NO_SOUND) return;
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        TrackSound& track = decoder->tracks[n];
+        if (!track.decoded || track.queue.size == 0) continue;
+        if (track.chunkPosition + track.chunkFrames <= track.queueFrom) continue;
+        track.frameBytes = DecodeChunk(decoder, n, track.frame.data, track.frame.size);
+        QueueChunkTail(decoder, track);
+    }
+}
+
+// The first pass's table of chunk positions, made when first needed; without memory for it
+// seeks still work, only without a look back for the sound.
+bool ReservePositions(ZambDecoder* decoder, TrackSound& track) {
+    if (track.chunkPositions.data != nullptr) return true;
+    return track.chunkPositions.Reserve(std::size_t{decoder->movie.FrameCount} *
+                                        sizeof(std::uint64_t));
+}
+
+void AdvanceSoundPositions(ZambDecoder* decoder, bool fromPrevious) {
+    const std::uint32_t frame = decoder->movie.FrameNumber;
+    const bool recorded =
+        decoder->firstPass && frame < decoder->movie.FrameCount && frame == decoder->positionsKnown;
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        TrackSound& track = decoder->tracks[n];
+        if (!track.decoded) continue;
+        track.chunkPosition = fromPrevious ? track.chunkPosition + track.chunkFrames : 0;
+        track.chunkFrames = ChunkFrames(decoder, n);
+        if (recorded && ReservePositions(decoder, track))
+            std::memcpy(track.chunkPositions.data + std::size_t{frame} * sizeof(std::uint64_t),
+                        &track.chunkPosition, sizeof(std::uint64_t));
+        else if (recorded)
+            decoder->firstPass = false;  // no table: nothing further is recorded
+    }
+    if (recorded && decoder->firstPass) decoder->positionsKnown = frame + 1;
+}
+
+void PlaceSoundAt(ZambDecoder* decoder, std::uint32_t frame) {
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        TrackSound& track = decoder->tracks[n];
+        if (!track.decoded) continue;
+        track.chunkPosition = ChunkPositionOf(decoder, n, frame);
+        track.chunkFrames = ChunkFrames(decoder, n);
+    }
+}
+
+void QueueFromCurrentChunk(ZambDecoder* decoder) {
     for (TrackSound& track : decoder->tracks) {
+        track.queueFrom = track.chunkPosition;
+        track.queuePosition = track.chunkPosition;
+    }
+}
+
+std::uint64_t ChunkPositionOf(const ZambDecoder* decoder, int track, std::uint32_t frame) {
+    std::uint64_t position = 0;
+    const OwnedBytes& table = decoder->tracks[track].chunkPositions;
+    if (table.data != nullptr && frame < decoder->positionsKnown)
+        std::memcpy(&position, table.data + std::size_t{frame} * sizeof position, sizeof position);
+    return position;
+}
+
+void EmptySoundQueues(ZambDecoder* decoder, const std::uint64_t* from) {
+    for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        TrackSound& track = decoder->tracks[n];
         track.queueStart = 0;
         track.queued = 0;
         track.frameBytes = 0;
+        track.queueFrom = from != nullptr ? from[n] : 0;
+        track.queuePosition = track.queueFrom;
     }
 }
 
@@ -315,6 +439,7 @@ std::size_t ZambDecoderReadSound(ZambDecoder* decoder, std::uint32_t track, void
         sound.queueStart = (sound.queueStart + piece) % sound.queue.size;
     }
     sound.queued -= count;
+    sound.queuePosition += count / sound.sampleFrameBytes;
     return count;
 }
 
@@ -322,6 +447,20 @@ std::size_t ZambDecoderSoundQueued(const ZambDecoder* decoder, std::uint32_t tra
     if (decoder == nullptr) return 0;
     const TrackSound* sound = DecodedTrack(decoder, track);
     return sound != nullptr ? sound->queued : 0;
+}
+
+ZambError ZambDecoderGetSoundPosition(const ZambDecoder* decoder, std::uint32_t track,
+                                      ZambSoundPosition* position, std::size_t size) {
+    if (decoder == nullptr || position == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const TrackSound* sound = DecodedTrack(decoder, track);
+    if (sound == nullptr) return ZAMBERR_NO_TRACK;
+    if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
+    ZambSoundPosition facts{};
+    facts.FrameSound = sound->chunkPosition;
+    facts.Queue = sound->queuePosition;
+    facts.DroppedBytes = sound->droppedBytes;
+    std::memcpy(position, &facts, std::min(size, sizeof facts));
+    return ZAMBERR_NONE;
 }
 
 }  // extern "C"

@@ -3,7 +3,9 @@
 // same pictures, palettes and sound, on writer-made movies of every kind, however opened.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <random>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -199,6 +201,52 @@ Bytes Palette(ZambDecoder* decoder) {
     return palette;
 }
 
+std::uint32_t SampleFrameBytes(const ZambTrackInfo& track) {
+    return track.Channels * track.BitsPerSample / 8;
+}
+
+// Sample frames the chunks of frames 0 to `frame` - 1 hold: where frame's chunk starts.
+std::uint64_t SoundBefore(const std::vector<Frame>& frames, std::uint32_t frame, int n,
+                          const ZambTrackInfo& track) {
+    std::uint64_t bytes = 0;
+    for (std::uint32_t f = 0; f < frame; ++f) bytes += frames[f].sound[n].size();
+    return bytes / SampleFrameBytes(track);
+}
+
+// What a seek to `target` queues: the sound of frames 0 to target, from the sample due at
+// the target's time on (from the target's own chunk in a movie without a time line).
+Bytes SoundAfterSeek(const std::vector<Frame>& frames, std::uint32_t target, int n,
+                     const ZambMovieInfo& info, std::uint64_t* due) {
+    const ZambTrackInfo& track = info.Tracks[n];
+    Bytes all;
+    for (std::uint32_t f = 0; f <= target; ++f)
+        all.insert(all.end(), frames[f].sound[n].begin(), frames[f].sound[n].end());
+    *due = info.FrameDurationNum == 0 ? SoundBefore(frames, target, n, track)
+                                      : std::uint64_t{target} * info.FrameDurationNum *
+                                            track.SampleRate / info.FrameDurationDen;
+    const std::size_t from = std::min<std::size_t>(*due * SampleFrameBytes(track), all.size());
+    return Bytes(all.begin() + static_cast<std::ptrdiff_t>(from), all.end());
+}
+
+void ExpectSoundAfterSeek(ZambDecoder* decoder, const std::vector<Frame>& frames,
+                          std::uint32_t target, const ZambMovieInfo& info) {
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        SCOPED_TRACE("track " + std::to_string(n));
+        if (!info.Tracks[n].Decoded) continue;
+        std::uint64_t due = 0;
+        const Bytes want = SoundAfterSeek(frames, target, n, info, &due);
+        ZambSoundPosition position{};
+        ASSERT_EQ(ZambDecoderGetSoundPosition(decoder, n, &position, sizeof position),
+                  ZAMBERR_NONE);
+        EXPECT_EQ(position.FrameSound, SoundBefore(frames, target, n, info.Tracks[n]));
+        EXPECT_EQ(position.Queue, due);
+        Bytes queued(ZambDecoderSoundQueued(decoder, n));
+        queued.resize(ZambDecoderReadSound(decoder, n, queued.data(), queued.size()));
+        EXPECT_EQ(queued.size(), want.size()) << "due " << due;
+        EXPECT_EQ(queued, want);
+    }
+}
+
 TEST(Interfaces, HandOutTheSamePicturesAndSoundForEveryKindOfMovie) {
     int way = 0;
     for (const library_test::MovieKind& kind : library_test::AllMovieKinds()) {
@@ -242,6 +290,12 @@ TEST(Interfaces, HandOutTheSamePicturesAndSoundForEveryKindOfMovie) {
             for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
                 ASSERT_EQ(FrameSound(decoder, n), want.sound[n]) << "track " << n;
                 EXPECT_EQ(frameInfo.SoundBytes[n], want.sound[n].size());
+                ZambSoundPosition position{};
+                if (info.Tracks[n].Decoded) {
+                    ZambDecoderGetSoundPosition(decoder, n, &position, sizeof position);
+                    EXPECT_EQ(position.FrameSound, SoundBefore(expected, f, n, info.Tracks[n]));
+                    EXPECT_EQ(position.Queue, position.FrameSound) << "the queue was emptied";
+                }
                 Bytes taken(want.sound[n].size() + 16);
                 taken.resize(ZambDecoderReadSound(decoder, n, taken.data(), taken.size()));
                 queued[n].insert(queued[n].end(), taken.begin(), taken.end());
@@ -271,10 +325,9 @@ TEST(Interfaces, HandOutTheSamePicturesAndSoundForEveryKindOfMovie) {
             ASSERT_EQ(ZambDecoderSeek(decoder, target), ZAMBERR_NONE);
             EXPECT_EQ(Picture(decoder, width, height), expected[target].picture);
             EXPECT_EQ(Palette(decoder), expected[target].palette);
-            for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+            for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
                 EXPECT_EQ(FrameSound(decoder, n), expected[target].sound[n]);
-                EXPECT_EQ(ZambDecoderSoundQueued(decoder, n), expected[target].sound[n].size());
-            }
+            ExpectSoundAfterSeek(decoder, expected, target, info);
         }
         EXPECT_EQ(ZambDecoderSeek(decoder, count), ZAMBERR_NO_FRAME);
         ZambDecoderClose(decoder);
@@ -287,6 +340,142 @@ TEST(Interfaces, HandOutTheSamePicturesAndSoundForEveryKindOfMovie) {
         ZambDecoderClose(decoder);
         std::filesystem::remove(path);
         ++way;
+    }
+}
+
+// Every frame through one handle decoded from frame 0 on, without an index.
+std::vector<Frame> DecodeLinearly(const Bytes& bytes, std::uint32_t count) {
+    ZambDecoder* decoder = nullptr;
+    EXPECT_EQ(ZambDecoderOpenMemory(bytes.data(), bytes.size(), 0, &decoder), ZAMBERR_NONE);
+    ZambDecoderSetIndexBudget(decoder, 0);
+    ZambMovieInfo info{};
+    ZambDecoderGetInfo(decoder, &info, sizeof info);
+    std::vector<Frame> frames(count);
+    for (Frame& frame : frames) {
+        EXPECT_EQ(ZambDecoderNextFrame(decoder), ZAMBERR_NONE);
+        frame.picture = Picture(decoder, info.Width, info.Height);
+        frame.palette = Palette(decoder);
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) frame.sound[n] = FrameSound(decoder, n);
+    }
+    ZambDecoderClose(decoder);
+    return frames;
+}
+
+// Movies whose sound leads their pictures, so that a seek's sound lies in earlier chunks.
+std::vector<library_test::MovieKind> LeadingSoundKinds() {
+    std::vector<library_test::MovieKind> kinds;
+    for (library_test::MovieKind kind : library_test::AllMovieKinds()) {
+        const bool hasSound = std::any_of(kind.recipe.tracks.begin(), kind.recipe.tracks.end(),
+                                          [](const auto& track) { return track.present; });
+        if (!hasSound || kind.recipe.frameRate == 0) continue;
+        kind.recipe.soundLead = static_cast<std::int32_t>(150 + 100 * kinds.size());
+        kinds.push_back(kind);
+    }
+    return kinds;
+}
+
+// Seeks through the index land on what decoding from frame 0 gives, with the sound due at
+// the target's time, for budgets from a snapshot every frame to one every few; the index
+// stays within its budget.
+TEST(SeekIndex, SeeksGiveWhatDecodingFromTheStartGives) {
+    std::mt19937 random(11);
+    for (const library_test::MovieKind& kind : LeadingSoundKinds()) {
+        SCOPED_TRACE(kind.name);
+        const Bytes bytes = library_test::Write(kind.recipe);
+        const auto count = static_cast<std::uint32_t>(kind.recipe.pictures.size());
+        const std::vector<Frame> expected = DecodeLinearly(bytes, count);
+        for (std::uint32_t spacing : {1u, 3u}) {
+            ZambDecoder* decoder = nullptr;
+            ASSERT_EQ(ZambDecoderOpenMemory(bytes.data(), bytes.size(), 0, &decoder), 0);
+            ZambMovieInfo info{};
+            ZambDecoderGetInfo(decoder, &info, sizeof info);
+            const std::size_t snapshot = std::size_t{info.Width} * info.Height + 768 + 8;
+            const std::size_t budget = snapshot * ((count + spacing - 1) / spacing) + 8;
+            ZambDecoderSetIndexBudget(decoder, budget);
+            ASSERT_EQ(ZambDecoderBuildIndex(decoder), ZAMBERR_NONE);
+            EXPECT_GT(ZambDecoderIndexBytes(decoder), 0u);
+            EXPECT_LE(ZambDecoderIndexBytes(decoder), budget);
+            std::vector<std::uint32_t> targets(count);
+            for (std::uint32_t f = 0; f < count; ++f) targets[f] = f;
+            std::shuffle(targets.begin(), targets.end(), random);
+            for (std::uint32_t target : targets) {
+                SCOPED_TRACE("seek to " + std::to_string(target) + ", spacing " +
+                             std::to_string(spacing));
+                ASSERT_EQ(ZambDecoderSeek(decoder, target), ZAMBERR_NONE);
+                ASSERT_EQ(Picture(decoder, info.Width, info.Height), expected[target].picture);
+                ASSERT_EQ(Palette(decoder), expected[target].palette);
+                for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
+                    EXPECT_EQ(FrameSound(decoder, n), expected[target].sound[n]);
+                ExpectSoundAfterSeek(decoder, expected, target, info);
+                // Decoding on after the seek gives the next frame, its sound queued whole.
+                if (target + 1 < count && target % 4 == 0) {
+                    ASSERT_EQ(ZambDecoderNextFrame(decoder), ZAMBERR_NONE);
+                    EXPECT_EQ(Picture(decoder, info.Width, info.Height),
+                              expected[target + 1].picture);
+                }
+            }
+            ZambDecoderClose(decoder);
+        }
+    }
+}
+
+// A movie cut short: the frame before the damage stays current, every later step fails
+// the same way, and the failure says which frame and where; a seek before it still works.
+TEST(SeekIndex, ACutMovieKeepsTheFrameBeforeTheDamageAndSaysWhere) {
+    const library_test::MovieKind kind = LeadingSoundKinds().front();
+    const Bytes whole = library_test::Write(kind.recipe);
+    const auto count = static_cast<std::uint32_t>(kind.recipe.pictures.size());
+    const std::vector<Frame> expected = DecodeLinearly(whole, count);
+    const Bytes cut(whole.begin(),
+                    whole.begin() + static_cast<std::ptrdiff_t>(whole.size() * 2 / 3));
+    ZambDecoder* decoder = nullptr;
+    ASSERT_EQ(ZambDecoderOpenMemory(cut.data(), cut.size(), 0, &decoder), ZAMBERR_NONE);
+    ZambMovieInfo info{};
+    ZambDecoderGetInfo(decoder, &info, sizeof info);
+    std::uint32_t decoded = 0;
+    while (ZambDecoderNextFrame(decoder) == ZAMBERR_NONE) ++decoded;
+    ASSERT_GT(decoded, 0u);
+    ASSERT_LT(decoded, count);
+    ZambErrorInfo error{};
+    ASSERT_EQ(ZambDecoderGetLastError(decoder, &error, sizeof error), ZAMBERR_NONE);
+    EXPECT_EQ(error.Code, ZAMBERR_READ_FAILED);
+    EXPECT_EQ(error.Frame, decoded);
+    EXPECT_LT(error.Offset, cut.size());
+    EXPECT_NE(std::string(error.Reason)
+                  .find("frame " + std::to_string(decoded) + " of " + std::to_string(count)),
+              std::string::npos)
+        << error.Reason;
+    EXPECT_NE(std::string(error.Reason).find("past the end"), std::string::npos) << error.Reason;
+    ZambFrameInfo frame{};
+    ASSERT_EQ(ZambDecoderGetFrameInfo(decoder, &frame, sizeof frame), ZAMBERR_NONE);
+    EXPECT_EQ(frame.Number, decoded - 1);
+    EXPECT_EQ(Picture(decoder, info.Width, info.Height), expected[decoded - 1].picture);
+    EXPECT_EQ(Palette(decoder), expected[decoded - 1].palette);
+    EXPECT_EQ(ZambDecoderNextFrame(decoder), ZAMBERR_READ_FAILED);
+    EXPECT_EQ(ZambDecoderSeek(decoder, decoded), ZAMBERR_READ_FAILED);
+    EXPECT_EQ(Picture(decoder, info.Width, info.Height), expected[decoded - 1].picture);
+    ASSERT_EQ(ZambDecoderSeek(decoder, decoded / 2), ZAMBERR_NONE);
+    EXPECT_EQ(Picture(decoder, info.Width, info.Height), expected[decoded / 2].picture);
+    ZambDecoderClose(decoder);
+}
+
+// Every period code's duration, exact: milliseconds over 1000 or hundredths over 100000.
+TEST(SeekIndex, FrameDurationsAreExactForEveryPeriodCode) {
+    for (std::int32_t code : {66, -6666, 0x7FFFFFFF, 42949673, -0x7FFFFFFF, 1}) {
+        zambrel::encoder::MovieRecipe recipe = LeadingSoundKinds().front().recipe;
+        recipe.frameRate = code;
+        for (auto& track : recipe.tracks) track.present = false;
+        recipe.pictures.resize(2);
+        const Bytes bytes = library_test::Write(recipe);
+        ZambDecoder* decoder = nullptr;
+        ASSERT_EQ(ZambDecoderOpenMemory(bytes.data(), bytes.size(), 0, &decoder), 0) << code;
+        ZambMovieInfo info{};
+        ZambDecoderGetInfo(decoder, &info, sizeof info);
+        const double seconds = code > 0 ? code / 1000.0 : -static_cast<double>(code) / 100000.0;
+        EXPECT_DOUBLE_EQ(static_cast<double>(info.FrameDurationNum) / info.FrameDurationDen,
+                         seconds)
+            << code;
+        ZambDecoderClose(decoder);
     }
 }
 

@@ -16,7 +16,8 @@ namespace {
 
 bool WriteFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out);
 }
 
@@ -35,7 +36,8 @@ bool WriteReference(const std::string& base, const std::vector<std::uint8_t>& mo
     ZambError result;
     while ((result = ZambDecoderNextFrame(decoder)) == ZAMBERR_NONE) {
         ZambDecoderGetPalette(decoder, palette);
-        ZambDecoderGetPicture(decoder, ZAMBPIX_INDEX8, picture.data(), info.Width, picture.size(), 0);
+        ZambDecoderGetPicture(decoder, ZAMBPIX_INDEX8, picture.data(), info.Width, picture.size(),
+                              0);
         Append(frames, palette, sizeof palette);
         Append(frames, picture.data(), picture.size());
         for (std::uint32_t track = 0; track < ZAMB_MAX_TRACKS; ++track) {
