@@ -4,6 +4,7 @@
 // on two threads against one thread, and the cost of a seek.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <ctime>
 #include <random>
@@ -208,6 +209,86 @@ void SeekToMiddle(benchmark::State& state) {
         double(state.iterations()) * (kFrames / 2 + 1), benchmark::Counter::kIsRate);
 }
 BENCHMARK(SeekToMiddle)->Unit(benchmark::kMillisecond);
+
+// A long 640x480 movie at 24 frames a second with a 22,050 Hz track whose sound leads the
+// pictures. Its index is given the share of 64 MiB that a ten-minute movie's 14,400 frames
+// would have, so that its snapshots lie as far apart as that movie's would.
+constexpr std::uint32_t kLongWidth = 640, kLongHeight = 480, kLongFrames = 1200;
+constexpr std::size_t kLongBudget = (std::size_t{64} << 20) / 14400 * kLongFrames;
+
+const Bytes& LongMovie() {
+    static const Bytes movie = [] {
+        zambrel::encoder::MovieRecipe recipe;
+        recipe.width = kLongWidth;
+        recipe.height = kLongHeight;
+        recipe.frameRate = -4167;
+        recipe.soundLead = zambrel::encoder::kAutomaticSoundLead;
+        std::mt19937 random(5);
+        zambrel::encoder::Picture p;
+        p.pixels.resize(std::size_t{kLongWidth} * kLongHeight);
+        for (int i = 0; i < 768; ++i)
+            p.palette[i] = zambrel::encoder::WidenLevel(static_cast<std::uint8_t>(i & 63));
+        for (std::uint32_t f = 0; f < kLongFrames; ++f) {
+            // A band of detail that moves down the picture: about a tenth changes a frame.
+            const std::uint32_t top = (f * 8) % kLongHeight;
+            for (std::uint32_t y = top; y < std::min(top + 48, kLongHeight); ++y)
+                for (std::uint32_t x = 0; x < kLongWidth; ++x)
+                    p.pixels[std::size_t{y} * kLongWidth + x] =
+                        static_cast<std::uint8_t>((x / 4 + f) % 7 == 0 ? random() % 200 : y % 64);
+            recipe.pictures.push_back(p);
+        }
+        auto& track = recipe.tracks[0];
+        track.present = true;
+        track.sampleRate = 22050;
+        track.compressed = true;
+        for (std::uint32_t i = 0; i < 22050u * kLongFrames / 24; ++i)
+            track.samples.push_back(static_cast<std::uint8_t>(128 + (i % 50) - 25 + random() % 3));
+        return zambrel::encoder::WriteMovie(recipe).bytes;
+    }();
+    return movie;
+}
+
+// Random seeks anywhere in the long movie, with the index built first (1) or none (0):
+// milliseconds per seek, and the index's memory.
+void SeekLongMovie(benchmark::State& state) {
+    const bool indexed = state.range(0) != 0;
+    Handle handle(LongMovie(), 0);
+    ZambDecoderSetIndexBudget(handle.decoder, indexed ? kLongBudget : 0);
+    if (indexed) ZambDecoderBuildIndex(handle.decoder);
+    std::mt19937 random(9);
+    double slowest = 0;
+    for (auto _ : state) {
+        const auto started = Clock::now();
+        ZambDecoderSeek(handle.decoder, random() % kLongFrames);
+        slowest = std::max(slowest, Seconds(started) * 1000);
+    }
+    state.counters["slowest ms"] = slowest;
+    state.counters["index MB"] = double(ZambDecoderIndexBytes(handle.decoder)) / (1 << 20);
+    state.counters["ten-minute index MB"] =
+        double(ZambDecoderIndexBytes(handle.decoder)) / (1 << 20) * 14400 / kLongFrames;
+}
+BENCHMARK(SeekLongMovie)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->Iterations(40);
+
+// A decode of every frame from the start, taking snapshots as it goes (1) or not (0); the
+// ratio is the indexed decode's time over the plain one's, measured alternately.
+void DecodeLongMovie(benchmark::State& state) {
+    auto decodeAll = [](std::size_t budget) {
+        Handle handle(LongMovie(), 0);
+        ZambDecoderSetIndexBudget(handle.decoder, budget);
+        const std::clock_t started = std::clock();
+        while (ZambDecoderNextFrame(handle.decoder) == ZAMBERR_NONE) {
+        }
+        return ProcessorSeconds(started);
+    };
+    double plain = 0, indexed = 0;
+    for (auto _ : state) {
+        plain += decodeAll(0);
+        indexed += decodeAll(kLongBudget);
+    }
+    state.counters["indexed / plain"] = indexed / plain;
+    state.counters["frames/s plain"] = double(state.iterations()) * kLongFrames / plain;
+}
+BENCHMARK(DecodeLongMovie)->Unit(benchmark::kMillisecond)->Iterations(3);
 
 }  // namespace
 

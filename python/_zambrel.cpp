@@ -24,6 +24,18 @@ PyObject* RaiseFromCode(ZambError code) {
     return nullptr;
 }
 
+// A failure of the movie itself carries the handle's sentence and the frame it concerns.
+PyObject* RaiseFromHandle(const ZambDecoder* handle, ZambError code) {
+    ZambErrorInfo error{};
+    if (ZambDecoderGetLastError(handle, &error, sizeof error) != ZAMBERR_NONE || error.Code != code)
+        return RaiseFromCode(code);
+    PyObject* args = Py_BuildValue("(siI)", error.Reason, static_cast<int>(code), error.Frame);
+    if (!args) return nullptr;
+    PyErr_SetObject(ModuleError, args);
+    Py_DECREF(args);
+    return nullptr;
+}
+
 struct DecoderObject {
     PyObject_HEAD ZambDecoder* Handle;
     // Memory opens decode from the caller's bytes in place: the buffer is held, and with it
@@ -132,7 +144,7 @@ PyObject* DecoderNextFrame(PyObject* object, PyObject*) {
     ZambDecoder* handle = OpenHandle(object);
     if (!handle) return nullptr;
     const ZambError result = ZambDecoderNextFrame(handle);
-    if (result < 0) return RaiseFromCode(result);
+    if (result < 0) return RaiseFromHandle(handle, result);
     return PyBool_FromLong(result == ZAMBERR_NONE);
 }
 
@@ -142,7 +154,7 @@ PyObject* DecoderSeek(PyObject* object, PyObject* args) {
     ZambDecoder* handle = OpenHandle(object);
     if (!handle) return nullptr;
     if (const ZambError result = ZambDecoderSeek(handle, frame); result < 0)
-        return RaiseFromCode(result);
+        return RaiseFromHandle(handle, result);
     Py_RETURN_NONE;
 }
 
@@ -242,6 +254,43 @@ PyObject* DecoderFrameSound(PyObject* object, PyObject* args) {
     return sound;
 }
 
+// The track's place on the time line: (current chunk's first sample, the queue's, dropped).
+PyObject* DecoderSoundPosition(PyObject* object, PyObject* args) {
+    unsigned track = 0;
+    if (!PyArg_ParseTuple(args, "I", &track)) return nullptr;
+    ZambDecoder* handle = OpenHandle(object);
+    if (!handle) return nullptr;
+    ZambSoundPosition position{};
+    if (const ZambError result =
+            ZambDecoderGetSoundPosition(handle, track, &position, sizeof position);
+        result < 0)
+        return RaiseFromCode(result);
+    return Py_BuildValue("(KKK)", static_cast<unsigned long long>(position.FrameSound),
+                         static_cast<unsigned long long>(position.Queue),
+                         static_cast<unsigned long long>(position.DroppedBytes));
+}
+
+PyObject* DecoderSetIndexBudget(PyObject* object, PyObject* args) {
+    Py_ssize_t bytes = 0;
+    if (!PyArg_ParseTuple(args, "n", &bytes)) return nullptr;
+    ZambDecoder* handle = OpenHandle(object);
+    if (!handle) return nullptr;
+    if (bytes < 0) {
+        PyErr_SetString(PyExc_ValueError, "an index budget cannot be negative");
+        return nullptr;
+    }
+    ZambDecoderSetIndexBudget(handle, static_cast<size_t>(bytes));
+    Py_RETURN_NONE;
+}
+
+PyObject* DecoderBuildIndex(PyObject* object, PyObject*) {
+    ZambDecoder* handle = OpenHandle(object);
+    if (!handle) return nullptr;
+    if (const ZambError result = ZambDecoderBuildIndex(handle); result < 0)
+        return RaiseFromHandle(handle, result);
+    return PyLong_FromSize_t(ZambDecoderIndexBytes(handle));
+}
+
 PyObject* DecoderClose(PyObject* object, PyObject*) {
     ReleaseHandle(reinterpret_cast<DecoderObject*>(object));
     Py_RETURN_NONE;
@@ -258,6 +307,12 @@ PyMethodDef DecoderMethods[] = {
     {"rects", DecoderRects, METH_NOARGS, "The current frame's changed rectangles."},
     {"frame_sound", DecoderFrameSound, METH_VARARGS,
      "The current frame's sound of a track, as PCM bytes."},
+    {"sound_position", DecoderSoundPosition, METH_VARARGS,
+     "A track's (chunk position, queue position, dropped bytes), in sample frames."},
+    {"set_index_budget", DecoderSetIndexBudget, METH_VARARGS,
+     "Bytes the seek index may take (0: none)."},
+    {"build_index", DecoderBuildIndex, METH_NOARGS,
+     "Decodes every frame once to fill the seek index; returns its bytes."},
     {"close", DecoderClose, METH_NOARGS, "Releases the handle; later calls raise."},
     {nullptr, nullptr, 0, nullptr},
 };
@@ -325,7 +380,9 @@ PyMODINIT_FUNC PyInit__zambrel() {
         return nullptr;
     }
     ModuleError = PyErr_NewExceptionWithDoc(
-        "zambrel.Error", "A movie could not be opened or decoded; args are (reason, code).",
+        "zambrel.Error",
+        "A movie could not be opened or decoded; args are (reason, code) or, for damage "
+        "found while decoding, (reason, code, frame).",
         nullptr, nullptr);
     if (!ModuleError) {
         Py_DECREF(module);

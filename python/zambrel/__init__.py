@@ -6,7 +6,8 @@
         for frame in movie:
             picture = frame.rgb()      # height x width x 3, uint8, the palette's colours
 
-Errors are zambrel.Error, whose args are the library's reason and its code.
+Errors are zambrel.Error, whose args are the library's reason and its code, and the frame
+for damage found while decoding.
 """
 import os as _os
 from fractions import Fraction
@@ -70,16 +71,20 @@ class MovieInfo:
 
 
 class Sound(np.ndarray):
-    """PCM samples, samples x channels, with the track's rate in .rate (Hz)."""
+    """PCM samples, samples x channels, with the track's rate in .rate (Hz) and, for a
+    frame's sound, the sample frame of the movie's time line its first sample plays at in
+    .position (it plays at position / rate seconds)."""
 
-    def __new__(cls, pcm, track):
+    def __new__(cls, pcm, track, position=0):
         samples = np.frombuffer(pcm, dtype=track.dtype).reshape(-1, track.channels)
         sound = samples.copy().view(cls)
         sound.rate = track.rate
+        sound.position = position
         return sound
 
     def __array_finalize__(self, obj):
         self.rate = getattr(obj, "rate", None)
+        self.position = getattr(obj, "position", 0)
 
 
 class Frame:
@@ -93,7 +98,8 @@ class Frame:
         self.indices = self.indices.reshape(info.height, info.width)
         self.palette = np.frombuffer(decoder.palette(), dtype=np.uint8).reshape(256, 3)
         self.rects = decoder.rects()
-        self._sound = {track.number: Sound(decoder.frame_sound(track.number), track)
+        self._sound = {track.number: Sound(decoder.frame_sound(track.number), track,
+                                           decoder.sound_position(track.number)[0])
                        for track in info.tracks if track.decoded}
 
     def rgb(self):
@@ -108,7 +114,9 @@ class Frame:
         return rgba
 
     def sound(self, track=0):
-        """The sound this frame's chunk brought to a track, samples x channels."""
+        """The sound this frame's chunk brought to a track, samples x channels; its
+        .position is where it sits on the movie's time line (see docs/library.md: the sound
+        leads the pictures, so a frame's chunk plays somewhat after the frame's own time)."""
         try:
             return self._sound[track]
         except KeyError:
@@ -121,7 +129,8 @@ class Frame:
 class Movie:
     """A movie opened from a path (str or path object) or from its bytes (any buffer)."""
 
-    def __init__(self, source, *, preload=False, loop=False, stored_height=False):
+    def __init__(self, source, *, preload=False, loop=False, stored_height=False,
+                 index_budget=None):
         if not isinstance(source, (str, bytes, bytearray, memoryview)) and hasattr(source,
                                                                                   "__fspath__"):
             source = _os.fspath(source)
@@ -130,6 +139,8 @@ class Movie:
                        (_zambrel.OPEN_LOOP if loop else 0) |
                        (_zambrel.OPEN_STORED_HEIGHT if stored_height else 0))
         self._decoder = _zambrel.Decoder(source, self._flags)
+        if index_budget is not None:
+            self._decoder.set_index_budget(index_budget)
         self.info = MovieInfo(self._decoder.info())
         self.frame = None  # the current Frame, once one is decoded
 
@@ -144,6 +155,11 @@ class Movie:
         self._decoder.seek(number)
         self.frame = Frame(self._decoder, self.info)
         return self.frame
+
+    def build_index(self):
+        """Decodes every frame once, so that later seeks start from a snapshot near their
+        target; returns the index's bytes. Without it the index grows as frames are decoded."""
+        return self._decoder.build_index()
 
     def sound(self, track=0):
         """A track's whole sound, samples x channels, decoded apart from this movie's place."""
@@ -173,5 +189,6 @@ class Movie:
 
 
 def open(source, **options):  # noqa: A001 - the module's one entry, named as io.open is
-    """Opens a movie: a path, or the movie's bytes. Options: preload, loop, stored_height."""
+    """Opens a movie: a path, or the movie's bytes. Options: preload, loop, stored_height,
+    index_budget (bytes the seek index may take; 64 MiB by default, 0 for none)."""
     return Movie(source, **options)

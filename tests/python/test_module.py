@@ -117,3 +117,32 @@ def test_failures_raise_the_librarys_reason(tmp_path, movies):
     movie.close()
     with pytest.raises(ValueError):
         movie.seek(0)
+
+
+def test_frame_sound_positions_add_up_and_damage_names_its_frame(movies, tmp_path):
+    for path in movies:
+        with zambrel.open(path) as movie:
+            frames = list(movie)
+            for track in [t for t in movie.info.tracks if t.decoded]:
+                expected = 0
+                for frame in frames:
+                    sound = frame.sound(track.number)
+                    assert sound.position == expected, (path.name, frame.number)
+                    expected += len(sound)
+    demo = Path(os.environ["ZAMBREL_DEMO"]).read_bytes()
+    with zambrel.open(demo[: len(demo) // 2]) as cut:
+        frames = 0
+        with pytest.raises(zambrel.Error) as damage:
+            for _ in cut:
+                frames += 1
+        reason, code, frame = damage.value.args
+        assert code == -4 and frame == frames and f"frame {frames} of" in reason
+
+
+def test_seeks_through_the_index_give_the_frames_iteration_gives(movies):
+    for path in movies:
+        with zambrel.open(path, index_budget=1 << 20) as movie:
+            expected = [frame.indices.copy() for frame in movie]
+            assert movie.build_index() > 0 or len(expected) < 2
+            for number in reversed(range(len(expected))):
+                assert np.array_equal(movie.seek(number).indices, expected[number])
