@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "fuzz_input.h"
@@ -52,9 +53,24 @@ void TakeSound(ZambDecoder* decoder) {
     }
 }
 
+// Every track answers where its sound is, or that it has none, and a failure's sentence
+// is a terminated string.
+void TakePlaces(ZambDecoder* decoder) {
+    for (std::uint32_t n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        ZambSoundPosition position{};
+        const ZambError result =
+            ZambDecoderGetSoundPosition(decoder, n, &position, sizeof position);
+        Check(result == ZAMBERR_NONE || result == ZAMBERR_NO_TRACK);
+    }
+    ZambErrorInfo error{};
+    Check(ZambDecoderGetLastError(decoder, &error, sizeof error) == ZAMBERR_NONE);
+    Check(std::memchr(error.Reason, 0, sizeof error.Reason) != nullptr);
+}
+
 void Decode(ZambDecoder* decoder, const ZambMovieInfo& info) {
     TakePictures(decoder, info);
     TakeSound(decoder);
+    TakePlaces(decoder);
 }
 
 }  // namespace
@@ -62,7 +78,7 @@ void Decode(ZambDecoder* decoder, const ZambMovieInfo& info) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The choices come from the input's last bytes, which a movie's reading never needs.
     FuzzInput choices{size < 8 ? data : data + size - 8, size < 8 ? size : 8};
-    const std::uint32_t flags = choices.Word() & 0xF;
+    const std::uint32_t flags = choices.Word() & 0x1F;
     const std::uint32_t seeds = choices.Word();
     const std::vector<std::uint8_t> tamed = Tamed(data, size);
     // A copy of exactly the input's size: reading one byte past it is caught.
@@ -75,6 +91,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     ZambMovieInfo info{};
     Check(ZambDecoderGetInfo(decoder, &info, sizeof info) == ZAMBERR_NONE);
     if (std::uint64_t{info.Width} * info.Height <= kMaxPictureBytes) {
+        // A small index, so that seeks resume from snapshots as well as from frame 0.
+        const std::size_t snapshot = std::size_t{info.Width} * info.Height + 776;
+        Check(ZambDecoderSetIndexBudget(decoder, snapshot * (1 + (seeds & 7))) == ZAMBERR_NONE);
         for (std::uint32_t f = 0; f < kMaxFrames && ZambDecoderNextFrame(decoder) == ZAMBERR_NONE;
              ++f)
             Decode(decoder, info);
@@ -83,6 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::uint32_t target = ((seeds >> (8 * s)) & 0xFF) % (reach + 1);
             if (ZambDecoderSeek(decoder, target) == ZAMBERR_NONE) Decode(decoder, info);
         }
+        Check(ZambDecoderIndexBytes(decoder) <= snapshot * (1 + (seeds & 7)));
     }
     ZambDecoderClose(decoder);
     return 0;
