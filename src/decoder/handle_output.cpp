@@ -239,7 +239,8 @@ bool ReserveTrackSound(ZambDecoder* decoder) {
         if (!track.decoded) continue;
         const std::uint32_t perSecond = BytesPerSecond(movie.TrackFormat[n]);
         if (!track.frame.Reserve(TrackRingBytes(perSecond, movie.FramePeriod))) return false;
-        if (!(decoder->flags & ZAMBOPEN_NO_SOUND)) {
+        // Once made, a queue keeps its size (a kept queue grows beyond it).
+        if (!(decoder->flags & ZAMBOPEN_NO_SOUND) && track.queue.data == nullptr) {
             const std::size_t queue =
                 std::max<std::size_t>(std::size_t{perSecond} * kQueueSeconds, kMinQueueBytes);
             if (!track.queue.Reserve(queue)) return false;

@@ -479,4 +479,46 @@ TEST(SeekIndex, FrameDurationsAreExactForEveryPeriodCode) {
     }
 }
 
+// Sound nobody takes: a queue drops its oldest and counts what it dropped, or with
+// ZAMBOPEN_KEEP_SOUND keeps all of it, in order.
+TEST(SeekIndex, QueuesCountTheSoundTheyDropOrKeepItAll) {
+    zambrel::encoder::MovieRecipe recipe;
+    recipe.width = recipe.height = 16;
+    recipe.frameRate = 66;
+    for (int f = 0; f < 180; ++f) {
+        zambrel::encoder::Picture picture;
+        picture.pixels.assign(16 * 16, static_cast<std::uint8_t>(f));
+        recipe.pictures.push_back(picture);
+    }
+    auto& track = recipe.tracks[0];
+    track.present = true;
+    track.sampleRate = 22050;
+    for (std::uint32_t i = 0; i < 22050u * 12; ++i)
+        track.samples.push_back(static_cast<std::uint8_t>(i * 13 >> 3));
+    const Bytes bytes = library_test::Write(recipe);
+    for (std::uint32_t flags : {0u, std::uint32_t{ZAMBOPEN_KEEP_SOUND}}) {
+        SCOPED_TRACE(flags);
+        ZambDecoder* decoder = nullptr;
+        ASSERT_EQ(ZambDecoderOpenMemory(bytes.data(), bytes.size(), flags, &decoder), 0);
+        Bytes all;
+        while (ZambDecoderNextFrame(decoder) == ZAMBERR_NONE) {
+            const Bytes chunk = FrameSound(decoder, 0);
+            all.insert(all.end(), chunk.begin(), chunk.end());
+        }
+        ZambSoundPosition position{};
+        ASSERT_EQ(ZambDecoderGetSoundPosition(decoder, 0, &position, sizeof position), 0);
+        Bytes queued(ZambDecoderSoundQueued(decoder, 0));
+        queued.resize(ZambDecoderReadSound(decoder, 0, queued.data(), queued.size()));
+        EXPECT_EQ(position.DroppedBytes + queued.size(), all.size());
+        EXPECT_EQ(position.Queue, position.DroppedBytes) << "8-bit mono: a byte a sample frame";
+        EXPECT_TRUE(std::equal(queued.begin(), queued.end(),
+                               all.end() - static_cast<std::ptrdiff_t>(queued.size())));
+        if (flags == ZAMBOPEN_KEEP_SOUND)
+            EXPECT_EQ(position.DroppedBytes, 0u);
+        else
+            EXPECT_GT(position.DroppedBytes, 0u);
+        ZambDecoderClose(decoder);
+    }
+}
+
 }  // namespace
