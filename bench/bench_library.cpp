@@ -213,7 +213,7 @@ BENCHMARK(SeekToMiddle)->Unit(benchmark::kMillisecond);
 // A long 640x480 movie at 24 frames a second with a 22,050 Hz track whose sound leads the
 // pictures. Its index is given the share of 64 MiB that a ten-minute movie's 14,400 frames
 // would have, so that its snapshots lie as far apart as that movie's would.
-constexpr std::uint32_t kLongWidth = 640, kLongHeight = 480, kLongFrames = 1200;
+constexpr std::uint32_t kLongWidth = 640, kLongHeight = 480, kLongFrames = 720;
 constexpr std::size_t kLongBudget = (std::size_t{64} << 20) / 14400 * kLongFrames;
 
 const Bytes& LongMovie() {
@@ -229,12 +229,11 @@ const Bytes& LongMovie() {
         for (int i = 0; i < 768; ++i)
             p.palette[i] = zambrel::encoder::WidenLevel(static_cast<std::uint8_t>(i & 63));
         for (std::uint32_t f = 0; f < kLongFrames; ++f) {
-            // A band of detail that moves down the picture: about a tenth changes a frame.
-            const std::uint32_t top = (f * 8) % kLongHeight;
-            for (std::uint32_t y = top; y < std::min(top + 48, kLongHeight); ++y)
+            // A pan over detail: every block changes every frame, as in busy film footage.
+            for (std::uint32_t y = 0; y < kLongHeight; ++y)
                 for (std::uint32_t x = 0; x < kLongWidth; ++x)
-                    p.pixels[std::size_t{y} * kLongWidth + x] =
-                        static_cast<std::uint8_t>((x / 4 + f) % 7 == 0 ? random() % 200 : y % 64);
+                    p.pixels[std::size_t{y} * kLongWidth + x] = static_cast<std::uint8_t>(
+                        ((x + 3 * f) / 3 ^ (y + f) / 5) % 97 + (random() % 4));
             recipe.pictures.push_back(p);
         }
         auto& track = recipe.tracks[0];

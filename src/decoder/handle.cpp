@@ -226,23 +226,6 @@ void Restart(ZambDecoder* decoder) {
     decoder->firstPass = true;
 }
 
-// Makes a snapshot's frame current again: the frame loaded as if just decoded, its picture
-// and palette as they were after it.
-bool Resume(ZambDecoder* decoder, std::uint32_t frame, const std::uint8_t* snapshot) {
-    Movie* movie = &decoder->movie;
-    movie->ReadFailed = 0;
-    movie->FrameNumber = frame;
-    SeekFrame(movie);
-    PrepareFrame(movie);
-    if (movie->ReadFailed) return false;
-    RestoreSnapshot(decoder, snapshot);
-    PlaceSoundAt(decoder, frame);
-    decoder->frameCurrent = true;
-    decoder->damaged = false;
-    decoder->firstPass = true;
-    return true;
-}
-
 // The exact duration of a frame in seconds, as num / den: the header's milliseconds, or its
 // hundredths of a millisecond, without the wrap of a 32-bit period.
 void FrameDuration(const Movie& movie, std::uint32_t* num, std::uint32_t* den) {
@@ -275,8 +258,9 @@ bool SoundDueAt(const ZambDecoder* decoder, std::uint32_t frame, std::uint64_t* 
     return true;
 }
 
-// Whether decoding on from the current frame (or a snapshot's) reaches every track's sound
-// due at the target: a chunk that began after it would leave that sound out.
+// Whether a frame's chunks begin at or before every track's sound due at the target: from
+// there on, decoding reaches all of it. `current` asks of the current frame, whose position
+// is known on any pass; otherwise of a first-pass frame, through the table.
 bool HoldsDueSound(const ZambDecoder* decoder, std::uint32_t frame, const std::uint64_t* due,
                    bool current) {
     for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
@@ -289,30 +273,94 @@ bool HoldsDueSound(const ZambDecoder* decoder, std::uint32_t frame, const std::u
     return true;
 }
 
+// The current frame can be decoded on from when the target lies at or after it and its
+// sound reaches the sound due, directly or through the first pass's earlier chunks.
 bool CanGoOnFromCurrent(const ZambDecoder* decoder, std::uint32_t frame, bool timed,
                         const std::uint64_t* due) {
     const Movie& movie = decoder->movie;
-    return decoder->frameCurrent && !decoder->damaged && frame >= VisibleFrameNumber(decoder) &&
-           movie.FrameNumber < movie.FrameCount && (!timed || HoldsDueSound(decoder, 0, due, true));
+    if (!decoder->frameCurrent || decoder->damaged || frame < VisibleFrameNumber(decoder) ||
+        movie.FrameNumber >= movie.FrameCount)
+        return false;
+    const bool lookBack = decoder->firstPass && movie.FrameNumber < decoder->positionsKnown;
+    return !timed || lookBack || HoldsDueSound(decoder, 0, due, true);
 }
 
-// The latest snapshot before `frame` whose chunks still reach the sound due; 0 for none.
-std::uint32_t SnapshotToResume(const ZambDecoder* decoder, std::uint32_t frame, bool timed,
-                               const std::uint64_t* due) {
-    std::uint32_t at = SnapshotBefore(decoder, frame);
-    while (at != 0 && timed && !HoldsDueSound(decoder, at, due, false))
-        at = SnapshotBefore(decoder, at - 1);
-    return at;
+// The earliest frame before `start` (a first-pass frame) whose chunks still reach the
+// sound due; `start` itself when its own chunks do.
+std::uint32_t FirstFrameReaching(const ZambDecoder* decoder, std::uint32_t start,
+                                 const std::uint64_t* due) {
+    std::uint32_t frame = start;
+    while (frame > 0 && !HoldsDueSound(decoder, frame, due, false)) --frame;
+    return frame;
 }
 
-// Chooses where the seek's decoding starts: on from the current frame, from a snapshot, or
-// from frame 0, whichever lies latest before the target and still reaches its sound.
+// Queues the sound of frames first to last - 1 that reaches the sound due, reading their
+// chunks alone: a chunk decodes on its own, so their pictures are not needed. False when a
+// frame could not be read again.
+bool QueueSoundOfFrames(ZambDecoder* decoder, std::uint32_t first, std::uint32_t last) {
+    Movie* movie = &decoder->movie;
+    for (std::uint32_t frame = first; frame < last; ++frame) {
+        movie->ReadFailed = 0;
+        movie->FrameNumber = frame;
+        SeekFrame(movie);
+        PrepareFrame(movie);
+        if (movie->ReadFailed) return false;
+        PlaceSoundAt(decoder, frame);
+        QueueReachingSound(decoder);
+    }
+    return true;
+}
+
+// Puts a first-pass frame back as the current one, loaded as if just decoded, with its
+// picture (already in place, or from a snapshot) and the palette after it.
+bool PutBack(ZambDecoder* decoder, std::uint32_t frame, const std::uint8_t* palette,
+             const std::uint8_t* snapshot) {
+    Movie* movie = &decoder->movie;
+    movie->ReadFailed = 0;
+    movie->FrameNumber = frame;
+    SeekFrame(movie);
+    PrepareFrame(movie);
+    if (movie->ReadFailed) return false;
+    if (snapshot != nullptr)
+        RestoreSnapshot(decoder, snapshot);
+    else
+        std::memcpy(movie->Palette, palette, ZAMB_PALETTE_BYTES);
+    movie->PaletteDirty16 = 1;
+    PlaceSoundAt(decoder, frame);
+    decoder->frameCurrent = true;
+    decoder->damaged = false;
+    decoder->firstPass = true;
+    return true;
+}
+
+// Starts a seek's decoding at the latest point before the target: the current frame, a
+// snapshot or frame 0. The sound due at the target may lie in chunks before that point;
+// they are queued first, by themselves. After this the start is current (or, from frame 0,
+// nothing is) and its own chunk's share of the sound is queued.
 void StartSeek(ZambDecoder* decoder, std::uint32_t frame, bool timed, const std::uint64_t* due) {
-    const std::uint32_t snapshot = SnapshotToResume(decoder, frame, timed, due);
-    const bool current = CanGoOnFromCurrent(decoder, frame, timed, due);
-    if (current && VisibleFrameNumber(decoder) >= snapshot) return;
-    if (snapshot == 0 || !Resume(decoder, snapshot, SnapshotAt(decoder, snapshot)))
+    const std::uint32_t snapshotFrame = SnapshotBefore(decoder, frame);
+    const bool fromCurrent = CanGoOnFromCurrent(decoder, frame, timed, due) &&
+                             VisibleFrameNumber(decoder) >= snapshotFrame;
+    const std::uint32_t start = fromCurrent ? VisibleFrameNumber(decoder) : snapshotFrame;
+    if (start == 0 && !fromCurrent) {
         Restart(decoder);
+        return;
+    }
+    const bool lookBack = timed && !HoldsDueSound(decoder, start, due, fromCurrent);
+    std::uint8_t palette[ZAMB_PALETTE_BYTES];
+    std::memcpy(palette, decoder->movie.Palette, sizeof palette);
+    bool placed = true;
+    if (lookBack)
+        placed = QueueSoundOfFrames(decoder, FirstFrameReaching(decoder, start, due), start);
+    if (placed && (lookBack || !fromCurrent))
+        placed =
+            PutBack(decoder, start, palette, fromCurrent ? nullptr : SnapshotAt(decoder, start));
+    if (!placed) {  // a frame read before could not be read again: from the start, then
+        EmptySoundQueues(decoder, due);
+        Restart(decoder);
+        return;
+    }
+    if (start != frame) QueueReachingSound(decoder);
 }
 
 }  // namespace
@@ -492,10 +540,9 @@ ZambError ZambDecoderSeek(ZambDecoder* decoder, std::uint32_t frame) {
     if (frame >= decoder->movie.FrameCount) return ZAMBERR_NO_FRAME;
     std::uint64_t due[ZAMB_MAX_TRACKS] = {};
     const bool timed = SoundDueAt(decoder, frame, due);
-    StartSeek(decoder, frame, timed, due);
     if (!timed) std::fill(due, due + ZAMB_MAX_TRACKS, UINT64_MAX);
     EmptySoundQueues(decoder, due);
-    if (decoder->frameCurrent && VisibleFrameNumber(decoder) != frame) QueueReachingSound(decoder);
+    StartSeek(decoder, frame, timed, due);
     while (!decoder->frameCurrent || VisibleFrameNumber(decoder) != frame) {
         const ZambError result = Step(decoder, false);
         decoder->wholePicture = true;
