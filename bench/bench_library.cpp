@@ -255,13 +255,13 @@ void SeekLongMovie(benchmark::State& state) {
     ZambDecoderSetIndexBudget(handle.decoder, indexed ? kLongBudget : 0);
     if (indexed) ZambDecoderBuildIndex(handle.decoder);
     std::mt19937 random(9);
-    double slowest = 0;
+    double slowest = 0;  // processor time, which other programs on the machine do not stretch
     for (auto _ : state) {
-        const auto started = Clock::now();
+        const std::clock_t started = std::clock();
         ZambDecoderSeek(handle.decoder, random() % kLongFrames);
-        slowest = std::max(slowest, Seconds(started) * 1000);
+        slowest = std::max(slowest, ProcessorSeconds(started) * 1000);
     }
-    state.counters["slowest ms"] = slowest;
+    state.counters["slowest cpu ms"] = slowest;
     state.counters["index MB"] = double(ZambDecoderIndexBytes(handle.decoder)) / (1 << 20);
     state.counters["ten-minute index MB"] =
         double(ZambDecoderIndexBytes(handle.decoder)) / (1 << 20) * 14400 / kLongFrames;
