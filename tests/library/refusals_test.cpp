@@ -86,6 +86,14 @@ TEST(Refusals, BadCallsAreRefusedWithTheirOwnCodes) {
     EXPECT_EQ(ZambDecoderGetChangedRects(nullptr, nullptr, 0), 0u);
     EXPECT_EQ(ZambDecoderReadSound(nullptr, 0, sound.data(), sound.size()), 0u);
     EXPECT_EQ(ZambDecoderSoundQueued(nullptr, 0), 0u);
+    ZambSoundPosition position{};
+    ZambErrorInfo error{};
+    EXPECT_EQ(ZambDecoderGetSoundPosition(nullptr, 0, &position, sizeof position),
+              ZAMBERR_INVALID_ARGUMENT);
+    EXPECT_EQ(ZambDecoderGetLastError(nullptr, &error, sizeof error), ZAMBERR_INVALID_ARGUMENT);
+    EXPECT_EQ(ZambDecoderSetIndexBudget(nullptr, 0), ZAMBERR_INVALID_ARGUMENT);
+    EXPECT_EQ(ZambDecoderBuildIndex(nullptr), ZAMBERR_INVALID_ARGUMENT);
+    EXPECT_EQ(ZambDecoderIndexBytes(nullptr), 0u);
     ZambDecoderClose(nullptr);
     for (ZambError code = -13; code <= 1; ++code) EXPECT_NE(ZambErrorString(code), nullptr);
 }
