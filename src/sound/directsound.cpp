@@ -252,11 +252,28 @@ bool FindFreeSpace(SoundTrack* track, std::uint32_t& start, std::uint32_t& free)
     return true;
 }
 
-bool WriteSound(SoundTrack* track, std::uint32_t start, std::uint32_t count) {
+// Silences the regions from byte `from` of the stretch they cover to its end.
+void SilenceRegionsFrom(const SoundTrack* track, const LockedRegions& regions, std::uint32_t from) {
+    const std::uint8_t silence = SilenceByte(track);
+    if (from < regions.FirstBytes) {
+        std::memset(regions.First + from, silence, regions.FirstBytes - from);
+        if (regions.Second) std::memset(regions.Second, silence, regions.SecondBytes);
+    } else if (regions.Second) {
+        const std::uint32_t inSecond = from - regions.FirstBytes;
+        std::memset(regions.Second + inSecond, silence, regions.SecondBytes - inSecond);
+    }
+}
+
+// The sound goes at `start` and the rest of the free stretch after it becomes silence. That
+// stretch still holds sound already played, such as the end of a longer burst before a
+// restart; when the services run late, the cursor passes the new sound's end before a
+// silence tail is written, and would play that old sound a second time.
+bool WriteSound(SoundTrack* track, std::uint32_t start, std::uint32_t count, std::uint32_t free) {
     DirectSoundTrackArea& area = AreaOf(track);
     LockedRegions regions;
-    if (!LockBuffer(area.SoundBuffer, start, count, regions)) return false;
+    if (!LockBuffer(area.SoundBuffer, start, free, regions)) return false;
     std::uint32_t copied = CopyRingIntoRegions(track, regions, count);
+    SilenceRegionsFrom(track, regions, copied);
     UnlockBuffer(area.SoundBuffer, regions);
     NoteWritten(track, start, copied);
     return true;
@@ -272,14 +289,7 @@ void WriteSilenceTail(SoundTrack* track, std::uint32_t start, std::uint32_t fill
     const std::uint32_t copied = CopyRingIntoRegions(track, regions, fill);
     NoteWritten(track, start, copied);
     area.SilenceStart = static_cast<std::int32_t>(area.WriteOffset);
-    const std::uint8_t silence = SilenceByte(track);
-    if (copied < regions.FirstBytes) {
-        std::memset(regions.First + copied, silence, regions.FirstBytes - copied);
-        if (regions.Second) std::memset(regions.Second, silence, regions.SecondBytes);
-    } else if (regions.Second) {
-        const std::uint32_t inSecond = copied - regions.FirstBytes;
-        std::memset(regions.Second + inSecond, silence, regions.SecondBytes - inSecond);
-    }
+    SilenceRegionsFrom(track, regions, copied);
     area.WriteOffset = area.SilenceEnd = (start + quarter) % track->BufferSize;
     UnlockBuffer(area.SoundBuffer, regions);
     std::atomic_ref<std::uint32_t>(track->Underrun).store(1);
@@ -324,7 +334,7 @@ void ServiceTrack(SoundTrack* track) {
         if (fill > 3) {
             const std::uint32_t count = (free < fill ? free : fill) & ~3u;
             // A stopped buffer whose lock failed stays stopped: it holds nothing to play.
-            if (!WriteSound(track, start, count)) return;
+            if (!WriteSound(track, start, count, free)) return;
         } else {
             if (area.Stopped) return;
             if (free > track->BufferSize * 4 / 5) WriteSilenceTail(track, start, fill);

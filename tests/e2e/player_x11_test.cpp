@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -227,6 +228,23 @@ TEST_F(PlayerOnX, EscapeThroughTheXServerStops) {
 // driver.
 class PlayerSoundOnX : public PlayerOnX {
   protected:
+    // Where the sound heard first leaves the movie's: a sample heard twice or stale buffer
+    // content shows as a value the movie has elsewhere.
+    static std::string FirstDeparture(const std::vector<std::int16_t>& played,
+                                      const std::vector<std::int16_t>& decoded) {
+        const auto [heard, movie] =
+            std::mismatch(played.begin(), played.end(), decoded.begin(), decoded.end());
+        const auto at = std::to_string(heard - played.begin());
+        if (heard == played.end()) return "every sample heard is the movie's, up to " + at;
+        std::string text = "heard sample " + at + " is " + std::to_string(*heard);
+        if (movie == decoded.end()) return text + ", after the movie's last";
+        const auto same = std::find(decoded.begin(), decoded.end(), *heard);
+        text += ", the movie has " + std::to_string(*movie) + " there";
+        if (same != decoded.end())
+            text += " and that value first at " + std::to_string(same - decoded.begin());
+        return text;
+    }
+
     void ExpectDecodedSoundPlayed(const std::string& switches) {
         constexpr int kFrames = 8;
         folder_.Write("sound.zmb", CountingSoundMovie(kFrames, -6666, 44100, true));
@@ -252,8 +270,9 @@ class PlayerSoundOnX : public PlayerOnX {
         // Closing the movie after its last frame may cut what the device still held of it.
         const std::size_t frameShare = decoded.size() / kFrames;
         ASSERT_GE(played.size() + 2 * frameShare, decoded.size()) << output;
-        ASSERT_LE(played.size(), decoded.size());
-        EXPECT_TRUE(std::equal(played.begin(), played.end(), decoded.begin()));
+        ASSERT_LE(played.size(), decoded.size()) << FirstDeparture(played, decoded);
+        EXPECT_TRUE(std::equal(played.begin(), played.end(), decoded.begin()))
+            << FirstDeparture(played, decoded);
     }
 };
 

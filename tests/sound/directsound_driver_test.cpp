@@ -140,6 +140,47 @@ TEST_F(DirectSoundDriver, PlaysTheRingBitForBitThenRunsDryOnItsSilenceTail) {
     EXPECT_TRUE(std::equal(sound.begin(), sound.end(), streams[0].Bytes.begin()));
 }
 
+// A loaded machine runs the services late, so the cursor passes the last sound written
+// before anyone writes a silence tail behind it. What it plays there must be silence, not
+// what an earlier, longer burst left in the buffer: bursts of every order of size, serviced
+// from promptly to a quarter of a second late, are heard whole, in order and nothing else.
+TEST_F(DirectSoundDriver, LateServicesLetTheDeviceHearOnlyTheSoundAndSilence) {
+    const std::vector<std::vector<std::size_t>> burstLists = {
+        {7000, 5000, 3000, 1000}, {2000, 9000, 4000, 600}, {12288, 8, 6000, 5996}};
+    for (const std::uint32_t late : {5u, 25u, 60u, 110u, 170u, 230u}) {
+        for (const auto& bursts : burstLists) {
+            SCOPED_TRACE("services " + std::to_string(late) + " ms apart, first burst " +
+                         std::to_string(bursts[0]));
+            TestTrack t(22050, false, false);
+            ASSERT_TRUE(SoundDriver.SoundOpenTrack(&t.track, 0));
+            std::vector<std::uint8_t> expected;
+            unsigned seed = 0;
+            for (std::size_t bytes : bursts) {
+                const auto sound = Pattern(bytes, seed += 7);
+                expected.insert(expected.end(), sound.begin(), sound.end());
+                t.Put(sound);
+                Play(&t.track, 400, late);  // some bursts come before the last has played
+            }
+            Play(&t.track, 1200, late);
+            EXPECT_FALSE(t.Playing());
+            SoundDriver.SoundCloseTrack(&t.track);
+
+            auto streams = standin::TakePlayedStreams();
+            ASSERT_EQ(streams.size(), 1u);
+            std::size_t next = 0;
+            for (std::size_t i = 0; i < streams[0].Bytes.size(); ++i) {
+                const std::uint8_t byte = streams[0].Bytes[i];
+                if (next < expected.size() && byte == expected[next]) {
+                    ++next;
+                } else {
+                    ASSERT_EQ(byte, 0x80) << "byte " << i << " played, sound byte " << next;
+                }
+            }
+            EXPECT_EQ(next, expected.size());
+        }
+    }
+}
+
 TEST_F(DirectSoundDriver, PositionNeverGoesBackAndResetStartsItAgain) {
     TestTrack t(22050, false, false);
     ASSERT_TRUE(SoundDriver.SoundOpenTrack(&t.track, 0));
