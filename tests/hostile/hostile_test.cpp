@@ -214,7 +214,7 @@ void HostileMovies::CheckToolRefusals() {
                    static_cast<std::streamsize>(bytes.size()));
         SCOPED_TRACE(bytes.size());
         ExpectOneErrorLine(std::string(ZMBTOOL_PATH) + " info " + path);
-        ExpectOneErrorLine(std::string(ZMBTOOL_PATH) + " decode " + path);
+        ExpectOneErrorLine(std::string(ZMBTOOL_PATH) + " decode " + path + " --raw /dev/null");
     }
     std::filesystem::remove(path);
 #endif

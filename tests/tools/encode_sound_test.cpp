@@ -138,7 +138,7 @@ TEST_F(EncodeSound, EveryFrameRateAndFormatPlaysWithoutASkipToTheEndOfTheSound) 
         const std::vector<std::uint8_t> sound = Tone(c, kSeconds);
         ASSERT_TRUE(WriteWav(Path("tone.wav"), c, sound));
         const RunResult encoded =
-            RunTool("encode " + Path("p0.png") + " " + Path("m.zmb") + " --fps " +
+            RunTool("encode -f " + Path("p0.png") + " " + Path("m.zmb") + " --fps " +
                     std::to_string(c.fps) + " --track 0=" + Path("tone.wav"));
         ASSERT_EQ(encoded.status, 0) << label << ": " << encoded.output;
         EXPECT_NE(encoded.output.find("last picture is held"), std::string::npos) << label;
