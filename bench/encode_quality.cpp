@@ -67,11 +67,12 @@ void Measure(const std::string& tool, const Clip& clip, const fs::path& folder) 
     for (const char* setting : kSettings) {
         const fs::path movie = folder / "clip.zmb", raw = folder / "clip.raw";
         const auto start = std::chrono::steady_clock::now();
-        const int status = Run(tool + " encode " + (folder / "f%04d.png").string() + " " +
+        const int status = Run(tool + " encode --force " + (folder / "f%04d.png").string() + " " +
                                movie.string() + " " + setting);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (status != 0 || Run(tool + " decode " + movie.string() + " --raw " + raw.string())) {
+        if (status != 0 ||
+            Run(tool + " decode --force " + movie.string() + " --raw " + raw.string())) {
             std::printf("| %s | %s | failed | | |\n", clip.name.c_str(), setting);
             continue;
         }

@@ -134,6 +134,14 @@ bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* 
         ::close(fd);
         return *error = "cannot read " + path + ": it is a folder", false;
     }
+    // The frame checks and a damaged movie's salvage read the file where they need to,
+    // which a pipe cannot give.
+    if (!S_ISREG(status.st_mode)) {
+        ::close(fd);
+        *error = "cannot read " + path +
+                 ": it is not a file (a FIFO or a device); save the movie to a file first";
+        return false;
+    }
     descriptor_ = ::dup(fd);
     check_ = FrameCheck{};
     if (ReadTables(descriptor_, FileLength(descriptor_), &header_, &check_))
