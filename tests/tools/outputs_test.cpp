@@ -158,6 +158,13 @@ TEST_F(ZmbtoolOutputs, OutputsThatAreOneFileAreRefused) {
             << outputs;
         EXPECT_TRUE(fs::is_empty(folder_ / "D")) << outputs;
     }
+    // A movie is read from a file: a FIFO nobody writes is refused at once, not waited on.
+    ASSERT_EQ(::mkfifo(Path("pipe.zmb").c_str(), 0600), 0);
+    for (const char* command : {"info ", "verify ", "decode --raw /dev/null "}) {
+        const RunResult refused = RunTool(std::string(command) + Q("pipe.zmb"));
+        EXPECT_EQ(refused.status, 1) << command << refused.output;
+        EXPECT_NE(refused.output.find("not a file"), std::string::npos) << refused.output;
+    }
 }
 
 // A run stopped by a signal while it writes leaves no temporary and every old file as it

@@ -142,7 +142,9 @@ int RunInfo(const std::vector<std::string>& args) {
     if (path.empty()) return Fail("info: no movie given (zmbtool info --help)");
 
     unsigned char header[ZAMB_HEADER_BYTES] = {};
-    std::string reason = RefusalReason(path, header);
+    std::string reason;
+    if (!CheckMovieInput(path, &reason)) return Fail(reason);
+    reason = RefusalReason(path, header);
     if (!reason.empty()) return Fail(path + ": " + reason);
     MovieFile file;
     if (!file.Open(path, 0, &reason)) return Fail(reason);

@@ -121,26 +121,34 @@ void CheckAllFrames(int fd, const std::vector<std::uint8_t>& tables, FrameCheck*
 
 }  // namespace
 
+bool CheckMovieInput(const std::string& path, std::string* error) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return *error = "cannot read " + path + ": " + std::strerror(errno), false;
+    if (S_ISDIR(status.st_mode)) return *error = "cannot read " + path + ": it is a folder", false;
+    // The frame checks and a damaged movie's salvage read the file where they need to,
+    // which a pipe cannot give; opening one that nobody writes would wait for ever.
+    if (!S_ISREG(status.st_mode)) {
+        *error = "cannot read " + path +
+                 ": it is not a file (a FIFO or a device); save the movie to a file first";
+        return false;
+    }
+    return true;
+}
+
 MovieFile::~MovieFile() {
     Close();
 }
 
 bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* error) {
     Close();
+    if (!CheckMovieInput(path, error)) return false;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return *error = "cannot read " + path + ": " + std::strerror(errno), false;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        return *error = "cannot read " + path + ": it is a folder", false;
-    }
-    // The frame checks and a damaged movie's salvage read the file where they need to,
-    // which a pipe cannot give.
-    if (!S_ISREG(status.st_mode)) {
-        ::close(fd);
-        *error = "cannot read " + path +
-                 ": it is not a file (a FIFO or a device); save the movie to a file first";
-        return false;
+        return *error = "cannot read " + path + ": it is no longer a file", false;
     }
     descriptor_ = ::dup(fd);
     check_ = FrameCheck{};

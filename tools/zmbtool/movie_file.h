@@ -26,6 +26,10 @@ struct FrameCheck {
     std::vector<FrameFault> faults;  // in frame order; a cut file ends the list
 };
 
+// Movies are read from regular files: false, with ERROR naming the path and the reason, for
+// anything else.
+bool CheckMovieInput(const std::string& path, std::string* error);
+
 // A movie opened through the library, from the file of exactly the given name: zmbtool's
 // names are POSIX names, so none of the player's '\' translation or case folding applies.
 class MovieFile {
