@@ -470,31 +470,69 @@ bool CheckOutputs(const std::vector<std::string>& outputs, const std::vector<Fol
     return true;
 }
 
+namespace {
+
+// What a rename into place replaced, so that a later failure can put it back.
+struct Replaced {
+    std::string target;
+    std::string backup;  // a second name of the old file; empty when there is none
+    bool wasNew = false;
+};
+
+bool PutInPlace(const std::string& temporary, const std::string& target,
+                std::vector<Replaced>* done, std::string* error) {
+    Replaced entry{target, temporary + ".old", false};
+    if (::link(target.c_str(), entry.backup.c_str()) != 0) {
+        entry.wasNew = errno == ENOENT;
+        entry.backup.clear();
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+        *error = "cannot write " + target + ": " + Reason(errno);
+        if (!entry.backup.empty()) ::unlink(entry.backup.c_str());
+        return false;
+    }
+    done->push_back(entry);
+    return true;
+}
+
+// Puts back every old file the renames replaced, and removes the new ones that had none.
+void Undo(const std::vector<Replaced>& done) {
+    for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        if (!it->backup.empty())
+            ::rename(it->backup.c_str(), it->target.c_str());
+        else if (it->wasNew)
+            ::unlink(it->target.c_str());
+    }
+}
+
+}  // namespace
+
 bool CommitOutputs(std::string* error) {
     const SignalsHeld held;
     Transaction& run = Run();
+    std::vector<Replaced> done;
     bool ok = true;
-    std::map<std::string, std::set<std::string>> written;  // folder id -> names
-    for (const auto& [temporary, target] : run.ready) {
-        if (!ok) break;
-        if (std::rename(temporary.c_str(), target.c_str()) != 0) {
-            *error = "cannot write " + target + ": " + Reason(errno);
-            ok = false;
-            break;
-        }
-        Forget(run.temporaries, temporary);
-        struct stat folder {};
-        if (::stat(FolderOf(target).c_str(), &folder) == 0)
-            written[IdOf(folder.st_dev, folder.st_ino)].insert(
-                std::filesystem::path(target).filename().string());
-    }
+    for (const auto& [temporary, target] : run.ready)
+        if (!(ok = PutInPlace(temporary, target, &done, error))) break;
     run.ready.clear();
     for (const std::string& temporary : run.temporaries) ::unlink(temporary.c_str());
     run.temporaries.clear();
-    if (ok && Replacing())
+    if (!ok) {
+        Undo(done);
+        return false;
+    }
+    std::map<std::string, std::set<std::string>> written;  // folder id -> names
+    for (const Replaced& entry : done) {
+        if (!entry.backup.empty()) ::unlink(entry.backup.c_str());
+        struct stat folder {};
+        if (::stat(FolderOf(entry.target).c_str(), &folder) == 0)
+            written[IdOf(folder.st_dev, folder.st_ino)].insert(
+                std::filesystem::path(entry.target).filename().string());
+    }
+    if (Replacing())
         for (const CheckedFolder& folder : run.folders)
             RemoveStaleFiles(folder, written[IdOf(folder.device, folder.inode)]);
-    return ok;
+    return true;
 }
 
 void AbandonOutputs() {

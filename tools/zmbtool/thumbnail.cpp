@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "command.h"
+#include "movie_file.h"
 #include "options.h"
 #include "output.h"
 #include "png_io.h"
@@ -142,7 +143,9 @@ int Run(const std::vector<std::string>& args) {
     o.output = positional[1];
     zmbtool::NoteInput(o.movie);
     std::string refusal;
-    if (!zmbtool::CheckOutputs({o.output}, &refusal)) return zmbtool::Fail("thumbnail: " + refusal);
+    if (!zmbtool::CheckOutputs({o.output}, &refusal) ||
+        !zmbtool::CheckMovieInput(o.movie, &refusal))
+        return zmbtool::Fail("thumbnail: " + refusal);
     Movie* movie = OpenForThumbnail(o.movie);
     if (movie == nullptr) return zmbtool::Fail("thumbnail: cannot read movie " + o.movie);
     if (movie->FrameCount == 0 || o.frame >= static_cast<long>(movie->FrameCount)) {
