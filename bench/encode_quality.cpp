@@ -3,6 +3,9 @@
 // settings, each decoded again and compared with its source. Prints, per clip and setting,
 // bytes per frame, PSNR of the decoded movie against the truecolour source, and encoding
 // speed, as the Markdown table of docs/encoder-quality.md.
+//
+// usage: encode_quality [ZMBTOOL [FRAMES [PHOTO.png...]]]. Given photographs (RGB PNGs at
+// least 320x240), it measures pans across each of them instead of the generated clips.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +15,10 @@
 #include <string>
 #include <vector>
 
+#include <png.h>
 #include <unistd.h>
+
+#include <cmath>
 
 #include "encode_clips.h"
 
@@ -67,11 +73,12 @@ void Measure(const std::string& tool, const Clip& clip, const fs::path& folder) 
     for (const char* setting : kSettings) {
         const fs::path movie = folder / "clip.zmb", raw = folder / "clip.raw";
         const auto start = std::chrono::steady_clock::now();
-        const int status = Run(tool + " encode " + (folder / "f%04d.png").string() + " " +
+        const int status = Run(tool + " encode --force " + (folder / "f%04d.png").string() + " " +
                                movie.string() + " " + setting);
         const double seconds =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        if (status != 0 || Run(tool + " decode " + movie.string() + " --raw " + raw.string())) {
+        if (status != 0 ||
+            Run(tool + " decode --force " + movie.string() + " --raw " + raw.string())) {
             std::printf("| %s | %s | failed | | |\n", clip.name.c_str(), setting);
             continue;
         }
@@ -82,6 +89,34 @@ void Measure(const std::string& tool, const Clip& clip, const fs::path& folder) 
                     clip.frames.size() / seconds);
         std::fflush(stdout);
     }
+}
+
+// A slow diagonal pan of the window across the photograph at PATH, from its top left to its
+// bottom right over FRAMES frames: every pixel changes, as in a camera move.
+bool PhotoPan(const std::string& path, int frames, Clip* clip) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return false;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> photo(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, photo.data(), 0, nullptr)) return false;
+    const int width = static_cast<int>(image.width), height = static_cast<int>(image.height);
+    if (width < kWidth || height < kHeight) return false;
+    clip->name = "photo pan (" + fs::path(path).stem().string() + ")";
+    clip->width = kWidth;
+    clip->height = kHeight;
+    for (int f = 0; f < frames; ++f) {
+        const double along = frames > 1 ? double(f) / (frames - 1) : 0;
+        const int left = static_cast<int>(std::lround(along * (width - kWidth)));
+        const int top = static_cast<int>(std::lround(along * (height - kHeight)));
+        std::vector<std::uint8_t> frame;
+        for (int y = 0; y < kHeight; ++y) {
+            const std::uint8_t* row = photo.data() + (std::size_t(top + y) * width + left) * 3;
+            frame.insert(frame.end(), row, row + kWidth * 3);
+        }
+        clip->frames.push_back(std::move(frame));
+    }
+    return true;
 }
 
 }  // namespace
@@ -96,7 +131,18 @@ int main(int argc, char** argv) {
                 frames, kWidth, kHeight, kWidth * kHeight);
     std::printf("| clip | setting | bytes per frame | PSNR (dB) | frames encoded per second |\n");
     std::printf("|---|---|---:|---:|---:|\n");
-    for (const Clip& clip : zambrel::clips::AllClips(kWidth, kHeight, frames)) {
+    std::vector<Clip> clips;
+    for (int i = 3; i < argc; ++i) {
+        Clip pan;
+        if (!PhotoPan(argv[i], frames, &pan)) {
+            std::fprintf(stderr, "encode_quality: %s: not an RGB PNG of at least %dx%d\n", argv[i],
+                         kWidth, kHeight);
+            return 1;
+        }
+        clips.push_back(std::move(pan));
+    }
+    if (clips.empty()) clips = zambrel::clips::AllClips(kWidth, kHeight, frames);
+    for (const Clip& clip : clips) {
         for (std::size_t f = 0; f < clip.frames.size(); ++f) {
             char name[32];
             std::snprintf(name, sizeof name, "f%04zu.png", f);

@@ -9,3 +9,13 @@ void DecodeBlocksPlain(PaintState& st, const std::uint8_t* chunk, const std::uin
     DecodeBlocks(st, stream, FamilyFor<PlainStream>(kind));
     stream.Finish();
 }
+
+ChunkReading DecodeBlocksPlainChecked(PaintState& st, const std::uint8_t* chunk,
+                                      const std::uint8_t* chunkEnd, TreeBlock* trees,
+                                      FamilyKind kind) {
+    CheckedPlainStream stream;
+    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
+    DecodeBlocks(st, stream, FamilyFor<CheckedPlainStream>(kind));
+    stream.Finish();
+    return {RanOut(stream), stream.treesRead};
+}

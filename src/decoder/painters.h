@@ -296,3 +296,16 @@ void DecodeBlocksPlain(PaintState& st, const std::uint8_t* chunk, const std::uin
                        TreeBlock* trees, FamilyKind kind);
 void DecodeBlocksWide(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
                       TreeBlock* trees, FamilyKind kind);
+
+// What a checked decode of a chunk found (see StreamCheck).
+struct ChunkReading {
+    bool ranOut = false;          // the picture needed bits past the chunk's end
+    std::uint32_t treesRead = 0;  // bit t: tree t gave a value
+};
+// The same loops, painting the same picture, reading the chunk checked.
+ChunkReading DecodeBlocksPlainChecked(PaintState& st, const std::uint8_t* chunk,
+                                      const std::uint8_t* chunkEnd, TreeBlock* trees,
+                                      FamilyKind kind);
+ChunkReading DecodeBlocksWideChecked(PaintState& st, const std::uint8_t* chunk,
+                                     const std::uint8_t* chunkEnd, TreeBlock* trees,
+                                     FamilyKind kind);

@@ -10,6 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <type_traits>
 
 #include "decoder/trees.h"
 #include "decoder/value_tables.h"
@@ -25,15 +26,26 @@ static_assert(std::endian::native == std::endian::little, "pixel rows are stored
 #define ZAMB_STREAM_STEP inline
 #endif
 
+// What a checked read of a chunk learns beside the picture, for tools that must tell a
+// damaged chunk from a whole one: the zero bits supplied past the chunk's end (a whole
+// chunk never consumes them) and the trees that gave values. Players never pay for it: their
+// streams carry none of it, and their block loops are compiled without a trace of it.
+struct StreamCheck {
+    std::uint32_t paddedBits = 0;
+    std::uint32_t treesRead = 0;  // bit t: tree t gave a value
+};
+struct NoStreamCheck {};
+
 // Never reads at or past `end`: a chunk that stops early goes on as zero bits, which decode
 // to garbage blocks but never to a read outside the frame buffer.
 //
 // The block loop works on its own copy of the stream, so everything here can live in
 // registers; the trees' recent values are kept here too, and go back into their nodes
 // when the chunk is done.
-template <bool Wide>
-struct BlockStream {
+template <bool Wide, bool Checked = false>
+struct BlockStream : std::conditional_t<Checked, StreamCheck, NoStreamCheck> {
     static constexpr bool kWide = Wide;
+    static constexpr bool kChecked = Checked;
     // Bits a value may take through its table steps: the widest first level and the
     // deepest subtable. Deeper codes are walked bit by bit, and each bit is checked for.
     static constexpr unsigned kValueBits = kMaxFirstBits + kMaxSubtableBits;
@@ -124,6 +136,7 @@ struct BlockStream {
     // bits.
     ZAMB_STREAM_STEP void FillNearEnd() {
         while (count < kFilledBits) {
+            if constexpr (Checked) this->paddedBits += next < end ? 0 : 8;
             const std::uint64_t byte = next < end ? *next++ : 0;
             buffer |= byte << count;
             count += 8;
@@ -133,6 +146,15 @@ struct BlockStream {
 
 using PlainStream = BlockStream<false>;
 using WideStream = BlockStream<true>;
+using CheckedPlainStream = BlockStream<false, true>;
+using CheckedWideStream = BlockStream<true, true>;
+
+// After a checked read: whether the chunk ran out before its picture was complete. Padding
+// sits above the stream's own bits, so it was consumed only if fewer bits are left than it.
+template <bool Wide>
+bool RanOut(const BlockStream<Wide, true>& s) {
+    return s.count < s.paddedBits;
+}
 
 // The value an ending step stands for, entered into the tree's recent values as
 // UpdateRecentValues enters it. Written as selections; GCC branches on the kind here, which
@@ -172,6 +194,7 @@ ZAMB_STREAM_STEP std::uint32_t WalkValue(Stream& s, std::uint32_t offset) {
 // already: `control` is that step, or kStepUnknown.
 template <int Tree, class Stream>
 ZAMB_STREAM_STEP std::uint32_t DecodeValueFrom(Stream& s, std::uint32_t control) {
+    if constexpr (Stream::kChecked) s.treesRead |= 1u << Tree;
     std::uint32_t index = static_cast<std::uint32_t>(s.buffer) & s.tables.firstMask[Tree];
     std::uint32_t word = s.tables.first[Tree].word[index];
     if (StepKindOf(control) >= kStepSubtable) [[unlikely]] {

@@ -155,7 +155,7 @@ void StartTiming(Movie* movie) {
 
 }  // namespace
 
-void DecodeCurrentPicture(Movie* movie) {
+void DecodeCurrentPicture(Movie* movie, ChunkReading* reading) {
     movie->RectState = 1;
     // The painters read a copy of the 16-bit colour table, which is the frame's own even if
     // the caller's palette changes meanwhile.
@@ -167,7 +167,7 @@ void DecodeCurrentPicture(Movie* movie) {
     const std::uint8_t* chunk;
     const std::uint8_t* chunkEnd;
     VideoChunkBounds(movie, &chunk, &chunkEnd);
-    DecodeVideo(chunk, chunkEnd, movie->Trees, movie->Dest, colours);
+    DecodeVideo(chunk, chunkEnd, movie->Trees, movie->Dest, colours, reading);
 }
 
 namespace {
@@ -203,7 +203,7 @@ std::uint32_t ColourDistance(const std::uint8_t* rgb, const std::uint8_t* entry,
 }  // namespace
 
 void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
-                 Destination* dest, const std::uint16_t* colours) {
+                 Destination* dest, const std::uint16_t* colours, ChunkReading* reading) {
     if (trees == nullptr || dest == nullptr) return;
     ResetRecentValues(trees);
     const FamilyKind family = ChooseFamily(dest);
@@ -214,7 +214,10 @@ void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBl
     PaintState paint;
     ResetPainters(paint, dest, colours);
     // Nothing here uses the processor's vector registers, so no state needs clearing after.
-    if (wide) {
+    if (reading != nullptr) {
+        *reading = wide ? DecodeBlocksWideChecked(paint, chunk, chunkEnd, trees, family)
+                        : DecodeBlocksPlainChecked(paint, chunk, chunkEnd, trees, family);
+    } else if (wide) {
         DecodeBlocksWide(paint, chunk, chunkEnd, trees, family);
     } else {
         DecodeBlocksPlain(paint, chunk, chunkEnd, trees, family);
@@ -279,7 +282,9 @@ void ZambSetDestination(Movie* movie, std::uint32_t left, std::int32_t top, std:
                       static_cast<std::uint8_t*>(buffer), flags);
 }
 
-std::int32_t ZambDoFrame(Movie* movie) {
+namespace {
+
+std::int32_t DoFrame(Movie* movie, ChunkReading* reading) {
     if (movie == nullptr || movie->ReadFailed) return 0;
     StartTiming(movie);
     if (movie->PaletteChanged) movie->PaletteFrame = static_cast<std::int32_t>(movie->FrameNumber);
@@ -296,12 +301,22 @@ std::int32_t ZambDoFrame(Movie* movie) {
         if (skip) {
             movie->FramesSkipped += 1;
         } else {
-            DecodeCurrentPicture(movie);
+            DecodeCurrentPicture(movie, reading);
         }
     }
     // Services every open track (and does nothing when none is open).
     ZambServiceSound();
     return late;
+}
+
+}  // namespace
+
+std::int32_t ZambDoFrame(Movie* movie) {
+    return DoFrame(movie, nullptr);
+}
+
+std::int32_t DoFrameChecked(Movie* movie, ChunkReading* reading) {
+    return DoFrame(movie, reading);
 }
 
 void ZambRemapColours(Movie* movie, const void* palette, std::uint32_t count,

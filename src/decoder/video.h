@@ -9,15 +9,23 @@
 #include "decoder/trees.h"
 #include "zambrel/movie.h"
 
+struct ChunkReading;
+
 // Decodes one video chunk into the destination and leaves its change map. The stream is
 // read from `chunk` up to `chunkEnd` and goes on as zero bits after that. `colours` are the
 // 16-bit pixels of the 256 indices (read by 16-bit destinations only).
+// With READING, the chunk is read checked (the same picture; see ChunkReading) and what
+// was found goes there.
 void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
-                 Destination* dest, const std::uint16_t* colours);
+                 Destination* dest, const std::uint16_t* colours, ChunkReading* reading = nullptr);
 
 // Decodes the current frame's video chunk into the movie's destination (which must be set),
 // rebuilding the 16-bit colour table first when the palette changed.
-void DecodeCurrentPicture(Movie* movie);
+void DecodeCurrentPicture(Movie* movie, ChunkReading* reading = nullptr);
+
+// ZambDoFrame, with the picture's chunk read checked. READING is left as it is when no
+// picture was decoded (no destination, a skipped frame).
+std::int32_t DoFrameChecked(Movie* movie, ChunkReading* reading);
 
 // The 16-bit pixel of an 8-bit palette entry, for the 5-5-5 (kFormat555) or 5-6-5 layout.
 std::uint16_t ColourPixel16(std::uint8_t format, const std::uint8_t* rgb);

@@ -152,8 +152,8 @@ class PlayerOnX : public ::testing::Test {
     // Frame `n` as the decoder makes it (zmbtool decode --raw), in the colours of its palette.
     std::vector<std::uint32_t> DecodedPicture(const std::string& movie, int n) {
         const std::string raw = folder_.Path() + "/frames.raw";
-        const std::string command =
-            "'" ZMBTOOL_PATH "' decode '" + folder_.Path() + "/" + movie + "' --raw '" + raw + "'";
+        const std::string command = "'" ZMBTOOL_PATH "' decode --force '" + folder_.Path() + "/" +
+                                    movie + "' --raw '" + raw + "'";
         if (std::system(command.c_str()) != 0) return {};
         const std::vector<std::uint8_t> frames = ReadFileBytes(raw);
         const std::size_t frameBytes = 768 + kSize * kSize;
@@ -248,7 +248,7 @@ class PlayerSoundOnX : public PlayerOnX {
     void ExpectDecodedSoundPlayed(const std::string& switches) {
         constexpr int kFrames = 8;
         folder_.Write("sound.zmb", CountingSoundMovie(kFrames, -6666, 44100, true));
-        ASSERT_EQ(std::system(("'" ZMBTOOL_PATH "' decode '" + folder_.Path() +
+        ASSERT_EQ(std::system(("'" ZMBTOOL_PATH "' decode --force '" + folder_.Path() +
                                "/sound.zmb' --pcm '" + folder_.Path() + "'")
                                   .c_str()),
                   0);

@@ -285,9 +285,9 @@ TEST_F(ZmbtoolEncode, RefusalsGiveOneLineStatusOneAndNoFile) {
 
     // Truecolour and greyscale pictures are reduced to a palette.
     for (const char* accepted : {"rgb1.png", "grey1.png"})
-        EXPECT_EQ(RunTool("encode " + Path(accepted) + " " + movie).status, 0) << accepted;
+        EXPECT_EQ(RunTool("encode -f " + Path(accepted) + " " + movie).status, 0) << accepted;
     // The inexact palette is stored rounded, with one note saying so.
-    const RunResult rounded = RunTool("encode " + Path("odd1.png") + " " + movie);
+    const RunResult rounded = RunTool("encode -f " + Path("odd1.png") + " " + movie);
     ASSERT_EQ(rounded.status, 0);
     EXPECT_EQ(std::count(rounded.output.begin(), rounded.output.end(), '\n'), 1) << rounded.output;
     EXPECT_NE(rounded.output.find("rounded"), std::string::npos) << rounded.output;

@@ -6,10 +6,13 @@
 #include <sndfile.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -138,7 +141,7 @@ TEST_F(EncodeSound, EveryFrameRateAndFormatPlaysWithoutASkipToTheEndOfTheSound) 
         const std::vector<std::uint8_t> sound = Tone(c, kSeconds);
         ASSERT_TRUE(WriteWav(Path("tone.wav"), c, sound));
         const RunResult encoded =
-            RunTool("encode " + Path("p0.png") + " " + Path("m.zmb") + " --fps " +
+            RunTool("encode -f " + Path("p0.png") + " " + Path("m.zmb") + " --fps " +
                     std::to_string(c.fps) + " --track 0=" + Path("tone.wav"));
         ASSERT_EQ(encoded.status, 0) << label << ": " << encoded.output;
         EXPECT_NE(encoded.output.find("last picture is held"), std::string::npos) << label;
@@ -173,3 +176,29 @@ TEST_F(EncodeSound, ShortestCutsTheSoundToThePicturesWithANote) {
 }
 
 }  // namespace
+
+// Sound shorter than the pictures: left as it is with a note giving both lengths as they
+// are, or with --pad-sound filled with silence to the last picture, so the pace holds.
+TEST_F(EncodeSound, PadSoundFillsTheTrackWithSilenceToTheLastPicture) {
+    const SoundCase c{10, 8000, 1, 8};
+    const std::vector<std::uint8_t> tone = Tone(c, 0.05);
+    ASSERT_TRUE(WriteWav(Path("tone.wav"), c, tone));
+    fs::create_directories(folder_ / "pcm");
+    for (const bool pad : {false, true}) {
+        const RunResult encoded =
+            RunTool("encode -f " + Path("p0.png") + " " + Path("s.zmb") +
+                    " --fps 10 --track 0=" + Path("tone.wav") + (pad ? " --pad-sound" : ""));
+        ASSERT_EQ(encoded.status, 0) << encoded.output;
+        EXPECT_EQ(
+            encoded.output.find("ends at 0.05 s, the pictures at 0.20 s") != std::string::npos,
+            !pad)
+            << encoded.output;
+        ASSERT_EQ(RunTool("decode -f " + Path("s.zmb") + " --pcm " + Path("pcm")).status, 0);
+        std::ifstream in(folder_ / "pcm" / "track0.pcm", std::ios::binary);
+        const std::vector<std::uint8_t> pcm{std::istreambuf_iterator<char>(in), {}};
+        ASSERT_EQ(pcm.size(), pad ? 1600u : tone.size());
+        EXPECT_TRUE(std::equal(tone.begin(), tone.end(), pcm.begin()));
+        EXPECT_TRUE(std::all_of(pcm.begin() + static_cast<std::ptrdiff_t>(tone.size()), pcm.end(),
+                                [](std::uint8_t b) { return b == 0x80; }));
+    }
+}

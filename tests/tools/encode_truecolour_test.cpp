@@ -37,7 +37,7 @@ class EncodeTruecolour : public ToolFolderTest {
     std::vector<std::vector<std::uint8_t>> Shown(const std::string& movie, int width,
                                                  int height) const {
         const std::string raw = Path("shown.raw");
-        EXPECT_EQ(RunTool("decode " + movie + " --raw " + raw).status, 0);
+        EXPECT_EQ(RunTool("decode " + movie + " --force --raw " + raw).status, 0);
         std::ifstream in(raw, std::ios::binary);
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
         const std::size_t pixels = std::size_t(width) * height, frame = 768 + pixels;
@@ -54,7 +54,7 @@ class EncodeTruecolour : public ToolFolderTest {
     // The index pictures alone, for checking which indices stayed.
     std::vector<std::vector<std::uint8_t>> Indices(const std::string& movie, int pixels) const {
         const std::string raw = Path("indices.raw");
-        EXPECT_EQ(RunTool("decode " + movie + " --raw " + raw).status, 0);
+        EXPECT_EQ(RunTool("decode " + movie + " --force --raw " + raw).status, 0);
         std::ifstream in(raw, std::ios::binary);
         const std::vector<std::uint8_t> bytes{std::istreambuf_iterator<char>(in), {}};
         std::vector<std::vector<std::uint8_t>> frames;
@@ -79,7 +79,7 @@ TEST_F(EncodeTruecolour, ClipsComeBackWithinAPsnrFloorAndLowerQualityIsSmaller) 
         std::uintmax_t sizes[2] = {};
         for (int lossless = 1; lossless >= 0; --lossless) {
             const std::string movie = Path(stem + ".zmb");
-            const RunResult run = RunTool("encode " + Path(stem + "%04d.png") + " " + movie +
+            const RunResult run = RunTool("encode -f " + Path(stem + "%04d.png") + " " + movie +
                                           (lossless ? " --lossless" : ""));
             ASSERT_EQ(run.status, 0) << clip.name << ": " << run.output;
             sizes[lossless] = fs::file_size(movie);
@@ -100,7 +100,8 @@ TEST_F(EncodeTruecolour, ScenePalettesKeepStillAreasIndices) {
     const clips::Clip clip = clips::FlatAnimation(kWidth * 2, kHeight * 2, kFrames);
     WriteClip(clip, "still");
     const std::string movie = Path("still.zmb");
-    ASSERT_EQ(RunTool("encode " + Path("still0000.png") + " " + movie + " --lossless").status, 0);
+    ASSERT_EQ(RunTool("encode -f " + Path("still0000.png") + " " + movie + " --lossless").status,
+              0);
     const auto frames = Indices(movie, kWidth * 2 * kHeight * 2);
     ASSERT_EQ(frames.size(), clip.frames.size());
     for (std::size_t f = 1; f < frames.size(); ++f)
@@ -137,7 +138,7 @@ TEST_F(EncodeTruecolour, TranslucentGreyIsLaidOnTheBackgroundAndSizesArePaddedOr
         << refused.output;
     EXPECT_FALSE(fs::exists(movie));
 
-    const RunResult padded = RunTool("encode " + Path("ga1.png") + " " + movie +
+    const RunResult padded = RunTool("encode -f " + Path("ga1.png") + " " + movie +
                                      " --pad --lossless --background ff0000");
     ASSERT_EQ(padded.status, 0) << padded.output;
     EXPECT_NE(padded.output.find("background"), std::string::npos) << padded.output;
@@ -156,7 +157,7 @@ TEST_F(EncodeTruecolour, TranslucentGreyIsLaidOnTheBackgroundAndSizesArePaddedOr
                     << x << "," << y;
             }
         }
-    ASSERT_EQ(RunTool("encode " + Path("ga1.png") + " " + movie + " --crop").status, 0);
+    ASSERT_EQ(RunTool("encode -f " + Path("ga1.png") + " " + movie + " --crop").status, 0);
     EXPECT_EQ(Shown(movie, 16, 8).size(), 1u);
 }
 
@@ -191,7 +192,7 @@ TEST_F(EncodeTruecolour, PicturesAreNamedByPatternSeriesOrListAndBadRequestsAreR
     };
     for (const Case& c : cases) {
         fs::remove(movie);
-        const RunResult run = RunTool("encode " + c.arguments);
+        const RunResult run = RunTool("encode -f " + c.arguments);
         EXPECT_EQ(run.status, c.status) << c.arguments << "\n" << run.output;
         if (c.status != 0) {
             EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;

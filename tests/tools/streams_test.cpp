@@ -89,7 +89,7 @@ class ZmbtoolStreams : public ToolFolderTest {
 
     // The frames as --raw gives them: the reference every other stream is checked against.
     std::vector<RawFrame> RawFrames(const std::string& movie) {
-        EXPECT_EQ(RunTool("decode '" + movie + "' --raw '" + Path("ref.raw") + "'").status, 0);
+        EXPECT_EQ(RunTool("decode -f '" + movie + "' --raw '" + Path("ref.raw") + "'").status, 0);
         raw_ = ReadFileBytes(Path("ref.raw"));
         std::vector<RawFrame> frames;
         const std::size_t frameBytes = 768 + kWidth * kHeight;
@@ -278,7 +278,7 @@ TEST_F(ZmbtoolStreams, ADamagedMovieGivesBackEveryWholeFrameWithStatusThree) {
         EXPECT_EQ(verify.status, 3) << verify.output;
         EXPECT_NE(verify.output.find(": frame 6: "), std::string::npos) << verify.output;
 
-        const RunResult run = RunTool("decode '" + damaged + "' --raw '" + Path("part.raw") +
+        const RunResult run = RunTool("decode -f '" + damaged + "' --raw '" + Path("part.raw") +
                                       "' --pcm '" + folder_.string() + "'");
         EXPECT_EQ(run.status, 3) << run.output;
         EXPECT_NE(run.output.find("frame 6"), std::string::npos) << run.output;

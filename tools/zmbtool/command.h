@@ -12,6 +12,8 @@ struct Command {
     const char* summary;  // one line for `zmbtool --help`
     // Runs with the arguments after the command's name; returns the exit status.
     int (*run)(const std::vector<std::string>& args);
+    // Commands that write files take --force (-f) to replace existing ones.
+    bool writesFiles = false;
 };
 
 // Defined at namespace scope in a command's file: `static zmbtool::Registration r{{...}};`

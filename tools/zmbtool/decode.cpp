@@ -23,24 +23,26 @@
 namespace {
 
 const char kHelp[] =
-    "usage: zmbtool decode MOVIE [OPTIONS]\n"
+    "usage: zmbtool decode MOVIE OUTPUT... [OPTIONS]\n"
     "Every FILE may be a file (written whole or not at all), a FIFO, a device, or - for\n"
-    "standard output (written as a stream). Exit status 3: the movie is damaged, and every\n"
-    "frame before the damage was written.\n"
+    "standard output (written as a stream). Files that exist, and files of a folder output's\n"
+    "names that exist, are replaced only with --force (-f); a folder output then ends up\n"
+    "holding just this run's frameNNNNN.png (or trackN) files. Exit status 3: the movie is\n"
+    "damaged, and every frame before the damage was written.\n"
     "  --y4m FILE        a YUV4MPEG2 stream (BT.601, limited range) for video encoders\n"
     "  --chroma 420|444  the Y4M chroma resolution (default 420)\n"
     "  --rgb24 FILE      raw frames, 3 bytes a pixel (red, green, blue), the palette's colours\n"
     "  --rgba FILE       the same with a fourth byte of 255 (opaque) a pixel\n"
     "  --gif FILE        an animated GIF, exact colours, delays from the frame rate, no sound\n"
     "  --wav FILE        one WAV of the chosen tracks: a track as stored, or several mixed\n"
-    "                    to 16-bit; a FOLDER (existing, or ending in /) gets trackN.wav\n"
-    "                    for every present track instead\n"
+    "                    to 16-bit; an existing FOLDER (a name ending in / must be one) gets\n"
+    "                    trackN.wav for every present track instead\n"
     "  --tracks LIST     the tracks for --wav FILE, such as 0 or 0,2 (default: all)\n"
     "  --raw FILE        for every played frame: the 768-byte palette (red, green, blue per\n"
     "                    entry), then Width x shown-Height bytes of an 8-bit top-down picture\n"
     "                    (pitch = Width) that starts at 0 and keeps its pixels between frames\n"
     "  --png DIR         DIR/frameNNNNN.png for every played frame (N counts played frames\n"
-    "                    from 0), as --format says\n"
+    "                    from 0), as --format says; DIR must exist\n"
     "  --format F        8: indexed PNGs with the frame's palette (default); rgb24: truecolour\n"
     "                    PNGs in exactly the palette's colours; display555, display565: what\n"
     "                    a 16-bit display shows (colours rounded to 5 or 6 bits; PNGs only)\n"
@@ -171,10 +173,13 @@ int CheckAllOutputs(const DecodeOptions& o) {
         if (!path->empty()) files.push_back(*path);
     const bool wavFolder = WavIsFolder(o.wav);
     if (!o.wav.empty() && !wavFolder) files.push_back(o.wav);
-    if (!zmbtool::CheckOutputs(files, &error)) return zmbtool::Fail("decode: " + error);
-    for (const std::string& folder : {o.png, o.pcm, wavFolder ? o.wav : std::string()})
-        if (!folder.empty() && !zmbtool::CheckOutputFolder(folder, &error))
-            return zmbtool::Fail("decode: " + error);
+    std::vector<zmbtool::FolderOutput> folders;
+    if (!o.png.empty()) folders.push_back({o.png, zmbtool::FolderPattern::Frames});
+    if (!o.pcm.empty()) folders.push_back({o.pcm, zmbtool::FolderPattern::PcmTracks});
+    if (wavFolder) folders.push_back({o.wav, zmbtool::FolderPattern::WavTracks});
+    if (files.empty() && folders.empty())
+        return zmbtool::Fail("decode: no output given (see zmbtool decode --help)");
+    if (!zmbtool::CheckOutputs(files, folders, &error)) return zmbtool::Fail("decode: " + error);
     return 0;
 }
 
@@ -248,10 +253,9 @@ struct Picture {
     }
 };
 
-// Writes the played frame `frame` as one PNG; `created` collects the files that did not
-// exist before, so that a run that fails later takes back only what it made.
+// Writes the played frame `frame` as one PNG (put in place with the run's other outputs).
 bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& picture, long frame,
-                   std::vector<std::string>* created, std::string* error) {
+                   std::string* error) {
     char name[32];
     std::snprintf(name, sizeof name, "frame%05ld.png", frame);
     const std::string path = (std::filesystem::path(o.png) / name).string();
@@ -267,17 +271,9 @@ bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& pi
         else
             DisplayToRgb(picture.Row(y), width, o.format, to);
     }
-    std::error_code ignored;
-    const bool existed = std::filesystem::exists(path, ignored);
-    const bool ok =
-        indexed ? zmbtool::WriteIndexedPng(path, width, height, rows.data(), movie->Palette, error)
-                : zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
-    if (ok && !existed) created->push_back(path);
-    return ok;
-}
-
-void RemoveAll(const std::vector<std::string>& paths) {
-    for (const std::string& path : paths) std::remove(path.c_str());
+    return indexed
+               ? zmbtool::WriteIndexedPng(path, width, height, rows.data(), movie->Palette, error)
+               : zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
 }
 
 // Everything one decode run writes, opened before the first frame is decoded.
@@ -285,7 +281,6 @@ struct Outputs {
     zmbtool::PictureOutputs pictures;
     zmbtool::SoundOutputs sound;
     zmbtool::OutputFile rects;
-    std::vector<std::string> pngs;
 };
 
 // The sound opens first: its choice of tracks is the one check left that depends on the
@@ -318,8 +313,10 @@ struct RunResult {
     std::string failure;  // a write that failed: the run's outputs are not whole
 };
 
-void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameCheck& check,
-                  Picture& picture, Outputs& out, RunResult* result) {
+void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& picture, Outputs& out,
+                  RunResult* result) {
+    Movie* movie = file.Get();
+    const zmbtool::FrameCheck& check = file.Check();
     long frames = o.frames >= 0 ? o.frames : static_cast<long>(check.frameCount);
     // Playing goes through the stored frames in order first, so the whole ones come first.
     // A damaged ring frame is past one pass, but it is part of the movie: a player refuses
@@ -339,15 +336,19 @@ void DecodeFrames(const DecodeOptions& o, Movie* movie, const zmbtool::FrameChec
             result->damage = "damaged at frame " + std::to_string(f) + ": it could not be read";
             break;
         }
-        bool ok = out.sound.AddFrame(movie);
-        ZambDoFrame(movie);
+        // A frame is written whole or not at all: its damage is known before any of it goes out.
+        std::string fault;
+        if (!out.sound.DecodeFrame(movie, &fault) || !(fault = file.DecodeFrame()).empty()) {
+            result->damage = "damaged at frame " + std::to_string(f) + ": " + fault;
+            break;
+        }
+        bool ok = out.sound.WriteFrame();
         const zmbtool::IndexedFrame frame{
             movie->Width, movie->Height, picture.Row(0),
             picture.bottomUp ? -std::ptrdiff_t(picture.rowBytes) : std::ptrdiff_t(picture.rowBytes),
             movie->Palette};
         if (!Is16Bit(o.format)) ok = out.pictures.AddFrame(frame) && ok;
-        if (!o.png.empty() && !WriteFramePng(o, movie, picture, f, &out.pngs, &result->failure))
-            break;
+        if (!o.png.empty() && !WriteFramePng(o, movie, picture, f, &result->failure)) break;
         if (out.rects.IsOpen()) ok = WriteRects(out.rects, movie, f) && ok;
         if (!ok) {
             const std::string& failure = zmbtool::FirstWriteFailure();
@@ -387,20 +388,22 @@ int Run(const std::vector<std::string>& args) {
     if (!OpenOutputs(o, movie, &out, &error)) return zmbtool::Fail("decode: " + error);
     NoteWhatStreamsLeaveOut(o, movie);
     RunResult result;
-    DecodeFrames(o, movie, check, picture, out, &result);
+    DecodeFrames(o, file, picture, out, &result);
+    if (result.failure.empty() && result.written == 0 && !result.damage.empty())
+        result.failure = o.movie + " is " + result.damage + "; nothing before it to write";
     if (result.failure.empty() && !FinishOutputs(out, &error)) result.failure = error;
-    if (!result.failure.empty()) {
-        RemoveAll(out.pngs);
-        return zmbtool::Fail("decode: " + result.failure);
-    }
+    if (!result.failure.empty()) return zmbtool::Fail("decode: " + result.failure);
     if (result.damage.empty()) return 0;
-    std::fprintf(stderr, "zmbtool: decode: %s is %s; frames 0 to %ld were written\n",
-                 o.movie.c_str(), result.damage.c_str(), result.written - 1);
+    const std::string written =
+        result.written == 1 ? "frame 0 was written"
+                            : "frames 0 to " + std::to_string(result.written - 1) + " were written";
+    std::fprintf(stderr, "zmbtool: decode: %s is %s; %s\n", o.movie.c_str(), result.damage.c_str(),
+                 written.c_str());
     return zmbtool::kSalvaged;
 }
 
 zmbtool::Registration registration{
     {"decode", "write a movie's frames and sound as Y4M, raw RGB, GIF, PNGs, WAV and other files",
-     Run}};
+     Run, true}};
 
 }  // namespace

@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zmbtool encode: turns PNG pictures and sound files into a movie.
+#include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -29,6 +31,7 @@ constexpr long kDefaultQuality = 85;
 
 const char kHelp[] =
     "usage: zmbtool encode INPUT... OUTPUT [OPTIONS]\n"
+    "  OUTPUT must not exist unless --force (-f) is given; it is written whole or not at all.\n"
     "  Writes the movie OUTPUT from PNG pictures and sound files. INPUT is the first of a\n"
     "  numbered series (frame0007.png, then frame0008.png, ...: the number is the last run of\n"
     "  digits, its width kept), a pattern (frame%04d.png, from its lowest number), or several\n"
@@ -41,8 +44,10 @@ const char kHelp[] =
     "  --count N           take at most N pictures\n"
     "  --allow-gaps        step over missing numbers in a series\n"
     "  --quality Q         0 to 100 (default 85): lower makes smaller movies by letting blocks\n"
-    "                      differ a little from their pictures; 100 is lossless\n"
-    "  --lossless          the same as --quality 100\n"
+    "                      differ a little from their pictures; 100 codes every block exactly\n"
+    "                      (photographs: 90 keeps them noticeably closer than 85)\n"
+    "  --lossless          the same as --quality 100: exact to the movie's 256-colour palette\n"
+    "                      of 64 levels a channel, which truecolour pictures are reduced to first\n"
     "  --palette KIND      for greyscale and truecolour pictures: scene (default: a palette\n"
     "                      kept while it serves, made anew when the picture changes too much)\n"
     "                      or movie (one palette for all; the pictures wait in memory)\n"
@@ -64,6 +69,8 @@ const char kHelp[] =
     "                      more than the player's sound ring holds)\n"
     "  --shortest          cut sound that is longer than the pictures (by default the last\n"
     "                      picture is held until the sound ends)\n"
+    "  --pad-sound         fill tracks shorter than the pictures with silence, so that the\n"
+    "                      player keeps the movie's pace to its last picture\n"
     "  --round-palette     accepted for old scripts: palettes are always rounded now\n";
 
 struct EncodeOptions {
@@ -76,7 +83,7 @@ struct EncodeOptions {
     long soundLead = enc::kAutomaticSoundLead;
     std::uint32_t background = 0;
     zmbtool::QuantiseOptions quantise;
-    bool allowGaps = false, pad = false, crop = false, shortest = false;
+    bool allowGaps = false, pad = false, crop = false, shortest = false, padSound = false;
     bool ring = false, interlaced = false, doubled = false, rawSound = false;
 };
 
@@ -159,10 +166,11 @@ const Option kOptions[] = {
     {"--interlaced", false, Set<&EncodeOptions::interlaced>},
     {"--doubled", false, Set<&EncodeOptions::doubled>},
     {"--round-palette", false, [](EncodeOptions&, const std::string&) { return true; }},
-    {"--track", true, SetTrack},
+    {"--track", true, SetTrack, true},
     {"--raw-sound", false, Set<&EncodeOptions::rawSound>},
     {"--sound-lead", true, SetSoundLead},
     {"--shortest", false, Set<&EncodeOptions::shortest>},
+    {"--pad-sound", false, Set<&EncodeOptions::padSound>},
 };
 
 // An option given twice is a mistake (which one was meant?), not a silent override; so is
@@ -170,15 +178,24 @@ const Option kOptions[] = {
 bool RefuseRepeats(const std::vector<std::string>& args, std::string* error) {
     std::set<std::string> seen;
     for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string key = args[i];
-        if (key.rfind("--", 0) != 0) continue;
-        if (key == "--track" && i + 1 < args.size()) key += " " + args[i + 1].substr(0, 1);
+        if (args[i].rfind("--", 0) != 0) continue;
+        const std::size_t equals = args[i].find('=');
+        const std::string name = args[i].substr(0, equals);
+        std::string key = name;
+        if (key == "--track") {
+            const std::string value = equals != std::string::npos ? args[i].substr(equals + 1)
+                                      : i + 1 < args.size()       ? args[i + 1]
+                                                                  : "";
+            key = "track " + value.substr(0, 1);
+        }
         if (key == "--lossless") key = "--quality";
         if (key == "--crop") key = "--pad";
         if (key == "--period-code") key = "--fps";
+        if (key == "--pad-sound") key = "--shortest";
         if (!seen.insert(key).second) {
-            const bool same = key.rfind(args[i], 0) == 0;
-            *error = args[i] + (same ? " is given twice" : " clashes with an earlier option");
+            const bool same = key == name || key.rfind("track ", 0) == 0;
+            *error = (key.rfind("track ", 0) == 0 ? key : name) +
+                     (same ? " is given twice" : " clashes with an earlier option");
             return false;
         }
     }
@@ -352,6 +369,42 @@ double Seconds(std::uint64_t frames, std::int32_t periodCode) {
     return frames * period / 100000.0;
 }
 
+// How long a track plays.
+double SoundSeconds(const enc::SoundTrack& track) {
+    const std::size_t frameBytes = (track.is16Bit ? 2u : 1u) * (track.stereo ? 2u : 1u);
+    return static_cast<double>(track.samples.size() / frameBytes) / track.sampleRate;
+}
+
+// The longest track's length.
+double LongestSoundSeconds(const enc::MovieRecipe& recipe) {
+    double longest = 0;
+    for (const enc::SoundTrack& track : recipe.tracks)
+        if (track.present) longest = std::max(longest, SoundSeconds(track));
+    return longest;
+}
+
+// Silence after each track that ends before the pictures, up to what the pictures' time
+// plays: the player paces the pictures by the first track, and silence keeps that pace.
+void PadSoundToPictures(enc::MovieRecipe* recipe) {
+    const std::uint64_t pictures = recipe->pictures.size();
+    for (enc::SoundTrack& track : recipe->tracks) {
+        if (!track.present || zmbtool::FramesForTrack(track, recipe->frameRate) >= pictures)
+            continue;
+        const std::size_t before = track.samples.size();
+        std::array<enc::SoundTrack, enc::kTrackCount> one{};
+        one[0] = track;
+        // Enough sample frames for the pictures and one more, cut back to exactly them.
+        const std::uint64_t period = recipe->frameRate > 0
+                                         ? std::uint64_t(recipe->frameRate) * 100
+                                         : std::uint64_t(-std::int64_t{recipe->frameRate});
+        const std::size_t frameBytes = (track.is16Bit ? 2u : 1u) * (track.stereo ? 2u : 1u);
+        const std::uint64_t wanted = (pictures + 1) * period * track.sampleRate / 100000 + 1;
+        one[0].samples.resize(wanted * frameBytes, track.is16Bit ? 0x00 : 0x80);
+        zmbtool::CutSoundToFrames(one, recipe->frameRate, pictures);
+        if (one[0].samples.size() > before) track.samples = std::move(one[0].samples);
+    }
+}
+
 // A track that ends before the pictures is left as it is: the player paces the pictures by
 // the first track's sound, so once it has all been heard the pictures after it follow as fast
 // as they can be shown. Said, so that it is no surprise.
@@ -363,9 +416,9 @@ void NoteShortSound(const enc::MovieRecipe& recipe) {
     char text[260];
     std::snprintf(text, sizeof text,
                   "the sound of track %d ends at %.2f s, the pictures at %.2f s: the player shows "
-                  "the pictures after the sound as fast as it can (silence at the end of the "
-                  "sound file keeps their pace)",
-                  first, Seconds(frames, recipe.frameRate),
+                  "the pictures after the sound as fast as it can (--pad-sound keeps their "
+                  "pace with silence)",
+                  first, SoundSeconds(recipe.tracks[first]),
                   Seconds(recipe.pictures.size(), recipe.frameRate));
     Note(text);
 }
@@ -373,6 +426,7 @@ void NoteShortSound(const enc::MovieRecipe& recipe) {
 // Sound longer than the pictures: the last picture is held while it plays on, or the sound
 // is cut (--shortest). Shorter sound is left as it is: nothing is invented.
 void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
+    if (o.padSound) PadSoundToPictures(recipe);
     const std::uint64_t pictures = recipe->pictures.size();
     const std::uint64_t needed = zmbtool::FramesForSound(recipe->tracks, recipe->frameRate);
     char text[160];
@@ -388,7 +442,7 @@ void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
             "the last picture is held for %llu more frame%s, until the sound ends at %.2f s "
             "(--shortest cuts the sound instead)",
             static_cast<unsigned long long>(needed - pictures), needed - pictures == 1 ? "" : "s",
-            Seconds(needed, recipe->frameRate));
+            LongestSoundSeconds(*recipe));
         Note(text);
         const enc::Picture last = recipe->pictures.back();
         recipe->pictures.resize(needed, last);
@@ -441,6 +495,6 @@ int Run(const std::vector<std::string>& args) {
 
 zmbtool::Registration registration{
     {"encode", "write a movie from PNG pictures (numbered, a pattern or a list) and sound files",
-     Run}};
+     Run, true}};
 
 }  // namespace

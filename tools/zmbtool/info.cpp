@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zmbtool info: what a movie holds, from its header and frame tables.
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -142,7 +144,11 @@ int RunInfo(const std::vector<std::string>& args) {
     if (path.empty()) return Fail("info: no movie given (zmbtool info --help)");
 
     unsigned char header[ZAMB_HEADER_BYTES] = {};
-    std::string reason = RefusalReason(path, header);
+    std::string reason;
+    // A missing file is told below, by the reason the header's reading gives.
+    struct stat status {};
+    if (::stat(path.c_str(), &status) == 0 && !CheckMovieInput(path, &reason)) return Fail(reason);
+    reason = RefusalReason(path, header);
     if (!reason.empty()) return Fail(path + ": " + reason);
     MovieFile file;
     if (!file.Open(path, 0, &reason)) return Fail(reason);

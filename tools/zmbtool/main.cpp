@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 // zmbtool: inspect, decode, encode and make self-playing copies of Zambrel movies.
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "command.h"
+#include "output.h"
 
 namespace zmbtool {
 
@@ -23,7 +25,51 @@ void ShowHelp(std::FILE* out) {
               [](const Command& a, const Command& b) { return std::strcmp(a.name, b.name) < 0; });
     for (const Command& command : sorted)
         std::fprintf(out, "  %-10s %s\n", command.name, command.summary);
-    std::fprintf(out, "\n`zmbtool COMMAND --help` describes a command.\n");
+    std::fprintf(out,
+                 "\n`zmbtool COMMAND --help` describes a command. The commands that write files "
+                 "take\n--force (-f) to replace files that exist.\n");
+}
+
+// Takes --force and -f out of ARGS; true when one was there.
+bool TakeForce(std::vector<std::string>& args) {
+    const auto end = std::remove_if(
+        args.begin(), args.end(), [](const std::string& a) { return a == "--force" || a == "-f"; });
+    const bool found = end != args.end();
+    args.erase(end, args.end());
+    return found;
+}
+
+// A report cut short by a full disk or a closed pipe must not pass for a whole one.
+int CheckStandardOutput(int status, bool closing) {
+    int reason = errno;
+    bool failed = std::ferror(stdout) != 0;
+    if (std::fflush(stdout) != 0) failed = true, reason = errno;
+    if (closing && !failed && std::fclose(stdout) != 0) failed = true, reason = errno;
+    if (!failed) return status;
+    std::fprintf(stderr, "zmbtool: cannot write standard output: %s\n", std::strerror(reason));
+    // Once reported, it must not be reported again at the close.
+    std::clearerr(stdout);
+    return 1;
+}
+
+// A run that did its work puts its outputs in place; any other leaves no trace.
+int EndRun(int status) {
+    if (status != 0 && status != kSalvaged) {
+        AbandonOutputs();
+        return status;
+    }
+    std::string error;
+    if (CommitOutputs(&error)) return status;
+    return Fail(error);
+}
+
+int RunCommand(const Command& command, std::vector<std::string> args) {
+    CatchSignals();
+    if (command.writesFiles) AllowReplacing(TakeForce(args));
+    int status = command.run(args);
+    status = CheckStandardOutput(status, false);
+    status = EndRun(status);
+    return CheckStandardOutput(status, true);
 }
 }  // namespace
 
@@ -45,10 +91,15 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     if (args.empty() || args[0] == "--help" || args[0] == "-h") {
         zmbtool::ShowHelp(args.empty() ? stderr : stdout);
-        return args.empty() ? 1 : 0;
+        return zmbtool::CheckStandardOutput(args.empty() ? 1 : 0, true);
+    }
+    if (args[0] == "--version") {
+        std::printf("zmbtool %s\n", ZMBTOOL_VERSION);
+        return zmbtool::CheckStandardOutput(0, true);
     }
     for (const zmbtool::Command& command : zmbtool::Commands()) {
-        if (args[0] == command.name) return command.run({args.begin() + 1, args.end()});
+        if (args[0] == command.name)
+            return zmbtool::RunCommand(command, {args.begin() + 1, args.end()});
     }
     return zmbtool::Fail("unknown command '" + args[0] + "' (try zmbtool --help)");
 }

@@ -9,11 +9,18 @@
 #include <cerrno>
 #include <cstring>
 
+#include "decoder/tool_access.h"
 #include "library/tool_open.h"
 
 namespace zmbtool {
 
 namespace {
+
+// Tree data beyond this is not read for the tree checks; the library refuses trees that
+// large anyway.
+constexpr std::uint32_t kLargestTreeData = 64u << 20;
+
+constexpr const char* kTreeNames[] = {"pattern", "colour", "full", "type"};
 
 // The most of a damaged movie that is copied into memory to decode its whole frames when
 // the library refuses the file itself. Larger movies are read from the file as they stream.
@@ -63,7 +70,8 @@ std::string ChunkFault(int fd, std::uint64_t offset, std::uint32_t size, std::ui
                    ") runs out of its frame";
         at += bytes;
     }
-    if (at >= size) return "the frame has no picture data";
+    // An empty picture chunk is a picture of single-leaf codes; whether the picture really
+    // needs no bits shows when it is decoded.
     return "";
 }
 
@@ -113,18 +121,34 @@ void CheckAllFrames(int fd, const std::vector<std::uint8_t>& tables, FrameCheck*
 
 }  // namespace
 
+bool CheckMovieInput(const std::string& path, std::string* error) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0)
+        return *error = "cannot read " + path + ": " + std::strerror(errno), false;
+    if (S_ISDIR(status.st_mode)) return *error = "cannot read " + path + ": it is a folder", false;
+    // The frame checks and a damaged movie's salvage read the file where they need to,
+    // which a pipe cannot give; opening one that nobody writes would wait for ever.
+    if (!S_ISREG(status.st_mode)) {
+        *error = "cannot read " + path +
+                 ": it is not a file (a FIFO or a device); save the movie to a file first";
+        return false;
+    }
+    return true;
+}
+
 MovieFile::~MovieFile() {
     Close();
 }
 
 bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* error) {
     Close();
+    if (!CheckMovieInput(path, error)) return false;
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return *error = "cannot read " + path + ": " + std::strerror(errno), false;
     struct stat status {};
-    if (::fstat(fd, &status) != 0 || S_ISDIR(status.st_mode)) {
+    if (::fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) {
         ::close(fd);
-        return *error = "cannot read " + path + ": it is a folder", false;
+        return *error = "cannot read " + path + ": it is no longer a file", false;
     }
     descriptor_ = ::dup(fd);
     check_ = FrameCheck{};
@@ -135,7 +159,41 @@ bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* 
         Close();
         return false;
     }
+    CheckTrees();
     return true;
+}
+
+// Which trees a picture may not read: those the movie does not store, and those whose
+// header size leaves fewer nodes than the tree has.
+void MovieFile::CheckTrees() {
+    absentTrees_ = ToolAbsentTrees(Get());
+    shortTrees_ = 0;
+    if (header_.size() < ZAMB_HEADER_BYTES) return;
+    const std::uint32_t size = Word(header_.data() + 52);
+    if (size > kLargestTreeData) return;
+    std::vector<std::uint8_t> data(size);
+    if (!ReadAt(descriptor_, header_.size(), data.data(), data.size())) return;
+    if (!ToolTreeSizesNeeded(data.data(), size, treeSizesNeeded_)) return;
+    for (int t = 0; t < 4; ++t) {
+        treeSizes_[t] = Word(header_.data() + 56 + 4 * t);
+        if (treeSizes_[t] < treeSizesNeeded_[t]) shortTrees_ |= 1u << t;
+    }
+}
+
+std::string MovieFile::DecodeFrame() {
+    ToolPictureReading reading;
+    ToolDoFrame(Get(), &reading);
+    if (!reading.decoded) return "";
+    if (reading.ranOut) return "the picture's stream ends before its last block";
+    for (int t = 0; t < 4; ++t) {
+        if (!(reading.treesRead & (1u << t))) continue;
+        const std::string tree = std::string("the picture reads the ") + kTreeNames[t] + " tree";
+        if (absentTrees_ & (1u << t)) return tree + ", which the movie does not store";
+        if (shortTrees_ & (1u << t))
+            return tree + ", whose size of " + Plural(treeSizes_[t], "byte") + " is short of the " +
+                   std::to_string(treeSizesNeeded_[t]) + " its nodes need";
+    }
+    return "";
 }
 
 // A copy of the movie that ends after its whole frames: the header counts only them (and

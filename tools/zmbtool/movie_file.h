@@ -26,6 +26,10 @@ struct FrameCheck {
     std::vector<FrameFault> faults;  // in frame order; a cut file ends the list
 };
 
+// Movies are read from regular files: false, with ERROR naming the path and the reason, for
+// anything else.
+bool CheckMovieInput(const std::string& path, std::string* error);
+
 // A movie opened through the library, from the file of exactly the given name: zmbtool's
 // names are POSIX names, so none of the player's '\' translation or case folding applies.
 class MovieFile {
@@ -43,15 +47,24 @@ class MovieFile {
     // Where the file stops being whole, from its own frame table and chunk headers: a frame
     // past the file's end, or a chunk that runs out of its frame.
     const FrameCheck& Check() const { return check_; }
+    // Decodes the current frame, picture and sound, as ZambDoFrame does. Empty, or why the
+    // frame's picture is damaged although it decoded: its stream ran out before its last
+    // block, or it took values from a tree the movie does not store whole.
+    std::string DecodeFrame();
     void Close();
 
   private:
     bool OpenWholeFrames(std::uint32_t flags);
+    void CheckTrees();
 
     ToolMovie movie_;
     int descriptor_ = -1;               // for the frame checks, beside the movie's own
     std::vector<std::uint8_t> header_;  // header and frame tables as the file holds them
     FrameCheck check_;
+    std::uint32_t absentTrees_ = 0;    // bit t: tree t is not stored
+    std::uint32_t shortTrees_ = 0;     // bit t: tree t's size is short of its nodes
+    std::uint32_t treeSizes_[4] = {};  // as the header gives them
+    std::uint32_t treeSizesNeeded_[4] = {};
 };
 
 }  // namespace zmbtool

@@ -6,10 +6,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <set>
 #include <utility>
 
@@ -32,6 +34,64 @@ std::set<FileId>& Inputs() {
 std::string& WriteFailure() {
     static std::string failure;
     return failure;
+}
+
+bool& Replacing() {
+    static bool replacing = false;
+    return replacing;
+}
+
+// A folder output as checked: where it is, which names are its own.
+struct CheckedFolder {
+    std::string path;
+    FolderPattern pattern;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Everything the run has begun and not yet put in place. The signal handler reads
+// `temporaries`; it is changed only while those signals are held back, so the handler never
+// sees it half-changed. Never destroyed: a signal may come while the process exits.
+struct Transaction {
+    std::vector<std::string> temporaries;
+    std::vector<std::pair<std::string, std::string>> ready;  // temporary, final name
+    std::vector<CheckedFolder> folders;
+};
+Transaction& Run() {
+    static Transaction* run = new Transaction;
+    return *run;
+}
+
+constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds the caught signals back for its lifetime.
+class SignalsHeld {
+  public:
+    SignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : kCaughtSignals) sigaddset(&held, sig);
+        sigprocmask(SIG_BLOCK, &held, &before_);
+    }
+    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+    SignalsHeld(const SignalsHeld&) = delete;
+    SignalsHeld& operator=(const SignalsHeld&) = delete;
+
+  private:
+    sigset_t before_;
+};
+
+extern "C" void RemoveTemporariesAndDie(int sig) {
+    // unlink is safe in a handler; the list cannot change under it (see Transaction).
+    for (const std::string& temporary : Run().temporaries) ::unlink(temporary.c_str());
+    // Ends the process by the same signal, so that the caller sees what stopped it.
+    ::signal(sig, SIG_DFL);
+    ::raise(sig);
+}
+
+void Forget(std::vector<std::string>& list, const std::string& name) {
+    const auto at = std::find(list.begin(), list.end(), name);
+    if (at != list.end()) list.erase(at);
 }
 
 enum class Kind { NewFile, RegularFile, Stream, StandardOutput };
@@ -127,6 +187,7 @@ bool ResolveExisting(const std::string& given, Resolved* out, std::string* error
         return true;
     }
     out->kind = Kind::RegularFile;
+    if (!Replacing()) return *error = "it exists (--force replaces it)", false;
     if (::access(out->path.c_str(), W_OK) != 0) {
         *error = "cannot write it: " + Reason(errno);
         return false;
@@ -172,25 +233,125 @@ bool IsInput(const Resolved& resolved) {
 // Resolves GIVEN and refuses it when it is one of the inputs; ERROR is the full line.
 bool ResolveOutput(const std::string& given, Resolved* out, std::string* error) {
     std::string reason;
-    if (!Resolve(given, out, &reason)) {
-        *error = "cannot write " + given + ": " + reason;
-        return false;
-    }
+    const bool resolved = Resolve(given, out, &reason);
+    // An input is named as such even where the file would be refused for existing.
     if (IsInput(*out)) {
         *error = "will not write " + given + ": it is one of the inputs";
+        return false;
+    }
+    if (!resolved) {
+        *error = (out->kind == Kind::RegularFile && !Replacing() ? "will not replace "
+                                                                 : "cannot write ") +
+                 given + ": " + reason;
         return false;
     }
     return true;
 }
 
+std::string IdOf(dev_t device, ino_t inode) {
+    return std::to_string(device) + ":" + std::to_string(inode);
+}
+
+// Where a file output lands: its folder, as the system knows it (whatever name or link led
+// there), and its name in it. Empty for streams, which are never renamed.
+struct Place {
+    std::string folder;
+    std::string name;
+};
+Place PlaceOf(const Resolved& resolved) {
+    if (resolved.kind != Kind::NewFile && resolved.kind != Kind::RegularFile) return {};
+    struct stat folder {};
+    if (::stat(FolderOf(resolved.path).c_str(), &folder) != 0) return {};
+    return {IdOf(folder.st_dev, folder.st_ino),
+            std::filesystem::path(resolved.path).filename().string()};
+}
+
 // Outputs that are the same file would overwrite each other; character devices such as
-// /dev/null can take any number of writers.
+// /dev/null can take any number of writers. A file not there yet is known by its place.
 std::string IdentityOf(const Resolved& resolved) {
     if (resolved.exists && S_ISCHR(resolved.status.st_mode)) return "";
-    if (resolved.exists)
-        return std::to_string(resolved.status.st_dev) + ":" +
-               std::to_string(resolved.status.st_ino);
-    return std::filesystem::absolute(resolved.path).lexically_normal().string();
+    if (resolved.exists) return IdOf(resolved.status.st_dev, resolved.status.st_ino);
+    const Place place = PlaceOf(resolved);
+    return place.folder.empty()
+               ? std::filesystem::absolute(resolved.path).lexically_normal().string()
+               : place.folder + "/" + place.name;
+}
+
+bool AllDigits(const std::string& text, std::size_t from, std::size_t to) {
+    if (from >= to) return false;
+    for (std::size_t i = from; i < to; ++i)
+        if (text[i] < '0' || text[i] > '9') return false;
+    return true;
+}
+
+bool EndsWith(const std::string& text, const char* end) {
+    const std::size_t n = std::strlen(end);
+    return text.size() >= n && text.compare(text.size() - n, n, end) == 0;
+}
+
+bool MatchesPattern(const std::string& name, FolderPattern pattern) {
+    if (pattern == FolderPattern::Frames)
+        return name.rfind("frame", 0) == 0 && EndsWith(name, ".png") && name.size() >= 14 &&
+               AllDigits(name, 5, name.size() - 4);
+    const char* extension = pattern == FolderPattern::WavTracks ? ".wav" : ".pcm";
+    return name.size() == 10 && name.rfind("track", 0) == 0 && name[5] >= '0' && name[5] <= '6' &&
+           EndsWith(name, extension);
+}
+
+const char* PatternText(FolderPattern pattern) {
+    if (pattern == FolderPattern::Frames) return "frameNNNNN.png";
+    return pattern == FolderPattern::WavTracks ? "trackN.wav" : "trackN.pcm";
+}
+
+// Without --force a folder output may hold no file of its pattern: the run would replace
+// it, or leave an older movie's frames beside the new ones. An input there is never
+// replaced.
+bool CheckFolderContents(const CheckedFolder& folder, std::string* error) {
+    std::error_code failure;
+    for (std::filesystem::directory_iterator it(folder.path, failure), end; !failure && it != end;
+         it.increment(failure)) {
+        const std::string name = it->path().filename().string();
+        if (!MatchesPattern(name, folder.pattern)) continue;
+        struct stat status {};
+        const bool known = ::stat(it->path().c_str(), &status) == 0;
+        if (known && Inputs().count({status.st_dev, status.st_ino}) != 0) {
+            *error = "will not write into " + folder.path + ": " + name + " is one of the inputs";
+            return false;
+        }
+        if (!Replacing()) {
+            *error = "will not replace " + it->path().string() +
+                     ": it exists (--force replaces the folder's " + PatternText(folder.pattern) +
+                     " files)";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CheckFolder(const FolderOutput& output, CheckedFolder* checked, std::string* error) {
+    const std::string refusal = FolderRefusal(output.folder);
+    if (!refusal.empty())
+        return *error = "cannot write into " + output.folder + ": " + refusal, false;
+    struct stat status {};
+    if (::stat(output.folder.c_str(), &status) != 0)
+        return *error = "cannot write into " + output.folder + ": " + Reason(errno), false;
+    *checked = {output.folder, output.pattern, status.st_dev, status.st_ino};
+    return CheckFolderContents(*checked, error);
+}
+
+// Removes the files of FOLDER's pattern that this run did not write (WRITTEN: their names).
+void RemoveStaleFiles(const CheckedFolder& folder, const std::set<std::string>& written) {
+    std::error_code failure;
+    std::vector<std::filesystem::path> stale;
+    for (std::filesystem::directory_iterator it(folder.path, failure), end; !failure && it != end;
+         it.increment(failure)) {
+        const std::string name = it->path().filename().string();
+        if (!MatchesPattern(name, folder.pattern) || written.count(name) != 0) continue;
+        struct stat status {};
+        if (::lstat(it->path().c_str(), &status) != 0 || S_ISDIR(status.st_mode)) continue;
+        stale.push_back(it->path());
+    }
+    for (const std::filesystem::path& path : stale) ::unlink(path.c_str());
 }
 
 mode_t NewFileMode() {
@@ -202,17 +363,55 @@ mode_t NewFileMode() {
     return mode;
 }
 
-// Creates the temporary beside PATH with the permissions the finished file should have.
+// Creates the temporary beside PATH with the permissions (and, where the process may, the
+// owner) the finished file should have, and enters it in the run's transaction.
 int CreateTemporary(const Resolved& resolved, std::string* temporary) {
     const std::filesystem::path target(resolved.path);
     std::string name = (FolderOf(resolved.path) + "/.") + target.filename().string() + ".XXXXXX";
+    const SignalsHeld held;
     const int fd = ::mkstemp(name.data());
     if (fd < 0) return fd;
+    Run().temporaries.push_back(name);
     const mode_t mode = resolved.exists ? (resolved.status.st_mode & 07777) : NewFileMode();
-    // Should this fail, the file keeps the temporary's owner-only mode: still the whole output.
+    // Should these fail, the file keeps the temporary's owner-only mode, or the caller's
+    // ownership: still the whole output.
+    if (resolved.exists)
+        static_cast<void>(::fchown(fd, resolved.status.st_uid, resolved.status.st_gid));
     static_cast<void>(::fchmod(fd, mode));
     *temporary = name;
     return fd;
+}
+
+void RemoveTemporary(const std::string& temporary) {
+    const SignalsHeld held;
+    ::unlink(temporary.c_str());
+    Forget(Run().temporaries, temporary);
+    auto& ready = Run().ready;
+    ready.erase(std::remove_if(ready.begin(), ready.end(),
+                               [&](const auto& entry) { return entry.first == temporary; }),
+                ready.end());
+}
+
+// Two outputs are one file: the same file, the same place for a new one, or a file inside a
+// folder output that the folder's pattern would write too.
+bool SameFileRefusal(const std::string& given, const Resolved& resolved,
+                     const std::vector<CheckedFolder>& folders, std::set<std::string>* seen,
+                     std::string* error) {
+    const std::string identity = IdentityOf(resolved);
+    if (!identity.empty() && !seen->insert(identity).second) {
+        *error = "will not write " + given + " twice in one run";
+        return true;
+    }
+    const Place place = PlaceOf(resolved);
+    for (const CheckedFolder& folder : folders) {
+        if (place.folder != IdOf(folder.device, folder.inode) ||
+            !MatchesPattern(place.name, folder.pattern))
+            continue;
+        *error = "will not write " + given + ": the output folder " + folder.path +
+                 " gets a file of that name";
+        return true;
+    }
+    return false;
 }
 
 int OpenStream(const Resolved& resolved) {
@@ -234,24 +433,113 @@ void NoteInput(const std::string& path) {
         Inputs().insert({status.st_dev, status.st_ino});
 }
 
-bool CheckOutputs(const std::vector<std::string>& outputs, std::string* error) {
+void AllowReplacing(bool allow) {
+    Replacing() = allow;
+}
+
+void CatchSignals() {
+    struct sigaction action {};
+    action.sa_handler = RemoveTemporariesAndDie;
+    sigemptyset(&action.sa_mask);
+    for (int sig : kCaughtSignals) sigaddset(&action.sa_mask, sig);
+    for (int sig : kCaughtSignals) {
+        struct sigaction before {};
+        // A signal the caller chose to ignore (nohup) stays ignored.
+        if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        sigaction(sig, &action, nullptr);
+    }
+    std::signal(SIGPIPE, SIG_IGN);
+}
+
+bool CheckOutputs(const std::vector<std::string>& outputs, const std::vector<FolderOutput>& folders,
+                  std::string* error) {
+    std::vector<CheckedFolder> checked;
+    for (const FolderOutput& folder : folders) {
+        CheckedFolder one;
+        if (!CheckFolder(folder, &one, error)) return false;
+        checked.push_back(one);
+    }
     std::set<std::string> seen;
     for (const std::string& given : outputs) {
         Resolved resolved;
         if (!ResolveOutput(given, &resolved, error)) return false;
-        const std::string identity = IdentityOf(resolved);
-        if (!identity.empty() && !seen.insert(identity).second) {
-            *error = "will not write " + given + " twice in one run";
-            return false;
-        }
+        if (SameFileRefusal(given, resolved, checked, &seen, error)) return false;
     }
+    auto& kept = Run().folders;
+    kept.insert(kept.end(), checked.begin(), checked.end());
     return true;
 }
 
-bool CheckOutputFolder(const std::string& folder, std::string* error) {
-    const std::string refusal = FolderRefusal(folder);
-    if (!refusal.empty()) *error = "cannot write into " + folder + ": " + refusal;
-    return refusal.empty();
+namespace {
+
+// What a rename into place replaced, so that a later failure can put it back.
+struct Replaced {
+    std::string target;
+    std::string backup;  // a second name of the old file; empty when there is none
+    bool wasNew = false;
+};
+
+bool PutInPlace(const std::string& temporary, const std::string& target,
+                std::vector<Replaced>* done, std::string* error) {
+    Replaced entry{target, temporary + ".old", false};
+    if (::link(target.c_str(), entry.backup.c_str()) != 0) {
+        entry.wasNew = errno == ENOENT;
+        entry.backup.clear();
+    }
+    if (std::rename(temporary.c_str(), target.c_str()) != 0) {
+        *error = "cannot write " + target + ": " + Reason(errno);
+        if (!entry.backup.empty()) ::unlink(entry.backup.c_str());
+        return false;
+    }
+    done->push_back(entry);
+    return true;
+}
+
+// Puts back every old file the renames replaced, and removes the new ones that had none.
+void Undo(const std::vector<Replaced>& done) {
+    for (auto it = done.rbegin(); it != done.rend(); ++it) {
+        if (!it->backup.empty())
+            ::rename(it->backup.c_str(), it->target.c_str());
+        else if (it->wasNew)
+            ::unlink(it->target.c_str());
+    }
+}
+
+}  // namespace
+
+bool CommitOutputs(std::string* error) {
+    const SignalsHeld held;
+    Transaction& run = Run();
+    std::vector<Replaced> done;
+    bool ok = true;
+    for (const auto& [temporary, target] : run.ready)
+        if (!(ok = PutInPlace(temporary, target, &done, error))) break;
+    run.ready.clear();
+    for (const std::string& temporary : run.temporaries) ::unlink(temporary.c_str());
+    run.temporaries.clear();
+    if (!ok) {
+        Undo(done);
+        return false;
+    }
+    std::map<std::string, std::set<std::string>> written;  // folder id -> names
+    for (const Replaced& entry : done) {
+        if (!entry.backup.empty()) ::unlink(entry.backup.c_str());
+        struct stat folder {};
+        if (::stat(FolderOf(entry.target).c_str(), &folder) == 0)
+            written[IdOf(folder.st_dev, folder.st_ino)].insert(
+                std::filesystem::path(entry.target).filename().string());
+    }
+    if (Replacing())
+        for (const CheckedFolder& folder : run.folders)
+            RemoveStaleFiles(folder, written[IdOf(folder.device, folder.inode)]);
+    return true;
+}
+
+void AbandonOutputs() {
+    const SignalsHeld held;
+    for (const std::string& temporary : Run().temporaries) ::unlink(temporary.c_str());
+    Run().temporaries.clear();
+    Run().ready.clear();
 }
 
 OutputFile::~OutputFile() {
@@ -267,10 +555,6 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     if (!ResolveOutput(path, &resolved, error)) return false;
     path_ = resolved.path;
     stream_ = resolved.kind == Kind::Stream || resolved.kind == Kind::StandardOutput;
-    if (stream_) {
-        // A reader that goes away should end the run with a message, not a silent signal.
-        std::signal(SIGPIPE, SIG_IGN);
-    }
     int fd = -1;
     if (resolved.kind == Kind::StandardOutput) {
         file_ = stdout;
@@ -283,7 +567,7 @@ bool OutputFile::Open(const std::string& path, std::string* error) {
     if (file_ == nullptr) {
         *error = "cannot write " + path + ": " + Reason(errno);
         if (fd >= 0) ::close(fd);
-        if (!temporary_.empty()) ::unlink(temporary_.c_str());
+        if (!temporary_.empty()) RemoveTemporary(temporary_);
         temporary_.clear();
         return false;
     }
@@ -322,9 +606,11 @@ bool OutputFile::Commit(std::string* error) {
     bool ok = !failed_ && std::fflush(file) == 0 && std::ferror(file) == 0;
     int reason = failed_ ? writeError_ : errno;
     if (ownsStream_ && std::fclose(file) != 0 && ok) ok = false, reason = errno;
-    if (ok && !stream_ && std::rename(temporary_.c_str(), path_.c_str()) != 0)
-        ok = false, reason = errno;
-    if (!ok && !stream_) ::unlink(temporary_.c_str());
+    if (ok && !stream_) {
+        const SignalsHeld held;
+        Run().ready.emplace_back(temporary_, path_);
+    }
+    if (!ok && !stream_) RemoveTemporary(temporary_);
     temporary_.clear();
     if (!ok) *error = "cannot write " + given_ + (reason ? ": " + Reason(reason) : "");
     return ok;
@@ -335,7 +621,7 @@ void OutputFile::Discard() {
     std::FILE* file = std::exchange(file_, nullptr);
     if (stream_) std::fflush(file);
     if (ownsStream_) std::fclose(file);
-    if (!stream_) ::unlink(temporary_.c_str());
+    if (!stream_) RemoveTemporary(temporary_);
     temporary_.clear();
 }
 

@@ -3,8 +3,10 @@
 // output path can make zmbtool replace or remove anything that is not its own output.
 //
 // - A regular file, or a name that does not exist yet, is written under a temporary name
-//   beside it and renamed over it when complete: the path holds either the old file or the
-//   whole new one, never a half-written one.
+//   beside it. The temporaries of a run are renamed into place together, once the command
+//   has done its work (CommitOutputs); a failed or interrupted run removes them all, so
+//   every path holds either its old file or the whole new one.
+// - An existing regular file is replaced only when the user asked for it (--force).
 // - A FIFO, a character device, anything reached through /dev or /proc (such as /dev/stdout)
 //   and "-" (standard output) are streams: written in place, never replaced.
 // - A symlink is followed and its final target written; the link itself stays.
@@ -19,16 +21,47 @@
 
 namespace zmbtool {
 
+// --force: existing regular files may be replaced, and a folder output keeps only the new
+// set of the names it writes. Set before the outputs are checked.
+void AllowReplacing(bool allow);
+
+// From here on, SIGINT, SIGTERM and SIGHUP remove every temporary of the run before the
+// signal ends the process as it would have; SIGPIPE is ignored, so that a reader that goes
+// away is a failed write with its message instead of a silent end.
+void CatchSignals();
+
+// Renames every completed file output of the run into place and, with --force, removes the
+// older files of the folder outputs' patterns that the run did not write. Removes what is
+// left over on failure (ERROR names it).
+bool CommitOutputs(std::string* error);
+// Removes every temporary of the run: nothing it began appears.
+void AbandonOutputs();
+
+// The files a folder output writes, so that no other output can be one of them and no old
+// file of the same pattern is replaced or left beside the new ones unasked.
+enum class FolderPattern {
+    Frames,     // frame00000.png, frame00001.png, ... (five digits or more)
+    WavTracks,  // track0.wav ... track6.wav
+    PcmTracks,  // track0.pcm ... track6.pcm
+};
+struct FolderOutput {
+    std::string folder;
+    FolderPattern pattern;
+};
+
 // Records PATH as something the run reads; an output that resolves to it is refused.
 // Paths that do not exist are ignored here (their reader reports them).
 void NoteInput(const std::string& path);
 
 // Checks every output of the run before any work starts, and that no two of them are the
 // same file. On failure ERROR is one line naming the output and the reason.
-bool CheckOutputs(const std::vector<std::string>& outputs, std::string* error);
-
-// Checks that FOLDER exists, is a folder, and can take new files.
-bool CheckOutputFolder(const std::string& folder, std::string* error);
+// Folder outputs must exist and take new files; without --force they may not hold a file
+// of their pattern yet.
+bool CheckOutputs(const std::vector<std::string>& outputs, const std::vector<FolderOutput>& folders,
+                  std::string* error);
+inline bool CheckOutputs(const std::vector<std::string>& outputs, std::string* error) {
+    return CheckOutputs(outputs, {}, error);
+}
 
 // "cannot write NAME: reason" for the first write of the run that failed, or empty. A run
 // stops at a failed write and names it from here, whichever of its outputs it was.
@@ -55,8 +88,8 @@ class OutputFile {
     void MarkExecutable();
     // Rewrites bytes already written at OFFSET (file outputs only; streams return false).
     bool Overwrite(std::uint64_t offset, const void* data, std::size_t size);
-    // Completes the output: a file is flushed, closed and renamed into place. ERROR names the
-    // output and the reason. True when nothing is open.
+    // Completes the output: a file is flushed and closed, and waits for CommitOutputs to be
+    // renamed into place. ERROR names the output and the reason. True when nothing is open.
     bool Commit(std::string* error);
     // Drops a file output's temporary; a stream is closed as it stands.
     void Discard();

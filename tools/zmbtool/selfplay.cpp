@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "command.h"
+#include "options.h"
 #include "output.h"
 #include "selfplay/copy.h"
 
@@ -25,7 +26,18 @@ constexpr const char* kSelfPlayHelp =
     "\"/W640/I4/J/D2/T1/U2/A2\"; switches on the copy's own command line override them.\n"
     "\n"
     "  --player   the plain player to copy (default: zambply beside zmbtool, or in the\n"
-    "             build tree's src/player)\n";
+    "             build tree's src/player)\n"
+    "  --force    replace OUT if it exists (-f)\n";
+
+struct SelfPlayOptions {
+    std::string switches, player;
+};
+
+const Option<SelfPlayOptions> kOptions[] = {
+    {"--switches", true,
+     [](SelfPlayOptions& o, const std::string& v) { return o.switches = v, true; }},
+    {"--player", true, [](SelfPlayOptions& o, const std::string& v) { return o.player = v, true; }},
+};
 
 bool ReadWhole(const std::string& path, std::vector<char>* bytes) {
     std::ifstream file(path, std::ios::binary);
@@ -64,23 +76,13 @@ int WriteCopy(const std::string& path, const std::vector<char>& bytes) {
 
 int Run(const std::vector<std::string>& args) {
     std::vector<std::string> files;
-    std::string switches, player;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        if (args[i] == "--help") {
-            std::fputs(kSelfPlayHelp, stdout);
-            return 0;
-        }
-        if ((args[i] == "--switches" || args[i] == "--player") && i + 1 < args.size()) {
-            (args[i] == "--switches" ? switches : player) = args[i + 1];
-            ++i;
-        } else if (args[i].rfind("--", 0) == 0) {
-            return Fail("selfplay: unknown option " + args[i]);
-        } else {
-            files.push_back(args[i]);
-        }
-    }
-    if (files.size() != 2)
-        return Fail(std::string("selfplay: MOVIE and OUT expected\n") + kSelfPlayHelp);
+    SelfPlayOptions o;
+    if (const int status =
+            ParseOptions<SelfPlayOptions>("selfplay", kSelfPlayHelp, args, kOptions, o, files, 2))
+        return status == kHelpShown ? 0 : status;
+    if (files.size() != 2) return Fail("selfplay: MOVIE and OUT expected (see --help)");
+    const std::string& switches = o.switches;
+    std::string player = o.player;
     if (player.empty()) player = DefaultPlayer();
     NoteInput(files[0]);
     NoteInput(player);
@@ -95,7 +97,7 @@ int Run(const std::vector<std::string>& args) {
     return WriteCopy(files[1], copy);
 }
 
-const Registration registration{{"selfplay", "make a self-playing copy of the player", Run}};
+const Registration registration{{"selfplay", "make a self-playing copy of the player", Run, true}};
 
 }  // namespace
 }  // namespace zmbtool

@@ -3,19 +3,13 @@
 #include "sound_out.h"
 
 #include <algorithm>
+#include <string>
 
 #include "decoder/tool_access.h"
 
 namespace zmbtool {
 
 namespace {
-
-// No real frame carries this much sound; a hostile length word is cut here.
-constexpr std::uint32_t kLargestChunk = 64u << 20;
-
-std::uint8_t SilenceOf(std::uint32_t format) {
-    return format & TRACK_16BIT ? 0x00 : 0x80;
-}
 
 WavFormat FormatOf(std::uint32_t track) {
     WavFormat format;
@@ -174,21 +168,35 @@ bool SoundOutputs::Append(int n, const std::uint8_t* bytes, std::size_t count) {
     return ok;
 }
 
-bool SoundOutputs::AddFrame(const Movie* movie, std::string* fault) {
-    bool ok = true;
+bool SoundOutputs::DecodeFrame(const Movie* movie, std::string* fault) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        decoded_[n].clear();
         if (!(wanted_ & (1u << n))) continue;
-        const std::uint32_t measured = ToolTrackSoundBytes(movie, n);
-        const std::uint32_t bytes = measured < kLargestChunk ? measured : kLargestChunk;
+        const std::uint32_t bytes = ToolTrackSoundBytes(movie, n);
         if (bytes == 0) continue;
-        // Whatever a damaged chunk cannot deliver is written as silence, as a player hears it.
-        chunk_.assign(bytes, SilenceOf(movie->TrackFormat[n]));
-        const std::uint32_t got = ToolTrackSound(movie, n, chunk_.data(), bytes);
-        if (got < bytes && fault != nullptr && fault->empty())
-            *fault = "track " + std::to_string(n) + "'s sound stream ends after " +
-                     std::to_string(got) + " of its " + std::to_string(bytes) + " bytes";
-        ok = Append(n, chunk_.data(), bytes) && ok;
+        const std::uint32_t limit = ToolTrackChunkLimit(movie, n);
+        const std::string track = "track " + std::to_string(n) + "'s sound chunk";
+        if (bytes > limit) {
+            *fault = track + " claims " + std::to_string(bytes) + " bytes, more than the " +
+                     std::to_string(limit) + " its track's largest chunk may hold";
+            return false;
+        }
+        decoded_[n].resize(bytes);
+        const std::uint32_t got = ToolTrackSound(movie, n, decoded_[n].data(), bytes);
+        // Sound made up where the stream has none would be no sound of the movie's.
+        if (got < bytes) {
+            *fault = track + "'s stream ends after " + std::to_string(got) + " of its " +
+                     std::to_string(bytes) + " bytes";
+            return false;
+        }
     }
+    return true;
+}
+
+bool SoundOutputs::WriteFrame() {
+    bool ok = true;
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
+        if (!decoded_[n].empty()) ok = Append(n, decoded_[n].data(), decoded_[n].size()) && ok;
     if (mixer_) {
         mixer_->Take(false, &chunk_);
         ok = single_.Append(chunk_.data(), chunk_.size()) && ok;

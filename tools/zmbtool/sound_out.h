@@ -34,9 +34,13 @@ class SoundOutputs {
     SoundOutputs();
     ~SoundOutputs();
     bool Open(const Movie* movie, const SoundRequest& request, std::string* error);
-    // Appends what the current frame's chunks deliver; call once per played frame. False
-    // when a write failed; a chunk whose stream ends early is noted in FAULT (if given).
-    bool AddFrame(const Movie* movie, std::string* fault = nullptr);
+    // Decodes what the current frame's chunks deliver; call once per played frame. False,
+    // with FAULT saying why, when a chunk is damaged: it claims more than its track's
+    // largest chunk, or its stream ends before what it claims. Nothing of such a frame
+    // is kept.
+    bool DecodeFrame(const Movie* movie, std::string* fault);
+    // Appends the frame DecodeFrame decoded. False when a write failed.
+    bool WriteFrame();
     bool Finish(std::string* error);
 
   private:
@@ -55,6 +59,7 @@ class SoundOutputs {
     int soleTrack_ = -1;        // the one track the WAV file copies as it is stored
     WavWriter single_;
     std::unique_ptr<Mixer> mixer_;
+    std::array<std::vector<std::uint8_t>, ZAMB_TRACK_COUNT> decoded_;  // the frame's sound
     std::vector<std::uint8_t> chunk_;
 };
 

@@ -7,7 +7,9 @@
 #include <vector>
 
 #include "command.h"
+#include "movie_file.h"
 #include "options.h"
+#include "output.h"
 #include "png_io.h"
 #include "zambrel/movie.h"
 
@@ -18,7 +20,9 @@ const char kHelp[] =
     "  --size N    the longer side of the picture in pixels, the other in proportion\n"
     "              (default 256)\n"
     "  --frame N   the frame to show, counted from 0 (default: a third of the way in,\n"
-    "              past the fade-in many movies open with)\n";
+    "              past the fade-in many movies open with)\n"
+    "  --force     replace OUTPUT.png if it exists (-f; file managers' thumbnailer entry\n"
+    "              passes it, as they may create the file before they call)\n";
 
 struct ThumbnailOptions {
     std::string movie, output;
@@ -137,6 +141,11 @@ int Run(const std::vector<std::string>& args) {
             "thumbnail: needs a movie and an output file (see zmbtool thumbnail --help)");
     o.movie = positional[0];
     o.output = positional[1];
+    zmbtool::NoteInput(o.movie);
+    std::string refusal;
+    if (!zmbtool::CheckOutputs({o.output}, &refusal) ||
+        !zmbtool::CheckMovieInput(o.movie, &refusal))
+        return zmbtool::Fail("thumbnail: " + refusal);
     Movie* movie = OpenForThumbnail(o.movie);
     if (movie == nullptr) return zmbtool::Fail("thumbnail: cannot read movie " + o.movie);
     if (movie->FrameCount == 0 || o.frame >= static_cast<long>(movie->FrameCount)) {
@@ -159,7 +168,7 @@ int Run(const std::vector<std::string>& args) {
 }
 
 zmbtool::Registration registration{
-    {"thumbnail", "write one frame of a movie as a PNG that fits a square (for file managers)",
-     Run}};
+    {"thumbnail", "write one frame of a movie as a PNG that fits a square (for file managers)", Run,
+     true}};
 
 }  // namespace

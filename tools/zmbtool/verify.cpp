@@ -1,5 +1,6 @@
 // SPDX-License-Identifier: MIT
 // zmbtool verify: decodes whole movies without writing anything and reports every fault.
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -26,8 +27,11 @@ void Report(const std::string& path, const FrameFault& fault) {
 }
 
 // Decodes the movie's whole frames through the library, as a player would, and reports
-// what the decoding itself finds. Returns the faults found.
-int DecodeWholeFrames(const std::string& path, Movie* movie, const FrameCheck& check) {
+// what the decoding itself finds. Returns the faults found; FIRST becomes the first frame
+// with one.
+int DecodeWholeFrames(const std::string& path, MovieFile& file, std::uint32_t* first) {
+    Movie* movie = file.Get();
+    const FrameCheck& check = file.Check();
     std::vector<std::uint8_t> picture(std::size_t{movie->Width} * movie->Height);
     ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
                        static_cast<std::int32_t>(movie->Height), picture.data(), 0);
@@ -37,18 +41,30 @@ int DecodeWholeFrames(const std::string& path, Movie* movie, const FrameCheck& c
     std::string error;
     if (!sound.Open(movie, request, &error)) return Report(path, {0, error}), 1;
     int faults = 0;
+    const auto note = [&](std::uint32_t f, const std::string& fault) {
+        Report(path, {f, fault});
+        if (faults++ == 0) *first = f;
+    };
     for (std::uint32_t f = 0; f < check.whole; ++f) {
         std::string fault;
-        sound.AddFrame(movie, &fault);
-        if (!fault.empty()) Report(path, {f, fault}), ++faults;
-        ZambDoFrame(movie);
+        if (!sound.DecodeFrame(movie, &fault)) note(f, fault);
+        fault = file.DecodeFrame();
+        if (!fault.empty()) note(f, fault);
         if (movie->ReadFailed) {
-            Report(path, {f, "the library could not read it"});
-            return faults + 1;
+            note(f, "the library could not read it");
+            return faults;
         }
         ZambNextFrame(movie);
     }
     return faults;
+}
+
+// The reason of an open's error without the movie's name, which the line already starts with.
+std::string WithoutName(const std::string& error, const std::string& path) {
+    if (error.rfind(path + ": ", 0) == 0) return error.substr(path.size() + 2);
+    const std::string reading = "cannot read " + path + ": ";
+    if (error.rfind(reading, 0) == 0) return "cannot read it: " + error.substr(reading.size());
+    return error;
 }
 
 // 0, kSalvaged or 1, as for the whole run.
@@ -56,20 +72,22 @@ int VerifyMovie(const std::string& path) {
     MovieFile file;
     std::string error;
     if (!file.Open(path, 0, &error)) {
-        std::printf("%s: unusable: %s\n", path.c_str(), error.c_str());
+        std::printf("%s: unusable: %s\n", path.c_str(), WithoutName(error, path).c_str());
         return 1;
     }
     const FrameCheck& check = file.Check();
     for (const FrameFault& fault : check.faults) Report(path, fault);
+    std::uint32_t whole = check.whole;
     const int faults =
-        static_cast<int>(check.faults.size()) + DecodeWholeFrames(path, file.Get(), check);
+        static_cast<int>(check.faults.size()) + DecodeWholeFrames(path, file, &whole);
+    whole = std::min(whole, check.whole);
     if (faults == 0) {
         std::printf("%s: whole, %u frames\n", path.c_str(), check.stored);
         return 0;
     }
     std::printf("%s: damaged, %d fault%s; %u of %u frames whole\n", path.c_str(), faults,
-                faults == 1 ? "" : "s", check.whole, check.stored);
-    return check.whole == 0 ? 1 : kSalvaged;
+                faults == 1 ? "" : "s", whole, check.stored);
+    return whole == 0 ? 1 : kSalvaged;
 }
 
 int RunVerify(const std::vector<std::string>& args) {

@@ -124,7 +124,9 @@ function encode(zmbtool, folder, name, width, height, pictures, fps, tracks, ext
   pictures.forEach(({ pixels, palette }, f) => fs.writeFileSync(
       path.join(dir, 'frame' + String(f).padStart(4, '0') + '.png'),
       indexedPng(width, height, pixels, palette)));
-  const args = ['encode', path.join(dir, 'frame0000.png'), path.join(folder, name + '.zmb'),
+  // The folder is kept between runs: the movie of the last one is replaced.
+  const args = ['encode', '--force', path.join(dir, 'frame0000.png'),
+                path.join(folder, name + '.zmb'),
                 '--fps', String(fps), '--round-palette', ...extra];
   tracks.forEach((track, t) => {
     if (!track) return;
@@ -162,7 +164,7 @@ export function makeFullMovie(zmbtool, folder, frames = 30) {
 export function decodeReference(zmbtool, movie, folder) {
   fs.mkdirSync(folder, { recursive: true });
   const raw = path.join(folder, 'frames.raw');
-  execFileSync(zmbtool, ['decode', movie, '--raw', raw, '--pcm', folder],
+  execFileSync(zmbtool, ['decode', '--force', movie, '--raw', raw, '--pcm', folder],
                { stdio: ['ignore', 'ignore', 'inherit'] });
   const info = execFileSync(zmbtool, ['info', movie], { encoding: 'utf8' });
   return { raw: fs.readFileSync(raw), info, folder };
