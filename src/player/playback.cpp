@@ -11,6 +11,7 @@
 #include "display/modes.h"
 #include "display/present.h"
 #include "display/window.h"
+#include "decoder/pacing.h"
 #include "platform/win32.h"
 #include "player/argument_names.h"
 #include "player/messages.h"
@@ -185,17 +186,28 @@ bool MustKeepWaiting() {
            (State.Paused && !State.StepFrame);
 }
 
-// Giving the processor away for a millisecond between passes keeps a 15 frames a second
-// movie at a few percent of a core, while keys, focus and the pacing stay within about a
-// millisecond of their moment.
+// How long an idle pass may sleep: until the next frame is due, but never so long that a
+// key, the focus or the sound device waits more than this.
+constexpr std::uint32_t kInputPollMilliseconds = 10;
+constexpr UINT kTimerPeriodMilliseconds = 1;
+
+std::uint32_t IdleMilliseconds() {
+    const std::uint32_t due = MillisecondsToNextFrame(State.CurrentMovie);
+    return due < kInputPollMilliseconds ? due : kInputPollMilliseconds;
+}
+
+// The passes run back to back while the wait reads ahead, so the read-ahead ring gets all
+// the idle time there is; only once it has nothing to read does the loop sleep, and then
+// only until the frame is due or the next look at the keys.
 FrameEnd WaitForNextFrame(PlayList& list) {
     State.StepFrame = false;
     for (;;) {
         if (DisplayKeyAvailable() && ActOnKey(DisplayTakeKey(), list) == FrameEnd::LeaveMovie)
             return FrameEnd::LeaveMovie;
         FollowFocus();
+        const std::uint32_t readAhead = State.CurrentMovie->AheadBytes;
         if (!MustKeepWaiting()) return FrameEnd::Next;
-        Sleep(1);
+        if (State.CurrentMovie->AheadBytes == readAhead) Sleep(IdleMilliseconds());
     }
 }
 
@@ -242,6 +254,8 @@ void PlayMovies(char* commandLine) {
     PlayList list;
     if (!StartPlayList(commandLine, list)) return;
     LastSummary.FramesPlayed = 0;
+    // Sleeping on the default tick, a frame would be seen up to a tick after its time.
+    timeBeginPeriod(kTimerPeriodMilliseconds);
     while (list.Current[0] != '\0') {
         if (!OpenCurrentMovie(list)) {
             list.Current[0] = '\0';
@@ -251,5 +265,6 @@ void PlayMovies(char* commandLine) {
         CloseCurrentMovie();
         MoveToNextName(list);
     }
+    timeEndPeriod(kTimerPeriodMilliseconds);
     FinishPlayback();
 }

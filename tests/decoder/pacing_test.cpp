@@ -59,7 +59,7 @@ TEST(PacingSettings, FrameRateIsKeptInTheHeadersForm) {
     ZambSetReadSpeed(0);
 }
 
-TEST_F(PacingTest, ClockScheduleCatchesUpWithinTwoPeriodsAndRestartsBeyond) {
+TEST_F(PacingTest, ClockScheduleHoldsWithinTwoPeriodsAndRestartsBeyond) {
     EXPECT_EQ(ZambWait(movie.get()), 1);  // first call starts the schedule
     std::uint32_t due = movie->NextFrameTime;
     EXPECT_EQ(due, Now() + 6666);
@@ -79,9 +79,39 @@ TEST_F(PacingTest, ClockScheduleCatchesUpWithinTwoPeriodsAndRestartsBeyond) {
 
     movie->FrameDue = 0;
     due = movie->NextFrameTime;
-    standin::SetTestClock(due / 100 + 1);  // about a millisecond late
+    standin::SetTestClock(due / 100 + 1);  // about a millisecond late: the schedule holds
     EXPECT_EQ(ZambWait(movie.get()), 0);
-    EXPECT_EQ(movie->NextFrameTime, Now() + 6666);
+    EXPECT_EQ(movie->NextFrameTime, due + 6666);
+}
+
+// Frames seen a little after their time, as a sleeping player sees them, still come at the
+// rate asked: the lateness is not carried into the next frame's time.
+TEST_F(PacingTest, ClockScheduleDoesNotDriftWhenEveryFrameIsSeenLate) {
+    ASSERT_EQ(ZambWait(movie.get()), 1);
+    const std::uint32_t start = timeGetTime();
+    for (int frame = 0; frame < 300; ++frame) {
+        while (ZambWait(movie.get()) != 0) standin::AdvanceTestClock(1 + frame % 3);
+        movie->FrameDue = 0;
+    }
+    // 300 periods of 66.66 ms, and at most the last frame's few milliseconds of lateness.
+    EXPECT_GE(timeGetTime() - start, 19998u);
+    EXPECT_LE(timeGetTime() - start, 20001u);
+}
+
+// A player that sleeps as long as it is told wakes when the frame is due, not before or after.
+TEST_F(PacingTest, TimeToTheNextFrameIsExactlyTheWaitByTheClock) {
+    EXPECT_EQ(MillisecondsToNextFrame(movie.get()), 0xFFFFFFFFu);  // no schedule yet
+    ASSERT_EQ(ZambWait(movie.get()), 1);
+    for (int frame = 0; frame < 50; ++frame) {
+        const std::uint32_t wait = MillisecondsToNextFrame(movie.get());
+        ASSERT_GT(wait, 0u);
+        standin::AdvanceTestClock(wait - 1);
+        ASSERT_EQ(ZambWait(movie.get()), 1);
+        standin::AdvanceTestClock(1);
+        ASSERT_EQ(ZambWait(movie.get()), 0);
+        EXPECT_EQ(MillisecondsToNextFrame(movie.get()), 0xFFFFFFFFu);  // let through
+        movie->FrameDue = 0;
+    }
 }
 
 TEST_F(PacingTest, UntimedMovieWaitsOnlyOnTheFirstCall) {
