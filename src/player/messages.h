@@ -19,6 +19,10 @@ void ShowMessage(const char* caption, const char* text1, const char* text2, cons
 // The text ShowMessage shows, built into `out` (kMessageCapacity bytes).
 void ComposeMessage(const char* text1, const char* text2, const char* text3, char* out);
 
+// One line on standard error, "zambply: " and the text, for what a message box does not
+// say or a script must see.
+void ReportProblem(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
 // The usage message box; it marks the run as one that played nothing.
 void ShowUsage();
 // The usage box's caption and text, as shown.

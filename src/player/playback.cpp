@@ -3,6 +3,7 @@
 // pace with the keys and the focus followed, looped as asked and closed.
 #include "player/playback.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 
@@ -19,6 +20,8 @@
 #include "player/settings.h"
 #include "player/summary.h"
 #include "sound/directsound.h"
+#include "sound/played_out.h"
+#include "sound/track.h"
 #include "zambrel/movie.h"
 
 namespace {
@@ -211,14 +214,74 @@ FrameEnd WaitForNextFrame(PlayList& list) {
     }
 }
 
+// What the tracks and the device may still hold when the last frame is shown, in
+// milliseconds, and a margin for the device's own period: the play-out never waits longer,
+// so a device that stops playing cannot hold the player.
+constexpr DWORD kPlayOutMarginMilliseconds = 500;
+
+DWORD PlayOutLimit(const Movie* movie) {
+    std::uint64_t longest = 0;
+    for (SoundTrack* track : movie->Tracks) {
+        if (!track || track->BytesPerSecond == 0) continue;
+        const std::uint64_t bytes = RingFillLoad(track) + 2ull * track->BufferSize;
+        longest = std::max(longest, bytes * 1000 / track->BytesPerSecond);
+    }
+    return static_cast<DWORD>(std::min<std::uint64_t>(longest, 60'000)) +
+           kPlayOutMarginMilliseconds;
+}
+
+bool SoundPlayedOut(Movie* movie) {
+    for (SoundTrack* track : movie->Tracks)
+        if (track && !SoundTrackPlayedOut(track)) return false;
+    return true;
+}
+
+// The sound leads the pictures, so when the last frame has had its time the tracks still
+// hold the end of the sound; closing the movie now would cut it. Keys are still answered:
+// a stop or a skip ends the play-out at once, and pausing or losing the focus drops what
+// was left, as it does during the movie.
+FrameEnd PlayOutSound(PlayList& list) {
+    Movie* movie = State.CurrentMovie;
+    if (movie->PrimaryTrack == -1) return FrameEnd::Next;
+    const DWORD start = timeGetTime();
+    const DWORD limit = PlayOutLimit(movie);
+    while (!movie->SoundOff && !SoundPlayedOut(movie) && timeGetTime() - start < limit) {
+        if (DisplayKeyAvailable() && ActOnKey(DisplayTakeKey(), list) == FrameEnd::LeaveMovie)
+            return FrameEnd::LeaveMovie;
+        FollowFocus();
+        ZambServiceSound();
+        Sleep(kInputPollMilliseconds);
+    }
+    return FrameEnd::Next;
+}
+
+// A movie cut short or damaged cannot go on past the frame that failed to read: the
+// decoder would only count frames from there, and a looping movie would count for ever.
+bool ReportReadFailure(const PlayList& list) {
+    const Movie* movie = State.CurrentMovie;
+    if (!movie->ReadFailed) return false;
+    Outcome.PlaybackFailed = true;
+    ReportProblem(
+        "%s: frame %u of %u could not be read (the file is cut short or damaged); "
+        "stopped there",
+        list.Current, static_cast<unsigned>(movie->FrameNumber + 1),
+        static_cast<unsigned>(movie->FrameCount));
+    return true;
+}
+
 void PlayFrames(PlayList& list) {
     State.LastFrameReached = false;
     const std::uint32_t lastIndex = State.CurrentMovie->FrameCount - 1;
     for (;;) {
+        if (ReportReadFailure(list)) return;
         DecodeAndPresent();
         Advance(list, lastIndex);
+        if (ReportReadFailure(list)) return;
         if (WaitForNextFrame(list) == FrameEnd::LeaveMovie) return;
-        if (State.LastFrameReached) return;
+        if (State.LastFrameReached) {
+            PlayOutSound(list);
+            return;
+        }
     }
 }
 
