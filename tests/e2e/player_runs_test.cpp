@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "player_run.h"
+#include "test_movies.h"
 
 namespace zambrel::testing {
 namespace {
@@ -107,6 +108,54 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
             EXPECT_EQ(run.Opened(), c.opened) << c.args << "\n" << run.Output;
         }
     }
+}
+
+// Stills with uncompressed sound: large enough to be read through the ring, not preloaded.
+std::vector<std::uint8_t> StreamedMovie(int frames) {
+    encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(frames, kFastPeriod);
+    recipe.tracks[0].present = true;
+    recipe.tracks[0].sampleRate = 11025;
+    recipe.tracks[0].compressed = false;
+    for (int i = 0; i < frames * 110; ++i)
+        recipe.tracks[0].samples.push_back(static_cast<std::uint8_t>(i * 37 % 251));
+    encoder::WriteResult written = encoder::WriteMovie(recipe);
+    EXPECT_TRUE(written.ok) << written.error;
+    return written.bytes;
+}
+
+// A movie cut short plays the frames before the cut, names the frame it could not read,
+// and the run fails; the movies after it still play. One cut so short that the open sees it
+// fails as any movie that cannot be opened does.
+TEST(PlayerRuns, CutMovieSaysWhereItStoppedAndFails) {
+    PlayerFolder folder;
+    constexpr int kFrames = 200;
+    const std::vector<std::uint8_t> whole = StreamedMovie(kFrames);
+    folder.Write("a.zmb", SmallMovie(3, kFastPeriod));
+    int namedFrames = 0;
+    for (int sixteenth = 6; sixteenth <= 15; ++sixteenth) {
+        const auto cut = whole.begin() + static_cast<long>(whole.size() * sixteenth / 16);
+        folder.Write("cut.zmb", std::vector<std::uint8_t>(whole.begin(), cut));
+        for (const char* reading : {"/E0", "/P"}) {
+            PlayerRun run = folder.Run(std::string(reading) + " /F cut.zmb a.zmb");
+            const std::string trace =
+                std::string(reading) + " " + std::to_string(sixteenth) + "/16\n" + run.Output;
+            EXPECT_EQ(run.Status, 1) << trace;
+            if (run.Shows("Error opening file: cut.zmb.")) {
+                EXPECT_EQ(run.Opened(), Names{"cut.zmb"}) << trace;
+                continue;
+            }
+            EXPECT_EQ(run.Opened(), (Names{"cut.zmb", "a.zmb"})) << trace;
+            const auto at = run.Output.find("zambply: cut.zmb: frame ");
+            ASSERT_NE(at, std::string::npos) << trace;
+            const long frame = std::atol(run.Output.c_str() + at + 24);
+            EXPECT_GT(frame, 1) << trace;
+            EXPECT_LT(frame, kFrames) << trace;
+            EXPECT_TRUE(run.Shows(" of " + std::to_string(kFrames) + " could not be read"))
+                << trace;
+            ++namedFrames;
+        }
+    }
+    EXPECT_GE(namedFrames, 5);
 }
 
 // A second a frame: the skip key is the only way the first movie ends in time.
