@@ -69,8 +69,9 @@ const char* UsageText() {
     return text.c_str();
 }
 
-void ShowUsage() {
+void ShowUsage(const std::string& fault) {
     Outcome.UsageShown = true;
+    if (Outcome.UsageFault.empty()) Outcome.UsageFault = fault;
     ShowMessage(UsageCaption(), UsageText(), nullptr, nullptr, false);
 }
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "display/display.h"
 #include "display/keys.h"
@@ -50,24 +51,53 @@ void StopEverything(PlayList& list) {
     if (list.CommandLine) list.CommandLine[0] = '\0';
 }
 
+Movie* OpenByName(const char* name) {
+    return ZambOpen(name, Settings.OpenFlags, static_cast<std::uint32_t>(Settings.ExtraBuffer));
+}
+
+// The handle stays ours: it is closed with the movie.
+Movie* OpenByHandle(HANDLE file) {
+    State.OwnFile = file;
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return ZambOpen(file, Settings.OpenFlags | ZAMB_FILE_HANDLE,
+                    static_cast<std::uint32_t>(Settings.ExtraBuffer));
+}
+
+// A name that exists as the user gave it is opened as given; the command line's rules (the
+// added extension, an offset into the player's own file) are for names that do not.
+Movie* OpenNamedMovie(PlayList& list, bool exact, std::string& why) {
+    GivenName given = OpenGivenName(list.Current, exact);
+    switch (given.How) {
+        case GivenName::Kind::ByName:
+            return OpenByName(list.Current);
+        case GivenName::Kind::ByHandle:
+            return OpenByHandle(given.Handle);
+        case GivenName::Kind::Refused:
+            why = given.Why;
+            return nullptr;
+        case GivenName::Kind::NotGiven:
+            break;
+    }
+    if (NamesOwnFile(list.Current)) return OpenByHandle(OpenOwnFileAt(list.Current));
+    if (!AddMovieExtension(list.Current, sizeof list.Current)) return nullptr;
+    return OpenByName(list.Current);
+}
+
 bool OpenCurrentMovie(PlayList& list) {
     ZambSetReadSpeed(Settings.ReadSpeed);
     ZambSetFrameRate(Settings.FrameRate);
     State.OwnFile = INVALID_HANDLE_VALUE;
-    ExpandArgumentName(list.Current, sizeof list.Current);
-    if (NamesOwnFile(list.Current)) {
-        State.OwnFile = OpenOwnFileAt(list.Current);
-        if (State.OwnFile != INVALID_HANDLE_VALUE)
-            State.CurrentMovie = ZambOpen(State.OwnFile, Settings.OpenFlags | ZAMB_FILE_HANDLE,
-                                          static_cast<std::uint32_t>(Settings.ExtraBuffer));
-    } else if (AddMovieExtension(list.Current, sizeof list.Current)) {
-        State.CurrentMovie = ZambOpen(list.Current, Settings.OpenFlags,
-                                      static_cast<std::uint32_t>(Settings.ExtraBuffer));
-    }
+    const bool exact = ExpandArgumentName(list.Current, sizeof list.Current);
+    std::string why;
+    State.CurrentMovie = OpenNamedMovie(list, exact, why);
     if (State.CurrentMovie) return true;
     if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
     State.OwnFile = INVALID_HANDLE_VALUE;
     Outcome.PlaybackFailed = true;
+    // An offset into the player's own file names no file of its own to tell about.
+    if (why.empty() && (exact || !NamesOwnFile(list.Current)))
+        why = WhyNotOpened(list.Current, exact);
+    if (!why.empty()) ReportProblem("%s: %s", list.Current, why.c_str());
     ShowMessage(nullptr, "  Error opening file: ", list.Current, ".", true);
     return false;
 }

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -70,6 +71,13 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
     folder.Write("-L3.zmb", SmallMovie(3, kFastPeriod));
     folder.Write("empty.zmb", {});
     folder.WriteText("text.zmb", "not a movie at all, just some words in a file\n");
+    folder.Write("noext", SmallMovie(3, kFastPeriod));
+    folder.Write("back\\slash.zmb", SmallMovie(3, kFastPeriod));
+    const std::string longName = std::string(200, 'n') + ".zmb";
+    folder.Write(longName, SmallMovie(3, kFastPeriod));
+    std::filesystem::create_directory(folder.Path() + "/folder.zmb");
+    std::string manyNames;
+    for (int i = 0; i < 12; ++i) manyNames += " a.zmb";
     struct Case {
         std::string args;
         int status;
@@ -97,6 +105,24 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         // Stretches far beyond the screen draw only what shows, so they end like any other.
         {"/W100000 /H100000 a.zmb", 0, "", {"a.zmb"}},
         {"/W-5 /H2147483647 a.zmb", 0, "", {"a.zmb"}},
+        // Names that exist are played as they are given: without an extension, with a '\',
+        // from the standard input, long, and many.
+        {"noext", 0, "", {"noext"}},
+        {"'" + folder.Path() + "/noext'", 0, "", {}},
+        {"'back\\slash.zmb'", 0, "", {}},
+        {"-S - < a.zmb", 0, "Total frames played: 3", {}},
+        {longName, 0, "", {longName}},
+        {manyNames, 0, "", Names(12, "a.zmb")},
+        // Why an open failed, beside the box.
+        {"gone.zmb", 1, "zambply: gone.zmb: no such file", {}},
+        {"text.zmb", 1, "zambply: text.zmb: not a Zambrel movie", {}},
+        {"folder.zmb", 1, "zambply: folder.zmb: a folder, not a movie", {}},
+        // Whatever starts with '/' and is neither a file nor a path is switch text, and a
+        // bad switch gives the usage, naming itself.
+        {"a.zmb /Zq", 2, "zambply: /Zq: not a switch", {}},
+        {"/Sx a.zmb", 2, "SYNTAX: ZambPly", {}},
+        {"/? a.zmb", 2, "zambply: /?: not a switch", {}},
+        {"-h", 0, "Keys while playing:", {}},
     };
     for (const Case& c : cases) {
         PlayerRun run = folder.Run(c.args);
@@ -106,6 +132,9 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         }
         if (!c.opened.empty()) {
             EXPECT_EQ(run.Opened(), c.opened) << c.args << "\n" << run.Output;
+        }
+        if (c.status == 2) {
+            EXPECT_EQ(run.Opened(), Names{}) << c.args << "\n" << run.Output;
         }
     }
 }

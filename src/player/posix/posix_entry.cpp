@@ -30,5 +30,7 @@ int RunPlayerWithArguments(const std::vector<std::string>& args) {
     std::vector<char> commandLine(command.CommandLine.begin(), command.CommandLine.end());
     commandLine.push_back('\0');
     RunPlayer(commandLine.data());
+    if (Outcome.UsageShown && !Outcome.UsageFault.empty())
+        std::fprintf(stderr, "zambply: %s (see zambply --help)\n", Outcome.UsageFault.c_str());
     return ExitStatusOf(Outcome);
 }
