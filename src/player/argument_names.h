@@ -30,9 +30,9 @@ struct GivenName {
 // `name` is a command-line name (after ExpandArgumentName, whose result is `exact`). On
 // POSIX a name that exists as given is opened as given: no extension added, no '\'
 // translated; "-" is the standard input. A non-seekable input is read whole into memory,
-// up to kGivenStreamLimit bytes. Windows: always NotGiven.
+// up to kGivenStreamLimit bytes (256 MiB). Windows: always NotGiven.
 GivenName OpenGivenName(const char* name, bool exact);
-constexpr std::size_t kGivenStreamLimit = std::size_t{1} << 30;
+constexpr std::size_t kGivenStreamLimit = std::size_t{256} << 20;
 
 // Why the movie of this name could not be opened, for a line beside the message box: no
 // such file, a folder, no permission, empty, not a movie, cut short. Empty where it cannot

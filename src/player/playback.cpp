@@ -39,6 +39,7 @@ struct PlaybackState {
     bool StepFrame = false;
     bool SoundActive = true;
     bool LastFrameReached = false;
+    bool SilenceReported = false;
 };
 PlaybackState State;
 
@@ -49,6 +50,33 @@ enum class FrameEnd { Next, LeaveMovie };
 void StopEverything(PlayList& list) {
     list.Remaining[0] = '\0';
     if (list.CommandLine) list.CommandLine[0] = '\0';
+}
+
+bool AsksForSound(const Movie* movie) {
+    for (std::uint32_t track = 0; track < ZAMB_TRACK_COUNT; ++track) {
+        const bool asked = (Settings.OpenFlags & (ZAMB_TRACK0 << track)) != 0;
+        if (asked && (movie->TrackFormat[track] & ZAMB_TRACK_PRESENT)) return true;
+    }
+    return false;
+}
+
+// Silence where sound was expected is worth one line, and one only: the rest of the list
+// would be silent for the same reason.
+void SayWhatIsHeard() {
+    const Movie* movie = State.CurrentMovie;
+    if (movie->PrimaryTrack != -1 || !AsksForSound(movie)) return;
+    if (State.SilenceReported) return;
+    State.SilenceReported = true;
+    if (DescribeSoundOutput() != "no sound device") return;
+    ReportProblem(
+        "no sound device could be opened, so the movie plays without sound; "
+        "SDL_AUDIODRIVER chooses SDL's driver (pulseaudio, pipewire, alsa, disk), "
+        "ZAMBREL_AUDIO=simulated plays into nothing");
+}
+
+std::string HowSoundWasHeard(const Movie* movie) {
+    if (movie->PrimaryTrack != -1) return DescribeSoundOutput();
+    return AsksForSound(movie) ? "none (no sound device)" : "none (no sound track played)";
 }
 
 Movie* OpenByName(const char* name) {
@@ -90,7 +118,10 @@ bool OpenCurrentMovie(PlayList& list) {
     const bool exact = ExpandArgumentName(list.Current, sizeof list.Current);
     std::string why;
     State.CurrentMovie = OpenNamedMovie(list, exact, why);
-    if (State.CurrentMovie) return true;
+    if (State.CurrentMovie) {
+        SayWhatIsHeard();
+        return true;
+    }
     if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
     State.OwnFile = INVALID_HANDLE_VALUE;
     Outcome.PlaybackFailed = true;
@@ -317,6 +348,7 @@ void PlayFrames(PlayList& list) {
 
 void CloseCurrentMovie() {
     Movie* movie = State.CurrentMovie;
+    LastSoundOutput = HowSoundWasHeard(movie);
     ZambSummary(movie, &LastSummary);
     LastPeakSecondBytes = movie->PeakSecondBytes;
     LastPeakSecondFrame = movie->PeakSecondFrame;

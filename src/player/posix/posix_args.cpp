@@ -9,6 +9,7 @@
 #include "player/command_text.h"
 #include "player/messages.h"
 #include "player/settings.h"
+#include "player/summary.h"
 
 #ifndef ZAMBREL_VERSION
 #define ZAMBREL_VERSION "unknown"
@@ -172,5 +173,6 @@ std::string PosixUsageText() {
 
 std::string PosixVersionText() {
     return std::string("zambply (Zambrel) ") + ZAMBREL_VERSION + "\n" + kApplicationName + " V" +
-           kVersionText + " - " + kCopyrightNotice + "\n";
+           kVersionText + " - " + kCopyrightNotice + "\nsound: " + DescribeSoundOutput() +
+           " (ZAMBREL_AUDIO=sdl|simulated|none and SDL_AUDIODRIVER choose)\n";
 }
