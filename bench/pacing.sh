@@ -30,17 +30,21 @@ for file in "$player" "$movie" ${baseline:+"$baseline"}; do
     [ -e "$file" ] || { echo "$file is missing: cmake --build --preset bench --target zambply zambrel_demo" >&2; exit 1; }
 done
 
-# One run: prints "OBTAINED CPU", the summary's rate and the CPU share of one core.
+# One run: prints "OBTAINED CPU", the summary's rate and the CPU share of one core, and
+# keeps the rate the summary says was asked in $asked_file.
 one_run() {  # one_run PLAYER SWITCHES...
     local TIMEFORMAT="%R %U %S" times output
     output=$(mktemp)
     times=$({ time ZAMBREL_HOST=headless "$@" "$movie" /S >"$output" 2>&1; } 2>&1 | tail -n 1)
     local obtained
-    obtained=$(tr -d '\r' <"$output" | awk -F': ' '/Frame rate obtained/ { print $2 }')
+    obtained=$(tr -d '\r' <"$output" | sed -n 's/.*Frame rate obtained: \([0-9.]*\).*/\1/p')
+    tr -d '\r' <"$output" | sed -n 's/.*Frame rate: \([0-9.]*\).*/\1/p' | head -n 1 >"$asked_file"
     rm -f "$output"
     awk -v t="$times" -v r="${obtained:-0}" \
         'BEGIN { split(t, f, " "); printf "%s %.2f", r, 100 * (f[2] + f[3]) / f[1] }'
 }
+asked_file=$(mktemp)
+trap 'rm -f "$asked_file"' EXIT
 
 median() { printf '%s\n' "$@" | sort -g | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 
@@ -63,6 +67,8 @@ measure() {  # measure LABEL ASKED SWITCHES...
         [ -n "$baseline" ] && before+=("$(one_run "$baseline" "$@")")
         figures+=("$(one_run "$player" "$@")")
     done
+    # The summary's own "Frame rate" is the rate the movie was asked to play at.
+    [ "$asked" = own ] && asked=$(cat "$asked_file")
     [ -n "$baseline" ] && report "$label (baseline)" "$asked" "${before[@]}"
     report "$label" "$asked" "${figures[@]}"
 }
