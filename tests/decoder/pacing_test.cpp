@@ -114,6 +114,34 @@ TEST_F(PacingTest, TimeToTheNextFrameIsExactlyTheWaitByTheClock) {
     }
 }
 
+// By the sound the time to wait is the sound still to play before the frame's place, at
+// the track's rate: sleeping that long lets the frame through, and sleeping much less
+// does not.
+TEST_F(PacingTest, TimeToTheNextFrameIsExactlyTheWaitByTheSound) {
+    SoundTrack* track = OpenSoundTrack();
+    ASSERT_GT(track->BytesPerSecond, 0u);
+    const std::uint32_t start = timeGetTime();
+    auto played = [&](std::uint32_t now) {
+        return static_cast<std::uint32_t>(std::uint64_t{now - start} * track->BytesPerSecond /
+                                          1000);
+    };
+    for (std::uint32_t frame = 1; frame <= 40; ++frame) {
+        track->DueBase = frame * 1471;  // 1/15 s of 22,050 bytes a second, near enough
+        movie->SoundSyncPending = 1;
+        FakeDriver().Position = played(timeGetTime());
+        const std::uint32_t wait = MillisecondsToNextFrame(movie.get());
+        ASSERT_NE(wait, 0xFFFFFFFFu);
+        if (wait > 1) {  // the position is whole bytes, so the wait may end 1 ms late
+            FakeDriver().Position = played(timeGetTime() + wait - 2);
+            ASSERT_EQ(ZambWait(movie.get()), 1) << frame;
+        }
+        standin::AdvanceTestClock(wait);
+        FakeDriver().Position = played(timeGetTime());
+        ASSERT_EQ(ZambWait(movie.get()), 0) << frame;
+        EXPECT_EQ(MillisecondsToNextFrame(movie.get()), 0xFFFFFFFFu);  // nothing pending
+    }
+}
+
 TEST_F(PacingTest, UntimedMovieWaitsOnlyOnTheFirstCall) {
     movie->FramePeriod = 0;
     EXPECT_EQ(ZambWait(movie.get()), 1);
