@@ -40,6 +40,7 @@ struct PlaybackState {
     bool SoundActive = true;
     bool LastFrameReached = false;
     bool SilenceReported = false;
+    bool SummaryTaken = false;  // the figures were taken before the sound played out
 };
 PlaybackState State;
 
@@ -340,6 +341,10 @@ void PlayFrames(PlayList& list) {
         if (ReportReadFailure(list)) return;
         if (WaitForNextFrame(list) == FrameEnd::LeaveMovie) return;
         if (State.LastFrameReached) {
+            // The figures tell of the frames: the time the end of the sound takes is not
+            // playback time.
+            ZambSummary(State.CurrentMovie, &LastSummary);
+            State.SummaryTaken = true;
             PlayOutSound(list);
             return;
         }
@@ -349,7 +354,8 @@ void PlayFrames(PlayList& list) {
 void CloseCurrentMovie() {
     Movie* movie = State.CurrentMovie;
     LastSoundOutput = HowSoundWasHeard(movie);
-    ZambSummary(movie, &LastSummary);
+    if (!State.SummaryTaken) ZambSummary(movie, &LastSummary);
+    State.SummaryTaken = false;
     LastPeakSecondBytes = movie->PeakSecondBytes;
     LastPeakSecondFrame = movie->PeakSecondFrame;
     ZambClose(movie);
