@@ -123,6 +123,7 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         {"/Sx a.zmb", 2, "SYNTAX: ZambPly", {}},
         {"/? a.zmb", 2, "zambply: /?: not a switch", {}},
         {"-h", 0, "Keys while playing:", {}},
+        {"--version > /dev/full", 1, "zambply: cannot write to standard output", {}},
     };
     for (const Case& c : cases) {
         PlayerRun run = folder.Run(c.args);
