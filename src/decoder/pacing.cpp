@@ -60,9 +60,12 @@ std::int32_t WaitByClock(Movie* movie) {
         ReadAhead(movie);
         return 1;
     }
-    // Up to two periods late the schedule catches up; later than that it starts again.
+    // Up to two periods late the schedule holds, and a frame that was late is followed the
+    // sooner; later than that it starts again. A schedule restarted from "now" on every
+    // frame would lose the part of a millisecond the clock cannot show and the time the
+    // player took to notice, frame after frame, so the movie would run slow for good.
     const std::uint32_t late = now - movie->NextFrameTime;
-    if (period <= late && late <= 2 * period) {
+    if (late <= 2 * period) {
         movie->NextFrameTime += period;
     } else {
         movie->NextFrameTime = now + period;
@@ -121,7 +124,32 @@ bool SoundOn(Movie* movie, std::int32_t on) {
     return true;
 }
 
+constexpr std::uint32_t kNotDueYet = 0xFFFFFFFF;
+
+std::uint32_t MillisecondsBySound(Movie* movie) {
+    if (!movie->SoundSyncPending || movie->SoundOff) return kNotDueYet;
+    SoundTrack* primary = movie->Tracks[movie->PrimaryTrack];
+    const std::uint32_t played = SoundDriver.SoundPosition(primary);
+    const std::uint32_t due = DuePosition(primary);
+    if (due <= played + kSoundSlack || primary->BytesPerSecond == 0) return 0;
+    const std::uint64_t bytes = due - played - kSoundSlack;
+    return static_cast<std::uint32_t>((bytes * 1000 + primary->BytesPerSecond - 1) /
+                                      primary->BytesPerSecond);
+}
+
+std::uint32_t MillisecondsByClock(const Movie* movie) {
+    if (movie->FrameDue || movie->NextFrameTime == kClockNotStarted) return kNotDueYet;
+    const std::uint32_t now = timeGetTime() * 100;
+    if (movie->NextFrameTime <= now) return 0;
+    return (movie->NextFrameTime - now + 99) / 100;
+}
+
 }  // namespace
+
+std::uint32_t MillisecondsToNextFrame(Movie* movie) {
+    if (!movie || movie->ReadFailed) return 0;
+    return movie->PrimaryTrack != -1 ? MillisecondsBySound(movie) : MillisecondsByClock(movie);
+}
 
 void FinishFrameStatistics(Movie* movie) {
     const std::uint32_t now = timeGetTime();

@@ -1,8 +1,16 @@
 // SPDX-License-Identifier: MIT
-// The frame timing statistics shared by the advance and the summary.
+// The frame timing statistics shared by the advance and the summary, and how long a
+// player may sleep before the next frame is due.
 #pragma once
 
+#include <cstdint>
+
 struct Movie;
+
+// Milliseconds until ZambWait will let the next frame through (rounded up, 0 when it is
+// due now), or 0xFFFFFFFF when that hangs on nothing a clock can tell: the frame is already
+// let through and waits for the player, the sound is off, or the schedule has not begun.
+std::uint32_t MillisecondsToNextFrame(Movie* movie);
 
 // Closes the frame's timers (frame, blit, decode) and keeps the two slowest frames.
 void FinishFrameStatistics(Movie* movie);

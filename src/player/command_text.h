@@ -5,11 +5,19 @@
 #include <cstddef>
 
 // Text capacities, zero included. Longer input is refused with the usage message rather
-// than cut, because a cut name would open some other file.
+// than cut, because a cut name would open some other file. The Windows program keeps the
+// sizes the programs that start it know; on POSIX the shell's own limits are the only
+// ones a user meets: a path of PATH_MAX and its extension, and the arguments' 128 KiB.
+#ifdef _WIN32
 constexpr std::size_t kCommandLineCapacity = 244;
-constexpr std::size_t kParentTitleCapacity = 32;  // 31 characters
 constexpr std::size_t kNameListCapacity = 112;
 constexpr std::size_t kMovieNameCapacity = 128;
+#else
+constexpr std::size_t kCommandLineCapacity = 131072;
+constexpr std::size_t kNameListCapacity = 131072;
+constexpr std::size_t kMovieNameCapacity = 4096 + 8;
+#endif
+constexpr std::size_t kParentTitleCapacity = 32;  // 31 characters
 
 // A blank, here and in every command-line rule, is any character from 1 to 32.
 // Bytes 128 to 255 are ordinary characters, so that names in UTF-8 survive.

@@ -61,6 +61,8 @@ bool PrepareCommandLine(char* commandLine, char* working) {
     working[0] = '\0';
     if (fits) std::memcpy(working, commandLine, length + 1);
     QueryParentWindow();
-    if (!fits) ShowUsage();
+    if (!fits)
+        ShowUsage("the command line is longer than " + std::to_string(kCommandLineCapacity - 1) +
+                  " bytes");
     return fits;
 }

@@ -3,6 +3,8 @@
 #include "player/messages.h"
 
 #include <algorithm>
+#include <cstdarg>
+#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -67,8 +69,9 @@ const char* UsageText() {
     return text.c_str();
 }
 
-void ShowUsage() {
+void ShowUsage(const std::string& fault) {
     Outcome.UsageShown = true;
+    if (Outcome.UsageFault.empty()) Outcome.UsageFault = fault;
     ShowMessage(UsageCaption(), UsageText(), nullptr, nullptr, false);
 }
 
@@ -94,4 +97,13 @@ void ShowMessage(const char* caption, const char* text1, const char* text2, cons
     HWND owner = DisplayWindow();
     if (!owner) owner = ParentWindow;
     MessageBoxA(owner, text, caption ? caption : kApplicationName, isError ? MB_ICONHAND : MB_OK);
+}
+
+void ReportProblem(const char* format, ...) {
+    std::fputs("zambply: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
 }

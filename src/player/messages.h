@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <string>
 
 constexpr std::size_t kMessageCapacity = 2048;
 
@@ -19,8 +20,13 @@ void ShowMessage(const char* caption, const char* text1, const char* text2, cons
 // The text ShowMessage shows, built into `out` (kMessageCapacity bytes).
 void ComposeMessage(const char* text1, const char* text2, const char* text3, char* out);
 
-// The usage message box; it marks the run as one that played nothing.
-void ShowUsage();
+// One line on standard error, "zambply: " and the text, for what a message box does not
+// say or a script must see.
+void ReportProblem(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// The usage message box; it marks the run as one that played nothing. `fault` says what
+// was wrong with the command line, for the POSIX entry's standard error.
+void ShowUsage(const std::string& fault = "");
 // The usage box's caption and text, as shown.
 const char* UsageCaption();
 const char* UsageText();

@@ -3,14 +3,17 @@
 // pace with the keys and the focus followed, looped as asked and closed.
 #include "player/playback.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "display/display.h"
 #include "display/keys.h"
 #include "display/modes.h"
 #include "display/present.h"
 #include "display/window.h"
+#include "decoder/pacing.h"
 #include "platform/win32.h"
 #include "player/argument_names.h"
 #include "player/messages.h"
@@ -18,6 +21,8 @@
 #include "player/settings.h"
 #include "player/summary.h"
 #include "sound/directsound.h"
+#include "sound/played_out.h"
+#include "sound/track.h"
 #include "zambrel/movie.h"
 
 namespace {
@@ -34,6 +39,8 @@ struct PlaybackState {
     bool StepFrame = false;
     bool SoundActive = true;
     bool LastFrameReached = false;
+    bool SilenceReported = false;
+    bool SummaryTaken = false;  // the figures were taken before the sound played out
 };
 PlaybackState State;
 
@@ -46,24 +53,83 @@ void StopEverything(PlayList& list) {
     if (list.CommandLine) list.CommandLine[0] = '\0';
 }
 
+bool AsksForSound(const Movie* movie) {
+    for (std::uint32_t track = 0; track < ZAMB_TRACK_COUNT; ++track) {
+        const bool asked = (Settings.OpenFlags & (ZAMB_TRACK0 << track)) != 0;
+        if (asked && (movie->TrackFormat[track] & ZAMB_TRACK_PRESENT)) return true;
+    }
+    return false;
+}
+
+// Silence where sound was expected is worth one line, and one only: the rest of the list
+// would be silent for the same reason.
+void SayWhatIsHeard() {
+    const Movie* movie = State.CurrentMovie;
+    if (movie->PrimaryTrack != -1 || !AsksForSound(movie)) return;
+    if (State.SilenceReported) return;
+    State.SilenceReported = true;
+    if (DescribeSoundOutput() != "no sound device") return;
+    ReportProblem(
+        "no sound device could be opened, so the movie plays without sound; "
+        "SDL_AUDIODRIVER chooses SDL's driver (pulseaudio, pipewire, alsa, disk), "
+        "ZAMBREL_AUDIO=simulated plays into nothing");
+}
+
+std::string HowSoundWasHeard(const Movie* movie) {
+    if (movie->PrimaryTrack != -1) return DescribeSoundOutput();
+    return AsksForSound(movie) ? "none (no sound device)" : "none (no sound track played)";
+}
+
+Movie* OpenByName(const char* name) {
+    return ZambOpen(name, Settings.OpenFlags, static_cast<std::uint32_t>(Settings.ExtraBuffer));
+}
+
+// The handle stays ours: it is closed with the movie.
+Movie* OpenByHandle(HANDLE file) {
+    State.OwnFile = file;
+    if (file == INVALID_HANDLE_VALUE) return nullptr;
+    return ZambOpen(file, Settings.OpenFlags | ZAMB_FILE_HANDLE,
+                    static_cast<std::uint32_t>(Settings.ExtraBuffer));
+}
+
+// A name that exists as the user gave it is opened as given; the command line's rules (the
+// added extension, an offset into the player's own file) are for names that do not.
+Movie* OpenNamedMovie(PlayList& list, bool exact, std::string& why) {
+    GivenName given = OpenGivenName(list.Current, exact);
+    switch (given.How) {
+        case GivenName::Kind::ByName:
+            return OpenByName(list.Current);
+        case GivenName::Kind::ByHandle:
+            return OpenByHandle(given.Handle);
+        case GivenName::Kind::Refused:
+            why = given.Why;
+            return nullptr;
+        case GivenName::Kind::NotGiven:
+            break;
+    }
+    if (NamesOwnFile(list.Current)) return OpenByHandle(OpenOwnFileAt(list.Current));
+    if (!AddMovieExtension(list.Current, sizeof list.Current)) return nullptr;
+    return OpenByName(list.Current);
+}
+
 bool OpenCurrentMovie(PlayList& list) {
     ZambSetReadSpeed(Settings.ReadSpeed);
     ZambSetFrameRate(Settings.FrameRate);
     State.OwnFile = INVALID_HANDLE_VALUE;
-    ExpandArgumentName(list.Current, sizeof list.Current);
-    if (NamesOwnFile(list.Current)) {
-        State.OwnFile = OpenOwnFileAt(list.Current);
-        if (State.OwnFile != INVALID_HANDLE_VALUE)
-            State.CurrentMovie = ZambOpen(State.OwnFile, Settings.OpenFlags | ZAMB_FILE_HANDLE,
-                                          static_cast<std::uint32_t>(Settings.ExtraBuffer));
-    } else if (AddMovieExtension(list.Current, sizeof list.Current)) {
-        State.CurrentMovie = ZambOpen(list.Current, Settings.OpenFlags,
-                                      static_cast<std::uint32_t>(Settings.ExtraBuffer));
+    const bool exact = ExpandArgumentName(list.Current, sizeof list.Current);
+    std::string why;
+    State.CurrentMovie = OpenNamedMovie(list, exact, why);
+    if (State.CurrentMovie) {
+        SayWhatIsHeard();
+        return true;
     }
-    if (State.CurrentMovie) return true;
     if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
     State.OwnFile = INVALID_HANDLE_VALUE;
     Outcome.PlaybackFailed = true;
+    // An offset into the player's own file names no file of its own to tell about.
+    if (why.empty() && (exact || !NamesOwnFile(list.Current)))
+        why = WhyNotOpened(list.Current, exact);
+    if (!why.empty()) ReportProblem("%s: %s", list.Current, why.c_str());
     ShowMessage(nullptr, "  Error opening file: ", list.Current, ".", true);
     return false;
 }
@@ -185,34 +251,111 @@ bool MustKeepWaiting() {
            (State.Paused && !State.StepFrame);
 }
 
-// Giving the processor away for a millisecond between passes keeps a 15 frames a second
-// movie at a few percent of a core, while keys, focus and the pacing stay within about a
-// millisecond of their moment.
+// How long an idle pass may sleep: until the next frame is due, but never so long that a
+// key, the focus or the sound device waits more than this.
+constexpr std::uint32_t kInputPollMilliseconds = 10;
+constexpr UINT kTimerPeriodMilliseconds = 1;
+
+std::uint32_t IdleMilliseconds() {
+    const std::uint32_t due = MillisecondsToNextFrame(State.CurrentMovie);
+    return due < kInputPollMilliseconds ? due : kInputPollMilliseconds;
+}
+
+// The passes run back to back while the wait reads ahead, so the read-ahead ring gets all
+// the idle time there is; only once it has nothing to read does the loop sleep, and then
+// only until the frame is due or the next look at the keys.
 FrameEnd WaitForNextFrame(PlayList& list) {
     State.StepFrame = false;
     for (;;) {
         if (DisplayKeyAvailable() && ActOnKey(DisplayTakeKey(), list) == FrameEnd::LeaveMovie)
             return FrameEnd::LeaveMovie;
         FollowFocus();
+        const std::uint32_t readAhead = State.CurrentMovie->AheadBytes;
         if (!MustKeepWaiting()) return FrameEnd::Next;
-        Sleep(1);
+        if (State.CurrentMovie->AheadBytes == readAhead) Sleep(IdleMilliseconds());
     }
+}
+
+// What the tracks and the device may still hold when the last frame is shown, in
+// milliseconds, and a margin for the device's own period: the play-out never waits longer,
+// so a device that stops playing cannot hold the player.
+constexpr DWORD kPlayOutMarginMilliseconds = 500;
+
+DWORD PlayOutLimit(const Movie* movie) {
+    std::uint64_t longest = 0;
+    for (SoundTrack* track : movie->Tracks) {
+        if (!track || track->BytesPerSecond == 0) continue;
+        const std::uint64_t bytes = RingFillLoad(track) + 2ull * track->BufferSize;
+        longest = std::max(longest, bytes * 1000 / track->BytesPerSecond);
+    }
+    return static_cast<DWORD>(std::min<std::uint64_t>(longest, 60'000)) +
+           kPlayOutMarginMilliseconds;
+}
+
+bool SoundPlayedOut(Movie* movie) {
+    for (SoundTrack* track : movie->Tracks)
+        if (track && !SoundTrackPlayedOut(track)) return false;
+    return true;
+}
+
+// The sound leads the pictures, so when the last frame has had its time the tracks still
+// hold the end of the sound; closing the movie now would cut it. Keys are still answered:
+// a stop or a skip ends the play-out at once, and pausing or losing the focus drops what
+// was left, as it does during the movie.
+FrameEnd PlayOutSound(PlayList& list) {
+    Movie* movie = State.CurrentMovie;
+    if (movie->PrimaryTrack == -1) return FrameEnd::Next;
+    const DWORD start = timeGetTime();
+    const DWORD limit = PlayOutLimit(movie);
+    while (!movie->SoundOff && !SoundPlayedOut(movie) && timeGetTime() - start < limit) {
+        if (DisplayKeyAvailable() && ActOnKey(DisplayTakeKey(), list) == FrameEnd::LeaveMovie)
+            return FrameEnd::LeaveMovie;
+        FollowFocus();
+        ZambServiceSound();
+        Sleep(kInputPollMilliseconds);
+    }
+    return FrameEnd::Next;
+}
+
+// A movie cut short or damaged cannot go on past the frame that failed to read: the
+// decoder would only count frames from there, and a looping movie would count for ever.
+bool ReportReadFailure(const PlayList& list) {
+    const Movie* movie = State.CurrentMovie;
+    if (!movie->ReadFailed) return false;
+    Outcome.PlaybackFailed = true;
+    ReportProblem(
+        "%s: frame %u of %u could not be read (the file is cut short or damaged); "
+        "stopped there",
+        list.Current, static_cast<unsigned>(movie->FrameNumber + 1),
+        static_cast<unsigned>(movie->FrameCount));
+    return true;
 }
 
 void PlayFrames(PlayList& list) {
     State.LastFrameReached = false;
     const std::uint32_t lastIndex = State.CurrentMovie->FrameCount - 1;
     for (;;) {
+        if (ReportReadFailure(list)) return;
         DecodeAndPresent();
         Advance(list, lastIndex);
+        if (ReportReadFailure(list)) return;
         if (WaitForNextFrame(list) == FrameEnd::LeaveMovie) return;
-        if (State.LastFrameReached) return;
+        if (State.LastFrameReached) {
+            // The figures tell of the frames: the time the end of the sound takes is not
+            // playback time.
+            ZambSummary(State.CurrentMovie, &LastSummary);
+            State.SummaryTaken = true;
+            PlayOutSound(list);
+            return;
+        }
     }
 }
 
 void CloseCurrentMovie() {
     Movie* movie = State.CurrentMovie;
-    ZambSummary(movie, &LastSummary);
+    LastSoundOutput = HowSoundWasHeard(movie);
+    if (!State.SummaryTaken) ZambSummary(movie, &LastSummary);
+    State.SummaryTaken = false;
     LastPeakSecondBytes = movie->PeakSecondBytes;
     LastPeakSecondFrame = movie->PeakSecondFrame;
     ZambClose(movie);
@@ -242,6 +385,8 @@ void PlayMovies(char* commandLine) {
     PlayList list;
     if (!StartPlayList(commandLine, list)) return;
     LastSummary.FramesPlayed = 0;
+    // Sleeping on the default tick, a frame would be seen up to a tick after its time.
+    timeBeginPeriod(kTimerPeriodMilliseconds);
     while (list.Current[0] != '\0') {
         if (!OpenCurrentMovie(list)) {
             list.Current[0] = '\0';
@@ -251,5 +396,6 @@ void PlayMovies(char* commandLine) {
         CloseCurrentMovie();
         MoveToNextName(list);
     }
+    timeEndPeriod(kTimerPeriodMilliseconds);
     FinishPlayback();
 }

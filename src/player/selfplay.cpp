@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "core/mmx.h"
 #include "player/messages.h"
@@ -23,7 +24,10 @@ char* CombineSelfPlay(char* commandLine) {
     std::size_t used = std::strlen(config);
     std::size_t added = std::strlen(commandLine);
     if (used + 1 + added >= kSelfPlayConfigCapacity) {
-        ShowUsage();
+        ShowUsage("a self-playing copy takes at most " +
+                  std::to_string(
+                      used + 2 < kSelfPlayConfigCapacity ? kSelfPlayConfigCapacity - 2 - used : 0) +
+                  " bytes of command line after its own switches");
         return nullptr;
     }
     config[used] = ' ';
@@ -46,15 +50,21 @@ bool StartPlayList(char* commandLine, PlayList& list) {
     if (!ParseSwitches(commandLine)) return false;
     TrimBlanks(commandLine);
     // Switches without a movie (such as a lone "/S") are as empty as no text at all.
-    if (OnlyBlanks(commandLine) || std::strlen(commandLine) >= kNameListCapacity) {
-        ShowUsage();
+    if (OnlyBlanks(commandLine)) {
+        ShowUsage("no movie given");
+        return false;
+    }
+    if (std::strlen(commandLine) >= kNameListCapacity) {
+        ShowUsage("the movie names take more than " + std::to_string(kNameListCapacity - 1) +
+                  " bytes");
         return false;
     }
     if (Settings.NoMMX) ZambUseMmx(0);
     list.CommandLine = commandLine;
     RefillPlayList(list);
     if (!SplitFirstName(list.Current, sizeof list.Current, list.Remaining)) {
-        ShowUsage();
+        ShowUsage("a movie name is longer than " + std::to_string(kMovieNameCapacity - 1) +
+                  " bytes");
         return false;
     }
     list.MultipleMovies = list.Remaining[0] != '\0';

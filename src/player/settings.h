@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/win32.h"
 #include "zambrel/movie.h"
@@ -48,7 +49,9 @@ extern HWND ParentWindow;
 // whatever happened, as the programs that start it expect.
 struct RunOutcome {
     bool UsageShown = false;      // the usage message: nothing was played
-    bool PlaybackFailed = false;  // a movie did not open, or its display could not be made
+    bool PlaybackFailed = false;  // a movie did not open, its display could not be made,
+                                  // or its file could not be read to the end
+    std::string UsageFault;       // with UsageShown: what was wrong, for standard error
 };
 extern RunOutcome Outcome;
 // 2 after the usage message, 1 after a failed movie, 0 when everything played.

@@ -3,12 +3,23 @@
 #include "player/summary.h"
 
 #include "display/window.h"
+#include "platform/win32.h"
 #include "player/messages.h"
 #include "player/settings.h"
 
 PlaybackSummary LastSummary = {};
 std::uint32_t LastPeakSecondBytes = 0;
 std::uint32_t LastPeakSecondFrame = 0;
+std::string LastSoundOutput;
+
+std::string DescribeSoundOutput() {
+    WAVEOUTCAPSA caps{};
+    if (waveOutGetDevCapsA(WAVE_MAPPER, &caps, sizeof caps) != MMSYSERR_NOERROR)
+        return "no sound device";
+    caps.szPname[sizeof caps.szPname - 1] = '\0';
+    return std::string(Settings.UseDirectSound ? "DirectSound" : "wave output") + " to " +
+           caps.szPname;
+}
 
 namespace {
 
@@ -55,7 +66,8 @@ std::string DataAndMemory(const SummaryFigures& f) {
     std::string text = "\r\n\r\n  Average frame size: " + Integer(s.AverageFrame);
     text += "\r\n  Highest one second data rate: " + Integer(f.PeakSecondBytes);
     text += "\r\n  Highest one second data rate start frame: " + Integer(f.PeakSecondFrame);
-    text += "\r\n  Speed of playback device: " + Integer(s.DeviceSpeed);
+    // A fast disk reads more than 2^31 bytes a second; shown signed, that would be negative.
+    text += "\r\n  Speed of playback device: " + std::to_string(s.DeviceSpeed);
     text += "\r\n  Memory used for playback: " + Integer(s.PeakMemory);
     text += "\r\n  Total extra buffering memory: " + Integer(s.ExtraMemory);
     text += "\r\n  Highest extra buffering memory used: " + Integer(s.ExtraMemoryUsed);
@@ -91,13 +103,14 @@ std::string PlaybackSummaryText(const SummaryFigures& f) {
     text += "\r\n\r\n  Screen colors: " + Integer(f.ScreenColors);
     text += "\r\n  Display blitter: ";
     text += f.DisplayDescription ? f.DisplayDescription : "";
+    if (!f.SoundOutput.empty()) text += "\r\n  Sound output: " + f.SoundOutput;
     return text;
 }
 
 void ShowPlaybackSummary() {
     if (LastSummary.FramesPlayed == 0) return;
-    SummaryFigures figures{LastSummary, LastPeakSecondBytes, LastPeakSecondFrame,
-                           DisplayClosedColors(), DisplayClosedDescription()};
+    SummaryFigures figures{LastSummary,           LastPeakSecondBytes,        LastPeakSecondFrame,
+                           DisplayClosedColors(), DisplayClosedDescription(), LastSoundOutput};
     // ShowMessage keeps the text within its 2048-byte box buffer.
     ShowMessage("Zambrel Summary", PlaybackSummaryText(figures).c_str(), nullptr, nullptr, false);
 }

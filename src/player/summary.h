@@ -12,6 +12,12 @@
 extern PlaybackSummary LastSummary;
 extern std::uint32_t LastPeakSecondBytes;
 extern std::uint32_t LastPeakSecondFrame;
+// How the last movie's sound was heard ("wave output to SDL audio"), or why it was not.
+extern std::string LastSoundOutput;
+
+// The sound path in use now: the driver (wave output, or DirectSound with /Z) and the device
+// it plays on, which this opens to name; "no sound device" when none opens.
+std::string DescribeSoundOutput();
 
 // Everything the box shows, so that its text can be built without a display.
 struct SummaryFigures {
@@ -20,6 +26,7 @@ struct SummaryFigures {
     std::uint32_t PeakSecondFrame;
     std::uint32_t ScreenColors;
     const char* DisplayDescription;
+    std::string SoundOutput;  // empty: no line for it
 };
 
 // The box's text as built (before ShowMessage drops its first blank).

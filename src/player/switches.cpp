@@ -194,8 +194,10 @@ bool ParseSwitches(char* text) {
     ParseFrameRate(text, s);
     ParseControlsAndSound(text, s);
     ParseDisplay(text, s);
-    if (std::strchr(text, '/')) {
-        ShowUsage();
+    if (const char* left = std::strchr(text, '/')) {
+        std::size_t length = 0;
+        while (left[length] && !IsBlank(left[length])) ++length;
+        ShowUsage(std::string(left, length) + ": not a switch");
         return false;
     }
     return true;

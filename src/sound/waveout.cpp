@@ -234,6 +234,11 @@ void WaveOutVolumePan(SoundTrack* track, std::uint32_t volume, std::uint32_t pan
                      WaveOutVolumeWord(volume, pan));
 }
 
+bool WaveOutPlayedOut(SoundTrack* track) {
+    if (RingFillLoad(track) > 3 || !track->Device) return RingFillLoad(track) <= 3;
+    return IsDone(track->Driver.WaveOut.BufferA) && IsDone(track->Driver.WaveOut.BufferB);
+}
+
 bool SoundInstallWaveOut() {
     if (SoundDriver.SoundOpenTrack) return false;
     SoundDriver =

@@ -15,6 +15,10 @@ void WaveOutPause(SoundTrack* track);
 bool WaveOutResume(SoundTrack* track);
 void WaveOutVolumePan(SoundTrack* track, std::uint32_t volume, std::uint32_t pan);
 
+// The ring holds nothing the service would still hand over, and the device has given
+// both buffers back: every byte of the track has been played.
+bool WaveOutPlayedOut(SoundTrack* track);
+
 // Size of each of a track's two play buffers: a quarter second rounded up to 4096 bytes.
 std::uint32_t WaveOutBufferSize(std::uint32_t bytesPerSecond);
 // The waveOutSetVolume word for a volume (0 to 0xFFFF) and a pan.

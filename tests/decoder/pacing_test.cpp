@@ -59,7 +59,7 @@ TEST(PacingSettings, FrameRateIsKeptInTheHeadersForm) {
     ZambSetReadSpeed(0);
 }
 
-TEST_F(PacingTest, ClockScheduleCatchesUpWithinTwoPeriodsAndRestartsBeyond) {
+TEST_F(PacingTest, ClockScheduleHoldsWithinTwoPeriodsAndRestartsBeyond) {
     EXPECT_EQ(ZambWait(movie.get()), 1);  // first call starts the schedule
     std::uint32_t due = movie->NextFrameTime;
     EXPECT_EQ(due, Now() + 6666);
@@ -79,9 +79,67 @@ TEST_F(PacingTest, ClockScheduleCatchesUpWithinTwoPeriodsAndRestartsBeyond) {
 
     movie->FrameDue = 0;
     due = movie->NextFrameTime;
-    standin::SetTestClock(due / 100 + 1);  // about a millisecond late
+    standin::SetTestClock(due / 100 + 1);  // about a millisecond late: the schedule holds
     EXPECT_EQ(ZambWait(movie.get()), 0);
-    EXPECT_EQ(movie->NextFrameTime, Now() + 6666);
+    EXPECT_EQ(movie->NextFrameTime, due + 6666);
+}
+
+// Frames seen a little after their time, as a sleeping player sees them, still come at the
+// rate asked: the lateness is not carried into the next frame's time.
+TEST_F(PacingTest, ClockScheduleDoesNotDriftWhenEveryFrameIsSeenLate) {
+    ASSERT_EQ(ZambWait(movie.get()), 1);
+    const std::uint32_t start = timeGetTime();
+    for (int frame = 0; frame < 300; ++frame) {
+        while (ZambWait(movie.get()) != 0) standin::AdvanceTestClock(1 + frame % 3);
+        movie->FrameDue = 0;
+    }
+    // 300 periods of 66.66 ms, and at most the last frame's few milliseconds of lateness.
+    EXPECT_GE(timeGetTime() - start, 19998u);
+    EXPECT_LE(timeGetTime() - start, 20001u);
+}
+
+// A player that sleeps as long as it is told wakes when the frame is due, not before or after.
+TEST_F(PacingTest, TimeToTheNextFrameIsExactlyTheWaitByTheClock) {
+    EXPECT_EQ(MillisecondsToNextFrame(movie.get()), 0xFFFFFFFFu);  // no schedule yet
+    ASSERT_EQ(ZambWait(movie.get()), 1);
+    for (int frame = 0; frame < 50; ++frame) {
+        const std::uint32_t wait = MillisecondsToNextFrame(movie.get());
+        ASSERT_GT(wait, 0u);
+        standin::AdvanceTestClock(wait - 1);
+        ASSERT_EQ(ZambWait(movie.get()), 1);
+        standin::AdvanceTestClock(1);
+        ASSERT_EQ(ZambWait(movie.get()), 0);
+        EXPECT_EQ(MillisecondsToNextFrame(movie.get()), 0xFFFFFFFFu);  // let through
+        movie->FrameDue = 0;
+    }
+}
+
+// By the sound the time to wait is the sound still to play before the frame's place, at
+// the track's rate: sleeping that long lets the frame through, and sleeping much less
+// does not.
+TEST_F(PacingTest, TimeToTheNextFrameIsExactlyTheWaitByTheSound) {
+    SoundTrack* track = OpenSoundTrack();
+    ASSERT_GT(track->BytesPerSecond, 0u);
+    const std::uint32_t start = timeGetTime();
+    auto played = [&](std::uint32_t now) {
+        return static_cast<std::uint32_t>(std::uint64_t{now - start} * track->BytesPerSecond /
+                                          1000);
+    };
+    for (std::uint32_t frame = 1; frame <= 40; ++frame) {
+        track->DueBase = frame * 1471;  // 1/15 s of 22,050 bytes a second, near enough
+        movie->SoundSyncPending = 1;
+        FakeDriver().Position = played(timeGetTime());
+        const std::uint32_t wait = MillisecondsToNextFrame(movie.get());
+        ASSERT_NE(wait, 0xFFFFFFFFu);
+        if (wait > 1) {  // the position is whole bytes, so the wait may end 1 ms late
+            FakeDriver().Position = played(timeGetTime() + wait - 2);
+            ASSERT_EQ(ZambWait(movie.get()), 1) << frame;
+        }
+        standin::AdvanceTestClock(wait);
+        FakeDriver().Position = played(timeGetTime());
+        ASSERT_EQ(ZambWait(movie.get()), 0) << frame;
+        EXPECT_EQ(MillisecondsToNextFrame(movie.get()), 0xFFFFFFFFu);  // nothing pending
+    }
 }
 
 TEST_F(PacingTest, UntimedMovieWaitsOnlyOnTheFirstCall) {

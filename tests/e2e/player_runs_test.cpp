@@ -6,10 +6,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "player_run.h"
+#include "test_movies.h"
 
 namespace zambrel::testing {
 namespace {
@@ -69,6 +71,13 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
     folder.Write("-L3.zmb", SmallMovie(3, kFastPeriod));
     folder.Write("empty.zmb", {});
     folder.WriteText("text.zmb", "not a movie at all, just some words in a file\n");
+    folder.Write("noext", SmallMovie(3, kFastPeriod));
+    folder.Write("back\\slash.zmb", SmallMovie(3, kFastPeriod));
+    const std::string longName = std::string(200, 'n') + ".zmb";
+    folder.Write(longName, SmallMovie(3, kFastPeriod));
+    std::filesystem::create_directory(folder.Path() + "/folder.zmb");
+    std::string manyNames;
+    for (int i = 0; i < 12; ++i) manyNames += " a.zmb";
     struct Case {
         std::string args;
         int status;
@@ -96,6 +105,26 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         // Stretches far beyond the screen draw only what shows, so they end like any other.
         {"/W100000 /H100000 a.zmb", 0, "", {"a.zmb"}},
         {"/W-5 /H2147483647 a.zmb", 0, "", {"a.zmb"}},
+        // Names that exist are played as they are given: without an extension, with a '\',
+        // from the standard input, long, and many.
+        {"noext", 0, "", {"noext"}},
+        {"'" + folder.Path() + "/noext'", 0, "", {}},
+        {"'back\\slash.zmb'", 0, "", {}},
+        {"-S - < a.zmb", 0, "Total frames played: 3", {}},
+        {longName, 0, "", {longName}},
+        {manyNames, 0, "", Names(12, "a.zmb")},
+        // Why an open failed, beside the box.
+        {"gone.zmb", 1, "zambply: gone.zmb: no such file", {}},
+        {"text.zmb", 1, "zambply: text.zmb: not a Zambrel movie", {}},
+        {"folder.zmb", 1, "zambply: folder.zmb: a folder, not a movie", {}},
+        // Whatever starts with '/' and is neither a file nor a path is switch text, and a
+        // bad switch gives the usage, naming itself.
+        {"a.zmb /Zq", 2, "zambply: /Zq: not a switch", {}},
+        {"/Sx a.zmb", 2, "SYNTAX: ZambPly", {}},
+        {"/? a.zmb", 2, "zambply: /?: not a switch", {}},
+        {"-h", 0, "Keys while playing:", {}},
+        // Standard error goes to the full disk too (the run's own "2>&1" follows).
+        {"--version > /dev/full", 1, "", {}},
     };
     for (const Case& c : cases) {
         PlayerRun run = folder.Run(c.args);
@@ -106,7 +135,58 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         if (!c.opened.empty()) {
             EXPECT_EQ(run.Opened(), c.opened) << c.args << "\n" << run.Output;
         }
+        if (c.status == 2) {
+            EXPECT_EQ(run.Opened(), Names{}) << c.args << "\n" << run.Output;
+        }
     }
+}
+
+// Stills with uncompressed sound: large enough to be read through the ring, not preloaded.
+std::vector<std::uint8_t> StreamedMovie(int frames) {
+    encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(frames, kFastPeriod);
+    recipe.tracks[0].present = true;
+    recipe.tracks[0].sampleRate = 11025;
+    recipe.tracks[0].compressed = false;
+    for (int i = 0; i < frames * 110; ++i)
+        recipe.tracks[0].samples.push_back(static_cast<std::uint8_t>(i * 37 % 251));
+    encoder::WriteResult written = encoder::WriteMovie(recipe);
+    EXPECT_TRUE(written.ok) << written.error;
+    return written.bytes;
+}
+
+// A movie cut short plays the frames before the cut, names the frame it could not read,
+// and the run fails; the movies after it still play. One cut so short that the open sees it
+// fails as any movie that cannot be opened does.
+TEST(PlayerRuns, CutMovieSaysWhereItStoppedAndFails) {
+    PlayerFolder folder;
+    constexpr int kFrames = 200;
+    const std::vector<std::uint8_t> whole = StreamedMovie(kFrames);
+    folder.Write("a.zmb", SmallMovie(3, kFastPeriod));
+    int namedFrames = 0;
+    for (int sixteenth = 6; sixteenth <= 15; ++sixteenth) {
+        const auto cut = whole.begin() + static_cast<long>(whole.size() * sixteenth / 16);
+        folder.Write("cut.zmb", std::vector<std::uint8_t>(whole.begin(), cut));
+        for (const char* reading : {"/E0", "/P"}) {
+            PlayerRun run = folder.Run(std::string(reading) + " /F cut.zmb a.zmb");
+            const std::string trace =
+                std::string(reading) + " " + std::to_string(sixteenth) + "/16\n" + run.Output;
+            EXPECT_EQ(run.Status, 1) << trace;
+            if (run.Shows("Error opening file: cut.zmb.")) {
+                EXPECT_EQ(run.Opened(), Names{"cut.zmb"}) << trace;
+                continue;
+            }
+            EXPECT_EQ(run.Opened(), (Names{"cut.zmb", "a.zmb"})) << trace;
+            const auto at = run.Output.find("zambply: cut.zmb: frame ");
+            ASSERT_NE(at, std::string::npos) << trace;
+            const long frame = std::atol(run.Output.c_str() + at + 24);
+            EXPECT_GT(frame, 1) << trace;
+            EXPECT_LT(frame, kFrames) << trace;
+            EXPECT_TRUE(run.Shows(" of " + std::to_string(kFrames) + " could not be read"))
+                << trace;
+            ++namedFrames;
+        }
+    }
+    EXPECT_GE(namedFrames, 5);
 }
 
 // A second a frame: the skip key is the only way the first movie ends in time.

@@ -81,7 +81,7 @@ TEST(Controller, OtherParentIsReportedToWithoutTheQuery) {
 TEST(Controller, OverlongCommandLineStillReports) {
     FakeController controller("Some other program");
     char working[kCommandLineCapacity];
-    EXPECT_FALSE(Prepare(controller, std::string(300, 'x'), working));
+    EXPECT_FALSE(Prepare(controller, std::string(kCommandLineCapacity + 50, 'x'), working));
     EXPECT_STREQ(working, "");
     ReportToParentWindow(working);
     EXPECT_EQ(Ops(controller).back(), standin::kForeignCopyData);

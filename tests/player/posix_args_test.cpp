@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -22,8 +23,12 @@ std::string Line(std::vector<std::string> args) {
 
 TEST(PosixArguments, DashSwitches) {
     EXPECT_EQ(Line({"-L3", "-S", "-@", "-#7", "-s"}), "/L3 /S /@ /#7 /s");
-    // A dash before anything else is not a switch.
-    EXPECT_EQ(Line({"-", "-5"}), "- -5");
+    // A dash before anything else is not a switch; a lone one is the standard input.
+    EXPECT_EQ(Line({"-5"}), "-5");
+    char name[kMovieNameCapacity];
+    std::snprintf(name, sizeof name, "%s", Line({"-"}).c_str());
+    EXPECT_TRUE(ExpandArgumentName(name, sizeof name));
+    EXPECT_STREQ(name, "-");
 }
 
 TEST(PosixArguments, SlashIsSwitchTextUnlessAFileExists) {
@@ -84,7 +89,8 @@ TEST(PosixArguments, RelativeNames) {
 
 TEST(PosixArguments, Help) {
     EXPECT_EQ(ReadPosixArguments({"-L3", "--help"}).Request, PosixRequest::Help);
-    EXPECT_EQ(ReadPosixArguments({"-h", "/?"}).Request, PosixRequest::Play);
+    EXPECT_EQ(ReadPosixArguments({"-h"}).Request, PosixRequest::Help);
+    EXPECT_EQ(ReadPosixArguments({"/?"}).Request, PosixRequest::Play);
     std::string text = PosixUsageText();
     EXPECT_EQ(text.find('\r'), std::string::npos);
     EXPECT_NE(text.find("  SYNTAX: ZambPly <Zamb1 Zamb2...> [/Switches]\n"), std::string::npos);

@@ -94,10 +94,16 @@ TEST_F(SelfPlayTest, PlainPlayerNeedsAMovie) {
     EXPECT_STREQ(list_.Remaining, "a.zmb , b.zmb");
 }
 
+// Where the list is smaller than the command line (the Windows sizes), a longer list is
+// refused; on POSIX the list holds whatever the command line holds.
 TEST_F(SelfPlayTest, ListLongerThanItsBufferIsRefused) {
     std::string names;
-    while (names.size() < kNameListCapacity) names += "movie.zmb ";
-    EXPECT_FALSE(Start(names.c_str()));
+    while (names.size() + 10 < sizeof line_ - 1) names += "movie.zmb ";
+    EXPECT_EQ(Start(names.c_str()), names.size() < kNameListCapacity);
+    if (kNameListCapacity < sizeof line_) {
+        names.resize(kNameListCapacity + 9);
+        EXPECT_FALSE(Start(names.c_str()));
+    }
 }
 
 std::vector<char> OwnBytes() {

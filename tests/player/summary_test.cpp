@@ -21,7 +21,7 @@ SummaryFigures Figures() {
     s.ReadTime = 1000;
     s.DecodeTime = 2500;
     s.AheadTime = 333;
-    s.DeviceSpeed = 4000000;
+    s.DeviceSpeed = 2343370752u;  // a fast disk: beyond 2^31, and still shown as it is
     s.SlowestTime = 40;
     s.SecondSlowestTime = 1000;
     s.SlowestFrame = 17;
@@ -49,7 +49,7 @@ TEST(Summary, WholeText) {
               "\r\n\r\n  Average frame size: 3500"
               "\r\n  Highest one second data rate: 70000"
               "\r\n  Highest one second data rate start frame: 12"
-              "\r\n  Speed of playback device: 4000000"
+              "\r\n  Speed of playback device: 2343370752"
               "\r\n  Memory used for playback: -2147483648"
               "\r\n  Total extra buffering memory: 65536"
               "\r\n  Highest extra buffering memory used: 4096"
@@ -61,6 +61,13 @@ TEST(Summary, WholeText) {
               "\r\n  Second slowest frame: 18  Frame rate: 1.0"
               "\r\n\r\n  Screen colors: 65536"
               "\r\n  Display blitter: DIBSection");
+    SummaryFigures heard = Figures();
+    heard.SoundOutput = "wave output to SDL audio";
+    const std::string ending =
+        "\r\n  Display blitter: DIBSection\r\n  Sound output: wave output to SDL audio";
+    const std::string text = PlaybackSummaryText(heard);
+    ASSERT_GT(text.size(), ending.size());
+    EXPECT_EQ(text.substr(text.size() - ending.size()), ending);
 }
 
 TEST(Summary, AsFastAsPossibleAndASingleFrame) {

@@ -9,6 +9,7 @@
 #include "player/command_text.h"
 #include "player/messages.h"
 #include "player/settings.h"
+#include "player/summary.h"
 
 #ifndef ZAMBREL_VERSION
 #define ZAMBREL_VERSION "unknown"
@@ -72,27 +73,39 @@ std::string InCommandLineForm(std::string name) {
     return name;
 }
 
-// A name the command line cannot quote (it holds a '"'), or one that could be taken for a
-// stand-in, goes into the table, if it fits a movie name at all.
-bool NeedsStandIn(const std::string& name) {
-    return (name.find('"') != std::string::npos || name[0] == kNameStandIn) &&
-           name.size() < kMovieNameCapacity;
+// A name the command line cannot quote (it holds a '"'), one whose '\' it would take for a
+// folder's end, one that could be taken for a stand-in, and "-" (the standard input) go
+// into the table as they were given, if they fit a movie name at all.
+bool NeedsStandIn(const std::string& arg) {
+    return (arg.find_first_of("\"\\") != std::string::npos || arg[0] == kNameStandIn ||
+            arg == "-") &&
+           arg.size() < kMovieNameCapacity;
 }
 
 std::string AsMovieName(const std::string& arg) {
-    std::string name = InCommandLineForm(arg);
-    if (NeedsStandIn(name)) {
-        StoodInNames().push_back(name);
+    if (NeedsStandIn(arg)) {
+        StoodInNames().push_back(arg);
         return kNameStandIn + std::to_string(StoodInNames().size() - 1);
     }
+    std::string name = InCommandLineForm(arg);
     bool hasBlank = false;
     for (char c : name) hasBlank = hasBlank || IsBlank(c);
     return hasBlank ? "\"" + name + "\"" : name;
 }
 
+// "/tmp/gone.zmb" is a path even though nothing exists under it: its first component is a
+// folder that does. "/Zq" or "/Sx/P" is not, and stays switch text for the parser to refuse.
+bool StartsWithExistingFolder(const std::string& arg) {
+    const std::size_t second = arg.find('/', 1);
+    if (second == std::string::npos) return false;
+    std::error_code error;
+    return std::filesystem::is_directory(arg.substr(0, second), error);
+}
+
 std::string Translate(const std::string& arg) {
     if (arg.size() >= 2 && arg[0] == '-' && IsSwitchLetter(arg[1])) return "/" + arg.substr(1);
-    if (arg[0] == '/' && !NamesExistingFile(arg) && IsSwitchText(arg)) return arg;
+    if (arg[0] != '/' || NamesExistingFile(arg)) return AsMovieName(arg);
+    if (IsSwitchText(arg) || !StartsWithExistingFolder(arg)) return arg;
     return AsMovieName(arg);
 }
 
@@ -112,8 +125,8 @@ PosixCommand ReadPosixArguments(const std::vector<std::string>& args) {
             Append(command.CommandLine, AsMovieName(arg));
         } else if (arg == "--") {
             switchesEnded = true;
-        } else if (arg == "--help" || arg == "--version") {
-            command.Request = arg == "--help" ? PosixRequest::Help : PosixRequest::Version;
+        } else if (arg == "--help" || arg == "-h" || arg == "--version") {
+            command.Request = arg == "--version" ? PosixRequest::Version : PosixRequest::Help;
             return command;
         } else if (arg.rfind("--", 0) == 0) {
             command.Request = PosixRequest::UsageError;
@@ -125,17 +138,18 @@ PosixCommand ReadPosixArguments(const std::vector<std::string>& args) {
     return command;
 }
 
-void ExpandArgumentName(char* name, std::size_t capacity) {
-    if (name[0] != kNameStandIn || name[1] == '\0') return;
+bool ExpandArgumentName(char* name, std::size_t capacity) {
+    if (name[0] != kNameStandIn || name[1] == '\0') return false;
     std::size_t index = 0;
     for (const char* digit = name + 1; *digit; ++digit) {
-        if (!IsDigit(*digit)) return;
+        if (!IsDigit(*digit)) return false;
         index = index * 10 + static_cast<std::size_t>(*digit - '0');
-        if (index >= StoodInNames().size()) return;
+        if (index >= StoodInNames().size()) return false;
     }
     const std::string& stoodIn = StoodInNames()[index];
-    if (stoodIn.size() >= capacity) return;
+    if (stoodIn.size() >= capacity) return false;
     std::memcpy(name, stoodIn.c_str(), stoodIn.size() + 1);
+    return true;
 }
 
 std::string PosixUsageText() {
@@ -159,5 +173,6 @@ std::string PosixUsageText() {
 
 std::string PosixVersionText() {
     return std::string("zambply (Zambrel) ") + ZAMBREL_VERSION + "\n" + kApplicationName + " V" +
-           kVersionText + " - " + kCopyrightNotice + "\n";
+           kVersionText + " - " + kCopyrightNotice + "\nsound: " + DescribeSoundOutput() +
+           " (ZAMBREL_AUDIO=sdl|simulated|none and SDL_AUDIODRIVER choose)\n";
 }

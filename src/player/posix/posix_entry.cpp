@@ -1,6 +1,9 @@
 // SPDX-License-Identifier: MIT
 // The POSIX entry: arguments into the command line, and the run's outcome as exit status.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <string>
 
 #include "player/entry.h"
 #include "player/posix_args.h"
@@ -9,6 +12,16 @@
 namespace {
 
 constexpr int kUsageStatus = 2;
+constexpr int kFailureStatus = 1;
+
+// A text that did not reach its reader (a full disk, a closed pipe) is a failure to say so,
+// not a success.
+int PrintText(const std::string& text) {
+    std::fputs(text.c_str(), stdout);
+    if (std::fflush(stdout) == 0 && !std::ferror(stdout)) return 0;
+    std::fprintf(stderr, "zambply: cannot write to standard output: %s\n", std::strerror(errno));
+    return kFailureStatus;
+}
 
 }  // namespace
 
@@ -16,11 +29,9 @@ int RunPlayerWithArguments(const std::vector<std::string>& args) {
     PosixCommand command = ReadPosixArguments(args);
     switch (command.Request) {
         case PosixRequest::Help:
-            std::fputs(PosixUsageText().c_str(), stdout);
-            return 0;
+            return PrintText(PosixUsageText());
         case PosixRequest::Version:
-            std::fputs(PosixVersionText().c_str(), stdout);
-            return 0;
+            return PrintText(PosixVersionText());
         case PosixRequest::UsageError:
             std::fprintf(stderr, "zambply: %s (see zambply --help)\n", command.Problem.c_str());
             return kUsageStatus;
@@ -30,5 +41,7 @@ int RunPlayerWithArguments(const std::vector<std::string>& args) {
     std::vector<char> commandLine(command.CommandLine.begin(), command.CommandLine.end());
     commandLine.push_back('\0');
     RunPlayer(commandLine.data());
+    if (Outcome.UsageShown && !Outcome.UsageFault.empty())
+        std::fprintf(stderr, "zambply: %s (see zambply --help)\n", Outcome.UsageFault.c_str());
     return ExitStatusOf(Outcome);
 }

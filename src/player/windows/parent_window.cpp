@@ -12,4 +12,14 @@ HWND OwnerForPlayerWindow() {
     return ParentWindow;
 }
 
-void ExpandArgumentName(char*, std::size_t) {}
+bool ExpandArgumentName(char*, std::size_t) {
+    return false;
+}
+
+GivenName OpenGivenName(const char*, bool) {
+    return {};
+}
+
+std::string WhyNotOpened(const char*, bool) {
+    return {};
+}

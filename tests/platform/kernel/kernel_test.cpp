@@ -116,6 +116,23 @@ TEST(KernelClock, TestClockWrapsAndSleepAdvancesIt) {
     EXPECT_GE(timeGetTime() - before, 19u);
 }
 
+// A finer tick is held by whoever asked for it until they give it back; the sleep may
+// never end early whatever the tick.
+TEST(KernelClock, FinerTicksArePairedAndNeverShortenASleep) {
+    EXPECT_EQ(timeBeginPeriod(0), 97u);
+    EXPECT_EQ(timeEndPeriod(3), 97u);
+    ASSERT_EQ(timeBeginPeriod(1), 0u);
+    ASSERT_EQ(timeBeginPeriod(1), 0u);
+    EXPECT_EQ(timeEndPeriod(1), 0u);
+    for (DWORD wait : {1u, 2u, 7u}) {
+        DWORD before = timeGetTime();
+        Sleep(wait);
+        EXPECT_GE(timeGetTime() - before, wait);
+    }
+    EXPECT_EQ(timeEndPeriod(1), 0u);
+    EXPECT_EQ(timeEndPeriod(1), 97u);
+}
+
 TEST(KernelModule, OwnFileNameIsTheExecutable) {
     char name[MAX_PATH];
     DWORD length = GetModuleFileNameA(nullptr, name, sizeof name);

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Chooses and opens the audio device: ZAMBREL_AUDIO=sdl|simulated|none, else SDL when
 // its device opens and the simulated one otherwise (and always under ZAMBREL_HOST=headless).
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -89,3 +90,18 @@ void ShutdownAudio() {
 }
 
 }  // namespace standin
+
+// The device's name is what it is: the sound card through SDL, or the simulated device that
+// plays into nothing (or a capture file).
+MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT capsSize) {
+    if (deviceId != 0 && deviceId != static_cast<UINT_PTR>(WAVE_MAPPER))
+        return MMSYSERR_BADDEVICEID;
+    if (!caps || capsSize < sizeof(WAVEOUTCAPSA)) return MMSYSERR_INVALPARAM;
+    if (!standin::audio::EnsureDevice()) return MMSYSERR_NODRIVER;
+    *caps = WAVEOUTCAPSA{};
+    const bool sdl = standin::OpenAudioDevice() == standin::AudioDeviceKind::Sdl;
+    std::snprintf(caps->szPname, sizeof caps->szPname, "%s",
+                  sdl ? "SDL audio" : "simulated audio (no sound card)");
+    caps->wChannels = 2;
+    return MMSYSERR_NOERROR;
+}

@@ -103,3 +103,18 @@ MMRESULT WINAPI waveOutGetID(HWAVEOUT waveOut, LPUINT deviceId);
 MMRESULT WINAPI waveOutSetVolume(HWAVEOUT waveOut, DWORD volume);
 MMRESULT WINAPI waveOutGetVolume(HWAVEOUT waveOut, LPDWORD volume);
 UINT WINAPI waveOutGetNumDevs();
+
+#define MAXPNAMELEN 32
+struct WAVEOUTCAPSA {
+    WORD wMid;
+    WORD wPid;
+    UINT vDriverVersion;
+    CHAR szPname[MAXPNAMELEN];
+    DWORD dwFormats;
+    WORD wChannels;
+    WORD wReserved1;
+    DWORD dwSupport;
+};
+using LPWAVEOUTCAPSA = WAVEOUTCAPSA*;
+// Opens the device to name it; MMSYSERR_NODRIVER when no device opens.
+MMRESULT WINAPI waveOutGetDevCapsA(UINT_PTR deviceId, LPWAVEOUTCAPSA caps, UINT capsSize);

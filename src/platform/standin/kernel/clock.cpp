@@ -16,6 +16,10 @@
 
 namespace {
 
+// The multimedia timer's result codes.
+constexpr UINT kTimerNoError = 0;
+constexpr UINT kTimerCannotDo = 97;
+
 std::atomic<bool> testClockActive{false};
 std::atomic<DWORD> testClockNow{0};
 
@@ -50,7 +54,24 @@ DWORD RealMilliseconds() {
 // per cent of a core in wake-ups alone on a virtual machine, more than the playback it waits
 // for, while a wake-up every 10 ms still answers a key at once to the eye and shows a frame
 // within a screen refresh of its time.
-constexpr std::int64_t kTickNanoseconds = 10'000'000;
+constexpr DWORD kDefaultTickMilliseconds = 10;
+
+// A program that must wake at its moment asks for a finer tick with timeBeginPeriod, as it
+// would on the real platform; the finest period asked for by anyone still holding one rules.
+constexpr UINT kFinestPeriod = 1;
+std::mutex periodLock;
+std::map<UINT, int>& PeriodRequests() {
+    static std::map<UINT, int> requests;
+    return requests;
+}
+
+std::int64_t TickNanoseconds() {
+    std::lock_guard<std::mutex> guard(periodLock);
+    const auto& requests = PeriodRequests();
+    DWORD tick = kDefaultTickMilliseconds;
+    if (!requests.empty() && requests.begin()->first < tick) tick = requests.begin()->first;
+    return std::int64_t{tick} * 1'000'000;
+}
 
 std::int64_t MonotonicNanoseconds() {
     timespec now{};
@@ -61,8 +82,9 @@ std::int64_t MonotonicNanoseconds() {
 // The first tick at least `milliseconds` from now. Ticks fall on whole multiples of the tick
 // length of the monotonic clock, so timeGetTime read on waking has moved on by the full time.
 std::int64_t TickAfter(DWORD milliseconds) {
+    const std::int64_t tick = TickNanoseconds();
     const std::int64_t due = MonotonicNanoseconds() + std::int64_t{milliseconds} * 1'000'000;
-    return (due + kTickNanoseconds - 1) / kTickNanoseconds * kTickNanoseconds;
+    return (due + tick - 1) / tick * tick;
 }
 
 void SleepUntil(std::int64_t nanoseconds) {
@@ -89,6 +111,21 @@ void WINAPI Sleep(DWORD milliseconds) {
         return;
     }
     SleepUntil(TickAfter(milliseconds));
+}
+
+UINT WINAPI timeBeginPeriod(UINT period) {
+    if (period < kFinestPeriod) return kTimerCannotDo;
+    std::lock_guard<std::mutex> guard(periodLock);
+    PeriodRequests()[period] += 1;
+    return kTimerNoError;
+}
+
+UINT WINAPI timeEndPeriod(UINT period) {
+    std::lock_guard<std::mutex> guard(periodLock);
+    auto request = PeriodRequests().find(period);
+    if (request == PeriodRequests().end()) return kTimerCannotDo;
+    if (--request->second == 0) PeriodRequests().erase(request);
+    return kTimerNoError;
 }
 
 namespace standin {
