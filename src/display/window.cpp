@@ -3,6 +3,8 @@
 // focus, the full-screen subclass procedures and the close at the end of playback.
 #include "display/window.h"
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "display/keys.h"
@@ -11,6 +13,10 @@
 #include "display/state.h"
 
 namespace {
+
+int SaturatedInt(std::int64_t value) {
+    return static_cast<int>(std::clamp<std::int64_t>(value, INT32_MIN, INT32_MAX));
+}
 
 constexpr DWORD kBaseStyle = WS_POPUP | WS_CLIPCHILDREN | WS_SYSMENU | WS_MINIMIZEBOX;
 constexpr int kCreatedWidth = 320;
@@ -292,11 +298,18 @@ bool DisplayOpen(std::uint32_t width, std::uint32_t height, std::int32_t x, std:
 void DisplayPlaceWindow(std::int32_t x, std::int32_t y, std::uint32_t outWidth,
                         std::uint32_t outHeight) {
     const DisplayWindowState& w = WindowState();
-    auto width = static_cast<std::int32_t>(outWidth);
-    auto height = static_cast<std::int32_t>(outHeight);
-    if (x == -1) x = (GetSystemMetrics(SM_CXSCREEN) - width) / 2 - w.ClientOffsetX;
-    if (y == -1) y = (GetSystemMetrics(SM_CYSCREEN) - height) / 2 - w.ClientOffsetY;
-    MoveWindow(w.PlayerWindow, x, y, width + w.FrameExtraWidth, height + w.FrameExtraHeight, TRUE);
+    const auto width = static_cast<std::int32_t>(outWidth);
+    const auto height = static_cast<std::int32_t>(outHeight);
+    // Sizes come from the command line: sums that leave the int range stop at its ends
+    // rather than overflow (the window system refuses such a window either way).
+    if (x == -1)
+        x = SaturatedInt((std::int64_t{GetSystemMetrics(SM_CXSCREEN)} - width) / 2 -
+                         w.ClientOffsetX);
+    if (y == -1)
+        y = SaturatedInt((std::int64_t{GetSystemMetrics(SM_CYSCREEN)} - height) / 2 -
+                         w.ClientOffsetY);
+    MoveWindow(w.PlayerWindow, x, y, SaturatedInt(std::int64_t{width} + w.FrameExtraWidth),
+               SaturatedInt(std::int64_t{height} + w.FrameExtraHeight), TRUE);
 }
 
 void DisplayPumpMessages() {
