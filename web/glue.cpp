@@ -49,6 +49,7 @@ struct WebMovie {
     float* samples = nullptr;     // the same, as planar floats: all left, then all right
     std::size_t soundRoom = 0;    // bytes of pcm; samples has as many floats
     std::uint32_t damagedSound = 0;  // bit n: track n's chunk of this frame came up short
+    std::uint32_t brokenChunks = 0;  // bit n: track n's chunk does not fit the current frame
 };
 
 void Release(WebMovie* movie) {
@@ -137,6 +138,44 @@ bool ChunkCameShort(WebMovie* movie, std::uint32_t track, std::size_t bytes) {
     return ToolTrackSound(decoded, n, movie->pcm, wanted) < wanted;
 }
 
+// The tracks whose sound chunks in stored frame `f` do not fit the frame, walked as the
+// file lays the chunks out: from the first chunk that does not fit, every later one is lost.
+std::uint32_t BrokenChunks(const WebMovie* movie, std::uint32_t f) {
+    const std::uint32_t size = WordAt(movie, kHeaderBytes + 4 * std::size_t{f});
+    const std::uint64_t start = movie->frameEnds[f] - size;
+    if (movie->frameEnds[f] > movie->arrived) return 0;  // the decoder reports the frame itself
+    const std::uint8_t* frame = movie->input + start;
+    const std::uint8_t type = movie->input[kHeaderBytes + 4 * std::size_t{movie->storedFrames} + f];
+    std::uint64_t at = 0;
+    bool broken = false;
+    if (type & ZAMB_FRAME_PALETTE) {
+        const std::uint32_t bytes = size < 1 ? 0 : frame[0] * 4u;
+        broken = bytes < 4 || bytes > size;
+        at = bytes;
+    }
+    std::uint32_t tracks = 0;
+    for (std::uint32_t n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        if (!(type & (ZAMB_FRAME_TRACK0 << n))) continue;
+        if (!broken && at + 4 <= size) {
+            std::uint32_t bytes = 0;
+            std::memcpy(&bytes, frame + at, sizeof bytes);
+            const std::uint32_t header = (movie->info.Tracks[n].Compressed != 0) ? 8 : 4;
+            broken = bytes < header || at + bytes > size;
+            at += bytes;
+        } else {
+            broken = true;
+        }
+        if (broken) tracks |= 1u << n;
+    }
+    return tracks;
+}
+
+void NoteFrame(WebMovie* movie) {
+    ZambDecoderGetFrameInfo(movie->decoder, &movie->frame, sizeof movie->frame);
+    movie->brokenChunks =
+        movie->frame.Number < movie->storedFrames ? BrokenChunks(movie, movie->frame.Number) : 0;
+}
+
 float SampleAt(const std::uint8_t* at, std::uint32_t bits) {
     if (bits == 8) return (static_cast<float>(at[0]) - 128.0f) / 128.0f;
     const auto value = static_cast<std::int16_t>(static_cast<std::uint16_t>(at[0] | at[1] << 8));
@@ -213,15 +252,14 @@ EMSCRIPTEN_KEEPALIVE const ZambMovieInfo* WebInfo(WebMovie* movie) {
 EMSCRIPTEN_KEEPALIVE ZambError WebNextFrame(WebMovie* movie) {
     if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
     const ZambError error = ZambDecoderNextFrame(movie->decoder);
-    if (error == ZAMBERR_NONE)
-        ZambDecoderGetFrameInfo(movie->decoder, &movie->frame, sizeof movie->frame);
+    if (error == ZAMBERR_NONE) NoteFrame(movie);
     return error;
 }
 
 EMSCRIPTEN_KEEPALIVE ZambError WebSeek(WebMovie* movie, std::uint32_t frame) {
     if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
     const ZambError error = ZambDecoderSeek(movie->decoder, frame);
-    if (error >= 0) ZambDecoderGetFrameInfo(movie->decoder, &movie->frame, sizeof movie->frame);
+    if (error >= 0) NoteFrame(movie);
     return error;
 }
 
@@ -265,6 +303,7 @@ EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(WebMovie* movie, std::uint32_t t
     const ZambTrackInfo& format = movie->info.Tracks[track];
     if (format.Decoded == 0) return 0;
     std::size_t bytes = 0;
+    if (movie->brokenChunks & (1u << track)) movie->damagedSound |= 1u << track;
     ZambError error = ZambDecoderFrameSound(movie->decoder, track, nullptr, 0, &bytes);
     if (error < 0 && error != ZAMBERR_BUFFER_TOO_SMALL) return error;
     if (bytes == 0) return 0;
