@@ -18,7 +18,8 @@ export async function serve(roots, { piece = 16384, delay = 40 } = {}) {
     const slow = first === 'slow', broken = first === 'broken';
     let folder = roots[slow || broken ? 'movies' : first], parts = rest;
     if (!folder && roots['']) [folder, parts] = [roots[''], [first, ...rest]];
-    const file = folder && path.join(folder, ...parts);
+    let file = folder && path.join(folder, ...parts);
+    if (file && fs.existsSync(file) && fs.statSync(file).isDirectory()) file = path.join(file, 'index.html');
     if (!file || !file.startsWith(folder) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
       response.writeHead(404, { 'Content-Type': 'text/plain' });
       response.end('not here');
