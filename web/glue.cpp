@@ -45,9 +45,9 @@ struct WebMovie {
     std::size_t pitch = 0;
     std::size_t pictureBytes = 0;
     ZambRect rects[kMaxRects]{};
-    std::uint8_t* pcm = nullptr;  // one frame's sound of one track as the track stores it
-    float* samples = nullptr;     // the same, as planar floats: all left, then all right
-    std::size_t soundRoom = 0;    // bytes of pcm; samples has as many floats
+    std::uint8_t* pcm = nullptr;     // one frame's sound of one track as the track stores it
+    float* samples = nullptr;        // the same, as planar floats: all left, then all right
+    std::size_t soundRoom = 0;       // bytes of pcm; samples has as many floats
     std::uint32_t damagedSound = 0;  // bit n: track n's chunk of this frame came up short
     std::uint32_t brokenChunks = 0;  // bit n: track n's chunk does not fit the current frame
 };
@@ -64,7 +64,8 @@ void Release(WebMovie* movie) {
 
 std::size_t ReadInput(void* opaque, void* buffer, std::size_t size) {
     auto* movie = static_cast<WebMovie*>(opaque);
-    const std::size_t count = std::min(size, movie->arrived - std::min(movie->position, movie->arrived));
+    const std::size_t count =
+        std::min(size, movie->arrived - std::min(movie->position, movie->arrived));
     std::memcpy(buffer, movie->input + movie->position, count);
     movie->position += count;
     return count;
@@ -86,8 +87,8 @@ std::uint32_t WordAt(const WebMovie* movie, std::size_t at) {
 // Bytes before the first frame, from a header that has arrived (not yet checked by the
 // library: a hostile count only makes the answer large).
 std::uint64_t FirstFrameAt(const WebMovie* movie) {
-    const std::uint64_t stored =
-        std::uint64_t{WordAt(movie, kFrameCountAt)} + ((WordAt(movie, kFlagsAt) & kRingFlag) ? 1 : 0);
+    const std::uint64_t stored = std::uint64_t{WordAt(movie, kFrameCountAt)} +
+                                 ((WordAt(movie, kFlagsAt) & kRingFlag) ? 1 : 0);
     return kHeaderBytes + 5 * stored + WordAt(movie, kTreeDataAt);
 }
 

@@ -1,63 +1,130 @@
 // SPDX-License-Identifier: MIT
-// Frames decoded and drawn per second by the web player in headless Chromium, for the demo
-// and for a 640 x 480 movie of full blocks only, and the size of the page with its module.
+// Pictures decoded and drawn per second by <zambrel-player> in headless Chromium, for the
+// demo and for a 640 x 480 movie of full blocks only, beside the native library's rate for
+// the same movies in the same run (zmbtool verify, which decodes every picture and sound and
+// writes nothing); the time from `src` set to the first picture; and the package's size.
 // Figures to read, not a timed test.
 //
-// usage: node bench.mjs PAGE ZMBTOOL DEMO WORK_FOLDER
+// usage: node bench.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { launch, openPage, pickMovie, waitForOpen } from './browser.mjs';
+import { launch } from './browser.mjs';
 import { makeFullMovie } from './movies.mjs';
+import { serve } from './server.mjs';
 
-const [pagePath, zmbtool, demo, work] = process.argv.slice(2);
+const [buildWeb, zmbtool, demo, work] = process.argv.slice(2).map((arg) => path.resolve(arg));
 if (!work) {
-  console.error('usage: node bench.mjs PAGE ZMBTOOL DEMO WORK_FOLDER');
+  console.error('usage: node bench.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER');
   process.exit(2);
 }
 
-const RUNS = 2;
+const RUNS = 3;
+const SECONDS = 2;
 
-async function framesPerSecond(browser, movie) {
-  const { page, errors } = await openPage(browser, pagePath);
-  await pickMovie(page, movie);
-  await waitForOpen(page);
-  let best = null;
-  for (let run = 0; run < RUNS; run++) {
-    const result = await page.evaluate(() => window.zambrelTest.benchmark(2));
-    if (!best || result.frames / result.seconds > best.frames / best.seconds) best = result;
-  }
-  if (errors.length > 0) throw new Error(errors.join('\n'));
-  await page.close();
-  return best;
+const benchPage = `<!DOCTYPE html><meta charset="utf-8"><body style="margin:0">
+<zambrel-player id="p" style="width:1280px" muted></zambrel-player>
+<script type="module">
+  await import('/package/zambrel-player.js');
+  const player = document.getElementById('p');
+  const engine = player[Symbol.for('zambrel-player.test')];
+  // From src set to the first picture on the canvas.
+  window.firstPicture = (url) => new Promise((resolve, reject) => {
+    player.removeAttribute('src');
+    player.load();
+    const start = performance.now();
+    player.addEventListener('loadeddata', () => resolve(performance.now() - start), { once: true });
+    player.addEventListener('error', () => reject(new Error(player.error.message)), { once: true });
+    player.src = url;
+  });
+  // Decodes and draws the whole movie from its start, as fast as it can, as many times as
+  // fit in the time given.
+  window.rate = (seconds) => {
+    player.pause();
+    const start = performance.now();
+    let frames = 0;
+    do {
+      engine.seekFrame(0);
+      frames++;
+      while (engine.decodeNext()) {
+        engine.showFrameNow(false);
+        frames++;
+      }
+      engine.view.context2d.getImageData(0, 0, 1, 1);  // waits until the drawing is done
+    } while (performance.now() - start < seconds * 1000);
+    return { frames, seconds: (performance.now() - start) / 1000 };
+  };
+  window.ready = true;
+</script>`;
+
+function nativeRate(movie, frames) {
+  const start = process.hrtime.bigint();
+  let runs = 0;
+  do {
+    execFileSync(zmbtool, ['verify', movie], { stdio: 'ignore' });
+    runs++;
+  } while (Number(process.hrtime.bigint() - start) / 1e9 < SECONDS);
+  return runs * frames / (Number(process.hrtime.bigint() - start) / 1e9);
 }
 
-function pageSize() {
-  const folder = path.dirname(pagePath);
+function frameCount(movie) {
+  return Number(/frames:\s+(\d+)/.exec(execFileSync(zmbtool, ['info', movie], { encoding: 'utf8' }))[1]);
+}
+
+function median(values) {
+  const sorted = [...values].sort((a, b) => a - b);
+  return sorted[sorted.length >> 1];
+}
+
+function packageSize() {
   let plain = 0, compressed = 0;
-  for (const file of ['index.html', 'player.js', 'zambrel.js']) {
-    const bytes = fs.readFileSync(path.join(folder, file));
+  for (const file of ['zambrel-player.js', 'zambrel-core.js', 'zambrel-core.wasm']) {
+    const bytes = fs.readFileSync(path.join(buildWeb, 'package', file));
     plain += bytes.length;
     compressed += zlib.gzipSync(bytes, { level: 9 }).length;
   }
-  return { plain, compressed };
+  const page = ['index.html', 'page.js', 'zambrel-player.classic.js']
+    .reduce((sum, file) => sum + fs.statSync(path.join(buildWeb, file)).size, 0);
+  return { plain, compressed, page };
 }
 
 async function main() {
-  const full = makeFullMovie(zmbtool, path.join(work, 'movies'));
+  const movies = path.join(work, 'movies');
+  const full = makeFullMovie(zmbtool, movies);
+  fs.copyFileSync(demo, path.join(movies, 'demo.zmb'));
+  const site = path.join(work, 'site');
+  fs.mkdirSync(site, { recursive: true });
+  fs.writeFileSync(path.join(site, 'bench.html'), benchPage);
+  const server = await serve({ '': site, package: path.join(buildWeb, 'package'), movies });
   const { browser, close } = await launch();
   try {
+    const page = await browser.newPage();
+    await page.goto(server.url + '/bench.html');
+    await page.waitForFunction(() => window.ready === true);
     for (const [name, movie] of [['demo (320x240)', demo], ['640x480 full blocks', full]]) {
-      const { frames, seconds } = await framesPerSecond(browser, movie);
-      console.log(`${name}: ${(frames / seconds).toFixed(1)} frames decoded and drawn a second ` +
-                  `(${frames} frames in ${seconds.toFixed(2)} s, best of ${RUNS} runs)`);
+      const url = '/movies/' + path.basename(movie);
+      const first = [];
+      for (let run = 0; run < 5; run++) first.push(await page.evaluate((u) => window.firstPicture(u), url));
+      let best = null;
+      for (let run = 0; run < RUNS; run++) {
+        const result = await page.evaluate((s) => window.rate(s), SECONDS);
+        if (!best || result.frames / result.seconds > best.frames / best.seconds) best = result;
+      }
+      const web = best.frames / best.seconds;
+      const native = nativeRate(movie, frameCount(movie));
+      console.log(`${name}: ${web.toFixed(1)} pictures decoded and drawn a second in the ` +
+                  `element (best of ${RUNS}), native ${native.toFixed(1)} decoded a second, ` +
+                  `ratio ${(web / native).toFixed(2)}; src to first picture ` +
+                  `${median(first).toFixed(1)} ms (median of 5, first ${first[0].toFixed(1)} ms)`);
     }
   } finally {
     await close();
+    await server.close();
   }
-  const { plain, compressed } = pageSize();
-  console.log(`page with its module: ${(plain / 1024).toFixed(1)} KiB ` +
-              `(${(compressed / 1024).toFixed(1)} KiB gzipped)`);
+  const { plain, compressed, page } = packageSize();
+  console.log(`package runtime: ${plain} bytes (${compressed} gzipped); the page for file:// ` +
+              `${page} bytes`);
 }
 
 main().catch((error) => {
