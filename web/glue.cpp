@@ -6,7 +6,12 @@
 // A movie fetched from a server is opened before all of it has arrived: the page copies bytes
 // into the input buffer as they come and asks, before each decode, how many bytes that frame
 // needs, so the decoder's reader is never asked for bytes that are not there yet.
+#ifdef __EMSCRIPTEN__
 #include <emscripten/emscripten.h>
+#else
+// Built natively only for the benchmark's rate of the same work without a browser.
+#define EMSCRIPTEN_KEEPALIVE
+#endif
 
 #include <algorithm>
 #include <cstdint>
