@@ -10,7 +10,8 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { launch } from './browser.mjs';
-import { decodeReference, makeFullMovie, makeTestMovies, referenceFrame } from './movies.mjs';
+import { decodeReference, indexedPng, makeFullMovie, makeTestMovies,
+         referenceFrame } from './movies.mjs';
 import { serve } from './server.mjs';
 
 const [buildWeb, zmbtool, demo, work] = process.argv.slice(2);
@@ -348,6 +349,48 @@ function lowestContrast() {
   return worst;
 }
 
+test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => {
+    const p = document.getElementById('b');
+    p.setAttribute('poster', '/poster.png');
+    p.src = '/movies/doubled.zmb';
+  });
+  await waitEvent(page, 'b', 'canplaythrough');
+  const poster = () => page.evaluate(() => !document.getElementById('b').shadowRoot
+    .querySelector('.poster').hidden);
+  assert.equal(await poster(), true, 'the poster is shown before playing');
+  await page.evaluate(() => document.getElementById('b').play());
+  await page.waitForFunction(() => document.getElementById('b').frame > 0);
+  assert.equal(await poster(), false, 'and not once the movie plays');
+  // Three attributes at once: it starts by itself, muted, and goes round.
+  await page.evaluate(() => {
+    const a = document.getElementById('a');
+    a.setAttribute('autoplay', '');
+    a.setAttribute('loop', '');
+    a.setAttribute('muted', '');
+    a.src = '/movies/mixed.zmb';
+  });
+  await page.waitForFunction(() => document.getElementById('a').frame >= 20, null, { timeout: 20000 });
+  await page.waitForFunction(() => document.getElementById('a').frame < 5, null, { timeout: 20000 });
+  const state = await page.evaluate(() => {
+    const a = document.getElementById('a');
+    return { paused: a.paused, ended: a.ended, muted: a.muted, log: window.log.a.slice() };
+  });
+  assert.deepEqual([state.paused, state.ended, state.muted], [false, false, true]);
+  assert.ok(!state.log.includes('ended'), 'a looping movie does not end');
+  const volume = await page.evaluate(() => {
+    const a = document.getElementById('a');
+    const before = window.log.a.filter((t) => t === 'volumechange').length;
+    a.volume = 0.25;
+    let thrown = '';
+    try { a.volume = 2; } catch (error) { thrown = error.name; }
+    return { thrown, volume: a.volume,
+             changes: window.log.a.filter((t) => t === 'volumechange').length - before };
+  });
+  assert.deepEqual(volume, { thrown: 'IndexSizeError', volume: 0.25, changes: 1 });
+});
+
 async function main() {
   fs.mkdirSync(work, { recursive: true });
   const movies = path.join(work, 'movies');
@@ -359,6 +402,9 @@ async function main() {
   const site = path.join(work, 'site');
   fs.mkdirSync(site, { recursive: true });
   fs.writeFileSync(path.join(site, 'two.html'), twoPlayers);
+  const palette = Buffer.alloc(768, 200);
+  fs.writeFileSync(path.join(site, 'poster.png'),
+                   indexedPng(8, 8, new Uint8Array(64), palette));
 
   const server = await serve({ package: path.join(buildWeb, 'package'), movies, '': site });
   const { browser, close } = await launch();
@@ -387,7 +433,7 @@ async function main() {
         return page;
       };
       try {
-        await body({ open, openPage, browser, m, errors });
+        await body({ open, openPage, browser, m, errors, server });
         assert.deepEqual(errors.filter((e) => !e.includes('Failed to load resource')), [],
                          'script errors');
         console.log('ok   ' + name);
