@@ -41,7 +41,12 @@ function definePlayer(createCore) {
 
   let core = null;
   let coreLoading = null;
-  const live = new Set();  // engines with a handle in the current core
+  const live = new Set();  // WeakRefs to the engines with a handle in the current core
+  // A player dropped from the page and forgotten gives its decoder's memory back: the
+  // WebAssembly heap is not the garbage collector's to see.
+  const collected = new FinalizationRegistry(({ module, handle }) => {
+    if (module === core) module._WebDestroy(handle);
+  });
 
   function loadCore() {
     if (typeof WebAssembly !== 'object')
@@ -60,7 +65,7 @@ function definePlayer(createCore) {
   function coreFailed(error) {
     core = null;
     coreLoading = null;
-    const engines = [...live];
+    const engines = [...live].map((ref) => ref.deref()).filter(Boolean);
     live.clear();
     for (const engine of engines) engine.lostCore(error);
   }
@@ -131,12 +136,15 @@ function definePlayer(createCore) {
       if (!this.handle) {
         this.handle = core._WebCreate();
         if (!this.handle) throw new Error('no memory for a decoder');
-        live.add(this);
+        this.liveRef = new WeakRef(this);
+        live.add(this.liveRef);
+        collected.register(this.element, { module: core, handle: this.handle }, this);
       }
       return this.handle;
     }
 
     lostCore(error) {
+      collected.unregister(this);
       this.handle = 0;
       this.forget();
       this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE,
@@ -144,13 +152,12 @@ function definePlayer(createCore) {
                         '); load the movie again to retry');
     }
 
-    destroy() {
-      this.forget();
+    // Off the page: the sound device is let go (a movie put back gets a new one).
+    releaseAudio() {
+      this.releaseHeldSound();
+      this.stopSound();
       if (this.audio) this.audio.context.close().catch(() => {});
       this.audio = null;
-      if (this.handle && core) core._WebDestroy(this.handle);
-      live.delete(this);
-      this.handle = 0;
     }
 
     heap() {
@@ -890,14 +897,22 @@ function definePlayer(createCore) {
       if (!this._resize) {
         this._resize = new ResizeObserver(() => this._fit());
         this._resize.observe(this);
+        document.addEventListener('fullscreenchange', this._refit);
+        window.addEventListener('resize', this._refit);
       }
-      if (this.hasAttribute('muted')) this.muted = true;
     }
 
+    // Moved within the page, the element is connected again right away and plays on; taken
+    // off it, it pauses and holds nothing of the page's, so that it can be collected.
     disconnectedCallback() {
-      // Moved within the page, the element is connected again right away and keeps playing.
       queueMicrotask(() => {
-        if (!this.isConnected) this.pause();
+        if (this.isConnected || !this._resize) return;
+        this.pause();
+        this._engine.guard(() => this._engine.releaseAudio());
+        this._resize.disconnect();
+        this._resize = null;
+        document.removeEventListener('fullscreenchange', this._refit);
+        window.removeEventListener('resize', this._refit);
       });
     }
 
@@ -1471,8 +1486,7 @@ function definePlayer(createCore) {
       ui.screen.addEventListener('dblclick', () => this._toggleFullscreen());
       ui.screen.addEventListener('click', () => this.focus({ preventScroll: true }));
       this.addEventListener('keydown', (event) => this._onKey(event));
-      document.addEventListener('fullscreenchange', () => requestAnimationFrame(() => this._fit()));
-      window.addEventListener('resize', () => this._fit());
+      this._refit = () => requestAnimationFrame(() => this._fit());
     }
 
     // Only for the tests and the benchmark: the engine itself.

@@ -165,6 +165,19 @@ test('two players on one page, each with its own movie and decoder', async ({ op
   const shown = await page.evaluate(() => document.getElementById('b').frame);
   await expectFrame(page, 'a', m.mixedReference, 23, 'player a after playing');
   await expectFrame(page, 'b', m.demoReference, shown, 'player b after playing');
+  // Taken off the page it pauses; put back, it has its movie still.
+  const removed = await page.evaluate(async () => {
+    const b = document.getElementById('b');
+    await b.play();
+    b.remove();
+    await new Promise((resolve) => setTimeout(resolve, 100));
+    const paused = b.paused;
+    document.body.append(b);
+    b.frame = 40;
+    return paused;
+  });
+  assert.equal(removed, true, 'a player taken off the page pauses');
+  await expectFrame(page, 'b', m.demoReference, 40, 'player b put back');
 });
 
 test('a slow movie starts before it has arrived, and a seek past what has come waits for it',
