@@ -819,6 +819,18 @@ function definePlayer(createCore) {
 
   // ---- The element's look -------------------------------------------------------------
 
+  // Drawn rather than taken from a font, which may not have the symbols.
+  const icon = (paths) => '<svg viewBox="0 0 16 16" width="16" height="16" aria-hidden="true" ' +
+                          'fill="currentColor">' + paths + '</svg>';
+  const speaker = '<path d="M2 6h3l4-4v12l-4-4H2z"/>';
+  const icons = {
+    play: icon('<path d="M4 2l10 6-10 6z"/>'),
+    pause: icon('<path d="M3 2h4v12H3zM9 2h4v12H9z"/>'),
+    sound: icon(speaker + '<path d="M11 4.5l1-1a6.4 6.4 0 0 1 0 9l-1-1a5 5 0 0 0 0-7z"/>'),
+    muted: icon(speaker + '<path d="M10.5 5.5l1-1 4 4-1 1zM10.5 10.5l4-4 1 1-4 4z"/>'),
+    fullscreen: icon('<path d="M1 1h5v2H3v3H1zM10 1h5v5h-2V3h-3zM1 10h2v3h3v2H1zM13 10h2v5h-5v-2h3z"/>'),
+  };
+
   const template = document.createElement('template');
   template.innerHTML = `
 <style>
@@ -834,6 +846,7 @@ function definePlayer(createCore) {
   .note { padding: 1.5rem; text-align: center; color: #e8e8e8; }
   .controls { display: flex; flex-wrap: wrap; align-items: center; gap: 0.35rem;
               padding: 0.35rem 0.5rem; background: #1b1b1b; color: #f2f2f2; }
+  button { display: inline-flex; align-items: center; justify-content: center; }
   button, select { font: inherit; color: #f2f2f2; background: #333; border: 1px solid #8a8a8a;
                    border-radius: 4px; padding: 0.2rem 0.5rem; min-height: 2rem; min-width: 2rem; }
   button:disabled, select:disabled { color: #b5b5b5; border-color: #6a6a6a; }
@@ -852,13 +865,13 @@ function definePlayer(createCore) {
   <img class="poster" part="poster" alt="" hidden>
 </div>
 <div class="controls" part="controls" hidden>
-  <button class="play" type="button" aria-label="Play" disabled>&#9654;</button>
+  <button class="play" type="button" aria-label="Play" disabled></button>
   <input class="time" type="range" min="0" max="0" value="0" step="1" aria-label="Time" disabled>
   <span class="clock" aria-hidden="true">--:-- / --:--</span>
-  <button class="mute" type="button" aria-label="Mute" aria-pressed="false">&#128266;</button>
+  <button class="mute" type="button" aria-label="Mute" aria-pressed="false"></button>
   <input class="volume" type="range" min="0" max="1" step="0.05" value="1" aria-label="Volume">
   <select class="tracks" aria-label="Sound" disabled hidden></select>
-  <button class="fullscreen" type="button" aria-label="Fullscreen">&#x26F6;</button>
+  <button class="fullscreen" type="button" aria-label="Fullscreen"></button>
 </div>`;
 
   // ---- The element ----------------------------------------------------------------------
@@ -889,6 +902,9 @@ function definePlayer(createCore) {
       this._lastTimeupdate = 0;
       this._playPromises = [];
       this._src = '';
+      this._ui.fullscreen.innerHTML = icons.fullscreen;
+      this._showVolume();
+      this._showPlaying();
       this._wire();
     }
 
@@ -1032,6 +1048,8 @@ function definePlayer(createCore) {
     play() {
       if (this._error && !this._movie())
         return Promise.reject(new DOMException(this._error.message, 'NotSupportedError'));
+      if (!this._movie() && this._networkState === 0)
+        return Promise.reject(new DOMException('the player has no movie', 'NotSupportedError'));
       return new Promise((resolve, reject) => {
         this._wantsToPlay = true;
         this._explicitPaused = false;
@@ -1346,15 +1364,18 @@ function definePlayer(createCore) {
 
     _showPlaying() {
       const playing = !this.paused;
-      this._ui.play.textContent = playing ? '\u23F8' : '\u25B6';
+      const shows = playing ? 'pause' : 'play';
+      if (this._ui.play.dataset.shows !== shows) {
+        this._ui.play.dataset.shows = shows;
+        this._ui.play.innerHTML = icons[shows];
+      }
       this._ui.play.setAttribute('aria-label', playing ? 'Pause' : 'Play');
     }
 
     _showVolume() {
       this._ui.volume.value = String(this.volume);
       this._ui.mute.setAttribute('aria-pressed', String(this.muted));
-      this._ui.mute.setAttribute('aria-label', this.muted ? 'Unmute' : 'Mute');
-      this._ui.mute.textContent = this.muted || this.volume === 0 ? '\u{1F507}' : '\u{1F50A}';
+      this._ui.mute.innerHTML = this.muted || this.volume === 0 ? icons.muted : icons.sound;
     }
 
     _showTime() {
