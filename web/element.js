@@ -29,8 +29,9 @@ function definePlayer(createCore) {
   // A movie stored without timing plays one frame per display refresh; its times count as if
   // that were sixty a second.
   const UNTIMED_PERIOD = 1 / 60;
-  // Fetched movies are handed to the decoder in pieces at least this large, so that a slow
-  // trickle does not cost a check per network packet.
+  // Once a fetched movie plays, what arrives is handed over (and reported in `progress`) at
+  // most this often, so that a trickle does not cost a check per network packet; before it
+  // opens, or while it waits for a frame, every piece counts at once.
   const PROGRESS_INTERVAL_MS = 350;
   const TIMEUPDATE_INTERVAL_MS = 250;
 
@@ -251,7 +252,8 @@ function definePlayer(createCore) {
         const piece = part.value.subarray(0, Math.max(0, length - at));
         this.heap().set(piece, this.input + at);
         at += piece.length;
-        if (performance.now() - toldAt >= PROGRESS_INTERVAL_MS || at === length) {
+        const waiting = !this.movie || this.movie.waiting;
+        if (waiting || performance.now() - toldAt >= PROGRESS_INTERVAL_MS || at === length) {
           told = at;
           toldAt = performance.now();
           this.guard(() => this.arrive(at, at === length));

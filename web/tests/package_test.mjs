@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // The npm package as a web developer meets it, in headless Chromium: `npm pack`'s tarball
-// installed into a fresh Vite project, built, served and played; its runtime files within
-// budget; and media-chrome's controls (written for <video>) driving the element.
+// installed into a fresh Vite project, type-checked against its declarations, built, served
+// and played; its runtime files within budget; and media-chrome's controls (written for
+// <video>) driving the element.
 //
 // usage: node package_test.mjs BUILD_WEB ZMBTOOL WORK_FOLDER
 import assert from 'node:assert/strict';
@@ -74,16 +75,42 @@ window.ready = customElements.get('zambrel-player') !== undefined;
   fs.copyFileSync(movie, path.join(app, 'public', 'intro.zmb'));
   execFileSync('npm', ['install', '--offline', '--no-audit', '--no-fund', tarball],
                { cwd: app, stdio: ['ignore', 'ignore', 'inherit'] });
+  typeCheck(app);
   execFileSync(process.execPath, [path.join(here, 'node_modules', 'vite', 'bin', 'vite.js'),
                                   'build', '--logLevel', 'warn'],
                { cwd: app, stdio: ['ignore', 'inherit', 'inherit'] });
   return path.join(app, 'dist');
 }
 
+// A TypeScript user's code against the package's declarations, strictly checked.
+function typeCheck(app) {
+  fs.writeFileSync(path.join(app, 'check.ts'), `import ZambrelPlayer, { ZambrelMediaError } from 'zambrel-player';
+const found: ZambrelPlayer | null = document.querySelector('zambrel-player');
+if (found) {
+  const player: ZambrelPlayer = found;
+  player.currentTime = player.duration / 2;
+  player.volume = 0.5;
+  player.muted = !player.paused;
+  for (const track of player.tracks) track.enabled = track.sampleRate >= 11025;
+  player.addEventListener('sounddamaged', (event) => console.log(event.detail.track + 1));
+  player.addEventListener('timeupdate', () => console.log(player.frame, player.frameCount));
+  const picture: ImageData | null = player.snapshot();
+  if (player.error?.code === ZambrelMediaError.MEDIA_ERR_NETWORK) console.log(player.error.message);
+  player.play().then(() => player.step(), () => player.loadBytes(new Blob([]), 'none'));
+  console.log(picture?.width, player.buffered.length, player.readyState >= 3);
+}
+`);
+  execFileSync(process.execPath, [path.join(here, 'node_modules', 'typescript', 'bin', 'tsc'),
+                                  '--noEmit', '--strict', '--target', 'es2022', '--module', 'esnext',
+                                  '--moduleResolution', 'bundler', '--lib', 'es2022,dom',
+                                  'check.ts'],
+               { cwd: app, stdio: ['ignore', 'inherit', 'inherit'] });
+}
+
 const tests = [];
 const test = (name, body) => tests.push({ name, body });
 
-test('the packed tarball: within budget, installed into a fresh Vite project, plays there',
+test('the packed tarball: within budget, typed, installed into a fresh Vite project, plays there',
      async ({ browser, m }) => {
   const folder = path.join(buildWeb, 'package');
   let plain = 0, gzipped = 0;
