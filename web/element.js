@@ -13,6 +13,7 @@ function definePlayer(createCore) {
 
   const ZAMBERR_END = 1;
   const ZAMBERR_NO_MEMORY = -2;
+  const ZAMBERR_READ_FAILED = -4;
   const MAX_TRACKS = 7;
   // Sound is scheduled this far ahead of the frame it belongs to, so the first buffer after
   // a start or a seek is never already late when it reaches the audio thread.
@@ -51,7 +52,8 @@ function definePlayer(createCore) {
 
   function loadCore() {
     if (typeof WebAssembly !== 'object')
-      return Promise.reject(new Error('this browser cannot run WebAssembly, which the player needs'));
+      return Promise.reject(new Error('this browser cannot run WebAssembly, which the player ' +
+                                      'needs'));
     if (!coreLoading) {
       coreLoading = createCore({ onAbort: () => {}, printErr: () => {}, print: () => {} })
         .then((module) => { core = module; return module; },
@@ -182,9 +184,9 @@ function definePlayer(createCore) {
     }
 
     async takeBytes(source, name, current) {
+      const end = ArrayBuffer.isView(source) ? source.byteOffset + source.byteLength : 0;
       const buffer = source instanceof ArrayBuffer ? source
-                   : ArrayBuffer.isView(source) ? source.buffer.slice(source.byteOffset,
-                                                                      source.byteOffset + source.byteLength)
+                   : ArrayBuffer.isView(source) ? source.buffer.slice(source.byteOffset, end)
                    : await source.arrayBuffer();
       if (!current()) return;
       const bytes = new Uint8Array(buffer);
@@ -350,7 +352,8 @@ function definePlayer(createCore) {
         const w = words.subarray(8 + 7 * t, 15 + 7 * t);
         info.tracks.push({ present: w[0] !== 0, decoded: w[1] !== 0, rate: w[2], channels: w[3],
                            bits: w[4], compressed: w[6] !== 0,
-                           playable: w[1] !== 0 && w[2] >= MIN_AUDIO_RATE && w[2] <= MAX_AUDIO_RATE });
+                           playable: w[1] !== 0 && w[2] >= MIN_AUDIO_RATE &&
+                                     w[2] <= MAX_AUDIO_RATE });
       }
       info.timed = info.durationDen > 0 && info.durationNum > 0;
       info.period = info.timed ? info.durationNum / info.durationDen : UNTIMED_PERIOD;
@@ -523,6 +526,14 @@ function definePlayer(createCore) {
         this.element.soundDamaged(track, frame);
       }
       return sound;
+    }
+
+    // A seek that could not read its way to `target` stopped at the first frame the input
+    // does not hold whole.
+    firstCutFrame(target) {
+      for (let f = 0; f < target; f++)
+        if (core._WebFrameEnd(this.handle, f) > this.arrived) return f;
+      return target;
     }
 
     failPlaying(error, frame) {
@@ -798,7 +809,8 @@ function definePlayer(createCore) {
       movie.waiting = null;
       const error = core._WebSeek(this.handle, target);
       if (error < 0) {
-        this.failPlaying(error, target);
+        const at = error === ZAMBERR_READ_FAILED ? this.firstCutFrame(target) : target;
+        this.failPlaying(error, at);
         return true;
       }
       movie.failed = false;
@@ -830,7 +842,8 @@ function definePlayer(createCore) {
     pause: icon('<path d="M3 2h4v12H3zM9 2h4v12H9z"/>'),
     sound: icon(speaker + '<path d="M11 4.5l1-1a6.4 6.4 0 0 1 0 9l-1-1a5 5 0 0 0 0-7z"/>'),
     muted: icon(speaker + '<path d="M10.5 5.5l1-1 4 4-1 1zM10.5 10.5l4-4 1 1-4 4z"/>'),
-    fullscreen: icon('<path d="M1 1h5v2H3v3H1zM10 1h5v5h-2V3h-3zM1 10h2v3h3v2H1zM13 10h2v5h-5v-2h3z"/>'),
+    fullscreen: icon('<path d="M1 1h5v2H3v3H1zM10 1h5v5h-2V3h-3zM1 10h2v3h3v2H1z' +
+                     'M13 10h2v5h-5v-2h3z"/>'),
   };
 
   const template = document.createElement('template');
@@ -950,7 +963,10 @@ function definePlayer(createCore) {
 
     // ---- HTMLMediaElement's names ----
 
-    get src() { return this.hasAttribute('src') ? new URL(this.getAttribute('src'), document.baseURI).href : ''; }
+    get src() {
+      const value = this.getAttribute('src');
+      return value === null ? '' : new URL(value, document.baseURI).href;
+    }
     set src(value) { this.setAttribute('src', value); }
     get currentSrc() { return this._src; }
     get controls() { return this.hasAttribute('controls'); }
@@ -1035,7 +1051,8 @@ function definePlayer(createCore) {
       const movie = this._movie();
       if (!movie) return timeRanges([]);
       const last = this._engine.lastArrivedFrame();
-      return timeRanges(last < 0 ? [] : [[0, Math.min(this.duration, (last + 1) * movie.info.period)]]);
+      const end = Math.min(this.duration, (last + 1) * movie.info.period);
+      return timeRanges(last < 0 ? [] : [[0, end]]);
     }
 
     get seekable() {
@@ -1084,7 +1101,8 @@ function definePlayer(createCore) {
     }
 
     canPlayType(type) {
-      return /^video\/(x-)?zambrel\b|^application\/x-zambrel\b/i.test(String(type)) ? 'probably' : '';
+      const ours = /^video\/(x-)?zambrel\b|^application\/x-zambrel\b/i.test(String(type));
+      return ours ? 'probably' : '';
     }
 
     // ---- What the format has and <video> has not ----
@@ -1474,7 +1492,11 @@ function definePlayer(createCore) {
         'ArrowDown': () => this._seekBy(-10), 'ArrowUp': () => this._seekBy(10),
         'Home': () => { this.frame = 0; },
         'End': () => { this.frame = this.frameCount - 1; },
-        'Escape': () => { if (document.fullscreenElement !== this) { this.pause(); this.frame = 0; } },
+        'Escape': () => {
+          if (document.fullscreenElement === this) return;
+          this.pause();
+          this.frame = 0;
+        },
         'f': () => this._toggleFullscreen(), 'm': () => { this.muted = !this.muted; },
       };
       const action = actions[event.key];

@@ -234,6 +234,13 @@ EMSCRIPTEN_KEEPALIVE double WebBytesNeeded(WebMovie* movie, std::int32_t frame) 
     return Clamped(movie->frameEnds[frame], movie);
 }
 
+// Where stored frame `frame` ends in the input, as its table says (past the input's end in a
+// movie cut short), once opened.
+EMSCRIPTEN_KEEPALIVE double WebFrameEnd(WebMovie* movie, std::uint32_t frame) {
+    if (movie->decoder == nullptr || frame >= movie->storedFrames) return 0;
+    return static_cast<double>(movie->frameEnds[frame]);
+}
+
 // Opens the bytes in the input buffer (as many as WebBytesNeeded(-1) asked for); on failure
 // everything is released again.
 EMSCRIPTEN_KEEPALIVE ZambError WebOpen(WebMovie* movie) {

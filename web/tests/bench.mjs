@@ -102,7 +102,8 @@ async function main() {
     for (const [name, movie] of [['demo (320x240)', demo], ['640x480 full blocks', full]]) {
       const url = '/movies/' + path.basename(movie);
       const first = [];
-      for (let run = 0; run < 5; run++) first.push(await page.evaluate((u) => window.firstPicture(u), url));
+      for (let run = 0; run < 5; run++)
+        first.push(await page.evaluate((u) => window.firstPicture(u), url));
       let best = null;
       for (let run = 0; run < RUNS; run++) {
         const result = await page.evaluate((s) => window.rate(s), SECONDS);

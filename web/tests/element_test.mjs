@@ -10,7 +10,7 @@ import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { launch } from './browser.mjs';
-import { decodeReference, indexedPng, makeFullMovie, makeTestMovies,
+import { decodeReference, hostileMovies, indexedPng, makeFullMovie, makeTestMovies,
          referenceFrame } from './movies.mjs';
 import { serve } from './server.mjs';
 
@@ -273,7 +273,8 @@ test('the keys act on the focused control, the player\'s own keys only when it h
   await page.keyboard.press('Enter');
   assert.equal((await state()).shown, 7, 'Enter on the player steps');
   await page.keyboard.press('f');
-  await page.waitForFunction(() => document.fullscreenElement === document.getElementById('player'));
+  await page.waitForFunction(() => document.fullscreenElement ===
+                                   document.getElementById('player'));
   await page.keyboard.press('f');
   await page.waitForFunction(() => document.fullscreenElement === null);
 });
@@ -404,12 +405,48 @@ test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) 
   assert.deepEqual(volume, { thrown: 'IndexSizeError', volume: 0.25, changes: 1 });
 });
 
+test('damaged movies streamed from a server end as they do when given whole', async ({ open, m }) => {
+  const page = await open('/two.html');
+  const outcomes = [];
+  for (const { name } of m.hostile) {
+    // Each movie is sought to its last frame (decoding every frame on the way), given once
+    // by a slow src and once whole.
+    const [streamed, whole] = await page.evaluate(async (file) => {
+      const a = document.getElementById('a');
+      const attempt = (load) => new Promise((resolve) => {
+        const done = (what) => { a.onerror = a.oncanplay = a.onseeked = null; resolve(what); };
+        a.onerror = () => done('error: ' + a.error.message.replace(/^[^:]*\.zmb: /, ''));
+        a.oncanplay = () => { a.frame = a.frameCount - 1; };
+        a.onseeked = () => done('reached frame ' + a.frame);
+        load();
+      });
+      const streamed = await attempt(() => { a.src = '/slow/hostile/' + file; });
+      const bytes = await (await fetch('/movies/hostile/' + file)).arrayBuffer();
+      const whole = await attempt(() => a.loadBytes(bytes, file));
+      return [streamed, whole];
+    }, name + '.zmb');
+    outcomes.push(name + ': ' + streamed);
+    assert.equal(streamed, whole, name + ' streamed and whole');
+  }
+  assert.ok(outcomes.filter((line) => line.includes('error')).length >= 15, outcomes.join('\n'));
+  if (process.env.VERBOSE) console.log(outcomes.join('\n'));
+  await clearLog(page, 'a');
+  await page.evaluate(() => { document.getElementById('a').src = '/movies/mixed.zmb'; });
+  await waitEvent(page, 'a', 'canplaythrough');
+  await seekTo(page, 'a', 5 * 0.04167);
+  await expectFrame(page, 'a', m.mixedReference, 5, 'after the damaged movies');
+});
+
 async function main() {
   fs.mkdirSync(work, { recursive: true });
   const movies = path.join(work, 'movies');
   const m = makeTestMovies(zmbtool, movies);
   m.full = makeFullMovie(zmbtool, movies, 2);
   fs.copyFileSync(demo, path.join(movies, 'demo.zmb'));
+  m.hostile = hostileMovies(fs.readFileSync(m.mixed));
+  fs.mkdirSync(path.join(movies, 'hostile'), { recursive: true });
+  for (const { name, data } of m.hostile)
+    fs.writeFileSync(path.join(movies, 'hostile', name + '.zmb'), data);
   m.mixedReference = decodeReference(zmbtool, m.mixed, path.join(work, 'mixed'));
   m.demoReference = decodeReference(zmbtool, demo, path.join(work, 'demo'));
   const site = path.join(work, 'site');
