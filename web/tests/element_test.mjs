@@ -385,8 +385,9 @@ test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) 
     a.setAttribute('muted', '');
     a.src = '/movies/mixed.zmb';
   });
-  await page.waitForFunction(() => document.getElementById('a').frame >= 20, null, { timeout: 20000 });
-  await page.waitForFunction(() => document.getElementById('a').frame < 5, null, { timeout: 20000 });
+  const long = { timeout: 20000 };
+  await page.waitForFunction(() => document.getElementById('a').frame >= 20, null, long);
+  await page.waitForFunction(() => document.getElementById('a').frame < 5, null, long);
   const state = await page.evaluate(() => {
     const a = document.getElementById('a');
     return { paused: a.paused, ended: a.ended, muted: a.muted, log: window.log.a.slice() };
@@ -405,7 +406,8 @@ test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) 
   assert.deepEqual(volume, { thrown: 'IndexSizeError', volume: 0.25, changes: 1 });
 });
 
-test('damaged movies streamed from a server end as they do when given whole', async ({ open, m }) => {
+test('damaged movies streamed from a server end as they do when given whole',
+     async ({ open, m }) => {
   const page = await open('/two.html');
   const outcomes = [];
   for (const { name } of m.hostile) {

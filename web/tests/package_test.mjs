@@ -84,7 +84,8 @@ window.ready = customElements.get('zambrel-player') !== undefined;
 
 // A TypeScript user's code against the package's declarations, strictly checked.
 function typeCheck(app) {
-  fs.writeFileSync(path.join(app, 'check.ts'), `import ZambrelPlayer, { ZambrelMediaError } from 'zambrel-player';
+  fs.writeFileSync(path.join(app, 'check.ts'), `\
+import ZambrelPlayer, { ZambrelMediaError } from 'zambrel-player';
 const found: ZambrelPlayer | null = document.querySelector('zambrel-player');
 if (found) {
   const player: ZambrelPlayer = found;
@@ -101,7 +102,8 @@ if (found) {
 }
 `);
   execFileSync(process.execPath, [path.join(here, 'node_modules', 'typescript', 'bin', 'tsc'),
-                                  '--noEmit', '--strict', '--target', 'es2022', '--module', 'esnext',
+                                  '--noEmit', '--strict', '--target', 'es2022',
+                                  '--module', 'esnext',
                                   '--moduleResolution', 'bundler', '--lib', 'es2022,dom',
                                   'check.ts'],
                { cwd: app, stdio: ['ignore', 'inherit', 'inherit'] });
@@ -168,7 +170,8 @@ test('media-chrome\'s play, time, mute and fullscreen controls drive the element
 </script>`);
   const server = await serve({ '': site, package: path.join(buildWeb, 'package'),
                                movies: path.dirname(m.mixed),
-                               'media-chrome': path.join(here, 'node_modules', 'media-chrome', 'dist') });
+                               'media-chrome': path.join(here, 'node_modules', 'media-chrome',
+                                                         'dist') });
   try {
     const page = await browser.newPage();
     await page.goto(server.url + '/chrome.html');
@@ -202,8 +205,10 @@ test('media-chrome\'s play, time, mute and fullscreen controls drive the element
     });
     // Fullscreen, and back.
     await page.click('media-fullscreen-button');
-    await page.waitForFunction(() => document.fullscreenElement !== null &&
-                                     document.fullscreenElement.contains(document.getElementById('player')));
+    await page.waitForFunction(() => {
+      const shown = document.fullscreenElement;
+      return shown !== null && shown.contains(document.getElementById('player'));
+    });
     await page.click('media-fullscreen-button');
     await page.waitForFunction(() => document.fullscreenElement === null);
     await page.close();

@@ -19,17 +19,20 @@ export async function serve(roots, { piece = 16384, delay = 40 } = {}) {
     let folder = roots[slow || broken ? 'movies' : first], parts = rest;
     if (!folder && roots['']) [folder, parts] = [roots[''], [first, ...rest]];
     let file = folder && path.join(folder, ...parts);
-    if (file && fs.existsSync(file) && fs.statSync(file).isDirectory()) file = path.join(file, 'index.html');
+    if (file && fs.existsSync(file) && fs.statSync(file).isDirectory())
+      file = path.join(file, 'index.html');
     if (!file || !file.startsWith(folder) || !fs.existsSync(file) || !fs.statSync(file).isFile()) {
       response.writeHead(404, { 'Content-Type': 'text/plain' });
       response.end('not here');
       return;
     }
     const bytes = fs.readFileSync(file);
-    response.writeHead(200, { 'Content-Type': types[path.extname(file)] || 'application/octet-stream',
-                              'Content-Length': bytes.length, 'Cache-Control': 'no-store' });
+    const type = types[path.extname(file)] || 'application/octet-stream';
+    response.writeHead(200, { 'Content-Type': type, 'Content-Length': bytes.length,
+                              'Cache-Control': 'no-store' });
     if (broken) {
-      response.write(bytes.subarray(0, bytes.length >> 1), () => setTimeout(() => request.socket.destroy(), 50));
+      const drop = () => setTimeout(() => request.socket.destroy(), 50);
+      response.write(bytes.subarray(0, bytes.length >> 1), drop);
       return;
     }
     if (!slow) {
