@@ -31,18 +31,23 @@ const benchPage = `<!DOCTYPE html><meta charset="utf-8"><body style="margin:0">
   await import('/package/zambrel-player.js');
   const player = document.getElementById('p');
   const engine = player[Symbol.for('zambrel-player.test')];
-  // From src set to the first picture on the canvas.
+  // From src set to the first picture on the canvas; resolves once all has arrived, so that
+  // the rate is never taken while frames still wait for their bytes.
   window.firstPicture = (url) => new Promise((resolve, reject) => {
     player.removeAttribute('src');
     player.load();
     const start = performance.now();
-    player.addEventListener('loadeddata', () => resolve(performance.now() - start), { once: true });
+    let first = 0;
+    player.addEventListener('loadeddata', () => { first = performance.now() - start; },
+                            { once: true });
+    player.addEventListener('canplaythrough', () => resolve(first), { once: true });
     player.addEventListener('error', () => reject(new Error(player.error.message)), { once: true });
     player.src = url;
   });
   // Decodes and draws the whole movie from its start, as fast as it can, as many times as
   // fit in the time given.
   window.rate = (seconds) => {
+    if (!engine.complete) throw new Error('the movie has not all arrived');
     player.pause();
     const start = performance.now();
     let frames = 0;
