@@ -406,6 +406,20 @@ test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) 
   assert.deepEqual(volume, { thrown: 'IndexSizeError', volume: 0.25, changes: 1 });
 });
 
+test('a movie stored without timing plays a frame a refresh, its times at sixty a second',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => { document.getElementById('a').src = '/movies/untimed.zmb'; });
+  await waitEvent(page, 'a', 'canplaythrough');
+  assert.equal(await page.evaluate(() => document.getElementById('a').duration), 12 / 60);
+  await seekTo(page, 'a', 7 / 60);
+  await expectFrame(page, 'a', m.untimedReference, 7, 'currentTime 7/60');
+  await clearLog(page, 'a');
+  await page.evaluate(() => document.getElementById('a').play());
+  await waitEvent(page, 'a', 'ended');
+  await expectFrame(page, 'a', m.untimedReference, 11, 'at the end');
+});
+
 test('damaged movies streamed from a server end as they do when given whole',
      async ({ open, m }) => {
   const page = await open('/two.html');
@@ -451,6 +465,7 @@ async function main() {
     fs.writeFileSync(path.join(movies, 'hostile', name + '.zmb'), data);
   m.mixedReference = decodeReference(zmbtool, m.mixed, path.join(work, 'mixed'));
   m.demoReference = decodeReference(zmbtool, demo, path.join(work, 'demo'));
+  m.untimedReference = decodeReference(zmbtool, m.untimed, path.join(work, 'untimed'));
   const site = path.join(work, 'site');
   fs.mkdirSync(site, { recursive: true });
   fs.writeFileSync(path.join(site, 'two.html'), twoPlayers);
