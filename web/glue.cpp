@@ -1,13 +1,26 @@
 // SPDX-License-Identifier: MIT
-// The web page's door into the decoder: one open movie at a time, its picture as RGBA for
-// the canvas and each frame's sound as float samples for Web Audio, in buffers this file
-// owns so that the page only ever reads wasm memory and never frees anything.
+// The web player's door into the decoder: one WebMovie per player element, each with its own
+// decoder handle, its picture as RGBA for the canvas and each frame's sound as float samples
+// for Web Audio, in buffers this file owns so that the page only ever reads wasm memory.
+//
+// A movie fetched from a server is opened before all of it has arrived: the page copies bytes
+// into the input buffer as they come and asks, before each decode, how many bytes that frame
+// needs, so the decoder's reader is never asked for bytes that are not there yet.
+#ifdef __EMSCRIPTEN__
 #include <emscripten/emscripten.h>
+#else
+// Built natively only for the benchmark's rate of the same work without a browser.
+#define EMSCRIPTEN_KEEPALIVE
+#endif
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 
+#include "decoder/handle.h"
+#include "decoder/tool_access.h"
 #include "zambrel/decoder.h"
 
 namespace {
@@ -16,52 +29,157 @@ namespace {
 // ones, so the page is told to redraw everything.
 constexpr std::uint32_t kMaxRects = 256;
 
+// Where the header keeps what locating the frames needs.
+constexpr std::size_t kHeaderBytes = 104;
+constexpr std::size_t kFrameCountAt = 12;
+constexpr std::size_t kFlagsAt = 20;
+constexpr std::size_t kTreeDataAt = 52;
+constexpr std::uint32_t kRingFlag = 0x1;
+
 struct WebMovie {
-    std::uint8_t* input = nullptr;  // the file's bytes; the decoder reads them in place
+    std::uint8_t* input = nullptr;  // the file's bytes; the decoder reads them through `reader`
     std::size_t inputSize = 0;
+    std::size_t arrived = 0;  // how many of them are there so far
+    std::size_t position = 0;
     ZambDecoder* decoder = nullptr;
     ZambMovieInfo info{};
     ZambFrameInfo frame{};
+    std::uint64_t* frameEnds = nullptr;  // byte after each stored frame, once opened
+    std::uint32_t storedFrames = 0;
     std::uint8_t* picture = nullptr;  // Width x Height RGBA, kept between frames
     std::size_t pitch = 0;
     std::size_t pictureBytes = 0;
     ZambRect rects[kMaxRects]{};
-    std::uint8_t* pcm = nullptr;  // one frame's sound of one track as the track stores it
-    float* samples = nullptr;     // the same, as planar floats: all left, then all right
-    std::size_t soundRoom = 0;    // bytes of pcm; samples has as many floats
+    std::uint8_t* pcm = nullptr;     // one frame's sound of one track as the track stores it
+    float* samples = nullptr;        // the same, as planar floats: all left, then all right
+    std::size_t soundRoom = 0;       // bytes of pcm; samples has as many floats
+    std::uint32_t damagedSound = 0;  // bit n: track n's chunk of this frame came up short
+    std::uint32_t brokenChunks = 0;  // bit n: track n's chunk does not fit the current frame
 };
 
-WebMovie movie;
+void Release(WebMovie* movie) {
+    ZambDecoderClose(movie->decoder);
+    std::free(movie->input);
+    std::free(movie->frameEnds);
+    std::free(movie->picture);
+    std::free(movie->pcm);
+    std::free(movie->samples);
+    *movie = WebMovie{};
+}
 
-void Release() {
-    ZambDecoderClose(movie.decoder);
-    std::free(movie.input);
-    std::free(movie.picture);
-    std::free(movie.pcm);
-    std::free(movie.samples);
-    movie = WebMovie{};
+std::size_t ReadInput(void* opaque, void* buffer, std::size_t size) {
+    auto* movie = static_cast<WebMovie*>(opaque);
+    const std::size_t count =
+        std::min(size, movie->arrived - std::min(movie->position, movie->arrived));
+    std::memcpy(buffer, movie->input + movie->position, count);
+    movie->position += count;
+    return count;
+}
+
+int SeekInput(void* opaque, std::uint64_t position) {
+    auto* movie = static_cast<WebMovie*>(opaque);
+    if (position > movie->inputSize) return 1;
+    movie->position = static_cast<std::size_t>(position);
+    return 0;
+}
+
+std::uint32_t WordAt(const WebMovie* movie, std::size_t at) {
+    std::uint32_t word = 0;
+    std::memcpy(&word, movie->input + at, sizeof word);
+    return word;
+}
+
+// Bytes before the first frame, from a header that has arrived (not yet checked by the
+// library: a hostile count only makes the answer large).
+std::uint64_t FirstFrameAt(const WebMovie* movie) {
+    const std::uint64_t stored = std::uint64_t{WordAt(movie, kFrameCountAt)} +
+                                 ((WordAt(movie, kFlagsAt) & kRingFlag) ? 1 : 0);
+    return kHeaderBytes + 5 * stored + WordAt(movie, kTreeDataAt);
+}
+
+// The end of every stored frame, from the size table the open has accepted.
+bool LocateFrames(WebMovie* movie) {
+    movie->storedFrames = movie->info.FrameCount + ((movie->info.Flags & ZAMBINFO_RING) ? 1 : 0);
+    movie->frameEnds =
+        static_cast<std::uint64_t*>(std::malloc(sizeof(std::uint64_t) * movie->storedFrames));
+    if (movie->frameEnds == nullptr) return false;
+    std::uint64_t end = FirstFrameAt(movie);
+    for (std::uint32_t n = 0; n < movie->storedFrames; ++n) {
+        end += WordAt(movie, kHeaderBytes + 4 * std::size_t{n});
+        movie->frameEnds[n] = end;
+    }
+    return true;
 }
 
 // The picture buffer is sized only after the library has accepted the header, so a
 // hostile size never reaches the allocator; a size the library accepts but this browser
 // cannot hold is reported as no memory.
-ZambError AllocateBuffers() {
-    movie.pitch = std::size_t{movie.info.Width} * 4;
-    movie.pictureBytes = movie.pitch * movie.info.Height;
-    movie.picture = static_cast<std::uint8_t*>(std::calloc(movie.pictureBytes, 1));
-    return movie.picture == nullptr ? ZAMBERR_NO_MEMORY : ZAMBERR_NONE;
+ZambError AllocateBuffers(WebMovie* movie) {
+    movie->pitch = std::size_t{movie->info.Width} * 4;
+    movie->pictureBytes = movie->pitch * movie->info.Height;
+    movie->picture = static_cast<std::uint8_t*>(std::calloc(movie->pictureBytes, 1));
+    if (movie->picture == nullptr || !LocateFrames(movie)) return ZAMBERR_NO_MEMORY;
+    return ZAMBERR_NONE;
 }
 
 // Sound buffers grow to the largest frame's sound seen so far: a frame's share is not
 // bounded by its stored size, since delta coding packs several samples into a byte.
-bool EnsureSoundRoom(std::size_t bytes) {
-    if (bytes <= movie.soundRoom) return true;
-    std::free(movie.pcm);
-    std::free(movie.samples);
-    movie.pcm = static_cast<std::uint8_t*>(std::malloc(bytes));
-    movie.samples = static_cast<float*>(std::malloc(bytes * sizeof(float)));
-    movie.soundRoom = movie.pcm != nullptr && movie.samples != nullptr ? bytes : 0;
-    return movie.soundRoom != 0;
+bool EnsureSoundRoom(WebMovie* movie, std::size_t bytes) {
+    if (bytes <= movie->soundRoom) return true;
+    std::free(movie->pcm);
+    std::free(movie->samples);
+    movie->pcm = static_cast<std::uint8_t*>(std::malloc(bytes));
+    movie->samples = static_cast<float*>(std::malloc(bytes * sizeof(float)));
+    movie->soundRoom = movie->pcm != nullptr && movie->samples != nullptr ? bytes : 0;
+    return movie->soundRoom != 0;
+}
+
+// The public interface hands out a damaged chunk's missing sound as silence, as a player
+// plays it; the page also wants to say so, and asks the decoder as zmbtool verify does.
+bool ChunkCameShort(WebMovie* movie, std::uint32_t track, std::size_t bytes) {
+    const Movie* decoded = &movie->decoder->movie;
+    const auto n = static_cast<int>(track);
+    const std::size_t stored = std::min<std::size_t>(ToolTrackSoundBytes(decoded, n), bytes);
+    const auto wanted = static_cast<std::uint32_t>(stored);
+    return ToolTrackSound(decoded, n, movie->pcm, wanted) < wanted;
+}
+
+// The tracks whose sound chunks in stored frame `f` do not fit the frame, walked as the
+// file lays the chunks out: from the first chunk that does not fit, every later one is lost.
+std::uint32_t BrokenChunks(const WebMovie* movie, std::uint32_t f) {
+    const std::uint32_t size = WordAt(movie, kHeaderBytes + 4 * std::size_t{f});
+    const std::uint64_t start = movie->frameEnds[f] - size;
+    if (movie->frameEnds[f] > movie->arrived) return 0;  // the decoder reports the frame itself
+    const std::uint8_t* frame = movie->input + start;
+    const std::uint8_t type = movie->input[kHeaderBytes + 4 * std::size_t{movie->storedFrames} + f];
+    std::uint64_t at = 0;
+    bool broken = false;
+    if (type & ZAMB_FRAME_PALETTE) {
+        const std::uint32_t bytes = size < 1 ? 0 : frame[0] * 4u;
+        broken = bytes < 4 || bytes > size;
+        at = bytes;
+    }
+    std::uint32_t tracks = 0;
+    for (std::uint32_t n = 0; n < ZAMB_MAX_TRACKS; ++n) {
+        if (!(type & (ZAMB_FRAME_TRACK0 << n))) continue;
+        if (!broken && at + 4 <= size) {
+            std::uint32_t bytes = 0;
+            std::memcpy(&bytes, frame + at, sizeof bytes);
+            const std::uint32_t header = (movie->info.Tracks[n].Compressed != 0) ? 8 : 4;
+            broken = bytes < header || at + bytes > size;
+            at += bytes;
+        } else {
+            broken = true;
+        }
+        if (broken) tracks |= 1u << n;
+    }
+    return tracks;
+}
+
+void NoteFrame(WebMovie* movie) {
+    ZambDecoderGetFrameInfo(movie->decoder, &movie->frame, sizeof movie->frame);
+    movie->brokenChunks =
+        movie->frame.Number < movie->storedFrames ? BrokenChunks(movie, movie->frame.Number) : 0;
 }
 
 float SampleAt(const std::uint8_t* at, std::uint32_t bits) {
@@ -70,107 +188,161 @@ float SampleAt(const std::uint8_t* at, std::uint32_t bits) {
     return static_cast<float>(value) / 32768.0f;
 }
 
+double Clamped(std::uint64_t bytes, const WebMovie* movie) {
+    return static_cast<double>(std::min<std::uint64_t>(bytes, movie->inputSize));
+}
+
 }  // namespace
 
 extern "C" {
 
-// Room for a file of `size` bytes, or null when there is none; any earlier movie is closed.
-EMSCRIPTEN_KEEPALIVE std::uint8_t* WebInputBuffer(std::size_t size) {
-    Release();
-    movie.input = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
-    movie.inputSize = movie.input != nullptr ? size : 0;
-    return movie.input;
+EMSCRIPTEN_KEEPALIVE WebMovie* WebCreate() {
+    return new (std::nothrow) WebMovie{};
 }
 
-// Opens the bytes placed in the input buffer; on failure everything is released again.
-EMSCRIPTEN_KEEPALIVE ZambError WebOpen() {
-    if (movie.input == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    ZambError error =
-        ZambDecoderOpenMemory(movie.input, movie.inputSize, ZAMBOPEN_NO_SOUND, &movie.decoder);
-    if (error >= 0) error = ZambDecoderGetInfo(movie.decoder, &movie.info, sizeof movie.info);
-    if (error >= 0) error = AllocateBuffers();
-    if (error < 0) Release();
+EMSCRIPTEN_KEEPALIVE void WebDestroy(WebMovie* movie) {
+    if (movie == nullptr) return;
+    Release(movie);
+    delete movie;
+}
+
+// Room for a file of `size` bytes, or null when there is none; any earlier movie is closed.
+EMSCRIPTEN_KEEPALIVE std::uint8_t* WebInputBuffer(WebMovie* movie, std::size_t size) {
+    Release(movie);
+    movie->input = static_cast<std::uint8_t*>(std::malloc(size == 0 ? 1 : size));
+    movie->inputSize = movie->input != nullptr ? size : 0;
+    return movie->input;
+}
+
+// The first `count` bytes of the input buffer have arrived.
+EMSCRIPTEN_KEEPALIVE void WebArrived(WebMovie* movie, std::size_t count) {
+    movie->arrived = std::min(count, movie->inputSize);
+}
+
+// How many bytes must have arrived before the open (`frame` -1) or before stored frame
+// `frame` is decoded; never more than the whole input. A double, as sizes pass 2 GB.
+EMSCRIPTEN_KEEPALIVE double WebBytesNeeded(WebMovie* movie, std::int32_t frame) {
+    if (movie->decoder == nullptr) {
+        if (movie->arrived < kHeaderBytes) return Clamped(kHeaderBytes, movie);
+        const std::uint64_t tables = FirstFrameAt(movie);
+        if (movie->arrived < tables || movie->inputSize < tables) return Clamped(tables, movie);
+        // The open reads the first frame as well.
+        return Clamped(tables + WordAt(movie, kHeaderBytes), movie);
+    }
+    if (frame < 0 || static_cast<std::uint32_t>(frame) >= movie->storedFrames)
+        return static_cast<double>(movie->inputSize);
+    return Clamped(movie->frameEnds[frame], movie);
+}
+
+// Where stored frame `frame` ends in the input, as its table says (past the input's end in a
+// movie cut short), once opened.
+EMSCRIPTEN_KEEPALIVE double WebFrameEnd(WebMovie* movie, std::uint32_t frame) {
+    if (movie->decoder == nullptr || frame >= movie->storedFrames) return 0;
+    return static_cast<double>(movie->frameEnds[frame]);
+}
+
+// Opens the bytes in the input buffer (as many as WebBytesNeeded(-1) asked for); on failure
+// everything is released again.
+EMSCRIPTEN_KEEPALIVE ZambError WebOpen(WebMovie* movie) {
+    if (movie->input == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const ZambReader reader{movie, &ReadInput, &SeekInput, movie->inputSize};
+    ZambError error = ZambDecoderOpenReader(&reader, ZAMBOPEN_NO_SOUND, &movie->decoder);
+    if (error >= 0) error = ZambDecoderGetInfo(movie->decoder, &movie->info, sizeof movie->info);
+    if (error >= 0) error = AllocateBuffers(movie);
+    if (error < 0) Release(movie);
     return error;
 }
 
-EMSCRIPTEN_KEEPALIVE void WebClose() {
-    Release();
+EMSCRIPTEN_KEEPALIVE void WebClose(WebMovie* movie) {
+    Release(movie);
 }
 
 // The movie's facts: eight words, then seven words for each of the seven tracks.
-EMSCRIPTEN_KEEPALIVE const ZambMovieInfo* WebInfo() {
-    return &movie.info;
+EMSCRIPTEN_KEEPALIVE const ZambMovieInfo* WebInfo(WebMovie* movie) {
+    return &movie->info;
 }
 
-EMSCRIPTEN_KEEPALIVE ZambError WebNextFrame() {
-    if (movie.decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    const ZambError error = ZambDecoderNextFrame(movie.decoder);
-    if (error == ZAMBERR_NONE)
-        ZambDecoderGetFrameInfo(movie.decoder, &movie.frame, sizeof movie.frame);
+EMSCRIPTEN_KEEPALIVE ZambError WebNextFrame(WebMovie* movie) {
+    if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const ZambError error = ZambDecoderNextFrame(movie->decoder);
+    if (error == ZAMBERR_NONE) NoteFrame(movie);
     return error;
 }
 
-EMSCRIPTEN_KEEPALIVE ZambError WebSeek(std::uint32_t frame) {
-    if (movie.decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    const ZambError error = ZambDecoderSeek(movie.decoder, frame);
-    if (error >= 0) ZambDecoderGetFrameInfo(movie.decoder, &movie.frame, sizeof movie.frame);
+EMSCRIPTEN_KEEPALIVE ZambError WebSeek(WebMovie* movie, std::uint32_t frame) {
+    if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const ZambError error = ZambDecoderSeek(movie->decoder, frame);
+    if (error >= 0) NoteFrame(movie);
     return error;
 }
 
 // The current frame's number, or -1 before the first.
-EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameNumber() {
+EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameNumber(WebMovie* movie) {
     ZambFrameInfo frame{};
-    if (movie.decoder == nullptr ||
-        ZambDecoderGetFrameInfo(movie.decoder, &frame, sizeof frame) < 0)
+    if (movie->decoder == nullptr ||
+        ZambDecoderGetFrameInfo(movie->decoder, &frame, sizeof frame) < 0)
         return -1;
     return static_cast<std::int32_t>(frame.Number);
 }
 
-EMSCRIPTEN_KEEPALIVE const std::uint8_t* WebPicture() {
-    return movie.picture;
+EMSCRIPTEN_KEEPALIVE const std::uint8_t* WebPicture(WebMovie* movie) {
+    return movie->picture;
 }
 
-EMSCRIPTEN_KEEPALIVE const ZambRect* WebRects() {
-    return movie.rects;
+EMSCRIPTEN_KEEPALIVE const ZambRect* WebRects(WebMovie* movie) {
+    return movie->rects;
 }
 
 // Brings the RGBA picture up to the current frame. Returns how many rectangles of
 // WebRects() changed, or -1 when the whole picture must be redrawn: asked for by `whole`
 // (the buffer holds some other frame after a seek), or a new palette changed every colour.
 // A failure is the library's code, which is below -1.
-EMSCRIPTEN_KEEPALIVE std::int32_t WebUpdatePicture(std::int32_t whole) {
-    if (movie.decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    const std::uint32_t count = ZambDecoderGetChangedRects(movie.decoder, movie.rects, kMaxRects);
-    const bool everything = whole != 0 || movie.frame.PaletteChanged != 0 || count > kMaxRects;
+EMSCRIPTEN_KEEPALIVE std::int32_t WebUpdatePicture(WebMovie* movie, std::int32_t whole) {
+    if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const std::uint32_t count = ZambDecoderGetChangedRects(movie->decoder, movie->rects, kMaxRects);
+    const bool everything = whole != 0 || movie->frame.PaletteChanged != 0 || count > kMaxRects;
     const ZambError error =
-        ZambDecoderGetPicture(movie.decoder, ZAMBPIX_RGBA32, movie.picture, movie.pitch,
-                              movie.pictureBytes, everything ? 0 : ZAMBPIC_CHANGED_ONLY);
+        ZambDecoderGetPicture(movie->decoder, ZAMBPIX_RGBA32, movie->picture, movie->pitch,
+                              movie->pictureBytes, everything ? 0 : ZAMBPIC_CHANGED_ONLY);
     if (error < 0) return error;
     return everything ? -1 : static_cast<std::int32_t>(count);
 }
 
 // The current frame's sound of `track` as planar floats in WebSamples(): returns the sample
-// frames (0 when the frame brought none or the track is not decoded).
-EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(std::uint32_t track) {
-    if (movie.decoder == nullptr || track >= ZAMB_MAX_TRACKS) return 0;
-    const ZambTrackInfo& format = movie.info.Tracks[track];
+// frames (0 when the frame brought none or the track is not decoded), or the library's code
+// when the frame's sound could not be had, so that the page can say the sound is damaged.
+EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(WebMovie* movie, std::uint32_t track) {
+    if (movie->decoder == nullptr || track >= ZAMB_MAX_TRACKS) return 0;
+    const ZambTrackInfo& format = movie->info.Tracks[track];
     if (format.Decoded == 0) return 0;
     std::size_t bytes = 0;
-    if (ZambDecoderFrameSound(movie.decoder, track, nullptr, 0, &bytes) < 0 && bytes == 0) return 0;
-    if (!EnsureSoundRoom(bytes) ||
-        ZambDecoderFrameSound(movie.decoder, track, movie.pcm, movie.soundRoom, &bytes) < 0)
-        return 0;
+    if (movie->brokenChunks & (1u << track)) movie->damagedSound |= 1u << track;
+    ZambError error = ZambDecoderFrameSound(movie->decoder, track, nullptr, 0, &bytes);
+    if (error < 0 && error != ZAMBERR_BUFFER_TOO_SMALL) return error;
+    if (bytes == 0) return 0;
+    if (!EnsureSoundRoom(movie, bytes)) return ZAMBERR_NO_MEMORY;
+    error = ZambDecoderFrameSound(movie->decoder, track, movie->pcm, movie->soundRoom, &bytes);
+    if (error < 0) return error;
     const std::size_t step = std::size_t{format.BitsPerSample / 8} * format.Channels;
     const std::size_t frames = bytes / step;
     for (std::size_t i = 0; i < frames; ++i)
         for (std::uint32_t c = 0; c < format.Channels; ++c)
-            movie.samples[c * frames + i] = SampleAt(
-                movie.pcm + i * step + c * (format.BitsPerSample / 8), format.BitsPerSample);
+            movie->samples[c * frames + i] = SampleAt(
+                movie->pcm + i * step + c * (format.BitsPerSample / 8), format.BitsPerSample);
+    if (ChunkCameShort(movie, track, bytes)) movie->damagedSound |= 1u << track;
     return static_cast<std::int32_t>(frames);
 }
 
-EMSCRIPTEN_KEEPALIVE const float* WebSamples() {
-    return movie.samples;
+// Which tracks' sound of the current frame was damaged, as bits, for the frames whose sound
+// WebFrameSound has handed out; reading it starts the count again.
+EMSCRIPTEN_KEEPALIVE std::uint32_t WebTakeDamagedSound(WebMovie* movie) {
+    const std::uint32_t damaged = movie->damagedSound;
+    movie->damagedSound = 0;
+    return damaged;
+}
+
+EMSCRIPTEN_KEEPALIVE const float* WebSamples(WebMovie* movie) {
+    return movie->samples;
 }
 
 EMSCRIPTEN_KEEPALIVE const char* WebErrorString(ZambError error) {

@@ -1,63 +1,152 @@
 // SPDX-License-Identifier: MIT
-// Frames decoded and drawn per second by the web player in headless Chromium, for the demo
-// and for a 640 x 480 movie of full blocks only, and the size of the page with its module.
-// Figures to read, not a timed test.
+// Pictures decoded and drawn per second by <zambrel-player> in headless Chromium, for the
+// demo and for a 640 x 480 movie of full blocks only, beside the native rate of the same
+// work in the same run (NATIVE_RATE: the glue and the decoding core built natively, each
+// frame decoded, its picture made RGBA and its sound floats, without the canvas); the time
+// from `src` set to the first picture; and the package's size. Figures to read, not a test.
 //
-// usage: node bench.mjs PAGE ZMBTOOL DEMO WORK_FOLDER
+// usage: node bench.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER NATIVE_RATE
+import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import zlib from 'node:zlib';
-import { launch, openPage, pickMovie, waitForOpen } from './browser.mjs';
+import { launch } from './browser.mjs';
 import { makeFullMovie } from './movies.mjs';
+import { serve } from './server.mjs';
 
-const [pagePath, zmbtool, demo, work] = process.argv.slice(2);
-if (!work) {
-  console.error('usage: node bench.mjs PAGE ZMBTOOL DEMO WORK_FOLDER');
+const [buildWeb, zmbtool, demo, work, nativeRate] =
+  process.argv.slice(2).map((arg) => path.resolve(arg));
+if (!nativeRate) {
+  console.error('usage: node bench.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER NATIVE_RATE');
   process.exit(2);
 }
 
-const RUNS = 2;
+const RUNS = 3;
+const SECONDS = 2;
+const SLOW_BYTES_PER_SECOND = 400000;
 
-async function framesPerSecond(browser, movie) {
-  const { page, errors } = await openPage(browser, pagePath);
-  await pickMovie(page, movie);
-  await waitForOpen(page);
-  let best = null;
-  for (let run = 0; run < RUNS; run++) {
-    const result = await page.evaluate(() => window.zambrelTest.benchmark(2));
-    if (!best || result.frames / result.seconds > best.frames / best.seconds) best = result;
-  }
-  if (errors.length > 0) throw new Error(errors.join('\n'));
-  await page.close();
+const benchPage = `<!DOCTYPE html><meta charset="utf-8"><body style="margin:0">
+<zambrel-player id="p" style="width:1280px" muted></zambrel-player>
+<script type="module">
+  await import('/package/zambrel-player.js');
+  const player = document.getElementById('p');
+  const engine = player[Symbol.for('zambrel-player.test')];
+  // From src set to the first picture on the canvas; resolves once all has arrived, so that
+  // the rate is never taken while frames still wait for their bytes.
+  window.firstPicture = (url) => new Promise((resolve, reject) => {
+    player.removeAttribute('src');
+    player.load();
+    const start = performance.now();
+    let first = 0;
+    player.addEventListener('loadeddata', () => { first = performance.now() - start; },
+                            { once: true });
+    player.addEventListener('canplaythrough', () => resolve(first), { once: true });
+    player.addEventListener('error', () => reject(new Error(player.error.message)), { once: true });
+    player.src = url;
+  });
+  // Decodes and draws the whole movie from its start, as fast as it can, as many times as
+  // fit in the time given.
+  window.rate = (seconds) => {
+    if (!engine.complete) throw new Error('the movie has not all arrived');
+    player.pause();
+    const start = performance.now();
+    let frames = 0;
+    do {
+      engine.seekFrame(0);
+      frames++;
+      while (engine.decodeNext()) {
+        engine.showFrameNow(false);
+        frames++;
+      }
+      engine.view.context2d.getImageData(0, 0, 1, 1);  // waits until the drawing is done
+    } while (performance.now() - start < seconds * 1000);
+    return { frames, seconds: (performance.now() - start) / 1000 };
+  };
+  window.ready = true;
+</script>`;
+
+function nativeRateOf(movie) {
+  let best = 0;
+  for (let run = 0; run < RUNS; run++)
+    best = Math.max(best, Number(execFileSync(nativeRate, [movie, String(SECONDS)],
+                                              { encoding: 'utf8' })));
   return best;
 }
 
-function pageSize() {
-  const folder = path.dirname(pagePath);
+function median(values) {
+  const sorted = [...values].sort((a, b) => a - b);
+  return sorted[sorted.length >> 1];
+}
+
+function packageSize() {
   let plain = 0, compressed = 0;
-  for (const file of ['index.html', 'player.js', 'zambrel.js']) {
-    const bytes = fs.readFileSync(path.join(folder, file));
+  for (const file of ['zambrel-player.js', 'zambrel-core.js', 'zambrel-core.wasm']) {
+    const bytes = fs.readFileSync(path.join(buildWeb, 'package', file));
     plain += bytes.length;
     compressed += zlib.gzipSync(bytes, { level: 9 }).length;
   }
-  return { plain, compressed };
+  const page = ['index.html', 'page.js', 'zambrel-player.classic.js']
+    .reduce((sum, file) => sum + fs.statSync(path.join(buildWeb, file)).size, 0);
+  return { plain, compressed, page };
 }
 
 async function main() {
-  const full = makeFullMovie(zmbtool, path.join(work, 'movies'));
+  const movies = path.join(work, 'movies');
+  const full = makeFullMovie(zmbtool, movies);
+  fs.copyFileSync(demo, path.join(movies, 'demo.zmb'));
+  const site = path.join(work, 'site');
+  fs.mkdirSync(site, { recursive: true });
+  fs.writeFileSync(path.join(site, 'bench.html'), benchPage);
+  const server = await serve({ '': site, package: path.join(buildWeb, 'package'), movies },
+                             { piece: SLOW_BYTES_PER_SECOND / 25, delay: 40 });
   const { browser, close } = await launch();
   try {
+    const page = await browser.newPage();
+    await page.goto(server.url + '/bench.html');
+    await page.waitForFunction(() => window.ready === true);
     for (const [name, movie] of [['demo (320x240)', demo], ['640x480 full blocks', full]]) {
-      const { frames, seconds } = await framesPerSecond(browser, movie);
-      console.log(`${name}: ${(frames / seconds).toFixed(1)} frames decoded and drawn a second ` +
-                  `(${frames} frames in ${seconds.toFixed(2)} s, best of ${RUNS} runs)`);
+      const url = '/movies/' + path.basename(movie);
+      const first = [];
+      for (let run = 0; run < 5; run++)
+        first.push(await page.evaluate((u) => window.firstPicture(u), url));
+      let best = null;
+      for (let run = 0; run < RUNS; run++) {
+        const result = await page.evaluate((s) => window.rate(s), SECONDS);
+        if (!best || result.frames / result.seconds > best.frames / best.seconds) best = result;
+      }
+      const web = best.frames / best.seconds;
+      const native = nativeRateOf(movie);
+      console.log(`${name}: ${web.toFixed(1)} pictures decoded and drawn a second in the ` +
+                  `element, ${native.toFixed(1)} natively (best of ${RUNS} each), ` +
+                  `ratio ${(web / native).toFixed(2)}; src to first picture ` +
+                  `${median(first).toFixed(1)} ms (median of 5, first ${first[0].toFixed(1)} ms)`);
     }
+    // Served slowly, the first picture comes long before the whole movie.
+    const slow = [];
+    for (let run = 0; run < 3; run++) {
+      slow.push(await page.evaluate(() => new Promise((resolve) => {
+        const player = document.getElementById('p');
+        player.removeAttribute('src');
+        player.load();
+        const start = performance.now();
+        let first = 0;
+        player.addEventListener('loadeddata', () => { first = performance.now() - start; },
+                                { once: true });
+        player.addEventListener('canplaythrough', () => resolve([first, performance.now() - start]),
+                                { once: true });
+        player.src = '/slow/demo.zmb';
+      })));
+    }
+    const [first, whole] = slow.sort((a, b) => a[0] - b[0])[1];
+    console.log(`demo served at ${SLOW_BYTES_PER_SECOND / 1000} kB/s: first picture after ` +
+                `${first.toFixed(0)} ms, all of it after ${whole.toFixed(0)} ms (median of 3)`);
   } finally {
     await close();
+    await server.close();
   }
-  const { plain, compressed } = pageSize();
-  console.log(`page with its module: ${(plain / 1024).toFixed(1)} KiB ` +
-              `(${(compressed / 1024).toFixed(1)} KiB gzipped)`);
+  const { plain, compressed, page } = packageSize();
+  console.log(`package runtime: ${plain} bytes (${compressed} gzipped); the page for file:// ` +
+              `${page} bytes`);
 }
 
 main().catch((error) => {

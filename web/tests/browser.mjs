@@ -73,7 +73,7 @@ export async function waitForOpen(page) {
 // The canvas as RGBA bytes.
 export async function canvasPixels(page) {
   const encoded = await page.evaluate(() => {
-    const canvas = document.getElementById('picture');
+    const canvas = document.querySelector('zambrel-player').shadowRoot.querySelector('canvas');
     const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
     let text = '';
     for (let i = 0; i < data.length; i += 0x8000)

@@ -6,6 +6,7 @@
 //
 // usage: node browser_test.mjs PAGE ZMBTOOL DEMO WORK_FOLDER
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { canvasPixels, dropMovie, launch, openPage, pickBytes, pickMovie,
@@ -85,7 +86,7 @@ test('every frame of a movie with changing palettes, stepped and sought', async 
   await page.keyboard.press('Escape');
   for (let n = 0; n < 5; n++) await page.keyboard.press('Enter');
   await expectFrame(page, m.mixedReference, 5);
-  await page.click('#back');
+  await page.keyboard.press('ArrowLeft');
   await expectFrame(page, m.mixedReference, 0);
   // Frames that keep their palette were drawn as their changed rectangles only.
   assert.ok((await state(page)).partialFrames >= 10);
@@ -136,6 +137,8 @@ test('the demo dropped on the page plays with its sound (and leaves a screenshot
   await page.evaluate(() => window.zambrelTest.catchUpEveryFrame());
   await dropMovie(page, demo);
   await waitForOpen(page);
+  assert.equal(await page.evaluate(() => document.getElementById('file').files[0].name),
+               path.basename(demo), 'the file input names the dropped movie');
   await page.waitForFunction(() => window.zambrelTest.state().shown >= 45, null,
                              { timeout: 30000 });
   await page.screenshot({ path: path.join(work, 'screenshot-demo.png') });
@@ -145,6 +148,8 @@ test('the demo dropped on the page plays with its sound (and leaves a screenshot
 test('damaged movies show the library\'s reason and the page keeps working', async (page, m,
                                                                                      errors) => {
   const outcomes = [];
+  const folder = path.join(work, 'hostile');
+  fs.mkdirSync(folder, { recursive: true });
   for (const { name, data } of hostileMovies(fs.readFileSync(m.mixed))) {
     await pickBytes(page, name + '.zmb', data);
     await waitForOpen(page);
@@ -152,8 +157,15 @@ test('damaged movies show the library\'s reason and the page keeps working', asy
     await page.waitForFunction(() => window.zambrelTest.message() !== '' ||
                                      window.zambrelTest.state().ended, null, { timeout: 60000 });
     const text = await message(page);
-    outcomes.push(name + ': ' + (text || 'played to the end'));
+    const notes = await page.evaluate(() => window.zambrelTest.notes());
+    outcomes.push(name + ': ' + (text || 'played to the end') + (notes ? ' / ' + notes : ''));
     assert.deepEqual(errors, [], name);
+    // Sound that zmbtool verify finds damaged is reported, not silently dropped.
+    const file = path.join(folder, name + '.zmb');
+    fs.writeFileSync(file, data);
+    const verdict = spawnSync(zmbtool, ['verify', file], { encoding: 'utf8' }).stdout;
+    if (!text && /sound/.test(verdict))
+      assert.match(notes, /sound is damaged/, name + ': ' + verdict);
   }
   const refused = outcomes.filter((line) => !line.endsWith('played to the end'));
   for (const name of ['wrong-start', 'cut-0', 'size-0x48', 'size-5x48', 'frame-count-1000'])

@@ -139,7 +139,8 @@ function encode(zmbtool, folder, name, width, height, pictures, fps, tracks, ext
   return path.join(folder, name + '.zmb');
 }
 
-// The test movies: three sound tracks in different formats; a doubled one without sound.
+// The test movies: three sound tracks in different formats; a doubled one and one stored
+// without timing, both without sound.
 export function makeTestMovies(zmbtool, folder) {
   fs.mkdirSync(folder, { recursive: true });
   const seconds = 24 / 24;
@@ -151,7 +152,8 @@ export function makeTestMovies(zmbtool, folder) {
   ]);
   const doubled = encode(zmbtool, folder, 'doubled', 32, 16, mixedPictures(32, 16, 6), 10, [],
                          ['--doubled']);
-  return { mixed, doubled };
+  const untimed = encode(zmbtool, folder, 'untimed', 32, 16, mixedPictures(32, 16, 12), 0, []);
+  return { mixed, doubled, untimed };
 }
 
 // The benchmark's worst case: 640 x 480 of noise, every block a full one.

@@ -1,0 +1,1545 @@
+// SPDX-License-Identifier: MIT
+// <zambrel-player>: a movie on a canvas with its sound through Web Audio, driven by the names
+// of the <video> element, so that a page (or a control library written for <video>) can use
+// it without learning another interface. Each element has its own decoder handle in one
+// WebAssembly module shared by the page.
+//
+// This file is no module of its own: web/build wraps it into the ES module of the package
+// and into the plain script for file://, each handing definePlayer the way to load the core.
+
+/* exported definePlayer */
+function definePlayer(createCore) {
+  'use strict';
+
+  const ZAMBERR_END = 1;
+  const ZAMBERR_NO_MEMORY = -2;
+  const ZAMBERR_READ_FAILED = -4;
+  const MAX_TRACKS = 7;
+  // Sound is scheduled this far ahead of the frame it belongs to, so the first buffer after
+  // a start or a seek is never already late when it reaches the audio thread.
+  const LEAD_SECONDS = 0.1;
+  // Later than this, catching up frame by frame would race through the movie: the clock is
+  // set again from the frame at hand instead.
+  const LATE_SECONDS = 0.25;
+  const MAX_FRAMES_PER_TICK = 8;
+  // A new audio context takes a moment to start; the pictures wait this long for it before
+  // they go on by the page's clock.
+  const AUDIO_START_SECONDS = 0.5;
+  // Web Audio buffers take rates in this range; a track outside it plays silently.
+  const MIN_AUDIO_RATE = 3000, MAX_AUDIO_RATE = 768000;
+  // A movie stored without timing plays one frame per display refresh; its times count as if
+  // that were sixty a second.
+  const UNTIMED_PERIOD = 1 / 60;
+  // Once a fetched movie plays, what arrives is handed over (and reported in `progress`) at
+  // most this often, so that a trickle does not cost a check per network packet; before it
+  // opens, or while it waits for a frame, every piece counts at once.
+  const PROGRESS_INTERVAL_MS = 350;
+  const TIMEUPDATE_INTERVAL_MS = 250;
+
+  const HAVE_NOTHING = 0, HAVE_METADATA = 1, HAVE_CURRENT_DATA = 2, HAVE_FUTURE_DATA = 3,
+        HAVE_ENOUGH_DATA = 4;
+
+  // ---- The shared core ------------------------------------------------------------------
+
+  let core = null;
+  let coreLoading = null;
+  const live = new Set();  // WeakRefs to the engines with a handle in the current core
+  // A player dropped from the page and forgotten gives its decoder's memory back: the
+  // WebAssembly heap is not the garbage collector's to see.
+  const collected = new FinalizationRegistry(({ module, handle }) => {
+    if (module === core) module._WebDestroy(handle);
+  });
+
+  function loadCore() {
+    if (typeof WebAssembly !== 'object')
+      return Promise.reject(new Error('this browser cannot run WebAssembly, which the player ' +
+                                      'needs'));
+    if (!coreLoading) {
+      coreLoading = createCore({ onAbort: () => {}, printErr: () => {}, print: () => {} })
+        .then((module) => { core = module; return module; },
+              (error) => { coreLoading = null; throw error; });
+    }
+    return coreLoading;
+  }
+
+  // A module that aborted (a bug, or memory the browser would not give) must not be called
+  // again, not even to close: every player forgets its movie and the next load starts a
+  // fresh module.
+  function coreFailed(error) {
+    core = null;
+    coreLoading = null;
+    const engines = [...live].map((ref) => ref.deref()).filter(Boolean);
+    live.clear();
+    for (const engine of engines) engine.lostCore(error);
+  }
+
+  function errorText(code) {
+    return core ? core.UTF8ToString(core._WebErrorString(code)) : 'error ' + code;
+  }
+
+  class ZambrelMediaError {
+    constructor(code, message) {
+      this.code = code;
+      this.message = message;
+    }
+  }
+  Object.assign(ZambrelMediaError, { MEDIA_ERR_ABORTED: 1, MEDIA_ERR_NETWORK: 2,
+                                     MEDIA_ERR_DECODE: 3, MEDIA_ERR_SRC_NOT_SUPPORTED: 4 });
+  Object.assign(ZambrelMediaError.prototype, { MEDIA_ERR_ABORTED: 1, MEDIA_ERR_NETWORK: 2,
+                                               MEDIA_ERR_DECODE: 3,
+                                               MEDIA_ERR_SRC_NOT_SUPPORTED: 4 });
+
+  // TimeRanges as <video> hands them out.
+  function timeRanges(ranges) {
+    const check = (i) => {
+      if (i < 0 || i >= ranges.length) throw new DOMException('no such range', 'IndexSizeError');
+    };
+    return { length: ranges.length, start: (i) => (check(i), ranges[i][0]),
+             end: (i) => (check(i), ranges[i][1]) };
+  }
+
+  function clockText(seconds) {
+    if (!Number.isFinite(seconds)) return '--:--';
+    const whole = Math.floor(seconds + 1e-6);
+    const m = Math.floor(whole / 60), s = whole % 60;
+    if (m < 60) return String(m).padStart(2, '0') + ':' + String(s).padStart(2, '0');
+    return Math.floor(m / 60) + ':' + String(m % 60).padStart(2, '0') + ':' +
+           String(s).padStart(2, '0');
+  }
+
+  // ---- One movie's decoding, drawing, sound and pacing ------------------------------------
+
+  class Engine {
+    constructor(element, view) {
+      this.element = element;
+      this.view = view;
+      this.handle = 0;  // the glue's WebMovie, once the core is loaded
+      this.movie = null;
+      this.audio = null;
+      this.tickRequest = 0;
+      this.loadNumber = 0;
+      this.volume = 1;
+      this.muted = false;
+      this.lateSeconds = LATE_SECONDS;
+      this.recordSound = false;  // the tests' record of what was handed to Web Audio
+    }
+
+    // Every entry point from the page runs through here: an abort of the core leaves a
+    // message and a player that still works.
+    guard(action) {
+      try {
+        return action();
+      } catch (error) {
+        coreFailed(error);
+        return undefined;
+      }
+    }
+
+    ensureHandle() {
+      if (!this.handle) {
+        this.handle = core._WebCreate();
+        if (!this.handle) throw new Error('no memory for a decoder');
+        this.liveRef = new WeakRef(this);
+        live.add(this.liveRef);
+        collected.register(this.element, { module: core, handle: this.handle }, this);
+      }
+      return this.handle;
+    }
+
+    lostCore(error) {
+      collected.unregister(this);
+      this.handle = 0;
+      this.forget();
+      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE,
+                        'the decoder stopped (' + (error && error.message ? error.message : error) +
+                        '); load the movie again to retry');
+    }
+
+    // Off the page: the sound device is let go (a movie put back gets a new one).
+    releaseAudio() {
+      this.releaseHeldSound();
+      this.stopSound();
+      if (this.audio) this.audio.context.close().catch(() => {});
+      this.audio = null;
+    }
+
+    heap() {
+      return core.HEAPU8;
+    }
+
+    // ---- Loading ----
+
+    // Takes the movie's bytes from a URL, a File, a Blob or an ArrayBuffer. Returns once the
+    // movie is open (or refused); a fetched movie goes on arriving after that.
+    async load(source, name) {
+      this.forget();
+      const number = ++this.loadNumber;
+      const current = () => number === this.loadNumber;
+      await loadCore();
+      if (!current()) return;
+      this.guard(() => this.ensureHandle());
+      if (!this.handle) return;
+      if (typeof source === 'string') await this.fetchMovie(source, name, current);
+      else await this.takeBytes(source, name, current);
+    }
+
+    async takeBytes(source, name, current) {
+      const end = ArrayBuffer.isView(source) ? source.byteOffset + source.byteLength : 0;
+      const buffer = source instanceof ArrayBuffer ? source
+                   : ArrayBuffer.isView(source) ? source.buffer.slice(source.byteOffset, end)
+                   : await source.arrayBuffer();
+      if (!current()) return;
+      const bytes = new Uint8Array(buffer);
+      if (!this.startInput(bytes.length, name)) return;
+      this.guard(() => {
+        this.heap().set(bytes, this.input);
+        this.arrive(bytes.length, true);
+      });
+    }
+
+    async fetchMovie(url, name, current) {
+      let response;
+      try {
+        response = await fetch(url);
+      } catch (error) {
+        if (current()) this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': ' +
+                                         'the movie could not be fetched (' + error.message + ')');
+        return;
+      }
+      if (!current()) return;
+      if (!response.ok) {
+        this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the server answered ' +
+                          response.status + (response.statusText ? ' ' + response.statusText : ''));
+        return;
+      }
+      // A compressed transfer's length is not the movie's: such a movie is taken whole.
+      const length = Number(response.headers.get('Content-Length'));
+      const known = Number.isSafeInteger(length) && length > 0 &&
+                    !response.headers.get('Content-Encoding') && response.body;
+      if (!known) {
+        const bytes = await response.arrayBuffer().catch(() => null);
+        if (!current()) return;
+        if (!bytes) {
+          this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the transfer broke off');
+          return;
+        }
+        await this.takeBytes(bytes, name, current);
+        return;
+      }
+      await this.stream(response.body.getReader(), length, name, current);
+    }
+
+    // Copies the bytes into the decoder's input as they come, handing them over in pieces.
+    async stream(reader, length, name, current) {
+      if (!this.startInput(length, name)) {
+        reader.cancel().catch(() => {});
+        return;
+      }
+      let at = 0, told = 0, toldAt = performance.now();
+      for (;;) {
+        let part;
+        try {
+          part = await reader.read();
+        } catch (error) {
+          if (current() && this.movie) this.brokeOff(at, length);
+          else if (current()) this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK,
+                                                name + ': the transfer broke off');
+          return;
+        }
+        if (!current() || !this.handle) {
+          reader.cancel().catch(() => {});
+          return;
+        }
+        if (part.done) break;
+        const piece = part.value.subarray(0, Math.max(0, length - at));
+        this.heap().set(piece, this.input + at);
+        at += piece.length;
+        const waiting = !this.movie || this.movie.waiting;
+        if (waiting || performance.now() - toldAt >= PROGRESS_INTERVAL_MS || at === length) {
+          told = at;
+          toldAt = performance.now();
+          this.guard(() => this.arrive(at, at === length));
+          if (!this.input) return;  // refused
+        }
+      }
+      if (told !== at || at < length) {
+        if (at < length) this.brokeOff(at, length);
+        else this.guard(() => this.arrive(at, true));
+      }
+    }
+
+    brokeOff(at, length) {
+      this.guard(() => this.arrive(at, false));
+      if (!this.handle || !this.input) return;
+      this.complete = true;
+      this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, this.name + ': the transfer broke ' +
+                        'off after ' + at + ' of ' + length + ' bytes', Boolean(this.movie));
+    }
+
+    startInput(size, name) {
+      this.name = name;
+      this.input = this.guard(() => core._WebInputBuffer(this.handle, size)) || 0;
+      this.size = size;
+      this.arrived = 0;
+      this.complete = false;
+      if (!this.input) {
+        this.element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
+                          name + ': ' + errorText(ZAMBERR_NO_MEMORY));
+        return false;
+      }
+      return true;
+    }
+
+    // `count` bytes are there (all of them with `complete`): opens the movie when enough
+    // has come, and wakes a player waiting for its next frame.
+    arrive(count, complete) {
+      this.arrived = count;
+      this.complete = complete;
+      core._WebArrived(this.handle, count);
+      if (!this.movie) {
+        if (count < this.bytesNeeded(-1) && !complete) return;
+        this.open();
+        return;
+      }
+      this.element.progress();
+      if (this.movie.waiting) this.resumeWaiting();
+    }
+
+    bytesNeeded(frame) {
+      return core._WebBytesNeeded(this.handle, frame);
+    }
+
+    has(frame) {
+      return this.complete || this.arrived >= this.bytesNeeded(frame);
+    }
+
+    open() {
+      const error = core._WebOpen(this.handle);
+      if (error < 0) {
+        this.input = 0;
+        this.element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
+                          this.name + ': ' + errorText(error));
+        return;
+      }
+      const info = this.readInfo();
+      const soundTracks = [];
+      info.tracks.forEach((track, t) => { if (track.decoded) soundTracks.push(t); });
+      this.movie = {
+        info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
+        pending: null, shownSound: null, dirty: [], partialFrames: 0, image: null,
+        sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0,
+        anchorFrame: 0, playStarted: 0, waiting: null, soundHeld: false,
+        heldSoundResuming: false, damaged: new Set(),
+        enabled: info.tracks.map((track) => track.decoded),
+        handed: info.tracks.map(() => []),
+      };
+      this.element.opened(info);
+      if (!this.has(0)) return;  // the open read it, so this is only a hostile table
+      if (!this.decodeNext()) return;
+      this.showFrameNow(true);
+      this.element.firstFrame();
+    }
+
+    // The facts, as the glue lays them out: eight words, then seven per track.
+    readInfo() {
+      const words = new Uint32Array(this.heap().buffer, core._WebInfo(this.handle),
+                                    8 + 7 * MAX_TRACKS).slice();
+      const info = {
+        width: words[0], height: words[1], storedHeight: words[2], frameCount: words[3],
+        durationNum: words[4], durationDen: words[5], flags: words[6], tracks: [],
+      };
+      for (let t = 0; t < MAX_TRACKS; t++) {
+        const w = words.subarray(8 + 7 * t, 15 + 7 * t);
+        info.tracks.push({ present: w[0] !== 0, decoded: w[1] !== 0, rate: w[2], channels: w[3],
+                           bits: w[4], compressed: w[6] !== 0,
+                           playable: w[1] !== 0 && w[2] >= MIN_AUDIO_RATE &&
+                                     w[2] <= MAX_AUDIO_RATE });
+      }
+      info.timed = info.durationDen > 0 && info.durationNum > 0;
+      info.period = info.timed ? info.durationNum / info.durationDen : UNTIMED_PERIOD;
+      return info;
+    }
+
+    // The last frame whose bytes are all there, -1 before the first.
+    lastArrivedFrame() {
+      if (!this.movie) return -1;
+      const count = this.movie.info.frameCount;
+      if (this.complete) return count - 1;
+      let low = -1, high = count - 1;
+      while (low < high) {
+        const middle = (low + high + 1) >> 1;
+        if (this.arrived >= this.bytesNeeded(middle)) low = middle;
+        else high = middle - 1;
+      }
+      return low;
+    }
+
+    forget() {
+      if (this.tickRequest) cancelAnimationFrame(this.tickRequest);
+      this.tickRequest = 0;
+      if (this.movie) this.stopSound();
+      if (this.audio && this.audio.context.state === 'suspended' && this.movie &&
+          this.movie.soundHeld)
+        this.audio.context.resume().catch(() => {});
+      this.movie = null;
+      this.input = 0;
+      this.loadNumber++;
+      if (this.handle && core) this.guard(() => core._WebClose(this.handle));
+    }
+
+    // ---- Web Audio ----
+
+    ensureAudio() {
+      if (this.audio) return this.audio;
+      const Context = window.AudioContext || window.webkitAudioContext;
+      if (!Context) return null;
+      const context = new Context();
+      const master = context.createGain();
+      master.connect(context.destination);
+      const gains = [];
+      for (let t = 0; t < MAX_TRACKS; t++) {
+        const gain = context.createGain();
+        gain.connect(master);
+        gains.push(gain);
+      }
+      this.audio = { context, master, gains };
+      this.applyGains();
+      // A context the browser held back until the user acted starts later; the frames are
+      // then paced by it from that moment. A held sound that plays on is already where it
+      // belongs.
+      context.addEventListener('statechange', () => this.guard(() => {
+        const movie = this.movie;
+        if (!movie) return;
+        if (movie.playing && !movie.heldSoundResuming) this.resync(true);
+        if (context.state === 'running') movie.heldSoundResuming = false;
+      }));
+      return this.audio;
+    }
+
+    applyGains() {
+      if (!this.audio) return;
+      this.audio.master.gain.value = this.muted ? 0 : this.volume;
+      const enabled = this.movie ? this.movie.enabled : [];
+      this.audio.gains.forEach((gain, t) => { gain.gain.value = enabled[t] ? 1 : 0; });
+    }
+
+    audioRunning() {
+      return this.audio !== null && this.audio.context.state === 'running';
+    }
+
+    // The movie's clock in seconds: the audio clock while there is sound to follow, so that
+    // the pictures keep with what is heard, else the page's own clock.
+    clockNow() {
+      if (this.movie && this.movie.soundTracks.length > 0 && this.audioRunning())
+        return this.audio.context.currentTime;
+      return performance.now() / 1000;
+    }
+
+    stopSound() {
+      const movie = this.movie;
+      if (!movie) return;
+      for (const source of movie.sources) {
+        if (source.startTime > this.audio.context.currentTime) this.forgetHanded(source.part);
+        source.onended = null;
+        try { source.stop(); } catch (ignored) { /* never started */ }
+        source.disconnect();
+      }
+      movie.sources.clear();
+    }
+
+    // Hands one frame's sound of each track to Web Audio, right after the sound before it.
+    scheduleSound(sound) {
+      if (!this.audioRunning()) return;
+      const movie = this.movie;
+      const context = this.audio.context;
+      for (const part of sound) {
+        if (part.rate < MIN_AUDIO_RATE || part.rate > MAX_AUDIO_RATE) continue;
+        const buffer = context.createBuffer(part.channels.length, part.channels[0].length,
+                                            part.rate);
+        part.channels.forEach((samples, c) => buffer.copyToChannel(samples, c));
+        const source = context.createBufferSource();
+        source.buffer = buffer;
+        source.connect(this.audio.gains[part.track]);
+        const start = Math.max(movie.cursor[part.track], context.currentTime);
+        source.start(start);
+        movie.cursor[part.track] = start + buffer.duration;
+        movie.sources.add(source);
+        source.onended = () => movie.sources.delete(source);
+        source.part = part;
+        source.startTime = start;
+        if (this.recordSound && !part.handed) movie.handed[part.track].push(part);
+        part.handed = true;
+      }
+    }
+
+    // Sound stopped before it began was never heard: the test record drops it, so that it
+    // shows whether that sound is handed out again.
+    forgetHanded(part) {
+      if (!part.handed) return;
+      part.handed = false;
+      const record = this.movie.handed[part.track];
+      const at = record.lastIndexOf(part);
+      if (at >= 0) record.splice(at, 1);
+    }
+
+    // ---- Decoding and drawing ----
+
+    // Decodes the next frame into the decoder (not yet onto the canvas) and takes its sound.
+    // Returns false at the end of the movie, after a failure (which it reports) or when the
+    // frame's bytes have not arrived yet (movie.waiting is then set).
+    decodeNext() {
+      const movie = this.movie;
+      const next = core._WebFrameNumber(this.handle) + 1;
+      if (next < movie.info.frameCount && !this.has(next)) {
+        this.wait({ frame: next });
+        return false;
+      }
+      const error = core._WebNextFrame(this.handle);
+      if (error === ZAMBERR_END) return false;
+      if (error < 0) {
+        this.failPlaying(error, next);
+        return false;
+      }
+      movie.pending = this.takeFrameSound(next);
+      if (movie.playing) this.scheduleSound(movie.pending);
+      return true;
+    }
+
+    takeFrameSound(frame) {
+      const movie = this.movie;
+      const sound = [];
+      for (const track of movie.soundTracks) {
+        const frames = core._WebFrameSound(this.handle, track);
+        if (frames <= 0) continue;
+        const info = movie.info.tracks[track];
+        const all = new Float32Array(this.heap().buffer, core._WebSamples(this.handle),
+                                     frames * info.channels);
+        const channels = [];
+        for (let c = 0; c < info.channels; c++)
+          channels.push(all.slice(c * frames, (c + 1) * frames));
+        sound.push({ track, rate: info.rate, channels, handed: false });
+      }
+      const damaged = core._WebTakeDamagedSound(this.handle);
+      for (const track of movie.soundTracks) {
+        if (!(damaged & (1 << track)) || movie.damaged.has(track)) continue;
+        movie.damaged.add(track);
+        this.element.soundDamaged(track, frame);
+      }
+      return sound;
+    }
+
+    // A seek that could not read its way to `target` stopped at the first frame the input
+    // does not hold whole.
+    firstCutFrame(target) {
+      for (let f = 0; f < target; f++)
+        if (core._WebFrameEnd(this.handle, f) > this.arrived) return f;
+      return target;
+    }
+
+    failPlaying(error, frame) {
+      const movie = this.movie;
+      this.pause();
+      movie.failed = true;
+      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, 'frame ' + (frame + 1) + ' of ' +
+                        movie.info.frameCount + ' could not be decoded: ' + errorText(error),
+                        true);
+    }
+
+    // The RGBA picture lives in wasm memory; its view is made again whenever memory grew.
+    pictureData() {
+      const movie = this.movie;
+      if (!movie.image || movie.image.data.buffer !== this.heap().buffer) {
+        const { width, height } = movie.info;
+        const bytes = new Uint8ClampedArray(this.heap().buffer, core._WebPicture(this.handle),
+                                            width * height * 4);
+        movie.image = new ImageData(bytes, width, height);
+      }
+      return movie.image;
+    }
+
+    // Brings the decoder's picture of the current frame into the RGBA buffer and notes what
+    // changed; the canvas is updated by flushPicture, once per display refresh at most.
+    updatePicture(whole) {
+      const movie = this.movie;
+      const result = core._WebUpdatePicture(this.handle, whole ? 1 : 0);
+      if (result < -1) {
+        this.failPlaying(result, movie.shown + 1);
+        return;
+      }
+      if (result === -1) {
+        movie.dirty = null;
+      } else if (movie.dirty) {
+        movie.partialFrames++;
+        const rects = new Int32Array(this.heap().buffer, core._WebRects(this.handle), 4 * result);
+        for (let i = 0; i < result; i++) movie.dirty.push(rects.subarray(4 * i, 4 * i + 4).slice());
+      }
+      movie.shown = core._WebFrameNumber(this.handle);
+      movie.shownSound = movie.pending;
+      movie.pending = null;
+    }
+
+    flushPicture() {
+      const movie = this.movie;
+      const image = this.pictureData();
+      const context = this.view.context2d;
+      if (movie.dirty === null) {
+        context.putImageData(image, 0, 0);
+      } else {
+        for (const [x, y, w, h] of movie.dirty) context.putImageData(image, 0, 0, x, y, w, h);
+      }
+      movie.dirty = [];
+      this.element.shownFrame();
+    }
+
+    showFrameNow(whole) {
+      this.updatePicture(whole);
+      if (this.movie && !this.movie.failed) this.flushPicture();
+    }
+
+    snapshot() {
+      const { width, height } = this.movie.info;
+      return new ImageData(new Uint8ClampedArray(this.pictureData().data), width, height);
+    }
+
+    // ---- Pacing ----
+
+    dueTime(frame) {
+      const movie = this.movie;
+      return movie.anchorTime + (frame - movie.anchorFrame) * movie.info.period;
+    }
+
+    // Sets the clock so that the frame on screen (with `fromShown`) or the next one starts
+    // a little from now, silences what was scheduled and hands the sound out again from
+    // there: playing on after a step or a seek plays the shown frame's sound again.
+    resync(fromShown) {
+      const movie = this.movie;
+      this.stopSound();
+      movie.anchorFrame = fromShown ? movie.shown : movie.shown + 1;
+      movie.anchorTime = this.clockNow() + LEAD_SECONDS;
+      movie.cursor.fill(this.audioRunning() ? this.audio.context.currentTime + LEAD_SECONDS : 0);
+      if (!movie.playing) return;
+      if (fromShown && movie.shownSound) this.scheduleSound(movie.shownSound);
+      if (movie.pending) this.scheduleSound(movie.pending);
+    }
+
+    requestTick() {
+      if (!this.tickRequest)
+        this.tickRequest = requestAnimationFrame(() => this.guard(() => this.tick()));
+    }
+
+    // One display refresh: every frame that has come due is decoded into the picture (each
+    // right after the one before is drawn, so its sound is scheduled a frame ahead), and the
+    // canvas is updated once.
+    tick() {
+      this.tickRequest = 0;
+      const movie = this.movie;
+      if (!movie || !movie.playing) return;
+      if (this.waitingForAudio()) {
+        this.requestTick();
+        return;
+      }
+      let drawn = 0;
+      while (drawn < MAX_FRAMES_PER_TICK) {
+        if (!movie.pending && !this.decodeNext()) {
+          if (movie.playing && !movie.waiting) this.finishPlaying();
+          break;
+        }
+        const late = movie.info.timed ? this.clockNow() - this.dueTime(movie.shown + 1) : 0;
+        if (late < 0) break;
+        this.updatePicture(false);
+        drawn++;
+        if (!movie.playing || !movie.info.timed) break;
+        if (late > this.lateSeconds) {
+          if (this.decodeNext()) this.resync(false);
+          break;
+        }
+        if (!this.decodeNext()) {
+          if (movie.playing && !movie.waiting) this.finishPlaying();
+          break;
+        }
+      }
+      if (drawn > 0 && this.movie === movie && !movie.failed) this.flushPicture();
+      if (this.movie === movie && movie.playing && !movie.waiting) this.requestTick();
+    }
+
+    waitingForAudio() {
+      const movie = this.movie;
+      return movie.soundTracks.length > 0 && this.audio !== null && !this.audioRunning() &&
+             performance.now() - movie.playStarted < AUDIO_START_SECONDS * 1000;
+    }
+
+    // The last frame's sound is left to play out; only a pause cuts it short.
+    finishPlaying() {
+      const movie = this.movie;
+      if (this.element.loop) {
+        this.seekFrame(0);
+        return;
+      }
+      movie.playing = false;
+      movie.ended = !movie.failed;
+      this.element.reachedEnd();
+    }
+
+    // Playing (or a seek) has come to a frame whose bytes are still on their way.
+    wait(what) {
+      this.movie.waiting = what;
+      this.element.waiting();
+    }
+
+    resumeWaiting() {
+      const movie = this.movie;
+      const { frame, seek } = movie.waiting;
+      if (!this.has(frame)) return;
+      movie.waiting = null;
+      if (seek !== undefined) {
+        this.seekFrame(seek);
+        return;
+      }
+      if (movie.playing) {
+        if (!this.decodeNext()) {
+          if (!movie.waiting) this.finishPlaying();
+          return;
+        }
+        this.resync(false);
+        this.element.playingAgain();
+        this.requestTick();
+      }
+    }
+
+    // ---- What the element asks for ----
+
+    // Starts or resumes playing; false when the browser holds the sound back until the user
+    // acts (the element then rejects play(), as <video> does).
+    play() {
+      const movie = this.movie;
+      if (!movie || movie.playing || movie.failed) return true;
+      if (movie.soundHeld) {
+        this.resumeHeldSound();
+        return true;
+      }
+      if (movie.ended) {
+        this.seekFrame(0);
+        movie.ended = false;
+      }
+      const sound = movie.soundTracks.length > 0 ? this.ensureAudio() : null;
+      if (sound && sound.context.state !== 'running') sound.context.resume().catch(() => {});
+      movie.playing = true;
+      movie.playStarted = performance.now();
+      this.resync(true);
+      if (!movie.waiting) this.requestTick();
+      return true;
+    }
+
+    // Whether starting now would need sound the browser does not allow yet: a context it
+    // lets start does so within moments of being asked, one it holds back stays suspended
+    // until the user acts on the page.
+    async soundBlocked() {
+      const movie = this.movie;
+      if (!movie || this.muted || this.volume === 0 || movie.soundTracks.length === 0) return false;
+      const audio = this.ensureAudio();
+      if (!audio || audio.context.state === 'running') return false;
+      const activation = navigator.userActivation;
+      if (activation && activation.hasBeenActive) return false;
+      await Promise.race([audio.context.resume().catch(() => {}),
+                          new Promise((resolve) => setTimeout(resolve, 300))]);
+      return audio.context.state !== 'running';
+    }
+
+    // A pause holds the sound where it is, every buffer already handed out with it, so that
+    // playing on neither loses nor repeats a sample, however far the movie's sound leads its
+    // pictures. Anything else done while paused lets that held sound go.
+    pause() {
+      const movie = this.movie;
+      if (!movie) return;
+      movie.playing = false;
+      if (this.audioRunning() && movie.soundTracks.length > 0 && movie.sources.size > 0) {
+        movie.soundHeld = true;
+        this.audio.context.suspend().catch(() => {});
+      } else {
+        this.stopSound();
+      }
+    }
+
+    resumeHeldSound() {
+      const movie = this.movie;
+      movie.soundHeld = false;
+      movie.heldSoundResuming = true;
+      movie.playing = true;
+      movie.playStarted = performance.now();
+      this.audio.context.resume().catch(() => {});
+      this.requestTick();
+    }
+
+    releaseHeldSound() {
+      const movie = this.movie;
+      if (!movie || !movie.soundHeld) return;
+      movie.soundHeld = false;
+      this.stopSound();
+      this.audio.context.resume().catch(() => {});
+    }
+
+    // One more frame while paused, without its sound. False at the end.
+    step() {
+      const movie = this.movie;
+      if (!movie || movie.playing || movie.failed) return false;
+      this.releaseHeldSound();
+      if (!movie.pending && !this.decodeNext()) {
+        if (!movie.waiting) {
+          movie.ended = !movie.failed;
+          if (movie.ended) this.element.reachedEnd();
+        }
+        return false;
+      }
+      this.showFrameNow(false);
+      return true;
+    }
+
+    // Frames cannot be decoded on their own: the decoder goes through every frame from the
+    // start (or from the current one) to reach the target. A target whose bytes have not
+    // arrived waits for them. Returns false while it waits.
+    seekFrame(target) {
+      const movie = this.movie;
+      if (!movie) return true;
+      this.releaseHeldSound();
+      target = Math.max(0, Math.min(movie.info.frameCount - 1, target));
+      if (!this.has(target)) {
+        this.wait({ frame: target, seek: target });
+        return false;
+      }
+      movie.waiting = null;
+      const error = core._WebSeek(this.handle, target);
+      if (error < 0) {
+        const at = error === ZAMBERR_READ_FAILED ? this.firstCutFrame(target) : target;
+        this.failPlaying(error, at);
+        return true;
+      }
+      movie.failed = false;
+      movie.ended = false;
+      movie.pending = this.takeFrameSound(target);
+      this.showFrameNow(true);
+      if (movie.playing) {
+        this.resync(true);
+        this.requestTick();
+      }
+      this.element.seekDone();
+      return true;
+    }
+
+    setTrackEnabled(track, on) {
+      this.movie.enabled[track] = on;
+      this.applyGains();
+    }
+  }
+
+  // ---- The element's look -------------------------------------------------------------
+
+  // Drawn rather than taken from a font, which may not have the symbols.
+  const icon = (paths) => '<svg viewBox="0 0 16 16" width="16" height="16" aria-hidden="true" ' +
+                          'fill="currentColor">' + paths + '</svg>';
+  const speaker = '<path d="M2 6h3l4-4v12l-4-4H2z"/>';
+  const icons = {
+    play: icon('<path d="M4 2l10 6-10 6z"/>'),
+    pause: icon('<path d="M3 2h4v12H3zM9 2h4v12H9z"/>'),
+    sound: icon(speaker + '<path d="M11 4.5l1-1a6.4 6.4 0 0 1 0 9l-1-1a5 5 0 0 0 0-7z"/>'),
+    muted: icon(speaker + '<path d="M10.5 5.5l1-1 4 4-1 1zM10.5 10.5l4-4 1 1-4 4z"/>'),
+    fullscreen: icon('<path d="M1 1h5v2H3v3H1zM10 1h5v5h-2V3h-3zM1 10h2v3h3v2H1z' +
+                     'M13 10h2v5h-5v-2h3z"/>'),
+  };
+
+  const template = document.createElement('template');
+  template.innerHTML = `
+<style>
+  :host { display: block; position: relative; background: #000; color: #fff;
+          font: 14px/1.3 system-ui, sans-serif; min-width: 0; contain: layout; }
+  :host([hidden]), [hidden] { display: none !important; }
+  :host(:focus-visible) { outline: 3px solid #7ab7ff; outline-offset: 2px; }
+  .screen { display: flex; justify-content: center; align-items: center; min-height: 6rem;
+            overflow: hidden; position: relative; }
+  canvas { display: block; image-rendering: pixelated; image-rendering: crisp-edges; }
+  canvas.smooth { image-rendering: auto; }
+  .poster { position: absolute; inset: 0; width: 100%; height: 100%; object-fit: contain; }
+  .note { padding: 1.5rem; text-align: center; color: #e8e8e8; }
+  .controls { display: flex; flex-wrap: wrap; align-items: center; gap: 0.35rem;
+              padding: 0.35rem 0.5rem; background: #1b1b1b; color: #f2f2f2; }
+  button { display: inline-flex; align-items: center; justify-content: center; }
+  button, select { font: inherit; color: #f2f2f2; background: #333; border: 1px solid #8a8a8a;
+                   border-radius: 4px; padding: 0.2rem 0.5rem; min-height: 2rem; min-width: 2rem; }
+  button:disabled, select:disabled { color: #b5b5b5; border-color: #6a6a6a; }
+  button:focus-visible, select:focus-visible, input:focus-visible {
+    outline: 3px solid #7ab7ff; outline-offset: 1px; }
+  input[type=range] { accent-color: #7ab7ff; min-width: 0; }
+  .time { flex: 1 1 8rem; }
+  .volume { flex: 0 1 5rem; }
+  .clock { font-variant-numeric: tabular-nums; white-space: nowrap; }
+  :host(:fullscreen) { display: flex; flex-direction: column; justify-content: center; }
+  :host(:fullscreen) .screen { flex: 1; }
+</style>
+<div class="screen" part="screen">
+  <p class="note" part="note">No movie.</p>
+  <canvas part="picture" role="img" aria-label="Movie picture" hidden></canvas>
+  <img class="poster" part="poster" alt="" hidden>
+</div>
+<div class="controls" part="controls" hidden>
+  <button class="play" type="button" aria-label="Play" disabled></button>
+  <input class="time" type="range" min="0" max="0" value="0" step="1" aria-label="Time" disabled>
+  <span class="clock" aria-hidden="true">--:-- / --:--</span>
+  <button class="mute" type="button" aria-label="Mute" aria-pressed="false"></button>
+  <input class="volume" type="range" min="0" max="1" step="0.05" value="1" aria-label="Volume">
+  <select class="tracks" aria-label="Sound" disabled hidden></select>
+  <button class="fullscreen" type="button" aria-label="Fullscreen"></button>
+</div>`;
+
+  // ---- The element ----------------------------------------------------------------------
+
+  const testHook = Symbol.for('zambrel-player.test');
+
+  class ZambrelPlayer extends HTMLElement {
+    static get observedAttributes() { return ['src', 'controls', 'muted', 'poster']; }
+
+    constructor() {
+      super();
+      const root = this.attachShadow({ mode: 'open' });
+      root.append(template.content.cloneNode(true));
+      const find = (selector) => root.querySelector(selector);
+      this._ui = {
+        screen: find('.screen'), note: find('.note'), canvas: find('canvas'),
+        poster: find('.poster'), controls: find('.controls'), play: find('.play'),
+        time: find('.time'), clock: find('.clock'), mute: find('.mute'),
+        volume: find('.volume'), tracks: find('.tracks'), fullscreen: find('.fullscreen'),
+      };
+      this._view = { context2d: null };
+      this._engine = new Engine(this, this._view);
+      this._error = null;
+      this._readyState = HAVE_NOTHING;
+      this._networkState = 0;
+      this._seeking = false;
+      this._explicitPaused = true;
+      this._lastTimeupdate = 0;
+      this._playPromises = [];
+      this._src = '';
+      this._ui.fullscreen.innerHTML = icons.fullscreen;
+      this._showVolume();
+      this._showPlaying();
+      this._wire();
+    }
+
+    connectedCallback() {
+      if (!this.hasAttribute('tabindex')) this.tabIndex = 0;
+      if (!this._resize) {
+        this._resize = new ResizeObserver(() => this._fit());
+        this._resize.observe(this);
+        document.addEventListener('fullscreenchange', this._refit);
+        window.addEventListener('resize', this._refit);
+      }
+    }
+
+    // Moved within the page, the element is connected again right away and plays on; taken
+    // off it, it pauses and holds nothing of the page's, so that it can be collected.
+    disconnectedCallback() {
+      queueMicrotask(() => {
+        if (this.isConnected || !this._resize) return;
+        this.pause();
+        this._engine.guard(() => this._engine.releaseAudio());
+        this._resize.disconnect();
+        this._resize = null;
+        document.removeEventListener('fullscreenchange', this._refit);
+        window.removeEventListener('resize', this._refit);
+      });
+    }
+
+    attributeChangedCallback(name, old, value) {
+      if (name === 'src' && value !== old) {
+        if (value !== null) this._startLoad(value, this._nameOf(value));
+      } else if (name === 'controls') {
+        this._ui.controls.hidden = value === null;
+        this._fit();
+      } else if (name === 'muted') {
+        this.muted = value !== null;
+      } else if (name === 'poster') {
+        this._ui.poster.src = value || '';
+        this._showPoster();
+      }
+    }
+
+    // ---- HTMLMediaElement's names ----
+
+    get src() {
+      const value = this.getAttribute('src');
+      return value === null ? '' : new URL(value, document.baseURI).href;
+    }
+    set src(value) { this.setAttribute('src', value); }
+    get currentSrc() { return this._src; }
+    get controls() { return this.hasAttribute('controls'); }
+    set controls(on) { this.toggleAttribute('controls', Boolean(on)); }
+    get autoplay() { return this.hasAttribute('autoplay'); }
+    set autoplay(on) { this.toggleAttribute('autoplay', Boolean(on)); }
+    get loop() { return this.hasAttribute('loop'); }
+    set loop(on) { this.toggleAttribute('loop', Boolean(on)); }
+    get poster() { return this.getAttribute('poster') || ''; }
+    set poster(value) { this.setAttribute('poster', value); }
+    get defaultMuted() { return this.hasAttribute('muted'); }
+    set defaultMuted(on) { this.toggleAttribute('muted', Boolean(on)); }
+    get preload() { return 'auto'; }
+    set preload(ignored) { /* the whole movie is always fetched */ }
+    get playbackRate() { return 1; }
+    set playbackRate(ignored) { /* movies play at their own rate */ }
+    get defaultPlaybackRate() { return 1; }
+
+    get error() { return this._error; }
+    get readyState() { return this._readyState; }
+    get networkState() { return this._networkState; }
+    get seeking() { return this._seeking; }
+
+    get videoWidth() { return this._movie() ? this._movie().info.width : 0; }
+    get videoHeight() { return this._movie() ? this._movie().info.height : 0; }
+
+    get duration() {
+      const movie = this._movie();
+      return movie ? movie.info.frameCount * movie.info.period : NaN;
+    }
+
+    get currentTime() {
+      const movie = this._movie();
+      return movie ? Math.max(0, movie.shown) * movie.info.period : 0;
+    }
+
+    // The frame due at `seconds`: the one whose showing has begun by then.
+    set currentTime(seconds) {
+      const movie = this._movie();
+      const value = Number(seconds);
+      if (!movie || !Number.isFinite(value)) return;
+      this.frame = Math.floor(value / movie.info.period + 1e-6);
+    }
+
+    get paused() {
+      const movie = this._movie();
+      return movie ? !movie.playing : this._explicitPaused;
+    }
+
+    get ended() {
+      const movie = this._movie();
+      return Boolean(movie && movie.ended && !this.loop);
+    }
+
+    get volume() { return this._engine.volume; }
+    set volume(value) {
+      const level = Number(value);
+      if (!(level >= 0 && level <= 1))
+        throw new DOMException('the volume must lie between 0 and 1', 'IndexSizeError');
+      if (level === this._engine.volume) return;
+      this._engine.volume = level;
+      this._engine.applyGains();
+      this._showVolume();
+      this._fire('volumechange');
+    }
+
+    get muted() { return this._engine.muted; }
+    set muted(on) {
+      const value = Boolean(on);
+      if (value === this._engine.muted) return;
+      this._engine.muted = value;
+      this._engine.applyGains();
+      // A page that unmutes from a click may start held-back sound there and then.
+      if (!value && this._engine.audio && this._engine.audio.context.state === 'suspended' &&
+          this._movie() && this._movie().playing)
+        this._engine.audio.context.resume().catch(() => {});
+      this._showVolume();
+      this._fire('volumechange');
+    }
+
+    get buffered() {
+      const movie = this._movie();
+      if (!movie) return timeRanges([]);
+      const last = this._engine.lastArrivedFrame();
+      const end = Math.min(this.duration, (last + 1) * movie.info.period);
+      return timeRanges(last < 0 ? [] : [[0, end]]);
+    }
+
+    get seekable() {
+      return timeRanges(this._movie() ? [[0, this.duration]] : []);
+    }
+
+    get played() { return timeRanges([]); }
+
+    // Resolves once playing has begun; rejects with NotAllowedError when the browser keeps
+    // the sound back until the user acts (muted, it plays), with NotSupportedError when
+    // there is no movie to play.
+    play() {
+      if (this._error && !this._movie())
+        return Promise.reject(new DOMException(this._error.message, 'NotSupportedError'));
+      if (!this._movie() && this._networkState === 0)
+        return Promise.reject(new DOMException('the player has no movie', 'NotSupportedError'));
+      return new Promise((resolve, reject) => {
+        this._wantsToPlay = true;
+        this._explicitPaused = false;
+        const movie = this._movie();
+        if (!movie) {
+          this._playPromises.push({ resolve, reject });
+          return;
+        }
+        this._startPlaying(resolve, reject);
+      });
+    }
+
+    pause() {
+      this._wantsToPlay = false;
+      this._explicitPaused = true;
+      this._rejectPlay(new DOMException('the movie was paused', 'AbortError'));
+      const movie = this._movie();
+      if (!movie || !movie.playing && !movie.waiting) return;
+      this._engine.guard(() => this._engine.pause());
+      if (movie.waiting && !movie.waiting.seek) movie.waiting = null;
+      this._showPlaying();
+      this._fire('timeupdate');
+      this._fire('pause');
+    }
+
+    load() {
+      const source = this.getAttribute('src');
+      if (source !== null) this._startLoad(source, this._nameOf(source));
+      else this._reset();
+    }
+
+    canPlayType(type) {
+      const ours = /^video\/(x-)?zambrel\b|^application\/x-zambrel\b/i.test(String(type));
+      return ours ? 'probably' : '';
+    }
+
+    // ---- What the format has and <video> has not ----
+
+    // A movie that is not at a URL: a File or Blob (a drop, a file input) or an ArrayBuffer.
+    // `name` is what messages call it.
+    loadBytes(source, name) {
+      this.removeAttribute('src');
+      this._startLoad(source, name || (source && source.name) || 'the movie');
+    }
+
+    // Each sound track of the movie: its facts, whether it is played, and whether it can be.
+    get tracks() {
+      const movie = this._movie();
+      if (!movie) return [];
+      const list = [];
+      movie.info.tracks.forEach((track, index) => {
+        if (!track.present) return;
+        const engine = this._engine;
+        const player = this;
+        list.push({
+          index, sampleRate: track.rate, channels: track.channels, bitsPerSample: track.bits,
+          compressed: track.compressed, playable: track.playable,
+          damaged: movie.damaged.has(index),
+          get enabled() { return Boolean(movie.enabled[index]); },
+          set enabled(on) {
+            if (!track.decoded || engine.movie !== movie) return;
+            engine.setTrackEnabled(index, Boolean(on));
+            player._showTracks();
+          },
+        });
+      });
+      return list;
+    }
+
+    // The index of the frame shown, 0 for the first; setting it shows exactly that frame.
+    get frame() {
+      const movie = this._movie();
+      return movie ? Math.max(0, movie.shown) : 0;
+    }
+
+    set frame(value) {
+      const movie = this._movie();
+      const target = Math.trunc(Number(value));
+      if (!movie || !Number.isFinite(target)) return;
+      this._seeking = true;
+      this._fire('seeking');
+      this._engine.guard(() => this._engine.seekFrame(target));
+    }
+
+    get frameCount() { return this._movie() ? this._movie().info.frameCount : 0; }
+
+    // One more frame while paused (a playing movie is paused first).
+    step() {
+      if (!this._movie()) return;
+      if (!this.paused) this.pause();
+      this._engine.guard(() => this._engine.step());
+    }
+
+    // The picture shown, in the palette's exact colours.
+    snapshot() {
+      if (!this._movie() || this._movie().shown < 0) return null;
+      return this._engine.guard(() => this._engine.snapshot()) || null;
+    }
+
+    // ---- Called by the engine ----
+
+    fail(code, message, keepMovie) {
+      this._error = new ZambrelMediaError(code, message);
+      this._networkState = 1;
+      if (!keepMovie) {
+        this._engine.forget();
+        this._readyState = HAVE_NOTHING;
+        this._showEmpty(message);
+      }
+      this._rejectPlay(new DOMException(message, 'NotSupportedError'));
+      this._showPlaying();
+      this._fire('error');
+    }
+
+    opened(info) {
+      this._readyState = HAVE_METADATA;
+      this._ui.canvas.width = info.width;
+      this._ui.canvas.height = info.height;
+      this._view.context2d = this._ui.canvas.getContext('2d', { alpha: false });
+      this._ui.canvas.setAttribute('aria-label', 'Movie picture, ' + info.width + ' by ' +
+                                   info.height + ' pixels');
+      this._ui.time.max = String(Math.max(0, info.frameCount - 1));
+      this._showTracks();
+      this._fire('durationchange');
+      this._fire('loadedmetadata');
+    }
+
+    firstFrame() {
+      this._ui.note.hidden = true;
+      this._ui.canvas.hidden = false;
+      this._fit();
+      for (const control of [this._ui.play, this._ui.time]) control.disabled = false;
+      this._readyState = HAVE_CURRENT_DATA;
+      this._fire('loadeddata');
+      this._readyState = this._engine.complete ? HAVE_ENOUGH_DATA : HAVE_FUTURE_DATA;
+      this._showPoster();
+      this.progress();
+      this._fire('canplay');
+      if (this._engine.complete) this._fire('canplaythrough');
+      const waiting = this._playPromises.splice(0);
+      if (this._wantsToPlay || this.autoplay) {
+        this._wantsToPlay = true;
+        this._startPlaying((value) => waiting.forEach((p) => p.resolve(value)),
+                           (error) => waiting.forEach((p) => p.reject(error)));
+      }
+    }
+
+    progress() {
+      this._fire('progress');
+      if (this._engine.complete) {
+        this._networkState = 1;
+        if (this._readyState >= HAVE_FUTURE_DATA) this._raiseReadyState();
+      }
+      this._showTime();
+    }
+
+    shownFrame() {
+      this._ui.poster.hidden = true;
+      this._showTime();
+      const now = performance.now();
+      if (this._seeking || now - this._lastTimeupdate >= TIMEUPDATE_INTERVAL_MS ||
+          !this._movie().playing) {
+        this._lastTimeupdate = now;
+        if (!this._seeking && this._readyState >= HAVE_CURRENT_DATA) this._fire('timeupdate');
+      }
+    }
+
+    seekDone() {
+      if (!this._seeking) return;
+      this._seeking = false;
+      this._raiseReadyState();
+      this._fire('timeupdate');
+      this._fire('seeked');
+      this._showPlaying();
+    }
+
+    waiting() {
+      if (this._readyState > HAVE_CURRENT_DATA) this._readyState = HAVE_CURRENT_DATA;
+      this._fire('waiting');
+    }
+
+    playingAgain() {
+      this._raiseReadyState();
+      this._fire('playing');
+    }
+
+    // After a wait (or once everything has arrived): canplay, and canplaythrough once the
+    // whole movie is there, each when its level is reached.
+    _raiseReadyState() {
+      const old = this._readyState;
+      const level = this._engine.complete ? HAVE_ENOUGH_DATA : HAVE_FUTURE_DATA;
+      if (level <= old) return;
+      this._readyState = level;
+      if (old < HAVE_FUTURE_DATA) this._fire('canplay');
+      if (level === HAVE_ENOUGH_DATA) this._fire('canplaythrough');
+    }
+
+    reachedEnd() {
+      this._wantsToPlay = false;
+      this._explicitPaused = true;
+      this._showPlaying();
+      this._fire('timeupdate');
+      this._fire('pause');
+      this._fire('ended');
+    }
+
+    soundDamaged(track, frame) {
+      this._fire('sounddamaged', { track, frame });
+    }
+
+    // ---- Inside ----
+
+    _movie() { return this._engine.movie; }
+
+    _nameOf(url) {
+      try {
+        const path = new URL(url, document.baseURI).pathname;
+        return decodeURIComponent(path.slice(path.lastIndexOf('/') + 1)) || url;
+      } catch (ignored) {
+        return url;
+      }
+    }
+
+    _fire(type, detail) {
+      const event = detail === undefined ? new Event(type) : new CustomEvent(type, { detail });
+      this.dispatchEvent(event);
+    }
+
+    _reset() {
+      const hadMovie = Boolean(this._movie());
+      this._engine.forget();
+      this._error = null;
+      this._readyState = HAVE_NOTHING;
+      this._seeking = false;
+      this._rejectPlay(new DOMException('a new movie was loaded', 'AbortError'));
+      this._showEmpty('No movie.');
+      if (hadMovie) {
+        this._fire('emptied');
+        this._fire('durationchange');
+      }
+    }
+
+    _startLoad(source, name) {
+      this._reset();
+      this._wantsToPlay = false;
+      this._explicitPaused = true;
+      this._src = typeof source === 'string' ? new URL(source, document.baseURI).href : '';
+      this._networkState = 2;
+      this._showEmpty('Loading ' + name + '\u2026');
+      this._fire('loadstart');
+      this._engine.load(source, name).catch((error) => {
+        this.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
+                  name + ': the decoder could not be loaded (' + (error.message || error) + ')');
+      });
+    }
+
+    async _startPlaying(resolve, reject) {
+      const engine = this._engine;
+      const movie = this._movie();
+      if (movie.playing) {
+        resolve();
+        return;
+      }
+      const blocked = await engine.soundBlocked().catch(() => false);
+      if (engine.movie !== movie || !this._wantsToPlay) {
+        reject(new DOMException('the movie was paused or replaced', 'AbortError'));
+        return;
+      }
+      if (movie.playing) {
+        resolve();
+        return;
+      }
+      if (blocked) {
+        this._wantsToPlay = false;
+        this._explicitPaused = true;
+        this._showPlaying();
+        reject(new DOMException('the browser lets this movie play with sound only after ' +
+                                'the user acts on the page; mute it to start it without',
+                                'NotAllowedError'));
+        return;
+      }
+      this._wantsToPlay = true;
+      engine.guard(() => engine.play());
+      this._showPlaying();
+      this._fire('play');
+      if (!movie.waiting) this._fire('playing');
+      resolve();
+    }
+
+    _rejectPlay(error) {
+      for (const { reject } of this._playPromises.splice(0)) reject(error);
+    }
+
+    _showEmpty(text) {
+      const ui = this._ui;
+      ui.canvas.hidden = true;
+      ui.note.hidden = false;
+      ui.note.textContent = text;
+      for (const control of [ui.play, ui.time, ui.tracks]) control.disabled = true;
+      ui.tracks.hidden = true;
+      ui.clock.textContent = '--:-- / --:--';
+      ui.time.value = '0';
+      ui.time.style.background = '';
+      this._showPoster();
+      this._showPlaying();
+    }
+
+    _showPoster() {
+      const movie = this._movie();
+      this._ui.poster.hidden = !this.poster || Boolean(movie && movie.shown > 0) ||
+                               Boolean(movie && movie.playing);
+    }
+
+    _showPlaying() {
+      const playing = !this.paused;
+      const shows = playing ? 'pause' : 'play';
+      if (this._ui.play.dataset.shows !== shows) {
+        this._ui.play.dataset.shows = shows;
+        this._ui.play.innerHTML = icons[shows];
+      }
+      this._ui.play.setAttribute('aria-label', playing ? 'Pause' : 'Play');
+    }
+
+    _showVolume() {
+      this._ui.volume.value = String(this.volume);
+      this._ui.mute.setAttribute('aria-pressed', String(this.muted));
+      this._ui.mute.innerHTML = this.muted || this.volume === 0 ? icons.muted : icons.sound;
+    }
+
+    _showTime() {
+      const movie = this._movie();
+      if (!movie) return;
+      const ui = this._ui;
+      const now = this.currentTime, total = this.duration;
+      const text = clockText(now) + ' / ' + clockText(total);
+      ui.clock.textContent = text;
+      if (!this._dragging) ui.time.value = String(Math.max(0, movie.shown));
+      ui.time.setAttribute('aria-valuetext', clockText(now) + ' of ' + clockText(total) +
+                           ', frame ' + (Math.max(0, movie.shown) + 1) + ' of ' +
+                           movie.info.frameCount);
+      const buffered = this.buffered;
+      const share = buffered.length && total > 0 ? 100 * buffered.end(0) / total : 0;
+      ui.time.style.background = share < 100
+        ? `linear-gradient(to right, #5a5a5a ${share}%, #262626 ${share}%)` : '';
+      this._showPlaying();
+    }
+
+    _showTracks() {
+      const movie = this._movie();
+      const select = this._ui.tracks;
+      select.textContent = '';
+      if (!movie || movie.soundTracks.length === 0) {
+        select.hidden = true;
+        return;
+      }
+      const enabled = movie.soundTracks.filter((t) => movie.enabled[t]);
+      const all = movie.soundTracks.length > 1 ? 'all tracks' : 'sound on';
+      select.append(new Option(all, 'all'));
+      if (movie.soundTracks.length > 1)
+        for (const t of movie.soundTracks) select.append(new Option('track ' + t, String(t)));
+      select.append(new Option('sound off', 'none'));
+      select.value = enabled.length === movie.soundTracks.length ? 'all'
+                   : enabled.length === 1 ? String(enabled[0]) : 'none';
+      if (enabled.length > 1 && enabled.length < movie.soundTracks.length) select.value = 'all';
+      select.hidden = false;
+      select.disabled = false;
+    }
+
+    _chooseTracks(choice) {
+      const movie = this._movie();
+      if (!movie) return;
+      for (const t of movie.soundTracks)
+        this._engine.setTrackEnabled(t, choice === 'all' || choice === String(t));
+    }
+
+    // Whole device pixels per movie pixel while the picture is at least its own size in CSS
+    // pixels, so it stays sharp; below that (a phone) it is scaled smoothly to the width.
+    _fit() {
+      const movie = this._movie();
+      if (!movie) return;
+      const { width, height } = movie.info;
+      const ratio = window.devicePixelRatio || 1;
+      const roomWidth = this.clientWidth;
+      let roomHeight = Infinity;
+      const limit = parseFloat(getComputedStyle(this).maxHeight);
+      const controls = this.controls ? this._ui.controls.offsetHeight : 0;
+      if (document.fullscreenElement === this) roomHeight = this.clientHeight - controls;
+      else if (Number.isFinite(limit)) roomHeight = limit - controls;
+      if (!(roomWidth > 0)) return;
+      const scale = Math.min(roomWidth / width, roomHeight / height);
+      const whole = Math.floor(scale * ratio);
+      const sharp = whole >= ratio;
+      const factor = sharp ? whole / ratio : scale;
+      this._ui.canvas.classList.toggle('smooth', !sharp);
+      this._ui.canvas.style.width = (width * factor) + 'px';
+      this._ui.canvas.style.height = (height * factor) + 'px';
+    }
+
+    _toggleFullscreen() {
+      if (document.fullscreenElement === this) document.exitFullscreen().catch(() => {});
+      else this.requestFullscreen().catch(() => {});
+    }
+
+    _seekBy(seconds) {
+      const movie = this._movie();
+      if (!movie) return;
+      this.frame = movie.shown + Math.round(seconds / movie.info.period);
+    }
+
+    // The player's own keys act when the player itself has focus; a focused control keeps
+    // its own keys (Space and Enter press a button, arrows move a slider).
+    _onKey(event) {
+      if (event.altKey || event.ctrlKey || event.metaKey) return;
+      const target = event.composedPath()[0];
+      if (target !== this) return;
+      const actions = {
+        ' ': () => (this.paused ? this.play().catch(() => {}) : this.pause()),
+        'k': () => (this.paused ? this.play().catch(() => {}) : this.pause()),
+        'Enter': () => this.step(), '.': () => this.step(),
+        'ArrowLeft': () => this._seekBy(-1), 'ArrowRight': () => this._seekBy(1),
+        'ArrowDown': () => this._seekBy(-10), 'ArrowUp': () => this._seekBy(10),
+        'Home': () => { this.frame = 0; },
+        'End': () => { this.frame = this.frameCount - 1; },
+        'Escape': () => {
+          if (document.fullscreenElement === this) return;
+          this.pause();
+          this.frame = 0;
+        },
+        'f': () => this._toggleFullscreen(), 'm': () => { this.muted = !this.muted; },
+      };
+      const action = actions[event.key];
+      if (!action || !this._movie() && event.key !== 'f') return;
+      event.preventDefault();
+      action();
+    }
+
+    _wire() {
+      const ui = this._ui;
+      ui.play.addEventListener('click', () => {
+        if (this.paused) this.play().catch(() => {});
+        else this.pause();
+      });
+      ui.time.addEventListener('input', () => {
+        this._dragging = true;
+        const movie = this._movie();
+        if (movie) ui.clock.textContent = clockText(Number(ui.time.value) * movie.info.period) +
+                                          ' / ' + clockText(this.duration);
+      });
+      ui.time.addEventListener('change', () => {
+        this._dragging = false;
+        this.frame = Number(ui.time.value);
+      });
+      ui.mute.addEventListener('click', () => { this.muted = !this.muted; });
+      ui.volume.addEventListener('input', () => {
+        this.volume = Number(ui.volume.value);
+        if (this.volume > 0 && this.muted) this.muted = false;
+      });
+      ui.tracks.addEventListener('change', () => this._chooseTracks(ui.tracks.value));
+      ui.fullscreen.addEventListener('click', () => this._toggleFullscreen());
+      ui.screen.addEventListener('dblclick', () => this._toggleFullscreen());
+      ui.screen.addEventListener('click', () => this.focus({ preventScroll: true }));
+      this.addEventListener('keydown', (event) => this._onKey(event));
+      this._refit = () => requestAnimationFrame(() => this._fit());
+    }
+
+    // Only for the tests and the benchmark: the engine itself.
+    get [testHook]() { return this._engine; }
+  }
+
+  if (!customElements.get('zambrel-player')) customElements.define('zambrel-player', ZambrelPlayer);
+  const defined = customElements.get('zambrel-player');
+  defined.MediaError = ZambrelMediaError;
+  return defined;
+}

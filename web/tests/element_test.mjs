@@ -1,0 +1,525 @@
+// SPDX-License-Identifier: MIT
+// <zambrel-player> as a web developer uses it, in headless Chromium: the package's ES module
+// and its separate WebAssembly served over HTTP, movies given by `src`. Pictures are
+// compared with `zmbtool decode`'s; events, errors, streaming, two players, the keyboard,
+// a phone's width and the contrast of what the page and the element write.
+//
+// usage: node element_test.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER
+import assert from 'node:assert/strict';
+import fs from 'node:fs';
+import path from 'node:path';
+import { pathToFileURL } from 'node:url';
+import { launch } from './browser.mjs';
+import { decodeReference, hostileMovies, indexedPng, makeFullMovie, makeTestMovies,
+         referenceFrame } from './movies.mjs';
+import { serve } from './server.mjs';
+
+const [buildWeb, zmbtool, demo, work] = process.argv.slice(2);
+if (!work) {
+  console.error('usage: node element_test.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER');
+  process.exit(2);
+}
+
+const EVENTS = ['loadstart', 'progress', 'durationchange', 'loadedmetadata', 'loadeddata',
+                'canplay', 'canplaythrough', 'play', 'playing', 'pause', 'timeupdate',
+                'seeking', 'seeked', 'ended', 'error', 'volumechange', 'waiting', 'emptied'];
+
+const twoPlayers = `<!DOCTYPE html><meta charset="utf-8"><title>two players</title>
+<body style="margin:0">
+<zambrel-player id="a" controls style="width:400px"></zambrel-player>
+<zambrel-player id="b" controls muted style="width:400px"></zambrel-player>
+<script type="module">
+  import { ZambrelPlayer } from '/package/zambrel-player.js';
+  window.log = { a: [], b: [] };
+  for (const id of ['a', 'b'])
+    for (const type of ${JSON.stringify(EVENTS)})
+      document.getElementById(id).addEventListener(type, () => window.log[id].push(type));
+  window.ready = ZambrelPlayer === customElements.get('zambrel-player');
+</script>`;
+
+// The element's canvas (what is on screen) as RGBA bytes.
+async function pixels(page, id) {
+  const encoded = await page.evaluate((which) => {
+    const canvas = document.getElementById(which).shadowRoot.querySelector('canvas');
+    const data = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
+    let text = '';
+    for (let i = 0; i < data.length; i += 0x8000)
+      text += String.fromCharCode.apply(null, data.subarray(i, i + 0x8000));
+    return btoa(text);
+  }, id);
+  return Buffer.from(encoded, 'base64');
+}
+
+async function expectFrame(page, id, reference, n, why) {
+  const { frame, width, height } = await page.evaluate((which) => {
+    const p = document.getElementById(which);
+    return { frame: p.frame, width: p.videoWidth, height: p.videoHeight };
+  }, id);
+  assert.equal(frame, n, why + ': the frame shown');
+  const actual = await pixels(page, id);
+  assert.ok(actual.equals(referenceFrame(reference.raw, width, height, n)),
+            why + ': the canvas differs from the decoded frame ' + n);
+}
+
+function events(log) {
+  return log.filter((type) => type !== 'progress' && type !== 'timeupdate');
+}
+
+async function waitEvent(page, id, type, timeout = 30000) {
+  await page.waitForFunction(([which, t]) => window.log[which].includes(t), [id, type],
+                             { timeout });
+}
+
+async function clearLog(page, id) {
+  await page.evaluate((which) => { window.log[which].length = 0; }, id);
+}
+
+// Seeks by currentTime and waits for its seeked event.
+async function seekTo(page, id, seconds) {
+  await clearLog(page, id);
+  await page.evaluate(([which, t]) => { document.getElementById(which).currentTime = t; },
+                      [id, seconds]);
+  await waitEvent(page, id, 'seeked');
+  const log = await page.evaluate((which) => window.log[which].slice(), id);
+  assert.deepEqual(events(log), ['seeking', 'seeked'], 'events of a seek to ' + seconds);
+}
+
+const tests = [];
+const test = (name, body) => tests.push({ name, body });
+
+test('a src plays with its events in order, and currentTime = t shows the frame due at t',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => { document.getElementById('a').src = '/movies/mixed.zmb'; });
+  await waitEvent(page, 'a', 'canplaythrough');
+  const facts = await page.evaluate(() => {
+    const p = document.getElementById('a');
+    return { duration: p.duration, width: p.videoWidth, height: p.videoHeight,
+             ready: p.readyState, paused: p.paused, tracks: p.tracks.map((t) => t.index),
+             log: window.log.a.slice() };
+  });
+  assert.deepEqual(events(facts.log), ['loadstart', 'durationchange', 'loadedmetadata',
+                                       'loadeddata', 'canplay', 'canplaythrough']);
+  // 24 frames a second is stored as 4,167 hundredths of a millisecond a frame.
+  assert.deepEqual([facts.duration, facts.width, facts.height, facts.ready, facts.paused],
+                   [24 * 0.04167, 64, 48, 4, true]);
+  assert.deepEqual(facts.tracks, [0, 1, 3]);
+  await expectFrame(page, 'a', m.mixedReference, 0, 'before playing');
+
+  await clearLog(page, 'a');
+  await page.evaluate(() => document.getElementById('a').play());
+  await waitEvent(page, 'a', 'ended', 20000);
+  const played = await page.evaluate(() => {
+    const p = document.getElementById('a');
+    return { log: window.log.a.slice(), ended: p.ended, paused: p.paused, frame: p.frame };
+  });
+  assert.deepEqual(events(played.log), ['play', 'playing', 'pause', 'ended']);
+  assert.ok(played.log.includes('timeupdate'));
+  assert.deepEqual([played.ended, played.paused, played.frame], [true, true, 23]);
+  await expectFrame(page, 'a', m.mixedReference, 23, 'at the end');
+
+  // Times on, just before and between frame boundaries, in a shuffled order, so that both
+  // backward seeks (from the start) and forward ones (from the frame shown) are taken.
+  const period = facts.duration / 24;
+  const times = [];
+  for (let n = 0; n < 24; n += 1) times.push(n * period, n * period + period / 2);
+  for (let n = 1; n < 24; n += 3) times.push(n * period - 1e-4);
+  for (let i = times.length - 1; i > 0; i--) {
+    const j = (i * 7919) % (i + 1);
+    [times[i], times[j]] = [times[j], times[i]];
+  }
+  for (const t of times) {
+    await seekTo(page, 'a', t);
+    await expectFrame(page, 'a', m.mixedReference, Math.floor(t / period + 1e-6),
+                      'currentTime ' + t);
+  }
+  // snapshot() is the picture, exactly.
+  const snapshot = await page.evaluate(() => {
+    const image = document.getElementById('a').snapshot();
+    return { width: image.width, data: btoa(String.fromCharCode(...image.data)) };
+  });
+  const frame = await page.evaluate(() => document.getElementById('a').frame);
+  assert.ok(Buffer.from(snapshot.data, 'base64').equals(
+      referenceFrame(m.mixedReference.raw, 64, 48, frame)), 'snapshot()');
+});
+
+test('two players on one page, each with its own movie and decoder', async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => {
+    document.getElementById('a').src = '/movies/mixed.zmb';
+    document.getElementById('b').src = '/movies/demo.zmb';
+  });
+  await waitEvent(page, 'a', 'canplaythrough');
+  await waitEvent(page, 'b', 'canplaythrough');
+  await seekTo(page, 'a', 10 * 0.04167);
+  await seekTo(page, 'b', 100 * 0.06666);
+  await seekTo(page, 'a', 3 * 0.04167);
+  await expectFrame(page, 'a', m.mixedReference, 3, 'player a');
+  await expectFrame(page, 'b', m.demoReference, 100, 'player b');
+  // Both playing at once, then paused where they are.
+  await page.evaluate(() => Promise.all([document.getElementById('a').play(),
+                                         document.getElementById('b').play()]));
+  await page.waitForFunction(() => document.getElementById('b').frame >= 110);
+  await page.evaluate(() => { document.getElementById('b').pause(); });
+  await waitEvent(page, 'a', 'ended');
+  const shown = await page.evaluate(() => document.getElementById('b').frame);
+  await expectFrame(page, 'a', m.mixedReference, 23, 'player a after playing');
+  await expectFrame(page, 'b', m.demoReference, shown, 'player b after playing');
+  // Taken off the page it pauses; put back, it has its movie still.
+  const removed = await page.evaluate(async () => {
+    const b = document.getElementById('b');
+    await b.play();
+    b.remove();
+    await new Promise((resolve) => setTimeout(resolve, 100));
+    const paused = b.paused;
+    document.body.append(b);
+    b.frame = 40;
+    return paused;
+  });
+  assert.equal(removed, true, 'a player taken off the page pauses');
+  await expectFrame(page, 'b', m.demoReference, 40, 'player b put back');
+});
+
+test('a slow movie starts before it has arrived, and a seek past what has come waits for it',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => { document.getElementById('b').src = '/slow/demo.zmb'; });
+  await waitEvent(page, 'b', 'canplay');
+  const early = await page.evaluate(() => {
+    const p = document.getElementById('b');
+    return { buffered: p.buffered.end(0), duration: p.duration, ready: p.readyState,
+             progress: window.log.b.filter((t) => t === 'progress').length };
+  });
+  assert.ok(early.buffered < early.duration / 2, 'playable after ' + early.buffered + ' s');
+  assert.equal(early.ready, 3);
+  assert.ok(early.progress >= 1);
+  await expectFrame(page, 'b', m.demoReference, 0, 'first frame');
+  await clearLog(page, 'b');
+  await page.evaluate(() => { document.getElementById('b').currentTime = 9.5; });
+  assert.equal(await page.evaluate(() => document.getElementById('b').seeking), true);
+  await waitEvent(page, 'b', 'seeked');
+  await expectFrame(page, 'b', m.demoReference, 142, 'after waiting');
+  await waitEvent(page, 'b', 'canplaythrough');
+  assert.equal(await page.evaluate(() => document.getElementById('b').readyState), 4);
+});
+
+test('a URL that fails fires error with the reason and leaves the element usable',
+     async ({ open, m, errors }) => {
+  const page = await open('/two.html');
+  const cases = [['/movies/missing.zmb', 2, /404/], ['/two.html', 4, /Not a Zambrel movie/],
+                 ['http://127.0.0.1:9/nothing.zmb', 2, /could not be fetched/],
+                 ['/broken/demo.zmb', 2, /broke off/]];
+  for (const [url, code, reason] of cases) {
+    await clearLog(page, 'a');
+    await page.evaluate((u) => { document.getElementById('a').src = u; }, url);
+    await waitEvent(page, 'a', 'error');
+    const error = await page.evaluate(() => {
+      const e = document.getElementById('a').error;
+      return { code: e.code, message: e.message };
+    });
+    assert.equal(error.code, code, url);
+    assert.match(error.message, reason, url);
+    const rejected = await page.evaluate(() => document.getElementById('a').play().then(
+        () => 'played', (e) => e.name));
+    if (url !== '/broken/demo.zmb') assert.equal(rejected, 'NotSupportedError', url);
+    else await page.evaluate(() => document.getElementById('a').pause());
+  }
+  await page.evaluate(() => { document.getElementById('a').src = '/movies/mixed.zmb'; });
+  await waitEvent(page, 'a', 'canplaythrough');
+  assert.equal(await page.evaluate(() => document.getElementById('a').error), null);
+  await seekTo(page, 'a', 12 * 0.04167);
+  await expectFrame(page, 'a', m.mixedReference, 12, 'after the failures');
+  assert.deepEqual(errors.filter((e) => !e.includes('Failed to load resource')), []);
+});
+
+test('the keys act on the focused control, the player\'s own keys only when it has focus',
+     async ({ openPage, m }) => {
+  const page = await openPage();
+  await page.setInputFiles('#file', m.mixed);
+  await page.waitForFunction(() => window.zambrelTest.state() !== null);
+  await page.keyboard.press('Escape');  // the page gives the player focus: paused, frame 1
+  const state = () => page.evaluate(() => window.zambrelTest.state());
+  assert.equal((await state()).shown, 0);
+  const control = (name) => page.locator('zambrel-player').locator('.' + name);
+  // Enter and Space on the play button press the button, and never step a frame.
+  await control('play').focus();
+  await page.keyboard.press('Enter');
+  assert.equal((await state()).playing, true, 'Enter on the play button plays');
+  await page.keyboard.press('Space');
+  const paused = await state();
+  assert.equal(paused.playing, false, 'Space on the play button pauses');
+  // Arrows on the focused time bar move it by one frame.
+  await page.evaluate(() => { document.getElementById('player').frame = 5; });
+  await control('time').focus();
+  await page.keyboard.press('ArrowRight');
+  assert.equal((await state()).shown, 6, 'the time bar moves one frame');
+  // With the page's body focused, the player's keys do nothing.
+  await page.evaluate(() => document.activeElement.blur());
+  await page.evaluate(() => document.body.focus());
+  for (const key of ['Space', 'Enter', 'ArrowRight', 'm']) await page.keyboard.press(key);
+  const untouched = await state();
+  assert.deepEqual([untouched.shown, untouched.playing], [6, false]);
+  assert.equal(await page.evaluate(() => document.getElementById('player').muted), false);
+  // The mute button and the track choice from the keyboard.
+  await control('mute').focus();
+  await page.keyboard.press('Space');
+  assert.equal(await page.evaluate(() => document.getElementById('player').muted), true);
+  await control('tracks').focus();
+  await control('tracks').selectOption('1');
+  assert.deepEqual(await page.evaluate(() => document.getElementById('player').tracks
+    .map((t) => t.enabled)), [false, true, false]);
+  // The player's own keys once it has focus again.
+  await page.focus('zambrel-player');
+  await page.keyboard.press('Enter');
+  assert.equal((await state()).shown, 7, 'Enter on the player steps');
+  await page.keyboard.press('f');
+  await page.waitForFunction(() => document.fullscreenElement ===
+                                   document.getElementById('player'));
+  await page.keyboard.press('f');
+  await page.waitForFunction(() => document.fullscreenElement === null);
+});
+
+test('the page at a phone\'s width: the picture fits, smoothly scaled; at a desk it stays sharp',
+     async ({ browser, m }) => {
+  for (const [width, ratio, smooth] of [[390, 3, true], [1100, 1, false], [1100, 2, false]]) {
+    const page = await browser.newPage();
+    const session = await browser.newCDPSession(page);
+    await session.send('Emulation.setDeviceMetricsOverride',
+                       { width, height: 800, deviceScaleFactor: ratio, mobile: ratio > 1 });
+    await page.goto(pathToFileURL(path.join(buildWeb, 'index.html')).href + '?test');
+    await page.setInputFiles('#file', m.full);
+    await page.waitForFunction(() => window.zambrelTest.state() !== null);
+    const box = await page.evaluate(() => {
+      const player = document.getElementById('player');
+      const canvas = player.shadowRoot.querySelector('canvas');
+      const rect = canvas.getBoundingClientRect();
+      return { canvas: [rect.left, rect.width, rect.height], player: player.clientWidth,
+               smooth: canvas.classList.contains('smooth'),
+               page: document.documentElement.scrollWidth };
+    });
+    const [left, shownWidth, shownHeight] = box.canvas;
+    const why = width + ' px at ' + ratio + 'x: ' + JSON.stringify(box);
+    assert.ok(box.page <= width && left >= 0 && shownWidth <= box.player + 0.5, why);
+    assert.ok(Math.abs(shownWidth / shownHeight - 640 / 480) < 0.01, why);
+    assert.equal(box.smooth, smooth, why);
+    if (smooth) assert.ok(shownWidth >= box.player - 1, 'fills the width: ' + why);
+    else assert.ok(Number.isInteger(shownWidth * ratio / 640), 'whole factors: ' + why);
+    await page.close();
+  }
+});
+
+test('a refused file leaves no picture; text has AA contrast in both colour schemes',
+     async ({ openPage, m }) => {
+  const page = await openPage();
+  await page.setInputFiles('#file', m.mixed);
+  await page.waitForFunction(() => window.zambrelTest.state() !== null);
+  await page.setInputFiles('#file', { name: 'not-a-movie.zmb', mimeType: 'text/plain',
+                                      buffer: Buffer.from('hello') });
+  await page.waitForFunction(() => window.zambrelTest.message() !== '');
+  assert.match(await page.evaluate(() => window.zambrelTest.message()), /not-a-movie/);
+  assert.equal(await page.evaluate(() => getComputedStyle(document.getElementById('player')
+    .shadowRoot.querySelector('canvas')).display), 'none');
+  await page.setInputFiles('#file', m.mixed);
+  await page.waitForFunction(() => window.zambrelTest.state() !== null);
+  for (const scheme of ['light', 'dark']) {
+    await page.emulateMedia({ colorScheme: scheme });
+    const worst = await page.evaluate(lowestContrast);
+    assert.ok(worst.ratio >= 4.5, scheme + ': ' + JSON.stringify(worst));
+  }
+});
+
+// The lowest contrast of any visible text on the page, the element's inside included,
+// against the first opaque background behind it.
+function lowestContrast() {
+  const parse = (colour) => (colour.match(/[\d.]+/g) || []).map(Number);
+  const luminance = ([r, g, b]) => {
+    const f = (v) => { v /= 255; return v <= 0.03928 ? v / 12.92 : ((v + 0.055) / 1.055) ** 2.4; };
+    return 0.2126 * f(r) + 0.7152 * f(g) + 0.0722 * f(b);
+  };
+  const background = (element) => {
+    for (let e = element; e; e = e.parentElement || (e.getRootNode().host ?? null)) {
+      const value = parse(getComputedStyle(e).backgroundColor);
+      if (value.length === 3 || value[3] === 1) return value.slice(0, 3);
+    }
+    return matchMedia('(prefers-color-scheme: dark)').matches ? [18, 18, 18] : [255, 255, 255];
+  };
+  let worst = { ratio: Infinity };
+  const visit = (root) => {
+    for (const element of root.querySelectorAll('*')) {
+      if (element.shadowRoot) visit(element.shadowRoot);
+      const own = [...element.childNodes].some((n) => n.nodeType === 3 && n.textContent.trim());
+      if (!own && !['BUTTON', 'SELECT'].includes(element.tagName)) continue;
+      if (!element.getClientRects().length || getComputedStyle(element).visibility === 'hidden')
+        continue;
+      const style = getComputedStyle(element);
+      const a = luminance(parse(style.color)), b = luminance(background(element));
+      const ratio = (Math.max(a, b) + 0.05) / (Math.min(a, b) + 0.05);
+      if (ratio < worst.ratio)
+        worst = { ratio, tag: element.tagName, text: element.textContent.trim().slice(0, 40),
+                  colour: style.color, behind: background(element) };
+    }
+  };
+  visit(document);
+  return worst;
+}
+
+test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => {
+    const p = document.getElementById('b');
+    p.setAttribute('poster', '/poster.png');
+    p.src = '/movies/doubled.zmb';
+  });
+  await waitEvent(page, 'b', 'canplaythrough');
+  const poster = () => page.evaluate(() => !document.getElementById('b').shadowRoot
+    .querySelector('.poster').hidden);
+  assert.equal(await poster(), true, 'the poster is shown before playing');
+  await page.evaluate(() => document.getElementById('b').play());
+  await page.waitForFunction(() => document.getElementById('b').frame > 0);
+  assert.equal(await poster(), false, 'and not once the movie plays');
+  // Three attributes at once: it starts by itself, muted, and goes round.
+  await page.evaluate(() => {
+    const a = document.getElementById('a');
+    a.setAttribute('autoplay', '');
+    a.setAttribute('loop', '');
+    a.setAttribute('muted', '');
+    a.src = '/movies/mixed.zmb';
+  });
+  const long = { timeout: 20000 };
+  await page.waitForFunction(() => document.getElementById('a').frame >= 20, null, long);
+  await page.waitForFunction(() => document.getElementById('a').frame < 5, null, long);
+  const state = await page.evaluate(() => {
+    const a = document.getElementById('a');
+    return { paused: a.paused, ended: a.ended, muted: a.muted, log: window.log.a.slice() };
+  });
+  assert.deepEqual([state.paused, state.ended, state.muted], [false, false, true]);
+  assert.ok(!state.log.includes('ended'), 'a looping movie does not end');
+  const volume = await page.evaluate(() => {
+    const a = document.getElementById('a');
+    const before = window.log.a.filter((t) => t === 'volumechange').length;
+    a.volume = 0.25;
+    let thrown = '';
+    try { a.volume = 2; } catch (error) { thrown = error.name; }
+    return { thrown, volume: a.volume,
+             changes: window.log.a.filter((t) => t === 'volumechange').length - before };
+  });
+  assert.deepEqual(volume, { thrown: 'IndexSizeError', volume: 0.25, changes: 1 });
+});
+
+test('a movie stored without timing plays a frame a refresh, its times at sixty a second',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => { document.getElementById('a').src = '/movies/untimed.zmb'; });
+  await waitEvent(page, 'a', 'canplaythrough');
+  assert.equal(await page.evaluate(() => document.getElementById('a').duration), 12 / 60);
+  await seekTo(page, 'a', 7 / 60);
+  await expectFrame(page, 'a', m.untimedReference, 7, 'currentTime 7/60');
+  await clearLog(page, 'a');
+  await page.evaluate(() => document.getElementById('a').play());
+  await waitEvent(page, 'a', 'ended');
+  await expectFrame(page, 'a', m.untimedReference, 11, 'at the end');
+});
+
+test('damaged movies streamed from a server end as they do when given whole',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  const outcomes = [];
+  for (const { name } of m.hostile) {
+    // Each movie is sought to its last frame (decoding every frame on the way), given once
+    // by a slow src and once whole.
+    const [streamed, whole] = await page.evaluate(async (file) => {
+      const a = document.getElementById('a');
+      const attempt = (load) => new Promise((resolve) => {
+        const done = (what) => { a.onerror = a.oncanplay = a.onseeked = null; resolve(what); };
+        a.onerror = () => done('error: ' + a.error.message.replace(/^[^:]*\.zmb: /, ''));
+        a.oncanplay = () => { a.frame = a.frameCount - 1; };
+        a.onseeked = () => done('reached frame ' + a.frame);
+        load();
+      });
+      const streamed = await attempt(() => { a.src = '/slow/hostile/' + file; });
+      const bytes = await (await fetch('/movies/hostile/' + file)).arrayBuffer();
+      const whole = await attempt(() => a.loadBytes(bytes, file));
+      return [streamed, whole];
+    }, name + '.zmb');
+    outcomes.push(name + ': ' + streamed);
+    assert.equal(streamed, whole, name + ' streamed and whole');
+  }
+  assert.ok(outcomes.filter((line) => line.includes('error')).length >= 15, outcomes.join('\n'));
+  if (process.env.VERBOSE) console.log(outcomes.join('\n'));
+  await clearLog(page, 'a');
+  await page.evaluate(() => { document.getElementById('a').src = '/movies/mixed.zmb'; });
+  await waitEvent(page, 'a', 'canplaythrough');
+  await seekTo(page, 'a', 5 * 0.04167);
+  await expectFrame(page, 'a', m.mixedReference, 5, 'after the damaged movies');
+});
+
+async function main() {
+  fs.mkdirSync(work, { recursive: true });
+  const movies = path.join(work, 'movies');
+  const m = makeTestMovies(zmbtool, movies);
+  m.full = makeFullMovie(zmbtool, movies, 2);
+  fs.copyFileSync(demo, path.join(movies, 'demo.zmb'));
+  m.hostile = hostileMovies(fs.readFileSync(m.mixed));
+  fs.mkdirSync(path.join(movies, 'hostile'), { recursive: true });
+  for (const { name, data } of m.hostile)
+    fs.writeFileSync(path.join(movies, 'hostile', name + '.zmb'), data);
+  m.mixedReference = decodeReference(zmbtool, m.mixed, path.join(work, 'mixed'));
+  m.demoReference = decodeReference(zmbtool, demo, path.join(work, 'demo'));
+  m.untimedReference = decodeReference(zmbtool, m.untimed, path.join(work, 'untimed'));
+  const site = path.join(work, 'site');
+  fs.mkdirSync(site, { recursive: true });
+  fs.writeFileSync(path.join(site, 'two.html'), twoPlayers);
+  const palette = Buffer.alloc(768, 200);
+  fs.writeFileSync(path.join(site, 'poster.png'),
+                   indexedPng(8, 8, new Uint8Array(64), palette));
+
+  const server = await serve({ package: path.join(buildWeb, 'package'), movies, '': site });
+  const { browser, close } = await launch();
+  let failures = 0;
+  try {
+    for (const { name, body } of tests.filter((t) => t.name.includes(process.env.ONLY || ''))) {
+      const pages = [];
+      const errors = [];
+      const watch = (page) => {
+        pages.push(page);
+        page.on('pageerror', (error) => errors.push('page error: ' + error.message));
+        page.on('console', (message) => {
+          if (message.type() === 'error') errors.push('console error: ' + message.text());
+        });
+        return page;
+      };
+      const open = async (where) => {
+        const page = watch(await browser.newPage());
+        await page.goto(server.url + where);
+        await page.waitForFunction(() => window.ready === true);
+        return page;
+      };
+      const openPage = async () => {
+        const page = watch(await browser.newPage());
+        await page.goto(pathToFileURL(path.join(buildWeb, 'index.html')).href + '?test');
+        return page;
+      };
+      try {
+        await body({ open, openPage, browser, m, errors, server });
+        assert.deepEqual(errors.filter((e) => !e.includes('Failed to load resource')), [],
+                         'script errors');
+        console.log('ok   ' + name);
+      } catch (error) {
+        failures++;
+        console.log('FAIL ' + name + '\n     ' + String(error.message).replace(/\n/g, '\n     '));
+      }
+      for (const page of pages) await page.close().catch(() => {});
+    }
+  } finally {
+    await close();
+    await server.close();
+  }
+  console.log(failures ? failures + ' of ' + tests.length + ' element tests failed'
+                       : 'all ' + tests.length + ' element tests passed');
+  process.exit(failures ? 1 : 0);
+}
+
+main().catch((error) => {
+  console.error(error);
+  process.exit(1);
+});
