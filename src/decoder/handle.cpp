@@ -152,6 +152,16 @@ ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound) {
     return CollectChangedRects(decoder) ? ZAMBERR_NONE : ZAMBERR_NO_MEMORY;
 }
 
+// Notes the palette of the frame just made current, and whether it differs from the one
+// handed out before. A chunk counts even when it repeats the colours, as the decoder's own
+// flag says.
+void NotePaletteShown(ZambDecoder* decoder) {
+    const std::uint8_t* palette = decoder->movie.Palette;
+    decoder->paletteChanged = decoder->movie.PaletteChanged != 0 ||
+                              std::memcmp(decoder->shownPalette, palette, ZAMB_PALETTE_BYTES) != 0;
+    std::memcpy(decoder->shownPalette, palette, ZAMB_PALETTE_BYTES);
+}
+
 // Back to frame 0 as after the open: the picture cleared, the palette black.
 void Restart(ZambDecoder* decoder) {
     Movie* movie = &decoder->movie;
@@ -321,7 +331,9 @@ ZambError ZambDecoderNextFrame(ZambDecoder* decoder) {
     } else {
         decoder->wholePicture = true;
     }
-    return DecodeCurrent(decoder, true);
+    const ZambError result = DecodeCurrent(decoder, true);
+    if (result == ZAMBERR_NONE) NotePaletteShown(decoder);
+    return result;
 }
 
 ZambError ZambDecoderSeek(ZambDecoder* decoder, std::uint32_t frame) {
@@ -341,6 +353,7 @@ ZambError ZambDecoderSeek(ZambDecoder* decoder, std::uint32_t frame) {
     }
     DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
     decoder->wholePicture = true;
+    NotePaletteShown(decoder);
     return ZAMBERR_NONE;
 }
 
@@ -350,7 +363,7 @@ ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* inf
     if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
     ZambFrameInfo facts{};
     facts.Number = VisibleFrameNumber(decoder);
-    facts.PaletteChanged = (decoder->wholePicture || decoder->movie.PaletteChanged) ? 1 : 0;
+    facts.PaletteChanged = (decoder->wholePicture || decoder->paletteChanged) ? 1 : 0;
     facts.RectCount = decoder->rectCount;
     for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
         facts.SoundBytes[n] = static_cast<std::uint32_t>(decoder->tracks[n].frameBytes);
