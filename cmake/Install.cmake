@@ -19,11 +19,41 @@ install(FILES ${PROJECT_BINARY_DIR}/ZambrelConfig.cmake
               ${PROJECT_BINARY_DIR}/ZambrelConfigVersion.cmake
         DESTINATION ${ZAMBREL_CMAKE_DIR})
 
-# zambrel.pc finds the prefix from its own folder, libdir/pkgconfig.
-file(RELATIVE_PATH ZAMBREL_PC_TO_PREFIX /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
-string(REGEX REPLACE "/$" "" ZAMBREL_PC_TO_PREFIX "${ZAMBREL_PC_TO_PREFIX}")
-configure_file(${PROJECT_SOURCE_DIR}/cmake/zambrel.pc.in ${PROJECT_BINARY_DIR}/zambrel.pc @ONLY)
+# zambrel.pc names the prefix it is installed under, written at install time so that
+# `cmake --install --prefix` is honoured, and builds every folder on ${prefix}: pkg-config then
+# drops its system folders (no -I/usr/include), and `pkg-config --define-prefix` moves a
+# tree with lib/pkgconfig anywhere. The prefix is filled in by the install step.
+foreach(dir LIBDIR INCLUDEDIR)
+    if(IS_ABSOLUTE "${CMAKE_INSTALL_${dir}}")
+        set(ZAMBREL_PC_${dir} "${CMAKE_INSTALL_${dir}}")
+    else()
+        set(ZAMBREL_PC_${dir} "\${prefix}/${CMAKE_INSTALL_${dir}}")
+    endif()
+endforeach()
+set(ZAMBREL_PC_PREFIX "@ZAMBREL_PC_PREFIX@")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/zambrel.pc.in ${PROJECT_BINARY_DIR}/zambrel.pc.in @ONLY)
+install(CODE "
+    set(ZAMBREL_PC_PREFIX \"\${CMAKE_INSTALL_PREFIX}\")
+    configure_file(\"${PROJECT_BINARY_DIR}/zambrel.pc.in\" \"${PROJECT_BINARY_DIR}/zambrel.pc\" @ONLY)")
 install(FILES ${PROJECT_BINARY_DIR}/zambrel.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The licence and the reader's documents, in share/doc/zambrel (GNUInstallDirs would say
+# share/doc/Zambrel after the project's name; distributions use the lower-case name).
+set(ZAMBREL_INSTALL_DOCDIR ${CMAKE_INSTALL_DATADIR}/doc/zambrel CACHE STRING
+    "Where the licence and the documentation are installed, under the prefix")
+install(FILES ${PROJECT_SOURCE_DIR}/LICENSE ${PROJECT_SOURCE_DIR}/README.md
+              ${PROJECT_SOURCE_DIR}/docs/install.md ${PROJECT_SOURCE_DIR}/docs/library.md
+        DESTINATION ${ZAMBREL_INSTALL_DOCDIR})
+# A zmbtool linked with libimagequant is under the GPL as a whole: the note says so beside
+# the MIT licence, only when that is the zmbtool installed.
+if(ZAMBREL_TOOLS AND TARGET PkgConfig::IMAGEQUANT)
+    install(FILES ${PROJECT_SOURCE_DIR}/docs/zmbtool-licence.txt DESTINATION ${ZAMBREL_INSTALL_DOCDIR})
+endif()
+
+# The demo movie, so that a fresh install has something to play (named in zambply(1)).
+if(TARGET zambrel_demo)
+    install(FILES ${PROJECT_BINARY_DIR}/demo/demo.zmb DESTINATION ${CMAKE_INSTALL_DATADIR}/zambrel)
+endif()
 
 if(NOT WIN32)
     install(FILES ${PROJECT_SOURCE_DIR}/man/zambply.1 DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

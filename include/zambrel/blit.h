@@ -1,5 +1,10 @@
 /* SPDX-License-Identifier: MIT */
-/* The blitter library: copies 8-bit palettised pictures into 8- or 16-bit screen memory. */
+/* The blitter library: copies 8-bit palettised pictures into 8- or 16-bit screen memory.
+
+   Threads: a handle belongs to one thread at a time; the copies that take no handle touch
+   only their arguments. Once a program has called ZambOpen, building a smoothing handle's
+   tables (ZambBlitSetPalette, ZambBlitSetFlags) keeps that interface's sound flowing by
+   calling ZambServiceSound, so those calls are made on the thread that uses ZambOpen. */
 #ifndef ZAMBREL_BLIT_H
 #define ZAMBREL_BLIT_H
 

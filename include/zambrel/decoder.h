@@ -1,6 +1,9 @@
 /* SPDX-License-Identifier: MIT */
 /* The embedding interface of libzambrel: a decoder handle per movie that hands out pictures,
-   palettes and PCM sound on request, with no window, sound device, clock or setting. */
+   palettes and PCM sound on request, with no window, sound device, clock or setting.
+   Threads: calls on one handle must not overlap; different handles may be used on different
+   threads at once, since they share nothing they change. The library's own interface
+   (<zambrel/movie.h>) is for one thread at a time. */
 #ifndef ZAMBREL_DECODER_H
 #define ZAMBREL_DECODER_H
 

@@ -1,5 +1,11 @@
 /* SPDX-License-Identifier: MIT */
-/* The movie decoding library: open a movie, decode its frames, pace them, close it. */
+/* The movie decoding library: open a movie, decode its frames, pace them, close it.
+
+   Threads: this interface is for one thread at a time. Its state is process-wide by design
+   (the sound driver table, the count of open sound tracks and the scratch buffer they
+   share, the settings below, the debug setting), and nothing in it is locked, so no two
+   of its calls may overlap, whatever movies they are given. A program that decodes on
+   several threads uses decoder handles (<zambrel/decoder.h>), which share no state. */
 #ifndef ZAMBREL_MOVIE_H
 #define ZAMBREL_MOVIE_H
 
@@ -236,10 +242,14 @@ ZAMBREL_PUBLIC int32_t ZambWait(Movie* movie);
    device could not be reopened. */
 ZAMBREL_PUBLIC int32_t ZambSoundOnOff(Movie* movie, int32_t on);
 ZAMBREL_PUBLIC void ZambSummary(Movie* movie, PlaybackSummary* out);
-/* Library-wide settings that ZambOpen picks up with ZAMB_READ_SPEED and ZAMB_FRAME_RATE. */
+/* Library-wide settings that ZambOpen picks up with ZAMB_READ_SPEED and ZAMB_FRAME_RATE.
+   Each ZambOpen with the flag copies the value at the moment it opens: set it before that
+   open, on the thread that uses this interface, never while another thread is inside one
+   of its calls. Movies already open keep what they took. Decoder handles ignore both. */
 ZAMBREL_PUBLIC void ZambSetReadSpeed(int32_t bytesPerSecond);
 ZAMBREL_PUBLIC void ZambSetFrameRate(int32_t framesPerSecond);
-/* Keeps the sound flowing around long work of the caller. */
+/* Keeps the sound flowing around long work of the caller; on the thread that uses this
+   interface, like every call in it. */
 ZAMBREL_PUBLIC void ZambServiceSound(void);
 
 #ifdef __cplusplus

@@ -211,6 +211,16 @@ ZambError Step(ZambDecoder* decoder, bool withSound) {
     return ReportReadFailure(decoder, movie->FrameNumber);
 }
 
+// Notes the palette of the frame just made current, and whether it differs from the one
+// handed out before. A chunk counts even when it repeats the colours, as the decoder's own
+// flag says.
+void NotePaletteShown(ZambDecoder* decoder) {
+    const std::uint8_t* palette = decoder->movie.Palette;
+    decoder->paletteChanged = decoder->movie.PaletteChanged != 0 ||
+                              std::memcmp(decoder->shownPalette, palette, ZAMB_PALETTE_BYTES) != 0;
+    std::memcpy(decoder->shownPalette, palette, ZAMB_PALETTE_BYTES);
+}
+
 // Back to frame 0 as after the open: the picture cleared, the palette black.
 void Restart(ZambDecoder* decoder) {
     Movie* movie = &decoder->movie;
@@ -532,6 +542,7 @@ ZambError ZambDecoderNextFrame(ZambDecoder* decoder) {
     decoder->wholePicture = !decoder->frameCurrent;
     const ZambError result = Step(decoder, true);
     if (result == ZAMBERR_READ_FAILED && decoder->frameCurrent) decoder->wholePicture = wasWhole;
+    if (result == ZAMBERR_NONE) NotePaletteShown(decoder);
     return result;
 }
 
@@ -553,6 +564,7 @@ ZambError ZambDecoderSeek(ZambDecoder* decoder, std::uint32_t frame) {
     if (!timed) QueueFromCurrentChunk(decoder);
     DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
     decoder->wholePicture = true;
+    NotePaletteShown(decoder);
     return ZAMBERR_NONE;
 }
 
@@ -562,7 +574,7 @@ ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, ZambFrameInfo* inf
     if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
     ZambFrameInfo facts{};
     facts.Number = VisibleFrameNumber(decoder);
-    facts.PaletteChanged = (decoder->wholePicture || decoder->movie.PaletteChanged) ? 1 : 0;
+    facts.PaletteChanged = (decoder->wholePicture || decoder->paletteChanged) ? 1 : 0;
     facts.RectCount = decoder->rectCount;
     for (int n = 0; n < ZAMB_MAX_TRACKS; ++n) {
         facts.SoundBytes[n] = static_cast<std::uint32_t>(decoder->tracks[n].frameBytes);

@@ -77,9 +77,14 @@ struct ZambDecoder {
     std::uint32_t shownFrame = 0;
     ZambErrorInfo lastError{};
     SeekIndex index;
-    OwnedBytes picture;       // Width x Height palette indices
-    OwnedBytes audioScratch;  // the byte trees of the sound chunk being decoded
-    OwnedBytes rects;         // ZambRect entries of the current frame
+    // The palette of the frame last made current, against which the next one is judged: a
+    // rewind or a seek can change the palette without a palette chunk in the new frame, and
+    // a chunk seen on an earlier pass is not reported by the decoder a second time.
+    std::uint8_t shownPalette[ZAMB_PALETTE_BYTES] = {};
+    bool paletteChanged = false;  // the current frame's palette differs from the one before
+    OwnedBytes picture;           // Width x Height palette indices
+    OwnedBytes audioScratch;      // the byte trees of the sound chunk being decoded
+    OwnedBytes rects;             // ZambRect entries of the current frame
     std::uint32_t rectCount = 0;
     TrackSound tracks[ZAMB_MAX_TRACKS];
 };

@@ -382,7 +382,7 @@ ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format
         return ZAMBERR_BUFFER_TOO_SMALL;
     const PixelTable table = TableFor(movie.Palette, format);
     auto* out = static_cast<std::uint8_t*>(pixels);
-    const bool paletteMatters = format != ZAMBPIX_INDEX8 && movie.PaletteChanged;
+    const bool paletteMatters = format != ZAMBPIX_INDEX8 && decoder->paletteChanged;
     if ((flags & ZAMBPIC_CHANGED_ONLY) && !decoder->wholePicture && !paletteMatters) {
         for (std::uint32_t i = 0; i < decoder->rectCount; ++i)
             ConvertRect(decoder, Rects(decoder)[i], out, pitch, format, table);

@@ -12,6 +12,9 @@ namespace standin {
 bool RegisterGraphicsComponents() {
     return false;
 }
+bool AnswerSoundsWindowQuestions() {
+    return false;
+}
 bool RegisterSoundComponents() {
     return false;
 }

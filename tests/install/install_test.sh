@@ -26,7 +26,8 @@ libdir=$(dirname "$(find "$PREFIX" -name 'libzambrel.so' | head -n1)")
 [ -n "$libdir" ] && [ "$libdir" != . ] || fail "no libzambrel.so under the prefix"
 for file in bin/zambply bin/zmbtool include/zambrel/movie.h include/zambrel/blit.h \
     share/man/man1/zambply.1 share/man/man1/zmbtool.1 share/applications/zambply.desktop \
-    share/mime/packages/zambrel.xml share/thumbnailers/zambrel.thumbnailer; do
+    share/mime/packages/zambrel.xml share/thumbnailers/zambrel.thumbnailer \
+    share/doc/zambrel/LICENSE share/doc/zambrel/README.md share/doc/zambrel/library.md; do
     [ -e "$PREFIX/$file" ] || fail "missing $file"
 done
 for file in pkgconfig/zambrel.pc cmake/Zambrel/ZambrelConfig.cmake; do
@@ -37,20 +38,55 @@ soname=$(objdump -p "$libdir/libzambrel.so" | awk '$1 == "SONAME" { print $2 }')
 [ -e "$libdir/$soname" ] || fail "no $soname beside libzambrel.so"
 version=$("$PREFIX/bin/zambply" --version) || fail "zambply --version"
 [[ "$version" == "zambply (Zambrel) "* ]] || fail "zambply --version said: $version"
+# The GPL note goes with a zmbtool that links libimagequant, and only with one.
+# grep reads all of it: with -q, ldd could die of a closed pipe and pipefail say no.
+if ldd "$PREFIX/bin/zmbtool" | grep libimagequant >/dev/null; then
+    [ -e "$PREFIX/share/doc/zambrel/zmbtool-licence.txt" ] || fail "no licence note for zmbtool"
+else
+    [ ! -e "$PREFIX/share/doc/zambrel/zmbtool-licence.txt" ] || fail "a GPL note for an MIT zmbtool"
+fi
+# The demo is installed and plays, headless, as the manual page suggests.
+cmp "$DEMO" "$PREFIX/share/zambrel/demo.zmb" || fail "share/zambrel/demo.zmb is not the demo"
+ZAMBREL_HOST=headless ZAMBREL_AUDIO=simulated "$PREFIX/bin/zambply" /F /T0 \
+    "$PREFIX/share/zambrel/demo.zmb" || fail "the installed player did not play the installed demo"
 
 # What the installed library decodes must agree with what the installed tool reports.
 expected=$("$PREFIX/bin/zmbtool" info "$DEMO" | awk -F': *' \
     '$1 == "width" || $1 == "frames" { print $1 ": " $2 } $1 == "height" { split($2, h, " "); print "height: " h[1] }')
 
-# pkg-config, from a copy of the prefix elsewhere: the .pc file must not hold the
-# configure-time prefix.
+# The .pc names the prefix it was installed under and builds its folders on it, so that
+# pkg-config recognises them as system folders when the prefix is the system's.
+pc=$libdir/pkgconfig/zambrel.pc
+grep -qx "prefix=$PREFIX" "$pc" || fail "zambrel.pc's prefix: $(grep '^prefix=' "$pc")"
+! grep -q '\.\.' "$pc" || fail "zambrel.pc climbs folders: $(cat "$pc")"
+flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" PKG_CONFIG_SYSTEM_INCLUDE_PATH="$PREFIX/include" \
+    PKG_CONFIG_SYSTEM_LIBRARY_PATH="$libdir" pkg-config --cflags --libs zambrel)
+[ "${flags% }" = "-lzambrel" ] || fail "with the prefix's folders as the system's, pkg-config says '$flags'"
+
+# pkg-config, from a copy of the prefix elsewhere, which --define-prefix finds from the
+# .pc's own place.
 cp -a "$PREFIX" "$WORK/moved"
 moved_libdir=$WORK/moved/${libdir#$PREFIX/}
-flags=$(PKG_CONFIG_PATH="$moved_libdir/pkgconfig" pkg-config --cflags --libs zambrel)
+flags=$(PKG_CONFIG_PATH="$moved_libdir/pkgconfig" pkg-config --define-prefix --cflags --libs zambrel)
+[[ "$flags" != *"$PREFIX"* ]] || fail "the moved tree's flags name the old prefix: $flags"
 # shellcheck disable=SC2086 # the flags are words
 cc -std=c99 -Wall -Wextra -Werror "$HERE/embed.c" -o "$WORK/embed-pc" $flags
 got=$(LD_LIBRARY_PATH="$moved_libdir" "$WORK/embed-pc" "$DEMO")
 [ "$got" = "$expected" ] || fail "pkg-config program printed '$got', zmbtool info '$expected'"
+
+# The library loads SDL2 for sound only when a track opens: with it the track plays (on
+# SDL's silent device), and with SDL2 gone the track does not open and the movie still
+# decodes whole. SDL2 is hidden in a mount namespace of our own, where we may make one.
+sound=$(SDL_AUDIODRIVER=dummy ZAMBREL_AUDIO=sdl LD_LIBRARY_PATH="$moved_libdir" "$WORK/embed-pc" "$DEMO" sound)
+[ "$sound" = "$expected"$'\ntrack 0: open' ] || fail "with SDL2 the program printed '$sound'"
+sdl=$(ldconfig -p | awk '$1 == "libSDL2-2.0.so.0" { print $NF; exit }')
+if [ -n "$sdl" ] && unshare -m true 2>/dev/null; then
+    sound=$(LD_LIBRARY_PATH="$moved_libdir" unshare -m sh -c \
+        'mount --bind /dev/null "$1" && exec "$2" "$3" sound' - "$sdl" "$WORK/embed-pc" "$DEMO")
+    [ "$sound" = "$expected"$'\ntrack 0: not open' ] || fail "without SDL2 the program printed '$sound'"
+else
+    echo "not checked: a library without SDL2 (no mount namespace here)"
+fi
 
 # find_package(Zambrel) and its imported target.
 mkdir -p "$WORK/consumer"

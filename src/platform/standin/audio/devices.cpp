@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // Chooses and opens the audio device: ZAMBREL_AUDIO=sdl|simulated|none, else SDL when
 // its device opens and the simulated one otherwise (and always under ZAMBREL_HOST=headless).
+// Without SDL2 on the machine there is no device at all: tracks do not open.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +38,7 @@ AudioDeviceKind OpenKind(AudioDeviceKind kind) {
         case AudioDeviceKind::Simulated:
             return OpenSimulated() ? kind : AudioDeviceKind::None;
         case AudioDeviceKind::Automatic:
+            if (!SdlAvailable()) return AudioDeviceKind::None;
             if (OpenSdl()) return AudioDeviceKind::Sdl;
             return OpenSimulated() ? AudioDeviceKind::Simulated : AudioDeviceKind::None;
         case AudioDeviceKind::None:

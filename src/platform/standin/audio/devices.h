@@ -19,7 +19,9 @@ bool OpenSimulated();
 void CloseSimulated();
 void SimulatedStreamOpening(const WAVEFORMATEX& format);
 
-// The SDL2 device (sdl_device.cpp).
+// The SDL2 device (sdl_device.cpp), through SDL2 loaded at the first call; false when the
+// library is missing. Caller holds the device lock.
+bool SdlAvailable();
 bool OpenSdl();
 void CloseSdl();
 

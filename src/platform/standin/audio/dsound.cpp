@@ -14,8 +14,8 @@
 #include "platform/standin/audio/mixer.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/audio/streams.h"
-#include "platform/standin/gui/user.h"
 #include "platform/standin/kernel/modules.h"
+#include "platform/standin/kernel/window_questions.h"
 
 using namespace standin::audio;
 
@@ -425,7 +425,7 @@ HRESULT WINAPI SoundObject::GetCaps(LPDSCAPS caps) {
 
 HRESULT WINAPI SoundObject::SetCooperativeLevel(HWND window, DWORD level) {
     Entered("SetCooperativeLevel");
-    if (!window || !IsWindow(window)) return DSERR_INVALIDPARAM;
+    if (!standin::WindowExists(window)) return DSERR_INVALIDPARAM;
     if (level < DSSCL_NORMAL || level > DSSCL_WRITEPRIMARY) return DSERR_INVALIDPARAM;
     std::lock_guard<std::mutex> guard(MixLock());
     window_ = window;

@@ -7,6 +7,7 @@
 #include <new>
 
 #include "platform/standin/gui/desktop_state.h"
+#include "platform/standin/kernel/window_questions.h"
 
 namespace standin::gui {
 namespace {
@@ -360,6 +361,12 @@ bool WindowTreeActive(HWND window) {
     Desktop& desktop = TheDesktop();
     if (!desktop.active || !window) return false;
     return TopLevelOf(window) == TopLevelOf(desktop.active);
+}
+
+bool AnswerSoundsWindowQuestions() {
+    AnswerWindowQuestions(
+        {[](HWND window) { return IsWindow(window) != FALSE; }, &WindowTreeActive});
+    return true;
 }
 
 ScreenFormat CurrentScreen() {

@@ -11,9 +11,18 @@ namespace standin {
 // window, or owns it. Safe from any thread: the sound mixer asks it for its focus rules.
 bool WindowTreeActive(HWND window);
 
-// Puts DDRAW.DLL, WING32.DLL, DISPDIB.DLL, GDI32 and USER32 in the component table. Runs
-// once, before main, in every program that includes the platform header.
+// Puts DDRAW.DLL, WING32.DLL, DISPDIB.DLL, GDI32 and USER32 in the component table.
 bool RegisterGraphicsComponents();
+// Gives the sound side the desktop's answers to its questions about windows
+// (kernel/window_questions.h).
+bool AnswerSoundsWindowQuestions();
+
+// Both run once, before main, in every program that includes the platform header. The
+// modules the shared library is built from are compiled with ZAMBREL_NO_WINDOWS: they never
+// reach a window, and so the library carries no window system.
+#ifndef ZAMBREL_NO_WINDOWS
 inline const bool graphicsComponentsRegistered = RegisterGraphicsComponents();
+inline const bool soundsWindowQuestionsAnswered = AnswerSoundsWindowQuestions();
+#endif
 
 }  // namespace standin
