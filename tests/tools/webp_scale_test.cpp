@@ -107,6 +107,20 @@ Animation ReadWebp(const std::string& path) {
     return animation;
 }
 
+// Runs zmbtool with its address space limited to MEGABYTES, and keeps what it says but its
+// notes. RunTool names zmbtool first, so a harmless --version takes that place.
+RunResult RunLimited(int megabytes, const std::string& arguments) {
+    const RunResult run =
+        RunTool("--version >/dev/null; ulimit -v " + std::to_string(megabytes * 1024) +
+                "; exec " ZMBTOOL_PATH " " + arguments);
+    RunResult kept{run.status, {}};
+    std::size_t at = 0;
+    for (std::size_t end; (end = run.output.find('\n', at)) != std::string::npos; at = end + 1)
+        if (run.output.compare(at, 14, "zmbtool: note:") != 0)
+            kept.output += run.output.substr(at, end + 1 - at);
+    return kept;
+}
+
 class ZmbtoolWebpScale : public ToolFolderTest {
   protected:
     ZmbtoolWebpScale() : ToolFolderTest("webp") {}
@@ -199,4 +213,39 @@ TEST_F(ZmbtoolWebpScale, ScaleRepeatsEveryShownPixel) {
             ASSERT_EQ(png.size(), big.size() / kFrames);
             EXPECT_TRUE(std::equal(png.begin(), png.end(), big.end() - png.size()));
         }
+}
+
+// A WebP the format cannot hold is refused before anything is written; one the encoder
+// fails on part-way, here for want of memory at every limit from too little to enough,
+// fails the run with the encoder's reason, and leaves no output and no temporary behind.
+TEST_F(ZmbtoolWebpScale, WebpFailuresLeaveNothingBehind) {
+    WriteFile(Path("wide.zmb"), MakeMovie({1024, 8}).bytes);
+    const RunResult refused = RunTool("decode " + Q("wide.zmb") + " --scale 16 --webp " +
+                                      Q("w.webp") + " --wav " + Q("w.wav"));
+    EXPECT_EQ(refused.status, 1) << refused.output;
+    EXPECT_NE(refused.output.find("at most 16383 pixels"), std::string::npos) << refused.output;
+    EXPECT_EQ(std::count(refused.output.begin(), refused.output.end(), '\n'), 1);
+    EXPECT_FALSE(fs::exists(Path("w.wav")));
+#if defined(__SANITIZE_ADDRESS__)
+    GTEST_SKIP() << "the sanitiser's own reservations leave no room under a memory limit";
+#endif
+    WriteFile(Path("m.zmb"), MakeMovie({256, 192}).bytes);
+    bool encoderFailed = false, succeeded = false;
+    for (int megabytes = 60; megabytes <= 300 && !succeeded; megabytes += 15) {
+        SCOPED_TRACE(megabytes);
+        const RunResult run =
+            RunLimited(megabytes, "decode -f " + Q("m.zmb") + " --frames 2 --scale 8 --webp " +
+                                      Q("m.webp") + " --wav " + Q("m.wav"));
+        succeeded = run.status == 0;
+        if (succeeded) break;
+        EXPECT_EQ(run.status, 1) << run.output;
+        EXPECT_EQ(std::count(run.output.begin(), run.output.end(), '\n'), 1) << run.output;
+        encoderFailed = encoderFailed ||
+                        run.output.find("WebP encoder failed, out of memory") != std::string::npos;
+        for (const auto& entry : fs::directory_iterator(folder_))
+            EXPECT_TRUE(entry.path().extension() == ".zmb") << entry.path();
+    }
+    EXPECT_TRUE(succeeded);
+    EXPECT_TRUE(encoderFailed);
+    EXPECT_EQ(ReadWebp(Path("m.webp")).canvases.size(), 2u);
 }
