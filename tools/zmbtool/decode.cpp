@@ -34,6 +34,8 @@ const char kHelp[] =
     "  --rgb24 FILE      raw frames, 3 bytes a pixel (red, green, blue), the palette's colours\n"
     "  --rgba FILE       the same with a fourth byte of 255 (opaque) a pixel\n"
     "  --gif FILE        an animated GIF, exact colours, delays from the frame rate, no sound\n"
+    "  --webp FILE       a lossless animated WebP, exact colours, durations from the frame\n"
+    "                    rate, no sound\n"
     "  --wav FILE        one WAV of the chosen tracks: a track as stored, or several mixed\n"
     "                    to 16-bit; an existing FOLDER (a name ending in / must be one) gets\n"
     "                    trackN.wav for every present track instead\n"
@@ -49,6 +51,8 @@ const char kHelp[] =
     "  --rects FILE      one line per changed rectangle: FRAME MODE X Y W H (modes 0 and 1)\n"
     "  --frames N        play N frames, looping as a player does (default: one pass)\n"
     "  --scale default|interlace|double|none   the height scaling\n"
+    "  --scale N         show each pixel as N x N pixels (1 to 16) in every output but\n"
+    "                    --raw and --rects; may be given beside the height scaling\n"
     "  --bottom-up       decode into a bottom-up buffer\n"
     "  --pcm DIR         DIR/trackN.pcm for every present track: each played frame's decoded\n"
     "                    sound bytes (8-bit unsigned or 16-bit signed little-endian, stereo\n"
@@ -58,6 +62,11 @@ const char kHelp[] =
 // a second is one that every encoder and GIF viewer keeps exactly.
 constexpr std::uint64_t kUntimedPeriod = 10000;
 
+// Enough to take the smallest movies to a 4K screen; more only makes files no one can open.
+constexpr long kLargestEnlargement = 16;
+// An enlarged picture is held whole, several times over: 16384 x 16384 pixels at most.
+constexpr std::uint64_t kLargestEnlargedPixels = std::uint64_t{1} << 28;
+
 enum class PngFormat { Indexed, Rgb24, Display555, Display565 };
 
 struct DecodeOptions {
@@ -66,13 +75,26 @@ struct DecodeOptions {
     std::uint32_t tracks = 0x7F;
     long frames = -1;
     std::uint32_t scale = 0;
+    bool heightScaleGiven = false, enlargementGiven = false;
     PngFormat format = PngFormat::Indexed;
     bool bottomUp = false;
 };
 
 using Option = zmbtool::Option<DecodeOptions>;
 
+// A whole number enlarges; a name chooses the height scaling. Each may be given once.
+bool SetEnlargement(DecodeOptions& o, const std::string& v) {
+    char* end = nullptr;
+    const long factor = std::strtol(v.c_str(), &end, 10);
+    if (o.enlargementGiven || *end != 0 || factor < 1 || factor > kLargestEnlargement) return false;
+    o.pictures.scale = static_cast<std::uint32_t>(factor);
+    return o.enlargementGiven = true;
+}
+
 bool SetScale(DecodeOptions& o, const std::string& v) {
+    if (!v.empty() && v[0] >= '0' && v[0] <= '9') return SetEnlargement(o, v);
+    if (o.heightScaleGiven) return false;
+    o.heightScaleGiven = true;
     if (v == "default")
         o.scale = 0;
     else if (v == "interlace")
@@ -127,6 +149,8 @@ const Option kOptions[] = {
      [](DecodeOptions& o, const std::string& v) { return o.pictures.rgba = v, true; }},
     {"--gif", true,
      [](DecodeOptions& o, const std::string& v) { return o.pictures.gif = v, true; }},
+    {"--webp", true,
+     [](DecodeOptions& o, const std::string& v) { return o.pictures.webp = v, true; }},
     {"--chroma", true,
      [](DecodeOptions& o, const std::string& v) {
          o.pictures.chroma444 = v == "444";
@@ -138,7 +162,7 @@ const Option kOptions[] = {
     {"--pcm", true, [](DecodeOptions& o, const std::string& v) { return o.pcm = v, true; }},
     {"--wav", true, [](DecodeOptions& o, const std::string& v) { return o.wav = v, true; }},
     {"--tracks", true, SetTracks},
-    {"--scale", true, SetScale},
+    {"--scale", true, SetScale, true},
     {"--format", true, SetFormat},
     {"--bottom-up", false,
      [](DecodeOptions& o, const std::string&) { return o.bottomUp = true, true; }},
@@ -161,7 +185,8 @@ bool WavIsFolder(const std::string& wav) {
 }
 
 bool AnyPictureStream(const zmbtool::PictureRequest& p) {
-    return !(p.raw.empty() && p.y4m.empty() && p.rgb24.empty() && p.rgba.empty() && p.gif.empty());
+    return !(p.raw.empty() && p.y4m.empty() && p.rgb24.empty() && p.rgba.empty() && p.gif.empty() &&
+             p.webp.empty());
 }
 
 // Every output is checked here, before the movie is read, so that a bad one costs nothing.
@@ -169,7 +194,7 @@ int CheckAllOutputs(const DecodeOptions& o) {
     std::string error;
     std::vector<std::string> files;
     for (const std::string* path : {&o.pictures.raw, &o.pictures.y4m, &o.pictures.rgb24,
-                                    &o.pictures.rgba, &o.pictures.gif, &o.rects})
+                                    &o.pictures.rgba, &o.pictures.gif, &o.pictures.webp, &o.rects})
         if (!path->empty()) files.push_back(*path);
     const bool wavFolder = WavIsFolder(o.wav);
     if (!o.wav.empty() && !wavFolder) files.push_back(o.wav);
@@ -251,6 +276,9 @@ struct Picture {
     const std::uint8_t* Row(std::uint32_t y) const {
         return pixels.data() + (bottomUp ? height - 1 - y : y) * rowBytes;
     }
+    std::ptrdiff_t Pitch() const {
+        return bottomUp ? -std::ptrdiff_t(rowBytes) : std::ptrdiff_t(rowBytes);
+    }
 };
 
 // Writes the played frame `frame` as one PNG (put in place with the run's other outputs).
@@ -259,21 +287,25 @@ bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& pi
     char name[32];
     std::snprintf(name, sizeof name, "frame%05ld.png", frame);
     const std::string path = (std::filesystem::path(o.png) / name).string();
-    const std::uint32_t width = movie->Width, height = movie->Height;
+    const std::uint32_t scale = o.pictures.scale;
+    const std::uint32_t width = movie->Width * scale, height = movie->Height * scale;
+    const std::size_t pixelBytes = Is16Bit(o.format) ? 2 : 1;
+    std::vector<std::uint8_t> shown;
+    zmbtool::Enlarge(picture.Row(0), picture.Pitch(), movie->Width, movie->Height, pixelBytes,
+                     scale, &shown);
     const bool indexed = o.format == PngFormat::Indexed;
-    std::vector<std::uint8_t> rows(std::size_t{width} * height * (indexed ? 1 : 3));
+    if (indexed)
+        return zmbtool::WriteIndexedPng(path, width, height, shown.data(), movie->Palette, error);
+    std::vector<std::uint8_t> rows(std::size_t{width} * height * 3);
     for (std::uint32_t y = 0; y < height; ++y) {
-        std::uint8_t* to = rows.data() + std::size_t{y} * width * (indexed ? 1 : 3);
-        if (indexed)
-            std::memcpy(to, picture.Row(y), width);
-        else if (o.format == PngFormat::Rgb24)
-            PaletteToRgb(picture.Row(y), width, movie->Palette, to);
+        const std::uint8_t* in = shown.data() + std::size_t{y} * width * pixelBytes;
+        std::uint8_t* to = rows.data() + std::size_t{y} * width * 3;
+        if (o.format == PngFormat::Rgb24)
+            PaletteToRgb(in, width, movie->Palette, to);
         else
-            DisplayToRgb(picture.Row(y), width, o.format, to);
+            DisplayToRgb(in, width, o.format, to);
     }
-    return indexed
-               ? zmbtool::WriteIndexedPng(path, width, height, rows.data(), movie->Palette, error)
-               : zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
+    return zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
 }
 
 // Everything one decode run writes, opened before the first frame is decoded.
@@ -304,6 +336,8 @@ void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const Movie* movie) {
                      o.movie.c_str());
     if (!o.pictures.gif.empty() && zmbtool::PlayableTracks(movie) != 0)
         std::fprintf(stderr, "zmbtool: note: GIFs carry no sound; use --wav for it\n");
+    if (!o.pictures.webp.empty() && zmbtool::PlayableTracks(movie) != 0)
+        std::fprintf(stderr, "zmbtool: note: animated WebPs carry no sound; use --wav for it\n");
 }
 
 // What a run did: how many frames went out, and where and why it stopped early.
@@ -343,16 +377,14 @@ void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& pic
             break;
         }
         bool ok = out.sound.WriteFrame();
-        const zmbtool::IndexedFrame frame{
-            movie->Width, movie->Height, picture.Row(0),
-            picture.bottomUp ? -std::ptrdiff_t(picture.rowBytes) : std::ptrdiff_t(picture.rowBytes),
-            movie->Palette};
+        const zmbtool::IndexedFrame frame{movie->Width, movie->Height, picture.Row(0),
+                                          picture.Pitch(), movie->Palette};
         if (!Is16Bit(o.format)) ok = out.pictures.AddFrame(frame) && ok;
         if (!o.png.empty() && !WriteFramePng(o, movie, picture, f, &result->failure)) break;
         if (out.rects.IsOpen()) ok = WriteRects(out.rects, movie, f) && ok;
         if (!ok) {
             const std::string& failure = zmbtool::FirstWriteFailure();
-            result->failure = failure.empty() ? "cannot write the outputs" : failure;
+            result->failure = failure.empty() ? out.pictures.Failure() : failure;
         }
         result->written = f + 1;
         ZambNextFrame(movie);
@@ -375,6 +407,13 @@ int Run(const std::vector<std::string>& args) {
     if (check.stored > 0 && check.whole == 0)
         return zmbtool::Fail("decode: " + o.movie +
                              " is damaged from its first frame on: " + check.faults.front().reason);
+    const std::uint64_t enlarged =
+        std::uint64_t{movie->Width} * movie->Height * o.pictures.scale * o.pictures.scale;
+    if (enlarged > kLargestEnlargedPixels)
+        return zmbtool::Fail("decode: --scale " + std::to_string(o.pictures.scale) + " makes " +
+                             std::to_string(movie->Width * o.pictures.scale) + "x" +
+                             std::to_string(movie->Height * o.pictures.scale) +
+                             " pictures, more than zmbtool holds (16384x16384)");
     const std::uint32_t bpp = Is16Bit(o.format) ? 2 : 1;
     Picture picture;
     picture.rowBytes = std::size_t{movie->Width} * bpp;

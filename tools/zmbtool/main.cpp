@@ -4,6 +4,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -66,7 +67,14 @@ int EndRun(int status) {
 int RunCommand(const Command& command, std::vector<std::string> args) {
     CatchSignals();
     if (command.writesFiles) AllowReplacing(TakeForce(args));
-    int status = command.run(args);
+    int status = 1;
+    // Running out of memory (a large --scale) is a failure like any other: it must not end
+    // the process before the run's temporaries are removed.
+    try {
+        status = command.run(args);
+    } catch (const std::bad_alloc&) {
+        status = Fail(command.name + std::string(": out of memory"));
+    }
     status = CheckStandardOutput(status, false);
     status = EndRun(status);
     return CheckStandardOutput(status, true);

@@ -4,9 +4,11 @@
 
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <numeric>
 
 #include "gif_out.h"
+#include "webp_out.h"
 #include "zambrel/movie.h"
 
 namespace zmbtool {
@@ -55,6 +57,23 @@ std::uint64_t PeriodOf(std::int32_t rateCode) {
     return std::uint64_t(-std::int64_t{rateCode});
 }
 
+void Enlarge(const std::uint8_t* top, std::ptrdiff_t pitch, std::uint32_t width,
+             std::uint32_t height, std::size_t pixelBytes, std::uint32_t factor,
+             std::vector<std::uint8_t>* out) {
+    const std::size_t rowBytes = std::size_t{width} * pixelBytes * factor;
+    out->resize(rowBytes * height * factor);
+    std::uint8_t* to = out->data();
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* in = top + pitch * std::ptrdiff_t(y);
+        std::uint8_t* first = to;
+        for (std::uint32_t x = 0; x < width; ++x, in += pixelBytes)
+            for (std::uint32_t n = 0; n < factor; ++n, to += pixelBytes)
+                std::memcpy(to, in, pixelBytes);
+        // The row's copies below it are the row itself.
+        for (std::uint32_t n = 1; n < factor; ++n, to += rowBytes) std::memcpy(to, first, rowBytes);
+    }
+}
+
 PictureOutputs::PictureOutputs() = default;
 PictureOutputs::~PictureOutputs() = default;
 
@@ -67,13 +86,27 @@ bool PictureOutputs::Open(const PictureRequest& request, std::uint32_t width, st
     if (!open(raw_, request.raw) || !open(y4m_, request.y4m) || !open(rgb24_, request.rgb24) ||
         !open(rgba_, request.rgba))
         return false;
+    // --raw is the decoder's own picture; everything else is shown enlarged.
+    width *= request.scale, height *= request.scale;
     const std::string header = Y4mHeader(width, height, period, request.chroma444);
     y4m_.Write(header.data(), header.size());
     if (!request.gif.empty()) {
         gif_ = std::make_unique<GifWriter>();
         if (!gif_->Open(request.gif, width, height, period, error)) return false;
     }
+    if (!request.webp.empty()) {
+        webp_ = std::make_unique<WebpWriter>();
+        if (!webp_->Open(request.webp, width, height, period, error)) return false;
+    }
     return true;
+}
+
+IndexedFrame PictureOutputs::Enlarged(const IndexedFrame& frame) {
+    if (request_.scale == 1) return frame;
+    Enlarge(frame.top, frame.pitch, frame.width, frame.height, 1, request_.scale, &enlarged_);
+    const std::uint32_t width = frame.width * request_.scale;
+    return {width, frame.height * request_.scale, enlarged_.data(), std::ptrdiff_t(width),
+            frame.palette};
 }
 
 bool PictureOutputs::WriteY4mFrame(const IndexedFrame& frame) {
@@ -123,19 +156,27 @@ bool PictureOutputs::WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, i
     return out.Write(planes_.data(), planes_.size());
 }
 
-bool PictureOutputs::AddFrame(const IndexedFrame& frame) {
-    bool ok = raw_.Write(frame.palette, kPaletteBytes);
-    for (std::uint32_t row = 0; row < frame.height && raw_.IsOpen(); ++row)
-        ok = raw_.Write(frame.Row(row), frame.width) && ok;
+bool PictureOutputs::AddFrame(const IndexedFrame& decoded) {
+    bool ok = raw_.Write(decoded.palette, kPaletteBytes);
+    for (std::uint32_t row = 0; row < decoded.height && raw_.IsOpen(); ++row)
+        ok = raw_.Write(decoded.Row(row), decoded.width) && ok;
+    if (!y4m_.IsOpen() && !rgb24_.IsOpen() && !rgba_.IsOpen() && !gif_ && !webp_) return ok;
+    const IndexedFrame frame = Enlarged(decoded);
     if (y4m_.IsOpen()) ok = WriteY4mFrame(frame) && ok;
     if (rgb24_.IsOpen()) ok = WriteRgbFrame(frame, rgb24_, 3) && ok;
     if (rgba_.IsOpen()) ok = WriteRgbFrame(frame, rgba_, 4) && ok;
-    return (!gif_ || gif_->AddFrame(frame)) && ok;
+    if (gif_) ok = gif_->AddFrame(frame) && ok;
+    return (!webp_ || webp_->AddFrame(frame)) && ok;
+}
+
+std::string PictureOutputs::Failure() const {
+    return webp_ && !webp_->Failure().empty() ? webp_->Failure() : "cannot write the outputs";
 }
 
 bool PictureOutputs::Finish(std::string* error) {
     return raw_.Commit(error) && y4m_.Commit(error) && rgb24_.Commit(error) &&
-           rgba_.Commit(error) && (!gif_ || gif_->Commit(error));
+           rgba_.Commit(error) && (!gif_ || gif_->Commit(error)) &&
+           (!webp_ || webp_->Commit(error));
 }
 
 }  // namespace zmbtool

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// zmbtool decode's picture streams: our raw layout, Y4M, raw RGB and RGBA, and GIF. Each
+// zmbtool decode's picture streams: our raw layout, Y4M, raw RGB and RGBA, GIF and WebP. Each
 // takes the decoded frame as palette indices plus the frame's palette.
 #pragma once
 
@@ -14,6 +14,7 @@
 namespace zmbtool {
 
 class GifWriter;
+class WebpWriter;
 
 // A decoded frame: Height rows of Width palette indices, top row first, PITCH bytes apart,
 // and the 768-byte palette (red, green, blue per entry) it is shown with.
@@ -29,9 +30,18 @@ struct IndexedFrame {
 // for every code, including the most negative.
 std::uint64_t PeriodOf(std::int32_t rateCode);
 
+// Repeats every pixel FACTOR times across and every row FACTOR times down, so that an
+// enlarged picture has no colour the original lacks. Pixels are PIXEL_BYTES wide; OUT is
+// packed, top row first.
+void Enlarge(const std::uint8_t* top, std::ptrdiff_t pitch, std::uint32_t width,
+             std::uint32_t height, std::size_t pixelBytes, std::uint32_t factor,
+             std::vector<std::uint8_t>* out);
+
 struct PictureRequest {
-    std::string raw, y4m, rgb24, rgba, gif;
+    std::string raw, y4m, rgb24, rgba, gif, webp;
     bool chroma444 = false;  // Y4M chroma at full resolution instead of 4:2:0
+    // Every stream but --raw shows each pixel as SCALE x SCALE pixels.
+    std::uint32_t scale = 1;
 };
 
 class PictureOutputs {
@@ -45,15 +55,19 @@ class PictureOutputs {
     // False when a write failed (FirstWriteFailure says which).
     bool AddFrame(const IndexedFrame& frame);
     bool Finish(std::string* error);
+    // Why AddFrame failed when no write did: an encoder's own message, or a general one.
+    std::string Failure() const;
 
   private:
+    IndexedFrame Enlarged(const IndexedFrame& frame);
     bool WriteY4mFrame(const IndexedFrame& frame);
     bool WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, int bytesPerPixel);
 
     PictureRequest request_;
     OutputFile raw_, y4m_, rgb24_, rgba_;
     std::unique_ptr<GifWriter> gif_;
-    std::vector<std::uint8_t> planes_;
+    std::unique_ptr<WebpWriter> webp_;
+    std::vector<std::uint8_t> planes_, enlarged_;
 };
 
 }  // namespace zmbtool
