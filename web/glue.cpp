@@ -136,9 +136,12 @@ bool EnsureSoundRoom(WebMovie* movie, std::size_t bytes) {
 
 // The public interface hands out a damaged chunk's missing sound as silence, as a player
 // plays it; the page also wants to say so, and asks the decoder as zmbtool verify does.
+// A chunk that claims more than its track's largest chunk may hold is damaged too, as
+// zmbtool verify says.
 bool ChunkCameShort(WebMovie* movie, std::uint32_t track, std::size_t bytes) {
     const Movie* decoded = &movie->decoder->movie;
     const auto n = static_cast<int>(track);
+    if (ToolTrackSoundBytes(decoded, n) > ToolTrackChunkLimit(decoded, n)) return true;
     const std::size_t stored = std::min<std::size_t>(ToolTrackSoundBytes(decoded, n), bytes);
     const auto wanted = static_cast<std::uint32_t>(stored);
     return ToolTrackSound(decoded, n, movie->pcm, wanted) < wanted;
