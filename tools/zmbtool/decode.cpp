@@ -31,7 +31,7 @@ const char kHelp[] =
     "holding just this run's frameNNNNN.png (or trackN) files. Exit status 3: the movie is\n"
     "damaged, and every frame before the damage was written.\n"
     "  --y4m FILE        a YUV4MPEG2 stream (BT.601, limited range) for video encoders\n"
-    "  --chroma 420|444  the Y4M chroma resolution (default 420)\n"
+    "  --chroma 420|444  the Y4M and WebM chroma resolution (default 420)\n"
     "  --rgb24 FILE      raw frames, 3 bytes a pixel (red, green, blue), the palette's colours\n"
     "  --rgba FILE       the same with a fourth byte of 255 (opaque) a pixel\n"
     "  --gif FILE        an animated GIF, exact colours, delays from the frame rate, no sound\n"
