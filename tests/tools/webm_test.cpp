@@ -51,6 +51,7 @@ class Gather : public webm::Callback {
     double duration = -1;
     std::map<std::uint64_t, Track> tracks;
     std::vector<Frame> frames;
+    std::size_t cues = 0;
 
     webm::Status OnInfo(const webm::ElementMetadata&, const webm::Info& info) override {
         duration = info.duration.value();
@@ -68,6 +69,10 @@ class Gather : public webm::Callback {
         t.height = e.video.value().pixel_height.value();
         t.channels = e.audio.value().channels.value();
         tracks[t.number] = t;
+        return webm::Status(webm::Status::kOkCompleted);
+    }
+    webm::Status OnCuePoint(const webm::ElementMetadata&, const webm::CuePoint&) override {
+        ++cues;
         return webm::Status(webm::Status::kOkCompleted);
     }
     webm::Status OnClusterBegin(const webm::ElementMetadata&, const webm::Cluster& cluster,
@@ -288,8 +293,11 @@ TEST_F(ZmbtoolWebm, ReadsBackWithEveryTrackTheDurationAndTheFramesAndSound) {
         EXPECT_EQ(webm.tracks[1].width, kWidth);
         EXPECT_EQ(webm.tracks[1].height, kHeight * 2);
         std::vector<std::int64_t> times;
+        std::size_t keys = 0;
         for (const Frame& f : webm.frames)
-            if (f.track == 1) times.push_back(f.ms);
+            if (f.track == 1) times.push_back(f.ms), keys += f.key;
+        // Files can be seeked by their key frames; a stream has no end to index them at.
+        EXPECT_EQ(webm.cues, options.find('>') == std::string::npos ? keys : 0);
         ASSERT_EQ(times.size(), kFrames);
         for (std::uint32_t f = 0; f < kFrames; ++f)
             EXPECT_EQ(times[f], std::lround(f * kPeriodMs)) << "frame " << f;

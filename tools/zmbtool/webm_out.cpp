@@ -9,6 +9,8 @@
 #include <vpx/vpx_encoder.h>
 
 #include <algorithm>
+#include <array>
+#include <utility>
 #include <cstring>
 
 #include "yuv.h"
@@ -63,6 +65,17 @@ enum : std::uint32_t {
     kAudio = 0xE1,
     kSamplingFrequency = 0xB5,
     kChannels = 0x9F,
+    kVoid = 0xEC,
+    kSeekHead = 0x114D9B74,
+    kSeek = 0x4DBB,
+    kSeekId = 0x53AB,
+    kSeekPosition = 0x53AC,
+    kCues = 0x1C53BB6B,
+    kCuePoint = 0xBB,
+    kCueTime = 0xB3,
+    kCueTrackPositions = 0xB7,
+    kCueTrack = 0xF7,
+    kCueClusterPosition = 0xF1,
     kCluster = 0x1F43B675,
     kTimecode = 0xE7,
     kSimpleBlock = 0xA3,
@@ -79,6 +92,9 @@ constexpr int kOpusFrameMs = 20;
 constexpr std::uint64_t kSeekPreRollNs = 80 * kNsPerMs;
 // A Segment of unknown size, for streams; files get the real one when they are complete.
 constexpr std::uint64_t kUnknownSize = 0x01FFFFFFFFFFFFFF;
+// Room kept at a file's start for the index of its parts (three entries of 42 bytes and
+// the index's own 12), which can only be written once the cues at the end are.
+constexpr std::size_t kSeekHeadRoom = 160;
 
 void PutId(Bytes& b, std::uint32_t id) {
     int bytes = id > 0xFFFFFF ? 4 : id > 0xFFFF ? 3 : id > 0xFF ? 2 : 1;
@@ -110,6 +126,13 @@ void PutUint(Bytes& b, std::uint32_t id, std::uint64_t value) {
 
 void PutString(Bytes& b, std::uint32_t id, const std::string& text) {
     PutBinary(b, id, text.data(), text.size());
+}
+
+// Filler of TOTAL bytes, its ID and size included (at least 9).
+void PutVoid(Bytes& b, std::size_t total) {
+    PutId(b, kVoid);
+    PutSize8(b, total - 9);
+    b.insert(b.end(), total - 9, 0);
 }
 
 void PutFloat(Bytes& b, std::uint32_t id, double value) {
@@ -310,9 +333,8 @@ bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint
 
     Bytes info, tracks, video, colour, head = EbmlHeader();
     PutUint(info, kTimecodeScale, kNsPerMs);
-    // Where the duration's bytes go: past the Segment's and the Info's ID and size, and
-    // the duration's own.
-    durationAt_ = head.size() + 12 + 12 + info.size() + 2 + 8;
+    // The duration's bytes follow its ID and size.
+    const std::size_t durationInInfo = info.size() + 2 + 8;
     PutFloat(info, kDuration, double(request.plannedFrames * period) / kPeriodPerMs);
     PutString(info, kMuxingApp, "zmbtool");
     PutString(info, kWritingApp, "zmbtool " ZMBTOOL_VERSION);
@@ -353,7 +375,12 @@ bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint
     PutId(head, kSegment);
     PutSize8(head, kUnknownSize);
     segmentStart_ = head.size();
+    seekHeadAt_ = head.size();
+    PutVoid(head, kSeekHeadRoom);
+    infoAt_ = head.size() - segmentStart_;
+    durationAt_ = head.size() + 12 + durationInInfo;
     PutMaster(head, kInfo, info);
+    tracksAt_ = head.size() - segmentStart_;
     PutMaster(head, kTracks, tracks);
     written_ = head.size();
     return out_.Write(head.data(), head.size());
@@ -398,6 +425,8 @@ bool WebmWriter::Flush(bool all) {
                                    ms - clusterMs_ >= kLongestClusterMs;
         if (startsCluster && !cluster_.empty() && !WriteCluster()) return false;
         if (cluster_.empty()) clusterMs_ = ms;
+        // The open cluster goes out where the file now ends.
+        if (block.key && block.track == 1) cues_.push_back({ms, written_ - segmentStart_});
         Bytes header = {static_cast<std::uint8_t>(0x80 | block.track)};
         const auto offset = static_cast<std::uint16_t>(static_cast<std::int16_t>(ms - clusterMs_));
         header.push_back(static_cast<std::uint8_t>(offset >> 8));
@@ -472,6 +501,55 @@ bool WebmWriter::AddFrame(const IndexedFrame& frame) {
     return DrainVideo(false) && Flush(false);
 }
 
+namespace {
+
+std::array<std::uint8_t, 8> BigEndian(std::uint64_t value) {
+    std::array<std::uint8_t, 8> bytes;
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(value >> ((7 - i) * 8));
+    return bytes;
+}
+
+}  // namespace
+
+// A file gets what a stream cannot have: the key frames' cues for seeking, the index of
+// the file's parts at its start, its real size and its real length.
+bool WebmWriter::FinishFile() {
+    Bytes points, tail, index, seekHead;
+    for (const Cue& cue : cues_) {
+        Bytes point, positions;
+        PutUint(positions, kCueTrack, 1);
+        PutUint(positions, kCueClusterPosition, cue.position);
+        PutUint(point, kCueTime, static_cast<std::uint64_t>(cue.ms));
+        PutMaster(point, kCueTrackPositions, positions);
+        PutMaster(points, kCuePoint, point);
+    }
+    const std::uint64_t cuesAt = written_ - segmentStart_;
+    if (!cues_.empty()) PutMaster(tail, kCues, points);
+    if (!out_.Write(tail.data(), tail.size())) return Fail("");
+    written_ += tail.size();
+    const std::pair<std::uint32_t, std::uint64_t> parts[] = {
+        {kInfo, infoAt_}, {kTracks, tracksAt_}, {kCues, cuesAt}};
+    for (const auto& [id, at] : parts) {
+        if (id == kCues && cues_.empty()) continue;
+        Bytes seek, name;
+        PutId(name, id);
+        PutBinary(seek, kSeekId, name.data(), name.size());
+        PutUint(seek, kSeekPosition, at);
+        PutMaster(index, kSeek, seek);
+    }
+    PutMaster(seekHead, kSeekHead, index);
+    PutVoid(seekHead, kSeekHeadRoom - seekHead.size());
+    const double ms = double(frames_ * period_) / kPeriodPerMs;
+    std::uint64_t bits;
+    std::memcpy(&bits, &ms, 8);
+    const auto size = BigEndian((written_ - segmentStart_) | (std::uint64_t{1} << 56));
+    const auto duration = BigEndian(bits);
+    return (out_.Overwrite(seekHeadAt_, seekHead.data(), seekHead.size()) &&
+            out_.Overwrite(segmentStart_ - 8, size.data(), 8) &&
+            out_.Overwrite(durationAt_, duration.data(), 8)) ||
+           Fail("");
+}
+
 bool WebmWriter::Commit(std::string* error) {
     if (!out_.IsOpen()) return true;
     bool ok = failure_.empty() && (frames_ > 0 || Fail("no frame was played")) && DrainVideo(true);
@@ -488,21 +566,7 @@ bool WebmWriter::Commit(std::string* error) {
         ok = ok && EncodeReady(*audio);
     }
     ok = ok && Flush(true);
-    if (ok && !out_.IsStream()) {
-        // A file learns its real length and size; a stream keeps the planned length.
-        std::uint8_t size[8], duration[8];
-        const double ms = double(frames_ * period_) / kPeriodPerMs;
-        std::uint64_t bits;
-        std::memcpy(&bits, &ms, 8);
-        const std::uint64_t segment = (written_ - segmentStart_) | (std::uint64_t{1} << 56);
-        for (int i = 0; i < 8; ++i) {
-            size[i] = static_cast<std::uint8_t>(segment >> ((7 - i) * 8));
-            duration[i] = static_cast<std::uint8_t>(bits >> ((7 - i) * 8));
-        }
-        ok = (out_.Overwrite(segmentStart_ - 8, size, 8) &&
-              out_.Overwrite(durationAt_, duration, 8)) ||
-             Fail("");
-    }
+    ok = ok && (out_.IsStream() || FinishFile());
     if (!ok) {
         *error = failure_;
         out_.Discard();

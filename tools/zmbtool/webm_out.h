@@ -58,6 +58,7 @@ class WebmWriter {
     bool WriteCluster();
     bool DrainVideo(bool last);
     bool EncodeReady(Audio& audio);
+    bool FinishFile();
 
     WebmRequest request_;
     OutputFile out_;
@@ -69,7 +70,14 @@ class WebmWriter {
     std::vector<std::uint8_t> cluster_;           // the open cluster's blocks
     std::int64_t clusterMs_ = -1;
     std::int64_t videoMs_ = -1;  // the latest picture's time
-    std::uint64_t segmentStart_ = 0, durationAt_ = 0, written_ = 0;
+    // Where things are: from the file's start, or (the *At_ of the index) from the segment's.
+    std::uint64_t segmentStart_ = 0, seekHeadAt_ = 0, durationAt_ = 0, written_ = 0;
+    std::uint64_t infoAt_ = 0, tracksAt_ = 0;
+    struct Cue {
+        std::int64_t ms;
+        std::uint64_t position;  // of the cluster, from the segment's start
+    };
+    std::vector<Cue> cues_;
     std::string failure_;
 };
 
