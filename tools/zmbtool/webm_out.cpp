@@ -440,20 +440,26 @@ bool WebmWriter::Flush(bool all) {
     return !all || WriteCluster();
 }
 
+// Queues the packets the encoder has ready. At the end (LAST) the encoder is asked for
+// the frames it still holds until it gives no more: one call may give only some of them.
 bool WebmWriter::DrainVideo(bool last) {
-    if (last &&
-        vpx_codec_encode(&video_->codec, nullptr, 0, 0, 0, VPX_DL_GOOD_QUALITY) != VPX_CODEC_OK)
-        return Fail(video_->Error());
-    vpx_codec_iter_t iterator = nullptr;
-    while (const vpx_codec_cx_pkt_t* packet = vpx_codec_get_cx_data(&video_->codec, &iterator)) {
-        if (packet->kind != VPX_CODEC_CX_FRAME_PKT) continue;
-        const auto ms = static_cast<std::int64_t>(
-            (static_cast<std::uint64_t>(packet->data.frame.pts) + kPeriodPerMs / 2) / kPeriodPerMs);
-        videoMs_ = ms;
-        Queue(1, ms, packet->data.frame.flags & VPX_FRAME_IS_KEY, packet->data.frame.buf,
-              packet->data.frame.sz);
+    for (;;) {
+        if (last &&
+            vpx_codec_encode(&video_->codec, nullptr, 0, 0, 0, VPX_DL_GOOD_QUALITY) != VPX_CODEC_OK)
+            return Fail(video_->Error());
+        bool got = false;
+        vpx_codec_iter_t iterator = nullptr;
+        while (const vpx_codec_cx_pkt_t* packet =
+                   vpx_codec_get_cx_data(&video_->codec, &iterator)) {
+            if (packet->kind != VPX_CODEC_CX_FRAME_PKT) continue;
+            const auto pts = static_cast<std::uint64_t>(packet->data.frame.pts);
+            videoMs_ = static_cast<std::int64_t>((pts + kPeriodPerMs / 2) / kPeriodPerMs);
+            Queue(1, videoMs_, packet->data.frame.flags & VPX_FRAME_IS_KEY, packet->data.frame.buf,
+                  packet->data.frame.sz);
+            ++videoPackets_, got = true;
+        }
+        if (!last || !got) return true;
     }
-    return true;
 }
 
 bool WebmWriter::EncodeReady(Audio& audio) {
@@ -553,6 +559,10 @@ bool WebmWriter::FinishFile() {
 bool WebmWriter::Commit(std::string* error) {
     if (!out_.IsOpen()) return true;
     bool ok = failure_.empty() && (frames_ > 0 || Fail("no frame was played")) && DrainVideo(true);
+    // A frame the encoder kept back would shorten the video unseen.
+    ok = ok && (videoPackets_ == frames_ ||
+                Fail("the video encoder gave " + std::to_string(videoPackets_) + " of " +
+                     std::to_string(frames_) + " frames"));
     for (const auto& audio : audio_) {
         if (!ok) break;
         // The decoder drops the encoder's lookahead from the start, so as much silence at the

@@ -64,6 +64,7 @@ class WebmWriter {
     OutputFile out_;
     std::uint64_t period_ = 0;
     std::uint64_t frames_ = 0;
+    std::uint64_t videoPackets_ = 0;
     std::unique_ptr<Video> video_;
     std::vector<std::unique_ptr<Audio>> audio_;
     std::multimap<std::int64_t, Block> pending_;  // by time in ms, in arrival order
