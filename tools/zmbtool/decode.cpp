@@ -320,8 +320,9 @@ bool OpenWebm(const DecodeOptions& o, const zmbtool::MovieFile& file, std::uint6
     return out->webm.Open(webm, movie->Width, movie->Height, period, error);
 }
 
-// The sound opens first: its choice of tracks is the one check left that depends on the
-// movie, and it should fail before any stream has been sent a header.
+// The sound and the WebM open first: their choice of tracks (and the video encoder's
+// view of the size) are the checks left that depend on the movie, and they should fail
+// before any other stream has been sent a header.
 bool OpenOutputs(const DecodeOptions& o, const zmbtool::MovieFile& file, Outputs* out,
                  std::string* error) {
     const Movie* movie = file.Get();
@@ -333,8 +334,8 @@ bool OpenOutputs(const DecodeOptions& o, const zmbtool::MovieFile& file, Outputs
     if (!out->sound.Open(movie, sound, error)) return false;
     const std::uint64_t period =
         movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate) : kUntimedPeriod;
-    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
     if (!o.webm.path.empty() && !OpenWebm(o, file, period, out, error)) return false;
+    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
     return o.rects.empty() || out->rects.Open(o.rects, error);
 }
 
