@@ -14,6 +14,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <string>
 #include <vector>
@@ -327,6 +328,25 @@ TEST_F(ZmbtoolWebm, ReadsBackWithEveryTrackTheDurationAndTheFramesAndSound) {
             EXPECT_GE(SnrDb(want, got), 15) << track.name;
         }
     }
+}
+
+// A movie cut short is salvaged: the WebM holds the whole frames, and says it is as long
+// as they are, not as long as the movie meant to be.
+TEST_F(ZmbtoolWebm, SalvagedMovieGivesTheLengthOfItsWholeFrames) {
+    const std::string movie = WriteMovie();
+    const Bytes bytes = ReadFileBytes(movie);
+    std::ofstream(Path("cut.zmb"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size() * 2 / 3));
+    const RunResult run = RunTool("decode " + Path("cut.zmb") + " --webm " + Path("cut.webm"));
+    ASSERT_EQ(run.status, 3) << run.output;
+    const std::size_t at = run.output.find("frames 0 to ");
+    ASSERT_NE(at, std::string::npos) << run.output;
+    const long whole = std::stol(run.output.substr(at + 12)) + 1;
+    ASSERT_LT(whole, long{kFrames});
+    Gather webm;
+    ASSERT_TRUE(Parse(Path("cut.webm"), &webm));
+    EXPECT_NEAR(webm.duration, whole * kPeriodMs, 1e-6);
+    EXPECT_EQ(DecodeVideo(webm.frames).size(), static_cast<std::size_t>(whole));
 }
 
 }  // namespace
