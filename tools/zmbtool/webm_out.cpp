@@ -203,6 +203,7 @@ struct WebmWriter::Audio {
     bool Open(std::string* error);
     bool Resample(bool end, std::string* error);
     Bytes Head() const;
+    Bytes Entry() const;  // its Tracks entry
 };
 
 bool WebmWriter::Audio::Open(std::string* error) {
@@ -277,14 +278,11 @@ bool WebmWriter::Fail(const std::string& reason) {
     return false;
 }
 
-bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint32_t height,
-                      std::uint64_t period, std::string* error) {
-    request_ = request;
-    period_ = period;
-    const bool chroma444 = request.lossless || request.chroma444;
+bool WebmWriter::OpenVideo(std::uint32_t width, std::uint32_t height, std::string* error) {
+    const bool chroma444 = request_.lossless || request_.chroma444;
     if (!chroma444 && (width % 2 != 0 || height % 2 != 0)) {
-        *error = "cannot write " + request.path + ": 4:2:0 video needs an even size, not " +
-                 std::to_string(width) + "x" + std::to_string(height) + " (use --chroma 444)";
+        *error = "4:2:0 video needs an even size, not " + std::to_string(width) + "x" +
+                 std::to_string(height) + " (use --chroma 444)";
         return false;
     }
     video_ = std::make_unique<Video>();
@@ -298,46 +296,45 @@ bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint
     config.rc_end_usage = VPX_Q;
     config.rc_min_quantizer = 0, config.rc_max_quantizer = 63;
     // A key frame every 5 seconds or so, for seeking.
-    config.kf_max_dist = static_cast<unsigned>(std::clamp<std::uint64_t>(500000 / period, 1, 9999));
+    config.kf_max_dist =
+        static_cast<unsigned>(std::clamp<std::uint64_t>(500000 / period_, 1, 9999));
     if (vpx_codec_enc_init(&video_->codec, vpx_codec_vp9_cx(), &config, 0) != VPX_CODEC_OK) {
-        *error = "cannot write " + request.path + ": " + video_->Error();
+        *error = video_->Error();
         return false;
     }
     video_->initialised = true;
-    vpx_codec_control(&video_->codec, VP8E_SET_CQ_LEVEL, request.quality);
+    vpx_codec_control(&video_->codec, VP8E_SET_CQ_LEVEL, request_.quality);
     vpx_codec_control(&video_->codec, VP8E_SET_CPUUSED, 4);
     vpx_codec_control(&video_->codec, VP9E_SET_ROW_MT, 1);
-    vpx_codec_control(&video_->codec, VP9E_SET_LOSSLESS, request.lossless ? 1 : 0);
+    vpx_codec_control(&video_->codec, VP9E_SET_LOSSLESS, request_.lossless ? 1 : 0);
     vpx_codec_control(&video_->codec, VP9E_SET_COLOR_SPACE, VPX_CS_BT_601);
     vpx_codec_control(&video_->codec, VP9E_SET_COLOR_RANGE, VPX_CR_STUDIO_RANGE);
     video_->image =
         vpx_img_alloc(nullptr, chroma444 ? VPX_IMG_FMT_I444 : VPX_IMG_FMT_I420, width, height, 16);
-    if (video_->image == nullptr) {
-        *error = "cannot write " + request.path + ": out of memory";
-        return false;
-    }
+    if (video_->image == nullptr) *error = "out of memory";
+    return video_->image != nullptr;
+}
+
+bool WebmWriter::OpenAudio(std::string* error) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
-        if (!(request.tracks & (1u << n))) continue;
+        if (!(request_.tracks & (1u << n))) continue;
         auto audio = std::make_unique<Audio>();
-        const std::uint32_t format = request.trackFormat[n];
+        const std::uint32_t format = request_.trackFormat[n];
         audio->track = n;
         audio->number = audio_.size() + 2;
         audio->channels = format & TRACK_STEREO ? 2 : 1;
         audio->sixteen = format & TRACK_16BIT;
         audio->rate = format & TRACK_RATE_MASK;
-        if (!audio->Open(error))
-            return *error = "cannot write " + request.path + ": " + *error, false;
+        if (!audio->Open(error)) return false;
         audio_.push_back(std::move(audio));
     }
-    if (!out_.Open(request.path, error)) return false;
+    return true;
+}
 
-    Bytes info, tracks, video, colour, head = EbmlHeader();
-    PutUint(info, kTimecodeScale, kNsPerMs);
-    // The duration's bytes follow its ID and size.
-    const std::size_t durationInInfo = info.size() + 2 + 8;
-    PutFloat(info, kDuration, double(request.plannedFrames * period) / kPeriodPerMs);
-    PutString(info, kMuxingApp, "zmbtool");
-    PutString(info, kWritingApp, "zmbtool " ZMBTOOL_VERSION);
+namespace {
+
+Bytes VideoEntry(std::uint32_t width, std::uint32_t height) {
+    Bytes colour, video, entry;
     PutUint(colour, kMatrixCoefficients, 6);  // BT.601
     PutUint(colour, kRange, 1);               // limited
     PutUint(colour, kChromaSitingHorz, 2);    // between the pixels it covers
@@ -345,33 +342,48 @@ bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint
     PutUint(video, kPixelWidth, width);
     PutUint(video, kPixelHeight, height);
     PutMaster(video, kColour, colour);
-    Bytes entry;
     PutUint(entry, kTrackNumber, 1);
     PutUint(entry, kTrackUid, 1);
     PutUint(entry, kTrackType, 1);
     PutUint(entry, kFlagLacing, 0);
     PutString(entry, kCodecId, "V_VP9");
     PutMaster(entry, kVideo, video);
-    PutMaster(tracks, kTrackEntry, entry);
-    for (const auto& audio : audio_) {
-        Bytes a, sound;
-        PutUint(a, kTrackNumber, audio->number);
-        PutUint(a, kTrackUid, audio->number);
-        PutUint(a, kTrackType, 2);
-        PutUint(a, kFlagDefault, audio->number == 2 ? 1 : 0);
-        PutUint(a, kFlagLacing, 0);
-        PutString(a, kName, audio->Name());
-        PutString(a, kCodecId, "A_OPUS");
-        const Bytes opusHead = audio->Head();
-        PutBinary(a, kCodecPrivate, opusHead.data(), opusHead.size());
-        PutUint(a, kCodecDelay,
-                std::uint64_t(audio->lookahead) * 1000000000 / std::uint64_t(audio->codingRate));
-        PutUint(a, kSeekPreRoll, kSeekPreRollNs);
-        PutFloat(sound, kSamplingFrequency, kOpusRate);
-        PutUint(sound, kChannels, static_cast<std::uint64_t>(audio->channels));
-        PutMaster(a, kAudio, sound);
-        PutMaster(tracks, kTrackEntry, a);
-    }
+    return entry;
+}
+
+}  // namespace
+
+Bytes WebmWriter::Audio::Entry() const {
+    Bytes entry, sound;
+    PutUint(entry, kTrackNumber, number);
+    PutUint(entry, kTrackUid, number);
+    PutUint(entry, kTrackType, 2);
+    PutUint(entry, kFlagDefault, number == 2 ? 1 : 0);
+    PutUint(entry, kFlagLacing, 0);
+    PutString(entry, kName, Name());
+    PutString(entry, kCodecId, "A_OPUS");
+    const Bytes head = Head();
+    PutBinary(entry, kCodecPrivate, head.data(), head.size());
+    PutUint(entry, kCodecDelay, std::uint64_t(lookahead) * 1000000000 / std::uint64_t(codingRate));
+    PutUint(entry, kSeekPreRoll, kSeekPreRollNs);
+    PutFloat(sound, kSamplingFrequency, kOpusRate);
+    PutUint(sound, kChannels, static_cast<std::uint64_t>(channels));
+    PutMaster(entry, kAudio, sound);
+    return entry;
+}
+
+// Everything before the first cluster, noting where the parts a file rewrites at its end
+// lie.
+Bytes WebmWriter::Header(std::uint32_t width, std::uint32_t height) {
+    Bytes info, tracks, head = EbmlHeader();
+    PutUint(info, kTimecodeScale, kNsPerMs);
+    // The duration's bytes follow its ID and size.
+    const std::size_t durationInInfo = info.size() + 2 + 8;
+    PutFloat(info, kDuration, double(request_.plannedFrames * period_) / kPeriodPerMs);
+    PutString(info, kMuxingApp, "zmbtool");
+    PutString(info, kWritingApp, "zmbtool " ZMBTOOL_VERSION);
+    PutMaster(tracks, kTrackEntry, VideoEntry(width, height));
+    for (const auto& audio : audio_) PutMaster(tracks, kTrackEntry, audio->Entry());
     PutId(head, kSegment);
     PutSize8(head, kUnknownSize);
     segmentStart_ = head.size();
@@ -382,6 +394,20 @@ bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint
     PutMaster(head, kInfo, info);
     tracksAt_ = head.size() - segmentStart_;
     PutMaster(head, kTracks, tracks);
+    return head;
+}
+
+bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint32_t height,
+                      std::uint64_t period, std::string* error) {
+    request_ = request;
+    period_ = period;
+    std::string reason;
+    if (!OpenVideo(width, height, &reason) || !OpenAudio(&reason)) {
+        *error = "cannot write " + request.path + ": " + reason;
+        return false;
+    }
+    if (!out_.Open(request.path, error)) return false;
+    const Bytes head = Header(width, height);
     written_ = head.size();
     return out_.Write(head.data(), head.size());
 }

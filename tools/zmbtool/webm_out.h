@@ -52,6 +52,9 @@ class WebmWriter {
         bool key;
         std::vector<std::uint8_t> data;
     };
+    bool OpenVideo(std::uint32_t width, std::uint32_t height, std::string* error);
+    bool OpenAudio(std::string* error);
+    std::vector<std::uint8_t> Header(std::uint32_t width, std::uint32_t height);
     bool Fail(const std::string& reason);
     bool Queue(std::uint64_t track, std::int64_t ms, bool key, const void* data, std::size_t size);
     bool Flush(bool all);
