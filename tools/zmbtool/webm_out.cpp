@@ -582,6 +582,18 @@ bool WebmWriter::FinishFile() {
            Fail("");
 }
 
+// The decoder drops the encoder's lookahead from the start, so as much silence at the end
+// lets the last real samples through; the last packet is filled with silence.
+bool WebmWriter::FinishAudio(Audio& audio) {
+    std::string reason;
+    if (!audio.Resample(true, &reason)) return Fail(reason);
+    audio.ready.insert(audio.ready.end(),
+                       static_cast<std::size_t>(audio.lookahead * audio.channels), 0.0f);
+    const std::size_t frame = static_cast<std::size_t>(audio.FrameSize() * audio.channels);
+    audio.ready.resize((audio.ready.size() + frame - 1) / frame * frame, 0.0f);
+    return EncodeReady(audio);
+}
+
 bool WebmWriter::Commit(std::string* error) {
     if (!out_.IsOpen()) return true;
     bool ok = failure_.empty() && (frames_ > 0 || Fail("no frame was played")) && DrainVideo(true);
@@ -589,18 +601,7 @@ bool WebmWriter::Commit(std::string* error) {
     ok = ok && (videoPackets_ == frames_ ||
                 Fail("the video encoder gave " + std::to_string(videoPackets_) + " of " +
                      std::to_string(frames_) + " frames"));
-    for (const auto& audio : audio_) {
-        if (!ok) break;
-        // The decoder drops the encoder's lookahead from the start, so as much silence at the
-        // end lets the last real samples through; the last packet is filled with silence.
-        std::string reason;
-        ok = audio->Resample(true, &reason) || Fail(reason);
-        audio->ready.insert(audio->ready.end(),
-                            static_cast<std::size_t>(audio->lookahead * audio->channels), 0.0f);
-        const std::size_t frame = static_cast<std::size_t>(audio->FrameSize() * audio->channels);
-        audio->ready.resize((audio->ready.size() + frame - 1) / frame * frame, 0.0f);
-        ok = ok && EncodeReady(*audio);
-    }
+    for (const auto& audio : audio_) ok = ok && FinishAudio(*audio);
     ok = ok && Flush(true);
     ok = ok && (out_.IsStream() || FinishFile());
     if (!ok) {

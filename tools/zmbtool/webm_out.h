@@ -61,6 +61,7 @@ class WebmWriter {
     bool WriteCluster();
     bool DrainVideo(bool last);
     bool EncodeReady(Audio& audio);
+    bool FinishAudio(Audio& audio);
     bool FinishFile();
 
     WebmRequest request_;
