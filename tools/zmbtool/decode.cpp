@@ -16,6 +16,7 @@
 #include "png_io.h"
 #include "progress.h"
 #include "sound_out.h"
+#include "webm_out.h"
 #include "decoder/tool_access.h"
 #include "zambrel/blit.h"
 #include "zambrel/movie.h"
@@ -30,16 +31,20 @@ const char kHelp[] =
     "holding just this run's frameNNNNN.png (or trackN) files. Exit status 3: the movie is\n"
     "damaged, and every frame before the damage was written.\n"
     "  --y4m FILE        a YUV4MPEG2 stream (BT.601, limited range) for video encoders\n"
-    "  --chroma 420|444  the Y4M chroma resolution (default 420)\n"
+    "  --chroma 420|444  the Y4M and WebM chroma resolution (default 420)\n"
     "  --rgb24 FILE      raw frames, 3 bytes a pixel (red, green, blue), the palette's colours\n"
     "  --rgba FILE       the same with a fourth byte of 255 (opaque) a pixel\n"
     "  --gif FILE        an animated GIF, exact colours, delays from the frame rate, no sound\n"
     "  --webp FILE       a lossless animated WebP, exact colours, durations from the frame\n"
     "                    rate, no sound\n"
+    "  --webm FILE       a WebM: VP9 video (colours as --y4m, chroma as --chroma) and each of\n"
+    "                    the --tracks as its own Opus track\n"
+    "  --webm-quality Q  VP9's constant quality, 0 (finest) to 63 (default 20)\n"
+    "  --webm-lossless   VP9's lossless mode in 4:4:4: only the Y'CbCr rounding is lost\n"
     "  --wav FILE        one WAV of the chosen tracks: a track as stored, or several mixed\n"
     "                    to 16-bit; an existing FOLDER (a name ending in / must be one) gets\n"
     "                    trackN.wav for every present track instead\n"
-    "  --tracks LIST     the tracks for --wav FILE, such as 0 or 0,2 (default: all)\n"
+    "  --tracks LIST     the tracks for --wav FILE and --webm, such as 0 or 0,2 (default: all)\n"
     "  --raw FILE        for every played frame: the 768-byte palette (red, green, blue per\n"
     "                    entry), then Width x shown-Height bytes of an 8-bit top-down picture\n"
     "                    (pitch = Width) that starts at 0 and keeps its pixels between frames\n"
@@ -72,6 +77,7 @@ enum class PngFormat { Indexed, Rgb24, Display555, Display565 };
 struct DecodeOptions {
     std::string movie, png, rects, pcm, wav;
     zmbtool::PictureRequest pictures;
+    zmbtool::WebmRequest webm;
     std::uint32_t tracks = 0x7F;
     long frames = -1;
     std::uint32_t scale = 0;
@@ -138,6 +144,13 @@ bool SetFrames(DecodeOptions& o, const std::string& v) {
     return !v.empty() && *end == 0 && o.frames >= 0;
 }
 
+bool SetWebmQuality(DecodeOptions& o, const std::string& v) {
+    char* end = nullptr;
+    const long quality = std::strtol(v.c_str(), &end, 10);
+    o.webm.quality = static_cast<int>(quality);
+    return !v.empty() && *end == 0 && quality >= 0 && quality <= zmbtool::kWebmWorstQuality;
+}
+
 const Option kOptions[] = {
     {"--raw", true,
      [](DecodeOptions& o, const std::string& v) { return o.pictures.raw = v, true; }},
@@ -151,6 +164,10 @@ const Option kOptions[] = {
      [](DecodeOptions& o, const std::string& v) { return o.pictures.gif = v, true; }},
     {"--webp", true,
      [](DecodeOptions& o, const std::string& v) { return o.pictures.webp = v, true; }},
+    {"--webm", true, [](DecodeOptions& o, const std::string& v) { return o.webm.path = v, true; }},
+    {"--webm-quality", true, SetWebmQuality},
+    {"--webm-lossless", false,
+     [](DecodeOptions& o, const std::string&) { return o.webm.lossless = true, true; }},
     {"--chroma", true,
      [](DecodeOptions& o, const std::string& v) {
          o.pictures.chroma444 = v == "444";
@@ -184,17 +201,19 @@ bool WavIsFolder(const std::string& wav) {
     return !wav.empty() && (wav.back() == '/' || std::filesystem::is_directory(wav, ignored));
 }
 
-bool AnyPictureStream(const zmbtool::PictureRequest& p) {
+bool AnyPictureStream(const DecodeOptions& o) {
+    const zmbtool::PictureRequest& p = o.pictures;
     return !(p.raw.empty() && p.y4m.empty() && p.rgb24.empty() && p.rgba.empty() && p.gif.empty() &&
-             p.webp.empty());
+             p.webp.empty() && o.webm.path.empty());
 }
 
 // Every output is checked here, before the movie is read, so that a bad one costs nothing.
 int CheckAllOutputs(const DecodeOptions& o) {
     std::string error;
     std::vector<std::string> files;
-    for (const std::string* path : {&o.pictures.raw, &o.pictures.y4m, &o.pictures.rgb24,
-                                    &o.pictures.rgba, &o.pictures.gif, &o.pictures.webp, &o.rects})
+    for (const std::string* path :
+         {&o.pictures.raw, &o.pictures.y4m, &o.pictures.rgb24, &o.pictures.rgba, &o.pictures.gif,
+          &o.pictures.webp, &o.rects, &o.webm.path})
         if (!path->empty()) files.push_back(*path);
     const bool wavFolder = WavIsFolder(o.wav);
     if (!o.wav.empty() && !wavFolder) files.push_back(o.wav);
@@ -215,10 +234,15 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
         return status;
     if (!positional.empty()) o.movie = positional[0];
     if (o.movie.empty()) return zmbtool::Fail("decode: no movie given (see zmbtool decode --help)");
-    if (Is16Bit(o.format) && AnyPictureStream(o.pictures))
+    if (Is16Bit(o.format) && AnyPictureStream(o))
         return zmbtool::Fail(
             "decode: the display555/display565 renderings are for --png only; the streams "
             "carry the palette's colours");
+    // The WebM's encoder is opened at the movie's own size; enlarging for it is not there yet.
+    if (o.pictures.scale > 1 && !o.webm.path.empty())
+        return zmbtool::Fail(
+            "decode: --scale N does not apply to --webm yet; make the WebM "
+            "without it");
     zmbtool::NoteInput(o.movie);
     return CheckAllOutputs(o);
 }
@@ -313,24 +337,47 @@ struct Outputs {
     zmbtool::PictureOutputs pictures;
     zmbtool::SoundOutputs sound;
     zmbtool::OutputFile rects;
+    zmbtool::WebmWriter webm;
 };
 
-// The sound opens first: its choice of tracks is the one check left that depends on the
-// movie, and it should fail before any stream has been sent a header.
-bool OpenOutputs(const DecodeOptions& o, const Movie* movie, Outputs* out, std::string* error) {
+// The WebM takes every chosen track the movie can play; --tracks naming only tracks it
+// lacks is a mistake worth a word.
+bool OpenWebm(const DecodeOptions& o, const zmbtool::MovieFile& file, std::uint64_t period,
+              Outputs* out, std::string* error) {
+    const Movie* movie = file.Get();
+    zmbtool::WebmRequest webm = o.webm;
+    webm.chroma444 = o.pictures.chroma444;
+    webm.tracks = o.tracks & zmbtool::PlayableTracks(movie);
+    if (webm.tracks == 0 && o.tracks != 0x7F) {
+        *error = "cannot write " + webm.path + ": the movie has none of the chosen tracks";
+        return false;
+    }
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) webm.trackFormat[n] = movie->TrackFormat[n];
+    webm.plannedFrames = o.frames >= 0 ? std::uint64_t(o.frames) : file.Check().frameCount;
+    return out->webm.Open(webm, movie->Width, movie->Height, period, error);
+}
+
+// The sound and the WebM open first: their choice of tracks (and the video encoder's
+// view of the size) are the checks left that depend on the movie, and they should fail
+// before any other stream has been sent a header.
+bool OpenOutputs(const DecodeOptions& o, const zmbtool::MovieFile& file, Outputs* out,
+                 std::string* error) {
+    const Movie* movie = file.Get();
     zmbtool::SoundRequest sound;
     sound.pcmFolder = o.pcm;
     (WavIsFolder(o.wav) ? sound.wavFolder : sound.wavFile) = o.wav;
     sound.tracks = o.tracks;
+    if (!o.webm.path.empty()) sound.alsoDecode = o.tracks;
     if (!out->sound.Open(movie, sound, error)) return false;
     const std::uint64_t period =
         movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate) : kUntimedPeriod;
+    if (!o.webm.path.empty() && !OpenWebm(o, file, period, out, error)) return false;
     if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
     return o.rects.empty() || out->rects.Open(o.rects, error);
 }
 
 void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const Movie* movie) {
-    if (movie->FrameRate == 0 && AnyPictureStream(o.pictures))
+    if (movie->FrameRate == 0 && AnyPictureStream(o))
         std::fprintf(stderr,
                      "zmbtool: note: %s is untimed; its streams run at 10 frames a second\n",
                      o.movie.c_str());
@@ -346,6 +393,14 @@ struct RunResult {
     std::string damage;   // empty when every requested frame was whole
     std::string failure;  // a write that failed: the run's outputs are not whole
 };
+
+bool AddWebmFrame(Outputs& out, const zmbtool::IndexedFrame& frame) {
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        const std::vector<std::uint8_t>& sound = out.sound.Decoded(n);
+        if (!out.webm.AddSound(n, sound.data(), sound.size())) return false;
+    }
+    return out.webm.AddFrame(frame);
+}
 
 void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& picture, Outputs& out,
                   RunResult* result) {
@@ -380,6 +435,10 @@ void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& pic
         const zmbtool::IndexedFrame frame{movie->Width, movie->Height, picture.Row(0),
                                           picture.Pitch(), movie->Palette};
         if (!Is16Bit(o.format)) ok = out.pictures.AddFrame(frame) && ok;
+        if (!o.webm.path.empty() && !AddWebmFrame(out, frame)) {
+            result->failure = out.webm.Failure();
+            break;
+        }
         if (!o.png.empty() && !WriteFramePng(o, movie, picture, f, &result->failure)) break;
         if (out.rects.IsOpen()) ok = WriteRects(out.rects, movie, f) && ok;
         if (!ok) {
@@ -393,7 +452,8 @@ void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& pic
 }
 
 bool FinishOutputs(Outputs& out, std::string* error) {
-    return out.pictures.Finish(error) && out.rects.Commit(error) && out.sound.Finish(error);
+    return out.pictures.Finish(error) && out.rects.Commit(error) && out.sound.Finish(error) &&
+           out.webm.Commit(error);
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -424,7 +484,7 @@ int Run(const std::vector<std::string>& args) {
                        static_cast<std::int32_t>(movie->Height), picture.pixels.data(),
                        DestinationFormat(o.format) | (o.bottomUp ? 1u : 0u));
     Outputs out;
-    if (!OpenOutputs(o, movie, &out, &error)) return zmbtool::Fail("decode: " + error);
+    if (!OpenOutputs(o, file, &out, &error)) return zmbtool::Fail("decode: " + error);
     NoteWhatStreamsLeaveOut(o, movie);
     RunResult result;
     DecodeFrames(o, file, picture, out, &result);

@@ -2,13 +2,12 @@
 // zmbtool decode's picture streams.
 #include "picture_out.h"
 
-#include <array>
-#include <cmath>
 #include <cstring>
 #include <numeric>
 
 #include "gif_out.h"
 #include "webp_out.h"
+#include "yuv.h"
 #include "zambrel/movie.h"
 
 namespace zmbtool {
@@ -16,30 +15,6 @@ namespace zmbtool {
 namespace {
 
 constexpr std::size_t kPaletteBytes = ZAMB_PALETTE_BYTES;
-
-// Y'CbCr by the BT.601 matrix in limited (studio) range: a Y4M stream carries no colour
-// description, and this is what encoders and players assume for one that does not say.
-// Chroma is kept with 6 fractional bits so that 4:2:0 averages round only once.
-struct YuvTable {
-    std::array<std::uint8_t, 256> y;
-    std::array<int, 256> cb64, cr64;
-};
-
-YuvTable MakeYuvTable(const std::uint8_t* palette) {
-    YuvTable t;
-    for (int i = 0; i < 256; ++i) {
-        const double r = palette[i * 3], g = palette[i * 3 + 1], b = palette[i * 3 + 2];
-        const double luma = 0.299 * r + 0.587 * g + 0.114 * b;
-        t.y[i] = static_cast<std::uint8_t>(std::lround(16 + luma * 219.0 / 255.0));
-        t.cb64[i] = static_cast<int>(std::lround(64 * (128 + (b - luma) / 1.772 * 224.0 / 255.0)));
-        t.cr64[i] = static_cast<int>(std::lround(64 * (128 + (r - luma) / 1.402 * 224.0 / 255.0)));
-    }
-    return t;
-}
-
-std::uint8_t Chroma(int sum64, int shift) {
-    return static_cast<std::uint8_t>((sum64 + (1 << (shift - 1))) >> shift);
-}
 
 std::string Y4mHeader(std::uint32_t width, std::uint32_t height, std::uint64_t period,
                       bool chroma444) {
@@ -110,34 +85,15 @@ IndexedFrame PictureOutputs::Enlarged(const IndexedFrame& frame) {
 }
 
 bool PictureOutputs::WriteY4mFrame(const IndexedFrame& frame) {
-    const YuvTable t = MakeYuvTable(frame.palette);
     const std::size_t w = frame.width, h = frame.height;
     const std::size_t cw = request_.chroma444 ? w : w / 2, ch = request_.chroma444 ? h : h / 2;
     planes_.resize(w * h + 2 * cw * ch);
-    std::uint8_t* y = planes_.data();
-    std::uint8_t* cb = y + w * h;
-    std::uint8_t* cr = cb + cw * ch;
-    for (std::size_t row = 0; row < h; ++row) {
-        const std::uint8_t* in = frame.Row(static_cast<std::uint32_t>(row));
-        for (std::size_t x = 0; x < w; ++x) y[row * w + x] = t.y[in[x]];
-    }
-    for (std::size_t row = 0; row < ch; ++row) {
-        if (request_.chroma444) {
-            const std::uint8_t* in = frame.Row(static_cast<std::uint32_t>(row));
-            for (std::size_t x = 0; x < cw; ++x) {
-                cb[row * cw + x] = Chroma(t.cb64[in[x]], 6);
-                cr[row * cw + x] = Chroma(t.cr64[in[x]], 6);
-            }
-            continue;
-        }
-        const std::uint8_t* a = frame.Row(static_cast<std::uint32_t>(row * 2));
-        const std::uint8_t* b = frame.Row(static_cast<std::uint32_t>(row * 2 + 1));
-        for (std::size_t x = 0; x < cw; ++x) {
-            const std::size_t l = x * 2, r = l + 1;
-            cb[row * cw + x] = Chroma(t.cb64[a[l]] + t.cb64[a[r]] + t.cb64[b[l]] + t.cb64[b[r]], 8);
-            cr[row * cw + x] = Chroma(t.cr64[a[l]] + t.cr64[a[r]] + t.cr64[b[l]] + t.cr64[b[r]], 8);
-        }
-    }
+    YuvPlanes planes;
+    planes.y = planes_.data();
+    planes.cb = planes.y + w * h;
+    planes.cr = planes.cb + cw * ch;
+    planes.yPitch = std::ptrdiff_t(w), planes.chromaPitch = std::ptrdiff_t(cw);
+    FrameToYuv(frame, request_.chroma444, planes);
     return y4m_.Write("FRAME\n", 6) && y4m_.Write(planes_.data(), planes_.size());
 }
 

@@ -108,6 +108,7 @@ bool SoundOutputs::Open(const Movie* movie, const SoundRequest& request, std::st
     }
     if (!request.wavFile.empty() && !OpenWavFile(movie, request, error)) return Discard(), false;
     if (request.decodeAll) wanted_ = playable;
+    wanted_ |= request.alsoDecode & playable;
     return true;
 }
 

@@ -17,11 +17,12 @@
 namespace zmbtool {
 
 struct SoundRequest {
-    std::string pcmFolder;        // trackN.pcm for every present track
-    std::string wavFolder;        // trackN.wav for every present track
-    std::string wavFile;          // one WAV of the chosen tracks
-    std::uint32_t tracks = 0x7F;  // bit n chooses track n for wavFile
-    bool decodeAll = false;       // decode every track even with no output, to find faults
+    std::string pcmFolder;         // trackN.pcm for every present track
+    std::string wavFolder;         // trackN.wav for every present track
+    std::string wavFile;           // one WAV of the chosen tracks
+    std::uint32_t tracks = 0x7F;   // bit n chooses track n for wavFile
+    bool decodeAll = false;        // decode every track even with no output, to find faults
+    std::uint32_t alsoDecode = 0;  // tracks another output takes through Decoded()
 };
 
 // Every present track that can be played (its rate is not 0).
@@ -41,6 +42,8 @@ class SoundOutputs {
     bool DecodeFrame(const Movie* movie, std::string* fault);
     // Appends the frame DecodeFrame decoded. False when a write failed.
     bool WriteFrame();
+    // Track N's sound of the frame DecodeFrame decoded (empty when it had none).
+    const std::vector<std::uint8_t>& Decoded(int n) const { return decoded_[n]; }
     bool Finish(std::string* error);
 
   private:
