@@ -155,7 +155,11 @@ void StartTiming(Movie* movie) {
 
 }  // namespace
 
-void DecodeCurrentPicture(Movie* movie, ChunkReading* reading) {
+namespace {
+
+// The current frame's chunk and 16-bit colours, handed to `decode` (one of the two above).
+template <class Decode>
+void DecodeCurrentPictureWith(Movie* movie, Decode decode) {
     movie->RectState = 1;
     // The painters read a copy of the 16-bit colour table, which is the frame's own even if
     // the caller's palette changes meanwhile.
@@ -167,7 +171,13 @@ void DecodeCurrentPicture(Movie* movie, ChunkReading* reading) {
     const std::uint8_t* chunk;
     const std::uint8_t* chunkEnd;
     VideoChunkBounds(movie, &chunk, &chunkEnd);
-    DecodeVideo(chunk, chunkEnd, movie->Trees, movie->Dest, colours, reading);
+    decode(chunk, chunkEnd, movie->Trees, movie->Dest, colours);
+}
+
+}  // namespace
+
+void DecodeCurrentPicture(Movie* movie) {
+    DecodeCurrentPictureWith(movie, DecodeVideo);
 }
 
 namespace {
@@ -202,26 +212,41 @@ std::uint32_t ColourDistance(const std::uint8_t* rgb, const std::uint8_t* entry,
 
 }  // namespace
 
-void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
-                 Destination* dest, const std::uint16_t* colours, ChunkReading* reading) {
-    if (trees == nullptr || dest == nullptr) return;
+namespace {
+
+// The painters' state for a chunk, the trees' recent values reset and the scan of the change
+// map started over; the family of painters the destination takes.
+FamilyKind StartVideo(TreeBlock* trees, Destination* dest, const std::uint16_t* colours,
+                      PaintState& paint) {
     ResetRecentValues(trees);
-    const FamilyKind family = ChooseFamily(dest);
-    const bool wide = MmxPathChosen();
     dest->ScanDone = dest->ScanContinue = dest->ScanStarted = 0;
     dest->ScanX = dest->ScanY = 0;
+    ResetPainters(paint, dest, colours);
+    return ChooseFamily(dest);
+}
+
+}  // namespace
+
+void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
+                 Destination* dest, const std::uint16_t* colours) {
+    if (trees == nullptr || dest == nullptr) return;
     // The painters' state is the call's own, so movies may be decoded on several threads.
     PaintState paint;
-    ResetPainters(paint, dest, colours);
+    const FamilyKind family = StartVideo(trees, dest, colours, paint);
     // Nothing here uses the processor's vector registers, so no state needs clearing after.
-    if (reading != nullptr) {
-        *reading = wide ? DecodeBlocksWideChecked(paint, chunk, chunkEnd, trees, family)
-                        : DecodeBlocksPlainChecked(paint, chunk, chunkEnd, trees, family);
-    } else if (wide) {
+    if (MmxPathChosen())
         DecodeBlocksWide(paint, chunk, chunkEnd, trees, family);
-    } else {
+    else
         DecodeBlocksPlain(paint, chunk, chunkEnd, trees, family);
-    }
+}
+
+void DecodeVideoChecked(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
+                        Destination* dest, const std::uint16_t* colours, ChunkReading* reading) {
+    if (trees == nullptr || dest == nullptr) return;
+    PaintState paint;
+    const FamilyKind family = StartVideo(trees, dest, colours, paint);
+    *reading = MmxPathChosen() ? DecodeBlocksWideChecked(paint, chunk, chunkEnd, trees, family)
+                               : DecodeBlocksPlainChecked(paint, chunk, chunkEnd, trees, family);
 }
 
 std::uint16_t ColourPixel16(std::uint8_t format, const std::uint8_t* rgb) {
@@ -284,6 +309,7 @@ void ZambSetDestination(Movie* movie, std::uint32_t left, std::int32_t top, std:
 
 namespace {
 
+template <bool Checked>
 std::int32_t DoFrame(Movie* movie, ChunkReading* reading) {
     if (movie == nullptr || movie->ReadFailed) return 0;
     StartTiming(movie);
@@ -300,8 +326,15 @@ std::int32_t DoFrame(Movie* movie, ChunkReading* reading) {
         // A skipped picture stays as it was; the next frame's changes apply to it.
         if (skip) {
             movie->FramesSkipped += 1;
+        } else if constexpr (Checked) {
+            DecodeCurrentPictureWith(
+                movie,
+                [reading](const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
+                          Destination* dest, const std::uint16_t* colours) {
+                    DecodeVideoChecked(chunk, chunkEnd, trees, dest, colours, reading);
+                });
         } else {
-            DecodeCurrentPicture(movie, reading);
+            DecodeCurrentPicture(movie);
         }
     }
     // Services every open track (and does nothing when none is open).
@@ -312,11 +345,11 @@ std::int32_t DoFrame(Movie* movie, ChunkReading* reading) {
 }  // namespace
 
 std::int32_t ZambDoFrame(Movie* movie) {
-    return DoFrame(movie, nullptr);
+    return DoFrame<false>(movie, nullptr);
 }
 
 std::int32_t DoFrameChecked(Movie* movie, ChunkReading* reading) {
-    return DoFrame(movie, reading);
+    return DoFrame<true>(movie, reading);
 }
 
 void ZambRemapColours(Movie* movie, const void* palette, std::uint32_t count,

@@ -14,14 +14,17 @@ struct ChunkReading;
 // Decodes one video chunk into the destination and leaves its change map. The stream is
 // read from `chunk` up to `chunkEnd` and goes on as zero bits after that. `colours` are the
 // 16-bit pixels of the 256 indices (read by 16-bit destinations only).
-// With READING, the chunk is read checked (the same picture; see ChunkReading) and what
-// was found goes there.
 void DecodeVideo(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
-                 Destination* dest, const std::uint16_t* colours, ChunkReading* reading = nullptr);
+                 Destination* dest, const std::uint16_t* colours);
+// The same picture with the chunk read checked (see ChunkReading), for the tools. A function
+// of its own, so that programs that never check (the player, the web page) link none of the
+// checked block loops.
+void DecodeVideoChecked(const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
+                        Destination* dest, const std::uint16_t* colours, ChunkReading* reading);
 
 // Decodes the current frame's video chunk into the movie's destination (which must be set),
 // rebuilding the 16-bit colour table first when the palette changed.
-void DecodeCurrentPicture(Movie* movie, ChunkReading* reading = nullptr);
+void DecodeCurrentPicture(Movie* movie);
 
 // ZambDoFrame, with the picture's chunk read checked. READING is left as it is when no
 // picture was decoded (no destination, a skipped frame).
