@@ -212,8 +212,9 @@ BENCHMARK(SeekToMiddle)->Unit(benchmark::kMillisecond);
 
 // A long 640x480 movie at 24 frames a second with a 22,050 Hz track whose sound leads the
 // pictures. Its index is given the share of 64 MiB that a ten-minute movie's 14,400 frames
-// would have, so that its snapshots lie as far apart as that movie's would.
-constexpr std::uint32_t kLongWidth = 640, kLongHeight = 480, kLongFrames = 720;
+// would have, so that its snapshots lie as far apart as that movie's would: 1,005 frames
+// take 15 snapshots 67 frames apart, as 14,400 take 214.
+constexpr std::uint32_t kLongWidth = 640, kLongHeight = 480, kLongFrames = 1005;
 constexpr std::size_t kLongBudget = (std::size_t{64} << 20) / 14400 * kLongFrames;
 
 const Bytes& LongMovie() {

@@ -166,8 +166,10 @@ ZambError ReportReadFailure(ZambDecoder* decoder, std::uint32_t frame) {
                 static_cast<unsigned long long>(end));
 }
 
-// Decodes the current frame of the movie: picture, rectangles and, when asked, sound.
-ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound, bool fromPrevious) {
+// Decodes the current frame of the movie: picture, sound when asked, and its changed
+// rectangles unless a seek is only passing through it (each decode rewrites the change map
+// whole, so the scan of a frame no one sees is work for nothing).
+ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound, bool fromPrevious, bool withRects) {
     Movie* movie = &decoder->movie;
     if (!PreparePicture(decoder) || !ReserveTrackSound(decoder))
         return Fail(decoder, ZAMBERR_NO_MEMORY, movie->FrameNumber,
@@ -180,7 +182,7 @@ ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound, bool fromPrevious)
     if (withSound) DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
     decoder->frameCurrent = true;
     TakeSnapshot(decoder);
-    if (!CollectChangedRects(decoder))
+    if (withRects && !CollectChangedRects(decoder))
         return Fail(decoder, ZAMBERR_NO_MEMORY, movie->FrameNumber,
                     "not enough memory for the changed rectangles");
     return ZAMBERR_NONE;
@@ -189,7 +191,7 @@ ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound, bool fromPrevious)
 // Makes the next frame current (frame 0 when none is). A frame that cannot be read leaves
 // the current one current as it was, picture, palette and sound, and every later step fails
 // the same way until a seek starts over.
-ZambError Step(ZambDecoder* decoder, bool withSound) {
+ZambError Step(ZambDecoder* decoder, bool withSound, bool withRects = true) {
     Movie* movie = &decoder->movie;
     if (decoder->damaged) return ZAMBERR_READ_FAILED;
     const bool fromPrevious = decoder->frameCurrent;
@@ -201,7 +203,7 @@ ZambError Step(ZambDecoder* decoder, bool withSound) {
         if (AtLastFrame(movie)) decoder->firstPass = false;  // round to the first frame
         AdvanceFrame(movie);
     }
-    if (!movie->ReadFailed) return DecodeCurrent(decoder, withSound, fromPrevious);
+    if (!movie->ReadFailed) return DecodeCurrent(decoder, withSound, fromPrevious, withRects);
     decoder->damaged = true;
     decoder->shownFrame = shown;
     if (fromPrevious) {
@@ -555,11 +557,17 @@ ZambError ZambDecoderSeek(ZambDecoder* decoder, std::uint32_t frame) {
     EmptySoundQueues(decoder, due);
     StartSeek(decoder, frame, timed, due);
     while (!decoder->frameCurrent || VisibleFrameNumber(decoder) != frame) {
-        const ZambError result = Step(decoder, false);
+        const ZambError result = Step(decoder, false, false);
         decoder->wholePicture = true;
-        if (result != ZAMBERR_NONE) return result;
+        if (result != ZAMBERR_NONE) {
+            CollectChangedRects(decoder);  // the frame left current: its own map is intact
+            return result;
+        }
         if (VisibleFrameNumber(decoder) != frame) QueueReachingSound(decoder);
     }
+    if (!CollectChangedRects(decoder))
+        return Fail(decoder, ZAMBERR_NO_MEMORY, frame,
+                    "not enough memory for the changed rectangles");
     // Without a time line the queue starts with the target's own chunk, as it always has.
     if (!timed) QueueFromCurrentChunk(decoder);
     DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
@@ -597,7 +605,7 @@ ZambError ZambDecoderBuildIndex(ZambDecoder* decoder) {
     Restart(decoder);
     ZambError result = ZAMBERR_NONE;
     while (result == ZAMBERR_NONE && !(decoder->frameCurrent && AtLastFrame(&decoder->movie)))
-        result = Step(decoder, false);
+        result = Step(decoder, false, false);
     decoder->wholePicture = true;
     if (result != ZAMBERR_NONE) return result;
     if (hadFrame) return ZambDecoderSeek(decoder, back);
