@@ -62,9 +62,9 @@ void AdvancePrimaryDue(SoundTrack* primary) {
 std::uint32_t PadAfterUnderrun(SoundTrack* track, std::uint32_t s) {
     if (track->UnderrunSeen) {
         track->UnderrunSeen = 0;
-        track->Underrun = 0;
+        UnderrunStore(track, 0);
     }
-    if (!track->Underrun) return 0;
+    if (!UnderrunLoad(track)) return 0;
     track->UnderrunSeen = 1;
     if (s >= track->MaxChunk || track->BytesQueued == 0) return 0;
     std::uint32_t room = track->RingSize - RingFillLoad(track) - s;

@@ -118,7 +118,7 @@ bool SoundOn(Movie* movie, std::int32_t on) {
         }
         if (!SoundDriver.SoundResume(track)) return false;
         ServiceOpenTracks();
-        track->Underrun = 0;
+        UnderrunStore(track, 0);
     }
     movie->SoundOff = 0;
     return true;

@@ -3,7 +3,6 @@
 // play cursor by the service, which both the player's thread and a multimedia timer run.
 #include "sound/directsound.h"
 
-#include <atomic>
 #include <cstddef>
 #include <cstring>
 #include <thread>
@@ -206,7 +205,7 @@ void NoteWritten(SoundTrack* track, std::uint32_t start, std::uint32_t count) {
 // sound written starts it again from there.
 void RunDry(SoundTrack* track) {
     DirectSoundTrackArea& area = AreaOf(track);
-    std::atomic_ref<std::uint32_t>(track->Underrun).store(1);
+    UnderrunStore(track, 1);
     area.SoundBuffer->Stop();
     area.SoundBuffer->SetCurrentPosition(0);
     area.Stopped = 1;
@@ -292,7 +291,7 @@ void WriteSilenceTail(SoundTrack* track, std::uint32_t start, std::uint32_t fill
     SilenceRegionsFrom(track, regions, copied);
     area.WriteOffset = area.SilenceEnd = (start + quarter) % track->BufferSize;
     UnlockBuffer(area.SoundBuffer, regions);
-    std::atomic_ref<std::uint32_t>(track->Underrun).store(1);
+    UnderrunStore(track, 1);
 }
 
 // The primary buffer plays in the first track's format, so that the platform mixes

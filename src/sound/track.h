@@ -105,6 +105,15 @@ inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
 }
 #endif
 
+// The DirectSound timer thread raises Underrun while the decoder's thread reads and clears
+// it: both go through these, so neither reads a half-done write.
+inline std::uint32_t UnderrunLoad(const SoundTrack* track) {
+    return __atomic_load_n(&track->Underrun, __ATOMIC_SEQ_CST);
+}
+inline void UnderrunStore(SoundTrack* track, std::uint32_t value) {
+    __atomic_store_n(&track->Underrun, value, __ATOMIC_SEQ_CST);
+}
+
 // Copies `count` ring bytes into `out`, wrapping at the ring's end, for a driver to play.
 // RingFill goes down by one atomic subtraction, which is what the decoder's thread relies on.
 inline void TakeFromRing(SoundTrack* track, std::uint8_t* out, std::uint32_t count) {

@@ -128,7 +128,7 @@ void ServiceTrack(SoundTrack* track) {
     WAVEHDR* b = track->Driver.WaveOut.BufferB;
     bool aDone = IsDone(a);
     bool bDone = IsDone(b);
-    if (aDone && bDone) track->Underrun = 1;
+    if (aDone && bDone) UnderrunStore(track, 1);
     // A paused track has no device to write to; its sound waits in the ring.
     if (!track->Device) return;
     std::uint32_t fill = RingFillLoad(track);
