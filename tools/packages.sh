@@ -37,6 +37,11 @@ pkg_installed() {
     dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q " ok installed$"
 }
 
+# apt's reason, indented under the line that says what failed.
+quote_apt() {
+    printf '%s\n' "$PKG_APT_PROBLEM" | sed 's/^/    /' >&2
+}
+
 pkg_missing() {  # prints the packages of "$@" that are not installed
     local package
     for package in "$@"; do pkg_installed "$package" || printf '%s\n' "$package"; done
@@ -52,16 +57,17 @@ apt_update() {
         if out=$($PKG_SUDO "${PKG_APT[@]}" update -qq 2>&1); then
             # apt passes over a source it cannot reach with a warning only; say so, since
             # a package of that source will then be missing.
-            if [ -n "$(printf '%s\n' "$out" | apt_reason)" ]; then
+            PKG_APT_PROBLEM=$(printf '%s\n' "$out" | apt_reason)
+            if [ -n "$PKG_APT_PROBLEM" ]; then
                 pkg_warn "apt-get update:"
-                printf '%s\n' "$out" | apt_reason | sed 's/^/    /' >&2
+                quote_apt
             fi
             PKG_LISTS_FRESH=1
             return 0
         fi
         PKG_APT_PROBLEM=$(printf '%s\n' "$out" | apt_reason)
         pkg_warn "apt-get update failed (attempt $attempt of 2):"
-        printf '%s\n' "$PKG_APT_PROBLEM" | sed 's/^/    /' >&2
+        quote_apt
         [ "$attempt" -eq 1 ] && sleep 5
     done
     pkg_warn "going on with the package lists apt has"
@@ -98,7 +104,7 @@ ensure_packages() {
     apt_update
     if ! apt_plan "${missing[@]}"; then
         pkg_error "cannot install ${missing[*]}: apt says"
-        printf '%s\n' "$PKG_APT_PROBLEM" | sed 's/^/    /' >&2
+        quote_apt
         return 1
     fi
     refused=$(refused_in_plan)
@@ -113,7 +119,7 @@ ensure_packages() {
         --no-install-recommends "${missing[@]}" 2>&1); then
         PKG_APT_PROBLEM=$(printf '%s\n' "$out" | apt_reason)
         pkg_error "installing ${missing[*]} failed: apt says"
-        printf '%s\n' "$PKG_APT_PROBLEM" | sed 's/^/    /' >&2
+        quote_apt
         return 1
     fi
 }

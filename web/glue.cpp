@@ -141,8 +141,9 @@ bool EnsureSoundRoom(WebMovie* movie, std::size_t bytes) {
 bool ChunkCameShort(WebMovie* movie, std::uint32_t track, std::size_t bytes) {
     const Movie* decoded = &movie->decoder->movie;
     const auto n = static_cast<int>(track);
-    if (ToolTrackSoundBytes(decoded, n) > ToolTrackChunkLimit(decoded, n)) return true;
-    const std::size_t stored = std::min<std::size_t>(ToolTrackSoundBytes(decoded, n), bytes);
+    const std::uint32_t claimed = ToolTrackSoundBytes(decoded, n);
+    if (claimed > ToolTrackChunkLimit(decoded, n)) return true;
+    const std::size_t stored = std::min<std::size_t>(claimed, bytes);
     const auto wanted = static_cast<std::uint32_t>(stored);
     return ToolTrackSound(decoded, n, movie->pcm, wanted) < wanted;
 }

@@ -224,13 +224,20 @@ void NotePaletteShown(ZambDecoder* decoder) {
 }
 
 // Back to frame 0 as after the open: the picture cleared, the palette black.
-void Restart(ZambDecoder* decoder) {
-    Movie* movie = &decoder->movie;
+// Reads stored frame `frame` afresh and prepares it (its chunks found, its palette chunk
+// applied to the palette in force); false when it could not be read.
+bool LoadFrameAt(Movie* movie, std::uint32_t frame) {
     movie->ReadFailed = 0;
-    movie->FrameNumber = 0;
-    movie->PaletteFrame = -1;
+    movie->FrameNumber = frame;
     SeekFrame(movie);
     PrepareFrame(movie);
+    return !movie->ReadFailed;
+}
+
+void Restart(ZambDecoder* decoder) {
+    Movie* movie = &decoder->movie;
+    movie->PaletteFrame = -1;
+    LoadFrameAt(movie, 0);  // a failure shows at the first step, which finds ReadFailed
     if (decoder->picture.data != nullptr)
         std::memset(decoder->picture.data, 0, decoder->picture.size);
     decoder->frameCurrent = false;
@@ -310,13 +317,8 @@ std::uint32_t FirstFrameReaching(const ZambDecoder* decoder, std::uint32_t start
 // chunks alone: a chunk decodes on its own, so their pictures are not needed. False when a
 // frame could not be read again.
 bool QueueSoundOfFrames(ZambDecoder* decoder, std::uint32_t first, std::uint32_t last) {
-    Movie* movie = &decoder->movie;
     for (std::uint32_t frame = first; frame < last; ++frame) {
-        movie->ReadFailed = 0;
-        movie->FrameNumber = frame;
-        SeekFrame(movie);
-        PrepareFrame(movie);
-        if (movie->ReadFailed) return false;
+        if (!LoadFrameAt(&decoder->movie, frame)) return false;
         PlaceSoundAt(decoder, frame);
         QueueReachingSound(decoder);
     }
@@ -328,11 +330,7 @@ bool QueueSoundOfFrames(ZambDecoder* decoder, std::uint32_t first, std::uint32_t
 bool PutBack(ZambDecoder* decoder, std::uint32_t frame, const std::uint8_t* palette,
              const std::uint8_t* snapshot) {
     Movie* movie = &decoder->movie;
-    movie->ReadFailed = 0;
-    movie->FrameNumber = frame;
-    SeekFrame(movie);
-    PrepareFrame(movie);
-    if (movie->ReadFailed) return false;
+    if (!LoadFrameAt(movie, frame)) return false;
     if (snapshot != nullptr)
         RestoreSnapshot(decoder, snapshot);
     else
