@@ -328,12 +328,12 @@ bool QueueSoundOfFrames(ZambDecoder* decoder, std::uint32_t first, std::uint32_t
 // Puts a first-pass frame back as the current one, loaded as if just decoded, with its
 // picture (already in place, or from a snapshot) and the palette after it.
 bool PutBack(ZambDecoder* decoder, std::uint32_t frame, const std::uint8_t* palette,
-             const std::uint8_t* snapshot) {
+             const Snapshot* snapshot) {
     Movie* movie = &decoder->movie;
     if (!LoadFrameAt(movie, frame)) return false;
-    if (snapshot != nullptr)
-        RestoreSnapshot(decoder, snapshot);
-    else
+    if (snapshot != nullptr) {
+        if (!RestoreSnapshot(decoder, snapshot)) return false;
+    } else
         std::memcpy(movie->Palette, palette, ZAMB_PALETTE_BYTES);
     movie->PaletteDirty16 = 1;
     PlaceSoundAt(decoder, frame);

@@ -42,15 +42,29 @@ struct TrackSound {
     OwnedBytes chunkPositions;
 };
 
-// Snapshots of the decoder's state after a frame (its picture and palette: a frame's stream
-// decodes on its own from those), every `interval` frames of the first pass, so that a seek
-// decodes from the nearest one instead of from frame 0.
+// The decoder's state after a frame of the first pass: its palette, then its picture (packed
+// when the index packs them). A frame's stream decodes on its own from those two.
+struct Snapshot {
+    std::uint32_t frame = 0;
+    std::uint32_t bytes = 0;
+    std::uint8_t* data = nullptr;
+};
+
+// Snapshots in frame order within the caller's budget, so that a seek decodes from the
+// nearest one instead of from frame 0. When raw pictures fit at most `spacing` frames apart
+// they are kept raw, exactly that far apart; otherwise they are packed and spaced by what
+// they turn out to cost, never closer than `spacing`.
 struct SeekIndex {
-    std::size_t budget = 0;      // bytes the snapshots may take
-    std::uint32_t interval = 0;  // frames from one snapshot to the next; 0 until first needed
-    OwnedBytes slots;            // a pointer per snapshot slot, null while not taken
-    std::uint32_t slotCount = 0;
-    std::size_t snapshotBytes = 0;
+    std::size_t budget = 0;     // bytes the index may take, its records and scratch included
+    bool planned = false;       // spacing and form chosen (on the first snapshot due)
+    bool packed = false;        // pictures packed (snapshot_pack.h)
+    std::uint32_t spacing = 0;  // 0 when no snapshot fits at all
+    OwnedBytes records;         // `capacity` Snapshot records, `count` of them taken
+    std::uint32_t count = 0;
+    std::uint32_t capacity = 0;
+    OwnedBytes scratch;             // a picture being packed
+    std::size_t heldBytes = 0;      // everything above and the snapshots' own bytes
+    std::size_t snapshotBytes = 0;  // the snapshots' own bytes alone
 };
 
 // The caller's bytes of a memory open, read in place.
@@ -118,12 +132,13 @@ bool ReserveTrackSound(ZambDecoder* decoder);
 // Releases every track's buffers.
 void ReleaseTrackSound(ZambDecoder* decoder);
 
-// The snapshot taken after `frame`, or null; frames without a slot have none.
-const std::uint8_t* SnapshotAt(const ZambDecoder* decoder, std::uint32_t frame);
+// The snapshot taken after `frame`, or null.
+const Snapshot* SnapshotAt(const ZambDecoder* decoder, std::uint32_t frame);
 // Takes a snapshot of the current frame when its slot is due and the budget allows.
 void TakeSnapshot(ZambDecoder* decoder);
-// Puts the picture and palette of a snapshot back (the frame itself is the caller's to load).
-void RestoreSnapshot(ZambDecoder* decoder, const std::uint8_t* snapshot);
+// Puts the picture and palette of a snapshot back (the frame itself is the caller's to load);
+// false, with the picture unusable, when the snapshot does not unpack (memory overwritten).
+bool RestoreSnapshot(ZambDecoder* decoder, const Snapshot* snapshot);
 // The latest snapshot frame at or before `frame` (0 when there is none).
 std::uint32_t SnapshotBefore(const ZambDecoder* decoder, std::uint32_t frame);
 void ReleaseIndex(ZambDecoder* decoder);

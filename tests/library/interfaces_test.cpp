@@ -14,6 +14,7 @@
 #include <unistd.h>
 
 #include "movie_kinds.h"
+#include "test_movies.h"
 #include "sound/driver.h"
 #include "sound/seams.h"
 #include "sound/track.h"
@@ -371,12 +372,19 @@ std::vector<library_test::MovieKind> LeadingSoundKinds() {
         kind.recipe.soundLead = static_cast<std::int32_t>(150 + 100 * kinds.size());
         kinds.push_back(kind);
     }
+    // Long enough for snapshots that are packed, and spaced by what they cost.
+    library_test::MovieKind longer{"long enough to pack", test_movies::MixedRecipe(64, 48, 70, 9)};
+    longer.recipe.frameRate = 40;
+    longer.recipe.soundLead = 300;
+    longer.recipe.tracks[0] = kinds.front().recipe.tracks[0];
+    kinds.push_back(longer);
     return kinds;
 }
 
 // Seeks through the index land on what decoding from frame 0 gives, with the sound due at
-// the target's time, for budgets from a snapshot every frame to one every few; the index
-// stays within its budget.
+// the target's time, for budgets from a raw snapshot every frame to one every few, and for
+// one that holds too few raw pictures, so that they are packed; the index stays within its
+// budget.
 TEST(SeekIndex, SeeksGiveWhatDecodingFromTheStartGives) {
     std::mt19937 random(11);
     for (const library_test::MovieKind& kind : LeadingSoundKinds()) {
@@ -384,13 +392,16 @@ TEST(SeekIndex, SeeksGiveWhatDecodingFromTheStartGives) {
         const Bytes bytes = library_test::Write(kind.recipe);
         const auto count = static_cast<std::uint32_t>(kind.recipe.pictures.size());
         const std::vector<Frame> expected = DecodeLinearly(bytes, count);
-        for (std::uint32_t spacing : {1u, 3u}) {
+        // Spacing 0: two raw pictures' worth for the whole movie, which packing stretches.
+        for (std::uint32_t spacing : {1u, 3u, 0u}) {
+            if (spacing == 0 && count < 40) continue;
             ZambDecoder* decoder = nullptr;
             ASSERT_EQ(ZambDecoderOpenMemory(bytes.data(), bytes.size(), 0, &decoder), 0);
             ZambMovieInfo info{};
             ZambDecoderGetInfo(decoder, &info, sizeof info);
-            const std::size_t snapshot = std::size_t{info.Width} * info.Height + 768 + 8;
-            const std::size_t budget = snapshot * ((count + spacing - 1) / spacing) + 8;
+            const std::size_t snapshot = std::size_t{info.Width} * info.Height + 768 + 16;
+            const std::size_t budget =
+                spacing == 0 ? 2 * snapshot + 64 : snapshot * ((count + spacing - 1) / spacing) + 8;
             ZambDecoderSetIndexBudget(decoder, budget);
             ASSERT_EQ(ZambDecoderBuildIndex(decoder), ZAMBERR_NONE);
             EXPECT_GT(ZambDecoderIndexBytes(decoder), 0u);

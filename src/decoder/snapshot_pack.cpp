@@ -1,0 +1,217 @@
+// SPDX-License-Identifier: MIT
+// Snapshot pictures as the difference of each pixel from the one before it (from the one
+// above at a row's start), Huffman-coded with one table per picture. Neighbouring pixels of
+// a movie's picture are mostly equal or close, so the differences gather on a few values;
+// where they do not, the picture is kept as it is.
+#include "decoder/snapshot_pack.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+constexpr std::uint8_t kStored = 0;  // the picture's own bytes follow
+constexpr std::uint8_t kCoded = 1;   // code lengths, then the coded differences
+constexpr int kSymbols = 256;
+constexpr int kMaxCodeBits = 12;  // the decoder looks codes up in a table of 2^12 entries
+constexpr std::size_t kLengthBytes = kSymbols / 2;
+
+// What the pixel at `at` is predicted as: the pixel before it on its row, the one above it
+// at a row's start, 0 at the very first.
+inline std::uint8_t Predicted(const std::uint8_t* picture, std::size_t at, std::uint32_t x,
+                              std::uint32_t width) {
+    if (x != 0) return picture[at - 1];
+    return at >= width ? picture[at - width] : 0;
+}
+
+template <typename Visit>
+void ForEachDifference(const std::uint8_t* picture, std::uint32_t width, std::uint32_t height,
+                       Visit visit) {
+    std::size_t at = 0;
+    for (std::uint32_t y = 0; y < height; ++y)
+        for (std::uint32_t x = 0; x < width; ++x, ++at)
+            visit(static_cast<std::uint8_t>(picture[at] - Predicted(picture, at, x, width)));
+}
+
+// Huffman code lengths for `counts` (0 for symbols that do not occur). Built with two
+// queues over the symbols sorted by count: the merged nodes come out in order of weight.
+void HuffmanLengths(const std::uint32_t* counts, std::uint8_t* lengths) {
+    std::fill(lengths, lengths + kSymbols, 0);
+    int leaves[kSymbols];
+    int used = 0;
+    for (int s = 0; s < kSymbols; ++s)
+        if (counts[s] != 0) leaves[used++] = s;
+    if (used == 1) {
+        lengths[leaves[0]] = 1;
+        return;
+    }
+    std::stable_sort(leaves, leaves + used, [&](int a, int b) { return counts[a] < counts[b]; });
+    // Nodes 0..used-1 are the leaves in sorted order, the rest are merges.
+    std::uint64_t weight[2 * kSymbols];
+    int parent[2 * kSymbols];
+    for (int i = 0; i < used; ++i) weight[i] = counts[leaves[i]];
+    int nextLeaf = 0, nextMerge = used, made = used;
+    auto takeLightest = [&] {
+        if (nextLeaf < used && (nextMerge == made || weight[nextLeaf] <= weight[nextMerge]))
+            return nextLeaf++;
+        return nextMerge++;
+    };
+    while (made < 2 * used - 1) {
+        const int a = takeLightest();
+        const int b = takeLightest();
+        weight[made] = weight[a] + weight[b];
+        parent[a] = parent[b] = made;
+        ++made;
+    }
+    int depth[2 * kSymbols];
+    depth[made - 1] = 0;
+    for (int node = made - 2; node >= 0; --node) depth[node] = depth[parent[node]] + 1;
+    for (int i = 0; i < used; ++i) lengths[leaves[i]] = static_cast<std::uint8_t>(depth[i]);
+}
+
+// Lengths of at most kMaxCodeBits: rare symbols are made less rare until the tree is
+// shallow enough, which costs a little size on pictures that reach that depth at all.
+void LimitedLengths(const std::uint32_t* counts, std::uint8_t* lengths) {
+    std::uint32_t flattened[kSymbols];
+    std::copy(counts, counts + kSymbols, flattened);
+    for (;;) {
+        HuffmanLengths(flattened, lengths);
+        if (*std::max_element(lengths, lengths + kSymbols) <= kMaxCodeBits) return;
+        for (std::uint32_t& count : flattened)
+            if (count != 0) count = count / 2 + 1;
+    }
+}
+
+// Canonical codes: shorter codes first, and within a length in symbol order, so that the
+// lengths alone describe the code.
+void CanonicalCodes(const std::uint8_t* lengths, std::uint16_t* codes) {
+    int perLength[kMaxCodeBits + 1] = {};
+    for (int s = 0; s < kSymbols; ++s) ++perLength[lengths[s]];
+    perLength[0] = 0;
+    std::uint32_t next[kMaxCodeBits + 2] = {};
+    for (int bits = 1; bits <= kMaxCodeBits; ++bits)
+        next[bits] = (next[bits - 1] + static_cast<std::uint32_t>(perLength[bits - 1])) << 1;
+    for (int s = 0; s < kSymbols; ++s)
+        if (lengths[s] != 0) codes[s] = static_cast<std::uint16_t>(next[lengths[s]]++);
+}
+
+class BitSink {
+  public:
+    explicit BitSink(std::uint8_t* out) : out_(out) {}
+    void Put(std::uint32_t code, int bits) {
+        pending_ = (pending_ << bits) | code;
+        count_ += bits;
+        while (count_ >= 8) {
+            count_ -= 8;
+            *out_++ = static_cast<std::uint8_t>(pending_ >> count_);
+        }
+    }
+    std::uint8_t* Finish() {
+        if (count_ != 0) *out_++ = static_cast<std::uint8_t>(pending_ << (8 - count_));
+        return out_;
+    }
+
+  private:
+    std::uint8_t* out_;
+    std::uint64_t pending_ = 0;
+    int count_ = 0;
+};
+
+std::size_t Store(const std::uint8_t* picture, std::size_t pixels, std::uint8_t* out) {
+    out[0] = kStored;
+    std::memcpy(out + 1, picture, pixels);
+    return 1 + pixels;
+}
+
+// A table entry: the symbol in the low byte, its code's length above; 0 for bit patterns
+// that start no code.
+using CodeTable = std::uint16_t[1 << kMaxCodeBits];
+
+bool BuildTable(const std::uint8_t* lengths, CodeTable table) {
+    std::uint16_t codes[kSymbols] = {};
+    CanonicalCodes(lengths, codes);
+    std::fill(table, table + (1 << kMaxCodeBits), 0);
+    std::uint32_t filled = 0;
+    for (int s = 0; s < kSymbols; ++s) {
+        const int bits = lengths[s];
+        if (bits == 0) continue;
+        const std::uint32_t span = 1u << (kMaxCodeBits - bits);
+        filled += span;
+        if (filled > (1u << kMaxCodeBits)) return false;  // lengths no code can have
+        const std::uint32_t first = std::uint32_t{codes[s]} << (kMaxCodeBits - bits);
+        std::fill(table + first, table + first + span, static_cast<std::uint16_t>(bits << 8 | s));
+    }
+    return true;
+}
+
+bool Decode(const std::uint8_t* bits, const std::uint8_t* end, const CodeTable table,
+            std::uint32_t width, std::uint32_t height, std::uint8_t* picture) {
+    std::uint64_t window = 0;  // the next bits, from the top
+    int held = 0;
+    std::size_t pastEnd = 0;  // zero bytes fed after the data ran out
+    std::size_t at = 0;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        for (std::uint32_t x = 0; x < width; ++x, ++at) {
+            while (held <= 56) {
+                const std::uint8_t byte = bits < end ? *bits++ : (++pastEnd, 0);
+                window |= std::uint64_t{byte} << (56 - held);
+                held += 8;
+            }
+            const std::uint16_t entry = table[window >> (64 - kMaxCodeBits)];
+            const int length = entry >> 8;
+            if (length == 0) return false;
+            window <<= length;
+            held -= length;
+            picture[at] = static_cast<std::uint8_t>(Predicted(picture, at, x, width) + entry);
+        }
+    }
+    return pastEnd * 8 <= static_cast<std::size_t>(held);  // no bit was read past the data
+}
+
+}  // namespace
+
+std::size_t PackedPictureBound(std::size_t pixels) {
+    return 1 + pixels;  // a picture that codes larger is stored
+}
+
+std::size_t PackPicture(const std::uint8_t* picture, std::uint32_t width, std::uint32_t height,
+                        std::uint8_t* out) {
+    const std::size_t pixels = std::size_t{width} * height;
+    std::uint32_t counts[kSymbols] = {};
+    ForEachDifference(picture, width, height, [&](std::uint8_t d) { ++counts[d]; });
+    if (pixels == 0) return Store(picture, pixels, out);
+    std::uint8_t lengths[kSymbols];
+    LimitedLengths(counts, lengths);
+    std::uint64_t codedBits = 0;
+    for (int s = 0; s < kSymbols; ++s) codedBits += std::uint64_t{counts[s]} * lengths[s];
+    if (1 + kLengthBytes + (codedBits + 7) / 8 >= 1 + pixels) return Store(picture, pixels, out);
+    out[0] = kCoded;
+    for (std::size_t i = 0; i < kLengthBytes; ++i)
+        out[1 + i] = static_cast<std::uint8_t>(lengths[2 * i] | lengths[2 * i + 1] << 4);
+    std::uint16_t codes[kSymbols] = {};
+    CanonicalCodes(lengths, codes);
+    BitSink sink(out + 1 + kLengthBytes);
+    ForEachDifference(picture, width, height,
+                      [&](std::uint8_t d) { sink.Put(codes[d], lengths[d]); });
+    return static_cast<std::size_t>(sink.Finish() - out);
+}
+
+bool UnpackPicture(const std::uint8_t* packed, std::size_t size, std::uint32_t width,
+                   std::uint32_t height, std::uint8_t* picture) {
+    const std::size_t pixels = std::size_t{width} * height;
+    if (size == 0) return false;
+    if (packed[0] == kStored) {
+        if (size != 1 + pixels) return false;
+        std::memcpy(picture, packed + 1, pixels);
+        return true;
+    }
+    if (packed[0] != kCoded || size < 1 + kLengthBytes) return false;
+    std::uint8_t lengths[kSymbols];
+    for (std::size_t i = 0; i < kLengthBytes; ++i) {
+        lengths[2 * i] = packed[1 + i] & 15;
+        lengths[2 * i + 1] = packed[1 + i] >> 4;
+    }
+    CodeTable table;  // 8 KiB: on the stack, so that handles on other threads keep theirs
+    if (!BuildTable(lengths, table)) return false;
+    return Decode(packed + 1 + kLengthBytes, packed + size, table, width, height, picture);
+}
