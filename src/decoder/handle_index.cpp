@@ -42,7 +42,7 @@ bool PlanIndex(ZambDecoder* decoder) {
     // snapshots are thinned as when the bytes run out.
     std::size_t capacity = movie.FrameCount / index.spacing + 1;
     if (index.packed) capacity = std::min(capacity, std::max<std::size_t>(2, index.budget / 1024));
-    const std::size_t scratch = index.packed ? PackedPictureBound(PictureBytes(movie)) : 0;
+    const std::size_t scratch = index.packed ? PackedPictureBound(movie.Width, movie.Height) : 0;
     if (capacity * sizeof(Snapshot) + scratch + raw > index.budget ||
         !index.records.Reserve(capacity * sizeof(Snapshot)) ||
         (scratch != 0 && !index.scratch.Reserve(scratch))) {

@@ -16,21 +16,13 @@ constexpr int kSymbols = 256;
 constexpr int kMaxCodeBits = 12;  // the decoder looks codes up in a table of 2^12 entries
 constexpr std::size_t kLengthBytes = kSymbols / 2;
 
-// What the pixel at `at` is predicted as: the pixel before it on its row, the one above it
-// at a row's start, 0 at the very first.
-inline std::uint8_t Predicted(const std::uint8_t* picture, std::size_t at, std::uint32_t x,
-                              std::uint32_t width) {
-    if (x != 0) return picture[at - 1];
-    return at >= width ? picture[at - width] : 0;
-}
-
-template <typename Visit>
-void ForEachDifference(const std::uint8_t* picture, std::uint32_t width, std::uint32_t height,
-                       Visit visit) {
-    std::size_t at = 0;
-    for (std::uint32_t y = 0; y < height; ++y)
-        for (std::uint32_t x = 0; x < width; ++x, ++at)
-            visit(static_cast<std::uint8_t>(picture[at] - Predicted(picture, at, x, width)));
+// The differences of one row: from the pixel before, and at the row's start from the pixel
+// above (from 0 on the first row).
+void RowDifferences(const std::uint8_t* row, const std::uint8_t* above, std::uint32_t width,
+                    std::uint8_t* out) {
+    out[0] = static_cast<std::uint8_t>(row[0] - (above != nullptr ? above[0] : 0));
+    for (std::uint32_t x = 1; x < width; ++x)
+        out[x] = static_cast<std::uint8_t>(row[x] - row[x - 1]);
 }
 
 // Huffman code lengths for `counts` (0 for symbols that do not occur). Built with two
@@ -45,7 +37,13 @@ void HuffmanLengths(const std::uint32_t* counts, std::uint8_t* lengths) {
         lengths[leaves[0]] = 1;
         return;
     }
-    std::stable_sort(leaves, leaves + used, [&](int a, int b) { return counts[a] < counts[b]; });
+    // Insertion sort: at most 256 symbols, and it keeps equal counts in symbol order.
+    for (int i = 1; i < used; ++i) {
+        const int symbol = leaves[i];
+        int j = i;
+        for (; j > 0 && counts[leaves[j - 1]] > counts[symbol]; --j) leaves[j] = leaves[j - 1];
+        leaves[j] = symbol;
+    }
     // Nodes 0..used-1 are the leaves in sorted order, the rest are merges.
     std::uint64_t weight[2 * kSymbols];
     int parent[2 * kSymbols];
@@ -149,9 +147,10 @@ bool Decode(const std::uint8_t* bits, const std::uint8_t* end, const CodeTable t
     std::uint64_t window = 0;  // the next bits, from the top
     int held = 0;
     std::size_t pastEnd = 0;  // zero bytes fed after the data ran out
-    std::size_t at = 0;
+    std::uint8_t* pixel = picture;
     for (std::uint32_t y = 0; y < height; ++y) {
-        for (std::uint32_t x = 0; x < width; ++x, ++at) {
+        std::uint8_t before = y == 0 ? 0 : pixel[-static_cast<std::ptrdiff_t>(width)];
+        for (std::uint32_t x = 0; x < width; ++x) {
             while (held <= 56) {
                 const std::uint8_t byte = bits < end ? *bits++ : (++pastEnd, 0);
                 window |= std::uint64_t{byte} << (56 - held);
@@ -162,7 +161,8 @@ bool Decode(const std::uint8_t* bits, const std::uint8_t* end, const CodeTable t
             if (length == 0) return false;
             window <<= length;
             held -= length;
-            picture[at] = static_cast<std::uint8_t>(Predicted(picture, at, x, width) + entry);
+            before = static_cast<std::uint8_t>(before + entry);
+            *pixel++ = before;
         }
     }
     return pastEnd * 8 <= static_cast<std::size_t>(held);  // no bit was read past the data
@@ -170,16 +170,24 @@ bool Decode(const std::uint8_t* bits, const std::uint8_t* end, const CodeTable t
 
 }  // namespace
 
-std::size_t PackedPictureBound(std::size_t pixels) {
-    return 1 + pixels;  // a picture that codes larger is stored
+std::size_t PackedPictureBound(std::uint32_t width, std::uint32_t height) {
+    // A picture that codes larger is stored; a row of working space follows.
+    return 1 + std::size_t{width} * height + width;
 }
 
 std::size_t PackPicture(const std::uint8_t* picture, std::uint32_t width, std::uint32_t height,
                         std::uint8_t* out) {
     const std::size_t pixels = std::size_t{width} * height;
-    std::uint32_t counts[kSymbols] = {};
-    ForEachDifference(picture, width, height, [&](std::uint8_t d) { ++counts[d]; });
     if (pixels == 0) return Store(picture, pixels, out);
+    // The differences are worked out twice, for the counts and for the codes, a row at a
+    // time past the most a packed picture may take of `out`.
+    std::uint8_t* row = out + 1 + pixels;
+    std::uint32_t counts[kSymbols] = {};
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* line = picture + std::size_t{y} * width;
+        RowDifferences(line, y == 0 ? nullptr : line - width, width, row);
+        for (std::uint32_t x = 0; x < width; ++x) ++counts[row[x]];
+    }
     std::uint8_t lengths[kSymbols];
     LimitedLengths(counts, lengths);
     std::uint64_t codedBits = 0;
@@ -191,8 +199,11 @@ std::size_t PackPicture(const std::uint8_t* picture, std::uint32_t width, std::u
     std::uint16_t codes[kSymbols] = {};
     CanonicalCodes(lengths, codes);
     BitSink sink(out + 1 + kLengthBytes);
-    ForEachDifference(picture, width, height,
-                      [&](std::uint8_t d) { sink.Put(codes[d], lengths[d]); });
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* line = picture + std::size_t{y} * width;
+        RowDifferences(line, y == 0 ? nullptr : line - width, width, row);
+        for (std::uint32_t x = 0; x < width; ++x) sink.Put(codes[row[x]], lengths[row[x]]);
+    }
     return static_cast<std::size_t>(sink.Finish() - out);
 }
 

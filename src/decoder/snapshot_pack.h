@@ -9,12 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 
-// The most PackPicture may write for a picture of `pixels` bytes: a little more than the
-// picture itself, for pictures that do not pack.
-std::size_t PackedPictureBound(std::size_t pixels);
+// The bytes PackPicture needs in `out`: a little more than the picture itself, for pictures
+// that do not pack, and room to work in.
+std::size_t PackedPictureBound(std::uint32_t width, std::uint32_t height);
 
 // Packs `width` x `height` palette indices (rows `width` bytes apart) into `out`, which holds
-// PackedPictureBound(width * height) bytes; returns the bytes written.
+// PackedPictureBound(width, height) bytes; returns the bytes written, never more than one
+// more than the picture's.
 std::size_t PackPicture(const std::uint8_t* picture, std::uint32_t width, std::uint32_t height,
                         std::uint8_t* out);
 

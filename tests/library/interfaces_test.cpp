@@ -430,6 +430,49 @@ TEST(SeekIndex, SeeksGiveWhatDecodingFromTheStartGives) {
     }
 }
 
+// Pictures that pack small at first and not at all later: the index, spaced for the first
+// ones, must give up snapshots to take later ones, stay within its budget throughout, and
+// still seek exactly.
+TEST(SeekIndex, APackedIndexThinsItselfWithinItsBudget) {
+    zambrel::encoder::MovieRecipe recipe;
+    recipe.width = 64;
+    recipe.height = 48;
+    recipe.frameRate = 40;
+    std::mt19937 random(21);
+    zambrel::encoder::Picture picture;
+    for (int i = 0; i < 768; ++i)
+        picture.palette[i] = zambrel::encoder::WidenLevel(static_cast<std::uint8_t>(i * 7 & 63));
+    constexpr std::uint32_t kFrames = 120;
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+        picture.pixels.assign(64 * 48, 9);
+        for (std::size_t i = 0; i < picture.pixels.size(); ++i)
+            if (f >= 40 || (i % 64 == f % 64))
+                picture.pixels[i] = static_cast<std::uint8_t>(random());
+        recipe.pictures.push_back(picture);
+    }
+    const Bytes bytes = library_test::Write(recipe);
+    const std::vector<Frame> expected = DecodeLinearly(bytes, kFrames);
+    ZambDecoder* decoder = nullptr;
+    ASSERT_EQ(ZambDecoderOpenMemory(bytes.data(), bytes.size(), 0, &decoder), 0);
+    // Room for the working picture and about three raw ones.
+    const std::size_t budget = 4 * (64 * 48 + 768) + 512;
+    ZambDecoderSetIndexBudget(decoder, budget);
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+        ASSERT_EQ(ZambDecoderNextFrame(decoder), ZAMBERR_NONE);
+        ASSERT_LE(ZambDecoderIndexBytes(decoder), budget) << "after frame " << f;
+    }
+    EXPECT_GT(ZambDecoderIndexBytes(decoder), 64u * 48);
+    std::vector<std::uint32_t> targets(kFrames);
+    for (std::uint32_t f = 0; f < kFrames; ++f) targets[f] = f;
+    std::shuffle(targets.begin(), targets.end(), random);
+    for (std::uint32_t target : targets) {
+        ASSERT_EQ(ZambDecoderSeek(decoder, target), ZAMBERR_NONE);
+        ASSERT_EQ(Picture(decoder, 64, 48), expected[target].picture) << "frame " << target;
+        ASSERT_EQ(Palette(decoder), expected[target].palette) << "frame " << target;
+    }
+    ZambDecoderClose(decoder);
+}
+
 // A movie cut short: the frame before the damage stays current, every later step fails
 // the same way, and the failure says which frame and where; a seek before it still works.
 TEST(SeekIndex, ACutMovieKeepsTheFrameBeforeTheDamageAndSaysWhere) {

@@ -15,7 +15,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes RoundTrip(const Bytes& picture, std::uint32_t width, std::uint32_t height,
                 std::size_t* packedSize) {
-    Bytes packed(PackedPictureBound(picture.size()));
+    Bytes packed(PackedPictureBound(width, height));
     *packedSize = PackPicture(picture.data(), width, height, packed.data());
     EXPECT_LE(*packedSize, packed.size());
     Bytes back(picture.size(), 0xA5);
