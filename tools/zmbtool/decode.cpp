@@ -238,11 +238,7 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
         return zmbtool::Fail(
             "decode: the display555/display565 renderings are for --png only; the streams "
             "carry the palette's colours");
-    // The WebM's encoder is opened at the movie's own size; enlarging for it is not there yet.
-    if (o.pictures.scale > 1 && !o.webm.path.empty())
-        return zmbtool::Fail(
-            "decode: --scale N does not apply to --webm yet; make the WebM "
-            "without it");
+    o.webm.scale = o.pictures.scale;
     zmbtool::NoteInput(o.movie);
     return CheckAllOutputs(o);
 }
