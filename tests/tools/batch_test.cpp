@@ -187,7 +187,7 @@ TEST_F(ZmbtoolBatch, MistakesForAllTheMoviesAreRefusedBeforeAny) {
 TEST_F(ZmbtoolBatch, StoppedRunEndsByTheSignalAndLeavesNoTemporaries) {
     std::vector<std::string> args = {"zmbtool", "decode", WriteMovie("quick.zmb", 1, 2)};
     for (const char* name : {"slow1.zmb", "slow2.zmb"})
-        args.push_back(WriteMovie(name, 2, 200, 320, 240));
+        args.push_back(WriteMovie(name, 2, 100, 320, 240));
     fs::create_directories(Path("out"));
     args.insert(args.end(), {"--webm", Path("out"), "-j", "1"});
     std::vector<char*> argv;
