@@ -85,7 +85,7 @@ enum class PngFormat { Indexed, Rgb24, Display555, Display565 };
 
 struct DecodeOptions {
     std::string movie, png, rects, pcm, wav;
-    zmbtool::BatchRequest several;  // movies after the first: each is decoded on its own
+    zmbtool::BatchRequest several;  // more than one movie: each is decoded by a run of its own
     zmbtool::PictureRequest pictures;
     zmbtool::WebmRequest webm;
     std::uint32_t tracks = 0x7F;
