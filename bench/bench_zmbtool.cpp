@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
-// zmbtool decode to Y4M and to GIF against --raw, run as a user runs it, on the demo movie
-// and on a 640x480 movie, with the ratios to --raw taken in the same run.
+// zmbtool decode to Y4M and to GIF against --raw, and to WebM and WebP against Y4M, run as a
+// user runs it, on the demo movie and on a 640x480 movie, with the ratios taken in the same
+// run; and a folder of 8 movies decoded to WebM with -j 1 against -j 2.
 //
 // zmbtool is found through ZMBTOOL (default: the build tree's tools/zmbtool/zmbtool beside
 // this program's folder), the demo through ZAMBREL_DEMO (default: the build tree's demo).
@@ -76,26 +77,74 @@ double SecondsToRun(const std::string& command) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-// One iteration decodes the movie three times, to --raw, --y4m and --gif, each into
-// /dev/null (a stream, so no disk is timed).
+std::string Tool() {
+    return Setting("ZMBTOOL", BuildTree() / "tools/zmbtool/zmbtool");
+}
+
+// One iteration decodes the movie five times, to --raw, --y4m, --gif, --webm and --webp,
+// each into /dev/null (a stream, so no disk is timed).
 void DecodeFormats(benchmark::State& state, const std::string& movie, long frames) {
-    const std::string tool = Setting("ZMBTOOL", BuildTree() / "tools/zmbtool/zmbtool");
+    const std::string tool = Tool();
     if (movie.empty()) return state.SkipWithError("no movie");
     const std::string base = "'" + tool + "' decode '" + movie + "' 2>/dev/null ";
-    double raw = 0, y4m = 0, gif = 0;
+    const char* const outputs[] = {"--raw", "--y4m", "--gif", "--webm", "--webp"};
+    double seconds[std::size(outputs)] = {};
     for (auto _ : state) {
-        const double r = SecondsToRun(base + "--raw /dev/null");
-        const double y = SecondsToRun(base + "--y4m /dev/null");
-        const double g = SecondsToRun(base + "--gif /dev/null");
-        if (r < 0 || y < 0 || g < 0) return state.SkipWithError(("cannot run " + tool).c_str());
-        raw += r, y4m += y, gif += g;
+        for (std::size_t i = 0; i < std::size(outputs); ++i) {
+            const double s = SecondsToRun(base + outputs[i] + " /dev/null");
+            if (s < 0) return state.SkipWithError(("cannot run " + tool).c_str());
+            seconds[i] += s;
+        }
     }
     const double n = static_cast<double>(state.iterations()) * frames;
+    const auto& [raw, y4m, gif, webm, webp] = seconds;
     state.counters["raw_fps"] = n / raw;
     state.counters["y4m_fps"] = n / y4m;
     state.counters["gif_fps"] = n / gif;
+    state.counters["webm_fps"] = n / webm;
+    state.counters["webp_fps"] = n / webp;
     state.counters["y4m_time_vs_raw"] = y4m / raw;
     state.counters["gif_time_vs_raw"] = gif / raw;
+    state.counters["webm_time_vs_y4m"] = webm / y4m;
+    state.counters["webp_time_vs_y4m"] = webp / y4m;
+}
+
+// A folder of 8 copies of the demo, made once and removed at exit.
+fs::path folderMade;
+
+fs::path EightMovies() {
+    static const fs::path folder = [] {
+        const fs::path made =
+            fs::temp_directory_path() / ("zmbtool-bench-folder-" + std::to_string(::getpid()));
+        const fs::path demo = Setting("ZAMBREL_DEMO", BuildTree() / "demo/demo.zmb");
+        std::error_code failure;
+        fs::create_directories(made / "out", failure);
+        for (char name = 'a'; name < 'a' + 8 && !failure; ++name)
+            fs::copy_file(demo, made / (std::string(1, name) + ".zmb"), failure);
+        if (failure) return fs::path();
+        return folderMade = made;
+    }();
+    return folder;
+}
+
+// One iteration converts the folder to WebMs twice, one movie at a time and two at a time;
+// the ratio is what the second process buys on this machine.
+void FolderOfEight(benchmark::State& state) {
+    const fs::path folder = EightMovies();
+    if (folder.empty()) return state.SkipWithError("cannot make the folder of movies");
+    const std::string command = "'" + Tool() + "' decode '" + folder.string() + "'/?.zmb --webm '" +
+                                (folder / "out").string() + "' --force >/dev/null 2>&1 -j ";
+    double one = 0, two = 0;
+    for (auto _ : state) {
+        const double s1 = SecondsToRun(command + "1");
+        const double s2 = SecondsToRun(command + "2");
+        if (s1 < 0 || s2 < 0) return state.SkipWithError("cannot run zmbtool");
+        one += s1, two += s2;
+    }
+    const double n = static_cast<double>(state.iterations()) * 8 * 150;
+    state.counters["j1_fps"] = n / one;
+    state.counters["j2_fps"] = n / two;
+    state.counters["j1_time_vs_j2"] = one / two;
 }
 
 void Demo(benchmark::State& state) {
@@ -107,6 +156,7 @@ void Large640x480(benchmark::State& state) {
 
 BENCHMARK(Demo)->Iterations(5)->Unit(benchmark::kMillisecond);
 BENCHMARK(Large640x480)->Iterations(5)->Unit(benchmark::kMillisecond);
+BENCHMARK(FolderOfEight)->Iterations(2)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
@@ -115,5 +165,6 @@ int main(int argc, char** argv) {
     benchmark::RunSpecifiedBenchmarks();
     benchmark::Shutdown();
     if (!largeMovieMade.empty()) std::filesystem::remove(largeMovieMade);
+    if (!folderMade.empty()) std::filesystem::remove_all(folderMade);
     return 0;
 }

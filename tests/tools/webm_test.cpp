@@ -349,4 +349,30 @@ TEST_F(ZmbtoolWebm, SalvagedMovieGivesTheLengthOfItsWholeFrames) {
     EXPECT_EQ(DecodeVideo(webm.frames).size(), static_cast<std::size_t>(whole));
 }
 
+// An enlarged WebM is the enlarged pictures encoded: the doubled movie's shown height times
+// the factor, each decoded frame close to the exact enlarged frame.
+TEST_F(ZmbtoolWebm, ScaleEnlargesTheShownPictures) {
+    const std::string movie = WriteMovie();
+    constexpr std::uint32_t kScale = 3;
+    const RunResult run = RunTool("decode " + movie + " --scale 3 --webm " + Path("big.webm") +
+                                  " --rgb24 " + Path("big.rgb"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    Gather webm;
+    ASSERT_TRUE(Parse(Path("big.webm"), &webm));
+    EXPECT_EQ(webm.tracks[1].width, kWidth * kScale);
+    EXPECT_EQ(webm.tracks[1].height, kHeight * 2 * kScale);
+    const Bytes reference = ReadFileBytes(Path("big.rgb"));
+    const std::size_t frameBytes = std::size_t{kWidth} * kHeight * 2 * 3 * kScale * kScale;
+    ASSERT_EQ(reference.size(), frameBytes * kFrames);
+    const std::vector<Bytes> pictures = DecodeVideo(webm.frames);
+    ASSERT_EQ(pictures.size(), kFrames);
+    for (std::uint32_t f = 0; f < kFrames; ++f) {
+        const Bytes exact(reference.begin() + std::ptrdiff_t(f * frameBytes),
+                          reference.begin() + std::ptrdiff_t((f + 1) * frameBytes));
+        int worst = 0;
+        ASSERT_EQ(pictures[f].size(), exact.size());
+        EXPECT_GE(PsnrDb(exact, pictures[f], &worst), 26) << "frame " << f;
+    }
+}
+
 }  // namespace

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zmbtool decode: plays a movie's frames into a chosen destination and writes them out.
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "batch.h"
 #include "command.h"
 #include "movie_file.h"
 #include "options.h"
@@ -25,6 +27,7 @@ namespace {
 
 const char kHelp[] =
     "usage: zmbtool decode MOVIE OUTPUT... [OPTIONS]\n"
+    "       zmbtool decode MOVIE MOVIE... OUTPUT... [OPTIONS] [-j N]\n"
     "Every FILE may be a file (written whole or not at all), a FIFO, a device, or - for\n"
     "standard output (written as a stream). Files that exist, and files of a folder output's\n"
     "names that exist, are replaced only with --force (-f); a folder output then ends up\n"
@@ -61,7 +64,13 @@ const char kHelp[] =
     "  --bottom-up       decode into a bottom-up buffer\n"
     "  --pcm DIR         DIR/trackN.pcm for every present track: each played frame's decoded\n"
     "                    sound bytes (8-bit unsigned or 16-bit signed little-endian, stereo\n"
-    "                    interleaved left, right), straight from the chunks, in played order\n";
+    "                    interleaved left, right), straight from the chunks, in played order\n"
+    "Several movies: every output names an existing folder, which gets one output per movie\n"
+    "named after it (A.zmb: DIR/A.webm, DIR/A.wav ...; --png and --pcm: the folder DIR/A/).\n"
+    "Each movie is decoded on its own and keeps its outputs whatever becomes of the others;\n"
+    "one line per movie and a total go to standard output. Exit status 0: all were whole;\n"
+    "3: some were salvaged, none failed; 1: some failed.\n"
+    "  -j N, --jobs N    decode N movies at once (default: one per processor)\n";
 
 // Untimed movies play as fast as they can be shown; a stream needs some rate, and 10 frames
 // a second is one that every encoder and GIF viewer keeps exactly.
@@ -76,6 +85,7 @@ enum class PngFormat { Indexed, Rgb24, Display555, Display565 };
 
 struct DecodeOptions {
     std::string movie, png, rects, pcm, wav;
+    zmbtool::BatchRequest several;  // more than one movie: each is decoded by a run of its own
     zmbtool::PictureRequest pictures;
     zmbtool::WebmRequest webm;
     std::uint32_t tracks = 0x7F;
@@ -144,6 +154,11 @@ bool SetFrames(DecodeOptions& o, const std::string& v) {
     return !v.empty() && *end == 0 && o.frames >= 0;
 }
 
+// -j and --jobs are one option, so either is taken once.
+bool SetJobs(DecodeOptions& o, const std::string& v) {
+    return o.several.jobs == 0 && zmbtool::ParseJobs(v, &o.several.jobs);
+}
+
 bool SetWebmQuality(DecodeOptions& o, const std::string& v) {
     char* end = nullptr;
     const long quality = std::strtol(v.c_str(), &end, 10);
@@ -183,6 +198,8 @@ const Option kOptions[] = {
     {"--format", true, SetFormat},
     {"--bottom-up", false,
      [](DecodeOptions& o, const std::string&) { return o.bottomUp = true, true; }},
+    {"-j", true, SetJobs},
+    {"--jobs", true, SetJobs},
 };
 
 bool Is16Bit(PngFormat format) {
@@ -228,9 +245,9 @@ int CheckAllOutputs(const DecodeOptions& o) {
 }
 
 int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
-    std::vector<std::string> positional;
-    if (const int status =
-            zmbtool::ParseOptions<DecodeOptions>("decode", kHelp, args, kOptions, o, positional, 1))
+    std::vector<std::string> positional, owners;
+    if (const int status = zmbtool::ParseOptions<DecodeOptions>("decode", kHelp, args, kOptions, o,
+                                                                positional, SIZE_MAX, &owners))
         return status;
     if (!positional.empty()) o.movie = positional[0];
     if (o.movie.empty()) return zmbtool::Fail("decode: no movie given (see zmbtool decode --help)");
@@ -238,11 +255,12 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
         return zmbtool::Fail(
             "decode: the display555/display565 renderings are for --png only; the streams "
             "carry the palette's colours");
-    // The WebM's encoder is opened at the movie's own size; enlarging for it is not there yet.
-    if (o.pictures.scale > 1 && !o.webm.path.empty())
-        return zmbtool::Fail(
-            "decode: --scale N does not apply to --webm yet; make the WebM "
-            "without it");
+    o.webm.scale = o.pictures.scale;
+    // Each movie's own run checks its outputs.
+    if (positional.size() > 1) {
+        o.several.movies = positional, o.several.args = args, o.several.owners = owners;
+        return 0;
+    }
     zmbtool::NoteInput(o.movie);
     return CheckAllOutputs(o);
 }
@@ -459,6 +477,7 @@ bool FinishOutputs(Outputs& out, std::string* error) {
 int Run(const std::vector<std::string>& args) {
     DecodeOptions o;
     if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
+    if (!o.several.movies.empty()) return zmbtool::DecodeMovies(o.several);
     zmbtool::MovieFile file;
     std::string error;
     if (!file.Open(o.movie, o.scale, &error)) return zmbtool::Fail("decode: " + error);

@@ -28,11 +28,15 @@ inline constexpr int kHelpShown = 2;
 // Applies each option of ARGS found in OPTIONS to O, and gathers the other arguments into
 // POSITIONAL, refusing more than MAX_POSITIONAL of them. An option's value follows it, or
 // its name and '=' (--quality=80). COMMAND names the command in messages; HELP is printed
-// for --help.
+// for --help. OWNERS, when given, receives for each argument the name of the option it
+// belongs to (the option itself or its value), or "" for a positional one, so that a caller
+// can hand the arguments on in parts.
 template <typename Options>
 int ParseOptions(const char* command, const char* help, const std::vector<std::string>& args,
                  std::span<const Option<Options>> options, Options& o,
-                 std::vector<std::string>& positional, std::size_t maxPositional) {
+                 std::vector<std::string>& positional, std::size_t maxPositional,
+                 std::vector<std::string>* owners = nullptr) {
+    if (owners != nullptr) owners->assign(args.size(), "");
     const std::string prefix = std::string(command) + ": ";
     std::set<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -49,6 +53,7 @@ int ParseOptions(const char* command, const char* help, const std::vector<std::s
             positional.push_back(args[i]);
             continue;
         }
+        if (owners != nullptr) (*owners)[i] = found->name;
         if (!found->repeatable && !given.insert(name).second)
             return Fail(prefix + name + " is given twice");
         std::string value;
@@ -58,6 +63,7 @@ int ParseOptions(const char* command, const char* help, const std::vector<std::s
         } else if (found->takesValue) {
             if (i + 1 >= args.size()) return Fail(prefix + found->name + " needs a value");
             value = args[++i];
+            if (owners != nullptr) (*owners)[i] = found->name;
         }
         if (!found->apply(o, value))
             return Fail(prefix + "bad value for " + found->name + ": " + value);

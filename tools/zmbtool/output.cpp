@@ -437,6 +437,10 @@ void AllowReplacing(bool allow) {
     Replacing() = allow;
 }
 
+bool ReplacingAllowed() {
+    return Replacing();
+}
+
 void CatchSignals() {
     struct sigaction action {};
     action.sa_handler = RemoveTemporariesAndDie;

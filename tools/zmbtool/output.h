@@ -24,6 +24,7 @@ namespace zmbtool {
 // --force: existing regular files may be replaced, and a folder output keeps only the new
 // set of the names it writes. Set before the outputs are checked.
 void AllowReplacing(bool allow);
+bool ReplacingAllowed();
 
 // From here on, SIGINT, SIGTERM and SIGHUP remove every temporary of the run before the
 // signal ends the process as it would have; SIGPIPE is ignored, so that a reader that goes

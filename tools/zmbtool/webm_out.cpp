@@ -401,6 +401,7 @@ bool WebmWriter::Open(const WebmRequest& request, std::uint32_t width, std::uint
                       std::uint64_t period, std::string* error) {
     request_ = request;
     period_ = period;
+    width *= request.scale, height *= request.scale;
     std::string reason;
     if (!OpenVideo(width, height, &reason) || !OpenAudio(&reason)) {
         *error = "cannot write " + request.path + ": " + reason;
@@ -516,8 +517,17 @@ bool WebmWriter::AddSound(int n, const std::uint8_t* bytes, std::size_t count) {
     return failure_.empty();
 }
 
-bool WebmWriter::AddFrame(const IndexedFrame& frame) {
+bool WebmWriter::AddFrame(const IndexedFrame& decoded) {
     if (!failure_.empty()) return false;
+    // Enlarged before the colour conversion, as the Y4M output does, so that both give the
+    // same planes.
+    IndexedFrame frame = decoded;
+    if (request_.scale > 1) {
+        Enlarge(decoded.top, decoded.pitch, decoded.width, decoded.height, 1, request_.scale,
+                &enlarged_);
+        frame.width *= request_.scale, frame.height *= request_.scale;
+        frame.top = enlarged_.data(), frame.pitch = std::ptrdiff_t(frame.width);
+    }
     vpx_image_t* image = video_->image;
     YuvPlanes planes;
     planes.y = image->planes[VPX_PLANE_Y];

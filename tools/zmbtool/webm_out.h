@@ -26,6 +26,7 @@ struct WebmRequest {
     std::uint32_t tracks = 0;           // bit n: track n becomes an audio track
     std::uint32_t trackFormat[8] = {};  // the movie's format word of each track
     std::uint64_t plannedFrames = 0;    // frames the run means to write
+    std::uint32_t scale = 1;            // each pixel shown as SCALE x SCALE
 };
 
 class WebmWriter {
@@ -34,7 +35,8 @@ class WebmWriter {
     WebmWriter(const WebmWriter&) = delete;
     WebmWriter& operator=(const WebmWriter&) = delete;
     ~WebmWriter();
-    // PERIOD: the frame period in 1/100 ms, never 0.
+    // PERIOD: the frame period in 1/100 ms, never 0. WIDTH and HEIGHT are the frames' own
+    // size; the video is the request's scale times that.
     bool Open(const WebmRequest& request, std::uint32_t width, std::uint32_t height,
               std::uint64_t period, std::string* error);
     // The sound track N decoded for the frame about to be added (call before AddFrame).
@@ -83,6 +85,7 @@ class WebmWriter {
         std::uint64_t position;  // of the cluster, from the segment's start
     };
     std::vector<Cue> cues_;
+    std::vector<std::uint8_t> enlarged_;
     std::string failure_;
 };
 
