@@ -13,9 +13,11 @@
 #include "display/modes.h"
 #include "display/present.h"
 #include "display/window.h"
+#include "decoder/frame_damage.h"
 #include "decoder/pacing.h"
 #include "platform/win32.h"
 #include "player/argument_names.h"
+#include "player/damage_report.h"
 #include "player/messages.h"
 #include "player/selfplay.h"
 #include "player/settings.h"
@@ -41,6 +43,7 @@ struct PlaybackState {
     bool LastFrameReached = false;
     bool SilenceReported = false;
     bool SummaryTaken = false;  // the figures were taken before the sound played out
+    TreeFaults Faults;          // the current movie's trees, looked at once at its open
 };
 PlaybackState State;
 
@@ -120,6 +123,7 @@ bool OpenCurrentMovie(PlayList& list) {
     std::string why;
     State.CurrentMovie = OpenNamedMovie(list, exact, why);
     if (State.CurrentMovie) {
+        State.Faults = FindTreeFaults(State.CurrentMovie);
         SayWhatIsHeard();
         return true;
     }
@@ -175,16 +179,33 @@ void ShowFrameInCaption() {
     if (HWND window = DisplayWindow()) SetWindowTextA(window, caption);
 }
 
-void DecodeAndPresent() {
+// A picture that could not be decoded is made-up blocks: it is not shown, and the movie
+// ends there as a cut one does, rather than play on as if it were whole.
+bool ReportDamagedPicture(const PlayList& list, const PictureDamage& damage) {
+    const std::string why = DescribePictureDamage(damage, State.Faults);
+    if (why.empty()) return false;
+    const Movie* movie = State.CurrentMovie;
+    Outcome.PlaybackFailed = true;
+    ReportProblem("%s: frame %u of %u could not be decoded (%s); stopped there", list.Current,
+                  static_cast<unsigned>(movie->FrameNumber + 1),
+                  static_cast<unsigned>(movie->FrameCount), why.c_str());
+    return true;
+}
+
+// False when the frame was damaged, and reported.
+bool DecodeAndPresent(const PlayList& list) {
     Movie* movie = State.CurrentMovie;
     ApplyPalette();
     if (Settings.DiffOnly) DisplayClearAndPresent(0);
-    ZambDoFrame(movie);
+    PictureDamage damage;
+    DoFrameWatched(movie, State.Faults, &damage);
+    if (ReportDamagedPicture(list, damage)) return false;
     if (Settings.SoundOnly)
         DisplayShowProgress(movie);
     else
         DisplayPresentChanges(movie);
     if (Settings.FrameInCaption) ShowFrameInCaption();
+    return true;
 }
 
 // With several movies the list loop counts the plays; a lone movie counts them itself and
@@ -336,7 +357,7 @@ void PlayFrames(PlayList& list) {
     const std::uint32_t lastIndex = State.CurrentMovie->FrameCount - 1;
     for (;;) {
         if (ReportReadFailure(list)) return;
-        DecodeAndPresent();
+        if (!DecodeAndPresent(list)) return;
         Advance(list, lastIndex);
         if (ReportReadFailure(list)) return;
         if (WaitForNextFrame(list) == FrameEnd::LeaveMovie) return;
