@@ -179,16 +179,21 @@ void ShowFrameInCaption() {
     if (HWND window = DisplayWindow()) SetWindowTextA(window, caption);
 }
 
+// A movie that ends early because it is damaged fails the run, and says where and why.
+void ReportStoppedAt(const PlayList& list, const char* failed, const char* why) {
+    const Movie* movie = State.CurrentMovie;
+    Outcome.PlaybackFailed = true;
+    ReportProblem("%s: frame %u of %u could not be %s (%s); stopped there", list.Current,
+                  static_cast<unsigned>(movie->FrameNumber + 1),
+                  static_cast<unsigned>(movie->FrameCount), failed, why);
+}
+
 // A picture that could not be decoded is made-up blocks: it is not shown, and the movie
 // ends there as a cut one does, rather than play on as if it were whole.
 bool ReportDamagedPicture(const PlayList& list, const PictureDamage& damage) {
     const std::string why = DescribePictureDamage(damage, State.Faults);
     if (why.empty()) return false;
-    const Movie* movie = State.CurrentMovie;
-    Outcome.PlaybackFailed = true;
-    ReportProblem("%s: frame %u of %u could not be decoded (%s); stopped there", list.Current,
-                  static_cast<unsigned>(movie->FrameNumber + 1),
-                  static_cast<unsigned>(movie->FrameCount), why.c_str());
+    ReportStoppedAt(list, "decoded", why.c_str());
     return true;
 }
 
@@ -341,14 +346,8 @@ FrameEnd PlayOutSound(PlayList& list) {
 // A movie cut short or damaged cannot go on past the frame that failed to read: the
 // decoder would only count frames from there, and a looping movie would count for ever.
 bool ReportReadFailure(const PlayList& list) {
-    const Movie* movie = State.CurrentMovie;
-    if (!movie->ReadFailed) return false;
-    Outcome.PlaybackFailed = true;
-    ReportProblem(
-        "%s: frame %u of %u could not be read (the file is cut short or damaged); "
-        "stopped there",
-        list.Current, static_cast<unsigned>(movie->FrameNumber + 1),
-        static_cast<unsigned>(movie->FrameCount));
+    if (!State.CurrentMovie->ReadFailed) return false;
+    ReportStoppedAt(list, "read", "the file is cut short or damaged");
     return true;
 }
 
