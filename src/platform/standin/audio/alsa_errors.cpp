@@ -51,7 +51,7 @@ AlsaErrorsHidden::AlsaErrorsHidden() {
     if (DetailAsked()) return;
     const AlsaCalls& alsa = Alsa();
     if (alsa.setHandler == nullptr) return;
-    previous_ = reinterpret_cast<void*>(*alsa.current);
+    previous_ = reinterpret_cast<void (*)()>(*alsa.current);
     alsa.setHandler(Unheard);
 }
 

@@ -18,7 +18,9 @@ class AlsaErrorsHidden {
     AlsaErrorsHidden& operator=(const AlsaErrorsHidden&) = delete;
 
   private:
-    void* previous_ = nullptr;  // the handler to put back; null when none was replaced
+    // The handler to put back, as a function pointer of no particular type (alsa-lib's own
+    // is variadic and needs none of its headers here); null when none was replaced.
+    void (*previous_)() = nullptr;
 };
 
 }  // namespace standin::audio
