@@ -13,9 +13,11 @@
 #include "display/modes.h"
 #include "display/present.h"
 #include "display/window.h"
+#include "decoder/frame_damage.h"
 #include "decoder/pacing.h"
 #include "platform/win32.h"
 #include "player/argument_names.h"
+#include "player/damage_report.h"
 #include "player/messages.h"
 #include "player/selfplay.h"
 #include "player/settings.h"
@@ -41,6 +43,7 @@ struct PlaybackState {
     bool LastFrameReached = false;
     bool SilenceReported = false;
     bool SummaryTaken = false;  // the figures were taken before the sound played out
+    TreeFaults Faults;          // the current movie's trees, looked at once at its open
 };
 PlaybackState State;
 
@@ -120,6 +123,7 @@ bool OpenCurrentMovie(PlayList& list) {
     std::string why;
     State.CurrentMovie = OpenNamedMovie(list, exact, why);
     if (State.CurrentMovie) {
+        State.Faults = FindTreeFaults(State.CurrentMovie);
         SayWhatIsHeard();
         return true;
     }
@@ -175,16 +179,38 @@ void ShowFrameInCaption() {
     if (HWND window = DisplayWindow()) SetWindowTextA(window, caption);
 }
 
-void DecodeAndPresent() {
+// A movie that ends early because it is damaged fails the run, and says where and why.
+void ReportStoppedAt(const PlayList& list, const char* failed, const char* why) {
+    const Movie* movie = State.CurrentMovie;
+    Outcome.PlaybackFailed = true;
+    ReportProblem("%s: frame %u of %u could not be %s (%s); stopped there", list.Current,
+                  static_cast<unsigned>(movie->FrameNumber + 1),
+                  static_cast<unsigned>(movie->FrameCount), failed, why);
+}
+
+// A picture that could not be decoded is made-up blocks: it is not shown, and the movie
+// ends there as a cut one does, rather than play on as if it were whole.
+bool ReportDamagedPicture(const PlayList& list, const PictureDamage& damage) {
+    const std::string why = DescribePictureDamage(damage, State.Faults);
+    if (why.empty()) return false;
+    ReportStoppedAt(list, "decoded", why.c_str());
+    return true;
+}
+
+// False when the frame was damaged, and reported.
+bool DecodeAndPresent(const PlayList& list) {
     Movie* movie = State.CurrentMovie;
     ApplyPalette();
     if (Settings.DiffOnly) DisplayClearAndPresent(0);
-    ZambDoFrame(movie);
+    PictureDamage damage;
+    DoFrameWatched(movie, State.Faults, &damage);
+    if (ReportDamagedPicture(list, damage)) return false;
     if (Settings.SoundOnly)
         DisplayShowProgress(movie);
     else
         DisplayPresentChanges(movie);
     if (Settings.FrameInCaption) ShowFrameInCaption();
+    return true;
 }
 
 // With several movies the list loop counts the plays; a lone movie counts them itself and
@@ -320,14 +346,8 @@ FrameEnd PlayOutSound(PlayList& list) {
 // A movie cut short or damaged cannot go on past the frame that failed to read: the
 // decoder would only count frames from there, and a looping movie would count for ever.
 bool ReportReadFailure(const PlayList& list) {
-    const Movie* movie = State.CurrentMovie;
-    if (!movie->ReadFailed) return false;
-    Outcome.PlaybackFailed = true;
-    ReportProblem(
-        "%s: frame %u of %u could not be read (the file is cut short or damaged); "
-        "stopped there",
-        list.Current, static_cast<unsigned>(movie->FrameNumber + 1),
-        static_cast<unsigned>(movie->FrameCount));
+    if (!State.CurrentMovie->ReadFailed) return false;
+    ReportStoppedAt(list, "read", "the file is cut short or damaged");
     return true;
 }
 
@@ -336,7 +356,7 @@ void PlayFrames(PlayList& list) {
     const std::uint32_t lastIndex = State.CurrentMovie->FrameCount - 1;
     for (;;) {
         if (ReportReadFailure(list)) return;
-        DecodeAndPresent();
+        if (!DecodeAndPresent(list)) return;
         Advance(list, lastIndex);
         if (ReportReadFailure(list)) return;
         if (WaitForNextFrame(list) == FrameEnd::LeaveMovie) return;

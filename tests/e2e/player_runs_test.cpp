@@ -293,5 +293,23 @@ TEST(PlayerProgram, ExportsTheBlitterOperations) {
         EXPECT_NE(symbols.find(std::string(" T ") + name + "\n"), std::string::npos) << name;
 }
 
+// Without a device SDL can open, one line says so for the whole list, and alsa-lib's own
+// lines about the missing card stay off standard error unless the profile asks for debug
+// output (which the other runs here do). Where the device does open, neither shows.
+TEST(PlayerRuns, NoSoundDeviceIsOneLineAndNoneOfAlsas) {
+    PlayerFolder folder;
+    folder.Write("a.zmb", SmallMovie(3, kFastPeriod));
+    folder.WriteText("quiet.ini", "[Zambrel]\nDebug=0\n");
+    PlayerRun run = folder.Run("a.zmb a.zmb", "",
+                               "ZAMBREL_AUDIO=sdl SDL_AUDIODRIVER=alsa ZAMBREL_PROFILE=quiet.ini");
+    EXPECT_EQ(run.Status, 0) << run.Output;
+    EXPECT_FALSE(run.Shows("ALSA lib")) << run.Output;
+    const std::string line = "no sound device could be opened";
+    const auto first = run.Output.find(line);
+    if (first != std::string::npos) {
+        EXPECT_EQ(run.Output.find(line, first + 1), std::string::npos) << run.Output;
+    }
+}
+
 }  // namespace
 }  // namespace zambrel::testing

@@ -6,6 +6,7 @@
 #include <SDL.h>
 #include <dlfcn.h>
 
+#include "platform/standin/audio/alsa_errors.h"
 #include "platform/standin/audio/devices.h"
 
 namespace standin::audio {
@@ -61,7 +62,9 @@ bool SdlAvailable() {
 
 bool OpenSdl() {
     const SdlCalls* sdl = Sdl();
-    if (sdl == nullptr || sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
+    if (sdl == nullptr) return false;
+    const AlsaErrorsHidden quiet;
+    if (sdl->InitSubSystem(SDL_INIT_AUDIO) != 0) return false;
     SDL_AudioSpec wanted{};
     wanted.freq = 44100;
     wanted.format = AUDIO_S16LSB;
