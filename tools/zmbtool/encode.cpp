@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -262,16 +263,26 @@ class PictureReader {
     // picture's worth of memory each.
     bool NeedsSurvey() const { return o_.quantise.mode == zmbtool::PaletteMode::Movie; }
 
-    bool Survey(const std::string& name, std::string* error) {
+    // Picture `index` of the movie, named `name`.
+    bool Survey(std::size_t index, const std::string& name, std::string* error) {
         zmbtool::SourcePicture picture;
         if (!Load(name, picture, error)) return false;
         if (!picture.indexed) quantiser_.Survey(picture.width, picture.height, picture.pixels);
+        // A pipe or a device gives its picture only once: that one is kept until its turn.
+        std::error_code failure;
+        if (!std::filesystem::is_regular_file(name, failure)) once_[index] = std::move(picture);
         return true;
     }
 
-    bool Read(const std::string& name, enc::Picture* out, std::string* error) {
+    bool Read(std::size_t index, const std::string& name, enc::Picture* out, std::string* error) {
         zmbtool::SourcePicture picture;
-        if (!Load(name, picture, error)) return false;
+        const auto kept = once_.find(index);
+        if (kept != once_.end()) {
+            picture = std::move(kept->second);
+            once_.erase(kept);
+        } else if (!Load(name, picture, error)) {
+            return false;
+        }
         if (picture.indexed) {
             out->pixels = std::move(picture.pixels);
             out->palette = picture.palette;
@@ -337,6 +348,7 @@ class PictureReader {
     zmbtool::Quantiser quantiser_;
     bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
     std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0;
+    std::map<std::size_t, zmbtool::SourcePicture> once_;
 };
 
 // A scratch file for the movie writer, beside the output where there is room for the movie
@@ -392,14 +404,14 @@ bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
         zmbtool::ProgressBar progress("gathering colours", files.size());
         for (std::size_t i = 0; i < files.size(); ++i) {
             progress.Update(i);
-            if (!reader.Survey(files[i], error)) return false;
+            if (!reader.Survey(i, files[i], error)) return false;
         }
         progress.Finish();
     }
     zmbtool::ProgressBar progress("reading pictures", files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         progress.Update(i);
-        if (!reader.Read(files[i], last, error)) return false;
+        if (!reader.Read(i, files[i], last, error)) return false;
         if (!*writer)
             *writer =
                 std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
