@@ -10,7 +10,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <set>
 #include <string>
@@ -258,31 +257,26 @@ class PictureReader {
     PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe)
         : o_(o), recipe_(recipe), quantiser_(o.quantise) {}
 
-    // With one movie palette, every picture is read once for its colours before any is
-    // reduced: the palette needs them all, and holding them would take a truecolour
-    // picture's worth of memory each.
+    // With one movie palette every picture is seen for its colours before any is reduced.
+    // Holding them meanwhile would take a truecolour picture's worth of memory each, and
+    // reading them again would cost their decoding once more (and a pipe gives its picture
+    // only once), so they wait in `kept`, fitted and opaque, three bytes a pixel.
     bool NeedsSurvey() const { return o_.quantise.mode == zmbtool::PaletteMode::Movie; }
 
-    // Picture `index` of the movie, named `name`.
-    bool Survey(std::size_t index, const std::string& name, std::string* error) {
+    bool Survey(const std::string& name, enc::Spool& kept, std::string* error) {
         zmbtool::SourcePicture picture;
         if (!Load(name, picture, error)) return false;
         if (!picture.indexed) quantiser_.Survey(picture.width, picture.height, picture.pixels);
-        // A pipe or a device gives its picture only once: that one is kept until its turn.
-        std::error_code failure;
-        if (!std::filesystem::is_regular_file(name, failure)) once_[index] = std::move(picture);
-        return true;
+        if (Keep(picture, kept)) return true;
+        *error = kept.Failure();
+        return false;
     }
 
-    bool Read(std::size_t index, const std::string& name, enc::Picture* out, std::string* error) {
+    // The next picture: from `kept` after a survey, else from its file.
+    bool Read(const std::string& name, enc::Spool* kept, enc::Picture* out, std::string* error) {
         zmbtool::SourcePicture picture;
-        const auto kept = once_.find(index);
-        if (kept != once_.end()) {
-            picture = std::move(kept->second);
-            once_.erase(kept);
-        } else if (!Load(name, picture, error)) {
+        if (kept != nullptr ? !TakeKept(*kept, picture, error) : !Load(name, picture, error))
             return false;
-        }
         if (picture.indexed) {
             out->pixels = std::move(picture.pixels);
             out->palette = picture.palette;
@@ -333,6 +327,41 @@ class PictureReader {
         return true;
     }
 
+    static bool Keep(const zmbtool::SourcePicture& picture, enc::Spool& kept) {
+        const std::uint8_t indexed = picture.indexed ? 1 : 0;
+        if (!kept.Write(&indexed, 1)) return false;
+        if (picture.indexed)
+            return kept.Write(picture.palette.data(), picture.palette.size()) &&
+                   kept.Write(picture.pixels.data(), picture.pixels.size());
+        std::vector<std::uint8_t> rgb(picture.pixels.size() / 4 * 3);
+        for (std::size_t i = 0, o = 0; i < picture.pixels.size(); i += 4, o += 3)
+            std::copy_n(&picture.pixels[i], 3, &rgb[o]);
+        return kept.Write(rgb.data(), rgb.size());
+    }
+
+    bool TakeKept(enc::Spool& kept, zmbtool::SourcePicture& picture, std::string* error) {
+        const std::size_t pixels = std::size_t{recipe_->width} * recipe_->height;
+        std::uint8_t indexed = 0;
+        bool ok = (rewound_ || kept.Rewind()) && kept.Read(&indexed, 1);
+        rewound_ = true;
+        picture.width = recipe_->width;
+        picture.height = recipe_->height;
+        picture.indexed = indexed != 0;
+        if (ok && picture.indexed) {
+            picture.pixels.resize(pixels);
+            ok = kept.Read(picture.palette.data(), picture.palette.size()) &&
+                 kept.Read(picture.pixels.data(), pixels);
+        } else if (ok) {
+            std::vector<std::uint8_t> rgb(pixels * 3);
+            ok = kept.Read(rgb.data(), rgb.size());
+            picture.pixels.assign(pixels * 4, 255);
+            for (std::size_t i = 0; i < pixels; ++i)
+                std::copy_n(&rgb[i * 3], 3, &picture.pixels[i * 4]);
+        }
+        if (!ok) *error = kept.Failure();
+        return ok;
+    }
+
     void NoteInexactPalette(const std::string& name, const zmbtool::SourcePicture& picture) {
         enc::Levels levels;
         std::string inexact;
@@ -348,7 +377,7 @@ class PictureReader {
     zmbtool::Quantiser quantiser_;
     bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
     std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0;
-    std::map<std::size_t, zmbtool::SourcePicture> once_;
+    bool rewound_ = false;
 };
 
 // A scratch file for the movie writer, beside the output where there is room for the movie
@@ -396,22 +425,25 @@ class ScratchFile {
 // Reads the pictures into the writer, made once the first picture gives the movie's size.
 // `last` is left holding the last picture, which the sound may hold on screen.
 bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
-                  enc::MovieRecipe* recipe, ScratchFile scratch[2],
+                  enc::MovieRecipe* recipe, ScratchFile scratch[3],
                   std::unique_ptr<enc::MovieWriter>* writer, enc::Picture* last,
                   std::string* error) {
     PictureReader reader(o, recipe);
+    enc::Spool* kept = nullptr;
     if (reader.NeedsSurvey()) {
+        if (!scratch[2].Open(o.output, error)) return false;
+        kept = &scratch[2].Spool();
         zmbtool::ProgressBar progress("gathering colours", files.size());
         for (std::size_t i = 0; i < files.size(); ++i) {
             progress.Update(i);
-            if (!reader.Survey(i, files[i], error)) return false;
+            if (!reader.Survey(files[i], *kept, error)) return false;
         }
         progress.Finish();
     }
     zmbtool::ProgressBar progress("reading pictures", files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         progress.Update(i);
-        if (!reader.Read(i, files[i], last, error)) return false;
+        if (!reader.Read(files[i], kept, last, error)) return false;
         if (!*writer)
             *writer =
                 std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
@@ -559,8 +591,8 @@ int Run(const std::vector<std::string>& args) {
     recipe.blockErrorBudget =
         static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
     // The pictures wait in one scratch file as they will be shown, the coded frames in the
-    // other until the frame table before them is known.
-    ScratchFile scratch[2];
+    // second until the frame table before them is known; the third is for a colour survey.
+    ScratchFile scratch[3];
     std::unique_ptr<enc::MovieWriter> writer;
     enc::Picture last;
     if (!ReadTracks(o, &recipe, &error) || !scratch[0].Open(o.output, &error) ||
