@@ -55,7 +55,7 @@ const char kHelp[] =
     "                      of 64 levels a channel, which truecolour pictures are reduced to first\n"
     "  --palette KIND      for greyscale and truecolour pictures: scene (default: a palette\n"
     "                      kept while it serves, made anew when the picture changes too much)\n"
-    "                      or movie (one palette for all; the pictures are read twice)\n"
+    "                      or movie (one palette for all, made from every picture first)\n"
     "  --dither            dither reduced colours (smoother gradients, but still areas change\n"
     "                      from frame to frame and cost more)\n"
     "  --background RRGGBB the colour transparent pixels are laid on (default 000000)\n"
