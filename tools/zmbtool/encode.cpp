@@ -327,16 +327,17 @@ class PictureReader {
         return true;
     }
 
-    static bool Keep(const zmbtool::SourcePicture& picture, enc::Spool& kept) {
+    bool Keep(const zmbtool::SourcePicture& picture, enc::Spool& kept) {
         const std::uint8_t indexed = picture.indexed ? 1 : 0;
         if (!kept.Write(&indexed, 1)) return false;
         if (picture.indexed)
             return kept.Write(picture.palette.data(), picture.palette.size()) &&
                    kept.Write(picture.pixels.data(), picture.pixels.size());
-        std::vector<std::uint8_t> rgb(picture.pixels.size() / 4 * 3);
-        for (std::size_t i = 0, o = 0; i < picture.pixels.size(); i += 4, o += 3)
-            std::copy_n(&picture.pixels[i], 3, &rgb[o]);
-        return kept.Write(rgb.data(), rgb.size());
+        rgb_.resize(picture.pixels.size() / 4 * 3);
+        std::uint8_t* to = rgb_.data();
+        for (std::size_t i = 0; i < picture.pixels.size(); i += 4, to += 3)
+            to[0] = picture.pixels[i], to[1] = picture.pixels[i + 1], to[2] = picture.pixels[i + 2];
+        return kept.Write(rgb_.data(), rgb_.size());
     }
 
     bool TakeKept(enc::Spool& kept, zmbtool::SourcePicture& picture, std::string* error) {
@@ -352,11 +353,16 @@ class PictureReader {
             ok = kept.Read(picture.palette.data(), picture.palette.size()) &&
                  kept.Read(picture.pixels.data(), pixels);
         } else if (ok) {
-            std::vector<std::uint8_t> rgb(pixels * 3);
-            ok = kept.Read(rgb.data(), rgb.size());
-            picture.pixels.assign(pixels * 4, 255);
-            for (std::size_t i = 0; i < pixels; ++i)
-                std::copy_n(&rgb[i * 3], 3, &picture.pixels[i * 4]);
+            rgb_.resize(pixels * 3);
+            ok = kept.Read(rgb_.data(), rgb_.size());
+            picture.pixels.resize(pixels * 4);
+            const std::uint8_t* from = rgb_.data();
+            for (std::size_t i = 0; i < picture.pixels.size(); i += 4, from += 3) {
+                picture.pixels[i] = from[0];
+                picture.pixels[i + 1] = from[1];
+                picture.pixels[i + 2] = from[2];
+                picture.pixels[i + 3] = 255;
+            }
         }
         if (!ok) *error = kept.Failure();
         return ok;
@@ -378,6 +384,7 @@ class PictureReader {
     bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
     std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0;
     bool rewound_ = false;
+    std::vector<std::uint8_t> rgb_;  // a kept truecolour picture on its way in or out
 };
 
 // A scratch file for the movie writer, beside the output where there is room for the movie
