@@ -606,6 +606,7 @@ int Run(const std::vector<std::string>& args) {
         !scratch[1].Open(o.output, &error) ||
         !ReadPictures(o, files, &recipe, scratch, &writer, &last, &error))
         return zmbtool::Fail("encode: " + error);
+    if (!writer) return zmbtool::Fail("encode: no picture to encode");
     const std::uint64_t pictures = writer->PictureCount();
     const std::uint64_t held = FitSoundAndPictures(o, &recipe, pictures);
     zmbtool::ProgressBar progress("writing the movie", pictures + held);
