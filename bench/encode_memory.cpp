@@ -37,6 +37,8 @@ Cost Measure(const std::string& zmbtool, const std::vector<std::string>& argumen
     for (const std::string& argument : arguments)
         argv.push_back(const_cast<char*>(argument.c_str()));
     argv.push_back(nullptr);
+    // The child must not print again what this process has buffered.
+    std::fflush(stdout);
     const pid_t child = ::fork();
     if (child == 0) {
         if (!std::freopen("/dev/null", "w", stdout) || !std::freopen("/dev/null", "w", stderr))
