@@ -10,8 +10,10 @@ namespace {
 
 using Block = std::array<std::uint8_t, 16>;
 
+}  // namespace
+
 // Squared distances between the colours of one palette as shown.
-class Distances {
+class Simplifier::Distances {
   public:
     void Build(const Levels& levels) {
         if (built_ && levels == levels_) return;
@@ -87,6 +89,10 @@ class Distances {
     std::vector<std::uint32_t> table_ = std::vector<std::uint32_t>(256 * 256);
     std::vector<std::int16_t> nearest_ = std::vector<std::int16_t>(64 * 64 * 64, -1);
 };
+
+namespace {
+
+using Distances = Simplifier::Distances;
 
 // The candidate colours of one block: its own (at most 16) and one more.
 class Colours {
@@ -199,26 +205,22 @@ void WriteBlock(const Block& block, std::uint8_t* pixels, std::uint32_t width, s
 
 }  // namespace
 
-std::vector<std::vector<std::uint8_t>> SimplifyPictures(const MovieRecipe& recipe,
-                                                        const std::vector<Levels>& levels,
-                                                        std::uint32_t budget) {
-    std::vector<std::vector<std::uint8_t>> shown;
-    shown.reserve(recipe.pictures.size());
-    Distances distances;
-    for (std::size_t i = 0; i < recipe.pictures.size(); ++i) {
-        const std::uint8_t* wanted = recipe.pictures[i].pixels.data();
-        shown.emplace_back(wanted, wanted + recipe.pictures[i].pixels.size());
-        distances.Build(levels[i]);
-        const std::uint8_t* screen = i == 0 ? nullptr : shown[i - 1].data();
-        for (std::uint32_t by = 0; by < recipe.height / 4; ++by)
-            for (std::uint32_t bx = 0; bx < recipe.width / 4; ++bx) {
-                const Block previous = screen ? ReadBlock(screen, recipe.width, bx, by) : Block{};
-                const Block block = Simplify(ReadBlock(wanted, recipe.width, bx, by),
-                                             screen ? &previous : nullptr, budget, distances);
-                WriteBlock(block, shown[i].data(), recipe.width, bx, by);
-            }
-    }
-    return shown;
+Simplifier::Simplifier(std::uint32_t width, std::uint32_t height, std::uint32_t budget)
+    : width_(width), height_(height), budget_(budget), distances_(std::make_unique<Distances>()) {}
+
+Simplifier::~Simplifier() = default;
+
+void Simplifier::Simplify(const std::uint8_t* wanted, const Levels& levels,
+                          const std::uint8_t* onScreen, std::uint8_t* shown) {
+    distances_->Build(levels);
+    for (std::uint32_t by = 0; by < height_ / 4; ++by)
+        for (std::uint32_t bx = 0; bx < width_ / 4; ++bx) {
+            const Block previous = onScreen ? ReadBlock(onScreen, width_, bx, by) : Block{};
+            const Block block =
+                zambrel::encoder::Simplify(ReadBlock(wanted, width_, bx, by),
+                                           onScreen ? &previous : nullptr, budget_, *distances_);
+            WriteBlock(block, shown, width_, bx, by);
+        }
 }
 
 }  // namespace zambrel::encoder

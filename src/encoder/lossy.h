@@ -4,20 +4,36 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <memory>
 
 #include "encoder/palette_chunk.h"
 #include "encoder/writer.h"
 
 namespace zambrel::encoder {
 
-// The pictures as they will be shown: each block of picture i is, in this order of
-// preference, the block on screen after picture i - 1 (never for picture 0, where a movie
-// may start again), one colour, or two colours of its own, whichever first stays within
-// `budget` (the sum over the block's 16 pixels of the squared differences of red, green and
-// blue as shown, through `levels[i]`); otherwise it is kept as it is.
-std::vector<std::vector<std::uint8_t>> SimplifyPictures(const MovieRecipe& recipe,
-                                                        const std::vector<Levels>& levels,
-                                                        std::uint32_t budget);
+// Simplifies pictures one after the other, each against the one shown before it. Each block
+// of a picture becomes, in this order of preference, the block on screen before it (never for
+// the first picture, where a movie may start again), one colour, or two colours of its own,
+// whichever first stays within `budget` (the sum over the block's 16 pixels of the squared
+// differences of red, green and blue as shown, through the picture's levels); otherwise it is
+// kept as it is.
+class Simplifier {
+  public:
+    Simplifier(std::uint32_t width, std::uint32_t height, std::uint32_t budget);
+    ~Simplifier();
+    Simplifier(const Simplifier&) = delete;
+    Simplifier& operator=(const Simplifier&) = delete;
+
+    // `wanted` and `shown` hold width x height pixels; `onScreen` is what the previous
+    // picture was shown as, or null for the first picture.
+    void Simplify(const std::uint8_t* wanted, const Levels& levels, const std::uint8_t* onScreen,
+                  std::uint8_t* shown);
+
+    class Distances;  // lossy.cpp's alone
+
+  private:
+    std::uint32_t width_, height_, budget_;
+    std::unique_ptr<Distances> distances_;
+};
 
 }  // namespace zambrel::encoder

@@ -212,15 +212,17 @@ std::vector<VideoValue> FrameValues(const FramePictures& frame, std::uint32_t wi
     return values;
 }
 
-bool VideoCoder::BuildTrees(const std::vector<FramePictures>& frames, std::string& error) {
+bool VideoCoder::BuildTrees(const FrameSource& frames, std::string& error) {
     std::array<unsigned, 4> usable{};
     usable.fill(options_.escapes == EscapeUse::Recent ? 3u : 0u);
     std::array<std::vector<std::uint64_t>, kVideoTrees> counts;
     for (;;) {
         for (auto& c : counts) c.assign(kValues + 3, 0);
-        for (const FramePictures& frame : frames)
+        const bool counted = frames([&](const FramePictures& frame) {
             ForEachSymbol(FrameValues(frame, width_, height_, options_), usable,
                           [&](int tree, std::uint32_t symbol) { ++counts[tree][symbol]; });
+        });
+        if (!counted) return false;
         // Every escape value must be a value no literal leaf has. Fewer free values than
         // usable escapes: use fewer escapes, which may need more literals, so count again.
         bool settled = true;

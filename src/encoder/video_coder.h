@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -49,9 +50,13 @@ class VideoCoder {
     VideoCoder(std::uint32_t width, std::uint32_t height, const StreamOptions& options)
         : width_(width), height_(height), options_(options) {}
 
-    // Builds the trees from the values of all frames. Fails when a tree needs every one of
-    // the 65,536 values, leaving none to serve as an escape value.
-    bool BuildTrees(const std::vector<FramePictures>& frames, std::string& error);
+    // Calls its argument for every stored frame, in any order; false if it could not.
+    using FrameSource = std::function<bool(const std::function<void(const FramePictures&)>&)>;
+
+    // Builds the trees from the values of all frames, which it may ask for more than once.
+    // Fails when a tree needs every one of the 65,536 values, leaving none to serve as an
+    // escape value, or when `frames` fails (then `error` is left to it).
+    bool BuildTrees(const FrameSource& frames, std::string& error);
     void WriteTrees(BitWriter& out) const;
     std::vector<std::uint8_t> EncodeFrame(const FramePictures& frame) const;
     // Nodes of each tree's code tree, 0 for an absent tree.

@@ -32,8 +32,8 @@ void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
 }
 
-std::uint32_t StoredFrameCount(const MovieRecipe& recipe) {
-    return static_cast<std::uint32_t>(recipe.pictures.size()) + (recipe.ring ? 1 : 0);
+std::uint32_t StoredFrameCount(const MovieRecipe& recipe, std::uint32_t pictures) {
+    return pictures + (recipe.ring ? 1 : 0);
 }
 
 // The frame period in 1/100 ms.
@@ -43,7 +43,7 @@ std::uint64_t FramePeriod(std::int32_t frameRate) {
     return 0;
 }
 
-bool CheckPictures(const MovieRecipe& recipe, std::string& error) {
+bool CheckGeometry(const MovieRecipe& recipe, std::string& error) {
     if (recipe.width == 0 || recipe.height == 0 || recipe.width % 4 != 0 ||
         recipe.height % 4 != 0) {
         error = "width and height must be non-zero multiples of 4";
@@ -55,23 +55,40 @@ bool CheckPictures(const MovieRecipe& recipe, std::string& error) {
                 std::to_string(recipe.height) + " is too large";
         return false;
     }
-    if (recipe.pictures.empty()) {
+    return true;
+}
+
+bool CheckPictureCount(const MovieRecipe& recipe, std::size_t pictures, std::string& error) {
+    if (pictures == 0) {
         error = "a movie needs at least one picture";
         return false;
     }
-    if (recipe.ring && recipe.pictures.size() < 2) {
+    if (recipe.ring && pictures < 2) {
         error = "a ring frame needs at least two pictures";
         return false;
     }
-    const std::size_t pixels = std::size_t{recipe.width} * recipe.height;
-    for (std::size_t i = 0; i < recipe.pictures.size(); ++i) {
-        if (recipe.pictures[i].pixels.size() != pixels) {
-            error = "picture " + std::to_string(i) + " has " +
-                    std::to_string(recipe.pictures[i].pixels.size()) + " pixels, not " +
-                    std::to_string(pixels);
-            return false;
-        }
+    // The header counts frames in 32 bits.
+    if (pictures >= 0xFFFFFFFFu) {
+        error = "a movie holds fewer than 4,294,967,295 pictures";
+        return false;
     }
+    return true;
+}
+
+bool CheckPictureSize(const MovieRecipe& recipe, std::size_t index, const Picture& picture,
+                      std::string& error) {
+    const std::size_t pixels = std::size_t{recipe.width} * recipe.height;
+    if (picture.pixels.size() == pixels) return true;
+    error = "picture " + std::to_string(index) + " has " + std::to_string(picture.pixels.size()) +
+            " pixels, not " + std::to_string(pixels);
+    return false;
+}
+
+bool CheckPictures(const MovieRecipe& recipe, std::string& error) {
+    if (!CheckGeometry(recipe, error) || !CheckPictureCount(recipe, recipe.pictures.size(), error))
+        return false;
+    for (std::size_t i = 0; i < recipe.pictures.size(); ++i)
+        if (!CheckPictureSize(recipe, i, recipe.pictures[i], error)) return false;
     return true;
 }
 
@@ -89,12 +106,12 @@ std::uint64_t SharedOutEnd(std::uint64_t frame, std::uint64_t total, std::uint64
     return end < total ? end : total;
 }
 
-bool TrackChunkSizes(const MovieRecipe& recipe, int index, std::vector<std::uint32_t>& sizes,
-                     std::string& error) {
+bool TrackChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures, int index,
+                     std::vector<std::uint32_t>& sizes, std::string& error) {
     const SoundTrack& track = recipe.tracks[index];
     const std::string name = "track " + std::to_string(index);
     const std::uint32_t frameBytes = SampleFrameBytes(track);
-    const std::uint32_t stored = StoredFrameCount(recipe);
+    const std::uint32_t stored = StoredFrameCount(recipe, pictures);
     if (track.sampleRate == 0 || track.sampleRate > kMaxSampleRate) {
         error = name + ": sample rate must be 1 to 16,777,215";
         return false;
@@ -161,76 +178,20 @@ struct StoredFrame {
     const Levels* previousPalette;
 };
 
-// `shown[i]`: the pixels picture i is coded as.
-std::vector<StoredFrame> PlanFrames(const MovieRecipe& recipe,
-                                    const std::vector<const std::uint8_t*>& shown,
-                                    const std::vector<Levels>& levels, const Levels& blackPalette) {
-    std::vector<StoredFrame> plan;
-    const std::size_t count = shown.size();
-    for (std::size_t i = 0; i < count; ++i) {
-        // Frame 0 is also where a movie without a ring frame starts again, on a picture
-        // that is not its last one: nothing may be skipped there.
-        const std::uint8_t* previous = i == 0 ? nullptr : shown[i - 1];
-        plan.push_back({{shown[i], previous}, &levels[i], i == 0 ? &blackPalette : &levels[i - 1]});
-    }
-    if (recipe.ring) plan.push_back({{shown[0], shown[count - 1]}, &levels[0], &levels[count - 1]});
-    return plan;
-}
-
-struct Assembly {
-    std::vector<std::uint8_t> frameArea;
-    MovieLayout layout;
-};
-
-bool AssembleFrames(const MovieRecipe& recipe, const std::vector<StoredFrame>& plan,
-                    const VideoCoder& video,
-                    const std::array<std::vector<std::uint32_t>, kTrackCount>& chunkSizes,
-                    Assembly& out, std::string& error) {
-    std::array<std::size_t, kTrackCount> sampleOffset{};
-    for (std::size_t f = 0; f < plan.size(); ++f) {
-        const StoredFrame& frame = plan[f];
-        const std::size_t start = out.frameArea.size();
-        std::uint8_t type = 0;
-        if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != *frame.previousPalette) {
-            type |= kFramePalette;
-            const auto chunk = BuildPaletteChunk(*frame.previousPalette, *frame.palette);
-            out.frameArea.insert(out.frameArea.end(), chunk.begin(), chunk.end());
-        }
-        for (int t = 0; t < kTrackCount; ++t) {
-            const SoundTrack& track = recipe.tracks[t];
-            if (!track.present || (chunkSizes[t][f] == 0 && !track.emptyChunks)) continue;
-            const std::uint32_t bytes = chunkSizes[t][f];
-            type = static_cast<std::uint8_t>(type | (0x02 << t));
-            const auto chunk = BuildAudioChunk(track, track.samples.data() + sampleOffset[t], bytes,
-                                               recipe.stream.treeShape);
-            sampleOffset[t] += bytes;
-            if (bytes > out.layout.trackMaxBytes[t]) out.layout.trackMaxBytes[t] = bytes;
-            if (chunk.size() > 0xFFFFFFFFu) {
-                error = "an audio chunk of track " + std::to_string(t) + " is over 4 GB";
-                return false;
-            }
-            out.frameArea.insert(out.frameArea.end(), chunk.begin(), chunk.end());
-        }
-        const auto chunk = video.EncodeFrame(frame.pictures);
-        out.frameArea.insert(out.frameArea.end(), chunk.begin(), chunk.end());
-        const std::size_t size = out.frameArea.size() - start;
-        if (out.frameArea.size() > 0xFFFFFFFFu) {
-            error = "the frames add up to more than 4 GB";
+bool AllChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures,
+                   std::array<std::vector<std::uint32_t>, kTrackCount>& sizes, std::string& error) {
+    for (int t = 0; t < kTrackCount; ++t)
+        if (recipe.tracks[t].present && !TrackChunkSizes(recipe, pictures, t, sizes[t], error))
             return false;
-        }
-        out.layout.frameSizes.push_back(static_cast<std::uint32_t>(size));
-        out.layout.frameTypes.push_back(type);
-        if (recipe.progress) recipe.progress(f + 1, plan.size());
-    }
     return true;
 }
 
-void PutHeader(const MovieRecipe& recipe, const MovieLayout& layout,
+void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLayout& layout,
                std::vector<std::uint8_t>& out) {
     out.insert(out.end(), {'Z', 'M', 'B', '2'});
     Put32(out, recipe.width);
     Put32(out, recipe.height);
-    Put32(out, static_cast<std::uint32_t>(recipe.pictures.size()));
+    Put32(out, pictures);
     Put32(out, static_cast<std::uint32_t>(recipe.frameRate));
     Put32(out, (recipe.ring ? kFileRing : 0) | (recipe.interlaced ? kFileInterlaced : 0) |
                    (recipe.doubled ? kFileDoubled : 0));
@@ -281,65 +242,291 @@ std::uint32_t SoundLeadBytes(const MovieRecipe& recipe, const SoundTrack& track)
                        BytesPerSecond(track) * static_cast<std::uint64_t>(recipe.soundLead) / 1000);
 }
 
-WriteResult WriteMovie(const MovieRecipe& recipe) {
-    WriteResult result;
-    std::string& error = result.error;
-    if (!CheckPictures(recipe, error)) return result;
-    std::vector<Levels> levels(recipe.pictures.size());
-    for (std::size_t i = 0; i < recipe.pictures.size(); ++i) {
-        if (!PaletteToLevels(recipe.pictures[i].palette, recipe.paletteValues, levels[i], error)) {
-            error = "picture " + std::to_string(i) + ": " + error;
-            return result;
-        }
+namespace {
+
+// How a picture waits in the picture spool: its levels and pixels, or, for a picture shown
+// exactly as the one before it (a held last picture, a still scene), this mark alone.
+constexpr std::uint8_t kNewPicture = 0, kSamePicture = 1;
+
+// Pieces in which the coded frames are handed on.
+constexpr std::size_t kCopyBytes = std::size_t{1} << 16;
+
+}  // namespace
+
+struct MovieWriter::State {
+    State(const MovieRecipe& r, Spool& p, Spool& f)
+        : recipe(r),
+          pictures(p),
+          frames(f),
+          pixels(std::size_t{r.width} * r.height),
+          simplifier(r.width, r.height, r.blockErrorBudget),
+          video(r.width, r.height, r.stream) {}
+
+    bool Fail(const std::string& reason) {
+        if (error.empty()) error = reason;
+        return false;
     }
+    bool Add(const Picture& picture);
+    bool SpoolPicture(const Levels& levels);
+    bool ForEachStoredFrame(const std::function<bool(const StoredFrame&)>& visit);
+    bool ReadPicture(std::vector<std::uint8_t>& into, Levels& levels, bool& same);
+    bool Finish();
+    bool CodeFrames();
+    bool CodeFrame(const StoredFrame& frame, std::size_t index);
+    void LayOut();
+    bool WriteTo(const std::function<bool(const std::uint8_t*, std::size_t)>& write);
+
+    const MovieRecipe& recipe;
+    Spool& pictures;
+    Spool& frames;
+    const std::size_t pixels;
+    Simplifier simplifier;
+    VideoCoder video;
+    std::string error;
+    bool checkedGeometry = false, finished = false;
+    std::uint32_t count = 0;
+    // The last picture as it will be shown, which the next one is simplified against.
+    std::vector<std::uint8_t> shown, previous;
+    Levels previousLevels{};
     std::array<std::vector<std::uint32_t>, kTrackCount> chunkSizes;
-    for (int t = 0; t < kTrackCount; ++t)
-        if (recipe.tracks[t].present && !TrackChunkSizes(recipe, t, chunkSizes[t], error))
-            return result;
+    std::array<std::size_t, kTrackCount> sampleOffset{};
+    std::uint64_t frameAreaBytes = 0;
+    std::vector<std::uint8_t> treeData;
+    MovieLayout layout;
+};
 
-    std::vector<std::vector<std::uint8_t>> simplified;
-    if (recipe.blockErrorBudget != 0)
-        simplified = SimplifyPictures(recipe, levels, recipe.blockErrorBudget);
-    std::vector<const std::uint8_t*> shown;
-    for (std::size_t i = 0; i < recipe.pictures.size(); ++i)
-        shown.push_back(simplified.empty() ? recipe.pictures[i].pixels.data()
-                                           : simplified[i].data());
+bool MovieWriter::State::Add(const Picture& picture) {
+    if (!error.empty()) return false;
+    if (!checkedGeometry && !CheckGeometry(recipe, error)) return false;
+    checkedGeometry = true;
+    if (finished) return Fail("the movie is already finished");
+    if (!CheckPictureSize(recipe, count, picture, error)) return false;
+    if (count == 0xFFFFFFFEu) return Fail("a movie holds fewer than 4,294,967,295 pictures");
+    Levels levels;
+    if (!PaletteToLevels(picture.palette, recipe.paletteValues, levels, error)) {
+        error = "picture " + std::to_string(count) + ": " + error;
+        return false;
+    }
+    if (recipe.blockErrorBudget == 0)
+        shown.assign(picture.pixels.begin(), picture.pixels.end());
+    else {
+        shown.resize(pixels);
+        simplifier.Simplify(picture.pixels.data(), levels, count == 0 ? nullptr : previous.data(),
+                            shown.data());
+    }
+    if (!SpoolPicture(levels)) return false;
+    shown.swap(previous);
+    previousLevels = levels;
+    ++count;
+    return true;
+}
+
+bool MovieWriter::State::SpoolPicture(const Levels& levels) {
+    const bool same = count > 0 && levels == previousLevels && shown == previous;
+    const std::uint8_t mark = same ? kSamePicture : kNewPicture;
+    const bool ok =
+        pictures.Write(&mark, 1) && (same || (pictures.Write(levels.data(), levels.size()) &&
+                                              pictures.Write(shown.data(), shown.size())));
+    return ok || Fail(pictures.Failure());
+}
+
+bool MovieWriter::State::ReadPicture(std::vector<std::uint8_t>& into, Levels& levels, bool& same) {
+    std::uint8_t mark = 0;
+    if (!pictures.Read(&mark, 1)) return Fail(pictures.Failure());
+    same = mark == kSamePicture;
+    if (same) return true;
+    if (mark != kNewPicture || !pictures.Read(levels.data(), levels.size()) ||
+        !pictures.Read(into.data(), into.size()))
+        return Fail(pictures.Failure());
+    return true;
+}
+
+// Reads the pictures back from their spool and shows `visit` every stored frame in order:
+// the ring frame last, turning the last picture back into the first.
+bool MovieWriter::State::ForEachStoredFrame(const std::function<bool(const StoredFrame&)>& visit) {
+    if (!pictures.Rewind()) return Fail(pictures.Failure());
+    std::vector<std::uint8_t> current(pixels), before(pixels), first;
+    Levels levels{}, beforeLevels{}, firstLevels{};
     const Levels blackPalette{};
-    const std::vector<StoredFrame> plan = PlanFrames(recipe, shown, levels, blackPalette);
-    std::vector<FramePictures> pictures;
-    for (const StoredFrame& frame : plan) pictures.push_back(frame.pictures);
-    VideoCoder video(recipe.width, recipe.height, recipe.stream);
-    if (!video.BuildTrees(pictures, error)) return result;
+    for (std::uint32_t i = 0; i < count; ++i) {
+        current.swap(before);
+        beforeLevels = levels;
+        bool same = false;
+        if (!ReadPicture(current, levels, same)) return false;
+        if (same) current = before;
+        // Frame 0 is also where a movie without a ring frame starts again, on a picture
+        // that is not its last one: nothing may be skipped there.
+        const StoredFrame frame{{current.data(), i == 0 ? nullptr : before.data()},
+                                &levels,
+                                i == 0 ? &blackPalette : &beforeLevels};
+        if (!visit(frame)) return false;
+        if (i == 0 && recipe.ring) first = current, firstLevels = levels;
+    }
+    if (!recipe.ring) return true;
+    return visit({{first.data(), current.data()}, &firstLevels, &levels});
+}
 
-    Assembly assembly;
-    MovieLayout& layout = assembly.layout;
-    if (!AssembleFrames(recipe, plan, video, chunkSizes, assembly, error)) return result;
+bool MovieWriter::State::Finish() {
+    if (!error.empty()) return false;
+    if (finished) return true;
+    if (!CheckGeometry(recipe, error) || !CheckPictureCount(recipe, count, error) ||
+        !AllChunkSizes(recipe, count, chunkSizes, error))
+        return false;
+    const VideoCoder::FrameSource source = [this](const auto& take) {
+        return ForEachStoredFrame([&](const StoredFrame& frame) {
+            take(frame.pictures);
+            return true;
+        });
+    };
+    if (!video.BuildTrees(source, error) || !CodeFrames()) return false;
+    LayOut();
+    if (std::uint64_t{layout.firstFrameOffset} + frameAreaBytes > 0xFFFFFFFFu)
+        return Fail("the movie would be larger than 4 GB");
+    finished = true;
+    return true;
+}
+
+bool MovieWriter::State::CodeFrames() {
+    std::size_t index = 0;
+    const std::uint32_t stored = StoredFrameCount(recipe, count);
+    return ForEachStoredFrame([&](const StoredFrame& frame) {
+        if (!CodeFrame(frame, index++)) return false;
+        if (recipe.progress) recipe.progress(index, stored);
+        return true;
+    });
+}
+
+bool MovieWriter::State::CodeFrame(const StoredFrame& frame, std::size_t f) {
+    std::vector<std::uint8_t> chunks;
+    std::uint8_t type = 0;
+    if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != *frame.previousPalette) {
+        type |= kFramePalette;
+        const auto chunk = BuildPaletteChunk(*frame.previousPalette, *frame.palette);
+        chunks.insert(chunks.end(), chunk.begin(), chunk.end());
+    }
+    for (int t = 0; t < kTrackCount; ++t) {
+        const SoundTrack& track = recipe.tracks[t];
+        if (!track.present || (chunkSizes[t][f] == 0 && !track.emptyChunks)) continue;
+        const std::uint32_t bytes = chunkSizes[t][f];
+        type = static_cast<std::uint8_t>(type | (0x02 << t));
+        const auto chunk = BuildAudioChunk(track, track.samples.data() + sampleOffset[t], bytes,
+                                           recipe.stream.treeShape);
+        sampleOffset[t] += bytes;
+        if (bytes > layout.trackMaxBytes[t]) layout.trackMaxBytes[t] = bytes;
+        if (chunk.size() > 0xFFFFFFFFu)
+            return Fail("an audio chunk of track " + std::to_string(t) + " is over 4 GB");
+        chunks.insert(chunks.end(), chunk.begin(), chunk.end());
+    }
+    const auto picture = video.EncodeFrame(frame.pictures);
+    chunks.insert(chunks.end(), picture.begin(), picture.end());
+    frameAreaBytes += chunks.size();
+    if (frameAreaBytes > 0xFFFFFFFFu) return Fail("the frames add up to more than 4 GB");
+    if (!frames.Write(chunks.data(), chunks.size())) return Fail(frames.Failure());
+    layout.frameSizes.push_back(static_cast<std::uint32_t>(chunks.size()));
+    layout.frameTypes.push_back(type);
+    return true;
+}
+
+void MovieWriter::State::LayOut() {
     BitWriter treeBits;
     video.WriteTrees(treeBits);
-    std::vector<std::uint8_t> treeData = treeBits.Bytes();
+    treeData = treeBits.Bytes();
     // Word-wise readers may fetch a little past the last tree; give them zeros to find.
     treeData.resize((treeData.size() + 3) / 4 * 4 + 4, 0);
-
-    layout.storedFrames = static_cast<std::uint32_t>(plan.size());
+    layout.storedFrames = StoredFrameCount(recipe, count);
     layout.treeDataSize = static_cast<std::uint32_t>(treeData.size());
     for (int t = 0; t < kVideoTrees; ++t) {
         layout.treeNodes[t] = video.NodeCount(t);
         layout.treeSizes[t] = 4 * layout.treeNodes[t] + 12;
     }
-    layout.firstFrameOffset = kHeaderBytes + 5 * layout.storedFrames + layout.treeDataSize;
-    if (std::uint64_t{layout.firstFrameOffset} + assembly.frameArea.size() > 0xFFFFFFFFu) {
-        error = "the movie would be larger than 4 GB";
+    const std::uint64_t offset =
+        std::uint64_t{kHeaderBytes} + 5 * std::uint64_t{layout.storedFrames} + treeData.size();
+    // Past 4 GB the movie is refused anyway; keep the offset from wrapping before that.
+    layout.firstFrameOffset = static_cast<std::uint32_t>(std::min<std::uint64_t>(offset, ~0u));
+}
+
+bool MovieWriter::State::WriteTo(
+    const std::function<bool(const std::uint8_t*, std::size_t)>& write) {
+    if (!finished) return Fail(error.empty() ? "the movie is not finished" : error);
+    std::vector<std::uint8_t> head;
+    head.reserve(layout.firstFrameOffset);
+    PutHeader(recipe, count, layout, head);
+    for (std::uint32_t size : layout.frameSizes) Put32(head, size);
+    head.insert(head.end(), layout.frameTypes.begin(), layout.frameTypes.end());
+    head.insert(head.end(), treeData.begin(), treeData.end());
+    if (!write(head.data(), head.size())) return false;
+    if (!frames.Rewind()) return Fail(frames.Failure());
+    std::vector<std::uint8_t> piece(kCopyBytes);
+    for (std::uint64_t left = frameAreaBytes; left > 0;) {
+        const std::size_t size =
+            static_cast<std::size_t>(std::min<std::uint64_t>(left, kCopyBytes));
+        if (!frames.Read(piece.data(), size)) return Fail(frames.Failure());
+        if (!write(piece.data(), size)) return false;
+        left -= size;
+    }
+    return true;
+}
+
+MovieWriter::MovieWriter(const MovieRecipe& recipe, Spool& pictures, Spool& frames)
+    : state_(std::make_unique<State>(recipe, pictures, frames)) {}
+
+MovieWriter::~MovieWriter() = default;
+
+bool MovieWriter::Add(const Picture& picture) {
+    return state_->Add(picture);
+}
+
+std::uint32_t MovieWriter::PictureCount() const {
+    return state_->count;
+}
+
+bool MovieWriter::Finish() {
+    return state_->Finish();
+}
+
+bool MovieWriter::WriteTo(const std::function<bool(const std::uint8_t*, std::size_t)>& write) {
+    return state_->WriteTo(write);
+}
+
+const std::string& MovieWriter::Error() const {
+    return state_->error;
+}
+
+const MovieLayout& MovieWriter::Layout() const {
+    return state_->layout;
+}
+
+WriteResult WriteMovie(const MovieRecipe& recipe) {
+    WriteResult result;
+    std::string& error = result.error;
+    // Everything that can be told from the recipe is checked before any picture is coded,
+    // in the order a caller sees the reasons.
+    if (!CheckPictures(recipe, error)) return result;
+    for (std::size_t i = 0; i < recipe.pictures.size(); ++i) {
+        Levels levels;
+        if (!PaletteToLevels(recipe.pictures[i].palette, recipe.paletteValues, levels, error)) {
+            error = "picture " + std::to_string(i) + ": " + error;
+            return result;
+        }
+    }
+    std::array<std::vector<std::uint32_t>, kTrackCount> chunkSizes;
+    const auto count = static_cast<std::uint32_t>(recipe.pictures.size());
+    if (!AllChunkSizes(recipe, count, chunkSizes, error)) return result;
+
+    MemorySpool pictures, frames;
+    MovieWriter writer(recipe, pictures, frames);
+    for (const Picture& picture : recipe.pictures)
+        if (!writer.Add(picture)) break;
+    const auto append = [&](const std::uint8_t* data, std::size_t size) {
+        result.bytes.insert(result.bytes.end(), data, data + size);
+        return true;
+    };
+    if (!writer.Finish() || !writer.WriteTo(append)) {
+        error = writer.Error();
+        result.bytes.clear();
         return result;
     }
-
-    std::vector<std::uint8_t>& bytes = result.bytes;
-    bytes.reserve(layout.firstFrameOffset + assembly.frameArea.size());
-    PutHeader(recipe, layout, bytes);
-    for (std::uint32_t size : layout.frameSizes) Put32(bytes, size);
-    bytes.insert(bytes.end(), layout.frameTypes.begin(), layout.frameTypes.end());
-    bytes.insert(bytes.end(), treeData.begin(), treeData.end());
-    bytes.insert(bytes.end(), assembly.frameArea.begin(), assembly.frameArea.end());
-    result.layout = std::move(layout);
+    result.layout = writer.Layout();
     result.ok = true;
     return result;
 }

@@ -5,8 +5,11 @@
 #include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "encoder/spool.h"
 
 namespace zambrel::encoder {
 
@@ -135,6 +138,35 @@ struct WriteResult {
     std::string error;  // one line saying what was wrong with the recipe, when !ok
     std::vector<std::uint8_t> bytes;
     MovieLayout layout;
+};
+
+// Writes a movie in two passes, so that only a few pictures are in memory at a time however
+// many the movie has: the pictures go to Add one by one and wait in `pictures` as they will
+// be shown; Finish builds the trees from them and codes the frames into `frames`; WriteTo
+// then gives out the movie in order. The recipe gives everything but the pictures (its own
+// are not read) and must outlive the writer: Add reads its size, paletteValues,
+// blockErrorBudget and stream options, Finish the rest, so its tracks may still change
+// between the two. The first failure sticks; Error says what it was.
+class MovieWriter {
+  public:
+    MovieWriter(const MovieRecipe& recipe, Spool& pictures, Spool& frames);
+    ~MovieWriter();
+    MovieWriter(const MovieWriter&) = delete;
+    MovieWriter& operator=(const MovieWriter&) = delete;
+
+    // The next picture in playing order.
+    bool Add(const Picture& picture);
+    std::uint32_t PictureCount() const;
+    bool Finish();
+    // After Finish: the movie's bytes through `write`, in pieces; stops at the first false.
+    bool WriteTo(const std::function<bool(const std::uint8_t* data, std::size_t size)>& write);
+    const std::string& Error() const;
+    const MovieLayout& Layout() const;
+
+    struct State;
+
+  private:
+    std::unique_ptr<State> state_;
 };
 
 // Writes the whole movie into memory. Fails (ok false, no bytes) on a recipe that cannot be

@@ -460,5 +460,62 @@ TEST(WriterFile, WritesTheSameBytesAndNamesAFailedPath) {
     EXPECT_NE(error.find("/nonexistent-folder/x.zmb: "), std::string::npos);
 }
 
+// Two passes through scratch files: the same movie as in memory, with pictures that repeat
+// (kept once in the scratch file) and a track that is only settled after the pictures.
+TEST(WriterTwoPasses, ScratchFilesGiveTheInMemoryMovie) {
+    for (const std::uint32_t budget : {0u, 3000u}) {
+        SCOPED_TRACE(budget);
+        MovieRecipe recipe = MixedRecipe();
+        recipe.ring = true;
+        recipe.blockErrorBudget = budget;
+        recipe.frameRate = -5000;
+        const Picture last = recipe.pictures.back();
+        recipe.pictures.insert(recipe.pictures.end(), 3, last);
+        recipe.pictures.insert(recipe.pictures.begin() + 1, recipe.pictures.front());
+
+        MovieRecipe settings = recipe;
+        settings.pictures.clear();
+        std::FILE* files[2] = {std::tmpfile(), std::tmpfile()};
+        ASSERT_TRUE(files[0] && files[1]);
+        FileSpool pictures(files[0], "pictures"), frames(files[1], "frames");
+        MovieWriter writer(settings, pictures, frames);
+        for (const Picture& picture : recipe.pictures) ASSERT_TRUE(writer.Add(picture));
+        recipe.tracks[2] = RandomTrack(true, true, true, 3000, 7);
+        settings.tracks[2] = recipe.tracks[2];
+        std::vector<std::uint8_t> bytes;
+        ASSERT_TRUE(writer.Finish()) << writer.Error();
+        ASSERT_TRUE(writer.WriteTo([&](const std::uint8_t* data, std::size_t size) {
+            bytes.insert(bytes.end(), data, data + size);
+            return true;
+        }));
+        std::fclose(files[0]);
+        std::fclose(files[1]);
+
+        const WriteResult inMemory = WriteMovie(recipe);
+        ASSERT_TRUE(inMemory.ok) << inMemory.error;
+        EXPECT_EQ(bytes, inMemory.bytes);
+        EXPECT_EQ(writer.Layout().frameSizes, inMemory.layout.frameSizes);
+        if (budget == 0) ExpectShown(recipe, ReadMovieBytes(bytes));
+    }
+}
+
+// Scratch space that runs out is a failed movie that says why, never a movie with holes.
+TEST(WriterTwoPasses, AScratchFileThatCannotBeWrittenFailsTheMovie) {
+    std::FILE* full = std::fopen("/dev/full", "w+b");
+    if (full == nullptr) GTEST_SKIP() << "no /dev/full";
+    const MovieRecipe recipe = MixedRecipe();
+    MovieRecipe settings = recipe;
+    settings.pictures.clear();
+    FileSpool pictures(full, "the scratch file"), frames(full, "the scratch file");
+    MovieWriter writer(settings, pictures, frames);
+    bool added = true;
+    for (const Picture& picture : recipe.pictures) added = added && writer.Add(picture);
+    EXPECT_FALSE(added && writer.Finish());
+    EXPECT_FALSE(writer.WriteTo([](const std::uint8_t*, std::size_t) { return true; }));
+    EXPECT_NE(writer.Error().find("cannot use the scratch file: "), std::string::npos)
+        << writer.Error();
+    std::fclose(full);
+}
+
 }  // namespace
 }  // namespace zambrel::encoder

@@ -1,11 +1,16 @@
 // SPDX-License-Identifier: MIT
 // zmbtool encode: turns PNG pictures and sound files into a movie.
+#include <unistd.h>
+
 #include <algorithm>
 #include <array>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
@@ -50,7 +55,7 @@ const char kHelp[] =
     "                      of 64 levels a channel, which truecolour pictures are reduced to first\n"
     "  --palette KIND      for greyscale and truecolour pictures: scene (default: a palette\n"
     "                      kept while it serves, made anew when the picture changes too much)\n"
-    "                      or movie (one palette for all; the pictures wait in memory)\n"
+    "                      or movie (one palette for all, made from every picture first)\n"
     "  --dither            dither reduced colours (smoother gradients, but still areas change\n"
     "                      from frame to frame and cost more)\n"
     "  --background RRGGBB the colour transparent pixels are laid on (default 000000)\n"
@@ -246,14 +251,44 @@ bool MovieSize(const EncodeOptions& o, const std::string& name, const zmbtool::S
     return true;
 }
 
-// Reads, fits and reduces the pictures into the recipe.
+// Reads, fits and reduces the pictures one at a time.
 class PictureReader {
   public:
     PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe)
         : o_(o), recipe_(recipe), quantiser_(o.quantise) {}
 
-    bool Add(const std::string& name, std::string* error) {
+    // With one movie palette every picture is seen for its colours before any is reduced.
+    // Holding them meanwhile would take a truecolour picture's worth of memory each, and
+    // reading them again would cost their decoding once more (and a pipe gives its picture
+    // only once), so they wait in `kept`, fitted and opaque, three bytes a pixel.
+    bool NeedsSurvey() const { return o_.quantise.mode == zmbtool::PaletteMode::Movie; }
+
+    bool Survey(const std::string& name, enc::Spool& kept, std::string* error) {
         zmbtool::SourcePicture picture;
+        if (!Load(name, picture, error)) return false;
+        if (!picture.indexed) quantiser_.Survey(picture.width, picture.height, picture.pixels);
+        if (Keep(picture, kept)) return true;
+        *error = kept.Failure();
+        return false;
+    }
+
+    // The next picture: from `kept` after a survey, else from its file.
+    bool Read(const std::string& name, enc::Spool* kept, enc::Picture* out, std::string* error) {
+        zmbtool::SourcePicture picture;
+        if (kept != nullptr ? !TakeKept(*kept, picture, error) : !Load(name, picture, error))
+            return false;
+        if (picture.indexed) {
+            out->pixels = std::move(picture.pixels);
+            out->palette = picture.palette;
+            return true;
+        }
+        return quantiser_.Add(picture.width, picture.height, picture.pixels, out, error);
+    }
+
+  private:
+    // Reads, lays on the background and fits one picture. The notes are said once, where
+    // the picture that calls for them is first read.
+    bool Load(const std::string& name, zmbtool::SourcePicture& picture, std::string* error) {
         if (!zmbtool::ReadSourcePng(name, &picture, error)) return false;
         if (picture.translucent) {
             if (!saidTransparency_)
@@ -263,32 +298,19 @@ class PictureReader {
             zmbtool::CompositeOnto(picture, o_.background);
         }
         if (!Fit(name, picture, error)) return false;
-        if (picture.indexed) return AddIndexed(name, picture);
+        if (picture.indexed) {
+            NoteInexactPalette(name, picture);
+            return true;
+        }
         if (!zmbtool::QuantiserAvailable()) {
             *error = name +
                      ": a greyscale or truecolour PNG, and this zmbtool was built without "
                      "libimagequant to reduce its colours (give indexed PNGs)";
             return false;
         }
-        std::vector<enc::Picture> done;
-        if (!quantiser_.Add(picture.width, picture.height, std::move(picture.pixels), &done, error))
-            return false;
-        // With one movie palette the picture comes back only at Finish: keep its place.
-        if (done.empty()) pendingPlaces_.push_back(recipe_->pictures.size());
-        recipe_->pictures.resize(recipe_->pictures.size() + 1);
-        if (!done.empty()) recipe_->pictures.back() = std::move(done.front());
         return true;
     }
 
-    bool Finish(std::string* error) {
-        std::vector<enc::Picture> done;
-        if (!quantiser_.Finish(&done, error)) return false;
-        for (std::size_t i = 0; i < done.size() && i < pendingPlaces_.size(); ++i)
-            recipe_->pictures[pendingPlaces_[i]] = std::move(done[i]);
-        return true;
-    }
-
-  private:
     bool Fit(const std::string& name, zmbtool::SourcePicture& picture, std::string* error) {
         if (first_) {
             first_ = false;
@@ -305,19 +327,55 @@ class PictureReader {
         return true;
     }
 
-    bool AddIndexed(const std::string& name, zmbtool::SourcePicture& picture) {
-        enc::Picture frame;
-        frame.pixels = std::move(picture.pixels);
-        frame.palette = picture.palette;
+    bool Keep(const zmbtool::SourcePicture& picture, enc::Spool& kept) {
+        const std::uint8_t indexed = picture.indexed ? 1 : 0;
+        if (!kept.Write(&indexed, 1)) return false;
+        if (picture.indexed)
+            return kept.Write(picture.palette.data(), picture.palette.size()) &&
+                   kept.Write(picture.pixels.data(), picture.pixels.size());
+        rgb_.resize(picture.pixels.size() / 4 * 3);
+        std::uint8_t* to = rgb_.data();
+        for (std::size_t i = 0; i < picture.pixels.size(); i += 4, to += 3)
+            to[0] = picture.pixels[i], to[1] = picture.pixels[i + 1], to[2] = picture.pixels[i + 2];
+        return kept.Write(rgb_.data(), rgb_.size());
+    }
+
+    bool TakeKept(enc::Spool& kept, zmbtool::SourcePicture& picture, std::string* error) {
+        const std::size_t pixels = std::size_t{recipe_->width} * recipe_->height;
+        std::uint8_t indexed = 0;
+        bool ok = (rewound_ || kept.Rewind()) && kept.Read(&indexed, 1);
+        rewound_ = true;
+        picture.width = recipe_->width;
+        picture.height = recipe_->height;
+        picture.indexed = indexed != 0;
+        if (ok && picture.indexed) {
+            picture.pixels.resize(pixels);
+            ok = kept.Read(picture.palette.data(), picture.palette.size()) &&
+                 kept.Read(picture.pixels.data(), pixels);
+        } else if (ok) {
+            rgb_.resize(pixels * 3);
+            ok = kept.Read(rgb_.data(), rgb_.size());
+            picture.pixels.resize(pixels * 4);
+            const std::uint8_t* from = rgb_.data();
+            for (std::size_t i = 0; i < picture.pixels.size(); i += 4, from += 3) {
+                picture.pixels[i] = from[0];
+                picture.pixels[i + 1] = from[1];
+                picture.pixels[i + 2] = from[2];
+                picture.pixels[i + 3] = 255;
+            }
+        }
+        if (!ok) *error = kept.Failure();
+        return ok;
+    }
+
+    void NoteInexactPalette(const std::string& name, const zmbtool::SourcePicture& picture) {
         enc::Levels levels;
         std::string inexact;
         if (!saidRounding_ &&
-            !enc::PaletteToLevels(frame.palette, enc::PaletteValues::Exact, levels, inexact)) {
+            !enc::PaletteToLevels(picture.palette, enc::PaletteValues::Exact, levels, inexact)) {
             Note(name + ": " + inexact + "; palette values are rounded to the nearest level");
             saidRounding_ = true;
         }
-        recipe_->pictures.push_back(std::move(frame));
-        return true;
     }
 
     const EncodeOptions& o_;
@@ -325,19 +383,81 @@ class PictureReader {
     zmbtool::Quantiser quantiser_;
     bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
     std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0;
-    std::vector<std::size_t> pendingPlaces_;
+    bool rewound_ = false;
+    std::vector<std::uint8_t> rgb_;  // a kept truecolour picture on its way in or out
 };
 
+// A scratch file for the movie writer, beside the output where there is room for the movie
+// anyway (for standard output or a device, in the temporary folder). Its name is removed as
+// soon as it is made, so that no way out of the run, a kill included, leaves it behind.
+class ScratchFile {
+  public:
+    bool Open(const std::string& output, std::string* error) {
+        const std::string folder = FolderFor(output);
+        std::string name = folder + "/.zmbtool-encode.XXXXXX";
+        const int fd = ::mkstemp(name.data());
+        if (fd >= 0) ::unlink(name.c_str());
+        file_ = fd < 0 ? nullptr : ::fdopen(fd, "w+b");
+        if (file_ == nullptr) {
+            *error = "cannot make a scratch file in " + folder + ": " + std::strerror(errno);
+            if (fd >= 0) ::close(fd);
+            return false;
+        }
+        std::setvbuf(file_, nullptr, _IOFBF, kScratchBuffer);
+        spool_ = std::make_unique<enc::FileSpool>(file_, "the scratch file in " + folder);
+        return true;
+    }
+    ~ScratchFile() {
+        if (file_ != nullptr) std::fclose(file_);
+    }
+    enc::Spool& Spool() { return *spool_; }
+
+  private:
+    static constexpr std::size_t kScratchBuffer = std::size_t{1} << 18;
+
+    static std::string FolderFor(const std::string& output) {
+        const bool device =
+            output == "-" || output.rfind("/dev/", 0) == 0 || output.rfind("/proc/", 0) == 0;
+        std::string folder = std::filesystem::path(output).parent_path().string();
+        if (folder.empty()) folder = ".";
+        if (!device && ::access(folder.c_str(), W_OK | X_OK) == 0) return folder;
+        const char* temporary = std::getenv("TMPDIR");
+        return temporary != nullptr && *temporary != 0 ? temporary : "/tmp";
+    }
+
+    std::FILE* file_ = nullptr;
+    std::unique_ptr<enc::FileSpool> spool_;
+};
+
+// Reads the pictures into the writer, made once the first picture gives the movie's size.
+// `last` is left holding the last picture, which the sound may hold on screen.
 bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
-                  enc::MovieRecipe* recipe, std::string* error) {
+                  enc::MovieRecipe* recipe, ScratchFile scratch[3],
+                  std::unique_ptr<enc::MovieWriter>* writer, enc::Picture* last,
+                  std::string* error) {
     PictureReader reader(o, recipe);
+    enc::Spool* kept = nullptr;
+    if (reader.NeedsSurvey()) {
+        if (!scratch[2].Open(o.output, error)) return false;
+        kept = &scratch[2].Spool();
+        zmbtool::ProgressBar progress("gathering colours", files.size());
+        for (std::size_t i = 0; i < files.size(); ++i) {
+            progress.Update(i);
+            if (!reader.Survey(files[i], *kept, error)) return false;
+        }
+        progress.Finish();
+    }
     zmbtool::ProgressBar progress("reading pictures", files.size());
     for (std::size_t i = 0; i < files.size(); ++i) {
         progress.Update(i);
-        if (!reader.Add(files[i], error)) return false;
+        if (!reader.Read(files[i], kept, last, error)) return false;
+        if (!*writer)
+            *writer =
+                std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
+        if (!(*writer)->Add(*last)) return *error = (*writer)->Error(), false;
     }
     progress.Finish();
-    return reader.Finish(error);
+    return true;
 }
 
 bool ReadTracks(const EncodeOptions& o, enc::MovieRecipe* recipe, std::string* error) {
@@ -385,8 +505,7 @@ double LongestSoundSeconds(const enc::MovieRecipe& recipe) {
 
 // Silence after each track that ends before the pictures, up to what the pictures' time
 // plays: the player paces the pictures by the first track, and silence keeps that pace.
-void PadSoundToPictures(enc::MovieRecipe* recipe) {
-    const std::uint64_t pictures = recipe->pictures.size();
+void PadSoundToPictures(enc::MovieRecipe* recipe, std::uint64_t pictures) {
     for (enc::SoundTrack& track : recipe->tracks) {
         if (!track.present || zmbtool::FramesForTrack(track, recipe->frameRate) >= pictures)
             continue;
@@ -408,26 +527,26 @@ void PadSoundToPictures(enc::MovieRecipe* recipe) {
 // A track that ends before the pictures is left as it is: the player paces the pictures by
 // the first track's sound, so once it has all been heard the pictures after it follow as fast
 // as they can be shown. Said, so that it is no surprise.
-void NoteShortSound(const enc::MovieRecipe& recipe) {
+void NoteShortSound(const enc::MovieRecipe& recipe, std::uint64_t pictures) {
     const int first = FirstTrack(recipe);
     if (first < 0) return;
     const std::uint64_t frames = zmbtool::FramesForTrack(recipe.tracks[first], recipe.frameRate);
-    if (frames >= recipe.pictures.size()) return;
+    if (frames >= pictures) return;
     char text[260];
     std::snprintf(text, sizeof text,
                   "the sound of track %d ends at %.2f s, the pictures at %.2f s: the player shows "
                   "the pictures after the sound as fast as it can (--pad-sound keeps their "
                   "pace with silence)",
-                  first, SoundSeconds(recipe.tracks[first]),
-                  Seconds(recipe.pictures.size(), recipe.frameRate));
+                  first, SoundSeconds(recipe.tracks[first]), Seconds(pictures, recipe.frameRate));
     Note(text);
 }
 
 // Sound longer than the pictures: the last picture is held while it plays on, or the sound
-// is cut (--shortest). Shorter sound is left as it is: nothing is invented.
-void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
-    if (o.padSound) PadSoundToPictures(recipe);
-    const std::uint64_t pictures = recipe->pictures.size();
+// is cut (--shortest). Shorter sound is left as it is: nothing is invented. Returns how many
+// more frames the last picture is held for.
+std::uint64_t FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe,
+                                  std::uint64_t pictures) {
+    if (o.padSound) PadSoundToPictures(recipe, pictures);
     const std::uint64_t needed = zmbtool::FramesForSound(recipe->tracks, recipe->frameRate);
     char text[160];
     if (needed > pictures && o.shortest) {
@@ -444,10 +563,10 @@ void FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* recipe) {
             static_cast<unsigned long long>(needed - pictures), needed - pictures == 1 ? "" : "s",
             LongestSoundSeconds(*recipe));
         Note(text);
-        const enc::Picture last = recipe->pictures.back();
-        recipe->pictures.resize(needed, last);
     }
-    NoteShortSound(*recipe);
+    const std::uint64_t held = needed > pictures && !o.shortest ? needed - pictures : 0;
+    NoteShortSound(*recipe, pictures + held);
+    return held;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -478,17 +597,33 @@ int Run(const std::vector<std::string>& args) {
     // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
     recipe.blockErrorBudget =
         static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
-    if (!ReadTracks(o, &recipe, &error) || !ReadPictures(o, files, &recipe, &error))
+    // The pictures wait in one scratch file as they will be shown, the coded frames in the
+    // second until the frame table before them is known; the third is for a colour survey.
+    ScratchFile scratch[3];
+    std::unique_ptr<enc::MovieWriter> writer;
+    enc::Picture last;
+    if (!ReadTracks(o, &recipe, &error) || !scratch[0].Open(o.output, &error) ||
+        !scratch[1].Open(o.output, &error) ||
+        !ReadPictures(o, files, &recipe, scratch, &writer, &last, &error))
         return zmbtool::Fail("encode: " + error);
-    FitSoundAndPictures(o, &recipe);
-    zmbtool::ProgressBar progress("writing the movie", recipe.pictures.size());
+    if (!writer) return zmbtool::Fail("encode: no picture to encode");
+    const std::uint64_t pictures = writer->PictureCount();
+    const std::uint64_t held = FitSoundAndPictures(o, &recipe, pictures);
+    zmbtool::ProgressBar progress("writing the movie", pictures + held);
     recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
-    const enc::WriteResult movie = enc::WriteMovie(recipe);
+    for (std::uint64_t i = 0; i < held; ++i)
+        if (!writer->Add(last)) break;
+    const bool finished = writer->Finish();
     progress.Finish();
-    if (!movie.ok) return zmbtool::Fail("encode: " + movie.error);
+    if (!finished) return zmbtool::Fail("encode: " + writer->Error());
     zmbtool::OutputFile out;
     if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
-    out.Write(movie.bytes.data(), movie.bytes.size());
+    const auto write = [&out](const std::uint8_t* data, std::size_t size) {
+        return out.Write(data, size);
+    };
+    // A failed write is the output's to name, at its commit; the writer names its own.
+    if (!writer->WriteTo(write) && !writer->Error().empty())
+        return zmbtool::Fail("encode: " + writer->Error());
     if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
     return 0;
 }

@@ -57,9 +57,15 @@ using Attr = std::unique_ptr<liq_attr, AttrDeleter>;
 using Image = std::unique_ptr<liq_image, ImageDeleter>;
 using Result = std::unique_ptr<liq_result, ResultDeleter>;
 
+struct HistogramDeleter {
+    void operator()(liq_histogram* h) const { liq_histogram_destroy(h); }
+};
+using Histogram = std::unique_ptr<liq_histogram, HistogramDeleter>;
+
+// A picture as the library is given it; the pixels stay the caller's.
 struct Pending {
     std::uint32_t width, height;
-    std::vector<std::uint8_t> rgba;
+    const std::vector<std::uint8_t>& rgba;
 };
 
 }  // namespace
@@ -71,7 +77,8 @@ struct Quantiser::State {
     double sceneError = 0;                    // the remapping error it was made with
     std::array<std::uint8_t, 256> slotOf{};   // libimagequant's entry -> our palette entry
     std::array<std::uint8_t, 768> palette{};  // our palette, widened levels
-    std::vector<Pending> pending;             // PaletteMode::Movie, until Finish
+    Histogram histogram;                      // PaletteMode::Movie, until the palette is made
+    bool surveyFailed = false;
 };
 
 namespace {
@@ -191,47 +198,46 @@ Quantiser::Quantiser(const QuantiseOptions& options) : state_(std::make_unique<S
 
 Quantiser::~Quantiser() = default;
 
-bool Quantiser::Add(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba,
-                    std::vector<enc::Picture>* out, std::string* error) {
-    Pending picture{width, height, std::move(rgba)};
-    if (state_->options.mode == PaletteMode::Movie) {
-        state_->pending.push_back(std::move(picture));
-        return true;
-    }
-    enc::Picture reduced;
-    if (!QuantiseScene(*state_, picture, &reduced)) {
-        *error = "the colour reduction failed";
+void Quantiser::Survey(std::uint32_t width, std::uint32_t height,
+                       const std::vector<std::uint8_t>& rgba) {
+    State& s = *state_;
+    if (!s.histogram && !s.surveyFailed) s.histogram.reset(liq_histogram_create(s.attr.get()));
+    Image image = MakeImage(s, {width, height, rgba});
+    const bool added =
+        s.histogram && image &&
+        liq_histogram_add_image(s.histogram.get(), s.attr.get(), image.get()) == LIQ_OK;
+    s.surveyFailed = s.surveyFailed || !added;
+}
+
+namespace {
+
+// The movie palette from the colours of every picture, made once.
+bool MakeMoviePalette(Quantiser::State& s) {
+    if (s.result) return true;
+    liq_result* made = nullptr;
+    if (s.surveyFailed || !s.histogram ||
+        liq_histogram_quantize(s.histogram.get(), s.attr.get(), &made) != LIQ_OK)
         return false;
-    }
-    out->push_back(std::move(reduced));
+    s.histogram.reset();
+    AdoptResult(s, Result(made));
     return true;
 }
 
-bool Quantiser::Finish(std::vector<enc::Picture>* out, std::string* error) {
+}  // namespace
+
+bool Quantiser::Add(std::uint32_t width, std::uint32_t height,
+                    const std::vector<std::uint8_t>& rgba, enc::Picture* out, std::string* error) {
     State& s = *state_;
-    if (s.pending.empty()) return true;
-    *error = "the colour reduction failed";
-    liq_histogram* histogram = liq_histogram_create(s.attr.get());
-    if (histogram == nullptr) return false;
-    bool ok = true;
-    for (const Pending& picture : s.pending) {
+    const Pending picture{width, height, rgba};
+    bool ok = false;
+    if (s.options.mode == PaletteMode::Scene) {
+        ok = QuantiseScene(s, picture, out);
+    } else if (MakeMoviePalette(s)) {
         Image image = MakeImage(s, picture);
-        ok = ok && image && liq_histogram_add_image(histogram, s.attr.get(), image.get()) == LIQ_OK;
+        ok = image && Remap(s, image.get(), picture, out);
     }
-    liq_result* made = nullptr;
-    ok = ok && liq_histogram_quantize(histogram, s.attr.get(), &made) == LIQ_OK;
-    liq_histogram_destroy(histogram);
-    if (!ok) return false;
-    AdoptResult(s, Result(made));
-    for (Pending& picture : s.pending) {
-        Image image = MakeImage(s, picture);
-        enc::Picture reduced;
-        if (!image || !Remap(s, image.get(), picture, &reduced)) return false;
-        out->push_back(std::move(reduced));
-        picture.rgba = {};
-    }
-    s.pending.clear();
-    return true;
+    if (!ok) *error = "the colour reduction failed";
+    return ok;
 }
 
 #else  // built without libimagequant
@@ -243,13 +249,11 @@ bool QuantiserAvailable() {
 }
 Quantiser::Quantiser(const QuantiseOptions&) {}
 Quantiser::~Quantiser() = default;
-bool Quantiser::Add(std::uint32_t, std::uint32_t, std::vector<std::uint8_t>,
-                    std::vector<enc::Picture>*, std::string* error) {
+void Quantiser::Survey(std::uint32_t, std::uint32_t, const std::vector<std::uint8_t>&) {}
+bool Quantiser::Add(std::uint32_t, std::uint32_t, const std::vector<std::uint8_t>&, enc::Picture*,
+                    std::string* error) {
     *error = "this zmbtool was built without libimagequant and cannot reduce colours";
     return false;
-}
-bool Quantiser::Finish(std::vector<enc::Picture>*, std::string*) {
-    return true;
 }
 
 #endif

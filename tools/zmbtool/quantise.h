@@ -13,7 +13,7 @@
 
 namespace zmbtool {
 
-// Movie: one palette for all truecolour pictures (they are all seen before any is reduced).
+// Movie: one palette for all truecolour pictures (made from all of them before any is reduced).
 // Scene: a picture keeps the palette before it while that palette still serves it nearly as
 // well as when it was made, so still areas keep their indices and the palette chunk costs
 // nothing; otherwise a new palette is made, with the entries it shares with the old one left
@@ -29,8 +29,9 @@ struct QuantiseOptions {
 bool QuantiserAvailable();
 
 // Takes red, green, blue, alpha pictures (opaque) in playing order and gives each its
-// indices and palette (palette values are widened levels). With PaletteMode::Movie the
-// pictures come out only at Finish.
+// indices and palette (palette values are widened levels). With PaletteMode::Movie every
+// picture goes to Survey first, all in playing order, and then to Add in the same order, so
+// that no picture need wait in memory for the palette.
 class Quantiser {
   public:
     explicit Quantiser(const QuantiseOptions& options);
@@ -38,10 +39,11 @@ class Quantiser {
     Quantiser(const Quantiser&) = delete;
     Quantiser& operator=(const Quantiser&) = delete;
 
-    // Adds the next picture; `out` receives the pictures that are done (none, or this one).
-    bool Add(std::uint32_t width, std::uint32_t height, std::vector<std::uint8_t> rgba,
-             std::vector<zambrel::encoder::Picture>* out, std::string* error);
-    bool Finish(std::vector<zambrel::encoder::Picture>* out, std::string* error);
+    // PaletteMode::Movie only: gathers the picture's colours for the movie palette.
+    void Survey(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgba);
+    // Reduces the next picture.
+    bool Add(std::uint32_t width, std::uint32_t height, const std::vector<std::uint8_t>& rgba,
+             zambrel::encoder::Picture* out, std::string* error);
 
     struct State;  // the library's objects and the palette in force; quantise.cpp's alone
 
