@@ -47,7 +47,14 @@ int CheckStandardOutput(int status, bool closing) {
     if (std::fflush(stdout) != 0) failed = true, reason = errno;
     if (closing && !failed && std::fclose(stdout) != 0) failed = true, reason = errno;
     if (!failed) return status;
-    std::fprintf(stderr, "zmbtool: cannot write standard output: %s\n", std::strerror(reason));
+    // A run that failed has said why already, the writer that met the error with its reason;
+    // by now errno belongs to later calls, and a second line would only blur the first.
+    if (status != 0 && status != kSalvaged) {
+        std::clearerr(stdout);
+        return status;
+    }
+    std::fprintf(stderr, "zmbtool: cannot write standard output: %s\n",
+                 std::strerror(reason != 0 ? reason : EIO));
     // Once reported, it must not be reported again at the close.
     std::clearerr(stdout);
     return 1;
