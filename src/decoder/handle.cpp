@@ -53,9 +53,16 @@ bool FileSize(std::FILE* file, std::uint64_t* size) {
 
 // --- Handles ----------------------------------------------------------------------------
 
-constexpr std::uint32_t kKnownOpenFlags = ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP |
-                                          ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_NO_SOUND |
-                                          ZAMBOPEN_KEEP_SOUND;
+constexpr std::uint32_t kHeightFlags =
+    ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_INTERLACED | ZAMBOPEN_DOUBLED;
+constexpr std::uint32_t kKnownOpenFlags = ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP | ZAMBOPEN_NO_SOUND |
+                                          ZAMBOPEN_KEEP_SOUND | ZAMBOPEN_CHECK | kHeightFlags;
+
+// One way of showing the height at most: the three contradict one another.
+bool FlagsAreUsable(std::uint32_t flags) {
+    const std::uint32_t height = flags & kHeightFlags;
+    return (flags & ~kKnownOpenFlags) == 0 && (height & (height - 1)) == 0;
+}
 
 ZambDecoder* NewHandle(std::uint32_t flags) {
     void* memory = ZambAllocate(sizeof(ZambDecoder));
@@ -70,6 +77,7 @@ void FreeHandle(ZambDecoder* decoder) {
     decoder->picture.Release();
     decoder->audioScratch.Release();
     decoder->rects.Release();
+    ReleaseChecks(decoder);
     ReleaseTrackSound(decoder);
     ReleaseIndex(decoder);
     if (decoder->file != nullptr) std::fclose(decoder->file);
@@ -111,15 +119,40 @@ bool PreparePicture(ZambDecoder* decoder) {
     return movie->Dest != nullptr;
 }
 
-// Opens the handle's movie from its reader, which the caller has set up.
-ZambError OpenFromReader(ZambDecoder* decoder) {
-    if (decoder->reader.Seek(decoder->reader.Opaque, 0) != 0) return ZAMBERR_READ_FAILED;
+std::uint32_t MovieFlagsFor(std::uint32_t flags) {
     std::uint32_t movieFlags = 0;
-    if (decoder->flags & ZAMBOPEN_PRELOAD) movieFlags |= ZAMB_PRELOAD;
-    if (decoder->flags & ZAMBOPEN_STORED_HEIGHT) movieFlags |= ZAMB_NO_SCALE;
+    if (flags & ZAMBOPEN_PRELOAD) movieFlags |= ZAMB_PRELOAD;
+    if (flags & ZAMBOPEN_STORED_HEIGHT) movieFlags |= ZAMB_NO_SCALE;
+    if (flags & ZAMBOPEN_INTERLACED) movieFlags |= ZAMB_INTERLACE;
+    if (flags & ZAMBOPEN_DOUBLED) movieFlags |= ZAMB_DOUBLE;
+    return movieFlags;
+}
+
+ZambError OpenMovieOfReader(ZambDecoder* decoder) {
+    if (decoder->reader.Seek(decoder->reader.Opaque, 0) != 0) return ZAMBERR_READ_FAILED;
     OpenFailure failure = OpenFailure::None;
-    if (OpenMovieFromReader(&decoder->movie, &decoder->reader, movieFlags, &failure) == nullptr)
+    if (OpenMovieFromReader(&decoder->movie, &decoder->reader, MovieFlagsFor(decoder->flags),
+                            &failure) == nullptr)
         return ErrorFor(failure);
+    return ZAMBERR_NONE;
+}
+
+// Opens the handle's movie from its reader, which the caller has set up. A checked open
+// that is refused tries the movie's whole frames alone: what a damaged movie still holds
+// can be decoded. The failed open has released everything it took.
+ZambError OpenFromReader(ZambDecoder* decoder) {
+    const bool checked = (decoder->flags & ZAMBOPEN_CHECK) != 0;
+    if (checked && !CheckFramesOfInput(decoder)) return ZAMBERR_NO_MEMORY;
+    ZambError result = OpenMovieOfReader(decoder);
+    if (result != ZAMBERR_NONE && result != ZAMBERR_NO_MEMORY && checked &&
+        CanOpenWholeFrames(decoder)) {
+        decoder->movie = Movie{};
+        if (!ReadWholeFramesOnly(decoder)) return ZAMBERR_NO_MEMORY;
+        const ZambError whole = OpenMovieOfReader(decoder);
+        if (whole == ZAMBERR_NONE) result = whole;
+    }
+    if (result != ZAMBERR_NONE) return result;
+    if (checked) NoteAbsentTrees(decoder);
     ChooseTracks(decoder);
     return ZAMBERR_NONE;
 }
@@ -177,7 +210,10 @@ ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound, bool fromPrevious,
                     movie->Height);
     // As ZambDoFrame does: a palette is new only the first time its frame is decoded.
     if (movie->PaletteChanged) movie->PaletteFrame = static_cast<std::int32_t>(movie->FrameNumber);
-    DecodeCurrentPicture(movie);
+    if (decoder->checks.checkedPicture != nullptr)
+        decoder->checks.checkedPicture(decoder);
+    else
+        DecodeCurrentPicture(movie);
     AdvanceSoundPositions(decoder, fromPrevious);
     if (withSound) DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
     decoder->frameCurrent = true;
@@ -464,7 +500,7 @@ ZambError ZambDecoderOpenReader(const ZambReader* reader, std::uint32_t flags,
                                 ZambDecoder** decoder) {
     if (decoder != nullptr) *decoder = nullptr;
     if (decoder == nullptr || reader == nullptr || reader->Read == nullptr ||
-        reader->Seek == nullptr || (flags & ~kKnownOpenFlags) != 0)
+        reader->Seek == nullptr || !FlagsAreUsable(flags))
         return ZAMBERR_INVALID_ARGUMENT;
     ZambDecoder* handle = NewHandle(flags);
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;
@@ -475,7 +511,7 @@ ZambError ZambDecoderOpenReader(const ZambReader* reader, std::uint32_t flags,
 ZambError ZambDecoderOpenMemory(const void* data, std::size_t size, std::uint32_t flags,
                                 ZambDecoder** decoder) {
     if (decoder != nullptr) *decoder = nullptr;
-    if (decoder == nullptr || (data == nullptr && size != 0) || (flags & ~kKnownOpenFlags) != 0)
+    if (decoder == nullptr || (data == nullptr && size != 0) || !FlagsAreUsable(flags))
         return ZAMBERR_INVALID_ARGUMENT;
     ZambDecoder* handle = NewHandle(flags);
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;
@@ -486,7 +522,7 @@ ZambError ZambDecoderOpenMemory(const void* data, std::size_t size, std::uint32_
 
 ZambError ZambDecoderOpenFile(const char* path, std::uint32_t flags, ZambDecoder** decoder) {
     if (decoder != nullptr) *decoder = nullptr;
-    if (decoder == nullptr || path == nullptr || (flags & ~kKnownOpenFlags) != 0)
+    if (decoder == nullptr || path == nullptr || !FlagsAreUsable(flags))
         return ZAMBERR_INVALID_ARGUMENT;
     ZambDecoder* handle = NewHandle(flags);
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;

@@ -31,11 +31,13 @@ struct TrackSound {
     OwnedBytes queue;
     std::size_t queueStart = 0;
     std::size_t queued = 0;
-    std::uint64_t chunkPosition = 0;  // the current frame's chunk
-    std::uint64_t chunkFrames = 0;    // sample frames that chunk holds
-    std::uint64_t queuePosition = 0;  // the queue's first sample
-    std::uint64_t queueFrom = 0;      // sound before it is not queued (set by a seek)
-    std::uint64_t droppedBytes = 0;   // dropped from a full queue since the open
+    std::uint64_t chunkPosition = 0;   // the current frame's chunk
+    std::uint64_t chunkFrames = 0;     // sample frames that chunk holds
+    std::uint64_t queuePosition = 0;   // the queue's first sample
+    std::uint64_t queueFrom = 0;       // sound before it is not queued (set by a seek)
+    std::uint64_t droppedBytes = 0;    // dropped from a full queue since the open
+    std::uint32_t claimedBytes = 0;    // what the current frame's chunk declares
+    std::uint32_t deliveredBytes = 0;  // of the bytes decoded, those its data held
     // The position of frame k's chunk for every frame of the first pass reached so far
     // (uint64_t each, FrameCount of them once made), so a seek knows which chunks hold the
     // sound due at its target without reading the frames before it again.
@@ -58,6 +60,44 @@ struct MemoryInput {
     const std::uint8_t* data = nullptr;
     std::size_t size = 0;
     std::size_t position = 0;
+};
+
+// One fault the open's check found in the frames, kept small: its sentence is made when
+// asked for, so that a movie of many damaged frames costs little memory.
+struct FrameFaultRecord {
+    std::uint32_t frame;
+    std::uint32_t kind;    // FaultKind, in handle_check.cpp
+    std::uint32_t track;   // for a sound chunk's faults
+    std::uint32_t bytes;   // the chunk's length, or the frame's size for a cut input
+    std::uint64_t inside;  // for a cut input: the frame's bytes the input still holds
+    std::uint32_t missing;
+};
+
+// What the open's check found (ZAMBOPEN_CHECK), and the reading of the current picture.
+struct FrameChecks {
+    bool made = false;
+    std::uint32_t frameCount = 0;
+    std::uint32_t stored = 0;
+    std::uint32_t whole = 0;
+    OwnedBytes faults;  // FrameFaultRecord entries
+    std::uint32_t faultCount = 0;
+    std::uint32_t treeSizes[4] = {};   // as the header gives them
+    std::uint32_t treeNeeded[4] = {};  // what their nodes need
+    std::uint32_t shortTrees = 0;
+    std::uint32_t absentTrees = 0;
+    // A movie opened as its whole frames alone reads through a view of the input whose
+    // header and tables list just those: the caller's reader is kept here.
+    ZambReader input{};
+    OwnedBytes viewPrefix;  // the view's header and tables
+    std::uint64_t viewPosition = 0;
+    std::uint64_t viewShift = 0;  // table bytes of the frames left out
+    // The current picture's reading, checked from ZambDecoderCheckPictures on. Called
+    // through a pointer that only that call sets, so that programs which never check link
+    // none of the checked decoding.
+    void (*checkedPicture)(ZambDecoder* decoder) = nullptr;
+    bool pictureRead = false;
+    bool ranOut = false;
+    std::uint32_t treesRead = 0;
 };
 
 struct ZambDecoder {
@@ -86,7 +126,9 @@ struct ZambDecoder {
     OwnedBytes audioScratch;      // the byte trees of the sound chunk being decoded
     OwnedBytes rects;             // ZambRect entries of the current frame
     std::uint32_t rectCount = 0;
+    std::int32_t rectScanState = 0;  // the scan's state before the frame's rectangles
     TrackSound tracks[ZAMB_MAX_TRACKS];
+    FrameChecks checks;
 };
 
 // The frame number callers see: the ring frame shows as frame 0, whose picture it rebuilds.
@@ -127,6 +169,17 @@ void RestoreSnapshot(ZambDecoder* decoder, const std::uint8_t* snapshot);
 // The latest snapshot frame at or before `frame` (0 when there is none).
 std::uint32_t SnapshotBefore(const ZambDecoder* decoder, std::uint32_t frame);
 void ReleaseIndex(ZambDecoder* decoder);
+
+// ZAMBOPEN_CHECK's check of the frames on the caller's input, made before the movie opens.
+// False when memory for the faults was short.
+bool CheckFramesOfInput(ZambDecoder* decoder);
+// Whether a movie the open refused may open as its whole frames, through a view of the
+// input; then switches the handle's reader to that view (false when memory was short).
+bool CanOpenWholeFrames(const ZambDecoder* decoder);
+bool ReadWholeFramesOnly(ZambDecoder* decoder);
+// After the open: the trees the movie does not store.
+void NoteAbsentTrees(ZambDecoder* decoder);
+void ReleaseChecks(ZambDecoder* decoder);
 
 // Records the failure for ZambDecoderGetLastError and returns its code.
 ZambError Fail(ZambDecoder* decoder, ZambError code, std::uint32_t frame, const char* format, ...)
