@@ -116,6 +116,7 @@ ZAMBREL_PUBLIC void ZambDecoderClose(ZambDecoder* decoder);
 #define ZAMBINFO_DOUBLED 0x4u    /* shown doubled: every decoded row twice */
 
 #define ZAMB_MAX_TRACKS 7
+#define ZAMB_MAX_TRACK_RATE 192000u /* Hz: faster tracks are not decoded */
 
 typedef struct ZambTrackInfo {
     uint32_t Present;       /* 1 when the movie has this track */
@@ -199,6 +200,10 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, Zam
                                   previous frame's picture); ignored when the palette     \
                                   changed and the format is not ZAMBPIX_INDEX8 */
 #define ZAMBPIC_BOTTOM_UP 0x2u /* the buffer's first row is the picture's bottom row */
+#define ZAMBPIC_AS_SHOWN                                                  \
+    0x4u /* with ZAMBPIC_CHANGED_ONLY, also when the palette changed: the \
+            unchanged parts keep the colours they were written in, as on  \
+            a 16-bit display that the movie is decoded onto */
 
 /* Writes the current picture, Width x Height, top row first (bottom row first with
    ZAMBPIC_BOTTOM_UP), rows `pitch` bytes apart, into

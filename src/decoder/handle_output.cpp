@@ -14,6 +14,9 @@ namespace {
 
 // --- Pictures ---------------------------------------------------------------------------
 
+constexpr std::uint32_t kKnownPictureFlags =
+    ZAMBPIC_CHANGED_ONLY | ZAMBPIC_BOTTOM_UP | ZAMBPIC_AS_SHOWN;
+
 constexpr std::uint32_t kPixelBytes[] = {1, 4, 4, 3, 2, 2};  // by ZAMBPIX_ format
 
 // The bytes of each palette index in the caller's format, in memory order.
@@ -137,6 +140,8 @@ std::uint32_t BytesPerSecond(std::uint32_t format) {
     const std::uint32_t rate = format & ZAMB_TRACK_RATE_MASK;
     return rate * ((format & ZAMB_TRACK_16BIT) ? 2 : 1) * ((format & ZAMB_TRACK_STEREO) ? 2 : 1);
 }
+
+static_assert(ZAMB_MAX_TRACK_RATE == kMaxTrackRate);
 
 // The tracks the system's own interface would play: present, at a rate up to the limit.
 bool Decodable(std::uint32_t format) {
@@ -400,7 +405,7 @@ extern "C" {
 ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format, void* pixels,
                                 std::size_t pitch, std::size_t bufferBytes, std::uint32_t flags) {
     if (decoder == nullptr || pixels == nullptr || format > ZAMBPIX_RGB555 ||
-        (flags & ~(ZAMBPIC_CHANGED_ONLY | ZAMBPIC_BOTTOM_UP)) != 0)
+        (flags & ~kKnownPictureFlags) != 0)
         return ZAMBERR_INVALID_ARGUMENT;
     if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
     const Movie& movie = decoder->movie;
@@ -412,7 +417,8 @@ ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format
     const PixelTable table = TableFor(movie.Palette, format);
     const PictureBuffer out{static_cast<std::uint8_t*>(pixels), pitch, format,
                             (flags & ZAMBPIC_BOTTOM_UP) != 0, movie.Height};
-    const bool paletteMatters = format != ZAMBPIX_INDEX8 && decoder->paletteChanged;
+    const bool paletteMatters =
+        format != ZAMBPIX_INDEX8 && decoder->paletteChanged && !(flags & ZAMBPIC_AS_SHOWN);
     if ((flags & ZAMBPIC_CHANGED_ONLY) && !decoder->wholePicture && !paletteMatters) {
         for (std::uint32_t i = 0; i < decoder->rectCount; ++i)
             ConvertRect(decoder, Rects(decoder)[i], out, table);
