@@ -80,6 +80,12 @@ typedef struct ZambDecoder ZambDecoder;
     0x80u /* check every frame's chunks against the input at the open              \
              (ZambDecoderCheckFrames), and open a movie refused for damaged frames \
              as its whole frames alone */
+#define ZAMBOPEN_DISPLAY555                                                                     \
+    0x100u                         /* decode onto a 16-bit picture in place, as a display of    \
+                                      that format shows the movie: a new palette colours only   \
+                                      what the frame paints; ZambDecoderGetPicture hands it out \
+                                      as ZAMBPIX_RGB555 alone */
+#define ZAMBOPEN_DISPLAY565 0x200u /* the same in ZAMBPIX_RGB565 */
 
 /* The caller's input. Positions count from the movie's first byte. The open copies the
    record; Opaque must stay valid until the close. Every call comes from the thread that
@@ -200,10 +206,6 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, Zam
                                   previous frame's picture); ignored when the palette     \
                                   changed and the format is not ZAMBPIX_INDEX8 */
 #define ZAMBPIC_BOTTOM_UP 0x2u /* the buffer's first row is the picture's bottom row */
-#define ZAMBPIC_AS_SHOWN                                                  \
-    0x4u /* with ZAMBPIC_CHANGED_ONLY, also when the palette changed: the \
-            unchanged parts keep the colours they were written in, as on  \
-            a 16-bit display that the movie is decoded onto */
 
 /* Writes the current picture, Width x Height, top row first (bottom row first with
    ZAMBPIC_BOTTOM_UP), rows `pitch` bytes apart, into

@@ -55,13 +55,16 @@ bool FileSize(std::FILE* file, std::uint64_t* size) {
 
 constexpr std::uint32_t kHeightFlags =
     ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_INTERLACED | ZAMBOPEN_DOUBLED;
+constexpr std::uint32_t kDisplayFlags = ZAMBOPEN_DISPLAY555 | ZAMBOPEN_DISPLAY565;
 constexpr std::uint32_t kKnownOpenFlags = ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP | ZAMBOPEN_NO_SOUND |
-                                          ZAMBOPEN_KEEP_SOUND | ZAMBOPEN_CHECK | kHeightFlags;
+                                          ZAMBOPEN_KEEP_SOUND | ZAMBOPEN_CHECK | kHeightFlags |
+                                          kDisplayFlags;
 
 // One way of showing the height at most: the three contradict one another.
 bool FlagsAreUsable(std::uint32_t flags) {
     const std::uint32_t height = flags & kHeightFlags;
-    return (flags & ~kKnownOpenFlags) == 0 && (height & (height - 1)) == 0;
+    return (flags & ~kKnownOpenFlags) == 0 && (height & (height - 1)) == 0 &&
+           (flags & kDisplayFlags) != kDisplayFlags;
 }
 
 ZambDecoder* NewHandle(std::uint32_t flags) {
@@ -111,11 +114,16 @@ ZambError ErrorFor(OpenFailure failure) {
 bool PreparePicture(ZambDecoder* decoder) {
     Movie* movie = &decoder->movie;
     if (movie->Dest != nullptr) return true;
-    const std::size_t pictureBytes = std::size_t{movie->Width} * movie->Height;
+    const std::uint32_t pixelBytes = DisplayFormat(decoder) == ZAMBPIX_INDEX8 ? 1 : 2;
+    const std::size_t pictureBytes = std::size_t{movie->Width} * movie->Height * pixelBytes;
     if (!decoder->picture.Reserve(pictureBytes)) return false;
     std::memset(decoder->picture.data, 0, pictureBytes);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
-                       static_cast<std::int32_t>(movie->Height), decoder->picture.data, 0);
+    // The destination flags' top bits choose a 16-bit layout.
+    std::uint32_t layout = 0;
+    if (decoder->flags & ZAMBOPEN_DISPLAY555) layout = std::uint32_t{kFormat555} << 24;
+    if (decoder->flags & ZAMBOPEN_DISPLAY565) layout = std::uint32_t{kFormat565} << 24;
+    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width * pixelBytes),
+                       static_cast<std::int32_t>(movie->Height), decoder->picture.data, layout);
     return movie->Dest != nullptr;
 }
 
@@ -425,6 +433,12 @@ void OwnedBytes::Release() {
     ZambFree(data);
     data = nullptr;
     size = 0;
+}
+
+std::uint32_t DisplayFormat(const ZambDecoder* decoder) {
+    if (decoder->flags & ZAMBOPEN_DISPLAY555) return ZAMBPIX_RGB555;
+    if (decoder->flags & ZAMBOPEN_DISPLAY565) return ZAMBPIX_RGB565;
+    return ZAMBPIX_INDEX8;
 }
 
 std::uint32_t VisibleFrameNumber(const ZambDecoder* decoder) {

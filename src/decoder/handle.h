@@ -122,7 +122,7 @@ struct ZambDecoder {
     // a chunk seen on an earlier pass is not reported by the decoder a second time.
     std::uint8_t shownPalette[ZAMB_PALETTE_BYTES] = {};
     bool paletteChanged = false;  // the current frame's palette differs from the one before
-    OwnedBytes picture;           // Width x Height palette indices
+    OwnedBytes picture;           // Width x Height palette indices, or a display's pixels
     OwnedBytes audioScratch;      // the byte trees of the sound chunk being decoded
     OwnedBytes rects;             // ZambRect entries of the current frame
     std::uint32_t rectCount = 0;
@@ -131,6 +131,8 @@ struct ZambDecoder {
     FrameChecks checks;
 };
 
+// ZAMBPIX_INDEX8, or the 16-bit format of a display opened for: the picture's pixels.
+std::uint32_t DisplayFormat(const ZambDecoder* decoder);
 // The frame number callers see: the ring frame shows as frame 0, whose picture it rebuilds.
 std::uint32_t VisibleFrameNumber(const ZambDecoder* decoder);
 // Decodes the current frame's sound of every decoded track into its frame buffer, and

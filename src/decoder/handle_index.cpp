@@ -21,7 +21,8 @@ bool PlanIndex(ZambDecoder* decoder) {
     SeekIndex& index = decoder->index;
     if (index.interval != 0) return index.slots.data != nullptr;
     const Movie& movie = decoder->movie;
-    index.snapshotBytes = std::size_t{movie.Width} * movie.Height + ZAMB_PALETTE_BYTES;
+    const std::size_t pixelBytes = DisplayFormat(decoder) == ZAMBPIX_INDEX8 ? 1 : 2;
+    index.snapshotBytes = std::size_t{movie.Width} * movie.Height * pixelBytes + ZAMB_PALETTE_BYTES;
     // Each snapshot costs its bytes and its slot's pointer; slot 0 (frame 0, which needs no
     // snapshot) only its pointer.
     const std::size_t perSnapshot = index.snapshotBytes + sizeof(std::uint8_t*);

@@ -14,8 +14,7 @@ namespace {
 
 // --- Pictures ---------------------------------------------------------------------------
 
-constexpr std::uint32_t kKnownPictureFlags =
-    ZAMBPIC_CHANGED_ONLY | ZAMBPIC_BOTTOM_UP | ZAMBPIC_AS_SHOWN;
+constexpr std::uint32_t kKnownPictureFlags = ZAMBPIC_CHANGED_ONLY | ZAMBPIC_BOTTOM_UP;
 
 constexpr std::uint32_t kPixelBytes[] = {1, 4, 4, 3, 2, 2};  // by ZAMBPIX_ format
 
@@ -98,6 +97,14 @@ void ConvertRect(const ZambDecoder* decoder, const ZambRect& rect, const Picture
         ConvertRow(row, static_cast<std::uint32_t>(rect.W), out.Row(y) + std::size_t(rect.X) * size,
                    out.format, table);
     }
+}
+
+// A display's picture is decoded in the caller's format already: its rows are copied.
+void CopyDisplay(const ZambDecoder* decoder, const PictureBuffer& out) {
+    const std::size_t rowBytes = std::size_t{decoder->movie.Width} * 2;
+    for (std::uint32_t y = 0; y < decoder->movie.Height; ++y)
+        std::memcpy(out.Row(static_cast<std::int32_t>(y)), decoder->picture.data + y * rowBytes,
+                    rowBytes);
 }
 
 ZambRect WholePicture(const Movie& movie) {
@@ -417,8 +424,12 @@ ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format
     const PixelTable table = TableFor(movie.Palette, format);
     const PictureBuffer out{static_cast<std::uint8_t*>(pixels), pitch, format,
                             (flags & ZAMBPIC_BOTTOM_UP) != 0, movie.Height};
-    const bool paletteMatters =
-        format != ZAMBPIX_INDEX8 && decoder->paletteChanged && !(flags & ZAMBPIC_AS_SHOWN);
+    if (DisplayFormat(decoder) != ZAMBPIX_INDEX8) {
+        if (format != DisplayFormat(decoder)) return ZAMBERR_INVALID_ARGUMENT;
+        CopyDisplay(decoder, out);
+        return ZAMBERR_NONE;
+    }
+    const bool paletteMatters = format != ZAMBPIX_INDEX8 && decoder->paletteChanged;
     if ((flags & ZAMBPIC_CHANGED_ONLY) && !decoder->wholePicture && !paletteMatters) {
         for (std::uint32_t i = 0; i < decoder->rectCount; ++i)
             ConvertRect(decoder, Rects(decoder)[i], out, table);

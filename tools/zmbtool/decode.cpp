@@ -196,6 +196,14 @@ std::uint32_t PixelFormat(PngFormat format) {
 }
 
 // A --wav naming a folder gets one file per track; any other --wav, one file of them all.
+// What a 16-bit display shows is decoded onto one: a new palette recolours only what the
+// frame paints, and the rest keeps the colours it was painted in.
+std::uint32_t DisplayFlag(PngFormat format) {
+    if (format == PngFormat::Display555) return ZAMBOPEN_DISPLAY555;
+    if (format == PngFormat::Display565) return ZAMBOPEN_DISPLAY565;
+    return 0;
+}
+
 bool WavIsFolder(const std::string& wav) {
     std::error_code ignored;
     return !wav.empty() && (wav.back() == '/' || std::filesystem::is_directory(wav, ignored));
@@ -306,12 +314,9 @@ struct Picture {
     std::ptrdiff_t Pitch() const {
         return bottomUp ? -std::ptrdiff_t(rowBytes) : std::ptrdiff_t(rowBytes);
     }
-    // A 16-bit display decoded onto in place keeps the colours of what did not change.
     bool Take(const ZambDecoder* decoder) {
-        std::uint32_t flags = bottomUp ? ZAMBPIC_BOTTOM_UP : 0;
-        if (format != ZAMBPIX_INDEX8) flags |= ZAMBPIC_CHANGED_ONLY | ZAMBPIC_AS_SHOWN;
         return ZambDecoderGetPicture(decoder, format, pixels.data(), rowBytes, pixels.size(),
-                                     flags) == ZAMBERR_NONE;
+                                     bottomUp ? ZAMBPIC_BOTTOM_UP : 0) == ZAMBERR_NONE;
     }
 };
 
@@ -483,7 +488,7 @@ int Run(const std::vector<std::string>& args) {
     zmbtool::MovieFile file;
     std::string error;
     // A player goes on with the first frame after the last, and so does --frames.
-    if (!file.Open(o.movie, o.scale | ZAMBOPEN_LOOP, &error))
+    if (!file.Open(o.movie, o.scale | ZAMBOPEN_LOOP | DisplayFlag(o.format), &error))
         return zmbtool::Fail("decode: " + error);
     const ZambMovieInfo& movie = file.Info();
     const zmbtool::FrameCheck& check = file.Check();
