@@ -90,7 +90,8 @@ struct FrameChecks {
     ZambReader input{};
     OwnedBytes viewPrefix;  // the view's header and tables
     std::uint64_t viewPosition = 0;
-    std::uint64_t viewShift = 0;  // table bytes of the frames left out
+    std::uint64_t viewShift = 0;   // table bytes of the frames left out
+    bool viewInputPlaced = false;  // the input stands where the view's position maps to
     // The current picture's reading, checked from ZambDecoderCheckPictures on. Called
     // through a pointer that only that call sets, so that programs which never check link
     // none of the checked decoding.

@@ -209,9 +209,12 @@ std::size_t ReadView(void* opaque, void* buffer, std::size_t size) {
         done = std::min<std::size_t>(size, prefix - static_cast<std::size_t>(position));
         std::memcpy(out, checks.viewPrefix.data + position, done);
         position += done;
-        // The input's own position follows from here on.
-        if (done < size && checks.input.Seek(checks.input.Opaque, position + checks.viewShift) != 0)
-            return done;
+        checks.viewInputPlaced = false;
+    }
+    // Past the prefix the input's own bytes follow, from where the view says.
+    if (done < size && !checks.viewInputPlaced) {
+        if (checks.input.Seek(checks.input.Opaque, position + checks.viewShift) != 0) return done;
+        checks.viewInputPlaced = true;
     }
     if (done < size) {
         const std::size_t got = checks.input.Read(checks.input.Opaque, out + done, size - done);
@@ -226,8 +229,8 @@ int SeekView(void* opaque, std::uint64_t position) {
     FrameChecks& checks = decoder->checks;
     if (position > decoder->reader.Size) return -1;
     checks.viewPosition = position;
-    if (position < checks.viewPrefix.size) return 0;
-    return checks.input.Seek(checks.input.Opaque, position + checks.viewShift);
+    checks.viewInputPlaced = false;  // placed by the next read that needs the input
+    return 0;
 }
 
 // Decodes the current picture with its stream's reading checked.
