@@ -66,11 +66,10 @@ struct MemoryInput {
 // asked for, so that a movie of many damaged frames costs little memory.
 struct FrameFaultRecord {
     std::uint32_t frame;
-    std::uint32_t kind;    // FaultKind, in handle_check.cpp
-    std::uint32_t track;   // for a sound chunk's faults
+    std::uint16_t kind;    // FaultKind, in handle_check.cpp
+    std::uint16_t track;   // for a sound chunk's faults
     std::uint32_t bytes;   // the chunk's length, or the frame's size for a cut input
-    std::uint64_t inside;  // for a cut input: the frame's bytes the input still holds
-    std::uint32_t missing;
+    std::uint32_t inside;  // for a cut input: the frame's bytes the input still holds
 };
 
 // What the open's check found (ZAMBOPEN_CHECK), and the reading of the current picture.

@@ -75,21 +75,22 @@ bool ChunkFault(const ZambReader& in, std::uint64_t offset, std::uint32_t size, 
     if (type & ZAMB_FRAME_PALETTE) {
         std::uint8_t units = 0;
         if (size < 1 || !ReadAt(in, offset, &units, 1))
-            return *fault = {0, std::uint32_t(FaultKind::PaletteCut), 0, 0, 0, 0}, true;
+            return *fault = {0, std::uint16_t(FaultKind::PaletteCut), 0, 0, 0}, true;
         const std::uint32_t bytes = units * 4u;
         if (bytes < 4 || bytes > size)
-            return *fault = {0, std::uint32_t(FaultKind::PaletteOut), 0, bytes, 0, 0}, true;
+            return *fault = {0, std::uint16_t(FaultKind::PaletteOut), 0, bytes, 0}, true;
         at = bytes;
     }
     for (std::uint32_t n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(type & (ZAMB_FRAME_TRACK0 << n))) continue;
         std::uint8_t length[4];
         if (at + 4 > size || !ReadAt(in, offset + at, length, 4))
-            return *fault = {0, std::uint32_t(FaultKind::TrackCut), n, 0, 0, 0}, true;
+            return *fault = {0, std::uint16_t(FaultKind::TrackCut), std::uint16_t(n), 0, 0}, true;
         const std::uint32_t bytes = Word(length);
         const std::uint32_t chunkHeader = Word(header + 72 + 4 * n) & ZAMB_TRACK_COMPRESSED ? 8 : 4;
         if (bytes < chunkHeader || at + bytes > size)
-            return *fault = {0, std::uint32_t(FaultKind::TrackOut), n, bytes, 0, 0}, true;
+            return *fault = {0, std::uint16_t(FaultKind::TrackOut), std::uint16_t(n), bytes, 0},
+                   true;
         at += bytes;
     }
     return false;
@@ -104,8 +105,8 @@ bool WalkFrames(const ZambReader& in, const StoredTables& stored, FrameChecks& c
         const std::uint32_t size = Word(stored.Sizes() + std::size_t{4} * i);
         if (offset + size > in.Size) {
             const std::uint64_t inside = offset < in.Size ? in.Size - offset : 0;
-            return AddFault(checks, {i, std::uint32_t(FaultKind::FileEnds), 0, size, inside,
-                                     checks.stored - i});
+            return AddFault(checks, {i, std::uint16_t(FaultKind::FileEnds), 0, size,
+                                     static_cast<std::uint32_t>(inside)});
         }
         FrameFaultRecord fault{};
         if (ChunkFault(in, offset, size, types[i], stored.header, &fault)) {
@@ -171,12 +172,12 @@ void CheckTreeSizes(const ZambReader& in, const StoredTables& stored, FrameCheck
     }
 }
 
-std::string FaultReason(const FrameFaultRecord& fault) {
+std::string FaultReason(const FrameFaultRecord& fault, std::uint32_t stored) {
     const std::string track = "track " + std::to_string(fault.track) + "'s sound chunk";
     switch (static_cast<FaultKind>(fault.kind)) {
         case FaultKind::FileEnds:
             return "the file ends " + Plural(fault.inside, "byte") + " into this frame of " +
-                   std::to_string(fault.bytes) + " (" + Plural(fault.missing, "frame") +
+                   std::to_string(fault.bytes) + " (" + Plural(stored - fault.frame, "frame") +
                    " missing or cut)";
         case FaultKind::PaletteCut:
             return "the palette chunk is cut off";
@@ -345,7 +346,7 @@ ZambError ZambDecoderCheckFrames(const ZambDecoder* decoder, ZambFrameCheck* che
     const auto* records = reinterpret_cast<const FrameFaultRecord*>(checks.faults.data);
     for (std::uint32_t i = 0; i < std::min(capacity, checks.faultCount); ++i) {
         faults[i].Frame = records[i].frame;
-        CopyReason(FaultReason(records[i]), faults[i].Reason);
+        CopyReason(FaultReason(records[i], checks.stored), faults[i].Reason);
     }
     return ZAMBERR_NONE;
 }

@@ -17,7 +17,6 @@
 #include "progress.h"
 #include "sound_out.h"
 #include "webm_out.h"
-#include "zambrel/blit.h"
 #include "zambrel/decoder.h"
 #include "zambrel/movie.h"
 
