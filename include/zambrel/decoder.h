@@ -76,10 +76,6 @@ typedef struct ZambDecoder ZambDecoder;
                                      of dropping their oldest sound after eight seconds */
 #define ZAMBOPEN_INTERLACED 0x20u /* shown interlaced, whatever the movie says */
 #define ZAMBOPEN_DOUBLED 0x40u    /* shown doubled, whatever the movie says */
-#define ZAMBOPEN_CHECK                                                             \
-    0x80u /* check every frame's chunks against the input at the open              \
-             (ZambDecoderCheckFrames), and open a movie refused for damaged frames \
-             as its whole frames alone */
 #define ZAMBOPEN_DISPLAY555                                                                     \
     0x100u                         /* decode onto a 16-bit picture in place, as a display of    \
                                       that format shows the movie: a new palette colours only   \
@@ -274,10 +270,13 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetChunkSound(const ZambDecoder* decoder, ui
 
 /* ---- Checking --------------------------------------------------------------------------- */
 
-/* A handle opened with ZAMBOPEN_CHECK knows where its movie stops being whole: a frame
-   past the input's end, or a palette or sound chunk that runs out of its frame. A movie the
-   open would refuse for them opens as its whole frames (FrameCount counts just those, with
-   no ring frame) when there are any. */
+/* As ZambDecoderOpenReader, with every frame's chunks checked against the input first: the
+   handle knows where its movie stops being whole (a frame past the input's end, or a
+   palette or sound chunk that runs out of its frame). A movie the open would refuse for
+   them opens as its whole frames (FrameCount counts just those, with no ring frame) when
+   there are any. A call of its own, so that programs which never check link none of it. */
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenChecked(const ZambReader* reader, uint32_t flags,
+                                                ZambDecoder** decoder);
 typedef struct ZambFrameCheck {
     uint32_t FrameCount;   /* the header's frames, the ring frame not counted */
     uint32_t StoredFrames; /* frames the table lists, the ring frame counted */
@@ -290,7 +289,7 @@ typedef struct ZambFrameFault {
                          missing or cut)" */
 } ZambFrameFault;
 /* Fills *check and up to `capacity` of the faults; ZAMBERR_INVALID_ARGUMENT for a handle
-   not opened with ZAMBOPEN_CHECK. */
+   not opened with ZambDecoderOpenChecked. */
 ZAMBREL_PUBLIC ZambError ZambDecoderCheckFrames(const ZambDecoder* decoder, ZambFrameCheck* check,
                                                 ZambFrameFault* faults, uint32_t capacity);
 
@@ -303,7 +302,7 @@ typedef struct ZambFrameDamage {
     uint32_t PictureRanOut; /* 1: the picture's stream ended before its last block */
     uint32_t TreesRead;     /* the trees the picture took values from */
     uint32_t AbsentTrees;   /* trees the movie does not store: values read from them are made up */
-    uint32_t ShortTrees;    /* trees whose stored size is short of their nodes (ZAMBOPEN_CHECK) */
+    uint32_t ShortTrees;    /* trees whose stored size is short of their nodes (checked opens) */
     /* Empty for a picture that decoded whole, or the first damage, such as "the picture
        reads the colour tree, which the movie does not store". */
     char Reason[160];

@@ -57,8 +57,9 @@ constexpr std::uint32_t kHeightFlags =
     ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_INTERLACED | ZAMBOPEN_DOUBLED;
 constexpr std::uint32_t kDisplayFlags = ZAMBOPEN_DISPLAY555 | ZAMBOPEN_DISPLAY565;
 constexpr std::uint32_t kKnownOpenFlags = ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP | ZAMBOPEN_NO_SOUND |
-                                          ZAMBOPEN_KEEP_SOUND | ZAMBOPEN_CHECK | kHeightFlags |
-                                          kDisplayFlags;
+                                          ZAMBOPEN_KEEP_SOUND | kHeightFlags | kDisplayFlags;
+
+}  // namespace
 
 // One way of showing the height at most: the three contradict one another.
 bool FlagsAreUsable(std::uint32_t flags) {
@@ -67,26 +68,7 @@ bool FlagsAreUsable(std::uint32_t flags) {
            (flags & kDisplayFlags) != kDisplayFlags;
 }
 
-ZambDecoder* NewHandle(std::uint32_t flags) {
-    void* memory = ZambAllocate(sizeof(ZambDecoder));
-    if (memory == nullptr) return nullptr;
-    auto* decoder = new (memory) ZambDecoder;
-    decoder->flags = flags;
-    decoder->index.budget = ZAMB_INDEX_DEFAULT_BUDGET;
-    return decoder;
-}
-
-void FreeHandle(ZambDecoder* decoder) {
-    decoder->picture.Release();
-    decoder->audioScratch.Release();
-    decoder->rects.Release();
-    ReleaseChecks(decoder);
-    ReleaseTrackSound(decoder);
-    ReleaseIndex(decoder);
-    if (decoder->file != nullptr) std::fclose(decoder->file);
-    decoder->~ZambDecoder();
-    ZambFree(decoder);
-}
+namespace {
 
 ZambError ErrorFor(OpenFailure failure) {
     switch (failure) {
@@ -136,6 +118,29 @@ std::uint32_t MovieFlagsFor(std::uint32_t flags) {
     return movieFlags;
 }
 
+}  // namespace
+
+ZambDecoder* NewHandle(std::uint32_t flags) {
+    void* memory = ZambAllocate(sizeof(ZambDecoder));
+    if (memory == nullptr) return nullptr;
+    auto* decoder = new (memory) ZambDecoder;
+    decoder->flags = flags;
+    decoder->index.budget = ZAMB_INDEX_DEFAULT_BUDGET;
+    return decoder;
+}
+
+void FreeHandle(ZambDecoder* decoder) {
+    decoder->picture.Release();
+    decoder->audioScratch.Release();
+    decoder->rects.Release();
+    ReleaseChecks(decoder);
+    ReleaseTrackSound(decoder);
+    ReleaseIndex(decoder);
+    if (decoder->file != nullptr) std::fclose(decoder->file);
+    decoder->~ZambDecoder();
+    ZambFree(decoder);
+}
+
 ZambError OpenMovieOfReader(ZambDecoder* decoder) {
     if (decoder->reader.Seek(decoder->reader.Opaque, 0) != 0) return ZAMBERR_READ_FAILED;
     OpenFailure failure = OpenFailure::None;
@@ -145,27 +150,14 @@ ZambError OpenMovieOfReader(ZambDecoder* decoder) {
     return ZAMBERR_NONE;
 }
 
-// Opens the handle's movie from its reader, which the caller has set up. A checked open
-// that is refused tries the movie's whole frames alone: what a damaged movie still holds
-// can be decoded. The failed open has released everything it took.
+// Opens the handle's movie from its reader, which the caller has set up.
 ZambError OpenFromReader(ZambDecoder* decoder) {
-    const bool checked = (decoder->flags & ZAMBOPEN_CHECK) != 0;
-    if (checked && !CheckFramesOfInput(decoder)) return ZAMBERR_NO_MEMORY;
-    ZambError result = OpenMovieOfReader(decoder);
-    if (result != ZAMBERR_NONE && result != ZAMBERR_NO_MEMORY && checked &&
-        CanOpenWholeFrames(decoder)) {
-        decoder->movie = Movie{};
-        if (!ReadWholeFramesOnly(decoder)) return ZAMBERR_NO_MEMORY;
-        const ZambError whole = OpenMovieOfReader(decoder);
-        if (whole == ZAMBERR_NONE) result = whole;
-    }
-    if (result != ZAMBERR_NONE) return result;
-    if (checked) NoteAbsentTrees(decoder);
-    ChooseTracks(decoder);
-    return ZAMBERR_NONE;
+    const ZambError result = OpenMovieOfReader(decoder);
+    if (result == ZAMBERR_NONE) ChooseTracks(decoder);
+    return result;
 }
 
-ZambError Finish(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {
+ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {
     if (result != ZAMBERR_NONE) {
         FreeHandle(decoder);
         decoder = nullptr;
@@ -173,6 +165,8 @@ ZambError Finish(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {
     *out = decoder;
     return result;
 }
+
+namespace {
 
 // --- Frames -----------------------------------------------------------------------------
 
@@ -519,7 +513,7 @@ ZambError ZambDecoderOpenReader(const ZambReader* reader, std::uint32_t flags,
     ZambDecoder* handle = NewHandle(flags);
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;
     handle->reader = *reader;
-    return Finish(handle, OpenFromReader(handle), decoder);
+    return FinishOpen(handle, OpenFromReader(handle), decoder);
 }
 
 ZambError ZambDecoderOpenMemory(const void* data, std::size_t size, std::uint32_t flags,
@@ -531,7 +525,7 @@ ZambError ZambDecoderOpenMemory(const void* data, std::size_t size, std::uint32_
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;
     handle->memory = {static_cast<const std::uint8_t*>(data), size, 0};
     handle->reader = {&handle->memory, &ReadMemory, &SeekMemory, size};
-    return Finish(handle, OpenFromReader(handle), decoder);
+    return FinishOpen(handle, OpenFromReader(handle), decoder);
 }
 
 ZambError ZambDecoderOpenFile(const char* path, std::uint32_t flags, ZambDecoder** decoder) {
@@ -543,9 +537,9 @@ ZambError ZambDecoderOpenFile(const char* path, std::uint32_t flags, ZambDecoder
     handle->file = std::fopen(path, "rb");
     std::uint64_t size = 0;
     if (handle->file == nullptr || !FileSize(handle->file, &size))
-        return Finish(handle, ZAMBERR_OPEN_FAILED, decoder);
+        return FinishOpen(handle, ZAMBERR_OPEN_FAILED, decoder);
     handle->reader = {handle->file, &ReadFileInput, &SeekFileInput, size};
-    return Finish(handle, OpenFromReader(handle), decoder);
+    return FinishOpen(handle, OpenFromReader(handle), decoder);
 }
 
 void ZambDecoderClose(ZambDecoder* decoder) {

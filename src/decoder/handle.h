@@ -72,7 +72,7 @@ struct FrameFaultRecord {
     std::uint32_t inside;  // for a cut input: the frame's bytes the input still holds
 };
 
-// What the open's check found (ZAMBOPEN_CHECK), and the reading of the current picture.
+// What a checked open found, and the reading of the current picture.
 struct FrameChecks {
     bool made = false;
     std::uint32_t frameCount = 0;
@@ -172,15 +172,15 @@ void RestoreSnapshot(ZambDecoder* decoder, const std::uint8_t* snapshot);
 std::uint32_t SnapshotBefore(const ZambDecoder* decoder, std::uint32_t frame);
 void ReleaseIndex(ZambDecoder* decoder);
 
-// ZAMBOPEN_CHECK's check of the frames on the caller's input, made before the movie opens.
-// False when memory for the faults was short.
-bool CheckFramesOfInput(ZambDecoder* decoder);
-// Whether a movie the open refused may open as its whole frames, through a view of the
-// input; then switches the handle's reader to that view (false when memory was short).
-bool CanOpenWholeFrames(const ZambDecoder* decoder);
-bool ReadWholeFramesOnly(ZambDecoder* decoder);
-// After the open: the trees the movie does not store.
-void NoteAbsentTrees(ZambDecoder* decoder);
+// The open's steps, shared by the ways in: flags that may go together, a new handle and
+// its release, the movie opened from the handle's reader (the movie alone, or with the
+// tracks chosen), and the handle handed out or, on failure, released.
+bool FlagsAreUsable(std::uint32_t flags);
+ZambDecoder* NewHandle(std::uint32_t flags);
+void FreeHandle(ZambDecoder* decoder);
+ZambError OpenMovieOfReader(ZambDecoder* decoder);
+ZambError OpenFromReader(ZambDecoder* decoder);
+ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out);
 void ReleaseChecks(ZambDecoder* decoder);
 
 // Records the failure for ZambDecoderGetLastError and returns its code.

@@ -258,8 +258,6 @@ std::string PictureDamage(const FrameChecks& checks) {
     return "";
 }
 
-}  // namespace
-
 bool CheckFramesOfInput(ZambDecoder* decoder) {
     const ZambReader& in = decoder->reader;
     FrameChecks& checks = decoder->checks;
@@ -329,12 +327,42 @@ void NoteAbsentTrees(ZambDecoder* decoder) {
     }
 }
 
+// A checked open that the plain one refuses tries the movie's whole frames alone: what a
+// damaged movie still holds can be decoded. The failed open has released what it took.
+ZambError OpenCheckedMovie(ZambDecoder* decoder) {
+    if (!CheckFramesOfInput(decoder)) return ZAMBERR_NO_MEMORY;
+    ZambError result = OpenMovieOfReader(decoder);
+    if (result != ZAMBERR_NONE && result != ZAMBERR_NO_MEMORY && CanOpenWholeFrames(decoder)) {
+        decoder->movie = Movie{};
+        if (!ReadWholeFramesOnly(decoder)) return ZAMBERR_NO_MEMORY;
+        if (OpenMovieOfReader(decoder) == ZAMBERR_NONE) result = ZAMBERR_NONE;
+    }
+    if (result != ZAMBERR_NONE) return result;
+    NoteAbsentTrees(decoder);
+    ChooseTracks(decoder);
+    return ZAMBERR_NONE;
+}
+
+}  // namespace
+
 void ReleaseChecks(ZambDecoder* decoder) {
     decoder->checks.faults.Release();
     decoder->checks.viewPrefix.Release();
 }
 
 extern "C" {
+
+ZambError ZambDecoderOpenChecked(const ZambReader* reader, std::uint32_t flags,
+                                 ZambDecoder** decoder) {
+    if (decoder != nullptr) *decoder = nullptr;
+    if (decoder == nullptr || reader == nullptr || reader->Read == nullptr ||
+        reader->Seek == nullptr || !FlagsAreUsable(flags))
+        return ZAMBERR_INVALID_ARGUMENT;
+    ZambDecoder* handle = NewHandle(flags);
+    if (handle == nullptr) return ZAMBERR_NO_MEMORY;
+    handle->reader = *reader;
+    return FinishOpen(handle, OpenCheckedMovie(handle), decoder);
+}
 
 ZambError ZambDecoderCheckFrames(const ZambDecoder* decoder, ZambFrameCheck* check,
                                  ZambFrameFault* faults, std::uint32_t capacity) {

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "zambrel/movie.h"
@@ -12,6 +13,21 @@
 namespace zmbtool {
 
 namespace {
+
+std::size_t ReadFile(void* opaque, void* buffer, std::size_t size) {
+    return std::fread(buffer, 1, size, static_cast<std::FILE*>(opaque));
+}
+
+int SeekFile(void* opaque, std::uint64_t position) {
+    return ::fseeko(static_cast<std::FILE*>(opaque), static_cast<off_t>(position), SEEK_SET);
+}
+
+// The file's length, or -1 when it cannot be told.
+std::int64_t LengthOf(std::FILE* file) {
+    if (::fseeko(file, 0, SEEK_END) != 0) return -1;
+    const off_t end = ::ftello(file);
+    return ::fseeko(file, 0, SEEK_SET) == 0 ? end : -1;
+}
 
 FrameCheck ChecksOf(const ZambDecoder* decoder) {
     ZambFrameCheck found{};
@@ -64,12 +80,16 @@ MovieFile::~MovieFile() {
 bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* error) {
     Close();
     if (!CheckMovieInput(path, error)) return false;
-    // Only a failure to read the file is told as such; everything else is the movie's.
-    const ZambError result =
-        ZambDecoderOpenFile(path.c_str(), flags | ZAMBOPEN_CHECK | ZAMBOPEN_NO_SOUND, &decoder_);
-    if (result == ZAMBERR_OPEN_FAILED)
-        return *error = "cannot read " + path + ": " + std::strerror(errno), false;
-    if (result != ZAMBERR_NONE) {
+    file_ = std::fopen(path.c_str(), "rb");
+    const std::int64_t length = file_ != nullptr ? LengthOf(file_) : -1;
+    if (length < 0) {
+        *error = "cannot read " + path + ": " + std::strerror(errno);
+        Close();
+        return false;
+    }
+    const ZambReader reader{file_, &ReadFile, &SeekFile, static_cast<std::uint64_t>(length)};
+    if (ZambDecoderOpenChecked(&reader, flags | ZAMBOPEN_NO_SOUND, &decoder_) != ZAMBERR_NONE) {
+        Close();
         *error = path + ": not a usable movie (its header, tables, trees or sizes are damaged)";
         return false;
     }
@@ -93,6 +113,8 @@ const std::uint8_t* MovieFile::Palette() {
 void MovieFile::Close() {
     ZambDecoderClose(decoder_);
     decoder_ = nullptr;
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
     check_ = FrameCheck{};
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -61,6 +62,7 @@ class MovieFile {
     void Close();
 
   private:
+    std::FILE* file_ = nullptr;
     ZambDecoder* decoder_ = nullptr;
     ZambMovieInfo info_{};
     FrameCheck check_;
