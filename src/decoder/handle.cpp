@@ -11,6 +11,7 @@
 #include "core/allocator.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
+#include "decoder/trees.h"
 #include "decoder/video.h"
 #include "platform/large_file.h"
 
@@ -153,8 +154,21 @@ ZambError OpenMovieOfReader(ZambDecoder* decoder) {
 // Opens the handle's movie from its reader, which the caller has set up.
 ZambError OpenFromReader(ZambDecoder* decoder) {
     const ZambError result = OpenMovieOfReader(decoder);
-    if (result == ZAMBERR_NONE) ChooseTracks(decoder);
-    return result;
+    if (result != ZAMBERR_NONE) return result;
+    NoteAbsentTrees(decoder);
+    ChooseTracks(decoder);
+    return ZAMBERR_NONE;
+}
+
+void NoteAbsentTrees(ZambDecoder* decoder) {
+    const TreeBlock* trees = decoder->movie.Trees;
+    if (trees == nullptr) return;
+    // Just built, an absent tree keeps all three recent values in its one node; a stored
+    // tree gives each its own node.
+    for (int t = 0; t < kTreeCount; ++t) {
+        const std::uint32_t* at = trees->Recent[t].Location;
+        if (at[0] == at[1] && at[1] == at[2]) decoder->checks.absentTrees |= 1u << t;
+    }
 }
 
 ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {

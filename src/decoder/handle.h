@@ -181,6 +181,9 @@ void FreeHandle(ZambDecoder* decoder);
 ZambError OpenMovieOfReader(ZambDecoder* decoder);
 ZambError OpenFromReader(ZambDecoder* decoder);
 ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out);
+// The trees the movie does not store, noted once it is open: a picture that reads one has
+// made its values up.
+void NoteAbsentTrees(ZambDecoder* decoder);
 void ReleaseChecks(ZambDecoder* decoder);
 
 // Records the failure for ZambDecoderGetLastError and returns its code.

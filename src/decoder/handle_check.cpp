@@ -313,20 +313,6 @@ bool ReadWholeFramesOnly(ZambDecoder* decoder) {
     return true;
 }
 
-void NoteAbsentTrees(ZambDecoder* decoder) {
-    FrameChecks& checks = decoder->checks;
-    // The tables were kept for the view alone.
-    if (checks.input.Read == nullptr) checks.viewPrefix.Release();
-    const TreeBlock* trees = decoder->movie.Trees;
-    if (trees == nullptr) return;
-    // An absent tree keeps all three recent values in its one node; a stored tree gives each
-    // its own node.
-    for (int t = 0; t < kTreeCount; ++t) {
-        const std::uint32_t* at = trees->Recent[t].Location;
-        if (at[0] == at[1] && at[1] == at[2]) checks.absentTrees |= 1u << t;
-    }
-}
-
 // A checked open that the plain one refuses tries the movie's whole frames alone: what a
 // damaged movie still holds can be decoded. The failed open has released what it took.
 ZambError OpenCheckedMovie(ZambDecoder* decoder) {
@@ -337,6 +323,8 @@ ZambError OpenCheckedMovie(ZambDecoder* decoder) {
         if (!ReadWholeFramesOnly(decoder)) return ZAMBERR_NO_MEMORY;
         if (OpenMovieOfReader(decoder) == ZAMBERR_NONE) result = ZAMBERR_NONE;
     }
+    // The tables were kept for the view alone.
+    if (decoder->checks.input.Read == nullptr) decoder->checks.viewPrefix.Release();
     if (result != ZAMBERR_NONE) return result;
     NoteAbsentTrees(decoder);
     ChooseTracks(decoder);
