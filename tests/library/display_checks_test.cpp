@@ -175,7 +175,7 @@ struct MemoryInput {
 std::size_t ReadInput(void* opaque, void* buffer, std::size_t size) {
     auto* in = static_cast<MemoryInput*>(opaque);
     const std::size_t count = std::min(size, in->bytes->size() - in->position);
-    std::memcpy(buffer, in->bytes->data() + in->position, count);
+    if (count != 0) std::memcpy(buffer, in->bytes->data() + in->position, count);
     in->position += count;
     return count;
 }
