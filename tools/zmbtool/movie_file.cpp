@@ -93,6 +93,8 @@ bool MovieFile::Open(const std::string& path, std::uint32_t flags, std::string* 
         *error = path + ": not a usable movie (its header, tables, trees or sizes are damaged)";
         return false;
     }
+    // zmbtool plays each movie once from the start: snapshots for seeks would be work lost.
+    ZambDecoderSetIndexBudget(decoder_, 0);
     ZambDecoderGetInfo(decoder_, &info_, sizeof info_);
     check_ = ChecksOf(decoder_);
     ZambDecoderCheckPictures(decoder_);
