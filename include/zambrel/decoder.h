@@ -71,17 +71,17 @@ typedef struct ZambDecoder ZambDecoder;
     0x4u                       /* the picture at its stored height: no interlacing or \
                                   doubling, whatever the movie says */
 #define ZAMBOPEN_NO_SOUND 0x8u /* queue no sound (ZambDecoderFrameSound still works) */
-#define ZAMBOPEN_KEEP_SOUND                                                             \
-    0x10u                         /* sound queues grow as far as the sound goes instead \
-                                     of dropping their oldest sound after eight seconds */
-#define ZAMBOPEN_INTERLACED 0x20u /* shown interlaced, whatever the movie says */
-#define ZAMBOPEN_DOUBLED 0x40u    /* shown doubled, whatever the movie says */
-#define ZAMBOPEN_DISPLAY555                                                                     \
-    0x100u                         /* decode onto a 16-bit picture in place, as a display of    \
-                                      that format shows the movie: a new palette colours only   \
-                                      what the frame paints; ZambDecoderGetPicture hands it out \
-                                      as ZAMBPIX_RGB555 alone */
-#define ZAMBOPEN_DISPLAY565 0x200u /* the same in ZAMBPIX_RGB565 */
+#define ZAMBOPEN_KEEP_SOUND                                     \
+    0x10u /* sound queues grow as far as the sound goes instead \
+             of dropping their oldest sound after eight seconds */
+/* Shown interlaced or doubled, whatever the movie says. */
+#define ZAMBOPEN_INTERLACED 0x20u
+#define ZAMBOPEN_DOUBLED 0x40u
+/* Decoded onto a 16-bit picture in place, as a display of that format shows the movie: a
+   new palette colours only what the frame paints. ZambDecoderGetPicture hands the picture
+   out in that format alone. */
+#define ZAMBOPEN_DISPLAY555 0x100u
+#define ZAMBOPEN_DISPLAY565 0x200u
 
 /* The caller's input. Positions count from the movie's first byte. The open copies the
    record; Opaque must stay valid until the close. Every call comes from the thread that
@@ -197,11 +197,12 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, Zam
 #define ZAMBPIX_RGB555 5u /* the same with 5 bits a channel and the top bit 0 */
 
 /* Picture flags. */
-#define ZAMBPIC_CHANGED_ONLY                                                              \
-    0x1u                       /* write only the changed rectangles (the buffer holds the \
-                                  previous frame's picture); ignored when the palette     \
-                                  changed and the format is not ZAMBPIX_INDEX8 */
-#define ZAMBPIC_BOTTOM_UP 0x2u /* the buffer's first row is the picture's bottom row */
+#define ZAMBPIC_CHANGED_ONLY                                        \
+    0x1u /* write only the changed rectangles (the buffer holds the \
+            previous frame's picture); ignored when the palette     \
+            changed and the format is not ZAMBPIX_INDEX8 */
+/* The buffer's first row is the picture's bottom row. */
+#define ZAMBPIC_BOTTOM_UP 0x2u
 
 /* Writes the current picture, Width x Height, top row first (bottom row first with
    ZAMBPIC_BOTTOM_UP), rows `pitch` bytes apart, into
