@@ -179,6 +179,7 @@ constexpr unsigned BytesPerPixel(unsigned format) {
         case ZAMBPIX_RGB24:
             return 3;
         case ZAMBPIX_RGB565:
+        case ZAMBPIX_RGB555:
             return 2;
         default:
             return 4;

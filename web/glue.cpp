@@ -19,9 +19,8 @@
 #include <cstring>
 #include <new>
 
-#include "decoder/handle.h"
-#include "decoder/tool_access.h"
 #include "zambrel/decoder.h"
+#include "zambrel/movie.h"
 
 namespace {
 
@@ -138,14 +137,11 @@ bool EnsureSoundRoom(WebMovie* movie, std::size_t bytes) {
 // plays it; the page also wants to say so, and asks the decoder as zmbtool verify does.
 // A chunk that claims more than its track's largest chunk may hold is damaged too, as
 // zmbtool verify says.
-bool ChunkCameShort(WebMovie* movie, std::uint32_t track, std::size_t bytes) {
-    const Movie* decoded = &movie->decoder->movie;
-    const auto n = static_cast<int>(track);
-    const std::uint32_t claimed = ToolTrackSoundBytes(decoded, n);
-    if (claimed > ToolTrackChunkLimit(decoded, n)) return true;
-    const std::size_t stored = std::min<std::size_t>(claimed, bytes);
-    const auto wanted = static_cast<std::uint32_t>(stored);
-    return ToolTrackSound(decoded, n, movie->pcm, wanted) < wanted;
+bool ChunkCameShort(const WebMovie* movie, std::uint32_t track) {
+    ZambChunkSound chunk{};
+    if (ZambDecoderGetChunkSound(movie->decoder, track, &chunk, sizeof chunk) != ZAMBERR_NONE)
+        return false;
+    return chunk.ClaimedBytes > chunk.LimitBytes || chunk.DeliveredBytes < chunk.ClaimedBytes;
 }
 
 // The tracks whose sound chunks in stored frame `f` do not fit the frame, walked as the
@@ -333,7 +329,7 @@ EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(WebMovie* movie, std::uint32_t t
         for (std::uint32_t c = 0; c < format.Channels; ++c)
             movie->samples[c * frames + i] = SampleAt(
                 movie->pcm + i * step + c * (format.BitsPerSample / 8), format.BitsPerSample);
-    if (ChunkCameShort(movie, track, bytes)) movie->damagedSound |= 1u << track;
+    if (ChunkCameShort(movie, track)) movie->damagedSound |= 1u << track;
     return static_cast<std::int32_t>(frames);
 }
 

@@ -74,6 +74,14 @@ typedef struct ZambDecoder ZambDecoder;
 #define ZAMBOPEN_KEEP_SOUND                                     \
     0x10u /* sound queues grow as far as the sound goes instead \
              of dropping their oldest sound after eight seconds */
+/* Shown interlaced or doubled, whatever the movie says. */
+#define ZAMBOPEN_INTERLACED 0x20u
+#define ZAMBOPEN_DOUBLED 0x40u
+/* Decoded onto a 16-bit picture in place, as a display of that format shows the movie: a
+   new palette colours only what the frame paints. ZambDecoderGetPicture hands the picture
+   out in that format alone. */
+#define ZAMBOPEN_DISPLAY555 0x100u
+#define ZAMBOPEN_DISPLAY565 0x200u
 
 /* The caller's input. Positions count from the movie's first byte. The open copies the
    record; Opaque must stay valid until the close. Every call comes from the thread that
@@ -110,6 +118,7 @@ ZAMBREL_PUBLIC void ZambDecoderClose(ZambDecoder* decoder);
 #define ZAMBINFO_DOUBLED 0x4u    /* shown doubled: every decoded row twice */
 
 #define ZAMB_MAX_TRACKS 7
+#define ZAMB_MAX_TRACK_RATE 192000u /* Hz: faster tracks are not decoded */
 
 typedef struct ZambTrackInfo {
     uint32_t Present;       /* 1 when the movie has this track */
@@ -185,14 +194,18 @@ ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameInfo(const ZambDecoder* decoder, Zam
 #define ZAMBPIX_BGRA32 2u /* blue, green, red, 255 */
 #define ZAMBPIX_RGB24 3u  /* red, green, blue */
 #define ZAMBPIX_RGB565 4u /* 16-bit words in the machine's byte order: red in the top 5 bits */
+#define ZAMBPIX_RGB555 5u /* the same with 5 bits a channel and the top bit 0 */
 
 /* Picture flags. */
 #define ZAMBPIC_CHANGED_ONLY                                        \
     0x1u /* write only the changed rectangles (the buffer holds the \
             previous frame's picture); ignored when the palette     \
             changed and the format is not ZAMBPIX_INDEX8 */
+/* The buffer's first row is the picture's bottom row. */
+#define ZAMBPIC_BOTTOM_UP 0x2u
 
-/* Writes the current picture, Width x Height, top row first, rows `pitch` bytes apart, into
+/* Writes the current picture, Width x Height, top row first (bottom row first with
+   ZAMBPIC_BOTTOM_UP), rows `pitch` bytes apart, into
    `pixels` (`bufferBytes` long). ZAMBERR_BUFFER_TOO_SMALL when pitch is below a row or the
    buffer below (Height - 1) x pitch + a row; ZAMBERR_NO_FRAME before the first frame. */
 ZAMBREL_PUBLIC ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, uint32_t format,
@@ -210,6 +223,12 @@ typedef struct ZambRect {
    how many there are. */
 ZAMBREL_PUBLIC uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* rects,
                                                    uint32_t capacity);
+/* The current frame's changes exactly as ZambNextRect hands them out in `mode` (0 or 1):
+   the same rectangles in the same order, a palette-only frame's one of no size among them,
+   also for the first frame. Copies up to `capacity` and returns how many there are (0 for
+   an unknown mode or before the first frame). */
+ZAMBREL_PUBLIC uint32_t ZambDecoderGetMergedRects(ZambDecoder* decoder, uint32_t mode,
+                                                  ZambRect* rects, uint32_t capacity);
 
 /* ---- Sound ------------------------------------------------------------------------------ */
 
@@ -237,6 +256,79 @@ typedef struct ZambSoundPosition {
 } ZambSoundPosition;
 ZAMBREL_PUBLIC ZambError ZambDecoderGetSoundPosition(const ZambDecoder* decoder, uint32_t track,
                                                      ZambSoundPosition* position, size_t size);
+
+/* What the current frame's chunk of a track claims and delivers. A chunk that claims more
+   than LimitBytes, or delivers less than it claims, is damaged: the sound handed out for
+   it ends early or in silence. */
+typedef struct ZambChunkSound {
+    uint32_t ClaimedBytes;   /* PCM bytes the chunk declares; 0 when the frame has no chunk */
+    uint32_t DeliveredBytes; /* of those, the bytes its data holds (at most LimitBytes) */
+    uint32_t LimitBytes;     /* the most a chunk of the track may declare: the header's
+                                largest chunk, within what one frame's sound may hold */
+} ZambChunkSound;
+ZAMBREL_PUBLIC ZambError ZambDecoderGetChunkSound(const ZambDecoder* decoder, uint32_t track,
+                                                  ZambChunkSound* chunk, size_t size);
+
+/* ---- Checking --------------------------------------------------------------------------- */
+
+/* As ZambDecoderOpenReader, with every frame's chunks checked against the input first: the
+   handle knows where its movie stops being whole (a frame past the input's end, or a
+   palette or sound chunk that runs out of its frame). A movie the open would refuse for
+   them opens as its whole frames (FrameCount counts just those, with no ring frame) when
+   there are any. A call of its own, so that programs which never check link none of it. */
+ZAMBREL_PUBLIC ZambError ZambDecoderOpenChecked(const ZambReader* reader, uint32_t flags,
+                                                ZambDecoder** decoder);
+typedef struct ZambFrameCheck {
+    uint32_t FrameCount;   /* the header's frames, the ring frame not counted */
+    uint32_t StoredFrames; /* frames the table lists, the ring frame counted */
+    uint32_t WholeFrames;  /* frames from the first on up to the first fault */
+    uint32_t FaultCount;   /* faults found, in frame order; a cut input ends them */
+} ZambFrameCheck;
+typedef struct ZambFrameFault {
+    uint32_t Frame;   /* the stored frame, 0-based */
+    char Reason[160]; /* such as "the file ends 12 bytes into this frame of 5210 (3 frames
+                         missing or cut)" */
+} ZambFrameFault;
+/* Fills *check and up to `capacity` of the faults; ZAMBERR_INVALID_ARGUMENT for a handle
+   not opened with ZambDecoderOpenChecked. */
+ZAMBREL_PUBLIC ZambError ZambDecoderCheckFrames(const ZambDecoder* decoder, ZambFrameCheck* check,
+                                                ZambFrameFault* faults, uint32_t capacity);
+
+/* From the next frame on, each picture's stream is read checked (somewhat slower; the
+   pictures stay the same), and ZambDecoderGetFrameDamage tells what it found. */
+ZAMBREL_PUBLIC ZambError ZambDecoderCheckPictures(ZambDecoder* decoder);
+
+/* Trees a picture may read: bit 0 the pattern tree, 1 colour, 2 full, 3 type. */
+typedef struct ZambFrameDamage {
+    uint32_t PictureRanOut; /* 1: the picture's stream ended before its last block */
+    uint32_t TreesRead;     /* the trees the picture took values from */
+    uint32_t AbsentTrees;   /* trees the movie does not store: values read from them are made up */
+    uint32_t ShortTrees;    /* trees whose stored size is short of their nodes (checked opens) */
+    /* Empty for a picture that decoded whole, or the first damage, such as "the picture
+       reads the colour tree, which the movie does not store". */
+    char Reason[160];
+} ZambFrameDamage;
+/* ZAMBERR_NO_FRAME before the first frame; all zero for a frame read unchecked. */
+ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameDamage(const ZambDecoder* decoder,
+                                                   ZambFrameDamage* damage, size_t size);
+
+/* Stored frame `frame` (the ring frame is frame FrameCount) as the frame table lists it. */
+typedef struct ZambStoredFrame {
+    uint32_t Bytes;  /* the frame's size */
+    uint32_t Chunks; /* ZAMB_FRAME_ bits of <zambrel/movie.h>: a palette, track n's sound */
+} ZambStoredFrame;
+ZAMBREL_PUBLIC ZambError ZambDecoderGetStoredFrame(const ZambDecoder* decoder, uint32_t frame,
+                                                   ZambStoredFrame* stored, size_t size);
+/* The movie's frame sizes: the largest stored frame, the average, and the busiest second
+   of consecutive frames (its bytes, and its first frame counted from 1). */
+typedef struct ZambFrameSizes {
+    uint32_t Largest;
+    uint32_t Average;
+    uint32_t PeakSecondBytes;
+    uint32_t PeakSecondFrame;
+} ZambFrameSizes;
+ZAMBREL_PUBLIC ZambError ZambDecoderGetFrameSizes(const ZambDecoder* decoder, ZambFrameSizes* sizes,
+                                                  size_t size);
 
 /* ---- Failures --------------------------------------------------------------------------- */
 

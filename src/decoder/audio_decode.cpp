@@ -151,3 +151,44 @@ std::uint32_t DecodeAudio(BitReader& bits, std::uint32_t decodedBytes, std::uint
     return wide ? DecodeChunk<false, true>(bits, scratch, out)
                 : DecodeChunk<false, false>(bits, scratch, out);
 }
+
+namespace {
+
+std::uint8_t* Advance(const PcmRing& ring, std::uint8_t* at, std::uint32_t bytes) {
+    const auto toEnd = static_cast<std::uint32_t>(ring.end - at);
+    return bytes < toEnd ? at + bytes : ring.start + (bytes - toEnd);
+}
+
+void CopyIntoRing(const PcmRing& ring, const std::uint8_t* from, std::uint32_t bytes) {
+    // An empty raw chunk has no data at all, and copying from null is undefined even for
+    // zero bytes.
+    if (bytes == 0) return;
+    const auto toEnd = static_cast<std::uint32_t>(ring.end - ring.at);
+    const std::uint32_t first = std::min(bytes, toEnd);
+    std::memcpy(ring.at, from, first);
+    std::memcpy(ring.start, from + first, bytes - first);
+}
+
+void FillRing(const PcmRing& ring, std::uint8_t* at, std::uint8_t value, std::uint32_t bytes) {
+    const auto toEnd = static_cast<std::uint32_t>(ring.end - at);
+    const std::uint32_t first = std::min(bytes, toEnd);
+    std::memset(at, value, first);
+    std::memset(ring.start, value, bytes - first);
+}
+
+}  // namespace
+
+std::uint32_t ChunkToPcm(const ChunkSound& sound, std::uint32_t bytes, std::uint8_t* scratch,
+                         const PcmRing& ring, std::uint8_t silence) {
+    std::uint32_t delivered = 0;
+    if (!sound.Compressed) {
+        delivered = std::min(bytes, sound.DataBytes);
+        CopyIntoRing(ring, sound.Data, delivered);
+    } else if (bytes != 0) {
+        BitReader bits;
+        StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
+        delivered = DecodeAudio(bits, bytes, scratch, ring.start, ring.end, ring.at);
+    }
+    FillRing(ring, Advance(ring, ring.at, delivered), silence, bytes - delivered);
+    return delivered;
+}

@@ -28,6 +28,19 @@ struct ChunkSound {
 };
 ChunkSound MeasureChunk(const Movie* movie, int n);
 
+// Where a chunk's PCM goes: a ring of bytes from `start` to `end`, written from `at` on and
+// wrapping at the end (a plain buffer is a ring that never wraps).
+struct PcmRing {
+    std::uint8_t* start;
+    std::uint8_t* end;
+    std::uint8_t* at;
+};
+// Turns the chunk's first `bytes` of sound into PCM in the ring, raw or delta-coded alike,
+// and returns how many of them the chunk's data delivered. The rest is `silence`: sound a
+// damaged chunk cannot deliver plays as silence, never as what the ring held before.
+std::uint32_t ChunkToPcm(const ChunkSound& sound, std::uint32_t bytes, std::uint8_t* scratch,
+                         const PcmRing& ring, std::uint8_t silence);
+
 // A track's ring: one second of its sound and two frames, in whole 4,096-byte blocks, at
 // least 8,192 bytes. No frame puts more sound into a track than this.
 std::uint32_t TrackRingBytes(std::uint32_t bytesPerSecond, std::uint32_t framePeriod);

@@ -36,17 +36,6 @@ void RingSet(const SoundTrack* track, std::uint8_t* at, std::uint8_t value, std:
     std::memset(track->RingStart, value, n - first);
 }
 
-void RingCopy(const SoundTrack* track, std::uint8_t* at, const std::uint8_t* from,
-              std::uint32_t n) {
-    // An empty raw chunk has no data pointer at all, and copying from null is undefined
-    // even for zero bytes.
-    if (n == 0) return;
-    auto toEnd = static_cast<std::uint32_t>(track->RingEnd - at);
-    std::uint32_t first = n < toEnd ? n : toEnd;
-    std::memcpy(at, from, first);
-    std::memcpy(track->RingStart, from + first, n - first);
-}
-
 void AdvancePrimaryDue(SoundTrack* primary) {
     primary->DueFraction += primary->FrameBytesFixed;
     primary->LateLimitFixed += primary->FrameBytesFixed;
@@ -78,16 +67,8 @@ std::uint32_t PadAfterUnderrun(SoundTrack* track, std::uint32_t s) {
 }
 
 void WriteChunk(SoundTrack* track, const ChunkSound& sound, std::uint32_t s) {
-    if (!sound.Compressed) {
-        RingCopy(track, track->RingWrite, sound.Data, s);
-        return;
-    }
-    BitReader bits;
-    StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
-    std::uint32_t written =
-        DecodeAudio(bits, s, AudioScratch(), track->RingStart, track->RingEnd, track->RingWrite);
-    // Whatever the chunk could not deliver plays as silence, not as stale ring bytes.
-    RingSet(track, RingAdvance(track, track->RingWrite, written), SilenceByte(track), s - written);
+    ChunkToPcm(sound, s, AudioScratch(), {track->RingStart, track->RingEnd, track->RingWrite},
+               SilenceByte(track));
 }
 
 void FeedTrack(SoundTrack* track, const ChunkSound& sound) {

@@ -11,6 +11,7 @@
 #include "core/allocator.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
+#include "decoder/trees.h"
 #include "decoder/video.h"
 #include "platform/large_file.h"
 
@@ -53,29 +54,22 @@ bool FileSize(std::FILE* file, std::uint64_t* size) {
 
 // --- Handles ----------------------------------------------------------------------------
 
-constexpr std::uint32_t kKnownOpenFlags = ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP |
-                                          ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_NO_SOUND |
-                                          ZAMBOPEN_KEEP_SOUND;
+constexpr std::uint32_t kHeightFlags =
+    ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_INTERLACED | ZAMBOPEN_DOUBLED;
+constexpr std::uint32_t kDisplayFlags = ZAMBOPEN_DISPLAY555 | ZAMBOPEN_DISPLAY565;
+constexpr std::uint32_t kKnownOpenFlags = ZAMBOPEN_PRELOAD | ZAMBOPEN_LOOP | ZAMBOPEN_NO_SOUND |
+                                          ZAMBOPEN_KEEP_SOUND | kHeightFlags | kDisplayFlags;
 
-ZambDecoder* NewHandle(std::uint32_t flags) {
-    void* memory = ZambAllocate(sizeof(ZambDecoder));
-    if (memory == nullptr) return nullptr;
-    auto* decoder = new (memory) ZambDecoder;
-    decoder->flags = flags;
-    decoder->index.budget = ZAMB_INDEX_DEFAULT_BUDGET;
-    return decoder;
+}  // namespace
+
+// One way of showing the height at most: the three contradict one another.
+bool FlagsAreUsable(std::uint32_t flags) {
+    const std::uint32_t height = flags & kHeightFlags;
+    return (flags & ~kKnownOpenFlags) == 0 && (height & (height - 1)) == 0 &&
+           (flags & kDisplayFlags) != kDisplayFlags;
 }
 
-void FreeHandle(ZambDecoder* decoder) {
-    decoder->picture.Release();
-    decoder->audioScratch.Release();
-    decoder->rects.Release();
-    ReleaseTrackSound(decoder);
-    ReleaseIndex(decoder);
-    if (decoder->file != nullptr) std::fclose(decoder->file);
-    decoder->~ZambDecoder();
-    ZambFree(decoder);
-}
+namespace {
 
 ZambError ErrorFor(OpenFailure failure) {
     switch (failure) {
@@ -103,28 +97,81 @@ ZambError ErrorFor(OpenFailure failure) {
 bool PreparePicture(ZambDecoder* decoder) {
     Movie* movie = &decoder->movie;
     if (movie->Dest != nullptr) return true;
-    const std::size_t pictureBytes = std::size_t{movie->Width} * movie->Height;
+    const std::uint32_t pixelBytes = DisplayFormat(decoder) == ZAMBPIX_INDEX8 ? 1 : 2;
+    const std::size_t pictureBytes = std::size_t{movie->Width} * movie->Height * pixelBytes;
     if (!decoder->picture.Reserve(pictureBytes)) return false;
     std::memset(decoder->picture.data, 0, pictureBytes);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
-                       static_cast<std::int32_t>(movie->Height), decoder->picture.data, 0);
+    // The destination flags' top bits choose a 16-bit layout.
+    std::uint32_t layout = 0;
+    if (decoder->flags & ZAMBOPEN_DISPLAY555) layout = std::uint32_t{kFormat555} << 24;
+    if (decoder->flags & ZAMBOPEN_DISPLAY565) layout = std::uint32_t{kFormat565} << 24;
+    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width * pixelBytes),
+                       static_cast<std::int32_t>(movie->Height), decoder->picture.data, layout);
     return movie->Dest != nullptr;
+}
+
+std::uint32_t MovieFlagsFor(std::uint32_t flags) {
+    std::uint32_t movieFlags = 0;
+    if (flags & ZAMBOPEN_PRELOAD) movieFlags |= ZAMB_PRELOAD;
+    if (flags & ZAMBOPEN_STORED_HEIGHT) movieFlags |= ZAMB_NO_SCALE;
+    if (flags & ZAMBOPEN_INTERLACED) movieFlags |= ZAMB_INTERLACE;
+    if (flags & ZAMBOPEN_DOUBLED) movieFlags |= ZAMB_DOUBLE;
+    return movieFlags;
+}
+
+}  // namespace
+
+ZambDecoder* NewHandle(std::uint32_t flags) {
+    void* memory = ZambAllocate(sizeof(ZambDecoder));
+    if (memory == nullptr) return nullptr;
+    auto* decoder = new (memory) ZambDecoder;
+    decoder->flags = flags;
+    decoder->index.budget = ZAMB_INDEX_DEFAULT_BUDGET;
+    return decoder;
+}
+
+void FreeHandle(ZambDecoder* decoder) {
+    decoder->picture.Release();
+    decoder->audioScratch.Release();
+    decoder->rects.Release();
+    ReleaseChecks(decoder);
+    ReleaseTrackSound(decoder);
+    ReleaseIndex(decoder);
+    if (decoder->file != nullptr) std::fclose(decoder->file);
+    decoder->~ZambDecoder();
+    ZambFree(decoder);
+}
+
+ZambError OpenMovieOfReader(ZambDecoder* decoder) {
+    if (decoder->reader.Seek(decoder->reader.Opaque, 0) != 0) return ZAMBERR_READ_FAILED;
+    OpenFailure failure = OpenFailure::None;
+    if (OpenMovieFromReader(&decoder->movie, &decoder->reader, MovieFlagsFor(decoder->flags),
+                            &failure) == nullptr)
+        return ErrorFor(failure);
+    return ZAMBERR_NONE;
 }
 
 // Opens the handle's movie from its reader, which the caller has set up.
 ZambError OpenFromReader(ZambDecoder* decoder) {
-    if (decoder->reader.Seek(decoder->reader.Opaque, 0) != 0) return ZAMBERR_READ_FAILED;
-    std::uint32_t movieFlags = 0;
-    if (decoder->flags & ZAMBOPEN_PRELOAD) movieFlags |= ZAMB_PRELOAD;
-    if (decoder->flags & ZAMBOPEN_STORED_HEIGHT) movieFlags |= ZAMB_NO_SCALE;
-    OpenFailure failure = OpenFailure::None;
-    if (OpenMovieFromReader(&decoder->movie, &decoder->reader, movieFlags, &failure) == nullptr)
-        return ErrorFor(failure);
+    const ZambError result = OpenMovieOfReader(decoder);
+    if (result != ZAMBERR_NONE) return result;
+    NoteAbsentTrees(decoder);
     ChooseTracks(decoder);
     return ZAMBERR_NONE;
 }
 
-ZambError Finish(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {
+void NoteAbsentTrees(ZambDecoder* decoder) {
+    const TreeBlock* trees = decoder->movie.Trees;
+    if (trees == nullptr) return;
+    // Just built, an absent tree keeps all three recent values in its one node; a stored
+    // tree gives each its own node.
+    for (int t = 0; t < kTreeCount; ++t) {
+        const std::uint32_t* at = trees->Recent[t].Location;
+        if (at[0] == at[1] && at[1] == at[2]) decoder->checks.absentTrees |= 1u << t;
+    }
+}
+
+ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {
     if (result != ZAMBERR_NONE) {
         FreeHandle(decoder);
         decoder = nullptr;
@@ -132,6 +179,8 @@ ZambError Finish(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {
     *out = decoder;
     return result;
 }
+
+namespace {
 
 // --- Frames -----------------------------------------------------------------------------
 
@@ -177,7 +226,10 @@ ZambError DecodeCurrent(ZambDecoder* decoder, bool withSound, bool fromPrevious,
                     movie->Height);
     // As ZambDoFrame does: a palette is new only the first time its frame is decoded.
     if (movie->PaletteChanged) movie->PaletteFrame = static_cast<std::int32_t>(movie->FrameNumber);
-    DecodeCurrentPicture(movie);
+    if (decoder->checks.checkedPicture != nullptr)
+        decoder->checks.checkedPicture(decoder);
+    else
+        DecodeCurrentPicture(movie);
     AdvanceSoundPositions(decoder, fromPrevious);
     if (withSound) DecodeFrameSound(decoder, !(decoder->flags & ZAMBOPEN_NO_SOUND));
     decoder->frameCurrent = true;
@@ -391,6 +443,12 @@ void OwnedBytes::Release() {
     size = 0;
 }
 
+std::uint32_t DisplayFormat(const ZambDecoder* decoder) {
+    if (decoder->flags & ZAMBOPEN_DISPLAY555) return ZAMBPIX_RGB555;
+    if (decoder->flags & ZAMBOPEN_DISPLAY565) return ZAMBPIX_RGB565;
+    return ZAMBPIX_INDEX8;
+}
+
 std::uint32_t VisibleFrameNumber(const ZambDecoder* decoder) {
     if (decoder->damaged) return decoder->shownFrame;
     const Movie& movie = decoder->movie;
@@ -464,38 +522,38 @@ ZambError ZambDecoderOpenReader(const ZambReader* reader, std::uint32_t flags,
                                 ZambDecoder** decoder) {
     if (decoder != nullptr) *decoder = nullptr;
     if (decoder == nullptr || reader == nullptr || reader->Read == nullptr ||
-        reader->Seek == nullptr || (flags & ~kKnownOpenFlags) != 0)
+        reader->Seek == nullptr || !FlagsAreUsable(flags))
         return ZAMBERR_INVALID_ARGUMENT;
     ZambDecoder* handle = NewHandle(flags);
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;
     handle->reader = *reader;
-    return Finish(handle, OpenFromReader(handle), decoder);
+    return FinishOpen(handle, OpenFromReader(handle), decoder);
 }
 
 ZambError ZambDecoderOpenMemory(const void* data, std::size_t size, std::uint32_t flags,
                                 ZambDecoder** decoder) {
     if (decoder != nullptr) *decoder = nullptr;
-    if (decoder == nullptr || (data == nullptr && size != 0) || (flags & ~kKnownOpenFlags) != 0)
+    if (decoder == nullptr || (data == nullptr && size != 0) || !FlagsAreUsable(flags))
         return ZAMBERR_INVALID_ARGUMENT;
     ZambDecoder* handle = NewHandle(flags);
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;
     handle->memory = {static_cast<const std::uint8_t*>(data), size, 0};
     handle->reader = {&handle->memory, &ReadMemory, &SeekMemory, size};
-    return Finish(handle, OpenFromReader(handle), decoder);
+    return FinishOpen(handle, OpenFromReader(handle), decoder);
 }
 
 ZambError ZambDecoderOpenFile(const char* path, std::uint32_t flags, ZambDecoder** decoder) {
     if (decoder != nullptr) *decoder = nullptr;
-    if (decoder == nullptr || path == nullptr || (flags & ~kKnownOpenFlags) != 0)
+    if (decoder == nullptr || path == nullptr || !FlagsAreUsable(flags))
         return ZAMBERR_INVALID_ARGUMENT;
     ZambDecoder* handle = NewHandle(flags);
     if (handle == nullptr) return ZAMBERR_NO_MEMORY;
     handle->file = std::fopen(path, "rb");
     std::uint64_t size = 0;
     if (handle->file == nullptr || !FileSize(handle->file, &size))
-        return Finish(handle, ZAMBERR_OPEN_FAILED, decoder);
+        return FinishOpen(handle, ZAMBERR_OPEN_FAILED, decoder);
     handle->reader = {handle->file, &ReadFileInput, &SeekFileInput, size};
-    return Finish(handle, OpenFromReader(handle), decoder);
+    return FinishOpen(handle, OpenFromReader(handle), decoder);
 }
 
 void ZambDecoderClose(ZambDecoder* decoder) {

@@ -31,11 +31,13 @@ struct TrackSound {
     OwnedBytes queue;
     std::size_t queueStart = 0;
     std::size_t queued = 0;
-    std::uint64_t chunkPosition = 0;  // the current frame's chunk
-    std::uint64_t chunkFrames = 0;    // sample frames that chunk holds
-    std::uint64_t queuePosition = 0;  // the queue's first sample
-    std::uint64_t queueFrom = 0;      // sound before it is not queued (set by a seek)
-    std::uint64_t droppedBytes = 0;   // dropped from a full queue since the open
+    std::uint64_t chunkPosition = 0;   // the current frame's chunk
+    std::uint64_t chunkFrames = 0;     // sample frames that chunk holds
+    std::uint64_t queuePosition = 0;   // the queue's first sample
+    std::uint64_t queueFrom = 0;       // sound before it is not queued (set by a seek)
+    std::uint64_t droppedBytes = 0;    // dropped from a full queue since the open
+    std::uint32_t claimedBytes = 0;    // what the current frame's chunk declares
+    std::uint32_t deliveredBytes = 0;  // of the bytes decoded, those its data held
     // The position of frame k's chunk for every frame of the first pass reached so far
     // (uint64_t each, FrameCount of them once made), so a seek knows which chunks hold the
     // sound due at its target without reading the frames before it again.
@@ -74,6 +76,44 @@ struct MemoryInput {
     std::size_t position = 0;
 };
 
+// One fault the open's check found in the frames, kept small: its sentence is made when
+// asked for, so that a movie of many damaged frames costs little memory.
+struct FrameFaultRecord {
+    std::uint32_t frame;
+    std::uint16_t kind;    // FaultKind, in handle_check.cpp
+    std::uint16_t track;   // for a sound chunk's faults
+    std::uint32_t bytes;   // the chunk's length, or the frame's size for a cut input
+    std::uint32_t inside;  // for a cut input: the frame's bytes the input still holds
+};
+
+// What a checked open found, and the reading of the current picture.
+struct FrameChecks {
+    bool made = false;
+    std::uint32_t frameCount = 0;
+    std::uint32_t stored = 0;
+    std::uint32_t whole = 0;
+    OwnedBytes faults;  // FrameFaultRecord entries
+    std::uint32_t faultCount = 0;
+    std::uint32_t treeSizes[4] = {};   // as the header gives them
+    std::uint32_t treeNeeded[4] = {};  // what their nodes need
+    std::uint32_t shortTrees = 0;
+    std::uint32_t absentTrees = 0;
+    // A movie opened as its whole frames alone reads through a view of the input whose
+    // header and tables list just those: the caller's reader is kept here.
+    ZambReader input{};
+    OwnedBytes viewPrefix;  // the view's header and tables
+    std::uint64_t viewPosition = 0;
+    std::uint64_t viewShift = 0;   // table bytes of the frames left out
+    bool viewInputPlaced = false;  // the input stands where the view's position maps to
+    // The current picture's reading, checked from ZambDecoderCheckPictures on. Called
+    // through a pointer that only that call sets, so that programs which never check link
+    // none of the checked decoding.
+    void (*checkedPicture)(ZambDecoder* decoder) = nullptr;
+    bool pictureRead = false;
+    bool ranOut = false;
+    std::uint32_t treesRead = 0;
+};
+
 struct ZambDecoder {
     Movie movie;  // the decoder's record, in the handle's own storage
     ZambReader reader{};
@@ -96,13 +136,17 @@ struct ZambDecoder {
     // a chunk seen on an earlier pass is not reported by the decoder a second time.
     std::uint8_t shownPalette[ZAMB_PALETTE_BYTES] = {};
     bool paletteChanged = false;  // the current frame's palette differs from the one before
-    OwnedBytes picture;           // Width x Height palette indices
+    OwnedBytes picture;           // Width x Height palette indices, or a display's pixels
     OwnedBytes audioScratch;      // the byte trees of the sound chunk being decoded
     OwnedBytes rects;             // ZambRect entries of the current frame
     std::uint32_t rectCount = 0;
+    std::int32_t rectScanState = 0;  // the scan's state before the frame's rectangles
     TrackSound tracks[ZAMB_MAX_TRACKS];
+    FrameChecks checks;
 };
 
+// ZAMBPIX_INDEX8, or the 16-bit format of a display opened for: the picture's pixels.
+std::uint32_t DisplayFormat(const ZambDecoder* decoder);
 // The frame number callers see: the ring frame shows as frame 0, whose picture it rebuilds.
 std::uint32_t VisibleFrameNumber(const ZambDecoder* decoder);
 // Decodes the current frame's sound of every decoded track into its frame buffer, and
@@ -142,6 +186,20 @@ bool RestoreSnapshot(ZambDecoder* decoder, const Snapshot* snapshot);
 // The latest snapshot frame at or before `frame` (0 when there is none).
 std::uint32_t SnapshotBefore(const ZambDecoder* decoder, std::uint32_t frame);
 void ReleaseIndex(ZambDecoder* decoder);
+
+// The open's steps, shared by the ways in: flags that may go together, a new handle and
+// its release, the movie opened from the handle's reader (the movie alone, or with the
+// tracks chosen), and the handle handed out or, on failure, released.
+bool FlagsAreUsable(std::uint32_t flags);
+ZambDecoder* NewHandle(std::uint32_t flags);
+void FreeHandle(ZambDecoder* decoder);
+ZambError OpenMovieOfReader(ZambDecoder* decoder);
+ZambError OpenFromReader(ZambDecoder* decoder);
+ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out);
+// The trees the movie does not store, noted once it is open: a picture that reads one has
+// made its values up.
+void NoteAbsentTrees(ZambDecoder* decoder);
+void ReleaseChecks(ZambDecoder* decoder);
 
 // Records the failure for ZambDecoderGetLastError and returns its code.
 ZambError Fail(ZambDecoder* decoder, ZambError code, std::uint32_t frame, const char* format, ...)

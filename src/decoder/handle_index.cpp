@@ -21,8 +21,14 @@ Snapshot* Records(const ZambDecoder* decoder) {
     return reinterpret_cast<Snapshot*>(decoder->index.records.data);
 }
 
-std::size_t PictureBytes(const Movie& movie) {
-    return std::size_t{movie.Width} * movie.Height;
+// A picture's rows in bytes: a handle that decodes onto a 16-bit display picture keeps two
+// bytes a pixel, and they are packed as bytes like any others.
+std::uint32_t RowBytes(const ZambDecoder* decoder) {
+    return decoder->movie.Width * (DisplayFormat(decoder) == ZAMBPIX_INDEX8 ? 1 : 2);
+}
+
+std::size_t PictureBytes(const ZambDecoder* decoder) {
+    return std::size_t{RowBytes(decoder)} * decoder->movie.Height;
 }
 
 // Chooses the snapshots' form and spacing for the whole movie, and reserves their records
@@ -32,7 +38,7 @@ bool PlanIndex(ZambDecoder* decoder) {
     if (index.planned) return index.spacing != 0;
     index.planned = true;
     const Movie& movie = decoder->movie;
-    const std::size_t raw = PictureBytes(movie) + ZAMB_PALETTE_BYTES + sizeof(Snapshot);
+    const std::size_t raw = PictureBytes(decoder) + ZAMB_PALETTE_BYTES + sizeof(Snapshot);
     if (movie.FrameCount < 2 || index.budget < raw) return false;
     const std::size_t rawSpacing =
         (movie.FrameCount + index.budget / raw - 1) / (index.budget / raw);
@@ -42,7 +48,8 @@ bool PlanIndex(ZambDecoder* decoder) {
     // snapshots are thinned as when the bytes run out.
     std::size_t capacity = movie.FrameCount / index.spacing + 1;
     if (index.packed) capacity = std::min(capacity, std::max<std::size_t>(2, index.budget / 1024));
-    const std::size_t scratch = index.packed ? PackedPictureBound(movie.Width, movie.Height) : 0;
+    const std::size_t scratch =
+        index.packed ? PackedPictureBound(RowBytes(decoder), movie.Height) : 0;
     if (capacity * sizeof(Snapshot) + scratch + raw > index.budget ||
         !index.records.Reserve(capacity * sizeof(Snapshot)) ||
         (scratch != 0 && !index.scratch.Reserve(scratch))) {
@@ -97,12 +104,11 @@ void ForgetClosest(ZambDecoder* decoder, std::uint32_t next) {
 
 // The current picture in the index's form, in `out` when packing (else the picture itself).
 const std::uint8_t* PictureForm(ZambDecoder* decoder, std::size_t* bytes) {
-    const std::size_t pixels = PictureBytes(decoder->movie);
     if (!decoder->index.packed) {
-        *bytes = pixels;
+        *bytes = PictureBytes(decoder);
         return decoder->picture.data;
     }
-    *bytes = PackPicture(decoder->picture.data, decoder->movie.Width, decoder->movie.Height,
+    *bytes = PackPicture(decoder->picture.data, RowBytes(decoder), decoder->movie.Height,
                          decoder->index.scratch.data);
     return decoder->index.scratch.data;
 }
@@ -157,7 +163,8 @@ bool RestoreSnapshot(ZambDecoder* decoder, const Snapshot* snapshot) {
     const std::uint8_t* picture = snapshot->data + ZAMB_PALETTE_BYTES;
     const std::size_t pictureBytes = snapshot->bytes - ZAMB_PALETTE_BYTES;
     if (decoder->index.packed) {
-        if (!UnpackPicture(picture, pictureBytes, movie.Width, movie.Height, decoder->picture.data))
+        if (!UnpackPicture(picture, pictureBytes, RowBytes(decoder), movie.Height,
+                           decoder->picture.data))
             return false;
     } else {
         std::memcpy(decoder->picture.data, picture, pictureBytes);

@@ -14,7 +14,9 @@ namespace {
 
 // --- Pictures ---------------------------------------------------------------------------
 
-constexpr std::uint32_t kPixelBytes[] = {1, 4, 4, 3, 2};  // by ZAMBPIX_ format
+constexpr std::uint32_t kKnownPictureFlags = ZAMBPIC_CHANGED_ONLY | ZAMBPIC_BOTTOM_UP;
+
+constexpr std::uint32_t kPixelBytes[] = {1, 4, 4, 3, 2, 2};  // by ZAMBPIX_ format
 
 // The bytes of each palette index in the caller's format, in memory order.
 struct PixelTable {
@@ -37,7 +39,8 @@ PixelTable TableFor(const std::uint8_t* palette, std::uint32_t format) {
                 out[0] = rgb[0], out[1] = rgb[1], out[2] = rgb[2];
                 break;
             default: {
-                const std::uint16_t pixel = ColourPixel16(kFormat565, rgb);
+                const std::uint8_t layout = format == ZAMBPIX_RGB555 ? kFormat555 : kFormat565;
+                const std::uint16_t pixel = ColourPixel16(layout, rgb);
                 std::memcpy(out, &pixel, sizeof pixel);
             }
         }
@@ -71,15 +74,37 @@ void ConvertRow(const std::uint8_t* indices, std::uint32_t count, std::uint8_t* 
     }
 }
 
-void ConvertRect(const ZambDecoder* decoder, const ZambRect& rect, std::uint8_t* pixels,
-                 std::size_t pitch, std::uint32_t format, const PixelTable& table) {
+// The caller's buffer: where each row of the picture goes.
+struct PictureBuffer {
+    std::uint8_t* pixels;
+    std::size_t pitch;
+    std::uint32_t format;
+    bool bottomUp;
+    std::uint32_t height;
+
+    std::uint8_t* Row(std::int32_t y) const {
+        const auto row = static_cast<std::size_t>(bottomUp ? std::int32_t(height) - 1 - y : y);
+        return pixels + row * pitch;
+    }
+};
+
+void ConvertRect(const ZambDecoder* decoder, const ZambRect& rect, const PictureBuffer& out,
+                 const PixelTable& table) {
     const std::uint32_t width = decoder->movie.Width;
-    const std::uint32_t size = kPixelBytes[format];
+    const std::uint32_t size = kPixelBytes[out.format];
     for (std::int32_t y = rect.Y; y < rect.Y + rect.H; ++y) {
         const std::uint8_t* row = decoder->picture.data + std::size_t(y) * width + rect.X;
-        ConvertRow(row, static_cast<std::uint32_t>(rect.W),
-                   pixels + std::size_t(y) * pitch + std::size_t(rect.X) * size, format, table);
+        ConvertRow(row, static_cast<std::uint32_t>(rect.W), out.Row(y) + std::size_t(rect.X) * size,
+                   out.format, table);
     }
+}
+
+// A display's picture is decoded in the caller's format already: its rows are copied.
+void CopyDisplay(const ZambDecoder* decoder, const PictureBuffer& out) {
+    const std::size_t rowBytes = std::size_t{decoder->movie.Width} * 2;
+    for (std::uint32_t y = 0; y < decoder->movie.Height; ++y)
+        std::memcpy(out.Row(static_cast<std::int32_t>(y)), decoder->picture.data + y * rowBytes,
+                    rowBytes);
 }
 
 ZambRect WholePicture(const Movie& movie) {
@@ -123,6 +148,8 @@ std::uint32_t BytesPerSecond(std::uint32_t format) {
     return rate * ((format & ZAMB_TRACK_16BIT) ? 2 : 1) * ((format & ZAMB_TRACK_STEREO) ? 2 : 1);
 }
 
+static_assert(ZAMB_MAX_TRACK_RATE == kMaxTrackRate);
+
 // The tracks the system's own interface would play: present, at a rate up to the limit.
 bool Decodable(std::uint32_t format) {
     const std::uint32_t rate = format & ZAMB_TRACK_RATE_MASK;
@@ -137,18 +164,22 @@ constexpr std::size_t kMinQueueBytes = 65536;
 std::size_t DecodeChunk(ZambDecoder* decoder, int n, std::uint8_t* out, std::size_t limit) {
     const ChunkSound sound = MeasureChunk(&decoder->movie, n);
     const auto bytes = static_cast<std::uint32_t>(std::min<std::size_t>(sound.Bytes, limit));
+    TrackSound& track = decoder->tracks[n];
+    track.claimedBytes = sound.Bytes;
+    track.deliveredBytes = 0;
     if (bytes == 0) return 0;
-    if (!sound.Compressed) {
-        std::memcpy(out, sound.Data, bytes);
-        return bytes;
-    }
-    BitReader bits;
-    StartBits(bits, sound.Data, sound.Data + sound.DataBytes);
-    const std::uint32_t written =
-        DecodeAudio(bits, bytes, decoder->audioScratch.data, out, out + bytes, out);
     const bool wide = (decoder->movie.TrackFormat[n] & ZAMB_TRACK_16BIT) != 0;
-    std::memset(out + written, wide ? 0 : 0x80, bytes - written);
+    track.deliveredBytes = ChunkToPcm(sound, bytes, decoder->audioScratch.data,
+                                      {out, out + bytes, out}, wide ? 0 : 0x80);
     return bytes;
+}
+
+// The most one chunk of a track may declare: the header's largest chunk, and never more
+// than a frame's sound buffer for the track holds.
+std::uint32_t ChunkLimit(const Movie& movie, int n) {
+    const std::uint32_t ring =
+        TrackRingBytes(BytesPerSecond(movie.TrackFormat[n]), movie.FramePeriod);
+    return std::min(movie.TrackMaxBytes[n], ring);
 }
 
 // Doubles a queue that may not drop its sound, keeping what it holds in order; false when
@@ -350,9 +381,19 @@ void EmptySoundQueues(ZambDecoder* decoder, const std::uint64_t* from) {
     }
 }
 
+// Sets the rectangle scan back to the start of the frame's change map, so that
+// ZambNextRect hands the frame's changes out once more, merged another way.
+void RestartRectScan(ZambDecoder* decoder) {
+    Movie* movie = &decoder->movie;
+    if (movie->Dest == nullptr) return;
+    movie->Dest->ScanDone = movie->Dest->ScanContinue = movie->Dest->ScanStarted = 0;
+    movie->RectState = decoder->rectScanState;
+}
+
 bool CollectChangedRects(ZambDecoder* decoder) {
     Movie* movie = &decoder->movie;
     decoder->rectCount = 0;
+    decoder->rectScanState = movie->RectState;
     bool complete = true;
     while (ZambNextRect(movie, 0)) {
         const ZambRect rect{movie->RectX, movie->RectY, movie->RectW, movie->RectH};
@@ -370,8 +411,8 @@ extern "C" {
 
 ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format, void* pixels,
                                 std::size_t pitch, std::size_t bufferBytes, std::uint32_t flags) {
-    if (decoder == nullptr || pixels == nullptr || format > ZAMBPIX_RGB565 ||
-        (flags & ~ZAMBPIC_CHANGED_ONLY) != 0)
+    if (decoder == nullptr || pixels == nullptr || format > ZAMBPIX_RGB555 ||
+        (flags & ~kKnownPictureFlags) != 0)
         return ZAMBERR_INVALID_ARGUMENT;
     if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
     const Movie& movie = decoder->movie;
@@ -381,13 +422,19 @@ ZambError ZambDecoderGetPicture(const ZambDecoder* decoder, std::uint32_t format
         (bufferBytes - rowBytes) / pitch < movie.Height - 1)
         return ZAMBERR_BUFFER_TOO_SMALL;
     const PixelTable table = TableFor(movie.Palette, format);
-    auto* out = static_cast<std::uint8_t*>(pixels);
+    const PictureBuffer out{static_cast<std::uint8_t*>(pixels), pitch, format,
+                            (flags & ZAMBPIC_BOTTOM_UP) != 0, movie.Height};
+    if (DisplayFormat(decoder) != ZAMBPIX_INDEX8) {
+        if (format != DisplayFormat(decoder)) return ZAMBERR_INVALID_ARGUMENT;
+        CopyDisplay(decoder, out);
+        return ZAMBERR_NONE;
+    }
     const bool paletteMatters = format != ZAMBPIX_INDEX8 && decoder->paletteChanged;
     if ((flags & ZAMBPIC_CHANGED_ONLY) && !decoder->wholePicture && !paletteMatters) {
         for (std::uint32_t i = 0; i < decoder->rectCount; ++i)
-            ConvertRect(decoder, Rects(decoder)[i], out, pitch, format, table);
+            ConvertRect(decoder, Rects(decoder)[i], out, table);
     } else {
-        ConvertRect(decoder, WholePicture(movie), out, pitch, format, table);
+        ConvertRect(decoder, WholePicture(movie), out, table);
     }
     return ZAMBERR_NONE;
 }
@@ -408,6 +455,34 @@ std::uint32_t ZambDecoderGetChangedRects(const ZambDecoder* decoder, ZambRect* r
     const std::uint32_t count = decoder->rectCount;
     if (rects != nullptr) std::copy_n(Rects(decoder), std::min(count, capacity), rects);
     return count;
+}
+
+std::uint32_t ZambDecoderGetMergedRects(ZambDecoder* decoder, std::uint32_t mode, ZambRect* rects,
+                                        std::uint32_t capacity) {
+    if (decoder == nullptr || !decoder->frameCurrent || mode > 1 ||
+        (rects == nullptr && capacity != 0))
+        return 0;
+    Movie* movie = &decoder->movie;
+    RestartRectScan(decoder);
+    std::uint32_t count = 0;
+    while (ZambNextRect(movie, mode)) {
+        if (count < capacity)
+            rects[count] = {movie->RectX, movie->RectY, movie->RectW, movie->RectH};
+        count += 1;
+    }
+    return count;
+}
+
+ZambError ZambDecoderGetChunkSound(const ZambDecoder* decoder, std::uint32_t track,
+                                   ZambChunkSound* chunk, std::size_t size) {
+    if (decoder == nullptr || chunk == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const TrackSound* sound = DecodedTrack(decoder, track);
+    if (sound == nullptr) return ZAMBERR_NO_TRACK;
+    if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
+    const ZambChunkSound facts{sound->claimedBytes, sound->deliveredBytes,
+                               ChunkLimit(decoder->movie, static_cast<int>(track))};
+    std::memcpy(chunk, &facts, std::min(size, sizeof facts));
+    return ZAMBERR_NONE;
 }
 
 ZambError ZambDecoderFrameSound(const ZambDecoder* decoder, std::uint32_t track, void* buffer,

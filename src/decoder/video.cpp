@@ -348,6 +348,14 @@ std::int32_t ZambDoFrame(Movie* movie) {
     return DoFrame<false>(movie, nullptr);
 }
 
+void DecodeCurrentPictureChecked(Movie* movie, ChunkReading* reading) {
+    DecodeCurrentPictureWith(
+        movie, [reading](const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
+                         Destination* dest, const std::uint16_t* colours) {
+            DecodeVideoChecked(chunk, chunkEnd, trees, dest, colours, reading);
+        });
+}
+
 std::int32_t DoFrameChecked(Movie* movie, ChunkReading* reading) {
     return DoFrame<true>(movie, reading);
 }

@@ -26,6 +26,8 @@ void DecodeVideoChecked(const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
 // rebuilding the 16-bit colour table first when the palette changed.
 void DecodeCurrentPicture(Movie* movie);
 
+// DecodeCurrentPicture with the chunk read checked (see ChunkReading).
+void DecodeCurrentPictureChecked(Movie* movie, ChunkReading* reading);
 // ZambDoFrame, with the picture's chunk read checked. READING is left as it is when no
 // picture was decoded (no destination, a skipped frame).
 std::int32_t DoFrameChecked(Movie* movie, ChunkReading* reading);

@@ -49,12 +49,20 @@ TEST(Refusals, CutMoviesAreRefusedOrStopShort) {
 TEST(Refusals, BadCallsAreRefusedWithTheirOwnCodes) {
     const Bytes movie = library_test::Write(library_test::AllMovieKinds()[0].recipe);
     ZambDecoder* decoder = nullptr;
-    EXPECT_EQ(ZambDecoderOpenMemory(movie.data(), movie.size(), 0x100, &decoder),
+    EXPECT_EQ(ZambDecoderOpenMemory(movie.data(), movie.size(), 0x8000, &decoder),
               ZAMBERR_INVALID_ARGUMENT);
+    // Flags that contradict one another: two ways of showing the height, or two displays.
+    for (std::uint32_t flags :
+         {ZAMBOPEN_INTERLACED | ZAMBOPEN_DOUBLED, ZAMBOPEN_STORED_HEIGHT | ZAMBOPEN_DOUBLED,
+          ZAMBOPEN_DISPLAY555 | ZAMBOPEN_DISPLAY565}) {
+        EXPECT_EQ(ZambDecoderOpenMemory(movie.data(), movie.size(), flags, &decoder),
+                  ZAMBERR_INVALID_ARGUMENT);
+    }
     EXPECT_EQ(ZambDecoderOpenFile("/nonexistent/movie.zmb", 0, &decoder), ZAMBERR_OPEN_FAILED);
     EXPECT_EQ(ZambDecoderOpenReader(nullptr, 0, &decoder), ZAMBERR_INVALID_ARGUMENT);
     ASSERT_EQ(ZambDecoderOpenMemory(movie.data(), movie.size(), 0, &decoder), ZAMBERR_NONE);
     ZambMovieInfo info{};
+    ZambFrameCheck check{};
     ZambDecoderGetInfo(decoder, &info, sizeof info);
     Bytes picture(std::size_t{info.Width} * info.Height * 4, 0x5A);
     EXPECT_EQ(ZambDecoderGetPicture(decoder, ZAMBPIX_INDEX8, picture.data(), info.Width,
@@ -69,8 +77,10 @@ TEST(Refusals, BadCallsAreRefusedWithTheirOwnCodes) {
     EXPECT_EQ(ZambDecoderGetPicture(decoder, ZAMBPIX_RGBA32, picture.data(), pitch, needed - 1, 0),
               ZAMBERR_BUFFER_TOO_SMALL);
     EXPECT_EQ(picture, Bytes(picture.size(), 0x5A)) << "a refused call wrote";
-    EXPECT_EQ(ZambDecoderGetPicture(decoder, 5, picture.data(), pitch, needed, 0),
+    EXPECT_EQ(ZambDecoderGetPicture(decoder, 6, picture.data(), pitch, needed, 0),
               ZAMBERR_INVALID_ARGUMENT);
+    EXPECT_EQ(ZambDecoderCheckFrames(decoder, &check, nullptr, 0), ZAMBERR_INVALID_ARGUMENT)
+        << "a handle opened unchecked";
     std::size_t bytes = 0;
     Bytes sound(4);
     EXPECT_EQ(ZambDecoderFrameSound(decoder, 0, sound.data(), sound.size(), &bytes),

@@ -19,8 +19,7 @@
 #include "progress.h"
 #include "sound_out.h"
 #include "webm_out.h"
-#include "decoder/tool_access.h"
-#include "zambrel/blit.h"
+#include "zambrel/decoder.h"
 #include "zambrel/movie.h"
 
 namespace {
@@ -114,11 +113,11 @@ bool SetScale(DecodeOptions& o, const std::string& v) {
     if (v == "default")
         o.scale = 0;
     else if (v == "interlace")
-        o.scale = ZAMB_INTERLACE;
+        o.scale = ZAMBOPEN_INTERLACED;
     else if (v == "double")
-        o.scale = ZAMB_DOUBLE;
+        o.scale = ZAMBOPEN_DOUBLED;
     else if (v == "none")
-        o.scale = ZAMB_NO_SCALE;
+        o.scale = ZAMBOPEN_STORED_HEIGHT;
     else
         return false;
     return true;
@@ -206,13 +205,21 @@ bool Is16Bit(PngFormat format) {
     return format == PngFormat::Display555 || format == PngFormat::Display565;
 }
 
-std::uint32_t DestinationFormat(PngFormat format) {
-    if (format == PngFormat::Display555) return ZAMBBLIT_RGB555;
-    if (format == PngFormat::Display565) return ZAMBBLIT_RGB565;
+std::uint32_t PixelFormat(PngFormat format) {
+    if (format == PngFormat::Display555) return ZAMBPIX_RGB555;
+    if (format == PngFormat::Display565) return ZAMBPIX_RGB565;
     return 0;
 }
 
 // A --wav naming a folder gets one file per track; any other --wav, one file of them all.
+// What a 16-bit display shows is decoded onto one: a new palette recolours only what the
+// frame paints, and the rest keeps the colours it was painted in.
+std::uint32_t DisplayFlag(PngFormat format) {
+    if (format == PngFormat::Display555) return ZAMBOPEN_DISPLAY555;
+    if (format == PngFormat::Display565) return ZAMBOPEN_DISPLAY565;
+    return 0;
+}
+
 bool WavIsFolder(const std::string& wav) {
     std::error_code ignored;
     return !wav.empty() && (wav.back() == '/' || std::filesystem::is_directory(wav, ignored));
@@ -265,18 +272,19 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
     return CheckAllOutputs(o);
 }
 
-bool WriteRects(zmbtool::OutputFile& out, Movie* movie, long frame) {
+bool WriteRects(zmbtool::OutputFile& out, ZambDecoder* decoder, long frame) {
     char line[96];
     bool ok = true;
+    std::vector<ZambRect> rects;
     for (std::uint32_t mode : {0u, 1u}) {
-        // Each mode scans the same change map afresh.
-        const std::int32_t state = movie->RectState;
-        while (ZambNextRect(movie, mode)) {
-            const int n = std::snprintf(line, sizeof line, "%ld %u %d %d %d %d\n", frame, mode,
-                                        movie->RectX, movie->RectY, movie->RectW, movie->RectH);
+        rects.resize(ZambDecoderGetMergedRects(decoder, mode, nullptr, 0));
+        rects.resize(ZambDecoderGetMergedRects(decoder, mode, rects.data(),
+                                               static_cast<std::uint32_t>(rects.size())));
+        for (const ZambRect& r : rects) {
+            const int n = std::snprintf(line, sizeof line, "%ld %u %d %d %d %d\n", frame, mode, r.X,
+                                        r.Y, r.W, r.H);
             ok = out.Write(line, static_cast<std::size_t>(n)) && ok;
         }
-        if (mode == 0) ToolRestartRectScan(movie, state);
     }
     return ok;
 }
@@ -309,11 +317,13 @@ void PaletteToRgb(const std::uint8_t* row, std::uint32_t width, const std::uint8
     for (std::uint32_t x = 0; x < width; ++x, rgb += 3) std::memcpy(rgb, palette + row[x] * 3, 3);
 }
 
-// The decode buffer and how to read it top row first, whatever its direction.
+// The picture as the decoder hands it out, and how to read it top row first, whatever its
+// direction.
 struct Picture {
     std::vector<std::uint8_t> pixels;
     std::size_t rowBytes = 0;
     std::uint32_t height = 0;
+    std::uint32_t format = ZAMBPIX_INDEX8;
     bool bottomUp = false;
     const std::uint8_t* Row(std::uint32_t y) const {
         return pixels.data() + (bottomUp ? height - 1 - y : y) * rowBytes;
@@ -321,29 +331,32 @@ struct Picture {
     std::ptrdiff_t Pitch() const {
         return bottomUp ? -std::ptrdiff_t(rowBytes) : std::ptrdiff_t(rowBytes);
     }
+    bool Take(const ZambDecoder* decoder) {
+        return ZambDecoderGetPicture(decoder, format, pixels.data(), rowBytes, pixels.size(),
+                                     bottomUp ? ZAMBPIC_BOTTOM_UP : 0) == ZAMBERR_NONE;
+    }
 };
 
 // Writes the played frame `frame` as one PNG (put in place with the run's other outputs).
-bool WriteFramePng(const DecodeOptions& o, const Movie* movie, const Picture& picture, long frame,
-                   std::string* error) {
+bool WriteFramePng(const DecodeOptions& o, const ZambMovieInfo& movie, const Picture& picture,
+                   const std::uint8_t* palette, long frame, std::string* error) {
     char name[32];
     std::snprintf(name, sizeof name, "frame%05ld.png", frame);
     const std::string path = (std::filesystem::path(o.png) / name).string();
     const std::uint32_t scale = o.pictures.scale;
-    const std::uint32_t width = movie->Width * scale, height = movie->Height * scale;
+    const std::uint32_t width = movie.Width * scale, height = movie.Height * scale;
     const std::size_t pixelBytes = Is16Bit(o.format) ? 2 : 1;
     std::vector<std::uint8_t> shown;
-    zmbtool::Enlarge(picture.Row(0), picture.Pitch(), movie->Width, movie->Height, pixelBytes,
-                     scale, &shown);
+    zmbtool::Enlarge(picture.Row(0), picture.Pitch(), movie.Width, movie.Height, pixelBytes, scale,
+                     &shown);
     const bool indexed = o.format == PngFormat::Indexed;
-    if (indexed)
-        return zmbtool::WriteIndexedPng(path, width, height, shown.data(), movie->Palette, error);
+    if (indexed) return zmbtool::WriteIndexedPng(path, width, height, shown.data(), palette, error);
     std::vector<std::uint8_t> rows(std::size_t{width} * height * 3);
     for (std::uint32_t y = 0; y < height; ++y) {
         const std::uint8_t* in = shown.data() + std::size_t{y} * width * pixelBytes;
         std::uint8_t* to = rows.data() + std::size_t{y} * width * 3;
         if (o.format == PngFormat::Rgb24)
-            PaletteToRgb(in, width, movie->Palette, to);
+            PaletteToRgb(in, width, palette, to);
         else
             DisplayToRgb(in, width, o.format, to);
     }
@@ -362,7 +375,7 @@ struct Outputs {
 // lacks is a mistake worth a word.
 bool OpenWebm(const DecodeOptions& o, const zmbtool::MovieFile& file, std::uint64_t period,
               Outputs* out, std::string* error) {
-    const Movie* movie = file.Get();
+    const ZambMovieInfo& movie = file.Info();
     zmbtool::WebmRequest webm = o.webm;
     webm.chroma444 = o.pictures.chroma444;
     webm.tracks = o.tracks & zmbtool::PlayableTracks(movie);
@@ -370,9 +383,10 @@ bool OpenWebm(const DecodeOptions& o, const zmbtool::MovieFile& file, std::uint6
         *error = "cannot write " + webm.path + ": the movie has none of the chosen tracks";
         return false;
     }
-    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) webm.trackFormat[n] = movie->TrackFormat[n];
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
+        webm.trackFormat[n] = zmbtool::TrackFormatOf(movie.Tracks[n]);
     webm.plannedFrames = o.frames >= 0 ? std::uint64_t(o.frames) : file.Check().frameCount;
-    return out->webm.Open(webm, movie->Width, movie->Height, period, error);
+    return out->webm.Open(webm, movie.Width, movie.Height, period, error);
 }
 
 // The sound and the WebM open first: their choice of tracks (and the video encoder's
@@ -380,22 +394,22 @@ bool OpenWebm(const DecodeOptions& o, const zmbtool::MovieFile& file, std::uint6
 // before any other stream has been sent a header.
 bool OpenOutputs(const DecodeOptions& o, const zmbtool::MovieFile& file, Outputs* out,
                  std::string* error) {
-    const Movie* movie = file.Get();
+    const ZambMovieInfo& movie = file.Info();
     zmbtool::SoundRequest sound;
     sound.pcmFolder = o.pcm;
     (WavIsFolder(o.wav) ? sound.wavFolder : sound.wavFile) = o.wav;
     sound.tracks = o.tracks;
     if (!o.webm.path.empty()) sound.alsoDecode = o.tracks;
     if (!out->sound.Open(movie, sound, error)) return false;
-    const std::uint64_t period =
-        movie->FrameRate != 0 ? zmbtool::PeriodOf(movie->FrameRate) : kUntimedPeriod;
+    const std::uint64_t timed = zmbtool::FramePeriodOf(movie);
+    const std::uint64_t period = timed != 0 ? timed : kUntimedPeriod;
     if (!o.webm.path.empty() && !OpenWebm(o, file, period, out, error)) return false;
-    if (!out->pictures.Open(o.pictures, movie->Width, movie->Height, period, error)) return false;
+    if (!out->pictures.Open(o.pictures, movie.Width, movie.Height, period, error)) return false;
     return o.rects.empty() || out->rects.Open(o.rects, error);
 }
 
-void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const Movie* movie) {
-    if (movie->FrameRate == 0 && AnyPictureStream(o))
+void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const ZambMovieInfo& movie) {
+    if (zmbtool::FramePeriodOf(movie) == 0 && AnyPictureStream(o))
         std::fprintf(stderr,
                      "zmbtool: note: %s is untimed; its streams run at 10 frames a second\n",
                      o.movie.c_str());
@@ -420,10 +434,9 @@ bool AddWebmFrame(Outputs& out, const zmbtool::IndexedFrame& frame) {
     return out.webm.AddFrame(frame);
 }
 
-void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& picture, Outputs& out,
-                  RunResult* result) {
-    Movie* movie = file.Get();
-    const zmbtool::FrameCheck& check = file.Check();
+// The frames a run plays: --frames, or one pass; never past the movie's damage, which a
+// player would stop at too.
+long FramesToPlay(const DecodeOptions& o, const zmbtool::FrameCheck& check, RunResult* result) {
     long frames = o.frames >= 0 ? o.frames : static_cast<long>(check.frameCount);
     // Playing goes through the stored frames in order first, so the whole ones come first.
     // A damaged ring frame is past one pass, but it is part of the movie: a player refuses
@@ -434,37 +447,49 @@ void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& pic
         result->damage =
             "damaged at frame " + std::to_string(check.whole) + ": " + check.faults.front().reason;
     }
+    return frames;
+}
+
+// Decodes the next frame and says what is damaged in it, if anything.
+std::string DecodeNext(zmbtool::MovieFile& file, Outputs& out) {
+    // The decoder loads each frame as it moves to it; a frame it could not load is where
+    // the movie stops.
+    if (ZambDecoderNextFrame(file.Get()) != ZAMBERR_NONE) return "it could not be read";
+    std::string fault;
+    if (!out.sound.DecodeFrame(file.Get(), &fault)) return fault;
+    return file.PictureDamage();
+}
+
+void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& picture, Outputs& out,
+                  RunResult* result) {
+    const ZambMovieInfo& movie = file.Info();
+    const long frames = FramesToPlay(o, file.Check(), result);
     zmbtool::ProgressBar progress("decoding", static_cast<std::uint64_t>(frames));
     for (long f = 0; f < frames && result->failure.empty(); ++f) {
         progress.Update(static_cast<std::uint64_t>(f));
-        // The library loads each frame as it moves to it; a frame it could not load is where
-        // the movie stops.
-        if (movie->ReadFailed) {
-            result->damage = "damaged at frame " + std::to_string(f) + ": it could not be read";
-            break;
-        }
         // A frame is written whole or not at all: its damage is known before any of it goes out.
-        std::string fault;
-        if (!out.sound.DecodeFrame(movie, &fault) || !(fault = file.DecodeFrame()).empty()) {
+        const std::string fault = DecodeNext(file, out);
+        if (!fault.empty() || !picture.Take(file.Get())) {
             result->damage = "damaged at frame " + std::to_string(f) + ": " + fault;
             break;
         }
+        const std::uint8_t* palette = file.Palette();
         bool ok = out.sound.WriteFrame();
-        const zmbtool::IndexedFrame frame{movie->Width, movie->Height, picture.Row(0),
-                                          picture.Pitch(), movie->Palette};
+        const zmbtool::IndexedFrame frame{movie.Width, movie.Height, picture.Row(0),
+                                          picture.Pitch(), palette};
         if (!Is16Bit(o.format)) ok = out.pictures.AddFrame(frame) && ok;
         if (!o.webm.path.empty() && !AddWebmFrame(out, frame)) {
             result->failure = out.webm.Failure();
             break;
         }
-        if (!o.png.empty() && !WriteFramePng(o, movie, picture, f, &result->failure)) break;
-        if (out.rects.IsOpen()) ok = WriteRects(out.rects, movie, f) && ok;
+        if (!o.png.empty() && !WriteFramePng(o, movie, picture, palette, f, &result->failure))
+            break;
+        if (out.rects.IsOpen()) ok = WriteRects(out.rects, file.Get(), f) && ok;
         if (!ok) {
             const std::string& failure = zmbtool::FirstWriteFailure();
             result->failure = failure.empty() ? out.pictures.Failure() : failure;
         }
         result->written = f + 1;
-        ZambNextFrame(movie);
     }
     progress.Finish();
 }
@@ -480,28 +505,28 @@ int Run(const std::vector<std::string>& args) {
     if (!o.several.movies.empty()) return zmbtool::DecodeMovies(o.several);
     zmbtool::MovieFile file;
     std::string error;
-    if (!file.Open(o.movie, o.scale, &error)) return zmbtool::Fail("decode: " + error);
-    Movie* movie = file.Get();
+    // A player goes on with the first frame after the last, and so does --frames.
+    if (!file.Open(o.movie, o.scale | ZAMBOPEN_LOOP | DisplayFlag(o.format), &error))
+        return zmbtool::Fail("decode: " + error);
+    const ZambMovieInfo& movie = file.Info();
     const zmbtool::FrameCheck& check = file.Check();
     if (check.stored > 0 && check.whole == 0)
         return zmbtool::Fail("decode: " + o.movie +
                              " is damaged from its first frame on: " + check.faults.front().reason);
     const std::uint64_t enlarged =
-        std::uint64_t{movie->Width} * movie->Height * o.pictures.scale * o.pictures.scale;
+        std::uint64_t{movie.Width} * movie.Height * o.pictures.scale * o.pictures.scale;
     if (enlarged > kLargestEnlargedPixels)
         return zmbtool::Fail("decode: --scale " + std::to_string(o.pictures.scale) + " makes " +
-                             std::to_string(movie->Width * o.pictures.scale) + "x" +
-                             std::to_string(movie->Height * o.pictures.scale) +
+                             std::to_string(movie.Width * o.pictures.scale) + "x" +
+                             std::to_string(movie.Height * o.pictures.scale) +
                              " pictures, more than zmbtool holds (16384x16384)");
     const std::uint32_t bpp = Is16Bit(o.format) ? 2 : 1;
     Picture picture;
-    picture.rowBytes = std::size_t{movie->Width} * bpp;
-    picture.height = movie->Height;
+    picture.rowBytes = std::size_t{movie.Width} * bpp;
+    picture.height = movie.Height;
+    picture.format = PixelFormat(o.format);
     picture.bottomUp = o.bottomUp;
-    picture.pixels.assign(picture.rowBytes * movie->Height, 0);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(picture.rowBytes),
-                       static_cast<std::int32_t>(movie->Height), picture.pixels.data(),
-                       DestinationFormat(o.format) | (o.bottomUp ? 1u : 0u));
+    picture.pixels.assign(picture.rowBytes * movie.Height, 0);
     Outputs out;
     if (!OpenOutputs(o, file, &out, &error)) return zmbtool::Fail("decode: " + error);
     NoteWhatStreamsLeaveOut(o, movie);

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "decoder/tool_access.h"
+#include "zambrel/decoder.h"
 
 namespace zmbtool {
 namespace {
@@ -69,10 +69,10 @@ bool ReadSoundTrack(const std::string& path, bool raw, enc::SoundTrack* track, s
     if (info.channels != 1 && info.channels != 2)
         *error =
             path + ": " + std::to_string(info.channels) + " channels; tracks are mono or stereo";
-    else if (info.samplerate < 1 || info.samplerate > static_cast<int>(kMaxTrackRate))
+    else if (info.samplerate < 1 || info.samplerate > static_cast<int>(ZAMB_MAX_TRACK_RATE))
         // The format could store rates up to 16,777,215 Hz, but no player would open the track.
         *error = path + ": " + std::to_string(info.samplerate) + " Hz; tracks play at up to " +
-                 std::to_string(kMaxTrackRate) + " Hz";
+                 std::to_string(ZAMB_MAX_TRACK_RATE) + " Hz";
     else {
         track->present = true;
         track->sampleRate = static_cast<std::uint32_t>(info.samplerate);

@@ -11,6 +11,7 @@
 
 #include "command.h"
 #include "movie_file.h"
+#include "zambrel/decoder.h"
 #include "zambrel/movie.h"
 
 namespace zmbtool {
@@ -96,11 +97,13 @@ void PrintTrees(const unsigned char* header) {
     }
 }
 
-void PrintFrameSizes(const Movie* movie) {
-    std::printf("largest frame:    %u bytes\n", movie->LargestFrame);
-    std::printf("average frame:    %u bytes\n", movie->AverageFrame);
-    std::printf("busiest second:   %u bytes, from frame %u\n", movie->PeakSecondBytes,
-                movie->PeakSecondFrame);
+void PrintFrameSizes(const ZambDecoder* decoder) {
+    ZambFrameSizes sizes{};
+    ZambDecoderGetFrameSizes(decoder, &sizes, sizeof sizes);
+    std::printf("largest frame:    %u bytes\n", sizes.Largest);
+    std::printf("average frame:    %u bytes\n", sizes.Average);
+    std::printf("busiest second:   %u bytes, from frame %u\n", sizes.PeakSecondBytes,
+                sizes.PeakSecondFrame);
 }
 
 // The frame table is only a promise; the file's length and each frame's chunks say how
@@ -110,16 +113,16 @@ void PrintWholeFrames(const FrameCheck& check) {
                 check.whole == check.stored ? "" : " (damaged)");
 }
 
-void PrintFrameList(const Movie* movie) {
-    std::uint32_t stored = movie->FrameCount + (movie->FileFlags & FILE_RING);
+void PrintFrameList(const MovieFile& file) {
+    const std::uint32_t frames = file.Info().FrameCount;
     std::printf("\nframe     bytes  type\n");
-    for (std::uint32_t i = 0; i < stored; ++i) {
-        std::uint8_t type = movie->FrameTypes[i];
-        std::string bits = type & FRAME_PALETTE ? "P" : "-";
+    ZambStoredFrame frame{};
+    for (std::uint32_t i = 0;
+         ZambDecoderGetStoredFrame(file.Get(), i, &frame, sizeof frame) == ZAMBERR_NONE; ++i) {
+        std::string bits = frame.Chunks & FRAME_PALETTE ? "P" : "-";
         for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
-            bits += type & (FRAME_TRACK0 << n) ? static_cast<char>('0' + n) : '-';
-        std::printf("%5u %9u  %s%s\n", i, movie->FrameSizes[i], bits.c_str(),
-                    i == movie->FrameCount ? "  (ring)" : "");
+            bits += frame.Chunks & (FRAME_TRACK0 << n) ? static_cast<char>('0' + n) : '-';
+        std::printf("%5u %9u  %s%s\n", i, frame.Bytes, bits.c_str(), i == frames ? "  (ring)" : "");
     }
 }
 
@@ -152,16 +155,15 @@ int RunInfo(const std::vector<std::string>& args) {
     if (!reason.empty()) return Fail(path + ": " + reason);
     MovieFile file;
     if (!file.Open(path, 0, &reason)) return Fail(reason);
-    const Movie* movie = file.Get();
 
     std::printf("file:             %s\n", path.c_str());
     PrintTimingAndFlags(header);
     PrintTracks(header);
     PrintTrees(header);
-    PrintFrameSizes(movie);
+    PrintFrameSizes(file.Get());
     const FrameCheck& check = file.Check();
     PrintWholeFrames(check);
-    if (listFrames) PrintFrameList(movie);
+    if (listFrames) PrintFrameList(file);
     if (check.whole == check.stored) return 0;
     std::fprintf(stderr, "zmbtool: %s is damaged from frame %u on: %s\n", path.c_str(),
                  check.faults.front().frame, check.faults.front().reason.c_str());

@@ -1,14 +1,14 @@
 // SPDX-License-Identifier: MIT
-// Opening a movie by exactly the name the user gave, and checking its frames against the
+// Opening a movie by exactly the name the user gave, with its frames checked against the
 // file before anything is decoded.
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
-#include "library/tool_open.h"
-#include "zambrel/movie.h"
+#include "zambrel/decoder.h"
 
 namespace zmbtool {
 
@@ -30,8 +30,15 @@ struct FrameCheck {
 // anything else.
 bool CheckMovieInput(const std::string& path, std::string* error);
 
-// A movie opened through the library, from the file of exactly the given name: zmbtool's
-// names are POSIX names, so none of the player's '\' translation or case folding applies.
+// The 1/100 ms a frame lasts, as the header's frame period says it; 0 for an untimed movie.
+std::uint64_t FramePeriodOf(const ZambMovieInfo& info);
+// A track's format word as the movie stores it (ZAMB_TRACK_ bits and the rate).
+std::uint32_t TrackFormatOf(const ZambTrackInfo& track);
+
+// A movie opened through a checked decoder handle, from the file of exactly the given name:
+// zmbtool's names are POSIX names, so none of the player's '\' translation or case folding
+// applies. A damaged movie that cannot be opened whole opens as its whole frames alone, so
+// that they can still be decoded.
 class MovieFile {
   public:
     MovieFile() = default;
@@ -39,32 +46,27 @@ class MovieFile {
     MovieFile& operator=(const MovieFile&) = delete;
     ~MovieFile();
 
-    // FLAGS go to ZambOpen. ERROR is one line: why the file cannot be read or used.
-    // A damaged movie the library refuses whole (it reads small movies in one piece) is
-    // opened as its whole frames alone, so that they can still be decoded.
+    // FLAGS are ZAMBOPEN_ flags. ERROR is one line: why the file cannot be read or used.
     bool Open(const std::string& path, std::uint32_t flags, std::string* error);
-    Movie* Get() const { return movie_.movie; }
+    ZambDecoder* Get() const { return decoder_; }
+    const ZambMovieInfo& Info() const { return info_; }
     // Where the file stops being whole, from its own frame table and chunk headers: a frame
     // past the file's end, or a chunk that runs out of its frame.
     const FrameCheck& Check() const { return check_; }
-    // Decodes the current frame, picture and sound, as ZambDoFrame does. Empty, or why the
-    // frame's picture is damaged although it decoded: its stream ran out before its last
-    // block, or it took values from a tree the movie does not store whole.
-    std::string DecodeFrame();
+    // Empty, or why the current frame's picture is damaged although it decoded: its stream
+    // ran out before its last block, or it took values from a tree the movie does not store
+    // whole.
+    std::string PictureDamage() const;
+    // The current frame's palette.
+    const std::uint8_t* Palette();
     void Close();
 
   private:
-    bool OpenWholeFrames(std::uint32_t flags);
-    void CheckTrees();
-
-    ToolMovie movie_;
-    int descriptor_ = -1;               // for the frame checks, beside the movie's own
-    std::vector<std::uint8_t> header_;  // header and frame tables as the file holds them
+    std::FILE* file_ = nullptr;
+    ZambDecoder* decoder_ = nullptr;
+    ZambMovieInfo info_{};
     FrameCheck check_;
-    std::uint32_t absentTrees_ = 0;    // bit t: tree t is not stored
-    std::uint32_t shortTrees_ = 0;     // bit t: tree t's size is short of its nodes
-    std::uint32_t treeSizes_[4] = {};  // as the header gives them
-    std::uint32_t treeSizesNeeded_[4] = {};
+    std::uint8_t palette_[768] = {};
 };
 
 }  // namespace zmbtool

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <string>
 
-#include "decoder/tool_access.h"
+#include "movie_file.h"
 
 namespace zmbtool {
 
@@ -25,10 +25,10 @@ std::string TrackFile(const std::string& folder, int n, const char* extension) {
 
 }  // namespace
 
-std::uint32_t PlayableTracks(const Movie* movie) {
+std::uint32_t PlayableTracks(const ZambMovieInfo& info) {
     std::uint32_t tracks = 0;
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
-        const std::uint32_t format = movie->TrackFormat[n];
+        const std::uint32_t format = TrackFormatOf(info.Tracks[n]);
         if ((format & TRACK_PRESENT) && (format & TRACK_RATE_MASK) != 0) tracks |= 1u << n;
     }
     return tracks;
@@ -39,10 +39,11 @@ std::uint32_t PlayableTracks(const Movie* movie) {
 // when the movie ends is mixed against silence.
 class SoundOutputs::Mixer {
   public:
-    Mixer(const Movie* movie, std::uint32_t tracks) : tracks_(tracks) {
+    Mixer(const ZambMovieInfo& info, std::uint32_t tracks) : tracks_(tracks) {
         for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
-            if (tracks & (1u << n)) stereo_ = stereo_ || (movie->TrackFormat[n] & TRACK_STEREO);
-        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) format_[n] = movie->TrackFormat[n];
+            if (tracks & (1u << n))
+                stereo_ = stereo_ || (TrackFormatOf(info.Tracks[n]) & TRACK_STEREO);
+        for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) format_[n] = TrackFormatOf(info.Tracks[n]);
     }
     int Channels() const { return stereo_ ? 2 : 1; }
 
@@ -100,19 +101,20 @@ SoundOutputs::~SoundOutputs() {
     Discard();
 }
 
-bool SoundOutputs::Open(const Movie* movie, const SoundRequest& request, std::string* error) {
-    const std::uint32_t playable = PlayableTracks(movie);
+bool SoundOutputs::Open(const ZambMovieInfo& info, const SoundRequest& request,
+                        std::string* error) {
+    const std::uint32_t playable = PlayableTracks(info);
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(playable & (1u << n))) continue;
-        if (!OpenTrack(movie, n, request, error)) return Discard(), false;
+        if (!OpenTrack(info, n, request, error)) return Discard(), false;
     }
-    if (!request.wavFile.empty() && !OpenWavFile(movie, request, error)) return Discard(), false;
+    if (!request.wavFile.empty() && !OpenWavFile(info, request, error)) return Discard(), false;
     if (request.decodeAll) wanted_ = playable;
     wanted_ |= request.alsoDecode & playable;
     return true;
 }
 
-bool SoundOutputs::OpenTrack(const Movie* movie, int n, const SoundRequest& request,
+bool SoundOutputs::OpenTrack(const ZambMovieInfo& info, int n, const SoundRequest& request,
                              std::string* error) {
     if (request.pcmFolder.empty() && request.wavFolder.empty()) return true;
     files_[n] = std::make_unique<TrackFiles>();
@@ -120,13 +122,14 @@ bool SoundOutputs::OpenTrack(const Movie* movie, int n, const SoundRequest& requ
     if (!request.pcmFolder.empty() &&
         !files_[n]->pcm.Open(TrackFile(request.pcmFolder, n, ".pcm"), error))
         return false;
-    return request.wavFolder.empty() || files_[n]->wav.Open(TrackFile(request.wavFolder, n, ".wav"),
-                                                            FormatOf(movie->TrackFormat[n]), error);
+    return request.wavFolder.empty() ||
+           files_[n]->wav.Open(TrackFile(request.wavFolder, n, ".wav"),
+                               FormatOf(TrackFormatOf(info.Tracks[n])), error);
 }
 
-bool SoundOutputs::OpenWavFile(const Movie* movie, const SoundRequest& request,
+bool SoundOutputs::OpenWavFile(const ZambMovieInfo& info, const SoundRequest& request,
                                std::string* error) {
-    const std::uint32_t chosen = request.tracks & PlayableTracks(movie);
+    const std::uint32_t chosen = request.tracks & PlayableTracks(info);
     if (chosen == 0) {
         *error = "cannot write " + request.wavFile + ": the movie has none of the chosen tracks";
         return false;
@@ -136,8 +139,8 @@ bool SoundOutputs::OpenWavFile(const Movie* movie, const SoundRequest& request,
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(chosen & (1u << n))) continue;
         if (first < 0) first = n;
-        const std::uint32_t rate = movie->TrackFormat[n] & TRACK_RATE_MASK;
-        const std::uint32_t firstRate = movie->TrackFormat[first] & TRACK_RATE_MASK;
+        const std::uint32_t rate = TrackFormatOf(info.Tracks[n]) & TRACK_RATE_MASK;
+        const std::uint32_t firstRate = TrackFormatOf(info.Tracks[first]) & TRACK_RATE_MASK;
         if (rate != firstRate) {
             *error = "cannot mix tracks " + std::to_string(first) + " and " + std::to_string(n) +
                      ": they play at " + std::to_string(firstRate) + " and " +
@@ -148,11 +151,11 @@ bool SoundOutputs::OpenWavFile(const Movie* movie, const SoundRequest& request,
     if ((chosen & (chosen - 1)) == 0) {
         // One track goes out exactly as it is stored.
         soleTrack_ = first;
-        return single_.Open(request.wavFile, FormatOf(movie->TrackFormat[first]), error);
+        return single_.Open(request.wavFile, FormatOf(TrackFormatOf(info.Tracks[first])), error);
     }
-    mixer_ = std::make_unique<Mixer>(movie, chosen);
+    mixer_ = std::make_unique<Mixer>(info, chosen);
     WavFormat format;
-    format.rate = movie->TrackFormat[first] & TRACK_RATE_MASK;
+    format.rate = TrackFormatOf(info.Tracks[first]) & TRACK_RATE_MASK;
     format.channels = static_cast<std::uint16_t>(mixer_->Channels());
     format.bits = 16;
     return single_.Open(request.wavFile, format, error);
@@ -169,27 +172,32 @@ bool SoundOutputs::Append(int n, const std::uint8_t* bytes, std::size_t count) {
     return ok;
 }
 
-bool SoundOutputs::DecodeFrame(const Movie* movie, std::string* fault) {
+bool SoundOutputs::DecodeFrame(const ZambDecoder* decoder, std::string* fault) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         decoded_[n].clear();
         if (!(wanted_ & (1u << n))) continue;
-        const std::uint32_t bytes = ToolTrackSoundBytes(movie, n);
-        if (bytes == 0) continue;
-        const std::uint32_t limit = ToolTrackChunkLimit(movie, n);
-        const std::string track = "track " + std::to_string(n) + "'s sound chunk";
-        if (bytes > limit) {
-            *fault = track + " claims " + std::to_string(bytes) + " bytes, more than the " +
-                     std::to_string(limit) + " its track's largest chunk may hold";
+        const auto track = static_cast<std::uint32_t>(n);
+        ZambChunkSound chunk{};
+        if (ZambDecoderGetChunkSound(decoder, track, &chunk, sizeof chunk) != ZAMBERR_NONE ||
+            chunk.ClaimedBytes == 0)
+            continue;
+        const std::string name = "track " + std::to_string(n) + "'s sound chunk";
+        if (chunk.ClaimedBytes > chunk.LimitBytes) {
+            *fault = name + " claims " + std::to_string(chunk.ClaimedBytes) +
+                     " bytes, more than the " + std::to_string(chunk.LimitBytes) +
+                     " its track's largest chunk may hold";
             return false;
         }
-        decoded_[n].resize(bytes);
-        const std::uint32_t got = ToolTrackSound(movie, n, decoded_[n].data(), bytes);
         // Sound made up where the stream has none would be no sound of the movie's.
-        if (got < bytes) {
-            *fault = track + "'s stream ends after " + std::to_string(got) + " of its " +
-                     std::to_string(bytes) + " bytes";
+        if (chunk.DeliveredBytes < chunk.ClaimedBytes) {
+            *fault = name + "'s stream ends after " + std::to_string(chunk.DeliveredBytes) +
+                     " of its " + std::to_string(chunk.ClaimedBytes) + " bytes";
             return false;
         }
+        std::size_t bytes = 0;
+        decoded_[n].resize(chunk.ClaimedBytes);
+        ZambDecoderFrameSound(decoder, track, decoded_[n].data(), decoded_[n].size(), &bytes);
+        decoded_[n].resize(bytes);
     }
     return true;
 }

@@ -12,6 +12,7 @@
 
 #include "output.h"
 #include "wav_out.h"
+#include "zambrel/decoder.h"
 #include "zambrel/movie.h"
 
 namespace zmbtool {
@@ -26,7 +27,7 @@ struct SoundRequest {
 };
 
 // Every present track that can be played (its rate is not 0).
-std::uint32_t PlayableTracks(const Movie* movie);
+std::uint32_t PlayableTracks(const ZambMovieInfo& info);
 
 // Files are written through zmbtool's output rules; Finish commits them all, and anything
 // not finished is discarded, so a failed run leaves no partial files behind.
@@ -34,12 +35,12 @@ class SoundOutputs {
   public:
     SoundOutputs();
     ~SoundOutputs();
-    bool Open(const Movie* movie, const SoundRequest& request, std::string* error);
+    bool Open(const ZambMovieInfo& info, const SoundRequest& request, std::string* error);
     // Decodes what the current frame's chunks deliver; call once per played frame. False,
     // with FAULT saying why, when a chunk is damaged: it claims more than its track's
     // largest chunk, or its stream ends before what it claims. Nothing of such a frame
     // is kept.
-    bool DecodeFrame(const Movie* movie, std::string* fault);
+    bool DecodeFrame(const ZambDecoder* decoder, std::string* fault);
     // Appends the frame DecodeFrame decoded. False when a write failed.
     bool WriteFrame();
     // Track N's sound of the frame DecodeFrame decoded (empty when it had none).
@@ -52,8 +53,9 @@ class SoundOutputs {
         WavWriter wav;
     };
     class Mixer;
-    bool OpenTrack(const Movie* movie, int n, const SoundRequest& request, std::string* error);
-    bool OpenWavFile(const Movie* movie, const SoundRequest& request, std::string* error);
+    bool OpenTrack(const ZambMovieInfo& info, int n, const SoundRequest& request,
+                   std::string* error);
+    bool OpenWavFile(const ZambMovieInfo& info, const SoundRequest& request, std::string* error);
     bool Append(int n, const std::uint8_t* bytes, std::size_t count);
     void Discard();
 

@@ -11,7 +11,7 @@
 #include "options.h"
 #include "output.h"
 #include "png_io.h"
-#include "zambrel/movie.h"
+#include "zambrel/decoder.h"
 
 namespace {
 
@@ -60,22 +60,16 @@ struct RgbPicture {
 };
 
 // Decodes frames from the first up to `frame`, since each frame builds on the one before.
-bool DecodeFrame(Movie* movie, std::uint32_t frame, RgbPicture* out) {
-    std::vector<std::uint8_t> picture(std::size_t{movie->Width} * movie->Height, 0);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
-                       static_cast<std::int32_t>(movie->Height), picture.data(), 0);
-    for (std::uint32_t f = 0;; ++f) {
-        ZambDoFrame(movie);
-        if (movie->ReadFailed) return false;
-        if (f == frame) break;
-        ZambNextFrame(movie);
-    }
-    out->width = movie->Width;
-    out->height = movie->Height;
-    out->rgb.resize(picture.size() * 3);
-    for (std::size_t i = 0; i < picture.size(); ++i)
-        std::copy_n(movie->Palette + picture[i] * 3, 3, out->rgb.begin() + i * 3);
-    return true;
+bool DecodeFrame(ZambDecoder* decoder, std::uint32_t frame, RgbPicture* out) {
+    ZambMovieInfo info{};
+    ZambDecoderGetInfo(decoder, &info, sizeof info);
+    out->width = info.Width;
+    out->height = info.Height;
+    out->rgb.resize(std::size_t{info.Width} * info.Height * 3);
+    for (std::uint32_t f = 0; f <= frame; ++f)
+        if (ZambDecoderNextFrame(decoder) != ZAMBERR_NONE) return false;
+    return ZambDecoderGetPicture(decoder, ZAMBPIX_RGB24, out->rgb.data(),
+                                 std::size_t{info.Width} * 3, out->rgb.size(), 0) == ZAMBERR_NONE;
 }
 
 // Each output pixel is the mean of the source pixels it covers (at least one), so a small
@@ -123,11 +117,16 @@ void FitSquare(std::uint32_t width, std::uint32_t height, std::uint32_t size, st
 
 // An interlaced movie is shown with every other row black; its thumbnail shows each row
 // twice instead, at the same height, so it looks like the picture rather than like stripes.
-Movie* OpenForThumbnail(const std::string& path) {
-    Movie* movie = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
-    if (movie == nullptr || (movie->FileFlags & FILE_INTERLACED) == 0) return movie;
-    ZambClose(movie);
-    return ZambOpen(path.c_str(), ZAMB_DOUBLE, 0xFFFFFFFFu);
+ZambDecoder* OpenForThumbnail(const std::string& path) {
+    ZambDecoder* decoder = nullptr;
+    ZambMovieInfo info{};
+    if (ZambDecoderOpenFile(path.c_str(), ZAMBOPEN_NO_SOUND, &decoder) != ZAMBERR_NONE)
+        return nullptr;
+    ZambDecoderGetInfo(decoder, &info, sizeof info);
+    if ((info.Flags & ZAMBINFO_INTERLACED) == 0) return decoder;
+    ZambDecoderClose(decoder);
+    ZambDecoderOpenFile(path.c_str(), ZAMBOPEN_NO_SOUND | ZAMBOPEN_DOUBLED, &decoder);
+    return decoder;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -146,17 +145,19 @@ int Run(const std::vector<std::string>& args) {
     if (!zmbtool::CheckOutputs({o.output}, &refusal) ||
         !zmbtool::CheckMovieInput(o.movie, &refusal))
         return zmbtool::Fail("thumbnail: " + refusal);
-    Movie* movie = OpenForThumbnail(o.movie);
+    ZambDecoder* movie = OpenForThumbnail(o.movie);
     if (movie == nullptr) return zmbtool::Fail("thumbnail: cannot read movie " + o.movie);
-    if (movie->FrameCount == 0 || o.frame >= static_cast<long>(movie->FrameCount)) {
-        ZambClose(movie);
+    ZambMovieInfo info{};
+    ZambDecoderGetInfo(movie, &info, sizeof info);
+    if (info.FrameCount == 0 || o.frame >= static_cast<long>(info.FrameCount)) {
+        ZambDecoderClose(movie);
         const long frame = std::max(o.frame, 0L);
         return zmbtool::Fail("thumbnail: " + o.movie + " has no frame " + std::to_string(frame));
     }
-    const auto frame = static_cast<std::uint32_t>(o.frame >= 0 ? o.frame : movie->FrameCount / 3);
+    const auto frame = static_cast<std::uint32_t>(o.frame >= 0 ? o.frame : info.FrameCount / 3);
     RgbPicture picture;
     const bool decoded = DecodeFrame(movie, frame, &picture);
-    ZambClose(movie);
+    ZambDecoderClose(movie);
     if (!decoded) return zmbtool::Fail("thumbnail: the movie ended early: " + o.movie);
     std::uint32_t width, height;
     FitSquare(picture.width, picture.height, static_cast<std::uint32_t>(o.size), &width, &height);

@@ -8,7 +8,7 @@
 #include "command.h"
 #include "movie_file.h"
 #include "sound_out.h"
-#include "zambrel/movie.h"
+#include "zambrel/decoder.h"
 
 namespace zmbtool {
 namespace {
@@ -30,31 +30,27 @@ void Report(const std::string& path, const FrameFault& fault) {
 // what the decoding itself finds. Returns the faults found; FIRST becomes the first frame
 // with one.
 int DecodeWholeFrames(const std::string& path, MovieFile& file, std::uint32_t* first) {
-    Movie* movie = file.Get();
+    ZambDecoder* decoder = file.Get();
     const FrameCheck& check = file.Check();
-    std::vector<std::uint8_t> picture(std::size_t{movie->Width} * movie->Height);
-    ZambSetDestination(movie, 0, 0, static_cast<std::int32_t>(movie->Width),
-                       static_cast<std::int32_t>(movie->Height), picture.data(), 0);
     SoundOutputs sound;
     SoundRequest request;
     request.decodeAll = true;
     std::string error;
-    if (!sound.Open(movie, request, &error)) return Report(path, {0, error}), 1;
+    if (!sound.Open(file.Info(), request, &error)) return Report(path, {0, error}), 1;
     int faults = 0;
     const auto note = [&](std::uint32_t f, const std::string& fault) {
         Report(path, {f, fault});
         if (faults++ == 0) *first = f;
     };
     for (std::uint32_t f = 0; f < check.whole; ++f) {
-        std::string fault;
-        if (!sound.DecodeFrame(movie, &fault)) note(f, fault);
-        fault = file.DecodeFrame();
-        if (!fault.empty()) note(f, fault);
-        if (movie->ReadFailed) {
+        if (ZambDecoderNextFrame(decoder) != ZAMBERR_NONE) {
             note(f, "the library could not read it");
             return faults;
         }
-        ZambNextFrame(movie);
+        std::string fault;
+        if (!sound.DecodeFrame(decoder, &fault)) note(f, fault);
+        fault = file.PictureDamage();
+        if (!fault.empty()) note(f, fault);
     }
     return faults;
 }
@@ -71,7 +67,8 @@ std::string WithoutName(const std::string& error, const std::string& path) {
 int VerifyMovie(const std::string& path) {
     MovieFile file;
     std::string error;
-    if (!file.Open(path, 0, &error)) {
+    // The ring frame is decoded too: it follows the last frame as the player shows it.
+    if (!file.Open(path, ZAMBOPEN_LOOP, &error)) {
         std::printf("%s: unusable: %s\n", path.c_str(), WithoutName(error, path).c_str());
         return 1;
     }

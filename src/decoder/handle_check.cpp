@@ -1,0 +1,413 @@
+// SPDX-License-Identifier: MIT
+// Checked handles: where a movie stops being whole, its whole frames alone when the rest is
+// damaged, what each picture's stream held, and the frame table as stored.
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "decoder/bitstream.h"
+#include "decoder/handle.h"
+#include "decoder/movie.h"
+#include "decoder/painters.h"
+#include "decoder/trees.h"
+#include "decoder/video.h"
+
+namespace {
+
+enum class FaultKind : std::uint32_t { FileEnds, PaletteCut, PaletteOut, TrackCut, TrackOut };
+
+// Tree data beyond this is not read for the tree checks; the open refuses trees that large.
+constexpr std::uint32_t kLargestTreeData = 64u << 20;
+
+constexpr const char* kTreeNames[] = {"pattern", "colour", "full", "type"};
+
+std::uint32_t Word(const std::uint8_t* at) {
+    return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
+           static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
+}
+
+void PutWord(std::uint8_t* at, std::uint32_t value) {
+    for (int b = 0; b < 4; ++b) at[b] = static_cast<std::uint8_t>(value >> (8 * b));
+}
+
+bool ReadAt(const ZambReader& in, std::uint64_t offset, void* buffer, std::size_t size) {
+    if (offset > in.Size || size > in.Size - offset) return false;
+    if (in.Seek(in.Opaque, offset) != 0) return false;
+    return in.Read(in.Opaque, buffer, size) == size;
+}
+
+std::string Plural(std::uint64_t n, const char* one) {
+    return std::to_string(n) + " " + one + (n == 1 ? "" : "s");
+}
+
+bool AddFault(FrameChecks& checks, const FrameFaultRecord& fault) {
+    const std::size_t capacity = checks.faults.size / sizeof(FrameFaultRecord);
+    if (checks.faultCount == capacity) {
+        OwnedBytes larger;
+        if (!larger.Reserve(std::max<std::size_t>(8, 2 * capacity) * sizeof(FrameFaultRecord)))
+            return false;
+        if (checks.faultCount != 0)
+            std::memcpy(larger.data, checks.faults.data,
+                        checks.faultCount * sizeof(FrameFaultRecord));
+        checks.faults.Release();
+        checks.faults = larger;
+    }
+    std::memcpy(checks.faults.data + checks.faultCount * sizeof(FrameFaultRecord), &fault,
+                sizeof fault);
+    checks.faultCount += 1;
+    return true;
+}
+
+// The movie's header and frame tables as the input holds them.
+struct StoredTables {
+    std::uint8_t header[ZAMB_HEADER_BYTES];
+    OwnedBytes tables;  // the header again, then the sizes and the types
+    const std::uint8_t* Sizes() const { return tables.data + ZAMB_HEADER_BYTES; }
+};
+
+// Walks the chunks of the frame at `offset`, `size` bytes long; a fault when they do not
+// fit the frame. An empty picture chunk is a picture of single-leaf codes: whether the
+// picture really needs no bits shows when it is decoded.
+bool ChunkFault(const ZambReader& in, std::uint64_t offset, std::uint32_t size, std::uint8_t type,
+                const std::uint8_t* header, FrameFaultRecord* fault) {
+    std::uint64_t at = 0;
+    if (type & ZAMB_FRAME_PALETTE) {
+        std::uint8_t units = 0;
+        if (size < 1 || !ReadAt(in, offset, &units, 1))
+            return *fault = {0, std::uint16_t(FaultKind::PaletteCut), 0, 0, 0}, true;
+        const std::uint32_t bytes = units * 4u;
+        if (bytes < 4 || bytes > size)
+            return *fault = {0, std::uint16_t(FaultKind::PaletteOut), 0, bytes, 0}, true;
+        at = bytes;
+    }
+    for (std::uint32_t n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        if (!(type & (ZAMB_FRAME_TRACK0 << n))) continue;
+        std::uint8_t length[4];
+        if (at + 4 > size || !ReadAt(in, offset + at, length, 4))
+            return *fault = {0, std::uint16_t(FaultKind::TrackCut), std::uint16_t(n), 0, 0}, true;
+        const std::uint32_t bytes = Word(length);
+        const std::uint32_t chunkHeader = Word(header + 72 + 4 * n) & ZAMB_TRACK_COMPRESSED ? 8 : 4;
+        if (bytes < chunkHeader || at + bytes > size)
+            return *fault = {0, std::uint16_t(FaultKind::TrackOut), std::uint16_t(n), bytes, 0},
+                   true;
+        at += bytes;
+    }
+    return false;
+}
+
+// Frames from the first on, against the input's length and their own chunk headers. A cut
+// input ends the walk: nothing after it is there.
+bool WalkFrames(const ZambReader& in, const StoredTables& stored, FrameChecks& checks) {
+    const std::uint8_t* types = stored.Sizes() + std::size_t{4} * checks.stored;
+    std::uint64_t offset = stored.tables.size + std::uint64_t{Word(stored.header + 52)};
+    for (std::uint32_t i = 0; i < checks.stored; ++i) {
+        const std::uint32_t size = Word(stored.Sizes() + std::size_t{4} * i);
+        if (offset + size > in.Size) {
+            const std::uint64_t inside = offset < in.Size ? in.Size - offset : 0;
+            return AddFault(checks, {i, std::uint16_t(FaultKind::FileEnds), 0, size,
+                                     static_cast<std::uint32_t>(inside)});
+        }
+        FrameFaultRecord fault{};
+        if (ChunkFault(in, offset, size, types[i], stored.header, &fault)) {
+            fault.frame = i;
+            if (!AddFault(checks, fault)) return false;
+        }
+        if (checks.faultCount == 0) checks.whole = i + 1;
+        offset += size;
+    }
+    return true;
+}
+
+// A tree's nodes, read with the tree builder's syntax; 0 for an absent tree.
+bool CountTreeNodes(BitReader& bits, std::uint32_t* nodes) {
+    *nodes = 0;
+    if (ReadBit(bits) == 0) return !bits.overrun;
+    std::uint32_t low[kByteTreeBytes / 4], high[kByteTreeBytes / 4];
+    low[0] = high[0] = kByteLeaf;
+    if (ReadBit(bits) != 0 && ReadByteTree(bits, low) == 0) return false;
+    if (ReadBit(bits) != 0 && ReadByteTree(bits, high) == 0) return false;
+    for (int escape = 0; escape < 3; ++escape) ReadBits(bits, 16);
+    // A pre-order tree ends with the leaf that closes every open internal node.
+    std::uint64_t open = 0, count = 0;
+    for (;;) {
+        ++count;
+        if (ReadBit(bits) != 0) {
+            ++open;
+        } else {
+            DecodeByte(low, bits);
+            DecodeByte(high, bits);
+            if (open == 0) break;
+            --open;
+        }
+        if (bits.overrun || count > kTreeBlockLimit) return false;
+    }
+    ReadBit(bits);  // the closing bit
+    *nodes = static_cast<std::uint32_t>(count);
+    return !bits.overrun;
+}
+
+// The trees whose header size leaves fewer nodes than the tree has: the builder then reads
+// nodes that are not there. Input that does not hold four trees is the open's to refuse.
+void CheckTreeSizes(const ZambReader& in, const StoredTables& stored, FrameChecks& checks) {
+    const std::uint32_t size = Word(stored.header + 52);
+    if (size > kLargestTreeData || stored.tables.size + std::uint64_t{size} > in.Size) return;
+    OwnedBytes data;
+    if (!data.Reserve(size)) return;
+    BitReader bits;
+    StartBits(bits, data.data, data.data + size);
+    std::uint32_t needed[kTreeCount] = {};
+    bool read = ReadAt(in, stored.tables.size, data.data, size);
+    for (int t = 0; read && t < kTreeCount; ++t) {
+        std::uint32_t nodes = 0;
+        read = CountTreeNodes(bits, &nodes);
+        needed[t] = nodes == 0 ? 0 : kNodeBytes * (nodes + 3);
+    }
+    data.Release();
+    if (!read) return;
+    for (int t = 0; t < kTreeCount; ++t) {
+        checks.treeSizes[t] = Word(stored.header + 56 + 4 * t);
+        checks.treeNeeded[t] = needed[t];
+        if (checks.treeSizes[t] < needed[t]) checks.shortTrees |= 1u << t;
+    }
+}
+
+std::string FaultReason(const FrameFaultRecord& fault, std::uint32_t stored) {
+    const std::string track = "track " + std::to_string(fault.track) + "'s sound chunk";
+    switch (static_cast<FaultKind>(fault.kind)) {
+        case FaultKind::FileEnds:
+            return "the file ends " + Plural(fault.inside, "byte") + " into this frame of " +
+                   std::to_string(fault.bytes) + " (" + Plural(stored - fault.frame, "frame") +
+                   " missing or cut)";
+        case FaultKind::PaletteCut:
+            return "the palette chunk is cut off";
+        case FaultKind::PaletteOut:
+            return "the palette chunk (" + Plural(fault.bytes, "byte") + ") runs out of its frame";
+        case FaultKind::TrackCut:
+            return track + " is cut off";
+        case FaultKind::TrackOut:
+            return track + " (" + Plural(fault.bytes, "byte") + ") runs out of its frame";
+    }
+    return "";
+}
+
+void CopyReason(const std::string& reason, char (&out)[160]) {
+    std::snprintf(out, sizeof out, "%s", reason.c_str());
+}
+
+// --- The whole frames' view -----------------------------------------------------------
+
+std::size_t ReadView(void* opaque, void* buffer, std::size_t size) {
+    auto* decoder = static_cast<ZambDecoder*>(opaque);
+    FrameChecks& checks = decoder->checks;
+    const std::uint64_t end = decoder->reader.Size;
+    std::uint64_t& position = checks.viewPosition;
+    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - std::min(end, position)));
+    auto* out = static_cast<std::uint8_t*>(buffer);
+    std::size_t done = 0;
+    const std::size_t prefix = checks.viewPrefix.size;
+    if (position < prefix) {
+        done = std::min<std::size_t>(size, prefix - static_cast<std::size_t>(position));
+        std::memcpy(out, checks.viewPrefix.data + position, done);
+        position += done;
+        checks.viewInputPlaced = false;
+    }
+    // Past the prefix the input's own bytes follow, from where the view says.
+    if (done < size && !checks.viewInputPlaced) {
+        if (checks.input.Seek(checks.input.Opaque, position + checks.viewShift) != 0) return done;
+        checks.viewInputPlaced = true;
+    }
+    if (done < size) {
+        const std::size_t got = checks.input.Read(checks.input.Opaque, out + done, size - done);
+        position += got;
+        done += got;
+    }
+    return done;
+}
+
+int SeekView(void* opaque, std::uint64_t position) {
+    auto* decoder = static_cast<ZambDecoder*>(opaque);
+    FrameChecks& checks = decoder->checks;
+    if (position > decoder->reader.Size) return -1;
+    checks.viewPosition = position;
+    checks.viewInputPlaced = false;  // placed by the next read that needs the input
+    return 0;
+}
+
+// Decodes the current picture with its stream's reading checked.
+void DecodeCheckedPicture(ZambDecoder* decoder) {
+    ChunkReading reading;
+    DecodeCurrentPictureChecked(&decoder->movie, &reading);
+    decoder->checks.pictureRead = true;
+    decoder->checks.ranOut = reading.ranOut;
+    decoder->checks.treesRead = reading.treesRead;
+}
+
+// The first damage of the current picture, in the order a reader of the movie meets it.
+std::string PictureDamage(const FrameChecks& checks) {
+    if (!checks.pictureRead) return "";
+    if (checks.ranOut) return "the picture's stream ends before its last block";
+    for (int t = 0; t < kTreeCount; ++t) {
+        if (!(checks.treesRead & (1u << t))) continue;
+        const std::string tree = std::string("the picture reads the ") + kTreeNames[t] + " tree";
+        if (checks.absentTrees & (1u << t)) return tree + ", which the movie does not store";
+        if (checks.shortTrees & (1u << t))
+            return tree + ", whose size of " + Plural(checks.treeSizes[t], "byte") +
+                   " is short of the " + std::to_string(checks.treeNeeded[t]) + " its nodes need";
+    }
+    return "";
+}
+
+bool CheckFramesOfInput(ZambDecoder* decoder) {
+    const ZambReader& in = decoder->reader;
+    FrameChecks& checks = decoder->checks;
+    checks.made = true;
+    StoredTables stored;
+    if (!ReadAt(in, 0, stored.header, sizeof stored.header)) return true;
+    checks.frameCount = Word(stored.header + 12);
+    checks.stored = checks.frameCount + (Word(stored.header + 20) & ZAMB_FILE_RING);
+    const std::uint64_t bytes = ZAMB_HEADER_BYTES + std::uint64_t{5} * checks.stored;
+    // Tables the input cannot hold are the open's to refuse.
+    if (checks.stored < checks.frameCount || bytes > in.Size) return true;
+    if (!stored.tables.Reserve(static_cast<std::size_t>(bytes))) return false;
+    if (!ReadAt(in, 0, stored.tables.data, stored.tables.size)) {
+        stored.tables.Release();
+        return true;
+    }
+    const bool walked = WalkFrames(in, stored, checks);
+    if (walked) CheckTreeSizes(in, stored, checks);
+    // Kept for a view of the whole frames, should the open need one.
+    checks.viewPrefix = stored.tables;
+    stored.tables = OwnedBytes{};
+    return walked;
+}
+
+bool CanOpenWholeFrames(const ZambDecoder* decoder) {
+    const FrameChecks& checks = decoder->checks;
+    return checks.whole != 0 && checks.whole != checks.stored && checks.viewPrefix.data != nullptr;
+}
+
+// The view's header counts the whole frames alone and no ring frame, its tables list just
+// them, and the trees and those frames follow as stored; it ends after them.
+bool ReadWholeFramesOnly(ZambDecoder* decoder) {
+    FrameChecks& checks = decoder->checks;
+    const std::uint8_t* tables = checks.viewPrefix.data;
+    const std::uint32_t whole = checks.whole, stored = checks.stored;
+    OwnedBytes prefix;
+    if (!prefix.Reserve(ZAMB_HEADER_BYTES + std::size_t{5} * whole)) return false;
+    std::memcpy(prefix.data, tables, ZAMB_HEADER_BYTES);
+    PutWord(prefix.data + 12, whole);
+    PutWord(prefix.data + 20, Word(tables + 20) & ~std::uint32_t{ZAMB_FILE_RING});
+    const std::uint8_t* sizes = tables + ZAMB_HEADER_BYTES;
+    std::memcpy(prefix.data + ZAMB_HEADER_BYTES, sizes, std::size_t{4} * whole);
+    std::memcpy(prefix.data + ZAMB_HEADER_BYTES + std::size_t{4} * whole,
+                sizes + std::size_t{4} * stored, whole);
+    std::uint64_t end = prefix.size + std::uint64_t{Word(tables + 52)};
+    for (std::uint32_t i = 0; i < whole; ++i) end += Word(sizes + std::size_t{4} * i);
+    checks.viewPrefix.Release();
+    checks.viewPrefix = prefix;
+    checks.viewShift = std::uint64_t{5} * (stored - whole);
+    checks.viewPosition = 0;
+    checks.input = decoder->reader;
+    decoder->reader = {decoder, &ReadView, &SeekView, end};
+    return true;
+}
+
+// A checked open that the plain one refuses tries the movie's whole frames alone: what a
+// damaged movie still holds can be decoded. The failed open has released what it took.
+ZambError OpenCheckedMovie(ZambDecoder* decoder) {
+    if (!CheckFramesOfInput(decoder)) return ZAMBERR_NO_MEMORY;
+    ZambError result = OpenMovieOfReader(decoder);
+    if (result != ZAMBERR_NONE && result != ZAMBERR_NO_MEMORY && CanOpenWholeFrames(decoder)) {
+        decoder->movie = Movie{};
+        if (!ReadWholeFramesOnly(decoder)) return ZAMBERR_NO_MEMORY;
+        if (OpenMovieOfReader(decoder) == ZAMBERR_NONE) result = ZAMBERR_NONE;
+    }
+    // The tables were kept for the view alone.
+    if (decoder->checks.input.Read == nullptr) decoder->checks.viewPrefix.Release();
+    if (result != ZAMBERR_NONE) return result;
+    NoteAbsentTrees(decoder);
+    ChooseTracks(decoder);
+    return ZAMBERR_NONE;
+}
+
+}  // namespace
+
+void ReleaseChecks(ZambDecoder* decoder) {
+    decoder->checks.faults.Release();
+    decoder->checks.viewPrefix.Release();
+}
+
+extern "C" {
+
+ZambError ZambDecoderOpenChecked(const ZambReader* reader, std::uint32_t flags,
+                                 ZambDecoder** decoder) {
+    if (decoder != nullptr) *decoder = nullptr;
+    if (decoder == nullptr || reader == nullptr || reader->Read == nullptr ||
+        reader->Seek == nullptr || !FlagsAreUsable(flags))
+        return ZAMBERR_INVALID_ARGUMENT;
+    ZambDecoder* handle = NewHandle(flags);
+    if (handle == nullptr) return ZAMBERR_NO_MEMORY;
+    handle->reader = *reader;
+    return FinishOpen(handle, OpenCheckedMovie(handle), decoder);
+}
+
+ZambError ZambDecoderCheckFrames(const ZambDecoder* decoder, ZambFrameCheck* check,
+                                 ZambFrameFault* faults, std::uint32_t capacity) {
+    if (decoder == nullptr || check == nullptr || (faults == nullptr && capacity != 0) ||
+        !decoder->checks.made)
+        return ZAMBERR_INVALID_ARGUMENT;
+    const FrameChecks& checks = decoder->checks;
+    *check = {checks.frameCount, checks.stored, checks.whole, checks.faultCount};
+    const auto* records = reinterpret_cast<const FrameFaultRecord*>(checks.faults.data);
+    for (std::uint32_t i = 0; i < std::min(capacity, checks.faultCount); ++i) {
+        faults[i].Frame = records[i].frame;
+        CopyReason(FaultReason(records[i], checks.stored), faults[i].Reason);
+    }
+    return ZAMBERR_NONE;
+}
+
+ZambError ZambDecoderCheckPictures(ZambDecoder* decoder) {
+    if (decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    decoder->checks.checkedPicture = &DecodeCheckedPicture;
+    return ZAMBERR_NONE;
+}
+
+ZambError ZambDecoderGetFrameDamage(const ZambDecoder* decoder, ZambFrameDamage* damage,
+                                    std::size_t size) {
+    if (decoder == nullptr || damage == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    if (!decoder->frameCurrent) return ZAMBERR_NO_FRAME;
+    const FrameChecks& checks = decoder->checks;
+    ZambFrameDamage facts{};
+    if (checks.pictureRead) {
+        facts.PictureRanOut = checks.ranOut ? 1 : 0;
+        facts.TreesRead = checks.treesRead;
+        facts.AbsentTrees = checks.absentTrees;
+        facts.ShortTrees = checks.shortTrees;
+        CopyReason(PictureDamage(checks), facts.Reason);
+    }
+    std::memcpy(damage, &facts, std::min(size, sizeof facts));
+    return ZAMBERR_NONE;
+}
+
+ZambError ZambDecoderGetStoredFrame(const ZambDecoder* decoder, std::uint32_t frame,
+                                    ZambStoredFrame* stored, std::size_t size) {
+    if (decoder == nullptr || stored == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const Movie& movie = decoder->movie;
+    if (frame >= StoredFrames(&movie)) return ZAMBERR_NO_FRAME;
+    const ZambStoredFrame facts{movie.FrameSizes[frame], movie.FrameTypes[frame]};
+    std::memcpy(stored, &facts, std::min(size, sizeof facts));
+    return ZAMBERR_NONE;
+}
+
+ZambError ZambDecoderGetFrameSizes(const ZambDecoder* decoder, ZambFrameSizes* sizes,
+                                   std::size_t size) {
+    if (decoder == nullptr || sizes == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    const Movie& movie = decoder->movie;
+    const ZambFrameSizes facts{movie.LargestFrame, movie.AverageFrame, movie.PeakSecondBytes,
+                               movie.PeakSecondFrame};
+    std::memcpy(sizes, &facts, std::min(size, sizeof facts));
+    return ZAMBERR_NONE;
+}
+
+}  // extern "C"
