@@ -1,7 +1,7 @@
 # Shared build settings and the helpers every module's CMakeLists uses.
 
 find_package(Threads REQUIRED)
-if(NOT WIN32)
+if(NOT WIN32 AND NOT ZAMBREL_WEB)
     find_package(PkgConfig REQUIRED)
     pkg_check_modules(SDL2 REQUIRED IMPORTED_TARGET GLOBAL sdl2)
 endif()

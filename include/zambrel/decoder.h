@@ -20,9 +20,7 @@
     ZAMBREL_MAKE_VERSION(ZAMBREL_VERSION_MAJOR, ZAMBREL_VERSION_MINOR, ZAMBREL_VERSION_PATCH)
 
 /* Built alone (for WebAssembly, say), the decoding core needs no window system, sound
-   device or SDL: compile every .cpp file of src/core, src/decoder and
-   src/platform/standin/kernel, and src/sound/driver.cpp and src/library/core_only.cpp, with
-   include/ and src/ on the include path. */
+   device or SDL: it is the CMake target zmb_decoding_core, which web/build compiles. */
 
 #include "export.h"
 

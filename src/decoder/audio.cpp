@@ -7,6 +7,7 @@
 
 #include "core/allocator.h"
 #include "decoder/audio_decode.h"
+#include "decoder/host.h"
 #include "decoder/movie.h"
 #include "sound/driver.h"
 #include "sound/track.h"
@@ -43,8 +44,20 @@ std::uint8_t* AudioScratch() {
     return audioScratch;
 }
 
+namespace {
+
+// The driver is the caller's to install, at the first track it is asked for; without one no
+// track opens and the movie is paced by the clock.
+bool SoundDriverInstalled() {
+    if (!SoundDriver.SoundOpenTrack && Host().InstallSoundDriver != nullptr)
+        Host().InstallSoundDriver();
+    return SoundDriver.SoundOpenTrack != nullptr;
+}
+
+}  // namespace
+
 bool OpenTrack(Movie* movie, int n) {
-    if (!SoundDriver.SoundOpenTrack) SoundInstallWaveOut();
+    if (!SoundDriverInstalled()) return false;
     const std::uint32_t format = movie->TrackFormat[n];
     const std::uint32_t rate = (format & TRACK_PRESENT) ? (format & TRACK_RATE_MASK) : 0;
     if (rate == 0 || rate > kMaxTrackRate) return false;

@@ -63,16 +63,34 @@ enum class OpenFailure {
     TooLarge,        // "Zambrel frames too large"
 };
 
+// A movie of the system's own interface, whose opener has its file open: FileHandle shows the
+// file, which is read through the installed file reader and stays the opener's to close.
+struct FileMovieRequest {
+    void* file;
+    std::uint64_t start;   // the movie's first byte in the file
+    std::uint64_t length;  // the file's length
+    void* recordStorage;   // the caller's record, used with ZAMB_USER_RECORD
+    std::uint32_t flags;   // ZambOpen's
+    std::uint32_t extraBuffer;
+    std::uint32_t startTime;  // the clock when the opener began, for OpenTime
+};
+
+// Opens the movie, its sound tracks included, the way ZambOpen does once it has the file.
+// Once a preload has read every frame FileHandle is kClosedFile and the file is not read
+// again. Null when the movie cannot be used; the debug output says why.
+Movie* OpenFileMovie(const FileMovieRequest& request);
+
 // A reader's movie has no read-ahead ring, so the ring size the open is given is not used.
 inline constexpr std::uint32_t kReaderRingUnused = 0;
 
 // Opens a movie from a reader (positions from the movie's first byte) into `storage`, the
-// way ZambOpen opens a file, but with no sound track, no profile read and no ring: frames
+// way OpenFileMovie opens a file, but with no sound track and no ring: frames
 // are read one at a time unless `flags` has ZAMB_PRELOAD. `flags` may also hold the height
 // flags of ZambOpen. The reader must outlive the movie, which is released with ReleaseMovie.
 // Null, with the reason in *failure, when the movie cannot be used.
 Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
                            OpenFailure* failure);
-// Frees everything the movie holds but its input and sound tracks, and zeroes the record;
+// Frees everything the movie holds but its input and sound tracks (CloseMovieTracks), and
+// zeroes the record;
 // frees the record too unless the caller supplied it.
 void ReleaseMovie(Movie* movie);

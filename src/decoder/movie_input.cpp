@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "decoder/audio.h"
+#include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
-#include "platform/win32.h"
 
 namespace {
 
@@ -43,10 +43,14 @@ void ConsumeRing(Movie* movie, std::uint32_t count) {
 }
 
 // Waits, polling the clock, until `bytes` would have taken to read at the simulated speed.
-void WaitForReadSpeed(const Movie* movie, DWORD start, std::uint32_t bytes) {
-    if (movie->ReadSpeed == 0) return;
+// Without a clock the wait could never end, and there is no speed to simulate against.
+void WaitForReadSpeed(const Movie* movie, std::uint32_t start, std::uint32_t bytes) {
+    if (movie->ReadSpeed == 0 || !HostHasClock()) return;
     const std::uint64_t due = std::uint64_t{bytes} * 1000 / movie->ReadSpeed;
-    while (static_cast<std::uint64_t>(timeGetTime() - start) < due) Sleep(1);
+    const HostServices& host = Host();
+    while (static_cast<std::uint64_t>(host.Milliseconds() - start) < due) {
+        if (host.Sleep != nullptr) host.Sleep(1);
+    }
 }
 
 struct RingReadState {
@@ -116,7 +120,7 @@ std::uint32_t ReadThroughRing(Movie* movie, RingReadState& read) {
 }  // namespace
 
 std::uint32_t ReadMovieData(Movie* movie, void* buffer, std::uint32_t count) {
-    const DWORD start = timeGetTime();
+    const std::uint32_t start = HostMilliseconds();
     std::uint32_t fromFile = 0;
     std::uint32_t delivered = 0;
     if (movie->RingBase == nullptr) {
@@ -129,7 +133,7 @@ std::uint32_t ReadMovieData(Movie* movie, void* buffer, std::uint32_t count) {
     }
     movie->BytesRead += fromFile;
     WaitForReadSpeed(movie, start, fromFile);
-    movie->ReadTime += timeGetTime() - start;
+    movie->ReadTime += HostMilliseconds() - start;
     return delivered;
 }
 
@@ -138,7 +142,7 @@ std::uint32_t ReadAhead(Movie* movie) {
     if (static_cast<std::int32_t>(movie->RingSize - movie->RingFill) <
         static_cast<std::int32_t>(kBlockSize))
         return 0;
-    const DWORD start = timeGetTime();
+    const std::uint32_t start = HostMilliseconds();
     const std::uint32_t got = FileRead(movie, movie->RingWrite, kBlockSize);
     movie->RingFill += got;
     movie->RingWrite += got;
@@ -151,7 +155,7 @@ std::uint32_t ReadAhead(Movie* movie) {
     movie->RingPeak = std::max(movie->RingPeak, movie->RingFill);
     movie->AheadBytes += got;
     WaitForReadSpeed(movie, start, got);
-    movie->AheadTime += timeGetTime() - start;
+    movie->AheadTime += HostMilliseconds() - start;
     return got;
 }
 

@@ -1,19 +1,18 @@
 // SPDX-License-Identifier: MIT
-// ZambOpen: checks the header, loads the frame tables and trees, chooses preload or ring.
+// Opening a movie from its input: checks the header, loads the frame tables and trees,
+// chooses preload or ring.
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
 
-#include "blit/sound_hook.h"
 #include "core/allocator.h"
 #include "core/debug.h"
 #include "decoder/audio.h"
-#include "decoder/debug_setting.h"
+#include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
 #include "decoder/trees.h"
 #include "decoder/value_tables.h"
-#include "platform/win32.h"
 
 static_assert(offsetof(Movie, PaletteChanged) == ZAMB_HEADER_BYTES,
               "the header is read straight into the record's start");
@@ -32,82 +31,14 @@ bool HasFlag(std::uint32_t flags, std::uint32_t flag) {
 
 struct OpenState {
     std::uint32_t flags;
-    HANDLE handle = INVALID_HANDLE_VALUE;
-    ZambReader* reader = nullptr;  // instead of the handle, for a decoder handle's movie
-    std::uint64_t start = 0;       // the movie's first byte in the file
+    void* input = nullptr;  // what FileHandle holds: the system's file, or a handle's reader
+    bool frameByFrame = false;
+    std::uint64_t start = 0;   // the movie's first byte in the input
+    std::uint64_t length = 0;  // the input's length
     Movie* movie = nullptr;
     std::uint64_t total = 0;  // bytes of all stored frames
     OpenFailure failure = OpenFailure::None;
 };
-
-bool CallerOwnsHandle(const OpenState& open) {
-    return HasFlag(open.flags, ZAMB_FILE_HANDLE) || open.reader != nullptr;
-}
-
-// Frames are read one at a time into a frame-sized buffer, with no read-ahead ring: a
-// reader (often memory) has no latency for a ring to hide.
-bool ReadsFrameByFrame(const OpenState& open) {
-    return open.reader != nullptr && !HasFlag(open.flags, ZAMB_PRELOAD);
-}
-
-// The handle's position is where the movie starts: a movie may sit inside a larger file.
-std::uint64_t CurrentPosition(HANDLE handle) {
-    LONG high = 0;
-    const DWORD low = SetFilePointer(handle, 0, &high, FILE_CURRENT);
-    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
-}
-
-// The file's length, leaving the position where it was.
-std::uint64_t HandleLength(HANDLE handle) {
-    LONG high = 0;
-    const DWORD here = SetFilePointer(handle, 0, &high, FILE_CURRENT);
-    const LONG hereHigh = high;
-    high = 0;
-    const DWORD low = SetFilePointer(handle, 0, &high, FILE_END);
-    LONG restoreHigh = hereHigh;
-    SetFilePointer(handle, static_cast<LONG>(here), &restoreHigh, FILE_BEGIN);
-    return (static_cast<std::uint64_t>(static_cast<std::uint32_t>(high)) << 32) | low;
-}
-
-// ZAMB_USER_RECORD only comes with ZAMB_FILE_HANDLE: a name has nowhere to travel in the
-// caller's storage, so that combination opens nothing.
-bool GetFile(const void* argument, OpenState& open) {
-    if (HasFlag(open.flags, ZAMB_FILE_HANDLE)) {
-        HANDLE handle = nullptr;
-        if (HasFlag(open.flags, ZAMB_USER_RECORD)) {
-            std::memcpy(&handle, argument, sizeof handle);
-        } else {
-            handle = const_cast<void*>(argument);
-        }
-        open.handle = handle;
-        if (handle != INVALID_HANDLE_VALUE) {
-            DebugText("ZambOpen - file handle: ");
-            DebugNumber(static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(handle)));
-            DebugText("\r\n");
-            open.start = CurrentPosition(handle);
-        }
-    } else if (!HasFlag(open.flags, ZAMB_USER_RECORD)) {
-        const char* name = static_cast<const char*>(argument);
-        DebugText("ZambOpen - file: ");
-        DebugText(name);
-        DebugText("\r\n");
-        open.handle = CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    }
-    if (open.handle == INVALID_HANDLE_VALUE || open.handle == nullptr) {
-        DebugText("Couldn't open the Zambrel file\r\n");
-        return false;
-    }
-    return true;
-}
-
-std::uint64_t FileLength(const OpenState& open) {
-    return open.reader != nullptr ? open.reader->Size : HandleLength(open.handle);
-}
-
-void CloseOwnedFile(const OpenState& open) {
-    if (!CallerOwnsHandle(open)) CloseHandle(open.handle);
-}
 
 bool GetRecord(void* argument, OpenState& open) {
     Movie* movie = HasFlag(open.flags, ZAMB_USER_RECORD)
@@ -115,13 +46,12 @@ bool GetRecord(void* argument, OpenState& open) {
                        : static_cast<Movie*>(ZambAllocate(sizeof(Movie)));
     if (movie == nullptr) {
         DebugText("Couldn't allocate Zamb structure\r\n");
-        CloseOwnedFile(open);
         open.failure = OpenFailure::NoMemory;
         return false;
     }
     std::memset(movie, 0, sizeof(Movie));
     movie->MemoryInUse = sizeof(Movie);
-    movie->FileHandle = open.reader != nullptr ? static_cast<void*>(open.reader) : open.handle;
+    movie->FileHandle = open.input;
     // Marks a reader's movie from its first read on (the full flags are kept later).
     movie->OpenFlags = open.flags & kReaderMovieMask;
     movie->FirstFrameOffset = static_cast<std::uint32_t>(open.start);
@@ -132,7 +62,7 @@ bool GetRecord(void* argument, OpenState& open) {
     return true;
 }
 
-// Frees everything allocated so far, newest first; the caller's handle and storage stay.
+// Frees everything allocated so far, newest first; the input and the caller's storage stay.
 // A failure without a reason of its own is a memory shortage.
 std::nullptr_t FailOpen(OpenState& open) {
     if (open.failure == OpenFailure::None) open.failure = OpenFailure::NoMemory;
@@ -142,7 +72,6 @@ std::nullptr_t FailOpen(OpenState& open) {
     ReleaseValueTables(movie->Trees);
     ZambFree(movie->Trees);
     ZambFree(movie->FrameTypes);
-    CloseOwnedFile(open);
     std::memset(movie, 0, sizeof(Movie));
     if (!HasFlag(open.flags, ZAMB_USER_RECORD)) ZambFree(movie);
     return nullptr;
@@ -198,7 +127,7 @@ bool LayoutFits(const OpenState& open) {
 bool TablesInsideFile(const OpenState& open) {
     const Movie* movie = open.movie;
     const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
-    return open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize <= FileLength(open);
+    return open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize <= open.length;
 }
 
 void SetFramePeriod(Movie* movie, std::uint32_t flags) {
@@ -322,13 +251,13 @@ std::uint64_t RingSizeFor(const Movie* movie, std::uint32_t extraBuffer, std::ui
 bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
     Movie* movie = open.movie;
     const auto total = static_cast<std::uint32_t>(open.total);
-    const std::uint64_t remaining = FileLength(open) - movie->FirstFrameOffset;
+    const std::uint64_t remaining = open.length - movie->FirstFrameOffset;
     if (movie->LargestFrame > remaining) {
         DebugText("Zambrel file too short\r\n");
         open.failure = OpenFailure::TooShort;
         return false;
     }
-    if (ReadsFrameByFrame(open)) {
+    if (open.frameByFrame) {
         movie->FrameBufferSize = movie->LargestFrame;
     } else if (!HasFlag(open.flags, ZAMB_PRELOAD)) {
         const std::uint64_t ring =
@@ -370,9 +299,9 @@ bool Preload(OpenState& open) {
     Movie* movie = open.movie;
     movie->OpenFlags = open.flags;  // LoadFrame and SeekFrame follow the choice from here on
     if (!ReadExactly(movie, movie->FrameBuffer, movie->FrameBufferSize)) return false;
-    CloseOwnedFile(open);
-    // A reader stays the movie's input: its movie is known by it.
-    if (open.reader == nullptr) movie->FileHandle = INVALID_HANDLE_VALUE;
+    // The system's file is not read again, and its opener closes it unless it is the caller's;
+    // a reader stays the movie's input, as its movie is known by it.
+    if (!ReadsThroughReader(movie)) movie->FileHandle = kClosedFile;
     movie->FrameData = movie->FrameBuffer;
     movie->FrameBytes = movie->FrameSizes[0];
     return true;
@@ -404,7 +333,7 @@ void ApplyHeightScaling(Movie* movie, std::uint32_t flags) {
     if (how == FILE_INTERLACED || how == FILE_DOUBLED) movie->Height *= 2;
 }
 
-void FinishOpen(Movie* movie, std::uint32_t flags, DWORD startTime) {
+void FinishOpen(Movie* movie, std::uint32_t flags, std::uint32_t startTime) {
     movie->PaletteFrame = -1;
     PrepareFrame(movie);
     movie->PrimaryTrack = -1;
@@ -416,7 +345,7 @@ void FinishOpen(Movie* movie, std::uint32_t flags, DWORD startTime) {
         }
     }
     ApplyHeightScaling(movie, flags);
-    movie->OpenTime = timeGetTime() - startTime;
+    movie->OpenTime = HostMilliseconds() - startTime;
     movie->ReadTime += movie->AheadTime;
     movie->BytesRead += movie->AheadBytes;
     movie->AheadTime = 0;
@@ -429,7 +358,7 @@ void FinishOpen(Movie* movie, std::uint32_t flags, DWORD startTime) {
 
 // Everything after the input is there: header, tables, trees, the way of reading, frame 0.
 Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBuffer,
-                     DWORD startTime) {
+                     std::uint32_t startTime) {
     const std::uint32_t flags = open.flags;
     if (!GetRecord(recordStorage, open)) return nullptr;
     Movie* movie = open.movie;
@@ -463,31 +392,27 @@ Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBu
     return movie;
 }
 
-Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
-    DebugReadSetting();
-    const DWORD startTime = timeGetTime();
-    OpenState open{flags};
-    if (!GetFile(nameOrHandle, open)) return nullptr;
-    return OpenFromInput(open, const_cast<void*>(nameOrHandle), extraBuffer, startTime);
-}
-
 }  // namespace
 
-Movie* ZambOpen(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
-    if (nameOrHandle == nullptr) return nullptr;
-    // Only this interface opens sound tracks, so only its movies need the blitter's long
-    // table builds to keep their sound flowing.
-    BlitInstallSoundService(&ZambServiceSound);
-    return OpenMovie(nameOrHandle, flags, extraBuffer);
+Movie* OpenFileMovie(const FileMovieRequest& request) {
+    OpenState open{request.flags};
+    open.input = request.file;
+    open.start = request.start;
+    open.length = request.length;
+    return OpenFromInput(open, request.recordStorage, request.extraBuffer, request.startTime);
 }
 
 Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
                            OpenFailure* failure) {
-    const DWORD startTime = timeGetTime();
+    const std::uint32_t startTime = HostMilliseconds();
     // Only the height flags and the preload choice pass; the record is the caller's.
     constexpr std::uint32_t kPassed = ZAMB_PRELOAD | ZAMB_NO_SCALE;
     OpenState open{(flags & kPassed) | kReaderMovieFlags};
-    open.reader = reader;
+    open.input = reader;
+    open.length = reader->Size;
+    // Frames are read one at a time into a frame-sized buffer, with no read-ahead ring: a
+    // reader (often memory) has no latency for a ring to hide.
+    open.frameByFrame = (flags & ZAMB_PRELOAD) == 0;
     Movie* movie = OpenFromInput(open, storage, kReaderRingUnused, startTime);
     *failure = movie != nullptr ? OpenFailure::None : open.failure;
     return movie;

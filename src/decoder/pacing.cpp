@@ -4,9 +4,9 @@
 #include <cstring>
 
 #include "decoder/audio.h"
+#include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/pacing.h"
-#include "platform/win32.h"
 #include "sound/driver.h"
 #include "sound/track.h"
 
@@ -49,7 +49,7 @@ std::int32_t WaitBySound(Movie* movie) {
 
 std::int32_t WaitByClock(Movie* movie) {
     if (movie->FrameDue) return 0;
-    const std::uint32_t now = timeGetTime() * 100;
+    const std::uint32_t now = HostMilliseconds() * 100;
     const std::uint32_t period = movie->FramePeriod;
     if (movie->NextFrameTime == kClockNotStarted) {
         movie->NextFrameTime = now + period;
@@ -139,7 +139,7 @@ std::uint32_t MillisecondsBySound(Movie* movie) {
 
 std::uint32_t MillisecondsByClock(const Movie* movie) {
     if (movie->FrameDue || movie->NextFrameTime == kClockNotStarted) return kNotDueYet;
-    const std::uint32_t now = timeGetTime() * 100;
+    const std::uint32_t now = HostMilliseconds() * 100;
     if (movie->NextFrameTime <= now) return 0;
     return (movie->NextFrameTime - now + 99) / 100;
 }
@@ -152,7 +152,7 @@ std::uint32_t MillisecondsToNextFrame(Movie* movie) {
 }
 
 void FinishFrameStatistics(Movie* movie) {
-    const std::uint32_t now = timeGetTime();
+    const std::uint32_t now = HostMilliseconds();
     if (movie->FrameStartTime) {
         NoteSlowFrame(movie, now - movie->FrameStartTime);
         movie->FrameStartTime = 0;
@@ -213,7 +213,7 @@ std::int32_t ZambSoundOnOff(Movie* movie, std::int32_t on) {
 void ZambSummary(Movie* movie, PlaybackSummary* out) {
     if (!movie || !out) return;
     FinishFrameStatistics(movie);
-    out->TotalTime = timeGetTime() - movie->FirstFrameTime;
+    out->TotalTime = HostMilliseconds() - movie->FirstFrameTime;
     out->FramePeriod = movie->FramePeriod;
     out->OpenTime = movie->OpenTime;
     out->FramesPlayed = movie->FramesDecoded;

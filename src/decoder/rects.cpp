@@ -4,8 +4,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "decoder/host.h"
 #include "decoder/video.h"
-#include "platform/win32.h"
 
 namespace {
 
@@ -188,7 +188,7 @@ void HandOutFirst(Movie* movie) {
 
 // Decoding ends where copying to the screen begins.
 void NoteBlitStart(Movie* movie) {
-    const DWORD now = timeGetTime();
+    const std::uint32_t now = HostMilliseconds();
     if (movie->BlitStartTime == 0) movie->BlitStartTime = now;
     if (movie->DecodeStartTime != 0) {
         movie->DecodeTime += now - movie->DecodeStartTime;

@@ -10,10 +10,10 @@
 #include "core/mmx.h"
 #include "core/palette_layout.h"
 #include "decoder/audio.h"
+#include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
 #include "decoder/value_tables.h"
-#include "platform/win32.h"
 #include "zambrel/blit.h"
 
 namespace {
@@ -147,7 +147,7 @@ void VideoChunkBounds(const Movie* movie, const std::uint8_t** start, const std:
 }
 
 void StartTiming(Movie* movie) {
-    const DWORD now = timeGetTime();
+    const std::uint32_t now = HostMilliseconds();
     movie->DecodeStartTime = now;
     movie->FrameStartTime = now;
     if (movie->FirstFrameTime == 0) movie->FirstFrameTime = now;

@@ -8,6 +8,7 @@
 #include "decoder/audio.h"
 #include "decoder/movie.h"
 #include "decoder/pacing.h"
+#include "decoder/system/platform_services.h"
 #include "fake_driver.h"
 #include "platform/standin/kernel/seams.h"
 #include "sound/track.h"
@@ -19,6 +20,7 @@ class PacingTest : public ::testing::Test {
     std::unique_ptr<Movie> movie = std::make_unique<Movie>();
 
     void SetUp() override {
+        InstallPlatformServices();  // the clock the schedule is read from
         InstallFakeDriver();
         standin::UseTestClock(50000);
         movie->PrimaryTrack = -1;

@@ -11,7 +11,7 @@
 #include <string>
 
 #include "core/debug.h"
-#include "decoder/debug_setting.h"
+#include "decoder/system/debug_setting.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/kernel/seams.h"
 #include "sound/driver.h"

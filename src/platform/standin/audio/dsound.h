@@ -238,8 +238,11 @@ HRESULT WINAPI DirectSoundCreate(LPCGUID device, LPDIRECTSOUND* directSound, LPU
 namespace standin {
 
 // Puts DSOUND.DLL in the component table (hidden by ZAMBREL_MISSING=dsound). Runs once,
-// before main, in every program that includes the platform header.
+// before main, in every program that includes the platform header, unless it is compiled
+// with ZAMBREL_NO_COMPONENTS (a module that names the platform's types only).
 bool RegisterSoundComponents();
+#ifndef ZAMBREL_NO_COMPONENTS
 inline const bool soundComponentsRegistered = RegisterSoundComponents();
+#endif
 
 }  // namespace standin

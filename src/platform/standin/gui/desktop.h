@@ -19,8 +19,9 @@ bool AnswerSoundsWindowQuestions();
 
 // Both run once, before main, in every program that includes the platform header. The
 // modules the shared library is built from are compiled with ZAMBREL_NO_WINDOWS: they never
-// reach a window, and so the library carries no window system.
-#ifndef ZAMBREL_NO_WINDOWS
+// reach a window, and so the library carries no window system. A module compiled with
+// ZAMBREL_NO_COMPONENTS names the platform's types only and registers nothing.
+#if !defined(ZAMBREL_NO_WINDOWS) && !defined(ZAMBREL_NO_COMPONENTS)
 inline const bool graphicsComponentsRegistered = RegisterGraphicsComponents();
 inline const bool soundsWindowQuestionsAnswered = AnswerSoundsWindowQuestions();
 #endif

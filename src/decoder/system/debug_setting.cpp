@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // Reading the debug setting from the user's profile, once per process.
-#include "decoder/debug_setting.h"
+#include "decoder/system/debug_setting.h"
 
 #include "core/debug.h"
 #include "platform/win32.h"
