@@ -8,13 +8,6 @@
 
 namespace {
 
-// An absent tree keeps all three recent values in its one node; a stored one gives each
-// its own.
-bool IsAbsent(const TreeBlock* trees, int tree) {
-    const std::uint32_t* at = trees->Recent[tree].Location;
-    return at[0] == at[1] && at[1] == at[2];
-}
-
 // Pre-order puts a tree's last node at the end of the path that takes every 1-branch, so
 // its nodes are counted without a walk over all of them.
 std::uint32_t StoredNodes(const TreeBlock* trees, int tree) {
@@ -34,12 +27,10 @@ TreeFaults FindTreeFaults(const Movie* movie) {
     TreeFaults faults;
     if (movie == nullptr || movie->Trees == nullptr) return faults;
     const TreeBlock* trees = movie->Trees;
+    faults.absent = AbsentTrees(trees);
     for (int t = 0; t < kTreeCount; ++t) {
         faults.size[t] = trees->Sizes[t];
-        if (IsAbsent(trees, t)) {
-            faults.absent |= 1u << t;
-            continue;
-        }
+        if (faults.absent & (1u << t)) continue;
         // The three spare nodes hold recent values; a size without room for them was not
         // written for these trees.
         faults.needed[t] = kNodeBytes * (StoredNodes(trees, t) + 3);

@@ -161,14 +161,8 @@ ZambError OpenFromReader(ZambDecoder* decoder) {
 }
 
 void NoteAbsentTrees(ZambDecoder* decoder) {
-    const TreeBlock* trees = decoder->movie.Trees;
-    if (trees == nullptr) return;
-    // Just built, an absent tree keeps all three recent values in its one node; a stored
-    // tree gives each its own node.
-    for (int t = 0; t < kTreeCount; ++t) {
-        const std::uint32_t* at = trees->Recent[t].Location;
-        if (at[0] == at[1] && at[1] == at[2]) decoder->checks.absentTrees |= 1u << t;
-    }
+    if (decoder->movie.Trees != nullptr)
+        decoder->checks.absentTrees |= AbsentTrees(decoder->movie.Trees);
 }
 
 ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out) {

@@ -65,6 +65,18 @@ static_assert(sizeof(TreeBlock) == kTreeNodesOffset);
 static_assert(offsetof(TreeBlock, EscapeMarker) == 53264);
 static_assert(offsetof(TreeBlock, Generation) == 53332);
 
+// Bit t: the movie stores no tree t, so any value read from it is made up. Just built, an
+// absent tree keeps all three recent values in its one node; a stored tree gives each its
+// own node.
+inline std::uint32_t AbsentTrees(const TreeBlock* trees) {
+    std::uint32_t absent = 0;
+    for (int t = 0; t < kTreeCount; ++t) {
+        const std::uint32_t* at = trees->Recent[t].Location;
+        if (at[0] == at[1] && at[1] == at[2]) absent |= 1u << t;
+    }
+    return absent;
+}
+
 // Lookup entries carry byte positions in 24 bits, so a tree block may not reach 16 MiB.
 inline constexpr std::uint32_t kTreeBlockLimit = 1u << 24;
 
