@@ -174,6 +174,18 @@ ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out) 
     return result;
 }
 
+ZambError OpenOverReader(const ZambReader* reader, std::uint32_t flags, ZambDecoder** decoder,
+                         ZambError (*open)(ZambDecoder*)) {
+    if (decoder != nullptr) *decoder = nullptr;
+    if (decoder == nullptr || reader == nullptr || reader->Read == nullptr ||
+        reader->Seek == nullptr || !FlagsAreUsable(flags))
+        return ZAMBERR_INVALID_ARGUMENT;
+    ZambDecoder* handle = NewHandle(flags);
+    if (handle == nullptr) return ZAMBERR_NO_MEMORY;
+    handle->reader = *reader;
+    return FinishOpen(handle, open(handle), decoder);
+}
+
 namespace {
 
 // --- Frames -----------------------------------------------------------------------------
@@ -514,14 +526,7 @@ const char* ZambVersionString(void) {
 
 ZambError ZambDecoderOpenReader(const ZambReader* reader, std::uint32_t flags,
                                 ZambDecoder** decoder) {
-    if (decoder != nullptr) *decoder = nullptr;
-    if (decoder == nullptr || reader == nullptr || reader->Read == nullptr ||
-        reader->Seek == nullptr || !FlagsAreUsable(flags))
-        return ZAMBERR_INVALID_ARGUMENT;
-    ZambDecoder* handle = NewHandle(flags);
-    if (handle == nullptr) return ZAMBERR_NO_MEMORY;
-    handle->reader = *reader;
-    return FinishOpen(handle, OpenFromReader(handle), decoder);
+    return OpenOverReader(reader, flags, decoder, &OpenFromReader);
 }
 
 ZambError ZambDecoderOpenMemory(const void* data, std::size_t size, std::uint32_t flags,

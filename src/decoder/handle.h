@@ -196,6 +196,10 @@ void FreeHandle(ZambDecoder* decoder);
 ZambError OpenMovieOfReader(ZambDecoder* decoder);
 ZambError OpenFromReader(ZambDecoder* decoder);
 ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out);
+// An open over the caller's reader: the checks every such open makes, then `open` on the new
+// handle, which keeps a copy of the reader.
+ZambError OpenOverReader(const ZambReader* reader, std::uint32_t flags, ZambDecoder** decoder,
+                         ZambError (*open)(ZambDecoder*));
 // The trees the movie does not store, noted once it is open: a picture that reads one has
 // made its values up.
 void NoteAbsentTrees(ZambDecoder* decoder);

@@ -342,14 +342,7 @@ extern "C" {
 
 ZambError ZambDecoderOpenChecked(const ZambReader* reader, std::uint32_t flags,
                                  ZambDecoder** decoder) {
-    if (decoder != nullptr) *decoder = nullptr;
-    if (decoder == nullptr || reader == nullptr || reader->Read == nullptr ||
-        reader->Seek == nullptr || !FlagsAreUsable(flags))
-        return ZAMBERR_INVALID_ARGUMENT;
-    ZambDecoder* handle = NewHandle(flags);
-    if (handle == nullptr) return ZAMBERR_NO_MEMORY;
-    handle->reader = *reader;
-    return FinishOpen(handle, OpenCheckedMovie(handle), decoder);
+    return OpenOverReader(reader, flags, decoder, &OpenCheckedMovie);
 }
 
 ZambError ZambDecoderCheckFrames(const ZambDecoder* decoder, ZambFrameCheck* check,
