@@ -133,57 +133,15 @@ TEST(PlayerDamage, TreeStoredShortIsNamedWhenRead) {
     EXPECT_GT(named, 0) << "some short tree still opens";
 }
 
-// A mix of everything the writer varies, as zmbtool's own tests make them: palette-only
-// pictures, empty sound chunks, single-leaf and lopsided trees, no escapes, interlacing,
-// doubling, a ring frame.
-encoder::MovieRecipe VariedRecipe(std::mt19937& random, int kind) {
-    auto pick = [&random](int n) { return static_cast<int>(random() % n); };
-    encoder::MovieRecipe recipe;
-    recipe.width = 4 * (1 + pick(12));
-    recipe.height = 4 * (1 + pick(8));
-    recipe.frameRate = kFastPeriod;
-    const int frames = 1 + pick(10);
-    for (int f = 0; f < frames; ++f) {
-        encoder::Picture picture;
-        picture.pixels.resize(std::size_t{recipe.width} * recipe.height);
-        for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
-            const std::uint32_t x = i % recipe.width, y = i / recipe.width;
-            const std::uint32_t values[] = {static_cast<std::uint32_t>(random()), x + y + f, x * y,
-                                            0, static_cast<std::uint32_t>(f * 40)};
-            picture.pixels[i] = static_cast<std::uint8_t>(values[kind % 5]);
-        }
-        for (int e = 0; e < 768; ++e)
-            picture.palette[e] = encoder::WidenLevel(static_cast<std::uint8_t>((e + f * 5) % 64));
-        recipe.pictures.push_back(picture);
-    }
-    recipe.ring = pick(4) == 0;
-    recipe.interlaced = pick(6) == 0;
-    recipe.doubled = !recipe.interlaced && pick(6) == 0;
-    recipe.blockErrorBudget = pick(3) == 0 ? 3000 : 0;
-    recipe.stream.treeShape =
-        pick(3) == 0 ? encoder::TreeShape::Lopsided : encoder::TreeShape::Huffman;
-    recipe.stream.escapes = pick(3) == 0 ? encoder::EscapeUse::Never : encoder::EscapeUse::Recent;
-    recipe.stream.fullBlocksOnly = pick(5) == 0;
-    recipe.stream.noSkip = pick(4) == 0;
-    recipe.stream.overlongLastRun = pick(4) == 0;
-    recipe.stream.paletteEveryFrame = pick(3) == 0;
-    if (pick(2) == 0) {
-        encoder::SoundTrack& track = recipe.tracks[0];
-        track.present = true;
-        track.sampleRate = 11025;
-        track.compressed = pick(2) == 0;
-        track.emptyChunks = pick(2) == 0;
-        track.samples.assign(100 + pick(1000), static_cast<std::uint8_t>(0x80));
-    }
-    return recipe;
-}
-
 TEST(PlayerDamage, WhatTheWriterMakesPlaysWhole) {
     std::mt19937 random(2026);
     PlayerFolder folder;
     std::string names;
     for (int n = 0; n < 25; ++n) {
-        const encoder::WriteResult movie = encoder::WriteMovie(VariedRecipe(random, n));
+        encoder::MovieRecipe recipe =
+            test_movies::VariedRecipe(random, static_cast<test_movies::Content>(n % 5));
+        recipe.frameRate = kFastPeriod;
+        const encoder::WriteResult movie = encoder::WriteMovie(recipe);
         if (!movie.ok) continue;
         const std::string name = "m" + std::to_string(n) + ".zmb";
         folder.Write(name, movie.bytes);

@@ -69,4 +69,71 @@ MovieRecipe NumberedStillsRecipe(std::uint32_t frames, std::int32_t periodCode) 
     return recipe;
 }
 
+zambrel::encoder::MovieRecipe VariedRecipe(std::mt19937& random, Content content) {
+    namespace enc = zambrel::encoder;
+    auto pick = [&random](int n) { return static_cast<int>(random() % n); };
+    enc::MovieRecipe recipe;
+    recipe.width = 4 * (1 + pick(12));
+    recipe.height = 4 * (1 + pick(8));
+    const int frames = 1 + pick(10);
+    for (int f = 0; f < frames; ++f) {
+        enc::Picture picture;
+        picture.pixels.resize(std::size_t{recipe.width} * recipe.height);
+        for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
+            const std::uint32_t x = i % recipe.width, y = i / recipe.width;
+            switch (content) {
+                case Content::Noise:
+                    picture.pixels[i] = static_cast<std::uint8_t>(random());
+                    break;
+                case Content::Gradient:
+                    picture.pixels[i] = static_cast<std::uint8_t>(x + y + f);
+                    break;
+                case Content::Still:
+                    picture.pixels[i] = static_cast<std::uint8_t>(x * y);
+                    break;
+                case Content::PaletteOnly:
+                    picture.pixels[i] = 0;
+                    break;
+                case Content::Solid:
+                    picture.pixels[i] = static_cast<std::uint8_t>(f * 40);
+                    break;
+            }
+        }
+        for (int e = 0; e < 768; ++e)
+            picture.palette[e] = enc::WidenLevel(static_cast<std::uint8_t>((e + f * 5) % 64));
+        recipe.pictures.push_back(picture);
+    }
+    recipe.ring = pick(4) == 0;
+    recipe.interlaced = pick(6) == 0;
+    recipe.doubled = !recipe.interlaced && pick(6) == 0;
+    recipe.blockErrorBudget = pick(3) == 0 ? 3000 : 0;
+    recipe.stream.treeShape = pick(3) == 0 ? enc::TreeShape::Lopsided : enc::TreeShape::Huffman;
+    recipe.stream.escapes = pick(3) == 0 ? enc::EscapeUse::Never : enc::EscapeUse::Recent;
+    recipe.stream.fullBlocksOnly = pick(5) == 0;
+    recipe.stream.noSkip = pick(4) == 0;
+    recipe.stream.overlongLastRun = pick(4) == 0;
+    recipe.stream.paletteEveryFrame = pick(3) == 0;
+    recipe.soundLead = pick(2) == 0 ? enc::kAutomaticSoundLead : enc::kNoSoundLead;
+    for (int n = 0; n < 3; ++n) {
+        if (pick(2) == 0) continue;
+        enc::SoundTrack& track = recipe.tracks[pick(enc::kTrackCount)];
+        track.present = true;
+        track.sampleRate = pick(2) ? 11025 : 22050;
+        track.is16Bit = pick(2) == 0;
+        track.stereo = pick(2) == 0;
+        track.compressed = pick(3) != 0;
+        track.emptyChunks = pick(2) == 0;
+        const std::size_t frameBytes = (track.is16Bit ? 2 : 1) * (track.stereo ? 2 : 1);
+        const std::size_t length = frameBytes * (pick(3) == 0 ? 1 : 200 + pick(3000));
+        track.samples.resize(length);
+        // Silence, a tone or noise: single-leaf byte trees, small deltas and large ones.
+        const int kind = pick(3);
+        for (std::size_t i = 0; i < length; ++i)
+            track.samples[i] = kind == 0   ? 0x80
+                               : kind == 1 ? static_cast<std::uint8_t>(i / 7)
+                                           : static_cast<std::uint8_t>(random());
+    }
+    return recipe;
+}
+
 }  // namespace test_movies

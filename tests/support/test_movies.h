@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <random>
 
 #include "encoder/writer.h"
 
@@ -21,5 +22,14 @@ zambrel::encoder::MovieRecipe ManyColoursRecipe(std::uint32_t width, std::uint32
 // `frames` 16x16 pictures, each filled with its own frame number, at `periodCode` (the
 // header's frame rate) and without sound: a movie whose pictures say which frame shows.
 zambrel::encoder::MovieRecipe NumberedStillsRecipe(std::uint32_t frames, std::int32_t periodCode);
+
+// What a picture of VariedRecipe is made of.
+enum class Content { Noise, Gradient, Still, PaletteOnly, Solid };
+
+// A movie of the given content with a seeded mix of everything the writer can vary:
+// palette-only pictures, empty sound chunks, single-leaf and lopsided trees, no escapes,
+// interlacing, doubling, a ring frame, and up to three tracks of silence, tones or noise.
+// Every one is a good movie, which no check may call damaged.
+zambrel::encoder::MovieRecipe VariedRecipe(std::mt19937& random, Content content);
 
 }  // namespace test_movies

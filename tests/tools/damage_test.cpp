@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "encoder/writer.h"
+#include "test_movies.h"
 #include "file_bytes.h"
 #include "run_tool.h"
 #include "zambrel/movie.h"
@@ -37,75 +38,6 @@ void SetWord(Bytes& bytes, std::size_t at, std::uint32_t value) {
 std::uint32_t Word(const Bytes& bytes, std::size_t at) {
     return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 |
            static_cast<std::uint32_t>(bytes[at + 3]) << 24;
-}
-
-enum class Content { Noise, Gradient, Still, PaletteOnly, Solid };
-
-// A movie of the given kind with a seeded mix of everything the writer can vary.
-enc::MovieRecipe RandomRecipe(std::mt19937& random, Content content) {
-    auto pick = [&random](int n) { return static_cast<int>(random() % n); };
-    enc::MovieRecipe recipe;
-    recipe.width = 4 * (1 + pick(12));
-    recipe.height = 4 * (1 + pick(8));
-    const int frames = 1 + pick(10);
-    for (int f = 0; f < frames; ++f) {
-        enc::Picture picture;
-        picture.pixels.resize(std::size_t{recipe.width} * recipe.height);
-        for (std::size_t i = 0; i < picture.pixels.size(); ++i) {
-            const std::uint32_t x = i % recipe.width, y = i / recipe.width;
-            switch (content) {
-                case Content::Noise:
-                    picture.pixels[i] = static_cast<std::uint8_t>(random());
-                    break;
-                case Content::Gradient:
-                    picture.pixels[i] = static_cast<std::uint8_t>(x + y + f);
-                    break;
-                case Content::Still:
-                    picture.pixels[i] = static_cast<std::uint8_t>(x * y);
-                    break;
-                case Content::PaletteOnly:
-                    picture.pixels[i] = 0;
-                    break;
-                case Content::Solid:
-                    picture.pixels[i] = static_cast<std::uint8_t>(f * 40);
-                    break;
-            }
-        }
-        for (int e = 0; e < 768; ++e)
-            picture.palette[e] = enc::WidenLevel(static_cast<std::uint8_t>((e + f * 5) % 64));
-        recipe.pictures.push_back(picture);
-    }
-    recipe.ring = pick(4) == 0;
-    recipe.interlaced = pick(6) == 0;
-    recipe.doubled = !recipe.interlaced && pick(6) == 0;
-    recipe.blockErrorBudget = pick(3) == 0 ? 3000 : 0;
-    recipe.stream.treeShape = pick(3) == 0 ? enc::TreeShape::Lopsided : enc::TreeShape::Huffman;
-    recipe.stream.escapes = pick(3) == 0 ? enc::EscapeUse::Never : enc::EscapeUse::Recent;
-    recipe.stream.fullBlocksOnly = pick(5) == 0;
-    recipe.stream.noSkip = pick(4) == 0;
-    recipe.stream.overlongLastRun = pick(4) == 0;
-    recipe.stream.paletteEveryFrame = pick(3) == 0;
-    recipe.soundLead = pick(2) == 0 ? enc::kAutomaticSoundLead : enc::kNoSoundLead;
-    for (int n = 0; n < 3; ++n) {
-        if (pick(2) == 0) continue;
-        enc::SoundTrack& track = recipe.tracks[pick(enc::kTrackCount)];
-        track.present = true;
-        track.sampleRate = pick(2) ? 11025 : 22050;
-        track.is16Bit = pick(2) == 0;
-        track.stereo = pick(2) == 0;
-        track.compressed = pick(3) != 0;
-        track.emptyChunks = pick(2) == 0;
-        const std::size_t frameBytes = (track.is16Bit ? 2 : 1) * (track.stereo ? 2 : 1);
-        const std::size_t length = frameBytes * (pick(3) == 0 ? 1 : 200 + pick(3000));
-        track.samples.resize(length);
-        // Silence, a tone or noise: single-leaf byte trees, small deltas and large ones.
-        const int kind = pick(3);
-        for (std::size_t i = 0; i < length; ++i)
-            track.samples[i] = kind == 0   ? 0x80
-                               : kind == 1 ? static_cast<std::uint8_t>(i / 7)
-                                           : static_cast<std::uint8_t>(random());
-    }
-    return recipe;
 }
 
 class ZmbtoolDamage : public ToolFolderTest {
@@ -175,8 +107,8 @@ TEST_F(ZmbtoolDamage, WhatTheWriterMakesIsNeverCalledDamaged) {
     std::mt19937 random(2026);
     int movies = 0;
     for (int n = 0; n < 60; ++n) {
-        const Content content = static_cast<Content>(n % 5);
-        const enc::MovieRecipe recipe = RandomRecipe(random, content);
+        const auto content = static_cast<test_movies::Content>(n % 5);
+        const enc::MovieRecipe recipe = test_movies::VariedRecipe(random, content);
         const enc::WriteResult movie = enc::WriteMovie(recipe);
         if (!movie.ok) continue;
         ++movies;
