@@ -28,7 +28,6 @@ namespace {
 
 // More at once only queues for the same processors and disks.
 constexpr unsigned kMostJobs = 1024;
-constexpr int kForwardedSignals[] = {SIGINT, SIGTERM, SIGHUP};
 // What a child that could not start zmbtool at all ends with, as a shell's own.
 constexpr int kCannotRun = 127;
 
@@ -73,23 +72,6 @@ extern "C" void ForwardToChildren(int sig) {
         if (pid > 0) ::kill(pid, sig);
 }
 
-class ForwardedSignalsHeld {
-  public:
-    ForwardedSignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int sig : kForwardedSignals) sigaddset(&held, sig);
-        sigprocmask(SIG_BLOCK, &held, &before_);
-    }
-    ~ForwardedSignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    ForwardedSignalsHeld(const ForwardedSignalsHeld&) = delete;
-    ForwardedSignalsHeld& operator=(const ForwardedSignalsHeld&) = delete;
-    const sigset_t& Before() const { return before_; }
-
-  private:
-    sigset_t before_;
-};
-
 // While several movies run, a stopping signal is passed to every child (each removes its
 // own temporaries) and no further movie starts. Signals the caller ignores stay ignored.
 class SignalForwarding {
@@ -98,22 +80,21 @@ class SignalForwarding {
         struct sigaction forward {};
         forward.sa_handler = ForwardToChildren;
         sigemptyset(&forward.sa_mask);
-        for (int sig : kForwardedSignals) sigaddset(&forward.sa_mask, sig);
-        for (std::size_t i = 0; i < std::size(kForwardedSignals); ++i) {
-            sigaction(kForwardedSignals[i], nullptr, &before_[i]);
-            if (before_[i].sa_handler != SIG_IGN)
-                sigaction(kForwardedSignals[i], &forward, nullptr);
+        for (int sig : kStoppingSignals) sigaddset(&forward.sa_mask, sig);
+        for (std::size_t i = 0; i < std::size(kStoppingSignals); ++i) {
+            sigaction(kStoppingSignals[i], nullptr, &before_[i]);
+            if (before_[i].sa_handler != SIG_IGN) sigaction(kStoppingSignals[i], &forward, nullptr);
         }
     }
     ~SignalForwarding() {
-        for (std::size_t i = 0; i < std::size(kForwardedSignals); ++i)
-            sigaction(kForwardedSignals[i], &before_[i], nullptr);
+        for (std::size_t i = 0; i < std::size(kStoppingSignals); ++i)
+            sigaction(kStoppingSignals[i], &before_[i], nullptr);
     }
     SignalForwarding(const SignalForwarding&) = delete;
     SignalForwarding& operator=(const SignalForwarding&) = delete;
 
   private:
-    struct sigaction before_[std::size(kForwardedSignals)]{};
+    struct sigaction before_[std::size(kStoppingSignals)]{};
 };
 
 int Refuse(const std::string& message) {
@@ -238,7 +219,7 @@ bool MakeFolders(const MoviePlan& plan, Child* child) {
     struct sigaction standard {};
     standard.sa_handler = SIG_DFL;
     sigemptyset(&standard.sa_mask);
-    for (int sig : kForwardedSignals) {
+    for (int sig : kStoppingSignals) {
         struct sigaction now {};
         if (sigaction(sig, nullptr, &now) == 0 && now.sa_handler != SIG_IGN)
             sigaction(sig, &standard, nullptr);
@@ -265,7 +246,7 @@ Started Launch(const MoviePlan& plan, std::size_t slot, Child* child) {
         child->said = std::string("zmbtool: decode: cannot start: ") + std::strerror(errno) + "\n";
         return Started::Failed;
     }
-    const ForwardedSignalsHeld held;
+    const StoppingSignalsHeld held;
     // A signal that came since the caller looked would not reach a child started now.
     if (stopSignal != 0) {
         ::close(pipe[0]), ::close(pipe[1]);
@@ -347,7 +328,7 @@ void Finish(Child& child, Tally* tally) {
 }
 
 void ForgetSlot(std::vector<std::size_t>& slots, std::size_t at) {
-    const ForwardedSignalsHeld held;
+    const StoppingSignalsHeld held;
     runningChildren[slots[at]] = 0;
     slots.erase(slots.begin() + static_cast<std::ptrdiff_t>(at));
 }

@@ -62,25 +62,6 @@ Transaction& Run() {
     return *run;
 }
 
-constexpr int kCaughtSignals[] = {SIGINT, SIGTERM, SIGHUP};
-
-// Holds the caught signals back for its lifetime.
-class SignalsHeld {
-  public:
-    SignalsHeld() {
-        sigset_t held;
-        sigemptyset(&held);
-        for (int sig : kCaughtSignals) sigaddset(&held, sig);
-        sigprocmask(SIG_BLOCK, &held, &before_);
-    }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-    SignalsHeld(const SignalsHeld&) = delete;
-    SignalsHeld& operator=(const SignalsHeld&) = delete;
-
-  private:
-    sigset_t before_;
-};
-
 extern "C" void RemoveTemporariesAndDie(int sig) {
     // unlink is safe in a handler; the list cannot change under it (see Transaction).
     for (const std::string& temporary : Run().temporaries) ::unlink(temporary.c_str());
@@ -368,7 +349,7 @@ mode_t NewFileMode() {
 int CreateTemporary(const Resolved& resolved, std::string* temporary) {
     const std::filesystem::path target(resolved.path);
     std::string name = (FolderOf(resolved.path) + "/.") + target.filename().string() + ".XXXXXX";
-    const SignalsHeld held;
+    const StoppingSignalsHeld held;
     const int fd = ::mkstemp(name.data());
     if (fd < 0) return fd;
     Run().temporaries.push_back(name);
@@ -383,7 +364,7 @@ int CreateTemporary(const Resolved& resolved, std::string* temporary) {
 }
 
 void RemoveTemporary(const std::string& temporary) {
-    const SignalsHeld held;
+    const StoppingSignalsHeld held;
     ::unlink(temporary.c_str());
     Forget(Run().temporaries, temporary);
     auto& ready = Run().ready;
@@ -445,8 +426,8 @@ void CatchSignals() {
     struct sigaction action {};
     action.sa_handler = RemoveTemporariesAndDie;
     sigemptyset(&action.sa_mask);
-    for (int sig : kCaughtSignals) sigaddset(&action.sa_mask, sig);
-    for (int sig : kCaughtSignals) {
+    for (int sig : kStoppingSignals) sigaddset(&action.sa_mask, sig);
+    for (int sig : kStoppingSignals) {
         struct sigaction before {};
         // A signal the caller chose to ignore (nohup) stays ignored.
         if (sigaction(sig, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
@@ -512,7 +493,7 @@ void Undo(const std::vector<Replaced>& done) {
 }  // namespace
 
 bool CommitOutputs(std::string* error) {
-    const SignalsHeld held;
+    const StoppingSignalsHeld held;
     Transaction& run = Run();
     std::vector<Replaced> done;
     bool ok = true;
@@ -540,7 +521,7 @@ bool CommitOutputs(std::string* error) {
 }
 
 void AbandonOutputs() {
-    const SignalsHeld held;
+    const StoppingSignalsHeld held;
     for (const std::string& temporary : Run().temporaries) ::unlink(temporary.c_str());
     Run().temporaries.clear();
     Run().ready.clear();
@@ -611,7 +592,7 @@ bool OutputFile::Commit(std::string* error) {
     int reason = failed_ ? writeError_ : errno;
     if (ownsStream_ && std::fclose(file) != 0 && ok) ok = false, reason = errno;
     if (ok && !stream_) {
-        const SignalsHeld held;
+        const StoppingSignalsHeld held;
         Run().ready.emplace_back(temporary_, path_);
     }
     if (!ok && !stream_) RemoveTemporary(temporary_);

@@ -14,6 +14,7 @@
 //   run's inputs or that another output of the run already names.
 #pragma once
 
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -25,6 +26,29 @@ namespace zmbtool {
 // set of the names it writes. Set before the outputs are checked.
 void AllowReplacing(bool allow);
 bool ReplacingAllowed();
+
+// The signals that stop a run: each removes the run's temporaries, and a run of several
+// movies passes them on to the movies running.
+inline constexpr int kStoppingSignals[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Holds the stopping signals back for its lifetime, so that what it guards is done whole.
+class StoppingSignalsHeld {
+  public:
+    StoppingSignalsHeld() {
+        sigset_t held;
+        sigemptyset(&held);
+        for (int sig : kStoppingSignals) sigaddset(&held, sig);
+        sigprocmask(SIG_BLOCK, &held, &before_);
+    }
+    ~StoppingSignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
+    StoppingSignalsHeld(const StoppingSignalsHeld&) = delete;
+    StoppingSignalsHeld& operator=(const StoppingSignalsHeld&) = delete;
+    // The mask before it, for a child to start with.
+    const sigset_t& Before() const { return before_; }
+
+  private:
+    sigset_t before_;
+};
 
 // From here on, SIGINT, SIGTERM and SIGHUP remove every temporary of the run before the
 // signal ends the process as it would have; SIGPIPE is ignored, so that a reader that goes
