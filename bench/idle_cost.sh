@@ -33,7 +33,7 @@ for file in "$player" "$movie" ${baseline:+"$baseline"}; do
 done
 
 xvfb_pid=""
-stop_xvfb() { [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true; }
+stop_xvfb() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi; }
 trap stop_xvfb EXIT
 
 start_xvfb() {
@@ -66,11 +66,11 @@ report() {  # report LABEL FIGURES...
 
 measure() {  # measure MODE [ENVIRONMENT...] -- [SWITCHES...]
     local mode=$1; shift
-    local environment=() switches=() figures=() before=() i
+    local environment=() switches=() figures=() before=()
     while [ "$1" != "--" ]; do environment+=("$1"); shift; done
     shift
     switches=("$@")
-    for i in $(seq "$runs"); do
+    for _ in $(seq "$runs"); do
         [ -n "$baseline" ] &&
             before+=("$(cost_of_one_run env "${environment[@]}" "$baseline" "$movie" "${switches[@]}")")
         figures+=("$(cost_of_one_run env "${environment[@]}" "$player" "$movie" "${switches[@]}")")

@@ -61,9 +61,9 @@ report() {  # report LABEL ASKED "RATE CPU"...
 }
 
 measure() {  # measure LABEL ASKED SWITCHES...
-    local label=$1 asked=$2 figures=() before=() i
+    local label=$1 asked=$2 figures=() before=()
     shift 2
-    for i in $(seq "$runs"); do
+    for _ in $(seq "$runs"); do
         [ -n "$baseline" ] && before+=("$(one_run "$baseline" "$@")")
         figures+=("$(one_run "$player" "$@")")
     done

@@ -23,7 +23,7 @@ done <"$BUILD/install_manifest.txt"
 
 # The tree: GNUInstallDirs decides lib/ or lib/<multiarch>/, so the library is looked for.
 libdir=$(dirname "$(find "$PREFIX" -name 'libzambrel.so' | head -n1)")
-[ -n "$libdir" ] && [ "$libdir" != . ] || fail "no libzambrel.so under the prefix"
+if [ -z "$libdir" ] || [ "$libdir" = . ]; then fail "no libzambrel.so under the prefix"; fi
 for file in bin/zambply bin/zmbtool include/zambrel/movie.h include/zambrel/blit.h \
     share/man/man1/zambply.1 share/man/man1/zmbtool.1 share/applications/zambply.desktop \
     share/mime/packages/zambrel.xml share/thumbnailers/zambrel.thumbnailer \
@@ -31,7 +31,7 @@ for file in bin/zambply bin/zmbtool include/zambrel/movie.h include/zambrel/blit
     [ -e "$PREFIX/$file" ] || fail "missing $file"
 done
 for file in pkgconfig/zambrel.pc cmake/Zambrel/ZambrelConfig.cmake; do
-    [ -e "$libdir/$file" ] || fail "missing ${libdir#$PREFIX/}/$file"
+    [ -e "$libdir/$file" ] || fail "missing ${libdir#"$PREFIX"/}/$file"
 done
 soname=$(objdump -p "$libdir/libzambrel.so" | awk '$1 == "SONAME" { print $2 }')
 [[ "$soname" =~ ^libzambrel\.so\.[0-9]+$ ]] || fail "SONAME is '$soname'"
@@ -66,7 +66,7 @@ flags=$(PKG_CONFIG_PATH="$libdir/pkgconfig" PKG_CONFIG_SYSTEM_INCLUDE_PATH="$PRE
 # pkg-config, from a copy of the prefix elsewhere, which --define-prefix finds from the
 # .pc's own place.
 cp -a "$PREFIX" "$WORK/moved"
-moved_libdir=$WORK/moved/${libdir#$PREFIX/}
+moved_libdir=$WORK/moved/${libdir#"$PREFIX"/}
 flags=$(PKG_CONFIG_PATH="$moved_libdir/pkgconfig" pkg-config --define-prefix --cflags --libs zambrel)
 [[ "$flags" != *"$PREFIX"* ]] || fail "the moved tree's flags name the old prefix: $flags"
 # shellcheck disable=SC2086 # the flags are words
@@ -81,6 +81,7 @@ sound=$(SDL_AUDIODRIVER=dummy ZAMBREL_AUDIO=sdl LD_LIBRARY_PATH="$moved_libdir" 
 [ "$sound" = "$expected"$'\ntrack 0: open' ] || fail "with SDL2 the program printed '$sound'"
 sdl=$(ldconfig -p | awk '$1 == "libSDL2-2.0.so.0" { print $NF; exit }')
 if [ -n "$sdl" ] && unshare -m true 2>/dev/null; then
+    # shellcheck disable=SC2016 # the inner shell expands its own arguments
     sound=$(LD_LIBRARY_PATH="$moved_libdir" unshare -m sh -c \
         'mount --bind /dev/null "$1" && exec "$2" "$3" sound' - "$sdl" "$WORK/embed-pc" "$DEMO")
     [ "$sound" = "$expected"$'\ntrack 0: not open' ] || fail "without SDL2 the program printed '$sound'"
@@ -98,9 +99,10 @@ add_executable(embed embed.c)
 target_link_libraries(embed PRIVATE Zambrel::zambrel)
 CMAKE
 cp "$HERE/embed.c" "$WORK/consumer/"
-cmake -S "$WORK/consumer" -B "$WORK/consumer/build" -DCMAKE_PREFIX_PATH="$PREFIX" \
-    >"$WORK/consumer.log" 2>&1 && cmake --build "$WORK/consumer/build" >>"$WORK/consumer.log" 2>&1 || {
-    cat "$WORK/consumer.log"; fail "find_package(Zambrel) consumer"; }
+if ! { cmake -S "$WORK/consumer" -B "$WORK/consumer/build" -DCMAKE_PREFIX_PATH="$PREFIX" \
+    >"$WORK/consumer.log" 2>&1 && cmake --build "$WORK/consumer/build" >>"$WORK/consumer.log" 2>&1; }; then
+    cat "$WORK/consumer.log"; fail "find_package(Zambrel) consumer"
+fi
 got=$("$WORK/consumer/build/embed" "$DEMO")
 [ "$got" = "$expected" ] || fail "find_package program printed '$got', zmbtool info '$expected'"
 
