@@ -18,17 +18,24 @@ function definePlayer(createCore) {
   // Sound is scheduled this far ahead of the frame it belongs to, so the first buffer after
   // a start or a seek is never already late when it reaches the audio thread.
   const LEAD_SECONDS = 0.1;
-  // Later than this, catching up frame by frame would race through the movie: the clock is
-  // set again from the frame at hand instead.
+  // A frame later than this is decoded without its sound and without drawing, so that the
+  // movie catches up with its clock (as <video> drops frames) instead of falling behind it.
   const LATE_SECONDS = 0.25;
-  const MAX_FRAMES_PER_TICK = 8;
+  // Catching up after a long stall is spread over several turns of the event loop, this
+  // long each, so that the page stays responsive.
+  const TICK_BUDGET_MS = 30;
+  // A hidden page's timers may wake only once a second: its sound is decoded and handed out
+  // this far ahead, so that it never runs dry. Nothing is drawn until the page shows again.
+  const HIDDEN_AHEAD_SECONDS = 1.5;
   // A new audio context takes a moment to start; the pictures wait this long for it before
   // they go on by the page's clock.
   const AUDIO_START_SECONDS = 0.5;
+  // How long play() may ask a new audio context whether the browser lets it start before
+  // taking no answer as a refusal (a context the browser allows starts within moments).
+  const AUTOPLAY_CHECK_MS = 40;
   // Web Audio buffers take rates in this range; a track outside it plays silently.
   const MIN_AUDIO_RATE = 3000, MAX_AUDIO_RATE = 768000;
-  // A movie stored without timing plays one frame per display refresh; its times count as if
-  // that were sixty a second.
+  // A movie stored without timing plays at sixty frames a second.
   const UNTIMED_PERIOD = 1 / 60;
   // Once a fetched movie plays, what arrives is handed over (and reported in `progress`) at
   // most this often, so that a trickle does not cost a check per network packet; before it
@@ -98,6 +105,32 @@ function definePlayer(createCore) {
              end: (i) => (check(i), ranges[i][1]) };
   }
 
+  // The ranges played, in order and joined where they touch, as `played` hands them out.
+  function mergeRanges(ranges) {
+    const merged = [];
+    for (const [start, end] of ranges.filter(([a, b]) => b > a).sort((x, y) => x[0] - y[0])) {
+      const last = merged[merged.length - 1];
+      if (last && start <= last[1] + 1e-9) last[1] = Math.max(last[1], end);
+      else merged.push([start, end]);
+    }
+    return merged;
+  }
+
+  // Media events reach listeners in tasks of their own, after the call that caused them, as
+  // <video>'s do: code that sets something and then waits for its event sees the event, and a
+  // listener added right after the element was made hears its loadstart. A message channel,
+  // unlike a timer, is not slowed down in a hidden page.
+  const tasks = [];
+  let taskChannel = null;
+  function queueTask(task) {
+    if (!taskChannel) {
+      taskChannel = new MessageChannel();
+      taskChannel.port1.onmessage = () => tasks.shift()();
+    }
+    tasks.push(task);
+    taskChannel.port2.postMessage(null);
+  }
+
   function clockText(seconds) {
     if (!Number.isFinite(seconds)) return '--:--';
     const whole = Math.floor(seconds + 1e-6);
@@ -105,6 +138,15 @@ function definePlayer(createCore) {
     if (m < 60) return String(m).padStart(2, '0') + ':' + String(s).padStart(2, '0');
     return Math.floor(m / 60) + ':' + String(m % 60).padStart(2, '0') + ':' +
            String(s).padStart(2, '0');
+  }
+
+  // The page reads a movie's bytes, which a browser allows from another site only when its
+  // server says so: a failed fetch from elsewhere says what the server must send.
+  function corsNote(url) {
+    const origin = new URL(url, document.baseURI).origin;
+    if (origin === location.origin) return '';
+    return '; a movie from another site plays only if its server allows this page to read it ' +
+           '(CORS: Access-Control-Allow-Origin: ' + location.origin + ' or *)';
   }
 
   // ---- One movie's decoding, drawing, sound and pacing ------------------------------------
@@ -116,7 +158,8 @@ function definePlayer(createCore) {
       this.handle = 0;  // the glue's WebMovie, once the core is loaded
       this.movie = null;
       this.audio = null;
-      this.tickRequest = 0;
+      this.tickTimer = 0;
+      this.drawRequest = 0;
       this.loadNumber = 0;
       this.volume = 1;
       this.muted = false;
@@ -150,8 +193,8 @@ function definePlayer(createCore) {
       collected.unregister(this);
       this.handle = 0;
       this.forget();
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE,
-                        'the decoder stopped (' + (error && error.message ? error.message : error) +
+      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, (this.name || 'the movie') +
+                        ': the decoder stopped (' + (error && error.message ? error.message : error) +
                         '); load the movie again to retry');
     }
 
@@ -171,7 +214,7 @@ function definePlayer(createCore) {
 
     // Takes the movie's bytes from a URL, a File, a Blob or an ArrayBuffer. Returns once the
     // movie is open (or refused); a fetched movie goes on arriving after that.
-    async load(source, name) {
+    async load(source, name, crossOrigin) {
       this.forget();
       const number = ++this.loadNumber;
       const current = () => number === this.loadNumber;
@@ -179,7 +222,7 @@ function definePlayer(createCore) {
       if (!current()) return;
       this.guard(() => this.ensureHandle());
       if (!this.handle) return;
-      if (typeof source === 'string') await this.fetchMovie(source, name, current);
+      if (typeof source === 'string') await this.fetchMovie(source, name, crossOrigin, current);
       else await this.takeBytes(source, name, current);
     }
 
@@ -197,13 +240,15 @@ function definePlayer(createCore) {
       });
     }
 
-    async fetchMovie(url, name, current) {
+    async fetchMovie(url, name, crossOrigin, current) {
       let response;
       try {
-        response = await fetch(url);
+        response = await fetch(url, { credentials: crossOrigin === 'use-credentials' ? 'include'
+                                                                                    : 'same-origin' });
       } catch (error) {
         if (current()) this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': ' +
-                                         'the movie could not be fetched (' + error.message + ')');
+                                         'the movie could not be fetched (' + error.message + ')' +
+                                         corsNote(url));
         return;
       }
       if (!current()) return;
@@ -260,12 +305,22 @@ function definePlayer(createCore) {
           toldAt = performance.now();
           this.guard(() => this.arrive(at, at === length));
           if (!this.input) return;  // refused
+          if (this.element.holdsReading()) await new Promise((resume) => {
+            this.resumeReading = resume;
+          });
         }
       }
       if (told !== at || at < length) {
         if (at < length) this.brokeOff(at, length);
         else this.guard(() => this.arrive(at, true));
       }
+    }
+
+    // Reading held by preload="metadata" goes on.
+    readOn() {
+      const resume = this.resumeReading;
+      this.resumeReading = null;
+      if (resume) resume();
     }
 
     brokeOff(at, length) {
@@ -328,8 +383,8 @@ function definePlayer(createCore) {
         info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
         pending: null, shownSound: null, dirty: [], partialFrames: 0, image: null,
         sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0,
-        anchorFrame: 0, playStarted: 0, waiting: null, soundHeld: false,
-        heldSoundResuming: false, damaged: new Set(),
+        anchorFrame: 0, audioClock: false, holdingSince: 0, stale: false, waiting: null,
+        soundHeld: false, damaged: new Set(),
         enabled: info.tracks.map((track) => track.decoded),
         handed: info.tracks.map(() => []),
       };
@@ -375,8 +430,9 @@ function definePlayer(createCore) {
     }
 
     forget() {
-      if (this.tickRequest) cancelAnimationFrame(this.tickRequest);
-      this.tickRequest = 0;
+      clearTimeout(this.tickTimer);
+      cancelAnimationFrame(this.drawRequest);
+      this.tickTimer = this.drawRequest = 0;
       if (this.movie) this.stopSound();
       if (this.audio && this.audio.context.state === 'suspended' && this.movie &&
           this.movie.soundHeld)
@@ -384,6 +440,7 @@ function definePlayer(createCore) {
       this.movie = null;
       this.input = 0;
       this.loadNumber++;
+      this.readOn();
       if (this.handle && core) this.guard(() => core._WebClose(this.handle));
     }
 
@@ -404,15 +461,11 @@ function definePlayer(createCore) {
       }
       this.audio = { context, master, gains };
       this.applyGains();
-      // A context the browser held back until the user acted starts later; the frames are
-      // then paced by it from that moment. A held sound that plays on is already where it
-      // belongs.
-      context.addEventListener('statechange', () => this.guard(() => {
-        const movie = this.movie;
-        if (!movie) return;
-        if (movie.playing && !movie.heldSoundResuming) this.resync(true);
-        if (context.state === 'running') movie.heldSoundResuming = false;
-      }));
+      // A context that starts late (held back until the user acted) is taken up by the next
+      // turn of the pacing, which moves the clock over to it.
+      context.addEventListener('statechange', () => {
+        if (this.movie && this.movie.playing) this.scheduleTick(0);
+      });
       return this.audio;
     }
 
@@ -427,11 +480,10 @@ function definePlayer(createCore) {
       return this.audio !== null && this.audio.context.state === 'running';
     }
 
-    // The movie's clock in seconds: the audio clock while there is sound to follow, so that
+    // The movie's clock in seconds: the audio clock once the sound is what paces it, so that
     // the pictures keep with what is heard, else the page's own clock.
     clockNow() {
-      if (this.movie && this.movie.soundTracks.length > 0 && this.audioRunning())
-        return this.audio.context.currentTime;
+      if (this.movie && this.movie.audioClock) return this.audio.context.currentTime;
       return performance.now() / 1000;
     }
 
@@ -449,8 +501,8 @@ function definePlayer(createCore) {
 
     // Hands one frame's sound of each track to Web Audio, right after the sound before it.
     scheduleSound(sound) {
-      if (!this.audioRunning()) return;
       const movie = this.movie;
+      if (!movie.audioClock) return;
       const context = this.audio.context;
       for (const part of sound) {
         if (part.rate < MIN_AUDIO_RATE || part.rate > MAX_AUDIO_RATE) continue;
@@ -501,7 +553,6 @@ function definePlayer(createCore) {
         return false;
       }
       movie.pending = this.takeFrameSound(next);
-      if (movie.playing) this.scheduleSound(movie.pending);
       return true;
     }
 
@@ -540,7 +591,7 @@ function definePlayer(createCore) {
       const movie = this.movie;
       this.pause();
       movie.failed = true;
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, 'frame ' + (frame + 1) + ' of ' +
+      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, this.name + ': frame ' + (frame + 1) + ' of ' +
                         movie.info.frameCount + ' could not be decoded: ' + errorText(error),
                         true);
     }
@@ -561,11 +612,12 @@ function definePlayer(createCore) {
     // changed; the canvas is updated by flushPicture, once per display refresh at most.
     updatePicture(whole) {
       const movie = this.movie;
-      const result = core._WebUpdatePicture(this.handle, whole ? 1 : 0);
+      const result = core._WebUpdatePicture(this.handle, whole || movie.stale ? 1 : 0);
       if (result < -1) {
         this.failPlaying(result, movie.shown + 1);
         return;
       }
+      movie.stale = false;
       if (result === -1) {
         movie.dirty = null;
       } else if (movie.dirty) {
@@ -573,13 +625,53 @@ function definePlayer(createCore) {
         const rects = new Int32Array(this.heap().buffer, core._WebRects(this.handle), 4 * result);
         for (let i = 0; i < result; i++) movie.dirty.push(rects.subarray(4 * i, 4 * i + 4).slice());
       }
+      this.advanceShown();
+    }
+
+    // The decoded frame is the one shown from now on.
+    advanceShown() {
+      const movie = this.movie;
       movie.shown = core._WebFrameNumber(this.handle);
       movie.shownSound = movie.pending;
       movie.pending = null;
     }
 
+    // A frame nobody sees (in a hidden page, or passed over to catch up) is not brought into
+    // the RGBA buffer. The decoder keeps only the latest frame's changes, so the next drawing
+    // takes the whole picture.
+    skipPicture() {
+      this.movie.stale = true;
+      this.movie.dirty = null;
+      this.advanceShown();
+    }
+
+    // The picture of a frame that was not taken when shown: the decoder's current one, which
+    // while playing may be the frame after it, decoded ahead for its sound.
+    takeWholePicture() {
+      const movie = this.movie;
+      const result = core._WebUpdatePicture(this.handle, 1);
+      if (result < -1) {
+        this.failPlaying(result, movie.shown + 1);
+        return false;
+      }
+      movie.stale = false;
+      movie.dirty = null;
+      return true;
+    }
+
+    // Drawing waits for the display's next refresh, which never comes in a hidden page: there
+    // the movie goes on undrawn and is drawn once the page shows again.
+    requestDraw() {
+      if (this.drawRequest) return;
+      this.drawRequest = requestAnimationFrame(() => this.guard(() => {
+        this.drawRequest = 0;
+        if (this.movie && !this.movie.failed) this.flushPicture();
+      }));
+    }
+
     flushPicture() {
       const movie = this.movie;
+      if (movie.stale && !this.takeWholePicture()) return;
       const image = this.pictureData();
       const context = this.view.context2d;
       if (movie.dirty === null) {
@@ -588,7 +680,7 @@ function definePlayer(createCore) {
         for (const [x, y, w, h] of movie.dirty) context.putImageData(image, 0, 0, x, y, w, h);
       }
       movie.dirty = [];
-      this.element.shownFrame();
+      this.element.drawn();
     }
 
     showFrameNow(whole) {
@@ -598,6 +690,7 @@ function definePlayer(createCore) {
 
     snapshot() {
       const { width, height } = this.movie.info;
+      if (this.movie.stale && !this.takeWholePicture()) return null;
       return new ImageData(new Uint8ClampedArray(this.pictureData().data), width, height);
     }
 
@@ -608,71 +701,138 @@ function definePlayer(createCore) {
       return movie.anchorTime + (frame - movie.anchorFrame) * movie.info.period;
     }
 
+    // The frame whose time it is: the one shown, unless a hidden page has decoded ahead of
+    // its clock for the sound.
+    currentFrame() {
+      const movie = this.movie;
+      if (!movie.playing || movie.shown <= movie.anchorFrame) return Math.max(0, movie.shown);
+      const due = movie.anchorFrame +
+                  Math.floor((this.clockNow() - movie.anchorTime) / movie.info.period + 1e-6);
+      return Math.max(movie.anchorFrame, Math.min(movie.shown, due));
+    }
+
     // Sets the clock so that the frame on screen (with `fromShown`) or the next one starts
     // a little from now, silences what was scheduled and hands the sound out again from
-    // there: playing on after a step or a seek plays the shown frame's sound again.
+    // there: playing on after a step or a seek plays the shown frame's sound again. The
+    // clock is the audio context's whenever its sound is running.
     resync(fromShown) {
       const movie = this.movie;
       this.stopSound();
+      movie.audioClock = movie.soundTracks.length > 0 && this.audioRunning();
       movie.anchorFrame = fromShown ? movie.shown : movie.shown + 1;
       movie.anchorTime = this.clockNow() + LEAD_SECONDS;
-      movie.cursor.fill(this.audioRunning() ? this.audio.context.currentTime + LEAD_SECONDS : 0);
+      movie.cursor.fill(movie.audioClock ? movie.anchorTime : 0);
       if (!movie.playing) return;
       if (fromShown && movie.shownSound) this.scheduleSound(movie.shownSound);
       if (movie.pending) this.scheduleSound(movie.pending);
     }
 
-    requestTick() {
-      if (!this.tickRequest)
-        this.tickRequest = requestAnimationFrame(() => this.guard(() => this.tick()));
+    // Sound that starts after the pictures did (held back until the user acted on the page)
+    // joins them where they are: the clock moves over to the audio context's without a
+    // jump, and the sound begins with the next frame.
+    adoptAudioClock() {
+      const movie = this.movie;
+      const ahead = movie.anchorTime - performance.now() / 1000;
+      this.stopSound();
+      movie.audioClock = true;
+      movie.anchorTime = this.audio.context.currentTime + ahead;
+      movie.cursor.fill(this.dueTime(movie.shown + 1));
+      if (movie.pending) this.scheduleSound(movie.pending);
     }
 
-    // One display refresh: every frame that has come due is decoded into the picture (each
-    // right after the one before is drawn, so its sound is scheduled a frame ahead), and the
-    // canvas is updated once.
-    tick() {
-      this.tickRequest = 0;
+    // Whether the pacing may go on. A movie with sound waits a moment for a new audio context
+    // to start, so that the first frame's sound is heard with its picture; the clock then
+    // starts from the frame shown.
+    clockReady() {
       const movie = this.movie;
-      if (!movie || !movie.playing) return;
-      if (this.waitingForAudio()) {
-        this.requestTick();
+      if (movie.holdingSince) {
+        const waited = performance.now() - movie.holdingSince;
+        if (!this.audioRunning() && waited < AUDIO_START_SECONDS * 1000) {
+          this.scheduleTick(0.02);
+          return false;
+        }
+        movie.holdingSince = 0;
+        this.resync(true);
+      } else if (!movie.audioClock && movie.soundTracks.length > 0 && this.audioRunning()) {
+        this.adoptAudioClock();
+      }
+      return true;
+    }
+
+    // A page that hides may wake its timers only once a second from now on: the sound is
+    // decoded ahead at once.
+    visibilityChanged() {
+      if (this.movie && this.movie.playing) this.tick();
+    }
+
+    scheduleTick(seconds) {
+      clearTimeout(this.tickTimer);
+      this.tickTimer = setTimeout(() => this.guard(() => this.tick()),
+                                  Math.max(0, seconds * 1000));
+    }
+
+    // Every frame that has come due is shown (its picture taken, and drawn at the display's
+    // next refresh) and the frame after it decoded, so that its sound is handed out a frame
+    // ahead. A timer drives this rather than the display's refresh, which stops in a hidden
+    // page while the movie's time and sound must go on.
+    tick() {
+      this.tickTimer = 0;
+      const movie = this.movie;
+      if (!movie || !movie.playing || movie.waiting || !this.clockReady()) return;
+      const ahead = document.visibilityState === 'hidden' ? HIDDEN_AHEAD_SECONDS : 0;
+      const started = performance.now();
+      let shown = 0;
+      while (this.movie === movie && movie.playing && !movie.failed) {
+        if (!movie.pending) {
+          if (!this.decodeNext()) {
+            if (!movie.waiting && !movie.failed) this.endWhenDue();
+            break;
+          }
+          this.handOutPending();
+        }
+        const early = this.dueTime(movie.shown + 1) - this.clockNow() - ahead;
+        if (early > 0) {
+          this.scheduleTick(Math.max(0.004, early));
+          break;
+        }
+        if (ahead > 0 || -early > this.lateSeconds) this.skipPicture();
+        else this.updatePicture(false);
+        shown++;
+        if (performance.now() - started > TICK_BUDGET_MS) {
+          this.scheduleTick(0);
+          break;
+        }
+      }
+      if (shown > 0 && this.movie === movie && !movie.failed) {
+        this.requestDraw();
+        this.element.timeAdvanced();
+      }
+    }
+
+    // The sound of a frame too late to be heard in its place is left out; the next frame's
+    // starts where it belongs.
+    handOutPending() {
+      const movie = this.movie;
+      const frame = movie.shown + 1;
+      if (this.clockNow() - this.dueTime(frame) > this.lateSeconds) {
+        movie.cursor.fill(this.dueTime(frame + 1));
         return;
       }
-      let drawn = 0;
-      while (drawn < MAX_FRAMES_PER_TICK) {
-        if (!movie.pending && !this.decodeNext()) {
-          if (movie.playing && !movie.waiting) this.finishPlaying();
-          break;
-        }
-        const late = movie.info.timed ? this.clockNow() - this.dueTime(movie.shown + 1) : 0;
-        if (late < 0) break;
-        this.updatePicture(false);
-        drawn++;
-        if (!movie.playing || !movie.info.timed) break;
-        if (late > this.lateSeconds) {
-          if (this.decodeNext()) this.resync(false);
-          break;
-        }
-        if (!this.decodeNext()) {
-          if (movie.playing && !movie.waiting) this.finishPlaying();
-          break;
-        }
-      }
-      if (drawn > 0 && this.movie === movie && !movie.failed) this.flushPicture();
-      if (this.movie === movie && movie.playing && !movie.waiting) this.requestTick();
+      this.scheduleSound(movie.pending);
     }
 
-    waitingForAudio() {
-      const movie = this.movie;
-      return movie.soundTracks.length > 0 && this.audio !== null && !this.audioRunning() &&
-             performance.now() - movie.playStarted < AUDIO_START_SECONDS * 1000;
+    // Past the last frame: the movie ends once that frame's time is over (its sound has then
+    // played out), or starts again from the first.
+    endWhenDue() {
+      const left = this.dueTime(this.movie.shown + 1) - this.clockNow();
+      if (left > 0) this.scheduleTick(left);
+      else this.finishPlaying();
     }
 
-    // The last frame's sound is left to play out; only a pause cuts it short.
     finishPlaying() {
       const movie = this.movie;
       if (this.element.loop) {
-        this.seekFrame(0);
+        this.element.loopToStart();
         return;
       }
       movie.playing = false;
@@ -692,7 +852,7 @@ function definePlayer(createCore) {
       if (!this.has(frame)) return;
       movie.waiting = null;
       if (seek !== undefined) {
-        this.seekFrame(seek);
+        this.element.seekArrived(seek);
         return;
       }
       if (movie.playing) {
@@ -702,47 +862,50 @@ function definePlayer(createCore) {
         }
         this.resync(false);
         this.element.playingAgain();
-        this.requestTick();
+        this.tick();
       }
     }
 
     // ---- What the element asks for ----
 
-    // Starts or resumes playing; false when the browser holds the sound back until the user
-    // acts (the element then rejects play(), as <video> does).
+    // Starts or resumes playing (whether the browser lets the sound start is the element's
+    // to ask first).
     play() {
       const movie = this.movie;
-      if (!movie || movie.playing || movie.failed) return true;
+      if (!movie || movie.playing || movie.failed) return;
       if (movie.soundHeld) {
         this.resumeHeldSound();
-        return true;
-      }
-      if (movie.ended) {
-        this.seekFrame(0);
-        movie.ended = false;
+        return;
       }
       const sound = movie.soundTracks.length > 0 ? this.ensureAudio() : null;
       if (sound && sound.context.state !== 'running') sound.context.resume().catch(() => {});
       movie.playing = true;
-      movie.playStarted = performance.now();
+      movie.holdingSince = sound && !this.audioRunning() ? performance.now() : 0;
       this.resync(true);
-      if (!movie.waiting) this.requestTick();
-      return true;
+      if (!movie.waiting) this.tick();
     }
 
-    // Whether starting now would need sound the browser does not allow yet: a context it
-    // lets start does so within moments of being asked, one it holds back stays suspended
-    // until the user acts on the page.
-    async soundBlocked() {
+    // Whether starting now needs sound the browser does not allow yet. A context it lets
+    // start does so within moments of being asked; one it holds back stays suspended until
+    // the user acts on the page. Known at once in most cases; otherwise asked for at most
+    // AUTOPLAY_CHECK_MS.
+    soundBlockedNow() {
       const movie = this.movie;
       if (!movie || this.muted || this.volume === 0 || movie.soundTracks.length === 0) return false;
       const audio = this.ensureAudio();
       if (!audio || audio.context.state === 'running') return false;
       const activation = navigator.userActivation;
       if (activation && activation.hasBeenActive) return false;
-      await Promise.race([audio.context.resume().catch(() => {}),
-                          new Promise((resolve) => setTimeout(resolve, 300))]);
-      return audio.context.state !== 'running';
+      return null;
+    }
+
+    async soundBlocked() {
+      const now = this.soundBlockedNow();
+      if (now !== null) return now;
+      const context = this.audio.context;
+      await Promise.race([context.resume().catch(() => {}),
+                          new Promise((resolve) => setTimeout(resolve, AUTOPLAY_CHECK_MS))]);
+      return context.state !== 'running';
     }
 
     // A pause holds the sound where it is, every buffer already handed out with it, so that
@@ -752,7 +915,8 @@ function definePlayer(createCore) {
       const movie = this.movie;
       if (!movie) return;
       movie.playing = false;
-      if (this.audioRunning() && movie.soundTracks.length > 0 && movie.sources.size > 0) {
+      movie.holdingSince = 0;
+      if (movie.audioClock && this.audioRunning() && movie.sources.size > 0) {
         movie.soundHeld = true;
         this.audio.context.suspend().catch(() => {});
       } else {
@@ -763,11 +927,9 @@ function definePlayer(createCore) {
     resumeHeldSound() {
       const movie = this.movie;
       movie.soundHeld = false;
-      movie.heldSoundResuming = true;
       movie.playing = true;
-      movie.playStarted = performance.now();
       this.audio.context.resume().catch(() => {});
-      this.requestTick();
+      this.tick();
     }
 
     releaseHeldSound() {
@@ -819,9 +981,8 @@ function definePlayer(createCore) {
       this.showFrameNow(true);
       if (movie.playing) {
         this.resync(true);
-        this.requestTick();
+        this.tick();
       }
-      this.element.seekDone();
       return true;
     }
 
@@ -846,13 +1007,16 @@ function definePlayer(createCore) {
                      'M13 10h2v5h-5v-2h3z"/>'),
   };
 
-  const template = document.createElement('template');
-  template.innerHTML = `
+  // Made when the first player is, never at import, so that importing the package where there
+  // is no document (a server rendering the page) is harmless.
+  let template = null;
+  const templateHtml = `
 <style>
-  :host { display: block; position: relative; background: #000; color: #fff;
-          font: 14px/1.3 system-ui, sans-serif; min-width: 0; contain: layout; }
+  :host { display: block; position: relative; background: var(--zambrel-background, #000);
+          color: #fff; font: var(--zambrel-font, 14px/1.3 system-ui, sans-serif); min-width: 0;
+          contain: layout; }
   :host([hidden]), [hidden] { display: none !important; }
-  :host(:focus-visible) { outline: 3px solid #7ab7ff; outline-offset: 2px; }
+  :host(:focus-visible) { outline: 3px solid var(--zambrel-accent, #7ab7ff); outline-offset: 2px; }
   .screen { display: flex; justify-content: center; align-items: center; min-height: 6rem;
             overflow: hidden; position: relative; }
   canvas { display: block; image-rendering: pixelated; image-rendering: crisp-edges; }
@@ -860,14 +1024,19 @@ function definePlayer(createCore) {
   .poster { position: absolute; inset: 0; width: 100%; height: 100%; object-fit: contain; }
   .note { padding: 1.5rem; text-align: center; color: #e8e8e8; }
   .controls { display: flex; flex-wrap: wrap; align-items: center; gap: 0.35rem;
-              padding: 0.35rem 0.5rem; background: #1b1b1b; color: #f2f2f2; }
+              padding: 0.35rem 0.5rem; background: var(--zambrel-controls-background, #1b1b1b);
+              color: var(--zambrel-control-color, #f2f2f2); }
   button { display: inline-flex; align-items: center; justify-content: center; }
-  button, select { font: inherit; color: #f2f2f2; background: #333; border: 1px solid #8a8a8a;
-                   border-radius: 4px; padding: 0.2rem 0.5rem; min-height: 2rem; min-width: 2rem; }
+  button, select { font: inherit; color: var(--zambrel-control-color, #f2f2f2);
+                   background: var(--zambrel-control-background, #333);
+                   border: 1px solid var(--zambrel-control-border, #8a8a8a); border-radius: 4px;
+                   padding: 0.2rem 0.5rem; min-height: var(--zambrel-control-size, 2rem);
+                   min-width: var(--zambrel-control-size, 2rem); }
   button:disabled, select:disabled { color: #b5b5b5; border-color: #6a6a6a; }
   button:focus-visible, select:focus-visible, input:focus-visible {
-    outline: 3px solid #7ab7ff; outline-offset: 1px; }
-  input[type=range] { accent-color: #7ab7ff; min-width: 0; }
+    outline: 3px solid var(--zambrel-accent, #7ab7ff); outline-offset: 1px; }
+  input[type=range] { accent-color: var(--zambrel-accent, #7ab7ff); min-width: 0; }
+  svg { width: var(--zambrel-icon-size, 16px); height: var(--zambrel-icon-size, 16px); }
   .time { flex: 1 1 8rem; }
   .volume { flex: 0 1 5rem; }
   .clock { font-variant-numeric: tabular-nums; white-space: nowrap; }
@@ -880,26 +1049,44 @@ function definePlayer(createCore) {
   <img class="poster" part="poster" alt="" hidden>
 </div>
 <div class="controls" part="controls" hidden>
-  <button class="play" type="button" aria-label="Play" disabled></button>
-  <input class="time" type="range" min="0" max="0" value="0" step="1" aria-label="Time" disabled>
-  <span class="clock" aria-hidden="true">--:-- / --:--</span>
-  <button class="mute" type="button" aria-label="Mute" aria-pressed="false"></button>
-  <input class="volume" type="range" min="0" max="1" step="0.05" value="1" aria-label="Volume">
-  <select class="tracks" aria-label="Sound" disabled hidden></select>
-  <button class="fullscreen" type="button" aria-label="Fullscreen"></button>
+  <button class="play" part="play-button" type="button" aria-label="Play" disabled></button>
+  <input class="time" part="time-range" type="range" min="0" max="0" value="0" step="1"
+         aria-label="Time" disabled>
+  <span class="clock" part="clock" aria-hidden="true">--:-- / --:--</span>
+  <button class="mute" part="mute-button" type="button" aria-label="Mute"
+          aria-pressed="false"></button>
+  <input class="volume" part="volume-range" type="range" min="0" max="1" step="0.05" value="1"
+         aria-label="Volume">
+  <select class="tracks" part="track-select" aria-label="Sound" disabled hidden></select>
+  <button class="fullscreen" part="fullscreen-button" type="button"
+          aria-label="Fullscreen"></button>
 </div>`;
+
+  function shadowContent() {
+    if (!template) {
+      template = document.createElement('template');
+      template.innerHTML = templateHtml;
+    }
+    return template.content.cloneNode(true);
+  }
 
   // ---- The element ----------------------------------------------------------------------
 
   const testHook = Symbol.for('zambrel-player.test');
+  // The system's media keys and its notification act on the player that began playing last.
+  let mediaSessionOwner = null;
 
-  class ZambrelPlayer extends HTMLElement {
-    static get observedAttributes() { return ['src', 'controls', 'muted', 'poster']; }
+  // Without a DOM (a server rendering the page) the class is defined on a stand-in and never
+  // registered; nothing of it runs there.
+  const ElementBase = typeof HTMLElement === 'function' ? HTMLElement : class {};
+
+  class ZambrelPlayer extends ElementBase {
+    static get observedAttributes() { return ['src', 'controls', 'muted', 'poster', 'preload']; }
 
     constructor() {
       super();
       const root = this.attachShadow({ mode: 'open' });
-      root.append(template.content.cloneNode(true));
+      root.append(shadowContent());
       const find = (selector) => root.querySelector(selector);
       this._ui = {
         screen: find('.screen'), note: find('.note'), canvas: find('canvas'),
@@ -913,9 +1100,16 @@ function definePlayer(createCore) {
       this._readyState = HAVE_NOTHING;
       this._networkState = 0;
       this._seeking = false;
-      this._explicitPaused = true;
+      this._seekNumber = 0;
+      this._wantsToPlay = false;
+      this._playAttempt = 0;
       this._lastTimeupdate = 0;
       this._playPromises = [];
+      this._playedRanges = [];
+      this._playedFrom = null;
+      this._deferred = null;  // a src not fetched yet (preload="none")
+      this._dataWanted = false;
+      this._startTime = 0;  // a time set before the movie opened
       this._src = '';
       this._ui.fullscreen.innerHTML = icons.fullscreen;
       this._showVolume();
@@ -929,6 +1123,7 @@ function definePlayer(createCore) {
         this._resize = new ResizeObserver(() => this._fit());
         this._resize.observe(this);
         document.addEventListener('fullscreenchange', this._refit);
+        document.addEventListener('visibilitychange', this._visibility);
         window.addEventListener('resize', this._refit);
       }
     }
@@ -943,6 +1138,7 @@ function definePlayer(createCore) {
         this._resize.disconnect();
         this._resize = null;
         document.removeEventListener('fullscreenchange', this._refit);
+        document.removeEventListener('visibilitychange', this._visibility);
         window.removeEventListener('resize', this._refit);
       });
     }
@@ -958,6 +1154,9 @@ function definePlayer(createCore) {
       } else if (name === 'poster') {
         this._ui.poster.src = value || '';
         this._showPoster();
+      } else if (name === 'preload') {
+        if (this.preload !== 'none') this._loadDeferred();
+        if (this.preload === 'auto') this._wantData();
       }
     }
 
@@ -979,8 +1178,25 @@ function definePlayer(createCore) {
     set poster(value) { this.setAttribute('poster', value); }
     get defaultMuted() { return this.hasAttribute('muted'); }
     set defaultMuted(on) { this.toggleAttribute('muted', Boolean(on)); }
-    get preload() { return 'auto'; }
-    set preload(ignored) { /* the whole movie is always fetched */ }
+    // 'auto' (the default: the whole movie is fetched), 'metadata' (fetching stops once the
+    // movie is open and its first picture shown, until it plays or a seek needs more) or
+    // 'none' (nothing is fetched until it plays or is sought).
+    get preload() {
+      const value = (this.getAttribute('preload') || '').toLowerCase();
+      return value === 'none' || value === 'metadata' ? value : 'auto';
+    }
+    set preload(value) { this.setAttribute('preload', value); }
+    // As <video>'s: 'anonymous' or 'use-credentials' asks for the movie with CORS, without or
+    // with the page's cookies. A movie from another site is read only if its server allows it.
+    get crossOrigin() {
+      const value = this.getAttribute('crossorigin');
+      if (value === null) return null;
+      return value.toLowerCase() === 'use-credentials' ? 'use-credentials' : 'anonymous';
+    }
+    set crossOrigin(value) {
+      if (value === null) this.removeAttribute('crossorigin');
+      else this.setAttribute('crossorigin', value);
+    }
     get playbackRate() { return 1; }
     set playbackRate(ignored) { /* movies play at their own rate */ }
     get defaultPlaybackRate() { return 1; }
@@ -998,23 +1214,29 @@ function definePlayer(createCore) {
       return movie ? movie.info.frameCount * movie.info.period : NaN;
     }
 
+    // The start of the frame whose time it is; at the end, the end of the last frame.
     get currentTime() {
       const movie = this._movie();
-      return movie ? Math.max(0, movie.shown) * movie.info.period : 0;
+      if (!movie) return this._startTime;
+      if (movie.ended) return this.duration;
+      return this.frame * movie.info.period;
     }
 
-    // The frame due at `seconds`: the one whose showing has begun by then.
+    // The frame due at `seconds`: the one whose showing has begun by then. Before the movie
+    // is open, where it starts.
     set currentTime(seconds) {
       const movie = this._movie();
       const value = Number(seconds);
-      if (!movie || !Number.isFinite(value)) return;
+      if (!Number.isFinite(value)) return;
+      if (!movie) {
+        this._startTime = Math.max(0, value);
+        this._loadDeferred();
+        return;
+      }
       this.frame = Math.floor(value / movie.info.period + 1e-6);
     }
 
-    get paused() {
-      const movie = this._movie();
-      return movie ? !movie.playing : this._explicitPaused;
-    }
+    get paused() { return !this._wantsToPlay; }
 
     get ended() {
       const movie = this._movie();
@@ -1059,7 +1281,11 @@ function definePlayer(createCore) {
       return timeRanges(this._movie() ? [[0, this.duration]] : []);
     }
 
-    get played() { return timeRanges([]); }
+    get played() {
+      const ranges = this._playedRanges.slice();
+      if (this._playedFrom !== null) ranges.push([this._playedFrom, this.currentTime]);
+      return timeRanges(mergeRanges(ranges));
+    }
 
     // Resolves once playing has begun; rejects with NotAllowedError when the browser keeps
     // the sound back until the user acts (muted, it plays), with NotSupportedError when
@@ -1067,29 +1293,37 @@ function definePlayer(createCore) {
     play() {
       if (this._error && !this._movie())
         return Promise.reject(new DOMException(this._error.message, 'NotSupportedError'));
+      this._loadDeferred();
       if (!this._movie() && this._networkState === 0)
         return Promise.reject(new DOMException('the player has no movie', 'NotSupportedError'));
+      this._wantData();
       return new Promise((resolve, reject) => {
-        this._wantsToPlay = true;
-        this._explicitPaused = false;
+        this._playPromises.push({ resolve, reject });
         const movie = this._movie();
-        if (!movie) {
-          this._playPromises.push({ resolve, reject });
-          return;
+        if (movie && movie.playing && !movie.waiting) this._notifyPlaying(false);
+        else if (movie && movie.shown >= 0) this._startPlaying();
+        else if (!this._wantsToPlay) {
+          // Not open yet: it plays once its first picture is there.
+          this._wantsToPlay = true;
+          this._showPlaying();
+          this._fire('play');
         }
-        this._startPlaying(resolve, reject);
       });
     }
 
     pause() {
-      this._wantsToPlay = false;
-      this._explicitPaused = true;
+      this._playAttempt++;
       this._rejectPlay(new DOMException('the movie was paused', 'AbortError'));
       const movie = this._movie();
-      if (!movie || !movie.playing && !movie.waiting) return;
-      this._engine.guard(() => this._engine.pause());
-      if (movie.waiting && !movie.waiting.seek) movie.waiting = null;
+      if (movie) {
+        this._engine.guard(() => this._engine.pause());
+        if (movie.waiting && movie.waiting.seek === undefined) movie.waiting = null;
+      }
+      if (!this._wantsToPlay) return;
+      this._notePlayed();
+      this._wantsToPlay = false;
       this._showPlaying();
+      this._showMediaSession();
       this._fire('timeupdate');
       this._fire('pause');
     }
@@ -1140,17 +1374,14 @@ function definePlayer(createCore) {
 
     // The index of the frame shown, 0 for the first; setting it shows exactly that frame.
     get frame() {
-      const movie = this._movie();
-      return movie ? Math.max(0, movie.shown) : 0;
+      return this._movie() ? this._engine.currentFrame() : 0;
     }
 
     set frame(value) {
       const movie = this._movie();
       const target = Math.trunc(Number(value));
       if (!movie || !Number.isFinite(target)) return;
-      this._seeking = true;
-      this._fire('seeking');
-      this._engine.guard(() => this._engine.seekFrame(target));
+      this._seekFrame(target);
     }
 
     get frameCount() { return this._movie() ? this._movie().info.frameCount : 0; }
@@ -1159,7 +1390,7 @@ function definePlayer(createCore) {
     step() {
       if (!this._movie()) return;
       if (!this.paused) this.pause();
-      this._engine.guard(() => this._engine.step());
+      if (this._engine.guard(() => this._engine.step())) this._fire('timeupdate');
     }
 
     // The picture shown, in the palette's exact colours.
@@ -1172,7 +1403,10 @@ function definePlayer(createCore) {
 
     fail(code, message, keepMovie) {
       this._error = new ZambrelMediaError(code, message);
-      this._networkState = 1;
+      this._networkState = keepMovie ? 1 : 3;
+      this._seeking = false;
+      this._notePlayed();
+      this._wantsToPlay = false;
       if (!keepMovie) {
         this._engine.forget();
         this._readyState = HAVE_NOTHING;
@@ -1208,12 +1442,12 @@ function definePlayer(createCore) {
       this.progress();
       this._fire('canplay');
       if (this._engine.complete) this._fire('canplaythrough');
-      const waiting = this._playPromises.splice(0);
-      if (this._wantsToPlay || this.autoplay) {
-        this._wantsToPlay = true;
-        this._startPlaying((value) => waiting.forEach((p) => p.resolve(value)),
-                           (error) => waiting.forEach((p) => p.reject(error)));
+      if (this._startTime > 0) {
+        this.currentTime = this._startTime;
+        this._startTime = 0;
       }
+      if (this._wantsToPlay || this.autoplay) this._startPlaying();
+      else if (this.preload === 'metadata' && !this._dataWanted) this._fire('suspend');
     }
 
     progress() {
@@ -1225,24 +1459,31 @@ function definePlayer(createCore) {
       this._showTime();
     }
 
-    shownFrame() {
+    // A new picture is on the display.
+    drawn() {
       this._ui.poster.hidden = true;
       this._showTime();
-      const now = performance.now();
-      if (this._seeking || now - this._lastTimeupdate >= TIMEUPDATE_INTERVAL_MS ||
-          !this._movie().playing) {
-        this._lastTimeupdate = now;
-        if (!this._seeking && this._readyState >= HAVE_CURRENT_DATA) this._fire('timeupdate');
-      }
     }
 
-    seekDone() {
-      if (!this._seeking) return;
-      this._seeking = false;
-      this._raiseReadyState();
+    // Playing has moved the time on: timeupdate, every quarter of a second at most.
+    timeAdvanced() {
+      const now = performance.now();
+      if (now - this._lastTimeupdate < TIMEUPDATE_INTERVAL_MS) return;
+      this._lastTimeupdate = now;
       this._fire('timeupdate');
-      this._fire('seeked');
-      this._showPlaying();
+    }
+
+    // A seek that waited for its bytes can be made now.
+    seekArrived(target) {
+      if (this._engine.guard(() => this._engine.seekFrame(target))) this._seekDone();
+    }
+
+    // Looping goes back to the first frame as a seek does, with its events.
+    loopToStart() {
+      if (this._playedFrom !== null) this._playedRanges.push([this._playedFrom, this.duration]);
+      this._playedFrom = null;
+      this._seekFrame(0);
+      this._playedFrom = 0;
     }
 
     waiting() {
@@ -1252,7 +1493,7 @@ function definePlayer(createCore) {
 
     playingAgain() {
       this._raiseReadyState();
-      this._fire('playing');
+      this._notifyPlaying(true);
     }
 
     // After a wait (or once everything has arrived): canplay, and canplaythrough once the
@@ -1267,9 +1508,11 @@ function definePlayer(createCore) {
     }
 
     reachedEnd() {
+      this._notePlayed();
       this._wantsToPlay = false;
-      this._explicitPaused = true;
       this._showPlaying();
+      this._showTime();
+      this._showMediaSession();
       this._fire('timeupdate');
       this._fire('pause');
       this._fire('ended');
@@ -1283,6 +1526,14 @@ function definePlayer(createCore) {
 
     _movie() { return this._engine.movie; }
 
+    // preload="metadata": the fetch rests once the first picture is shown, until more is
+    // needed.
+    holdsReading() {
+      const movie = this._movie();
+      return this.preload === 'metadata' && !this._dataWanted && Boolean(movie) &&
+             movie.shown >= 0 && !movie.waiting;
+    }
+
     _nameOf(url) {
       try {
         const path = new URL(url, document.baseURI).pathname;
@@ -1293,73 +1544,211 @@ function definePlayer(createCore) {
     }
 
     _fire(type, detail) {
-      const event = detail === undefined ? new Event(type) : new CustomEvent(type, { detail });
-      this.dispatchEvent(event);
+      queueTask(() => {
+        this.dispatchEvent(detail === undefined ? new Event(type) : new CustomEvent(type, { detail }));
+      });
     }
 
+    // Seeks to a frame: seeking now, the picture at once (or once its bytes are there), and
+    // timeupdate and seeked in a later task, where a newer seek supersedes this one.
+    _seekFrame(target) {
+      const playing = this._playedFrom !== null;
+      this._notePlayed();
+      this._wantData();
+      this._seeking = true;
+      this._seekNumber++;
+      this._fire('seeking');
+      const done = this._engine.guard(() => this._engine.seekFrame(target));
+      if (playing && this._movie()) this._playedFrom = this.frame * this._movie().info.period;
+      if (done) this._seekDone();
+    }
+
+    _seekDone() {
+      const movie = this._movie();
+      if (!movie || movie.failed) return;
+      const number = this._seekNumber;
+      queueTask(() => {
+        if (number !== this._seekNumber || !this._seeking) return;
+        this._seeking = false;
+        this._raiseReadyState();
+        this.dispatchEvent(new Event('timeupdate'));
+        this.dispatchEvent(new Event('seeked'));
+        this._showPlaying();
+        this._showMediaSession();
+      });
+    }
+
+    // Closes the range played since playing began or the last seek.
+    _notePlayed() {
+      if (this._playedFrom === null) return;
+      this._playedRanges.push([this._playedFrom, this.currentTime]);
+      this._playedFrom = null;
+    }
+
+    // A new src, load() or a refused load: what is under way is given up (abort), what was
+    // there is let go (emptied), and any play() waiting is refused.
     _reset() {
+      if (this._networkState === 1 || this._networkState === 2) this._fire('abort');
+      const hadSomething = this._networkState !== 0;
       const hadMovie = Boolean(this._movie());
       this._engine.forget();
       this._error = null;
       this._readyState = HAVE_NOTHING;
+      this._networkState = 0;
       this._seeking = false;
+      this._deferred = null;
+      this._dataWanted = false;
+      this._startTime = 0;
+      this._playedRanges = [];
+      this._playedFrom = null;
+      this._playAttempt++;
       this._rejectPlay(new DOMException('a new movie was loaded', 'AbortError'));
+      this._wantsToPlay = false;
       this._showEmpty('No movie.');
-      if (hadMovie) {
-        this._fire('emptied');
-        this._fire('durationchange');
-      }
+      if (hadSomething) this._fire('emptied');
+      if (hadMovie) this._fire('durationchange');
     }
 
     _startLoad(source, name) {
       this._reset();
-      this._wantsToPlay = false;
-      this._explicitPaused = true;
       this._src = typeof source === 'string' ? new URL(source, document.baseURI).href : '';
       this._networkState = 2;
-      this._showEmpty('Loading ' + name + '\u2026');
       this._fire('loadstart');
-      this._engine.load(source, name).catch((error) => {
+      if (typeof source === 'string' && this.preload === 'none' && !this.autoplay) {
+        this._deferred = { source, name };
+        this._networkState = 1;
+        this._fire('suspend');
+        return;
+      }
+      this._showEmpty('Loading ' + name + '\u2026');
+      const engine = this._engine;
+      engine.load(source, name, this.crossOrigin).catch((error) => {
         this.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
                   name + ': the decoder could not be loaded (' + (error.message || error) + ')');
       });
     }
 
-    async _startPlaying(resolve, reject) {
+    // A src held back by preload="none" is fetched once it is played, sought or preloaded.
+    _loadDeferred() {
+      const deferred = this._deferred;
+      if (!deferred) return;
+      this._deferred = null;
+      this._networkState = 2;
+      this._showEmpty('Loading ' + deferred.name + '\u2026');
+      this._engine.load(deferred.source, deferred.name, this.crossOrigin).catch((error) => {
+        this.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED, deferred.name +
+                  ': the decoder could not be loaded (' + (error.message || error) + ')');
+      });
+    }
+
+    // More than the first picture is needed (playing, a seek, preload="auto"): a fetch held
+    // by preload="metadata" goes on.
+    _wantData() {
+      this._dataWanted = true;
+      this._engine.readOn();
+    }
+
+    // Plays once the browser is known to let it: at once in most cases, else after asking
+    // the audio context for a moment.
+    _startPlaying() {
+      const engine = this._engine;
+      const blocked = engine.guard(() => engine.soundBlockedNow());
+      if (blocked === null) {
+        const attempt = this._playAttempt;
+        engine.soundBlocked().catch(() => false).then((late) => {
+          if (attempt !== this._playAttempt || !this._movie()) return;
+          if (late) this._refusePlay();
+          else this._commitPlay();
+        });
+      } else if (blocked) {
+        this._refusePlay();
+      } else {
+        this._commitPlay();
+      }
+    }
+
+    _refusePlay() {
+      this._rejectPlay(new DOMException('the browser lets this movie play with sound only ' +
+                                        'after the user acts on the page; mute it to start ' +
+                                        'it without', 'NotAllowedError'));
+      if (!this._wantsToPlay) return;
+      this._wantsToPlay = false;
+      this._showPlaying();
+      this._fire('pause');
+    }
+
+    _commitPlay() {
       const engine = this._engine;
       const movie = this._movie();
       if (movie.playing) {
-        resolve();
+        if (!movie.waiting) this._notifyPlaying(false);
         return;
       }
-      const blocked = await engine.soundBlocked().catch(() => false);
-      if (engine.movie !== movie || !this._wantsToPlay) {
-        reject(new DOMException('the movie was paused or replaced', 'AbortError'));
-        return;
-      }
-      if (movie.playing) {
-        resolve();
-        return;
-      }
-      if (blocked) {
-        this._wantsToPlay = false;
-        this._explicitPaused = true;
-        this._showPlaying();
-        reject(new DOMException('the browser lets this movie play with sound only after ' +
-                                'the user acts on the page; mute it to start it without',
-                                'NotAllowedError'));
-        return;
-      }
+      const wasPaused = !this._wantsToPlay;
       this._wantsToPlay = true;
+      if (movie.ended) this._seekFrame(0);
       engine.guard(() => engine.play());
+      if (!movie.playing) {
+        this._wantsToPlay = false;
+        this._showPlaying();
+        this._rejectPlay(new DOMException(this._error ? this._error.message : 'the movie cannot play',
+                                          'NotSupportedError'));
+        return;
+      }
+      this._playedFrom = this.currentTime;
+      this._claimMediaSession();
       this._showPlaying();
-      this._fire('play');
-      if (!movie.waiting) this._fire('playing');
-      resolve();
+      this._showMediaSession();
+      this._showPoster();
+      if (wasPaused) this._fire('play');
+      if (!movie.waiting) this._notifyPlaying(true);
+    }
+
+    // <video>'s order: playing (when it has just begun, or goes on after a wait), then the
+    // waiting play() promises resolve, in a later task.
+    _notifyPlaying(fire) {
+      const promises = this._playPromises.splice(0);
+      queueTask(() => {
+        if (fire) this.dispatchEvent(new Event('playing'));
+        for (const { resolve } of promises) resolve();
+      });
     }
 
     _rejectPlay(error) {
       for (const { reject } of this._playPromises.splice(0)) reject(error);
+    }
+
+    _claimMediaSession() {
+      const session = navigator.mediaSession;
+      if (!session) return;
+      mediaSessionOwner = this;
+      if (typeof MediaMetadata === 'function')
+        session.metadata = new MediaMetadata({ title: this.title || this._engine.name });
+      const seekBy = (seconds) => {
+        this.currentTime = Math.max(0, Math.min(this.duration, this.currentTime + seconds));
+      };
+      const actions = {
+        play: () => this.play().catch(() => {}), pause: () => this.pause(),
+        seekto: (details) => { this.currentTime = details.seekTime; },
+        seekbackward: (details) => seekBy(-(details.seekOffset || 10)),
+        seekforward: (details) => seekBy(details.seekOffset || 10),
+      };
+      for (const [action, handler] of Object.entries(actions)) {
+        try {
+          session.setActionHandler(action, handler);
+        } catch (ignored) { /* an action this browser does not offer */ }
+      }
+    }
+
+    _showMediaSession() {
+      const session = navigator.mediaSession;
+      if (!session || mediaSessionOwner !== this) return;
+      session.playbackState = this.paused ? 'paused' : 'playing';
+      if (!session.setPositionState || !(this.duration > 0)) return;
+      try {
+        session.setPositionState({ duration: this.duration, playbackRate: 1,
+                                   position: Math.min(this.currentTime, this.duration) });
+      } catch (ignored) { /* a browser that refuses the position keeps its own */ }
     }
 
     _showEmpty(text) {
@@ -1532,12 +1921,17 @@ function definePlayer(createCore) {
       ui.screen.addEventListener('click', () => this.focus({ preventScroll: true }));
       this.addEventListener('keydown', (event) => this._onKey(event));
       this._refit = () => requestAnimationFrame(() => this._fit());
+      this._visibility = () => this._engine.guard(() => this._engine.visibilityChanged());
     }
 
     // Only for the tests and the benchmark: the engine itself.
     get [testHook]() { return this._engine; }
   }
 
+  if (typeof customElements === 'undefined') {
+    ZambrelPlayer.MediaError = ZambrelMediaError;
+    return ZambrelPlayer;
+  }
   if (!customElements.get('zambrel-player')) customElements.define('zambrel-player', ZambrelPlayer);
   const defined = customElements.get('zambrel-player');
   defined.MediaError = ZambrelMediaError;

@@ -11,9 +11,12 @@ const types = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/ja
 // `roots` maps a first path part to a folder: { package: '/x/pkg', movies: '/y' }.
 // /slow/NAME sends movies/NAME in pieces of `piece` bytes every `delay` ms; /broken/NAME
 // sends its first half and then drops the connection.
+// Every path asked for is kept in `requests`, in order.
 export async function serve(roots, { piece = 16384, delay = 40 } = {}) {
+  const requests = [];
   const server = http.createServer((request, response) => {
     const url = new URL(request.url, 'http://localhost');
+    requests.push(url.pathname);
     const [, first, ...rest] = decodeURIComponent(url.pathname).split('/');
     const slow = first === 'slow', broken = first === 'broken';
     let folder = roots[slow || broken ? 'movies' : first], parts = rest;
@@ -51,7 +54,7 @@ export async function serve(roots, { piece = 16384, delay = 40 } = {}) {
     next();
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return { url: 'http://127.0.0.1:' + server.address().port, close: () => new Promise((resolve) => {
+  return { url: 'http://127.0.0.1:' + server.address().port, requests, close: () => new Promise((resolve) => {
     server.closeAllConnections();
     server.close(resolve);
   }) };
