@@ -77,7 +77,7 @@ function definePlayer(createCore) {
     coreLoading = null;
     const engines = [...live].map((ref) => ref.deref()).filter(Boolean);
     live.clear();
-    for (const engine of engines) engine.lostCore(error);
+    for (const engine of engines) engine._lostCore(error);
   }
 
   function errorText(code) {
@@ -149,18 +149,33 @@ function definePlayer(createCore) {
            '(CORS: Access-Control-Allow-Origin: ' + location.origin + ' or *)';
   }
 
+  // The WebAssembly memory's limit: a movie claiming more is not streamed.
+  const MAX_MOVIE_BYTES = 2 ** 31;
+
+  function joined(pieces, total) {
+    if (pieces.length === 1) return pieces[0];
+    const all = new Uint8Array(total);
+    let at = 0;
+    for (const piece of pieces) {
+      all.set(piece, at);
+      at += piece.length;
+    }
+    pieces.splice(0, pieces.length, all);
+    return all;
+  }
+
   // ---- One movie's decoding, drawing, sound and pacing ------------------------------------
 
   class Engine {
     constructor(element, view) {
-      this.element = element;
+      this._element = element;
       this.view = view;
-      this.handle = 0;  // the glue's WebMovie, once the core is loaded
+      this._handle = 0;  // the glue's WebMovie, once the core is loaded
       this.movie = null;
-      this.audio = null;
-      this.tickTimer = 0;
-      this.drawRequest = 0;
-      this.loadNumber = 0;
+      this._audio = null;
+      this._tickTimer = 0;
+      this._drawRequest = 0;
+      this._loadNumber = 0;
       this.volume = 1;
       this.muted = false;
       this.lateSeconds = LATE_SECONDS;
@@ -178,32 +193,32 @@ function definePlayer(createCore) {
       }
     }
 
-    ensureHandle() {
-      if (!this.handle) {
-        this.handle = core._WebCreate();
-        if (!this.handle) throw new Error('no memory for a decoder');
+    _ensureHandle() {
+      if (!this._handle) {
+        this._handle = core._WebCreate();
+        if (!this._handle) throw new Error('no memory for a decoder');
         this.liveRef = new WeakRef(this);
         live.add(this.liveRef);
-        collected.register(this.element, { module: core, handle: this.handle }, this);
+        collected.register(this._element, { module: core, handle: this._handle }, this);
       }
-      return this.handle;
+      return this._handle;
     }
 
-    lostCore(error) {
+    _lostCore(error) {
       collected.unregister(this);
-      this.handle = 0;
+      this._handle = 0;
       this.forget();
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, (this.name || 'the movie') +
+      this._element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, (this.name || 'the movie') +
                         ': the decoder stopped (' + (error && error.message ? error.message : error) +
                         '); load the movie again to retry');
     }
 
     // Off the page: the sound device is let go (a movie put back gets a new one).
-    releaseAudio() {
-      this.releaseHeldSound();
-      this.stopSound();
-      if (this.audio) this.audio.context.close().catch(() => {});
-      this.audio = null;
+    _releaseAudio() {
+      this._releaseHeldSound();
+      this._stopSound();
+      if (this._audio) this._audio.context.close().catch(() => {});
+      this._audio = null;
     }
 
     heap() {
@@ -216,82 +231,122 @@ function definePlayer(createCore) {
     // movie is open (or refused); a fetched movie goes on arriving after that.
     async load(source, name, crossOrigin) {
       this.forget();
-      const number = ++this.loadNumber;
-      const current = () => number === this.loadNumber;
+      const number = ++this._loadNumber;
+      const current = () => number === this._loadNumber;
       await loadCore();
       if (!current()) return;
-      this.guard(() => this.ensureHandle());
-      if (!this.handle) return;
-      if (typeof source === 'string') await this.fetchMovie(source, name, crossOrigin, current);
-      else await this.takeBytes(source, name, current);
+      this.guard(() => this._ensureHandle());
+      if (!this._handle) return;
+      if (typeof source === 'string') await this._fetchMovie(source, name, crossOrigin, current);
+      else await this._takeBytes(source, name, current);
     }
 
-    async takeBytes(source, name, current) {
+    async _takeBytes(source, name, current) {
       const end = ArrayBuffer.isView(source) ? source.byteOffset + source.byteLength : 0;
       const buffer = source instanceof ArrayBuffer ? source
                    : ArrayBuffer.isView(source) ? source.buffer.slice(source.byteOffset, end)
                    : await source.arrayBuffer();
       if (!current()) return;
       const bytes = new Uint8Array(buffer);
-      if (!this.startInput(bytes.length, name)) return;
+      if (!this._startInput(bytes.length, name)) return;
       this.guard(() => {
         this.heap().set(bytes, this.input);
         this.arrive(bytes.length, true);
       });
     }
 
-    async fetchMovie(url, name, crossOrigin, current) {
+    async _fetchMovie(url, name, crossOrigin, current) {
       let response;
       try {
         response = await fetch(url, { credentials: crossOrigin === 'use-credentials' ? 'include'
                                                                                     : 'same-origin' });
       } catch (error) {
-        if (current()) this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': ' +
+        if (current()) this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': ' +
                                          'the movie could not be fetched (' + error.message + ')' +
                                          corsNote(url));
         return;
       }
       if (!current()) return;
       if (!response.ok) {
-        this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the server answered ' +
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the server answered ' +
                           response.status + (response.statusText ? ' ' + response.statusText : ''));
         return;
       }
-      // A compressed transfer's length is not the movie's: such a movie is taken whole.
+      // A compressed transfer's length is not the movie's: the movie's own tables tell it.
       const length = Number(response.headers.get('Content-Length'));
       const known = Number.isSafeInteger(length) && length > 0 &&
-                    !response.headers.get('Content-Encoding') && response.body;
-      if (!known) {
-        const bytes = await response.arrayBuffer().catch(() => null);
-        if (!current()) return;
-        if (!bytes) {
-          this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the transfer broke off');
-          return;
-        }
-        await this.takeBytes(bytes, name, current);
-        return;
-      }
-      await this.stream(response.body.getReader(), length, name, current);
+                    !response.headers.get('Content-Encoding');
+      if (!response.body)
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the server sent nothing');
+      else if (known) await this.stream(response.body.getReader(), length, name, current);
+      else await this._streamUnsized(response.body.getReader(), name, current);
     }
 
-    // Copies the bytes into the decoder's input as they come, handing them over in pieces.
-    async stream(reader, length, name, current) {
-      if (!this.startInput(length, name)) {
-        reader.cancel().catch(() => {});
-        return;
-      }
-      let at = 0, told = 0, toldAt = performance.now();
+    // A response that does not say how long the movie is (sent in chunks, or compressed in
+    // transit): what comes is kept until the header and tables are there, which say it; from
+    // then on it streams as one with a length. One that ends before is taken as it is.
+    async _streamUnsized(reader, name, current) {
+      const pieces = [];
+      let have = 0, needed = 1;
       for (;;) {
         let part;
         try {
           part = await reader.read();
         } catch (error) {
-          if (current() && this.movie) this.brokeOff(at, length);
-          else if (current()) this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK,
+          if (current()) this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK,
+                                           name + ': the transfer broke off');
+          return;
+        }
+        if (!current() || !this._handle) {
+          reader.cancel().catch(() => {});
+          return;
+        }
+        if (part.done) break;
+        pieces.push(part.value);
+        have += part.value.length;
+        if (have < needed) continue;
+        const claimed = this.guard(() => this._claimedSize(joined(pieces, have)));
+        if (claimed === undefined) return;
+        if (claimed > 0 && claimed <= MAX_MOVIE_BYTES) {
+          await this.stream(reader, claimed, name, current, joined(pieces, have), false);
+          return;
+        }
+        if (claimed > 0) break;  // more than the page can hold: opened as it is, and refused
+        needed = -claimed;
+      }
+      await this._takeBytes(joined(pieces, have), name, current);
+    }
+
+    // The movie's length by its tables, or minus the bytes they need first.
+    _claimedSize(bytes) {
+      const input = core._WebInputBuffer(this._handle, bytes.length);
+      if (!input) return 0;
+      this.heap().set(bytes, input);
+      core._WebArrived(this._handle, bytes.length);
+      return core._WebClaimedSize(this._handle);
+    }
+
+    // Copies the bytes into the decoder's input as they come, handing them over in pieces.
+    // `first` came before; a response that ends short of a `length` it did not say itself
+    // (`exact` false) is read as far as it is whole.
+    async stream(reader, length, name, current, first = new Uint8Array(0), exact = true) {
+      if (!this._startInput(length, name)) {
+        reader.cancel().catch(() => {});
+        return;
+      }
+      let at = Math.min(first.length, length), told = 0, toldAt = performance.now();
+      this.heap().set(first.subarray(0, at), this.input);
+      for (;;) {
+        let part;
+        try {
+          part = await reader.read();
+        } catch (error) {
+          if (current() && this.movie) this._brokeOff(at, length);
+          else if (current()) this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK,
                                                 name + ': the transfer broke off');
           return;
         }
-        if (!current() || !this.handle) {
+        if (!current() || !this._handle) {
           reader.cancel().catch(() => {});
           return;
         }
@@ -305,40 +360,40 @@ function definePlayer(createCore) {
           toldAt = performance.now();
           this.guard(() => this.arrive(at, at === length));
           if (!this.input) return;  // refused
-          if (this.element.holdsReading()) await new Promise((resume) => {
-            this.resumeReading = resume;
+          if (this._element._holdsReading()) await new Promise((resume) => {
+            this._resumeReading = resume;
           });
         }
       }
       if (told !== at || at < length) {
-        if (at < length) this.brokeOff(at, length);
+        if (at < length && exact) this._brokeOff(at, length);
         else this.guard(() => this.arrive(at, true));
       }
     }
 
     // Reading held by preload="metadata" goes on.
-    readOn() {
-      const resume = this.resumeReading;
-      this.resumeReading = null;
+    _readOn() {
+      const resume = this._resumeReading;
+      this._resumeReading = null;
       if (resume) resume();
     }
 
-    brokeOff(at, length) {
+    _brokeOff(at, length) {
       this.guard(() => this.arrive(at, false));
-      if (!this.handle || !this.input) return;
+      if (!this._handle || !this.input) return;
       this.complete = true;
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, this.name + ': the transfer broke ' +
+      this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, this.name + ': the transfer broke ' +
                         'off after ' + at + ' of ' + length + ' bytes', Boolean(this.movie));
     }
 
-    startInput(size, name) {
+    _startInput(size, name) {
       this.name = name;
-      this.input = this.guard(() => core._WebInputBuffer(this.handle, size)) || 0;
+      this.input = this.guard(() => core._WebInputBuffer(this._handle, size)) || 0;
       this.size = size;
       this.arrived = 0;
       this.complete = false;
       if (!this.input) {
-        this.element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
                           name + ': ' + errorText(ZAMBERR_NO_MEMORY));
         return false;
       }
@@ -350,54 +405,54 @@ function definePlayer(createCore) {
     arrive(count, complete) {
       this.arrived = count;
       this.complete = complete;
-      core._WebArrived(this.handle, count);
+      core._WebArrived(this._handle, count);
       if (!this.movie) {
-        if (count < this.bytesNeeded(-1) && !complete) return;
+        if (count < this._bytesNeeded(-1) && !complete) return;
         this.open();
         return;
       }
-      this.element.progress();
-      if (this.movie.waiting) this.resumeWaiting();
+      this._element.progress();
+      if (this.movie.waiting) this._resumeWaiting();
     }
 
-    bytesNeeded(frame) {
-      return core._WebBytesNeeded(this.handle, frame);
+    _bytesNeeded(frame) {
+      return core._WebBytesNeeded(this._handle, frame);
     }
 
     has(frame) {
-      return this.complete || this.arrived >= this.bytesNeeded(frame);
+      return this.complete || this.arrived >= this._bytesNeeded(frame);
     }
 
     open() {
-      const error = core._WebOpen(this.handle);
+      const error = core._WebOpen(this._handle);
       if (error < 0) {
         this.input = 0;
-        this.element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
                           this.name + ': ' + errorText(error));
         return;
       }
-      const info = this.readInfo();
+      const info = this._readInfo();
       const soundTracks = [];
       info.tracks.forEach((track, t) => { if (track.decoded) soundTracks.push(t); });
       this.movie = {
         info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
-        pending: null, shownSound: null, dirty: [], partialFrames: 0, image: null,
-        sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0,
-        anchorFrame: 0, audioClock: false, holdingSince: 0, stale: false, waiting: null,
-        soundHeld: false, damaged: new Set(),
+        pending: null, _shownSound: null, dirty: [], partialFrames: 0, image: null,
+        sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), _anchorTime: 0,
+        _anchorFrame: 0, _audioClock: false, _holdingSince: 0, stale: false, waiting: null,
+        _soundHeld: false, damaged: new Set(),
         enabled: info.tracks.map((track) => track.decoded),
         handed: info.tracks.map(() => []),
       };
-      this.element.opened(info);
+      this._element._opened(info);
       if (!this.has(0)) return;  // the open read it, so this is only a hostile table
       if (!this.decodeNext()) return;
       this.showFrameNow(true);
-      this.element.firstFrame();
+      this._element._firstFrame();
     }
 
     // The facts, as the glue lays them out: eight words, then seven per track.
-    readInfo() {
-      const words = new Uint32Array(this.heap().buffer, core._WebInfo(this.handle),
+    _readInfo() {
+      const words = new Uint32Array(this.heap().buffer, core._WebInfo(this._handle),
                                     8 + 7 * MAX_TRACKS).slice();
       const info = {
         width: words[0], height: words[1], storedHeight: words[2], frameCount: words[3],
@@ -416,38 +471,38 @@ function definePlayer(createCore) {
     }
 
     // The last frame whose bytes are all there, -1 before the first.
-    lastArrivedFrame() {
+    _lastArrivedFrame() {
       if (!this.movie) return -1;
       const count = this.movie.info.frameCount;
       if (this.complete) return count - 1;
       let low = -1, high = count - 1;
       while (low < high) {
         const middle = (low + high + 1) >> 1;
-        if (this.arrived >= this.bytesNeeded(middle)) low = middle;
+        if (this.arrived >= this._bytesNeeded(middle)) low = middle;
         else high = middle - 1;
       }
       return low;
     }
 
     forget() {
-      clearTimeout(this.tickTimer);
-      cancelAnimationFrame(this.drawRequest);
-      this.tickTimer = this.drawRequest = 0;
-      if (this.movie) this.stopSound();
-      if (this.audio && this.audio.context.state === 'suspended' && this.movie &&
-          this.movie.soundHeld)
-        this.audio.context.resume().catch(() => {});
+      clearTimeout(this._tickTimer);
+      cancelAnimationFrame(this._drawRequest);
+      this._tickTimer = this._drawRequest = 0;
+      if (this.movie) this._stopSound();
+      if (this._audio && this._audio.context.state === 'suspended' && this.movie &&
+          this.movie._soundHeld)
+        this._audio.context.resume().catch(() => {});
       this.movie = null;
       this.input = 0;
-      this.loadNumber++;
-      this.readOn();
-      if (this.handle && core) this.guard(() => core._WebClose(this.handle));
+      this._loadNumber++;
+      this._readOn();
+      if (this._handle && core) this.guard(() => core._WebClose(this._handle));
     }
 
     // ---- Web Audio ----
 
-    ensureAudio() {
-      if (this.audio) return this.audio;
+    _ensureAudio() {
+      if (this._audio) return this._audio;
       const Context = window.AudioContext || window.webkitAudioContext;
       if (!Context) return null;
       const context = new Context();
@@ -459,39 +514,39 @@ function definePlayer(createCore) {
         gain.connect(master);
         gains.push(gain);
       }
-      this.audio = { context, master, gains };
-      this.applyGains();
+      this._audio = { context, master, gains };
+      this._applyGains();
       // A context that starts late (held back until the user acted) is taken up by the next
       // turn of the pacing, which moves the clock over to it.
       context.addEventListener('statechange', () => {
-        if (this.movie && this.movie.playing) this.scheduleTick(0);
+        if (this.movie && this.movie.playing) this._scheduleTick(0);
       });
-      return this.audio;
+      return this._audio;
     }
 
-    applyGains() {
-      if (!this.audio) return;
-      this.audio.master.gain.value = this.muted ? 0 : this.volume;
+    _applyGains() {
+      if (!this._audio) return;
+      this._audio.master.gain.value = this.muted ? 0 : this.volume;
       const enabled = this.movie ? this.movie.enabled : [];
-      this.audio.gains.forEach((gain, t) => { gain.gain.value = enabled[t] ? 1 : 0; });
+      this._audio.gains.forEach((gain, t) => { gain.gain.value = enabled[t] ? 1 : 0; });
     }
 
-    audioRunning() {
-      return this.audio !== null && this.audio.context.state === 'running';
+    _audioRunning() {
+      return this._audio !== null && this._audio.context.state === 'running';
     }
 
     // The movie's clock in seconds: the audio clock once the sound is what paces it, so that
     // the pictures keep with what is heard, else the page's own clock.
-    clockNow() {
-      if (this.movie && this.movie.audioClock) return this.audio.context.currentTime;
+    _clockNow() {
+      if (this.movie && this.movie._audioClock) return this._audio.context.currentTime;
       return performance.now() / 1000;
     }
 
-    stopSound() {
+    _stopSound() {
       const movie = this.movie;
       if (!movie) return;
       for (const source of movie.sources) {
-        if (source.startTime > this.audio.context.currentTime) this.forgetHanded(source.part);
+        if (source.startTime > this._audio.context.currentTime) this._forgetHanded(source.part);
         source.onended = null;
         try { source.stop(); } catch (ignored) { /* never started */ }
         source.disconnect();
@@ -500,10 +555,10 @@ function definePlayer(createCore) {
     }
 
     // Hands one frame's sound of each track to Web Audio, right after the sound before it.
-    scheduleSound(sound) {
+    _scheduleSound(sound) {
       const movie = this.movie;
-      if (!movie.audioClock) return;
-      const context = this.audio.context;
+      if (!movie._audioClock) return;
+      const context = this._audio.context;
       for (const part of sound) {
         if (part.rate < MIN_AUDIO_RATE || part.rate > MAX_AUDIO_RATE) continue;
         const buffer = context.createBuffer(part.channels.length, part.channels[0].length,
@@ -511,7 +566,7 @@ function definePlayer(createCore) {
         part.channels.forEach((samples, c) => buffer.copyToChannel(samples, c));
         const source = context.createBufferSource();
         source.buffer = buffer;
-        source.connect(this.audio.gains[part.track]);
+        source.connect(this._audio.gains[part.track]);
         const start = Math.max(movie.cursor[part.track], context.currentTime);
         source.start(start);
         movie.cursor[part.track] = start + buffer.duration;
@@ -526,7 +581,7 @@ function definePlayer(createCore) {
 
     // Sound stopped before it began was never heard: the test record drops it, so that it
     // shows whether that sound is handed out again.
-    forgetHanded(part) {
+    _forgetHanded(part) {
       if (!part.handed) return;
       part.handed = false;
       const record = this.movie.handed[part.track];
@@ -541,67 +596,67 @@ function definePlayer(createCore) {
     // frame's bytes have not arrived yet (movie.waiting is then set).
     decodeNext() {
       const movie = this.movie;
-      const next = core._WebFrameNumber(this.handle) + 1;
+      const next = core._WebFrameNumber(this._handle) + 1;
       if (next < movie.info.frameCount && !this.has(next)) {
         this.wait({ frame: next });
         return false;
       }
-      const error = core._WebNextFrame(this.handle);
+      const error = core._WebNextFrame(this._handle);
       if (error === ZAMBERR_END) return false;
       if (error < 0) {
-        this.failPlaying(error, next);
+        this._failPlaying(error, next);
         return false;
       }
-      movie.pending = this.takeFrameSound(next);
+      movie.pending = this._takeFrameSound(next);
       return true;
     }
 
-    takeFrameSound(frame) {
+    _takeFrameSound(frame) {
       const movie = this.movie;
       const sound = [];
       for (const track of movie.soundTracks) {
-        const frames = core._WebFrameSound(this.handle, track);
+        const frames = core._WebFrameSound(this._handle, track);
         if (frames <= 0) continue;
         const info = movie.info.tracks[track];
-        const all = new Float32Array(this.heap().buffer, core._WebSamples(this.handle),
+        const all = new Float32Array(this.heap().buffer, core._WebSamples(this._handle),
                                      frames * info.channels);
         const channels = [];
         for (let c = 0; c < info.channels; c++)
           channels.push(all.slice(c * frames, (c + 1) * frames));
         sound.push({ track, rate: info.rate, channels, handed: false });
       }
-      const damaged = core._WebTakeDamagedSound(this.handle);
+      const damaged = core._WebTakeDamagedSound(this._handle);
       for (const track of movie.soundTracks) {
         if (!(damaged & (1 << track)) || movie.damaged.has(track)) continue;
         movie.damaged.add(track);
-        this.element.soundDamaged(track, frame);
+        this._element._soundDamaged(track, frame);
       }
       return sound;
     }
 
     // A seek that could not read its way to `target` stopped at the first frame the input
     // does not hold whole.
-    firstCutFrame(target) {
+    _firstCutFrame(target) {
       for (let f = 0; f < target; f++)
-        if (core._WebFrameEnd(this.handle, f) > this.arrived) return f;
+        if (core._WebFrameEnd(this._handle, f) > this.arrived) return f;
       return target;
     }
 
-    failPlaying(error, frame) {
+    _failPlaying(error, frame) {
       const movie = this.movie;
       this.pause();
       movie.failed = true;
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, this.name + ': frame ' + (frame + 1) + ' of ' +
+      this._element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, this.name + ': frame ' + (frame + 1) + ' of ' +
                         movie.info.frameCount + ' could not be decoded: ' + errorText(error),
                         true);
     }
 
     // The RGBA picture lives in wasm memory; its view is made again whenever memory grew.
-    pictureData() {
+    _pictureData() {
       const movie = this.movie;
       if (!movie.image || movie.image.data.buffer !== this.heap().buffer) {
         const { width, height } = movie.info;
-        const bytes = new Uint8ClampedArray(this.heap().buffer, core._WebPicture(this.handle),
+        const bytes = new Uint8ClampedArray(this.heap().buffer, core._WebPicture(this._handle),
                                             width * height * 4);
         movie.image = new ImageData(bytes, width, height);
       }
@@ -609,12 +664,12 @@ function definePlayer(createCore) {
     }
 
     // Brings the decoder's picture of the current frame into the RGBA buffer and notes what
-    // changed; the canvas is updated by flushPicture, once per display refresh at most.
-    updatePicture(whole) {
+    // changed; the canvas is updated by _flushPicture, once per display refresh at most.
+    _updatePicture(whole) {
       const movie = this.movie;
-      const result = core._WebUpdatePicture(this.handle, whole || movie.stale ? 1 : 0);
+      const result = core._WebUpdatePicture(this._handle, whole || movie.stale ? 1 : 0);
       if (result < -1) {
-        this.failPlaying(result, movie.shown + 1);
+        this._failPlaying(result, movie.shown + 1);
         return;
       }
       movie.stale = false;
@@ -622,36 +677,36 @@ function definePlayer(createCore) {
         movie.dirty = null;
       } else if (movie.dirty) {
         movie.partialFrames++;
-        const rects = new Int32Array(this.heap().buffer, core._WebRects(this.handle), 4 * result);
+        const rects = new Int32Array(this.heap().buffer, core._WebRects(this._handle), 4 * result);
         for (let i = 0; i < result; i++) movie.dirty.push(rects.subarray(4 * i, 4 * i + 4).slice());
       }
-      this.advanceShown();
+      this._advanceShown();
     }
 
     // The decoded frame is the one shown from now on.
-    advanceShown() {
+    _advanceShown() {
       const movie = this.movie;
-      movie.shown = core._WebFrameNumber(this.handle);
-      movie.shownSound = movie.pending;
+      movie.shown = core._WebFrameNumber(this._handle);
+      movie._shownSound = movie.pending;
       movie.pending = null;
     }
 
     // A frame nobody sees (in a hidden page, or passed over to catch up) is not brought into
     // the RGBA buffer. The decoder keeps only the latest frame's changes, so the next drawing
     // takes the whole picture.
-    skipPicture() {
+    _skipPicture() {
       this.movie.stale = true;
       this.movie.dirty = null;
-      this.advanceShown();
+      this._advanceShown();
     }
 
     // The picture of a frame that was not taken when shown: the decoder's current one, which
     // while playing may be the frame after it, decoded ahead for its sound.
-    takeWholePicture() {
+    _takeWholePicture() {
       const movie = this.movie;
-      const result = core._WebUpdatePicture(this.handle, 1);
+      const result = core._WebUpdatePicture(this._handle, 1);
       if (result < -1) {
-        this.failPlaying(result, movie.shown + 1);
+        this._failPlaying(result, movie.shown + 1);
         return false;
       }
       movie.stale = false;
@@ -661,18 +716,18 @@ function definePlayer(createCore) {
 
     // Drawing waits for the display's next refresh, which never comes in a hidden page: there
     // the movie goes on undrawn and is drawn once the page shows again.
-    requestDraw() {
-      if (this.drawRequest) return;
-      this.drawRequest = requestAnimationFrame(() => this.guard(() => {
-        this.drawRequest = 0;
-        if (this.movie && !this.movie.failed) this.flushPicture();
+    _requestDraw() {
+      if (this._drawRequest) return;
+      this._drawRequest = requestAnimationFrame(() => this.guard(() => {
+        this._drawRequest = 0;
+        if (this.movie && !this.movie.failed) this._flushPicture();
       }));
     }
 
-    flushPicture() {
+    _flushPicture() {
       const movie = this.movie;
-      if (movie.stale && !this.takeWholePicture()) return;
-      const image = this.pictureData();
+      if (movie.stale && !this._takeWholePicture()) return;
+      const image = this._pictureData();
       const context = this.view.context2d;
       if (movie.dirty === null) {
         context.putImageData(image, 0, 0);
@@ -680,35 +735,35 @@ function definePlayer(createCore) {
         for (const [x, y, w, h] of movie.dirty) context.putImageData(image, 0, 0, x, y, w, h);
       }
       movie.dirty = [];
-      this.element.drawn();
+      this._element._drawn();
     }
 
     showFrameNow(whole) {
-      this.updatePicture(whole);
-      if (this.movie && !this.movie.failed) this.flushPicture();
+      this._updatePicture(whole);
+      if (this.movie && !this.movie.failed) this._flushPicture();
     }
 
     snapshot() {
       const { width, height } = this.movie.info;
-      if (this.movie.stale && !this.takeWholePicture()) return null;
-      return new ImageData(new Uint8ClampedArray(this.pictureData().data), width, height);
+      if (this.movie.stale && !this._takeWholePicture()) return null;
+      return new ImageData(new Uint8ClampedArray(this._pictureData().data), width, height);
     }
 
     // ---- Pacing ----
 
-    dueTime(frame) {
+    _dueTime(frame) {
       const movie = this.movie;
-      return movie.anchorTime + (frame - movie.anchorFrame) * movie.info.period;
+      return movie._anchorTime + (frame - movie._anchorFrame) * movie.info.period;
     }
 
     // The frame whose time it is: the one shown, unless a hidden page has decoded ahead of
     // its clock for the sound.
-    currentFrame() {
+    _currentFrame() {
       const movie = this.movie;
-      if (!movie.playing || movie.shown <= movie.anchorFrame) return Math.max(0, movie.shown);
-      const due = movie.anchorFrame +
-                  Math.floor((this.clockNow() - movie.anchorTime) / movie.info.period + 1e-6);
-      return Math.max(movie.anchorFrame, Math.min(movie.shown, due));
+      if (!movie.playing || movie.shown <= movie._anchorFrame) return Math.max(0, movie.shown);
+      const due = movie._anchorFrame +
+                  Math.floor((this._clockNow() - movie._anchorTime) / movie.info.period + 1e-6);
+      return Math.max(movie._anchorFrame, Math.min(movie.shown, due));
     }
 
     // Sets the clock so that the frame on screen (with `fromShown`) or the next one starts
@@ -717,57 +772,57 @@ function definePlayer(createCore) {
     // clock is the audio context's whenever its sound is running.
     resync(fromShown) {
       const movie = this.movie;
-      this.stopSound();
-      movie.audioClock = movie.soundTracks.length > 0 && this.audioRunning();
-      movie.anchorFrame = fromShown ? movie.shown : movie.shown + 1;
-      movie.anchorTime = this.clockNow() + LEAD_SECONDS;
-      movie.cursor.fill(movie.audioClock ? movie.anchorTime : 0);
+      this._stopSound();
+      movie._audioClock = movie.soundTracks.length > 0 && this._audioRunning();
+      movie._anchorFrame = fromShown ? movie.shown : movie.shown + 1;
+      movie._anchorTime = this._clockNow() + LEAD_SECONDS;
+      movie.cursor.fill(movie._audioClock ? movie._anchorTime : 0);
       if (!movie.playing) return;
-      if (fromShown && movie.shownSound) this.scheduleSound(movie.shownSound);
-      if (movie.pending) this.scheduleSound(movie.pending);
+      if (fromShown && movie._shownSound) this._scheduleSound(movie._shownSound);
+      if (movie.pending) this._scheduleSound(movie.pending);
     }
 
     // Sound that starts after the pictures did (held back until the user acted on the page)
     // joins them where they are: the clock moves over to the audio context's without a
     // jump, and the sound begins with the next frame.
-    adoptAudioClock() {
+    _adoptAudioClock() {
       const movie = this.movie;
-      const ahead = movie.anchorTime - performance.now() / 1000;
-      this.stopSound();
-      movie.audioClock = true;
-      movie.anchorTime = this.audio.context.currentTime + ahead;
-      movie.cursor.fill(this.dueTime(movie.shown + 1));
-      if (movie.pending) this.scheduleSound(movie.pending);
+      const ahead = movie._anchorTime - performance.now() / 1000;
+      this._stopSound();
+      movie._audioClock = true;
+      movie._anchorTime = this._audio.context.currentTime + ahead;
+      movie.cursor.fill(this._dueTime(movie.shown + 1));
+      if (movie.pending) this._scheduleSound(movie.pending);
     }
 
     // Whether the pacing may go on. A movie with sound waits a moment for a new audio context
     // to start, so that the first frame's sound is heard with its picture; the clock then
     // starts from the frame shown.
-    clockReady() {
+    _clockReady() {
       const movie = this.movie;
-      if (movie.holdingSince) {
-        const waited = performance.now() - movie.holdingSince;
-        if (!this.audioRunning() && waited < AUDIO_START_SECONDS * 1000) {
-          this.scheduleTick(0.02);
+      if (movie._holdingSince) {
+        const waited = performance.now() - movie._holdingSince;
+        if (!this._audioRunning() && waited < AUDIO_START_SECONDS * 1000) {
+          this._scheduleTick(0.02);
           return false;
         }
-        movie.holdingSince = 0;
+        movie._holdingSince = 0;
         this.resync(true);
-      } else if (!movie.audioClock && movie.soundTracks.length > 0 && this.audioRunning()) {
-        this.adoptAudioClock();
+      } else if (!movie._audioClock && movie.soundTracks.length > 0 && this._audioRunning()) {
+        this._adoptAudioClock();
       }
       return true;
     }
 
     // A page that hides may wake its timers only once a second from now on: the sound is
     // decoded ahead at once.
-    visibilityChanged() {
+    _visibilityChanged() {
       if (this.movie && this.movie.playing) this.tick();
     }
 
-    scheduleTick(seconds) {
-      clearTimeout(this.tickTimer);
-      this.tickTimer = setTimeout(() => this.guard(() => this.tick()),
+    _scheduleTick(seconds) {
+      clearTimeout(this._tickTimer);
+      this._tickTimer = setTimeout(() => this.guard(() => this.tick()),
                                   Math.max(0, seconds * 1000));
     }
 
@@ -776,92 +831,92 @@ function definePlayer(createCore) {
     // ahead. A timer drives this rather than the display's refresh, which stops in a hidden
     // page while the movie's time and sound must go on.
     tick() {
-      this.tickTimer = 0;
+      this._tickTimer = 0;
       const movie = this.movie;
-      if (!movie || !movie.playing || movie.waiting || !this.clockReady()) return;
+      if (!movie || !movie.playing || movie.waiting || !this._clockReady()) return;
       const ahead = document.visibilityState === 'hidden' ? HIDDEN_AHEAD_SECONDS : 0;
       const started = performance.now();
       let shown = 0;
       while (this.movie === movie && movie.playing && !movie.failed) {
         if (!movie.pending) {
           if (!this.decodeNext()) {
-            if (!movie.waiting && !movie.failed) this.endWhenDue();
+            if (!movie.waiting && !movie.failed) this._endWhenDue();
             break;
           }
-          this.handOutPending();
+          this._handOutPending();
         }
-        const early = this.dueTime(movie.shown + 1) - this.clockNow() - ahead;
+        const early = this._dueTime(movie.shown + 1) - this._clockNow() - ahead;
         if (early > 0) {
-          this.scheduleTick(Math.max(0.004, early));
+          this._scheduleTick(Math.max(0.004, early));
           break;
         }
-        if (ahead > 0 || -early > this.lateSeconds) this.skipPicture();
-        else this.updatePicture(false);
+        if (ahead > 0 || -early > this.lateSeconds) this._skipPicture();
+        else this._updatePicture(false);
         shown++;
         if (performance.now() - started > TICK_BUDGET_MS) {
-          this.scheduleTick(0);
+          this._scheduleTick(0);
           break;
         }
       }
       if (shown > 0 && this.movie === movie && !movie.failed) {
-        this.requestDraw();
-        this.element.timeAdvanced();
+        this._requestDraw();
+        this._element._timeAdvanced();
       }
     }
 
     // The sound of a frame too late to be heard in its place is left out; the next frame's
     // starts where it belongs.
-    handOutPending() {
+    _handOutPending() {
       const movie = this.movie;
       const frame = movie.shown + 1;
-      if (this.clockNow() - this.dueTime(frame) > this.lateSeconds) {
-        movie.cursor.fill(this.dueTime(frame + 1));
+      if (this._clockNow() - this._dueTime(frame) > this.lateSeconds) {
+        movie.cursor.fill(this._dueTime(frame + 1));
         return;
       }
-      this.scheduleSound(movie.pending);
+      this._scheduleSound(movie.pending);
     }
 
     // Past the last frame: the movie ends once that frame's time is over (its sound has then
     // played out), or starts again from the first.
-    endWhenDue() {
-      const left = this.dueTime(this.movie.shown + 1) - this.clockNow();
-      if (left > 0) this.scheduleTick(left);
-      else this.finishPlaying();
+    _endWhenDue() {
+      const left = this._dueTime(this.movie.shown + 1) - this._clockNow();
+      if (left > 0) this._scheduleTick(left);
+      else this._finishPlaying();
     }
 
-    finishPlaying() {
+    _finishPlaying() {
       const movie = this.movie;
-      if (this.element.loop) {
-        this.element.loopToStart();
+      if (this._element.loop) {
+        this._element._loopToStart();
         return;
       }
       movie.playing = false;
       movie.ended = !movie.failed;
-      this.element.reachedEnd();
+      this._element._reachedEnd();
     }
 
     // Playing (or a seek) has come to a frame whose bytes are still on their way.
     wait(what) {
       this.movie.waiting = what;
-      this.element.waiting();
+      this._element.waiting();
     }
 
-    resumeWaiting() {
+    _resumeWaiting() {
       const movie = this.movie;
       const { frame, seek } = movie.waiting;
       if (!this.has(frame)) return;
       movie.waiting = null;
       if (seek !== undefined) {
-        this.element.seekArrived(seek);
+        this._element._seekArrived(seek);
         return;
       }
       if (movie.playing) {
         if (!this.decodeNext()) {
-          if (!movie.waiting) this.finishPlaying();
+          if (!movie.waiting) this._finishPlaying();
           return;
         }
         this.resync(false);
-        this.element.playingAgain();
+        this._element._playingAgain();
         this.tick();
       }
     }
@@ -873,14 +928,14 @@ function definePlayer(createCore) {
     play() {
       const movie = this.movie;
       if (!movie || movie.playing || movie.failed) return;
-      if (movie.soundHeld) {
-        this.resumeHeldSound();
+      if (movie._soundHeld) {
+        this._resumeHeldSound();
         return;
       }
-      const sound = movie.soundTracks.length > 0 ? this.ensureAudio() : null;
+      const sound = movie.soundTracks.length > 0 ? this._ensureAudio() : null;
       if (sound && sound.context.state !== 'running') sound.context.resume().catch(() => {});
       movie.playing = true;
-      movie.holdingSince = sound && !this.audioRunning() ? performance.now() : 0;
+      movie._holdingSince = sound && !this._audioRunning() ? performance.now() : 0;
       this.resync(true);
       if (!movie.waiting) this.tick();
     }
@@ -889,20 +944,20 @@ function definePlayer(createCore) {
     // start does so within moments of being asked; one it holds back stays suspended until
     // the user acts on the page. Known at once in most cases; otherwise asked for at most
     // AUTOPLAY_CHECK_MS.
-    soundBlockedNow() {
+    _soundBlockedNow() {
       const movie = this.movie;
       if (!movie || this.muted || this.volume === 0 || movie.soundTracks.length === 0) return false;
-      const audio = this.ensureAudio();
+      const audio = this._ensureAudio();
       if (!audio || audio.context.state === 'running') return false;
       const activation = navigator.userActivation;
       if (activation && activation.hasBeenActive) return false;
       return null;
     }
 
-    async soundBlocked() {
-      const now = this.soundBlockedNow();
+    async _soundBlocked() {
+      const now = this._soundBlockedNow();
       if (now !== null) return now;
-      const context = this.audio.context;
+      const context = this._audio.context;
       await Promise.race([context.resume().catch(() => {}),
                           new Promise((resolve) => setTimeout(resolve, AUTOPLAY_CHECK_MS))]);
       return context.state !== 'running';
@@ -915,40 +970,40 @@ function definePlayer(createCore) {
       const movie = this.movie;
       if (!movie) return;
       movie.playing = false;
-      movie.holdingSince = 0;
-      if (movie.audioClock && this.audioRunning() && movie.sources.size > 0) {
-        movie.soundHeld = true;
-        this.audio.context.suspend().catch(() => {});
+      movie._holdingSince = 0;
+      if (movie._audioClock && this._audioRunning() && movie.sources.size > 0) {
+        movie._soundHeld = true;
+        this._audio.context.suspend().catch(() => {});
       } else {
-        this.stopSound();
+        this._stopSound();
       }
     }
 
-    resumeHeldSound() {
+    _resumeHeldSound() {
       const movie = this.movie;
-      movie.soundHeld = false;
+      movie._soundHeld = false;
       movie.playing = true;
-      this.audio.context.resume().catch(() => {});
+      this._audio.context.resume().catch(() => {});
       this.tick();
     }
 
-    releaseHeldSound() {
+    _releaseHeldSound() {
       const movie = this.movie;
-      if (!movie || !movie.soundHeld) return;
-      movie.soundHeld = false;
-      this.stopSound();
-      this.audio.context.resume().catch(() => {});
+      if (!movie || !movie._soundHeld) return;
+      movie._soundHeld = false;
+      this._stopSound();
+      this._audio.context.resume().catch(() => {});
     }
 
     // One more frame while paused, without its sound. False at the end.
     step() {
       const movie = this.movie;
       if (!movie || movie.playing || movie.failed) return false;
-      this.releaseHeldSound();
+      this._releaseHeldSound();
       if (!movie.pending && !this.decodeNext()) {
         if (!movie.waiting) {
           movie.ended = !movie.failed;
-          if (movie.ended) this.element.reachedEnd();
+          if (movie.ended) this._element._reachedEnd();
         }
         return false;
       }
@@ -962,22 +1017,22 @@ function definePlayer(createCore) {
     seekFrame(target) {
       const movie = this.movie;
       if (!movie) return true;
-      this.releaseHeldSound();
+      this._releaseHeldSound();
       target = Math.max(0, Math.min(movie.info.frameCount - 1, target));
       if (!this.has(target)) {
         this.wait({ frame: target, seek: target });
         return false;
       }
       movie.waiting = null;
-      const error = core._WebSeek(this.handle, target);
+      const error = core._WebSeek(this._handle, target);
       if (error < 0) {
-        const at = error === ZAMBERR_READ_FAILED ? this.firstCutFrame(target) : target;
-        this.failPlaying(error, at);
+        const at = error === ZAMBERR_READ_FAILED ? this._firstCutFrame(target) : target;
+        this._failPlaying(error, at);
         return true;
       }
       movie.failed = false;
       movie.ended = false;
-      movie.pending = this.takeFrameSound(target);
+      movie.pending = this._takeFrameSound(target);
       this.showFrameNow(true);
       if (movie.playing) {
         this.resync(true);
@@ -986,9 +1041,9 @@ function definePlayer(createCore) {
       return true;
     }
 
-    setTrackEnabled(track, on) {
+    _setTrackEnabled(track, on) {
       this.movie.enabled[track] = on;
-      this.applyGains();
+      this._applyGains();
     }
   }
 
@@ -1134,7 +1189,7 @@ function definePlayer(createCore) {
       queueMicrotask(() => {
         if (this.isConnected || !this._resize) return;
         this.pause();
-        this._engine.guard(() => this._engine.releaseAudio());
+        this._engine.guard(() => this._engine._releaseAudio());
         this._resize.disconnect();
         this._resize = null;
         document.removeEventListener('fullscreenchange', this._refit);
@@ -1250,7 +1305,7 @@ function definePlayer(createCore) {
         throw new DOMException('the volume must lie between 0 and 1', 'IndexSizeError');
       if (level === this._engine.volume) return;
       this._engine.volume = level;
-      this._engine.applyGains();
+      this._engine._applyGains();
       this._showVolume();
       this._fire('volumechange');
     }
@@ -1260,11 +1315,11 @@ function definePlayer(createCore) {
       const value = Boolean(on);
       if (value === this._engine.muted) return;
       this._engine.muted = value;
-      this._engine.applyGains();
+      this._engine._applyGains();
       // A page that unmutes from a click may start held-back sound there and then.
-      if (!value && this._engine.audio && this._engine.audio.context.state === 'suspended' &&
+      if (!value && this._engine._audio && this._engine._audio.context.state === 'suspended' &&
           this._movie() && this._movie().playing)
-        this._engine.audio.context.resume().catch(() => {});
+        this._engine._audio.context.resume().catch(() => {});
       this._showVolume();
       this._fire('volumechange');
     }
@@ -1272,7 +1327,7 @@ function definePlayer(createCore) {
     get buffered() {
       const movie = this._movie();
       if (!movie) return timeRanges([]);
-      const last = this._engine.lastArrivedFrame();
+      const last = this._engine._lastArrivedFrame();
       const end = Math.min(this.duration, (last + 1) * movie.info.period);
       return timeRanges(last < 0 ? [] : [[0, end]]);
     }
@@ -1364,7 +1419,7 @@ function definePlayer(createCore) {
           get enabled() { return Boolean(movie.enabled[index]); },
           set enabled(on) {
             if (!track.decoded || engine.movie !== movie) return;
-            engine.setTrackEnabled(index, Boolean(on));
+            engine._setTrackEnabled(index, Boolean(on));
             player._showTracks();
           },
         });
@@ -1374,7 +1429,7 @@ function definePlayer(createCore) {
 
     // The index of the frame shown, 0 for the first; setting it shows exactly that frame.
     get frame() {
-      return this._movie() ? this._engine.currentFrame() : 0;
+      return this._movie() ? this._engine._currentFrame() : 0;
     }
 
     set frame(value) {
@@ -1417,7 +1472,7 @@ function definePlayer(createCore) {
       this._fire('error');
     }
 
-    opened(info) {
+    _opened(info) {
       this._readyState = HAVE_METADATA;
       this._ui.canvas.width = info.width;
       this._ui.canvas.height = info.height;
@@ -1430,7 +1485,7 @@ function definePlayer(createCore) {
       this._fire('loadedmetadata');
     }
 
-    firstFrame() {
+    _firstFrame() {
       this._ui.note.hidden = true;
       this._ui.canvas.hidden = false;
       this._fit();
@@ -1460,13 +1515,13 @@ function definePlayer(createCore) {
     }
 
     // A new picture is on the display.
-    drawn() {
+    _drawn() {
       this._ui.poster.hidden = true;
       this._showTime();
     }
 
     // Playing has moved the time on: timeupdate, every quarter of a second at most.
-    timeAdvanced() {
+    _timeAdvanced() {
       const now = performance.now();
       if (now - this._lastTimeupdate < TIMEUPDATE_INTERVAL_MS) return;
       this._lastTimeupdate = now;
@@ -1474,12 +1529,12 @@ function definePlayer(createCore) {
     }
 
     // A seek that waited for its bytes can be made now.
-    seekArrived(target) {
+    _seekArrived(target) {
       if (this._engine.guard(() => this._engine.seekFrame(target))) this._seekDone();
     }
 
     // Looping goes back to the first frame as a seek does, with its events.
-    loopToStart() {
+    _loopToStart() {
       if (this._playedFrom !== null) this._playedRanges.push([this._playedFrom, this.duration]);
       this._playedFrom = null;
       this._seekFrame(0);
@@ -1491,7 +1546,7 @@ function definePlayer(createCore) {
       this._fire('waiting');
     }
 
-    playingAgain() {
+    _playingAgain() {
       this._raiseReadyState();
       this._notifyPlaying(true);
     }
@@ -1507,7 +1562,7 @@ function definePlayer(createCore) {
       if (level === HAVE_ENOUGH_DATA) this._fire('canplaythrough');
     }
 
-    reachedEnd() {
+    _reachedEnd() {
       this._notePlayed();
       this._wantsToPlay = false;
       this._showPlaying();
@@ -1518,7 +1573,7 @@ function definePlayer(createCore) {
       this._fire('ended');
     }
 
-    soundDamaged(track, frame) {
+    _soundDamaged(track, frame) {
       this._fire('sounddamaged', { track, frame });
     }
 
@@ -1528,7 +1583,7 @@ function definePlayer(createCore) {
 
     // preload="metadata": the fetch rests once the first picture is shown, until more is
     // needed.
-    holdsReading() {
+    _holdsReading() {
       const movie = this._movie();
       return this.preload === 'metadata' && !this._dataWanted && Boolean(movie) &&
              movie.shown >= 0 && !movie.waiting;
@@ -1645,17 +1700,17 @@ function definePlayer(createCore) {
     // by preload="metadata" goes on.
     _wantData() {
       this._dataWanted = true;
-      this._engine.readOn();
+      this._engine._readOn();
     }
 
     // Plays once the browser is known to let it: at once in most cases, else after asking
     // the audio context for a moment.
     _startPlaying() {
       const engine = this._engine;
-      const blocked = engine.guard(() => engine.soundBlockedNow());
+      const blocked = engine.guard(() => engine._soundBlockedNow());
       if (blocked === null) {
         const attempt = this._playAttempt;
-        engine.soundBlocked().catch(() => false).then((late) => {
+        engine._soundBlocked().catch(() => false).then((late) => {
           if (attempt !== this._playAttempt || !this._movie()) return;
           if (late) this._refusePlay();
           else this._commitPlay();
@@ -1830,7 +1885,7 @@ function definePlayer(createCore) {
       const movie = this._movie();
       if (!movie) return;
       for (const t of movie.soundTracks)
-        this._engine.setTrackEnabled(t, choice === 'all' || choice === String(t));
+        this._engine._setTrackEnabled(t, choice === 'all' || choice === String(t));
     }
 
     // Whole device pixels per movie pixel while the picture is at least its own size in CSS
@@ -1921,7 +1976,7 @@ function definePlayer(createCore) {
       ui.screen.addEventListener('click', () => this.focus({ preventScroll: true }));
       this.addEventListener('keydown', (event) => this._onKey(event));
       this._refit = () => requestAnimationFrame(() => this._fit());
-      this._visibility = () => this._engine.guard(() => this._engine.visibilityChanged());
+      this._visibility = () => this._engine.guard(() => this._engine._visibilityChanged());
     }
 
     // Only for the tests and the benchmark: the engine itself.

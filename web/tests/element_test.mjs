@@ -203,6 +203,22 @@ test('a slow movie starts before it has arrived, and a seek past what has come w
   assert.equal(await page.evaluate(() => document.getElementById('b').readyState), 4);
 });
 
+test('a movie compressed in transit, without a length, starts before it has arrived',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => { document.getElementById('b').src = '/gzip/demo.zmb'; });
+  await waitEvent(page, 'b', 'canplay');
+  const early = await page.evaluate(() => {
+    const p = document.getElementById('b');
+    return { buffered: p.buffered.end(0), duration: p.duration };
+  });
+  assert.ok(early.buffered < early.duration / 2, 'playable after ' + early.buffered + ' s');
+  await expectFrame(page, 'b', m.demoReference, 0, 'first frame');
+  await waitEvent(page, 'b', 'canplaythrough');
+  await seekTo(page, 'b', 149 * 0.06666);
+  await expectFrame(page, 'b', m.demoReference, 149, 'the last frame');
+});
+
 test('a URL that fails fires error with the reason and leaves the element usable',
      async ({ open, m, errors }) => {
   const page = await open('/two.html');
