@@ -324,7 +324,7 @@ test('the page at a phone\'s width: the picture fits, smoothly scaled; at a desk
   }
 });
 
-test('a refused file leaves no picture; text has AA contrast in both colour schemes',
+test('a refused file leaves no picture; text has AA contrast in both schemes; parts styled',
      async ({ openPage, m }) => {
   const page = await openPage();
   await page.setInputFiles('#file', m.mixed);
@@ -342,6 +342,20 @@ test('a refused file leaves no picture; text has AA contrast in both colour sche
     const worst = await page.evaluate(lowestContrast);
     assert.ok(worst.ratio >= 4.5, scheme + ': ' + JSON.stringify(worst));
   }
+  // Every control is a part the page can style, and the colours are custom properties.
+  const styled = await page.evaluate(() => {
+    const style = document.createElement('style');
+    style.textContent = 'zambrel-player::part(play-button) { background: rgb(1, 2, 3); }' +
+                        'zambrel-player { --zambrel-accent: rgb(4, 5, 6); }';
+    document.head.append(style);
+    const root = document.getElementById('player').shadowRoot;
+    const parts = [...root.querySelectorAll('.controls > *')].map((e) => e.getAttribute('part'));
+    return { parts, play: getComputedStyle(root.querySelector('.play')).backgroundColor,
+             accent: getComputedStyle(root.querySelector('.time')).accentColor };
+  });
+  assert.deepEqual(styled, { parts: ['play-button', 'time-range', 'clock', 'mute-button',
+                                     'volume-range', 'track-select', 'fullscreen-button'],
+                             play: 'rgb(1, 2, 3)', accent: 'rgb(4, 5, 6)' });
 });
 
 // The lowest contrast of any visible text on the page, the element's inside included,
