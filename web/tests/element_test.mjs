@@ -437,7 +437,7 @@ test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) 
   assert.deepEqual(volume, { thrown: 'IndexSizeError', volume: 0.25, changes: 1 });
 });
 
-test('a movie stored without timing plays a frame a refresh, its times at sixty a second',
+test('a movie stored without timing plays at sixty frames a second',
      async ({ open, m }) => {
   const page = await open('/two.html');
   await page.evaluate(() => { document.getElementById('a').src = '/movies/untimed.zmb'; });
