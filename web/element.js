@@ -18,17 +18,24 @@ function definePlayer(createCore) {
   // Sound is scheduled this far ahead of the frame it belongs to, so the first buffer after
   // a start or a seek is never already late when it reaches the audio thread.
   const LEAD_SECONDS = 0.1;
-  // Later than this, catching up frame by frame would race through the movie: the clock is
-  // set again from the frame at hand instead.
+  // A frame later than this is decoded without its sound and without drawing, so that the
+  // movie catches up with its clock (as <video> drops frames) instead of falling behind it.
   const LATE_SECONDS = 0.25;
-  const MAX_FRAMES_PER_TICK = 8;
+  // Catching up after a long stall is spread over several turns of the event loop, this
+  // long each, so that the page stays responsive.
+  const TICK_BUDGET_MS = 30;
+  // A hidden page's timers may wake only once a second: its sound is decoded and handed out
+  // this far ahead, so that it never runs dry. Nothing is drawn until the page shows again.
+  const HIDDEN_AHEAD_SECONDS = 1.5;
   // A new audio context takes a moment to start; the pictures wait this long for it before
   // they go on by the page's clock.
   const AUDIO_START_SECONDS = 0.5;
+  // How long play() may ask a new audio context whether the browser lets it start before
+  // taking no answer as a refusal (a context the browser allows starts within moments).
+  const AUTOPLAY_CHECK_MS = 40;
   // Web Audio buffers take rates in this range; a track outside it plays silently.
   const MIN_AUDIO_RATE = 3000, MAX_AUDIO_RATE = 768000;
-  // A movie stored without timing plays one frame per display refresh; its times count as if
-  // that were sixty a second.
+  // A movie stored without timing plays at sixty frames a second.
   const UNTIMED_PERIOD = 1 / 60;
   // Once a fetched movie plays, what arrives is handed over (and reported in `progress`) at
   // most this often, so that a trickle does not cost a check per network packet; before it
@@ -70,7 +77,7 @@ function definePlayer(createCore) {
     coreLoading = null;
     const engines = [...live].map((ref) => ref.deref()).filter(Boolean);
     live.clear();
-    for (const engine of engines) engine.lostCore(error);
+    for (const engine of engines) engine._lostCore(error);
   }
 
   function errorText(code) {
@@ -98,6 +105,32 @@ function definePlayer(createCore) {
              end: (i) => (check(i), ranges[i][1]) };
   }
 
+  // The ranges played, in order and joined where they touch, as `played` hands them out.
+  function mergeRanges(ranges) {
+    const merged = [];
+    for (const [start, end] of ranges.filter(([a, b]) => b > a).sort((x, y) => x[0] - y[0])) {
+      const last = merged[merged.length - 1];
+      if (last && start <= last[1] + 1e-9) last[1] = Math.max(last[1], end);
+      else merged.push([start, end]);
+    }
+    return merged;
+  }
+
+  // Media events reach listeners in tasks of their own, after the call that caused them, as
+  // <video>'s do: code that sets something and then waits for its event sees the event, and a
+  // listener added right after the element was made hears its loadstart. A message channel,
+  // unlike a timer, is not slowed down in a hidden page.
+  const tasks = [];
+  let taskChannel = null;
+  function queueTask(task) {
+    if (!taskChannel) {
+      taskChannel = new MessageChannel();
+      taskChannel.port1.onmessage = () => tasks.shift()();
+    }
+    tasks.push(task);
+    taskChannel.port2.postMessage(null);
+  }
+
   function clockText(seconds) {
     if (!Number.isFinite(seconds)) return '--:--';
     const whole = Math.floor(seconds + 1e-6);
@@ -107,17 +140,42 @@ function definePlayer(createCore) {
            String(s).padStart(2, '0');
   }
 
+  // The page reads a movie's bytes, which a browser allows from another site only when its
+  // server says so: a failed fetch from elsewhere says what the server must send.
+  function corsNote(url) {
+    const origin = new URL(url, document.baseURI).origin;
+    if (origin === location.origin) return '';
+    return '; a movie from another site plays only if its server allows this page to read it ' +
+           '(CORS: Access-Control-Allow-Origin: ' + location.origin + ' or *)';
+  }
+
+  // The WebAssembly memory's limit: a movie claiming more is not streamed.
+  const MAX_MOVIE_BYTES = 2 ** 31;
+
+  function joined(pieces, total) {
+    if (pieces.length === 1) return pieces[0];
+    const all = new Uint8Array(total);
+    let at = 0;
+    for (const piece of pieces) {
+      all.set(piece, at);
+      at += piece.length;
+    }
+    pieces.splice(0, pieces.length, all);
+    return all;
+  }
+
   // ---- One movie's decoding, drawing, sound and pacing ------------------------------------
 
   class Engine {
     constructor(element, view) {
-      this.element = element;
+      this._element = element;
       this.view = view;
-      this.handle = 0;  // the glue's WebMovie, once the core is loaded
+      this._handle = 0;  // the glue's WebMovie, once the core is loaded
       this.movie = null;
-      this.audio = null;
-      this.tickRequest = 0;
-      this.loadNumber = 0;
+      this._audio = null;
+      this._tickTimer = 0;
+      this._drawRequest = 0;
+      this._loadNumber = 0;
       this.volume = 1;
       this.muted = false;
       this.lateSeconds = LATE_SECONDS;
@@ -135,32 +193,32 @@ function definePlayer(createCore) {
       }
     }
 
-    ensureHandle() {
-      if (!this.handle) {
-        this.handle = core._WebCreate();
-        if (!this.handle) throw new Error('no memory for a decoder');
+    _ensureHandle() {
+      if (!this._handle) {
+        this._handle = core._WebCreate();
+        if (!this._handle) throw new Error('no memory for a decoder');
         this.liveRef = new WeakRef(this);
         live.add(this.liveRef);
-        collected.register(this.element, { module: core, handle: this.handle }, this);
+        collected.register(this._element, { module: core, handle: this._handle }, this);
       }
-      return this.handle;
+      return this._handle;
     }
 
-    lostCore(error) {
+    _lostCore(error) {
       collected.unregister(this);
-      this.handle = 0;
+      this._handle = 0;
       this.forget();
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE,
-                        'the decoder stopped (' + (error && error.message ? error.message : error) +
+      this._element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, (this.name || 'the movie') +
+                        ': the decoder stopped (' + (error && error.message ? error.message : error) +
                         '); load the movie again to retry');
     }
 
     // Off the page: the sound device is let go (a movie put back gets a new one).
-    releaseAudio() {
-      this.releaseHeldSound();
-      this.stopSound();
-      if (this.audio) this.audio.context.close().catch(() => {});
-      this.audio = null;
+    _releaseAudio() {
+      this._releaseHeldSound();
+      this._stopSound();
+      if (this._audio) this._audio.context.close().catch(() => {});
+      this._audio = null;
     }
 
     heap() {
@@ -171,82 +229,124 @@ function definePlayer(createCore) {
 
     // Takes the movie's bytes from a URL, a File, a Blob or an ArrayBuffer. Returns once the
     // movie is open (or refused); a fetched movie goes on arriving after that.
-    async load(source, name) {
+    async load(source, name, crossOrigin) {
       this.forget();
-      const number = ++this.loadNumber;
-      const current = () => number === this.loadNumber;
+      const number = ++this._loadNumber;
+      const current = () => number === this._loadNumber;
       await loadCore();
       if (!current()) return;
-      this.guard(() => this.ensureHandle());
-      if (!this.handle) return;
-      if (typeof source === 'string') await this.fetchMovie(source, name, current);
-      else await this.takeBytes(source, name, current);
+      this.guard(() => this._ensureHandle());
+      if (!this._handle) return;
+      if (typeof source === 'string') await this._fetchMovie(source, name, crossOrigin, current);
+      else await this._takeBytes(source, name, current);
     }
 
-    async takeBytes(source, name, current) {
+    async _takeBytes(source, name, current) {
       const end = ArrayBuffer.isView(source) ? source.byteOffset + source.byteLength : 0;
       const buffer = source instanceof ArrayBuffer ? source
                    : ArrayBuffer.isView(source) ? source.buffer.slice(source.byteOffset, end)
                    : await source.arrayBuffer();
       if (!current()) return;
       const bytes = new Uint8Array(buffer);
-      if (!this.startInput(bytes.length, name)) return;
+      if (!this._startInput(bytes.length, name)) return;
       this.guard(() => {
         this.heap().set(bytes, this.input);
         this.arrive(bytes.length, true);
       });
     }
 
-    async fetchMovie(url, name, current) {
+    async _fetchMovie(url, name, crossOrigin, current) {
       let response;
       try {
-        response = await fetch(url);
+        response = await fetch(url, { credentials: crossOrigin === 'use-credentials' ? 'include'
+                                                                                    : 'same-origin' });
       } catch (error) {
-        if (current()) this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': ' +
-                                         'the movie could not be fetched (' + error.message + ')');
+        if (current()) this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': ' +
+                                         'the movie could not be fetched (' + error.message + ')' +
+                                         corsNote(url));
         return;
       }
       if (!current()) return;
       if (!response.ok) {
-        this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the server answered ' +
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the server answered ' +
                           response.status + (response.statusText ? ' ' + response.statusText : ''));
         return;
       }
-      // A compressed transfer's length is not the movie's: such a movie is taken whole.
+      // A compressed transfer's length is not the movie's: the movie's own tables tell it.
       const length = Number(response.headers.get('Content-Length'));
       const known = Number.isSafeInteger(length) && length > 0 &&
-                    !response.headers.get('Content-Encoding') && response.body;
-      if (!known) {
-        const bytes = await response.arrayBuffer().catch(() => null);
-        if (!current()) return;
-        if (!bytes) {
-          this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the transfer broke off');
-          return;
-        }
-        await this.takeBytes(bytes, name, current);
-        return;
-      }
-      await this.stream(response.body.getReader(), length, name, current);
+                    !response.headers.get('Content-Encoding');
+      if (!response.body)
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, name + ': the server sent nothing');
+      else if (known) await this.stream(response.body.getReader(), length, name, current);
+      else await this._streamUnsized(response.body.getReader(), name, current);
     }
 
-    // Copies the bytes into the decoder's input as they come, handing them over in pieces.
-    async stream(reader, length, name, current) {
-      if (!this.startInput(length, name)) {
-        reader.cancel().catch(() => {});
-        return;
-      }
-      let at = 0, told = 0, toldAt = performance.now();
+    // A response that does not say how long the movie is (sent in chunks, or compressed in
+    // transit): what comes is kept until the header and tables are there, which say it; from
+    // then on it streams as one with a length. One that ends before is taken as it is.
+    async _streamUnsized(reader, name, current) {
+      const pieces = [];
+      let have = 0, needed = 1;
       for (;;) {
         let part;
         try {
           part = await reader.read();
         } catch (error) {
-          if (current() && this.movie) this.brokeOff(at, length);
-          else if (current()) this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK,
+          if (current()) this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK,
+                                           name + ': the transfer broke off');
+          return;
+        }
+        if (!current() || !this._handle) {
+          reader.cancel().catch(() => {});
+          return;
+        }
+        if (part.done) break;
+        pieces.push(part.value);
+        have += part.value.length;
+        if (have < needed) continue;
+        const claimed = this.guard(() => this._claimedSize(joined(pieces, have)));
+        if (claimed === undefined) return;
+        if (claimed > 0 && claimed <= MAX_MOVIE_BYTES) {
+          await this.stream(reader, claimed, name, current, joined(pieces, have), false);
+          return;
+        }
+        if (claimed > 0) break;  // more than the page can hold: opened as it is, and refused
+        needed = -claimed;
+      }
+      await this._takeBytes(joined(pieces, have), name, current);
+    }
+
+    // The movie's length by its tables, or minus the bytes they need first.
+    _claimedSize(bytes) {
+      const input = core._WebInputBuffer(this._handle, bytes.length);
+      if (!input) return 0;
+      this.heap().set(bytes, input);
+      core._WebArrived(this._handle, bytes.length);
+      return core._WebClaimedSize(this._handle);
+    }
+
+    // Copies the bytes into the decoder's input as they come, handing them over in pieces.
+    // `first` came before; a response that ends short of a `length` it did not say itself
+    // (`exact` false) is read as far as it is whole.
+    async stream(reader, length, name, current, first = new Uint8Array(0), exact = true) {
+      if (!this._startInput(length, name)) {
+        reader.cancel().catch(() => {});
+        return;
+      }
+      let at = Math.min(first.length, length), told = 0, toldAt = performance.now();
+      this.heap().set(first.subarray(0, at), this.input);
+      for (;;) {
+        let part;
+        try {
+          part = await reader.read();
+        } catch (error) {
+          if (current() && this.movie) this._brokeOff(at, length);
+          else if (current()) this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK,
                                                 name + ': the transfer broke off');
           return;
         }
-        if (!current() || !this.handle) {
+        if (!current() || !this._handle) {
           reader.cancel().catch(() => {});
           return;
         }
@@ -260,30 +360,40 @@ function definePlayer(createCore) {
           toldAt = performance.now();
           this.guard(() => this.arrive(at, at === length));
           if (!this.input) return;  // refused
+          if (this._element._holdsReading()) await new Promise((resume) => {
+            this._resumeReading = resume;
+          });
         }
       }
       if (told !== at || at < length) {
-        if (at < length) this.brokeOff(at, length);
+        if (at < length && exact) this._brokeOff(at, length);
         else this.guard(() => this.arrive(at, true));
       }
     }
 
-    brokeOff(at, length) {
+    // Reading held by preload="metadata" goes on.
+    _readOn() {
+      const resume = this._resumeReading;
+      this._resumeReading = null;
+      if (resume) resume();
+    }
+
+    _brokeOff(at, length) {
       this.guard(() => this.arrive(at, false));
-      if (!this.handle || !this.input) return;
+      if (!this._handle || !this.input) return;
       this.complete = true;
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, this.name + ': the transfer broke ' +
+      this._element.fail(ZambrelMediaError.MEDIA_ERR_NETWORK, this.name + ': the transfer broke ' +
                         'off after ' + at + ' of ' + length + ' bytes', Boolean(this.movie));
     }
 
-    startInput(size, name) {
+    _startInput(size, name) {
       this.name = name;
-      this.input = this.guard(() => core._WebInputBuffer(this.handle, size)) || 0;
+      this.input = this.guard(() => core._WebInputBuffer(this._handle, size)) || 0;
       this.size = size;
       this.arrived = 0;
       this.complete = false;
       if (!this.input) {
-        this.element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
                           name + ': ' + errorText(ZAMBERR_NO_MEMORY));
         return false;
       }
@@ -295,54 +405,54 @@ function definePlayer(createCore) {
     arrive(count, complete) {
       this.arrived = count;
       this.complete = complete;
-      core._WebArrived(this.handle, count);
+      core._WebArrived(this._handle, count);
       if (!this.movie) {
-        if (count < this.bytesNeeded(-1) && !complete) return;
+        if (count < this._bytesNeeded(-1) && !complete) return;
         this.open();
         return;
       }
-      this.element.progress();
-      if (this.movie.waiting) this.resumeWaiting();
+      this._element.progress();
+      if (this.movie.waiting) this._resumeWaiting();
     }
 
-    bytesNeeded(frame) {
-      return core._WebBytesNeeded(this.handle, frame);
+    _bytesNeeded(frame) {
+      return core._WebBytesNeeded(this._handle, frame);
     }
 
     has(frame) {
-      return this.complete || this.arrived >= this.bytesNeeded(frame);
+      return this.complete || this.arrived >= this._bytesNeeded(frame);
     }
 
     open() {
-      const error = core._WebOpen(this.handle);
+      const error = core._WebOpen(this._handle);
       if (error < 0) {
         this.input = 0;
-        this.element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
+        this._element.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
                           this.name + ': ' + errorText(error));
         return;
       }
-      const info = this.readInfo();
+      const info = this._readInfo();
       const soundTracks = [];
       info.tracks.forEach((track, t) => { if (track.decoded) soundTracks.push(t); });
       this.movie = {
         info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
-        pending: null, shownSound: null, dirty: [], partialFrames: 0, image: null,
-        sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), anchorTime: 0,
-        anchorFrame: 0, playStarted: 0, waiting: null, soundHeld: false,
-        heldSoundResuming: false, damaged: new Set(),
+        pending: null, _shownSound: null, dirty: [], partialFrames: 0, image: null,
+        sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), _anchorTime: 0,
+        _anchorFrame: 0, _audioClock: false, _holdingSince: 0, stale: false, waiting: null,
+        _soundHeld: false, damaged: new Set(),
         enabled: info.tracks.map((track) => track.decoded),
         handed: info.tracks.map(() => []),
       };
-      this.element.opened(info);
+      this._element._opened(info);
       if (!this.has(0)) return;  // the open read it, so this is only a hostile table
       if (!this.decodeNext()) return;
       this.showFrameNow(true);
-      this.element.firstFrame();
+      this._element._firstFrame();
     }
 
     // The facts, as the glue lays them out: eight words, then seven per track.
-    readInfo() {
-      const words = new Uint32Array(this.heap().buffer, core._WebInfo(this.handle),
+    _readInfo() {
+      const words = new Uint32Array(this.heap().buffer, core._WebInfo(this._handle),
                                     8 + 7 * MAX_TRACKS).slice();
       const info = {
         width: words[0], height: words[1], storedHeight: words[2], frameCount: words[3],
@@ -361,36 +471,38 @@ function definePlayer(createCore) {
     }
 
     // The last frame whose bytes are all there, -1 before the first.
-    lastArrivedFrame() {
+    _lastArrivedFrame() {
       if (!this.movie) return -1;
       const count = this.movie.info.frameCount;
       if (this.complete) return count - 1;
       let low = -1, high = count - 1;
       while (low < high) {
         const middle = (low + high + 1) >> 1;
-        if (this.arrived >= this.bytesNeeded(middle)) low = middle;
+        if (this.arrived >= this._bytesNeeded(middle)) low = middle;
         else high = middle - 1;
       }
       return low;
     }
 
     forget() {
-      if (this.tickRequest) cancelAnimationFrame(this.tickRequest);
-      this.tickRequest = 0;
-      if (this.movie) this.stopSound();
-      if (this.audio && this.audio.context.state === 'suspended' && this.movie &&
-          this.movie.soundHeld)
-        this.audio.context.resume().catch(() => {});
+      clearTimeout(this._tickTimer);
+      cancelAnimationFrame(this._drawRequest);
+      this._tickTimer = this._drawRequest = 0;
+      if (this.movie) this._stopSound();
+      if (this._audio && this._audio.context.state === 'suspended' && this.movie &&
+          this.movie._soundHeld)
+        this._audio.context.resume().catch(() => {});
       this.movie = null;
       this.input = 0;
-      this.loadNumber++;
-      if (this.handle && core) this.guard(() => core._WebClose(this.handle));
+      this._loadNumber++;
+      this._readOn();
+      if (this._handle && core) this.guard(() => core._WebClose(this._handle));
     }
 
     // ---- Web Audio ----
 
-    ensureAudio() {
-      if (this.audio) return this.audio;
+    _ensureAudio() {
+      if (this._audio) return this._audio;
       const Context = window.AudioContext || window.webkitAudioContext;
       if (!Context) return null;
       const context = new Context();
@@ -402,44 +514,39 @@ function definePlayer(createCore) {
         gain.connect(master);
         gains.push(gain);
       }
-      this.audio = { context, master, gains };
-      this.applyGains();
-      // A context the browser held back until the user acted starts later; the frames are
-      // then paced by it from that moment. A held sound that plays on is already where it
-      // belongs.
-      context.addEventListener('statechange', () => this.guard(() => {
-        const movie = this.movie;
-        if (!movie) return;
-        if (movie.playing && !movie.heldSoundResuming) this.resync(true);
-        if (context.state === 'running') movie.heldSoundResuming = false;
-      }));
-      return this.audio;
+      this._audio = { context, master, gains };
+      this._applyGains();
+      // A context that starts late (held back until the user acted) is taken up by the next
+      // turn of the pacing, which moves the clock over to it.
+      context.addEventListener('statechange', () => {
+        if (this.movie && this.movie.playing) this._scheduleTick(0);
+      });
+      return this._audio;
     }
 
-    applyGains() {
-      if (!this.audio) return;
-      this.audio.master.gain.value = this.muted ? 0 : this.volume;
+    _applyGains() {
+      if (!this._audio) return;
+      this._audio.master.gain.value = this.muted ? 0 : this.volume;
       const enabled = this.movie ? this.movie.enabled : [];
-      this.audio.gains.forEach((gain, t) => { gain.gain.value = enabled[t] ? 1 : 0; });
+      this._audio.gains.forEach((gain, t) => { gain.gain.value = enabled[t] ? 1 : 0; });
     }
 
-    audioRunning() {
-      return this.audio !== null && this.audio.context.state === 'running';
+    _audioRunning() {
+      return this._audio !== null && this._audio.context.state === 'running';
     }
 
-    // The movie's clock in seconds: the audio clock while there is sound to follow, so that
+    // The movie's clock in seconds: the audio clock once the sound is what paces it, so that
     // the pictures keep with what is heard, else the page's own clock.
-    clockNow() {
-      if (this.movie && this.movie.soundTracks.length > 0 && this.audioRunning())
-        return this.audio.context.currentTime;
+    _clockNow() {
+      if (this.movie && this.movie._audioClock) return this._audio.context.currentTime;
       return performance.now() / 1000;
     }
 
-    stopSound() {
+    _stopSound() {
       const movie = this.movie;
       if (!movie) return;
       for (const source of movie.sources) {
-        if (source.startTime > this.audio.context.currentTime) this.forgetHanded(source.part);
+        if (source.startTime > this._audio.context.currentTime) this._forgetHanded(source.part);
         source.onended = null;
         try { source.stop(); } catch (ignored) { /* never started */ }
         source.disconnect();
@@ -448,10 +555,10 @@ function definePlayer(createCore) {
     }
 
     // Hands one frame's sound of each track to Web Audio, right after the sound before it.
-    scheduleSound(sound) {
-      if (!this.audioRunning()) return;
+    _scheduleSound(sound) {
       const movie = this.movie;
-      const context = this.audio.context;
+      if (!movie._audioClock) return;
+      const context = this._audio.context;
       for (const part of sound) {
         if (part.rate < MIN_AUDIO_RATE || part.rate > MAX_AUDIO_RATE) continue;
         const buffer = context.createBuffer(part.channels.length, part.channels[0].length,
@@ -459,7 +566,7 @@ function definePlayer(createCore) {
         part.channels.forEach((samples, c) => buffer.copyToChannel(samples, c));
         const source = context.createBufferSource();
         source.buffer = buffer;
-        source.connect(this.audio.gains[part.track]);
+        source.connect(this._audio.gains[part.track]);
         const start = Math.max(movie.cursor[part.track], context.currentTime);
         source.start(start);
         movie.cursor[part.track] = start + buffer.duration;
@@ -474,7 +581,7 @@ function definePlayer(createCore) {
 
     // Sound stopped before it began was never heard: the test record drops it, so that it
     // shows whether that sound is handed out again.
-    forgetHanded(part) {
+    _forgetHanded(part) {
       if (!part.handed) return;
       part.handed = false;
       const record = this.movie.handed[part.track];
@@ -489,68 +596,67 @@ function definePlayer(createCore) {
     // frame's bytes have not arrived yet (movie.waiting is then set).
     decodeNext() {
       const movie = this.movie;
-      const next = core._WebFrameNumber(this.handle) + 1;
+      const next = core._WebFrameNumber(this._handle) + 1;
       if (next < movie.info.frameCount && !this.has(next)) {
         this.wait({ frame: next });
         return false;
       }
-      const error = core._WebNextFrame(this.handle);
+      const error = core._WebNextFrame(this._handle);
       if (error === ZAMBERR_END) return false;
       if (error < 0) {
-        this.failPlaying(error, next);
+        this._failPlaying(error, next);
         return false;
       }
-      movie.pending = this.takeFrameSound(next);
-      if (movie.playing) this.scheduleSound(movie.pending);
+      movie.pending = this._takeFrameSound(next);
       return true;
     }
 
-    takeFrameSound(frame) {
+    _takeFrameSound(frame) {
       const movie = this.movie;
       const sound = [];
       for (const track of movie.soundTracks) {
-        const frames = core._WebFrameSound(this.handle, track);
+        const frames = core._WebFrameSound(this._handle, track);
         if (frames <= 0) continue;
         const info = movie.info.tracks[track];
-        const all = new Float32Array(this.heap().buffer, core._WebSamples(this.handle),
+        const all = new Float32Array(this.heap().buffer, core._WebSamples(this._handle),
                                      frames * info.channels);
         const channels = [];
         for (let c = 0; c < info.channels; c++)
           channels.push(all.slice(c * frames, (c + 1) * frames));
         sound.push({ track, rate: info.rate, channels, handed: false });
       }
-      const damaged = core._WebTakeDamagedSound(this.handle);
+      const damaged = core._WebTakeDamagedSound(this._handle);
       for (const track of movie.soundTracks) {
         if (!(damaged & (1 << track)) || movie.damaged.has(track)) continue;
         movie.damaged.add(track);
-        this.element.soundDamaged(track, frame);
+        this._element._soundDamaged(track, frame);
       }
       return sound;
     }
 
     // A seek that could not read its way to `target` stopped at the first frame the input
     // does not hold whole.
-    firstCutFrame(target) {
+    _firstCutFrame(target) {
       for (let f = 0; f < target; f++)
-        if (core._WebFrameEnd(this.handle, f) > this.arrived) return f;
+        if (core._WebFrameEnd(this._handle, f) > this.arrived) return f;
       return target;
     }
 
-    failPlaying(error, frame) {
+    _failPlaying(error, frame) {
       const movie = this.movie;
       this.pause();
       movie.failed = true;
-      this.element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, 'frame ' + (frame + 1) + ' of ' +
+      this._element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, this.name + ': frame ' + (frame + 1) + ' of ' +
                         movie.info.frameCount + ' could not be decoded: ' + errorText(error),
                         true);
     }
 
     // The RGBA picture lives in wasm memory; its view is made again whenever memory grew.
-    pictureData() {
+    _pictureData() {
       const movie = this.movie;
       if (!movie.image || movie.image.data.buffer !== this.heap().buffer) {
         const { width, height } = movie.info;
-        const bytes = new Uint8ClampedArray(this.heap().buffer, core._WebPicture(this.handle),
+        const bytes = new Uint8ClampedArray(this.heap().buffer, core._WebPicture(this._handle),
                                             width * height * 4);
         movie.image = new ImageData(bytes, width, height);
       }
@@ -558,29 +664,70 @@ function definePlayer(createCore) {
     }
 
     // Brings the decoder's picture of the current frame into the RGBA buffer and notes what
-    // changed; the canvas is updated by flushPicture, once per display refresh at most.
-    updatePicture(whole) {
+    // changed; the canvas is updated by _flushPicture, once per display refresh at most.
+    _updatePicture(whole) {
       const movie = this.movie;
-      const result = core._WebUpdatePicture(this.handle, whole ? 1 : 0);
+      const result = core._WebUpdatePicture(this._handle, whole || movie.stale ? 1 : 0);
       if (result < -1) {
-        this.failPlaying(result, movie.shown + 1);
+        this._failPlaying(result, movie.shown + 1);
         return;
       }
+      movie.stale = false;
       if (result === -1) {
         movie.dirty = null;
       } else if (movie.dirty) {
         movie.partialFrames++;
-        const rects = new Int32Array(this.heap().buffer, core._WebRects(this.handle), 4 * result);
+        const rects = new Int32Array(this.heap().buffer, core._WebRects(this._handle), 4 * result);
         for (let i = 0; i < result; i++) movie.dirty.push(rects.subarray(4 * i, 4 * i + 4).slice());
       }
-      movie.shown = core._WebFrameNumber(this.handle);
-      movie.shownSound = movie.pending;
+      this._advanceShown();
+    }
+
+    // The decoded frame is the one shown from now on.
+    _advanceShown() {
+      const movie = this.movie;
+      movie.shown = core._WebFrameNumber(this._handle);
+      movie._shownSound = movie.pending;
       movie.pending = null;
     }
 
-    flushPicture() {
+    // A frame nobody sees (in a hidden page, or passed over to catch up) is not brought into
+    // the RGBA buffer. The decoder keeps only the latest frame's changes, so the next drawing
+    // takes the whole picture.
+    _skipPicture() {
+      this.movie.stale = true;
+      this.movie.dirty = null;
+      this._advanceShown();
+    }
+
+    // The picture of a frame that was not taken when shown: the decoder's current one, which
+    // while playing may be the frame after it, decoded ahead for its sound.
+    _takeWholePicture() {
       const movie = this.movie;
-      const image = this.pictureData();
+      const result = core._WebUpdatePicture(this._handle, 1);
+      if (result < -1) {
+        this._failPlaying(result, movie.shown + 1);
+        return false;
+      }
+      movie.stale = false;
+      movie.dirty = null;
+      return true;
+    }
+
+    // Drawing waits for the display's next refresh, which never comes in a hidden page: there
+    // the movie goes on undrawn and is drawn once the page shows again.
+    _requestDraw() {
+      if (this._drawRequest) return;
+      this._drawRequest = requestAnimationFrame(() => this.guard(() => {
+        this._drawRequest = 0;
+        if (this.movie && !this.movie.failed) this._flushPicture();
+      }));
+    }
+
+    _flushPicture() {
+      const movie = this.movie;
+      if (movie.stale && !this._takeWholePicture()) return;
+      const image = this._pictureData();
       const context = this.view.context2d;
       if (movie.dirty === null) {
         context.putImageData(image, 0, 0);
@@ -588,161 +735,232 @@ function definePlayer(createCore) {
         for (const [x, y, w, h] of movie.dirty) context.putImageData(image, 0, 0, x, y, w, h);
       }
       movie.dirty = [];
-      this.element.shownFrame();
+      this._element._drawn();
     }
 
     showFrameNow(whole) {
-      this.updatePicture(whole);
-      if (this.movie && !this.movie.failed) this.flushPicture();
+      this._updatePicture(whole);
+      if (this.movie && !this.movie.failed) this._flushPicture();
     }
 
     snapshot() {
       const { width, height } = this.movie.info;
-      return new ImageData(new Uint8ClampedArray(this.pictureData().data), width, height);
+      if (this.movie.stale && !this._takeWholePicture()) return null;
+      return new ImageData(new Uint8ClampedArray(this._pictureData().data), width, height);
     }
 
     // ---- Pacing ----
 
-    dueTime(frame) {
+    _dueTime(frame) {
       const movie = this.movie;
-      return movie.anchorTime + (frame - movie.anchorFrame) * movie.info.period;
+      return movie._anchorTime + (frame - movie._anchorFrame) * movie.info.period;
+    }
+
+    // The frame whose time it is: the one shown, unless a hidden page has decoded ahead of
+    // its clock for the sound.
+    _currentFrame() {
+      const movie = this.movie;
+      if (!movie.playing || movie.shown <= movie._anchorFrame) return Math.max(0, movie.shown);
+      const due = movie._anchorFrame +
+                  Math.floor((this._clockNow() - movie._anchorTime) / movie.info.period + 1e-6);
+      return Math.max(movie._anchorFrame, Math.min(movie.shown, due));
     }
 
     // Sets the clock so that the frame on screen (with `fromShown`) or the next one starts
     // a little from now, silences what was scheduled and hands the sound out again from
-    // there: playing on after a step or a seek plays the shown frame's sound again.
+    // there: playing on after a step or a seek plays the shown frame's sound again. The
+    // clock is the audio context's whenever its sound is running.
     resync(fromShown) {
       const movie = this.movie;
-      this.stopSound();
-      movie.anchorFrame = fromShown ? movie.shown : movie.shown + 1;
-      movie.anchorTime = this.clockNow() + LEAD_SECONDS;
-      movie.cursor.fill(this.audioRunning() ? this.audio.context.currentTime + LEAD_SECONDS : 0);
+      this._stopSound();
+      movie._audioClock = movie.soundTracks.length > 0 && this._audioRunning();
+      movie._anchorFrame = fromShown ? movie.shown : movie.shown + 1;
+      movie._anchorTime = this._clockNow() + LEAD_SECONDS;
+      movie.cursor.fill(movie._audioClock ? movie._anchorTime : 0);
       if (!movie.playing) return;
-      if (fromShown && movie.shownSound) this.scheduleSound(movie.shownSound);
-      if (movie.pending) this.scheduleSound(movie.pending);
+      if (fromShown && movie._shownSound) this._scheduleSound(movie._shownSound);
+      if (movie.pending) this._scheduleSound(movie.pending);
     }
 
-    requestTick() {
-      if (!this.tickRequest)
-        this.tickRequest = requestAnimationFrame(() => this.guard(() => this.tick()));
-    }
-
-    // One display refresh: every frame that has come due is decoded into the picture (each
-    // right after the one before is drawn, so its sound is scheduled a frame ahead), and the
-    // canvas is updated once.
-    tick() {
-      this.tickRequest = 0;
+    // Sound that starts after the pictures did (held back until the user acted on the page)
+    // joins them where they are: the clock moves over to the audio context's without a
+    // jump, and the sound begins with the next frame.
+    _adoptAudioClock() {
       const movie = this.movie;
-      if (!movie || !movie.playing) return;
-      if (this.waitingForAudio()) {
-        this.requestTick();
+      const ahead = movie._anchorTime - performance.now() / 1000;
+      this._stopSound();
+      movie._audioClock = true;
+      movie._anchorTime = this._audio.context.currentTime + ahead;
+      movie.cursor.fill(this._dueTime(movie.shown + 1));
+      if (movie.pending) this._scheduleSound(movie.pending);
+    }
+
+    // Whether the pacing may go on. A movie with sound waits a moment for a new audio context
+    // to start, so that the first frame's sound is heard with its picture; the clock then
+    // starts from the frame shown.
+    _clockReady() {
+      const movie = this.movie;
+      if (movie._holdingSince) {
+        const waited = performance.now() - movie._holdingSince;
+        if (!this._audioRunning() && waited < AUDIO_START_SECONDS * 1000) {
+          this._scheduleTick(0.02);
+          return false;
+        }
+        movie._holdingSince = 0;
+        this.resync(true);
+      } else if (!movie._audioClock && movie.soundTracks.length > 0 && this._audioRunning()) {
+        this._adoptAudioClock();
+      }
+      return true;
+    }
+
+    // A page that hides may wake its timers only once a second from now on: the sound is
+    // decoded ahead at once.
+    _visibilityChanged() {
+      if (this.movie && this.movie.playing) this.tick();
+    }
+
+    _scheduleTick(seconds) {
+      clearTimeout(this._tickTimer);
+      this._tickTimer = setTimeout(() => this.guard(() => this.tick()),
+                                  Math.max(0, seconds * 1000));
+    }
+
+    // Every frame that has come due is shown (its picture taken, and drawn at the display's
+    // next refresh) and the frame after it decoded, so that its sound is handed out a frame
+    // ahead. A timer drives this rather than the display's refresh, which stops in a hidden
+    // page while the movie's time and sound must go on.
+    tick() {
+      this._tickTimer = 0;
+      const movie = this.movie;
+      if (!movie || !movie.playing || movie.waiting || !this._clockReady()) return;
+      const ahead = document.visibilityState === 'hidden' ? HIDDEN_AHEAD_SECONDS : 0;
+      const started = performance.now();
+      let shown = 0;
+      while (this.movie === movie && movie.playing && !movie.failed) {
+        if (!movie.pending) {
+          if (!this.decodeNext()) {
+            if (!movie.waiting && !movie.failed) this._endWhenDue();
+            break;
+          }
+          this._handOutPending();
+        }
+        const early = this._dueTime(movie.shown + 1) - this._clockNow() - ahead;
+        if (early > 0) {
+          this._scheduleTick(Math.max(0.004, early));
+          break;
+        }
+        if (ahead > 0 || -early > this.lateSeconds) this._skipPicture();
+        else this._updatePicture(false);
+        shown++;
+        if (performance.now() - started > TICK_BUDGET_MS) {
+          this._scheduleTick(0);
+          break;
+        }
+      }
+      if (shown > 0 && this.movie === movie && !movie.failed) {
+        this._requestDraw();
+        this._element._timeAdvanced();
+      }
+    }
+
+    // The sound of a frame too late to be heard in its place is left out; the next frame's
+    // starts where it belongs.
+    _handOutPending() {
+      const movie = this.movie;
+      const frame = movie.shown + 1;
+      if (this._clockNow() - this._dueTime(frame) > this.lateSeconds) {
+        movie.cursor.fill(this._dueTime(frame + 1));
         return;
       }
-      let drawn = 0;
-      while (drawn < MAX_FRAMES_PER_TICK) {
-        if (!movie.pending && !this.decodeNext()) {
-          if (movie.playing && !movie.waiting) this.finishPlaying();
-          break;
-        }
-        const late = movie.info.timed ? this.clockNow() - this.dueTime(movie.shown + 1) : 0;
-        if (late < 0) break;
-        this.updatePicture(false);
-        drawn++;
-        if (!movie.playing || !movie.info.timed) break;
-        if (late > this.lateSeconds) {
-          if (this.decodeNext()) this.resync(false);
-          break;
-        }
-        if (!this.decodeNext()) {
-          if (movie.playing && !movie.waiting) this.finishPlaying();
-          break;
-        }
-      }
-      if (drawn > 0 && this.movie === movie && !movie.failed) this.flushPicture();
-      if (this.movie === movie && movie.playing && !movie.waiting) this.requestTick();
+      this._scheduleSound(movie.pending);
     }
 
-    waitingForAudio() {
-      const movie = this.movie;
-      return movie.soundTracks.length > 0 && this.audio !== null && !this.audioRunning() &&
-             performance.now() - movie.playStarted < AUDIO_START_SECONDS * 1000;
+    // Past the last frame: the movie ends once that frame's time is over (its sound has then
+    // played out), or starts again from the first.
+    _endWhenDue() {
+      const left = this._dueTime(this.movie.shown + 1) - this._clockNow();
+      if (left > 0) this._scheduleTick(left);
+      else this._finishPlaying();
     }
 
-    // The last frame's sound is left to play out; only a pause cuts it short.
-    finishPlaying() {
+    _finishPlaying() {
       const movie = this.movie;
-      if (this.element.loop) {
-        this.seekFrame(0);
+      if (this._element.loop) {
+        this._element._loopToStart();
         return;
       }
       movie.playing = false;
       movie.ended = !movie.failed;
-      this.element.reachedEnd();
+      this._element._reachedEnd();
     }
 
     // Playing (or a seek) has come to a frame whose bytes are still on their way.
     wait(what) {
       this.movie.waiting = what;
-      this.element.waiting();
+      this._element.waiting();
     }
 
-    resumeWaiting() {
+    _resumeWaiting() {
       const movie = this.movie;
       const { frame, seek } = movie.waiting;
       if (!this.has(frame)) return;
       movie.waiting = null;
       if (seek !== undefined) {
-        this.seekFrame(seek);
+        this._element._seekArrived(seek);
         return;
       }
       if (movie.playing) {
         if (!this.decodeNext()) {
-          if (!movie.waiting) this.finishPlaying();
+          if (!movie.waiting) this._finishPlaying();
           return;
         }
         this.resync(false);
-        this.element.playingAgain();
-        this.requestTick();
+        this._element._playingAgain();
+        this.tick();
       }
     }
 
     // ---- What the element asks for ----
 
-    // Starts or resumes playing; false when the browser holds the sound back until the user
-    // acts (the element then rejects play(), as <video> does).
+    // Starts or resumes playing (whether the browser lets the sound start is the element's
+    // to ask first).
     play() {
       const movie = this.movie;
-      if (!movie || movie.playing || movie.failed) return true;
-      if (movie.soundHeld) {
-        this.resumeHeldSound();
-        return true;
+      if (!movie || movie.playing || movie.failed) return;
+      if (movie._soundHeld) {
+        this._resumeHeldSound();
+        return;
       }
-      if (movie.ended) {
-        this.seekFrame(0);
-        movie.ended = false;
-      }
-      const sound = movie.soundTracks.length > 0 ? this.ensureAudio() : null;
+      const sound = movie.soundTracks.length > 0 ? this._ensureAudio() : null;
       if (sound && sound.context.state !== 'running') sound.context.resume().catch(() => {});
       movie.playing = true;
-      movie.playStarted = performance.now();
+      movie._holdingSince = sound && !this._audioRunning() ? performance.now() : 0;
       this.resync(true);
-      if (!movie.waiting) this.requestTick();
-      return true;
+      if (!movie.waiting) this.tick();
     }
 
-    // Whether starting now would need sound the browser does not allow yet: a context it
-    // lets start does so within moments of being asked, one it holds back stays suspended
-    // until the user acts on the page.
-    async soundBlocked() {
+    // Whether starting now needs sound the browser does not allow yet. A context it lets
+    // start does so within moments of being asked; one it holds back stays suspended until
+    // the user acts on the page. Known at once in most cases; otherwise asked for at most
+    // AUTOPLAY_CHECK_MS.
+    _soundBlockedNow() {
       const movie = this.movie;
       if (!movie || this.muted || this.volume === 0 || movie.soundTracks.length === 0) return false;
-      const audio = this.ensureAudio();
+      const audio = this._ensureAudio();
       if (!audio || audio.context.state === 'running') return false;
       const activation = navigator.userActivation;
       if (activation && activation.hasBeenActive) return false;
-      await Promise.race([audio.context.resume().catch(() => {}),
-                          new Promise((resolve) => setTimeout(resolve, 300))]);
-      return audio.context.state !== 'running';
+      return null;
+    }
+
+    async _soundBlocked() {
+      const now = this._soundBlockedNow();
+      if (now !== null) return now;
+      const context = this._audio.context;
+      await Promise.race([context.resume().catch(() => {}),
+                          new Promise((resolve) => setTimeout(resolve, AUTOPLAY_CHECK_MS))]);
+      return context.state !== 'running';
     }
 
     // A pause holds the sound where it is, every buffer already handed out with it, so that
@@ -752,41 +970,40 @@ function definePlayer(createCore) {
       const movie = this.movie;
       if (!movie) return;
       movie.playing = false;
-      if (this.audioRunning() && movie.soundTracks.length > 0 && movie.sources.size > 0) {
-        movie.soundHeld = true;
-        this.audio.context.suspend().catch(() => {});
+      movie._holdingSince = 0;
+      if (movie._audioClock && this._audioRunning() && movie.sources.size > 0) {
+        movie._soundHeld = true;
+        this._audio.context.suspend().catch(() => {});
       } else {
-        this.stopSound();
+        this._stopSound();
       }
     }
 
-    resumeHeldSound() {
+    _resumeHeldSound() {
       const movie = this.movie;
-      movie.soundHeld = false;
-      movie.heldSoundResuming = true;
+      movie._soundHeld = false;
       movie.playing = true;
-      movie.playStarted = performance.now();
-      this.audio.context.resume().catch(() => {});
-      this.requestTick();
+      this._audio.context.resume().catch(() => {});
+      this.tick();
     }
 
-    releaseHeldSound() {
+    _releaseHeldSound() {
       const movie = this.movie;
-      if (!movie || !movie.soundHeld) return;
-      movie.soundHeld = false;
-      this.stopSound();
-      this.audio.context.resume().catch(() => {});
+      if (!movie || !movie._soundHeld) return;
+      movie._soundHeld = false;
+      this._stopSound();
+      this._audio.context.resume().catch(() => {});
     }
 
     // One more frame while paused, without its sound. False at the end.
     step() {
       const movie = this.movie;
       if (!movie || movie.playing || movie.failed) return false;
-      this.releaseHeldSound();
+      this._releaseHeldSound();
       if (!movie.pending && !this.decodeNext()) {
         if (!movie.waiting) {
           movie.ended = !movie.failed;
-          if (movie.ended) this.element.reachedEnd();
+          if (movie.ended) this._element._reachedEnd();
         }
         return false;
       }
@@ -800,34 +1017,33 @@ function definePlayer(createCore) {
     seekFrame(target) {
       const movie = this.movie;
       if (!movie) return true;
-      this.releaseHeldSound();
+      this._releaseHeldSound();
       target = Math.max(0, Math.min(movie.info.frameCount - 1, target));
       if (!this.has(target)) {
         this.wait({ frame: target, seek: target });
         return false;
       }
       movie.waiting = null;
-      const error = core._WebSeek(this.handle, target);
+      const error = core._WebSeek(this._handle, target);
       if (error < 0) {
-        const at = error === ZAMBERR_READ_FAILED ? this.firstCutFrame(target) : target;
-        this.failPlaying(error, at);
+        const at = error === ZAMBERR_READ_FAILED ? this._firstCutFrame(target) : target;
+        this._failPlaying(error, at);
         return true;
       }
       movie.failed = false;
       movie.ended = false;
-      movie.pending = this.takeFrameSound(target);
+      movie.pending = this._takeFrameSound(target);
       this.showFrameNow(true);
       if (movie.playing) {
         this.resync(true);
-        this.requestTick();
+        this.tick();
       }
-      this.element.seekDone();
       return true;
     }
 
-    setTrackEnabled(track, on) {
+    _setTrackEnabled(track, on) {
       this.movie.enabled[track] = on;
-      this.applyGains();
+      this._applyGains();
     }
   }
 
@@ -846,13 +1062,16 @@ function definePlayer(createCore) {
                      'M13 10h2v5h-5v-2h3z"/>'),
   };
 
-  const template = document.createElement('template');
-  template.innerHTML = `
+  // Made when the first player is, never at import, so that importing the package where there
+  // is no document (a server rendering the page) is harmless.
+  let template = null;
+  const templateHtml = `
 <style>
-  :host { display: block; position: relative; background: #000; color: #fff;
-          font: 14px/1.3 system-ui, sans-serif; min-width: 0; contain: layout; }
+  :host { display: block; position: relative; background: var(--zambrel-background, #000);
+          color: #fff; font: var(--zambrel-font, 14px/1.3 system-ui, sans-serif); min-width: 0;
+          contain: layout; }
   :host([hidden]), [hidden] { display: none !important; }
-  :host(:focus-visible) { outline: 3px solid #7ab7ff; outline-offset: 2px; }
+  :host(:focus-visible) { outline: 3px solid var(--zambrel-accent, #7ab7ff); outline-offset: 2px; }
   .screen { display: flex; justify-content: center; align-items: center; min-height: 6rem;
             overflow: hidden; position: relative; }
   canvas { display: block; image-rendering: pixelated; image-rendering: crisp-edges; }
@@ -860,14 +1079,19 @@ function definePlayer(createCore) {
   .poster { position: absolute; inset: 0; width: 100%; height: 100%; object-fit: contain; }
   .note { padding: 1.5rem; text-align: center; color: #e8e8e8; }
   .controls { display: flex; flex-wrap: wrap; align-items: center; gap: 0.35rem;
-              padding: 0.35rem 0.5rem; background: #1b1b1b; color: #f2f2f2; }
+              padding: 0.35rem 0.5rem; background: var(--zambrel-controls-background, #1b1b1b);
+              color: var(--zambrel-control-color, #f2f2f2); }
   button { display: inline-flex; align-items: center; justify-content: center; }
-  button, select { font: inherit; color: #f2f2f2; background: #333; border: 1px solid #8a8a8a;
-                   border-radius: 4px; padding: 0.2rem 0.5rem; min-height: 2rem; min-width: 2rem; }
+  button, select { font: inherit; color: var(--zambrel-control-color, #f2f2f2);
+                   background: var(--zambrel-control-background, #333);
+                   border: 1px solid var(--zambrel-control-border, #8a8a8a); border-radius: 4px;
+                   padding: 0.2rem 0.5rem; min-height: var(--zambrel-control-size, 2rem);
+                   min-width: var(--zambrel-control-size, 2rem); }
   button:disabled, select:disabled { color: #b5b5b5; border-color: #6a6a6a; }
   button:focus-visible, select:focus-visible, input:focus-visible {
-    outline: 3px solid #7ab7ff; outline-offset: 1px; }
-  input[type=range] { accent-color: #7ab7ff; min-width: 0; }
+    outline: 3px solid var(--zambrel-accent, #7ab7ff); outline-offset: 1px; }
+  input[type=range] { accent-color: var(--zambrel-accent, #7ab7ff); min-width: 0; }
+  svg { width: var(--zambrel-icon-size, 16px); height: var(--zambrel-icon-size, 16px); }
   .time { flex: 1 1 8rem; }
   .volume { flex: 0 1 5rem; }
   .clock { font-variant-numeric: tabular-nums; white-space: nowrap; }
@@ -880,26 +1104,44 @@ function definePlayer(createCore) {
   <img class="poster" part="poster" alt="" hidden>
 </div>
 <div class="controls" part="controls" hidden>
-  <button class="play" type="button" aria-label="Play" disabled></button>
-  <input class="time" type="range" min="0" max="0" value="0" step="1" aria-label="Time" disabled>
-  <span class="clock" aria-hidden="true">--:-- / --:--</span>
-  <button class="mute" type="button" aria-label="Mute" aria-pressed="false"></button>
-  <input class="volume" type="range" min="0" max="1" step="0.05" value="1" aria-label="Volume">
-  <select class="tracks" aria-label="Sound" disabled hidden></select>
-  <button class="fullscreen" type="button" aria-label="Fullscreen"></button>
+  <button class="play" part="play-button" type="button" aria-label="Play" disabled></button>
+  <input class="time" part="time-range" type="range" min="0" max="0" value="0" step="1"
+         aria-label="Time" disabled>
+  <span class="clock" part="clock" aria-hidden="true">--:-- / --:--</span>
+  <button class="mute" part="mute-button" type="button" aria-label="Mute"
+          aria-pressed="false"></button>
+  <input class="volume" part="volume-range" type="range" min="0" max="1" step="0.05" value="1"
+         aria-label="Volume">
+  <select class="tracks" part="track-select" aria-label="Sound" disabled hidden></select>
+  <button class="fullscreen" part="fullscreen-button" type="button"
+          aria-label="Fullscreen"></button>
 </div>`;
+
+  function shadowContent() {
+    if (!template) {
+      template = document.createElement('template');
+      template.innerHTML = templateHtml;
+    }
+    return template.content.cloneNode(true);
+  }
 
   // ---- The element ----------------------------------------------------------------------
 
   const testHook = Symbol.for('zambrel-player.test');
+  // The system's media keys and its notification act on the player that began playing last.
+  let mediaSessionOwner = null;
 
-  class ZambrelPlayer extends HTMLElement {
-    static get observedAttributes() { return ['src', 'controls', 'muted', 'poster']; }
+  // Without a DOM (a server rendering the page) the class is defined on a stand-in and never
+  // registered; nothing of it runs there.
+  const ElementBase = typeof HTMLElement === 'function' ? HTMLElement : class {};
+
+  class ZambrelPlayer extends ElementBase {
+    static get observedAttributes() { return ['src', 'controls', 'muted', 'poster', 'preload']; }
 
     constructor() {
       super();
       const root = this.attachShadow({ mode: 'open' });
-      root.append(template.content.cloneNode(true));
+      root.append(shadowContent());
       const find = (selector) => root.querySelector(selector);
       this._ui = {
         screen: find('.screen'), note: find('.note'), canvas: find('canvas'),
@@ -913,9 +1155,16 @@ function definePlayer(createCore) {
       this._readyState = HAVE_NOTHING;
       this._networkState = 0;
       this._seeking = false;
-      this._explicitPaused = true;
+      this._seekNumber = 0;
+      this._wantsToPlay = false;
+      this._playAttempt = 0;
       this._lastTimeupdate = 0;
       this._playPromises = [];
+      this._playedRanges = [];
+      this._playedFrom = null;
+      this._deferred = null;  // a src not fetched yet (preload="none")
+      this._dataWanted = false;
+      this._startTime = 0;  // a time set before the movie opened
       this._src = '';
       this._ui.fullscreen.innerHTML = icons.fullscreen;
       this._showVolume();
@@ -929,6 +1178,7 @@ function definePlayer(createCore) {
         this._resize = new ResizeObserver(() => this._fit());
         this._resize.observe(this);
         document.addEventListener('fullscreenchange', this._refit);
+        document.addEventListener('visibilitychange', this._visibility);
         window.addEventListener('resize', this._refit);
       }
     }
@@ -939,10 +1189,11 @@ function definePlayer(createCore) {
       queueMicrotask(() => {
         if (this.isConnected || !this._resize) return;
         this.pause();
-        this._engine.guard(() => this._engine.releaseAudio());
+        this._engine.guard(() => this._engine._releaseAudio());
         this._resize.disconnect();
         this._resize = null;
         document.removeEventListener('fullscreenchange', this._refit);
+        document.removeEventListener('visibilitychange', this._visibility);
         window.removeEventListener('resize', this._refit);
       });
     }
@@ -958,6 +1209,9 @@ function definePlayer(createCore) {
       } else if (name === 'poster') {
         this._ui.poster.src = value || '';
         this._showPoster();
+      } else if (name === 'preload') {
+        if (this.preload !== 'none') this._loadDeferred();
+        if (this.preload === 'auto') this._wantData();
       }
     }
 
@@ -979,8 +1233,25 @@ function definePlayer(createCore) {
     set poster(value) { this.setAttribute('poster', value); }
     get defaultMuted() { return this.hasAttribute('muted'); }
     set defaultMuted(on) { this.toggleAttribute('muted', Boolean(on)); }
-    get preload() { return 'auto'; }
-    set preload(ignored) { /* the whole movie is always fetched */ }
+    // 'auto' (the default: the whole movie is fetched), 'metadata' (fetching stops once the
+    // movie is open and its first picture shown, until it plays or a seek needs more) or
+    // 'none' (nothing is fetched until it plays or is sought).
+    get preload() {
+      const value = (this.getAttribute('preload') || '').toLowerCase();
+      return value === 'none' || value === 'metadata' ? value : 'auto';
+    }
+    set preload(value) { this.setAttribute('preload', value); }
+    // As <video>'s: 'anonymous' or 'use-credentials' asks for the movie with CORS, without or
+    // with the page's cookies. A movie from another site is read only if its server allows it.
+    get crossOrigin() {
+      const value = this.getAttribute('crossorigin');
+      if (value === null) return null;
+      return value.toLowerCase() === 'use-credentials' ? 'use-credentials' : 'anonymous';
+    }
+    set crossOrigin(value) {
+      if (value === null) this.removeAttribute('crossorigin');
+      else this.setAttribute('crossorigin', value);
+    }
     get playbackRate() { return 1; }
     set playbackRate(ignored) { /* movies play at their own rate */ }
     get defaultPlaybackRate() { return 1; }
@@ -998,23 +1269,29 @@ function definePlayer(createCore) {
       return movie ? movie.info.frameCount * movie.info.period : NaN;
     }
 
+    // The start of the frame whose time it is; at the end, the end of the last frame.
     get currentTime() {
       const movie = this._movie();
-      return movie ? Math.max(0, movie.shown) * movie.info.period : 0;
+      if (!movie) return this._startTime;
+      if (movie.ended) return this.duration;
+      return this.frame * movie.info.period;
     }
 
-    // The frame due at `seconds`: the one whose showing has begun by then.
+    // The frame due at `seconds`: the one whose showing has begun by then. Before the movie
+    // is open, where it starts.
     set currentTime(seconds) {
       const movie = this._movie();
       const value = Number(seconds);
-      if (!movie || !Number.isFinite(value)) return;
+      if (!Number.isFinite(value)) return;
+      if (!movie) {
+        this._startTime = Math.max(0, value);
+        this._loadDeferred();
+        return;
+      }
       this.frame = Math.floor(value / movie.info.period + 1e-6);
     }
 
-    get paused() {
-      const movie = this._movie();
-      return movie ? !movie.playing : this._explicitPaused;
-    }
+    get paused() { return !this._wantsToPlay; }
 
     get ended() {
       const movie = this._movie();
@@ -1028,7 +1305,7 @@ function definePlayer(createCore) {
         throw new DOMException('the volume must lie between 0 and 1', 'IndexSizeError');
       if (level === this._engine.volume) return;
       this._engine.volume = level;
-      this._engine.applyGains();
+      this._engine._applyGains();
       this._showVolume();
       this._fire('volumechange');
     }
@@ -1038,11 +1315,11 @@ function definePlayer(createCore) {
       const value = Boolean(on);
       if (value === this._engine.muted) return;
       this._engine.muted = value;
-      this._engine.applyGains();
+      this._engine._applyGains();
       // A page that unmutes from a click may start held-back sound there and then.
-      if (!value && this._engine.audio && this._engine.audio.context.state === 'suspended' &&
+      if (!value && this._engine._audio && this._engine._audio.context.state === 'suspended' &&
           this._movie() && this._movie().playing)
-        this._engine.audio.context.resume().catch(() => {});
+        this._engine._audio.context.resume().catch(() => {});
       this._showVolume();
       this._fire('volumechange');
     }
@@ -1050,7 +1327,7 @@ function definePlayer(createCore) {
     get buffered() {
       const movie = this._movie();
       if (!movie) return timeRanges([]);
-      const last = this._engine.lastArrivedFrame();
+      const last = this._engine._lastArrivedFrame();
       const end = Math.min(this.duration, (last + 1) * movie.info.period);
       return timeRanges(last < 0 ? [] : [[0, end]]);
     }
@@ -1059,7 +1336,11 @@ function definePlayer(createCore) {
       return timeRanges(this._movie() ? [[0, this.duration]] : []);
     }
 
-    get played() { return timeRanges([]); }
+    get played() {
+      const ranges = this._playedRanges.slice();
+      if (this._playedFrom !== null) ranges.push([this._playedFrom, this.currentTime]);
+      return timeRanges(mergeRanges(ranges));
+    }
 
     // Resolves once playing has begun; rejects with NotAllowedError when the browser keeps
     // the sound back until the user acts (muted, it plays), with NotSupportedError when
@@ -1067,29 +1348,37 @@ function definePlayer(createCore) {
     play() {
       if (this._error && !this._movie())
         return Promise.reject(new DOMException(this._error.message, 'NotSupportedError'));
+      this._loadDeferred();
       if (!this._movie() && this._networkState === 0)
         return Promise.reject(new DOMException('the player has no movie', 'NotSupportedError'));
+      this._wantData();
       return new Promise((resolve, reject) => {
-        this._wantsToPlay = true;
-        this._explicitPaused = false;
+        this._playPromises.push({ resolve, reject });
         const movie = this._movie();
-        if (!movie) {
-          this._playPromises.push({ resolve, reject });
-          return;
+        if (movie && movie.playing && !movie.waiting) this._notifyPlaying(false);
+        else if (movie && movie.shown >= 0) this._startPlaying();
+        else if (!this._wantsToPlay) {
+          // Not open yet: it plays once its first picture is there.
+          this._wantsToPlay = true;
+          this._showPlaying();
+          this._fire('play');
         }
-        this._startPlaying(resolve, reject);
       });
     }
 
     pause() {
-      this._wantsToPlay = false;
-      this._explicitPaused = true;
+      this._playAttempt++;
       this._rejectPlay(new DOMException('the movie was paused', 'AbortError'));
       const movie = this._movie();
-      if (!movie || !movie.playing && !movie.waiting) return;
-      this._engine.guard(() => this._engine.pause());
-      if (movie.waiting && !movie.waiting.seek) movie.waiting = null;
+      if (movie) {
+        this._engine.guard(() => this._engine.pause());
+        if (movie.waiting && movie.waiting.seek === undefined) movie.waiting = null;
+      }
+      if (!this._wantsToPlay) return;
+      this._notePlayed();
+      this._wantsToPlay = false;
       this._showPlaying();
+      this._showMediaSession();
       this._fire('timeupdate');
       this._fire('pause');
     }
@@ -1130,7 +1419,7 @@ function definePlayer(createCore) {
           get enabled() { return Boolean(movie.enabled[index]); },
           set enabled(on) {
             if (!track.decoded || engine.movie !== movie) return;
-            engine.setTrackEnabled(index, Boolean(on));
+            engine._setTrackEnabled(index, Boolean(on));
             player._showTracks();
           },
         });
@@ -1140,17 +1429,14 @@ function definePlayer(createCore) {
 
     // The index of the frame shown, 0 for the first; setting it shows exactly that frame.
     get frame() {
-      const movie = this._movie();
-      return movie ? Math.max(0, movie.shown) : 0;
+      return this._movie() ? this._engine._currentFrame() : 0;
     }
 
     set frame(value) {
       const movie = this._movie();
       const target = Math.trunc(Number(value));
       if (!movie || !Number.isFinite(target)) return;
-      this._seeking = true;
-      this._fire('seeking');
-      this._engine.guard(() => this._engine.seekFrame(target));
+      this._seekFrame(target);
     }
 
     get frameCount() { return this._movie() ? this._movie().info.frameCount : 0; }
@@ -1159,7 +1445,7 @@ function definePlayer(createCore) {
     step() {
       if (!this._movie()) return;
       if (!this.paused) this.pause();
-      this._engine.guard(() => this._engine.step());
+      if (this._engine.guard(() => this._engine.step())) this._fire('timeupdate');
     }
 
     // The picture shown, in the palette's exact colours.
@@ -1172,7 +1458,10 @@ function definePlayer(createCore) {
 
     fail(code, message, keepMovie) {
       this._error = new ZambrelMediaError(code, message);
-      this._networkState = 1;
+      this._networkState = keepMovie ? 1 : 3;
+      this._seeking = false;
+      this._notePlayed();
+      this._wantsToPlay = false;
       if (!keepMovie) {
         this._engine.forget();
         this._readyState = HAVE_NOTHING;
@@ -1183,7 +1472,7 @@ function definePlayer(createCore) {
       this._fire('error');
     }
 
-    opened(info) {
+    _opened(info) {
       this._readyState = HAVE_METADATA;
       this._ui.canvas.width = info.width;
       this._ui.canvas.height = info.height;
@@ -1196,7 +1485,7 @@ function definePlayer(createCore) {
       this._fire('loadedmetadata');
     }
 
-    firstFrame() {
+    _firstFrame() {
       this._ui.note.hidden = true;
       this._ui.canvas.hidden = false;
       this._fit();
@@ -1208,12 +1497,12 @@ function definePlayer(createCore) {
       this.progress();
       this._fire('canplay');
       if (this._engine.complete) this._fire('canplaythrough');
-      const waiting = this._playPromises.splice(0);
-      if (this._wantsToPlay || this.autoplay) {
-        this._wantsToPlay = true;
-        this._startPlaying((value) => waiting.forEach((p) => p.resolve(value)),
-                           (error) => waiting.forEach((p) => p.reject(error)));
+      if (this._startTime > 0) {
+        this.currentTime = this._startTime;
+        this._startTime = 0;
       }
+      if (this._wantsToPlay || this.autoplay) this._startPlaying();
+      else if (this.preload === 'metadata' && !this._dataWanted) this._fire('suspend');
     }
 
     progress() {
@@ -1225,24 +1514,31 @@ function definePlayer(createCore) {
       this._showTime();
     }
 
-    shownFrame() {
+    // A new picture is on the display.
+    _drawn() {
       this._ui.poster.hidden = true;
       this._showTime();
-      const now = performance.now();
-      if (this._seeking || now - this._lastTimeupdate >= TIMEUPDATE_INTERVAL_MS ||
-          !this._movie().playing) {
-        this._lastTimeupdate = now;
-        if (!this._seeking && this._readyState >= HAVE_CURRENT_DATA) this._fire('timeupdate');
-      }
     }
 
-    seekDone() {
-      if (!this._seeking) return;
-      this._seeking = false;
-      this._raiseReadyState();
+    // Playing has moved the time on: timeupdate, every quarter of a second at most.
+    _timeAdvanced() {
+      const now = performance.now();
+      if (now - this._lastTimeupdate < TIMEUPDATE_INTERVAL_MS) return;
+      this._lastTimeupdate = now;
       this._fire('timeupdate');
-      this._fire('seeked');
-      this._showPlaying();
+    }
+
+    // A seek that waited for its bytes can be made now.
+    _seekArrived(target) {
+      if (this._engine.guard(() => this._engine.seekFrame(target))) this._seekDone();
+    }
+
+    // Looping goes back to the first frame as a seek does, with its events.
+    _loopToStart() {
+      if (this._playedFrom !== null) this._playedRanges.push([this._playedFrom, this.duration]);
+      this._playedFrom = null;
+      this._seekFrame(0);
+      this._playedFrom = 0;
     }
 
     waiting() {
@@ -1250,9 +1546,9 @@ function definePlayer(createCore) {
       this._fire('waiting');
     }
 
-    playingAgain() {
+    _playingAgain() {
       this._raiseReadyState();
-      this._fire('playing');
+      this._notifyPlaying(true);
     }
 
     // After a wait (or once everything has arrived): canplay, and canplaythrough once the
@@ -1266,22 +1562,32 @@ function definePlayer(createCore) {
       if (level === HAVE_ENOUGH_DATA) this._fire('canplaythrough');
     }
 
-    reachedEnd() {
+    _reachedEnd() {
+      this._notePlayed();
       this._wantsToPlay = false;
-      this._explicitPaused = true;
       this._showPlaying();
+      this._showTime();
+      this._showMediaSession();
       this._fire('timeupdate');
       this._fire('pause');
       this._fire('ended');
     }
 
-    soundDamaged(track, frame) {
+    _soundDamaged(track, frame) {
       this._fire('sounddamaged', { track, frame });
     }
 
     // ---- Inside ----
 
     _movie() { return this._engine.movie; }
+
+    // preload="metadata": the fetch rests once the first picture is shown, until more is
+    // needed.
+    _holdsReading() {
+      const movie = this._movie();
+      return this.preload === 'metadata' && !this._dataWanted && Boolean(movie) &&
+             movie.shown >= 0 && !movie.waiting;
+    }
 
     _nameOf(url) {
       try {
@@ -1293,73 +1599,211 @@ function definePlayer(createCore) {
     }
 
     _fire(type, detail) {
-      const event = detail === undefined ? new Event(type) : new CustomEvent(type, { detail });
-      this.dispatchEvent(event);
+      queueTask(() => {
+        this.dispatchEvent(detail === undefined ? new Event(type) : new CustomEvent(type, { detail }));
+      });
     }
 
+    // Seeks to a frame: seeking now, the picture at once (or once its bytes are there), and
+    // timeupdate and seeked in a later task, where a newer seek supersedes this one.
+    _seekFrame(target) {
+      const playing = this._playedFrom !== null;
+      this._notePlayed();
+      this._wantData();
+      this._seeking = true;
+      this._seekNumber++;
+      this._fire('seeking');
+      const done = this._engine.guard(() => this._engine.seekFrame(target));
+      if (playing && this._movie()) this._playedFrom = this.frame * this._movie().info.period;
+      if (done) this._seekDone();
+    }
+
+    _seekDone() {
+      const movie = this._movie();
+      if (!movie || movie.failed) return;
+      const number = this._seekNumber;
+      queueTask(() => {
+        if (number !== this._seekNumber || !this._seeking) return;
+        this._seeking = false;
+        this._raiseReadyState();
+        this.dispatchEvent(new Event('timeupdate'));
+        this.dispatchEvent(new Event('seeked'));
+        this._showPlaying();
+        this._showMediaSession();
+      });
+    }
+
+    // Closes the range played since playing began or the last seek.
+    _notePlayed() {
+      if (this._playedFrom === null) return;
+      this._playedRanges.push([this._playedFrom, this.currentTime]);
+      this._playedFrom = null;
+    }
+
+    // A new src, load() or a refused load: what is under way is given up (abort), what was
+    // there is let go (emptied), and any play() waiting is refused.
     _reset() {
+      if (this._networkState === 1 || this._networkState === 2) this._fire('abort');
+      const hadSomething = this._networkState !== 0;
       const hadMovie = Boolean(this._movie());
       this._engine.forget();
       this._error = null;
       this._readyState = HAVE_NOTHING;
+      this._networkState = 0;
       this._seeking = false;
+      this._deferred = null;
+      this._dataWanted = false;
+      this._startTime = 0;
+      this._playedRanges = [];
+      this._playedFrom = null;
+      this._playAttempt++;
       this._rejectPlay(new DOMException('a new movie was loaded', 'AbortError'));
+      this._wantsToPlay = false;
       this._showEmpty('No movie.');
-      if (hadMovie) {
-        this._fire('emptied');
-        this._fire('durationchange');
-      }
+      if (hadSomething) this._fire('emptied');
+      if (hadMovie) this._fire('durationchange');
     }
 
     _startLoad(source, name) {
       this._reset();
-      this._wantsToPlay = false;
-      this._explicitPaused = true;
       this._src = typeof source === 'string' ? new URL(source, document.baseURI).href : '';
       this._networkState = 2;
-      this._showEmpty('Loading ' + name + '\u2026');
       this._fire('loadstart');
-      this._engine.load(source, name).catch((error) => {
+      if (typeof source === 'string' && this.preload === 'none' && !this.autoplay) {
+        this._deferred = { source, name };
+        this._networkState = 1;
+        this._fire('suspend');
+        return;
+      }
+      this._showEmpty('Loading ' + name + '\u2026');
+      const engine = this._engine;
+      engine.load(source, name, this.crossOrigin).catch((error) => {
         this.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED,
                   name + ': the decoder could not be loaded (' + (error.message || error) + ')');
       });
     }
 
-    async _startPlaying(resolve, reject) {
+    // A src held back by preload="none" is fetched once it is played, sought or preloaded.
+    _loadDeferred() {
+      const deferred = this._deferred;
+      if (!deferred) return;
+      this._deferred = null;
+      this._networkState = 2;
+      this._showEmpty('Loading ' + deferred.name + '\u2026');
+      this._engine.load(deferred.source, deferred.name, this.crossOrigin).catch((error) => {
+        this.fail(ZambrelMediaError.MEDIA_ERR_SRC_NOT_SUPPORTED, deferred.name +
+                  ': the decoder could not be loaded (' + (error.message || error) + ')');
+      });
+    }
+
+    // More than the first picture is needed (playing, a seek, preload="auto"): a fetch held
+    // by preload="metadata" goes on.
+    _wantData() {
+      this._dataWanted = true;
+      this._engine._readOn();
+    }
+
+    // Plays once the browser is known to let it: at once in most cases, else after asking
+    // the audio context for a moment.
+    _startPlaying() {
+      const engine = this._engine;
+      const blocked = engine.guard(() => engine._soundBlockedNow());
+      if (blocked === null) {
+        const attempt = this._playAttempt;
+        engine._soundBlocked().catch(() => false).then((late) => {
+          if (attempt !== this._playAttempt || !this._movie()) return;
+          if (late) this._refusePlay();
+          else this._commitPlay();
+        });
+      } else if (blocked) {
+        this._refusePlay();
+      } else {
+        this._commitPlay();
+      }
+    }
+
+    _refusePlay() {
+      this._rejectPlay(new DOMException('the browser lets this movie play with sound only ' +
+                                        'after the user acts on the page; mute it to start ' +
+                                        'it without', 'NotAllowedError'));
+      if (!this._wantsToPlay) return;
+      this._wantsToPlay = false;
+      this._showPlaying();
+      this._fire('pause');
+    }
+
+    _commitPlay() {
       const engine = this._engine;
       const movie = this._movie();
       if (movie.playing) {
-        resolve();
+        if (!movie.waiting) this._notifyPlaying(false);
         return;
       }
-      const blocked = await engine.soundBlocked().catch(() => false);
-      if (engine.movie !== movie || !this._wantsToPlay) {
-        reject(new DOMException('the movie was paused or replaced', 'AbortError'));
-        return;
-      }
-      if (movie.playing) {
-        resolve();
-        return;
-      }
-      if (blocked) {
-        this._wantsToPlay = false;
-        this._explicitPaused = true;
-        this._showPlaying();
-        reject(new DOMException('the browser lets this movie play with sound only after ' +
-                                'the user acts on the page; mute it to start it without',
-                                'NotAllowedError'));
-        return;
-      }
+      const wasPaused = !this._wantsToPlay;
       this._wantsToPlay = true;
+      if (movie.ended) this._seekFrame(0);
       engine.guard(() => engine.play());
+      if (!movie.playing) {
+        this._wantsToPlay = false;
+        this._showPlaying();
+        this._rejectPlay(new DOMException(this._error ? this._error.message : 'the movie cannot play',
+                                          'NotSupportedError'));
+        return;
+      }
+      this._playedFrom = this.currentTime;
+      this._claimMediaSession();
       this._showPlaying();
-      this._fire('play');
-      if (!movie.waiting) this._fire('playing');
-      resolve();
+      this._showMediaSession();
+      this._showPoster();
+      if (wasPaused) this._fire('play');
+      if (!movie.waiting) this._notifyPlaying(true);
+    }
+
+    // <video>'s order: playing (when it has just begun, or goes on after a wait), then the
+    // waiting play() promises resolve, in a later task.
+    _notifyPlaying(fire) {
+      const promises = this._playPromises.splice(0);
+      queueTask(() => {
+        if (fire) this.dispatchEvent(new Event('playing'));
+        for (const { resolve } of promises) resolve();
+      });
     }
 
     _rejectPlay(error) {
       for (const { reject } of this._playPromises.splice(0)) reject(error);
+    }
+
+    _claimMediaSession() {
+      const session = navigator.mediaSession;
+      if (!session) return;
+      mediaSessionOwner = this;
+      if (typeof MediaMetadata === 'function')
+        session.metadata = new MediaMetadata({ title: this.title || this._engine.name });
+      const seekBy = (seconds) => {
+        this.currentTime = Math.max(0, Math.min(this.duration, this.currentTime + seconds));
+      };
+      const actions = {
+        play: () => this.play().catch(() => {}), pause: () => this.pause(),
+        seekto: (details) => { this.currentTime = details.seekTime; },
+        seekbackward: (details) => seekBy(-(details.seekOffset || 10)),
+        seekforward: (details) => seekBy(details.seekOffset || 10),
+      };
+      for (const [action, handler] of Object.entries(actions)) {
+        try {
+          session.setActionHandler(action, handler);
+        } catch (ignored) { /* an action this browser does not offer */ }
+      }
+    }
+
+    _showMediaSession() {
+      const session = navigator.mediaSession;
+      if (!session || mediaSessionOwner !== this) return;
+      session.playbackState = this.paused ? 'paused' : 'playing';
+      if (!session.setPositionState || !(this.duration > 0)) return;
+      try {
+        session.setPositionState({ duration: this.duration, playbackRate: 1,
+                                   position: Math.min(this.currentTime, this.duration) });
+      } catch (ignored) { /* a browser that refuses the position keeps its own */ }
     }
 
     _showEmpty(text) {
@@ -1441,7 +1885,7 @@ function definePlayer(createCore) {
       const movie = this._movie();
       if (!movie) return;
       for (const t of movie.soundTracks)
-        this._engine.setTrackEnabled(t, choice === 'all' || choice === String(t));
+        this._engine._setTrackEnabled(t, choice === 'all' || choice === String(t));
     }
 
     // Whole device pixels per movie pixel while the picture is at least its own size in CSS
@@ -1532,12 +1976,17 @@ function definePlayer(createCore) {
       ui.screen.addEventListener('click', () => this.focus({ preventScroll: true }));
       this.addEventListener('keydown', (event) => this._onKey(event));
       this._refit = () => requestAnimationFrame(() => this._fit());
+      this._visibility = () => this._engine.guard(() => this._engine._visibilityChanged());
     }
 
     // Only for the tests and the benchmark: the engine itself.
     get [testHook]() { return this._engine; }
   }
 
+  if (typeof customElements === 'undefined') {
+    ZambrelPlayer.MediaError = ZambrelMediaError;
+    return ZambrelPlayer;
+  }
   if (!customElements.get('zambrel-player')) customElements.define('zambrel-player', ZambrelPlayer);
   const defined = customElements.get('zambrel-player');
   defined.MediaError = ZambrelMediaError;

@@ -88,12 +88,16 @@ std::uint32_t WordAt(const WebMovie* movie, std::size_t at) {
     return word;
 }
 
-// Bytes before the first frame, from a header that has arrived (not yet checked by the
-// library: a hostile count only makes the answer large).
+// The frames stored, as a header that has arrived says (not yet checked by the library: a
+// hostile count only makes the answers from it large).
+std::uint64_t StoredFramesClaimed(const WebMovie* movie) {
+    return std::uint64_t{WordAt(movie, kFrameCountAt)} +
+           ((WordAt(movie, kFlagsAt) & kRingFlag) ? 1 : 0);
+}
+
+// Bytes before the first frame, from a header that has arrived.
 std::uint64_t FirstFrameAt(const WebMovie* movie) {
-    const std::uint64_t stored = std::uint64_t{WordAt(movie, kFrameCountAt)} +
-                                 ((WordAt(movie, kFlagsAt) & kRingFlag) ? 1 : 0);
-    return kHeaderBytes + 5 * stored + WordAt(movie, kTreeDataAt);
+    return kHeaderBytes + 5 * StoredFramesClaimed(movie) + WordAt(movie, kTreeDataAt);
 }
 
 // The end of every stored frame, from the size table the open has accepted.
@@ -232,6 +236,19 @@ EMSCRIPTEN_KEEPALIVE double WebBytesNeeded(WebMovie* movie, std::int32_t frame) 
     if (frame < 0 || static_cast<std::uint32_t>(frame) >= movie->storedFrames)
         return static_cast<double>(movie->inputSize);
     return Clamped(movie->frameEnds[frame], movie);
+}
+
+// Before the open, for a response that does not say how long it is: where the last stored
+// frame ends, by the frame size table, once the header and the tables have arrived; before
+// that, minus the bytes they need.
+EMSCRIPTEN_KEEPALIVE double WebClaimedSize(WebMovie* movie) {
+    if (movie->arrived < kHeaderBytes) return -static_cast<double>(kHeaderBytes);
+    const std::uint64_t tables = FirstFrameAt(movie);
+    if (movie->arrived < tables) return -static_cast<double>(tables);
+    std::uint64_t end = tables;
+    const std::uint64_t stored = StoredFramesClaimed(movie);
+    for (std::size_t n = 0; n < stored; ++n) end += WordAt(movie, kHeaderBytes + 4 * n);
+    return static_cast<double>(end);
 }
 
 // Where stored frame `frame` ends in the input, as its table says (past the input's end in a

@@ -61,7 +61,12 @@ export declare class ZambrelPlayer extends HTMLElement {
   readonly played: TimeRanges;
   readonly playbackRate: number;
   readonly defaultPlaybackRate: number;
-  preload: string;
+  /** 'auto' (the default) fetches the whole movie; 'metadata' stops once the first picture is
+   * shown, until it plays or a seek needs more; 'none' fetches nothing until then. */
+  preload: 'none' | 'metadata' | 'auto' | '';
+  /** The movie is fetched with CORS; 'use-credentials' sends the page's cookies. A movie from
+   * another site plays only when its server allows the page to read it. */
+  crossOrigin: 'anonymous' | 'use-credentials' | null;
 
   /** Resolves when playing begins; rejects with NotAllowedError when the browser holds the
    * sound back until the user acts (a muted movie may start). */
@@ -87,6 +92,11 @@ export declare class ZambrelPlayer extends HTMLElement {
     options?: boolean | AddEventListenerOptions): void;
   addEventListener(type: string, listener: EventListenerOrEventListenerObject,
                    options?: boolean | AddEventListenerOptions): void;
+  removeEventListener<K extends keyof ZambrelPlayerEventMap>(
+    type: K, listener: (this: ZambrelPlayer, event: ZambrelPlayerEventMap[K]) => unknown,
+    options?: boolean | EventListenerOptions): void;
+  removeEventListener(type: string, listener: EventListenerOrEventListenerObject,
+                      options?: boolean | EventListenerOptions): void;
 }
 
 export default ZambrelPlayer;

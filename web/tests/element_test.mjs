@@ -11,7 +11,7 @@ import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { launch } from './browser.mjs';
 import { decodeReference, hostileMovies, indexedPng, makeFullMovie, makeTestMovies,
-         referenceFrame } from './movies.mjs';
+         referenceFrame, referenceSound } from './movies.mjs';
 import { serve } from './server.mjs';
 
 const [buildWeb, zmbtool, demo, work] = process.argv.slice(2);
@@ -203,6 +203,22 @@ test('a slow movie starts before it has arrived, and a seek past what has come w
   assert.equal(await page.evaluate(() => document.getElementById('b').readyState), 4);
 });
 
+test('a movie compressed in transit, without a length, starts before it has arrived',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.evaluate(() => { document.getElementById('b').src = '/gzip/demo.zmb'; });
+  await waitEvent(page, 'b', 'canplay');
+  const early = await page.evaluate(() => {
+    const p = document.getElementById('b');
+    return { buffered: p.buffered.end(0), duration: p.duration };
+  });
+  assert.ok(early.buffered < early.duration / 2, 'playable after ' + early.buffered + ' s');
+  await expectFrame(page, 'b', m.demoReference, 0, 'first frame');
+  await waitEvent(page, 'b', 'canplaythrough');
+  await seekTo(page, 'b', 149 * 0.06666);
+  await expectFrame(page, 'b', m.demoReference, 149, 'the last frame');
+});
+
 test('a URL that fails fires error with the reason and leaves the element usable',
      async ({ open, m, errors }) => {
   const page = await open('/two.html');
@@ -308,7 +324,7 @@ test('the page at a phone\'s width: the picture fits, smoothly scaled; at a desk
   }
 });
 
-test('a refused file leaves no picture; text has AA contrast in both colour schemes',
+test('a refused file leaves no picture; text has AA contrast in both schemes; parts styled',
      async ({ openPage, m }) => {
   const page = await openPage();
   await page.setInputFiles('#file', m.mixed);
@@ -326,6 +342,20 @@ test('a refused file leaves no picture; text has AA contrast in both colour sche
     const worst = await page.evaluate(lowestContrast);
     assert.ok(worst.ratio >= 4.5, scheme + ': ' + JSON.stringify(worst));
   }
+  // Every control is a part the page can style, and the colours are custom properties.
+  const styled = await page.evaluate(() => {
+    const style = document.createElement('style');
+    style.textContent = 'zambrel-player::part(play-button) { background: rgb(1, 2, 3); }' +
+                        'zambrel-player { --zambrel-accent: rgb(4, 5, 6); }';
+    document.head.append(style);
+    const root = document.getElementById('player').shadowRoot;
+    const parts = [...root.querySelectorAll('.controls > *')].map((e) => e.getAttribute('part'));
+    return { parts, play: getComputedStyle(root.querySelector('.play')).backgroundColor,
+             accent: getComputedStyle(root.querySelector('.time')).accentColor };
+  });
+  assert.deepEqual(styled, { parts: ['play-button', 'time-range', 'clock', 'mute-button',
+                                     'volume-range', 'track-select', 'fullscreen-button'],
+                             play: 'rgb(1, 2, 3)', accent: 'rgb(4, 5, 6)' });
 });
 
 // The lowest contrast of any visible text on the page, the element's inside included,
@@ -394,19 +424,20 @@ test('autoplay, muted, loop, poster and volume as on <video>', async ({ open }) 
   });
   assert.deepEqual([state.paused, state.ended, state.muted], [false, false, true]);
   assert.ok(!state.log.includes('ended'), 'a looping movie does not end');
-  const volume = await page.evaluate(() => {
+  const volume = await page.evaluate(async () => {
     const a = document.getElementById('a');
     const before = window.log.a.filter((t) => t === 'volumechange').length;
     a.volume = 0.25;
     let thrown = '';
     try { a.volume = 2; } catch (error) { thrown = error.name; }
+    await new Promise((resolve) => setTimeout(resolve, 50));
     return { thrown, volume: a.volume,
              changes: window.log.a.filter((t) => t === 'volumechange').length - before };
   });
   assert.deepEqual(volume, { thrown: 'IndexSizeError', volume: 0.25, changes: 1 });
 });
 
-test('a movie stored without timing plays a frame a refresh, its times at sixty a second',
+test('a movie stored without timing plays at sixty frames a second',
      async ({ open, m }) => {
   const page = await open('/two.html');
   await page.evaluate(() => { document.getElementById('a').src = '/movies/untimed.zmb'; });
@@ -451,6 +482,248 @@ test('damaged movies streamed from a server end as they do when given whole',
   await waitEvent(page, 'a', 'canplaythrough');
   await seekTo(page, 'a', 5 * 0.04167);
   await expectFrame(page, 'a', m.mixedReference, 5, 'after the damaged movies');
+});
+
+// In the page: waits for `type` from `el`, failing after five seconds.
+const ONCE = `window.once = (el, type) => new Promise((resolve, reject) => {
+  const timer = setTimeout(() => reject(new Error('no ' + type + ' came')), 5000);
+  el.addEventListener(type, () => { clearTimeout(timer); resolve(); }, { once: true });
+});`;
+
+test('events come in tasks after the call that caused them, in <video>\'s orders',
+     async ({ open }) => {
+  const page = await open('/two.html');
+  await page.addScriptTag({ content: ONCE });
+  const seen = await page.evaluate(async (types) => {
+    // Made, given a src and put on the page in one task: a listener added after still
+    // hears loadstart.
+    const p = document.createElement('zambrel-player');
+    p.src = '/movies/mixed.zmb';
+    document.body.append(p);
+    const log = [];
+    for (const type of types) p.addEventListener(type, () => log.push(type));
+    await once(p, 'canplaythrough');
+    const quiet = {};  // what fired inside each call: <video> fires nothing there
+    const call = (name, action) => {
+      const before = log.length;
+      action();
+      quiet[name] = log.slice(before);
+    };
+    const orders = { load: log.slice() };
+    const mark = () => log.splice(0);
+    mark();
+    call('seek', () => { p.currentTime = 0.5; });
+    const seeking = p.seeking;
+    await once(p, 'seeked');
+    orders.seek = mark();
+    call('volume', () => { p.volume = 0.5; });
+    await once(p, 'volumechange');
+    call('muted', () => { p.muted = true; });
+    await once(p, 'volumechange');
+    orders.volume = mark();
+    call('play', () => { p.play(); });
+    const pausedAfterPlay = p.paused;
+    await once(p, 'playing');
+    await new Promise((resolve) => setTimeout(resolve, 300));
+    orders.play = mark();
+    call('pause', () => { p.pause(); });
+    await once(p, 'pause');
+    orders.pause = mark();
+    // Played to the end: currentTime is then the duration.
+    p.currentTime = 22 * 0.04167;
+    await once(p, 'seeked');
+    mark();
+    p.play();
+    await once(p, 'ended');
+    const end = { time: p.currentTime, duration: p.duration, order: mark() };
+    // Looping goes round with a seek's events and never ends.
+    p.loop = true;
+    p.currentTime = 22 * 0.04167;
+    await once(p, 'seeked');
+    mark();
+    p.play();
+    await once(p, 'seeked');
+    p.pause();
+    await once(p, 'pause');
+    orders.loop = mark();
+    const played = [];
+    for (let i = 0; i < p.played.length; i++) played.push([p.played.start(i), p.played.end(i)]);
+    // A new src gives up the old movie: abort, emptied, then the new load.
+    call('src', () => { p.src = '/movies/doubled.zmb'; });
+    await once(p, 'loadstart');
+    orders.src = mark();
+    p.remove();
+    return { orders, quiet, seeking, pausedAfterPlay, end, played };
+  }, [...EVENTS, 'abort', 'suspend']);
+  const o = {};
+  for (const [name, order] of Object.entries(seen.orders)) o[name] = events(order);
+  o.end = events(seen.end.order);
+  assert.deepEqual(o.load, ['loadstart', 'durationchange', 'loadedmetadata', 'loadeddata',
+                            'canplay', 'canplaythrough']);
+  for (const [name, fired] of Object.entries(seen.quiet))
+    assert.deepEqual(fired, [], 'fired inside ' + name);
+  assert.deepEqual([seen.seeking, seen.pausedAfterPlay], [true, false]);
+  assert.deepEqual(seen.orders.seek, ['seeking', 'timeupdate', 'seeked']);
+  assert.deepEqual(o.volume, ['volumechange', 'volumechange']);
+  assert.deepEqual(o.play.filter((t) => t !== 'timeupdate'), ['play', 'playing']);
+  assert.deepEqual(seen.orders.pause, ['timeupdate', 'pause']);
+  assert.deepEqual(o.end, ['play', 'playing', 'pause', 'ended']);
+  assert.equal(seen.end.time, seen.end.duration, 'currentTime at the end');
+  assert.deepEqual(o.loop, ['play', 'playing', 'seeking', 'seeked', 'pause']);
+  assert.deepEqual(o.src, ['abort', 'emptied', 'durationchange', 'loadstart']);
+  // Played: from frame 11 for a moment, and from frame 22 to the end, twice: joined.
+  const [first, last] = [seen.played[0], seen.played.at(-1)];
+  assert.ok(seen.played.length >= 2 && Math.abs(first[0] - 11 * 0.04167) < 1e-9 &&
+            first[1] > first[0] && Math.abs(last[0] - 22 * 0.04167) < 1e-9 &&
+            Math.abs(last[1] - seen.end.duration) < 1e-9, JSON.stringify(seen.played));
+});
+
+// What a hidden page does to timers and the display's refresh, as browsers do it: drawing
+// waits until the page shows again, timers wake at most once a second.
+const HIDE = `(() => {
+  const realTimeout = window.setTimeout, realFrame = window.requestAnimationFrame;
+  let hidden = false;
+  const frames = [];
+  Object.defineProperty(document, 'visibilityState', { get: () => hidden ? 'hidden' : 'visible' });
+  Object.defineProperty(document, 'hidden', { get: () => hidden });
+  window.setTimeout = (f, ms = 0, ...rest) => realTimeout(f, hidden
+      ? Math.max(ms, 1000 - performance.now() % 1000) : ms, ...rest);
+  window.requestAnimationFrame = (f) => {
+    if (!hidden) return realFrame(f);
+    frames.push(f);
+    return -frames.length;
+  };
+  window.setHidden = (on) => {
+    hidden = on;
+    document.dispatchEvent(new Event('visibilitychange'));
+    if (!on) for (const f of frames.splice(0)) realFrame(f);
+  };
+  // Every sound buffer started, with the audio clock when it was handed out.
+  window.started = [];
+  const start = AudioBufferSourceNode.prototype.start;
+  AudioBufferSourceNode.prototype.start = function (when) {
+    window.started.push({ when, at: this.context.currentTime, length: this.buffer.duration });
+    return start.call(this, when);
+  };
+})();`;
+
+test('in a hidden page the movie\'s time and sound go on; the picture catches up after',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.addScriptTag({ content: ONCE + HIDE });
+  await page.evaluate(async () => {
+    const b = document.getElementById('b');
+    b.muted = false;
+    b.src = '/movies/demo.zmb';
+    await once(b, 'canplaythrough');
+    await b.play();
+    await new Promise((resolve) => setTimeout(resolve, 500));
+    setHidden(true);
+    window.started.length = 0;
+    window.from = { clock: performance.now(), time: b.currentTime };
+  });
+  await page.waitForTimeout(4000);
+  const hidden = await page.evaluate(() => {
+    const b = document.getElementById('b');
+    return { elapsed: (performance.now() - window.from.clock) / 1000,
+             advanced: b.currentTime - window.from.time, started: window.started.slice() };
+  });
+  // Within 5 % of the time that passed.
+  const ratio = hidden.advanced / hidden.elapsed;
+  assert.ok(ratio > 0.95 && ratio < 1.05, 'advanced ' + hidden.advanced + ' s in ' +
+            hidden.elapsed + ' s');
+  // Continuous sound: every buffer handed out before it was due, each where the one before
+  // ended.
+  assert.ok(hidden.started.length > 40, hidden.started.length + ' buffers');
+  hidden.started.forEach(({ when, at }, i) => {
+    assert.ok(when > at, 'buffer ' + i + ' handed out late: ' +
+              JSON.stringify(hidden.started.slice(0, i + 1)));
+    if (i > 0) {
+      const before = hidden.started[i - 1];
+      assert.ok(Math.abs(before.when + before.length - when) < 1e-6, 'a gap before buffer ' + i);
+    }
+  });
+  // Shown again: the movie plays on, drawn; paused, the picture is exactly its frame.
+  await page.evaluate(() => setHidden(false));
+  await page.waitForTimeout(2000);
+  await page.evaluate(() => document.getElementById('b').pause());
+  const frame = await page.evaluate(() => document.getElementById('b').frame);
+  await expectFrame(page, 'b', m.demoReference, frame, 'after the page showed again');
+});
+
+test('preload none fetches nothing until played, metadata stops after the first picture',
+     async ({ open, m, server }) => {
+  const page = await open('/two.html');
+  await page.addScriptTag({ content: ONCE });
+  const before = server.requests.length;
+  const movies = () => server.requests.slice(before).filter((p) => p.startsWith('/movies/'));
+  const early = await page.evaluate(async () => {
+    const p = document.createElement('zambrel-player');
+    p.preload = 'none';
+    p.crossOrigin = 'use-credentials';
+    p.src = '/movies/mixed.zmb?none';
+    document.body.append(p);
+    const log = [];
+    for (const type of ['loadstart', 'suspend', 'loadedmetadata']) p.addEventListener(type, () => log.push(type));
+    await new Promise((resolve) => setTimeout(resolve, 500));
+    window.lazy = p;
+    return { log, preload: p.preload, crossOrigin: p.crossOrigin, state: p.networkState };
+  });
+  assert.deepEqual(early, { log: ['loadstart', 'suspend'], preload: 'none',
+                            crossOrigin: 'use-credentials', state: 1 });
+  assert.deepEqual(movies(), [], 'requests with preload none');
+  await page.evaluate(async () => {
+    const p = window.lazy;
+    p.muted = true;
+    await p.play();
+    await once(p, 'ended');
+  });
+  assert.deepEqual(movies(), ['/movies/mixed.zmb']);
+  // metadata: the first picture, and the rest only once it plays.
+  await page.evaluate(async () => {
+    const b = document.getElementById('b');
+    b.preload = 'metadata';
+    b.src = '/slow/demo.zmb';
+    await once(b, 'suspend');
+    window.firstArrived = b.buffered.length ? b.buffered.end(0) : 0;
+  });
+  await page.waitForTimeout(1500);
+  const held = await page.evaluate(() => document.getElementById('b').buffered.end(0));
+  assert.ok(held === await page.evaluate(() => window.firstArrived) && held < 2,
+            'fetching rests at ' + held + ' s');
+  await expectFrame(page, 'b', m.demoReference, 0, 'preload metadata');
+  await page.evaluate(() => { document.getElementById('b').currentTime = 9; });
+  await waitEvent(page, 'b', 'seeked');
+  await expectFrame(page, 'b', m.demoReference, 135, 'a seek fetches on');
+});
+
+test('frame 0\'s sound is handed out every time a movie plays from its start',
+     async ({ open, m }) => {
+  const page = await open('/two.html');
+  await page.addScriptTag({ content: ONCE });
+  const expected = [0, 1, 3].map((track, i) =>
+    referenceSound(m.mixedReference.folder, track, [1, 2, 2][i], [8, 16, 8][i])[0]);
+  for (let run = 0; run < 4; run++) {
+    const first = await page.evaluate(async () => {
+      const a = document.createElement('zambrel-player');
+      a[Symbol.for('zambrel-player.test')].recordSound = true;
+      a.src = '/movies/mixed.zmb';
+      document.body.append(a);
+      await once(a, 'canplaythrough');
+      await a.play();
+      await new Promise((resolve) => setTimeout(resolve, 300));
+      const handed = a[Symbol.for('zambrel-player.test')].movie.handed;
+      const out = [0, 1, 3].map((t) => Array.from(handed[t][0].channels[0]));
+      a.remove();
+      return out;
+    });
+    first.forEach((samples, i) => {
+      const reference = expected[i].subarray(0, samples.length);
+      assert.ok(samples.length > 0 && samples.every((v, j) => v === reference[j]),
+                'run ' + run + ': the first sound handed out of track ' + [0, 1, 3][i] +
+                ' is not frame 0\'s');
+    });
+  }
 });
 
 async function main() {

@@ -9,7 +9,7 @@ import assert from 'node:assert/strict';
 import { execFileSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
-import { fileURLToPath } from 'node:url';
+import { fileURLToPath, pathToFileURL } from 'node:url';
 import zlib from 'node:zlib';
 import { launch } from './browser.mjs';
 import { decodeReference, makeTestMovies, referenceFrame } from './movies.mjs';
@@ -93,7 +93,15 @@ if (found) {
   player.volume = 0.5;
   player.muted = !player.paused;
   for (const track of player.tracks) track.enabled = track.sampleRate >= 11025;
-  player.addEventListener('sounddamaged', (event) => console.log(event.detail.track + 1));
+  const damaged = (event: CustomEvent<{ track: number; frame: number }>) =>
+    console.log(event.detail.track + 1);
+  player.addEventListener('sounddamaged', damaged);
+  player.removeEventListener('sounddamaged', damaged);
+  const seeked = (event: Event) => console.log(event.type, player.seeking);
+  player.addEventListener('seeked', seeked, { once: true });
+  player.removeEventListener('seeked', seeked);
+  player.preload = 'metadata';
+  player.crossOrigin = 'anonymous';
   player.addEventListener('timeupdate', () => console.log(player.frame, player.frameCount));
   const picture: ImageData | null = player.snapshot();
   if (player.error?.code === ZambrelMediaError.MEDIA_ERR_NETWORK) console.log(player.error.message);
@@ -146,6 +154,16 @@ test('the packed tarball: within budget, typed, installed into a fresh Vite proj
   } finally {
     await server.close();
   }
+});
+
+test('the package imports where there is no DOM (a server rendering the page)', async () => {
+  // A fresh Node.js with no document, window or customElements.
+  const module = pathToFileURL(path.join(buildWeb, 'package', 'zambrel-player.js')).href;
+  const out = execFileSync(process.execPath, ['--input-type=module', '-e',
+    `const m = await import(${JSON.stringify(module)});
+     console.log(typeof m.default, typeof m.ZambrelMediaError, typeof document);`],
+                           { encoding: 'utf8' });
+  assert.equal(out.trim(), 'function function undefined');
 });
 
 test('media-chrome\'s play, time, mute and fullscreen controls drive the element',

@@ -4,18 +4,23 @@
 import fs from 'node:fs';
 import http from 'node:http';
 import path from 'node:path';
+import zlib from 'node:zlib';
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript',
                 '.wasm': 'application/wasm', '.css': 'text/css', '.png': 'image/png' };
 
 // `roots` maps a first path part to a folder: { package: '/x/pkg', movies: '/y' }.
-// /slow/NAME sends movies/NAME in pieces of `piece` bytes every `delay` ms; /broken/NAME
+// /slow/NAME sends movies/NAME in pieces of `piece` bytes every `delay` ms; /gzip/NAME does
+// so compressed in transit, in chunks, without a length, as many servers send; /broken/NAME
 // sends its first half and then drops the connection.
+// Every path asked for is kept in `requests`, in order.
 export async function serve(roots, { piece = 16384, delay = 40 } = {}) {
+  const requests = [];
   const server = http.createServer((request, response) => {
     const url = new URL(request.url, 'http://localhost');
+    requests.push(url.pathname);
     const [, first, ...rest] = decodeURIComponent(url.pathname).split('/');
-    const slow = first === 'slow', broken = first === 'broken';
+    const gzip = first === 'gzip', slow = first === 'slow' || gzip, broken = first === 'broken';
     let folder = roots[slow || broken ? 'movies' : first], parts = rest;
     if (!folder && roots['']) [folder, parts] = [roots[''], [first, ...rest]];
     let file = folder && path.join(folder, ...parts);
@@ -26,10 +31,16 @@ export async function serve(roots, { piece = 16384, delay = 40 } = {}) {
       response.end('not here');
       return;
     }
-    const bytes = fs.readFileSync(file);
     const type = types[path.extname(file)] || 'application/octet-stream';
-    response.writeHead(200, { 'Content-Type': type, 'Content-Length': bytes.length,
-                              'Cache-Control': 'no-store' });
+    let bytes = fs.readFileSync(file);
+    if (gzip) {
+      bytes = zlib.gzipSync(bytes);
+      response.writeHead(200, { 'Content-Type': type, 'Content-Encoding': 'gzip',
+                                'Cache-Control': 'no-store' });
+    } else {
+      response.writeHead(200, { 'Content-Type': type, 'Content-Length': bytes.length,
+                                'Cache-Control': 'no-store' });
+    }
     if (broken) {
       const drop = () => setTimeout(() => request.socket.destroy(), 50);
       response.write(bytes.subarray(0, bytes.length >> 1), drop);
@@ -51,7 +62,7 @@ export async function serve(roots, { piece = 16384, delay = 40 } = {}) {
     next();
   });
   await new Promise((resolve) => server.listen(0, '127.0.0.1', resolve));
-  return { url: 'http://127.0.0.1:' + server.address().port, close: () => new Promise((resolve) => {
+  return { url: 'http://127.0.0.1:' + server.address().port, requests, close: () => new Promise((resolve) => {
     server.closeAllConnections();
     server.close(resolve);
   }) };
