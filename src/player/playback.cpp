@@ -271,10 +271,14 @@ void FollowFocus() {
     }
 }
 
+// Paused, or out of focus: no frame may go, whatever is due.
+bool Held() {
+    return !State.SoundActive || (State.Paused && !State.StepFrame);
+}
+
 bool MustKeepWaiting() {
     // ZambWait comes first: it reads ahead and keeps the sound fed on every pass.
-    return ZambWait(State.CurrentMovie) != 0 || !State.SoundActive ||
-           (State.Paused && !State.StepFrame);
+    return ZambWait(State.CurrentMovie) != 0 || Held();
 }
 
 // How long an idle pass may sleep: until the next frame is due, but never so long that a
@@ -283,6 +287,9 @@ constexpr std::uint32_t kInputPollMilliseconds = 10;
 constexpr UINT kTimerPeriodMilliseconds = 1;
 
 std::uint32_t IdleMilliseconds() {
+    // A held movie's due time says nothing (a movie played as fast as it goes is always
+    // due): only a key or the focus can end the hold, and a sleep of 0 would spin a core.
+    if (Held()) return kInputPollMilliseconds;
     const std::uint32_t due = MillisecondsToNextFrame(State.CurrentMovie);
     return due < kInputPollMilliseconds ? due : kInputPollMilliseconds;
 }
