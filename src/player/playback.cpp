@@ -44,6 +44,7 @@ struct PlaybackState {
     bool SilenceReported = false;
     bool SummaryTaken = false;  // the figures were taken before the sound played out
     TreeFaults Faults;          // the current movie's trees, looked at once at its open
+    SoundCheck SoundChecks;     // kept for the whole run: its buffers only grow
 };
 PlaybackState State;
 
@@ -197,6 +198,17 @@ bool ReportDamagedPicture(const PlayList& list, const PictureDamage& damage) {
     return true;
 }
 
+// Sound the movie does not hold is made-up silence, so a damaged chunk ends the movie as
+// damaged pictures do. The tracks asked for are checked whether a device plays them or not:
+// the same file must not pass on one machine and fail on another.
+bool ReportDamagedSound(const PlayList& list) {
+    const std::uint32_t asked = (Settings.OpenFlags & ZAMB_TRACK_MASK) / ZAMB_TRACK0;
+    const SoundDamage damage = FindSoundDamage(State.CurrentMovie, asked, State.SoundChecks);
+    if (damage.track < 0) return false;
+    ReportStoppedAt(list, "decoded", DescribeSoundDamage(damage).c_str());
+    return true;
+}
+
 // False when the frame was damaged, and reported.
 bool DecodeAndPresent(const PlayList& list) {
     Movie* movie = State.CurrentMovie;
@@ -204,7 +216,7 @@ bool DecodeAndPresent(const PlayList& list) {
     if (Settings.DiffOnly) DisplayClearAndPresent(0);
     PictureDamage damage;
     DoFrameWatched(movie, State.Faults, &damage);
-    if (ReportDamagedPicture(list, damage)) return false;
+    if (ReportDamagedPicture(list, damage) || ReportDamagedSound(list)) return false;
     if (Settings.SoundOnly)
         DisplayShowProgress(movie);
     else
