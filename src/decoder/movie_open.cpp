@@ -260,6 +260,12 @@ bool AllocateRing(Movie* movie) {
 bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
     Movie* movie = open.movie;
     const std::uint64_t remaining = open.length - movie->FirstFrameOffset;
+    // A frame larger than all the file holds is no cut: the table itself is damaged.
+    if (movie->LargestFrame > remaining) {
+        DebugText("Zambrel file too short\r\n");
+        open.failure = OpenFailure::TooShort;
+        return false;
+    }
     if (!open.frameByFrame && !HasFlag(open.flags, ZAMB_PRELOAD)) {
         const std::uint64_t ring =
             RingSizeFor(movie, extraBuffer, std::min<std::uint64_t>(open.total, remaining));
@@ -272,11 +278,6 @@ bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
         // A movie cut short preloads what the file holds: its whole frames play, and the first
         // cut one fails to load as it does when streamed.
         movie->FrameBufferSize = static_cast<std::uint32_t>(std::min(open.total, remaining));
-    } else if (movie->LargestFrame > remaining) {
-        // Frames are read one at a time into a buffer of the largest one's size.
-        DebugText("Zambrel file too short\r\n");
-        open.failure = OpenFailure::TooShort;
-        return false;
     } else {
         movie->FrameBufferSize = movie->LargestFrame;
         if (movie->RingSize != 0 && !AllocateRing(movie)) return false;
