@@ -233,14 +233,12 @@ void Advance(const PlayList& list, std::uint32_t lastIndex) {
         ZambNextFrame(movie);
         return;
     }
-    if (list.MultipleMovies) {
-        State.LastFrameReached = true;
+    if (!list.MultipleMovies && --Settings.LoopCount != 0) {
+        ZambNextFrame(movie);
         return;
     }
-    if (--Settings.LoopCount == 0)
-        State.LastFrameReached = true;
-    else
-        ZambNextFrame(movie);
+    State.LastFrameReached = true;
+    HoldLastFrame(movie);
 }
 
 bool KeyDisabled(std::int32_t bit) {
