@@ -3,6 +3,7 @@
 #include "decoder/frame_damage.h"
 
 #include "decoder/audio_decode.h"
+#include "decoder/limits.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
 #include "decoder/trees.h"
@@ -23,9 +24,10 @@ std::uint32_t StoredNodes(const TreeBlock* trees, int tree) {
     return (offset - start) / kNodeBytes + 1;
 }
 
-bool StoresTrack(const Movie* movie, int n) {
-    return (movie->TrackFormat[n] & ZAMB_TRACK_PRESENT) &&
-           TrackBytesPerSecond(movie->TrackFormat[n]) != 0;
+// The tracks a player could play: present, at a rate a device takes.
+bool PlayableTrack(const Movie* movie, int n) {
+    const std::uint32_t rate = movie->TrackFormat[n] & ZAMB_TRACK_RATE_MASK;
+    return (movie->TrackFormat[n] & ZAMB_TRACK_PRESENT) && rate != 0 && rate <= kMaxTrackRate;
 }
 
 // The chunk is decoded again, apart from the track's ring: only the count of what its data
@@ -45,7 +47,7 @@ SoundDamage FindSoundDamage(const Movie* movie, std::uint32_t tracks, SoundCheck
     SoundDamage damage;
     if (movie == nullptr || movie->ReadFailed) return damage;
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
-        if (!(tracks & (1u << n)) || !StoresTrack(movie, n)) continue;
+        if (!(tracks & (1u << n)) || !PlayableTrack(movie, n)) continue;
         const ChunkSound sound = MeasureChunk(movie, n);
         if (sound.Bytes == 0) continue;
         const std::uint32_t limit = TrackChunkLimit(movie, n);
