@@ -252,18 +252,21 @@ double ObtainedRate(const PlayerRun& run) {
 }
 
 // Each clock-paced frame, the last as well, stays for its period: five frames at four a
-// second take 1.25 s (the summary's rate, cut to one decimal, reads 4.0 from 1.220 s to 1.250 s
-// and 3.9 up to 1.282 s), and a longer movie keeps the rate asked within half a per cent.
+// second take 1.25 s, so the summary's rate (cut to one decimal) reads 4.0 from 1.220 s on,
+// and a load on the machine can only lower it; a last frame that closed at once read 5.0.
+// A longer movie never beats the rate asked by more than half a per cent (60 frames whose
+// last closed at once read 61.0 at /F60).
 TEST(PlayerEnd, TheLastClockPacedFrameStaysForItsPeriod) {
     PlayerFolder folder;
     folder.Write("five.zmb", SmallMovie(5, -1000, false));
     folder.Write("sixty.zmb", SmallMovie(60, -1000, false));
     PlayerRun five = folder.Run("-S -F4 five.zmb");
     EXPECT_EQ(five.NumberAfter("Total frames played: "), 5) << five.Output;
-    const double rate = ObtainedRate(five);
-    EXPECT_TRUE(rate == 4.0 || rate == 3.9) << five.Output;
+    EXPECT_LE(ObtainedRate(five), 4.0) << five.Output;
+    EXPECT_GE(ObtainedRate(five), 3.8) << five.Output;
     PlayerRun sixty = folder.Run("-S -F60 sixty.zmb");
-    EXPECT_NEAR(ObtainedRate(sixty), 60.0, 0.3) << sixty.Output;
+    EXPECT_LE(ObtainedRate(sixty), 60.3) << sixty.Output;
+    EXPECT_GE(ObtainedRate(sixty), 50.0) << sixty.Output;
 }
 
 // A 16-bit mono track at 12,345 Hz whose last chunk holds one sample.
