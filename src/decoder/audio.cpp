@@ -40,6 +40,17 @@ std::uint32_t TrackRingBytes(std::uint32_t bytesPerSecond, std::uint32_t framePe
     return ring < 8192 ? 8192 : ring;
 }
 
+std::uint32_t TrackBytesPerSecond(std::uint32_t format) {
+    const std::uint32_t rate = (format & TRACK_PRESENT) ? (format & TRACK_RATE_MASK) : 0;
+    return rate * ((format & TRACK_16BIT) ? 2 : 1) * ((format & TRACK_STEREO) ? 2 : 1);
+}
+
+std::uint32_t TrackChunkLimit(const Movie* movie, int n) {
+    const std::uint32_t ring =
+        TrackRingBytes(TrackBytesPerSecond(movie->TrackFormat[n]), movie->FramePeriod);
+    return movie->TrackMaxBytes[n] < ring ? movie->TrackMaxBytes[n] : ring;
+}
+
 std::uint8_t* AudioScratch() {
     return audioScratch;
 }
@@ -61,8 +72,7 @@ bool OpenTrack(Movie* movie, int n) {
     const std::uint32_t format = movie->TrackFormat[n];
     const std::uint32_t rate = (format & TRACK_PRESENT) ? (format & TRACK_RATE_MASK) : 0;
     if (rate == 0 || rate > kMaxTrackRate) return false;
-    const std::uint32_t bytesPerSecond =
-        rate * ((format & TRACK_16BIT) ? 2 : 1) * ((format & TRACK_STEREO) ? 2 : 1);
+    const std::uint32_t bytesPerSecond = TrackBytesPerSecond(format);
     if (!audioScratch) {
         audioScratch = static_cast<std::uint8_t*>(MovieAllocate(movie, kAudioScratchBytes));
         if (!audioScratch) return false;

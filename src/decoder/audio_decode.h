@@ -45,6 +45,13 @@ std::uint32_t ChunkToPcm(const ChunkSound& sound, std::uint32_t bytes, std::uint
 // least 8,192 bytes. No frame puts more sound into a track than this.
 std::uint32_t TrackRingBytes(std::uint32_t bytesPerSecond, std::uint32_t framePeriod);
 
+// Bytes of sound a second for a track format (0 when the format has no rate).
+std::uint32_t TrackBytesPerSecond(std::uint32_t format);
+
+// The most one chunk of track n may declare: the header's largest chunk, and never more than
+// the track's ring holds at the movie's frame period.
+std::uint32_t TrackChunkLimit(const Movie* movie, int n);
+
 // Opens track n into the zeroed record in Tracks[n]; false leaves the track out.
 bool OpenTrack(Movie* movie, int n);
 

@@ -102,7 +102,7 @@ ChunkSound MeasureChunk(const Movie* movie, int n) {
     if (movie->FrameNumber >= StoredFrames(movie)) return sound;
     auto start = reinterpret_cast<std::uintptr_t>(chunk);
     auto frame = reinterpret_cast<std::uintptr_t>(movie->FrameData);
-    std::uintptr_t frameEnd = frame + movie->FrameSizes[movie->FrameNumber];
+    const auto frameEnd = reinterpret_cast<std::uintptr_t>(CurrentFrameEnd(movie));
     if (start < frame || start >= frameEnd || frameEnd - start < 4) return sound;
     std::uint32_t length = Load32(chunk);
     if (length > frameEnd - start) length = static_cast<std::uint32_t>(frameEnd - start);

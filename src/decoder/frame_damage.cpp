@@ -2,6 +2,9 @@
 // Damage a frame's picture shows only while it is decoded, for the player.
 #include "decoder/frame_damage.h"
 
+#include "decoder/audio_decode.h"
+#include "decoder/limits.h"
+#include "decoder/movie.h"
 #include "decoder/painters.h"
 #include "decoder/trees.h"
 #include "decoder/video.h"
@@ -21,7 +24,39 @@ std::uint32_t StoredNodes(const TreeBlock* trees, int tree) {
     return (offset - start) / kNodeBytes + 1;
 }
 
+// The tracks a player could play: present, at a rate a device takes.
+bool PlayableTrack(const Movie* movie, int n) {
+    const std::uint32_t rate = movie->TrackFormat[n] & ZAMB_TRACK_RATE_MASK;
+    return (movie->TrackFormat[n] & ZAMB_TRACK_PRESENT) && rate != 0 && rate <= kMaxTrackRate;
+}
+
+// The chunk is decoded again, apart from the track's ring: only the count of what its data
+// delivers is wanted, and the ring may not exist or may be full.
+std::uint32_t Delivered(const Movie* movie, int n, const ChunkSound& sound, SoundCheck& check) {
+    if (check.scratch.size() < kAudioScratchBytes) check.scratch.resize(kAudioScratchBytes);
+    if (check.pcm.size() < sound.Bytes) check.pcm.resize(sound.Bytes);
+    std::uint8_t* pcm = check.pcm.data();
+    const std::uint8_t silence = (movie->TrackFormat[n] & ZAMB_TRACK_16BIT) ? 0 : 0x80;
+    return ChunkToPcm(sound, sound.Bytes, check.scratch.data(), {pcm, pcm + sound.Bytes, pcm},
+                      silence);
+}
+
 }  // namespace
+
+SoundDamage FindSoundDamage(const Movie* movie, std::uint32_t tracks, SoundCheck& check) {
+    SoundDamage damage;
+    if (movie == nullptr || movie->ReadFailed) return damage;
+    for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
+        if (!(tracks & (1u << n)) || !PlayableTrack(movie, n)) continue;
+        const ChunkSound sound = MeasureChunk(movie, n);
+        if (sound.Bytes == 0) continue;
+        const std::uint32_t limit = TrackChunkLimit(movie, n);
+        const std::uint32_t delivered = sound.Bytes > limit ? 0 : Delivered(movie, n, sound, check);
+        if (sound.Bytes <= limit && delivered == sound.Bytes) continue;
+        return SoundDamage{n, sound.Bytes, delivered, limit};
+    }
+    return damage;
+}
 
 TreeFaults FindTreeFaults(const Movie* movie) {
     TreeFaults faults;

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "zambrel/movie.h"
 
@@ -22,6 +23,26 @@ struct PictureDamage {
     bool ranOut = false;         // the stream ended before the picture was complete
     std::uint32_t badTrees = 0;  // bit t: the picture read tree t, which FAULTS named
 };
+
+// The first damaged sound chunk of a frame, in track order.
+struct SoundDamage {
+    int track = -1;               // -1: every chunk looked at was whole
+    std::uint32_t claimed = 0;    // PCM bytes the chunk declares
+    std::uint32_t delivered = 0;  // of those, the bytes its data holds
+    std::uint32_t limit = 0;      // the most a chunk of the track may declare
+};
+
+// What checking a movie's sound chunks needs from frame to frame: its own decoding space, so
+// that a track which does not play (no device, the sound off) is checked all the same.
+struct SoundCheck {
+    std::vector<std::uint8_t> scratch;
+    std::vector<std::uint8_t> pcm;
+};
+
+// Checks the current frame's chunk of every track in TRACKS (bit n: track n) that the movie
+// stores: one that claims more than its track may hold, or whose data delivers less than it
+// claims, is damaged. Run after ZambDoFrame, before ZambNextFrame.
+SoundDamage FindSoundDamage(const Movie* movie, std::uint32_t tracks, SoundCheck& check);
 
 // ZambDoFrame, the same picture and sound, and whether the picture was damaged. A frame
 // whose picture was not decoded (no destination, a skipped frame) reports no damage.

@@ -38,8 +38,12 @@ void MovieUncharge(Movie* movie, std::uint32_t size);
 std::uint32_t ReadMovieData(Movie* movie, void* buffer, std::uint32_t count);
 // Reads one 4,096-byte block into the ring if it has room; returns the bytes read.
 std::uint32_t ReadAhead(Movie* movie);
-// Reads the current frame into FrameBuffer (nothing when preloaded).
+// Reads the current frame into FrameBuffer; a preloaded one is already there and is pointed
+// at. A frame the file holds only in part sets ReadFailed either way.
 void LoadFrame(Movie* movie);
+// The end of the current frame's bytes, never past the frame buffer's end: a cut frame of a
+// preloaded movie may claim more than the buffer holds.
+const std::uint8_t* CurrentFrameEnd(const Movie* movie);
 // Wraps FrameNumber past the end, sets the chunk pointers and applies the palette chunk.
 void PrepareFrame(Movie* movie);
 // Moves the input to the current FrameNumber and loads that frame.

@@ -159,8 +159,34 @@ std::uint32_t ReadAhead(Movie* movie) {
     return got;
 }
 
+namespace {
+
+// A preloaded movie cut short holds only the bytes the file had: a frame that runs past them
+// fails to load as a streamed one would, and points at the buffer's start, from where what
+// prepares it reads no further than the buffer's end.
+void PointAtPreloaded(Movie* movie, std::uint32_t before) {
+    const std::uint32_t size = movie->FrameSizes[movie->FrameNumber];
+    if (std::uint64_t{before} + size <= movie->FrameBufferSize) {
+        movie->FrameData = movie->FrameBuffer + before;
+        return;
+    }
+    movie->ReadFailed = 1;
+    movie->FrameData = movie->FrameBuffer;
+}
+
+}  // namespace
+
+const std::uint8_t* CurrentFrameEnd(const Movie* movie) {
+    const auto left =
+        static_cast<std::size_t>(movie->FrameBuffer + movie->FrameBufferSize - movie->FrameData);
+    return movie->FrameData + std::min<std::size_t>(left, movie->FrameSizes[movie->FrameNumber]);
+}
+
 void LoadFrame(Movie* movie) {
-    if (movie->OpenFlags & ZAMB_PRELOAD) return;
+    if (movie->OpenFlags & ZAMB_PRELOAD) {
+        PointAtPreloaded(movie, static_cast<std::uint32_t>(movie->FrameData - movie->FrameBuffer));
+        return;
+    }
     movie->FrameData = movie->FrameBuffer;
     movie->FrameBytes = movie->FrameSizes[movie->FrameNumber];
     const std::uint32_t got = ReadMovieData(movie, movie->FrameBuffer, movie->FrameBytes);
@@ -201,7 +227,7 @@ void WrapFrameNumber(Movie* movie) {
 // bytes behind the frame buffer keep a length read at the frame's very end inside it.
 void SetChunkPointers(Movie* movie, std::uint32_t type) {
     std::uint8_t* const start = movie->FrameData;
-    const std::uint8_t* const end = start + movie->FrameSizes[movie->FrameNumber];
+    const std::uint8_t* const end = CurrentFrameEnd(movie);
     const std::uint8_t* p = start;
     movie->PaletteChunk = start;
     if (type & FRAME_PALETTE) p = SkipChunk(p, 4 * std::uint64_t{*p}, end);
@@ -228,8 +254,7 @@ void PrepareFrame(Movie* movie) {
         movie->PaletteChanged = 0;
         return;
     }
-    const std::uint8_t* frameEnd = movie->FrameData + movie->FrameSizes[movie->FrameNumber];
-    ApplyPaletteChunk(movie->Palette, movie->PaletteChunk, frameEnd);
+    ApplyPaletteChunk(movie->Palette, movie->PaletteChunk, CurrentFrameEnd(movie));
     if (movie->FrameNumber != static_cast<std::uint32_t>(movie->PaletteFrame)) {
         movie->PaletteChanged = 1;
         movie->PaletteDirty16 = 1;
@@ -268,7 +293,7 @@ void SeekFrame(Movie* movie) {
     }
     const std::uint32_t before = BytesBeforeFrame(movie, movie->FrameNumber);
     if (movie->OpenFlags & ZAMB_PRELOAD) {
-        movie->FrameData = movie->FrameBuffer + before;
+        PointAtPreloaded(movie, before);
         return;
     }
     const std::uint32_t position = movie->FirstFrameOffset + before;

@@ -244,44 +244,43 @@ std::uint64_t RingSizeFor(const Movie* movie, std::uint32_t extraBuffer, std::ui
     return std::max<std::uint64_t>(ring, kMinRing);
 }
 
+bool AllocateRing(Movie* movie) {
+    movie->RingBase =
+        static_cast<std::uint8_t*>(MovieAllocate(movie, movie->RingSize + kBlockSize));
+    if (movie->RingBase == nullptr) return false;
+    movie->RingRead = movie->RingWrite = movie->RingBase;
+    movie->RingEnd = movie->RingBase + movie->RingSize;
+    return true;
+}
+
 // Preload when asked, or when the ring would hold four fifths of the movie anyway. The
 // comparison is made in 64 bits: in 32 it wraps for movies over 1 GB and would preload them.
 // Buffers are sized from the frame table before any frame is read; sized by what the file
 // can actually deliver, a few hostile bytes cannot make the open allocate gigabytes.
 bool ChooseReading(OpenState& open, std::uint32_t extraBuffer) {
     Movie* movie = open.movie;
-    const auto total = static_cast<std::uint32_t>(open.total);
     const std::uint64_t remaining = open.length - movie->FirstFrameOffset;
+    // A frame larger than all the file holds is no cut: the table itself is damaged.
     if (movie->LargestFrame > remaining) {
         DebugText("Zambrel file too short\r\n");
         open.failure = OpenFailure::TooShort;
         return false;
     }
-    if (open.frameByFrame) {
-        movie->FrameBufferSize = movie->LargestFrame;
-    } else if (!HasFlag(open.flags, ZAMB_PRELOAD)) {
+    if (!open.frameByFrame && !HasFlag(open.flags, ZAMB_PRELOAD)) {
         const std::uint64_t ring =
             RingSizeFor(movie, extraBuffer, std::min<std::uint64_t>(open.total, remaining));
-        if (open.total * 4 / 5 <= ring) {
+        if (open.total * 4 / 5 <= ring)
             open.flags |= ZAMB_PRELOAD;
-        } else {
-            movie->FrameBufferSize = movie->LargestFrame;
+        else
             movie->RingSize = static_cast<std::uint32_t>(ring);
-            movie->RingBase =
-                static_cast<std::uint8_t*>(MovieAllocate(movie, movie->RingSize + kBlockSize));
-            if (movie->RingBase == nullptr) return false;
-            movie->RingRead = movie->RingWrite = movie->RingBase;
-            movie->RingEnd = movie->RingBase + movie->RingSize;
-        }
     }
     if (HasFlag(open.flags, ZAMB_PRELOAD)) {
-        // The preload would come up short anyway.
-        if (open.total > remaining) {
-            DebugText("Zambrel file too short\r\n");
-            open.failure = OpenFailure::TooShort;
-            return false;
-        }
-        movie->FrameBufferSize = total;
+        // A movie cut short preloads what the file holds: its whole frames play, and the first
+        // cut one fails to load as it does when streamed.
+        movie->FrameBufferSize = static_cast<std::uint32_t>(std::min(open.total, remaining));
+    } else {
+        movie->FrameBufferSize = movie->LargestFrame;
+        if (movie->RingSize != 0 && !AllocateRing(movie)) return false;
     }
     movie->FrameBuffer =
         static_cast<std::uint8_t*>(MovieAllocate(movie, movie->FrameBufferSize + kFrameSpareBytes));
@@ -304,6 +303,7 @@ bool Preload(OpenState& open) {
     if (!ReadsThroughReader(movie)) movie->FileHandle = kClosedFile;
     movie->FrameData = movie->FrameBuffer;
     movie->FrameBytes = movie->FrameSizes[0];
+    LoadFrame(movie);
     return true;
 }
 

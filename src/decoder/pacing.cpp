@@ -151,6 +151,12 @@ std::uint32_t MillisecondsToNextFrame(Movie* movie) {
     return movie->PrimaryTrack != -1 ? MillisecondsBySound(movie) : MillisecondsByClock(movie);
 }
 
+// The clock's frame was let through when it became due, and only the advance to a next
+// frame would take that back; with no next frame the wait must be armed again.
+void HoldLastFrame(Movie* movie) {
+    if (movie) movie->FrameDue = 0;
+}
+
 void FinishFrameStatistics(Movie* movie) {
     const std::uint32_t now = HostMilliseconds();
     if (movie->FrameStartTime) {

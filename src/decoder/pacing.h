@@ -14,3 +14,8 @@ std::uint32_t MillisecondsToNextFrame(Movie* movie);
 
 // Closes the frame's timers (frame, blit, decode) and keeps the two slowest frames.
 void FinishFrameStatistics(Movie* movie);
+
+// For a player that shows the movie's last frame and advances no further: ZambWait then lets
+// the frame stay for its period, as every frame before it did, instead of ending at once.
+// A movie paced by its sound needs nothing: the last chunk's due position holds it.
+void HoldLastFrame(Movie* movie);

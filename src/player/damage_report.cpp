@@ -24,3 +24,14 @@ std::string DescribePictureDamage(const PictureDamage& damage, const TreeFaults&
         if (damage.badTrees & (1u << tree)) return WhatIsWrongWithTree(tree, faults);
     return "";
 }
+
+std::string DescribeSoundDamage(const SoundDamage& damage) {
+    if (damage.track < 0) return "";
+    const std::string chunk = "track " + std::to_string(damage.track) + "'s sound chunk";
+    if (damage.claimed > damage.limit) {
+        return chunk + " claims " + std::to_string(damage.claimed) + " bytes, more than the " +
+               std::to_string(damage.limit) + " its track's largest chunk may hold";
+    }
+    return chunk + "'s stream ends after " + std::to_string(damage.delivered) + " of its " +
+           std::to_string(damage.claimed) + " bytes";
+}

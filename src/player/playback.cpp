@@ -44,6 +44,7 @@ struct PlaybackState {
     bool SilenceReported = false;
     bool SummaryTaken = false;  // the figures were taken before the sound played out
     TreeFaults Faults;          // the current movie's trees, looked at once at its open
+    SoundCheck SoundChecks;     // kept for the whole run: its buffers only grow
 };
 PlaybackState State;
 
@@ -197,6 +198,17 @@ bool ReportDamagedPicture(const PlayList& list, const PictureDamage& damage) {
     return true;
 }
 
+// Sound the movie does not hold is made-up silence, so a damaged chunk ends the movie as
+// damaged pictures do. The tracks asked for are checked whether a device plays them or not:
+// the same file must not pass on one machine and fail on another.
+bool ReportDamagedSound(const PlayList& list) {
+    const std::uint32_t asked = (Settings.OpenFlags & ZAMB_TRACK_MASK) / ZAMB_TRACK0;
+    const SoundDamage damage = FindSoundDamage(State.CurrentMovie, asked, State.SoundChecks);
+    if (damage.track < 0) return false;
+    ReportStoppedAt(list, "decoded", DescribeSoundDamage(damage).c_str());
+    return true;
+}
+
 // False when the frame was damaged, and reported.
 bool DecodeAndPresent(const PlayList& list) {
     Movie* movie = State.CurrentMovie;
@@ -204,7 +216,7 @@ bool DecodeAndPresent(const PlayList& list) {
     if (Settings.DiffOnly) DisplayClearAndPresent(0);
     PictureDamage damage;
     DoFrameWatched(movie, State.Faults, &damage);
-    if (ReportDamagedPicture(list, damage)) return false;
+    if (ReportDamagedPicture(list, damage) || ReportDamagedSound(list)) return false;
     if (Settings.SoundOnly)
         DisplayShowProgress(movie);
     else
@@ -221,14 +233,12 @@ void Advance(const PlayList& list, std::uint32_t lastIndex) {
         ZambNextFrame(movie);
         return;
     }
-    if (list.MultipleMovies) {
-        State.LastFrameReached = true;
+    if (!list.MultipleMovies && --Settings.LoopCount != 0) {
+        ZambNextFrame(movie);
         return;
     }
-    if (--Settings.LoopCount == 0)
-        State.LastFrameReached = true;
-    else
-        ZambNextFrame(movie);
+    State.LastFrameReached = true;
+    HoldLastFrame(movie);
 }
 
 bool KeyDisabled(std::int32_t bit) {
@@ -271,10 +281,14 @@ void FollowFocus() {
     }
 }
 
+// Paused, or out of focus: no frame may go, whatever is due.
+bool Held() {
+    return !State.SoundActive || (State.Paused && !State.StepFrame);
+}
+
 bool MustKeepWaiting() {
     // ZambWait comes first: it reads ahead and keeps the sound fed on every pass.
-    return ZambWait(State.CurrentMovie) != 0 || !State.SoundActive ||
-           (State.Paused && !State.StepFrame);
+    return ZambWait(State.CurrentMovie) != 0 || Held();
 }
 
 // How long an idle pass may sleep: until the next frame is due, but never so long that a
@@ -283,6 +297,9 @@ constexpr std::uint32_t kInputPollMilliseconds = 10;
 constexpr UINT kTimerPeriodMilliseconds = 1;
 
 std::uint32_t IdleMilliseconds() {
+    // A held movie's due time says nothing (a movie played as fast as it goes is always
+    // due): only a key or the focus can end the hold, and a sleep of 0 would spin a core.
+    if (Held()) return kInputPollMilliseconds;
     const std::uint32_t due = MillisecondsToNextFrame(State.CurrentMovie);
     return due < kInputPollMilliseconds ? due : kInputPollMilliseconds;
 }

@@ -335,7 +335,9 @@ void ServiceTrack(SoundTrack* track) {
             // A stopped buffer whose lock failed stays stopped: it holds nothing to play.
             if (!WriteSound(track, start, count, free)) return;
         } else {
-            if (area.Stopped) return;
+            // A stopped buffer starts again for the last few bytes too (a last chunk of one
+            // sample): nothing comes after them to carry them out.
+            if (area.Stopped && fill < SampleFrameBytes(track)) return;
             if (free > track->BufferSize * 4 / 5) WriteSilenceTail(track, start, fill);
         }
     }

@@ -12,7 +12,7 @@ namespace {
 // after the last real sound, so a stopped buffer with an empty ring has played it all. The
 // service may run on the timer's thread, hence the fresh reads.
 bool DirectSoundPlayedOut(SoundTrack* track) {
-    if (RingFillLoad(track) > 3) return false;
+    if (RingFillLoad(track) >= SampleFrameBytes(track)) return false;
     DirectSoundTrackArea& area = track->Driver.DirectSound;
     if (!__atomic_load_n(&area.SoundBuffer, __ATOMIC_SEQ_CST)) return true;
     return __atomic_load_n(&area.Stopped, __ATOMIC_SEQ_CST) != 0;

@@ -5,7 +5,7 @@
 
 struct SoundTrack;
 
-// True once the track's ring holds nothing the driver would still take (3 bytes or fewer)
+// True once the track's ring holds nothing the driver would still take (less than a sample frame)
 // and the device has played all that it was given. The caller keeps servicing the sound
 // while it waits for this.
 bool SoundTrackPlayedOut(SoundTrack* track);

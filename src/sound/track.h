@@ -130,5 +130,11 @@ inline std::uint8_t SilenceByte(const SoundTrack* track) {
     return track->Is16Bit ? 0 : 0x80;
 }
 
+// The bytes of one sample frame (every channel's sample): the least a device can play, so a
+// ring holding fewer has nothing left to hand out.
+inline std::uint32_t SampleFrameBytes(const SoundTrack* track) {
+    return (track->Is16Bit ? 2u : 1u) * (track->IsStereo ? 2u : 1u);
+}
+
 // On the 32-bit platform the record is the 148 bytes other programs' drivers expect.
 static_assert(sizeof(void*) != 4 || sizeof(SoundTrack) == 148);

@@ -123,25 +123,32 @@ void NotePlayPosition(SoundTrack* track, std::uint32_t n) {
         static_cast<std::uint32_t>(std::uint64_t{area.BufferBytes} * 1000 / track->BytesPerSecond);
 }
 
-void ServiceTrack(SoundTrack* track) {
+WAVEHDR* FreeBuffer(SoundTrack* track) {
     WAVEHDR* a = track->Driver.WaveOut.BufferA;
     WAVEHDR* b = track->Driver.WaveOut.BufferB;
-    bool aDone = IsDone(a);
-    bool bDone = IsDone(b);
-    if (aDone && bDone) UnderrunStore(track, 1);
-    // A paused track has no device to write to; its sound waits in the ring.
-    if (!track->Device) return;
-    std::uint32_t fill = RingFillLoad(track);
-    if (fill <= 3) return;
-    WAVEHDR* buffer = aDone ? a : (bDone ? b : nullptr);
-    if (!buffer) return;
-    std::uint32_t n = fill < track->BufferSize ? fill : track->BufferSize;
+    return IsDone(a) ? a : (IsDone(b) ? b : nullptr);
+}
+
+// Hands the device the ring's next `n` bytes (at most a buffer) in BUFFER.
+void WriteBuffer(SoundTrack* track, WAVEHDR* buffer, std::uint32_t n) {
     TakeFromRing(track, DataOf(buffer), n);
     buffer->dwBufferLength = n;
     ClearDone(buffer);
     std::memset(DataOf(buffer) + n, SilenceByte(track), track->BufferSize - n);
     waveOutWrite(track->Device, buffer, sizeof(WAVEHDR));
     NotePlayPosition(track, n);
+}
+
+void ServiceTrack(SoundTrack* track) {
+    if (IsDone(track->Driver.WaveOut.BufferA) && IsDone(track->Driver.WaveOut.BufferB))
+        UnderrunStore(track, 1);
+    // A paused track has no device to write to; its sound waits in the ring.
+    if (!track->Device) return;
+    std::uint32_t fill = RingFillLoad(track);
+    if (fill <= 3) return;
+    WAVEHDR* buffer = FreeBuffer(track);
+    if (!buffer) return;
+    WriteBuffer(track, buffer, fill < track->BufferSize ? fill : track->BufferSize);
 }
 
 void Unlink(SoundTrack* track) {
@@ -234,8 +241,15 @@ void WaveOutVolumePan(SoundTrack* track, std::uint32_t volume, std::uint32_t pan
                      WaveOutVolumeWord(volume, pan));
 }
 
+// The service keeps three bytes or fewer back for more to join them; at the end of the
+// sound nothing will, and even a last chunk of one sample must be heard.
 bool WaveOutPlayedOut(SoundTrack* track) {
-    if (RingFillLoad(track) > 3 || !track->Device) return RingFillLoad(track) <= 3;
+    const std::uint32_t fill = RingFillLoad(track);
+    if (track->Device && fill >= SampleFrameBytes(track) && fill <= 3) {
+        if (WAVEHDR* buffer = FreeBuffer(track)) WriteBuffer(track, buffer, fill);
+    }
+    const bool ringEmpty = RingFillLoad(track) < SampleFrameBytes(track);
+    if (!ringEmpty || !track->Device) return ringEmpty;
     return IsDone(track->Driver.WaveOut.BufferA) && IsDone(track->Driver.WaveOut.BufferB);
 }
 

@@ -15,8 +15,9 @@ void WaveOutPause(SoundTrack* track);
 bool WaveOutResume(SoundTrack* track);
 void WaveOutVolumePan(SoundTrack* track, std::uint32_t volume, std::uint32_t pan);
 
-// The ring holds nothing the service would still hand over, and the device has given
-// both buffers back: every byte of the track has been played.
+// For the end of the sound: hands over the last few bytes the service keeps back, and is
+// true once the ring holds less than a sample frame and the device has given both buffers
+// back: every byte of the track has been played.
 bool WaveOutPlayedOut(SoundTrack* track);
 
 // Size of each of a track's two play buffers: a quarter second rounded up to 4096 bytes.

@@ -246,7 +246,6 @@ const Refusal kRefusals[] = {
     {"short header", nullptr, [](auto& b) { b.resize(103); }, kNotZambrel},
     {"short tables", nullptr, [](auto& b) { b.resize(104 + 14); }, kShort},
     {"short tree data", [](MovieBytes& m) { m.treeDataSizeOverride = 1 << 20; }, nullptr, kShort},
-    {"short preload", nullptr, [](auto& b) { b.pop_back(); }, kShort},
     {"width 0", [](MovieBytes& m) { m.width = 0; }, nullptr, kUnusable},
     {"height 0", [](MovieBytes& m) { m.height = 0; }, nullptr, kUnusable},
     {"width not a multiple of 4", [](MovieBytes& m) { m.width = 18; }, nullptr, kUnusable},
@@ -287,6 +286,26 @@ TEST(OpenRefusals, EveryUnusableMovieIsRefusedWithItsMessage) {
             << refusal.name;
         CloseHandle(handle);
         ZambClose(opened);
+    }
+}
+
+// A preloaded movie cut short holds the bytes the file has: the frames before the cut load,
+// the cut one fails as a streamed one does, and nothing past the file is allocated.
+TEST(OpenPreload, AMovieCutShortPlaysUpToItsCut) {
+    const std::vector<std::uint8_t> whole = EvenMovie(4, 1024).Bytes();
+    for (std::uint32_t cut : {1u, 1024u, 1500u}) {
+        SCOPED_TRACE(cut);
+        const std::vector<std::uint8_t> bytes(whole.begin(), whole.end() - cut);
+        Opened movie(bytes, ZAMB_PRELOAD);
+        ASSERT_NE(movie.get(), nullptr);
+        EXPECT_EQ(movie->FrameBufferSize, 4 * 1024 - cut);
+        std::uint32_t loaded = 0;
+        while (!movie->ReadFailed && loaded < 4) {
+            ++loaded;
+            ZambNextFrame(movie.get());
+        }
+        EXPECT_EQ(loaded, 4 - (cut + 1023) / 1024);
+        EXPECT_EQ(movie->ReadFailed, 1u);
     }
 }
 

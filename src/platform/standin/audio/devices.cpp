@@ -71,6 +71,11 @@ void DeviceStreamOpening(const WAVEFORMATEX& format) {
     if (openDevice == AudioDeviceKind::Simulated) SimulatedStreamOpening(format);
 }
 
+void DeviceStreamOpened() {
+    std::lock_guard<std::mutex> guard(deviceLock);
+    if (openDevice == AudioDeviceKind::Simulated) SimulatedStreamOpened();
+}
+
 }  // namespace standin::audio
 
 namespace standin {

@@ -13,11 +13,14 @@ bool EnsureDevice();
 // Called before a stream joins the mix, without MixLock: the simulated device takes the
 // first stream's format as its own, so that a lone stream is captured bit for bit.
 void DeviceStreamOpening(const WAVEFORMATEX& format);
+// Called once the stream is in the mix, without MixLock: wakes a device idle for want of one.
+void DeviceStreamOpened();
 
 // The simulated device's parts (simulated_device.cpp).
 bool OpenSimulated();
 void CloseSimulated();
 void SimulatedStreamOpening(const WAVEFORMATEX& format);
+void SimulatedStreamOpened();
 
 // The SDL2 device (sdl_device.cpp), through SDL2 loaded at the first call; false when the
 // library is missing. Caller holds the device lock.

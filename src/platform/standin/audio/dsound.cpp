@@ -401,10 +401,13 @@ HRESULT WINAPI SoundObject::CreateSoundBuffer(LPCDSBUFFERDESC desc, LPLPDIRECTSO
         if (!EnsureDevice()) return DSERR_NODRIVER;
         DeviceStreamOpening(format);
     }
-    std::lock_guard<std::mutex> guard(MixLock());
-    auto* made = new SoundBuffer(this, desc->dwFlags, format, desc->dwBufferBytes);
-    buffers_.push_back(made);
-    *buffer = made;
+    {
+        std::lock_guard<std::mutex> guard(MixLock());
+        auto* made = new SoundBuffer(this, desc->dwFlags, format, desc->dwBufferBytes);
+        buffers_.push_back(made);
+        *buffer = made;
+    }
+    if (!primary) DeviceStreamOpened();
     return DS_OK;
 }
 

@@ -29,6 +29,7 @@ struct SimulatedDevice {
     std::mutex WorkerLock;
     std::condition_variable WorkerWake;
     bool StopWorker = false;
+    std::uint64_t StreamsOpened = 0;  // counted under WorkerLock, to wake an idle worker
     int ClockListener = 0;
 };
 
@@ -81,12 +82,28 @@ void OnTestClock(DWORD now) {
 // device's own cost out of sight.
 constexpr std::chrono::milliseconds kPeriod{20};
 
+bool AnyStream() {
+    std::lock_guard<std::mutex> guard(MixLock());
+    return AnyStreamLocked();
+}
+
+// With no stream open a sound card plays nothing and wakes nobody, so the device sleeps
+// until a stream opens: a paused player must cost nothing. The count is read before the
+// streams are looked at, so a stream that opens meanwhile still wakes it.
 void RunRealTime() {
     using Clock = std::chrono::steady_clock;
     auto last = Clock::now();
     std::unique_lock<std::mutex> wait(device.WorkerLock);
     while (!device.StopWorker) {
-        device.WorkerWake.wait_for(wait, kPeriod);
+        const std::uint64_t opened = device.StreamsOpened;
+        if (AnyStream()) {
+            device.WorkerWake.wait_for(wait, kPeriod);
+        } else {
+            device.WorkerWake.wait(
+                wait, [opened] { return device.StopWorker || device.StreamsOpened != opened; });
+            last = Clock::now();  // the idle time was never played
+            continue;
+        }
         auto now = Clock::now();
         auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(now - last);
         if (elapsed.count() == 0) continue;
@@ -133,6 +150,14 @@ void SimulatedStreamOpening(const WAVEFORMATEX& format) {
     if (device.Format.Rate != 0) return;
     device.Format = {format.nSamplesPerSec, format.nChannels, format.wBitsPerSample};
     if (!path.empty()) device.Capture = WavCreate(path.c_str(), device.Format);
+}
+
+void SimulatedStreamOpened() {
+    {
+        std::lock_guard<std::mutex> guard(device.WorkerLock);
+        device.StreamsOpened += 1;
+    }
+    device.WorkerWake.notify_all();
 }
 
 }  // namespace standin::audio

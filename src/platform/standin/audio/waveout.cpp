@@ -50,15 +50,18 @@ MMRESULT WINAPI waveOutOpen(LPHWAVEOUT waveOut, UINT deviceId, LPCWAVEFORMATEX f
     if (flags & WAVE_FORMAT_QUERY) return MMSYSERR_NOERROR;
     if (!waveOut) return MMSYSERR_INVALPARAM;
     DeviceStreamOpening(*format);
-    std::lock_guard<std::mutex> guard(MixLock());
-    std::uintptr_t handle = nextStreamHandle++;
-    Stream& stream = StreamsLocked()[handle];
-    stream.Format = *format;
-    if (RecordingLocked()) {
-        stream.Recording = static_cast<int>(RecordsLocked().size());
-        RecordsLocked().push_back({*format, {}});
+    {
+        std::lock_guard<std::mutex> guard(MixLock());
+        std::uintptr_t handle = nextStreamHandle++;
+        Stream& stream = StreamsLocked()[handle];
+        stream.Format = *format;
+        if (RecordingLocked()) {
+            stream.Recording = static_cast<int>(RecordsLocked().size());
+            RecordsLocked().push_back({*format, {}});
+        }
+        *waveOut = reinterpret_cast<HWAVEOUT>(handle);
     }
-    *waveOut = reinterpret_cast<HWAVEOUT>(handle);
+    DeviceStreamOpened();
     return MMSYSERR_NOERROR;
 }
 
