@@ -28,6 +28,8 @@ class Simplifier {
     // picture was shown as, or null for the first picture.
     void Simplify(const std::uint8_t* wanted, const Levels& levels, const std::uint8_t* onScreen,
                   std::uint8_t* shown);
+    // The budget of the pictures simplified from now on.
+    void SetBudget(std::uint32_t budget) { budget_ = budget; }
 
     class Distances;  // lossy.cpp's alone
 
