@@ -20,6 +20,7 @@
 #include "encode_png.h"
 #include "encode_sound.h"
 #include "encoder/palette_chunk.h"
+#include "encoder/rate.h"
 #include "encoder/writer.h"
 #include "options.h"
 #include "output.h"
@@ -76,7 +77,10 @@ const char kHelp[] =
     "                      picture is held until the sound ends)\n"
     "  --pad-sound         fill tracks shorter than the pictures with silence, so that the\n"
     "                      player keeps the movie's pace to its last picture\n"
-    "  --round-palette     accepted for old scripts: palettes are always rounded now\n";
+    "  --round-palette     accepted for old scripts: palettes are always rounded now\n"
+    "  --max-rate BYTES    no second of the movie, counted as the players count it, holds\n"
+    "                      more than BYTES (a double-speed disc drive reads 300000): the\n"
+    "                      frames of busier seconds are coded again at lower quality\n";
 
 struct EncodeOptions {
     std::vector<std::string> inputs;
@@ -86,6 +90,7 @@ struct EncodeOptions {
     long count = -1;
     long quality = kDefaultQuality;
     long soundLead = enc::kAutomaticSoundLead;
+    long maxRate = 0;  // bytes a second; 0 = no cap
     std::uint32_t background = 0;
     zmbtool::QuantiseOptions quantise;
     bool allowGaps = false, pad = false, crop = false, shortest = false, padSound = false;
@@ -176,6 +181,10 @@ const Option kOptions[] = {
     {"--sound-lead", true, SetSoundLead},
     {"--shortest", false, Set<&EncodeOptions::shortest>},
     {"--pad-sound", false, Set<&EncodeOptions::padSound>},
+    {"--max-rate", true,
+     [](EncodeOptions& o, const std::string& v) {
+         return ParseLong(v, 1, 0x7FFFFFFF, &o.maxRate);
+     }},
 };
 
 // An option given twice is a mistake (which one was meant?), not a silent override; so is
@@ -429,10 +438,31 @@ class ScratchFile {
     std::unique_ptr<enc::FileSpool> spool_;
 };
 
+// The error budget of a block at a quality (0 to 100): an error of (100 - quality) / 2 in
+// each channel of each pixel, over the 16 pixels.
+std::uint32_t BudgetFor(long quality) {
+    return static_cast<std::uint32_t>(12 * (100 - quality) * (100 - quality));
+}
+
+// A picture as the writer was given it, for coding the movie again under a data-rate cap.
+bool KeepPicture(enc::Spool* originals, const enc::Picture& picture, std::string* error) {
+    if (originals == nullptr || (originals->Write(picture.palette.data(), picture.palette.size()) &&
+                                 originals->Write(picture.pixels.data(), picture.pixels.size())))
+        return true;
+    *error = originals->Failure();
+    return false;
+}
+
+// The writer and the two scratch files it codes through.
+struct Coding {
+    ScratchFile pictures, frames;
+    std::unique_ptr<enc::MovieWriter> writer;
+};
+
 // Reads the pictures into the writer, made once the first picture gives the movie's size.
 // `last` is left holding the last picture, which the sound may hold on screen.
 bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
-                  enc::MovieRecipe* recipe, ScratchFile scratch[3],
+                  enc::MovieRecipe* recipe, ScratchFile scratch[3], enc::Spool* originals,
                   std::unique_ptr<enc::MovieWriter>* writer, enc::Picture* last,
                   std::string* error) {
     PictureReader reader(o, recipe);
@@ -455,9 +485,104 @@ bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
             *writer =
                 std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
         if (!(*writer)->Add(*last)) return *error = (*writer)->Error(), false;
+        if (!KeepPicture(originals, *last, error)) return false;
     }
     progress.Finish();
     return true;
+}
+
+// Codes the movie again from the kept pictures, each at its own quality.
+bool Recode(const EncodeOptions& o, enc::MovieRecipe& recipe, enc::Spool& originals,
+            std::uint32_t count, const std::vector<long>& quality, int pass,
+            std::unique_ptr<Coding>& coding, std::string* error) {
+    recipe.pictureErrorBudgets.clear();
+    for (long q : quality) recipe.pictureErrorBudgets.push_back(BudgetFor(q));
+    coding = std::make_unique<Coding>();
+    if (!coding->pictures.Open(o.output, error) || !coding->frames.Open(o.output, error))
+        return false;
+    coding->writer = std::make_unique<enc::MovieWriter>(recipe, coding->pictures.Spool(),
+                                                        coding->frames.Spool());
+    const std::string label = "coding again under the cap, pass " + std::to_string(pass);
+    zmbtool::ProgressBar progress(label.c_str(), count);
+    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
+    enc::Picture picture;
+    picture.pixels.resize(std::size_t{recipe.width} * recipe.height);
+    if (!originals.Rewind()) return *error = originals.Failure(), false;
+    bool ok = true;
+    for (std::uint32_t i = 0; ok && i < count; ++i) {
+        ok = originals.Read(picture.palette.data(), picture.palette.size()) &&
+             originals.Read(picture.pixels.data(), picture.pixels.size());
+        if (!ok) *error = originals.Failure();
+        if (ok && !coding->writer->Add(picture)) ok = false, *error = coding->writer->Error();
+    }
+    if (ok && !coding->writer->Finish()) ok = false, *error = coding->writer->Error();
+    progress.Finish();
+    recipe.progress = nullptr;
+    return ok;
+}
+
+// How many quality points a second `bytes` long loses in one pass: more the further it is
+// over the cap, so that a far busier second needs few passes.
+long QualityStep(std::uint64_t bytes, std::uint64_t cap) {
+    const double over = static_cast<double>(bytes) / static_cast<double>(cap) - 1;
+    return std::clamp(static_cast<long>(std::ceil(over * 10)), 2L, 10L);
+}
+
+// Lowers the quality of every picture of every second over the cap; false when all of one
+// such second are at quality 0 already, and `error` says which.
+bool LowerBusySeconds(const EncodeOptions& o, const enc::MovieRecipe& recipe,
+                      const std::vector<std::uint32_t>& sizes, std::vector<long>& quality,
+                      std::string* error) {
+    const auto n = static_cast<std::uint32_t>(sizes.size());
+    const std::uint32_t fps = enc::FramesPerSecondOf(recipe.frameRate);
+    std::vector<long> lower = quality;
+    for (std::uint32_t first :
+         enc::SecondsOver(sizes, recipe.frameRate, static_cast<std::uint64_t>(o.maxRate))) {
+        const std::uint32_t end = n - 1 < fps ? n : first + fps;
+        std::uint64_t bytes = 0;
+        for (std::uint32_t f = first; f < end; ++f) bytes += sizes[f];
+        bool lowered = false;
+        const long step = QualityStep(bytes, static_cast<std::uint64_t>(o.maxRate));
+        for (std::uint32_t f = first; f < end && f < quality.size(); ++f) {
+            lowered = lowered || quality[f] > 0;
+            lower[f] = std::min(lower[f], std::max(0L, quality[f] - step));
+        }
+        if (lowered) continue;
+        *error = "--max-rate " + std::to_string(o.maxRate) +
+                 " is below what the movie needs: " + "the second from frame " +
+                 std::to_string(first) + " holds " + std::to_string(bytes) + " bytes at quality 0";
+        return false;
+    }
+    quality = std::move(lower);
+    return true;
+}
+
+// Codes the busiest seconds again, coarser each pass, until none is over the cap. Pictures
+// are never dropped: the players would see a different movie.
+bool HoldUnderCap(const EncodeOptions& o, enc::MovieRecipe& recipe, enc::Spool& originals,
+                  std::unique_ptr<enc::MovieWriter>& first, std::unique_ptr<Coding>& coding,
+                  std::string* error) {
+    const std::uint32_t count = first->PictureCount();
+    std::vector<long> quality(count, o.quality);
+    enc::MovieWriter* writer = first.get();
+    for (int pass = 1;; ++pass) {
+        const std::vector<std::uint32_t>& sizes = writer->Layout().frameSizes;
+        if (enc::SecondsOver(sizes, recipe.frameRate, static_cast<std::uint64_t>(o.maxRate))
+                .empty()) {
+            if (pass == 1) return true;
+            const long least = *std::min_element(quality.begin(), quality.end());
+            const auto recoded = std::count_if(quality.begin(), quality.end(),
+                                               [&](long q) { return q != o.quality; });
+            Note(std::to_string(recoded) + " pictures were coded again to keep under " +
+                 std::to_string(o.maxRate) + " bytes a second, at quality down to " +
+                 std::to_string(least));
+            return true;
+        }
+        if (!LowerBusySeconds(o, recipe, sizes, quality, error)) return false;
+        if (pass == 1) first.reset();
+        if (!Recode(o, recipe, originals, count, quality, pass, coding, error)) return false;
+        writer = coding->writer.get();
+    }
 }
 
 bool ReadTracks(const EncodeOptions& o, enc::MovieRecipe* recipe, std::string* error) {
@@ -569,6 +694,37 @@ std::uint64_t FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* reci
     return held;
 }
 
+// Holds the last picture while the sound plays on, then codes the frames.
+bool FinishMovie(const EncodeOptions& o, enc::MovieRecipe& recipe, enc::MovieWriter& writer,
+                 const enc::Picture& last, enc::Spool* kept, std::string* error) {
+    const std::uint64_t pictures = writer.PictureCount();
+    const std::uint64_t held = FitSoundAndPictures(o, &recipe, pictures);
+    zmbtool::ProgressBar progress("writing the movie", pictures + held);
+    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
+    bool ok = true;
+    for (std::uint64_t i = 0; ok && i < held; ++i)
+        ok = writer.Add(last) && KeepPicture(kept, last, error);
+    ok = ok && writer.Finish();
+    progress.Finish();
+    recipe.progress = nullptr;
+    if (!ok && error->empty()) *error = writer.Error();
+    return ok;
+}
+
+int WriteOut(const EncodeOptions& o, enc::MovieWriter& writer) {
+    std::string error;
+    zmbtool::OutputFile out;
+    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
+    const auto write = [&out](const std::uint8_t* data, std::size_t size) {
+        return out.Write(data, size);
+    };
+    // A failed write is the output's to name, at its commit; the writer names its own.
+    if (!writer.WriteTo(write) && !writer.Error().empty())
+        return zmbtool::Fail("encode: " + writer.Error());
+    if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
+    return 0;
+}
+
 int Run(const std::vector<std::string>& args) {
     EncodeOptions o;
     if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
@@ -595,37 +751,30 @@ int Run(const std::vector<std::string>& args) {
     recipe.paletteValues = enc::PaletteValues::Round;
     recipe.soundLead = static_cast<std::int32_t>(o.soundLead);
     // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
-    recipe.blockErrorBudget =
-        static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
+    recipe.blockErrorBudget = BudgetFor(o.quality);
     // The pictures wait in one scratch file as they will be shown, the coded frames in the
     // second until the frame table before them is known; the third is for a colour survey.
-    ScratchFile scratch[3];
+    // Under a cap the pictures as given wait in a fourth, to be coded again.
+    ScratchFile scratch[3], originals;
     std::unique_ptr<enc::MovieWriter> writer;
     enc::Picture last;
     if (!ReadTracks(o, &recipe, &error) || !scratch[0].Open(o.output, &error) ||
-        !scratch[1].Open(o.output, &error) ||
-        !ReadPictures(o, files, &recipe, scratch, &writer, &last, &error))
+        !scratch[1].Open(o.output, &error) || (o.maxRate > 0 && !originals.Open(o.output, &error)))
+        return zmbtool::Fail("encode: " + error);
+    enc::Spool* kept = o.maxRate > 0 ? &originals.Spool() : nullptr;
+    if (!ReadPictures(o, files, &recipe, scratch, kept, &writer, &last, &error))
         return zmbtool::Fail("encode: " + error);
     if (!writer) return zmbtool::Fail("encode: no picture to encode");
-    const std::uint64_t pictures = writer->PictureCount();
-    const std::uint64_t held = FitSoundAndPictures(o, &recipe, pictures);
-    zmbtool::ProgressBar progress("writing the movie", pictures + held);
-    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
-    for (std::uint64_t i = 0; i < held; ++i)
-        if (!writer->Add(last)) break;
-    const bool finished = writer->Finish();
-    progress.Finish();
-    if (!finished) return zmbtool::Fail("encode: " + writer->Error());
-    zmbtool::OutputFile out;
-    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
-    const auto write = [&out](const std::uint8_t* data, std::size_t size) {
-        return out.Write(data, size);
-    };
-    // A failed write is the output's to name, at its commit; the writer names its own.
-    if (!writer->WriteTo(write) && !writer->Error().empty())
-        return zmbtool::Fail("encode: " + writer->Error());
-    if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
-    return 0;
+    std::unique_ptr<Coding> recoded;
+    if (!FinishMovie(o, recipe, *writer, last, kept, &error) ||
+        (kept != nullptr && !HoldUnderCap(o, recipe, *kept, writer, recoded, &error)))
+        return zmbtool::Fail("encode: " + error);
+    enc::MovieWriter& movie = recoded ? *recoded->writer : *writer;
+    const enc::BusiestSecond busiest =
+        enc::FindBusiestSecond(movie.Layout().frameSizes, recipe.frameRate);
+    Note("busiest second: " + std::to_string(busiest.bytes) + " bytes, from frame " +
+         std::to_string(busiest.first + 1));
+    return WriteOut(o, movie);
 }
 
 zmbtool::Registration registration{
