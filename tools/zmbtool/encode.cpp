@@ -65,8 +65,10 @@ const char kHelp[] =
     "  --crop              cut pictures that are not whole blocks to the last whole block,\n"
     "                      on the right and at the bottom\n"
     "  --ring              store a ring frame that turns the last picture back into the first\n"
-    "  --interlaced        mark the movie to be shown with every other row\n"
-    "  --doubled           mark the movie to be shown with every row twice\n"
+    "  --interlaced        a movie shown with every other row: the pictures' even rows are\n"
+    "                      stored (pictures are whole blocks of 4 x 8)\n"
+    "  --doubled           a movie shown with every row twice: each pair of rows is stored\n"
+    "                      as one, their mean for truecolour pictures, the upper for indexed\n"
     "  --track N=FILE      sound track N (0..6) from a sound file: mono or stereo, kept 8-bit\n"
     "                      when the file is 8-bit and 16-bit otherwise, at the file's rate\n"
     "  --raw-sound         store the tracks uncompressed\n"
@@ -239,22 +241,25 @@ std::string Size(std::uint32_t width, std::uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// The movie's size from the first picture's, by --pad or --crop when it is not whole blocks.
-bool MovieSize(const EncodeOptions& o, const std::string& name, const zmbtool::SourcePicture& p,
-               std::uint32_t* width, std::uint32_t* height, std::string* error) {
-    const std::uint32_t padW = (p.width + 3) / 4 * 4, padH = (p.height + 3) / 4 * 4;
-    const std::uint32_t cropW = p.width / 4 * 4, cropH = p.height / 4 * 4;
+// The size pictures are fitted to from the first picture's, by --pad or --crop when it is not
+// whole blocks. An interlaced or doubled movie stores every other row, so its pictures are
+// fitted to whole blocks of 4 x 8.
+bool FittedSize(const EncodeOptions& o, const std::string& name, const zmbtool::SourcePicture& p,
+                std::uint32_t* width, std::uint32_t* height, std::string* error) {
+    const std::uint32_t rows = o.interlaced || o.doubled ? 8 : 4;
+    const std::uint32_t padW = (p.width + 3) / 4 * 4, padH = (p.height + rows - 1) / rows * rows;
+    const std::uint32_t cropW = p.width / 4 * 4, cropH = p.height / rows * rows;
     *width = o.pad ? padW : o.crop ? cropW : p.width;
     *height = o.pad ? padH : o.crop ? cropH : p.height;
+    const std::string blocks = rows == 8 ? "4x8 blocks (every other row is kept)" : "4x4 blocks";
     if (*width == 0 || *height == 0) {
-        *error = name + ": " + Size(p.width, p.height) +
-                 " holds no whole 4x4 block (--pad makes it " + Size(padW, padH) + ")";
+        *error = name + ": " + Size(p.width, p.height) + " holds no whole " + blocks +
+                 " (--pad makes it " + Size(padW, padH) + ")";
         return false;
     }
-    if (*width % 4 != 0 || *height % 4 != 0) {
-        *error = name + ": " + Size(p.width, p.height) +
-                 " is not whole 4x4 blocks (--pad makes it " + Size(padW, padH) + ", --crop " +
-                 Size(cropW, cropH) + ")";
+    if (*width % 4 != 0 || *height % rows != 0) {
+        *error = name + ": " + Size(p.width, p.height) + " is not whole " + blocks +
+                 " (--pad makes it " + Size(padW, padH) + ", --crop " + Size(cropW, cropH) + ")";
         return false;
     }
     return true;
@@ -325,14 +330,18 @@ class PictureReader {
             first_ = false;
             sourceWidth_ = picture.width;
             sourceHeight_ = picture.height;
-            if (!MovieSize(o_, name, picture, &recipe_->width, &recipe_->height, error))
+            if (!FittedSize(o_, name, picture, &recipe_->width, &fittedHeight_, error))
                 return false;
+            recipe_->height = o_.interlaced || o_.doubled ? fittedHeight_ / 2 : fittedHeight_;
         } else if (picture.width != sourceWidth_ || picture.height != sourceHeight_) {
             *error = name + ": " + Size(picture.width, picture.height) +
                      ", but the first picture is " + Size(sourceWidth_, sourceHeight_);
             return false;
         }
-        zmbtool::FitPicture(picture, recipe_->width, recipe_->height, o_.background);
+        zmbtool::FitPicture(picture, recipe_->width, fittedHeight_, o_.background);
+        // A doubled row is seen twice, so it is best shown as the mean of the two it stands
+        // for; an interlaced movie shows only its own rows.
+        if (o_.interlaced || o_.doubled) zmbtool::HalveRows(picture, o_.doubled);
         return true;
     }
 
@@ -391,7 +400,7 @@ class PictureReader {
     enc::MovieRecipe* recipe_;
     zmbtool::Quantiser quantiser_;
     bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
-    std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0;
+    std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0, fittedHeight_ = 0;
     bool rewound_ = false;
     std::vector<std::uint8_t> rgb_;  // a kept truecolour picture on its way in or out
 };
