@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "command.h"
+#include "encode_frames.h"
 #include "encode_inputs.h"
 #include "encode_png.h"
 #include "encode_sound.h"
@@ -38,10 +40,12 @@ constexpr long kDefaultQuality = 85;
 const char kHelp[] =
     "usage: zmbtool encode INPUT... OUTPUT [OPTIONS]\n"
     "  OUTPUT must not exist unless --force (-f) is given; it is written whole or not at all.\n"
-    "  Writes the movie OUTPUT from PNG pictures and sound files. INPUT is the first of a\n"
+    "  Writes the movie OUTPUT from PNG or JPEG pictures and sound files. INPUT is the first of a\n"
     "  numbered series (frame0007.png, then frame0008.png, ...: the number is the last run of\n"
     "  digits, its width kept), a pattern (frame%04d.png, from its lowest number), or several\n"
-    "  files in playing order. A missing number in a series is refused.\n"
+    "  files in playing order. A missing number in a series is refused. INPUT may also be one\n"
+    "  Y4M stream (NAME.y4m, or - for standard input), which also gives the frame rate\n"
+    "  unless --fps does. An OUTPUT named like a picture is refused, even with --force.\n"
     "  Pictures may be indexed (their palettes are kept, rounded to the movie's 64 levels per\n"
     "  channel), greyscale or truecolour (reduced to 256 colours), with or without\n"
     "  transparency. All must be of one size, whole 4x4 blocks unless --pad or --crop.\n"
@@ -92,7 +96,8 @@ struct EncodeOptions {
     long count = -1;
     long quality = kDefaultQuality;
     long soundLead = enc::kAutomaticSoundLead;
-    long maxRate = 0;  // bytes a second; 0 = no cap
+    long maxRate = 0;        // bytes a second; 0 = no cap
+    bool rateGiven = false;  // --fps or --period-code: a Y4M stream's own rate is not used
     std::uint32_t background = 0;
     zmbtool::QuantiseOptions quantise;
     bool allowGaps = false, pad = false, crop = false, shortest = false, padSound = false;
@@ -112,6 +117,7 @@ bool SetFps(EncodeOptions& o, const std::string& v) {
     char* end = nullptr;
     const double fps = std::strtod(v.c_str(), &end);
     if (v.empty() || *end != 0 || !std::isfinite(fps) || fps < 0) return false;
+    o.rateGiven = true;
     if (fps == 0) return o.periodCode = 0, true;
     // Hundredths of a millisecond: the finest period a movie can store.
     const double hundredths = std::round(100000.0 / fps);
@@ -159,6 +165,7 @@ const Option kOptions[] = {
      [](EncodeOptions& o, const std::string& v) {
          long n = 0;
          if (!ParseLong(v, -2147483647L - 1, 2147483647L, &n)) return false;
+         o.rateGiven = true;
          return o.periodCode = static_cast<std::int32_t>(n), true;
      }},
     {"--count", true,
@@ -268,8 +275,9 @@ bool FittedSize(const EncodeOptions& o, const std::string& name, const zmbtool::
 // Reads, fits and reduces the pictures one at a time.
 class PictureReader {
   public:
-    PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe)
-        : o_(o), recipe_(recipe), quantiser_(o.quantise) {}
+    // `stream`, when given, is where every picture comes from, whatever its name.
+    PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe, zmbtool::Y4mStream* stream)
+        : o_(o), recipe_(recipe), stream_(stream), quantiser_(o.quantise) {}
 
     // With one movie palette every picture is seen for its colours before any is reduced.
     // Holding them meanwhile would take a truecolour picture's worth of memory each, and
@@ -301,9 +309,11 @@ class PictureReader {
 
   private:
     // Reads, lays on the background and fits one picture. The notes are said once, where
-    // the picture that calls for them is first read.
+    // the picture that calls for them is first read. The end of a stream fails with no error.
     bool Load(const std::string& name, zmbtool::SourcePicture& picture, std::string* error) {
-        if (!zmbtool::ReadSourcePng(name, &picture, error)) return false;
+        if (stream_ != nullptr ? !stream_->Next(&picture, error)
+                               : !zmbtool::ReadSourcePicture(name, &picture, error))
+            return false;
         if (picture.translucent) {
             if (!saidTransparency_)
                 Note(name +
@@ -398,6 +408,7 @@ class PictureReader {
 
     const EncodeOptions& o_;
     enc::MovieRecipe* recipe_;
+    zmbtool::Y4mStream* stream_;
     zmbtool::Quantiser quantiser_;
     bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
     std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0, fittedHeight_ = 0;
@@ -468,28 +479,51 @@ struct Coding {
     std::unique_ptr<enc::MovieWriter> writer;
 };
 
+// The pictures to read: files by name, or the frames of a Y4M stream.
+struct PictureSource {
+    const std::vector<std::string>& files;
+    zmbtool::Y4mStream* stream;
+    std::string streamName;
+    std::size_t Count(long limit) const {
+        if (stream == nullptr) return files.size();
+        return limit > 0 ? static_cast<std::size_t>(limit) : SIZE_MAX;
+    }
+    std::string Name(std::size_t i) const {
+        return stream == nullptr ? files[i] : streamName + ", frame " + std::to_string(i);
+    }
+    // A failure with no reason is a stream's end.
+    bool Ended(const std::string& error) const { return stream != nullptr && error.empty(); }
+};
+
 // Reads the pictures into the writer, made once the first picture gives the movie's size.
 // `last` is left holding the last picture, which the sound may hold on screen.
-bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
-                  enc::MovieRecipe* recipe, ScratchFile scratch[3], enc::Spool* originals,
+bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::MovieRecipe* recipe,
+                  ScratchFile scratch[3], enc::Spool* originals,
                   std::unique_ptr<enc::MovieWriter>* writer, enc::Picture* last,
                   std::string* error) {
-    PictureReader reader(o, recipe);
+    PictureReader reader(o, recipe, source.stream);
+    std::size_t count = source.Count(o.count);
+    const std::uint64_t shown = source.stream == nullptr ? count : 0;
     enc::Spool* kept = nullptr;
     if (reader.NeedsSurvey()) {
         if (!scratch[2].Open(o.output, error)) return false;
         kept = &scratch[2].Spool();
-        zmbtool::ProgressBar progress("gathering colours", files.size());
-        for (std::size_t i = 0; i < files.size(); ++i) {
+        zmbtool::ProgressBar progress("gathering colours", shown);
+        for (std::size_t i = 0; i < count; ++i) {
             progress.Update(i);
-            if (!reader.Survey(files[i], *kept, error)) return false;
+            if (reader.Survey(source.Name(i), *kept, error)) continue;
+            if (!source.Ended(*error)) return false;
+            count = i;
         }
         progress.Finish();
     }
-    zmbtool::ProgressBar progress("reading pictures", files.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
+    zmbtool::ProgressBar progress("reading pictures", shown);
+    for (std::size_t i = 0; i < count; ++i) {
         progress.Update(i);
-        if (!reader.Read(files[i], kept, last, error)) return false;
+        if (!reader.Read(source.Name(i), kept, last, error)) {
+            if (source.Ended(*error)) break;
+            return false;
+        }
         if (!*writer)
             *writer =
                 std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
@@ -734,20 +768,48 @@ int WriteOut(const EncodeOptions& o, enc::MovieWriter& writer) {
     return 0;
 }
 
-int Run(const std::vector<std::string>& args) {
-    EncodeOptions o;
-    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    std::vector<std::string> files, missing;
-    std::string error;
-    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &missing, &error))
-        return zmbtool::Fail("encode: " + error);
+// The picture files of a series, pattern or list, each noted as an input.
+bool ListPictureFiles(const EncodeOptions& o, std::vector<std::string>* files, std::string* error) {
+    std::vector<std::string> missing;
+    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, files, &missing, error))
+        return false;
     if (!missing.empty())
         Note(missing.front() +
              (missing.size() > 1
                   ? " and " + std::to_string(missing.size() - 1) + " more numbers are"
                   : " is") +
              " missing from the series and stepped over (--allow-gaps)");
-    for (const std::string& input : files) zmbtool::NoteInput(input);
+    for (const std::string& input : *files) zmbtool::NoteInput(input);
+    return true;
+}
+
+// `zmbtool encode *.png` in a folder of pictures makes the shell's last picture the output;
+// replacing it with a movie would lose it, --force or not.
+bool NamedLikeAPicture(const std::string& output) {
+    std::string lower = output;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* end : {".png", ".jpg", ".jpeg", ".y4m"})
+        if (lower.size() >= std::strlen(end) &&
+            lower.compare(lower.size() - std::strlen(end), std::string::npos, end) == 0)
+            return true;
+    return false;
+}
+
+int Run(const std::vector<std::string>& args) {
+    EncodeOptions o;
+    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
+    std::vector<std::string> files;
+    std::string error;
+    zmbtool::Y4mStream y4m;
+    const bool stream = o.inputs.size() == 1 && zmbtool::IsY4mInput(o.inputs[0]);
+    if (NamedLikeAPicture(o.output))
+        return zmbtool::Fail("encode: " + o.output +
+                             " is named like a picture, not a movie (the last name of a glob?); "
+                             "refused even with --force");
+    if (stream ? !y4m.Open(o.inputs[0], &error) : !ListPictureFiles(o, &files, &error))
+        return zmbtool::Fail("encode: " + error);
+    if (stream && o.inputs[0] != "-") zmbtool::NoteInput(o.inputs[0]);
+    if (stream && !o.rateGiven && y4m.PeriodCode() != 0) o.periodCode = y4m.PeriodCode();
     for (const std::string& input : o.tracks) zmbtool::NoteInput(input);
     // Checked before the long work; written only once the movie is whole, so a refused
     // input leaves nothing behind.
@@ -771,7 +833,9 @@ int Run(const std::vector<std::string>& args) {
         !scratch[1].Open(o.output, &error) || (o.maxRate > 0 && !originals.Open(o.output, &error)))
         return zmbtool::Fail("encode: " + error);
     enc::Spool* kept = o.maxRate > 0 ? &originals.Spool() : nullptr;
-    if (!ReadPictures(o, files, &recipe, scratch, kept, &writer, &last, &error))
+    const PictureSource source{files, stream ? &y4m : nullptr,
+                               o.inputs[0] == "-" ? "standard input" : o.inputs[0]};
+    if (!ReadPictures(o, source, &recipe, scratch, kept, &writer, &last, &error))
         return zmbtool::Fail("encode: " + error);
     if (!writer) return zmbtool::Fail("encode: no picture to encode");
     std::unique_ptr<Coding> recoded;
