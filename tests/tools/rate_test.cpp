@@ -3,11 +3,13 @@
 // stays under the cap without a picture dropped, encode's own count is the library's, and
 // the player reading at the cap's speed shows every frame in time.
 #include <gtest/gtest.h>
+#include <png.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "encode_clips.h"
 #include "run_tool.h"
@@ -24,6 +26,32 @@ namespace clips = zambrel::clips;
 long NumberAfter(const std::string& text, const std::string& label) {
     const std::size_t at = text.find(label);
     return at == std::string::npos ? -1 : std::atol(text.c_str() + at + label.size());
+}
+
+// How many columns of a rate plot show the second's line above the cap's: the plot's dark
+// line (20, 40, 110) over its red one (220, 30, 30). -1 when the plot cannot be read.
+int ColumnsOverTheCap(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return -1;
+    image.format = PNG_FORMAT_RGB;
+    std::vector<std::uint8_t> rgb(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.data(), 0, nullptr)) return -1;
+    const auto is = [&](std::uint32_t x, std::uint32_t y, int r, int g, int b) {
+        const std::uint8_t* p = &rgb[(std::size_t{y} * image.width + x) * 3];
+        return p[0] == r && p[1] == g && p[2] == b;
+    };
+    int capRow = -1, over = 0;
+    for (std::uint32_t y = 0; y < image.height && capRow < 0; ++y)
+        if (is(image.width / 2, y, 220, 30, 30)) capRow = static_cast<int>(y);
+    if (capRow < 0) return -1;
+    for (std::uint32_t x = 0; x < image.width; ++x)
+        for (int y = 0; y < capRow; ++y)
+            if (is(x, static_cast<std::uint32_t>(y), 20, 40, 110)) {
+                ++over;
+                break;
+            }
+    return over;
 }
 
 class EncodeRate : public ToolFolderTest {
@@ -77,6 +105,17 @@ TEST_F(EncodeRate, CappedMoviesKeepEveryPictureUnderTheCapAsThePlayersCountIt) {
         EXPECT_EQ(NumberAfter(played, "Skipped frames: "), 0) << played;
         EXPECT_GE(std::atof(played.c_str() + played.find("rate obtained: ") + 15), 14.5) << played;
     }
+    // Looked at, the plot shows where a movie is too fast for its medium, and a capped one
+    // never is.
+    const std::string cap = " --max-rate " + std::to_string(busiest / 4);
+    ASSERT_EQ(RunTool("info " + Path("free.zmb") + " --rate-plot " + Path("free.png") + cap).status,
+              0);
+    ASSERT_EQ(
+        RunTool("info " + Path("capped.zmb") + " --rate-plot " + Path("capped.png") + cap).status,
+        0);
+    EXPECT_GT(ColumnsOverTheCap(Path("free.png")), 100);
+    EXPECT_EQ(ColumnsOverTheCap(Path("capped.png")), 0);
+
     const RunResult tooLow = Encode("low.zmb", "--max-rate 50");
     EXPECT_EQ(tooLow.status, 1) << tooLow.output;
     EXPECT_NE(tooLow.output.find("is below what the movie needs"), std::string::npos);

@@ -802,10 +802,6 @@ int Run(const std::vector<std::string>& args) {
     std::string error;
     zmbtool::Y4mStream y4m;
     const bool stream = o.inputs.size() == 1 && zmbtool::IsY4mInput(o.inputs[0]);
-    if (NamedLikeAPicture(o.output))
-        return zmbtool::Fail("encode: " + o.output +
-                             " is named like a picture, not a movie (the last name of a glob?); "
-                             "refused even with --force");
     if (stream ? !y4m.Open(o.inputs[0], &error) : !ListPictureFiles(o, &files, &error))
         return zmbtool::Fail("encode: " + error);
     if (stream && o.inputs[0] != "-") zmbtool::NoteInput(o.inputs[0]);
@@ -814,6 +810,11 @@ int Run(const std::vector<std::string>& args) {
     // Checked before the long work; written only once the movie is whole, so a refused
     // input leaves nothing behind.
     if (!zmbtool::CheckOutputs({o.output}, &error)) return zmbtool::Fail("encode: " + error);
+    // After the rules every output follows, so that what they refuse is said in their words.
+    if (NamedLikeAPicture(o.output))
+        return zmbtool::Fail("encode: " + o.output +
+                             " is named like a picture, not a movie (the last name of a glob?); "
+                             "refused even with --force");
     enc::MovieRecipe recipe;
     recipe.frameRate = o.periodCode;
     recipe.ring = o.ring;
