@@ -1,7 +1,8 @@
 // SPDX-License-Identifier: MIT
 // zmbtool encode from JPEG files and from Y4M streams (a file, or standard input): the movie
 // shows what libjpeg itself decodes, or what the test's own BT.601 conversion gives, as
-// closely as 256 colours allow; broken inputs fail on one line and write nothing.
+// closely as 256 colours allow, the same with one thread or two; broken inputs fail on one
+// line and write nothing.
 #include <gtest/gtest.h>
 #include <jpeglib.h>
 
@@ -123,6 +124,13 @@ TEST_F(EncodeInputs, JpegSequencesEncodeAsLibjpegDecodesThem) {
         RunTool("encode " + Path("shot10.jpg") + " " + Path("j.zmb") + " --quality 100");
     ASSERT_EQ(run.status, 0) << run.output;
     ExpectClose(Decoded(Path("j.zmb")), wanted);
+    // Reading ahead on a second thread changes nothing in the movie, whatever the options.
+    for (const std::string options : {"", " --palette movie --dither", " --max-rate 20000"}) {
+        const std::string common = "encode -f " + Path("shot10.jpg") + " ";
+        ASSERT_EQ(RunTool(common + Path("one.zmb") + " --threads 1" + options).status, 0);
+        ASSERT_EQ(RunTool(common + Path("two.zmb") + " --threads 2" + options).status, 0);
+        EXPECT_TRUE(ReadFileBytes(Path("one.zmb")) == ReadFileBytes(Path("two.zmb"))) << options;
+    }
 }
 
 TEST_F(EncodeInputs, Y4mFromStandardInputEncodesAtItsOwnRate) {

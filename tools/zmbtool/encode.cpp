@@ -14,6 +14,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command.h"
@@ -28,6 +29,7 @@
 #include "output.h"
 #include "progress.h"
 #include "quantise.h"
+#include "run_ahead.h"
 
 namespace {
 
@@ -84,6 +86,9 @@ const char kHelp[] =
     "  --pad-sound         fill tracks shorter than the pictures with silence, so that the\n"
     "                      player keeps the movie's pace to its last picture\n"
     "  --round-palette     accepted for old scripts: palettes are always rounded now\n"
+    "  --threads N         1 to work on one core; by default reading and reducing the next\n"
+    "                      picture runs beside the coding of the one before (the movie is\n"
+    "                      the same either way)\n"
     "  --max-rate BYTES    no second of the movie, counted as the players count it, holds\n"
     "                      more than BYTES (a double-speed disc drive reads 300000): the\n"
     "                      frames of busier seconds are coded again at lower quality\n";
@@ -96,7 +101,8 @@ struct EncodeOptions {
     long count = -1;
     long quality = kDefaultQuality;
     long soundLead = enc::kAutomaticSoundLead;
-    long maxRate = 0;        // bytes a second; 0 = no cap
+    long maxRate = 0;  // bytes a second; 0 = no cap
+    long threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
     bool rateGiven = false;  // --fps or --period-code: a Y4M stream's own rate is not used
     std::uint32_t background = 0;
     zmbtool::QuantiseOptions quantise;
@@ -190,6 +196,8 @@ const Option kOptions[] = {
     {"--sound-lead", true, SetSoundLead},
     {"--shortest", false, Set<&EncodeOptions::shortest>},
     {"--pad-sound", false, Set<&EncodeOptions::padSound>},
+    {"--threads", true,
+     [](EncodeOptions& o, const std::string& v) { return ParseLong(v, 1, 64, &o.threads); }},
     {"--max-rate", true,
      [](EncodeOptions& o, const std::string& v) {
          return ParseLong(v, 1, 0x7FFFFFFF, &o.maxRate);
@@ -517,21 +525,28 @@ bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::Movi
         }
         progress.Finish();
     }
+    // Reading and reducing a picture (most of the work) runs ahead of simplifying and
+    // spooling the one before; each stage keeps its pictures in order, so the movie is the
+    // same however many threads made it.
     zmbtool::ProgressBar progress("reading pictures", shown);
-    for (std::size_t i = 0; i < count; ++i) {
-        progress.Update(i);
-        if (!reader.Read(source.Name(i), kept, last, error)) {
-            if (source.Ended(*error)) break;
-            return false;
-        }
+    std::size_t done = 0;
+    const auto produce = [&](std::size_t i, enc::Picture& picture, std::string* failure) {
+        if (reader.Read(source.Name(i), kept, &picture, failure)) return true;
+        if (source.Ended(*failure)) failure->clear();
+        return false;
+    };
+    const auto consume = [&](enc::Picture& picture, std::string* failure) {
+        progress.Update(done++);
+        *last = std::move(picture);
         if (!*writer)
             *writer =
                 std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
-        if (!(*writer)->Add(*last)) return *error = (*writer)->Error(), false;
-        if (!KeepPicture(originals, *last, error)) return false;
-    }
+        if (!(*writer)->Add(*last)) return *failure = (*writer)->Error(), false;
+        return KeepPicture(originals, *last, failure);
+    };
+    const bool ok = zmbtool::RunAhead<enc::Picture>(count, o.threads > 1, produce, consume, error);
     progress.Finish();
-    return true;
+    return ok;
 }
 
 // Codes the movie again from the kept pictures, each at its own quality.
