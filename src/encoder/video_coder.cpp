@@ -37,14 +37,17 @@ bool HasBannedPair(const std::array<std::uint8_t, 16>& p, const BannedPair& ban)
     return false;
 }
 
-// The palette's nearest other colour to `colour`; without a palette, its neighbour.
-std::uint8_t StandIn(const Levels* palette, std::uint8_t colour) {
+// The palette's nearest other colour to `colour` that is not reserved; without a palette,
+// its neighbour.
+std::uint8_t StandIn(const Levels* palette, std::uint8_t colour, const BannedPair& ban) {
     if (palette == nullptr) return static_cast<std::uint8_t>(colour ^ 1);
     const Levels& l = *palette;
     std::uint32_t best = ~0u;
     std::uint8_t chosen = static_cast<std::uint8_t>(colour ^ 1);
     for (int c = 0; c < 256; ++c) {
-        if (c == colour) continue;
+        if (c == colour ||
+            (ban.reserved != nullptr && (*ban.reserved)[static_cast<std::size_t>(c)]))
+            continue;
         std::uint32_t distance = 0;
         for (int k = 0; k < 3; ++k) {
             const int d = l[3 * c + k] - l[3 * colour + k];
@@ -57,7 +60,7 @@ std::uint8_t StandIn(const Levels* palette, std::uint8_t colour) {
 
 void ReplaceBannedPairs(std::array<std::uint8_t, 16>& p, const BannedPair& ban,
                         const Levels* palette) {
-    const std::uint8_t standIn = StandIn(palette, ban.colour);
+    const std::uint8_t standIn = StandIn(palette, ban.colour, ban);
     for (int row = 0; row < 16; row += 4)
         for (int column = 0; column < 4; column += 2)
             if (p[row + column] == ban.colour && p[row + column + 1] == ban.colour)
@@ -280,7 +283,9 @@ bool VideoCoder::BuildTrees(const FrameSource& frames, std::string& error) {
                               [](std::uint64_t c) { return c != 0; }));
             const std::uint32_t freeValues = kValues - literals;
             if (freeValues == 0 && t == kFullTree && mayAlter_ && !ban_.active) {
-                ban_ = LeastUsedBannablePair(counts[t]);
+                const BannedPair chosen = LeastUsedBannablePair(counts[t]);
+                ban_.active = true;
+                ban_.colour = chosen.colour;
                 settled = false;
                 break;
             }

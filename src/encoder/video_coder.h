@@ -36,6 +36,7 @@ struct FramePictures {
 struct BannedPair {
     bool active = false;
     std::uint8_t colour = 0;
+    const std::array<bool, 256>* reserved = nullptr;  // entries no stand-in may be
 };
 
 // A value the reader decodes: which tree, and the 16-bit value it must come out as.
@@ -82,6 +83,8 @@ class VideoCoder {
     VideoCoder(std::uint32_t width, std::uint32_t height, const StreamOptions& options,
                bool mayAlter)
         : width_(width), height_(height), options_(options), mayAlter_(mayAlter) {}
+    // Entries a stand-in for a banned pair may not be; must outlive the coder.
+    void Reserve(const std::array<bool, 256>& reserved) { ban_.reserved = &reserved; }
 
     // Calls its argument for every stored frame, in any order; false if it could not.
     using FrameSource = std::function<bool(const std::function<void(const FramePictures&)>&)>;

@@ -264,7 +264,10 @@ struct MovieWriter::State {
                    std::all_of(r.pictureErrorBudgets.begin(), r.pictureErrorBudgets.end(),
                                [](std::uint32_t b) { return b == 0; })),
           video(r.width, r.height, r.stream, !lossless),
-          survey(r.stream) {}
+          survey(r.stream) {
+        simplifier.Reserve(r.reservedEntries);
+        video.Reserve(r.reservedEntries);
+    }
 
     bool Fail(const std::string& reason) {
         if (error.empty()) error = reason;
@@ -272,6 +275,7 @@ struct MovieWriter::State {
     }
     bool Add(const Picture& picture);
     bool SurveyLiterals();
+    bool KeepReserved(const Picture& picture, Levels& levels);
     bool SpoolPicture(const Levels& levels);
     bool ForEachStoredFrame(const std::function<bool(const StoredFrame&)>& visit);
     bool ReadPicture(std::vector<std::uint8_t>& into, Levels& levels, bool& same);
@@ -314,6 +318,7 @@ bool MovieWriter::State::Add(const Picture& picture) {
         error = "picture " + std::to_string(count) + ": " + error;
         return false;
     }
+    if (!KeepReserved(picture, levels)) return false;
     const std::uint32_t budget = count < recipe.pictureErrorBudgets.size()
                                      ? recipe.pictureErrorBudgets[count]
                                      : recipe.blockErrorBudget;
@@ -331,6 +336,21 @@ bool MovieWriter::State::Add(const Picture& picture) {
     previousLevels = levels;
     ++count;
     return true;
+}
+
+// Reserved entries stay black, as the player starts them, so that no palette chunk sets
+// them; no picture may show them.
+bool MovieWriter::State::KeepReserved(const Picture& picture, Levels& levels) {
+    const auto& reserved = recipe.reservedEntries;
+    if (std::none_of(reserved.begin(), reserved.end(), [](bool r) { return r; })) return true;
+    for (int e = 0; e < 256; ++e)
+        if (reserved[static_cast<std::size_t>(e)])
+            levels[3 * e] = levels[3 * e + 1] = levels[3 * e + 2] = 0;
+    const auto used = std::find_if(picture.pixels.begin(), picture.pixels.end(),
+                                   [&](std::uint8_t p) { return reserved[p]; });
+    if (used == picture.pixels.end()) return true;
+    return Fail("picture " + std::to_string(count) + " uses palette entry " +
+                std::to_string(*used) + ", which is reserved");
 }
 
 // A lossless movie whose pictures fill a tree with every value cannot be written; say so at

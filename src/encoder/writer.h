@@ -105,6 +105,10 @@ struct MovieRecipe {
     // Per picture in playing order, a budget in place of blockErrorBudget (pictures past its
     // end keep blockErrorBudget): a movie held under a data-rate cap is coarser where busy.
     std::vector<std::uint32_t> pictureErrorBudgets;
+    // Palette entries kept for the program the movie plays in: no picture may use them, and
+    // the movie never sets them (their palette values are taken as black, the player's
+    // start), so the program's colours there stay as it set them.
+    std::array<bool, 256> reservedEntries{};
     StreamOptions stream{};
     // Called after each stored frame is coded with the frames done and the stored frames,
     // for a progress display; may be empty.

@@ -124,6 +124,25 @@ TEST_F(EncodeInputs, JpegSequencesEncodeAsLibjpegDecodesThem) {
         RunTool("encode " + Path("shot10.jpg") + " " + Path("j.zmb") + " --quality 100");
     ASSERT_EQ(run.status, 0) << run.output;
     ExpectClose(Decoded(Path("j.zmb")), wanted);
+    // Entries reserved for the host program are never shown and never set, in any frame.
+    ASSERT_EQ(RunTool("encode -f " + Path("shot10.jpg") + " " + Path("r.zmb") +
+                      " --reserve 0-9,246-255 --quality 70")
+                  .status,
+              0);
+    const std::vector<std::uint8_t> shown = Decoded(Path("r.zmb"));
+    ASSERT_EQ(RunTool("decode -f " + Path("r.zmb") + " --raw " + Path("r.raw")).status, 0);
+    const std::vector<std::uint8_t> raw = ReadFileBytes(Path("r.raw"));
+    const std::size_t frameBytes = 768 + std::size_t{kWidth} * kHeight;
+    ASSERT_EQ(raw.size(), kFrames * frameBytes);
+    for (std::size_t at = 0; at < raw.size(); at += frameBytes) {
+        for (std::size_t e = 0; e < 256; e = e == 9 ? 246 : e + 1)
+            EXPECT_TRUE(raw[at + 3 * e] == 0 && raw[at + 3 * e + 1] == 0 &&
+                        raw[at + 3 * e + 2] == 0)
+                << "entry " << e;
+        for (std::size_t i = at + 768; i < at + frameBytes; ++i)
+            ASSERT_TRUE(raw[i] >= 10 && raw[i] < 246) << "pixel " << i - at - 768;
+    }
+    ExpectClose(shown, wanted);
     // Reading ahead on a second thread changes nothing in the movie, whatever the options.
     for (const std::string options : {"", " --palette movie --dither", " --max-rate 20000"}) {
         const std::string common = "encode -f " + Path("shot10.jpg") + " ";

@@ -86,6 +86,8 @@ const char kHelp[] =
     "  --pad-sound         fill tracks shorter than the pictures with silence, so that the\n"
     "                      player keeps the movie's pace to its last picture\n"
     "  --round-palette     accepted for old scripts: palettes are always rounded now\n"
+    "  --reserve LIST      palette entries the pictures leave alone for the program the\n"
+    "                      movie plays in, such as 0-9,246-255: never used, never set\n"
     "  --threads N         1 to work on one core; by default reading and reducing the next\n"
     "                      picture runs beside the coding of the one before (the movie is\n"
     "                      the same either way)\n"
@@ -153,6 +155,25 @@ bool SetPalette(EncodeOptions& o, const std::string& v) {
     return true;
 }
 
+// "0-9,246-255": entries and ranges of them, leaving at least two for the pictures.
+bool SetReserve(EncodeOptions& o, const std::string& v) {
+    std::array<bool, 256>& reserved = o.quantise.reserved;
+    for (std::size_t at = 0; at <= v.size();) {
+        std::size_t end = v.find(',', at);
+        if (end == std::string::npos) end = v.size();
+        const std::string range = v.substr(at, end - at);
+        const std::size_t dash = range.find('-');
+        long first = 0, last = 0;
+        if (!ParseLong(range.substr(0, dash), 0, 255, &first) ||
+            !ParseLong(dash == std::string::npos ? range : range.substr(dash + 1), first, 255,
+                       &last))
+            return false;
+        for (long e = first; e <= last; ++e) reserved[static_cast<std::size_t>(e)] = true;
+        at = end + 1;
+    }
+    return std::count(reserved.begin(), reserved.end(), false) >= 2;
+}
+
 bool SetSoundLead(EncodeOptions& o, const std::string& v) {
     if (v == "auto") return o.soundLead = enc::kAutomaticSoundLead, true;
     return ParseLong(v, 0, 10000, &o.soundLead);
@@ -196,6 +217,7 @@ const Option kOptions[] = {
     {"--sound-lead", true, SetSoundLead},
     {"--shortest", false, Set<&EncodeOptions::shortest>},
     {"--pad-sound", false, Set<&EncodeOptions::padSound>},
+    {"--reserve", true, SetReserve},
     {"--threads", true,
      [](EncodeOptions& o, const std::string& v) { return ParseLong(v, 1, 64, &o.threads); }},
     {"--max-rate", true,
@@ -839,6 +861,7 @@ int Run(const std::vector<std::string>& args) {
     recipe.soundLead = static_cast<std::int32_t>(o.soundLead);
     // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
     recipe.blockErrorBudget = BudgetFor(o.quality);
+    recipe.reservedEntries = o.quantise.reserved;
     // The pictures wait in one scratch file as they will be shown, the coded frames in the
     // second until the frame table before them is known; the third is for a colour survey.
     // Under a cap the pictures as given wait in a fourth, to be coded again.

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <libimagequant.h>
 
+#include <algorithm>
 #include <cstdlib>
 #endif
 
@@ -106,7 +107,7 @@ bool SameEntry(const std::array<std::uint8_t, 768>& a, int i,
 // the slots left over, so that the palette chunk keeps what did not change.
 void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count, Quantiser::State& s) {
     const std::array<std::uint8_t, 768> old = s.palette;
-    std::array<bool, 256> taken{}, placed{};
+    std::array<bool, 256> taken = s.options.reserved, placed{};
     for (unsigned i = 0; i < count; ++i)
         for (int slot = 0; slot < 256; ++slot)
             if (!taken[slot] && SameEntry(fresh, static_cast<int>(i), old, slot)) {
@@ -188,7 +189,8 @@ bool QuantiserAvailable() {
 Quantiser::Quantiser(const QuantiseOptions& options) : state_(std::make_unique<State>()) {
     state_->options = options;
     UseOneThreadUnlessAsked();
-    liq_set_max_colors(state_->attr.get(), 256);
+    const auto reserved = std::count(options.reserved.begin(), options.reserved.end(), true);
+    liq_set_max_colors(state_->attr.get(), static_cast<int>(256 - reserved));
     liq_set_speed(state_->attr.get(),
                   options.mode == PaletteMode::Movie ? kMovieSpeed : kSceneSpeed);
     // The movie keeps 6 bits a channel: tell the library, so that it does not spend
