@@ -8,6 +8,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <string>
 #include <thread>
 #include <utility>
@@ -43,7 +44,14 @@ bool RunAhead(std::size_t count, bool threaded,
         for (std::size_t i = 0; i < count; ++i) {
             Item item;
             std::string failure;
-            const bool ok = produce(i, item, &failure);
+            bool ok = false;
+            // An exception may not leave a thread: running out of memory fails the run as it
+            // would on one thread.
+            try {
+                ok = produce(i, item, &failure);
+            } catch (const std::bad_alloc&) {
+                failure = "out of memory";
+            }
             std::unique_lock<std::mutex> lock(mutex);
             if (!ok) {
                 producerError = failure;
