@@ -37,12 +37,15 @@ constexpr int kMovieSpeed = 4;
 // whose cores are busy with anything else that costs three to five times the work itself
 // (measured on two shared cores), so unless the user asks for threads with OMP_NUM_THREADS
 // the reduction runs on the encoding thread alone. Found at run time: the OpenMP runtime is
-// there only when the library was built with it.
+// there only when the library was built with it. The setting is the calling thread's own,
+// so it is made on whichever thread reduces the pictures, before each.
 void UseOneThreadUnlessAsked() {
-    if (std::getenv("OMP_NUM_THREADS") != nullptr) return;
     using SetThreads = void (*)(int);
-    if (void* set = dlsym(RTLD_DEFAULT, "omp_set_num_threads"))
-        reinterpret_cast<SetThreads>(set)(1);
+    static const SetThreads set = [] {
+        if (std::getenv("OMP_NUM_THREADS") != nullptr) return SetThreads{};
+        return reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"));
+    }();
+    if (set != nullptr) set(1);
 }
 
 struct AttrDeleter {
@@ -202,6 +205,7 @@ Quantiser::~Quantiser() = default;
 
 void Quantiser::Survey(std::uint32_t width, std::uint32_t height,
                        const std::vector<std::uint8_t>& rgba) {
+    UseOneThreadUnlessAsked();
     State& s = *state_;
     if (!s.histogram && !s.surveyFailed) s.histogram.reset(liq_histogram_create(s.attr.get()));
     Image image = MakeImage(s, {width, height, rgba});
@@ -229,6 +233,7 @@ bool MakeMoviePalette(Quantiser::State& s) {
 
 bool Quantiser::Add(std::uint32_t width, std::uint32_t height,
                     const std::vector<std::uint8_t>& rgba, enc::Picture* out, std::string* error) {
+    UseOneThreadUnlessAsked();
     State& s = *state_;
     const Pending picture{width, height, rgba};
     bool ok = false;
