@@ -32,6 +32,10 @@ class Simplifier::Distances {
             }
     }
     std::uint32_t operator()(std::uint8_t a, std::uint8_t b) const { return table_[a * 256 + b]; }
+    void Reserve(const std::array<bool, 256>& reserved) {
+        reserved_ = reserved;
+        std::fill(nearest_.begin(), nearest_.end(), -1);
+    }
 
     // The entry nearest to the mean colour of the pixels of `block` whose bit is set in
     // `take` (at least one): what a flat or two-colour block of grainy material is best shown
@@ -73,6 +77,7 @@ class Simplifier::Distances {
         std::uint32_t best = ~0u;
         std::int16_t nearest = 0;
         for (int e = 0; e < 256; ++e) {
+            if (reserved_[static_cast<std::size_t>(e)]) continue;
             std::uint32_t distance = 0;
             for (int c = 0; c < 3; ++c) {
                 const int d = shown_[e * 3 + c] - want[c];
@@ -84,6 +89,7 @@ class Simplifier::Distances {
     }
 
     bool built_ = false;
+    std::array<bool, 256> reserved_{};
     Levels levels_{};
     std::array<int, kPaletteBytes> shown_{};  // the levels widened, as the player shows them
     std::vector<std::uint32_t> table_ = std::vector<std::uint32_t>(256 * 256);
@@ -209,6 +215,10 @@ Simplifier::Simplifier(std::uint32_t width, std::uint32_t height, std::uint32_t 
     : width_(width), height_(height), budget_(budget), distances_(std::make_unique<Distances>()) {}
 
 Simplifier::~Simplifier() = default;
+
+void Simplifier::Reserve(const std::array<bool, 256>& reserved) {
+    distances_->Reserve(reserved);
+}
 
 void Simplifier::Simplify(const std::uint8_t* wanted, const Levels& levels,
                           const std::uint8_t* onScreen, std::uint8_t* shown) {

@@ -3,6 +3,7 @@
 // budget allows, so that the lossless coder then finds skipped, solid and two-colour blocks.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 
@@ -28,6 +29,10 @@ class Simplifier {
     // picture was shown as, or null for the first picture.
     void Simplify(const std::uint8_t* wanted, const Levels& levels, const std::uint8_t* onScreen,
                   std::uint8_t* shown);
+    // Entries no simplified block may be shown in.
+    void Reserve(const std::array<bool, 256>& reserved);
+    // The budget of the pictures simplified from now on.
+    void SetBudget(std::uint32_t budget) { budget_ = budget; }
 
     class Distances;  // lossy.cpp's alone
 

@@ -29,8 +29,46 @@ struct Block {
     std::array<std::uint8_t, 16> pixels;
 };
 
+bool HasBannedPair(const std::array<std::uint8_t, 16>& p, const BannedPair& ban) {
+    if (!ban.active) return false;
+    for (int row = 0; row < 16; row += 4)
+        for (int column = 0; column < 4; column += 2)
+            if (p[row + column] == ban.colour && p[row + column + 1] == ban.colour) return true;
+    return false;
+}
+
+// The palette's nearest other colour to `colour` that is not reserved; without a palette,
+// its neighbour.
+std::uint8_t StandIn(const Levels* palette, std::uint8_t colour, const BannedPair& ban) {
+    if (palette == nullptr) return static_cast<std::uint8_t>(colour ^ 1);
+    const Levels& l = *palette;
+    std::uint32_t best = ~0u;
+    std::uint8_t chosen = static_cast<std::uint8_t>(colour ^ 1);
+    for (int c = 0; c < 256; ++c) {
+        if (c == colour ||
+            (ban.reserved != nullptr && (*ban.reserved)[static_cast<std::size_t>(c)]))
+            continue;
+        std::uint32_t distance = 0;
+        for (int k = 0; k < 3; ++k) {
+            const int d = l[3 * c + k] - l[3 * colour + k];
+            distance += static_cast<std::uint32_t>(d * d);
+        }
+        if (distance < best) best = distance, chosen = static_cast<std::uint8_t>(c);
+    }
+    return chosen;
+}
+
+void ReplaceBannedPairs(std::array<std::uint8_t, 16>& p, const BannedPair& ban,
+                        const Levels* palette) {
+    const std::uint8_t standIn = StandIn(palette, ban.colour, ban);
+    for (int row = 0; row < 16; row += 4)
+        for (int column = 0; column < 4; column += 2)
+            if (p[row + column] == ban.colour && p[row + column + 1] == ban.colour)
+                p[row + column + 1] = standIn;
+}
+
 Block ReadBlock(const FramePictures& frame, std::uint32_t width, std::uint32_t bx, std::uint32_t by,
-                const StreamOptions& options) {
+                const StreamOptions& options, const BannedPair& ban) {
     Block block{};
     bool unchanged = frame.previous != nullptr && !options.noSkip;
     for (std::uint32_t y = 0; y < 4; ++y) {
@@ -40,7 +78,9 @@ Block ReadBlock(const FramePictures& frame, std::uint32_t width, std::uint32_t b
             if (unchanged && frame.previous[row + x] != frame.picture[row + x]) unchanged = false;
         }
     }
-    if (unchanged) {
+    // A kept block shows the stand-in chosen under the palette it was painted with.
+    const bool banned = HasBannedPair(block.pixels, ban);
+    if (unchanged && !(banned && !frame.paletteKept)) {
         block.type = kSkip;
         return block;
     }
@@ -58,6 +98,7 @@ Block ReadBlock(const FramePictures& frame, std::uint32_t width, std::uint32_t b
     }
     block.type = options.fullBlocksOnly || colours == 3 ? kFull : colours == 2 ? kMono : kSolid;
     block.colour = first;
+    if (banned && block.type == kFull) ReplaceBannedPairs(block.pixels, ban, frame.palette);
     return block;
 }
 
@@ -187,6 +228,15 @@ ValueTree MakeValueTree(const std::vector<std::uint64_t>& counts, unsigned usabl
     return tree;
 }
 
+// Of the pairs no other tree can hold, the one whose loss alters the fewest pixels.
+BannedPair LeastUsedBannablePair(const std::vector<std::uint64_t>& counts) {
+    BannedPair ban{true, 1};
+    for (int c = 1; c < 256; c += 4)
+        if (counts[static_cast<std::uint32_t>(c * 257)] < counts[ban.colour * 257u])
+            ban.colour = static_cast<std::uint8_t>(c);
+    return ban;
+}
+
 const char* TreeName(int tree) {
     static const char* const kNames[] = {"pattern", "colour", "full", "type"};
     return kNames[tree];
@@ -195,12 +245,13 @@ const char* TreeName(int tree) {
 }  // namespace
 
 std::vector<VideoValue> FrameValues(const FramePictures& frame, std::uint32_t width,
-                                    std::uint32_t height, const StreamOptions& options) {
+                                    std::uint32_t height, const StreamOptions& options,
+                                    const BannedPair& ban) {
     std::vector<Block> blocks;
     blocks.reserve(static_cast<std::size_t>(width / 4) * (height / 4));
     for (std::uint32_t by = 0; by < height / 4; ++by)
         for (std::uint32_t bx = 0; bx < width / 4; ++bx)
-            blocks.push_back(ReadBlock(frame, width, bx, by, options));
+            blocks.push_back(ReadBlock(frame, width, bx, by, options, ban));
     std::vector<VideoValue> values;
     for (std::size_t first = 0; first < blocks.size();) {
         std::size_t end = first + 1;
@@ -219,7 +270,7 @@ bool VideoCoder::BuildTrees(const FrameSource& frames, std::string& error) {
     for (;;) {
         for (auto& c : counts) c.assign(kValues + 3, 0);
         const bool counted = frames([&](const FramePictures& frame) {
-            ForEachSymbol(FrameValues(frame, width_, height_, options_), usable,
+            ForEachSymbol(FrameValues(frame, width_, height_, options_, ban_), usable,
                           [&](int tree, std::uint32_t symbol) { ++counts[tree][symbol]; });
         });
         if (!counted) return false;
@@ -231,6 +282,13 @@ bool VideoCoder::BuildTrees(const FrameSource& frames, std::string& error) {
                 std::count_if(counts[t].begin(), counts[t].begin() + kValues,
                               [](std::uint64_t c) { return c != 0; }));
             const std::uint32_t freeValues = kValues - literals;
+            if (freeValues == 0 && t == kFullTree && mayAlter_ && !ban_.active) {
+                const BannedPair chosen = LeastUsedBannablePair(counts[t]);
+                ban_.active = true;
+                ban_.colour = chosen.colour;
+                settled = false;
+                break;
+            }
             if (freeValues == 0) {
                 error = std::string("the ") + TreeName(t) +
                         " tree needs all 65,536 values, leaving none for its escapes";
@@ -270,12 +328,34 @@ std::vector<std::uint8_t> VideoCoder::EncodeFrame(const FramePictures& frame) co
     std::array<unsigned, 4> usable{};
     for (int t = 0; t < kVideoTrees; ++t) usable[t] = trees_[t].usableEscapes;
     BitWriter out;
-    ForEachSymbol(
-        FrameValues(frame, width_, height_, options_), usable, [&](int tree, std::uint32_t symbol) {
-            const ValueTree& t = trees_[tree];
-            WriteCode(out, t.codes.codes[static_cast<std::size_t>(t.symbolOfValue[symbol])]);
-        });
+    ForEachSymbol(FrameValues(frame, width_, height_, options_, ban_), usable,
+                  [&](int tree, std::uint32_t symbol) {
+                      const ValueTree& t = trees_[tree];
+                      WriteCode(out,
+                                t.codes.codes[static_cast<std::size_t>(t.symbolOfValue[symbol])]);
+                  });
     return out.Bytes();
+}
+
+LiteralSurvey::LiteralSurvey(const StreamOptions& options) : options_(options) {
+    for (auto& seen : seen_) seen.assign(kValues, false);
+}
+
+bool LiteralSurvey::Add(const FramePictures& frame, std::uint32_t width, std::uint32_t height,
+                        const char** tree) {
+    // Fewer escapes than these only ever need more literals, so a tree full here is full.
+    std::array<unsigned, 4> usable{};
+    usable.fill(options_.escapes == EscapeUse::Recent ? 3u : 0u);
+    int full = -1;
+    ForEachSymbol(FrameValues(frame, width, height, options_), usable,
+                  [&](int t, std::uint32_t symbol) {
+                      if (symbol >= kValues || seen_[t][symbol]) return;
+                      seen_[t][symbol] = true;
+                      if (++count_[t] == kValues) full = t;
+                  });
+    if (full < 0) return true;
+    *tree = TreeName(full);
+    return false;
 }
 
 std::uint32_t VideoCoder::NodeCount(int tree) const {

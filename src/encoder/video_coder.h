@@ -10,6 +10,7 @@
 
 #include "encoder/bit_writer.h"
 #include "encoder/code_tree.h"
+#include "encoder/palette_chunk.h"
 #include "encoder/writer.h"
 
 namespace zambrel::encoder {
@@ -18,9 +19,24 @@ enum VideoTree { kPatternTree = 0, kColourTree = 1, kFullTree = 2, kTypeTree = 3
 
 // One stored frame's video: the picture it shows and the picture it is painted over, or
 // null when nothing defined is on screen before it (the first frame), so no block may skip.
+// The palette it is shown with matters only to a movie with a banned pair (below).
 struct FramePictures {
     const std::uint8_t* picture;
     const std::uint8_t* previous;
+    const Levels* palette = nullptr;
+    bool paletteKept = true;  // shown with the palette of the picture before it
+};
+
+// Per-pixel noise in 256 colours holds every one of the 65,536 pixel pairs, so a full tree
+// holding them all would leave no value for its escapes, and the reader none to tell its
+// inner nodes by. A lossy movie then gives up one pair, (colour, colour): in full blocks
+// its second pixel is shown in the nearest other colour of the frame's palette. Such a pair
+// can be held by no other tree (odd, so no pattern; one colour twice, so no colour pair; a
+// full-block type word with a colour byte, which no type word has) and so stays free.
+struct BannedPair {
+    bool active = false;
+    std::uint8_t colour = 0;
+    const std::array<bool, 256>* reserved = nullptr;  // entries no stand-in may be
 };
 
 // A value the reader decodes: which tree, and the 16-bit value it must come out as.
@@ -31,7 +47,23 @@ struct VideoValue {
 
 // The values of one frame's video chunk in stream order: type words and block data.
 std::vector<VideoValue> FrameValues(const FramePictures& frame, std::uint32_t width,
-                                    std::uint32_t height, const StreamOptions& options);
+                                    std::uint32_t height, const StreamOptions& options,
+                                    const BannedPair& ban = {});
+
+// Watches a lossless movie's pictures as they come, so that one whose full tree would need
+// every value is refused at the picture that fills it, not after all of them are read.
+class LiteralSurvey {
+  public:
+    explicit LiteralSurvey(const StreamOptions& options);
+    // False once some tree needs all 65,536 values as literals; `tree` then names it.
+    bool Add(const FramePictures& frame, std::uint32_t width, std::uint32_t height,
+             const char** tree);
+
+  private:
+    StreamOptions options_;
+    std::array<std::vector<bool>, 4> seen_;
+    std::array<std::uint32_t, 4> count_{};
+};
 
 // One 16-bit value tree as written: the code tree over its symbols (literal values and the
 // escapes it uses), its two byte trees and its escape values.
@@ -47,15 +79,20 @@ struct ValueTree {
 
 class VideoCoder {
   public:
-    VideoCoder(std::uint32_t width, std::uint32_t height, const StreamOptions& options)
-        : width_(width), height_(height), options_(options) {}
+    // `mayAlter`: the movie is lossy, so a pair may be banned (see BannedPair).
+    VideoCoder(std::uint32_t width, std::uint32_t height, const StreamOptions& options,
+               bool mayAlter)
+        : width_(width), height_(height), options_(options), mayAlter_(mayAlter) {}
+    // Entries a stand-in for a banned pair may not be; must outlive the coder.
+    void Reserve(const std::array<bool, 256>& reserved) { ban_.reserved = &reserved; }
 
     // Calls its argument for every stored frame, in any order; false if it could not.
     using FrameSource = std::function<bool(const std::function<void(const FramePictures&)>&)>;
 
     // Builds the trees from the values of all frames, which it may ask for more than once.
     // Fails when a tree needs every one of the 65,536 values, leaving none to serve as an
-    // escape value, or when `frames` fails (then `error` is left to it).
+    // escape value, and no pair may be banned, or when `frames` fails (then `error` is left
+    // to it).
     bool BuildTrees(const FrameSource& frames, std::string& error);
     void WriteTrees(BitWriter& out) const;
     std::vector<std::uint8_t> EncodeFrame(const FramePictures& frame) const;
@@ -65,6 +102,8 @@ class VideoCoder {
   private:
     std::uint32_t width_, height_;
     StreamOptions options_;
+    bool mayAlter_;
+    BannedPair ban_;
     std::array<ValueTree, kVideoTrees> trees_;
 };
 

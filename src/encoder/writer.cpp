@@ -106,6 +106,48 @@ std::uint64_t SharedOutEnd(std::uint64_t frame, std::uint64_t total, std::uint64
     return end < total ? end : total;
 }
 
+std::uint32_t TrackFormatWord(const SoundTrack& track) {
+    if (!track.present) return 0;
+    std::uint32_t word = kTrackPresent | (track.sampleRate & kMaxSampleRate);
+    if (track.compressed) word |= kTrackCompressed;
+    if (track.is16Bit) word |= kTrack16Bit;
+    if (track.stereo) word |= kTrackStereo;
+    return word;
+}
+
+// What one stored frame shows and what it is painted and coloured over.
+struct StoredFrame {
+    FramePictures pictures;
+    const Levels* palette;
+    const Levels* previousPalette;
+};
+
+bool AllChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures,
+                   std::array<std::vector<std::uint32_t>, kTrackCount>& sizes, std::string& error) {
+    for (int t = 0; t < kTrackCount; ++t)
+        if (recipe.tracks[t].present && !TrackChunkSizes(recipe, pictures, t, sizes[t], error))
+            return false;
+    return true;
+}
+
+void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLayout& layout,
+               std::vector<std::uint8_t>& out) {
+    out.insert(out.end(), {'Z', 'M', 'B', '2'});
+    Put32(out, recipe.width);
+    Put32(out, recipe.height);
+    Put32(out, pictures);
+    Put32(out, static_cast<std::uint32_t>(recipe.frameRate));
+    Put32(out, (recipe.ring ? kFileRing : 0) | (recipe.interlaced ? kFileInterlaced : 0) |
+                   (recipe.doubled ? kFileDoubled : 0));
+    for (std::uint32_t bytes : layout.trackMaxBytes) Put32(out, bytes);
+    Put32(out, layout.treeDataSize);
+    for (std::uint32_t size : layout.treeSizes) Put32(out, size);
+    for (const SoundTrack& track : recipe.tracks) Put32(out, TrackFormatWord(track));
+    Put32(out, 0);
+}
+
+}  // namespace
+
 bool TrackChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures, int index,
                      std::vector<std::uint32_t>& sizes, std::string& error) {
     const SoundTrack& track = recipe.tracks[index];
@@ -161,48 +203,6 @@ bool TrackChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures, int inde
     }
     return true;
 }
-
-std::uint32_t TrackFormatWord(const SoundTrack& track) {
-    if (!track.present) return 0;
-    std::uint32_t word = kTrackPresent | (track.sampleRate & kMaxSampleRate);
-    if (track.compressed) word |= kTrackCompressed;
-    if (track.is16Bit) word |= kTrack16Bit;
-    if (track.stereo) word |= kTrackStereo;
-    return word;
-}
-
-// What one stored frame shows and what it is painted and coloured over.
-struct StoredFrame {
-    FramePictures pictures;
-    const Levels* palette;
-    const Levels* previousPalette;
-};
-
-bool AllChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures,
-                   std::array<std::vector<std::uint32_t>, kTrackCount>& sizes, std::string& error) {
-    for (int t = 0; t < kTrackCount; ++t)
-        if (recipe.tracks[t].present && !TrackChunkSizes(recipe, pictures, t, sizes[t], error))
-            return false;
-    return true;
-}
-
-void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLayout& layout,
-               std::vector<std::uint8_t>& out) {
-    out.insert(out.end(), {'Z', 'M', 'B', '2'});
-    Put32(out, recipe.width);
-    Put32(out, recipe.height);
-    Put32(out, pictures);
-    Put32(out, static_cast<std::uint32_t>(recipe.frameRate));
-    Put32(out, (recipe.ring ? kFileRing : 0) | (recipe.interlaced ? kFileInterlaced : 0) |
-                   (recipe.doubled ? kFileDoubled : 0));
-    for (std::uint32_t bytes : layout.trackMaxBytes) Put32(out, bytes);
-    Put32(out, layout.treeDataSize);
-    for (std::uint32_t size : layout.treeSizes) Put32(out, size);
-    for (const SoundTrack& track : recipe.tracks) Put32(out, TrackFormatWord(track));
-    Put32(out, 0);
-}
-
-}  // namespace
 
 namespace {
 
@@ -260,13 +260,22 @@ struct MovieWriter::State {
           frames(f),
           pixels(std::size_t{r.width} * r.height),
           simplifier(r.width, r.height, r.blockErrorBudget),
-          video(r.width, r.height, r.stream) {}
+          lossless(r.blockErrorBudget == 0 &&
+                   std::all_of(r.pictureErrorBudgets.begin(), r.pictureErrorBudgets.end(),
+                               [](std::uint32_t b) { return b == 0; })),
+          video(r.width, r.height, r.stream, !lossless),
+          survey(r.stream) {
+        simplifier.Reserve(r.reservedEntries);
+        video.Reserve(r.reservedEntries);
+    }
 
     bool Fail(const std::string& reason) {
         if (error.empty()) error = reason;
         return false;
     }
     bool Add(const Picture& picture);
+    bool SurveyLiterals();
+    bool KeepReserved(const Picture& picture, Levels& levels);
     bool SpoolPicture(const Levels& levels);
     bool ForEachStoredFrame(const std::function<bool(const StoredFrame&)>& visit);
     bool ReadPicture(std::vector<std::uint8_t>& into, Levels& levels, bool& same);
@@ -281,7 +290,9 @@ struct MovieWriter::State {
     Spool& frames;
     const std::size_t pixels;
     Simplifier simplifier;
+    const bool lossless;
     VideoCoder video;
+    LiteralSurvey survey;
     std::string error;
     bool checkedGeometry = false, finished = false;
     std::uint32_t count = 0;
@@ -307,18 +318,51 @@ bool MovieWriter::State::Add(const Picture& picture) {
         error = "picture " + std::to_string(count) + ": " + error;
         return false;
     }
-    if (recipe.blockErrorBudget == 0)
+    if (!KeepReserved(picture, levels)) return false;
+    const std::uint32_t budget = count < recipe.pictureErrorBudgets.size()
+                                     ? recipe.pictureErrorBudgets[count]
+                                     : recipe.blockErrorBudget;
+    if (budget == 0)
         shown.assign(picture.pixels.begin(), picture.pixels.end());
     else {
         shown.resize(pixels);
+        simplifier.SetBudget(budget);
         simplifier.Simplify(picture.pixels.data(), levels, count == 0 ? nullptr : previous.data(),
                             shown.data());
     }
+    if (lossless && !SurveyLiterals()) return false;
     if (!SpoolPicture(levels)) return false;
     shown.swap(previous);
     previousLevels = levels;
     ++count;
     return true;
+}
+
+// Reserved entries stay black, as the player starts them, so that no palette chunk sets
+// them; no picture may show them.
+bool MovieWriter::State::KeepReserved(const Picture& picture, Levels& levels) {
+    const auto& reserved = recipe.reservedEntries;
+    if (std::none_of(reserved.begin(), reserved.end(), [](bool r) { return r; })) return true;
+    for (int e = 0; e < 256; ++e)
+        if (reserved[static_cast<std::size_t>(e)])
+            levels[3 * e] = levels[3 * e + 1] = levels[3 * e + 2] = 0;
+    const auto used = std::find_if(picture.pixels.begin(), picture.pixels.end(),
+                                   [&](std::uint8_t p) { return reserved[p]; });
+    if (used == picture.pixels.end()) return true;
+    return Fail("picture " + std::to_string(count) + " uses palette entry " +
+                std::to_string(*used) + ", which is reserved");
+}
+
+// A lossless movie whose pictures fill a tree with every value cannot be written; say so at
+// the picture that fills it rather than after every picture has been read.
+bool MovieWriter::State::SurveyLiterals() {
+    const char* tree = nullptr;
+    if (survey.Add({shown.data(), count == 0 ? nullptr : previous.data()}, recipe.width,
+                   recipe.height, &tree))
+        return true;
+    return Fail("picture " + std::to_string(count) + ": the " + tree +
+                " tree needs all 65,536 values, leaving none for its escapes (a lossy movie can "
+                "give one up)");
 }
 
 bool MovieWriter::State::SpoolPicture(const Levels& levels) {
@@ -356,14 +400,17 @@ bool MovieWriter::State::ForEachStoredFrame(const std::function<bool(const Store
         if (same) current = before;
         // Frame 0 is also where a movie without a ring frame starts again, on a picture
         // that is not its last one: nothing may be skipped there.
-        const StoredFrame frame{{current.data(), i == 0 ? nullptr : before.data()},
-                                &levels,
-                                i == 0 ? &blackPalette : &beforeLevels};
+        const StoredFrame frame{
+            {current.data(), i == 0 ? nullptr : before.data(), &levels, levels == beforeLevels},
+            &levels,
+            i == 0 ? &blackPalette : &beforeLevels};
         if (!visit(frame)) return false;
         if (i == 0 && recipe.ring) first = current, firstLevels = levels;
     }
     if (!recipe.ring) return true;
-    return visit({{first.data(), current.data()}, &firstLevels, &levels});
+    return visit({{first.data(), current.data(), &firstLevels, firstLevels == levels},
+                  &firstLevels,
+                  &levels});
 }
 
 bool MovieWriter::State::Finish() {

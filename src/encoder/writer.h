@@ -102,6 +102,13 @@ struct MovieRecipe {
     // Within it a block is skipped (kept as on screen), made one colour or two, in that order
     // of preference.
     std::uint32_t blockErrorBudget = 0;
+    // Per picture in playing order, a budget in place of blockErrorBudget (pictures past its
+    // end keep blockErrorBudget): a movie held under a data-rate cap is coarser where busy.
+    std::vector<std::uint32_t> pictureErrorBudgets;
+    // Palette entries kept for the program the movie plays in: no picture may use them, and
+    // the movie never sets them (their palette values are taken as black, the player's
+    // start), so the program's colours there stay as it set them.
+    std::array<bool, 256> reservedEntries{};
     StreamOptions stream{};
     // Called after each stored frame is coded with the frames done and the stored frames,
     // for a progress display; may be empty.
@@ -120,6 +127,13 @@ std::uint32_t AutomaticSoundLeadBytes(const SoundTrack& track, std::int32_t fram
 
 // The lead `recipe.soundLead` gives `track`, in bytes (whole sample frames), capped as above.
 std::uint32_t SoundLeadBytes(const MovieRecipe& recipe, const SoundTrack& track);
+
+// The sample bytes each stored frame of a movie of `pictures` pictures carries of track
+// `index`, in playing order (the ring frame last): the track's own chunkBytes, or its samples
+// shared out by the frame period with the recipe's sound lead. False, with `error` saying
+// why, for a track that cannot be shared out so.
+bool TrackChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures, int index,
+                     std::vector<std::uint32_t>& sizes, std::string& error);
 
 // Where things ended up, so that tests can check a reader against the writer's own view.
 struct MovieLayout {
@@ -172,8 +186,9 @@ class MovieWriter {
 // Writes the whole movie into memory. Fails (ok false, no bytes) on a recipe that cannot be
 // written losslessly: bad geometry, a picture of the wrong size, palette values that are no
 // level (with PaletteValues::Exact), bad track formats or chunk sizes, a ring with fewer than
-// two pictures, a frame area over 4 GB, or a tree that needs all 65,536 values (no escape
-// value would be left).
+// two pictures, a frame area over 4 GB, or, for a lossless movie, a tree that needs all
+// 65,536 values (no escape value would be left; a lossy movie gives up one pixel pair of its
+// full blocks instead, showing a near colour for its second pixel).
 WriteResult WriteMovie(const MovieRecipe& recipe);
 
 // WriteMovie, then the bytes to `path`. On failure returns false and, when `error` is not

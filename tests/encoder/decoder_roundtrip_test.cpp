@@ -141,5 +141,59 @@ TEST(DecoderRoundTrip, AStreamedMovieOfNoisePlaysThroughTheRing) {
     PlayAndCompare(recipe, written, opened.movie, 15);
 }
 
+// Per-pixel noise in 256 colours needs every pixel pair of the full tree. A lossless movie is
+// refused at the picture that fills the tree; a lossy one gives up one pair (c, c), whose
+// second pixel shows another colour, and the library decodes exactly that, also where a
+// kept picture is shown under a new palette.
+TEST(DecoderRoundTrip, NoiseInAll256ColoursGivesUpOnePairAndNoMore) {
+    MovieRecipe recipe;
+    recipe.width = 256;
+    recipe.height = 256;
+    std::mt19937 random(11);
+    for (int f = 0; f < 40; ++f) {
+        Picture picture;
+        picture.pixels.resize(256 * 256);
+        for (auto& p : picture.pixels) p = static_cast<std::uint8_t>(random());
+        // The last picture again, under a palette turned round by one.
+        if (f == 39) picture.pixels = recipe.pictures.back().pixels;
+        for (int i = 0; i < 256; ++i) {
+            const int c = f == 39 ? (i + 1) % 256 : i;
+            picture.palette[3 * i] = WidenLevel(static_cast<std::uint8_t>(c % 64));
+            picture.palette[3 * i + 1] = WidenLevel(static_cast<std::uint8_t>(c / 64 * 16));
+            picture.palette[3 * i + 2] = WidenLevel(static_cast<std::uint8_t>(c / 4 % 64));
+        }
+        recipe.pictures.push_back(std::move(picture));
+    }
+    const WriteResult lossless = WriteMovie(recipe);
+    ASSERT_FALSE(lossless.ok);
+    EXPECT_NE(lossless.error.find("full tree needs all 65,536 values"), std::string::npos);
+    EXPECT_LT(std::stoi(lossless.error.substr(lossless.error.find("picture ") + 8)), 39);
+
+    recipe.blockErrorBudget = 1;  // below any two colours' distance: only the pair may change
+    OpenedMovie opened(recipe, "decoder_roundtrip_noise.zmb", 0);
+    ASSERT_NE(opened.movie, nullptr);
+    std::vector<std::uint8_t> screen(256 * 256);
+    ZambSetDestination(opened.movie, 0, 0, 256, 256, screen.data(), 0);
+    int banned = -1;
+    std::size_t changed = 0;
+    for (const Picture& picture : recipe.pictures) {
+        ZambDoFrame(opened.movie);
+        for (std::size_t i = 0; i < screen.size(); ++i) {
+            if (screen[i] == picture.pixels[i]) continue;
+            ++changed;
+            // Only the second pixel of a pair of one colour twice, the same pair throughout.
+            ASSERT_EQ(i % 2, 1u);
+            const int colour = picture.pixels[i];
+            ASSERT_EQ(picture.pixels[i - 1], colour);
+            if (banned < 0) banned = colour;
+            ASSERT_EQ(colour, banned);
+            ASSERT_EQ(screen[i - 1], colour);
+        }
+        ZambNextFrame(opened.movie);
+    }
+    EXPECT_GT(changed, 0u);
+    EXPECT_LT(changed, 40u * 256 * 256 / 20000);
+}
+
 }  // namespace
 }  // namespace zambrel::encoder

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <array>
 #include <cerrno>
 #include <cmath>
@@ -13,18 +14,22 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "command.h"
+#include "encode_frames.h"
 #include "encode_inputs.h"
 #include "encode_png.h"
 #include "encode_sound.h"
 #include "encoder/palette_chunk.h"
+#include "encoder/rate.h"
 #include "encoder/writer.h"
 #include "options.h"
 #include "output.h"
 #include "progress.h"
 #include "quantise.h"
+#include "run_ahead.h"
 
 namespace {
 
@@ -37,10 +42,12 @@ constexpr long kDefaultQuality = 85;
 const char kHelp[] =
     "usage: zmbtool encode INPUT... OUTPUT [OPTIONS]\n"
     "  OUTPUT must not exist unless --force (-f) is given; it is written whole or not at all.\n"
-    "  Writes the movie OUTPUT from PNG pictures and sound files. INPUT is the first of a\n"
+    "  Writes the movie OUTPUT from PNG or JPEG pictures and sound files. INPUT is the first of a\n"
     "  numbered series (frame0007.png, then frame0008.png, ...: the number is the last run of\n"
     "  digits, its width kept), a pattern (frame%04d.png, from its lowest number), or several\n"
-    "  files in playing order. A missing number in a series is refused.\n"
+    "  files in playing order. A missing number in a series is refused. INPUT may also be one\n"
+    "  Y4M stream (NAME.y4m, or - for standard input), which also gives the frame rate\n"
+    "  unless --fps does. An OUTPUT named like a picture is refused, even with --force.\n"
     "  Pictures may be indexed (their palettes are kept, rounded to the movie's 64 levels per\n"
     "  channel), greyscale or truecolour (reduced to 256 colours), with or without\n"
     "  transparency. All must be of one size, whole 4x4 blocks unless --pad or --crop.\n"
@@ -64,8 +71,10 @@ const char kHelp[] =
     "  --crop              cut pictures that are not whole blocks to the last whole block,\n"
     "                      on the right and at the bottom\n"
     "  --ring              store a ring frame that turns the last picture back into the first\n"
-    "  --interlaced        mark the movie to be shown with every other row\n"
-    "  --doubled           mark the movie to be shown with every row twice\n"
+    "  --interlaced        a movie shown with every other row: the pictures' even rows are\n"
+    "                      stored (pictures are whole blocks of 4 x 8)\n"
+    "  --doubled           a movie shown with every row twice: each pair of rows is stored\n"
+    "                      as one, their mean for truecolour pictures, the upper for indexed\n"
     "  --track N=FILE      sound track N (0..6) from a sound file: mono or stereo, kept 8-bit\n"
     "                      when the file is 8-bit and 16-bit otherwise, at the file's rate\n"
     "  --raw-sound         store the tracks uncompressed\n"
@@ -76,7 +85,15 @@ const char kHelp[] =
     "                      picture is held until the sound ends)\n"
     "  --pad-sound         fill tracks shorter than the pictures with silence, so that the\n"
     "                      player keeps the movie's pace to its last picture\n"
-    "  --round-palette     accepted for old scripts: palettes are always rounded now\n";
+    "  --round-palette     accepted for old scripts: palettes are always rounded now\n"
+    "  --reserve LIST      palette entries the pictures leave alone for the program the\n"
+    "                      movie plays in, such as 0-9,246-255: never used, never set\n"
+    "  --threads N         1 to work on one core; by default reading and reducing the next\n"
+    "                      picture runs beside the coding of the one before (the movie is\n"
+    "                      the same either way)\n"
+    "  --max-rate BYTES    no second of the movie, counted as the players count it, holds\n"
+    "                      more than BYTES (a double-speed disc drive reads 300000): the\n"
+    "                      frames of busier seconds are coded again at lower quality\n";
 
 struct EncodeOptions {
     std::vector<std::string> inputs;
@@ -86,6 +103,9 @@ struct EncodeOptions {
     long count = -1;
     long quality = kDefaultQuality;
     long soundLead = enc::kAutomaticSoundLead;
+    long maxRate = 0;  // bytes a second; 0 = no cap
+    long threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+    bool rateGiven = false;  // --fps or --period-code: a Y4M stream's own rate is not used
     std::uint32_t background = 0;
     zmbtool::QuantiseOptions quantise;
     bool allowGaps = false, pad = false, crop = false, shortest = false, padSound = false;
@@ -105,6 +125,7 @@ bool SetFps(EncodeOptions& o, const std::string& v) {
     char* end = nullptr;
     const double fps = std::strtod(v.c_str(), &end);
     if (v.empty() || *end != 0 || !std::isfinite(fps) || fps < 0) return false;
+    o.rateGiven = true;
     if (fps == 0) return o.periodCode = 0, true;
     // Hundredths of a millisecond: the finest period a movie can store.
     const double hundredths = std::round(100000.0 / fps);
@@ -134,6 +155,25 @@ bool SetPalette(EncodeOptions& o, const std::string& v) {
     return true;
 }
 
+// "0-9,246-255": entries and ranges of them, leaving at least two for the pictures.
+bool SetReserve(EncodeOptions& o, const std::string& v) {
+    std::array<bool, 256>& reserved = o.quantise.reserved;
+    for (std::size_t at = 0; at <= v.size();) {
+        std::size_t end = v.find(',', at);
+        if (end == std::string::npos) end = v.size();
+        const std::string range = v.substr(at, end - at);
+        const std::size_t dash = range.find('-');
+        long first = 0, last = 0;
+        if (!ParseLong(range.substr(0, dash), 0, 255, &first) ||
+            !ParseLong(dash == std::string::npos ? range : range.substr(dash + 1), first, 255,
+                       &last))
+            return false;
+        for (long e = first; e <= last; ++e) reserved[static_cast<std::size_t>(e)] = true;
+        at = end + 1;
+    }
+    return std::count(reserved.begin(), reserved.end(), false) >= 2;
+}
+
 bool SetSoundLead(EncodeOptions& o, const std::string& v) {
     if (v == "auto") return o.soundLead = enc::kAutomaticSoundLead, true;
     return ParseLong(v, 0, 10000, &o.soundLead);
@@ -152,6 +192,7 @@ const Option kOptions[] = {
      [](EncodeOptions& o, const std::string& v) {
          long n = 0;
          if (!ParseLong(v, -2147483647L - 1, 2147483647L, &n)) return false;
+         o.rateGiven = true;
          return o.periodCode = static_cast<std::int32_t>(n), true;
      }},
     {"--count", true,
@@ -176,6 +217,13 @@ const Option kOptions[] = {
     {"--sound-lead", true, SetSoundLead},
     {"--shortest", false, Set<&EncodeOptions::shortest>},
     {"--pad-sound", false, Set<&EncodeOptions::padSound>},
+    {"--reserve", true, SetReserve},
+    {"--threads", true,
+     [](EncodeOptions& o, const std::string& v) { return ParseLong(v, 1, 64, &o.threads); }},
+    {"--max-rate", true,
+     [](EncodeOptions& o, const std::string& v) {
+         return ParseLong(v, 1, 0x7FFFFFFF, &o.maxRate);
+     }},
 };
 
 // An option given twice is a mistake (which one was meant?), not a silent override; so is
@@ -230,22 +278,25 @@ std::string Size(std::uint32_t width, std::uint32_t height) {
     return std::to_string(width) + "x" + std::to_string(height);
 }
 
-// The movie's size from the first picture's, by --pad or --crop when it is not whole blocks.
-bool MovieSize(const EncodeOptions& o, const std::string& name, const zmbtool::SourcePicture& p,
-               std::uint32_t* width, std::uint32_t* height, std::string* error) {
-    const std::uint32_t padW = (p.width + 3) / 4 * 4, padH = (p.height + 3) / 4 * 4;
-    const std::uint32_t cropW = p.width / 4 * 4, cropH = p.height / 4 * 4;
+// The size pictures are fitted to from the first picture's, by --pad or --crop when it is not
+// whole blocks. An interlaced or doubled movie stores every other row, so its pictures are
+// fitted to whole blocks of 4 x 8.
+bool FittedSize(const EncodeOptions& o, const std::string& name, const zmbtool::SourcePicture& p,
+                std::uint32_t* width, std::uint32_t* height, std::string* error) {
+    const std::uint32_t rows = o.interlaced || o.doubled ? 8 : 4;
+    const std::uint32_t padW = (p.width + 3) / 4 * 4, padH = (p.height + rows - 1) / rows * rows;
+    const std::uint32_t cropW = p.width / 4 * 4, cropH = p.height / rows * rows;
     *width = o.pad ? padW : o.crop ? cropW : p.width;
     *height = o.pad ? padH : o.crop ? cropH : p.height;
+    const std::string blocks = rows == 8 ? "4x8 blocks (every other row is kept)" : "4x4 blocks";
     if (*width == 0 || *height == 0) {
-        *error = name + ": " + Size(p.width, p.height) +
-                 " holds no whole 4x4 block (--pad makes it " + Size(padW, padH) + ")";
+        *error = name + ": " + Size(p.width, p.height) + " holds no whole " + blocks +
+                 " (--pad makes it " + Size(padW, padH) + ")";
         return false;
     }
-    if (*width % 4 != 0 || *height % 4 != 0) {
-        *error = name + ": " + Size(p.width, p.height) +
-                 " is not whole 4x4 blocks (--pad makes it " + Size(padW, padH) + ", --crop " +
-                 Size(cropW, cropH) + ")";
+    if (*width % 4 != 0 || *height % rows != 0) {
+        *error = name + ": " + Size(p.width, p.height) + " is not whole " + blocks +
+                 " (--pad makes it " + Size(padW, padH) + ", --crop " + Size(cropW, cropH) + ")";
         return false;
     }
     return true;
@@ -254,8 +305,9 @@ bool MovieSize(const EncodeOptions& o, const std::string& name, const zmbtool::S
 // Reads, fits and reduces the pictures one at a time.
 class PictureReader {
   public:
-    PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe)
-        : o_(o), recipe_(recipe), quantiser_(o.quantise) {}
+    // `stream`, when given, is where every picture comes from, whatever its name.
+    PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe, zmbtool::Y4mStream* stream)
+        : o_(o), recipe_(recipe), stream_(stream), quantiser_(o.quantise) {}
 
     // With one movie palette every picture is seen for its colours before any is reduced.
     // Holding them meanwhile would take a truecolour picture's worth of memory each, and
@@ -287,9 +339,11 @@ class PictureReader {
 
   private:
     // Reads, lays on the background and fits one picture. The notes are said once, where
-    // the picture that calls for them is first read.
+    // the picture that calls for them is first read. The end of a stream fails with no error.
     bool Load(const std::string& name, zmbtool::SourcePicture& picture, std::string* error) {
-        if (!zmbtool::ReadSourcePng(name, &picture, error)) return false;
+        if (stream_ != nullptr ? !stream_->Next(&picture, error)
+                               : !zmbtool::ReadSourcePicture(name, &picture, error))
+            return false;
         if (picture.translucent) {
             if (!saidTransparency_)
                 Note(name +
@@ -316,14 +370,18 @@ class PictureReader {
             first_ = false;
             sourceWidth_ = picture.width;
             sourceHeight_ = picture.height;
-            if (!MovieSize(o_, name, picture, &recipe_->width, &recipe_->height, error))
+            if (!FittedSize(o_, name, picture, &recipe_->width, &fittedHeight_, error))
                 return false;
+            recipe_->height = o_.interlaced || o_.doubled ? fittedHeight_ / 2 : fittedHeight_;
         } else if (picture.width != sourceWidth_ || picture.height != sourceHeight_) {
             *error = name + ": " + Size(picture.width, picture.height) +
                      ", but the first picture is " + Size(sourceWidth_, sourceHeight_);
             return false;
         }
-        zmbtool::FitPicture(picture, recipe_->width, recipe_->height, o_.background);
+        zmbtool::FitPicture(picture, recipe_->width, fittedHeight_, o_.background);
+        // A doubled row is seen twice, so it is best shown as the mean of the two it stands
+        // for; an interlaced movie shows only its own rows.
+        if (o_.interlaced || o_.doubled) zmbtool::HalveRows(picture, o_.doubled);
         return true;
     }
 
@@ -380,9 +438,10 @@ class PictureReader {
 
     const EncodeOptions& o_;
     enc::MovieRecipe* recipe_;
+    zmbtool::Y4mStream* stream_;
     zmbtool::Quantiser quantiser_;
     bool first_ = true, saidTransparency_ = false, saidRounding_ = false;
-    std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0;
+    std::uint32_t sourceWidth_ = 0, sourceHeight_ = 0, fittedHeight_ = 0;
     bool rewound_ = false;
     std::vector<std::uint8_t> rgb_;  // a kept truecolour picture on its way in or out
 };
@@ -429,35 +488,181 @@ class ScratchFile {
     std::unique_ptr<enc::FileSpool> spool_;
 };
 
+// The error budget of a block at a quality (0 to 100): an error of (100 - quality) / 2 in
+// each channel of each pixel, over the 16 pixels.
+std::uint32_t BudgetFor(long quality) {
+    return static_cast<std::uint32_t>(12 * (100 - quality) * (100 - quality));
+}
+
+// A picture as the writer was given it, for coding the movie again under a data-rate cap.
+bool KeepPicture(enc::Spool* originals, const enc::Picture& picture, std::string* error) {
+    if (originals == nullptr || (originals->Write(picture.palette.data(), picture.palette.size()) &&
+                                 originals->Write(picture.pixels.data(), picture.pixels.size())))
+        return true;
+    *error = originals->Failure();
+    return false;
+}
+
+// The writer and the two scratch files it codes through.
+struct Coding {
+    ScratchFile pictures, frames;
+    std::unique_ptr<enc::MovieWriter> writer;
+};
+
+// The pictures to read: files by name, or the frames of a Y4M stream.
+struct PictureSource {
+    const std::vector<std::string>& files;
+    zmbtool::Y4mStream* stream;
+    std::string streamName;
+    std::size_t Count(long limit) const {
+        if (stream == nullptr) return files.size();
+        return limit > 0 ? static_cast<std::size_t>(limit) : SIZE_MAX;
+    }
+    std::string Name(std::size_t i) const {
+        return stream == nullptr ? files[i] : streamName + ", frame " + std::to_string(i);
+    }
+    // A failure with no reason is a stream's end.
+    bool Ended(const std::string& error) const { return stream != nullptr && error.empty(); }
+};
+
 // Reads the pictures into the writer, made once the first picture gives the movie's size.
 // `last` is left holding the last picture, which the sound may hold on screen.
-bool ReadPictures(const EncodeOptions& o, const std::vector<std::string>& files,
-                  enc::MovieRecipe* recipe, ScratchFile scratch[3],
+bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::MovieRecipe* recipe,
+                  ScratchFile scratch[3], enc::Spool* originals,
                   std::unique_ptr<enc::MovieWriter>* writer, enc::Picture* last,
                   std::string* error) {
-    PictureReader reader(o, recipe);
+    PictureReader reader(o, recipe, source.stream);
+    std::size_t count = source.Count(o.count);
+    const std::uint64_t shown = source.stream == nullptr ? count : 0;
     enc::Spool* kept = nullptr;
     if (reader.NeedsSurvey()) {
         if (!scratch[2].Open(o.output, error)) return false;
         kept = &scratch[2].Spool();
-        zmbtool::ProgressBar progress("gathering colours", files.size());
-        for (std::size_t i = 0; i < files.size(); ++i) {
+        zmbtool::ProgressBar progress("gathering colours", shown);
+        for (std::size_t i = 0; i < count; ++i) {
             progress.Update(i);
-            if (!reader.Survey(files[i], *kept, error)) return false;
+            if (reader.Survey(source.Name(i), *kept, error)) continue;
+            if (!source.Ended(*error)) return false;
+            count = i;
         }
         progress.Finish();
     }
-    zmbtool::ProgressBar progress("reading pictures", files.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        progress.Update(i);
-        if (!reader.Read(files[i], kept, last, error)) return false;
+    // Reading and reducing a picture (most of the work) runs ahead of simplifying and
+    // spooling the one before; each stage keeps its pictures in order, so the movie is the
+    // same however many threads made it.
+    zmbtool::ProgressBar progress("reading pictures", shown);
+    std::size_t done = 0;
+    const auto produce = [&](std::size_t i, enc::Picture& picture, std::string* failure) {
+        if (reader.Read(source.Name(i), kept, &picture, failure)) return true;
+        if (source.Ended(*failure)) failure->clear();
+        return false;
+    };
+    const auto consume = [&](enc::Picture& picture, std::string* failure) {
+        progress.Update(done++);
+        *last = std::move(picture);
         if (!*writer)
             *writer =
                 std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
-        if (!(*writer)->Add(*last)) return *error = (*writer)->Error(), false;
-    }
+        if (!(*writer)->Add(*last)) return *failure = (*writer)->Error(), false;
+        return KeepPicture(originals, *last, failure);
+    };
+    const bool ok = zmbtool::RunAhead<enc::Picture>(count, o.threads > 1, produce, consume, error);
     progress.Finish();
+    return ok;
+}
+
+// Codes the movie again from the kept pictures, each at its own quality.
+bool Recode(const EncodeOptions& o, enc::MovieRecipe& recipe, enc::Spool& originals,
+            std::uint32_t count, const std::vector<long>& quality, int pass,
+            std::unique_ptr<Coding>& coding, std::string* error) {
+    recipe.pictureErrorBudgets.clear();
+    for (long q : quality) recipe.pictureErrorBudgets.push_back(BudgetFor(q));
+    coding = std::make_unique<Coding>();
+    if (!coding->pictures.Open(o.output, error) || !coding->frames.Open(o.output, error))
+        return false;
+    coding->writer = std::make_unique<enc::MovieWriter>(recipe, coding->pictures.Spool(),
+                                                        coding->frames.Spool());
+    const std::string label = "coding again under the cap, pass " + std::to_string(pass);
+    zmbtool::ProgressBar progress(label.c_str(), count);
+    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
+    enc::Picture picture;
+    picture.pixels.resize(std::size_t{recipe.width} * recipe.height);
+    if (!originals.Rewind()) return *error = originals.Failure(), false;
+    bool ok = true;
+    for (std::uint32_t i = 0; ok && i < count; ++i) {
+        ok = originals.Read(picture.palette.data(), picture.palette.size()) &&
+             originals.Read(picture.pixels.data(), picture.pixels.size());
+        if (!ok) *error = originals.Failure();
+        if (ok && !coding->writer->Add(picture)) ok = false, *error = coding->writer->Error();
+    }
+    if (ok && !coding->writer->Finish()) ok = false, *error = coding->writer->Error();
+    progress.Finish();
+    recipe.progress = nullptr;
+    return ok;
+}
+
+// How many quality points a second `bytes` long loses in one pass: more the further it is
+// over the cap, so that a far busier second needs few passes.
+long QualityStep(std::uint64_t bytes, std::uint64_t cap) {
+    const double over = static_cast<double>(bytes) / static_cast<double>(cap) - 1;
+    return std::clamp(static_cast<long>(std::ceil(over * 10)), 2L, 10L);
+}
+
+// Lowers the quality of every picture of every second over the cap; false when all of one
+// such second are at quality 0 already, and `error` says which.
+bool LowerBusySeconds(const EncodeOptions& o, const enc::MovieRecipe& recipe,
+                      const std::vector<std::uint32_t>& sizes, std::vector<long>& quality,
+                      std::string* error) {
+    const auto n = static_cast<std::uint32_t>(sizes.size());
+    const std::uint32_t fps = enc::FramesPerSecondOf(recipe.frameRate);
+    std::vector<long> lower = quality;
+    for (std::uint32_t first :
+         enc::SecondsOver(sizes, recipe.frameRate, static_cast<std::uint64_t>(o.maxRate))) {
+        const std::uint32_t end = n - 1 < fps ? n : first + fps;
+        std::uint64_t bytes = 0;
+        for (std::uint32_t f = first; f < end; ++f) bytes += sizes[f];
+        bool lowered = false;
+        const long step = QualityStep(bytes, static_cast<std::uint64_t>(o.maxRate));
+        for (std::uint32_t f = first; f < end && f < quality.size(); ++f) {
+            lowered = lowered || quality[f] > 0;
+            lower[f] = std::min(lower[f], std::max(0L, quality[f] - step));
+        }
+        if (lowered) continue;
+        *error = "--max-rate " + std::to_string(o.maxRate) +
+                 " is below what the movie needs: " + "the second from frame " +
+                 std::to_string(first) + " holds " + std::to_string(bytes) + " bytes at quality 0";
+        return false;
+    }
+    quality = std::move(lower);
     return true;
+}
+
+// Codes the busiest seconds again, coarser each pass, until none is over the cap. Pictures
+// are never dropped: the players would see a different movie.
+bool HoldUnderCap(const EncodeOptions& o, enc::MovieRecipe& recipe, enc::Spool& originals,
+                  std::unique_ptr<enc::MovieWriter>& first, std::unique_ptr<Coding>& coding,
+                  std::string* error) {
+    const std::uint32_t count = first->PictureCount();
+    std::vector<long> quality(count, o.quality);
+    enc::MovieWriter* writer = first.get();
+    for (int pass = 1;; ++pass) {
+        const std::vector<std::uint32_t>& sizes = writer->Layout().frameSizes;
+        if (enc::SecondsOver(sizes, recipe.frameRate, static_cast<std::uint64_t>(o.maxRate))
+                .empty()) {
+            if (pass == 1) return true;
+            const long least = *std::min_element(quality.begin(), quality.end());
+            const auto recoded = std::count_if(quality.begin(), quality.end(),
+                                               [&](long q) { return q != o.quality; });
+            Note(std::to_string(recoded) + " pictures were coded again to keep under " +
+                 std::to_string(o.maxRate) + " bytes a second, at quality down to " +
+                 std::to_string(least));
+            return true;
+        }
+        if (!LowerBusySeconds(o, recipe, sizes, quality, error)) return false;
+        if (pass == 1) first.reset();
+        if (!Recode(o, recipe, originals, count, quality, pass, coding, error)) return false;
+        writer = coding->writer.get();
+    }
 }
 
 bool ReadTracks(const EncodeOptions& o, enc::MovieRecipe* recipe, std::string* error) {
@@ -569,24 +774,84 @@ std::uint64_t FitSoundAndPictures(const EncodeOptions& o, enc::MovieRecipe* reci
     return held;
 }
 
-int Run(const std::vector<std::string>& args) {
-    EncodeOptions o;
-    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    std::vector<std::string> files, missing;
+// Holds the last picture while the sound plays on, then codes the frames.
+bool FinishMovie(const EncodeOptions& o, enc::MovieRecipe& recipe, enc::MovieWriter& writer,
+                 const enc::Picture& last, enc::Spool* kept, std::string* error) {
+    const std::uint64_t pictures = writer.PictureCount();
+    const std::uint64_t held = FitSoundAndPictures(o, &recipe, pictures);
+    zmbtool::ProgressBar progress("writing the movie", pictures + held);
+    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
+    bool ok = true;
+    for (std::uint64_t i = 0; ok && i < held; ++i)
+        ok = writer.Add(last) && KeepPicture(kept, last, error);
+    ok = ok && writer.Finish();
+    progress.Finish();
+    recipe.progress = nullptr;
+    if (!ok && error->empty()) *error = writer.Error();
+    return ok;
+}
+
+int WriteOut(const EncodeOptions& o, enc::MovieWriter& writer) {
     std::string error;
-    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, &files, &missing, &error))
-        return zmbtool::Fail("encode: " + error);
+    zmbtool::OutputFile out;
+    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
+    const auto write = [&out](const std::uint8_t* data, std::size_t size) {
+        return out.Write(data, size);
+    };
+    // A failed write is the output's to name, at its commit; the writer names its own.
+    if (!writer.WriteTo(write) && !writer.Error().empty())
+        return zmbtool::Fail("encode: " + writer.Error());
+    if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
+    return 0;
+}
+
+// The picture files of a series, pattern or list, each noted as an input.
+bool ListPictureFiles(const EncodeOptions& o, std::vector<std::string>* files, std::string* error) {
+    std::vector<std::string> missing;
+    if (!zmbtool::PictureFiles({o.inputs, o.count, o.allowGaps}, files, &missing, error))
+        return false;
     if (!missing.empty())
         Note(missing.front() +
              (missing.size() > 1
                   ? " and " + std::to_string(missing.size() - 1) + " more numbers are"
                   : " is") +
              " missing from the series and stepped over (--allow-gaps)");
-    for (const std::string& input : files) zmbtool::NoteInput(input);
+    for (const std::string& input : *files) zmbtool::NoteInput(input);
+    return true;
+}
+
+// `zmbtool encode *.png` in a folder of pictures makes the shell's last picture the output;
+// replacing it with a movie would lose it, --force or not.
+bool NamedLikeAPicture(const std::string& output) {
+    std::string lower = output;
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    for (const char* end : {".png", ".jpg", ".jpeg", ".y4m"})
+        if (lower.size() >= std::strlen(end) &&
+            lower.compare(lower.size() - std::strlen(end), std::string::npos, end) == 0)
+            return true;
+    return false;
+}
+
+int Run(const std::vector<std::string>& args) {
+    EncodeOptions o;
+    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
+    std::vector<std::string> files;
+    std::string error;
+    zmbtool::Y4mStream y4m;
+    const bool stream = o.inputs.size() == 1 && zmbtool::IsY4mInput(o.inputs[0]);
+    if (stream ? !y4m.Open(o.inputs[0], &error) : !ListPictureFiles(o, &files, &error))
+        return zmbtool::Fail("encode: " + error);
+    if (stream && o.inputs[0] != "-") zmbtool::NoteInput(o.inputs[0]);
+    if (stream && !o.rateGiven && y4m.PeriodCode() != 0) o.periodCode = y4m.PeriodCode();
     for (const std::string& input : o.tracks) zmbtool::NoteInput(input);
     // Checked before the long work; written only once the movie is whole, so a refused
     // input leaves nothing behind.
     if (!zmbtool::CheckOutputs({o.output}, &error)) return zmbtool::Fail("encode: " + error);
+    // After the rules every output follows, so that what they refuse is said in their words.
+    if (NamedLikeAPicture(o.output))
+        return zmbtool::Fail("encode: " + o.output +
+                             " is named like a picture, not a movie (the last name of a glob?); "
+                             "refused even with --force");
     enc::MovieRecipe recipe;
     recipe.frameRate = o.periodCode;
     recipe.ring = o.ring;
@@ -595,37 +860,33 @@ int Run(const std::vector<std::string>& args) {
     recipe.paletteValues = enc::PaletteValues::Round;
     recipe.soundLead = static_cast<std::int32_t>(o.soundLead);
     // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
-    recipe.blockErrorBudget =
-        static_cast<std::uint32_t>(12 * (100 - o.quality) * (100 - o.quality));
+    recipe.blockErrorBudget = BudgetFor(o.quality);
+    recipe.reservedEntries = o.quantise.reserved;
     // The pictures wait in one scratch file as they will be shown, the coded frames in the
     // second until the frame table before them is known; the third is for a colour survey.
-    ScratchFile scratch[3];
+    // Under a cap the pictures as given wait in a fourth, to be coded again.
+    ScratchFile scratch[3], originals;
     std::unique_ptr<enc::MovieWriter> writer;
     enc::Picture last;
     if (!ReadTracks(o, &recipe, &error) || !scratch[0].Open(o.output, &error) ||
-        !scratch[1].Open(o.output, &error) ||
-        !ReadPictures(o, files, &recipe, scratch, &writer, &last, &error))
+        !scratch[1].Open(o.output, &error) || (o.maxRate > 0 && !originals.Open(o.output, &error)))
+        return zmbtool::Fail("encode: " + error);
+    enc::Spool* kept = o.maxRate > 0 ? &originals.Spool() : nullptr;
+    const PictureSource source{files, stream ? &y4m : nullptr,
+                               o.inputs[0] == "-" ? "standard input" : o.inputs[0]};
+    if (!ReadPictures(o, source, &recipe, scratch, kept, &writer, &last, &error))
         return zmbtool::Fail("encode: " + error);
     if (!writer) return zmbtool::Fail("encode: no picture to encode");
-    const std::uint64_t pictures = writer->PictureCount();
-    const std::uint64_t held = FitSoundAndPictures(o, &recipe, pictures);
-    zmbtool::ProgressBar progress("writing the movie", pictures + held);
-    recipe.progress = [&progress](std::size_t done, std::size_t) { progress.Update(done); };
-    for (std::uint64_t i = 0; i < held; ++i)
-        if (!writer->Add(last)) break;
-    const bool finished = writer->Finish();
-    progress.Finish();
-    if (!finished) return zmbtool::Fail("encode: " + writer->Error());
-    zmbtool::OutputFile out;
-    if (!out.Open(o.output, &error)) return zmbtool::Fail("encode: " + error);
-    const auto write = [&out](const std::uint8_t* data, std::size_t size) {
-        return out.Write(data, size);
-    };
-    // A failed write is the output's to name, at its commit; the writer names its own.
-    if (!writer->WriteTo(write) && !writer->Error().empty())
-        return zmbtool::Fail("encode: " + writer->Error());
-    if (!out.Commit(&error)) return zmbtool::Fail("encode: " + error);
-    return 0;
+    std::unique_ptr<Coding> recoded;
+    if (!FinishMovie(o, recipe, *writer, last, kept, &error) ||
+        (kept != nullptr && !HoldUnderCap(o, recipe, *kept, writer, recoded, &error)))
+        return zmbtool::Fail("encode: " + error);
+    enc::MovieWriter& movie = recoded ? *recoded->writer : *writer;
+    const enc::BusiestSecond busiest =
+        enc::FindBusiestSecond(movie.Layout().frameSizes, recipe.frameRate);
+    Note("busiest second: " + std::to_string(busiest.bytes) + " bytes, from frame " +
+         std::to_string(busiest.first + 1));
+    return WriteOut(o, movie);
 }
 
 zmbtool::Registration registration{

@@ -180,4 +180,20 @@ void FitPicture(SourcePicture& picture, std::uint32_t width, std::uint32_t heigh
     picture.height = height;
 }
 
+void HalveRows(SourcePicture& picture, bool average) {
+    const std::size_t row = std::size_t{picture.width} * (picture.indexed ? 1 : 4);
+    const std::uint32_t height = picture.height / 2;
+    for (std::uint32_t y = 0; y < height; ++y) {
+        const std::uint8_t* upper = &picture.pixels[2 * y * row];
+        const std::uint8_t* lower = upper + row;
+        std::uint8_t* to = &picture.pixels[y * row];
+        for (std::size_t i = 0; i < row; ++i)
+            to[i] = average && !picture.indexed
+                        ? static_cast<std::uint8_t>((upper[i] + lower[i] + 1) / 2)
+                        : upper[i];
+    }
+    picture.pixels.resize(row * height);
+    picture.height = height;
+}
+
 }  // namespace zmbtool

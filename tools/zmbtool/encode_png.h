@@ -38,4 +38,9 @@ void CompositeOnto(SourcePicture& picture, std::uint32_t background);
 void FitPicture(SourcePicture& picture, std::uint32_t width, std::uint32_t height,
                 std::uint32_t background);
 
+// Keeps every other row, from the first: with `average`, a truecolour picture's rows are
+// the means of each pair (an indexed one keeps the upper row, as indices have no mean).
+// The height must be even.
+void HalveRows(SourcePicture& picture, bool average);
+
 }  // namespace zmbtool

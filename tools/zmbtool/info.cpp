@@ -4,13 +4,17 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
 #include <vector>
 
 #include "command.h"
+#include "encoder/rate.h"
 #include "movie_file.h"
+#include "output.h"
+#include "rate_plot.h"
 #include "zambrel/decoder.h"
 #include "zambrel/movie.h"
 
@@ -18,7 +22,7 @@ namespace zmbtool {
 namespace {
 
 constexpr const char* kInfoHelp =
-    "usage: zmbtool info [--frames] MOVIE\n"
+    "usage: zmbtool info [--frames] [--rate-plot PLOT.png [--max-rate BYTES]] MOVIE\n"
     "\n"
     "Describes a movie: its header fields, each sound track, the frame count and rate,\n"
     "the ring, interlaced and doubled flags, the code trees, and the largest, average and\n"
@@ -26,7 +30,13 @@ constexpr const char* kInfoHelp =
     "exit status is 3 when some are cut off or damaged).\n"
     "\n"
     "  --frames   also list every stored frame: index, size in bytes and type bits\n"
-    "             (P palette, 0-6 the sound tracks with a chunk)\n";
+    "             (P palette, 0-6 the sound tracks with a chunk)\n"
+    "  --rate-plot PLOT.png\n"
+    "             draw the data rate over the movie: each frame's bytes as a second of\n"
+    "             such frames (pale bars), the bytes of the second from each frame (dark\n"
+    "             line); the scale is printed\n"
+    "  --max-rate BYTES\n"
+    "             draw this cap as a red line, and count the seconds over it\n";
 
 // Little-endian words of the stored header, which the open changes in place.
 std::uint32_t Word(const unsigned char* header, int offset) {
@@ -126,10 +136,57 @@ void PrintFrameList(const MovieFile& file) {
     }
 }
 
+// The stored frames' sizes, as the frame table gives them.
+std::vector<std::uint32_t> FrameSizesOf(const MovieFile& file) {
+    std::vector<std::uint32_t> sizes;
+    ZambStoredFrame frame{};
+    for (std::uint32_t i = 0;
+         ZambDecoderGetStoredFrame(file.Get(), i, &frame, sizeof frame) == ZAMBERR_NONE; ++i)
+        sizes.push_back(frame.Bytes);
+    return sizes;
+}
+
+bool DrawRate(const MovieFile& file, std::int32_t frameRate, const std::string& plotPath,
+              std::uint64_t cap, std::string* error) {
+    RatePlot plot;
+    plot.frameSizes = FrameSizesOf(file);
+    plot.framesPerSecond = zambrel::encoder::FramesPerSecondOf(frameRate);
+    plot.cap = cap;
+    if (cap != 0) {
+        const auto over = zambrel::encoder::SecondsOver(plot.frameSizes, frameRate, cap);
+        std::printf(
+            "over %llu B/s:   %zu seconds%s\n", static_cast<unsigned long long>(cap), over.size(),
+            over.empty() ? ""
+                         : (", the first from frame " + std::to_string(over.front() + 1)).c_str());
+    }
+    if (plotPath.empty()) return true;
+    PlotScale scale;
+    if (!WriteRatePlot(plot, plotPath, &scale, error)) return false;
+    std::printf("rate plot:        %s, 0 to %llu bytes a second, grid every %llu\n",
+                plotPath.c_str(), static_cast<unsigned long long>(scale.top),
+                static_cast<unsigned long long>(scale.step));
+    return true;
+}
+
 int RunInfo(const std::vector<std::string>& args) {
     bool listFrames = false;
-    std::string path;
-    for (const std::string& arg : args) {
+    std::string path, plotPath;
+    std::uint64_t cap = 0;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if ((arg == "--rate-plot" || arg == "--max-rate") && i + 1 == args.size())
+            return Fail("info: " + arg + " needs a value");
+        if (arg == "--rate-plot") {
+            plotPath = args[++i];
+            continue;
+        }
+        if (arg == "--max-rate") {
+            char* end = nullptr;
+            cap = std::strtoull(args[++i].c_str(), &end, 10);
+            if (cap == 0 || *end != 0 || args[i][0] == '-')
+                return Fail("info: bad value for --max-rate: " + args[i]);
+            continue;
+        }
         if (arg == "--help" || arg == "-h") {
             std::fputs(kInfoHelp, stdout);
             return 0;
@@ -153,6 +210,8 @@ int RunInfo(const std::vector<std::string>& args) {
     if (::stat(path.c_str(), &status) == 0 && !CheckMovieInput(path, &reason)) return Fail(reason);
     reason = RefusalReason(path, header);
     if (!reason.empty()) return Fail(path + ": " + reason);
+    NoteInput(path);
+    if (!plotPath.empty() && !CheckOutputs({plotPath}, &reason)) return Fail("info: " + reason);
     MovieFile file;
     if (!file.Open(path, 0, &reason)) return Fail(reason);
 
@@ -164,13 +223,17 @@ int RunInfo(const std::vector<std::string>& args) {
     const FrameCheck& check = file.Check();
     PrintWholeFrames(check);
     if (listFrames) PrintFrameList(file);
+    if (!DrawRate(file, static_cast<std::int32_t>(Word(header, 16)), plotPath, cap, &reason))
+        return Fail("info: " + reason);
     if (check.whole == check.stored) return 0;
     std::fprintf(stderr, "zmbtool: %s is damaged from frame %u on: %s\n", path.c_str(),
                  check.faults.front().frame, check.faults.front().reason.c_str());
     return kSalvaged;
 }
 
-Registration info{{"info", "describe a movie's header, tracks, trees and frame sizes", RunInfo}};
+// It writes a file only with --rate-plot, which follows the rules of every output (--force).
+Registration info{
+    {"info", "describe a movie's header, tracks, trees and frame sizes", RunInfo, true}};
 
 }  // namespace
 }  // namespace zmbtool

@@ -9,6 +9,7 @@
 #include <dlfcn.h>
 #include <libimagequant.h>
 
+#include <algorithm>
 #include <cstdlib>
 #endif
 
@@ -36,12 +37,15 @@ constexpr int kMovieSpeed = 4;
 // whose cores are busy with anything else that costs three to five times the work itself
 // (measured on two shared cores), so unless the user asks for threads with OMP_NUM_THREADS
 // the reduction runs on the encoding thread alone. Found at run time: the OpenMP runtime is
-// there only when the library was built with it.
+// there only when the library was built with it. The setting is the calling thread's own,
+// so it is made on whichever thread reduces the pictures, before each.
 void UseOneThreadUnlessAsked() {
-    if (std::getenv("OMP_NUM_THREADS") != nullptr) return;
     using SetThreads = void (*)(int);
-    if (void* set = dlsym(RTLD_DEFAULT, "omp_set_num_threads"))
-        reinterpret_cast<SetThreads>(set)(1);
+    static const SetThreads set = [] {
+        if (std::getenv("OMP_NUM_THREADS") != nullptr) return SetThreads{};
+        return reinterpret_cast<SetThreads>(dlsym(RTLD_DEFAULT, "omp_set_num_threads"));
+    }();
+    if (set != nullptr) set(1);
 }
 
 struct AttrDeleter {
@@ -106,7 +110,7 @@ bool SameEntry(const std::array<std::uint8_t, 768>& a, int i,
 // the slots left over, so that the palette chunk keeps what did not change.
 void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count, Quantiser::State& s) {
     const std::array<std::uint8_t, 768> old = s.palette;
-    std::array<bool, 256> taken{}, placed{};
+    std::array<bool, 256> taken = s.options.reserved, placed{};
     for (unsigned i = 0; i < count; ++i)
         for (int slot = 0; slot < 256; ++slot)
             if (!taken[slot] && SameEntry(fresh, static_cast<int>(i), old, slot)) {
@@ -188,7 +192,8 @@ bool QuantiserAvailable() {
 Quantiser::Quantiser(const QuantiseOptions& options) : state_(std::make_unique<State>()) {
     state_->options = options;
     UseOneThreadUnlessAsked();
-    liq_set_max_colors(state_->attr.get(), 256);
+    const auto reserved = std::count(options.reserved.begin(), options.reserved.end(), true);
+    liq_set_max_colors(state_->attr.get(), static_cast<int>(256 - reserved));
     liq_set_speed(state_->attr.get(),
                   options.mode == PaletteMode::Movie ? kMovieSpeed : kSceneSpeed);
     // The movie keeps 6 bits a channel: tell the library, so that it does not spend
@@ -200,6 +205,7 @@ Quantiser::~Quantiser() = default;
 
 void Quantiser::Survey(std::uint32_t width, std::uint32_t height,
                        const std::vector<std::uint8_t>& rgba) {
+    UseOneThreadUnlessAsked();
     State& s = *state_;
     if (!s.histogram && !s.surveyFailed) s.histogram.reset(liq_histogram_create(s.attr.get()));
     Image image = MakeImage(s, {width, height, rgba});
@@ -227,6 +233,7 @@ bool MakeMoviePalette(Quantiser::State& s) {
 
 bool Quantiser::Add(std::uint32_t width, std::uint32_t height,
                     const std::vector<std::uint8_t>& rgba, enc::Picture* out, std::string* error) {
+    UseOneThreadUnlessAsked();
     State& s = *state_;
     const Pending picture{width, height, rgba};
     bool ok = false;

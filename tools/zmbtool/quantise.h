@@ -23,6 +23,8 @@ enum class PaletteMode { Movie, Scene };
 struct QuantiseOptions {
     PaletteMode mode = PaletteMode::Scene;
     bool dither = false;  // off keeps still areas the same indices, so their blocks skip
+    // Entries the pictures may not use: kept for the program the movie plays in.
+    std::array<bool, 256> reserved{};
 };
 
 // Whether this zmbtool can reduce truecolour pictures at all.

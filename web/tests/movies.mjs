@@ -150,7 +150,8 @@ export function makeTestMovies(zmbtool, folder) {
     null,
     { rate: 11025, channels: 2, bits: 8, frames: 11025 * seconds, step: 0.2 },
   ]);
-  const doubled = encode(zmbtool, folder, 'doubled', 32, 16, mixedPictures(32, 16, 6), 10, [],
+  // encode keeps one row of each pair of a doubled movie's pictures: 32 rows give 16.
+  const doubled = encode(zmbtool, folder, 'doubled', 32, 32, mixedPictures(32, 32, 6), 10, [],
                          ['--doubled']);
   const untimed = encode(zmbtool, folder, 'untimed', 32, 16, mixedPictures(32, 16, 12), 0, []);
   return { mixed, doubled, untimed };
