@@ -172,7 +172,7 @@ bool GifWriter::Commit(std::string* error) {
     ok_ = EGifCloseFile(gif_, &status) == GIF_OK && ok_;
     gif_ = nullptr;
     if (!ok_) {
-        *error = "cannot write " + out_.Name();
+        *error = out_.Failure();
         out_.Discard();
         return false;
     }

@@ -26,6 +26,8 @@ class GifWriter {
               std::uint64_t period, std::string* error);
     bool AddFrame(const IndexedFrame& frame);
     bool Commit(std::string* error);
+    // Why AddFrame failed: the file could not be written.
+    std::string Failure() const { return out_.Failure(); }
 
   private:
     struct Area {

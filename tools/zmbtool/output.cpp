@@ -517,7 +517,27 @@ bool CommitOutputs(std::string* error) {
     if (Replacing())
         for (const CheckedFolder& folder : run.folders)
             RemoveStaleFiles(folder, written[IdOf(folder.device, folder.inode)]);
+    // Done once: a later commit of the same run has nothing of these folders to replace.
+    run.folders.clear();
     return true;
+}
+
+void AbandonOutputsIn(const std::string& folder) {
+    struct stat place {};
+    if (::stat(folder.c_str(), &place) != 0) return;
+    const StoppingSignalsHeld held;
+    auto& ready = Run().ready;
+    for (auto it = ready.begin(); it != ready.end();) {
+        struct stat status {};
+        if (::stat(FolderOf(it->second).c_str(), &status) != 0 || status.st_dev != place.st_dev ||
+            status.st_ino != place.st_ino) {
+            ++it;
+            continue;
+        }
+        ::unlink(it->first.c_str());
+        Forget(Run().temporaries, it->first);
+        it = ready.erase(it);
+    }
 }
 
 void AbandonOutputs() {
@@ -580,6 +600,7 @@ bool OutputFile::Overwrite(std::uint64_t offset, const void* data, std::size_t s
     const bool ok = std::fflush(file_) == 0 &&
                     ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
                     std::fwrite(data, 1, size, file_) == size && ::fseeko(file_, 0, SEEK_END) == 0;
+    if (!ok && !failed_) writeError_ = errno != 0 ? errno : EIO;
     failed_ = failed_ || !ok;
     return ok;
 }
@@ -597,8 +618,13 @@ bool OutputFile::Commit(std::string* error) {
     }
     if (!ok && !stream_) RemoveTemporary(temporary_);
     temporary_.clear();
-    if (!ok) *error = "cannot write " + given_ + (reason ? ": " + Reason(reason) : "");
+    // A failure the system gave no reason for is still reported with one.
+    if (!ok) *error = "cannot write " + given_ + ": " + Reason(reason != 0 ? reason : EIO);
     return ok;
+}
+
+std::string OutputFile::Failure() const {
+    return "cannot write " + given_ + ": " + Reason(writeError_ != 0 ? writeError_ : EIO);
 }
 
 void OutputFile::Discard() {

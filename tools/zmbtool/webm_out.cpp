@@ -88,6 +88,9 @@ constexpr std::uint64_t kPeriodPerMs = 100;
 // a player's seeking cheap.
 constexpr std::int64_t kLongestClusterMs = 5000;
 constexpr int kOpusRate = 48000;
+constexpr int kOpusLowestRate = 8000;
+// The most libsamplerate changes a rate by, either way.
+constexpr std::uint64_t kMostResampling = 256;
 constexpr int kOpusFrameMs = 20;
 constexpr std::uint64_t kSeekPreRollNs = 80 * kNsPerMs;
 // A Segment of unknown size, for streams; files get the real one when they are complete.
@@ -208,6 +211,18 @@ struct WebmWriter::Audio {
 
 bool WebmWriter::Audio::Open(std::string* error) {
     codingRate = IsOpusRate(rate) ? static_cast<int>(rate) : kOpusRate;
+    // The resampler changes a rate by 256 times at most: a track too slow for that is coded
+    // at Opus's lowest rate, and one too slow even for that cannot be coded.
+    if (std::uint64_t{rate} * kMostResampling < std::uint64_t(codingRate))
+        codingRate = kOpusLowestRate;
+    if (std::uint64_t{rate} * kMostResampling < std::uint64_t(codingRate) ||
+        rate > std::uint64_t(codingRate) * kMostResampling) {
+        *error = Name() + " plays at " + std::to_string(rate) +
+                 " Hz, which Opus cannot be given (it takes " +
+                 std::to_string((kOpusLowestRate + kMostResampling - 1) / kMostResampling) +
+                 " to " + std::to_string(std::uint64_t{kOpusRate} * kMostResampling) + " Hz)";
+        return false;
+    }
     int status = OPUS_OK;
     encoder = opus_encoder_create(codingRate, channels, OPUS_APPLICATION_AUDIO, &status);
     if (status != OPUS_OK) {
@@ -272,9 +287,7 @@ WebmWriter::~WebmWriter() = default;
 bool WebmWriter::Fail(const std::string& reason) {
     if (!failure_.empty()) return false;
     // A failed write already has its name and the system's reason.
-    const std::string& write = FirstWriteFailure();
-    failure_ =
-        reason.empty() && !write.empty() ? write : "cannot write " + out_.Name() + ": " + reason;
+    failure_ = reason.empty() ? out_.Failure() : "cannot write " + out_.Name() + ": " + reason;
     return false;
 }
 
@@ -315,6 +328,15 @@ bool WebmWriter::OpenVideo(std::uint32_t width, std::uint32_t height, std::strin
     return video_->image != nullptr;
 }
 
+// Names the --tracks that leave track N out of the WebM.
+void WebmWriter::SuggestTracks(int n, std::string* error) const {
+    std::string others;
+    for (int t = 0; t < ZAMB_TRACK_COUNT; ++t)
+        if (t != n && request_.tracks & (1u << t))
+            others += (others.empty() ? "" : ",") + std::to_string(t);
+    *error += "; leave it out with --tracks " + (others.empty() ? "none" : others);
+}
+
 bool WebmWriter::OpenAudio(std::string* error) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(request_.tracks & (1u << n))) continue;
@@ -325,7 +347,7 @@ bool WebmWriter::OpenAudio(std::string* error) {
         audio->channels = format & TRACK_STEREO ? 2 : 1;
         audio->sixteen = format & TRACK_16BIT;
         audio->rate = format & TRACK_RATE_MASK;
-        if (!audio->Open(error)) return false;
+        if (!audio->Open(error)) return SuggestTracks(n, error), false;
         audio_.push_back(std::move(audio));
     }
     return true;

@@ -56,6 +56,7 @@ class WebmWriter {
     };
     bool OpenVideo(std::uint32_t width, std::uint32_t height, std::string* error);
     bool OpenAudio(std::string* error);
+    void SuggestTracks(int n, std::string* error) const;
     std::vector<std::uint8_t> Header(std::uint32_t width, std::uint32_t height);
     bool Fail(const std::string& reason);
     bool Queue(std::uint64_t track, std::int64_t ms, bool key, const void* data, std::size_t size);
