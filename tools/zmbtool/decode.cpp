@@ -49,7 +49,8 @@ const char kHelp[] =
     "  --wav FILE        one WAV of the chosen tracks: a track as stored, or several mixed\n"
     "                    to 16-bit; an existing FOLDER (a name ending in / must be one) gets\n"
     "                    trackN.wav for every present track instead\n"
-    "  --tracks LIST     the tracks for --wav FILE and --webm, such as 0 or 0,2 (default: all)\n"
+    "  --tracks LIST     the tracks for --wav FILE and --webm, such as 0 or 0,2 (default: all);\n"
+    "                    none: a WebM without sound\n"
     "  --raw FILE        for every played frame: the 768-byte palette (red, green, blue per\n"
     "                    entry), then Width x shown-Height bytes of an 8-bit top-down picture\n"
     "                    (pitch = Width) that starts at 0 and keeps its pixels between frames\n"
@@ -67,12 +68,23 @@ const char kHelp[] =
     "  --pcm DIR         DIR/trackN.pcm for every present track: each played frame's decoded\n"
     "                    sound bytes (8-bit unsigned or 16-bit signed little-endian, stereo\n"
     "                    interleaved left, right), straight from the chunks, in played order\n"
+    "Each output stands alone: one that cannot be written is named with the reason and the\n"
+    "others are written; the exit status is then 1.\n"
+    "  --skip-existing   an output that exists is done already and left as it is; a movie\n"
+    "                    whose outputs all exist says \"exists\" (status 0)\n"
+    "  --manifest FILE   append one JSON line for the movie to FILE: input, outputs, status\n"
+    "                    (done, salvaged, failed, exists, stopped), frames, salvaged, seconds\n"
+    "  --                the arguments after it are movies, even one named -x.zmb\n"
     "Several movies: every output names an existing folder, which gets one output per movie\n"
     "named after it (A.zmb: DIR/A.webm, DIR/A.wav ...; --png and --pcm: the folder DIR/A/).\n"
     "Each movie is decoded on its own and keeps its outputs whatever becomes of the others;\n"
     "one line per movie and a total go to standard output. Exit status 0: all were whole;\n"
-    "3: some were salvaged, none failed; 1: some failed.\n"
-    "  -j N, --jobs N    decode N movies at once (default: one per processor)\n";
+    "3: some were salvaged, none failed; 1: some failed. Killed, the run takes its movies'\n"
+    "runs with it.\n"
+    "  -j N, --jobs N    decode N movies at once (default: one per processor)\n"
+    "  -r, --recursive   a folder given stands for the movies (*.zmb) in its tree, which the\n"
+    "                    outputs mirror: DIR/x/A.zmb gives OUT/x/A.webm; links to folders are\n"
+    "                    followed once, and output folders inside the tree are not searched\n";
 
 // Untimed movies play as fast as they can be shown; a stream needs some rate, and 10 frames
 // a second is one that every encoder and GIF viewer keeps exactly.
