@@ -2,6 +2,7 @@
 // zmbtool thumbnail: one frame of a movie as an RGB PNG that fits a square, for file
 // managers' thumbnailers.
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -59,17 +60,40 @@ struct RgbPicture {
     std::vector<std::uint8_t> rgb;
 };
 
-// Decodes frames from the first up to `frame`, since each frame builds on the one before.
-bool DecodeFrame(ZambDecoder* decoder, std::uint32_t frame, RgbPicture* out) {
-    ZambMovieInfo info{};
-    ZambDecoderGetInfo(decoder, &info, sizeof info);
+// What could be drawn: the frame asked for, or the last whole one before the damage.
+struct Drawn {
+    long frame = -1;     // -1: none
+    std::string damage;  // why the frame asked for was not reached; empty when it was
+};
+
+// Decodes frames from the first up to `frame`, since each frame builds on the one before;
+// a damaged frame stops it, and OUT keeps the last whole one.
+Drawn DecodeFrame(zmbtool::MovieFile& movie, std::uint32_t frame, RgbPicture* out) {
+    const ZambMovieInfo& info = movie.Info();
     out->width = info.Width;
     out->height = info.Height;
-    out->rgb.resize(std::size_t{info.Width} * info.Height * 3);
-    for (std::uint32_t f = 0; f <= frame; ++f)
-        if (ZambDecoderNextFrame(decoder) != ZAMBERR_NONE) return false;
-    return ZambDecoderGetPicture(decoder, ZAMBPIX_RGB24, out->rgb.data(),
-                                 std::size_t{info.Width} * 3, out->rgb.size(), 0) == ZAMBERR_NONE;
+    std::vector<std::uint8_t> rgb(std::size_t{info.Width} * info.Height * 3);
+    Drawn drawn;
+    const zmbtool::FrameCheck& check = movie.Check();
+    for (std::uint32_t f = 0; f <= frame; ++f) {
+        // A frame the file's own tables show damaged is where a player stops, too.
+        std::string damage =
+            f >= check.whole && check.whole < check.stored      ? check.faults.front().reason
+            : ZambDecoderNextFrame(movie.Get()) != ZAMBERR_NONE ? "it could not be read"
+                                                                : movie.PictureDamage();
+        if (damage.empty() &&
+            ZambDecoderGetPicture(movie.Get(), ZAMBPIX_RGB24, rgb.data(),
+                                  std::size_t{info.Width} * 3, rgb.size(), 0) != ZAMBERR_NONE)
+            damage = "its picture could not be decoded";
+        if (!damage.empty()) {
+            drawn.damage = "damaged at frame " + std::to_string(f) + ": " + damage;
+            return drawn;
+        }
+        out->rgb.swap(rgb);
+        rgb.resize(out->rgb.size());
+        drawn.frame = f;
+    }
+    return drawn;
 }
 
 // Each output pixel is the mean of the source pixels it covers (at least one), so a small
@@ -117,16 +141,18 @@ void FitSquare(std::uint32_t width, std::uint32_t height, std::uint32_t size, st
 
 // An interlaced movie is shown with every other row black; its thumbnail shows each row
 // twice instead, at the same height, so it looks like the picture rather than like stripes.
-ZambDecoder* OpenForThumbnail(const std::string& path) {
-    ZambDecoder* decoder = nullptr;
-    ZambMovieInfo info{};
-    if (ZambDecoderOpenFile(path.c_str(), ZAMBOPEN_NO_SOUND, &decoder) != ZAMBERR_NONE)
-        return nullptr;
-    ZambDecoderGetInfo(decoder, &info, sizeof info);
-    if ((info.Flags & ZAMBINFO_INTERLACED) == 0) return decoder;
-    ZambDecoderClose(decoder);
-    ZambDecoderOpenFile(path.c_str(), ZAMBOPEN_NO_SOUND | ZAMBOPEN_DOUBLED, &decoder);
-    return decoder;
+bool OpenForThumbnail(const std::string& path, zmbtool::MovieFile* movie, std::string* error) {
+    if (!movie->Open(path, ZAMBOPEN_NO_SOUND, error)) return false;
+    if ((movie->Info().Flags & ZAMBINFO_INTERLACED) == 0) return true;
+    return movie->Open(path, ZAMBOPEN_NO_SOUND | ZAMBOPEN_DOUBLED, error);
+}
+
+// The picture fitted to the square and written.
+int WriteThumbnail(const ThumbnailOptions& o, const RgbPicture& picture, std::string* error) {
+    std::uint32_t width, height;
+    FitSquare(picture.width, picture.height, static_cast<std::uint32_t>(o.size), &width, &height);
+    const RgbPicture thumbnail = Resize(picture, width, height);
+    return zmbtool::WriteRgbPng(o.output, width, height, thumbnail.rgb.data(), error) ? 0 : 1;
 }
 
 int Run(const std::vector<std::string>& args) {
@@ -145,27 +171,25 @@ int Run(const std::vector<std::string>& args) {
     if (!zmbtool::CheckOutputs({o.output}, &refusal) ||
         !zmbtool::CheckMovieInput(o.movie, &refusal))
         return zmbtool::Fail("thumbnail: " + refusal);
-    ZambDecoder* movie = OpenForThumbnail(o.movie);
-    if (movie == nullptr) return zmbtool::Fail("thumbnail: cannot read movie " + o.movie);
-    ZambMovieInfo info{};
-    ZambDecoderGetInfo(movie, &info, sizeof info);
+    zmbtool::MovieFile movie;
+    if (!OpenForThumbnail(o.movie, &movie, &refusal)) return zmbtool::Fail("thumbnail: " + refusal);
+    const ZambMovieInfo& info = movie.Info();
     if (info.FrameCount == 0 || o.frame >= static_cast<long>(info.FrameCount)) {
-        ZambDecoderClose(movie);
         const long frame = std::max(o.frame, 0L);
         return zmbtool::Fail("thumbnail: " + o.movie + " has no frame " + std::to_string(frame));
     }
     const auto frame = static_cast<std::uint32_t>(o.frame >= 0 ? o.frame : info.FrameCount / 3);
     RgbPicture picture;
-    const bool decoded = DecodeFrame(movie, frame, &picture);
-    ZambDecoderClose(movie);
-    if (!decoded) return zmbtool::Fail("thumbnail: the movie ended early: " + o.movie);
-    std::uint32_t width, height;
-    FitSquare(picture.width, picture.height, static_cast<std::uint32_t>(o.size), &width, &height);
-    const RgbPicture thumbnail = Resize(picture, width, height);
-    std::string error;
-    if (!zmbtool::WriteRgbPng(o.output, width, height, thumbnail.rgb.data(), &error))
-        return zmbtool::Fail("thumbnail: " + error);
-    return 0;
+    const Drawn drawn = DecodeFrame(movie, frame, &picture);
+    if (drawn.frame < 0)
+        return zmbtool::Fail("thumbnail: " + o.movie + " has no picture to draw: it is " +
+                             drawn.damage);
+    const int status = WriteThumbnail(o, picture, &refusal);
+    if (status != 0) return zmbtool::Fail("thumbnail: " + refusal);
+    if (drawn.damage.empty()) return 0;
+    std::fprintf(stderr, "zmbtool: thumbnail: %s is %s; frame %ld was drawn instead\n",
+                 o.movie.c_str(), drawn.damage.c_str(), drawn.frame);
+    return zmbtool::kSalvaged;
 }
 
 zmbtool::Registration registration{
