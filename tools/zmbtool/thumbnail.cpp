@@ -23,7 +23,9 @@ const char kHelp[] =
     "  --frame N   the frame to show, counted from 0 (default: a third of the way in,\n"
     "              past the fade-in many movies open with)\n"
     "  --force     replace OUTPUT.png if it exists (-f; file managers' thumbnailer entry\n"
-    "              passes it, as they may create the file before they call)\n";
+    "              passes it, as they may create the file before they call)\n"
+    "Exit status 3: the movie is damaged before the frame asked for, and the last whole\n"
+    "frame before the damage was drawn; 1: no frame could be drawn, and nothing was written.\n";
 
 struct ThumbnailOptions {
     std::string movie, output;
