@@ -46,6 +46,8 @@ const char kHelp[] =
     "                    the --tracks as its own Opus track\n"
     "  --webm-quality Q  VP9's constant quality, 0 (finest) to 63 (default 20)\n"
     "  --webm-lossless   VP9's lossless mode in 4:4:4: only the Y'CbCr rounding is lost\n"
+    "  --webm-audio-bitrate K   each Opus track's rate in kbit/s, 6 to 510 (default 128\n"
+    "                    for stereo, 96 for mono)\n"
     "  --wav FILE        one WAV of the chosen tracks: a track as stored, or several mixed\n"
     "                    to 16-bit; an existing FOLDER (a name ending in / must be one) gets\n"
     "                    trackN.wav for every present track instead\n"
@@ -183,6 +185,14 @@ bool SetWebmQuality(DecodeOptions& o, const std::string& v) {
     return !v.empty() && *end == 0 && quality >= 0 && quality <= zmbtool::kWebmWorstQuality;
 }
 
+bool SetWebmAudioBitrate(DecodeOptions& o, const std::string& v) {
+    char* end = nullptr;
+    const long kbps = std::strtol(v.c_str(), &end, 10);
+    o.webm.audioKbps = static_cast<int>(kbps);
+    return !v.empty() && *end == 0 && kbps >= zmbtool::kWebmLeastAudioKbps &&
+           kbps <= zmbtool::kWebmMostAudioKbps;
+}
+
 const Option kOptions[] = {
     {"--raw", true,
      [](DecodeOptions& o, const std::string& v) { return o.pictures.raw = v, true; }},
@@ -198,6 +208,7 @@ const Option kOptions[] = {
      [](DecodeOptions& o, const std::string& v) { return o.pictures.webp = v, true; }},
     {"--webm", true, [](DecodeOptions& o, const std::string& v) { return o.webm.path = v, true; }},
     {"--webm-quality", true, SetWebmQuality},
+    {"--webm-audio-bitrate", true, SetWebmAudioBitrate},
     {"--webm-lossless", false,
      [](DecodeOptions& o, const std::string&) { return o.webm.lossless = true, true; }},
     {"--chroma", true,

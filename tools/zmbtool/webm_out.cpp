@@ -190,9 +190,11 @@ struct WebmWriter::Audio {
     std::uint64_t number = 0;  // its WebM track number
     int channels = 1;
     bool sixteen = false;
-    std::uint32_t rate = 0;  // the movie's
-    int codingRate = 0;      // what Opus is given
-    int lookahead = 0;       // in samples at codingRate
+    std::uint32_t rate = 0;     // the movie's
+    int codingRate = 0;         // what Opus is given
+    int kbps = 0;               // 0: the default for its channels
+    std::uint64_t samples = 0;  // a channel's samples given, at the movie's rate
+    int lookahead = 0;          // in samples at codingRate
     OpusEncoder* encoder = nullptr;
     SRC_STATE* resampler = nullptr;
     std::vector<float> waiting, ready;  // interleaved, at the movie's rate and at codingRate
@@ -229,7 +231,8 @@ bool WebmWriter::Audio::Open(std::string* error) {
         *error = Name() + ": " + opus_strerror(status);
         return false;
     }
-    opus_encoder_ctl(encoder, OPUS_SET_BITRATE(channels == 2 ? 128000 : 96000));
+    const int bitrate = kbps != 0 ? kbps : channels == 2 ? 128 : 96;
+    opus_encoder_ctl(encoder, OPUS_SET_BITRATE(bitrate * 1000));
     opus_encoder_ctl(encoder, OPUS_GET_LOOKAHEAD(&lookahead));
     if (codingRate != static_cast<int>(rate)) {
         resampler = src_new(SRC_SINC_MEDIUM_QUALITY, channels, &status);
@@ -347,6 +350,7 @@ bool WebmWriter::OpenAudio(std::string* error) {
         audio->channels = format & TRACK_STEREO ? 2 : 1;
         audio->sixteen = format & TRACK_16BIT;
         audio->rate = format & TRACK_RATE_MASK;
+        audio->kbps = request_.audioKbps;
         if (!audio->Open(error)) return SuggestTracks(n, error), false;
         audio_.push_back(std::move(audio));
     }
@@ -532,6 +536,7 @@ bool WebmWriter::AddSound(int n, const std::uint8_t* bytes, std::size_t count) {
         const std::size_t width = audio->sixteen ? 2 : 1;
         for (std::size_t at = 0; at + width <= count; at += width)
             audio->waiting.push_back(SampleOf(bytes + at, audio->sixteen));
+        audio->samples += count / width / static_cast<std::size_t>(audio->channels);
         std::string error;
         if (!audio->Resample(false, &error)) return Fail(error);
         if (!EncodeReady(*audio)) return false;
@@ -603,7 +608,11 @@ bool WebmWriter::FinishFile() {
     }
     PutMaster(seekHead, kSeekHead, index);
     PutVoid(seekHead, kSeekHeadRoom - seekHead.size());
-    const double ms = double(frames_ * period_) / kPeriodPerMs;
+    // The sound may run on past the last picture (a salvaged movie keeps what its chunks
+    // held): the file lasts as long as whichever is longer.
+    double ms = double(frames_ * period_) / kPeriodPerMs;
+    for (const auto& audio : audio_)
+        ms = std::max(ms, 1000.0 * double(audio->samples) / audio->rate);
     std::uint64_t bits;
     std::memcpy(&bits, &ms, 8);
     const auto size = BigEndian((written_ - segmentStart_) | (std::uint64_t{1} << 56));

@@ -27,7 +27,12 @@ struct WebmRequest {
     std::uint32_t trackFormat[8] = {};  // the movie's format word of each track
     std::uint64_t plannedFrames = 0;    // frames the run means to write
     std::uint32_t scale = 1;            // each pixel shown as SCALE x SCALE
+    int audioKbps = 0;                  // each Opus track's rate; 0: 128 stereo, 96 mono
 };
+
+// The Opus rates --webm-audio-bitrate takes, in kbit/s.
+inline constexpr int kWebmLeastAudioKbps = 6;
+inline constexpr int kWebmMostAudioKbps = 510;
 
 class WebmWriter {
   public:
