@@ -21,11 +21,19 @@ int WriteToOutput(GifFileType* gif, const GifByteType* bytes, int count) {
     return out->Write(bytes, static_cast<std::size_t>(count)) ? count : 0;
 }
 
-ColorMapObject* MakeColourMap(const std::uint8_t* palette) {
+// A colour table of COUNT entries (a power of two) from PALETTE.
+ColorMapObject* MakeColourMap(const std::uint8_t* palette, int count = 256) {
     GifColorType colours[256];
-    for (int i = 0; i < 256; ++i)
+    for (int i = 0; i < count; ++i)
         colours[i] = {palette[i * 3], palette[i * 3 + 1], palette[i * 3 + 2]};
-    return GifMakeMapObject(256, colours);
+    return GifMakeMapObject(count, colours);
+}
+
+// The smallest power of two, 2 at least, that holds COUNT colours.
+int TableSize(int count) {
+    int size = 2;
+    while (size < count) size *= 2;
+    return size;
 }
 
 }  // namespace
@@ -103,12 +111,13 @@ bool GifWriter::WritePending() {
     GraphicsControlBlock control{};
     control.DisposalMode = DISPOSE_DO_NOT;
     control.DelayTime = static_cast<int>(delay_);
-    control.TransparentColor = NO_TRANSPARENT_COLOR;
+    control.TransparentColor = transparent_;
     GifByteType extension[4];
     const std::size_t length = EGifGCBToExtension(&control, extension);
-    // Frames in the first frame's palette use the global colour table; others carry their own.
-    const bool ownPalette = palette_ != global_;
-    ColorMapObject* map = ownPalette ? MakeColourMap(palette_.data()) : nullptr;
+    // Frames in the first frame's palette use the global colour table; others, and those
+    // that use few enough colours to be coded in fewer bits, carry their own.
+    const bool ownPalette = palette_ != global_ || tableSize_ < 256;
+    ColorMapObject* map = ownPalette ? MakeColourMap(palette_.data(), tableSize_) : nullptr;
     if (map == nullptr && gif_->Image.ColorMap != nullptr) {
         // giflib keeps a copy of the last local table and drops it unfreed when the next
         // image has none.
@@ -125,6 +134,55 @@ bool GifWriter::WritePending() {
                          static_cast<int>(area_.width)) == GIF_OK;
     if (map != nullptr) GifFreeMapObject(map);
     return ok;
+}
+
+// Within the changed area, the pixels that keep their colour are made transparent, so that
+// the previous frame shows through them: long runs of one index, which LZW packs far
+// tighter than the picture they cover. The index taken is one that no changed pixel uses;
+// when every index is used, nothing is. Returns the index, or NO_TRANSPARENT_COLOR.
+int GifWriter::SeeThroughUnchanged(const IndexedFrame& frame) {
+    std::array<bool, 256> used{};
+    std::vector<bool> kept(indices_.size());
+    for (std::uint32_t y = 0; y < area_.height; ++y) {
+        const std::uint8_t* was = shown_.data() + std::size_t{area_.top + y} * width_ + area_.left;
+        const std::uint8_t* in = indices_.data() + std::size_t{y} * area_.width;
+        for (std::uint32_t x = 0; x < area_.width; ++x) {
+            const bool same =
+                std::memcmp(frame.palette + in[x] * 3, shownPalette_.data() + was[x] * 3, 3) == 0;
+            kept[std::size_t{y} * area_.width + x] = same;
+            if (!same) used[in[x]] = true;
+        }
+    }
+    const auto unused = std::find(used.begin(), used.end(), false);
+    if (unused == used.end()) return NO_TRANSPARENT_COLOR;
+    const auto index = static_cast<std::uint8_t>(unused - used.begin());
+    for (std::size_t i = 0; i < indices_.size(); ++i)
+        if (kept[i]) indices_[i] = index;
+    return index;
+}
+
+// LZW codes start one bit wider than the colour table's index: a frame of few colours gets
+// a table of just those, its indices renumbered, and is coded in fewer bits a pixel. Worth
+// it once the bits saved outweigh the table's 3 bytes an entry. Returns the table's size.
+int GifWriter::KeepUsedColours() {
+    std::array<int, 256> renumbered;
+    renumbered.fill(-1);
+    int count = 0;
+    for (const std::uint8_t index : indices_)
+        if (renumbered[index] < 0) renumbered[index] = count++;
+    const int size = TableSize(count);
+    int bits = 1;
+    while ((1 << bits) < size) ++bits;
+    if (size == 256 || indices_.size() * std::size_t(8 - bits) / 8 < std::size_t(3 * size))
+        return 256;
+    std::array<std::uint8_t, 768> kept{};
+    for (int index = 0; index < 256; ++index)
+        if (renumbered[index] >= 0)
+            std::memcpy(kept.data() + renumbered[index] * 3, palette_.data() + index * 3, 3);
+    for (std::uint8_t& index : indices_) index = static_cast<std::uint8_t>(renumbered[index]);
+    if (transparent_ != NO_TRANSPARENT_COLOR) transparent_ = renumbered[transparent_];
+    palette_ = kept;
+    return size;
 }
 
 bool GifWriter::AddFrame(const IndexedFrame& frame) {
@@ -153,6 +211,8 @@ bool GifWriter::AddFrame(const IndexedFrame& frame) {
     for (std::uint32_t y = 0; y < area.height; ++y)
         std::memcpy(indices_.data() + std::size_t{y} * area.width,
                     frame.Row(area.top + y) + area.left, area.width);
+    transparent_ = first ? NO_TRANSPARENT_COLOR : SeeThroughUnchanged(frame);
+    tableSize_ = first ? 256 : KeepUsedColours();
     for (std::uint32_t y = 0; y < height_; ++y)
         std::memcpy(shown_.data() + std::size_t{y} * width_, frame.Row(y), width_);
     std::memcpy(shownPalette_.data(), frame.palette, shownPalette_.size());

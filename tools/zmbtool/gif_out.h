@@ -38,6 +38,8 @@ class GifWriter {
     // rather than each frame keeps the animation's length true to the movie's.
     std::uint32_t DelayAfter(std::uint64_t frames) const;
     bool WritePending();
+    int SeeThroughUnchanged(const IndexedFrame& frame);
+    int KeepUsedColours();
     bool WriteLoopExtension();
 
     OutputFile out_;
@@ -55,6 +57,8 @@ class GifWriter {
     std::vector<std::uint8_t> indices_;
     std::array<std::uint8_t, 768> palette_{};
     std::uint32_t delay_ = 0;
+    int transparent_ = -1;  // the pending frame's see-through index, or -1 for none
+    int tableSize_ = 256;   // the pending frame's colour table: 256, or its own smaller one
     bool ok_ = true;
 };
 
