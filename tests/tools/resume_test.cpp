@@ -4,6 +4,7 @@
 // exactly the outputs of a run never stopped; a parent killed outright leaves no movie
 // running; each output of a movie stands alone.
 #include <gtest/gtest.h>
+#include <png.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -67,6 +69,26 @@ std::string Quoted(const std::vector<std::string>& args) {
     std::string line;
     for (const std::string& arg : args) line += " '" + arg + "'";
     return line;
+}
+
+// A PNG as 8-bit red, green, blue; empty when it cannot be read.
+struct Rgb {
+    std::uint32_t width = 0, height = 0;
+    Bytes pixels;
+    const std::uint8_t* At(std::uint32_t x, std::uint32_t y) const {
+        return pixels.data() + (std::size_t{y} * width + x) * 3;
+    }
+};
+Rgb ReadPng(const std::string& path) {
+    png_image image{};
+    image.version = PNG_IMAGE_VERSION;
+    Rgb rgb;
+    if (!png_image_begin_read_from_file(&image, path.c_str())) return rgb;
+    image.format = PNG_FORMAT_RGB;
+    rgb.pixels.resize(PNG_IMAGE_SIZE(image));
+    if (!png_image_finish_read(&image, nullptr, rgb.pixels.data(), 0, nullptr)) return {};
+    rgb.width = image.width, rgb.height = image.height;
+    return rgb;
 }
 
 // Starts ARGS (a program and its arguments) with standard output on a pipe; returns its pid.
@@ -346,6 +368,59 @@ TEST_F(ZmbtoolResume, ATrackTheWebmCannotTakeFailsTheWebmAlone) {
     EXPECT_NE(std::search(withSound.begin(), withSound.end(), opus.begin(), opus.end()),
               withSound.end());
     EXPECT_EQ(std::search(silent.begin(), silent.end(), opus.begin(), opus.end()), silent.end());
+}
+
+// A contact sheet holds, in reading order, exactly the thumbnails of evenly spaced frames
+// (the single-frame command at the same size is the independent account of each), each with
+// its time beneath; a folder run draws one per movie, and a damaged movie's sheet stops at
+// the damage with status 3.
+TEST_F(ZmbtoolResume, AContactSheetIsTheThumbnailsOfEvenlySpacedFrames) {
+    WriteMovie(Path("a.zmb"), 1, 20, 64, 32);
+    WriteMovie(Path("in/b.zmb"), 2, 20, 64, 32);
+    const RunResult drawn =
+        RunTool("thumbnail --sheet 3x2 --size 40 " + Path("a.zmb") + " " + Path("sheet.png"));
+    ASSERT_EQ(drawn.status, 0) << drawn.output;
+    const Rgb sheet = ReadPng(Path("sheet.png"));
+    // Pictures of 40 x 20 with 6 pixels around them and 14 for each time beneath.
+    ASSERT_EQ(sheet.width, 6 + 3 * (40 + 6u));
+    ASSERT_EQ(sheet.height, 6 + 2 * (20 + 14 + 6u));
+    for (int cell = 0; cell < 6; ++cell) {
+        const int frame = cell * 20 / 6;
+        SCOPED_TRACE(frame);
+        const std::string own = Path("f" + std::to_string(frame) + ".png");
+        ASSERT_EQ(RunTool("thumbnail --size 40 --frame " + std::to_string(frame) + " " +
+                          Path("a.zmb") + " " + own)
+                      .status,
+                  0);
+        const Rgb thumbnail = ReadPng(own);
+        ASSERT_EQ(thumbnail.width, 40u);
+        const std::uint32_t left = 6 + (cell % 3) * 46, top = 6 + (cell / 3) * 40;
+        for (std::uint32_t y = 0; y < 20; ++y)
+            for (std::uint32_t x = 0; x < 40; ++x)
+                ASSERT_EQ(std::memcmp(sheet.At(left + x, top + y), thumbnail.At(x, y), 3), 0)
+                    << x << "," << y;
+        std::size_t lit = 0;  // the time's pixels, on the dark strip beneath
+        for (std::uint32_t y = top + 20; y < top + 34; ++y)
+            for (std::uint32_t x = left; x < left + 40; ++x) lit += sheet.At(x, y)[0] > 128;
+        EXPECT_GT(lit, 20u);
+    }
+    fs::create_directories(Path("sheets"));
+    const RunResult folder =
+        RunTool("thumbnail --sheet 3x2 --size 40 " + Path("a.zmb") + " " + Path("in/b.zmb") + " " +
+                Path("missing.zmb") + " " + Path("sheets"));
+    EXPECT_EQ(folder.status, 1) << folder.output;
+    EXPECT_EQ(ReadFileBytes(Path("sheets/a.png")), ReadFileBytes(Path("sheet.png")));
+    EXPECT_EQ(ReadPng(Path("sheets/b.png")).width, sheet.width);
+    EXPECT_FALSE(fs::exists(Path("sheets/missing.png")));
+
+    const Bytes bytes = ReadFileBytes(Path("a.zmb"));
+    std::ofstream(Path("cut.zmb"), std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size() / 2));
+    const RunResult cut =
+        RunTool("thumbnail --sheet 3x2 --size 40 " + Path("cut.zmb") + " " + Path("cut.png"));
+    EXPECT_EQ(cut.status, 3) << cut.output;
+    EXPECT_NE(cut.output.find("pictures were drawn"), std::string::npos) << cut.output;
+    EXPECT_EQ(ReadPng(Path("cut.png")).width, sheet.width);
 }
 
 }  // namespace
