@@ -281,7 +281,7 @@ TEST_F(ZmbtoolWebm, ReadsBackWithEveryTrackTheDurationAndTheFramesAndSound) {
     const Case cases[] = {
         {"--webm OUT", "a.webm", 26, 255, 2},
         {"--webm OUT --webm-lossless --tracks 4", "b.webm", 45, 3, 1},
-        {"--webm - --webm-quality 40 > OUT", "c.webm", 24, 255, 2},
+        {"--webm - --webm-quality 40 | cat > OUT", "c.webm", 24, 255, 2},
     };
     const Bytes reference = ReadFileBytes(Path("ref.rgb"));
     const std::size_t frameBytes = std::size_t{kWidth} * kHeight * 2 * 3;
@@ -292,6 +292,13 @@ TEST_F(ZmbtoolWebm, ReadsBackWithEveryTrackTheDurationAndTheFramesAndSound) {
         options.replace(options.find("OUT"), 3, Path(c.output));
         const RunResult run = RunTool("decode " + movie + " " + options);
         ASSERT_EQ(run.status, 0) << run.output;
+        // These small busy pictures lose much to 4:2:0 (29.5 dB), and are told so; 4:4:4
+        // loses nothing of the kind. (The stream's note goes where the test cannot see it.)
+        const bool noted = run.output.find("4:2:0 colour alone keeps these pictures to 29.5 dB") !=
+                           std::string::npos;
+        if (std::string(c.output) != "c.webm") {
+            EXPECT_EQ(noted, std::string(c.output) == "a.webm") << run.output;
+        }
         Gather webm;
         ASSERT_TRUE(Parse(Path(c.output), &webm));
         // The sound's 2 s run past the last picture's end (1999.8 ms), and so does a file; a

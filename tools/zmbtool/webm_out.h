@@ -62,6 +62,7 @@ class WebmWriter {
     bool OpenVideo(std::uint32_t width, std::uint32_t height, std::string* error);
     bool OpenAudio(std::string* error);
     void SuggestTracks(int n, std::string* error) const;
+    void NoteChromaLoss() const;
     std::vector<std::uint8_t> Header(std::uint32_t width, std::uint32_t height);
     bool Fail(const std::string& reason);
     bool Queue(std::uint64_t track, std::int64_t ms, bool key, const void* data, std::size_t size);
@@ -93,6 +94,7 @@ class WebmWriter {
     std::vector<Cue> cues_;
     std::vector<std::uint8_t> enlarged_;
     std::string failure_;
+    double chromaLoss_ = 0, chromaSamples_ = 0;  // what 4:2:0 costs, over every frame
 };
 
 }  // namespace zmbtool
