@@ -129,9 +129,9 @@ bool GifWriter::WritePending() {
               EGifPutImageDesc(gif_, static_cast<int>(area_.left), static_cast<int>(area_.top),
                                static_cast<int>(area_.width), static_cast<int>(area_.height), false,
                                map) == GIF_OK;
-    for (std::uint32_t y = 0; y < area_.height && ok; ++y)
-        ok = EGifPutLine(gif_, indices_.data() + std::size_t{y} * area_.width,
-                         static_cast<int>(area_.width)) == GIF_OK;
+    int bits = 2;  // the code size giflib has announced for this table
+    while ((1 << bits) < (map != nullptr ? tableSize_ : 256)) ++bits;
+    ok = ok && WriteCodes(bits);
     if (map != nullptr) GifFreeMapObject(map);
     return ok;
 }
@@ -156,6 +156,8 @@ int GifWriter::SeeThroughUnchanged(const IndexedFrame& frame) {
     const auto unused = std::find(used.begin(), used.end(), false);
     if (unused == used.end()) return NO_TRANSPARENT_COLOR;
     const auto index = static_cast<std::uint8_t>(unused - used.begin());
+    // A see-through pixel keeps its own index as the other choice the coder may take.
+    alternatives_ = indices_;
     for (std::size_t i = 0; i < indices_.size(); ++i)
         if (kept[i]) indices_[i] = index;
     return index;
@@ -180,9 +182,98 @@ int GifWriter::KeepUsedColours() {
         if (renumbered[index] >= 0)
             std::memcpy(kept.data() + renumbered[index] * 3, palette_.data() + index * 3, 3);
     for (std::uint8_t& index : indices_) index = static_cast<std::uint8_t>(renumbered[index]);
+    // A see-through pixel whose own colour is not in the smaller table is see-through only.
+    for (std::size_t i = 0; i < alternatives_.size(); ++i)
+        alternatives_[i] = static_cast<std::uint8_t>(
+            renumbered[alternatives_[i]] >= 0 ? renumbered[alternatives_[i]] : indices_[i]);
     if (transparent_ != NO_TRANSPARENT_COLOR) transparent_ = renumbered[transparent_];
     palette_ = kept;
     return size;
+}
+
+// LZW as GIF takes it, each code as long as the table needs, low bits first.
+class GifWriter::Coder {
+  public:
+    Coder(int bits, std::vector<std::uint16_t>* table)
+        : clear_(1 << bits), rootBits_(bits + 1), table_(*table) {
+        Reset();
+        Put(clear_);
+    }
+    // Moves on by one pixel that may be shown by either index (the same twice when only one
+    // will do): the longer string already known is kept going, which is where see-through
+    // pixels pay.
+    void Add(std::uint8_t first, std::uint8_t second) {
+        if (current_ < 0) {
+            current_ = first;
+            return;
+        }
+        for (const std::uint8_t pixel : {first, second}) {
+            const std::uint16_t known = table_[Slot(pixel)];
+            if (known != 0) {
+                current_ = known;
+                return;
+            }
+        }
+        Put(current_);
+        table_[Slot(first)] = static_cast<std::uint16_t>(next_);
+        current_ = first;
+        // The table is full at 4096 codes: cleared and begun again, as every decoder expects.
+        if (next_ == kMostCodes) {
+            Put(clear_);
+            Reset();
+            current_ = first;
+        } else if (next_++ == (1 << bits_) && bits_ < kLongestCode) {
+            ++bits_;
+        }
+    }
+    // The codes as GIF sub-blocks: a length byte, then up to 255 bytes.
+    std::vector<std::uint8_t> Finish() {
+        if (current_ >= 0) Put(current_);
+        Put(clear_ + 1);
+        if (filled_ > 0) bytes_.push_back(static_cast<std::uint8_t>(pending_));
+        std::vector<std::uint8_t> blocks;
+        for (std::size_t at = 0; at < bytes_.size(); at += 255) {
+            const std::size_t n = std::min<std::size_t>(255, bytes_.size() - at);
+            blocks.push_back(static_cast<std::uint8_t>(n));
+            blocks.insert(blocks.end(), bytes_.begin() + std::ptrdiff_t(at),
+                          bytes_.begin() + std::ptrdiff_t(at + n));
+        }
+        return blocks;
+    }
+
+  private:
+    static constexpr int kMostCodes = 4096, kLongestCode = 12;
+    std::size_t Slot(std::uint8_t pixel) const { return std::size_t(current_) * 256 + pixel; }
+    void Reset() {
+        std::fill(table_.begin(), table_.end(), std::uint16_t{0});
+        next_ = clear_ + 2, bits_ = rootBits_, current_ = -1;
+    }
+    void Put(int code) {
+        pending_ |= std::uint32_t(code) << filled_;
+        for (filled_ += bits_; filled_ >= 8; filled_ -= 8, pending_ >>= 8)
+            bytes_.push_back(static_cast<std::uint8_t>(pending_));
+    }
+    const int clear_, rootBits_;
+    std::vector<std::uint16_t>& table_;  // (string's code, pixel) -> the longer string's code
+    int next_ = 0, bits_ = 0, current_ = -1;
+    std::uint32_t pending_ = 0;
+    int filled_ = 0;
+    std::vector<std::uint8_t> bytes_;
+};
+
+// The pending frame's pixels coded by our own LZW, which giflib then writes as they are:
+// a see-through pixel may be coded as either of its indices, which giflib's coder cannot.
+bool GifWriter::WriteCodes(int bits) {
+    table_.resize(std::size_t{4096} * 256);
+    Coder coder(bits, &table_);
+    for (std::size_t i = 0; i < indices_.size(); ++i)
+        coder.Add(indices_[i], alternatives_.empty() ? indices_[i] : alternatives_[i]);
+    const std::vector<std::uint8_t> blocks = coder.Finish();
+    bool ok = true;
+    for (std::size_t at = 0; at < blocks.size() && ok; at += blocks[at] + 1u)
+        ok = (at == 0 ? EGifPutCode(gif_, bits, blocks.data() + at)
+                      : EGifPutCodeNext(gif_, blocks.data() + at)) == GIF_OK;
+    return ok && EGifPutCodeNext(gif_, nullptr) == GIF_OK;
 }
 
 bool GifWriter::AddFrame(const IndexedFrame& frame) {
@@ -211,6 +302,7 @@ bool GifWriter::AddFrame(const IndexedFrame& frame) {
     for (std::uint32_t y = 0; y < area.height; ++y)
         std::memcpy(indices_.data() + std::size_t{y} * area.width,
                     frame.Row(area.top + y) + area.left, area.width);
+    alternatives_.clear();
     transparent_ = first ? NO_TRANSPARENT_COLOR : SeeThroughUnchanged(frame);
     tableSize_ = first ? 256 : KeepUsedColours();
     for (std::uint32_t y = 0; y < height_; ++y)

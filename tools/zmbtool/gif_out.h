@@ -40,6 +40,8 @@ class GifWriter {
     bool WritePending();
     int SeeThroughUnchanged(const IndexedFrame& frame);
     int KeepUsedColours();
+    class Coder;
+    bool WriteCodes(int bits);
     bool WriteLoopExtension();
 
     OutputFile out_;
@@ -55,6 +57,9 @@ class GifWriter {
     bool pending_ = false;
     Area area_;
     std::vector<std::uint8_t> indices_;
+    // For each see-through pixel its own index, which shows the same; empty when none.
+    std::vector<std::uint8_t> alternatives_;
+    std::vector<std::uint16_t> table_;  // the LZW coder's, kept from frame to frame
     std::array<std::uint8_t, 768> palette_{};
     std::uint32_t delay_ = 0;
     int transparent_ = -1;  // the pending frame's see-through index, or -1 for none
