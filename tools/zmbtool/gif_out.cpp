@@ -129,9 +129,7 @@ bool GifWriter::WritePending() {
               EGifPutImageDesc(gif_, static_cast<int>(area_.left), static_cast<int>(area_.top),
                                static_cast<int>(area_.width), static_cast<int>(area_.height), false,
                                map) == GIF_OK;
-    int bits = 2;  // the code size giflib has announced for this table
-    while ((1 << bits) < (map != nullptr ? tableSize_ : 256)) ++bits;
-    ok = ok && WriteCodes(bits);
+    ok = ok && WriteCodes();
     if (map != nullptr) GifFreeMapObject(map);
     return ok;
 }
@@ -154,7 +152,9 @@ int GifWriter::SeeThroughUnchanged(const IndexedFrame& frame) {
         }
     }
     const auto unused = std::find(used.begin(), used.end(), false);
-    if (unused == used.end()) return NO_TRANSPARENT_COLOR;
+    // An index no pixel takes would only widen the colour table.
+    if (unused == used.end() || std::find(kept.begin(), kept.end(), true) == kept.end())
+        return NO_TRANSPARENT_COLOR;
     const auto index = static_cast<std::uint8_t>(unused - used.begin());
     // A see-through pixel keeps its own index as the other choice the coder may take.
     alternatives_ = indices_;
@@ -163,9 +163,9 @@ int GifWriter::SeeThroughUnchanged(const IndexedFrame& frame) {
     return index;
 }
 
-// LZW codes start one bit wider than the colour table's index: a frame of few colours gets
-// a table of just those, its indices renumbered, and is coded in fewer bits a pixel. Worth
-// it once the bits saved outweigh the table's 3 bytes an entry. Returns the table's size.
+// LZW codes start one bit wider than the colour table's index: a frame of few colours may
+// get a table of just those, its indices renumbered, and be coded in fewer bits a pixel.
+// Returns the table's size (256: left as it was).
 int GifWriter::KeepUsedColours() {
     std::array<int, 256> renumbered;
     renumbered.fill(-1);
@@ -173,10 +173,7 @@ int GifWriter::KeepUsedColours() {
     for (const std::uint8_t index : indices_)
         if (renumbered[index] < 0) renumbered[index] = count++;
     const int size = TableSize(count);
-    int bits = 1;
-    while ((1 << bits) < size) ++bits;
-    if (size == 256 || indices_.size() * std::size_t(8 - bits) / 8 < std::size_t(3 * size))
-        return 256;
+    if (size == 256) return 256;
     std::array<std::uint8_t, 768> kept{};
     for (int index = 0; index < 256; ++index)
         if (renumbered[index] >= 0)
@@ -263,17 +260,55 @@ class GifWriter::Coder {
 
 // The pending frame's pixels coded by our own LZW, which giflib then writes as they are:
 // a see-through pixel may be coded as either of its indices, which giflib's coder cannot.
-bool GifWriter::WriteCodes(int bits) {
+std::vector<std::uint8_t> GifWriter::CodePixels(int bits) {
     table_.resize(std::size_t{4096} * 256);
     Coder coder(bits, &table_);
     for (std::size_t i = 0; i < indices_.size(); ++i)
         coder.Add(indices_[i], alternatives_.empty() ? indices_[i] : alternatives_[i]);
-    const std::vector<std::uint8_t> blocks = coder.Finish();
+    return coder.Finish();
+}
+
+bool GifWriter::WriteCodes() {
     bool ok = true;
-    for (std::size_t at = 0; at < blocks.size() && ok; at += blocks[at] + 1u)
-        ok = (at == 0 ? EGifPutCode(gif_, bits, blocks.data() + at)
-                      : EGifPutCodeNext(gif_, blocks.data() + at)) == GIF_OK;
+    for (std::size_t at = 0; at < codes_.size() && ok; at += codes_[at] + 1u)
+        ok = (at == 0 ? EGifPutCode(gif_, codeBits_, codes_.data() + at)
+                      : EGifPutCodeNext(gif_, codes_.data() + at)) == GIF_OK;
     return ok && EGifPutCodeNext(gif_, nullptr) == GIF_OK;
+}
+
+// Codes the pending frame, with a table of just its colours where that comes out smaller,
+// the table's 3 bytes an entry counted: it pays on large frames of few colours, not on
+// small ones, whose LZW is short anyway.
+void GifWriter::CodeFrame(bool first) {
+    tableSize_ = 256, codeBits_ = 8;
+    codes_ = CodePixels(codeBits_);
+    if (first) return;
+    // Where the kept pixels are scattered (noise), seeing through them only breaks strings.
+    if (!alternatives_.empty()) {
+        std::vector<std::uint8_t> see = indices_;
+        indices_.swap(alternatives_), alternatives_.clear();
+        std::vector<std::uint8_t> plain = CodePixels(codeBits_);
+        if (plain.size() < codes_.size()) {
+            codes_.swap(plain), transparent_ = NO_TRANSPARENT_COLOR;
+        } else {
+            alternatives_.swap(indices_), indices_.swap(see);
+        }
+    }
+    const std::size_t wholeCost = codes_.size() + (palette_ != global_ ? 768 : 0);
+    const auto indices = indices_, alternatives = alternatives_;
+    const auto palette = palette_;
+    const int transparent = transparent_;
+    const int size = KeepUsedColours();
+    if (size == 256) return;
+    int bits = 2;  // the code size giflib announces for a table of SIZE
+    while ((1 << bits) < size) ++bits;
+    std::vector<std::uint8_t> fewer = CodePixels(bits);
+    if (fewer.size() + 3 * std::size_t(size) < wholeCost) {
+        codes_.swap(fewer), codeBits_ = bits, tableSize_ = size;
+        return;
+    }
+    indices_ = indices, alternatives_ = alternatives, palette_ = palette;
+    transparent_ = transparent;
 }
 
 bool GifWriter::AddFrame(const IndexedFrame& frame) {
@@ -304,7 +339,7 @@ bool GifWriter::AddFrame(const IndexedFrame& frame) {
                     frame.Row(area.top + y) + area.left, area.width);
     alternatives_.clear();
     transparent_ = first ? NO_TRANSPARENT_COLOR : SeeThroughUnchanged(frame);
-    tableSize_ = first ? 256 : KeepUsedColours();
+    CodeFrame(first);
     for (std::uint32_t y = 0; y < height_; ++y)
         std::memcpy(shown_.data() + std::size_t{y} * width_, frame.Row(y), width_);
     std::memcpy(shownPalette_.data(), frame.palette, shownPalette_.size());

@@ -41,7 +41,9 @@ class GifWriter {
     int SeeThroughUnchanged(const IndexedFrame& frame);
     int KeepUsedColours();
     class Coder;
-    bool WriteCodes(int bits);
+    std::vector<std::uint8_t> CodePixels(int bits);
+    void CodeFrame(bool first);
+    bool WriteCodes();
     bool WriteLoopExtension();
 
     OutputFile out_;
@@ -60,6 +62,8 @@ class GifWriter {
     // For each see-through pixel its own index, which shows the same; empty when none.
     std::vector<std::uint8_t> alternatives_;
     std::vector<std::uint16_t> table_;  // the LZW coder's, kept from frame to frame
+    std::vector<std::uint8_t> codes_;   // the pending frame's, as GIF sub-blocks
+    int codeBits_ = 8;
     std::array<std::uint8_t, 768> palette_{};
     std::uint32_t delay_ = 0;
     int transparent_ = -1;  // the pending frame's see-through index, or -1 for none
