@@ -31,11 +31,6 @@ std::set<FileId>& Inputs() {
     return inputs;
 }
 
-std::string& WriteFailure() {
-    static std::string failure;
-    return failure;
-}
-
 bool& Replacing() {
     static bool replacing = false;
     return replacing;
@@ -404,10 +399,6 @@ int OpenStream(const Resolved& resolved) {
 
 }  // namespace
 
-const std::string& FirstWriteFailure() {
-    return WriteFailure();
-}
-
 void NoteInput(const std::string& path) {
     struct stat status {};
     if (path == "-" ? ::fstat(STDIN_FILENO, &status) == 0 : ::stat(path.c_str(), &status) == 0)
@@ -585,8 +576,6 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     if (std::fwrite(data, 1, size, file_) == size) return true;
     if (!failed_) writeError_ = errno;
     failed_ = true;
-    if (WriteFailure().empty())
-        WriteFailure() = "cannot write " + given_ + ": " + Reason(writeError_);
     return false;
 }
 

@@ -91,10 +91,6 @@ inline bool CheckOutputs(const std::vector<std::string>& outputs, std::string* e
     return CheckOutputs(outputs, {}, error);
 }
 
-// "cannot write NAME: reason" for the first write of the run that failed, or empty. A run
-// stops at a failed write and names it from here, whichever of its outputs it was.
-const std::string& FirstWriteFailure();
-
 // One output, opened under the rules above.
 class OutputFile {
   public:
