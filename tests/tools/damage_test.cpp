@@ -191,6 +191,14 @@ TEST_F(ZmbtoolDamage, DamageInsideTheChunksIsNamedAndNothingIsMadeUp) {
                   std::string::npos)
             << verified.output;
         EXPECT_EQ(decoded.status, c.frame == 0 ? 1 : 3) << decoded.output;
+        // A thumbnail of the damaged frame is the last whole one before it, or none at all;
+        // damaged sound leaves the picture whole.
+        const RunResult drawn = RunTool("thumbnail -f '" + path + "' '" + Path("d.png") +
+                                        "' --frame " + std::to_string(c.frame));
+        const bool soundOnly = c.name.rfind("sound chunk", 0) == 0;
+        EXPECT_EQ(drawn.status, soundOnly ? 0 : c.frame == 0 ? 1 : 3) << drawn.output;
+        EXPECT_EQ(fs::exists(Path("d.png")), soundOnly || c.frame != 0) << drawn.output;
+        fs::remove(Path("d.png"));
         if (c.frame == 0) {
             EXPECT_FALSE(fs::exists(Path("d.raw")));
             continue;

@@ -168,7 +168,7 @@ TEST_F(ZmbtoolOutputs, OutputsThatAreOneFileAreRefused) {
 }
 
 // A run stopped by a signal while it writes leaves no temporary and every old file as it
-// was, and ends by that signal; one whose later output fails takes back the earlier ones.
+// was, and ends by that signal.
 TEST_F(ZmbtoolOutputs, AnInterruptedOrFailedRunChangesNothing) {
     WriteFile(folder_ / "m.zmb", SmallMovie(4));
     for (int sig : {SIGINT, SIGTERM, SIGHUP}) {
@@ -193,13 +193,15 @@ TEST_F(ZmbtoolOutputs, AnInterruptedOrFailedRunChangesNothing) {
         EXPECT_EQ(ReadFileBytes(folder_ / "old.rgba"), (Bytes{'o', 'l', 'd'}));
     }
 
-    // The second output cannot be written once the first is complete: neither appears.
+    // An output that cannot be written fails alone, named with the reason; the other is
+    // written whole, and the run's status says that not all of it was.
     std::ofstream(Path("a.raw")) << "old";
     const RunResult failed =
         RunTool("decode -f " + Q("m.zmb") + " --raw " + Q("a.raw") + " --y4m /dev/full");
     EXPECT_EQ(failed.status, 1) << failed.output;
-    EXPECT_NE(failed.output.find("No space left"), std::string::npos) << failed.output;
-    EXPECT_EQ(ReadFileBytes(folder_ / "a.raw"), (Bytes{'o', 'l', 'd'}));
+    EXPECT_NE(failed.output.find("cannot write /dev/full: No space left"), std::string::npos)
+        << failed.output;
+    EXPECT_EQ(ReadFileBytes(folder_ / "a.raw").size(), 4u * (768 + 16 * 8));
     EXPECT_FALSE(AnyHidden(folder_));
 }
 

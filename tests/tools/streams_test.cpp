@@ -210,13 +210,18 @@ TEST_F(ZmbtoolStreams, Y4mRgbAndGifCarryTheDecodedFrames) {
         const SavedImage& image = gif->SavedImages[g];
         const GifImageDesc& d = image.ImageDesc;
         const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-        for (int y = 0; y < d.Height; ++y)
-            for (int x = 0; x < d.Width; ++x) {
-                const GifColorType c = map->Colors[image.RasterBits[y * d.Width + x]];
-                canvas[(d.Top + y) * kWidth + d.Left + x] = {c.Red, c.Green, c.Blue};
-            }
         GraphicsControlBlock control;
         ASSERT_EQ(DGifSavedExtensionToGCB(gif, g, &control), GIF_OK);
+        ASSERT_NE(control.DisposalMode, DISPOSE_BACKGROUND);
+        ASSERT_NE(control.DisposalMode, DISPOSE_PREVIOUS);
+        // A see-through pixel leaves the canvas as it was.
+        for (int y = 0; y < d.Height; ++y)
+            for (int x = 0; x < d.Width; ++x) {
+                const int index = image.RasterBits[y * d.Width + x];
+                if (index == control.TransparentColor) continue;
+                const GifColorType c = map->Colors[index];
+                canvas[(d.Top + y) * kWidth + d.Left + x] = {c.Red, c.Green, c.Blue};
+            }
         delay += static_cast<std::size_t>(control.DelayTime);
         // The movie frames whose time falls in this GIF frame's span all look like it.
         for (; shownUntil < kFrames && std::lround(shownUntil * 6.666) < long(delay); ++shownUntil)

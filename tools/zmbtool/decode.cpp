@@ -1,12 +1,15 @@
 // SPDX-License-Identifier: MIT
 // zmbtool decode: plays a movie's frames into a chosen destination and writes them out.
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "batch.h"
@@ -43,10 +46,13 @@ const char kHelp[] =
     "                    the --tracks as its own Opus track\n"
     "  --webm-quality Q  VP9's constant quality, 0 (finest) to 63 (default 20)\n"
     "  --webm-lossless   VP9's lossless mode in 4:4:4: only the Y'CbCr rounding is lost\n"
+    "  --webm-audio-bitrate K   each Opus track's rate in kbit/s, 6 to 510 (default 128\n"
+    "                    for stereo, 96 for mono)\n"
     "  --wav FILE        one WAV of the chosen tracks: a track as stored, or several mixed\n"
     "                    to 16-bit; an existing FOLDER (a name ending in / must be one) gets\n"
     "                    trackN.wav for every present track instead\n"
-    "  --tracks LIST     the tracks for --wav FILE and --webm, such as 0 or 0,2 (default: all)\n"
+    "  --tracks LIST     the tracks for --wav FILE and --webm, such as 0 or 0,2 (default: all);\n"
+    "                    none: a WebM without sound\n"
     "  --raw FILE        for every played frame: the 768-byte palette (red, green, blue per\n"
     "                    entry), then Width x shown-Height bytes of an 8-bit top-down picture\n"
     "                    (pitch = Width) that starts at 0 and keeps its pixels between frames\n"
@@ -64,12 +70,23 @@ const char kHelp[] =
     "  --pcm DIR         DIR/trackN.pcm for every present track: each played frame's decoded\n"
     "                    sound bytes (8-bit unsigned or 16-bit signed little-endian, stereo\n"
     "                    interleaved left, right), straight from the chunks, in played order\n"
+    "Each output stands alone: one that cannot be written is named with the reason and the\n"
+    "others are written; the exit status is then 1.\n"
+    "  --skip-existing   an output that exists is done already and left as it is; a movie\n"
+    "                    whose outputs all exist says \"exists\" (status 0)\n"
+    "  --manifest FILE   append one JSON line for the movie to FILE: input, outputs, status\n"
+    "                    (done, salvaged, failed, exists, stopped), frames, salvaged, seconds\n"
+    "  --                the arguments after it are movies, even one named -x.zmb\n"
     "Several movies: every output names an existing folder, which gets one output per movie\n"
     "named after it (A.zmb: DIR/A.webm, DIR/A.wav ...; --png and --pcm: the folder DIR/A/).\n"
     "Each movie is decoded on its own and keeps its outputs whatever becomes of the others;\n"
     "one line per movie and a total go to standard output. Exit status 0: all were whole;\n"
-    "3: some were salvaged, none failed; 1: some failed.\n"
-    "  -j N, --jobs N    decode N movies at once (default: one per processor)\n";
+    "3: some were salvaged, none failed; 1: some failed. Killed, the run takes its movies'\n"
+    "runs with it.\n"
+    "  -j N, --jobs N    decode N movies at once (default: one per processor)\n"
+    "  -r, --recursive   a folder given stands for the movies (*.zmb) in its tree, which the\n"
+    "                    outputs mirror: DIR/x/A.zmb gives OUT/x/A.webm; links to folders are\n"
+    "                    followed once, and output folders inside the tree are not searched\n";
 
 // Untimed movies play as fast as they can be shown; a stream needs some rate, and 10 frames
 // a second is one that every encoder and GIF viewer keeps exactly.
@@ -93,6 +110,7 @@ struct DecodeOptions {
     bool heightScaleGiven = false, enlargementGiven = false;
     PngFormat format = PngFormat::Indexed;
     bool bottomUp = false;
+    bool noTracks = false;  // --tracks none
 };
 
 using Option = zmbtool::Option<DecodeOptions>;
@@ -138,8 +156,10 @@ bool SetFormat(DecodeOptions& o, const std::string& v) {
     return true;
 }
 
+// "none" chooses no track: a silent WebM.
 bool SetTracks(DecodeOptions& o, const std::string& v) {
     o.tracks = 0;
+    if (v == "none") return o.noTracks = true;
     for (std::size_t i = 0; i < v.size(); i += 2) {
         if (v[i] < '0' || v[i] > '6' || (i + 1 < v.size() && v[i + 1] != ',')) return false;
         o.tracks |= 1u << (v[i] - '0');
@@ -165,6 +185,14 @@ bool SetWebmQuality(DecodeOptions& o, const std::string& v) {
     return !v.empty() && *end == 0 && quality >= 0 && quality <= zmbtool::kWebmWorstQuality;
 }
 
+bool SetWebmAudioBitrate(DecodeOptions& o, const std::string& v) {
+    char* end = nullptr;
+    const long kbps = std::strtol(v.c_str(), &end, 10);
+    o.webm.audioKbps = static_cast<int>(kbps);
+    return !v.empty() && *end == 0 && kbps >= zmbtool::kWebmLeastAudioKbps &&
+           kbps <= zmbtool::kWebmMostAudioKbps;
+}
+
 const Option kOptions[] = {
     {"--raw", true,
      [](DecodeOptions& o, const std::string& v) { return o.pictures.raw = v, true; }},
@@ -180,6 +208,7 @@ const Option kOptions[] = {
      [](DecodeOptions& o, const std::string& v) { return o.pictures.webp = v, true; }},
     {"--webm", true, [](DecodeOptions& o, const std::string& v) { return o.webm.path = v, true; }},
     {"--webm-quality", true, SetWebmQuality},
+    {"--webm-audio-bitrate", true, SetWebmAudioBitrate},
     {"--webm-lossless", false,
      [](DecodeOptions& o, const std::string&) { return o.webm.lossless = true, true; }},
     {"--chroma", true,
@@ -199,6 +228,13 @@ const Option kOptions[] = {
      [](DecodeOptions& o, const std::string&) { return o.bottomUp = true, true; }},
     {"-j", true, SetJobs},
     {"--jobs", true, SetJobs},
+    {"-r", false, [](DecodeOptions& o, const std::string&) { return o.several.recursive = true; }},
+    {"--recursive", false,
+     [](DecodeOptions& o, const std::string&) { return o.several.recursive = true; }},
+    {"--skip-existing", false,
+     [](DecodeOptions& o, const std::string&) { return o.several.skipExisting = true; }},
+    {"--manifest", true,
+     [](DecodeOptions& o, const std::string& v) { return o.several.manifest = v, !v.empty(); }},
 };
 
 bool Is16Bit(PngFormat format) {
@@ -263,13 +299,17 @@ int Parse(const std::vector<std::string>& args, DecodeOptions& o) {
             "decode: the display555/display565 renderings are for --png only; the streams "
             "carry the palette's colours");
     o.webm.scale = o.pictures.scale;
+    if (o.several.skipExisting && zmbtool::ReplacingAllowed())
+        return zmbtool::Fail(
+            "decode: --skip-existing keeps what exists, --force replaces it; "
+            "give one of them");
     // Each movie's own run checks its outputs.
-    if (positional.size() > 1) {
+    if (positional.size() > 1 || o.several.recursive) {
         o.several.movies = positional, o.several.args = args, o.several.owners = owners;
         return 0;
     }
     zmbtool::NoteInput(o.movie);
-    return CheckAllOutputs(o);
+    return 0;
 }
 
 bool WriteRects(zmbtool::OutputFile& out, ZambDecoder* decoder, long frame) {
@@ -363,12 +403,15 @@ bool WriteFramePng(const DecodeOptions& o, const ZambMovieInfo& movie, const Pic
     return zmbtool::WriteRgbPng(path, width, height, rows.data(), error);
 }
 
-// Everything one decode run writes, opened before the first frame is decoded.
+// Everything one decode run writes, opened before the first frame is decoded. Each output
+// stands alone: one that fails is dropped with its reason, and the others are written.
 struct Outputs {
     zmbtool::PictureOutputs pictures;
     zmbtool::SoundOutputs sound;
     zmbtool::OutputFile rects;
-    zmbtool::WebmWriter webm;
+    std::unique_ptr<zmbtool::WebmWriter> webm;
+    bool png = false;
+    std::vector<std::string> failures;  // one line for each output that failed
 };
 
 // The WebM takes every chosen track the movie can play; --tracks naming only tracks it
@@ -379,33 +422,48 @@ bool OpenWebm(const DecodeOptions& o, const zmbtool::MovieFile& file, std::uint6
     zmbtool::WebmRequest webm = o.webm;
     webm.chroma444 = o.pictures.chroma444;
     webm.tracks = o.tracks & zmbtool::PlayableTracks(movie);
-    if (webm.tracks == 0 && o.tracks != 0x7F) {
+    if (webm.tracks == 0 && o.tracks != 0x7F && !o.noTracks) {
         *error = "cannot write " + webm.path + ": the movie has none of the chosen tracks";
         return false;
     }
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n)
         webm.trackFormat[n] = zmbtool::TrackFormatOf(movie.Tracks[n]);
     webm.plannedFrames = o.frames >= 0 ? std::uint64_t(o.frames) : file.Check().frameCount;
-    return out->webm.Open(webm, movie.Width, movie.Height, period, error);
+    out->webm = std::make_unique<zmbtool::WebmWriter>();
+    if (out->webm->Open(webm, movie.Width, movie.Height, period, error)) return true;
+    out->webm.reset();
+    return false;
 }
 
-// The sound and the WebM open first: their choice of tracks (and the video encoder's
-// view of the size) are the checks left that depend on the movie, and they should fail
-// before any other stream has been sent a header.
-bool OpenOutputs(const DecodeOptions& o, const zmbtool::MovieFile& file, Outputs* out,
-                 std::string* error) {
-    const ZambMovieInfo& movie = file.Info();
+// The sound files that cannot be written leave the sound still decoded for the WebM.
+void OpenSound(const DecodeOptions& o, const ZambMovieInfo& movie, Outputs* out) {
     zmbtool::SoundRequest sound;
     sound.pcmFolder = o.pcm;
     (WavIsFolder(o.wav) ? sound.wavFolder : sound.wavFile) = o.wav;
     sound.tracks = o.tracks;
     if (!o.webm.path.empty()) sound.alsoDecode = o.tracks;
-    if (!out->sound.Open(movie, sound, error)) return false;
+    std::string error;
+    if (out->sound.Open(movie, sound, &error)) return;
+    out->failures.push_back(error);
+    zmbtool::SoundRequest decodeOnly;
+    decodeOnly.alsoDecode = sound.alsoDecode;
+    out->sound.Open(movie, decodeOnly, &error);
+}
+
+// The sound and the WebM open first: their choice of tracks (and the video encoder's
+// view of the size) are the checks left that depend on the movie, and they should fail
+// before any other stream has been sent a header. Each that cannot open fails alone.
+void OpenOutputs(const DecodeOptions& o, const zmbtool::MovieFile& file, Outputs* out) {
+    const ZambMovieInfo& movie = file.Info();
+    OpenSound(o, movie, out);
     const std::uint64_t timed = zmbtool::FramePeriodOf(movie);
     const std::uint64_t period = timed != 0 ? timed : kUntimedPeriod;
-    if (!o.webm.path.empty() && !OpenWebm(o, file, period, out, error)) return false;
-    if (!out->pictures.Open(o.pictures, movie.Width, movie.Height, period, error)) return false;
-    return o.rects.empty() || out->rects.Open(o.rects, error);
+    std::string error;
+    if (!o.webm.path.empty() && !OpenWebm(o, file, period, out, &error))
+        out->failures.push_back(error);
+    out->pictures.Open(o.pictures, movie.Width, movie.Height, period);
+    if (!o.rects.empty() && !out->rects.Open(o.rects, &error)) out->failures.push_back(error);
+    out->png = !o.png.empty();
 }
 
 void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const ZambMovieInfo& movie) {
@@ -419,19 +477,19 @@ void NoteWhatStreamsLeaveOut(const DecodeOptions& o, const ZambMovieInfo& movie)
         std::fprintf(stderr, "zmbtool: note: animated WebPs carry no sound; use --wav for it\n");
 }
 
-// What a run did: how many frames went out, and where and why it stopped early.
+// What a run did: how many frames went out, and where it stopped early.
 struct RunResult {
     long written = 0;
-    std::string damage;   // empty when every requested frame was whole
-    std::string failure;  // a write that failed: the run's outputs are not whole
+    std::string damage;  // empty when every requested frame was whole
 };
 
-bool AddWebmFrame(Outputs& out, const zmbtool::IndexedFrame& frame) {
+bool AddWebmFrame(zmbtool::WebmWriter& webm, const Outputs& out,
+                  const zmbtool::IndexedFrame& frame) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         const std::vector<std::uint8_t>& sound = out.sound.Decoded(n);
-        if (!out.webm.AddSound(n, sound.data(), sound.size())) return false;
+        if (!webm.AddSound(n, sound.data(), sound.size())) return false;
     }
-    return out.webm.AddFrame(frame);
+    return webm.AddFrame(frame);
 }
 
 // The frames a run plays: --frames, or one pass; never past the movie's damage, which a
@@ -460,12 +518,34 @@ std::string DecodeNext(zmbtool::MovieFile& file, Outputs& out) {
     return file.PictureDamage();
 }
 
+// Writes one decoded frame to every output still going; an output that fails is dropped.
+void WriteFrame(const DecodeOptions& o, zmbtool::MovieFile& file, const Picture& picture, long f,
+                Outputs& out) {
+    const ZambMovieInfo& movie = file.Info();
+    const std::uint8_t* palette = file.Palette();
+    if (!out.sound.WriteFrame())
+        out.failures.push_back(out.sound.Failure()), out.sound.StopWriting();
+    const zmbtool::IndexedFrame frame{movie.Width, movie.Height, picture.Row(0), picture.Pitch(),
+                                      palette};
+    if (!Is16Bit(o.format)) out.pictures.AddFrame(frame);
+    if (out.webm && !AddWebmFrame(*out.webm, out, frame))
+        out.failures.push_back(out.webm->Failure()), out.webm.reset();
+    std::string error;
+    if (out.png && !WriteFramePng(o, movie, picture, palette, f, &error)) {
+        // The frames already done are no use without the rest.
+        out.failures.push_back(error);
+        zmbtool::AbandonOutputsIn(o.png);
+        out.png = false;
+    }
+    if (out.rects.IsOpen() && !WriteRects(out.rects, file.Get(), f))
+        out.failures.push_back(out.rects.Failure()), out.rects.Discard();
+}
+
 void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& picture, Outputs& out,
                   RunResult* result) {
-    const ZambMovieInfo& movie = file.Info();
     const long frames = FramesToPlay(o, file.Check(), result);
     zmbtool::ProgressBar progress("decoding", static_cast<std::uint64_t>(frames));
-    for (long f = 0; f < frames && result->failure.empty(); ++f) {
+    for (long f = 0; f < frames; ++f) {
         progress.Update(static_cast<std::uint64_t>(f));
         // A frame is written whole or not at all: its damage is known before any of it goes out.
         const std::string fault = DecodeNext(file, out);
@@ -473,36 +553,51 @@ void DecodeFrames(const DecodeOptions& o, zmbtool::MovieFile& file, Picture& pic
             result->damage = "damaged at frame " + std::to_string(f) + ": " + fault;
             break;
         }
-        const std::uint8_t* palette = file.Palette();
-        bool ok = out.sound.WriteFrame();
-        const zmbtool::IndexedFrame frame{movie.Width, movie.Height, picture.Row(0),
-                                          picture.Pitch(), palette};
-        if (!Is16Bit(o.format)) ok = out.pictures.AddFrame(frame) && ok;
-        if (!o.webm.path.empty() && !AddWebmFrame(out, frame)) {
-            result->failure = out.webm.Failure();
-            break;
-        }
-        if (!o.png.empty() && !WriteFramePng(o, movie, picture, palette, f, &result->failure))
-            break;
-        if (out.rects.IsOpen()) ok = WriteRects(out.rects, file.Get(), f) && ok;
-        if (!ok) {
-            const std::string& failure = zmbtool::FirstWriteFailure();
-            result->failure = failure.empty() ? out.pictures.Failure() : failure;
-        }
+        WriteFrame(o, file, picture, f, out);
         result->written = f + 1;
     }
     progress.Finish();
 }
 
-bool FinishOutputs(Outputs& out, std::string* error) {
-    return out.pictures.Finish(error) && out.rects.Commit(error) && out.sound.Finish(error) &&
-           out.webm.Commit(error);
+void FinishOutputs(Outputs& out) {
+    std::string error;
+    out.pictures.Finish();
+    if (!out.rects.Commit(&error)) out.failures.push_back(error);
+    if (!out.sound.Finish(&error)) out.failures.push_back(error);
+    if (out.webm && !out.webm->Commit(&error)) out.failures.push_back(error);
 }
 
-int Run(const std::vector<std::string>& args) {
-    DecodeOptions o;
-    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
-    if (!o.several.movies.empty()) return zmbtool::DecodeMovies(o.several);
+// The enlarged picture must fit in memory several times over.
+int CheckEnlargement(const DecodeOptions& o, const ZambMovieInfo& movie) {
+    const std::uint64_t enlarged =
+        std::uint64_t{movie.Width} * movie.Height * o.pictures.scale * o.pictures.scale;
+    if (enlarged <= kLargestEnlargedPixels) return 0;
+    return zmbtool::Fail("decode: --scale " + std::to_string(o.pictures.scale) + " makes " +
+                         std::to_string(movie.Width * o.pictures.scale) + "x" +
+                         std::to_string(movie.Height * o.pictures.scale) +
+                         " pictures, more than zmbtool holds (16384x16384)");
+}
+
+// Says what the run left undone; the outputs written are put in place whatever the status.
+int EndDecode(const DecodeOptions& o, const Outputs& out, const RunResult& result) {
+    std::vector<std::string> failures = out.failures;
+    const std::vector<std::string>& pictures = out.pictures.Failures();
+    failures.insert(failures.end(), pictures.begin(), pictures.end());
+    for (const std::string& failure : failures) zmbtool::Fail("decode: " + failure);
+    std::string error;
+    if (!zmbtool::CommitOutputs(&error)) return zmbtool::Fail("decode: " + error);
+    if (!failures.empty()) return 1;
+    if (result.damage.empty()) return 0;
+    const std::string written =
+        result.written == 1 ? "frame 0 was written"
+                            : "frames 0 to " + std::to_string(result.written - 1) + " were written";
+    std::fprintf(stderr, "zmbtool: decode: %s is %s; %s\n", o.movie.c_str(), result.damage.c_str(),
+                 written.c_str());
+    return zmbtool::kSalvaged;
+}
+
+int DecodeOne(const DecodeOptions& o, long* frames) {
+    if (const int status = CheckAllOutputs(o)) return status;
     zmbtool::MovieFile file;
     std::string error;
     // A player goes on with the first frame after the last, and so does --frames.
@@ -513,13 +608,7 @@ int Run(const std::vector<std::string>& args) {
     if (check.stored > 0 && check.whole == 0)
         return zmbtool::Fail("decode: " + o.movie +
                              " is damaged from its first frame on: " + check.faults.front().reason);
-    const std::uint64_t enlarged =
-        std::uint64_t{movie.Width} * movie.Height * o.pictures.scale * o.pictures.scale;
-    if (enlarged > kLargestEnlargedPixels)
-        return zmbtool::Fail("decode: --scale " + std::to_string(o.pictures.scale) + " makes " +
-                             std::to_string(movie.Width * o.pictures.scale) + "x" +
-                             std::to_string(movie.Height * o.pictures.scale) +
-                             " pictures, more than zmbtool holds (16384x16384)");
+    if (const int status = CheckEnlargement(o, movie)) return status;
     const std::uint32_t bpp = Is16Bit(o.format) ? 2 : 1;
     Picture picture;
     picture.rowBytes = std::size_t{movie.Width} * bpp;
@@ -528,21 +617,67 @@ int Run(const std::vector<std::string>& args) {
     picture.bottomUp = o.bottomUp;
     picture.pixels.assign(picture.rowBytes * movie.Height, 0);
     Outputs out;
-    if (!OpenOutputs(o, file, &out, &error)) return zmbtool::Fail("decode: " + error);
+    OpenOutputs(o, file, &out);
     NoteWhatStreamsLeaveOut(o, movie);
     RunResult result;
     DecodeFrames(o, file, picture, out, &result);
-    if (result.failure.empty() && result.written == 0 && !result.damage.empty())
-        result.failure = o.movie + " is " + result.damage + "; nothing before it to write";
-    if (result.failure.empty() && !FinishOutputs(out, &error)) result.failure = error;
-    if (!result.failure.empty()) return zmbtool::Fail("decode: " + result.failure);
-    if (result.damage.empty()) return 0;
-    const std::string written =
-        result.written == 1 ? "frame 0 was written"
-                            : "frames 0 to " + std::to_string(result.written - 1) + " were written";
-    std::fprintf(stderr, "zmbtool: decode: %s is %s; %s\n", o.movie.c_str(), result.damage.c_str(),
-                 written.c_str());
-    return zmbtool::kSalvaged;
+    *frames = result.written;
+    if (result.written == 0 && !result.damage.empty())
+        return zmbtool::Fail("decode: " + o.movie + " is " + result.damage +
+                             "; nothing before it to write");
+    FinishOutputs(out);
+    return EndDecode(o, out, result);
+}
+
+// Every output the run names, each with whether it is a folder.
+std::vector<std::pair<std::string, bool>> OutputsNamed(const DecodeOptions& o) {
+    std::vector<std::pair<std::string, bool>> named;
+    for (const std::string* path :
+         {&o.pictures.raw, &o.pictures.y4m, &o.pictures.rgb24, &o.pictures.rgba, &o.pictures.gif,
+          &o.pictures.webp, &o.rects, &o.webm.path})
+        if (!path->empty()) named.emplace_back(*path, false);
+    if (!o.wav.empty()) named.emplace_back(o.wav, WavIsFolder(o.wav));
+    if (!o.png.empty()) named.emplace_back(o.png, true);
+    if (!o.pcm.empty()) named.emplace_back(o.pcm, true);
+    return named;
+}
+
+// --skip-existing: the outputs that exist are done already, and are left out of the run.
+// True when that leaves nothing to do.
+bool LeaveOutExisting(DecodeOptions& o) {
+    std::size_t left = 0;
+    for (std::string* path :
+         {&o.pictures.raw, &o.pictures.y4m, &o.pictures.rgb24, &o.pictures.rgba, &o.pictures.gif,
+          &o.pictures.webp, &o.rects, &o.webm.path, &o.wav, &o.png, &o.pcm}) {
+        if (path->empty()) continue;
+        const bool folder =
+            path == &o.png || path == &o.pcm || (path == &o.wav && WavIsFolder(o.wav));
+        if (zmbtool::OutputExists(*path, folder))
+            path->clear();
+        else
+            ++left;
+    }
+    return left == 0;
+}
+
+int Run(const std::vector<std::string>& args) {
+    DecodeOptions o;
+    if (const int status = Parse(args, o)) return status == zmbtool::kHelpShown ? 0 : status;
+    if (!o.several.movies.empty()) return zmbtool::DecodeMovies(o.several);
+    const auto start = std::chrono::steady_clock::now();
+    zmbtool::ManifestLine line{o.movie, {}, "exists", 0, 0};
+    for (const auto& output : OutputsNamed(o)) line.outputs.push_back(output.first);
+    int status = 0;
+    if (o.several.skipExisting && LeaveOutExisting(o)) {
+        std::fprintf(stderr, "zmbtool: decode: %s: exists\n", o.movie.c_str());
+    } else {
+        status = DecodeOne(o, &line.frames);
+        line.status = status == 0 ? "done" : status == zmbtool::kSalvaged ? "salvaged" : "failed";
+    }
+    if (o.several.manifest.empty()) return status;
+    line.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    zmbtool::AppendManifest(o.several.manifest, line);
+    return status;
 }
 
 zmbtool::Registration registration{

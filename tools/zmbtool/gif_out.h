@@ -26,6 +26,8 @@ class GifWriter {
               std::uint64_t period, std::string* error);
     bool AddFrame(const IndexedFrame& frame);
     bool Commit(std::string* error);
+    // Why AddFrame failed: the file could not be written.
+    std::string Failure() const { return out_.Failure(); }
 
   private:
     struct Area {
@@ -36,6 +38,12 @@ class GifWriter {
     // rather than each frame keeps the animation's length true to the movie's.
     std::uint32_t DelayAfter(std::uint64_t frames) const;
     bool WritePending();
+    int SeeThroughUnchanged(const IndexedFrame& frame);
+    int KeepUsedColours();
+    class Coder;
+    std::vector<std::uint8_t> CodePixels(int bits);
+    void CodeFrame(bool first);
+    bool WriteCodes();
     bool WriteLoopExtension();
 
     OutputFile out_;
@@ -51,8 +59,15 @@ class GifWriter {
     bool pending_ = false;
     Area area_;
     std::vector<std::uint8_t> indices_;
+    // For each see-through pixel its own index, which shows the same; empty when none.
+    std::vector<std::uint8_t> alternatives_;
+    std::vector<std::uint16_t> table_;  // the LZW coder's, kept from frame to frame
+    std::vector<std::uint8_t> codes_;   // the pending frame's, as GIF sub-blocks
+    int codeBits_ = 8;
     std::array<std::uint8_t, 768> palette_{};
     std::uint32_t delay_ = 0;
+    int transparent_ = -1;  // the pending frame's see-through index, or -1 for none
+    int tableSize_ = 256;   // the pending frame's colour table: 256, or its own smaller one
     bool ok_ = true;
 };
 

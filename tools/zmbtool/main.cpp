@@ -31,12 +31,14 @@ void ShowHelp(std::FILE* out) {
                  "take\n--force (-f) to replace files that exist.\n");
 }
 
-// Takes --force and -f out of ARGS; true when one was there.
+// Takes --force and -f out of ARGS, before any "--" (a file may be named -f); true when one
+// was there.
 bool TakeForce(std::vector<std::string>& args) {
+    const auto options = std::find(args.begin(), args.end(), "--");
     const auto end = std::remove_if(
-        args.begin(), args.end(), [](const std::string& a) { return a == "--force" || a == "-f"; });
-    const bool found = end != args.end();
-    args.erase(end, args.end());
+        args.begin(), options, [](const std::string& a) { return a == "--force" || a == "-f"; });
+    const bool found = end != options;
+    args.erase(end, options);
     return found;
 }
 

@@ -30,7 +30,7 @@ inline constexpr int kHelpShown = 2;
 // its name and '=' (--quality=80). COMMAND names the command in messages; HELP is printed
 // for --help. OWNERS, when given, receives for each argument the name of the option it
 // belongs to (the option itself or its value), or "" for a positional one, so that a caller
-// can hand the arguments on in parts.
+// can hand the arguments on in parts. "--" ends the options: all after it are positional.
 template <typename Options>
 int ParseOptions(const char* command, const char* help, const std::vector<std::string>& args,
                  std::span<const Option<Options>> options, Options& o,
@@ -40,6 +40,13 @@ int ParseOptions(const char* command, const char* help, const std::vector<std::s
     const std::string prefix = std::string(command) + ": ";
     std::set<std::string> given;
     for (std::size_t i = 0; i < args.size(); ++i) {
+        // "--" ends the options, so that a movie named -x.zmb can be given after it.
+        if (args[i] == "--") {
+            if (args.size() - i - 1 > maxPositional - positional.size())
+                return Fail(prefix + "unknown argument " + args.back());
+            positional.insert(positional.end(), args.begin() + std::ptrdiff_t(i) + 1, args.end());
+            return 0;
+        }
         if (args[i] == "--help") return std::fputs(help, stdout), kHelpShown;
         const std::size_t equals =
             args[i].rfind("--", 0) == 0 ? args[i].find('=') : std::string::npos;

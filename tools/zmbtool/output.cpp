@@ -31,11 +31,6 @@ std::set<FileId>& Inputs() {
     return inputs;
 }
 
-std::string& WriteFailure() {
-    static std::string failure;
-    return failure;
-}
-
 bool& Replacing() {
     static bool replacing = false;
     return replacing;
@@ -404,10 +399,6 @@ int OpenStream(const Resolved& resolved) {
 
 }  // namespace
 
-const std::string& FirstWriteFailure() {
-    return WriteFailure();
-}
-
 void NoteInput(const std::string& path) {
     struct stat status {};
     if (path == "-" ? ::fstat(STDIN_FILENO, &status) == 0 : ::stat(path.c_str(), &status) == 0)
@@ -517,7 +508,27 @@ bool CommitOutputs(std::string* error) {
     if (Replacing())
         for (const CheckedFolder& folder : run.folders)
             RemoveStaleFiles(folder, written[IdOf(folder.device, folder.inode)]);
+    // Done once: a later commit of the same run has nothing of these folders to replace.
+    run.folders.clear();
     return true;
+}
+
+void AbandonOutputsIn(const std::string& folder) {
+    struct stat place {};
+    if (::stat(folder.c_str(), &place) != 0) return;
+    const StoppingSignalsHeld held;
+    auto& ready = Run().ready;
+    for (auto it = ready.begin(); it != ready.end();) {
+        struct stat status {};
+        if (::stat(FolderOf(it->second).c_str(), &status) != 0 || status.st_dev != place.st_dev ||
+            status.st_ino != place.st_ino) {
+            ++it;
+            continue;
+        }
+        ::unlink(it->first.c_str());
+        Forget(Run().temporaries, it->first);
+        it = ready.erase(it);
+    }
 }
 
 void AbandonOutputs() {
@@ -565,8 +576,6 @@ bool OutputFile::Write(const void* data, std::size_t size) {
     if (std::fwrite(data, 1, size, file_) == size) return true;
     if (!failed_) writeError_ = errno;
     failed_ = true;
-    if (WriteFailure().empty())
-        WriteFailure() = "cannot write " + given_ + ": " + Reason(writeError_);
     return false;
 }
 
@@ -580,6 +589,7 @@ bool OutputFile::Overwrite(std::uint64_t offset, const void* data, std::size_t s
     const bool ok = std::fflush(file_) == 0 &&
                     ::fseeko(file_, static_cast<off_t>(offset), SEEK_SET) == 0 &&
                     std::fwrite(data, 1, size, file_) == size && ::fseeko(file_, 0, SEEK_END) == 0;
+    if (!ok && !failed_) writeError_ = errno != 0 ? errno : EIO;
     failed_ = failed_ || !ok;
     return ok;
 }
@@ -597,8 +607,13 @@ bool OutputFile::Commit(std::string* error) {
     }
     if (!ok && !stream_) RemoveTemporary(temporary_);
     temporary_.clear();
-    if (!ok) *error = "cannot write " + given_ + (reason ? ": " + Reason(reason) : "");
+    // A failure the system gave no reason for is still reported with one.
+    if (!ok) *error = "cannot write " + given_ + ": " + Reason(reason != 0 ? reason : EIO);
     return ok;
+}
+
+std::string OutputFile::Failure() const {
+    return "cannot write " + given_ + ": " + Reason(writeError_ != 0 ? writeError_ : EIO);
 }
 
 void OutputFile::Discard() {

@@ -61,6 +61,9 @@ void CatchSignals();
 bool CommitOutputs(std::string* error);
 // Removes every temporary of the run: nothing it began appears.
 void AbandonOutputs();
+// Takes back the files completed so far in FOLDER (a folder output that failed part-way),
+// so that the run's other outputs can still be put in place without them.
+void AbandonOutputsIn(const std::string& folder);
 
 // The files a folder output writes, so that no other output can be one of them and no old
 // file of the same pattern is replaced or left beside the new ones unasked.
@@ -88,10 +91,6 @@ inline bool CheckOutputs(const std::vector<std::string>& outputs, std::string* e
     return CheckOutputs(outputs, {}, error);
 }
 
-// "cannot write NAME: reason" for the first write of the run that failed, or empty. A run
-// stops at a failed write and names it from here, whichever of its outputs it was.
-const std::string& FirstWriteFailure();
-
 // One output, opened under the rules above.
 class OutputFile {
   public:
@@ -118,6 +117,9 @@ class OutputFile {
     bool Commit(std::string* error);
     // Drops a file output's temporary; a stream is closed as it stands.
     void Discard();
+    // "cannot write NAME: reason" for the first write that failed.
+    std::string Failure() const;
+    bool Failed() const { return failed_; }
 
   private:
     std::string given_, path_, temporary_;

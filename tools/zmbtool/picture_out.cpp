@@ -53,27 +53,29 @@ PictureOutputs::PictureOutputs() = default;
 PictureOutputs::~PictureOutputs() = default;
 
 bool PictureOutputs::Open(const PictureRequest& request, std::uint32_t width, std::uint32_t height,
-                          std::uint64_t period, std::string* error) {
+                          std::uint64_t period) {
     request_ = request;
-    const auto open = [error](OutputFile& out, const std::string& path) {
-        return path.empty() || out.Open(path, error);
+    std::string error;
+    const auto open = [this, &error](OutputFile& out, const std::string& path) {
+        if (!path.empty() && !out.Open(path, &error)) failures_.push_back(error);
     };
-    if (!open(raw_, request.raw) || !open(y4m_, request.y4m) || !open(rgb24_, request.rgb24) ||
-        !open(rgba_, request.rgba))
-        return false;
+    open(raw_, request.raw), open(y4m_, request.y4m), open(rgb24_, request.rgb24);
+    open(rgba_, request.rgba);
     // --raw is the decoder's own picture; everything else is shown enlarged.
     width *= request.scale, height *= request.scale;
     const std::string header = Y4mHeader(width, height, period, request.chroma444);
     y4m_.Write(header.data(), header.size());
     if (!request.gif.empty()) {
         gif_ = std::make_unique<GifWriter>();
-        if (!gif_->Open(request.gif, width, height, period, error)) return false;
+        if (!gif_->Open(request.gif, width, height, period, &error))
+            failures_.push_back(error), gif_.reset();
     }
     if (!request.webp.empty()) {
         webp_ = std::make_unique<WebpWriter>();
-        if (!webp_->Open(request.webp, width, height, period, error)) return false;
+        if (!webp_->Open(request.webp, width, height, period, &error))
+            failures_.push_back(error), webp_.reset();
     }
-    return true;
+    return failures_.empty();
 }
 
 IndexedFrame PictureOutputs::Enlarged(const IndexedFrame& frame) {
@@ -112,27 +114,37 @@ bool PictureOutputs::WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, i
     return out.Write(planes_.data(), planes_.size());
 }
 
+void PictureOutputs::Drop(OutputFile& out) {
+    failures_.push_back(out.Failure());
+    out.Discard();
+}
+
 bool PictureOutputs::AddFrame(const IndexedFrame& decoded) {
-    bool ok = raw_.Write(decoded.palette, kPaletteBytes);
+    const std::size_t failed = failures_.size();
+    bool raw = raw_.Write(decoded.palette, kPaletteBytes);
     for (std::uint32_t row = 0; row < decoded.height && raw_.IsOpen(); ++row)
-        ok = raw_.Write(decoded.Row(row), decoded.width) && ok;
-    if (!y4m_.IsOpen() && !rgb24_.IsOpen() && !rgba_.IsOpen() && !gif_ && !webp_) return ok;
+        raw = raw_.Write(decoded.Row(row), decoded.width) && raw;
+    if (!raw) Drop(raw_);
+    if (!y4m_.IsOpen() && !rgb24_.IsOpen() && !rgba_.IsOpen() && !gif_ && !webp_)
+        return failures_.size() == failed;
     const IndexedFrame frame = Enlarged(decoded);
-    if (y4m_.IsOpen()) ok = WriteY4mFrame(frame) && ok;
-    if (rgb24_.IsOpen()) ok = WriteRgbFrame(frame, rgb24_, 3) && ok;
-    if (rgba_.IsOpen()) ok = WriteRgbFrame(frame, rgba_, 4) && ok;
-    if (gif_) ok = gif_->AddFrame(frame) && ok;
-    return (!webp_ || webp_->AddFrame(frame)) && ok;
+    if (y4m_.IsOpen() && !WriteY4mFrame(frame)) Drop(y4m_);
+    if (rgb24_.IsOpen() && !WriteRgbFrame(frame, rgb24_, 3)) Drop(rgb24_);
+    if (rgba_.IsOpen() && !WriteRgbFrame(frame, rgba_, 4)) Drop(rgba_);
+    if (gif_ && !gif_->AddFrame(frame)) failures_.push_back(gif_->Failure()), gif_.reset();
+    if (webp_ && !webp_->AddFrame(frame)) failures_.push_back(webp_->Failure()), webp_.reset();
+    return failures_.size() == failed;
 }
 
-std::string PictureOutputs::Failure() const {
-    return webp_ && !webp_->Failure().empty() ? webp_->Failure() : "cannot write the outputs";
-}
-
-bool PictureOutputs::Finish(std::string* error) {
-    return raw_.Commit(error) && y4m_.Commit(error) && rgb24_.Commit(error) &&
-           rgba_.Commit(error) && (!gif_ || gif_->Commit(error)) &&
-           (!webp_ || webp_->Commit(error));
+bool PictureOutputs::Finish() {
+    const std::size_t failed = failures_.size();
+    std::string error;
+    for (OutputFile* out : {&raw_, &y4m_, &rgb24_, &rgba_})
+        if (!out->Commit(&error)) failures_.push_back(error);
+    if (gif_ && !gif_->Commit(&error)) failures_.push_back(error);
+    if (webp_ && !webp_->Commit(&error)) failures_.push_back(error);
+    gif_.reset(), webp_.reset();
+    return failures_.size() == failed;
 }
 
 }  // namespace zmbtool

@@ -49,16 +49,20 @@ class PictureOutputs {
     PictureOutputs();
     ~PictureOutputs();
     // Opens every requested stream and writes its header. PERIOD is the frame period in
-    // 1/100 ms, never 0 (untimed movies are given one by the caller).
+    // 1/100 ms, never 0 (untimed movies are given one by the caller). A stream that cannot
+    // be opened is left out, with why in Failures(). False when one was.
     bool Open(const PictureRequest& request, std::uint32_t width, std::uint32_t height,
-              std::uint64_t period, std::string* error);
-    // False when a write failed (FirstWriteFailure says which).
+              std::uint64_t period);
+    // Each stream stands alone: one that fails is dropped, its temporary removed and the
+    // reason kept in Failures(), and the others go on. False when one failed in this frame.
     bool AddFrame(const IndexedFrame& frame);
-    bool Finish(std::string* error);
-    // Why AddFrame failed when no write did: an encoder's own message, or a general one.
-    std::string Failure() const;
+    // Completes every stream still going. False when one failed.
+    bool Finish();
+    // One line for each stream that failed, naming it and saying why.
+    const std::vector<std::string>& Failures() const { return failures_; }
 
   private:
+    void Drop(OutputFile& out);
     IndexedFrame Enlarged(const IndexedFrame& frame);
     bool WriteY4mFrame(const IndexedFrame& frame);
     bool WriteRgbFrame(const IndexedFrame& frame, OutputFile& out, int bytesPerPixel);
@@ -68,6 +72,7 @@ class PictureOutputs {
     std::unique_ptr<GifWriter> gif_;
     std::unique_ptr<WebpWriter> webp_;
     std::vector<std::uint8_t> planes_, enlarged_;
+    std::vector<std::string> failures_;
 };
 
 }  // namespace zmbtool

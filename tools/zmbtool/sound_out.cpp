@@ -226,9 +226,20 @@ bool SoundOutputs::Finish(std::string* error) {
     return true;
 }
 
+std::string SoundOutputs::Failure() const {
+    for (const auto& track : files_) {
+        if (track && track->pcm.Failed()) return track->pcm.Failure();
+        if (track && track->wav.Failed()) return track->wav.Failure();
+    }
+    return single_.Failure();
+}
+
 void SoundOutputs::Discard() {
     for (auto& track : files_) track.reset();
     single_.Discard();
+    // Nothing is mixed for a file no longer written.
+    mixer_.reset();
+    soleTrack_ = -1;
 }
 
 }  // namespace zmbtool

@@ -46,6 +46,10 @@ class SoundOutputs {
     // Track N's sound of the frame DecodeFrame decoded (empty when it had none).
     const std::vector<std::uint8_t>& Decoded(int n) const { return decoded_[n]; }
     bool Finish(std::string* error);
+    // After a failed write: which file, and why.
+    std::string Failure() const;
+    // Drops every file (after a failure) and goes on decoding for the other outputs.
+    void StopWriting() { Discard(); }
 
   private:
     struct TrackFiles {

@@ -25,6 +25,8 @@ class WavWriter {
     bool Append(const std::uint8_t* bytes, std::size_t count);
     bool Commit(std::string* error);
     void Discard() { out_.Discard(); }
+    bool Failed() const { return out_.Failed(); }
+    std::string Failure() const { return out_.Failure(); }
 
   private:
     OutputFile out_;

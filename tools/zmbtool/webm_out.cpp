@@ -10,6 +10,8 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <cstdio>
 #include <utility>
 #include <cstring>
 
@@ -88,6 +90,11 @@ constexpr std::uint64_t kPeriodPerMs = 100;
 // a player's seeking cheap.
 constexpr std::int64_t kLongestClusterMs = 5000;
 constexpr int kOpusRate = 48000;
+constexpr int kOpusLowestRate = 8000;
+// Below this, 4:2:0 has visibly smeared the colours of palette pictures' edges.
+constexpr double kLeastChromaPsnr = 30;
+// The most libsamplerate changes a rate by, either way.
+constexpr std::uint64_t kMostResampling = 256;
 constexpr int kOpusFrameMs = 20;
 constexpr std::uint64_t kSeekPreRollNs = 80 * kNsPerMs;
 // A Segment of unknown size, for streams; files get the real one when they are complete.
@@ -187,9 +194,11 @@ struct WebmWriter::Audio {
     std::uint64_t number = 0;  // its WebM track number
     int channels = 1;
     bool sixteen = false;
-    std::uint32_t rate = 0;  // the movie's
-    int codingRate = 0;      // what Opus is given
-    int lookahead = 0;       // in samples at codingRate
+    std::uint32_t rate = 0;     // the movie's
+    int codingRate = 0;         // what Opus is given
+    int kbps = 0;               // 0: the default for its channels
+    std::uint64_t samples = 0;  // a channel's samples given, at the movie's rate
+    int lookahead = 0;          // in samples at codingRate
     OpusEncoder* encoder = nullptr;
     SRC_STATE* resampler = nullptr;
     std::vector<float> waiting, ready;  // interleaved, at the movie's rate and at codingRate
@@ -208,13 +217,26 @@ struct WebmWriter::Audio {
 
 bool WebmWriter::Audio::Open(std::string* error) {
     codingRate = IsOpusRate(rate) ? static_cast<int>(rate) : kOpusRate;
+    // The resampler changes a rate by 256 times at most: a track too slow for that is coded
+    // at Opus's lowest rate, and one too slow even for that cannot be coded.
+    if (std::uint64_t{rate} * kMostResampling < std::uint64_t(codingRate))
+        codingRate = kOpusLowestRate;
+    if (std::uint64_t{rate} * kMostResampling < std::uint64_t(codingRate) ||
+        rate > std::uint64_t(codingRate) * kMostResampling) {
+        *error = Name() + " plays at " + std::to_string(rate) +
+                 " Hz, which Opus cannot be given (it takes " +
+                 std::to_string((kOpusLowestRate + kMostResampling - 1) / kMostResampling) +
+                 " to " + std::to_string(std::uint64_t{kOpusRate} * kMostResampling) + " Hz)";
+        return false;
+    }
     int status = OPUS_OK;
     encoder = opus_encoder_create(codingRate, channels, OPUS_APPLICATION_AUDIO, &status);
     if (status != OPUS_OK) {
         *error = Name() + ": " + opus_strerror(status);
         return false;
     }
-    opus_encoder_ctl(encoder, OPUS_SET_BITRATE(channels == 2 ? 128000 : 96000));
+    const int bitrate = kbps != 0 ? kbps : channels == 2 ? 128 : 96;
+    opus_encoder_ctl(encoder, OPUS_SET_BITRATE(bitrate * 1000));
     opus_encoder_ctl(encoder, OPUS_GET_LOOKAHEAD(&lookahead));
     if (codingRate != static_cast<int>(rate)) {
         resampler = src_new(SRC_SINC_MEDIUM_QUALITY, channels, &status);
@@ -272,9 +294,7 @@ WebmWriter::~WebmWriter() = default;
 bool WebmWriter::Fail(const std::string& reason) {
     if (!failure_.empty()) return false;
     // A failed write already has its name and the system's reason.
-    const std::string& write = FirstWriteFailure();
-    failure_ =
-        reason.empty() && !write.empty() ? write : "cannot write " + out_.Name() + ": " + reason;
+    failure_ = reason.empty() ? out_.Failure() : "cannot write " + out_.Name() + ": " + reason;
     return false;
 }
 
@@ -315,6 +335,15 @@ bool WebmWriter::OpenVideo(std::uint32_t width, std::uint32_t height, std::strin
     return video_->image != nullptr;
 }
 
+// Names the --tracks that leave track N out of the WebM.
+void WebmWriter::SuggestTracks(int n, std::string* error) const {
+    std::string others;
+    for (int t = 0; t < ZAMB_TRACK_COUNT; ++t)
+        if (t != n && request_.tracks & (1u << t))
+            others += (others.empty() ? "" : ",") + std::to_string(t);
+    *error += "; leave it out with --tracks " + (others.empty() ? "none" : others);
+}
+
 bool WebmWriter::OpenAudio(std::string* error) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(request_.tracks & (1u << n))) continue;
@@ -325,7 +354,8 @@ bool WebmWriter::OpenAudio(std::string* error) {
         audio->channels = format & TRACK_STEREO ? 2 : 1;
         audio->sixteen = format & TRACK_16BIT;
         audio->rate = format & TRACK_RATE_MASK;
-        if (!audio->Open(error)) return false;
+        audio->kbps = request_.audioKbps;
+        if (!audio->Open(error)) return SuggestTracks(n, error), false;
         audio_.push_back(std::move(audio));
     }
     return true;
@@ -510,6 +540,7 @@ bool WebmWriter::AddSound(int n, const std::uint8_t* bytes, std::size_t count) {
         const std::size_t width = audio->sixteen ? 2 : 1;
         for (std::size_t at = 0; at + width <= count; at += width)
             audio->waiting.push_back(SampleOf(bytes + at, audio->sixteen));
+        audio->samples += count / width / static_cast<std::size_t>(audio->channels);
         std::string error;
         if (!audio->Resample(false, &error)) return Fail(error);
         if (!EncodeReady(*audio)) return false;
@@ -536,6 +567,10 @@ bool WebmWriter::AddFrame(const IndexedFrame& decoded) {
     planes.yPitch = image->stride[VPX_PLANE_Y];
     planes.chromaPitch = image->stride[VPX_PLANE_U];
     FrameToYuv(frame, image->fmt == VPX_IMG_FMT_I444, planes);
+    if (image->fmt != VPX_IMG_FMT_I444) {
+        chromaLoss_ += ChromaLoss420(frame, planes);
+        chromaSamples_ += 3.0 * frame.width * frame.height;
+    }
     const auto pts = static_cast<vpx_codec_pts_t>(frames_++ * period_);
     if (vpx_codec_encode(&video_->codec, image, pts, period_, 0, VPX_DL_GOOD_QUALITY) !=
         VPX_CODEC_OK)
@@ -581,7 +616,11 @@ bool WebmWriter::FinishFile() {
     }
     PutMaster(seekHead, kSeekHead, index);
     PutVoid(seekHead, kSeekHeadRoom - seekHead.size());
-    const double ms = double(frames_ * period_) / kPeriodPerMs;
+    // The sound may run on past the last picture (a salvaged movie keeps what its chunks
+    // held): the file lasts as long as whichever is longer.
+    double ms = double(frames_ * period_) / kPeriodPerMs;
+    for (const auto& audio : audio_)
+        ms = std::max(ms, 1000.0 * double(audio->samples) / audio->rate);
     std::uint64_t bits;
     std::memcpy(&bits, &ms, 8);
     const auto size = BigEndian((written_ - segmentStart_) | (std::uint64_t{1} << 56));
@@ -604,6 +643,19 @@ bool WebmWriter::FinishAudio(Audio& audio) {
     return EncodeReady(audio);
 }
 
+// Small, busy palette pictures lose much of their colour to 4:2:0: said, with the way out,
+// rather than chosen for the caller, whose players may take 4:2:0 only.
+void WebmWriter::NoteChromaLoss() const {
+    if (chromaSamples_ == 0) return;
+    const double psnr =
+        10 * std::log10(255.0 * 255.0 * chromaSamples_ / std::max(chromaLoss_, 1e-9));
+    if (psnr >= kLeastChromaPsnr) return;
+    std::fprintf(stderr,
+                 "zmbtool: note: %s: 4:2:0 colour alone keeps these pictures to %.1f dB "
+                 "(below %.0f); --chroma 444 or --scale 2 avoids that loss\n",
+                 out_.Name().c_str(), psnr, kLeastChromaPsnr);
+}
+
 bool WebmWriter::Commit(std::string* error) {
     if (!out_.IsOpen()) return true;
     bool ok = failure_.empty() && (frames_ > 0 || Fail("no frame was played")) && DrainVideo(true);
@@ -619,6 +671,7 @@ bool WebmWriter::Commit(std::string* error) {
         out_.Discard();
         return false;
     }
+    NoteChromaLoss();
     return out_.Commit(error);
 }
 

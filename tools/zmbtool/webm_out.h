@@ -27,7 +27,12 @@ struct WebmRequest {
     std::uint32_t trackFormat[8] = {};  // the movie's format word of each track
     std::uint64_t plannedFrames = 0;    // frames the run means to write
     std::uint32_t scale = 1;            // each pixel shown as SCALE x SCALE
+    int audioKbps = 0;                  // each Opus track's rate; 0: 128 stereo, 96 mono
 };
+
+// The Opus rates --webm-audio-bitrate takes, in kbit/s.
+inline constexpr int kWebmLeastAudioKbps = 6;
+inline constexpr int kWebmMostAudioKbps = 510;
 
 class WebmWriter {
   public:
@@ -56,6 +61,8 @@ class WebmWriter {
     };
     bool OpenVideo(std::uint32_t width, std::uint32_t height, std::string* error);
     bool OpenAudio(std::string* error);
+    void SuggestTracks(int n, std::string* error) const;
+    void NoteChromaLoss() const;
     std::vector<std::uint8_t> Header(std::uint32_t width, std::uint32_t height);
     bool Fail(const std::string& reason);
     bool Queue(std::uint64_t track, std::int64_t ms, bool key, const void* data, std::size_t size);
@@ -87,6 +94,7 @@ class WebmWriter {
     std::vector<Cue> cues_;
     std::vector<std::uint8_t> enlarged_;
     std::string failure_;
+    double chromaLoss_ = 0, chromaSamples_ = 0;  // what 4:2:0 costs, over every frame
 };
 
 }  // namespace zmbtool

@@ -140,10 +140,7 @@ bool WebpWriter::Commit(std::string* error) {
     WebPAnimEncoderDelete(encoder_);
     encoder_ = nullptr;
     if (!written) {
-        const std::string& writeFailure = FirstWriteFailure();
-        *error = !failure_.empty()      ? failure_
-                 : writeFailure.empty() ? "cannot write " + out_.Name()
-                                        : writeFailure;
+        *error = !failure_.empty() ? failure_ : out_.Failure();
         out_.Discard();
         return false;
     }

@@ -2,6 +2,7 @@
 // zmbtool's RGB to Y'CbCr conversion.
 #include "yuv.h"
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 
@@ -34,6 +35,29 @@ std::uint8_t Chroma(int sum64, int shift) {
 }
 
 }  // namespace
+
+double ChromaLoss420(const IndexedFrame& frame, const YuvPlanes& planes) {
+    double sum = 0;
+    for (std::uint32_t row = 0; row < frame.height; ++row) {
+        const std::uint8_t* in = frame.Row(row);
+        const std::uint8_t* y = planes.y + planes.yPitch * std::ptrdiff_t(row);
+        const std::uint8_t* cb = planes.cb + planes.chromaPitch * std::ptrdiff_t(row / 2);
+        const std::uint8_t* cr = planes.cr + planes.chromaPitch * std::ptrdiff_t(row / 2);
+        for (std::uint32_t x = 0; x < frame.width; ++x) {
+            // BT.601's inverse, limited range.
+            const double luma = 255.0 / 219.0 * (y[x] - 16);
+            const double u = 255.0 / 224.0 * (cb[x / 2] - 128),
+                         v = 255.0 / 224.0 * (cr[x / 2] - 128);
+            const double shown[3] = {luma + 1.402 * v, luma - 0.344136 * u - 0.714136 * v,
+                                     luma + 1.772 * u};
+            for (int c = 0; c < 3; ++c) {
+                const double d = std::clamp(shown[c], 0.0, 255.0) - frame.palette[in[x] * 3 + c];
+                sum += d * d;
+            }
+        }
+    }
+    return sum;
+}
 
 void FrameToYuv(const IndexedFrame& frame, bool chroma444, const YuvPlanes& planes) {
     const YuvTable t = MakeYuvTable(frame.palette);

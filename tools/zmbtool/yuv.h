@@ -23,4 +23,9 @@ struct YuvPlanes {
 // pixels (JPEG siting).
 void FrameToYuv(const IndexedFrame& frame, bool chroma444, const YuvPlanes& planes);
 
+// The sum of squared differences, over every channel of every pixel, between FRAME's exact
+// colours and what its 4:2:0 PLANES show when turned back into RGB (each chroma sample
+// over its 2x2 pixels): what 4:2:0 alone costs, before any encoder loses more.
+double ChromaLoss420(const IndexedFrame& frame, const YuvPlanes& planes);
+
 }  // namespace zmbtool
