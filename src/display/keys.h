@@ -12,6 +12,11 @@ inline constexpr std::uint8_t kKeySpace = 32;
 inline constexpr std::uint8_t kKeyStep = 46;
 inline constexpr std::uint8_t kKeyShiftTab = 137;
 inline constexpr std::uint8_t kKeyClose = 241;
+// Characters the player answers beyond the codes above; both cases of a letter count.
+inline constexpr std::uint8_t kKeyQuit = 'q';
+inline constexpr std::uint8_t kKeyMute = 'm';
+inline constexpr std::uint8_t kKeyQuieter = '9';
+inline constexpr std::uint8_t kKeyLouder = '0';
 
 // Which modifier keys are held while a key message is handled.
 struct KeyModifiers {

@@ -22,6 +22,7 @@
 #include "player/selfplay.h"
 #include "player/settings.h"
 #include "player/summary.h"
+#include "player/volume.h"
 #include "sound/directsound.h"
 #include "sound/played_out.h"
 #include "sound/track.h"
@@ -44,6 +45,8 @@ struct PlaybackState {
     bool SilenceReported = false;
     bool SummaryTaken = false;  // the figures were taken before the sound played out
     TreeFaults Faults;          // the current movie's trees, looked at once at its open
+    std::string ShownName;      // the current movie as the user typed it
+    bool OpenedThisPass = false;  // a movie of the list opened since it was last refilled
 };
 PlaybackState State;
 
@@ -115,15 +118,30 @@ Movie* OpenNamedMovie(PlayList& list, bool exact, std::string& why) {
     return OpenByName(list.Current);
 }
 
+// At a terminal the reason is the one line; in a box it follows the box's own words.
+void ReportOpenFailure(const std::string& why) {
+    const char* name = State.ShownName.c_str();
+    if (CurrentMessageWay() == MessageWay::Terminal && !why.empty()) {
+        ReportProblem("%s: %s", name, why.c_str());
+        return;
+    }
+    if (!why.empty()) ReportProblem("%s: %s", name, why.c_str());
+    const std::string after = why.empty() ? "." : ".\r\n" + why;
+    ShowMessage(nullptr, "  Error opening file: ", name, after.c_str(), true);
+}
+
 bool OpenCurrentMovie(PlayList& list) {
     ZambSetReadSpeed(Settings.ReadSpeed);
     ZambSetFrameRate(Settings.FrameRate);
     State.OwnFile = INVALID_HANDLE_VALUE;
     const bool exact = ExpandArgumentName(list.Current, sizeof list.Current);
+    State.ShownName = NameAsGiven(list.Current, exact);
     std::string why;
     State.CurrentMovie = OpenNamedMovie(list, exact, why);
     if (State.CurrentMovie) {
         State.Faults = FindTreeFaults(State.CurrentMovie);
+        State.OpenedThisPass = true;
+        ApplyVolume(State.CurrentMovie);
         SayWhatIsHeard();
         return true;
     }
@@ -133,9 +151,14 @@ bool OpenCurrentMovie(PlayList& list) {
     // An offset into the player's own file names no file of its own to tell about.
     if (why.empty() && (exact || !NamesOwnFile(list.Current)))
         why = WhyNotOpened(list.Current, exact);
-    if (!why.empty()) ReportProblem("%s: %s", list.Current, why.c_str());
-    ShowMessage(nullptr, "  Error opening file: ", list.Current, ".", true);
+    ReportOpenFailure(why);
     return false;
+}
+
+// Among several windows of the same program the title is what tells them apart.
+void ShowNameInCaption() {
+    const std::string caption = State.ShownName + " - " + kApplicationName;
+    if (HWND window = DisplayWindow()) SetWindowTextA(window, caption.c_str());
 }
 
 bool OpenDisplayForMovie(PlayList& list) {
@@ -150,6 +173,7 @@ bool OpenDisplayForMovie(PlayList& list) {
         return false;
     }
     if (Settings.UseDirectSound) SoundSetWindow(DisplayWindow());
+    ShowNameInCaption();
     if (!Settings.SoundOnly) DisplayBindMovie(State.CurrentMovie, 0, 0);
     // No movie palette ever reaches a sound-only display, and with a colour table of zeros
     // its progress bar would be black on black; the system's own colours show it.
@@ -180,10 +204,10 @@ void ShowFrameInCaption() {
 }
 
 // A movie that ends early because it is damaged fails the run, and says where and why.
-void ReportStoppedAt(const PlayList& list, const char* failed, const char* why) {
+void ReportStoppedAt(const PlayList&, const char* failed, const char* why) {
     const Movie* movie = State.CurrentMovie;
     Outcome.PlaybackFailed = true;
-    ReportProblem("%s: frame %u of %u could not be %s (%s); stopped there", list.Current,
+    ReportStop("%s: frame %u of %u could not be %s (%s); stopped there", State.ShownName.c_str(),
                   static_cast<unsigned>(movie->FrameNumber + 1),
                   static_cast<unsigned>(movie->FrameCount), failed, why);
 }
@@ -235,11 +259,29 @@ bool KeyDisabled(std::int32_t bit) {
     return (Settings.DisableControls & bit) != 0;
 }
 
+// Keys a desktop player answers; none of them has a meaning of its own in the player
+// already. A letter counts in either case.
+void ActOnListenerKey(std::uint8_t key) {
+    switch (key) {
+        case kKeyMute:
+        case kKeyMute - 'a' + 'A':
+            return ToggleMute(State.CurrentMovie);
+        case kKeyQuieter:
+            return StepVolume(State.CurrentMovie, -1);
+        case kKeyLouder:
+            return StepVolume(State.CurrentMovie, 1);
+        default:
+            break;
+    }
+}
+
 FrameEnd ActOnKey(std::uint8_t key, PlayList& list) {
     switch (key) {
         case kKeyEnter:
             if (State.Paused) State.StepFrame = true;
             break;
+        case kKeyQuit:
+        case kKeyQuit - 'a' + 'A':
         case kKeyEscape:
         case kKeyClose:
             if (KeyDisabled(kDisableQuit)) break;
@@ -254,6 +296,7 @@ FrameEnd ActOnKey(std::uint8_t key, PlayList& list) {
             if (KeyDisabled(kDisableSkip)) break;
             return FrameEnd::LeaveMovie;
         default:
+            ActOnListenerKey(key);
             break;
     }
     return FrameEnd::Next;
@@ -387,8 +430,19 @@ void CloseCurrentMovie() {
 void MoveToNextName(PlayList& list) {
     if (list.MultipleMovies && list.Remaining[0] == '\0') {
         if (--Settings.LoopCount != 0) RefillPlayList(list);
+        State.OpenedThisPass = false;
     }
     TakeNextName(list);
+}
+
+// A script's list goes on past a name that would not open, as a terminal user expects; a
+// box asks the desktop user to look, and the list ends there. A looping list of nothing
+// but such names ends too, rather than report them for ever.
+bool GoOnAfterFailedOpen(PlayList& list) {
+    if (CurrentMessageWay() != MessageWay::Terminal) return false;
+    if (list.Remaining[0] == '\0' && !State.OpenedThisPass) return false;
+    MoveToNextName(list);
+    return true;
 }
 
 void FinishPlayback() {
@@ -409,6 +463,7 @@ void PlayMovies(char* commandLine) {
     timeBeginPeriod(kTimerPeriodMilliseconds);
     while (list.Current[0] != '\0') {
         if (!OpenCurrentMovie(list)) {
+            if (GoOnAfterFailedOpen(list)) continue;
             list.Current[0] = '\0';
             break;
         }

@@ -119,6 +119,8 @@ struct Host {
 };
 std::unique_ptr<Host> CreateHeadlessHost();
 std::unique_ptr<Host> CreateSdlHost();  // null when no display can be opened
+// Why the last CreateSdlHost returned null although a display was set; empty otherwise.
+std::string SdlHostFailure();
 // The real display's size, when a display can be opened; leaves the values alone otherwise.
 void SdlDisplaySize(int* width, int* height);
 
