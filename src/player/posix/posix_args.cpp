@@ -207,9 +207,15 @@ std::string PosixUsageText() {
         "\n    Space   \t- Pause, and play on."
         "\n    Enter   \t- Show the next frame while paused."
         "\n    .       \t- Skip to the next movie."
-        "\n    Escape  \t- Stop playing (closing the window does the same)."
-        "\n\n  Exit status: 0 when every movie played, 1 when a movie could not be opened or"
-        "\n  the display could not be made, 2 for a usage error.\n";
+        "\n    Escape, q\t- Stop playing (closing the window does the same)."
+        "\n    m       \t- Mute, and sound again."
+        "\n    9, 0    \t- Volume down, up."
+        "\n\n  Exit status:"
+        "\n    0 every movie played, or was skipped or stopped with the keys;"
+        "\n    1 a movie could not be opened or was damaged, the display set in DISPLAY or"
+        "\n      WAYLAND_DISPLAY could not be opened or the window not made, or this text"
+        "\n      could not be written;"
+        "\n    2 a usage error (a bad switch or option, no movie, a name too long).\n";
     return text;
 }
 
