@@ -17,6 +17,11 @@ inline constexpr std::uint8_t kKeyQuit = 'q';
 inline constexpr std::uint8_t kKeyMute = 'm';
 inline constexpr std::uint8_t kKeyQuieter = '9';
 inline constexpr std::uint8_t kKeyLouder = '0';
+inline constexpr std::uint8_t kKeyLeft = VK_LEFT + 128;
+inline constexpr std::uint8_t kKeyRight = VK_RIGHT + 128;
+// The arrows with Shift held: codes of their own, where the arrows alone keep theirs.
+inline constexpr std::uint8_t kKeyShiftLeft = 175;
+inline constexpr std::uint8_t kKeyShiftRight = 176;
 
 // Which modifier keys are held while a key message is handled.
 struct KeyModifiers {

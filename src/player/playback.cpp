@@ -20,6 +20,7 @@
 #include "player/damage_report.h"
 #include "player/messages.h"
 #include "player/selfplay.h"
+#include "player/seek.h"
 #include "player/settings.h"
 #include "player/summary.h"
 #include "player/volume.h"
@@ -47,6 +48,7 @@ struct PlaybackState {
     TreeFaults Faults;          // the current movie's trees, looked at once at its open
     std::string ShownName;      // the current movie as the user typed it
     bool OpenedThisPass = false;  // a movie of the list opened since it was last refilled
+    bool ShowWhole = false;       // a seek passed frames unseen: the next shows all of it
 };
 PlaybackState State;
 
@@ -221,6 +223,14 @@ bool ReportDamagedPicture(const PlayList& list, const PictureDamage& damage) {
     return true;
 }
 
+void PresentWholePicture() {
+    State.ShowWhole = false;
+    Display* display = DisplayCurrent();
+    if (!display || Settings.SoundOnly) return;
+    DisplayPresent(display, nullptr, 0, 0, 0, 0, static_cast<std::int32_t>(display->Width),
+                   static_cast<std::int32_t>(display->Height));
+}
+
 // False when the frame was damaged, and reported.
 bool DecodeAndPresent(const PlayList& list) {
     Movie* movie = State.CurrentMovie;
@@ -233,6 +243,7 @@ bool DecodeAndPresent(const PlayList& list) {
         DisplayShowProgress(movie);
     else
         DisplayPresentChanges(movie);
+    if (State.ShowWhole) PresentWholePicture();
     if (Settings.FrameInCaption) ShowFrameInCaption();
     return true;
 }
@@ -259,6 +270,18 @@ bool KeyDisabled(std::int32_t bit) {
     return (Settings.DisableControls & bit) != 0;
 }
 
+// A paused movie shows where it went, as a step does. A step not shown yet counts as
+// shown: the user has asked for it already.
+void SeekBy(std::int64_t frames) {
+    const std::int64_t pending = State.Paused && State.StepFrame ? 1 : 0;
+    if (KeyDisabled(kDisableSkip) || !SeekFrames(State.CurrentMovie, frames + pending)) return;
+    State.LastFrameReached = false;
+    State.ShowWhole = true;
+    if (State.Paused) State.StepFrame = true;
+}
+
+constexpr std::int64_t kSeekMilliseconds = 5000;
+
 // Keys a desktop player answers; none of them has a meaning of its own in the player
 // already. A letter counts in either case.
 void ActOnListenerKey(std::uint8_t key) {
@@ -270,6 +293,14 @@ void ActOnListenerKey(std::uint8_t key) {
             return StepVolume(State.CurrentMovie, -1);
         case kKeyLouder:
             return StepVolume(State.CurrentMovie, 1);
+        case kKeyLeft:
+            return SeekBy(-FramesIn(State.CurrentMovie, kSeekMilliseconds));
+        case kKeyRight:
+            return SeekBy(FramesIn(State.CurrentMovie, kSeekMilliseconds));
+        case kKeyShiftLeft:
+            return SeekBy(-1);
+        case kKeyShiftRight:
+            return SeekBy(1);
         default:
             break;
     }

@@ -211,5 +211,104 @@ TEST(PlayerDesktop, VolumeAndMuteKeysChangeWhatIsHeard) {
     EXPECT_EQ(back.loudest, lastSample);
 }
 
+
+// Right skips five seconds of a movie, with its sound and without: the movie ends that
+// much sooner, and plays to its end.
+TEST(PlayerDesktop, RightSeeksForward) {
+    PlayerFolder folder;
+    constexpr int kFrames = 60;  // six seconds at ten frames a second
+    for (const bool withSound : {true, false}) {
+        folder.Write("six.zmb", SmallMovie(kFrames, -10000, withSound));
+        const auto start = std::chrono::steady_clock::now();
+        PlayerRun run = folder.Run("six.zmb", "at 300 ms key Right\n");
+        const double took =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        EXPECT_EQ(run.Status, 0) << run.Output;
+        EXPECT_GT(took, 0.6) << withSound;
+        EXPECT_LT(took, 3.5) << withSound;
+    }
+}
+
+// Every frame a picture of its own, so that a frame shown is told from all the others.
+std::vector<std::uint8_t> DistinctFramesMovie(int frames, std::int32_t periodCode) {
+    encoder::MovieRecipe recipe;
+    recipe.width = recipe.height = 16;
+    recipe.frameRate = periodCode;
+    for (int f = 0; f < frames; ++f) {
+        encoder::Picture picture;
+        for (int i = 0; i < 16 * 16; ++i)
+            picture.pixels.push_back(static_cast<std::uint8_t>((i * 5 + f * 7) % 256));
+        for (int c = 0; c < 256; ++c) {
+            picture.palette[3 * c] = encoder::WidenLevel(static_cast<std::uint8_t>(c % 64));
+            picture.palette[3 * c + 1] = encoder::WidenLevel(static_cast<std::uint8_t>(63 - c % 64));
+            picture.palette[3 * c + 2] = encoder::WidenLevel(static_cast<std::uint8_t>(c / 4));
+        }
+        recipe.pictures.push_back(std::move(picture));
+    }
+    encoder::WriteResult written = encoder::WriteMovie(recipe);
+    EXPECT_TRUE(written.ok) << written.error;
+    return written.bytes;
+}
+
+// The last picture a run showed, as the screen was dumped after each change.
+RgbImage LastScreen(const PlayerFolder& folder, const std::string& args,
+                    const std::string& input) {
+    const std::string dumps = folder.Path() + "/dump";
+    std::filesystem::remove_all(dumps);
+    std::filesystem::create_directory(dumps);
+    PlayerRun run = folder.Run(args, input,
+                               "ZAMBREL_SCREEN=320x240x32 ZAMBREL_SCREEN_DUMP=dump");
+    EXPECT_EQ(run.Status, 0) << input << run.Output;
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(dumps))
+        names.push_back(entry.path().string());
+    std::sort(names.begin(), names.end());
+    // The last dump is the desktop once the window has gone; the one before, its last
+    // picture.
+    RgbImage screen;
+    EXPECT_GE(names.size(), 2u) << input;
+    if (names.size() >= 2) {
+        EXPECT_TRUE(ReadPng(names[names.size() - 2], &screen)) << names[names.size() - 2];
+    }
+    return screen;
+}
+
+// Paused, seeking shows the frame it lands on, and that frame is the one stepping frame by
+// frame with Enter reaches: forward, back past the start through the first frame again,
+// and a frame at a time with Shift. A step waits for its frame's time, so the steps run
+// fast and the seeks, at the movie's own pace, a frame's time apart.
+TEST(PlayerDesktop, SeekKeysLandOnTheFramesSteppingReaches) {
+    PlayerFolder folder;
+    folder.Write("many.zmb", DistinctFramesMovie(120, -10000));  // 5 s is 50 frames
+    auto stepped = [](int frames) {
+        std::string input = "at 0 ms key Space\n";
+        for (int i = 1; i <= frames; ++i)
+            input += "at " + std::to_string(200 + i * 20) + " ms key Enter\n";
+        return input + "at " + std::to_string(frames * 20 + 500) + " ms key Escape\n";
+    };
+    const struct {
+        const char* keys;
+        int frame;
+    } cases[] = {
+        {"Right", 50},
+        {"Right Right shift+Left", 99},
+        {"Right Right Left", 50},
+        {"shift+Right shift+Right shift+Right", 3},
+        {"Right Left Left", 0},
+    };
+    for (const auto& c : cases) {
+        std::string input = "at 0 ms key Space\n";
+        std::istringstream keys(c.keys);
+        int at = 200;
+        for (std::string key; keys >> key; at += 200)
+            input += "at " + std::to_string(at) + " ms key " + key + "\n";
+        input += "at " + std::to_string(at + 200) + " ms key Escape\n";
+        const RgbImage seeked = LastScreen(folder, "many.zmb", input);
+        const RgbImage reached = LastScreen(folder, "/F200 many.zmb", stepped(c.frame));
+        ASSERT_GT(seeked.width, 0) << c.keys;
+        EXPECT_TRUE(seeked.pixels == reached.pixels) << c.keys << " against frame " << c.frame;
+    }
+}
+
 }  // namespace
 }  // namespace zambrel::testing
