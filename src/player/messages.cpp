@@ -142,12 +142,12 @@ void ReportProblem(const char* format, ...) {
     va_end(arguments);
 }
 
-void ReportStop(const char* format, ...) {
+void ReportStop(const char* name, const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
     char text[kMessageCapacity];
     std::vsnprintf(text, sizeof text, format, arguments);
     va_end(arguments);
-    std::fprintf(stderr, "zambply: %s\n", text);
-    if (Way() == MessageWay::Box) ShowMessage(nullptr, text, nullptr, nullptr, true);
+    std::fprintf(stderr, "zambply: %s: %s\n", name, text);
+    if (Way() == MessageWay::Box) ShowMessage(nullptr, name, "\r\n", text, true);
 }

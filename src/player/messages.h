@@ -32,9 +32,10 @@ void ComposeMessage(const char* text1, const char* text2, const char* text3, cha
 // One line on standard error, "zambply: " and the text, for what a message box does not
 // say or a script must see.
 void ReportProblem(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// The same line for what ends a movie early; a user who started the player from the
-// desktop sees no standard error, so with boxes it is shown in one too.
-void ReportStop(const char* format, ...) __attribute__((format(printf, 1, 2)));
+// The same line, "zambply: NAME: " and the text, for what ends the movie NAME early; a
+// user who started the player from the desktop sees no standard error, so with boxes it is
+// shown in one too, the name on a line of its own.
+void ReportStop(const char* name, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
 // The usage message box; it marks the run as one that played nothing. `fault` says what
 // was wrong with the command line, for the POSIX entry's standard error.

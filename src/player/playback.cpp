@@ -209,7 +209,7 @@ void ShowFrameInCaption() {
 void ReportStoppedAt(const PlayList&, const char* failed, const char* why) {
     const Movie* movie = State.CurrentMovie;
     Outcome.PlaybackFailed = true;
-    ReportStop("%s: frame %u of %u could not be %s (%s); stopped there", State.ShownName.c_str(),
+    ReportStop(State.ShownName.c_str(), "frame %u of %u could not be %s (%s); stopped there",
                   static_cast<unsigned>(movie->FrameNumber + 1),
                   static_cast<unsigned>(movie->FrameCount), failed, why);
 }
