@@ -22,6 +22,9 @@ inline constexpr std::uint8_t kKeyRight = VK_RIGHT + 128;
 // The arrows with Shift held: codes of their own, where the arrows alone keep theirs.
 inline constexpr std::uint8_t kKeyShiftLeft = 175;
 inline constexpr std::uint8_t kKeyShiftRight = 176;
+// A double-click in the window, queued among the keys so the loop takes it in order.
+inline constexpr std::uint8_t kKeyDoubleClick = 177;
+inline constexpr std::uint8_t kKeyFullScreen = 'f';
 
 // Which modifier keys are held while a key message is handled.
 struct KeyModifiers {

@@ -282,6 +282,15 @@ void SeekBy(std::int64_t frames) {
 
 constexpr std::int64_t kSeekMilliseconds = 5000;
 
+// The window fills the display and back; the full-screen modes of the switches have a
+// window of their own, which stays as it is.
+void ToggleFullScreen() {
+    HWND window = DisplayWindow();
+    const Display* display = DisplayCurrent();
+    if (!window || (display && display->FullScreen)) return;
+    ShowWindow(window, IsZoomed(window) ? SW_RESTORE : SW_MAXIMIZE);
+}
+
 // Keys a desktop player answers; none of them has a meaning of its own in the player
 // already. A letter counts in either case.
 void ActOnListenerKey(std::uint8_t key) {
@@ -301,6 +310,10 @@ void ActOnListenerKey(std::uint8_t key) {
             return SeekBy(-1);
         case kKeyShiftRight:
             return SeekBy(1);
+        case kKeyFullScreen:
+        case kKeyFullScreen - 'a' + 'A':
+        case kKeyDoubleClick:
+            return ToggleFullScreen();
         default:
             break;
     }

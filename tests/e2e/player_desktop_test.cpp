@@ -310,5 +310,59 @@ TEST(PlayerDesktop, SeekKeysLandOnTheFramesSteppingReaches) {
     }
 }
 
+// What a shell command printed.
+std::string ShellOutput(const std::string& command) {
+    std::string output;
+    if (FILE* pipe = popen(command.c_str(), "r")) {
+        char chunk[256];
+        for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, pipe)) > 0;)
+            output.append(chunk, got);
+        pclose(pipe);
+    }
+    return output;
+}
+
+// On the X server, 'f' makes the window fill the display and a double-click gives it back
+// its own size; the movie plays on and Escape still ends it.
+TEST(PlayerDesktop, FullScreenKeyAndDoubleClickOnTheXServer) {
+    const char* display = std::getenv("ZAMBREL_TEST_DISPLAY");
+    if (!display) GTEST_SKIP() << "ZAMBREL_TEST_DISPLAY is not set: no X server";
+    if (std::system("command -v xdotool > /dev/null") != 0) GTEST_SKIP() << "no xdotool";
+    PlayerFolder folder;
+    folder.Write("long.zmb", SmallMovie(20, 1000));  // 20 seconds
+    const std::string x = std::string("DISPLAY=") + display + " ";
+    const std::string run = folder.Command(ZAMBPLY_PATH, "long.zmb", "",
+                                           "ZAMBREL_HOST= WAYLAND_DISPLAY= " + x);
+    FILE* player = popen(run.c_str(), "r");
+    ASSERT_NE(player, nullptr);
+    const std::string find = x + "timeout 20 xdotool search --sync --name '^long.zmb - ZambPlay$'";
+    auto geometry = [&] {
+        return ShellOutput(find + " getwindowgeometry --shell | grep -E '^(WIDTH|HEIGHT)='");
+    };
+    auto act = [&](const std::string& what) {
+        // The last one ends the player, and xdotool may find its window gone.
+        return ShellOutput(find + " windowfocus --sync " + what + " 2> /dev/null; sleep 0.5");
+    };
+    const std::string screen = ShellOutput(x + "xdotool getdisplaygeometry");
+    const std::string own = geometry();
+    act("key f");
+    const std::string filled = geometry();
+    act("mousemove --window %1 4 4 click --repeat 2 --delay 50 1");
+    const std::string back = geometry();
+    act("key Escape");
+    std::string output;
+    char chunk[4096];
+    for (std::size_t got; (got = std::fread(chunk, 1, sizeof chunk, player)) > 0;)
+        output.append(chunk, got);
+    const int status = pclose(player);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << output;
+    std::istringstream size(screen);
+    int width = 0, height = 0;
+    size >> width >> height;
+    EXPECT_EQ(own, "WIDTH=16\nHEIGHT=16\n") << output;
+    EXPECT_EQ(filled, "WIDTH=" + std::to_string(width) + "\nHEIGHT=" + std::to_string(height) + "\n");
+    EXPECT_EQ(back, own);
+}
+
 }  // namespace
 }  // namespace zambrel::testing

@@ -71,6 +71,7 @@ struct Window {
     HINSTANCE instance = nullptr;
     Rect rect;  // outer rectangle, screen coordinates (parent client coordinates for children)
     bool minimized = false;
+    bool zoomed = false;  // maximised: the host shows it filling the display
     std::string text;
     HMENU systemMenu = nullptr;
     bool needsPaint = false;

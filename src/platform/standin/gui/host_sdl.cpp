@@ -402,7 +402,7 @@ class SdlHost final : public Host {
             Rect client = ShownArea(*w, desktop.screen);
             int width = client.right - client.left, height = client.bottom - client.top;
             if (width <= 0 || height <= 0) continue;
-            bool fullScreen = FullScreenWindow(*w);
+            bool fullScreen = FullScreenWindow(*w) || w->zoomed;
             RealWindow& real = windows_[Key(top)];
             bool borderless = (w->style & WS_CAPTION) != WS_CAPTION;
             if (real.window && (real.borderless != borderless || real.fullScreen != fullScreen)) {
@@ -469,6 +469,16 @@ class SdlHost final : public Host {
                          MAKELONG(HTCLIENT, WM_MOUSEMOVE));
     }
 
+    // Every window here takes double-clicks, as if its class asked for them.
+    void DoubleClicked(Uint32 id, int x, int y) {
+        HWND window = WindowOf(id);
+        auto it = windows_.find(Key(window));
+        if (!window || it == windows_.end()) return;
+        const RealWindow& real = it->second;
+        const int clientX = (x - real.offsetX) / real.scale, clientY = (y - real.offsetY) / real.scale;
+        PostMessageA(window, WM_LBUTTONDBLCLK, 0, MAKELONG(clientX, clientY));
+    }
+
     void HandleEvents(Desktop& desktop) {
         SDL_Event event;
         bool focusLost = false, focusGained = false;
@@ -481,6 +491,10 @@ class SdlHost final : public Host {
                     break;
                 case SDL_MOUSEMOTION:
                     PointerMoved(event.motion.windowID, event.motion.x, event.motion.y);
+                    break;
+                case SDL_MOUSEBUTTONDOWN:
+                    if (event.button.button == SDL_BUTTON_LEFT && event.button.clicks == 2)
+                        DoubleClicked(event.button.windowID, event.button.x, event.button.y);
                     break;
                 case SDL_WINDOWEVENT: {
                     HWND window = WindowOf(event.window.windowID);
