@@ -210,6 +210,8 @@ std::string PosixUsageText() {
         "\n    Escape, q\t- Stop playing (closing the window does the same)."
         "\n    m       \t- Mute, and sound again."
         "\n    9, 0    \t- Volume down, up."
+        "\n    Left, Right\t- Back, forward 5 seconds; with Shift, one frame."
+        "\n    f       \t- Fill the display, and back (a double-click does the same)."
         "\n\n  Exit status:"
         "\n    0 every movie played, or was skipped or stopped with the keys;"
         "\n    1 a movie could not be opened or was damaged, the display set in DISPLAY or"
