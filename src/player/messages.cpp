@@ -64,7 +64,8 @@ MessageWay& Way() {
 // The box's lines end in "\r\n"; a terminal wants "\n" alone.
 std::string TerminalText(const char* text) {
     std::string shown(text);
-    for (std::size_t at = 0; (at = shown.find("\r\n", at)) != std::string::npos;) shown.erase(at, 1);
+    for (std::size_t at = 0; (at = shown.find("\r\n", at)) != std::string::npos;)
+        shown.erase(at, 1);
     while (!shown.empty() && IsBlank(shown.front())) shown.erase(0, 1);
     return shown;
 }

@@ -44,9 +44,9 @@ struct PlaybackState {
     bool SoundActive = true;
     bool LastFrameReached = false;
     bool SilenceReported = false;
-    bool SummaryTaken = false;  // the figures were taken before the sound played out
-    TreeFaults Faults;          // the current movie's trees, looked at once at its open
-    std::string ShownName;      // the current movie as the user typed it
+    bool SummaryTaken = false;    // the figures were taken before the sound played out
+    TreeFaults Faults;            // the current movie's trees, looked at once at its open
+    std::string ShownName;        // the current movie as the user typed it
     bool OpenedThisPass = false;  // a movie of the list opened since it was last refilled
     bool ShowWhole = false;       // a seek passed frames unseen: the next shows all of it
 };
@@ -210,8 +210,8 @@ void ReportStoppedAt(const PlayList&, const char* failed, const char* why) {
     const Movie* movie = State.CurrentMovie;
     Outcome.PlaybackFailed = true;
     ReportStop(State.ShownName.c_str(), "frame %u of %u could not be %s (%s); stopped there",
-                  static_cast<unsigned>(movie->FrameNumber + 1),
-                  static_cast<unsigned>(movie->FrameCount), failed, why);
+               static_cast<unsigned>(movie->FrameNumber + 1),
+               static_cast<unsigned>(movie->FrameCount), failed, why);
 }
 
 // A picture that could not be decoded is made-up blocks: it is not shown, and the movie

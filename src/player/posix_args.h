@@ -19,8 +19,8 @@ enum class MessageChoice { Automatic, Box, Terminal };
 struct PosixCommand {
     PosixRequest Request = PosixRequest::Play;
     MessageChoice Messages = MessageChoice::Automatic;  // --messages=box|terminal
-    std::string CommandLine;  // for Play
-    std::string Problem;      // for UsageError: what was wrong, for standard error
+    std::string CommandLine;                            // for Play
+    std::string Problem;  // for UsageError: what was wrong, for standard error
 };
 
 // Reads the arguments after the program name:

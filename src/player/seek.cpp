@@ -30,9 +30,8 @@ void Rewind(Movie* movie) {
 }  // namespace
 
 std::int64_t FramesIn(const Movie* movie, std::int64_t milliseconds) {
-    const std::int64_t frames =
-        movie->FramePeriod ? milliseconds * 100 / movie->FramePeriod
-                           : milliseconds * kFastFramesPerSecond / 1000;
+    const std::int64_t frames = movie->FramePeriod ? milliseconds * 100 / movie->FramePeriod
+                                                   : milliseconds * kFastFramesPerSecond / 1000;
     return frames > 0 ? frames : 1;
 }
 

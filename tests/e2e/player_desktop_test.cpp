@@ -66,8 +66,8 @@ TEST(PlayerDesktop, ScriptListGoesOnWithOneLineForEachBadMovie) {
     folder.Write("a.zmb", SmallMovie(10, -5000));  // half a second
     folder.Write("b.zmb", SmallMovie(10, -5000));
     const std::vector<std::uint8_t> whole = StreamedMovie(kFrames, kTenMilliseconds);
-    folder.Write("cut.zmb", std::vector<std::uint8_t>(whole.begin(),
-                                                      whole.begin() + whole.size() * 3 / 4));
+    folder.Write("cut.zmb",
+                 std::vector<std::uint8_t>(whole.begin(), whole.begin() + whole.size() * 3 / 4));
     constexpr double kMoviesSeconds = 0.5 + 0.5 + kFrames * 0.01;
     for (const std::string& host : HostSettings()) {
         const auto start = std::chrono::steady_clock::now();
@@ -139,8 +139,7 @@ TEST(PlayerDesktop, FolderPlaysItsMoviesInNameOrder) {
     PlayerRun run = folder.Run("shelf", "", kAsFromAScript);
     EXPECT_EQ(run.Status, 0) << run.Output;
     // The open's trace shows the names in the command line's own form.
-    EXPECT_EQ(run.Opened(), (Names{"shelf\\a.ZMB", "shelf\\b.Zmb", "shelf\\c.zmb"}))
-        << run.Output;
+    EXPECT_EQ(run.Opened(), (Names{"shelf\\a.ZMB", "shelf\\b.Zmb", "shelf\\c.zmb"})) << run.Output;
 
     PlayerRun empty = folder.Run("empty", "", kAsFromAScript);
     EXPECT_EQ(empty.Status, 1) << empty.Output;
@@ -198,8 +197,9 @@ TEST(PlayerDesktop, VolumeAndMuteKeysChangeWhatIsHeard) {
     const int lastSample = CountingSampleAt(kFrames * kCountingRate / 10 - 1);
     EXPECT_EQ(untouched.loudest, lastSample);
 
-    const Heard halved = play("at 100 ms key 9\nat 110 ms key 9\nat 120 ms key 9\n"
-                              "at 130 ms key 9\nat 140 ms key 9\n");
+    const Heard halved = play(
+        "at 100 ms key 9\nat 110 ms key 9\nat 120 ms key 9\n"
+        "at 130 ms key 9\nat 140 ms key 9\n");
     EXPECT_NEAR(halved.loudest, lastSample / 2, 2);
     EXPECT_GT(halved.sounding, untouched.sounding * 9 / 10);
 
@@ -210,7 +210,6 @@ TEST(PlayerDesktop, VolumeAndMuteKeysChangeWhatIsHeard) {
     const Heard back = play("at 300 ms key m\nat 320 ms key m\nat 330 ms key 0\n");
     EXPECT_EQ(back.loudest, lastSample);
 }
-
 
 // Right skips five seconds of a movie, with its sound and without: the movie ends that
 // much sooner, and plays to its end.
@@ -240,7 +239,8 @@ std::vector<std::uint8_t> DistinctFramesMovie(int frames, std::int32_t periodCod
             picture.pixels.push_back(static_cast<std::uint8_t>((i * 5 + f * 7) % 256));
         for (int c = 0; c < 256; ++c) {
             picture.palette[3 * c] = encoder::WidenLevel(static_cast<std::uint8_t>(c % 64));
-            picture.palette[3 * c + 1] = encoder::WidenLevel(static_cast<std::uint8_t>(63 - c % 64));
+            picture.palette[3 * c + 1] =
+                encoder::WidenLevel(static_cast<std::uint8_t>(63 - c % 64));
             picture.palette[3 * c + 2] = encoder::WidenLevel(static_cast<std::uint8_t>(c / 4));
         }
         recipe.pictures.push_back(std::move(picture));
@@ -251,13 +251,11 @@ std::vector<std::uint8_t> DistinctFramesMovie(int frames, std::int32_t periodCod
 }
 
 // The last picture a run showed, as the screen was dumped after each change.
-RgbImage LastScreen(const PlayerFolder& folder, const std::string& args,
-                    const std::string& input) {
+RgbImage LastScreen(const PlayerFolder& folder, const std::string& args, const std::string& input) {
     const std::string dumps = folder.Path() + "/dump";
     std::filesystem::remove_all(dumps);
     std::filesystem::create_directory(dumps);
-    PlayerRun run = folder.Run(args, input,
-                               "ZAMBREL_SCREEN=320x240x32 ZAMBREL_SCREEN_DUMP=dump");
+    PlayerRun run = folder.Run(args, input, "ZAMBREL_SCREEN=320x240x32 ZAMBREL_SCREEN_DUMP=dump");
     EXPECT_EQ(run.Status, 0) << input << run.Output;
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dumps))
@@ -331,8 +329,8 @@ TEST(PlayerDesktop, FullScreenKeyAndDoubleClickOnTheXServer) {
     PlayerFolder folder;
     folder.Write("long.zmb", SmallMovie(20, 1000));  // 20 seconds
     const std::string x = std::string("DISPLAY=") + display + " ";
-    const std::string run = folder.Command(ZAMBPLY_PATH, "long.zmb", "",
-                                           "ZAMBREL_HOST= WAYLAND_DISPLAY= " + x);
+    const std::string run =
+        folder.Command(ZAMBPLY_PATH, "long.zmb", "", "ZAMBREL_HOST= WAYLAND_DISPLAY= " + x);
     FILE* player = popen(run.c_str(), "r");
     ASSERT_NE(player, nullptr);
     const std::string find = x + "timeout 20 xdotool search --sync --name '^long.zmb - ZambPlay$'";
@@ -342,8 +340,7 @@ TEST(PlayerDesktop, FullScreenKeyAndDoubleClickOnTheXServer) {
     // Typed without naming the window, so that a key whose press ends the player is still
     // released on the X server rather than left down for the next program.
     auto act = [&](const std::string& what) {
-        return ShellOutput(find + " windowfocus --sync; " + x + "xdotool " + what +
-                           "; sleep 0.5");
+        return ShellOutput(find + " windowfocus --sync; " + x + "xdotool " + what + "; sleep 0.5");
     };
     const std::string screen = ShellOutput(x + "xdotool getdisplaygeometry");
     const std::string own = geometry();
@@ -362,7 +359,8 @@ TEST(PlayerDesktop, FullScreenKeyAndDoubleClickOnTheXServer) {
     int width = 0, height = 0;
     size >> width >> height;
     EXPECT_EQ(own, "WIDTH=16\nHEIGHT=16\n") << output;
-    EXPECT_EQ(filled, "WIDTH=" + std::to_string(width) + "\nHEIGHT=" + std::to_string(height) + "\n");
+    EXPECT_EQ(filled,
+              "WIDTH=" + std::to_string(width) + "\nHEIGHT=" + std::to_string(height) + "\n");
     EXPECT_EQ(back, own);
 }
 

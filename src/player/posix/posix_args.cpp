@@ -163,7 +163,8 @@ PosixCommand ReadPosixArguments(const std::vector<std::string>& args) {
             command.Request = arg == "--version" ? PosixRequest::Version : PosixRequest::Help;
             return command;
         } else if (arg == "--messages=box" || arg == "--messages=terminal") {
-            command.Messages = arg == "--messages=box" ? MessageChoice::Box : MessageChoice::Terminal;
+            command.Messages =
+                arg == "--messages=box" ? MessageChoice::Box : MessageChoice::Terminal;
         } else if (arg.rfind("--", 0) == 0) {
             command.Request = PosixRequest::UsageError;
             command.Problem = "unknown option " + arg;

@@ -475,7 +475,8 @@ class SdlHost final : public Host {
         auto it = windows_.find(Key(window));
         if (!window || it == windows_.end()) return;
         const RealWindow& real = it->second;
-        const int clientX = (x - real.offsetX) / real.scale, clientY = (y - real.offsetY) / real.scale;
+        const int clientX = (x - real.offsetX) / real.scale,
+                  clientY = (y - real.offsetY) / real.scale;
         PostMessageA(window, WM_LBUTTONDBLCLK, 0, MAKELONG(clientX, clientY));
     }
 
