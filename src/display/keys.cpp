@@ -23,6 +23,8 @@ int KeyDownCode(WPARAM key, KeyModifiers modifiers) {
         if (modifiers.control) return 228 + f;
         return 208 + f;
     }
+    if (modifiers.shift && key == VK_LEFT) return kKeyShiftLeft;
+    if (modifiers.shift && key == VK_RIGHT) return kKeyShiftRight;
     if (key >= VK_PRIOR && key <= VK_DOWN) return static_cast<int>(key) + 128;
     if (key == VK_INSERT || key == VK_DELETE) return static_cast<int>(key) + 128;
     return kNoKey;

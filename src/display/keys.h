@@ -12,6 +12,19 @@ inline constexpr std::uint8_t kKeySpace = 32;
 inline constexpr std::uint8_t kKeyStep = 46;
 inline constexpr std::uint8_t kKeyShiftTab = 137;
 inline constexpr std::uint8_t kKeyClose = 241;
+// Characters the player answers beyond the codes above; both cases of a letter count.
+inline constexpr std::uint8_t kKeyQuit = 'q';
+inline constexpr std::uint8_t kKeyMute = 'm';
+inline constexpr std::uint8_t kKeyQuieter = '9';
+inline constexpr std::uint8_t kKeyLouder = '0';
+inline constexpr std::uint8_t kKeyLeft = VK_LEFT + 128;
+inline constexpr std::uint8_t kKeyRight = VK_RIGHT + 128;
+// The arrows with Shift held: codes of their own, where the arrows alone keep theirs.
+inline constexpr std::uint8_t kKeyShiftLeft = 175;
+inline constexpr std::uint8_t kKeyShiftRight = 176;
+// A double-click in the window, queued among the keys so the loop takes it in order.
+inline constexpr std::uint8_t kKeyDoubleClick = 177;
+inline constexpr std::uint8_t kKeyFullScreen = 'f';
 
 // Which modifier keys are held while a key message is handled.
 struct KeyModifiers {

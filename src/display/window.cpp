@@ -427,6 +427,9 @@ LRESULT CALLBACK DisplayWindowProcedure(HWND window, UINT message, WPARAM wParam
         case WM_LBUTTONUP:
         case WM_RBUTTONUP:
             return 0;
+        case WM_LBUTTONDBLCLK:
+            QueueKey(kKeyDoubleClick);
+            return 0;
         case WM_PALETTECHANGED:
             if (reinterpret_cast<HWND>(wParam) == window) return 0;
             return RealizeCurrent();

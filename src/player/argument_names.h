@@ -34,6 +34,10 @@ struct GivenName {
 GivenName OpenGivenName(const char* name, bool exact);
 constexpr std::size_t kGivenStreamLimit = std::size_t{256} << 20;
 
+// The name for messages and the window's title, as the user typed it: on POSIX the
+// command line's '\' between folders is '/' again. Before any extension is added.
+std::string NameAsGiven(const char* name, bool exact);
+
 // Why the movie of this name could not be opened, for a line beside the message box: no
 // such file, a folder, no permission, empty, not a movie, cut short. Empty where it cannot
 // be told (Windows).

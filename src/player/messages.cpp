@@ -56,7 +56,43 @@ std::string JoinUsageLines() {
     return text;
 }
 
+MessageWay& Way() {
+    static MessageWay way = MessageWay::Box;
+    return way;
+}
+
+// The box's lines end in "\r\n"; a terminal wants "\n" alone.
+std::string TerminalText(const char* text) {
+    std::string shown(text);
+    for (std::size_t at = 0; (at = shown.find("\r\n", at)) != std::string::npos;)
+        shown.erase(at, 1);
+    while (!shown.empty() && IsBlank(shown.front())) shown.erase(0, 1);
+    return shown;
+}
+
+void PrintToTerminal(const char* text) {
+    const std::string shown = TerminalText(text);
+    if (shown.find('\n') == std::string::npos)
+        std::fprintf(stderr, "zambply: %s\n", shown.c_str());
+    else
+        std::fprintf(stderr, "%s\n", shown.c_str());
+}
+
+void PrintLine(const char* format, va_list arguments) {
+    std::fputs("zambply: ", stderr);
+    std::vfprintf(stderr, format, arguments);
+    std::fputc('\n', stderr);
+}
+
 }  // namespace
+
+void SetMessageWay(MessageWay way) {
+    Way() = way;
+}
+
+MessageWay CurrentMessageWay() {
+    return Way();
+}
 
 const char* UsageCaption() {
     static const std::string caption =
@@ -94,16 +130,25 @@ void ShowMessage(const char* caption, const char* text1, const char* text2, cons
                  bool isError) {
     char text[kMessageCapacity];
     ComposeMessage(text1, text2, text3, text);
+    if (Way() == MessageWay::Terminal) return PrintToTerminal(text);
     HWND owner = DisplayWindow();
     if (!owner) owner = ParentWindow;
     MessageBoxA(owner, text, caption ? caption : kApplicationName, isError ? MB_ICONHAND : MB_OK);
 }
 
 void ReportProblem(const char* format, ...) {
-    std::fputs("zambply: ", stderr);
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
+    PrintLine(format, arguments);
     va_end(arguments);
-    std::fputc('\n', stderr);
+}
+
+void ReportStop(const char* name, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    char text[kMessageCapacity];
+    std::vsnprintf(text, sizeof text, format, arguments);
+    va_end(arguments);
+    std::fprintf(stderr, "zambply: %s: %s\n", name, text);
+    if (Way() == MessageWay::Box) ShowMessage(nullptr, name, "\r\n", text, true);
 }

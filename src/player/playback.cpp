@@ -20,8 +20,10 @@
 #include "player/damage_report.h"
 #include "player/messages.h"
 #include "player/selfplay.h"
+#include "player/seek.h"
 #include "player/settings.h"
 #include "player/summary.h"
+#include "player/volume.h"
 #include "sound/directsound.h"
 #include "sound/played_out.h"
 #include "sound/track.h"
@@ -42,9 +44,12 @@ struct PlaybackState {
     bool SoundActive = true;
     bool LastFrameReached = false;
     bool SilenceReported = false;
-    bool SummaryTaken = false;  // the figures were taken before the sound played out
-    TreeFaults Faults;          // the current movie's trees, looked at once at its open
-    SoundCheck SoundChecks;     // kept for the whole run: its buffers only grow
+    bool SummaryTaken = false;    // the figures were taken before the sound played out
+    TreeFaults Faults;            // the current movie's trees, looked at once at its open
+    std::string ShownName;        // the current movie as the user typed it
+    bool OpenedThisPass = false;  // a movie of the list opened since it was last refilled
+    bool ShowWhole = false;       // a seek passed frames unseen: the next shows all of it
+    SoundCheck SoundChecks;       // kept for the whole run: its buffers only grow
 };
 PlaybackState State;
 
@@ -116,15 +121,30 @@ Movie* OpenNamedMovie(PlayList& list, bool exact, std::string& why) {
     return OpenByName(list.Current);
 }
 
+// At a terminal the reason is the one line; in a box it follows the box's own words.
+void ReportOpenFailure(const std::string& why) {
+    const char* name = State.ShownName.c_str();
+    if (CurrentMessageWay() == MessageWay::Terminal && !why.empty()) {
+        ReportProblem("%s: %s", name, why.c_str());
+        return;
+    }
+    if (!why.empty()) ReportProblem("%s: %s", name, why.c_str());
+    const std::string after = why.empty() ? "." : ".\r\n" + why;
+    ShowMessage(nullptr, "  Error opening file: ", name, after.c_str(), true);
+}
+
 bool OpenCurrentMovie(PlayList& list) {
     ZambSetReadSpeed(Settings.ReadSpeed);
     ZambSetFrameRate(Settings.FrameRate);
     State.OwnFile = INVALID_HANDLE_VALUE;
     const bool exact = ExpandArgumentName(list.Current, sizeof list.Current);
+    State.ShownName = NameAsGiven(list.Current, exact);
     std::string why;
     State.CurrentMovie = OpenNamedMovie(list, exact, why);
     if (State.CurrentMovie) {
         State.Faults = FindTreeFaults(State.CurrentMovie);
+        State.OpenedThisPass = true;
+        ApplyVolume(State.CurrentMovie);
         SayWhatIsHeard();
         return true;
     }
@@ -134,9 +154,14 @@ bool OpenCurrentMovie(PlayList& list) {
     // An offset into the player's own file names no file of its own to tell about.
     if (why.empty() && (exact || !NamesOwnFile(list.Current)))
         why = WhyNotOpened(list.Current, exact);
-    if (!why.empty()) ReportProblem("%s: %s", list.Current, why.c_str());
-    ShowMessage(nullptr, "  Error opening file: ", list.Current, ".", true);
+    ReportOpenFailure(why);
     return false;
+}
+
+// Among several windows of the same program the title is what tells them apart.
+void ShowNameInCaption() {
+    const std::string caption = State.ShownName + " - " + kApplicationName;
+    if (HWND window = DisplayWindow()) SetWindowTextA(window, caption.c_str());
 }
 
 bool OpenDisplayForMovie(PlayList& list) {
@@ -151,6 +176,7 @@ bool OpenDisplayForMovie(PlayList& list) {
         return false;
     }
     if (Settings.UseDirectSound) SoundSetWindow(DisplayWindow());
+    ShowNameInCaption();
     if (!Settings.SoundOnly) DisplayBindMovie(State.CurrentMovie, 0, 0);
     // No movie palette ever reaches a sound-only display, and with a colour table of zeros
     // its progress bar would be black on black; the system's own colours show it.
@@ -181,12 +207,12 @@ void ShowFrameInCaption() {
 }
 
 // A movie that ends early because it is damaged fails the run, and says where and why.
-void ReportStoppedAt(const PlayList& list, const char* failed, const char* why) {
+void ReportStoppedAt(const PlayList&, const char* failed, const char* why) {
     const Movie* movie = State.CurrentMovie;
     Outcome.PlaybackFailed = true;
-    ReportProblem("%s: frame %u of %u could not be %s (%s); stopped there", list.Current,
-                  static_cast<unsigned>(movie->FrameNumber + 1),
-                  static_cast<unsigned>(movie->FrameCount), failed, why);
+    ReportStop(State.ShownName.c_str(), "frame %u of %u could not be %s (%s); stopped there",
+               static_cast<unsigned>(movie->FrameNumber + 1),
+               static_cast<unsigned>(movie->FrameCount), failed, why);
 }
 
 // A picture that could not be decoded is made-up blocks: it is not shown, and the movie
@@ -209,6 +235,14 @@ bool ReportDamagedSound(const PlayList& list) {
     return true;
 }
 
+void PresentWholePicture() {
+    State.ShowWhole = false;
+    Display* display = DisplayCurrent();
+    if (!display || Settings.SoundOnly) return;
+    DisplayPresent(display, nullptr, 0, 0, 0, 0, static_cast<std::int32_t>(display->Width),
+                   static_cast<std::int32_t>(display->Height));
+}
+
 // False when the frame was damaged, and reported.
 bool DecodeAndPresent(const PlayList& list) {
     Movie* movie = State.CurrentMovie;
@@ -221,6 +255,7 @@ bool DecodeAndPresent(const PlayList& list) {
         DisplayShowProgress(movie);
     else
         DisplayPresentChanges(movie);
+    if (State.ShowWhole) PresentWholePicture();
     if (Settings.FrameInCaption) ShowFrameInCaption();
     return true;
 }
@@ -245,11 +280,62 @@ bool KeyDisabled(std::int32_t bit) {
     return (Settings.DisableControls & bit) != 0;
 }
 
+// A paused movie shows where it went, as a step does. A step not shown yet counts as
+// shown: the user has asked for it already.
+void SeekBy(std::int64_t frames) {
+    const std::int64_t pending = State.Paused && State.StepFrame ? 1 : 0;
+    if (KeyDisabled(kDisableSkip) || !SeekFrames(State.CurrentMovie, frames + pending)) return;
+    State.LastFrameReached = false;
+    State.ShowWhole = true;
+    if (State.Paused) State.StepFrame = true;
+}
+
+constexpr std::int64_t kSeekMilliseconds = 5000;
+
+// The window fills the display and back; the full-screen modes of the switches have a
+// window of their own, which stays as it is.
+void ToggleFullScreen() {
+    HWND window = DisplayWindow();
+    const Display* display = DisplayCurrent();
+    if (!window || (display && display->FullScreen)) return;
+    ShowWindow(window, IsZoomed(window) ? SW_RESTORE : SW_MAXIMIZE);
+}
+
+// Keys a desktop player answers; none of them has a meaning of its own in the player
+// already. A letter counts in either case.
+void ActOnListenerKey(std::uint8_t key) {
+    switch (key) {
+        case kKeyMute:
+        case kKeyMute - 'a' + 'A':
+            return ToggleMute(State.CurrentMovie);
+        case kKeyQuieter:
+            return StepVolume(State.CurrentMovie, -1);
+        case kKeyLouder:
+            return StepVolume(State.CurrentMovie, 1);
+        case kKeyLeft:
+            return SeekBy(-FramesIn(State.CurrentMovie, kSeekMilliseconds));
+        case kKeyRight:
+            return SeekBy(FramesIn(State.CurrentMovie, kSeekMilliseconds));
+        case kKeyShiftLeft:
+            return SeekBy(-1);
+        case kKeyShiftRight:
+            return SeekBy(1);
+        case kKeyFullScreen:
+        case kKeyFullScreen - 'a' + 'A':
+        case kKeyDoubleClick:
+            return ToggleFullScreen();
+        default:
+            break;
+    }
+}
+
 FrameEnd ActOnKey(std::uint8_t key, PlayList& list) {
     switch (key) {
         case kKeyEnter:
             if (State.Paused) State.StepFrame = true;
             break;
+        case kKeyQuit:
+        case kKeyQuit - 'a' + 'A':
         case kKeyEscape:
         case kKeyClose:
             if (KeyDisabled(kDisableQuit)) break;
@@ -264,6 +350,7 @@ FrameEnd ActOnKey(std::uint8_t key, PlayList& list) {
             if (KeyDisabled(kDisableSkip)) break;
             return FrameEnd::LeaveMovie;
         default:
+            ActOnListenerKey(key);
             break;
     }
     return FrameEnd::Next;
@@ -404,8 +491,19 @@ void CloseCurrentMovie() {
 void MoveToNextName(PlayList& list) {
     if (list.MultipleMovies && list.Remaining[0] == '\0') {
         if (--Settings.LoopCount != 0) RefillPlayList(list);
+        State.OpenedThisPass = false;
     }
     TakeNextName(list);
+}
+
+// A script's list goes on past a name that would not open, as a terminal user expects; a
+// box asks the desktop user to look, and the list ends there. A looping list of nothing
+// but such names ends too, rather than report them for ever.
+bool GoOnAfterFailedOpen(PlayList& list) {
+    if (CurrentMessageWay() != MessageWay::Terminal) return false;
+    if (list.Remaining[0] == '\0' && !State.OpenedThisPass) return false;
+    MoveToNextName(list);
+    return true;
 }
 
 void FinishPlayback() {
@@ -426,6 +524,7 @@ void PlayMovies(char* commandLine) {
     timeBeginPeriod(kTimerPeriodMilliseconds);
     while (list.Current[0] != '\0') {
         if (!OpenCurrentMovie(list)) {
+            if (GoOnAfterFailedOpen(list)) continue;
             list.Current[0] = '\0';
             break;
         }

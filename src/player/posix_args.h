@@ -12,14 +12,20 @@
 // What the arguments ask the POSIX entry to do.
 enum class PosixRequest { Play, Help, Version, UsageError };
 
+// Where messages go: chosen by the arguments or the environment, or from how the player
+// was started.
+enum class MessageChoice { Automatic, Box, Terminal };
+
 struct PosixCommand {
     PosixRequest Request = PosixRequest::Play;
-    std::string CommandLine;  // for Play
-    std::string Problem;      // for UsageError: what was wrong, for standard error
+    MessageChoice Messages = MessageChoice::Automatic;  // --messages=box|terminal
+    std::string CommandLine;                            // for Play
+    std::string Problem;  // for UsageError: what was wrong, for standard error
 };
 
 // Reads the arguments after the program name:
-//   "--help" and "--version" ask for those texts; "--" ends the switches, so every later
+//   "--help" and "--version" ask for those texts; "--messages=box" or "=terminal" chooses
+//     where messages go; "--" ends the switches, so every later
 //     argument is a movie name; any other "--word" is a usage error;
 //   "-L3", "-S", "-@", "-#5": a '-' before a letter, '@' or '#' becomes '/';
 //   an argument starting with '/' is a file name when such a file exists (or exists with

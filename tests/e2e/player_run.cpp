@@ -167,11 +167,13 @@ PlayerRun PlayerFolder::Run(const std::string& args, const std::string& input,
     return RunProgram(ZAMBPLY_PATH, args, input, environment);
 }
 
+// Messages go to boxes, as from the desktop: the headless host closes each at once and its
+// text stays on standard error. An environment that says otherwise comes later and wins.
 std::string PlayerFolder::Command(const std::string& program, const std::string& args,
                                   const std::string& input, const std::string& environment) const {
     std::string command = "cd '" + path_ +
                           "' && ZAMBREL_HOST=headless ZAMBREL_AUDIO=simulated"
-                          " ZAMBREL_PROFILE=profile.ini " +
+                          " ZAMBREL_PROFILE=profile.ini ZAMBREL_MESSAGES=box " +
                           environment;
     if (!input.empty()) {
         WriteText("input.txt", input);

@@ -85,14 +85,12 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         Names opened;       // the names opened or tried, in order, or none to check
     };
     const std::string absent = folder.Path() + "/absent.zmb";
-    std::string absentShown = absent;
-    for (char& c : absentShown) c = c == '/' ? '\\' : c;
     const Case cases[] = {
         {"a.zmb", 0, "", {"a.zmb"}},
         {"--version", 0, "zambply (Zambrel) ", {}},
         {"--help", 0, "Keys while playing:", {}},
         {"a.zmb gone.zmb", 1, "Error opening file: gone.zmb.", {"a.zmb", "gone.zmb"}},
-        {"'" + absent + "'", 1, "Error opening file: " + absentShown + ".", {}},
+        {"'" + absent + "'", 1, "Error opening file: " + absent + ".", {}},
         {"empty.zmb", 1, "Error opening file: empty.zmb.", {}},
         {"text.zmb", 1, "Error opening file: text.zmb.", {}},
         {"", 2, "SYNTAX: ZambPly", {}},
@@ -114,7 +112,7 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
         {longName, 0, "", {longName}},
         {manyNames, 0, "", Names(12, "a.zmb")},
         // Why an open failed, beside the box.
-        {"gone.zmb", 1, "zambply: gone.zmb: no such file", {}},
+        {"gone.zmb", 1, "zambply: gone.zmb: not found", {}},
         {"text.zmb", 1, "zambply: text.zmb: not a Zambrel movie", {}},
         {"folder.zmb", 1, "zambply: folder.zmb: a folder, not a movie", {}},
         // Whatever starts with '/' and is neither a file nor a path is switch text, and a

@@ -74,7 +74,7 @@ class PlayerOnX : public ::testing::Test {
     void Start(const std::string& args, const std::string& input = "",
                const std::string& environment = "ZAMBREL_AUDIO=simulated") {
         std::string command = "cd '" + folder_.Path() + "' && exec env DISPLAY=" + display_ +
-                              " WAYLAND_DISPLAY= ZAMBREL_HOST= " + environment;
+                              " WAYLAND_DISPLAY= ZAMBREL_HOST= ZAMBREL_MESSAGES=box " + environment;
         if (!input.empty()) {
             folder_.WriteText("input.txt", input);
             command += " ZAMBREL_INPUT=input.txt";
@@ -216,7 +216,7 @@ TEST_F(PlayerOnX, EscapeThroughTheXServerStops) {
     // The first window of that name may be replaced while the display settles, so the key
     // goes to whichever one is there when typing succeeds.
     ASSERT_TRUE(WaitFor([&] {
-        const std::string window = WindowNamed("ZambPlay");
+        const std::string window = WindowNamed("long.zmb - ZambPlay");
         return !window.empty() && Type(window, "Escape") == 0;
     })) << "no window took the key";
     std::string output;

@@ -63,7 +63,7 @@ std::string Reason(int error) {
     switch (error) {
         case ENOENT:
         case ENOTDIR:
-            return "no such file";
+            return "not found";
         case EACCES:
         case EPERM:
             return "permission denied";
@@ -143,6 +143,10 @@ std::string FoundIgnoringCase(const std::string& path) {
     }
     ::closedir(entries);
     return found;
+}
+
+std::string NameAsGiven(const char* name, bool exact) {
+    return PosixName(name, exact);
 }
 
 std::string WhyNotOpened(const char* name, bool exact) {

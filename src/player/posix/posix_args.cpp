@@ -2,6 +2,9 @@
 // Turning POSIX arguments into the player's command line.
 #include "player/posix_args.h"
 
+#include <strings.h>
+
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
 #include <system_error>
@@ -93,6 +96,31 @@ std::string AsMovieName(const std::string& arg) {
     return hasBlank ? "\"" + name + "\"" : name;
 }
 
+bool HasMovieExtension(const std::string& name) {
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".zmb") == 0;
+}
+
+// The movies directly in a folder, in name order; a folder with none stays one name, which
+// the open then calls a folder.
+std::string AsMovieNames(const std::string& arg) {
+    std::error_code error;
+    if (arg == "-" || !std::filesystem::is_directory(arg, error)) return AsMovieName(arg);
+    std::vector<std::string> movies;
+    for (const auto& entry : std::filesystem::directory_iterator(arg, error)) {
+        const std::string leaf = entry.path().filename().string();
+        if (HasMovieExtension(leaf) && !entry.is_directory(error)) movies.push_back(leaf);
+    }
+    if (movies.empty()) return AsMovieName(arg);
+    std::sort(movies.begin(), movies.end());
+    const std::string folder = arg.back() == '/' ? arg : arg + "/";
+    std::string names;
+    for (const std::string& movie : movies) {
+        if (!names.empty()) names += ' ';
+        names += AsMovieName(folder + movie);
+    }
+    return names;
+}
+
 // "/tmp/gone.zmb" is a path even though nothing exists under it: its first component is a
 // folder that does. "/Zq" or "/Sx/P" is not, and stays switch text for the parser to refuse.
 bool StartsWithExistingFolder(const std::string& arg) {
@@ -102,10 +130,16 @@ bool StartsWithExistingFolder(const std::string& arg) {
     return std::filesystem::is_directory(arg.substr(0, second), error);
 }
 
+// No switch holds a '.', so "/x.zmb" is a file name even when it names nothing, and says
+// "not found" rather than taking the user for someone who mistyped a switch.
+bool LooksLikeFileName(const std::string& arg) {
+    return arg.find('.') != std::string::npos || StartsWithExistingFolder(arg);
+}
+
 std::string Translate(const std::string& arg) {
     if (arg.size() >= 2 && arg[0] == '-' && IsSwitchLetter(arg[1])) return "/" + arg.substr(1);
-    if (arg[0] != '/' || NamesExistingFile(arg)) return AsMovieName(arg);
-    if (IsSwitchText(arg) || !StartsWithExistingFolder(arg)) return arg;
+    if (arg[0] != '/' || NamesExistingFile(arg)) return AsMovieNames(arg);
+    if (IsSwitchText(arg) || !LooksLikeFileName(arg)) return arg;
     return AsMovieName(arg);
 }
 
@@ -122,12 +156,15 @@ PosixCommand ReadPosixArguments(const std::vector<std::string>& args) {
     for (const std::string& arg : args) {
         if (arg.empty()) continue;
         if (switchesEnded) {
-            Append(command.CommandLine, AsMovieName(arg));
+            Append(command.CommandLine, AsMovieNames(arg));
         } else if (arg == "--") {
             switchesEnded = true;
         } else if (arg == "--help" || arg == "-h" || arg == "--version") {
             command.Request = arg == "--version" ? PosixRequest::Version : PosixRequest::Help;
             return command;
+        } else if (arg == "--messages=box" || arg == "--messages=terminal") {
+            command.Messages =
+                arg == "--messages=box" ? MessageChoice::Box : MessageChoice::Terminal;
         } else if (arg.rfind("--", 0) == 0) {
             command.Request = PosixRequest::UsageError;
             command.Problem = "unknown option " + arg;
@@ -157,17 +194,31 @@ std::string PosixUsageText() {
     for (std::size_t at = 0; (at = text.find("\r\n", at)) != std::string::npos;) text.erase(at, 1);
     text +=
         "\n\n  Switches may also be written with '-' (-L3 -S). An argument starting with '/'"
-        "\n  is a switch when it is made of switches only and no file of that name exists;"
-        "\n  every other argument, and every argument after \"--\", is a movie name. A name"
-        "\n  without an extension gets \".Zmb\", matched ignoring case."
+        "\n  is a movie name when a file of that name exists, when it holds a '.' or when"
+        "\n  its first folder exists (/tmp/gone.zmb); otherwise it is switches, and one that"
+        "\n  is not a switch is refused. Every other argument, and every argument after"
+        "\n  \"--\", is a movie name. A name without an extension gets \".Zmb\", matched"
+        "\n  ignoring case. A folder plays the movies (*.zmb, any case) in it in name order."
         "\n  --help shows this text, --version the version."
+        "\n\n  Messages go to standard error, and the player goes on without waiting;"
+        "\n  --messages=box (or ZAMBREL_MESSAGES=box) shows them in boxes instead, as the"
+        "\n  desktop entry does. --messages=terminal or ZAMBREL_MESSAGES=terminal is the"
+        "\n  default; the option wins over the environment."
         "\n\n  Keys while playing:"
         "\n    Space   \t- Pause, and play on."
         "\n    Enter   \t- Show the next frame while paused."
         "\n    .       \t- Skip to the next movie."
-        "\n    Escape  \t- Stop playing (closing the window does the same)."
-        "\n\n  Exit status: 0 when every movie played, 1 when a movie could not be opened or"
-        "\n  the display could not be made, 2 for a usage error.\n";
+        "\n    Escape, q\t- Stop playing (closing the window does the same)."
+        "\n    m       \t- Mute, and sound again."
+        "\n    9, 0    \t- Volume down, up."
+        "\n    Left, Right\t- Back, forward 5 seconds; with Shift, one frame."
+        "\n    f       \t- Fill the display, and back (a double-click does the same)."
+        "\n\n  Exit status:"
+        "\n    0 every movie played, or was skipped or stopped with the keys;"
+        "\n    1 a movie could not be opened or was damaged, the display set in DISPLAY or"
+        "\n      WAYLAND_DISPLAY could not be opened or the window not made, or this text"
+        "\n      could not be written;"
+        "\n    2 a usage error (a bad switch or option, no movie, a name too long).\n";
     return text;
 }
 

@@ -5,7 +5,11 @@
 #include <cstring>
 #include <string>
 
+#include <cstdlib>
+
+#include "platform/standin/gui/desktop_seams.h"
 #include "player/entry.h"
+#include "player/messages.h"
 #include "player/posix_args.h"
 #include "player/settings.h"
 
@@ -23,6 +27,22 @@ int PrintText(const std::string& text) {
     return kFailureStatus;
 }
 
+MessageChoice ChoiceFromEnvironment() {
+    const char* wanted = std::getenv("ZAMBREL_MESSAGES");
+    if (!wanted) return MessageChoice::Automatic;
+    if (std::strcmp(wanted, "box") == 0) return MessageChoice::Box;
+    if (std::strcmp(wanted, "terminal") == 0) return MessageChoice::Terminal;
+    return MessageChoice::Automatic;
+}
+
+// A box is for someone at the desktop: the desktop entry asks for boxes, and a file manager
+// opens movies through it. Everything else (a terminal, a script, a service) gets its
+// messages on standard error and never waits for a click no one will give.
+MessageWay ChooseMessageWay(MessageChoice asked) {
+    if (asked == MessageChoice::Automatic) asked = ChoiceFromEnvironment();
+    return asked == MessageChoice::Box ? MessageWay::Box : MessageWay::Terminal;
+}
+
 }  // namespace
 
 int RunPlayerWithArguments(const std::vector<std::string>& args) {
@@ -37,6 +57,13 @@ int RunPlayerWithArguments(const std::vector<std::string>& args) {
             return kUsageStatus;
         case PosixRequest::Play:
             break;
+    }
+    SetMessageWay(ChooseMessageWay(command.Messages));
+    // Playing unseen on a display the user did not choose would look like success.
+    const std::string displayProblem = standin::DisplayProblem();
+    if (!displayProblem.empty()) {
+        std::fprintf(stderr, "zambply: %s\n", displayProblem.c_str());
+        return kFailureStatus;
     }
     std::vector<char> commandLine(command.CommandLine.begin(), command.CommandLine.end());
     commandLine.push_back('\0');

@@ -23,3 +23,7 @@ GivenName OpenGivenName(const char*, bool) {
 std::string WhyNotOpened(const char*, bool) {
     return {};
 }
+
+std::string NameAsGiven(const char* name, bool) {
+    return name;
+}

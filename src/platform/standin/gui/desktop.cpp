@@ -32,6 +32,12 @@ bool CursorPixel(int row, int column, bool* outline) {
     return true;
 }
 
+// Why the desktop runs headless although a display was set and not declined.
+std::string& UnreachableDisplay() {
+    static std::string why;
+    return why;
+}
+
 std::unique_ptr<Host> ChooseHost(bool* sdl) {
     const char* wanted = std::getenv("ZAMBREL_HOST");
     bool headless = wanted && std::strcmp(wanted, "headless") == 0;
@@ -40,6 +46,7 @@ std::unique_ptr<Host> ChooseHost(bool* sdl) {
             *sdl = true;
             return host;
         }
+        UnreachableDisplay() = SdlHostFailure();
     }
     *sdl = false;
     return CreateHeadlessHost();
@@ -110,6 +117,19 @@ Desktop& TheDesktop() {
     }
     return *desktop;
 }
+
+}  // namespace standin::gui
+
+namespace standin {
+
+std::string DisplayProblem() {
+    gui::TheDesktop();
+    return gui::UnreachableDisplay();
+}
+
+}  // namespace standin
+
+namespace standin::gui {
 
 std::mutex& WindowTreeLock() {
     static std::mutex lock;

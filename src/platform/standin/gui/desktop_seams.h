@@ -18,6 +18,11 @@ struct ScreenFormat {
     bool rgb555 = false;  // 16-bit screens: 5-5-5 instead of 5-6-5
 };
 
+// Makes the desktop if there is none yet. Empty when its host is the one asked for; else
+// why a display that was set (DISPLAY, WAYLAND_DISPLAY) could not be opened, in which case
+// the desktop runs headless and a program that shows pictures should say so and stop.
+std::string DisplayProblem();
+
 // Throws the whole desktop away (windows, classes, GDI objects, queue, cursor) and starts a
 // fresh one with this screen on the headless host. For tests, between cases.
 void ResetDesktop(const ScreenFormat& format);

@@ -71,6 +71,7 @@ struct Window {
     HINSTANCE instance = nullptr;
     Rect rect;  // outer rectangle, screen coordinates (parent client coordinates for children)
     bool minimized = false;
+    bool zoomed = false;  // maximised: the host shows it filling the display
     std::string text;
     HMENU systemMenu = nullptr;
     bool needsPaint = false;
@@ -119,6 +120,8 @@ struct Host {
 };
 std::unique_ptr<Host> CreateHeadlessHost();
 std::unique_ptr<Host> CreateSdlHost();  // null when no display can be opened
+// Why the last CreateSdlHost returned null although a display was set; empty otherwise.
+std::string SdlHostFailure();
 // The real display's size, when a display can be opened; leaves the values alone otherwise.
 void SdlDisplaySize(int* width, int* height);
 

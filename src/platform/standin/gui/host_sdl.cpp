@@ -117,8 +117,47 @@ UINT VirtualKeyOf(SDL_Keycode key) {
     }
 }
 
+// Why the last display that was set could not be used; empty when it could, or when none
+// was set.
+std::string& DisplayFailure() {
+    static std::string failure;
+    return failure;
+}
+
+bool IsSet(const char* name) {
+    const char* value = std::getenv(name);
+    return value && value[0] != '\0';
+}
+
+// Names every display setting that was tried, so the user sees which one failed.
+std::string DisplaysTried() {
+    std::string tried;
+    for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+        if (!IsSet(name)) continue;
+        if (!tried.empty()) tried += " or ";
+        tried += std::string(name) + "=" + std::getenv(name);
+    }
+    return tried;
+}
+
+bool Refuse(const std::string& why) {
+    DisplayFailure() = "cannot open the display " + DisplaysTried() + ": " + why;
+    return false;
+}
+
+// SDL would otherwise try every driver it has and settle for one that shows nothing, and
+// its complaints about the ones it tried on the way would hide why the set one failed. A
+// driver the user chose is left to the user.
+void AskOnlyForSetDisplays() {
+    if (std::getenv("SDL_VIDEODRIVER")) return;
+    std::string drivers = IsSet("DISPLAY") ? "x11" : "";
+    if (IsSet("WAYLAND_DISPLAY")) drivers += drivers.empty() ? "wayland" : ",wayland";
+    SDL_SetHint(SDL_HINT_VIDEODRIVER, drivers.c_str());
+}
+
 bool DisplayReachable() {
-    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) return false;
+    DisplayFailure().clear();
+    if (!IsSet("DISPLAY") && !IsSet("WAYLAND_DISPLAY")) return false;
     // The full-screen window stays up when another program takes the focus: deactivation is
     // the program's to handle, and a minimised real window would hide a shown virtual one.
     SDL_SetHint(SDL_HINT_VIDEO_MINIMIZE_ON_FOCUS_LOSS, "0");
@@ -129,12 +168,14 @@ bool DisplayReachable() {
     // destroy the window and make another the first time it is drawn, so a window a program
     // on the window system had found by its name would be gone.
     SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
-    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return false;
+    AskOnlyForSetDisplays();
+    if (SDL_InitSubSystem(SDL_INIT_VIDEO) != 0) return Refuse(SDL_GetError());
     // SDL falls back to drivers that show nothing; only a real window system will do.
     const char* driver = SDL_GetCurrentVideoDriver();
     if (!driver || (std::strcmp(driver, "x11") != 0 && std::strcmp(driver, "wayland") != 0)) {
+        const std::string shown = driver ? driver : "none";
         SDL_QuitSubSystem(SDL_INIT_VIDEO);
-        return false;
+        return Refuse("SDL chose the video driver \"" + shown + "\", which shows nothing");
     }
     return true;
 }
@@ -361,7 +402,7 @@ class SdlHost final : public Host {
             Rect client = ShownArea(*w, desktop.screen);
             int width = client.right - client.left, height = client.bottom - client.top;
             if (width <= 0 || height <= 0) continue;
-            bool fullScreen = FullScreenWindow(*w);
+            bool fullScreen = FullScreenWindow(*w) || w->zoomed;
             RealWindow& real = windows_[Key(top)];
             bool borderless = (w->style & WS_CAPTION) != WS_CAPTION;
             if (real.window && (real.borderless != borderless || real.fullScreen != fullScreen)) {
@@ -428,6 +469,17 @@ class SdlHost final : public Host {
                          MAKELONG(HTCLIENT, WM_MOUSEMOVE));
     }
 
+    // Every window here takes double-clicks, as if its class asked for them.
+    void DoubleClicked(Uint32 id, int x, int y) {
+        HWND window = WindowOf(id);
+        auto it = windows_.find(Key(window));
+        if (!window || it == windows_.end()) return;
+        const RealWindow& real = it->second;
+        const int clientX = (x - real.offsetX) / real.scale,
+                  clientY = (y - real.offsetY) / real.scale;
+        PostMessageA(window, WM_LBUTTONDBLCLK, 0, MAKELONG(clientX, clientY));
+    }
+
     void HandleEvents(Desktop& desktop) {
         SDL_Event event;
         bool focusLost = false, focusGained = false;
@@ -440,6 +492,10 @@ class SdlHost final : public Host {
                     break;
                 case SDL_MOUSEMOTION:
                     PointerMoved(event.motion.windowID, event.motion.x, event.motion.y);
+                    break;
+                case SDL_MOUSEBUTTONDOWN:
+                    if (event.button.button == SDL_BUTTON_LEFT && event.button.clicks == 2)
+                        DoubleClicked(event.button.windowID, event.button.x, event.button.y);
                     break;
                 case SDL_WINDOWEVENT: {
                     HWND window = WindowOf(event.window.windowID);
@@ -528,6 +584,10 @@ class SdlHost final : public Host {
 std::unique_ptr<Host> CreateSdlHost() {
     if (!DisplayReachable()) return nullptr;
     return std::make_unique<SdlHost>();
+}
+
+std::string SdlHostFailure() {
+    return DisplayFailure();
 }
 
 void SdlDisplaySize(int* width, int* height) {

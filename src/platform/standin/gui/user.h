@@ -185,6 +185,7 @@ static_assert(sizeof(DEVMODEA) == 156, "DEVMODEA keeps its Windows size");
 #define WM_MOUSEMOVE 0x0200
 #define WM_LBUTTONDOWN 0x0201
 #define WM_LBUTTONUP 0x0202
+#define WM_LBUTTONDBLCLK 0x0203
 #define WM_RBUTTONDOWN 0x0204
 #define WM_RBUTTONUP 0x0205
 #define WM_QUERYNEWPALETTE 0x030F
@@ -245,6 +246,7 @@ static_assert(sizeof(DEVMODEA) == 156, "DEVMODEA keeps its Windows size");
 #define SW_NORMAL 1
 #define SW_SHOWMINIMIZED 2
 #define SW_SHOWMAXIMIZED 3
+#define SW_MAXIMIZE 3
 #define SW_SHOWNOACTIVATE 4
 #define SW_SHOW 5
 #define SW_MINIMIZE 6
@@ -402,6 +404,9 @@ BOOL WINAPI SetWindowTextA(HWND window, LPCSTR text);
 BOOL WINAPI IsWindow(HWND window);
 BOOL WINAPI IsWindowVisible(HWND window);
 BOOL WINAPI IsIconic(HWND window);
+// A maximised top-level window keeps its rectangle on the virtual screen; the host shows it
+// over the whole real display, enlarged.
+BOOL WINAPI IsZoomed(HWND window);
 HWND WINAPI GetParent(HWND window);
 HWND WINAPI GetForegroundWindow();
 BOOL WINAPI SetForegroundWindow(HWND window);

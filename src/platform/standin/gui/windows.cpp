@@ -500,8 +500,13 @@ BOOL WINAPI ShowWindow(HWND window, int command) {
         case SW_HIDE:
             ChangeVisibility(*w, false, false);
             break;
+        case SW_MAXIMIZE:
+            w->zoomed = true;
+            ChangeVisibility(*w, true, true);
+            break;
         case SW_SHOWNORMAL:
         case SW_RESTORE:
+            w->zoomed = false;
             if (w->minimized)
                 SetMinimized(*w, false, true);
             else
@@ -658,6 +663,11 @@ BOOL WINAPI IsWindowVisible(HWND window) {
         w = FindWindowRecord(w->parent);
     }
     return FALSE;
+}
+
+BOOL WINAPI IsZoomed(HWND window) {
+    Window* w = FindWindowRecord(window);
+    return w && w->zoomed ? TRUE : FALSE;
 }
 
 BOOL WINAPI IsIconic(HWND window) {

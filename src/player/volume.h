@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+// The listener's volume and mute, kept for the whole run and applied to each movie's tracks.
+#pragma once
+
+#include <cstdint>
+
+struct Movie;
+
+// Steps of a tenth; a step past either end stays there.
+void StepVolume(Movie* movie, int tenths);
+void ToggleMute(Movie* movie);
+// Puts the run's volume on a movie just opened; full volume leaves its tracks as opened.
+void ApplyVolume(Movie* movie);
+// The volume in tenths (0 to 10) and whether the sound is muted, for tests.
+int VolumeTenths();
+bool VolumeMuted();
