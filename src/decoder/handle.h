@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/movie_names.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 // A block from the library allocator that the handle owns; empty until Reserve succeeds.
 struct OwnedBytes {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "movie_kinds.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace {
 

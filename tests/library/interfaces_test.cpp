@@ -13,13 +13,13 @@
 
 #include <unistd.h>
 
+#include "core/movie_names.h"
 #include "movie_kinds.h"
-#include "test_movies.h"
 #include "sound/driver.h"
 #include "sound/seams.h"
 #include "sound/track.h"
+#include "test_movies.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace {
 

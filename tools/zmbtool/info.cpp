@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "command.h"
+#include "core/movie_names.h"
 #include "movie_file.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace zmbtool {
 namespace {
