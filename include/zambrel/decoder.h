@@ -12,7 +12,7 @@
 
 /* The version these declarations belong to; ZambVersion() tells the library's own. */
 #define ZAMBREL_VERSION_MAJOR 0
-#define ZAMBREL_VERSION_MINOR 1
+#define ZAMBREL_VERSION_MINOR 2
 #define ZAMBREL_VERSION_PATCH 0
 #define ZAMBREL_MAKE_VERSION(major, minor, patch) \
     (((uint32_t)(major) << 16) | ((uint32_t)(minor) << 8) | (uint32_t)(patch))
