@@ -138,8 +138,11 @@ TEST(Exports, HeadersAddOnlyPrefixedNames) {
         ++headers;
         const std::set<std::string> after = DefinedNames(entry.path().string());
         EXPECT_TRUE(after.count("ZAMBREL_PUBLIC")) << "the header was not read";
-        for (const std::string& name : after)
-            if (!before.count(name)) EXPECT_TRUE(Prefixed(name)) << name;
+        for (const std::string& name : after) {
+            if (!before.count(name)) {
+                EXPECT_TRUE(Prefixed(name)) << name;
+            }
+        }
     }
     EXPECT_GE(headers, 4);
 }
