@@ -4,8 +4,9 @@
    Threads: this interface is for one thread at a time. Its state is process-wide by design
    (the sound driver table, the count of open sound tracks and the scratch buffer they
    share, the settings below, the debug setting), and nothing in it is locked, so no two
-   of its calls may overlap, whatever movies they are given. A program that decodes on
-   several threads uses decoder handles (<zambrel/decoder.h>), which share no state. */
+   of its calls may overlap, whatever movies they are given. While a thread has movies open,
+   ZambOpen on any other thread returns null. A program that decodes on several threads
+   uses decoder handles (<zambrel/decoder.h>), which share no state. */
 #ifndef ZAMBREL_MOVIE_H
 #define ZAMBREL_MOVIE_H
 
