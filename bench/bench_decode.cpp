@@ -9,12 +9,12 @@
 #include <vector>
 
 #include "core/mmx.h"
+#include "core/movie_names.h"
 #include "decoder/movie.h"
 #include "decoder/value_tables.h"
 #include "encoder/writer.h"
 #include "platform/standin/kernel/seams.h"
 #include "platform/win32.h"
-#include "zambrel/movie.h"
 
 namespace {
 

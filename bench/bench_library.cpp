@@ -11,11 +11,11 @@
 #include <thread>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "encoder/writer.h"
 #include "platform/standin/kernel/seams.h"
 #include "platform/win32.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace {
 

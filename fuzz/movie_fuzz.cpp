@@ -8,10 +8,10 @@
 #include <cstring>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "platform/standin/kernel/seams.h"
 #include "platform/win32.h"
 #include "tame.h"
-#include "zambrel/movie.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 namespace {
 

@@ -13,13 +13,23 @@
 namespace {
 
 PyObject* ModuleError = nullptr;
+// The package's classes by code (zambrel.Error's subclasses), which it registers once it has
+// made them; ModuleError until then.
+PyObject* ErrorClasses = nullptr;
+
+PyObject* ErrorClassOf(ZambError code) {
+    PyObject* key = PyLong_FromLong(code);
+    PyObject* found = key && ErrorClasses ? PyDict_GetItemWithError(ErrorClasses, key) : nullptr;
+    Py_XDECREF(key);
+    return found != nullptr ? found : ModuleError;
+}
 
 // The library's reason travels with its code, so a script can tell a damaged movie from a
 // missing file without parsing the text.
 PyObject* RaiseFromCode(ZambError code) {
     PyObject* args = Py_BuildValue("(si)", ZambErrorString(code), static_cast<int>(code));
     if (!args) return nullptr;
-    PyErr_SetObject(ModuleError, args);
+    PyErr_SetObject(ErrorClassOf(code), args);
     Py_DECREF(args);
     return nullptr;
 }
@@ -31,7 +41,7 @@ PyObject* RaiseFromHandle(const ZambDecoder* handle, ZambError code) {
         return RaiseFromCode(code);
     PyObject* args = Py_BuildValue("(siI)", error.Reason, static_cast<int>(code), error.Frame);
     if (!args) return nullptr;
-    PyErr_SetObject(ModuleError, args);
+    PyErr_SetObject(ErrorClassOf(code), args);
     Py_DECREF(args);
     return nullptr;
 }
@@ -42,12 +52,35 @@ struct DecoderObject {
     // the object that owns it, until the handle is closed.
     Py_buffer Source;
     bool HoldsSource;
+    // Set while a call runs without the interpreter lock: a handle's calls must not overlap,
+    // so another thread's call on the same object is refused instead of racing it.
+    bool Busy;
 };
+
+// Runs a decoder call without the interpreter lock, so that other Python threads run while
+// it decodes; false (with RuntimeError set) when the object is already busy on another.
+bool RefuseIfBusy(const DecoderObject* self) {
+    if (self->Busy) PyErr_SetString(PyExc_RuntimeError, "the movie is in use by another thread");
+    return self->Busy;
+}
+
+template <typename Call>
+bool WithoutLock(DecoderObject* self, Call call) {
+    if (RefuseIfBusy(self)) return false;
+    self->Busy = true;
+    PyThreadState* state = PyEval_SaveThread();
+    call();
+    PyEval_RestoreThread(state);
+    self->Busy = false;
+    return true;
+}
 
 bool OpenFromPath(DecoderObject* self, PyObject* source, unsigned flags) {
     PyObject* encoded = nullptr;
     if (!PyUnicode_FSConverter(source, &encoded)) return false;
-    const ZambError result = ZambDecoderOpenFile(PyBytes_AS_STRING(encoded), flags, &self->Handle);
+    ZambError result = ZAMBERR_NONE;
+    const char* path = PyBytes_AS_STRING(encoded);
+    WithoutLock(self, [&] { result = ZambDecoderOpenFile(path, flags, &self->Handle); });
     Py_DECREF(encoded);
     if (result < 0) {
         RaiseFromCode(result);
@@ -59,8 +92,11 @@ bool OpenFromPath(DecoderObject* self, PyObject* source, unsigned flags) {
 bool OpenFromBuffer(DecoderObject* self, PyObject* source, unsigned flags) {
     if (PyObject_GetBuffer(source, &self->Source, PyBUF_SIMPLE) < 0) return false;
     self->HoldsSource = true;
-    const ZambError result = ZambDecoderOpenMemory(
-        self->Source.buf, static_cast<size_t>(self->Source.len), flags, &self->Handle);
+    ZambError result = ZAMBERR_NONE;
+    WithoutLock(self, [&] {
+        result = ZambDecoderOpenMemory(self->Source.buf, static_cast<size_t>(self->Source.len),
+                                       flags, &self->Handle);
+    });
     if (result < 0) {
         RaiseFromCode(result);
         return false;
@@ -83,6 +119,7 @@ int DecoderInit(PyObject* object, PyObject* args, PyObject* kwargs) {
     if (!PyArg_ParseTupleAndKeywords(args, kwargs, "O|I", const_cast<char**>(keywords), &source,
                                      &flags))
         return -1;
+    if (RefuseIfBusy(self)) return -1;
     ReleaseHandle(self);
     // A str or a path object names a file; bytes, bytearray, memoryview or any other
     // buffer hold the movie itself.
@@ -103,10 +140,17 @@ void DecoderDealloc(PyObject* object) {
     Py_DECREF(type);  // an instance of a heap type holds a reference to it
 }
 
+DecoderObject* Self(PyObject* object) {
+    return reinterpret_cast<DecoderObject*>(object);
+}
+
+// The open handle; null, with ValueError set, once closed. A call that finds another thread
+// inside a decode is refused there, before it touches the handle.
 ZambDecoder* OpenHandle(PyObject* object) {
-    ZambDecoder* handle = reinterpret_cast<DecoderObject*>(object)->Handle;
-    if (!handle) PyErr_SetString(PyExc_ValueError, "the movie is closed");
-    return handle;
+    DecoderObject* self = Self(object);
+    if (RefuseIfBusy(self)) return nullptr;
+    if (!self->Handle) PyErr_SetString(PyExc_ValueError, "the movie is closed");
+    return self->Handle;
 }
 
 PyObject* TrackDict(const ZambTrackInfo& track) {
@@ -143,7 +187,8 @@ PyObject* DecoderInfo(PyObject* object, PyObject*) {
 PyObject* DecoderNextFrame(PyObject* object, PyObject*) {
     ZambDecoder* handle = OpenHandle(object);
     if (!handle) return nullptr;
-    const ZambError result = ZambDecoderNextFrame(handle);
+    ZambError result = ZAMBERR_NONE;
+    if (!WithoutLock(Self(object), [&] { result = ZambDecoderNextFrame(handle); })) return nullptr;
     if (result < 0) return RaiseFromHandle(handle, result);
     return PyBool_FromLong(result == ZAMBERR_NONE);
 }
@@ -153,8 +198,10 @@ PyObject* DecoderSeek(PyObject* object, PyObject* args) {
     if (!PyArg_ParseTuple(args, "I", &frame)) return nullptr;
     ZambDecoder* handle = OpenHandle(object);
     if (!handle) return nullptr;
-    if (const ZambError result = ZambDecoderSeek(handle, frame); result < 0)
-        return RaiseFromHandle(handle, result);
+    ZambError result = ZAMBERR_NONE;
+    if (!WithoutLock(Self(object), [&] { result = ZambDecoderSeek(handle, frame); }))
+        return nullptr;
+    if (result < 0) return RaiseFromHandle(handle, result);
     Py_RETURN_NONE;
 }
 
@@ -186,10 +233,13 @@ constexpr unsigned BytesPerPixel(unsigned format) {
     }
 }
 
-// The current picture in one of the library's formats, rows packed.
+// The current picture in one of the library's formats, rows packed: into the caller's
+// writable buffer when one is given (returned as it is), else into a new bytearray (so that
+// the arrays made over it are writable without a copy).
 PyObject* DecoderPicture(PyObject* object, PyObject* args) {
     unsigned format = ZAMBPIX_INDEX8;
-    if (!PyArg_ParseTuple(args, "|I", &format)) return nullptr;
+    PyObject* out = Py_None;
+    if (!PyArg_ParseTuple(args, "|IO", &format, &out)) return nullptr;
     ZambDecoder* handle = OpenHandle(object);
     if (!handle) return nullptr;
     ZambMovieInfo info{};
@@ -197,7 +247,16 @@ PyObject* DecoderPicture(PyObject* object, PyObject* args) {
         return RaiseFromCode(result);
     const size_t pitch = size_t{info.Width} * BytesPerPixel(format);
     const size_t bytes = pitch * info.Height;
-    // A bytearray, so that the arrays made over it are writable without a copy.
+    if (out != Py_None) {
+        Py_buffer view;
+        if (PyObject_GetBuffer(out, &view, PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS) < 0) return nullptr;
+        const ZambError result = ZambDecoderGetPicture(handle, format, view.buf, pitch,
+                                                       static_cast<size_t>(view.len), 0);
+        PyBuffer_Release(&view);
+        if (result < 0) return RaiseFromCode(result);
+        Py_INCREF(out);
+        return out;
+    }
     PyObject* picture = PyByteArray_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(bytes));
     if (!picture) return nullptr;
     const ZambError result =
@@ -271,6 +330,21 @@ PyObject* DecoderSoundPosition(PyObject* object, PyObject* args) {
                          static_cast<unsigned long long>(position.DroppedBytes));
 }
 
+// Everything queued for a track (the sound due from the current frame's time on, after a
+// seek), as PCM bytes; empty for a track that is not decoded.
+PyObject* DecoderReadSound(PyObject* object, PyObject* args) {
+    unsigned track = 0;
+    if (!PyArg_ParseTuple(args, "I", &track)) return nullptr;
+    ZambDecoder* handle = OpenHandle(object);
+    if (!handle) return nullptr;
+    const size_t queued = ZambDecoderSoundQueued(handle, track);
+    PyObject* sound = PyBytes_FromStringAndSize(nullptr, static_cast<Py_ssize_t>(queued));
+    if (!sound) return nullptr;
+    const size_t got = ZambDecoderReadSound(handle, track, PyBytes_AS_STRING(sound), queued);
+    if (got != queued && _PyBytes_Resize(&sound, static_cast<Py_ssize_t>(got)) < 0) return nullptr;
+    return sound;
+}
+
 PyObject* DecoderSetIndexBudget(PyObject* object, PyObject* args) {
     Py_ssize_t bytes = 0;
     if (!PyArg_ParseTuple(args, "n", &bytes)) return nullptr;
@@ -287,13 +361,15 @@ PyObject* DecoderSetIndexBudget(PyObject* object, PyObject* args) {
 PyObject* DecoderBuildIndex(PyObject* object, PyObject*) {
     ZambDecoder* handle = OpenHandle(object);
     if (!handle) return nullptr;
-    if (const ZambError result = ZambDecoderBuildIndex(handle); result < 0)
-        return RaiseFromHandle(handle, result);
+    ZambError result = ZAMBERR_NONE;
+    if (!WithoutLock(Self(object), [&] { result = ZambDecoderBuildIndex(handle); })) return nullptr;
+    if (result < 0) return RaiseFromHandle(handle, result);
     return PyLong_FromSize_t(ZambDecoderIndexBytes(handle));
 }
 
 PyObject* DecoderClose(PyObject* object, PyObject*) {
-    ReleaseHandle(reinterpret_cast<DecoderObject*>(object));
+    if (RefuseIfBusy(Self(object))) return nullptr;
+    ReleaseHandle(Self(object));
     Py_RETURN_NONE;
 }
 
@@ -303,13 +379,16 @@ PyMethodDef DecoderMethods[] = {
      "Decodes the next frame; False when the movie is over."},
     {"seek", DecoderSeek, METH_VARARGS, "Makes frame N current."},
     {"frame_info", DecoderFrameInfo, METH_NOARGS, "The current frame's facts as a dict."},
-    {"picture", DecoderPicture, METH_VARARGS, "The current picture as a bytearray, rows packed."},
+    {"picture", DecoderPicture, METH_VARARGS,
+     "The current picture, rows packed: into `out` (a writable buffer) or a new bytearray."},
     {"palette", DecoderPalette, METH_NOARGS, "The current palette: a bytearray of 768 RGB bytes."},
     {"rects", DecoderRects, METH_NOARGS, "The current frame's changed rectangles."},
     {"frame_sound", DecoderFrameSound, METH_VARARGS,
      "The current frame's sound of a track, as PCM bytes."},
     {"sound_position", DecoderSoundPosition, METH_VARARGS,
      "A track's (chunk position, queue position, dropped bytes), in sample frames."},
+    {"read_sound", DecoderReadSound, METH_VARARGS,
+     "Takes everything queued for a track, as PCM bytes."},
     {"set_index_budget", DecoderSetIndexBudget, METH_VARARGS,
      "Bytes the seek index may take (0: none)."},
     {"build_index", DecoderBuildIndex, METH_NOARGS,
@@ -334,8 +413,20 @@ PyObject* ModuleVersion(PyObject*, PyObject*) {
     return PyUnicode_FromString(ZambVersionString());
 }
 
+// The package's subclasses of Error by code: {code: class}.
+PyObject* ModuleSetErrors(PyObject*, PyObject* classes) {
+    if (!PyDict_Check(classes)) {
+        PyErr_SetString(PyExc_TypeError, "a dict of codes to classes is wanted");
+        return nullptr;
+    }
+    Py_INCREF(classes);
+    Py_XSETREF(ErrorClasses, classes);
+    Py_RETURN_NONE;
+}
+
 PyMethodDef ModuleMethods[] = {
     {"version", ModuleVersion, METH_NOARGS, "The library's version string."},
+    {"set_errors", ModuleSetErrors, METH_O, "Registers the exception class of each code."},
     {nullptr, nullptr, 0, nullptr},
 };
 

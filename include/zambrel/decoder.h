@@ -12,7 +12,7 @@
 
 /* The version these declarations belong to; ZambVersion() tells the library's own. */
 #define ZAMBREL_VERSION_MAJOR 0
-#define ZAMBREL_VERSION_MINOR 1
+#define ZAMBREL_VERSION_MINOR 2
 #define ZAMBREL_VERSION_PATCH 0
 #define ZAMBREL_MAKE_VERSION(major, minor, patch) \
     (((uint32_t)(major) << 16) | ((uint32_t)(minor) << 8) | (uint32_t)(patch))
@@ -165,10 +165,12 @@ ZAMBREL_PUBLIC ZambError ZambDecoderSeek(ZambDecoder* decoder, uint32_t frame);
 
 /* The seek index: a snapshot of the decoder's state (picture and palette) every so many
    frames, taken as frames are decoded forward from frame 0, so that a seek decodes a few
-   frames instead of all those before its target. The snapshots are spaced so that all of a
-   movie's fit in the budget; ZAMB_INDEX_DEFAULT_BUDGET until the caller sets another. A
-   budget of 0 frees the index and takes no more snapshots; a new budget applies from the
-   next snapshot on (snapshots already taken stay while they fit). */
+   frames instead of all those before its target. It is kept once the program asks for it,
+   by its first seek, ZambDecoderBuildIndex or ZambDecoderSetIndexBudget: decoding forward
+   alone takes no snapshot. The snapshots are spaced so that all of a movie's fit in the
+   budget; ZAMB_INDEX_DEFAULT_BUDGET until the caller sets another. A budget of 0 frees the
+   index and takes no more snapshots; a new budget frees the snapshots taken and starts
+   over. */
 #define ZAMB_INDEX_DEFAULT_BUDGET ((size_t)64 << 20)
 ZAMBREL_PUBLIC ZambError ZambDecoderSetIndexBudget(ZambDecoder* decoder, size_t bytes);
 /* Decodes every frame once now to fill the index and the sound positions, then makes the

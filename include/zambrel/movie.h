@@ -4,8 +4,9 @@
    Threads: this interface is for one thread at a time. Its state is process-wide by design
    (the sound driver table, the count of open sound tracks and the scratch buffer they
    share, the settings below, the debug setting), and nothing in it is locked, so no two
-   of its calls may overlap, whatever movies they are given. A program that decodes on
-   several threads uses decoder handles (<zambrel/decoder.h>), which share no state. */
+   of its calls may overlap, whatever movies they are given. While a thread has movies open,
+   ZambOpen on any other thread returns null. A program that decodes on several threads
+   uses decoder handles (<zambrel/decoder.h>), which share no state. */
 #ifndef ZAMBREL_MOVIE_H
 #define ZAMBREL_MOVIE_H
 
@@ -45,32 +46,6 @@ extern "C" {
 #define ZAMB_BLOCK_SKIP 2u
 #define ZAMB_BLOCK_SOLID 3u
 
-/* The same families under their short names, which the system itself uses; a program
-   whose own names collide with them defines ZAMBREL_PREFIXED_ONLY before including this
-   header. */
-#ifndef ZAMBREL_PREFIXED_ONLY
-#define FILE_RING ZAMB_FILE_RING
-#define FILE_INTERLACED ZAMB_FILE_INTERLACED
-#define FILE_DOUBLED ZAMB_FILE_DOUBLED
-#define TRACK_COMPRESSED ZAMB_TRACK_COMPRESSED
-#define TRACK_PRESENT ZAMB_TRACK_PRESENT
-#define TRACK_16BIT ZAMB_TRACK_16BIT
-#define TRACK_STEREO ZAMB_TRACK_STEREO
-#define TRACK_RATE_MASK ZAMB_TRACK_RATE_MASK
-#define FRAME_PALETTE ZAMB_FRAME_PALETTE
-#define FRAME_TRACK0 ZAMB_FRAME_TRACK0
-#define FRAME_TRACK1 ZAMB_FRAME_TRACK1
-#define FRAME_TRACK2 ZAMB_FRAME_TRACK2
-#define FRAME_TRACK3 ZAMB_FRAME_TRACK3
-#define FRAME_TRACK4 ZAMB_FRAME_TRACK4
-#define FRAME_TRACK5 ZAMB_FRAME_TRACK5
-#define FRAME_TRACK6 ZAMB_FRAME_TRACK6
-#define BLOCK_MONO ZAMB_BLOCK_MONO
-#define BLOCK_FULL ZAMB_BLOCK_FULL
-#define BLOCK_SKIP ZAMB_BLOCK_SKIP
-#define BLOCK_SOLID ZAMB_BLOCK_SOLID
-#endif
-
 /* Open flags of ZambOpen. */
 #define ZAMB_FRAME_RATE 0x80u    /* use the ZambSetFrameRate setting, not the header's */
 #define ZAMB_FILL_BUFFER 0x100u  /* fill the read-ahead ring before returning */
@@ -97,14 +72,14 @@ extern "C" {
 #define ZAMB_PALETTE_BYTES 768
 #define ZAMB_HEADER_BYTES 104
 
-struct TreeBlock;   /* the four code trees with their lookup tables */
-struct Destination; /* where and how the video is decoded */
-struct SoundTrack;  /* one open sound track */
+struct ZambTreeBlock;   /* the four code trees with their lookup tables */
+struct ZambDestination; /* where and how the video is decoded */
+struct ZambSoundTrack;  /* one open sound track */
 
 /* One open movie. The first 104 bytes are the file header as stored; everything after is
    the decoder's state. Fields are 32 bits unless their type says otherwise; "flag" fields
-   hold 0 or 1. A null Movie is accepted by every operation and does nothing. */
-typedef struct Movie {
+   hold 0 or 1. A null movie is accepted by every operation and does nothing. */
+typedef struct ZambMovie {
     /* The header, read verbatim. FrameRate, FileFlags bits 0x2/0x4 and Height are changed
        at open: Height is the height of the picture as shown. */
     char Magic[4];
@@ -136,8 +111,8 @@ typedef struct Movie {
     uint32_t ReadFailed;      /* flag, sticky until the close */
     void* FileHandle;         /* invalid (-1) once a preload has closed the file */
     uint32_t FrameBufferSize; /* without the 8 spare bytes behind it */
-    struct TreeBlock* Trees;
-    struct Destination* Dest; /* null: no video output */
+    struct ZambTreeBlock* Trees;
+    struct ZambDestination* Dest; /* null: no video output */
     uint32_t DestSize;
     uint32_t PaletteDirty16;   /* flag */
     uint16_t* ColourTable16;   /* inside Dest; null for 8-bit destinations */
@@ -155,7 +130,7 @@ typedef struct Movie {
     uint32_t FrameDue;      /* flag */
     uint32_t NextFrameTime; /* 1/100 ms; 0xFFFFFFFF until the first wait */
     uint32_t FramePeriod;   /* 1/100 ms; 0 = as fast as possible */
-    struct SoundTrack* Tracks[ZAMB_TRACK_COUNT];
+    struct ZambSoundTrack* Tracks[ZAMB_TRACK_COUNT];
     int32_t PrimaryTrack;      /* the track that paces the movie; -1 = none */
     uint32_t SoundSyncPending; /* flag */
     uint32_t SoundOff;         /* flag */
@@ -182,10 +157,10 @@ typedef struct Movie {
     uint32_t PendingRectCount;  /* 4 per pending rectangle */
     int32_t PendingRects[4][4]; /* left, top, right, bottom; right and bottom exclusive */
     uint32_t SoundOffFrame;
-} Movie;
+} ZambMovie;
 
 /* The statistics of one movie's playback; times in milliseconds unless said. */
-typedef struct PlaybackSummary {
+typedef struct ZambPlaybackSummary {
     uint32_t TotalTime;
     uint32_t FramePeriod; /* 1/100 ms */
     uint32_t OpenTime;
@@ -205,43 +180,39 @@ typedef struct PlaybackSummary {
     uint32_t PeakMemory;   /* bytes */
     uint32_t ExtraMemory;  /* bytes of the read-ahead ring */
     uint32_t ExtraMemoryUsed;
-} PlaybackSummary;
-
-/* Prefixed names of the two records. */
-typedef struct Movie ZambMovie;
-typedef struct PlaybackSummary ZambPlaybackSummary;
+} ZambPlaybackSummary;
 
 /* nameOrHandle: a file name; with ZAMB_FILE_HANDLE an open file handle positioned at the
    movie's first byte (it stays the caller's); with ZAMB_USER_RECORD as well, storage of
-   sizeof(Movie) bytes whose first word holds that handle. extraBuffer: the read-ahead ring
+   sizeof(ZambMovie) bytes whose first word holds that handle. extraBuffer: the read-ahead ring
    in bytes, 0xFFFFFFFF to let the open choose. Null when the movie cannot be used. */
-ZAMBREL_PUBLIC Movie* ZambOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer);
+ZAMBREL_PUBLIC ZambMovie* ZambOpen(const void* nameOrHandle, uint32_t flags, uint32_t extraBuffer);
 /* Releases everything the movie holds; a caller's handle stays open. */
-ZAMBREL_PUBLIC void ZambClose(Movie* movie);
+ZAMBREL_PUBLIC void ZambClose(ZambMovie* movie);
 
 /* Decodes the current frame (audio into the tracks, video into the destination). Returns
    1 when the picture was late against the sound, else 0. */
-ZAMBREL_PUBLIC int32_t ZambDoFrame(Movie* movie);
+ZAMBREL_PUBLIC int32_t ZambDoFrame(ZambMovie* movie);
 /* Decode into buffer (pitch bytes per row, destHeight rows) with the picture's top-left
    corner at (left, top). flags: 0x1 bottom-up buffer; top two bits the 16-bit format
    (0x80000000 5-5-5, 0xC0000000 5-6-5). A null buffer releases the destination. */
-ZAMBREL_PUBLIC void ZambSetDestination(Movie* movie, uint32_t left, int32_t top, int32_t pitch,
+ZAMBREL_PUBLIC void ZambSetDestination(ZambMovie* movie, uint32_t left, int32_t top, int32_t pitch,
                                        int32_t destHeight, void* buffer, uint32_t flags);
 /* Decode colour indices as the nearest entries of another palette (count entries laid out
    as the ZAMBPAL_ bits of paletteType say). */
-ZAMBREL_PUBLIC void ZambRemapColours(Movie* movie, const void* palette, uint32_t count,
+ZAMBREL_PUBLIC void ZambRemapColours(ZambMovie* movie, const void* palette, uint32_t count,
                                      uint32_t paletteType);
 /* 1: the next changed rectangle is in RectX, RectY, RectW, RectH; 0: no more this frame. */
-ZAMBREL_PUBLIC int32_t ZambNextRect(Movie* movie, uint32_t mode);
+ZAMBREL_PUBLIC int32_t ZambNextRect(ZambMovie* movie, uint32_t mode);
 
 /* Makes the next frame current (loaded and prepared). */
-ZAMBREL_PUBLIC void ZambNextFrame(Movie* movie);
+ZAMBREL_PUBLIC void ZambNextFrame(ZambMovie* movie);
 /* 1: the next frame is not due yet, call again; 0: go on. */
-ZAMBREL_PUBLIC int32_t ZambWait(Movie* movie);
+ZAMBREL_PUBLIC int32_t ZambWait(ZambMovie* movie);
 /* on 0: sound off; otherwise on again (negative: refill with silence). 0 when a track's
    device could not be reopened. */
-ZAMBREL_PUBLIC int32_t ZambSoundOnOff(Movie* movie, int32_t on);
-ZAMBREL_PUBLIC void ZambSummary(Movie* movie, PlaybackSummary* out);
+ZAMBREL_PUBLIC int32_t ZambSoundOnOff(ZambMovie* movie, int32_t on);
+ZAMBREL_PUBLIC void ZambSummary(ZambMovie* movie, ZambPlaybackSummary* out);
 /* Library-wide settings that ZambOpen picks up with ZAMB_READ_SPEED and ZAMB_FRAME_RATE.
    Each ZambOpen with the flag copies the value at the moment it opens: set it before that
    open, on the thread that uses this interface, never while another thread is inside one
@@ -257,3 +228,34 @@ ZAMBREL_PUBLIC void ZambServiceSound(void);
 #endif
 
 #endif /* ZAMBREL_MOVIE_H */
+
+/* The short names of 0.1 (FILE_RING, BLOCK_SKIP, Movie, PlaybackSummary, ...), which the
+   system's own code uses: a program written against them defines ZAMBREL_SHORT_NAMES before
+   including this header. They are not defined otherwise, since an embedding program's own
+   names (an enum's BLOCK_SKIP, a class Movie) would collide with them. Outside the header's
+   guard, so that an inclusion with the macro after one without still adds them. */
+#if defined(ZAMBREL_SHORT_NAMES) && !defined(ZAMBREL_MOVIE_SHORT_NAMES)
+#define ZAMBREL_MOVIE_SHORT_NAMES
+#define FILE_RING ZAMB_FILE_RING
+#define FILE_INTERLACED ZAMB_FILE_INTERLACED
+#define FILE_DOUBLED ZAMB_FILE_DOUBLED
+#define TRACK_COMPRESSED ZAMB_TRACK_COMPRESSED
+#define TRACK_PRESENT ZAMB_TRACK_PRESENT
+#define TRACK_16BIT ZAMB_TRACK_16BIT
+#define TRACK_STEREO ZAMB_TRACK_STEREO
+#define TRACK_RATE_MASK ZAMB_TRACK_RATE_MASK
+#define FRAME_PALETTE ZAMB_FRAME_PALETTE
+#define FRAME_TRACK0 ZAMB_FRAME_TRACK0
+#define FRAME_TRACK1 ZAMB_FRAME_TRACK1
+#define FRAME_TRACK2 ZAMB_FRAME_TRACK2
+#define FRAME_TRACK3 ZAMB_FRAME_TRACK3
+#define FRAME_TRACK4 ZAMB_FRAME_TRACK4
+#define FRAME_TRACK5 ZAMB_FRAME_TRACK5
+#define FRAME_TRACK6 ZAMB_FRAME_TRACK6
+#define BLOCK_MONO ZAMB_BLOCK_MONO
+#define BLOCK_FULL ZAMB_BLOCK_FULL
+#define BLOCK_SKIP ZAMB_BLOCK_SKIP
+#define BLOCK_SOLID ZAMB_BLOCK_SOLID
+typedef ZambMovie Movie;
+typedef ZambPlaybackSummary PlaybackSummary;
+#endif

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct Movie;
+#include "core/movie_names.h"
 
 // Opens every sound track the open flags ask for (lowest first), each into a charged track
 // record; a track that cannot open is left out and does not fail the open.

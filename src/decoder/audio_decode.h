@@ -6,7 +6,7 @@
 
 #include "decoder/bitstream.h"
 
-struct Movie;
+#include "core/movie_names.h"
 
 // The shared scratch buffer holds up to four byte trees of the chunk being decoded.
 inline constexpr std::uint32_t kAudioScratchBytes = 8192;

@@ -5,6 +5,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "core/movie_names.h"
+
 // Kind 1 is the only kind: one linear buffer.
 inline constexpr std::uint8_t kDestinationLinear = 1;
 
@@ -20,7 +22,7 @@ inline constexpr std::uint32_t kColourTableBytes = 256 * sizeof(std::uint16_t);
 // Laid out once by ZambSetDestination, so the painters only add precomputed steps. The
 // change map follows this record in the same allocation; a 16-bit destination's colour
 // table is the allocation's last 512 bytes.
-struct Destination {
+struct ZambDestination {
     std::uint8_t Kind;
     std::uint8_t RowDoubling;  // each decoded row goes to two consecutive output rows
     std::uint8_t PixelFormat;  // kFormat8, kFormat555 or kFormat565

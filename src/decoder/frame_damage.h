@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 // What the movie's trees can be trusted for, found once after the open.
 struct TreeFaults {

@@ -606,6 +606,7 @@ ZambError ZambDecoderNextFrame(ZambDecoder* decoder) {
 ZambError ZambDecoderSeek(ZambDecoder* decoder, std::uint32_t frame) {
     if (decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
     if (frame >= decoder->movie.FrameCount) return ZAMBERR_NO_FRAME;
+    decoder->index.wanted = true;  // a program that seeks once is likely to seek again
     std::uint64_t due[ZAMB_MAX_TRACKS] = {};
     const bool timed = SoundDueAt(decoder, frame, due);
     if (!timed) std::fill(due, due + ZAMB_MAX_TRACKS, UINT64_MAX);
@@ -655,6 +656,7 @@ ZambError ZambDecoderGetLastError(const ZambDecoder* decoder, ZambErrorInfo* inf
 
 ZambError ZambDecoderBuildIndex(ZambDecoder* decoder) {
     if (decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    decoder->index.wanted = true;
     const bool hadFrame = decoder->frameCurrent && !decoder->damaged;
     const std::uint32_t back = VisibleFrameNumber(decoder);
     Restart(decoder);

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "core/movie_names.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 // A block from the library allocator that the handle owns; empty until Reserve succeeds.
 struct OwnedBytes {
@@ -57,7 +57,10 @@ struct Snapshot {
 // they are kept raw, exactly that far apart; otherwise they are packed and spaced by what
 // they turn out to cost, never closer than `spacing`.
 struct SeekIndex {
-    std::size_t budget = 0;     // bytes the index may take, its records and scratch included
+    std::size_t budget = 0;  // bytes the index may take, its records and scratch included
+    // Asked for: by a seek, a build or a budget of the caller's. Until then no snapshot is
+    // taken, so a program that only plays forward pays nothing for seeking it never does.
+    bool wanted = false;
     bool planned = false;       // spacing and form chosen (on the first snapshot due)
     bool packed = false;        // pictures packed (snapshot_pack.h)
     std::uint32_t spacing = 0;  // 0 when no snapshot fits at all

@@ -31,8 +31,11 @@ void PutWord(std::uint8_t* at, std::uint32_t value) {
     for (int b = 0; b < 4; ++b) at[b] = static_cast<std::uint8_t>(value >> (8 * b));
 }
 
+// Nothing to read is never passed on: the caller's reader may write through the buffer
+// unconditionally, and an empty block has none.
 bool ReadAt(const ZambReader& in, std::uint64_t offset, void* buffer, std::size_t size) {
     if (offset > in.Size || size > in.Size - offset) return false;
+    if (size == 0) return true;
     if (in.Seek(in.Opaque, offset) != 0) return false;
     return in.Read(in.Opaque, buffer, size) == size;
 }
@@ -374,9 +377,10 @@ ZambError ZambDecoderGetFrameDamage(const ZambDecoder* decoder, ZambFrameDamage*
     ZambFrameDamage facts{};
     if (checks.pictureRead) {
         facts.PictureRanOut = checks.ranOut ? 1 : 0;
+        // A tree the picture never took a value from made up nothing in it.
         facts.TreesRead = checks.treesRead;
-        facts.AbsentTrees = checks.absentTrees;
-        facts.ShortTrees = checks.shortTrees;
+        facts.AbsentTrees = checks.absentTrees & checks.treesRead;
+        facts.ShortTrees = checks.shortTrees & checks.treesRead;
         CopyReason(PictureDamage(checks), facts.Reason);
     }
     std::memcpy(damage, &facts, std::min(size, sizeof facts));

@@ -136,7 +136,7 @@ void TakeSnapshot(ZambDecoder* decoder) {
     const std::uint32_t frame = movie.FrameNumber;
     // Only first-pass frames whose sound positions are known: a seek resuming from one must
     // find exactly what decoding from frame 0 would have left, and know where its sound is.
-    if (decoder->index.budget == 0 || !decoder->firstPass || frame == 0 ||
+    if (!decoder->index.wanted || decoder->index.budget == 0 || !decoder->firstPass || frame == 0 ||
         frame >= movie.FrameCount || frame >= decoder->positionsKnown || !PlanIndex(decoder))
         return;
     SeekIndex& index = decoder->index;
@@ -180,8 +180,10 @@ void ReleaseIndex(ZambDecoder* decoder) {
     index.records.Release();
     index.scratch.Release();
     const std::size_t budget = index.budget;
+    const bool wanted = index.wanted;
     index = SeekIndex{};
     index.budget = budget;
+    index.wanted = wanted;
 }
 
 extern "C" {
@@ -191,6 +193,7 @@ ZambError ZambDecoderSetIndexBudget(ZambDecoder* decoder, std::size_t bytes) {
     // The snapshots are spaced for the budget they were planned with: a new one starts over.
     ReleaseIndex(decoder);
     decoder->index.budget = bytes;
+    decoder->index.wanted = true;
     return ZAMBERR_NONE;
 }
 

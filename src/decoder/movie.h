@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
+#include "core/movie_names.h"
 #include "decoder/limits.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 // Library-wide values that ZambOpen picks up (ZambSetReadSpeed, ZambSetFrameRate).
 struct DecoderSettings {

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-struct Movie;
+#include "core/movie_names.h"
 
 // Milliseconds until ZambWait will let the next frame through (rounded up, 0 when it is
 // due now), or 0xFFFFFFFF when that hangs on nothing a clock can tell: the frame is already

@@ -9,8 +9,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/movie_names.h"
 #include "decoder/streams.h"
-#include "zambrel/movie.h"
 
 // How many blocks a type word's run covers, by bits 2-7 of the word.
 inline constexpr std::uint16_t RunLengthTable[64] = {

@@ -31,6 +31,8 @@ ZambReader ReaderOf(const Movie* movie) {
 }  // namespace
 
 std::uint32_t SourceRead(Movie* movie, void* buffer, std::uint32_t count) {
+    // A caller's reader is never asked for nothing: the buffer of an empty block may be null.
+    if (count == 0) return 0;
     const ZambReader reader = ReaderOf(movie);
     const std::size_t got = reader.Read(reader.Opaque, buffer, count);
     // A reader that claims more than it was asked for has not filled the rest.

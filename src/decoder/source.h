@@ -9,8 +9,8 @@
 
 #include <cstdint>
 
+#include "core/movie_names.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 // A handle's movie is marked in its open flags by ZAMB_USER_RECORD without ZAMB_FILE_HANDLE,
 // a pair ZambOpen never keeps (it refuses to open with it), so the two kinds cannot be

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 namespace {
 

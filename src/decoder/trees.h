@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/movie_names.h"
 #include "decoder/bitstream.h"
 
 enum TreeIndex : int { PATTERN_TREE = 0, COLOUR_TREE = 1, FULL_TREE = 2, TYPE_TREE = 3 };
@@ -45,7 +46,7 @@ struct RecentValues {
 
 // One allocation per movie: this fixed part, then the four node arrays in tree order, each
 // as long as the header's size for that tree (4 bytes per node plus three spare nodes).
-struct TreeBlock {
+struct ZambTreeBlock {
     std::uint32_t Sizes[kTreeCount];
     std::uint32_t PatternLookup[kLargeLookupEntries];
     std::uint32_t ColourLookup[kLargeLookupEntries];

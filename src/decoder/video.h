@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "core/movie_names.h"
 #include "decoder/destination.h"
 #include "decoder/trees.h"
-#include "zambrel/movie.h"
 
 struct ChunkReading;
 

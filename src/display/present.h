@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
+#include "core/movie_names.h"
 #include "display/display.h"
 #include "platform/win32.h"
-#include "zambrel/movie.h"
 
 // A present's result when it drew the whole picture, so the frame needs no more rectangles.
 inline constexpr std::uint32_t kPresentedWhole = 256;

@@ -7,11 +7,11 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/movie_names.h"
 #include "encoder/audio_chunk.h"
 #include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
 #include "encoder/video_coder.h"
-#include "zambrel/movie.h"
 
 namespace zambrel::encoder {
 namespace {

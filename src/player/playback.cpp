@@ -8,13 +8,14 @@
 #include <cstdio>
 #include <string>
 
+#include "core/movie_names.h"
+#include "decoder/frame_damage.h"
+#include "decoder/pacing.h"
 #include "display/display.h"
 #include "display/keys.h"
 #include "display/modes.h"
 #include "display/present.h"
 #include "display/window.h"
-#include "decoder/frame_damage.h"
-#include "decoder/pacing.h"
 #include "platform/win32.h"
 #include "player/argument_names.h"
 #include "player/damage_report.h"
@@ -27,7 +28,6 @@
 #include "sound/directsound.h"
 #include "sound/played_out.h"
 #include "sound/track.h"
-#include "zambrel/movie.h"
 
 namespace {
 

@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <string>
 
+#include "core/movie_names.h"
 #include "platform/win32.h"
-#include "zambrel/movie.h"
 
 // Disabled-key bits of DisableControls.
 constexpr std::int32_t kDisablePause = 1;

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 // Written by the playback loop as each movie is closed; FramesPlayed is 0 until a movie
 // has played.

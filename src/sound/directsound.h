@@ -8,7 +8,7 @@
 
 #include "platform/win32.h"
 
-struct SoundTrack;
+#include "core/movie_names.h"
 
 // Installs this driver for /Z, loading DSOUND.DLL. `object` is a DirectSound object to use
 // (the caller keeps it), or none to have one created at the first track open. When a driver

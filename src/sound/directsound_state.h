@@ -8,7 +8,7 @@
 
 #include "platform/win32.h"
 
-struct SoundTrack;
+#include "core/movie_names.h"
 
 using DirectSoundCreateFunction = HRESULT(WINAPI*)(LPCGUID, LPDIRECTSOUND*, LPUNKNOWN);
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct SoundTrack;
+#include "core/movie_names.h"
 
 // Bits of the movie's open flags, as SoundOpenTrack receives them, that ask for a track
 // whose pan or volume can be changed. The DirectSound driver reads them, because its

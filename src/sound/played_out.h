@@ -3,7 +3,7 @@
 // lets the end of a movie's sound play before closing the movie.
 #pragma once
 
-struct SoundTrack;
+#include "core/movie_names.h"
 
 // True once the track's ring holds nothing the driver would still take (less than a sample frame)
 // and the device has played all that it was given. The caller keeps servicing the sound

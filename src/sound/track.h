@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "core/movie_names.h"
 #include "platform/win32.h"
 
 // The wave-output driver's part of the record.
@@ -45,7 +46,7 @@ union SoundDriverArea {
     std::uintptr_t Words[13];
 };
 
-struct SoundTrack {
+struct ZambSoundTrack {
     std::uint8_t* RingStart;
     std::uint8_t* RingEnd;    // RingStart + RingSize
     std::uint8_t* RingRead;   // driver: next byte to play

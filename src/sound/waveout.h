@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct SoundTrack;
+#include "core/movie_names.h"
 
 bool WaveOutOpenTrack(SoundTrack* track, std::uint32_t openFlags);
 void WaveOutCloseTrack(SoundTrack* track);

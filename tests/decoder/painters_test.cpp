@@ -6,8 +6,8 @@
 #include <deque>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "decoder/painters.h"
-#include "zambrel/movie.h"
 
 namespace scripted {
 

@@ -7,9 +7,9 @@
 #include <string>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "encoder/writer.h"
 #include "test_movies.h"
-#include "zambrel/movie.h"
 
 namespace video_test {
 

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "display/present.h"
 #include "display/window.h"
 #include "display_fixture.h"
 #include "encoder/writer.h"
 #include "platform/standin/kernel/seams.h"
-#include "zambrel/movie.h"
 
 namespace {
 

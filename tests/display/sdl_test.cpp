@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "display/display.h"
 #include "display/present.h"
 #include "display/window.h"
@@ -15,7 +16,6 @@
 #include "platform/standin/gui/desktop_seams.h"
 #include "platform/standin/kernel/seams.h"
 #include "platform/win32.h"
-#include "zambrel/movie.h"
 
 // Xlib names a type Display too; the system's record is reached only through its header.
 #ifdef ZAMBREL_HAVE_X11

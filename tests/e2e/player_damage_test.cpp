@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "encoder/writer.h"
 #include "player_run.h"
 #include "test_movies.h"
-#include "zambrel/movie.h"
 
 namespace zambrel::testing {
 namespace {

@@ -7,9 +7,9 @@
 #include <cstring>
 #include <random>
 
+#include "core/movie_names.h"
 #include "encoder/writer.h"
 #include "test_movies.h"
-#include "zambrel/movie.h"
 
 namespace zambrel::encoder {
 namespace {

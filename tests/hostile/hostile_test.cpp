@@ -16,10 +16,10 @@
 #include <string>
 #include <vector>
 
-#include "movie_bytes.h"
+#include "core/movie_names.h"
 #include "decoder/trees.h"
 #include "encoder/writer.h"
-#include "zambrel/movie.h"
+#include "movie_bytes.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 
 int main(int argc, char** argv) {
     if (argc != 2 && !(argc == 3 && strcmp(argv[2], "sound") == 0)) return 2;
-    Movie* movie = ZambOpen(argv[1], argc == 3 ? ZAMB_TRACK0 : 0, 0xFFFFFFFFu);
+    ZambMovie* movie = ZambOpen(argv[1], argc == 3 ? ZAMB_TRACK0 : 0, 0xFFFFFFFFu);
     if (!movie) return 1;
     unsigned char* picture = calloc((size_t)movie->Width * movie->Height, 1);
     ZambSetDestination(movie, 0, 0, (int32_t)movie->Width, (int32_t)movie->Height, picture, 0);

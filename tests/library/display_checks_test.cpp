@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "movie_kinds.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace {
 
@@ -170,10 +170,12 @@ TEST(Display, FiveFiveFivePicturesRunBottomUpOnRequest) {
 struct MemoryInput {
     const Bytes* bytes;
     std::size_t position;
+    int nullBuffers = 0;  // a caller's reader may write through any buffer it is given
 };
 
 std::size_t ReadInput(void* opaque, void* buffer, std::size_t size) {
     auto* in = static_cast<MemoryInput*>(opaque);
+    if (buffer == nullptr) in->nullBuffers += 1;
     const std::size_t count = std::min(size, in->bytes->size() - in->position);
     if (count != 0) std::memcpy(buffer, in->bytes->data() + in->position, count);
     in->position += count;
@@ -220,6 +222,8 @@ struct Checked {
             ZambFrameDamage damage{};
             ZambDecoderGetFrameDamage(decoder, &damage, sizeof damage);
             if (damage.Reason[0] != 0) found.push_back(damage.Reason);
+            if ((damage.AbsentTrees | damage.ShortTrees) & ~damage.TreesRead)
+                found.push_back("trees named that the picture did not read");
         }
         return found;
     }
@@ -287,6 +291,19 @@ TEST(Checks, WriterMoviesAreWholeAndCutOnesOpenAsTheirWholeFrames) {
     EXPECT_GT(refusedButForTheCheck, 0) << "no movie took the whole frames' way in";
     const Bytes nothing;
     EXPECT_EQ(Checked(nothing).decoder, nullptr);
+}
+
+// A header that stores no tree data at all: the checks read nothing for the trees, and the
+// caller's reader never sees a null buffer, whatever the open then decides.
+TEST(Checks, AnEmptyTreeBlockIsNeverReadIntoNothing) {
+    for (const library_test::MovieKind& kind : library_test::AllMovieKinds()) {
+        SCOPED_TRACE(kind.name);
+        Bytes bytes = library_test::Write(kind.recipe);
+        PutWord(bytes, 52, 0);
+        Checked checked(bytes);
+        if (checked.decoder != nullptr) checked.Damage();
+        EXPECT_EQ(checked.input.nullBuffers, 0);
+    }
 }
 
 // The first frame with a sound chunk of a delta-coded track, and that chunk's first byte.

@@ -9,11 +9,14 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "zambrel/decoder.h"
 
 namespace {
 
@@ -43,8 +46,30 @@ std::set<std::string> SymbolNames(const std::string& nmArguments, const std::str
     return names;
 }
 
+// The library's exported operations, each with the version node nm names after "@@" (the
+// nodes themselves, absolute symbols of their own, are left out).
+std::map<std::string, std::string> VersionedExports(const std::string& file) {
+    std::map<std::string, std::string> exports;
+    for (const std::string& symbol : SymbolNames("-D --defined-only '" + file + "'")) {
+        const std::size_t at = symbol.find('@');
+        if (symbol.rfind("ZAMBREL_", 0) == 0) continue;
+        exports[symbol.substr(0, at)] =
+            at == std::string::npos ? "" : symbol.substr(symbol.find_first_not_of('@', at));
+    }
+    return exports;
+}
+
 std::set<std::string> DefinedDynamicSymbols(const std::string& file) {
-    return SymbolNames("-D --defined-only '" + file + "'");
+    std::set<std::string> names;
+    for (const auto& [name, node] : VersionedExports(file)) names.insert(name);
+    return names;
+}
+
+std::string FileText(const std::string& path) {
+    std::ifstream in(path);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 // Every operation a public header marks for export.
@@ -68,6 +93,111 @@ TEST(Exports, ExactlyThePublicOperations) {
     const std::set<std::string> declared = DeclaredOperations(ZAMBREL_PUBLIC_HEADERS);
     ASSERT_EQ(declared.size(), 13u + 14u + 30u);  // the system's decoder, the blitter, embedding
     EXPECT_EQ(exported, declared);
+}
+
+bool Prefixed(const std::string& name) {
+    return name.rfind("ZAMB", 0) == 0 || name.rfind("Zamb", 0) == 0 ||
+           name.rfind("zambrel", 0) == 0;
+}
+
+// The compiler's view of a header (`-dM`: its macros; `-E -P`: its code), behind the C
+// headers it includes, which the baseline without the header holds as well.
+std::string Preprocessed(const std::string& header, const char* mode) {
+    const std::string command = std::string("cc -std=c99 ") + mode +
+                                " -x c -include stddef.h -include stdint.h " +
+                                (header.empty() ? "" : "-include '" + header + "' ") + "/dev/null";
+    std::string text;
+    for (const std::string& line : OutputLines(command)) text += line;
+    return text;
+}
+
+// Macros, then tags and type names, that the text defines.
+std::set<std::string> DefinedNames(const std::string& header) {
+    static const std::regex macro(R"(#define (\w+))");
+    static const std::regex tag(R"(\b(?:struct|enum|union)\s+(\w+))");
+    static const std::regex typeName(R"(\btypedef\b[^;{]*(?:\{[^}]*\})?[^;]*?\b(\w+)\s*;)");
+    std::set<std::string> names;
+    const std::string macros = Preprocessed(header, "-E -dM");
+    const std::string code = Preprocessed(header, "-E -P");
+    for (const auto& [text, pattern] :
+         {std::pair{&macros, &macro}, {&code, &tag}, {&code, &typeName}})
+        for (std::sregex_iterator it(text->begin(), text->end(), *pattern), end; it != end; ++it)
+            names.insert((*it)[1]);
+    return names;
+}
+
+// An embedding program's own names never meet the headers' (an engine's BLOCK_SKIP enum, its
+// class Movie): every macro, tag and type name a header adds carries the library's prefix,
+// in the headers as they are now and as they grow.
+TEST(Exports, HeadersAddOnlyPrefixedNames) {
+    const std::set<std::string> before = DefinedNames("");
+    ASSERT_TRUE(before.count("int32_t") && before.count("INT32_MAX")) << "the compiler was not run";
+    int headers = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(ZAMBREL_PUBLIC_HEADERS)) {
+        SCOPED_TRACE(entry.path().string());
+        ++headers;
+        const std::set<std::string> after = DefinedNames(entry.path().string());
+        EXPECT_TRUE(after.count("ZAMBREL_PUBLIC")) << "the header was not read";
+        for (const std::string& name : after) {
+            if (!before.count(name)) {
+                EXPECT_TRUE(Prefixed(name)) << name;
+            }
+        }
+    }
+    EXPECT_GE(headers, 4);
+}
+
+// Each operation under the node of the release that added it, alike in the version script,
+// the built library and the Debian symbols file; the symbols file asks of each at least the
+// release of its node, and the newest node is this release's.
+TEST(Exports, VersionNodesAgreeWithTheScriptAndTheSymbolsFile) {
+    std::map<std::string, std::string> script;
+    const std::string map = FileText(ZAMBREL_VERSION_SCRIPT);
+    const std::regex node(R"((ZAMBREL_\d+\.\d+)\s*\{([^}]*)\})"), name(R"(\b(Zamb\w+)\s*;)");
+    for (std::sregex_iterator n(map.begin(), map.end(), node), end; n != end; ++n) {
+        const std::string body = (*n)[2];
+        for (std::sregex_iterator it(body.begin(), body.end(), name); it != end; ++it)
+            script[(*it)[1]] = (*n)[1];
+    }
+    std::map<std::string, std::string> symbols, minimum;
+    std::set<std::string> nodesListed;
+    const std::string listed = FileText(ZAMBREL_SYMBOLS_FILE);
+    const std::regex entry(R"(\n ([\w.]+)@(ZAMBREL_(\d+\.\d+)) (\d+\.\d+)\.\d+)");
+    for (std::sregex_iterator it(listed.begin(), listed.end(), entry), end; it != end; ++it) {
+        if ((*it)[1] == (*it)[2]) {
+            nodesListed.insert((*it)[2]);
+            EXPECT_EQ((*it)[3], (*it)[4]) << "node " << (*it)[2] << " is of its own release";
+            continue;
+        }
+        symbols[(*it)[1]] = (*it)[2];
+        // Versions 0.x compare as text while the minor stays one digit.
+        EXPECT_GE((*it)[4].str(), (*it)[3].str()) << (*it)[1] << " asks less than its node";
+    }
+    const std::map<std::string, std::string> library = VersionedExports(ZAMBREL_LIBRARY_FILE);
+    EXPECT_EQ(library, script);
+    EXPECT_EQ(symbols, script);
+    std::set<std::string> nodes;
+    for (const auto& [operation, version] : script) nodes.insert(version);
+    EXPECT_EQ(nodesListed, nodes);
+    EXPECT_EQ(std::count_if(script.begin(), script.end(),
+                            [](const auto& e) { return e.second == "ZAMBREL_0.1"; }),
+              44);
+    const std::string release =
+        std::to_string(ZAMBREL_VERSION_MAJOR) + "." + std::to_string(ZAMBREL_VERSION_MINOR);
+    EXPECT_EQ(*nodes.rbegin(), "ZAMBREL_" + release);
+}
+
+// One version everywhere it is written: the headers, the library, the build, the Debian
+// changelog.
+TEST(Exports, OneVersionEverywhere) {
+    const std::string header = std::to_string(ZAMBREL_VERSION_MAJOR) + "." +
+                               std::to_string(ZAMBREL_VERSION_MINOR) + "." +
+                               std::to_string(ZAMBREL_VERSION_PATCH);
+    EXPECT_EQ(header, ZAMBREL_PROJECT_VERSION);
+    EXPECT_EQ(ZambVersionString(), header);
+    EXPECT_EQ(ZambVersion(), ZAMBREL_VERSION);
+    const std::string changelog = FileText(ZAMBREL_DEBIAN_CHANGELOG);
+    EXPECT_EQ(changelog.substr(0, changelog.find(')') + 1), "zambrel (" + header + ")");
 }
 
 TEST(Exports, NeedOnlyTheCAndCxxRuntimes) {

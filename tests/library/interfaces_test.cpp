@@ -13,13 +13,13 @@
 
 #include <unistd.h>
 
+#include "core/movie_names.h"
 #include "movie_kinds.h"
-#include "test_movies.h"
 #include "sound/driver.h"
 #include "sound/seams.h"
 #include "sound/track.h"
+#include "test_movies.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace {
 
@@ -428,6 +428,22 @@ TEST(SeekIndex, SeeksGiveWhatDecodingFromTheStartGives) {
             ZambDecoderClose(decoder);
         }
     }
+}
+
+// A program that only plays forward keeps no index, however long it plays; its first seek
+// asks for one, and from then on the index fills as frames are decoded.
+TEST(SeekIndex, IsKeptOnlyOnceAProgramSeeks) {
+    const library_test::MovieKind kind = LeadingSoundKinds().front();
+    const Bytes bytes = library_test::Write(kind.recipe);
+    const auto count = static_cast<std::uint32_t>(kind.recipe.pictures.size());
+    ASSERT_GE(count, 4u);
+    ZambDecoder* decoder = nullptr;
+    ASSERT_EQ(ZambDecoderOpenMemory(bytes.data(), bytes.size(), ZAMBOPEN_LOOP, &decoder), 0);
+    for (std::uint32_t f = 0; f < 2 * count; ++f) ASSERT_EQ(ZambDecoderNextFrame(decoder), 0);
+    EXPECT_EQ(ZambDecoderIndexBytes(decoder), 0u) << "an index nobody asked for";
+    ASSERT_EQ(ZambDecoderSeek(decoder, count - 1), ZAMBERR_NONE);
+    EXPECT_GT(ZambDecoderIndexBytes(decoder), 0u) << "the seek's way to its target";
+    ZambDecoderClose(decoder);
 }
 
 // Pictures that pack small at first and not at all later: the index, spaced for the first

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
 #include <thread>
 #include <vector>
 
 #include "movie_kinds.h"
 #include "zambrel/decoder.h"
+#include "zambrel/movie.h"
 
 namespace {
 
@@ -76,6 +80,37 @@ TEST(Threads, HandlesOnTwoThreadsDecodeWhatEachDecodesAlone) {
                     << "thread " << t << ", " << kinds[which].name;
             }
     }
+}
+
+// The player's interface belongs to the thread whose movies are open: another thread's open
+// is refused instead of racing it over the process-wide sound state, and once the last
+// movie is closed any thread may take the interface over.
+TEST(Threads, ThePlayersInterfaceRefusesASecondThreadWhileAMovieIsOpen) {
+    const Bytes bytes = library_test::Write(library_test::AllMovieKinds().front().recipe);
+    const std::string path = ::testing::TempDir() + "zambrel_threads_test.zmb";
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()),
+               static_cast<std::streamsize>(bytes.size()));
+    auto openElsewhere = [&path] {
+        bool opened = false;
+        std::thread([&] {
+            ZambMovie* movie = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
+            opened = movie != nullptr;
+            ZambClose(movie);
+        }).join();
+        return opened;
+    };
+    ZambMovie* first = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(openElsewhere());
+    ZambMovie* second = ZambOpen(path.c_str(), 0, 0xFFFFFFFFu);  // the owner may open more
+    EXPECT_NE(second, nullptr);
+    ZambClose(first);
+    EXPECT_FALSE(openElsewhere()) << "one movie is still open";
+    ZambClose(second);
+    EXPECT_TRUE(openElsewhere());
+    EXPECT_TRUE(openElsewhere()) << "the other thread closed its movie and let go";
+    std::remove(path.c_str());
 }
 
 }  // namespace

@@ -146,3 +146,167 @@ def test_seeks_through_the_index_give_the_frames_iteration_gives(movies):
             assert movie.build_index() > 0 or len(expected) < 2
             for number in reversed(range(len(expected))):
                 assert np.array_equal(movie.seek(number).indices, expected[number])
+
+
+def hostile_copies(whole, count, seed):
+    """Seeded damage of every kind a file meets: cuts, bytes overwritten in the header and
+    tables, and runs of noise over the frames."""
+    chooser = random.Random(seed)
+    for _ in range(count):
+        copy = bytearray(whole)
+        kind = chooser.randrange(3)
+        if kind == 0:
+            copy = copy[:chooser.randrange(len(copy))]
+        else:
+            start = chooser.randrange(104) if kind == 1 else chooser.randrange(len(copy))
+            for at in range(start, min(len(copy), start + chooser.randrange(1, 24))):
+                copy[at] = chooser.randrange(256)
+        yield bytes(copy)
+
+
+def decode_everything(source):
+    with zambrel.open(source) as movie:
+        for frame in movie:
+            frame.rgb()
+            for track in movie.info.tracks:
+                if track.decoded:
+                    frame.sound(track.number)
+        if len(movie):
+            movie[len(movie) // 2]
+
+
+def test_hostile_movies_raise_only_zambrel_errors_through_every_source(movies, tmp_path):
+    """Whatever the damage, every way in either decodes or raises zambrel.Error: never a
+    numpy error, an IndexError or a crash."""
+    outcomes = set()
+    for number, copy in enumerate(hostile_copies(movies[1].read_bytes(), 60, 3)):
+        path = tmp_path / f"hostile{number}.zmb"
+        path.write_bytes(copy)
+        for source in (path, copy, memoryview(copy)):
+            try:
+                decode_everything(source)
+                outcomes.add("decoded")
+            except zambrel.Error as error:
+                assert isinstance(error.reason, str) and error.code < 0
+                outcomes.add(type(error).__name__)
+        with open(path, "rb") as file:
+            try:
+                decode_everything(file)
+            except zambrel.Error:
+                pass
+    assert {"decoded", "DamagedError"} <= outcomes
+
+
+def test_errors_are_also_the_builtin_kinds(tmp_path, movies):
+    with pytest.raises(OSError) as missing:
+        zambrel.open(tmp_path / "missing.zmb")
+    assert isinstance(missing.value, zambrel.ReadError) and missing.value.code == -3
+    assert str(missing.value) == missing.value.reason
+    with pytest.raises(ValueError) as text:
+        zambrel.open(b"this is not a movie, only some text" * 10)
+    assert isinstance(text.value, zambrel.NotAMovieError)
+    demo = Path(os.environ["ZAMBREL_DEMO"]).read_bytes()
+    with zambrel.open(demo[: len(demo) // 2]) as cut, pytest.raises(ValueError) as damage:
+        list(cut)
+    assert isinstance(damage.value, zambrel.DamagedError) and damage.value.frame is not None
+    assert str(damage.value).startswith(f"frame {damage.value.frame}: ")
+
+
+def test_movies_index_and_decode_into_the_callers_array(movies):
+    for path in movies:
+        with zambrel.open(path) as movie:
+            expected = list(reference_frames(path, movie.info))
+            assert len(movie) == len(expected)
+            for number in (len(movie) - 1, 0, -1, len(movie) // 2):
+                frame = movie[number]
+                assert frame.number == number % len(movie)
+                assert np.array_equal(frame.indices, expected[number][1])
+            out = np.zeros((movie.info.height, movie.info.width), np.uint8)
+            assert movie.picture(out) is out
+            assert np.array_equal(out, expected[len(movie) // 2][1])
+            colours = movie.picture(rgb=True)
+            assert np.array_equal(colours, expected[len(movie) // 2][0][out])
+            with pytest.raises(IndexError):
+                movie[len(movie)]
+            with pytest.raises(ValueError):
+                movie.picture(np.zeros((2, 2), np.uint8))
+
+
+def test_sound_queued_after_a_seek_starts_at_the_sample_due(movies):
+    checked = 0
+    for path in movies:
+        with zambrel.open(path) as movie:
+            info = movie.info
+            whole = {t.number: movie.sound(t.number) for t in info.tracks if t.decoded}
+            if info.frame_duration == 0 or not whole:
+                continue
+            target = len(movie) // 2
+            movie.seek(target)
+            for number, sound in whole.items():
+                queued = movie.queued_sound(number)
+                due = int(target * info.frame_duration * sound.rate)
+                assert queued.position == due, (path.name, number)
+                assert np.array_equal(queued, sound[due:due + len(queued)])
+                assert len(queued) > 0
+                checked += 1
+    assert checked > 0
+
+
+def test_other_threads_run_while_a_movie_decodes():
+    """The interpreter lock is let go around decoding: while one thread is inside a long
+    seek, another thread's Python code runs. Held, no count could move during a call."""
+    import sys
+    import threading
+    import time
+
+    demo = Path(os.environ["ZAMBREL_DEMO"]).read_bytes()
+    count, stop = [0], threading.Event()
+
+    def counting():
+        while not stop.is_set():
+            count[0] += 1
+            time.sleep(0.0002)  # lets go of the lock, so the seeking thread never waits
+
+    # A long switch interval: the lock changes hands only when a thread lets go of it, as the
+    # counter does in each sleep and a seek must.
+    interval = sys.getswitchinterval()
+    sys.setswitchinterval(5.0)
+    counter = threading.Thread(target=counting)
+    counter.start()
+    moved = 0
+    try:
+        # Without an index each seek to the end decodes the whole movie in one call.
+        with zambrel.open(demo, index_budget=0) as movie:
+            decoder = movie._decoder  # the native call alone: numpy lets go of the lock too
+            for _ in range(40):
+                decoder.seek(0)
+                before = count[0]
+                decoder.seek(len(movie) - 1)
+                moved += count[0] > before
+    finally:
+        stop.set()
+        counter.join()
+        sys.setswitchinterval(interval)
+    assert moved >= 20
+
+
+def test_the_documented_examples_pass_strict_type_checks(tmp_path):
+    """The package's stubs against the examples of docs/python.md, as a user's checker sees
+    them (the PIL of the tutorial may be missing here: only its import is let go)."""
+    pytest.importorskip("mypy")
+    import re
+    import sys
+
+    page = Path(__file__).resolve().parents[2] / "docs" / "python.md"
+    examples = re.findall(r"```python\n(.*?)```", page.read_text(), re.S)
+    assert len(examples) >= 3
+    for number, example in enumerate(examples):
+        (tmp_path / f"example{number}.py").write_text(example)
+    # An installed package is found as the interpreter finds it; a build tree's is named.
+    package = Path(zambrel.__file__).resolve().parents[1]
+    installed = package.name in ("site-packages", "dist-packages")
+    env = {**os.environ, **({} if installed else {"MYPYPATH": str(package)})}
+    result = subprocess.run([sys.executable, "-m", "mypy", "--strict", "--ignore-missing-imports",
+                             "--no-incremental", *map(str, sorted(tmp_path.glob("*.py")))],
+                            env=env, capture_output=True, text=True)
+    assert result.returncode == 0, result.stdout + result.stderr

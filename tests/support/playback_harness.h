@@ -6,8 +6,8 @@
 #include <cstdint>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "platform/standin/audio/seams.h"
-#include "zambrel/movie.h"
 
 namespace zambrel::testing {
 

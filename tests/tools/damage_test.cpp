@@ -13,11 +13,11 @@
 #include <string>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "encoder/writer.h"
-#include "test_movies.h"
 #include "file_bytes.h"
 #include "run_tool.h"
-#include "zambrel/movie.h"
+#include "test_movies.h"
 
 namespace fs = std::filesystem;
 using zambrel::testing::ReadFileBytes;

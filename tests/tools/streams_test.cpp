@@ -17,10 +17,10 @@
 #include <thread>
 #include <vector>
 
-#include "file_bytes.h"
+#include "core/movie_names.h"
 #include "encoder/writer.h"
+#include "file_bytes.h"
 #include "run_tool.h"
-#include "zambrel/movie.h"
 
 namespace fs = std::filesystem;
 using zambrel::testing::ReadFileBytes;

@@ -11,12 +11,12 @@
 #include <vector>
 
 #include "command.h"
+#include "core/movie_names.h"
 #include "encoder/rate.h"
 #include "movie_file.h"
 #include "output.h"
 #include "rate_plot.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace zmbtool {
 namespace {

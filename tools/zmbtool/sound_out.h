@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "core/movie_names.h"
 #include "output.h"
 #include "wav_out.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
 
 namespace zmbtool {
 

@@ -15,8 +15,8 @@
 #include <utility>
 #include <cstring>
 
+#include "core/movie_names.h"
 #include "yuv.h"
-#include "zambrel/movie.h"
 
 #ifndef ZMBTOOL_VERSION
 #define ZMBTOOL_VERSION "unknown"

@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // ZambOpen and ZambClose: the system's own interface opens the movie's file itself, by name
 // or through the caller's handle, and has the core read it with the platform's services.
+#include <atomic>
 #include <cstdint>
 #include <cstring>
 
@@ -83,10 +84,7 @@ void CloseFileIfDone(const MovieFile& file, const Movie* movie) {
     if (movie == nullptr || movie->FileHandle == kClosedFile) CloseHandle(file.handle);
 }
 
-}  // namespace
-
-Movie* ZambOpen(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
-    if (nameOrHandle == nullptr) return nullptr;
+Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
     InstallPlatformServices();
     // Only this interface opens sound tracks, so only its movies need the blitter's long
     // table builds to keep their sound flowing.
@@ -108,6 +106,39 @@ Movie* ZambOpen(const void* nameOrHandle, std::uint32_t flags, std::uint32_t ext
     return movie;
 }
 
+// This interface's state is process-wide and unlocked, so it belongs to one thread at a
+// time: the thread that opened the movies still open. An open from any other thread is
+// refused rather than left to race that thread over the shared sound state.
+// A thread is told by the address of its own copy of a thread-local, which every platform's
+// compiler gives us (a thread-id type is not available with every thread model).
+thread_local char threadMark;
+std::atomic<const char*> interfaceOwner{nullptr};
+std::atomic<std::uint32_t> openMovies{0};
+
+bool ClaimInterface() {
+    const char* owner = nullptr;
+    return interfaceOwner.compare_exchange_strong(owner, &threadMark) || owner == &threadMark;
+}
+
+// Once no movie is open, any thread may take the interface over.
+void ReleaseInterfaceIfIdle() {
+    if (openMovies.load() == 0) interfaceOwner.store(nullptr);
+}
+
+}  // namespace
+
+Movie* ZambOpen(const void* nameOrHandle, std::uint32_t flags, std::uint32_t extraBuffer) {
+    if (nameOrHandle == nullptr) return nullptr;
+    if (!ClaimInterface()) {
+        DebugText("ZambOpen refused: another thread has movies open\r\n");
+        return nullptr;
+    }
+    Movie* movie = OpenMovie(nameOrHandle, flags, extraBuffer);
+    if (movie != nullptr) openMovies.fetch_add(1);
+    ReleaseInterfaceIfIdle();
+    return movie;
+}
+
 void ZambClose(Movie* movie) {
     if (movie == nullptr) return;
     DebugText("ZambClose: ");
@@ -119,4 +150,6 @@ void ZambClose(Movie* movie) {
     const bool callerHandle = (movie->OpenFlags & ZAMB_FILE_HANDLE) != 0;
     if (movie->FileHandle != kClosedFile && !callerHandle) CloseHandle(movie->FileHandle);
     ReleaseMovie(movie);
+    openMovies.fetch_sub(1);
+    ReleaseInterfaceIfIdle();
 }
