@@ -8,7 +8,7 @@
 #include "player/seek.h"
 
 #include "decoder/movie.h"
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct Movie;
+#include "core/movie_names.h"
 
 // The frames in `milliseconds` of the movie at its pace; at least one.
 std::int64_t FramesIn(const Movie* movie, std::int64_t milliseconds);

@@ -5,7 +5,7 @@
 #include "player/settings.h"
 #include "sound/driver.h"
 #include "sound/track.h"
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-struct Movie;
+#include "core/movie_names.h"
 
 // Steps of a tenth; a step past either end stays there.
 void StepVolume(Movie* movie, int tenths);

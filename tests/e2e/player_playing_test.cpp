@@ -15,7 +15,7 @@
 #include "player_run.h"
 #include "test_movies.h"
 #include "zambrel/decoder.h"
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 namespace zambrel::testing {
 namespace {

@@ -508,7 +508,9 @@ TEST_F(HostileMovies, TheLastFrameMayEndAtTheFileEndButNotPastIt) {
         // as it does when streamed: every frame before it plays.
         const Outcome preloaded = Play(bytes, false, false);
         EXPECT_TRUE(preloaded.opened);
-        if (extra == 101) EXPECT_EQ(preloaded.framesPlayed, last);
+        if (extra == 101) {
+            EXPECT_EQ(preloaded.framesPlayed, last);
+        }
         PlayAllWays(bytes);
     }
 }

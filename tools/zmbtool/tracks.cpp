@@ -364,10 +364,8 @@ int Run(const std::vector<std::string>& args) {
     Rewrite rewrite(source, tracks, replaced);
     OutputFile out;
     if (!out.Open(outPath, &error)) return Fail("tracks: " + error);
-    if (!WriteMovie(source, rewrite, stored, header, out, &error)) {
-        const std::string& failure = FirstWriteFailure();
-        return Fail("tracks: " + (failure.empty() ? error : failure));
-    }
+    if (!WriteMovie(source, rewrite, stored, header, out, &error))
+        return Fail("tracks: " + (out.Failed() ? out.Failure() : error));
     if (!out.Commit(&error)) return Fail("tracks: " + error);
     if (stored == check.stored) return 0;
     std::fprintf(stderr, "zmbtool: tracks: %s: kept its %u whole frames of %u\n", in.c_str(),

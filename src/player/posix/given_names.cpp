@@ -15,7 +15,7 @@
 
 #include "player/argument_names.h"
 #include "platform/standin/kernel/seams.h"
-#include "zambrel/movie.h"
+#include "core/movie_names.h"
 
 namespace {
 
