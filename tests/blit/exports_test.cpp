@@ -18,8 +18,11 @@ std::set<std::string> DynamicSymbols(const std::string& file) {
         std::string text(line);
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
         const auto space = text.rfind(' ');
-        if (space != std::string::npos && space + 2 < text.size() && text[space - 1] == 'T')
-            names.insert(text.substr(space + 1));
+        if (space == std::string::npos || space + 2 >= text.size() || text[space - 1] != 'T')
+            continue;
+        // nm shows a versioned export as NAME@@NODE; the name is what callers look up.
+        const std::string symbol = text.substr(space + 1);
+        names.insert(symbol.substr(0, symbol.find('@')));
     }
     pclose(pipe);
     return names;
