@@ -26,6 +26,7 @@
 
 #include "encoder/writer.h"
 #include "file_bytes.h"
+#include "pattern_movie.h"
 #include "run_tool.h"
 
 namespace fs = std::filesystem;
@@ -161,26 +162,9 @@ class ZmbtoolResume : public ToolFolderTest {
     // second track at ODD_RATE.
     void WriteMovie(const fs::path& path, int seed, std::uint32_t frames, std::uint32_t width,
                     std::uint32_t height, std::uint32_t oddRate = 0) {
-        enc::MovieRecipe recipe;
-        recipe.width = width, recipe.height = height;
-        recipe.frameRate = 10;
-        for (std::uint32_t f = 0; f < frames; ++f) {
-            enc::Picture picture;
-            picture.pixels.resize(std::size_t{width} * height);
-            for (std::size_t i = 0; i < picture.pixels.size(); ++i)
-                picture.pixels[i] = static_cast<std::uint8_t>((i * (seed + 3) + f * 7) % 251);
-            for (int e = 0; e < 256; ++e)
-                for (int c = 0; c < 3; ++c)
-                    picture.palette[e * 3 + c] =
-                        enc::WidenLevel(static_cast<std::uint8_t>((e * (c + 1) + seed) & 63));
-            recipe.pictures.push_back(picture);
-        }
-        enc::SoundTrack& track = recipe.tracks[0];
-        track.present = true, track.sampleRate = 11025;
-        for (std::uint32_t i = 0; i < frames * 1102; ++i)
-            track.samples.push_back(static_cast<std::uint8_t>(128 + (i * (seed + 1)) % 64));
+        enc::MovieRecipe recipe = zambrel::test::PatternRecipe(seed, frames, width, height);
         // A frame's worth with each frame, as a player takes it.
-        track.chunkBytes.assign(frames, 1102);
+        recipe.tracks[0].chunkBytes.assign(frames, 1102);
         if (oddRate != 0) {
             enc::SoundTrack& odd = recipe.tracks[1];
             odd.present = true, odd.sampleRate = oddRate;
