@@ -36,13 +36,8 @@ std::vector<std::string> LinesStartingWith(const std::string& output, const std:
 // Stills with uncompressed sound: too large to be preloaded, so a cut copy plays its whole
 // frames and stops at the first one it cannot read.
 std::vector<std::uint8_t> StreamedMovie(int frames, std::int32_t periodCode) {
-    encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(frames, periodCode);
-    recipe.tracks[0].present = true;
-    recipe.tracks[0].sampleRate = 11025;
-    recipe.tracks[0].compressed = false;
-    for (int i = 0; i < frames * 110; ++i)
-        recipe.tracks[0].samples.push_back(static_cast<std::uint8_t>(i * 37 % 251));
-    encoder::WriteResult written = encoder::WriteMovie(recipe);
+    encoder::WriteResult written =
+        encoder::WriteMovie(test_movies::StreamedStillsRecipe(frames, periodCode));
     EXPECT_TRUE(written.ok) << written.error;
     return written.bytes;
 }

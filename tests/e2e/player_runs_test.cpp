@@ -141,13 +141,8 @@ TEST(PlayerRuns, ExitStatusesAndTheLinuxCommandLine) {
 
 // Stills with uncompressed sound: large enough to be read through the ring, not preloaded.
 std::vector<std::uint8_t> StreamedMovie(int frames) {
-    encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(frames, kFastPeriod);
-    recipe.tracks[0].present = true;
-    recipe.tracks[0].sampleRate = 11025;
-    recipe.tracks[0].compressed = false;
-    for (int i = 0; i < frames * 110; ++i)
-        recipe.tracks[0].samples.push_back(static_cast<std::uint8_t>(i * 37 % 251));
-    encoder::WriteResult written = encoder::WriteMovie(recipe);
+    encoder::WriteResult written =
+        encoder::WriteMovie(test_movies::StreamedStillsRecipe(frames, kFastPeriod));
     EXPECT_TRUE(written.ok) << written.error;
     return written.bytes;
 }

@@ -69,6 +69,16 @@ MovieRecipe NumberedStillsRecipe(std::uint32_t frames, std::int32_t periodCode) 
     return recipe;
 }
 
+MovieRecipe StreamedStillsRecipe(std::uint32_t frames, std::int32_t periodCode) {
+    MovieRecipe recipe = NumberedStillsRecipe(frames, periodCode);
+    recipe.tracks[0].present = true;
+    recipe.tracks[0].sampleRate = 11025;
+    recipe.tracks[0].compressed = false;
+    for (std::uint32_t i = 0; i < frames * 110; ++i)
+        recipe.tracks[0].samples.push_back(static_cast<std::uint8_t>(i * 37 % 251));
+    return recipe;
+}
+
 zambrel::encoder::MovieRecipe VariedRecipe(std::mt19937& random, Content content) {
     namespace enc = zambrel::encoder;
     auto pick = [&random](int n) { return static_cast<int>(random() % n); };

@@ -23,6 +23,10 @@ zambrel::encoder::MovieRecipe ManyColoursRecipe(std::uint32_t width, std::uint32
 // header's frame rate) and without sound: a movie whose pictures say which frame shows.
 zambrel::encoder::MovieRecipe NumberedStillsRecipe(std::uint32_t frames, std::int32_t periodCode);
 
+// NumberedStillsRecipe with 110 bytes of uncompressed 11,025 Hz sound a frame: large enough
+// to be read through the ring rather than preloaded, so a cut copy plays its whole frames.
+zambrel::encoder::MovieRecipe StreamedStillsRecipe(std::uint32_t frames, std::int32_t periodCode);
+
 // What a picture of VariedRecipe is made of.
 enum class Content { Noise, Gradient, Still, PaletteOnly, Solid };
 

@@ -18,6 +18,7 @@
 
 #include "encode_clips.h"
 #include "run_tool.h"
+#include "wav_write.h"
 
 #ifndef ZAMBPLY_PATH
 #error "ZAMBPLY_PATH must name the player under test"
@@ -48,18 +49,6 @@ std::vector<std::uint8_t> Tone(const SoundCase& c, double seconds) {
             }
         }
     return bytes;
-}
-
-bool WriteWav(const std::string& path, const SoundCase& c, const std::vector<std::uint8_t>& pcm) {
-    SF_INFO info{};
-    info.samplerate = c.rate;
-    info.channels = c.channels;
-    info.format = SF_FORMAT_WAV | (c.bits == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) return false;
-    const bool ok = sf_write_raw(file, pcm.data(), static_cast<sf_count_t>(pcm.size())) ==
-                    static_cast<sf_count_t>(pcm.size());
-    return sf_close(file) == 0 && ok;
 }
 
 std::vector<std::uint8_t> ReadWavData(const std::string& path) {

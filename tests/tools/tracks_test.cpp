@@ -14,6 +14,7 @@
 #include "encoder/writer.h"
 #include "file_bytes.h"
 #include "run_tool.h"
+#include "wav_write.h"
 
 namespace {
 
@@ -66,18 +67,6 @@ enc::SoundTrack Track(const Case& c, std::vector<std::uint8_t> samples) {
     track.compressed = !c.raw;
     track.samples = std::move(samples);
     return track;
-}
-
-bool WriteWav(const std::string& path, const Case& c, const std::vector<std::uint8_t>& pcm) {
-    SF_INFO info{};
-    info.samplerate = c.rate;
-    info.channels = c.channels;
-    info.format = SF_FORMAT_WAV | (c.bits == 8 ? SF_FORMAT_PCM_U8 : SF_FORMAT_PCM_16);
-    SNDFILE* file = sf_open(path.c_str(), SFM_WRITE, &info);
-    if (file == nullptr) return false;
-    const bool ok = sf_write_raw(file, pcm.data(), static_cast<sf_count_t>(pcm.size())) ==
-                    static_cast<sf_count_t>(pcm.size());
-    return sf_close(file) == 0 && ok;
 }
 
 class ZmbtoolTracks : public ToolFolderTest {
