@@ -22,7 +22,7 @@ int WriteToOutput(GifFileType* gif, const GifByteType* bytes, int count) {
 }
 
 // A colour table of COUNT entries (a power of two) from PALETTE.
-ColorMapObject* MakeColourMap(const std::uint8_t* palette, int count = 256) {
+ColorMapObject* MakeColourMap(const std::uint8_t* palette, int count) {
     GifColorType colours[256];
     for (int i = 0; i < count; ++i)
         colours[i] = {palette[i * 3], palette[i * 3 + 1], palette[i * 3 + 2]};
@@ -34,6 +34,19 @@ int TableSize(int count) {
     int size = 2;
     while (size < count) size *= 2;
     return size;
+}
+
+// The width LZW codes start one bit above: enough for COUNT indices, and 2 at least.
+int CodeBits(int count) {
+    int bits = 2;
+    while ((1 << bits) < count) ++bits;
+    return bits;
+}
+
+// A palette entry's colour as one number, to compare and look up.
+std::uint32_t ColourOf(const std::uint8_t* palette, int index) {
+    const std::uint8_t* c = palette + index * 3;
+    return std::uint32_t{c[0]} << 16 | std::uint32_t{c[1]} << 8 | c[2];
 }
 
 }  // namespace
@@ -111,13 +124,11 @@ bool GifWriter::WritePending() {
     GraphicsControlBlock control{};
     control.DisposalMode = DISPOSE_DO_NOT;
     control.DelayTime = static_cast<int>(delay_);
-    control.TransparentColor = transparent_;
+    control.TransparentColor = best_.transparent;
     GifByteType extension[4];
     const std::size_t length = EGifGCBToExtension(&control, extension);
-    // Frames in the first frame's palette use the global colour table; others, and those
-    // that use few enough colours to be coded in fewer bits, carry their own.
-    const bool ownPalette = palette_ != global_ || tableSize_ < 256;
-    ColorMapObject* map = ownPalette ? MakeColourMap(palette_.data(), tableSize_) : nullptr;
+    ColorMapObject* map =
+        best_.local ? MakeColourMap(best_.table.colours.data(), best_.table.size) : nullptr;
     if (map == nullptr && gif_->Image.ColorMap != nullptr) {
         // giflib keeps a copy of the last local table and drops it unfreed when the next
         // image has none.
@@ -134,65 +145,107 @@ bool GifWriter::WritePending() {
     return ok;
 }
 
-// Within the changed area, the pixels that keep their colour are made transparent, so that
-// the previous frame shows through them: long runs of one index, which LZW packs far
-// tighter than the picture they cover. The index taken is one that no changed pixel uses;
-// when every index is used, nothing is. Returns the index, or NO_TRANSPARENT_COLOR.
-int GifWriter::SeeThroughUnchanged(const IndexedFrame& frame) {
-    std::array<bool, 256> used{};
-    std::vector<bool> kept(indices_.size());
-    for (std::uint32_t y = 0; y < area_.height; ++y) {
-        const std::uint8_t* was = shown_.data() + std::size_t{area_.top + y} * width_ + area_.left;
-        const std::uint8_t* in = indices_.data() + std::size_t{y} * area_.width;
-        for (std::uint32_t x = 0; x < area_.width; ++x) {
-            const bool same =
-                std::memcmp(frame.palette + in[x] * 3, shownPalette_.data() + was[x] * 3, 3) == 0;
-            kept[std::size_t{y} * area_.width + x] = same;
-            if (!same) used[in[x]] = true;
-        }
-    }
-    const auto unused = std::find(used.begin(), used.end(), false);
-    // An index no pixel takes would only widen the colour table.
-    if (unused == used.end() || std::find(kept.begin(), kept.end(), true) == kept.end())
-        return NO_TRANSPARENT_COLOR;
-    const auto index = static_cast<std::uint8_t>(unused - used.begin());
-    // A see-through pixel keeps its own index as the other choice the coder may take.
-    alternatives_ = indices_;
-    for (std::size_t i = 0; i < indices_.size(); ++i)
-        if (kept[i]) indices_[i] = index;
-    return index;
+// The global colour table holds each colour of the first frame's palette once: frames of
+// those colours need no table of their own, whatever palette indices the movie gives them.
+bool GifWriter::WriteScreen(const std::uint8_t* palette) {
+    int count = 0;
+    for (int index = 0; index < 256; ++index)
+        if (globalIndex_.try_emplace(ColourOf(palette, index), count).second)
+            std::memcpy(global_.colours.data() + 3 * count++, palette + 3 * index, 3);
+    global_.size = TableSize(count);
+    ColorMapObject* map = MakeColourMap(global_.colours.data(), global_.size);
+    const bool ok = EGifPutScreenDesc(gif_, static_cast<int>(width_), static_cast<int>(height_), 8,
+                                      0, map) == GIF_OK &&
+                    WriteLoopExtension();
+    GifFreeMapObject(map);
+    return ok;
 }
 
-// LZW codes start one bit wider than the colour table's index: a frame of few colours may
-// get a table of just those, its indices renumbered, and be coded in fewer bits a pixel.
-// Returns the table's size (256: left as it was).
-int GifWriter::KeepUsedColours() {
-    std::array<int, 256> renumbered;
-    renumbered.fill(-1);
-    int count = 0;
-    for (const std::uint8_t index : indices_)
-        if (renumbered[index] < 0) renumbered[index] = count++;
-    const int size = TableSize(count);
-    if (size == 256) return 256;
-    std::array<std::uint8_t, 768> kept{};
+// Copies the area's pixels and marks those that keep the colour shown so far: they need not
+// be drawn, and see-through pixels there let the previous picture show, in long runs of one
+// index that LZW packs far tighter than the picture they cover.
+void GifWriter::TakeArea(const IndexedFrame& frame, const Area& area, bool first) {
+    std::array<std::uint32_t, 256> now, was;
     for (int index = 0; index < 256; ++index)
-        if (renumbered[index] >= 0)
-            std::memcpy(kept.data() + renumbered[index] * 3, palette_.data() + index * 3, 3);
-    for (std::uint8_t& index : indices_) index = static_cast<std::uint8_t>(renumbered[index]);
-    // A see-through pixel whose own colour is not in the smaller table is see-through only.
-    for (std::size_t i = 0; i < alternatives_.size(); ++i)
-        alternatives_[i] = static_cast<std::uint8_t>(
-            renumbered[alternatives_[i]] >= 0 ? renumbered[alternatives_[i]] : indices_[i]);
-    if (transparent_ != NO_TRANSPARENT_COLOR) transparent_ = renumbered[transparent_];
-    palette_ = kept;
-    return size;
+        now[index] = ColourOf(frame.palette, index), was[index] = ColourOf(shownPalette_.data(), index);
+    pixels_.resize(std::size_t{area.width} * area.height);
+    kept_.assign(pixels_.size(), 0);
+    drawn_.fill(false), keptUsed_.fill(false);
+    std::size_t at = 0;
+    for (std::uint32_t y = 0; y < area.height; ++y) {
+        const std::uint8_t* in = frame.Row(area.top + y) + area.left;
+        const std::uint8_t* before = shown_.data() + std::size_t{area.top + y} * width_ + area.left;
+        for (std::uint32_t x = 0; x < area.width; ++x, ++at) {
+            const bool kept = !first && now[in[x]] == was[before[x]];
+            pixels_[at] = in[x], kept_[at] = kept;
+            (kept ? keptUsed_ : drawn_)[in[x]] = true;
+        }
+    }
+}
+
+GifWriter::Mapping GifWriter::GlobalMapping(const std::uint8_t* palette) const {
+    Mapping map;
+    for (int index = 0; index < 256; ++index) {
+        const auto found = globalIndex_.find(ColourOf(palette, index));
+        map[index] = found == globalIndex_.end() ? -1 : found->second;
+    }
+    return map;
+}
+
+// The frame in the global table, which costs no table of its own: possible when the table
+// holds every colour to draw, and, to see through, has an index that none of them takes.
+// giflib starts the codes as wide as the table's indices.
+GifWriter::Plan GifWriter::GlobalPlan(const Mapping& toGlobal, bool seeThrough) const {
+    Plan plan;
+    plan.map = toGlobal;
+    plan.codeBits = CodeBits(global_.size);
+    std::array<bool, 256> taken{};
+    for (int index = 0; index < 256; ++index) {
+        if (!drawn_[index] && (seeThrough || !keptUsed_[index])) continue;
+        if (toGlobal[index] < 0) return plan.possible = false, plan;
+        taken[std::size_t(toGlobal[index])] = true;
+    }
+    if (seeThrough) {
+        const auto free = std::find(taken.begin(), taken.begin() + global_.size, false);
+        if (free == taken.begin() + global_.size) return plan.possible = false, plan;
+        plan.transparent = int(free - taken.begin());
+    }
+    return plan;
+}
+
+// The frame in a table of just the colours it draws, the see-through index after them.
+// A kept pixel whose colour the table has may be coded as that colour instead.
+GifWriter::Plan GifWriter::LocalPlan(const std::uint8_t* palette, bool seeThrough) const {
+    Plan plan;
+    plan.local = true;
+    plan.map.fill(-1);
+    std::unordered_map<std::uint32_t, int> at;
+    int count = 0;
+    for (int index = 0; index < 256; ++index) {
+        if (!drawn_[index] && (seeThrough || !keptUsed_[index])) continue;
+        const auto [found, added] = at.try_emplace(ColourOf(palette, index), count);
+        if (added) std::memcpy(plan.table.colours.data() + 3 * count++, palette + 3 * index, 3);
+        plan.map[index] = found->second;
+    }
+    if (seeThrough) {
+        if (count == 256) return plan.possible = false, plan;
+        plan.transparent = count++;
+        for (int index = 0; index < 256; ++index) {
+            const auto found = at.find(ColourOf(palette, index));
+            if (keptUsed_[index] && found != at.end()) plan.map[index] = found->second;
+        }
+    }
+    plan.table.size = TableSize(count);
+    plan.codeBits = CodeBits(plan.table.size);
+    return plan;
 }
 
 // LZW as GIF takes it, each code as long as the table needs, low bits first.
 class GifWriter::Coder {
   public:
-    Coder(int bits, std::vector<std::uint16_t>* table)
-        : clear_(1 << bits), rootBits_(bits + 1), table_(*table) {
+    Coder(int bits, Dictionary* dictionary)
+        : clear_(1 << bits), rootBits_(bits + 1), dictionary_(*dictionary) {
+        dictionary_.slots.resize(std::size_t{kMostCodes} << bits);
         Reset();
         Put(clear_);
     }
@@ -204,15 +257,14 @@ class GifWriter::Coder {
             current_ = first;
             return;
         }
-        for (const std::uint8_t pixel : {first, second}) {
-            const std::uint16_t known = table_[Slot(pixel)];
-            if (known != 0) {
-                current_ = known;
-                return;
-            }
+        int known = Find(first);
+        if (known == 0 && second != first) known = Find(second);
+        if (known != 0) {
+            current_ = known;
+            return;
         }
         Put(current_);
-        table_[Slot(first)] = static_cast<std::uint16_t>(next_);
+        dictionary_.slots[Slot(first)] = dictionary_.generation << 12 | std::uint32_t(next_);
         current_ = first;
         // The table is full at 4096 codes: cleared and begun again, as every decoder expects.
         if (next_ == kMostCodes) {
@@ -229,6 +281,7 @@ class GifWriter::Coder {
         Put(clear_ + 1);
         if (filled_ > 0) bytes_.push_back(static_cast<std::uint8_t>(pending_));
         std::vector<std::uint8_t> blocks;
+        blocks.reserve(bytes_.size() + bytes_.size() / 255 + 1);
         for (std::size_t at = 0; at < bytes_.size(); at += 255) {
             const std::size_t n = std::min<std::size_t>(255, bytes_.size() - at);
             blocks.push_back(static_cast<std::uint8_t>(n));
@@ -240,9 +293,22 @@ class GifWriter::Coder {
 
   private:
     static constexpr int kMostCodes = 4096, kLongestCode = 12;
-    std::size_t Slot(std::uint8_t pixel) const { return std::size_t(current_) * 256 + pixel; }
+    static constexpr std::uint32_t kGenerations = 1u << 20;  // what a slot's high bits hold
+    std::size_t Slot(std::uint8_t pixel) const {
+        return std::size_t(current_) * std::size_t(clear_) + pixel;
+    }
+    // The code of the current string followed by PIXEL, or 0 (never a string's) if unknown.
+    int Find(std::uint8_t pixel) const {
+        const std::uint32_t slot = dictionary_.slots[Slot(pixel)];
+        return slot >> 12 == dictionary_.generation ? int(slot & 4095) : 0;
+    }
+    // Starting afresh is a new generation: the slots of older ones no longer count, so only
+    // when the generations run out is the whole dictionary cleared.
     void Reset() {
-        std::fill(table_.begin(), table_.end(), std::uint16_t{0});
+        if (++dictionary_.generation == kGenerations) {
+            std::fill(dictionary_.slots.begin(), dictionary_.slots.end(), 0u);
+            dictionary_.generation = 1;
+        }
         next_ = clear_ + 2, bits_ = rootBits_, current_ = -1;
     }
     void Put(int code) {
@@ -251,7 +317,7 @@ class GifWriter::Coder {
             bytes_.push_back(static_cast<std::uint8_t>(pending_));
     }
     const int clear_, rootBits_;
-    std::vector<std::uint16_t>& table_;  // (string's code, pixel) -> the longer string's code
+    Dictionary& dictionary_;
     int next_ = 0, bits_ = 0, current_ = -1;
     std::uint32_t pending_ = 0;
     int filled_ = 0;
@@ -260,55 +326,59 @@ class GifWriter::Coder {
 
 // The pending frame's pixels coded by our own LZW, which giflib then writes as they are:
 // a see-through pixel may be coded as either of its indices, which giflib's coder cannot.
-std::vector<std::uint8_t> GifWriter::CodePixels(int bits) {
-    table_.resize(std::size_t{4096} * 256);
-    Coder coder(bits, &table_);
-    for (std::size_t i = 0; i < indices_.size(); ++i)
-        coder.Add(indices_[i], alternatives_.empty() ? indices_[i] : alternatives_[i]);
+std::vector<std::uint8_t> GifWriter::CodePixels(const Plan& plan) {
+    // For each palette index, what a pixel of it is coded as, when drawn [0] and when kept [1].
+    std::array<std::array<std::uint8_t, 256>, 2> first{}, second{};
+    const int limit = 1 << plan.codeBits;
+    for (int index = 0; index < 256; ++index) {
+        const int own = plan.map[index];
+        const bool keepable = own >= 0 && own < limit;
+        first[0][index] = second[0][index] = static_cast<std::uint8_t>(keepable ? own : 0);
+        const bool see = plan.transparent >= 0;
+        first[1][index] = static_cast<std::uint8_t>(see ? plan.transparent : first[0][index]);
+        second[1][index] = static_cast<std::uint8_t>(keepable ? own : first[1][index]);
+    }
+    Coder coder(plan.codeBits, &dictionary_);
+    for (std::size_t i = 0; i < pixels_.size(); ++i)
+        coder.Add(first[kept_[i]][pixels_[i]], second[kept_[i]][pixels_[i]]);
     return coder.Finish();
+}
+
+// Codes the pending frame as PLAN says, and keeps it if it is the smallest yet, its own table
+// counted.
+void GifWriter::Try(const Plan& plan) {
+    if (!plan.possible) return;
+    std::vector<std::uint8_t> codes = CodePixels(plan);
+    const auto cost = [](const Plan& p, const std::vector<std::uint8_t>& c) {
+        return c.size() + (p.local ? 3 * std::size_t(p.table.size) : 0);
+    };
+    if (!codes_.empty() && cost(plan, codes) >= cost(best_, codes_)) return;
+    best_ = plan, codes_.swap(codes);
+}
+
+// Each frame is tried seeing through its kept pixels and drawing them (where they are
+// scattered, as in noise, seeing through only breaks strings), in the global table and in
+// one of its own. The two tables give the same strings when their codes start equally
+// wide, so a table of its own is tried only where it makes them narrower.
+void GifWriter::CodeFrame(const std::uint8_t* palette) {
+    codes_.clear();
+    const Mapping toGlobal = GlobalMapping(palette);
+    const bool anyKept = std::find(keptUsed_.begin(), keptUsed_.end(), true) != keptUsed_.end();
+    for (const bool seeThrough : {true, false}) {
+        if (seeThrough && !anyKept) continue;
+        const Plan global = GlobalPlan(toGlobal, seeThrough);
+        Try(global);
+        const Plan local = LocalPlan(palette, seeThrough);
+        if (!global.possible || local.codeBits < global.codeBits) Try(local);
+    }
 }
 
 bool GifWriter::WriteCodes() {
     bool ok = true;
     for (std::size_t at = 0; at < codes_.size() && ok; at += codes_[at] + 1u)
-        ok = (at == 0 ? EGifPutCode(gif_, codeBits_, codes_.data() + at)
+        ok = (at == 0 ? EGifPutCode(gif_, best_.codeBits, codes_.data() + at)
                       : EGifPutCodeNext(gif_, codes_.data() + at)) == GIF_OK;
     return ok && EGifPutCodeNext(gif_, nullptr) == GIF_OK;
-}
-
-// Codes the pending frame, with a table of just its colours where that comes out smaller,
-// the table's 3 bytes an entry counted: it pays on large frames of few colours, not on
-// small ones, whose LZW is short anyway.
-void GifWriter::CodeFrame(bool first) {
-    tableSize_ = 256, codeBits_ = 8;
-    codes_ = CodePixels(codeBits_);
-    if (first) return;
-    // Where the kept pixels are scattered (noise), seeing through them only breaks strings.
-    if (!alternatives_.empty()) {
-        std::vector<std::uint8_t> see = indices_;
-        indices_.swap(alternatives_), alternatives_.clear();
-        std::vector<std::uint8_t> plain = CodePixels(codeBits_);
-        if (plain.size() < codes_.size()) {
-            codes_.swap(plain), transparent_ = NO_TRANSPARENT_COLOR;
-        } else {
-            alternatives_.swap(indices_), indices_.swap(see);
-        }
-    }
-    const std::size_t wholeCost = codes_.size() + (palette_ != global_ ? 768 : 0);
-    const auto indices = indices_, alternatives = alternatives_;
-    const auto palette = palette_;
-    const int transparent = transparent_;
-    const int size = KeepUsedColours();
-    if (size == 256) return;
-    int bits = 2;  // the code size giflib announces for a table of SIZE
-    while ((1 << bits) < size) ++bits;
-    std::vector<std::uint8_t> fewer = CodePixels(bits);
-    if (fewer.size() + 3 * std::size_t(size) < wholeCost) {
-        codes_.swap(fewer), codeBits_ = bits, tableSize_ = size;
-        return;
-    }
-    indices_ = indices, alternatives_ = alternatives, palette_ = palette;
-    transparent_ = transparent;
 }
 
 bool GifWriter::AddFrame(const IndexedFrame& frame) {
@@ -322,24 +392,10 @@ bool GifWriter::AddFrame(const IndexedFrame& frame) {
     }
     if (area.width == 0) area = {0, 0, 1, 1};  // a delay alone still needs a picture
     ok_ = WritePending();
-    if (first) {
-        std::memcpy(global_.data(), frame.palette, global_.size());
-        ColorMapObject* map = MakeColourMap(frame.palette);
-        ok_ = ok_ &&
-              EGifPutScreenDesc(gif_, static_cast<int>(width_), static_cast<int>(height_), 8, 0,
-                                map) == GIF_OK &&
-              WriteLoopExtension();
-        GifFreeMapObject(map);
-    }
+    TakeArea(frame, area, first);
+    if (first) ok_ = ok_ && WriteScreen(frame.palette);
     pending_ = true, area_ = area, delay_ = delay;
-    std::memcpy(palette_.data(), frame.palette, palette_.size());
-    indices_.resize(std::size_t{area.width} * area.height);
-    for (std::uint32_t y = 0; y < area.height; ++y)
-        std::memcpy(indices_.data() + std::size_t{y} * area.width,
-                    frame.Row(area.top + y) + area.left, area.width);
-    alternatives_.clear();
-    transparent_ = first ? NO_TRANSPARENT_COLOR : SeeThroughUnchanged(frame);
-    CodeFrame(first);
+    CodeFrame(frame.palette);
     for (std::uint32_t y = 0; y < height_; ++y)
         std::memcpy(shown_.data() + std::size_t{y} * width_, frame.Row(y), width_);
     std::memcpy(shownPalette_.data(), frame.palette, shownPalette_.size());

@@ -1,11 +1,12 @@
 // SPDX-License-Identifier: MIT
-// zmbtool decode's animated GIF: every frame exact in its own palette, only the area that
-// changed stored, delays from the frame rate. GIFs carry no sound.
+// zmbtool decode's animated GIF: every frame exact, only the area that changed stored, in
+// whichever colour table codes it smallest, delays from the frame rate. GIFs carry no sound.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "output.h"
@@ -33,18 +34,46 @@ class GifWriter {
     struct Area {
         std::uint32_t left = 0, top = 0, width = 0, height = 0;
     };
+    // A colour table as the GIF stores it: SIZE (a power of two) entries of red, green, blue.
+    struct Table {
+        std::array<std::uint8_t, 768> colours{};
+        int size = 0;
+    };
+    // For each of the frame's palette indices, its index in a colour table, or -1.
+    using Mapping = std::array<int, 256>;
+    // One way of storing the pending frame: its pixels in a table, the table, and the width
+    // its codes start at. An empty map: this way cannot show the frame.
+    struct Plan {
+        Mapping map{};  // where a pixel keeps its colour, -1 leaves it see-through only
+        int transparent = -1;  // the see-through index, or -1 for none
+        int codeBits = 2;
+        bool local = false;  // a table of its own, or the global one
+        Table table;         // that table
+        bool possible = true;
+    };
+    // The LZW coder's dictionary, kept from frame to frame: (string's code, pixel) -> the
+    // longer string's code, each slot stamped with the generation that wrote it.
+    struct Dictionary {
+        std::vector<std::uint32_t> slots;
+        std::uint32_t generation = 0;
+    };
+    class Coder;
+
     Area ChangedArea(const IndexedFrame& frame) const;
     // The delay of the frame after FRAMES frames, in 1/100 s; rounding the running time
     // rather than each frame keeps the animation's length true to the movie's.
     std::uint32_t DelayAfter(std::uint64_t frames) const;
     bool WritePending();
-    int SeeThroughUnchanged(const IndexedFrame& frame);
-    int KeepUsedColours();
-    class Coder;
-    std::vector<std::uint8_t> CodePixels(int bits);
-    void CodeFrame(bool first);
     bool WriteCodes();
     bool WriteLoopExtension();
+    bool WriteScreen(const std::uint8_t* palette);
+    void TakeArea(const IndexedFrame& frame, const Area& area, bool first);
+    void CodeFrame(const std::uint8_t* palette);
+    Mapping GlobalMapping(const std::uint8_t* palette) const;
+    Plan GlobalPlan(const Mapping& toGlobal, bool seeThrough) const;
+    Plan LocalPlan(const std::uint8_t* palette, bool seeThrough) const;
+    void Try(const Plan& plan);
+    std::vector<std::uint8_t> CodePixels(const Plan& plan);
 
     OutputFile out_;
     GifFileType* gif_ = nullptr;
@@ -54,20 +83,21 @@ class GifWriter {
     // The previous frame, whose colours are what the GIF shows so far.
     std::vector<std::uint8_t> shown_;
     std::array<std::uint8_t, 768> shownPalette_{};
-    std::array<std::uint8_t, 768> global_{};  // the first frame's palette
+    // The global colour table: every colour of the first frame's palette, and where each is.
+    Table global_;
+    std::unordered_map<std::uint32_t, int> globalIndex_;
     // The frame waiting for its delay: frames that change nothing lengthen it.
     bool pending_ = false;
     Area area_;
-    std::vector<std::uint8_t> indices_;
-    // For each see-through pixel its own index, which shows the same; empty when none.
-    std::vector<std::uint8_t> alternatives_;
-    std::vector<std::uint16_t> table_;  // the LZW coder's, kept from frame to frame
-    std::vector<std::uint8_t> codes_;   // the pending frame's, as GIF sub-blocks
-    int codeBits_ = 8;
-    std::array<std::uint8_t, 768> palette_{};
     std::uint32_t delay_ = 0;
-    int transparent_ = -1;  // the pending frame's see-through index, or -1 for none
-    int tableSize_ = 256;   // the pending frame's colour table: 256, or its own smaller one
+    std::vector<std::uint8_t> pixels_;  // its palette indices, area only
+    std::vector<std::uint8_t> kept_;    // 1 where the pixel shows what is there already
+    // Its palette indices that must be drawn (changed pixels) and that may be (kept ones).
+    std::array<bool, 256> drawn_{}, keptUsed_{};
+    // The smallest way of storing it found so far, and its codes as GIF sub-blocks.
+    Plan best_;
+    std::vector<std::uint8_t> codes_;
+    Dictionary dictionary_;
     bool ok_ = true;
 };
 
