@@ -245,7 +245,6 @@ class GifWriter::Coder {
   public:
     Coder(int bits, Dictionary* dictionary)
         : clear_(1 << bits), rootBits_(bits + 1), dictionary_(*dictionary) {
-        dictionary_.slots.resize(std::size_t{kMostCodes} << bits);
         Reset();
         Put(clear_);
     }
@@ -264,7 +263,7 @@ class GifWriter::Coder {
             return;
         }
         Put(current_);
-        dictionary_.slots[Slot(first)] = dictionary_.generation << 12 | std::uint32_t(next_);
+        dictionary_[Slot(first)] = Key(first) << 12 | std::uint32_t(next_);
         current_ = first;
         // The table is full at 4096 codes: cleared and begun again, as every decoder expects.
         if (next_ == kMostCodes) {
@@ -293,22 +292,26 @@ class GifWriter::Coder {
 
   private:
     static constexpr int kMostCodes = 4096, kLongestCode = 12;
-    static constexpr std::uint32_t kGenerations = 1u << 20;  // what a slot's high bits hold
+    // The dictionary is a hash table, twice as large as the most codes so that a search is
+    // short, and small enough to stay in the processor's cache.
+    static constexpr std::size_t kSlots = 2 * kMostCodes;
+    static constexpr std::uint32_t kEmpty = ~0u;
+    std::uint32_t Key(std::uint8_t pixel) const { return std::uint32_t(current_) << 8 | pixel; }
+    // Where the current string followed by PIXEL is, or would go.
     std::size_t Slot(std::uint8_t pixel) const {
-        return std::size_t(current_) * std::size_t(clear_) + pixel;
+        const std::uint32_t key = Key(pixel);
+        std::size_t slot = (key * 2654435761u) >> 19;
+        while (dictionary_[slot] != kEmpty && dictionary_[slot] >> 12 != key)
+            slot = (slot + 1) % kSlots;
+        return slot;
     }
     // The code of the current string followed by PIXEL, or 0 (never a string's) if unknown.
     int Find(std::uint8_t pixel) const {
-        const std::uint32_t slot = dictionary_.slots[Slot(pixel)];
-        return slot >> 12 == dictionary_.generation ? int(slot & 4095) : 0;
+        const std::uint32_t slot = dictionary_[Slot(pixel)];
+        return slot == kEmpty ? 0 : int(slot & 4095);
     }
-    // Starting afresh is a new generation: the slots of older ones no longer count, so only
-    // when the generations run out is the whole dictionary cleared.
     void Reset() {
-        if (++dictionary_.generation == kGenerations) {
-            std::fill(dictionary_.slots.begin(), dictionary_.slots.end(), 0u);
-            dictionary_.generation = 1;
-        }
+        dictionary_.assign(kSlots, kEmpty);
         next_ = clear_ + 2, bits_ = rootBits_, current_ = -1;
     }
     void Put(int code) {

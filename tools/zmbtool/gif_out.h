@@ -51,12 +51,9 @@ class GifWriter {
         Table table;         // that table
         bool possible = true;
     };
-    // The LZW coder's dictionary, kept from frame to frame: (string's code, pixel) -> the
-    // longer string's code, each slot stamped with the generation that wrote it.
-    struct Dictionary {
-        std::vector<std::uint32_t> slots;
-        std::uint32_t generation = 0;
-    };
+    // The LZW coder's dictionary, kept from frame to frame: each slot a string's code and the
+    // code of that string followed by one pixel.
+    using Dictionary = std::vector<std::uint32_t>;
     class Coder;
 
     Area ChangedArea(const IndexedFrame& frame) const;
