@@ -5,6 +5,7 @@
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 namespace zmbtool {
@@ -47,6 +48,13 @@ int CodeBits(int count) {
 std::uint32_t ColourOf(const std::uint8_t* palette, int index) {
     const std::uint8_t* c = palette + index * 3;
     return std::uint32_t{c[0]} << 16 | std::uint32_t{c[1]} << 8 | c[2];
+}
+
+using Colours = std::array<std::uint32_t, 256>;
+Colours ColoursOf(const std::uint8_t* palette) {
+    Colours colours;
+    for (int index = 0; index < 256; ++index) colours[std::size_t(index)] = ColourOf(palette, index);
+    return colours;
 }
 
 }  // namespace
@@ -97,22 +105,23 @@ std::uint32_t GifWriter::DelayAfter(std::uint64_t frames) const {
 
 // The bounding box of the pixels whose colour differs from what the GIF shows so far, which
 // is always the previous frame's colours. Under an unchanged palette only changed indices
-// can change a colour, and whole rows compare at once.
+// can change a colour, and whole rows compare at once; a row that changes is looked at from
+// either end only.
 GifWriter::Area GifWriter::ChangedArea(const IndexedFrame& frame) const {
     const bool samePalette = std::memcmp(frame.palette, shownPalette_.data(), 768) == 0;
+    const Colours now = ColoursOf(frame.palette), was = ColoursOf(shownPalette_.data());
     std::uint32_t left = width_, right = 0, top = height_, bottom = 0;
     for (std::uint32_t y = 0; y < height_; ++y) {
         const std::uint8_t* in = frame.Row(y);
-        const std::uint8_t* was = shown_.data() + std::size_t{y} * width_;
-        if (samePalette && std::memcmp(in, was, width_) == 0) continue;
-        for (std::uint32_t x = 0; x < width_; ++x) {
-            if (in[x] == was[x] && samePalette) continue;
-            if (!samePalette &&
-                std::memcmp(frame.palette + in[x] * 3, shownPalette_.data() + was[x] * 3, 3) == 0)
-                continue;
-            left = std::min(left, x), right = std::max(right, x);
-            top = std::min(top, y), bottom = std::max(bottom, y);
-        }
+        const std::uint8_t* before = shown_.data() + std::size_t{y} * width_;
+        if (samePalette && std::memcmp(in, before, width_) == 0) continue;
+        const auto same = [&](std::uint32_t x) { return now[in[x]] == was[before[x]]; };
+        std::uint32_t first = 0, last = width_ - 1;
+        while (first < width_ && same(first)) ++first;
+        if (first == width_) continue;
+        while (same(last)) --last;
+        left = std::min(left, first), right = std::max(right, last);
+        top = std::min(top, y), bottom = y;
     }
     if (left > right) return {};
     return {left, top, right - left + 1, bottom - top + 1};
@@ -165,9 +174,7 @@ bool GifWriter::WriteScreen(const std::uint8_t* palette) {
 // be drawn, and see-through pixels there let the previous picture show, in long runs of one
 // index that LZW packs far tighter than the picture they cover.
 void GifWriter::TakeArea(const IndexedFrame& frame, const Area& area, bool first) {
-    std::array<std::uint32_t, 256> now, was;
-    for (int index = 0; index < 256; ++index)
-        now[index] = ColourOf(frame.palette, index), was[index] = ColourOf(shownPalette_.data(), index);
+    const Colours now = ColoursOf(frame.palette), was = ColoursOf(shownPalette_.data());
     pixels_.resize(std::size_t{area.width} * area.height);
     kept_.assign(pixels_.size(), 0);
     drawn_.fill(false), keptUsed_.fill(false);
@@ -274,6 +281,7 @@ class GifWriter::Coder {
             ++bits_;
         }
     }
+    std::size_t Bytes() const { return bytes_.size(); }
     // The codes as GIF sub-blocks: a length byte, then up to 255 bytes.
     std::vector<std::uint8_t> Finish() {
         if (current_ >= 0) Put(current_);
@@ -329,51 +337,67 @@ class GifWriter::Coder {
 
 // The pending frame's pixels coded by our own LZW, which giflib then writes as they are:
 // a see-through pixel may be coded as either of its indices, which giflib's coder cannot.
-std::vector<std::uint8_t> GifWriter::CodePixels(const Plan& plan) {
+// Given up, empty, once the codes reach LIMIT bytes.
+std::vector<std::uint8_t> GifWriter::CodePixels(const Plan& plan, std::size_t limit) {
     // For each palette index, what a pixel of it is coded as, when drawn [0] and when kept [1].
     std::array<std::array<std::uint8_t, 256>, 2> first{}, second{};
-    const int limit = 1 << plan.codeBits;
+    const int highest = 1 << plan.codeBits;
     for (int index = 0; index < 256; ++index) {
         const int own = plan.map[index];
-        const bool keepable = own >= 0 && own < limit;
+        const bool keepable = own >= 0 && own < highest;
         first[0][index] = second[0][index] = static_cast<std::uint8_t>(keepable ? own : 0);
         const bool see = plan.transparent >= 0;
         first[1][index] = static_cast<std::uint8_t>(see ? plan.transparent : first[0][index]);
         second[1][index] = static_cast<std::uint8_t>(keepable ? own : first[1][index]);
     }
     Coder coder(plan.codeBits, &dictionary_);
-    for (std::size_t i = 0; i < pixels_.size(); ++i)
-        coder.Add(first[kept_[i]][pixels_[i]], second[kept_[i]][pixels_[i]]);
+    for (std::size_t row = 0; row < pixels_.size(); row += area_.width) {
+        for (std::size_t i = row; i < row + area_.width; ++i)
+            coder.Add(first[kept_[i]][pixels_[i]], second[kept_[i]][pixels_[i]]);
+        if (coder.Bytes() >= limit) return {};
+    }
     return coder.Finish();
 }
 
 // Codes the pending frame as PLAN says, and keeps it if it is the smallest yet, its own table
-// counted.
+// counted; as soon as it cannot be, it is given up.
 void GifWriter::Try(const Plan& plan) {
     if (!plan.possible) return;
-    std::vector<std::uint8_t> codes = CodePixels(plan);
-    const auto cost = [](const Plan& p, const std::vector<std::uint8_t>& c) {
-        return c.size() + (p.local ? 3 * std::size_t(p.table.size) : 0);
-    };
-    if (!codes_.empty() && cost(plan, codes) >= cost(best_, codes_)) return;
+    const auto tableBytes = [](const Plan& p) { return p.local ? 3 * std::size_t(p.table.size) : 0; };
+    std::size_t limit = SIZE_MAX;
+    if (!codes_.empty()) {
+        const std::size_t best = codes_.size() + tableBytes(best_);
+        if (best <= tableBytes(plan)) return;
+        limit = best - tableBytes(plan);
+    }
+    std::vector<std::uint8_t> codes = CodePixels(plan, limit);
+    if (codes.empty() || codes.size() >= limit) return;
     best_ = plan, codes_.swap(codes);
 }
 
 // Each frame is tried seeing through its kept pixels and drawing them (where they are
 // scattered, as in noise, seeing through only breaks strings), in the global table and in
 // one of its own. The two tables give the same strings when their codes start equally
-// wide, so a table of its own is tried only where it makes them narrower.
+// wide, so a table of its own is tried only where it makes them narrower. The way the
+// previous frame took is tried first: frames in a row mostly take the same, and the others
+// are then given up early.
 void GifWriter::CodeFrame(const std::uint8_t* palette) {
     codes_.clear();
     const Mapping toGlobal = GlobalMapping(palette);
     const bool anyKept = std::find(keptUsed_.begin(), keptUsed_.end(), true) != keptUsed_.end();
+    std::vector<Plan> plans;
     for (const bool seeThrough : {true, false}) {
         if (seeThrough && !anyKept) continue;
-        const Plan global = GlobalPlan(toGlobal, seeThrough);
-        Try(global);
-        const Plan local = LocalPlan(palette, seeThrough);
-        if (!global.possible || local.codeBits < global.codeBits) Try(local);
+        plans.push_back(GlobalPlan(toGlobal, seeThrough));
+        plans.push_back(LocalPlan(palette, seeThrough));
+        if (plans.end()[-2].possible && plans.back().codeBits >= plans.end()[-2].codeBits)
+            plans.pop_back();
     }
+    const auto likeLast = [this](const Plan& plan) {
+        return (plan.transparent >= 0) == (best_.transparent >= 0) && plan.local == best_.local;
+    };
+    std::stable_partition(plans.begin(), plans.end(), likeLast);
+    for (const Plan& plan : plans) Try(plan);
 }
 
 bool GifWriter::WriteCodes() {

@@ -70,7 +70,7 @@ class GifWriter {
     Plan GlobalPlan(const Mapping& toGlobal, bool seeThrough) const;
     Plan LocalPlan(const std::uint8_t* palette, bool seeThrough) const;
     void Try(const Plan& plan);
-    std::vector<std::uint8_t> CodePixels(const Plan& plan);
+    std::vector<std::uint8_t> CodePixels(const Plan& plan, std::size_t limit);
 
     OutputFile out_;
     GifFileType* gif_ = nullptr;
