@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +42,108 @@ struct RawFrame {
         return {c[0], c[1], c[2]};
     }
 };
+
+// The GIF read back by giflib and played onto a canvas must show every frame exactly, for as
+// long as the movie shows it (66.66 ms a frame; unchanged frames lengthen the one before),
+// and never an index beyond its colour table.
+void ExpectGifShows(const std::string& path, const std::vector<RawFrame>& frames,
+                    std::uint32_t width, int* images) {
+    int error = 0;
+    GifFileType* gif = DGifOpenFileName(path.c_str(), &error);
+    ASSERT_NE(gif, nullptr);
+    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
+    const std::size_t pixels = std::size_t{width} * std::size_t(gif->SHeight);
+    ASSERT_EQ(gif->SWidth, int(width));
+    std::vector<std::array<std::uint8_t, 3>> canvas(pixels);
+    std::size_t shownUntil = 0, delay = 0;  // movie frames and 1/100 s covered so far
+    for (int g = 0; g < gif->ImageCount; ++g) {
+        const SavedImage& image = gif->SavedImages[g];
+        const GifImageDesc& d = image.ImageDesc;
+        const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
+        GraphicsControlBlock control;
+        ASSERT_EQ(DGifSavedExtensionToGCB(gif, g, &control), GIF_OK);
+        ASSERT_NE(control.DisposalMode, DISPOSE_BACKGROUND);
+        ASSERT_NE(control.DisposalMode, DISPOSE_PREVIOUS);
+        ASSERT_LT(control.TransparentColor, map->ColorCount);
+        // A see-through pixel leaves the canvas as it was.
+        for (int y = 0; y < d.Height; ++y)
+            for (int x = 0; x < d.Width; ++x) {
+                const int index = image.RasterBits[y * d.Width + x];
+                if (index == control.TransparentColor) continue;
+                ASSERT_LT(index, map->ColorCount) << g;
+                const GifColorType c = map->Colors[index];
+                canvas[std::size_t(d.Top + y) * width + std::size_t(d.Left + x)] = {c.Red, c.Green,
+                                                                                    c.Blue};
+            }
+        delay += static_cast<std::size_t>(control.DelayTime);
+        // The movie frames whose time falls in this GIF frame's span all look like it.
+        for (; shownUntil < frames.size() && std::lround(shownUntil * 6.666) < long(delay);
+             ++shownUntil)
+            for (std::size_t i = 0; i < pixels; ++i)
+                ASSERT_EQ(canvas[i], frames[shownUntil].Colour(i)) << shownUntil << " " << i;
+    }
+    EXPECT_EQ(shownUntil, frames.size());
+    *images = gif->ImageCount;
+    DGifCloseFile(gif, &error);
+}
+
+// A movie whose frames each take, at random, one of the shapes the GIF writer codes in its
+// own way: noise over the whole picture (its LZW table fills and starts again), a few
+// scattered pixels, a block of few colours, two patches of many colours in opposite corners,
+// a new palette over the same picture, nothing at all. Its palettes hold 256 colours, or many
+// entries sharing a few colours, or colours the first frame's lacked.
+MovieRecipe ShapesMovie(std::uint32_t seed, std::uint32_t width, std::uint32_t height) {
+    std::mt19937 random(seed);
+    MovieRecipe recipe;
+    recipe.width = width, recipe.height = height;
+    Picture picture;
+    picture.pixels.assign(std::size_t{width} * height, 0);
+    const auto repaint = [&](int kind) {
+        for (int e = 0; e < 256; ++e) {
+            const int levels[3] = {e & 63, e >> 6 | (kind << 2), 63 - (e & 63)};
+            for (int c = 0; c < 3; ++c)
+                picture.palette[e * 3 + c] = WidenLevel(
+                    static_cast<std::uint8_t>(kind == 1 ? (e * (c + 3)) & 7 : levels[c] & 63));
+        }
+    };
+    repaint(int(seed % 3));
+    for (int f = 0; f < 14; ++f) {
+        switch (f == 0 ? 0 : random() % 6) {
+            case 0:
+                for (std::uint8_t& p : picture.pixels) p = static_cast<std::uint8_t>(random());
+                break;
+            case 1:
+                for (int n = 0; n < 40; ++n)
+                    picture.pixels[random() % picture.pixels.size()] ^= 0x55;
+                break;
+            case 2: {
+                const std::uint32_t left = random() % (width / 2), top = random() % (height / 2);
+                const auto colour = static_cast<std::uint8_t>(random() % 4 * 9);
+                for (std::uint32_t y = top; y < top + height / 2; ++y)
+                    for (std::uint32_t x = left; x < left + width / 2; ++x)
+                        picture.pixels[y * width + x] =
+                            static_cast<std::uint8_t>(colour + (x / 3 + y / 5) % 3);
+                break;
+            }
+            case 3:
+                repaint(int(random() % 3));
+                break;
+            case 4:  // two patches of many colours, palette entry 0 among them, far apart
+                for (std::uint32_t y = 0; y < 16; ++y)
+                    for (std::uint32_t x = 0; x < 16; ++x) {
+                        const auto colour = static_cast<std::uint8_t>(
+                            x < 4 && y < 4 ? 0 : (x / 4 * 4 + y / 4) * 13 + f);
+                        picture.pixels[y * width + x] = colour;
+                        picture.pixels[(height - 1 - y) * width + width - 1 - x] = colour;
+                    }
+                break;
+            default:
+                break;
+        }
+        recipe.pictures.push_back(picture);
+    }
+    return recipe;
+}
 
 class ZmbtoolStreams : public ToolFolderTest {
   protected:
@@ -88,11 +191,12 @@ class ZmbtoolStreams : public ToolFolderTest {
     }
 
     // The frames as --raw gives them: the reference every other stream is checked against.
-    std::vector<RawFrame> RawFrames(const std::string& movie) {
+    std::vector<RawFrame> RawFrames(const std::string& movie,
+                                    std::size_t pixels = std::size_t{kWidth} * kHeight) {
         EXPECT_EQ(RunTool("decode -f '" + movie + "' --raw '" + Path("ref.raw") + "'").status, 0);
         raw_ = ReadFileBytes(Path("ref.raw"));
         std::vector<RawFrame> frames;
-        const std::size_t frameBytes = 768 + kWidth * kHeight;
+        const std::size_t frameBytes = 768 + pixels;
         for (std::size_t at = 0; at + frameBytes <= raw_.size(); at += frameBytes)
             frames.push_back({raw_.data() + at, raw_.data() + at + 768});
         return frames;
@@ -198,39 +302,28 @@ TEST_F(ZmbtoolStreams, Y4mRgbAndGifCarryTheDecodedFrames) {
         }
     }
 
-    // The GIF read back by giflib and played onto a canvas must show every frame exactly,
-    // for as long as the movie shows it (unchanged frames lengthen the one before).
-    int error = 0;
-    GifFileType* gif = DGifOpenFileName(Path("m.gif").c_str(), &error);
-    ASSERT_NE(gif, nullptr);
-    ASSERT_EQ(DGifSlurp(gif), GIF_OK);
-    std::vector<std::array<std::uint8_t, 3>> canvas(pixels);
-    std::size_t shownUntil = 0, delay = 0;  // movie frames and 1/100 s covered so far
-    for (int g = 0; g < gif->ImageCount; ++g) {
-        const SavedImage& image = gif->SavedImages[g];
-        const GifImageDesc& d = image.ImageDesc;
-        const ColorMapObject* map = d.ColorMap ? d.ColorMap : gif->SColorMap;
-        GraphicsControlBlock control;
-        ASSERT_EQ(DGifSavedExtensionToGCB(gif, g, &control), GIF_OK);
-        ASSERT_NE(control.DisposalMode, DISPOSE_BACKGROUND);
-        ASSERT_NE(control.DisposalMode, DISPOSE_PREVIOUS);
-        // A see-through pixel leaves the canvas as it was.
-        for (int y = 0; y < d.Height; ++y)
-            for (int x = 0; x < d.Width; ++x) {
-                const int index = image.RasterBits[y * d.Width + x];
-                if (index == control.TransparentColor) continue;
-                const GifColorType c = map->Colors[index];
-                canvas[(d.Top + y) * kWidth + d.Left + x] = {c.Red, c.Green, c.Blue};
-            }
-        delay += static_cast<std::size_t>(control.DelayTime);
-        // The movie frames whose time falls in this GIF frame's span all look like it.
-        for (; shownUntil < kFrames && std::lround(shownUntil * 6.666) < long(delay); ++shownUntil)
-            for (std::size_t i = 0; i < pixels; ++i)
-                ASSERT_EQ(canvas[i], frames[shownUntil].Colour(i)) << shownUntil << " " << i;
+    int images = 0;
+    ExpectGifShows(Path("m.gif"), frames, kWidth, &images);
+    EXPECT_LT(images, int(kFrames));  // the unchanged frame was merged
+}
+
+// GIFs of many generated movies, each checked frame by frame against --raw.
+TEST_F(ZmbtoolStreams, GifShowsEveryFrameOfGeneratedMoviesExactly) {
+    for (std::uint32_t seed = 1; seed <= 6; ++seed) {
+        SCOPED_TRACE(seed);
+        const std::uint32_t width = seed % 2 ? 128 : 96, height = seed % 2 ? 96 : 64;
+        std::string error;
+        ASSERT_TRUE(zambrel::encoder::WriteMovieFile(ShapesMovie(seed, width, height),
+                                                     Path("g.zmb"), &error))
+            << error;
+        const std::vector<RawFrame> frames = RawFrames(Path("g.zmb"), std::size_t{width} * height);
+        ASSERT_EQ(frames.size(), 14u);
+        const RunResult run =
+            RunTool("decode -f '" + Path("g.zmb") + "' --gif '" + Path("g.gif") + "'");
+        ASSERT_EQ(run.status, 0) << run.output;
+        int images = 0;
+        ExpectGifShows(Path("g.gif"), frames, width, &images);
     }
-    EXPECT_EQ(shownUntil, kFrames);
-    EXPECT_LT(gif->ImageCount, int(kFrames));  // the unchanged frame was merged
-    DGifCloseFile(gif, &error);
 }
 
 TEST_F(ZmbtoolStreams, WavFileIsOneTrackAsStoredOrTheClippedSumOfSeveral) {

@@ -53,7 +53,8 @@ std::uint32_t ColourOf(const std::uint8_t* palette, int index) {
 using Colours = std::array<std::uint32_t, 256>;
 Colours ColoursOf(const std::uint8_t* palette) {
     Colours colours;
-    for (int index = 0; index < 256; ++index) colours[std::size_t(index)] = ColourOf(palette, index);
+    for (int index = 0; index < 256; ++index)
+        colours[std::size_t(index)] = ColourOf(palette, index);
     return colours;
 }
 
@@ -363,7 +364,9 @@ std::vector<std::uint8_t> GifWriter::CodePixels(const Plan& plan, std::size_t li
 // counted; as soon as it cannot be, it is given up.
 void GifWriter::Try(const Plan& plan) {
     if (!plan.possible) return;
-    const auto tableBytes = [](const Plan& p) { return p.local ? 3 * std::size_t(p.table.size) : 0; };
+    const auto tableBytes = [](const Plan& p) {
+        return p.local ? 3 * std::size_t(p.table.size) : 0;
+    };
     std::size_t limit = SIZE_MAX;
     if (!codes_.empty()) {
         const std::size_t best = codes_.size() + tableBytes(best_);

@@ -42,14 +42,14 @@ class GifWriter {
     // For each of the frame's palette indices, its index in a colour table, or -1.
     using Mapping = std::array<int, 256>;
     // One way of storing the pending frame: its pixels in a table, the table, and the width
-    // its codes start at. An empty map: this way cannot show the frame.
+    // its codes start at.
     struct Plan {
-        Mapping map{};  // where a pixel keeps its colour, -1 leaves it see-through only
+        Mapping map{};         // where a pixel keeps its colour, -1 leaves it see-through only
         int transparent = -1;  // the see-through index, or -1 for none
         int codeBits = 2;
-        bool local = false;  // a table of its own, or the global one
-        Table table;         // that table
-        bool possible = true;
+        bool local = false;    // a table of its own, or the global one
+        Table table;           // that table
+        bool possible = true;  // false: the table lacks a colour, or has no index to spare
     };
     // The LZW coder's dictionary, kept from frame to frame: each slot a string's code and the
     // code of that string followed by one pixel.
