@@ -260,6 +260,7 @@ class GifWriter::Coder {
     // will do): the longer string already known is kept going, which is where see-through
     // pixels pay.
     void Add(std::uint8_t first, std::uint8_t second) {
+        ++pixels_;
         if (current_ < 0) {
             current_ = first;
             return;
@@ -271,16 +272,14 @@ class GifWriter::Coder {
             return;
         }
         Put(current_);
-        dictionary_[Slot(first)] = Key(first) << 12 | std::uint32_t(next_);
-        current_ = first;
-        // The table is full at 4096 codes: cleared and begun again, as every decoder expects.
-        if (next_ == kMostCodes) {
+        if (next_ < kMostCodes) {
+            dictionary_[Slot(first)] = Key(first) << 12 | std::uint32_t(next_);
+            if (next_++ == (1 << bits_) && bits_ < kLongestCode) ++bits_;
+        } else if (Outworn()) {
             Put(clear_);
             Reset();
-            current_ = first;
-        } else if (next_++ == (1 << bits_) && bits_ < kLongestCode) {
-            ++bits_;
         }
+        current_ = first;
     }
     std::size_t Bytes() const { return bytes_.size(); }
     // The codes as GIF sub-blocks: a length byte, then up to 255 bytes.
@@ -301,6 +300,7 @@ class GifWriter::Coder {
 
   private:
     static constexpr int kMostCodes = 4096, kLongestCode = 12;
+    static constexpr int kStretch = 128;  // codes between looks at a full table's worth
     // The dictionary is a hash table, twice as large as the most codes so that a search is
     // short, and small enough to stay in the processor's cache.
     static constexpr std::size_t kSlots = 2 * kMostCodes;
@@ -322,8 +322,24 @@ class GifWriter::Coder {
     void Reset() {
         dictionary_.assign(kSlots, kEmpty);
         next_ = clear_ + 2, bits_ = rootBits_, current_ = -1;
+        pixels_ = bitsPut_ = lifePixels_ = lifeBits_ = 0;
+        stretchCodes_ = 0;
+    }
+    // Whether the full table, which takes no new strings, should give way to a fresh one.
+    // A full table still knows the picture's strings, and decoders keep using it until the
+    // next clear code; it is cleared once it codes the last stretch of pixels in more bits
+    // a pixel than it took over its whole life, from empty to full, which is what a fresh
+    // table would take again.
+    bool Outworn() {
+        if (lifePixels_ == 0) lifePixels_ = stretchStart_ = pixels_, lifeBits_ = bitsPut_;
+        if (++stretchCodes_ < kStretch) return false;
+        const bool worse = std::uint64_t(kStretch) * kLongestCode * lifePixels_ >
+                           std::uint64_t(lifeBits_) * (pixels_ - stretchStart_);
+        stretchCodes_ = 0, stretchStart_ = pixels_;
+        return worse;
     }
     void Put(int code) {
+        bitsPut_ += std::uint64_t(bits_);
         pending_ |= std::uint32_t(code) << filled_;
         for (filled_ += bits_; filled_ >= 8; filled_ -= 8, pending_ >>= 8)
             bytes_.push_back(static_cast<std::uint8_t>(pending_));
@@ -331,6 +347,10 @@ class GifWriter::Coder {
     const int clear_, rootBits_;
     Dictionary& dictionary_;
     int next_ = 0, bits_ = 0, current_ = -1;
+    // Since the last clear: pixels coded and bits put; when the table filled; the stretch
+    // of codes since it was last looked at.
+    std::uint64_t pixels_ = 0, bitsPut_ = 0, lifePixels_ = 0, lifeBits_ = 0, stretchStart_ = 0;
+    int stretchCodes_ = 0;
     std::uint32_t pending_ = 0;
     int filled_ = 0;
     std::vector<std::uint8_t> bytes_;
