@@ -278,10 +278,12 @@ class GifWriter::Coder {
         } else if (Outworn()) {
             Put(clear_);
             Reset();
+            cleared_ = true;
         }
         current_ = first;
     }
     std::size_t Bytes() const { return bytes_.size(); }
+    bool Filled() const { return cleared_ || lifePixels_ != 0; }
     // The codes as GIF sub-blocks: a length byte, then up to 255 bytes.
     std::vector<std::uint8_t> Finish() {
         if (current_ >= 0) Put(current_);
@@ -351,6 +353,7 @@ class GifWriter::Coder {
     // of codes since it was last looked at.
     std::uint64_t pixels_ = 0, bitsPut_ = 0, lifePixels_ = 0, lifeBits_ = 0, stretchStart_ = 0;
     int stretchCodes_ = 0;
+    bool cleared_ = false;  // the table has been full and cleared
     std::uint32_t pending_ = 0;
     int filled_ = 0;
     std::vector<std::uint8_t> bytes_;
@@ -377,7 +380,22 @@ std::vector<std::uint8_t> GifWriter::CodePixels(const Plan& plan, std::size_t li
             coder.Add(first[kept_[i]][pixels_[i]], second[kept_[i]][pixels_[i]]);
         if (coder.Bytes() >= limit) return {};
     }
+    filledTable_ = coder.Filled();
     return coder.Finish();
+}
+
+// A table of its own, with codes that start narrower, codes the same strings as the global
+// table while neither fills. Codes widen by a bit each time the table's size passes a power
+// of two, so that every code after the first N is as wide in both, where N is how many
+// codes more the global table starts with: each of the widths to 12 bits saves a bit on N
+// codes at most. When that cannot pay for the table, it is not tried.
+bool GifWriter::NarrowerCannotPay(const Plan& plan) const {
+    if (!plan.local || best_.local || bestFilled_ ||
+        (plan.transparent >= 0) != (best_.transparent >= 0))
+        return false;
+    const std::size_t head = (std::size_t{1} << best_.codeBits) - (std::size_t{1} << plan.codeBits);
+    const std::size_t savedBits = head * std::size_t(12 - plan.codeBits);
+    return savedBits / 8 < 3 * std::size_t(plan.table.size);
 }
 
 // Codes the pending frame as PLAN says, and keeps it if it is the smallest yet, its own table
@@ -387,6 +405,7 @@ void GifWriter::Try(const Plan& plan) {
     const auto tableBytes = [](const Plan& p) {
         return p.local ? 3 * std::size_t(p.table.size) : 0;
     };
+    if (!codes_.empty() && NarrowerCannotPay(plan)) return;
     std::size_t limit = SIZE_MAX;
     if (!codes_.empty()) {
         const std::size_t best = codes_.size() + tableBytes(best_);
@@ -395,7 +414,7 @@ void GifWriter::Try(const Plan& plan) {
     }
     std::vector<std::uint8_t> codes = CodePixels(plan, limit);
     if (codes.empty() || codes.size() >= limit) return;
-    best_ = plan, codes_.swap(codes);
+    best_ = plan, codes_.swap(codes), bestFilled_ = filledTable_;
 }
 
 // Each frame is tried seeing through its kept pixels and drawing them (where they are

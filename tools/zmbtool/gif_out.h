@@ -69,6 +69,7 @@ class GifWriter {
     Mapping GlobalMapping(const std::uint8_t* palette) const;
     Plan GlobalPlan(const Mapping& toGlobal, bool seeThrough) const;
     Plan LocalPlan(const std::uint8_t* palette, bool seeThrough) const;
+    bool NarrowerCannotPay(const Plan& plan) const;
     void Try(const Plan& plan);
     std::vector<std::uint8_t> CodePixels(const Plan& plan, std::size_t limit);
 
@@ -94,6 +95,8 @@ class GifWriter {
     // The smallest way of storing it found so far, and its codes as GIF sub-blocks.
     Plan best_;
     std::vector<std::uint8_t> codes_;
+    // Whether the LZW table filled while coding those codes, and the last codes tried.
+    bool bestFilled_ = false, filledTable_ = false;
     Dictionary dictionary_;
     bool ok_ = true;
 };
