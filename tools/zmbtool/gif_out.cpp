@@ -278,12 +278,11 @@ class GifWriter::Coder {
         } else if (Outworn()) {
             Put(clear_);
             Reset();
-            cleared_ = true;
         }
         current_ = first;
     }
     std::size_t Bytes() const { return bytes_.size(); }
-    bool Filled() const { return cleared_ || lifePixels_ != 0; }
+    std::size_t Codes() const { return codesPut_; }
     // The codes as GIF sub-blocks: a length byte, then up to 255 bytes.
     std::vector<std::uint8_t> Finish() {
         if (current_ >= 0) Put(current_);
@@ -341,6 +340,7 @@ class GifWriter::Coder {
         return worse;
     }
     void Put(int code) {
+        ++codesPut_;
         bitsPut_ += std::uint64_t(bits_);
         pending_ |= std::uint32_t(code) << filled_;
         for (filled_ += bits_; filled_ >= 8; filled_ -= 8, pending_ >>= 8)
@@ -353,7 +353,7 @@ class GifWriter::Coder {
     // of codes since it was last looked at.
     std::uint64_t pixels_ = 0, bitsPut_ = 0, lifePixels_ = 0, lifeBits_ = 0, stretchStart_ = 0;
     int stretchCodes_ = 0;
-    bool cleared_ = false;  // the table has been full and cleared
+    std::size_t codesPut_ = 0;
     std::uint32_t pending_ = 0;
     int filled_ = 0;
     std::vector<std::uint8_t> bytes_;
@@ -380,41 +380,50 @@ std::vector<std::uint8_t> GifWriter::CodePixels(const Plan& plan, std::size_t li
             coder.Add(first[kept_[i]][pixels_[i]], second[kept_[i]][pixels_[i]]);
         if (coder.Bytes() >= limit) return {};
     }
-    filledTable_ = coder.Filled();
+    codesPut_ = coder.Codes();
     return coder.Finish();
 }
 
-// A table of its own, with codes that start narrower, codes the same strings as the global
-// table while neither fills. Codes widen by a bit each time the table's size passes a power
-// of two, so that every code after the first N is as wide in both, where N is how many
-// codes more the global table starts with: each of the widths to 12 bits saves a bit on N
-// codes at most. When that cannot pay for the table, it is not tried.
-bool GifWriter::NarrowerCannotPay(const Plan& plan) const {
-    if (!plan.local || best_.local || bestFilled_ ||
-        (plan.transparent >= 0) != (best_.transparent >= 0))
+// The bits of N codes after a clear code, from a table of 2^BITS roots that does not fill:
+// each as wide as the table's next entry needs, as the coder puts them.
+std::uint64_t CodeWidths(std::size_t n, int bits) {
+    std::uint64_t sum = 0;
+    for (int width = bits + 1, next = (1 << bits) + 2; n > 0; --n) {
+        sum += std::uint64_t(width);
+        if (next++ == (1 << width) && width < 12) ++width;
+    }
+    return sum;
+}
+
+// The global table and a table of its own code the same strings, seeing through alike, as
+// long as neither fills: only the codes' widths differ, and they follow from how many codes
+// there are. So the other table's size is known without coding: it is not tried where it
+// comes out no smaller (a few bytes spared for the rounding).
+bool GifWriter::CannotWin(const Plan& plan) const {
+    constexpr std::size_t kSpare = 8;
+    const int widest = std::max(plan.codeBits, best_.codeBits);
+    if (plan.local == best_.local || (plan.transparent >= 0) != (best_.transparent >= 0) ||
+        bestCodes_ + (std::size_t{1} << widest) + 2 >= 4096)
         return false;
-    const std::size_t head = (std::size_t{1} << best_.codeBits) - (std::size_t{1} << plan.codeBits);
-    const std::size_t savedBits = head * std::size_t(12 - plan.codeBits);
-    return savedBits / 8 < 3 * std::size_t(plan.table.size);
+    const std::uint64_t bits = codes_.size() * 8 + CodeWidths(bestCodes_, plan.codeBits);
+    const std::uint64_t bestBits = CodeWidths(bestCodes_, best_.codeBits);
+    const std::size_t predicted = bits > bestBits ? (bits - bestBits) / 8 : 0;
+    return predicted + plan.TableBytes() >= codes_.size() + best_.TableBytes() + kSpare;
 }
 
 // Codes the pending frame as PLAN says, and keeps it if it is the smallest yet, its own table
 // counted; as soon as it cannot be, it is given up.
 void GifWriter::Try(const Plan& plan) {
-    if (!plan.possible) return;
-    const auto tableBytes = [](const Plan& p) {
-        return p.local ? 3 * std::size_t(p.table.size) : 0;
-    };
-    if (!codes_.empty() && NarrowerCannotPay(plan)) return;
+    if (!plan.possible || (!codes_.empty() && CannotWin(plan))) return;
     std::size_t limit = SIZE_MAX;
     if (!codes_.empty()) {
-        const std::size_t best = codes_.size() + tableBytes(best_);
-        if (best <= tableBytes(plan)) return;
-        limit = best - tableBytes(plan);
+        const std::size_t best = codes_.size() + best_.TableBytes();
+        if (best <= plan.TableBytes()) return;
+        limit = best - plan.TableBytes();
     }
     std::vector<std::uint8_t> codes = CodePixels(plan, limit);
     if (codes.empty() || codes.size() >= limit) return;
-    best_ = plan, codes_.swap(codes), bestFilled_ = filledTable_;
+    best_ = plan, codes_.swap(codes), bestCodes_ = codesPut_;
 }
 
 // Each frame is tried seeing through its kept pixels and drawing them (where they are

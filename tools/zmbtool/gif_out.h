@@ -50,6 +50,7 @@ class GifWriter {
         bool local = false;    // a table of its own, or the global one
         Table table;           // that table
         bool possible = true;  // false: the table lacks a colour, or has no index to spare
+        std::size_t TableBytes() const { return local ? 3 * std::size_t(table.size) : 0; }
     };
     // The LZW coder's dictionary, kept from frame to frame: each slot a string's code and the
     // code of that string followed by one pixel.
@@ -69,7 +70,7 @@ class GifWriter {
     Mapping GlobalMapping(const std::uint8_t* palette) const;
     Plan GlobalPlan(const Mapping& toGlobal, bool seeThrough) const;
     Plan LocalPlan(const std::uint8_t* palette, bool seeThrough) const;
-    bool NarrowerCannotPay(const Plan& plan) const;
+    bool CannotWin(const Plan& plan) const;
     void Try(const Plan& plan);
     std::vector<std::uint8_t> CodePixels(const Plan& plan, std::size_t limit);
 
@@ -95,8 +96,8 @@ class GifWriter {
     // The smallest way of storing it found so far, and its codes as GIF sub-blocks.
     Plan best_;
     std::vector<std::uint8_t> codes_;
-    // Whether the LZW table filled while coding those codes, and the last codes tried.
-    bool bestFilled_ = false, filledTable_ = false;
+    // How many LZW codes those are, and how many the last coding tried put.
+    std::size_t bestCodes_ = 0, codesPut_ = 0;
     Dictionary dictionary_;
     bool ok_ = true;
 };
