@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // zmbtool decode to Y4M and to GIF against --raw, and to WebM and WebP against Y4M, run as a
 // user runs it, on the demo movie and on a 640x480 movie, with the ratios taken in the same
-// run; and a folder of 8 movies decoded to WebM with -j 1 against -j 2.
+// run and the GIF's size; and a folder of 8 movies decoded to WebM with -j 1 against -j 2.
 //
 // zmbtool is found through ZMBTOOL (default: the build tree's tools/zmbtool/zmbtool beside
 // this program's folder), the demo through ZAMBREL_DEMO (default: the build tree's demo).
@@ -81,6 +81,20 @@ std::string Tool() {
     return Setting("ZMBTOOL", BuildTree() / "tools/zmbtool/zmbtool");
 }
 
+// The size of the movie's GIF, which the time spent coding it buys: written once to a
+// temporary file, or -1 when that fails.
+double GifBytes(const std::string& tool, const std::string& movie) {
+    const fs::path gif =
+        fs::temp_directory_path() / ("zmbtool-bench-" + std::to_string(::getpid()) + ".gif");
+    const std::string command =
+        "'" + tool + "' decode '" + movie + "' --gif '" + gif.string() + "' -f 2>/dev/null";
+    std::error_code failure;
+    const double bytes =
+        std::system(command.c_str()) == 0 ? double(fs::file_size(gif, failure)) : -1;
+    fs::remove(gif, failure);
+    return failure ? -1 : bytes;
+}
+
 // One iteration decodes the movie five times, to --raw, --y4m, --gif, --webm and --webp,
 // each into /dev/null (a stream, so no disk is timed).
 void DecodeFormats(benchmark::State& state, const std::string& movie, long frames) {
@@ -101,6 +115,7 @@ void DecodeFormats(benchmark::State& state, const std::string& movie, long frame
     state.counters["raw_fps"] = n / raw;
     state.counters["y4m_fps"] = n / y4m;
     state.counters["gif_fps"] = n / gif;
+    state.counters["gif_bytes"] = GifBytes(tool, movie);
     state.counters["webm_fps"] = n / webm;
     state.counters["webp_fps"] = n / webp;
     state.counters["y4m_time_vs_raw"] = y4m / raw;
