@@ -16,6 +16,8 @@ namespace {
 constexpr std::uint32_t kLongestDelay = 65535;
 // A period is in 1/100 ms; a GIF delay in 1/100 s.
 constexpr std::uint64_t kPeriodPerDelay = 1000;
+// An LZW table holds at most this many codes.
+constexpr std::size_t kTableCodes = 4096;
 
 int WriteToOutput(GifFileType* gif, const GifByteType* bytes, int count) {
     auto* out = static_cast<OutputFile*>(gif->UserData);
@@ -384,6 +386,8 @@ std::vector<std::uint8_t> GifWriter::CodePixels(const Plan& plan, std::size_t li
     return coder.Finish();
 }
 
+namespace {
+
 // The bits of N codes after a clear code, from a table of 2^BITS roots that does not fill:
 // each as wide as the table's next entry needs, as the coder puts them.
 std::uint64_t CodeWidths(std::size_t n, int bits) {
@@ -395,6 +399,8 @@ std::uint64_t CodeWidths(std::size_t n, int bits) {
     return sum;
 }
 
+}  // namespace
+
 // The global table and a table of its own code the same strings, seeing through alike, as
 // long as neither fills: only the codes' widths differ, and they follow from how many codes
 // there are. So the other table's size is known without coding: it is not tried where it
@@ -403,7 +409,7 @@ bool GifWriter::CannotWin(const Plan& plan) const {
     constexpr std::size_t kSpare = 8;
     const int widest = std::max(plan.codeBits, best_.codeBits);
     if (plan.local == best_.local || (plan.transparent >= 0) != (best_.transparent >= 0) ||
-        bestCodes_ + (std::size_t{1} << widest) + 2 >= 4096)
+        bestCodes_ + (std::size_t{1} << widest) + 2 >= kTableCodes)
         return false;
     const std::uint64_t bits = codes_.size() * 8 + CodeWidths(bestCodes_, plan.codeBits);
     const std::uint64_t bestBits = CodeWidths(bestCodes_, best_.codeBits);
