@@ -9,6 +9,7 @@
 
 #include "core/movie_names.h"
 #include "encoder/audio_chunk.h"
+#include "encoder/frame_batch.h"
 #include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
 #include "encoder/video_coder.h"
@@ -115,10 +116,9 @@ std::uint32_t TrackFormatWord(const SoundTrack& track) {
     return word;
 }
 
-// What one stored frame shows and what it is painted and coloured over.
+// What one stored frame shows (with its palette) and what it is painted and coloured over.
 struct StoredFrame {
     FramePictures pictures;
-    const Levels* palette;
     const Levels* previousPalette;
 };
 
@@ -266,7 +266,9 @@ struct MovieWriter::State {
           video(r.width, r.height, r.stream, !lossless),
           survey(r.stream) {
         simplifier.Reserve(r.reservedEntries);
+        simplifier.SetThreads(r.threads);
         video.Reserve(r.reservedEntries);
+        video.SetThreads(r.threads);
     }
 
     bool Fail(const std::string& reason) {
@@ -281,7 +283,8 @@ struct MovieWriter::State {
     bool ReadPicture(std::vector<std::uint8_t>& into, Levels& levels, bool& same);
     bool Finish();
     bool CodeFrames();
-    bool CodeFrame(const StoredFrame& frame, std::size_t index);
+    bool CodeFrame(const FramePictures& frame, const Levels& previousPalette,
+                   const std::vector<std::uint8_t>& picture, std::size_t index);
     void LayOut();
     bool WriteTo(const std::function<bool(const std::uint8_t*, std::size_t)>& write);
 
@@ -402,15 +405,12 @@ bool MovieWriter::State::ForEachStoredFrame(const std::function<bool(const Store
         // that is not its last one: nothing may be skipped there.
         const StoredFrame frame{
             {current.data(), i == 0 ? nullptr : before.data(), &levels, levels == beforeLevels},
-            &levels,
             i == 0 ? &blackPalette : &beforeLevels};
         if (!visit(frame)) return false;
         if (i == 0 && recipe.ring) first = current, firstLevels = levels;
     }
     if (!recipe.ring) return true;
-    return visit({{first.data(), current.data(), &firstLevels, firstLevels == levels},
-                  &firstLevels,
-                  &levels});
+    return visit({{first.data(), current.data(), &firstLevels, firstLevels == levels}, &levels});
 }
 
 bool MovieWriter::State::Finish() {
@@ -436,19 +436,34 @@ bool MovieWriter::State::Finish() {
 bool MovieWriter::State::CodeFrames() {
     std::size_t index = 0;
     const std::uint32_t stored = StoredFrameCount(recipe, count);
+    // The frames' video is coded a batch at a time on the threads (each frame's on its own),
+    // and the frames are assembled and written in playing order on this one.
+    FrameBatch batch(recipe.threads, pixels);
+    std::vector<std::vector<std::uint8_t>> videos;
+    const auto codeBatch = [&] {
+        videos.resize(batch.Size());
+        return batch.Run([&](std::size_t i) { videos[i] = video.EncodeFrame(batch.Frame(i)); },
+                         [&](std::size_t i) {
+                             if (!CodeFrame(batch.Frame(i), batch.PreviousPalette(i), videos[i],
+                                            index++))
+                                 return false;
+                             if (recipe.progress) recipe.progress(index, stored);
+                             return true;
+                         });
+    };
     return ForEachStoredFrame([&](const StoredFrame& frame) {
-        if (!CodeFrame(frame, index++)) return false;
-        if (recipe.progress) recipe.progress(index, stored);
-        return true;
-    });
+               return !batch.Add(frame.pictures, frame.previousPalette) || codeBatch();
+           }) &&
+           codeBatch();
 }
 
-bool MovieWriter::State::CodeFrame(const StoredFrame& frame, std::size_t f) {
+bool MovieWriter::State::CodeFrame(const FramePictures& frame, const Levels& previousPalette,
+                                   const std::vector<std::uint8_t>& picture, std::size_t f) {
     std::vector<std::uint8_t> chunks;
     std::uint8_t type = 0;
-    if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != *frame.previousPalette) {
+    if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != previousPalette) {
         type |= kFramePalette;
-        const auto chunk = BuildPaletteChunk(*frame.previousPalette, *frame.palette);
+        const auto chunk = BuildPaletteChunk(previousPalette, *frame.palette);
         chunks.insert(chunks.end(), chunk.begin(), chunk.end());
     }
     for (int t = 0; t < kTrackCount; ++t) {
@@ -464,7 +479,6 @@ bool MovieWriter::State::CodeFrame(const StoredFrame& frame, std::size_t f) {
             return Fail("an audio chunk of track " + std::to_string(t) + " is over 4 GB");
         chunks.insert(chunks.end(), chunk.begin(), chunk.end());
     }
-    const auto picture = video.EncodeFrame(frame.pictures);
     chunks.insert(chunks.end(), picture.begin(), picture.end());
     frameAreaBytes += chunks.size();
     if (frameAreaBytes > 0xFFFFFFFFu) return Fail("the frames add up to more than 4 GB");

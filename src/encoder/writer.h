@@ -110,6 +110,9 @@ struct MovieRecipe {
     // start), so the program's colours there stay as it set them.
     std::array<bool, 256> reservedEntries{};
     StreamOptions stream{};
+    // Threads the writer works on (its caller's among them): pictures are simplified and
+    // frames coded on all of them at once. The movie is the same for any number.
+    unsigned threads = 1;
     // Called after each stored frame is coded with the frames done and the stored frames,
     // for a progress display; may be empty.
     std::function<void(std::size_t done, std::size_t total)> progress;
