@@ -9,7 +9,12 @@
 namespace zambrel::encoder {
 namespace {
 
-enum BlockType : std::uint8_t { kMono = 0, kFull = 1, kSkip = 2, kSolid = 3 };
+enum BlockType : std::uint8_t {
+    kMono = ZAMB_BLOCK_MONO,
+    kFull = ZAMB_BLOCK_FULL,
+    kSkip = ZAMB_BLOCK_SKIP,
+    kSolid = ZAMB_BLOCK_SOLID
+};
 
 constexpr std::array<std::uint16_t, 64> kRunLengths = [] {
     std::array<std::uint16_t, 64> table{};

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/movie_names.h"
+#include "zambrel/movie.h"
 #include "encoder/audio_chunk.h"
 #include "encoder/frame_batch.h"
 #include "encoder/lossy.h"
@@ -17,17 +17,10 @@
 namespace zambrel::encoder {
 namespace {
 
-constexpr std::uint32_t kHeaderBytes = ZAMB_HEADER_BYTES;
-// The writer's header does not include the decoder's, so that programs using the writer
-// keep its names apart from the decoder's; the two must still agree.
-static_assert(kTrackCount == ZAMB_TRACK_COUNT && kPaletteBytes == ZAMB_PALETTE_BYTES);
 constexpr std::uint32_t kMaxSide = 65532;
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
-constexpr std::uint32_t kMaxSampleRate = 0xFFFFFF;
-constexpr std::uint32_t kFileRing = 0x1, kFileInterlaced = 0x2, kFileDoubled = 0x4;
-constexpr std::uint8_t kFramePalette = 0x01;
-constexpr std::uint32_t kTrackCompressed = 0x80000000u, kTrackPresent = 0x40000000u,
-                        kTrack16Bit = 0x20000000u, kTrackStereo = 0x10000000u;
+// The sample rate fills the low bits of a track's format word.
+constexpr std::uint32_t kMaxSampleRate = ZAMB_TRACK_RATE_MASK;
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -109,10 +102,10 @@ std::uint64_t SharedOutEnd(std::uint64_t frame, std::uint64_t total, std::uint64
 
 std::uint32_t TrackFormatWord(const SoundTrack& track) {
     if (!track.present) return 0;
-    std::uint32_t word = kTrackPresent | (track.sampleRate & kMaxSampleRate);
-    if (track.compressed) word |= kTrackCompressed;
-    if (track.is16Bit) word |= kTrack16Bit;
-    if (track.stereo) word |= kTrackStereo;
+    std::uint32_t word = ZAMB_TRACK_PRESENT | (track.sampleRate & ZAMB_TRACK_RATE_MASK);
+    if (track.compressed) word |= ZAMB_TRACK_COMPRESSED;
+    if (track.is16Bit) word |= ZAMB_TRACK_16BIT;
+    if (track.stereo) word |= ZAMB_TRACK_STEREO;
     return word;
 }
 
@@ -137,8 +130,8 @@ void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLay
     Put32(out, recipe.height);
     Put32(out, pictures);
     Put32(out, static_cast<std::uint32_t>(recipe.frameRate));
-    Put32(out, (recipe.ring ? kFileRing : 0) | (recipe.interlaced ? kFileInterlaced : 0) |
-                   (recipe.doubled ? kFileDoubled : 0));
+    Put32(out, (recipe.ring ? ZAMB_FILE_RING : 0) | (recipe.interlaced ? ZAMB_FILE_INTERLACED : 0) |
+                   (recipe.doubled ? ZAMB_FILE_DOUBLED : 0));
     for (std::uint32_t bytes : layout.trackMaxBytes) Put32(out, bytes);
     Put32(out, layout.treeDataSize);
     for (std::uint32_t size : layout.treeSizes) Put32(out, size);
@@ -462,7 +455,7 @@ bool MovieWriter::State::CodeFrame(const FramePictures& frame, const Levels& pre
     std::vector<std::uint8_t> chunks;
     std::uint8_t type = 0;
     if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != previousPalette) {
-        type |= kFramePalette;
+        type |= ZAMB_FRAME_PALETTE;
         const auto chunk = BuildPaletteChunk(previousPalette, *frame.palette);
         chunks.insert(chunks.end(), chunk.begin(), chunk.end());
     }
@@ -470,7 +463,7 @@ bool MovieWriter::State::CodeFrame(const FramePictures& frame, const Levels& pre
         const SoundTrack& track = recipe.tracks[t];
         if (!track.present || (chunkSizes[t][f] == 0 && !track.emptyChunks)) continue;
         const std::uint32_t bytes = chunkSizes[t][f];
-        type = static_cast<std::uint8_t>(type | (0x02 << t));
+        type = static_cast<std::uint8_t>(type | (ZAMB_FRAME_TRACK0 << t));
         const auto chunk = BuildAudioChunk(track, track.samples.data() + sampleOffset[t], bytes,
                                            recipe.stream.treeShape);
         sampleOffset[t] += bytes;
@@ -501,7 +494,7 @@ void MovieWriter::State::LayOut() {
         layout.treeSizes[t] = 4 * layout.treeNodes[t] + 12;
     }
     const std::uint64_t offset =
-        std::uint64_t{kHeaderBytes} + 5 * std::uint64_t{layout.storedFrames} + treeData.size();
+        std::uint64_t{ZAMB_HEADER_BYTES} + 5 * std::uint64_t{layout.storedFrames} + treeData.size();
     // Past 4 GB the movie is refused anyway; keep the offset from wrapping before that.
     layout.firstFrameOffset = static_cast<std::uint32_t>(std::min<std::uint64_t>(offset, ~0u));
 }

@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "encoder/spool.h"
+#include "zambrel/movie.h"
 
 namespace zambrel::encoder {
 
-inline constexpr int kTrackCount = 7;
-inline constexpr int kPaletteBytes = 768;
+// The format's sizes are the public header's, so that the writer and every reader agree.
+inline constexpr int kTrackCount = ZAMB_TRACK_COUNT;
+inline constexpr int kPaletteBytes = ZAMB_PALETTE_BYTES;
 
 // The 8-bit value a 6-bit palette level (0..63) is shown as.
 constexpr std::uint8_t WidenLevel(std::uint8_t level) {
