@@ -103,7 +103,8 @@ int main(int argc, char** argv) {
         const std::string out = (folder / "m.zmb").string();
         std::vector<double> one, all, oneCpu, allCpu;
         for (int r = 0; r < runs; ++r) {
-            const Run a = Encode(zmbtool, first, out, "1"), b = Encode(zmbtool, first, out, nullptr);
+            const Run a = Encode(zmbtool, first, out, "1"),
+                      b = Encode(zmbtool, first, out, nullptr);
             if (a.wall <= 0 || b.wall <= 0) return std::fprintf(stderr, "encode failed\n"), 1;
             one.push_back(count / a.wall);
             all.push_back(count / b.wall);
@@ -114,7 +115,8 @@ int main(int argc, char** argv) {
                     std::thread::hardware_concurrency());
         Report("1 thread", one, oneCpu);
         Report("default", all, allCpu);
-        std::printf("  median rate of the default over one thread: %.2fx\n", Median(all) / Median(one));
+        std::printf("  median rate of the default over one thread: %.2fx\n",
+                    Median(all) / Median(one));
     }
     std::printf("load average at the end: %s\n", Load().c_str());
     fs::remove_all(folder);

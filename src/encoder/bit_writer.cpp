@@ -27,7 +27,8 @@ void BitWriter::Bits(std::uint64_t value, unsigned count) {
         const std::size_t at = bytes_.size();
         const unsigned bytes = (position + take + 7) / 8;
         bytes_.resize(at + bytes);
-        for (unsigned b = 0; b < bytes; ++b) bytes_[at + b] = static_cast<std::uint8_t>(word >> (8 * b));
+        for (unsigned b = 0; b < bytes; ++b)
+            bytes_[at + b] = static_cast<std::uint8_t>(word >> (8 * b));
         value >>= take;
         count -= take;
         bitCount_ += take;

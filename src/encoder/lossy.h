@@ -39,8 +39,8 @@ class Simplifier {
     class Distances;  // lossy.cpp's alone
 
   private:
-    void SimplifyRows(const std::uint8_t* wanted, const std::uint8_t* onScreen,
-                      std::uint8_t* shown, std::uint32_t firstRow, std::uint32_t endRow);
+    void SimplifyRows(const std::uint8_t* wanted, const std::uint8_t* onScreen, std::uint8_t* shown,
+                      std::uint32_t firstRow, std::uint32_t endRow);
 
     std::uint32_t width_, height_, budget_;
     unsigned threads_ = 1;

@@ -435,14 +435,14 @@ bool MovieWriter::State::CodeFrames() {
     std::vector<std::vector<std::uint8_t>> videos;
     const auto codeBatch = [&] {
         videos.resize(batch.Size());
-        return batch.Run([&](std::size_t i) { videos[i] = video.EncodeFrame(batch.Frame(i)); },
-                         [&](std::size_t i) {
-                             if (!CodeFrame(batch.Frame(i), batch.PreviousPalette(i), videos[i],
-                                            index++))
-                                 return false;
-                             if (recipe.progress) recipe.progress(index, stored);
-                             return true;
-                         });
+        return batch.Run(
+            [&](std::size_t i) { videos[i] = video.EncodeFrame(batch.Frame(i)); },
+            [&](std::size_t i) {
+                if (!CodeFrame(batch.Frame(i), batch.PreviousPalette(i), videos[i], index++))
+                    return false;
+                if (recipe.progress) recipe.progress(index, stored);
+                return true;
+            });
     };
     return ForEachStoredFrame([&](const StoredFrame& frame) {
                return !batch.Add(frame.pictures, frame.previousPalette) || codeBatch();

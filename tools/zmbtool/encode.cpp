@@ -558,8 +558,7 @@ bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::Movi
     std::size_t done = 0;
     const bool threaded = o.threads > 1;
     zmbtool::Ahead<zmbtool::SourcePicture> taken(
-        count, threaded,
-        [&](std::size_t i, zmbtool::SourcePicture& picture, std::string* failure) {
+        count, threaded, [&](std::size_t i, zmbtool::SourcePicture& picture, std::string* failure) {
             if (reader.Take(source.Name(i), kept, &picture, failure)) return true;
             if (source.Ended(*failure)) failure->clear();
             return false;
