@@ -18,10 +18,15 @@ FrameBatch::FrameBatch(unsigned threads, std::size_t pixels)
 
 bool FrameBatch::Add(const FramePictures& frame, const Levels* previousPalette) {
     Copy& copy = copies_[size_++];
+    if (previousPalette != nullptr) copy.previousPalette = *previousPalette;
+    // A batch of one is run before its source moves on, so its pictures need no copy.
+    if (copies_.size() == 1) {
+        copy.view = frame;
+        return true;
+    }
     copy.picture.assign(frame.picture, frame.picture + pixels_);
     if (frame.previous != nullptr) copy.previous.assign(frame.previous, frame.previous + pixels_);
     if (frame.palette != nullptr) copy.palette = *frame.palette;
-    if (previousPalette != nullptr) copy.previousPalette = *previousPalette;
     copy.view = {copy.picture.data(), frame.previous != nullptr ? copy.previous.data() : nullptr,
                  frame.palette != nullptr ? &copy.palette : nullptr, frame.paletteKept};
     return size_ == copies_.size();

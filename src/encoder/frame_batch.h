@@ -17,8 +17,10 @@ class FrameBatch {
     // Frames of `pixels` pixels each.
     FrameBatch(unsigned threads, std::size_t pixels);
 
-    // Copies the frame, whose pictures point into buffers its source reuses for the next,
-    // with the palette it is coloured over when one is given. True once the batch is full.
+    // Takes the frame, with the palette it is coloured over when one is given. Its pictures
+    // point into buffers its source reuses for the next, so they are copied unless the batch
+    // holds one frame. True once the batch is full: it must then be run before the source
+    // moves on.
     bool Add(const FramePictures& frame, const Levels* previousPalette = nullptr);
     std::size_t Size() const { return size_; }
     const FramePictures& Frame(std::size_t i) const { return copies_[i].view; }
