@@ -1,10 +1,13 @@
 // SPDX-License-Identifier: MIT
-// zmbtool encode's pictures a second with one thread and with its default (reading and
-// reducing the next picture beside the coding of the one before), at 320x240 and 640x480.
-// Runs of the two alternate, so that both see the same load on a shared machine; prints the
-// minimum, median and maximum of each, and the load average when it began.
+// zmbtool encode's pictures a second with one thread and with its default (a thread a core),
+// at 320x240 and 640x480. Runs of the two alternate, so that both see the same load on a
+// shared machine; prints the minimum, median and maximum of each, the median ratio, the CPU
+// time each run took (the same for both when threads only share the work out), and the load
+// average when it began. On a machine busy with other work the ratio says little: the CPU
+// times, and the load, say how far to trust it.
 //
 // usage: encode_threads [-n RUNS] [ZMBTOOL]
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "encode_clips.h"
@@ -23,29 +27,53 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Seconds of wall time one encode takes; negative on failure.
-double Seconds(const std::string& zmbtool, const std::string& first, const std::string& out,
-               const char* threads) {
+struct Run {
+    double wall = -1, cpu = 0;  // seconds; wall negative on failure
+};
+
+// One encode; `threads` null for zmbtool's default.
+Run Encode(const std::string& zmbtool, const std::string& first, const std::string& out,
+           const char* threads) {
     std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     const pid_t child = ::fork();
     if (child == 0) {
         if (!std::freopen("/dev/null", "w", stderr)) ::_exit(126);
-        ::execl(zmbtool.c_str(), zmbtool.c_str(), "encode", "-f", first.c_str(), out.c_str(),
-                "--threads", threads, static_cast<char*>(nullptr));
+        if (threads != nullptr)
+            ::execl(zmbtool.c_str(), zmbtool.c_str(), "encode", "-f", first.c_str(), out.c_str(),
+                    "--threads", threads, static_cast<char*>(nullptr));
+        else
+            ::execl(zmbtool.c_str(), zmbtool.c_str(), "encode", "-f", first.c_str(), out.c_str(),
+                    static_cast<char*>(nullptr));
         ::_exit(127);
     }
     int status = 0;
-    if (child < 0 || ::waitpid(child, &status, 0) != child || !WIFEXITED(status) ||
+    rusage usage{};
+    Run run;
+    if (child < 0 || ::wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
         WEXITSTATUS(status) != 0)
-        return -1;
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        return run;
+    run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
+    run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    return run;
 }
 
-void Report(const char* label, std::vector<double> fps) {
-    std::sort(fps.begin(), fps.end());
-    std::printf("  %-10s %6.1f %6.1f %6.1f pictures a second (min, median, max)\n", label,
-                fps.front(), fps[fps.size() / 2], fps.back());
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+void Report(const char* label, const std::vector<double>& fps, const std::vector<double>& cpu) {
+    std::printf("  %-10s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU\n",
+                label, *std::min_element(fps.begin(), fps.end()), Median(fps),
+                *std::max_element(fps.begin(), fps.end()), Median(cpu));
+}
+
+std::string Load() {
+    std::string load;
+    std::getline(std::ifstream("/proc/loadavg"), load);
+    return load;
 }
 
 }  // namespace
@@ -59,9 +87,7 @@ int main(int argc, char** argv) {
         else
             zmbtool = argv[i];
     }
-    std::string load;
-    std::getline(std::ifstream("/proc/loadavg"), load);
-    std::printf("load average at the start: %s\n", load.c_str());
+    std::printf("load average at the start: %s\n", Load().c_str());
     const fs::path folder =
         fs::temp_directory_path() / ("encode-threads-" + std::to_string(::getpid()));
     for (const auto& [width, height, count] :
@@ -75,18 +101,24 @@ int main(int argc, char** argv) {
                 clip.frames[static_cast<std::size_t>(f)]);
         const std::string first = (folder / "p1000.png").string();
         const std::string out = (folder / "m.zmb").string();
-        std::vector<double> one, two;
+        std::vector<double> one, all, oneCpu, allCpu;
         for (int r = 0; r < runs; ++r) {
-            const double a = Seconds(zmbtool, first, out, "1"),
-                         b = Seconds(zmbtool, first, out, "2");
-            if (a <= 0 || b <= 0) return std::fprintf(stderr, "encode failed\n"), 1;
-            one.push_back(count / a);
-            two.push_back(count / b);
+            const Run a = Encode(zmbtool, first, out, "1"),
+                      b = Encode(zmbtool, first, out, nullptr);
+            if (a.wall <= 0 || b.wall <= 0) return std::fprintf(stderr, "encode failed\n"), 1;
+            one.push_back(count / a.wall);
+            all.push_back(count / b.wall);
+            oneCpu.push_back(a.cpu);
+            allCpu.push_back(b.cpu);
         }
-        std::printf("%dx%d, %d pictures, %d runs each:\n", width, height, count, runs);
-        Report("1 thread", one);
-        Report("2 threads", two);
+        std::printf("%dx%d, %d pictures, %d runs each, %u cores:\n", width, height, count, runs,
+                    std::thread::hardware_concurrency());
+        Report("1 thread", one, oneCpu);
+        Report("default", all, allCpu);
+        std::printf("  median rate of the default over one thread: %.2fx\n",
+                    Median(all) / Median(one));
     }
+    std::printf("load average at the end: %s\n", Load().c_str());
     fs::remove_all(folder);
     return 0;
 }

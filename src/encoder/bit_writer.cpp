@@ -11,14 +11,24 @@ void BitWriter::Bit(bool bit) {
     ++bitCount_;
 }
 
-// A byte's worth at a time: the writer spends most of its time here on detailed pictures.
+// Up to 56 bits in one step: the last byte's free bits and the new ones are joined in one
+// word and stored whole bytes at a time. The writer spends most of its time here on
+// detailed pictures.
 void BitWriter::Bits(std::uint64_t value, unsigned count) {
     while (count > 0) {
-        const unsigned position = static_cast<unsigned>(bitCount_ & 7);
-        if (position == 0) bytes_.push_back(0);
-        const unsigned take = count < 8 - position ? count : 8 - position;
-        const unsigned piece = static_cast<unsigned>(value) & ((1u << take) - 1);
-        bytes_.back() = static_cast<std::uint8_t>(bytes_.back() | (piece << position));
+        const unsigned take = count < 56 ? count : 56;
+        const auto position = static_cast<unsigned>(bitCount_ & 7);
+        std::uint64_t word = (value & ((std::uint64_t{1} << take) - 1)) << position;
+        // The last byte's unused bits are zeros, so it can be taken back and joined in.
+        if (position != 0) {
+            word |= bytes_.back();
+            bytes_.pop_back();
+        }
+        const std::size_t at = bytes_.size();
+        const unsigned bytes = (position + take + 7) / 8;
+        bytes_.resize(at + bytes);
+        for (unsigned b = 0; b < bytes; ++b)
+            bytes_[at + b] = static_cast<std::uint8_t>(word >> (8 * b));
         value >>= take;
         count -= take;
         bitCount_ += take;

@@ -100,6 +100,12 @@ std::uint64_t AssignCodes(const Shape& shape, std::vector<Code>& codes) {
 }  // namespace
 
 void WriteCode(BitWriter& out, const Code& code) {
+    // Most codes are short enough to go in as one piece, leading ones and tail together.
+    if (code.leadingOnes + code.tailLength <= 56) {
+        const auto ones = static_cast<unsigned>(code.leadingOnes);
+        out.Bits(((std::uint64_t{1} << ones) - 1) | (code.tail << ones), ones + code.tailLength);
+        return;
+    }
     out.Ones(code.leadingOnes);
     out.Bits(code.tail, code.tailLength);
 }

@@ -4,6 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <atomic>
+#include <vector>
+
+#include "encoder/parts.h"
 
 namespace zambrel::encoder {
 namespace {
@@ -20,7 +24,7 @@ class Simplifier::Distances {
         levels_ = levels;
         built_ = true;
         for (int i = 0; i < kPaletteBytes; ++i) shown_[i] = WidenLevel(levels[i]);
-        std::fill(nearest_.begin(), nearest_.end(), -1);
+        ForgetNearest();
         for (int a = 0; a < 256; ++a)
             for (int b = 0; b < 256; ++b) {
                 std::uint32_t sum = 0;
@@ -34,7 +38,7 @@ class Simplifier::Distances {
     std::uint32_t operator()(std::uint8_t a, std::uint8_t b) const { return table_[a * 256 + b]; }
     void Reserve(const std::array<bool, 256>& reserved) {
         reserved_ = reserved;
-        std::fill(nearest_.begin(), nearest_.end(), -1);
+        ForgetNearest();
     }
 
     // The entry nearest to the mean colour of the pixels of `block` whose bit is set in
@@ -50,8 +54,12 @@ class Simplifier::Distances {
         }
         int key = 0;
         for (int c = 0; c < 3; ++c) key = key * 64 + (sum[c] * 63 + count * 127) / (count * 255);
-        if (nearest_[key] < 0) nearest_[key] = NearestTo(key);
-        return static_cast<std::uint8_t>(nearest_[key]);
+        std::int16_t nearest = nearest_[key].load(std::memory_order_relaxed);
+        if (nearest < 0) {
+            nearest = NearestTo(key);
+            nearest_[key].store(nearest, std::memory_order_relaxed);
+        }
+        return static_cast<std::uint8_t>(nearest);
     }
 
     // The spread of the block's colours about their mean, 16 times the sum of squared
@@ -70,6 +78,10 @@ class Simplifier::Distances {
     }
 
   private:
+    void ForgetNearest() {
+        for (auto& entry : nearest_) entry.store(-1, std::memory_order_relaxed);
+    }
+
     std::int16_t NearestTo(int key) const {
         const int want[3] = {WidenLevel(static_cast<std::uint8_t>(key >> 12)),
                              WidenLevel(static_cast<std::uint8_t>(key >> 6 & 63)),
@@ -93,7 +105,11 @@ class Simplifier::Distances {
     Levels levels_{};
     std::array<int, kPaletteBytes> shown_{};  // the levels widened, as the player shows them
     std::vector<std::uint32_t> table_ = std::vector<std::uint32_t>(256 * 256);
-    std::vector<std::int16_t> nearest_ = std::vector<std::int16_t>(64 * 64 * 64, -1);
+    // Each level's nearest entry once it has been asked for, -1 before. The blocks of one
+    // picture may be simplified on several threads at once; two that find the same answer
+    // both store it, which is harmless, so relaxed atomics are all they need.
+    std::vector<std::atomic<std::int16_t>> nearest_ =
+        std::vector<std::atomic<std::int16_t>>(64 * 64 * 64);
 };
 
 namespace {
@@ -223,7 +239,19 @@ void Simplifier::Reserve(const std::array<bool, 256>& reserved) {
 void Simplifier::Simplify(const std::uint8_t* wanted, const Levels& levels,
                           const std::uint8_t* onScreen, std::uint8_t* shown) {
     distances_->Build(levels);
-    for (std::uint32_t by = 0; by < height_ / 4; ++by)
+    // Each block depends only on its own pixels and on what is on screen there, so rows of
+    // blocks can be simplified apart; bands of a few rows keep the threads' writes apart.
+    constexpr std::uint32_t kBandRows = 4;
+    const std::uint32_t rows = height_ / 4, bands = (rows + kBandRows - 1) / kBandRows;
+    ForEachPart(threads_, bands, [&](std::size_t band) {
+        const auto first = static_cast<std::uint32_t>(band) * kBandRows;
+        SimplifyRows(wanted, onScreen, shown, first, std::min(rows, first + kBandRows));
+    });
+}
+
+void Simplifier::SimplifyRows(const std::uint8_t* wanted, const std::uint8_t* onScreen,
+                              std::uint8_t* shown, std::uint32_t firstRow, std::uint32_t endRow) {
+    for (std::uint32_t by = firstRow; by < endRow; ++by)
         for (std::uint32_t bx = 0; bx < width_ / 4; ++bx) {
             const Block previous = onScreen ? ReadBlock(onScreen, width_, bx, by) : Block{};
             const Block block =

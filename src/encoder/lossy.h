@@ -33,11 +33,17 @@ class Simplifier {
     void Reserve(const std::array<bool, 256>& reserved);
     // The budget of the pictures simplified from now on.
     void SetBudget(std::uint32_t budget) { budget_ = budget; }
+    // Threads a picture's blocks may be shared over; each block's outcome is the same.
+    void SetThreads(unsigned threads) { threads_ = threads; }
 
     class Distances;  // lossy.cpp's alone
 
   private:
+    void SimplifyRows(const std::uint8_t* wanted, const std::uint8_t* onScreen, std::uint8_t* shown,
+                      std::uint32_t firstRow, std::uint32_t endRow);
+
     std::uint32_t width_, height_, budget_;
+    unsigned threads_ = 1;
     std::unique_ptr<Distances> distances_;
 };
 

@@ -4,10 +4,17 @@
 
 #include <algorithm>
 
+#include "encoder/frame_batch.h"
+
 namespace zambrel::encoder {
 namespace {
 
-enum BlockType : std::uint8_t { kMono = 0, kFull = 1, kSkip = 2, kSolid = 3 };
+enum BlockType : std::uint8_t {
+    kMono = ZAMB_BLOCK_MONO,
+    kFull = ZAMB_BLOCK_FULL,
+    kSkip = ZAMB_BLOCK_SKIP,
+    kSolid = ZAMB_BLOCK_SOLID
+};
 
 constexpr std::array<std::uint16_t, 64> kRunLengths = [] {
     std::array<std::uint16_t, 64> table{};
@@ -267,13 +274,29 @@ bool VideoCoder::BuildTrees(const FrameSource& frames, std::string& error) {
     std::array<unsigned, 4> usable{};
     usable.fill(options_.escapes == EscapeUse::Recent ? 3u : 0u);
     std::array<std::vector<std::uint64_t>, kVideoTrees> counts;
+    // The frames' values are worked out a batch at a time on the threads; one thread counts
+    // them, so the counts need no lock.
+    FrameBatch batch(threads_, std::size_t{width_} * height_);
+    std::vector<std::vector<VideoValue>> values;
+    const auto countBatch = [&] {
+        values.resize(batch.Size());
+        batch.Run(
+            [&](std::size_t i) {
+                values[i] = FrameValues(batch.Frame(i), width_, height_, options_, ban_);
+            },
+            [&](std::size_t i) {
+                ForEachSymbol(values[i], usable,
+                              [&](int tree, std::uint32_t symbol) { ++counts[tree][symbol]; });
+                return true;
+            });
+    };
     for (;;) {
         for (auto& c : counts) c.assign(kValues + 3, 0);
         const bool counted = frames([&](const FramePictures& frame) {
-            ForEachSymbol(FrameValues(frame, width_, height_, options_, ban_), usable,
-                          [&](int tree, std::uint32_t symbol) { ++counts[tree][symbol]; });
+            if (batch.Add(frame)) countBatch();
         });
         if (!counted) return false;
+        countBatch();
         // Every escape value must be a value no literal leaf has. Fewer free values than
         // usable escapes: use fewer escapes, which may need more literals, so count again.
         bool settled = true;

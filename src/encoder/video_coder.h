@@ -85,6 +85,8 @@ class VideoCoder {
         : width_(width), height_(height), options_(options), mayAlter_(mayAlter) {}
     // Entries a stand-in for a banned pair may not be; must outlive the coder.
     void Reserve(const std::array<bool, 256>& reserved) { ban_.reserved = &reserved; }
+    // Threads the frames' values may be worked out on; the trees come out the same.
+    void SetThreads(unsigned threads) { threads_ = threads; }
 
     // Calls its argument for every stored frame, in any order; false if it could not.
     using FrameSource = std::function<bool(const std::function<void(const FramePictures&)>&)>;
@@ -95,6 +97,7 @@ class VideoCoder {
     // to it).
     bool BuildTrees(const FrameSource& frames, std::string& error);
     void WriteTrees(BitWriter& out) const;
+    // May be called for several frames at once, on different threads.
     std::vector<std::uint8_t> EncodeFrame(const FramePictures& frame) const;
     // Nodes of each tree's code tree, 0 for an absent tree.
     std::uint32_t NodeCount(int tree) const;
@@ -103,6 +106,7 @@ class VideoCoder {
     std::uint32_t width_, height_;
     StreamOptions options_;
     bool mayAlter_;
+    unsigned threads_ = 1;
     BannedPair ban_;
     std::array<ValueTree, kVideoTrees> trees_;
 };

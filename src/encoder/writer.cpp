@@ -7,8 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/movie_names.h"
+#include "zambrel/movie.h"
 #include "encoder/audio_chunk.h"
+#include "encoder/frame_batch.h"
 #include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
 #include "encoder/video_coder.h"
@@ -16,17 +17,10 @@
 namespace zambrel::encoder {
 namespace {
 
-constexpr std::uint32_t kHeaderBytes = ZAMB_HEADER_BYTES;
-// The writer's header does not include the decoder's, so that programs using the writer
-// keep its names apart from the decoder's; the two must still agree.
-static_assert(kTrackCount == ZAMB_TRACK_COUNT && kPaletteBytes == ZAMB_PALETTE_BYTES);
 constexpr std::uint32_t kMaxSide = 65532;
 constexpr std::uint64_t kMaxPixels = std::uint64_t{1} << 28;
-constexpr std::uint32_t kMaxSampleRate = 0xFFFFFF;
-constexpr std::uint32_t kFileRing = 0x1, kFileInterlaced = 0x2, kFileDoubled = 0x4;
-constexpr std::uint8_t kFramePalette = 0x01;
-constexpr std::uint32_t kTrackCompressed = 0x80000000u, kTrackPresent = 0x40000000u,
-                        kTrack16Bit = 0x20000000u, kTrackStereo = 0x10000000u;
+// The sample rate fills the low bits of a track's format word.
+constexpr std::uint32_t kMaxSampleRate = ZAMB_TRACK_RATE_MASK;
 
 void Put32(std::vector<std::uint8_t>& out, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
@@ -108,17 +102,16 @@ std::uint64_t SharedOutEnd(std::uint64_t frame, std::uint64_t total, std::uint64
 
 std::uint32_t TrackFormatWord(const SoundTrack& track) {
     if (!track.present) return 0;
-    std::uint32_t word = kTrackPresent | (track.sampleRate & kMaxSampleRate);
-    if (track.compressed) word |= kTrackCompressed;
-    if (track.is16Bit) word |= kTrack16Bit;
-    if (track.stereo) word |= kTrackStereo;
+    std::uint32_t word = ZAMB_TRACK_PRESENT | (track.sampleRate & ZAMB_TRACK_RATE_MASK);
+    if (track.compressed) word |= ZAMB_TRACK_COMPRESSED;
+    if (track.is16Bit) word |= ZAMB_TRACK_16BIT;
+    if (track.stereo) word |= ZAMB_TRACK_STEREO;
     return word;
 }
 
-// What one stored frame shows and what it is painted and coloured over.
+// What one stored frame shows (with its palette) and what it is painted and coloured over.
 struct StoredFrame {
     FramePictures pictures;
-    const Levels* palette;
     const Levels* previousPalette;
 };
 
@@ -137,8 +130,8 @@ void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLay
     Put32(out, recipe.height);
     Put32(out, pictures);
     Put32(out, static_cast<std::uint32_t>(recipe.frameRate));
-    Put32(out, (recipe.ring ? kFileRing : 0) | (recipe.interlaced ? kFileInterlaced : 0) |
-                   (recipe.doubled ? kFileDoubled : 0));
+    Put32(out, (recipe.ring ? ZAMB_FILE_RING : 0) | (recipe.interlaced ? ZAMB_FILE_INTERLACED : 0) |
+                   (recipe.doubled ? ZAMB_FILE_DOUBLED : 0));
     for (std::uint32_t bytes : layout.trackMaxBytes) Put32(out, bytes);
     Put32(out, layout.treeDataSize);
     for (std::uint32_t size : layout.treeSizes) Put32(out, size);
@@ -266,7 +259,9 @@ struct MovieWriter::State {
           video(r.width, r.height, r.stream, !lossless),
           survey(r.stream) {
         simplifier.Reserve(r.reservedEntries);
+        simplifier.SetThreads(r.threads);
         video.Reserve(r.reservedEntries);
+        video.SetThreads(r.threads);
     }
 
     bool Fail(const std::string& reason) {
@@ -281,7 +276,8 @@ struct MovieWriter::State {
     bool ReadPicture(std::vector<std::uint8_t>& into, Levels& levels, bool& same);
     bool Finish();
     bool CodeFrames();
-    bool CodeFrame(const StoredFrame& frame, std::size_t index);
+    bool CodeFrame(const FramePictures& frame, const Levels& previousPalette,
+                   const std::vector<std::uint8_t>& picture, std::size_t index);
     void LayOut();
     bool WriteTo(const std::function<bool(const std::uint8_t*, std::size_t)>& write);
 
@@ -402,15 +398,12 @@ bool MovieWriter::State::ForEachStoredFrame(const std::function<bool(const Store
         // that is not its last one: nothing may be skipped there.
         const StoredFrame frame{
             {current.data(), i == 0 ? nullptr : before.data(), &levels, levels == beforeLevels},
-            &levels,
             i == 0 ? &blackPalette : &beforeLevels};
         if (!visit(frame)) return false;
         if (i == 0 && recipe.ring) first = current, firstLevels = levels;
     }
     if (!recipe.ring) return true;
-    return visit({{first.data(), current.data(), &firstLevels, firstLevels == levels},
-                  &firstLevels,
-                  &levels});
+    return visit({{first.data(), current.data(), &firstLevels, firstLevels == levels}, &levels});
 }
 
 bool MovieWriter::State::Finish() {
@@ -436,26 +429,41 @@ bool MovieWriter::State::Finish() {
 bool MovieWriter::State::CodeFrames() {
     std::size_t index = 0;
     const std::uint32_t stored = StoredFrameCount(recipe, count);
+    // The frames' video is coded a batch at a time on the threads (each frame's on its own),
+    // and the frames are assembled and written in playing order on this one.
+    FrameBatch batch(recipe.threads, pixels);
+    std::vector<std::vector<std::uint8_t>> videos;
+    const auto codeBatch = [&] {
+        videos.resize(batch.Size());
+        return batch.Run(
+            [&](std::size_t i) { videos[i] = video.EncodeFrame(batch.Frame(i)); },
+            [&](std::size_t i) {
+                if (!CodeFrame(batch.Frame(i), batch.PreviousPalette(i), videos[i], index++))
+                    return false;
+                if (recipe.progress) recipe.progress(index, stored);
+                return true;
+            });
+    };
     return ForEachStoredFrame([&](const StoredFrame& frame) {
-        if (!CodeFrame(frame, index++)) return false;
-        if (recipe.progress) recipe.progress(index, stored);
-        return true;
-    });
+               return !batch.Add(frame.pictures, frame.previousPalette) || codeBatch();
+           }) &&
+           codeBatch();
 }
 
-bool MovieWriter::State::CodeFrame(const StoredFrame& frame, std::size_t f) {
+bool MovieWriter::State::CodeFrame(const FramePictures& frame, const Levels& previousPalette,
+                                   const std::vector<std::uint8_t>& picture, std::size_t f) {
     std::vector<std::uint8_t> chunks;
     std::uint8_t type = 0;
-    if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != *frame.previousPalette) {
-        type |= kFramePalette;
-        const auto chunk = BuildPaletteChunk(*frame.previousPalette, *frame.palette);
+    if (f == 0 || recipe.stream.paletteEveryFrame || *frame.palette != previousPalette) {
+        type |= ZAMB_FRAME_PALETTE;
+        const auto chunk = BuildPaletteChunk(previousPalette, *frame.palette);
         chunks.insert(chunks.end(), chunk.begin(), chunk.end());
     }
     for (int t = 0; t < kTrackCount; ++t) {
         const SoundTrack& track = recipe.tracks[t];
         if (!track.present || (chunkSizes[t][f] == 0 && !track.emptyChunks)) continue;
         const std::uint32_t bytes = chunkSizes[t][f];
-        type = static_cast<std::uint8_t>(type | (0x02 << t));
+        type = static_cast<std::uint8_t>(type | (ZAMB_FRAME_TRACK0 << t));
         const auto chunk = BuildAudioChunk(track, track.samples.data() + sampleOffset[t], bytes,
                                            recipe.stream.treeShape);
         sampleOffset[t] += bytes;
@@ -464,7 +472,6 @@ bool MovieWriter::State::CodeFrame(const StoredFrame& frame, std::size_t f) {
             return Fail("an audio chunk of track " + std::to_string(t) + " is over 4 GB");
         chunks.insert(chunks.end(), chunk.begin(), chunk.end());
     }
-    const auto picture = video.EncodeFrame(frame.pictures);
     chunks.insert(chunks.end(), picture.begin(), picture.end());
     frameAreaBytes += chunks.size();
     if (frameAreaBytes > 0xFFFFFFFFu) return Fail("the frames add up to more than 4 GB");
@@ -487,7 +494,7 @@ void MovieWriter::State::LayOut() {
         layout.treeSizes[t] = 4 * layout.treeNodes[t] + 12;
     }
     const std::uint64_t offset =
-        std::uint64_t{kHeaderBytes} + 5 * std::uint64_t{layout.storedFrames} + treeData.size();
+        std::uint64_t{ZAMB_HEADER_BYTES} + 5 * std::uint64_t{layout.storedFrames} + treeData.size();
     // Past 4 GB the movie is refused anyway; keep the offset from wrapping before that.
     layout.firstFrameOffset = static_cast<std::uint32_t>(std::min<std::uint64_t>(offset, ~0u));
 }

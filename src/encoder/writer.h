@@ -10,11 +10,13 @@
 #include <vector>
 
 #include "encoder/spool.h"
+#include "zambrel/movie.h"
 
 namespace zambrel::encoder {
 
-inline constexpr int kTrackCount = 7;
-inline constexpr int kPaletteBytes = 768;
+// The format's sizes are the public header's, so that the writer and every reader agree.
+inline constexpr int kTrackCount = ZAMB_TRACK_COUNT;
+inline constexpr int kPaletteBytes = ZAMB_PALETTE_BYTES;
 
 // The 8-bit value a 6-bit palette level (0..63) is shown as.
 constexpr std::uint8_t WidenLevel(std::uint8_t level) {
@@ -110,6 +112,9 @@ struct MovieRecipe {
     // start), so the program's colours there stay as it set them.
     std::array<bool, 256> reservedEntries{};
     StreamOptions stream{};
+    // Threads the writer works on (its caller's among them): pictures are simplified and
+    // frames coded on all of them at once. The movie is the same for any number.
+    unsigned threads = 1;
     // Called after each stored frame is coded with the frames done and the stored frames,
     // for a progress display; may be empty.
     std::function<void(std::size_t done, std::size_t total)> progress;

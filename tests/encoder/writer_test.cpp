@@ -519,3 +519,79 @@ TEST(WriterTwoPasses, AScratchFileThatCannotBeWrittenFailsTheMovie) {
 
 }  // namespace
 }  // namespace zambrel::encoder
+
+namespace zambrel::encoder {
+namespace {
+
+// A movie of generated pictures, its shape and options drawn from `seed`: gradients that
+// drift, a patch of noise, still areas, held pictures and palette changes, lossless or
+// simplified, with or without a ring frame and the unusual stream options.
+MovieRecipe GeneratedRecipe(std::uint32_t seed) {
+    std::mt19937 random(seed);
+    const auto pick = [&](std::uint32_t n) { return static_cast<std::uint32_t>(random() % n); };
+    MovieRecipe recipe;
+    recipe.width = 4 * (1 + pick(24));
+    recipe.height = 4 * (1 + pick(20));
+    const std::uint32_t count = 1 + pick(9);
+    recipe.ring = count > 1 && pick(2) == 0;
+    recipe.blockErrorBudget = std::array<std::uint32_t, 4>{0, 300, 5000, 200000}[pick(4)];
+    for (std::uint32_t i = 0; i < count && pick(3) == 0; ++i)
+        recipe.pictureErrorBudgets.push_back(pick(2) * 8000);
+    recipe.stream.escapes = pick(4) == 0 ? EscapeUse::Never : EscapeUse::Recent;
+    recipe.stream.fullBlocksOnly = pick(5) == 0;
+    recipe.stream.noSkip = pick(5) == 0;
+    recipe.stream.overlongLastRun = pick(5) == 0;
+    recipe.stream.paletteEveryFrame = pick(5) == 0;
+    const std::uint32_t noise = 1 + pick(255), drift = pick(4);
+    for (std::uint32_t f = 0; f < count; ++f) {
+        if (f > 0 && pick(4) == 0) {  // held, as a still scene is
+            recipe.pictures.push_back(recipe.pictures.back());
+            continue;
+        }
+        Picture picture;
+        picture.palette = RampPalette(static_cast<int>(pick(3)));
+        picture.pixels.resize(std::size_t{recipe.width} * recipe.height);
+        for (std::uint32_t y = 0; y < recipe.height; ++y)
+            for (std::uint32_t x = 0; x < recipe.width; ++x) {
+                std::uint32_t p = (x + y + f * drift) / 3;
+                if (x > recipe.width / 2 && y < recipe.height / 2) p = pick(noise);
+                if (y > 3 * recipe.height / 4) p = 7;
+                picture.pixels[std::size_t{y} * recipe.width + x] = static_cast<std::uint8_t>(p);
+            }
+        recipe.pictures.push_back(std::move(picture));
+    }
+    return recipe;
+}
+
+// Work shared over threads must not change a byte: simplified blocks, the trees' counts and
+// the coded frames come out as on one thread, for counts of frames that fill batches of two
+// and three threads and leave them part full, and for a movie that bans a pair to keep its
+// full tree open (its trees are counted twice).
+TEST(WriterThreads, AnyNumberOfThreadsWritesTheBytesOfOne) {
+    std::vector<MovieRecipe> recipes;
+    for (std::uint32_t seed = 1; seed <= 60; ++seed) recipes.push_back(GeneratedRecipe(seed));
+    std::vector<std::uint16_t> all{1, 2, 3, 0};
+    for (std::uint32_t v = 4; v < 65536; ++v) all.push_back(static_cast<std::uint16_t>(v));
+    recipes.push_back(FullValueSequence(all));
+    recipes.back().blockErrorBudget = 1;
+    recipes.back().pictures.push_back(recipes.back().pictures[0]);
+    std::reverse(recipes.back().pictures[1].pixels.begin(),
+                 recipes.back().pictures[1].pixels.end());
+    for (std::size_t r = 0; r < recipes.size(); ++r) {
+        MovieRecipe& recipe = recipes[r];
+        recipe.threads = 1;
+        const WriteResult one = WriteMovie(recipe);
+        ASSERT_TRUE(one.ok) << "recipe " << r << ": " << one.error;
+        const ReadMovie movie = ReadMovieBytes(one.bytes);
+        ASSERT_TRUE(movie.ok) << "recipe " << r << ": " << movie.error;
+        for (unsigned threads : {2u, 3u}) {
+            recipe.threads = threads;
+            const WriteResult many = WriteMovie(recipe);
+            ASSERT_TRUE(many.ok) << many.error;
+            ASSERT_TRUE(many.bytes == one.bytes) << "recipe " << r << ", " << threads << " threads";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace zambrel::encoder

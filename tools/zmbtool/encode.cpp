@@ -88,9 +88,8 @@ const char kHelp[] =
     "  --round-palette     accepted for old scripts: palettes are always rounded now\n"
     "  --reserve LIST      palette entries the pictures leave alone for the program the\n"
     "                      movie plays in, such as 0-9,246-255: never used, never set\n"
-    "  --threads N         1 to work on one core; by default reading and reducing the next\n"
-    "                      picture runs beside the coding of the one before (the movie is\n"
-    "                      the same either way)\n"
+    "  --threads N         how many threads to work on (default: one a core; 1 to work on\n"
+    "                      one core); the movie is the same byte for byte for any number\n"
     "  --max-rate BYTES    no second of the movie, counted as the players count it, holds\n"
     "                      more than BYTES (a double-speed disc drive reads 300000): the\n"
     "                      frames of busier seconds are coded again at lower quality\n";
@@ -104,7 +103,7 @@ struct EncodeOptions {
     long quality = kDefaultQuality;
     long soundLead = enc::kAutomaticSoundLead;
     long maxRate = 0;  // bytes a second; 0 = no cap
-    long threads = std::thread::hardware_concurrency() > 1 ? 2 : 1;
+    long threads = std::clamp(static_cast<long>(std::thread::hardware_concurrency()), 1L, 64L);
     bool rateGiven = false;  // --fps or --period-code: a Y4M stream's own rate is not used
     std::uint32_t background = 0;
     zmbtool::QuantiseOptions quantise;
@@ -324,11 +323,15 @@ class PictureReader {
         return false;
     }
 
-    // The next picture: from `kept` after a survey, else from its file.
-    bool Read(const std::string& name, enc::Spool* kept, enc::Picture* out, std::string* error) {
-        zmbtool::SourcePicture picture;
-        if (kept != nullptr ? !TakeKept(*kept, picture, error) : !Load(name, picture, error))
-            return false;
+    // The next picture as it came: from `kept` after a survey, else from its file. It and
+    // Reduce share nothing, so each may run on a thread of its own.
+    bool Take(const std::string& name, enc::Spool* kept, zmbtool::SourcePicture* picture,
+              std::string* error) {
+        return kept != nullptr ? TakeKept(*kept, *picture, error) : Load(name, *picture, error);
+    }
+
+    // The picture in the movie's palette of 256 colours.
+    bool Reduce(zmbtool::SourcePicture& picture, enc::Picture* out, std::string* error) {
         if (picture.indexed) {
             out->pixels = std::move(picture.pixels);
             out->palette = picture.palette;
@@ -547,15 +550,22 @@ bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::Movi
         }
         progress.Finish();
     }
-    // Reading and reducing a picture (most of the work) runs ahead of simplifying and
-    // spooling the one before; each stage keeps its pictures in order, so the movie is the
-    // same however many threads made it.
+    // Reading a picture runs ahead of reducing it (the most work, and one picture after
+    // another, as each palette is made against the one before), which runs ahead of
+    // simplifying and spooling it; each stage keeps its pictures in order, so the movie is
+    // the same however many threads made it.
     zmbtool::ProgressBar progress("reading pictures", shown);
     std::size_t done = 0;
-    const auto produce = [&](std::size_t i, enc::Picture& picture, std::string* failure) {
-        if (reader.Read(source.Name(i), kept, &picture, failure)) return true;
-        if (source.Ended(*failure)) failure->clear();
-        return false;
+    const bool threaded = o.threads > 1;
+    zmbtool::Ahead<zmbtool::SourcePicture> taken(
+        count, threaded, [&](std::size_t i, zmbtool::SourcePicture& picture, std::string* failure) {
+            if (reader.Take(source.Name(i), kept, &picture, failure)) return true;
+            if (source.Ended(*failure)) failure->clear();
+            return false;
+        });
+    const auto produce = [&](std::size_t, enc::Picture& picture, std::string* failure) {
+        zmbtool::SourcePicture loaded;
+        return taken.Next(loaded, failure) && reader.Reduce(loaded, &picture, failure);
     };
     const auto consume = [&](enc::Picture& picture, std::string* failure) {
         progress.Update(done++);
@@ -566,7 +576,7 @@ bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::Movi
         if (!(*writer)->Add(*last)) return *failure = (*writer)->Error(), false;
         return KeepPicture(originals, *last, failure);
     };
-    const bool ok = zmbtool::RunAhead<enc::Picture>(count, o.threads > 1, produce, consume, error);
+    const bool ok = zmbtool::RunAhead<enc::Picture>(count, threaded, produce, consume, error);
     progress.Finish();
     return ok;
 }
@@ -862,6 +872,7 @@ int Run(const std::vector<std::string>& args) {
     // An error of (100 - quality) / 2 in each channel of each pixel, over the 16 pixels.
     recipe.blockErrorBudget = BudgetFor(o.quality);
     recipe.reservedEntries = o.quantise.reserved;
+    recipe.threads = static_cast<unsigned>(o.threads);
     // The pictures wait in one scratch file as they will be shown, the coded frames in the
     // second until the frame table before them is known; the third is for a colour survey.
     // Under a cap the pictures as given wait in a fourth, to be coded again.

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// Two stages of a run in order, the first on a thread of its own running a little ahead of
-// the second, so that two cores share the work and the results are those of one thread.
+// Stages of a run in order, each earlier one on a thread of its own running a little ahead
+// of the next, so that the cores share the work and the results are those of one thread.
 #pragma once
 
 #include <condition_variable>
@@ -15,79 +15,101 @@
 
 namespace zmbtool {
 
-// Calls `produce(i, item, error)` for i = 0, 1, ... up to `count` and `consume(item, error)`
-// on each item in the same order, on the caller's thread. Threaded, the producer runs on a
-// thread of its own, at most a few items ahead. Stops at the first failure of either and
-// returns false with its error; a producer that fails with no error has met the end of its
-// input, which is no failure. Each stage's state is its own: only the items cross threads.
+// The items `produce(i, item, error)` makes for i = 0, 1, ... up to `count`, taken in order
+// with Next. Threaded, they are made on a thread of its own, at most a few ahead of the
+// taker; otherwise each when it is taken. A producer that fails with no error has met the
+// end of its input, which is no failure. Only the items cross threads.
 template <typename Item>
-bool RunAhead(std::size_t count, bool threaded,
-              const std::function<bool(std::size_t, Item&, std::string*)>& produce,
-              const std::function<bool(Item&, std::string*)>& consume, std::string* error) {
-    if (!threaded) {
-        for (std::size_t i = 0; i < count; ++i) {
-            Item item;
-            if (!produce(i, item, error)) return error->empty();
-            if (!consume(item, error)) return false;
+class Ahead {
+  public:
+    using Produce = std::function<bool(std::size_t, Item&, std::string*)>;
+
+    Ahead(std::size_t count, bool threaded, Produce produce)
+        : count_(count), produce_(std::move(produce)) {
+        if (threaded) thread_ = std::thread([this] { Run(); });
+    }
+    ~Ahead() {
+        if (!thread_.joinable()) return;
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            changed_.notify_all();
         }
+        thread_.join();
+    }
+    Ahead(const Ahead&) = delete;
+    Ahead& operator=(const Ahead&) = delete;
+
+    // The next item; false at the end (`error` left empty) or with the producer's error.
+    bool Next(Item& item, std::string* error) {
+        error->clear();
+        if (!thread_.joinable()) return next_ < count_ && Make(next_++, item, error);
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return !ready_.empty() || produced_; });
+        if (ready_.empty()) return *error = failure_, false;
+        item = std::move(ready_.front());
+        ready_.pop_front();
+        changed_.notify_all();
         return true;
     }
+
+  private:
     // A few items in hand, so that a stage kept waiting for the processor by other work
-    // does not stall the other at once.
-    constexpr std::size_t kDepth = 4;
-    std::mutex mutex;
-    std::condition_variable changed;
-    std::deque<Item> ready;
-    bool produced = false, stop = false;
-    std::string producerError;
-    std::thread producer([&] {
-        for (std::size_t i = 0; i < count; ++i) {
+    // does not stall the next at once.
+    static constexpr std::size_t kDepth = 4;
+
+    // An exception may not leave a thread: running out of memory fails the run as it
+    // would on one thread.
+    bool Make(std::size_t i, Item& item, std::string* error) {
+        try {
+            return produce_(i, item, error);
+        } catch (const std::bad_alloc&) {
+            *error = "out of memory";
+            return false;
+        }
+    }
+
+    void Run() {
+        for (std::size_t i = 0; i < count_; ++i) {
             Item item;
             std::string failure;
-            bool ok = false;
-            // An exception may not leave a thread: running out of memory fails the run as it
-            // would on one thread.
-            try {
-                ok = produce(i, item, &failure);
-            } catch (const std::bad_alloc&) {
-                failure = "out of memory";
-            }
-            std::unique_lock<std::mutex> lock(mutex);
+            const bool ok = Make(i, item, &failure);
+            std::unique_lock<std::mutex> lock(mutex_);
             if (!ok) {
-                producerError = failure;
+                failure_ = failure;
                 break;
             }
-            changed.wait(lock, [&] { return stop || ready.size() < kDepth; });
-            if (stop) break;
-            ready.push_back(std::move(item));
-            changed.notify_all();
+            changed_.wait(lock, [&] { return stop_ || ready_.size() < kDepth; });
+            if (stop_) break;
+            ready_.push_back(std::move(item));
+            changed_.notify_all();
         }
-        const std::lock_guard<std::mutex> lock(mutex);
-        produced = true;
-        changed.notify_all();
-    });
-    bool ok = true;
-    for (;;) {
-        std::unique_lock<std::mutex> lock(mutex);
-        changed.wait(lock, [&] { return !ready.empty() || produced; });
-        if (ready.empty()) break;
-        Item item = std::move(ready.front());
-        ready.pop_front();
-        changed.notify_all();
-        lock.unlock();
-        if (!consume(item, error)) {
-            ok = false;
-            break;
-        }
+        const std::lock_guard<std::mutex> lock(mutex_);
+        produced_ = true;
+        changed_.notify_all();
     }
-    {
-        const std::lock_guard<std::mutex> lock(mutex);
-        stop = true;
-        changed.notify_all();
-    }
-    producer.join();
-    if (ok && !producerError.empty()) *error = producerError, ok = false;
-    return ok;
+
+    const std::size_t count_;
+    const Produce produce_;
+    std::size_t next_ = 0;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::deque<Item> ready_;
+    bool produced_ = false, stop_ = false;
+    std::string failure_;
+    std::thread thread_;  // running Run when threaded
+};
+
+// Calls `consume(item, error)` on each item of an Ahead of `produce`, in order, on the
+// caller's thread. Stops at the first failure of either and returns false with its error.
+template <typename Item>
+bool RunAhead(std::size_t count, bool threaded, typename Ahead<Item>::Produce produce,
+              const std::function<bool(Item&, std::string*)>& consume, std::string* error) {
+    Ahead<Item> ahead(count, threaded, std::move(produce));
+    Item item;
+    while (ahead.Next(item, error))
+        if (!consume(item, error)) return false;
+    return error->empty();
 }
 
 }  // namespace zmbtool

@@ -1,0 +1,16 @@
+// SPDX-License-Identifier: MIT
+// Work split into parts that share nothing, done on several threads at once. Each part
+// writes only its own results, so what comes out is the same for any number of threads.
+#pragma once
+
+#include <cstddef>
+#include <functional>
+
+namespace zambrel::encoder {
+
+// Calls `work(part)` for every part from 0 to `parts` - 1, on `threads` threads at most
+// (the caller's among them), and returns once all are done. One thread, or one part, runs
+// them in order on the caller's thread alone.
+void ForEachPart(unsigned threads, std::size_t parts, const std::function<void(std::size_t)>& work);
+
+}  // namespace zambrel::encoder
