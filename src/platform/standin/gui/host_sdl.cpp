@@ -187,9 +187,10 @@ bool DisplayReachable() {
 // place or scale) is drawn whole.
 struct Shown {
     bool valid = false;
-    Rect client;                               // the client area, which may reach past the screen
-    Rect area;                                 // its part on the screen
-    std::vector<std::uint8_t> pixels;          // the area's rows, in the screen's format
+    Rect client;                       // the client area, which may reach past the screen
+    Rect area;                         // its part on the screen
+    std::vector<std::uint8_t> pixels;  // the area's rows, in the screen's format, unless the
+                                       // surface holds them itself
     std::array<std::uint32_t, 256> palette{};  // 8-bit screens: the colours they were drawn in
     std::uint32_t modeGeneration = 0;
     // A resized surface may come back at the same address.
@@ -327,8 +328,15 @@ void DrawAt(SDL_Surface* target, const SDL_Rect& at, const Screen& screen, const
     SDL_FreeSurface(picture);
 }
 
-// Copies what the surface now shows of the screen into `shown`, so the next present can
-// tell what changed since.
+// A true-colour screen's pixels are the surface's own XRGB (the unused byte aside), so at
+// their own size the surface's rows are what the screen held when they were drawn, and are
+// compared with it directly; other screens need a copy of what they held.
+bool SurfaceHoldsScreenPixels(const Screen& screen, int scale) {
+    return screen.format.bits == 32 && scale == 1;
+}
+
+// Notes what the surface now shows of the screen, so the next present can tell what changed
+// since.
 void Remember(Shown& shown, const Screen& screen, const Rect& client, const SDL_Surface* target,
               const SDL_Rect& at, int scale, const std::uint32_t* palette) {
     shown.area = Intersect(client, {0, 0, screen.format.width, screen.format.height});
@@ -342,7 +350,9 @@ void Remember(Shown& shown, const Screen& screen, const Rect& client, const SDL_
     std::copy(palette, palette + 256, shown.palette.begin());
     shown.pixels.clear();
     const int bytes = screen.BytesPerPixel();
-    for (int y = shown.area.top; y < shown.area.bottom && !shown.area.Empty(); ++y) {
+    for (int y = shown.area.top;
+         y < shown.area.bottom && !shown.area.Empty() && !SurfaceHoldsScreenPixels(screen, scale);
+         ++y) {
         const std::uint8_t* row = screen.pixels + static_cast<std::size_t>(y) * screen.pitch +
                                   static_cast<std::size_t>(shown.area.left) * bytes;
         shown.pixels.insert(
@@ -366,12 +376,15 @@ bool StillShown(const Shown& shown, const Screen& screen, const Rect& client,
            std::equal(shown.palette.begin(), shown.palette.end(), palette);
 }
 
-// The pixels [first, last) where two copies of a row differ; empty when they are the same.
+// The pixels [first, last) where two copies of a row differ, which they do somewhere. Eight
+// bytes at a time, for most of a changed row is often the same.
 void DifferingPixels(const std::uint8_t* a, const std::uint8_t* b, std::size_t bytes, int size,
                      int* first, int* last) {
-    const auto from = std::mismatch(a, a + bytes, b).first - a;
-    std::size_t to = bytes;
-    while (to > static_cast<std::size_t>(from) && a[to - 1] == b[to - 1]) --to;
+    std::size_t from = 0, to = bytes;
+    while (from + 8 <= bytes && std::memcmp(a + from, b + from, 8) == 0) from += 8;
+    while (from < bytes && a[from] == b[from]) ++from;
+    while (to >= from + 8 && std::memcmp(a + to - 8, b + to - 8, 8) == 0) to -= 8;
+    while (to > from && a[to - 1] == b[to - 1]) --to;
     *first = static_cast<int>(from) / size;
     *last = static_cast<int>((to + size - 1) / size);
 }
@@ -388,33 +401,50 @@ void AddToBands(std::vector<Rect>* bands, int y, int first, int last) {
     bands->push_back({first, y, last, y + 1});
 }
 
-// Draws into the surface the screen pixels that differ from what `shown` holds, and notes
-// them there. The screen rectangles drawn, in bands of rows, go to `bands`.
+// Draws screen pixels [first, last) of row y, from `now`, at `out` in the surface, through
+// the palette and enlarged, and notes them in the copy of what is shown.
+void DrawSpan(const Screen& screen, Shown& shown, int y, int first, int last,
+              const std::uint8_t* now, std::uint8_t* before, std::uint8_t* out, int pitch) {
+    const int size = screen.BytesPerPixel(), scale = shown.scale;
+    const auto count = static_cast<std::size_t>(last - first);
+    if (SurfaceHoldsScreenPixels(screen, scale)) {
+        std::memcpy(out + static_cast<std::size_t>(first) * 4,
+                    now + static_cast<std::size_t>(first) * 4, count * 4);
+        return;
+    }
+    std::memcpy(before + static_cast<std::size_t>(first) * size,
+                now + static_cast<std::size_t>(first) * size, count * size);
+    std::vector<std::uint32_t> rgb(count);
+    RowRgb(screen, shown.palette.data(), y, shown.area.left + first, shown.area.left + last,
+           rgb.data());
+    out += static_cast<std::size_t>(first) * scale * 4;
+    Widen(rgb.data(), count, scale, out);
+    for (int repeat = 1; repeat < scale; ++repeat)
+        std::memcpy(out + static_cast<std::size_t>(repeat) * pitch, out, count * scale * 4);
+}
+
+// Draws into the surface the screen pixels that differ from what it shows, and lists the
+// screen rectangles drawn, in bands of rows.
 void DrawChanges(const Screen& screen, Shown& shown, std::uint8_t* surface, int pitch,
                  std::vector<Rect>* bands) {
     const Rect& area = shown.area;
     const int size = screen.BytesPerPixel(), scale = shown.scale;
     const auto rowBytes = static_cast<std::size_t>(area.right - area.left) * size;
-    std::vector<std::uint32_t> rgb(static_cast<std::size_t>(area.right - area.left));
+    const bool inSurface = SurfaceHoldsScreenPixels(screen, scale);
     for (int y = area.top; y < area.bottom; ++y) {
         const std::uint8_t* now = screen.pixels + static_cast<std::size_t>(y) * screen.pitch +
                                   static_cast<std::size_t>(area.left) * size;
-        std::uint8_t* before =
-            shown.pixels.data() + static_cast<std::size_t>(y - area.top) * rowBytes;
-        if (std::memcmp(now, before, rowBytes) == 0) continue;
-        int first = 0, last = 0;
-        DifferingPixels(now, before, rowBytes, size, &first, &last);
-        std::memcpy(before, now, rowBytes);
-        RowRgb(screen, shown.palette.data(), y, area.left + first, area.left + last, rgb.data());
         std::uint8_t* out =
             surface +
             static_cast<std::size_t>(shown.at.y + (y - shown.client.top) * scale) * pitch +
-            static_cast<std::size_t>(shown.at.x + (area.left + first - shown.client.left) * scale) *
-                4;
-        Widen(rgb.data(), static_cast<std::size_t>(last - first), scale, out);
-        for (int repeat = 1; repeat < scale; ++repeat)
-            std::memcpy(out + static_cast<std::size_t>(repeat) * pitch, out,
-                        static_cast<std::size_t>(last - first) * scale * 4);
+            static_cast<std::size_t>(shown.at.x + (area.left - shown.client.left) * scale) * 4;
+        std::uint8_t* before =
+            inSurface ? out
+                      : shown.pixels.data() + static_cast<std::size_t>(y - area.top) * rowBytes;
+        if (std::memcmp(now, before, rowBytes) == 0) continue;
+        int first = 0, last = 0;
+        DifferingPixels(now, before, rowBytes, size, &first, &last);
+        DrawSpan(screen, shown, y, first, last, now, before, out, pitch);
         AddToBands(bands, y, area.left + first, area.left + last);
     }
 }
