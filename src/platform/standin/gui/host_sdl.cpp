@@ -348,18 +348,17 @@ void Remember(Shown& shown, const Screen& screen, const Rect& client, const SDL_
     shown.scale = scale;
     shown.modeGeneration = screen.modeGeneration;
     std::copy(palette, palette + 256, shown.palette.begin());
-    shown.pixels.clear();
-    const int bytes = screen.BytesPerPixel();
-    for (int y = shown.area.top;
-         y < shown.area.bottom && !shown.area.Empty() && !SurfaceHoldsScreenPixels(screen, scale);
-         ++y) {
-        const std::uint8_t* row = screen.pixels + static_cast<std::size_t>(y) * screen.pitch +
-                                  static_cast<std::size_t>(shown.area.left) * bytes;
-        shown.pixels.insert(
-            shown.pixels.end(), row,
-            row + static_cast<std::size_t>(shown.area.right - shown.area.left) * bytes);
-    }
     shown.valid = target->format->format == SDL_PIXELFORMAT_XRGB8888;
+    shown.pixels.clear();
+    if (shown.area.Empty() || SurfaceHoldsScreenPixels(screen, scale)) return;
+    const auto rowBytes =
+        static_cast<std::size_t>(shown.area.right - shown.area.left) * screen.BytesPerPixel();
+    for (int y = shown.area.top; y < shown.area.bottom; ++y) {
+        const std::uint8_t* row =
+            screen.pixels + static_cast<std::size_t>(y) * screen.pitch +
+            static_cast<std::size_t>(shown.area.left) * screen.BytesPerPixel();
+        shown.pixels.insert(shown.pixels.end(), row, row + rowBytes);
+    }
 }
 
 // Whether the surface holds what `shown` says it does, in the place and colours this present
