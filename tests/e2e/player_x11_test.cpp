@@ -16,8 +16,10 @@
 #include <thread>
 #include <vector>
 
+#include "encoder/writer.h"
 #include "file_bytes.h"
 #include "player_run.h"
+#include "test_movies.h"
 
 // After the test framework: the X headers define macros such as None and Bool.
 #include <X11/Xlib.h>
@@ -139,32 +141,53 @@ class PlayerOnX : public ::testing::Test {
     }
 
     // What the X server shows in the window, as 0xRRGGBB values.
-    std::vector<std::uint32_t> ScreenPicture(const std::string& window) {
+    std::vector<std::uint32_t> ScreenPicture(const std::string& window, int width = kSize,
+                                             int height = kSize) {
         std::vector<std::uint32_t> pixels;
         const auto id = static_cast<Window>(std::strtoul(window.c_str(), nullptr, 10));
-        XImage* image = XGetImage(x_, id, 0, 0, kSize, kSize, AllPlanes, ZPixmap);
+        XImage* image = XGetImage(x_, id, 0, 0, static_cast<unsigned>(width),
+                                  static_cast<unsigned>(height), AllPlanes, ZPixmap);
         if (!image) return pixels;
-        for (int y = 0; y < kSize; ++y)
-            for (int x = 0; x < kSize; ++x) pixels.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) pixels.push_back(XGetPixel(image, x, y) & 0xFFFFFF);
         XDestroyImage(image);
         return pixels;
     }
     // Frame `n` as the decoder makes it (zmbtool decode --raw), in the colours of its palette.
-    std::vector<std::uint32_t> DecodedPicture(const std::string& movie, int n) {
+    std::vector<std::uint32_t> DecodedPicture(const std::string& movie, int n,
+                                              std::size_t pixelCount = kSize * kSize) {
         const std::string raw = folder_.Path() + "/frames.raw";
         const std::string command = "'" ZMBTOOL_PATH "' decode --force '" + folder_.Path() + "/" +
                                     movie + "' --raw '" + raw + "'";
         if (std::system(command.c_str()) != 0) return {};
         const std::vector<std::uint8_t> frames = ReadFileBytes(raw);
-        const std::size_t frameBytes = 768 + kSize * kSize;
+        const std::size_t frameBytes = 768 + pixelCount;
         const std::size_t at = frameBytes * static_cast<std::size_t>(n);
         if (frames.size() < at + frameBytes) return {};
         std::vector<std::uint32_t> pixels;
-        for (std::size_t i = 0; i < kSize * kSize; ++i) {
+        for (std::size_t i = 0; i < pixelCount; ++i) {
             const std::uint8_t* rgb = &frames[at + 3 * frames[at + 768 + i]];
             pixels.push_back(std::uint32_t{rgb[0]} << 16 | std::uint32_t{rgb[1]} << 8 | rgb[2]);
         }
         return pixels;
+    }
+
+    // Maps another window over the top-left of `window` for a moment: the X server keeps
+    // nothing of what it covered.
+    void CoverAndUncover(const std::string& window) {
+        const auto id = static_cast<Window>(std::strtoul(window.c_str(), nullptr, 10));
+        int x = 0, y = 0;
+        Window child = 0;
+        XTranslateCoordinates(x_, id, DefaultRootWindow(x_), 0, 0, &x, &y, &child);
+        Window cover = XCreateSimpleWindow(x_, DefaultRootWindow(x_), x, y, 40, 30, 0, 0, 0xFF00FF);
+        XSetWindowAttributes attributes;
+        attributes.override_redirect = True;
+        XChangeWindowAttributes(x_, cover, CWOverrideRedirect, &attributes);
+        XMapRaised(x_, cover);
+        XSync(x_, False);
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        XDestroyWindow(x_, cover);
+        XSync(x_, False);
     }
 
     PlayerFolder folder_;
@@ -208,6 +231,61 @@ TEST_F(PlayerOnX, PlaysInARealWindowAndFollowsTheKeys) {
     const long played = PlayerRun{0, output}.NumberAfter("Total frames played: ");
     EXPECT_GE(played, 3) << output;  // the first, the step, and at least one more
     EXPECT_LT(played, 40) << output;
+}
+
+// The window is drawn where the screen changed, and whole after what may have lost it: frame
+// by frame, through pictures of which only parts change and palettes that change every other
+// frame, and after another window covered it and after it was resized, the X screen shows
+// exactly the decoded picture. Through the direct path on a true-colour screen and through
+// GDI on a screen with a palette.
+TEST_F(PlayerOnX, WindowShowsEveryPictureThroughPartialUpdates) {
+    constexpr int kWidth = 64, kHeight = 48, kFrames = 7;
+    zambrel::encoder::MovieRecipe recipe = test_movies::MixedRecipe(kWidth, kHeight, kFrames, 41);
+    recipe.frameRate = -10000;
+    const zambrel::encoder::WriteResult written = zambrel::encoder::WriteMovie(recipe);
+    ASSERT_TRUE(written.ok) << written.error;
+    folder_.Write("mixed.zmb", written.bytes);
+    std::vector<std::vector<std::uint32_t>> decoded;
+    for (int n = 0; n < kFrames; ++n)
+        decoded.push_back(DecodedPicture("mixed.zmb", n, kWidth * kHeight));
+    ASSERT_FALSE(decoded.back().empty());
+    const struct {
+        const char* switches;
+        const char* screen;
+    } ways[] = {{"", "1280x1024x32"}, {"-V3", "1280x1024x8"}};
+    for (const auto& way : ways) {
+        SCOPED_TRACE(std::string(way.switches) + " on " + way.screen);
+        Start(std::string("-Q -I4 ") + way.switches + " mixed.zmb", "at 0 ms key Space\n",
+              std::string("ZAMBREL_AUDIO=simulated ZAMBREL_SCREEN=") + way.screen);
+        auto shows = [&](const std::string& window, int n) {
+            return WaitFor([&] { return ScreenPicture(window, kWidth, kHeight) == decoded[n]; });
+        };
+        const std::string window = WindowNamed("ZambPlay - Frame: 1");
+        ASSERT_FALSE(window.empty()) << "no window captioned with the first frame";
+        EXPECT_TRUE(shows(window, 0));
+        for (int n = 1; n < kFrames; ++n) {
+            ASSERT_EQ(Type(window, "Return"), 0);
+            ASSERT_FALSE(WindowNamed("ZambPlay - Frame: " + std::to_string(n + 1)).empty());
+            EXPECT_TRUE(shows(window, n)) << "frame " << n;
+            if (n == 3) {  // covered and uncovered
+                CoverAndUncover(window);
+                EXPECT_TRUE(shows(window, n))
+                    << "after exposure the window " << WindowName(window) << " shows "
+                    << Describe(ScreenPicture(window, kWidth, kHeight)) << "; frame " << n << " is "
+                    << Describe(decoded[n]);
+            }
+            if (n == 5) {  // resized and sized back
+                ASSERT_EQ(Shell("timeout 10 xdotool windowsize --sync " + window + " 96 80"), 0);
+                ASSERT_EQ(Shell("timeout 10 xdotool windowsize --sync " + window + " " +
+                                std::to_string(kWidth) + " " + std::to_string(kHeight)),
+                          0);
+                EXPECT_TRUE(shows(window, n)) << "after resizing";
+            }
+        }
+        ASSERT_EQ(Type(window, "Escape"), 0);
+        std::string output;
+        EXPECT_EQ(Finish(&output), 0) << output;
+    }
 }
 
 TEST_F(PlayerOnX, EscapeThroughTheXServerStops) {

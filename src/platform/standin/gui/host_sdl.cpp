@@ -4,6 +4,7 @@
 #include <SDL.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,6 +181,25 @@ bool DisplayReachable() {
     return true;
 }
 
+// What a window's surface holds, as the screen held it when it was drawn: the next present
+// draws only the rows and columns of the screen that differ from it. Whatever this cannot
+// vouch for (a new or resized surface, an exposure, another palette or screen mode, another
+// place or scale) is drawn whole.
+struct Shown {
+    bool valid = false;
+    Rect client;                       // the client area, which may reach past the screen
+    Rect area;                         // its part on the screen
+    std::vector<std::uint8_t> pixels;  // the area's rows, in the screen's format, unless the
+                                       // surface holds them itself
+    std::array<std::uint32_t, 256> palette{};  // 8-bit screens: the colours they were drawn in
+    std::uint32_t modeGeneration = 0;
+    // A resized surface may come back at the same address.
+    const SDL_Surface* target = nullptr;
+    int targetWidth = 0, targetHeight = 0;
+    SDL_Rect at{};
+    int scale = 1;
+};
+
 struct RealWindow {
     SDL_Window* window = nullptr;
     Rect client;
@@ -188,6 +208,7 @@ struct RealWindow {
     bool fullScreen = false;
     // Where the picture went in the real window, to map the pointer back onto the screen.
     int offsetX = 0, offsetY = 0, scale = 1;
+    Shown shown;
 };
 
 // The system palette as 0x00RRGGBB, for 8-bit screens.
@@ -307,6 +328,159 @@ void DrawAt(SDL_Surface* target, const SDL_Rect& at, const Screen& screen, const
     SDL_FreeSurface(picture);
 }
 
+// A true-colour screen's pixels are the surface's own XRGB (the unused byte aside), so at
+// their own size the surface's rows are what the screen held when they were drawn, and are
+// compared with it directly; other screens need a copy of what they held.
+bool SurfaceHoldsScreenPixels(const Screen& screen, int scale) {
+    return screen.format.bits == 32 && scale == 1;
+}
+
+// Notes what the surface now shows of the screen, so the next present can tell what changed
+// since.
+void Remember(Shown& shown, const Screen& screen, const Rect& client, const SDL_Surface* target,
+              const SDL_Rect& at, int scale, const std::uint32_t* palette) {
+    shown.area = Intersect(client, {0, 0, screen.format.width, screen.format.height});
+    shown.client = client;
+    shown.target = target;
+    shown.targetWidth = target->w;
+    shown.targetHeight = target->h;
+    shown.at = at;
+    shown.scale = scale;
+    shown.modeGeneration = screen.modeGeneration;
+    std::copy(palette, palette + 256, shown.palette.begin());
+    shown.valid = target->format->format == SDL_PIXELFORMAT_XRGB8888;
+    shown.pixels.clear();
+    if (shown.area.Empty() || SurfaceHoldsScreenPixels(screen, scale)) return;
+    const auto rowBytes =
+        static_cast<std::size_t>(shown.area.right - shown.area.left) * screen.BytesPerPixel();
+    for (int y = shown.area.top; y < shown.area.bottom; ++y) {
+        const std::uint8_t* row =
+            screen.pixels + static_cast<std::size_t>(y) * screen.pitch +
+            static_cast<std::size_t>(shown.area.left) * screen.BytesPerPixel();
+        shown.pixels.insert(shown.pixels.end(), row, row + rowBytes);
+    }
+}
+
+// Whether the surface holds what `shown` says it does, in the place and colours this present
+// would draw it: only then is drawing the differences enough.
+bool StillShown(const Shown& shown, const Screen& screen, const Rect& client,
+                const SDL_Surface* target, const SDL_Rect& at, int scale,
+                const std::uint32_t* palette) {
+    const Rect& c = shown.client;
+    return shown.valid && shown.target == target && shown.targetWidth == target->w &&
+           shown.targetHeight == target->h && shown.modeGeneration == screen.modeGeneration &&
+           shown.scale == scale && shown.at.x == at.x && shown.at.y == at.y &&
+           c.left == client.left && c.top == client.top && c.right == client.right &&
+           c.bottom == client.bottom &&
+           std::equal(shown.palette.begin(), shown.palette.end(), palette);
+}
+
+// The pixels [first, last) where two copies of a row differ, which they do somewhere. Eight
+// bytes at a time, for most of a changed row is often the same.
+void DifferingPixels(const std::uint8_t* a, const std::uint8_t* b, std::size_t bytes, int size,
+                     int* first, int* last) {
+    std::size_t from = 0, to = bytes;
+    while (from + 8 <= bytes && std::memcmp(a + from, b + from, 8) == 0) from += 8;
+    while (from < bytes && a[from] == b[from]) ++from;
+    while (to >= from + 8 && std::memcmp(a + to - 8, b + to - 8, 8) == 0) to -= 8;
+    while (to > from && a[to - 1] == b[to - 1]) --to;
+    *first = static_cast<int>(from) / size;
+    *last = static_cast<int>((to + size - 1) / size);
+}
+
+// Adds the row's changed pixels to the band of rows above it, or starts a band of its own.
+void AddToBands(std::vector<Rect>* bands, int y, int first, int last) {
+    if (!bands->empty() && bands->back().bottom == y) {
+        Rect& band = bands->back();
+        band.left = std::min(band.left, first);
+        band.right = std::max(band.right, last);
+        band.bottom = y + 1;
+        return;
+    }
+    bands->push_back({first, y, last, y + 1});
+}
+
+// Draws screen pixels [first, last) of row y, from `now`, at `out` in the surface, through
+// the palette and enlarged, and notes them in the copy of what is shown.
+void DrawSpan(const Screen& screen, Shown& shown, int y, int first, int last,
+              const std::uint8_t* now, std::uint8_t* before, std::uint8_t* out, int pitch) {
+    const int size = screen.BytesPerPixel(), scale = shown.scale;
+    const auto count = static_cast<std::size_t>(last - first);
+    if (SurfaceHoldsScreenPixels(screen, scale)) {
+        std::memcpy(out + static_cast<std::size_t>(first) * 4,
+                    now + static_cast<std::size_t>(first) * 4, count * 4);
+        return;
+    }
+    std::memcpy(before + static_cast<std::size_t>(first) * size,
+                now + static_cast<std::size_t>(first) * size, count * size);
+    std::vector<std::uint32_t> rgb(count);
+    RowRgb(screen, shown.palette.data(), y, shown.area.left + first, shown.area.left + last,
+           rgb.data());
+    out += static_cast<std::size_t>(first) * scale * 4;
+    Widen(rgb.data(), count, scale, out);
+    for (int repeat = 1; repeat < scale; ++repeat)
+        std::memcpy(out + static_cast<std::size_t>(repeat) * pitch, out, count * scale * 4);
+}
+
+// Draws into the surface the screen pixels that differ from what it shows, and lists the
+// screen rectangles drawn, in bands of rows.
+void DrawChanges(const Screen& screen, Shown& shown, std::uint8_t* surface, int pitch,
+                 std::vector<Rect>* bands) {
+    const Rect& area = shown.area;
+    const int size = screen.BytesPerPixel(), scale = shown.scale;
+    const auto rowBytes = static_cast<std::size_t>(area.right - area.left) * size;
+    const bool inSurface = SurfaceHoldsScreenPixels(screen, scale);
+    for (int y = area.top; y < area.bottom; ++y) {
+        const std::uint8_t* now = screen.pixels + static_cast<std::size_t>(y) * screen.pitch +
+                                  static_cast<std::size_t>(area.left) * size;
+        std::uint8_t* out =
+            surface +
+            static_cast<std::size_t>(shown.at.y + (y - shown.client.top) * scale) * pitch +
+            static_cast<std::size_t>(shown.at.x + (area.left - shown.client.left) * scale) * 4;
+        std::uint8_t* before =
+            inSurface ? out
+                      : shown.pixels.data() + static_cast<std::size_t>(y - area.top) * rowBytes;
+        if (std::memcmp(now, before, rowBytes) == 0) continue;
+        int first = 0, last = 0;
+        DifferingPixels(now, before, rowBytes, size, &first, &last);
+        DrawSpan(screen, shown, y, first, last, now, before, out, pitch);
+        AddToBands(bands, y, area.left + first, area.left + last);
+    }
+}
+
+// The bands as surface rectangles. Past a few dozen, one rectangle around them all costs the
+// window system less than the many small ones.
+std::vector<SDL_Rect> SurfaceRects(const Shown& shown, const std::vector<Rect>& bands) {
+    constexpr std::size_t kMostRects = 32;
+    Rect around = bands.front();
+    for (const Rect& band : bands)
+        around = {std::min(around.left, band.left), std::min(around.top, band.top),
+                  std::max(around.right, band.right), std::max(around.bottom, band.bottom)};
+    const std::vector<Rect> chosen = bands.size() > kMostRects ? std::vector<Rect>{around} : bands;
+    std::vector<SDL_Rect> rects;
+    for (const Rect& r : chosen)
+        rects.push_back({shown.at.x + (r.left - shown.client.left) * shown.scale,
+                         shown.at.y + (r.top - shown.client.top) * shown.scale,
+                         (r.right - r.left) * shown.scale, (r.bottom - r.top) * shown.scale});
+    return rects;
+}
+
+// Draws and shows only what changed since the last present; false when the surface cannot
+// be vouched for, and the caller draws it whole.
+bool PresentChanges(SDL_Window* window, SDL_Surface* target, Shown& shown, const Screen& screen,
+                    const Rect& client, const SDL_Rect& at, int scale,
+                    const std::uint32_t* palette) {
+    if (!StillShown(shown, screen, client, target, at, scale, palette)) return false;
+    if (SDL_LockSurface(target) != 0) return false;
+    std::vector<Rect> bands;
+    DrawChanges(screen, shown, static_cast<std::uint8_t*>(target->pixels), target->pitch, &bands);
+    SDL_UnlockSurface(target);
+    if (bands.empty()) return true;
+    const std::vector<SDL_Rect> rects = SurfaceRects(shown, bands);
+    SDL_UpdateWindowSurfaceRects(window, rects.data(), static_cast<int>(rects.size()));
+    return true;
+}
+
 class SdlHost final : public Host {
   public:
     ~SdlHost() override {
@@ -423,6 +597,7 @@ class SdlHost final : public Host {
                     continue;
                 }
                 SDL_SetWindowData(real.window, "hwnd", top);
+                real.shown = {};
                 real.borderless = borderless;
                 real.fullScreen = fullScreen;
                 real.client = client;
@@ -447,6 +622,13 @@ class SdlHost final : public Host {
             auto it = windows_.find(Key(raised_));
             if (it != windows_.end()) SDL_RaiseWindow(it->second.window);
         }
+    }
+
+    // The window system may have lost what the window showed, or given it a new surface.
+    void RedrawWhole(HWND window) {
+        auto it = windows_.find(Key(window));
+        if (it != windows_.end()) it->second.shown.valid = false;
+        dirty_ = true;
     }
 
     HWND WindowOf(Uint32 id) {
@@ -515,10 +697,10 @@ class SdlHost final : public Host {
                             // The window procedure paints the client area again on the
                             // WM_PAINT the next pump finds; the frame is ours to redraw.
                             if (window) InvalidateRect(window, nullptr, FALSE);
-                            dirty_ = true;
+                            RedrawWhole(window);
                             break;
                         case SDL_WINDOWEVENT_SIZE_CHANGED:
-                            dirty_ = true;
+                            RedrawWhole(window);
                             break;
                         default:
                             break;
@@ -542,6 +724,8 @@ class SdlHost final : public Host {
     void Present(Desktop& desktop) {
         dirty_ = false;
         const Screen& screen = desktop.screen;
+        std::uint32_t palette[256] = {};
+        if (screen.format.bits == 8) PaletteRgb(screen, palette);
         for (auto& [handle, real] : windows_) {
             Window* w = FindWindowRecord(reinterpret_cast<HWND>(handle));
             SDL_Surface* target = SDL_GetWindowSurface(real.window);
@@ -560,13 +744,18 @@ class SdlHost final : public Host {
                             pictureWidth, pictureHeight};
                 real.offsetX = at.x;
                 real.offsetY = at.y;
+                if (PresentChanges(real.window, target, real.shown, screen, client, at, scale,
+                                   palette))
+                    continue;
                 DrawAt(target, at, screen, client, scale);
+                Remember(real.shown, screen, client, target, at, scale, palette);
             } else {
                 SDL_Surface* picture = ClientPicture(screen, client, scale);
                 if (!picture) continue;
                 real.offsetX = real.offsetY = 0;
                 SDL_BlitScaled(picture, nullptr, target, nullptr);
                 SDL_FreeSurface(picture);
+                real.shown.valid = false;
             }
             SDL_UpdateWindowSurface(real.window);
         }
