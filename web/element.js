@@ -1212,6 +1212,7 @@ function definePlayer(createCore) {
         if (value !== null) this._startLoad(value, this._nameOf(value));
       } else if (name === 'controls') {
         this._ui.controls.hidden = value === null;
+        this._showTime();
         this._fit();
       } else if (name === 'muted') {
         this.muted = value !== null;
@@ -1851,13 +1852,15 @@ function definePlayer(createCore) {
       this._ui.mute.innerHTML = this.muted || this.volume === 0 ? icons.muted : icons.sound;
     }
 
+    // Hidden controls are brought up to date when shown: every picture drawn comes here, and
+    // changing the page costs the browser more than the picture did.
     _showTime() {
       const movie = this._movie();
-      if (!movie) return;
+      if (!movie || !this.controls) return;
       const ui = this._ui;
       const now = this.currentTime, total = this.duration;
       const text = clockText(now) + ' / ' + clockText(total);
-      ui.clock.textContent = text;
+      if (ui.clock.textContent !== text) ui.clock.textContent = text;
       if (!this._dragging) ui.time.value = String(Math.max(0, movie.shown));
       ui.time.setAttribute('aria-valuetext', clockText(now) + ' of ' + clockText(total) +
                            ', frame ' + (Math.max(0, movie.shown) + 1) + ' of ' +
