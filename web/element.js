@@ -628,10 +628,10 @@ function definePlayer(createCore) {
         if (frames <= 0) continue;
         const info = movie.info.tracks[track];
         const all = new Float32Array(this.heap().buffer, core._WebSamples(this._handle),
-                                     frames * info.channels);
+                                     frames * info.channels).slice();
         const channels = [];
         for (let c = 0; c < info.channels; c++)
-          channels.push(all.slice(c * frames, (c + 1) * frames));
+          channels.push(all.subarray(c * frames, (c + 1) * frames));
         sound.push({ track, rate: info.rate, channels, handed: false });
       }
       const damaged = core._WebTakeDamagedSound(this._handle);
