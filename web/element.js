@@ -443,6 +443,8 @@ function definePlayer(createCore) {
         enabled: info.tracks.map((track) => track.decoded),
         handed: info.tracks.map(() => []),
       };
+      // The audio context outlives a movie: a track turned off in the last one plays here.
+      this._applyGains();
       this._element._opened(info);
       if (!this.has(0)) return;  // the open read it, so this is only a hostile table
       if (!this.decodeNext()) return;
@@ -508,13 +510,9 @@ function definePlayer(createCore) {
       const context = new Context();
       const master = context.createGain();
       master.connect(context.destination);
-      const gains = [];
-      for (let t = 0; t < MAX_TRACKS; t++) {
-        const gain = context.createGain();
-        gain.connect(master);
-        gains.push(gain);
-      }
-      this._audio = { context, master, gains };
+      // A track's gain is made when its first sound is: the audio thread works through every
+      // node in the graph many times a second, whether anything plays through it or not.
+      this._audio = { context, master, gains: new Array(MAX_TRACKS).fill(null) };
       this._applyGains();
       // A context that starts late (held back until the user acted) is taken up by the next
       // turn of the pacing, which moves the clock over to it.
@@ -528,7 +526,18 @@ function definePlayer(createCore) {
       if (!this._audio) return;
       this._audio.master.gain.value = this.muted ? 0 : this.volume;
       const enabled = this.movie ? this.movie.enabled : [];
-      this._audio.gains.forEach((gain, t) => { gain.gain.value = enabled[t] ? 1 : 0; });
+      this._audio.gains.forEach((gain, t) => { if (gain) gain.gain.value = enabled[t] ? 1 : 0; });
+    }
+
+    _trackGain(track) {
+      const audio = this._audio;
+      if (!audio.gains[track]) {
+        const gain = audio.context.createGain();
+        gain.gain.value = this.movie.enabled[track] ? 1 : 0;
+        gain.connect(audio.master);
+        audio.gains[track] = gain;
+      }
+      return audio.gains[track];
     }
 
     _audioRunning() {
@@ -566,7 +575,7 @@ function definePlayer(createCore) {
         part.channels.forEach((samples, c) => buffer.copyToChannel(samples, c));
         const source = context.createBufferSource();
         source.buffer = buffer;
-        source.connect(this._audio.gains[part.track]);
+        source.connect(this._trackGain(part.track));
         const start = Math.max(movie.cursor[part.track], context.currentTime);
         source.start(start);
         movie.cursor[part.track] = start + buffer.duration;
@@ -619,10 +628,10 @@ function definePlayer(createCore) {
         if (frames <= 0) continue;
         const info = movie.info.tracks[track];
         const all = new Float32Array(this.heap().buffer, core._WebSamples(this._handle),
-                                     frames * info.channels);
+                                     frames * info.channels).slice();
         const channels = [];
         for (let c = 0; c < info.channels; c++)
-          channels.push(all.slice(c * frames, (c + 1) * frames));
+          channels.push(all.subarray(c * frames, (c + 1) * frames));
         sound.push({ track, rate: info.rate, channels, handed: false });
       }
       const damaged = core._WebTakeDamagedSound(this._handle);
@@ -1203,6 +1212,7 @@ function definePlayer(createCore) {
         if (value !== null) this._startLoad(value, this._nameOf(value));
       } else if (name === 'controls') {
         this._ui.controls.hidden = value === null;
+        this._showTime();
         this._fit();
       } else if (name === 'muted') {
         this.muted = value !== null;
@@ -1842,13 +1852,15 @@ function definePlayer(createCore) {
       this._ui.mute.innerHTML = this.muted || this.volume === 0 ? icons.muted : icons.sound;
     }
 
+    // Hidden controls are brought up to date when shown: every picture drawn comes here, and
+    // changing the page costs the browser more than the picture did.
     _showTime() {
       const movie = this._movie();
-      if (!movie) return;
+      if (!movie || !this.controls) return;
       const ui = this._ui;
       const now = this.currentTime, total = this.duration;
       const text = clockText(now) + ' / ' + clockText(total);
-      ui.clock.textContent = text;
+      if (ui.clock.textContent !== text) ui.clock.textContent = text;
       if (!this._dragging) ui.time.value = String(Math.max(0, movie.shown));
       ui.time.setAttribute('aria-valuetext', clockText(now) + ' of ' + clockText(total) +
                            ', frame ' + (Math.max(0, movie.shown) + 1) + ' of ' +

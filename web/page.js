@@ -12,9 +12,14 @@
   const testing = new URLSearchParams(location.search).has('test');
   let name = '';
 
+  // The movie plays as soon as it can, and the player takes the keys, both asked for here
+  // rather than on a later event: a key pressed in between (browsers handle input ahead of
+  // queued events) would otherwise go to the page, or be undone by a late play().
   function open(file) {
     name = file.name;
     player.loadBytes(file, file.name);
+    player.focus({ preventScroll: true });
+    player.play().catch(() => {});
   }
 
   function note(text) {
@@ -54,11 +59,6 @@
     ui.facts.textContent = '';
   });
   player.addEventListener('loadedmetadata', showFacts);
-  // The movie plays as soon as it can, and the player takes the keys.
-  player.addEventListener('canplay', () => {
-    player.focus({ preventScroll: true });
-    player.play().catch(() => {});
-  });
   player.addEventListener('error', () => {
     ui.message.textContent = player.error.message;
   });

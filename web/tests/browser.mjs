@@ -6,6 +6,8 @@ import path from 'node:path';
 import { pathToFileURL } from 'node:url';
 import { chromium } from 'playwright-core';
 
+const TICKS_PER_SECOND = 100;  // Linux's USER_HZ, what /proc counts in
+
 export async function launch() {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'zambrel-chromium-'));
   const browser = await chromium.launchPersistentContext(profile, {
@@ -23,6 +25,40 @@ export async function launch() {
       fs.rmSync(profile, { recursive: true, force: true });
     },
   };
+}
+
+// The CPU seconds each of this process's descendants (Chromium's processes) has used, by
+// process id. The difference of two readings is what they used in between; a process that
+// ended in between is missing from the second, and with it its last moments.
+export function chromiumCpu() {
+  const children = new Map(), used = new Map();
+  for (const pid of fs.readdirSync('/proc').filter((name) => /^\d+$/.test(name))) {
+    let stat;
+    try {
+      stat = fs.readFileSync(`/proc/${pid}/stat`, 'utf8');
+    } catch (gone) {
+      continue;
+    }
+    // After the name in parentheses: state, parent, ... user time and system time in ticks.
+    const fields = stat.slice(stat.lastIndexOf(')') + 2).split(' ');
+    if (!children.has(fields[1])) children.set(fields[1], []);
+    children.get(fields[1]).push(pid);
+    used.set(pid, (Number(fields[11]) + Number(fields[12])) / TICKS_PER_SECOND);
+  }
+  const tree = new Map();
+  const pending = [...(children.get(String(process.pid)) || [])];
+  while (pending.length > 0) {
+    const pid = pending.pop();
+    tree.set(pid, used.get(pid));
+    pending.push(...(children.get(pid) || []));
+  }
+  return tree;
+}
+
+export function cpuBetween(before, after) {
+  let seconds = 0;
+  for (const [pid, used] of after) seconds += used - (before.get(pid) || 0);
+  return seconds;
 }
 
 // Opens the page from file:// in test mode and waits for its decoder; collects every

@@ -92,6 +92,28 @@ test('every frame of a movie with changing palettes, stepped and sought', async 
   assert.ok((await state(page)).partialFrames >= 10);
 });
 
+// Browsers handle a key ahead of events already queued: one pressed as soon as the movie is
+// open comes before the page has heard that it can play, and must still reach the player and
+// hold.
+test('a movie stopped the moment it opens stays stopped, and steps from its first frame',
+     async (page, m) => {
+  await page.evaluate(() => {
+    const player = document.getElementById('player');
+    player.addEventListener('loadedmetadata', () => {
+      player.dispatchEvent(new KeyboardEvent('keydown', { key: 'Escape' }));
+    }, { once: true });
+  });
+  await pickMovie(page, m.mixed);
+  await waitForOpen(page);
+  assert.ok(await page.evaluate(() => document.activeElement === document.getElementById('player')),
+            'the player has the keys once the movie is open');
+  await page.waitForTimeout(300);
+  assert.equal((await state(page)).playing, false);
+  await expectFrame(page, m.mixedReference, 0);
+  await page.keyboard.press('Enter');
+  await expectFrame(page, m.mixedReference, 1);
+});
+
 test('a doubled movie is shown at its doubled height', async (page, m) => {
   await openAndStop(page, m.doubled);
   assert.equal((await state(page)).height, 32);

@@ -293,6 +293,14 @@ test('the keys act on the focused control, the player\'s own keys only when it h
                                    document.getElementById('player'));
   await page.keyboard.press('f');
   await page.waitForFunction(() => document.fullscreenElement === null);
+  // The next movie is heard on every track, whatever the last one had turned off.
+  await page.setInputFiles('#file', []);
+  await page.setInputFiles('#file', m.mixed);
+  await page.waitForFunction(() => document.getElementById('player').tracks
+    .every((track) => track.enabled));
+  const gains = await page.evaluate(() => document.getElementById('player')[
+    Symbol.for('zambrel-player.test')]._audio.gains.filter(Boolean).map((gain) => gain.gain.value));
+  assert.ok(gains.length >= 3 && gains.every((value) => value === 1), 'gains ' + gains);
 });
 
 test('the page at a phone\'s width: the picture fits, smoothly scaled; at a desk it stays sharp',

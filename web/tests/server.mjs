@@ -7,7 +7,8 @@ import path from 'node:path';
 import zlib from 'node:zlib';
 
 const types = { '.html': 'text/html', '.js': 'text/javascript', '.mjs': 'text/javascript',
-                '.wasm': 'application/wasm', '.css': 'text/css', '.png': 'image/png' };
+                '.wasm': 'application/wasm', '.css': 'text/css', '.png': 'image/png',
+                '.webm': 'video/webm' };
 
 // `roots` maps a first path part to a folder: { package: '/x/pkg', movies: '/y' }.
 // /slow/NAME sends movies/NAME in pieces of `piece` bytes every `delay` ms; /gzip/NAME does
