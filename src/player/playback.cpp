@@ -20,6 +20,7 @@
 #include "player/argument_names.h"
 #include "player/damage_report.h"
 #include "player/messages.h"
+#include "player/picture_index.h"
 #include "player/selfplay.h"
 #include "player/seek.h"
 #include "player/settings.h"
@@ -143,6 +144,7 @@ bool OpenCurrentMovie(PlayList& list) {
     State.CurrentMovie = OpenNamedMovie(list, exact, why);
     if (State.CurrentMovie) {
         State.Faults = FindTreeFaults(State.CurrentMovie);
+        PictureIndexForget();
         State.OpenedThisPass = true;
         ApplyVolume(State.CurrentMovie);
         SayWhatIsHeard();
@@ -251,6 +253,7 @@ bool DecodeAndPresent(const PlayList& list) {
     PictureDamage damage;
     DoFrameWatched(movie, State.Faults, &damage);
     if (ReportDamagedPicture(list, damage) || ReportDamagedSound(list)) return false;
+    PictureIndexNoteDecoded(movie);
     if (Settings.SoundOnly)
         DisplayShowProgress(movie);
     else
@@ -483,6 +486,7 @@ void CloseCurrentMovie() {
     LastPeakSecondBytes = movie->PeakSecondBytes;
     LastPeakSecondFrame = movie->PeakSecondFrame;
     ZambClose(movie);
+    PictureIndexForget();
     State.CurrentMovie = nullptr;
     if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
     State.OwnFile = INVALID_HANDLE_VALUE;

@@ -2,13 +2,15 @@
 // Moving a playing movie by some frames, forward or back, for the seek keys.
 //
 // The movie's pictures are differences from the one before, so a frame is only ever reached
-// by decoding the frames before it: forward from where the movie is, or from the first
-// frame when going back. The sound does as it does for a pause: held while the frames are
-// decoded, and started again at the new place, where the pacing picks it up.
+// by decoding the frames before it: forward from where the movie is, or from the latest
+// snapshot of the picture before it (the first frame when there is none). The sound does as
+// it does for a pause: held while the frames are decoded, and started again at the new
+// place, where the pacing picks it up.
 #include "player/seek.h"
 
-#include "decoder/movie.h"
 #include "core/movie_names.h"
+#include "decoder/movie.h"
+#include "player/picture_index.h"
 
 namespace {
 
@@ -45,9 +47,13 @@ bool SeekFrames(Movie* movie, std::int64_t frames) {
     if (target == next) return true;
     const bool sounding = movie->SoundOff == 0;
     if (sounding) ZambSoundOnOff(movie, 0);
-    if (target < next || movie->FrameNumber >= movie->FrameCount) Rewind(movie);
+    const bool fromStart = target < next || movie->FrameNumber >= movie->FrameCount;
+    const std::uint32_t from = fromStart ? 0 : static_cast<std::uint32_t>(next);
+    if (!PictureIndexResume(movie, from, static_cast<std::uint32_t>(target)) && fromStart)
+        Rewind(movie);
     while (movie->FrameNumber < target && !movie->ReadFailed) {
         ZambDoFrame(movie);
+        PictureIndexNoteDecoded(movie);
         ZambNextFrame(movie);
     }
     // The frames passed over may have changed the palette that the next one builds on.
