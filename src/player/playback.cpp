@@ -91,14 +91,15 @@ std::string HowSoundWasHeard(const Movie* movie) {
 }
 
 Movie* OpenByName(const char* name) {
-    return ZambOpen(name, Settings.OpenFlags, static_cast<std::uint32_t>(Settings.ExtraBuffer));
+    return ZambOpen(name, Settings.OpenFlags | VolumeOpenFlags(),
+                    static_cast<std::uint32_t>(Settings.ExtraBuffer));
 }
 
 // The handle stays ours: it is closed with the movie.
 Movie* OpenByHandle(HANDLE file) {
     State.OwnFile = file;
     if (file == INVALID_HANDLE_VALUE) return nullptr;
-    return ZambOpen(file, Settings.OpenFlags | ZAMB_FILE_HANDLE,
+    return ZambOpen(file, Settings.OpenFlags | VolumeOpenFlags() | ZAMB_FILE_HANDLE,
                     static_cast<std::uint32_t>(Settings.ExtraBuffer));
 }
 
