@@ -271,16 +271,20 @@ TEST(PlayerEnd, TheLastClockPacedFrameStaysForItsPeriod) {
     EXPECT_GE(ObtainedRate(sixty), 50.0) << sixty.Output;
 }
 
-// A 16-bit mono track at 12,345 Hz whose last chunk holds one sample.
-Bytes OneSampleEndMovie() {
-    encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(6, -6666);
+// A 16-bit mono track at 12,345 Hz whose last chunk holds one sample, after chunks of
+// `chunkBytes` (none: the lone sample is the whole sound, and a frame of its own).
+Bytes OneSampleEndMovie(std::vector<std::uint32_t> chunkBytes) {
+    encoder::MovieRecipe recipe =
+        test_movies::NumberedStillsRecipe(static_cast<int>(chunkBytes.size()) + 1, -6666);
     auto& track = recipe.tracks[0];
     track.present = true;
     track.sampleRate = 12345;
     track.is16Bit = true;
-    constexpr std::uint32_t kChunk = 2 * 823;  // a fifteenth of a second, in whole samples
-    track.chunkBytes = {kChunk, kChunk, kChunk, kChunk, kChunk, 2};
-    for (std::uint32_t i = 0; i < (5 * kChunk + 2) / 2; ++i) {
+    chunkBytes.push_back(2);
+    track.chunkBytes = chunkBytes;
+    std::uint32_t bytes = 0;
+    for (std::uint32_t chunk : chunkBytes) bytes += chunk;
+    for (std::uint32_t i = 0; i < bytes / 2; ++i) {
         const auto value = static_cast<std::uint16_t>(500 + i % 7000);  // never silence
         track.samples.push_back(static_cast<std::uint8_t>(value));
         track.samples.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -305,20 +309,29 @@ Bytes OneSampleEndMovie() {
     return ::testing::AssertionSuccess();
 }
 
-// Wave output and DirectSound alike hand the device the last sample of the track.
+// Wave output and DirectSound alike hand the device the last sample of the track: after
+// chunks of an odd number of samples, which leave bytes behind for the next to join, and
+// alone, when the DirectSound buffer has not been started for anything before it.
 TEST(PlayerEnd, TheLastSampleReachesTheDevice) {
+    constexpr std::uint32_t kChunk = 2 * 823;  // a fifteenth of a second, in whole samples
+    const struct {
+        Bytes movie;
+        std::size_t samples;
+    } movies[] = {{OneSampleEndMovie({kChunk, kChunk, kChunk, kChunk, kChunk}), 5 * 823 + 1},
+                  {OneSampleEndMovie({}), 1}};
     PlayerFolder folder;
-    const Bytes movie = OneSampleEndMovie();
-    folder.Write("end.zmb", movie);
-    const std::vector<std::int16_t> library = Samples16(LibraryPcm(movie));
-    ASSERT_EQ(library.size(), 5u * 823 + 1);
-    for (const char* driver : {"", "-Z "}) {
-        SCOPED_TRACE(driver);
-        std::filesystem::remove(folder.Path() + "/capture.wav");
-        PlayerRun run = folder.Run(std::string("-S ") + driver + "end.zmb", "",
-                                   "ZAMBREL_AUDIO_CAPTURE=capture.wav");
-        EXPECT_EQ(run.Status, 0) << run.Output;
-        EXPECT_TRUE(HeardWhole(Samples16(WavData(folder.Path() + "/capture.wav")), library));
+    for (const auto& m : movies) {
+        folder.Write("end.zmb", m.movie);
+        const std::vector<std::int16_t> library = Samples16(LibraryPcm(m.movie));
+        ASSERT_EQ(library.size(), m.samples);
+        for (const char* driver : {"", "-Z "}) {
+            SCOPED_TRACE(driver + std::to_string(m.samples));
+            std::filesystem::remove(folder.Path() + "/capture.wav");
+            PlayerRun run = folder.Run(std::string("-S ") + driver + "end.zmb", "",
+                                       "ZAMBREL_AUDIO_CAPTURE=capture.wav");
+            EXPECT_EQ(run.Status, 0) << run.Output;
+            EXPECT_TRUE(HeardWhole(Samples16(WavData(folder.Path() + "/capture.wav")), library));
+        }
     }
 }
 
