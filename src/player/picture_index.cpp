@@ -30,8 +30,10 @@ struct PlayerIndex {
 PlayerIndex Index;
 
 // The profile's SeekMemory, in KiB: what a movie's snapshots may take (0: none are kept).
+// The player holds a quarter of what a decoder handle holds unless told: it keeps the
+// pictures whether or not anyone seeks, and a seek back costs a few frames' decoding still.
 std::size_t SeekMemory() {
-    constexpr INT kDefaultKiB = ZAMB_INDEX_DEFAULT_BUDGET >> 10;
+    constexpr INT kDefaultKiB = ZAMB_INDEX_DEFAULT_BUDGET / 4 >> 10;
     const auto kib =
         static_cast<std::int32_t>(GetProfileIntA("Zambrel", "SeekMemory", kDefaultKiB));
     return kib > 0 ? std::size_t(kib) << 10 : 0;
