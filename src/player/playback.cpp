@@ -287,8 +287,8 @@ bool KeyDisabled(std::int32_t bit) {
 // A paused movie shows where it went, as a step does. A step not shown yet counts as
 // shown: the user has asked for it already.
 void SeekBy(std::int64_t frames) {
-    const std::int64_t pending = State.Paused && State.StepFrame ? 1 : 0;
-    if (KeyDisabled(kDisableSkip) || !SeekFrames(State.CurrentMovie, frames + pending)) return;
+    const bool pending = State.Paused && State.StepFrame;
+    if (KeyDisabled(kDisableSkip) || !SeekFrames(State.CurrentMovie, frames, pending)) return;
     State.LastFrameReached = false;
     State.ShowWhole = true;
     if (State.Paused) State.StepFrame = true;

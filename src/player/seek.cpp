@@ -37,13 +37,16 @@ std::int64_t FramesIn(const Movie* movie, std::int64_t milliseconds) {
     return frames > 0 ? frames : 1;
 }
 
-bool SeekFrames(Movie* movie, std::int64_t frames) {
+bool SeekFrames(Movie* movie, std::int64_t frames, bool nextAsked) {
     if (!movie || movie->ReadFailed || movie->FrameCount == 0) return false;
     // The ring frame stands for the first: counted from there, the movie is at frame 0.
     const std::int64_t next = movie->FrameNumber >= movie->FrameCount ? 0 : movie->FrameNumber;
     const std::int64_t shown = next == 0 ? movie->FrameCount - 1 : next - 1;
-    const std::int64_t target = Clamp(shown + frames, 0, movie->FrameCount - 1);
-    if (target == shown) return false;
+    const std::int64_t target =
+        Clamp((nextAsked ? next : shown) + frames, 0, movie->FrameCount - 1);
+    // A frame asked for is shown whatever it is: the one on screen then becomes a target
+    // like any other.
+    if (target == shown && !nextAsked) return false;
     if (target == next) return true;
     const bool sounding = movie->SoundOff == 0;
     if (sounding) ZambSoundOnOff(movie, 0);

@@ -15,4 +15,6 @@ std::int64_t FramesIn(const Movie* movie, std::int64_t milliseconds);
 // is held meanwhile and comes back in step with the new place. False when the frame shown
 // would stay. The caller presents the whole picture with the next frame, whose palette is
 // marked new.
-bool SeekFrames(Movie* movie, std::int64_t frames);
+// With `nextAsked`, the next frame is on its way to the screen (a step asked for and not yet
+// shown) and counts as the one shown.
+bool SeekFrames(Movie* movie, std::int64_t frames, bool nextAsked = false);
