@@ -433,22 +433,6 @@ void StartSeek(ZambDecoder* decoder, std::uint32_t frame, bool timed, const std:
 
 }  // namespace
 
-bool OwnedBytes::Reserve(std::size_t bytes) {
-    if (bytes == size) return data != nullptr || bytes == 0;
-    Release();
-    if (bytes == 0) return true;
-    if (bytes >= 0xFFFFFFFFu) return false;
-    data = static_cast<std::uint8_t*>(ZambAllocate(static_cast<std::uint32_t>(bytes)));
-    size = data != nullptr ? bytes : 0;
-    return data != nullptr;
-}
-
-void OwnedBytes::Release() {
-    ZambFree(data);
-    data = nullptr;
-    size = 0;
-}
-
 std::uint32_t DisplayFormat(const ZambDecoder* decoder) {
     if (decoder->flags & ZAMBOPEN_DISPLAY555) return ZAMBPIX_RGB555;
     if (decoder->flags & ZAMBOPEN_DISPLAY565) return ZAMBPIX_RGB565;

@@ -8,16 +8,9 @@
 #include <cstdio>
 
 #include "core/movie_names.h"
+#include "decoder/owned_bytes.h"
+#include "decoder/seek_index.h"
 #include "zambrel/decoder.h"
-
-// A block from the library allocator that the handle owns; empty until Reserve succeeds.
-struct OwnedBytes {
-    std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-
-    bool Reserve(std::size_t bytes);
-    void Release();
-};
 
 // One track's sound: the current frame's PCM and the queue ZambDecoderReadSound takes from,
 // a ring of `queue.size` bytes holding `queued` bytes from `queueStart` on. Positions count
@@ -42,34 +35,6 @@ struct TrackSound {
     // (uint64_t each, FrameCount of them once made), so a seek knows which chunks hold the
     // sound due at its target without reading the frames before it again.
     OwnedBytes chunkPositions;
-};
-
-// The decoder's state after a frame of the first pass: its palette, then its picture (packed
-// when the index packs them). A frame's stream decodes on its own from those two.
-struct Snapshot {
-    std::uint32_t frame = 0;
-    std::uint32_t bytes = 0;
-    std::uint8_t* data = nullptr;
-};
-
-// Snapshots in frame order within the caller's budget, so that a seek decodes from the
-// nearest one instead of from frame 0. When raw pictures fit at most `spacing` frames apart
-// they are kept raw, exactly that far apart; otherwise they are packed and spaced by what
-// they turn out to cost, never closer than `spacing`.
-struct SeekIndex {
-    std::size_t budget = 0;  // bytes the index may take, its records and scratch included
-    // Asked for: by a seek, a build or a budget of the caller's. Until then no snapshot is
-    // taken, so a program that only plays forward pays nothing for seeking it never does.
-    bool wanted = false;
-    bool planned = false;       // spacing and form chosen (on the first snapshot due)
-    bool packed = false;        // pictures packed (snapshot_pack.h)
-    std::uint32_t spacing = 0;  // 0 when no snapshot fits at all
-    OwnedBytes records;         // `capacity` Snapshot records, `count` of them taken
-    std::uint32_t count = 0;
-    std::uint32_t capacity = 0;
-    OwnedBytes scratch;             // a picture being packed
-    std::size_t heldBytes = 0;      // everything above and the snapshots' own bytes
-    std::size_t snapshotBytes = 0;  // the snapshots' own bytes alone
 };
 
 // The caller's bytes of a memory open, read in place.

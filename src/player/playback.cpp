@@ -20,6 +20,7 @@
 #include "player/argument_names.h"
 #include "player/damage_report.h"
 #include "player/messages.h"
+#include "player/picture_index.h"
 #include "player/selfplay.h"
 #include "player/seek.h"
 #include "player/settings.h"
@@ -90,14 +91,15 @@ std::string HowSoundWasHeard(const Movie* movie) {
 }
 
 Movie* OpenByName(const char* name) {
-    return ZambOpen(name, Settings.OpenFlags, static_cast<std::uint32_t>(Settings.ExtraBuffer));
+    return ZambOpen(name, Settings.OpenFlags | VolumeOpenFlags(),
+                    static_cast<std::uint32_t>(Settings.ExtraBuffer));
 }
 
 // The handle stays ours: it is closed with the movie.
 Movie* OpenByHandle(HANDLE file) {
     State.OwnFile = file;
     if (file == INVALID_HANDLE_VALUE) return nullptr;
-    return ZambOpen(file, Settings.OpenFlags | ZAMB_FILE_HANDLE,
+    return ZambOpen(file, Settings.OpenFlags | VolumeOpenFlags() | ZAMB_FILE_HANDLE,
                     static_cast<std::uint32_t>(Settings.ExtraBuffer));
 }
 
@@ -143,6 +145,7 @@ bool OpenCurrentMovie(PlayList& list) {
     State.CurrentMovie = OpenNamedMovie(list, exact, why);
     if (State.CurrentMovie) {
         State.Faults = FindTreeFaults(State.CurrentMovie);
+        PictureIndexForget();
         State.OpenedThisPass = true;
         ApplyVolume(State.CurrentMovie);
         SayWhatIsHeard();
@@ -251,6 +254,7 @@ bool DecodeAndPresent(const PlayList& list) {
     PictureDamage damage;
     DoFrameWatched(movie, State.Faults, &damage);
     if (ReportDamagedPicture(list, damage) || ReportDamagedSound(list)) return false;
+    PictureIndexNoteDecoded(movie);
     if (Settings.SoundOnly)
         DisplayShowProgress(movie);
     else
@@ -283,8 +287,8 @@ bool KeyDisabled(std::int32_t bit) {
 // A paused movie shows where it went, as a step does. A step not shown yet counts as
 // shown: the user has asked for it already.
 void SeekBy(std::int64_t frames) {
-    const std::int64_t pending = State.Paused && State.StepFrame ? 1 : 0;
-    if (KeyDisabled(kDisableSkip) || !SeekFrames(State.CurrentMovie, frames + pending)) return;
+    const bool pending = State.Paused && State.StepFrame;
+    if (KeyDisabled(kDisableSkip) || !SeekFrames(State.CurrentMovie, frames, pending)) return;
     State.LastFrameReached = false;
     State.ShowWhole = true;
     if (State.Paused) State.StepFrame = true;
@@ -483,6 +487,7 @@ void CloseCurrentMovie() {
     LastPeakSecondBytes = movie->PeakSecondBytes;
     LastPeakSecondFrame = movie->PeakSecondFrame;
     ZambClose(movie);
+    PictureIndexForget();
     State.CurrentMovie = nullptr;
     if (State.OwnFile != INVALID_HANDLE_VALUE) CloseHandle(State.OwnFile);
     State.OwnFile = INVALID_HANDLE_VALUE;

@@ -10,8 +10,11 @@
 std::int64_t FramesIn(const Movie* movie, std::int64_t milliseconds);
 
 // Makes the frame `frames` from the one shown (clamped to the movie) the next to be shown:
-// the frames before it are decoded unseen, from the first frame when going back. The sound
+// the frames before it are decoded unseen, from the nearest snapshot of the picture before
+// it (picture_index.h), else forward or, going back, from the first frame. The sound
 // is held meanwhile and comes back in step with the new place. False when the frame shown
 // would stay. The caller presents the whole picture with the next frame, whose palette is
 // marked new.
-bool SeekFrames(Movie* movie, std::int64_t frames);
+// With `nextAsked`, the next frame is on its way to the screen (a step asked for and not yet
+// shown) and counts as the one shown.
+bool SeekFrames(Movie* movie, std::int64_t frames, bool nextAsked = false);

@@ -2,6 +2,8 @@
 // The listener's volume and mute, kept for the whole run and applied to each movie's tracks.
 #include "player/volume.h"
 
+#include <cmath>
+
 #include "player/settings.h"
 #include "sound/driver.h"
 #include "sound/track.h"
@@ -22,11 +24,23 @@ struct Loudness {
 };
 Loudness Level;
 
+// The drivers' volumes for an amplitude of `tenths` of full. The wave-output word scales the
+// amplitude itself; DirectSound's scale runs evenly in decibels, from -100 dB at 0 to none
+// at full, so its volume is the one whose decibels are the amplitude's (half: -6.02 dB).
+// A key then changes what is heard alike through either driver.
+std::uint32_t DriverVolume(int tenths) {
+    if (!Settings.UseDirectSound)
+        return kWaveOutFull * static_cast<std::uint32_t>(tenths) / kFullTenths;
+    if (tenths <= 0) return 0;
+    constexpr double kRange = 10000;  // hundredths of a decibel from 0 to full
+    const double hundredths = 2000 * std::log10(double(tenths) / kFullTenths);
+    return static_cast<std::uint32_t>(
+        std::lround((kRange + hundredths) * kDirectSoundFull / kRange));
+}
+
 void SetTracks(Movie* movie) {
     if (!movie || !SoundDriver.SoundVolumePan) return;
-    const std::uint32_t full = Settings.UseDirectSound ? kDirectSoundFull : kWaveOutFull;
-    const int tenths = Level.muted ? 0 : Level.tenths;
-    const std::uint32_t volume = full * static_cast<std::uint32_t>(tenths) / kFullTenths;
+    const std::uint32_t volume = DriverVolume(Level.muted ? 0 : Level.tenths);
     for (SoundTrack* track : movie->Tracks)
         if (track) SoundDriver.SoundVolumePan(track, volume, kCentre);
 }
@@ -50,6 +64,10 @@ void ToggleMute(Movie* movie) {
 
 void ApplyVolume(Movie* movie) {
     if (Level.changed) SetTracks(movie);
+}
+
+std::uint32_t VolumeOpenFlags() {
+    return Settings.UseDirectSound ? kSoundOpenWantsVolume : 0;
 }
 
 int VolumeTenths() {

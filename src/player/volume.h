@@ -11,6 +11,9 @@ void StepVolume(Movie* movie, int tenths);
 void ToggleMute(Movie* movie);
 // Puts the run's volume on a movie just opened; full volume leaves its tracks as opened.
 void ApplyVolume(Movie* movie);
+// What a movie's open flags need for the keys to reach its tracks: DirectSound's buffers
+// take a volume only when made with a control for it.
+std::uint32_t VolumeOpenFlags();
 // The volume in tenths (0 to 10) and whether the sound is muted, for tests.
 int VolumeTenths();
 bool VolumeMuted();

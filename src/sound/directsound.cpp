@@ -107,6 +107,20 @@ HRESULT TryCreateBuffer(SoundTrack* track, DWORD flags) {
     return result;
 }
 
+constexpr std::uint32_t kLevelsAsked = 0x80000000u;
+constexpr int kPanShift = 14;
+constexpr LONG kLevelBias = 10000;
+
+// The volume and pan the track was last given, on its buffer (a new one starts at full).
+void ApplyLevels(SoundTrack* track) {
+    const std::uint32_t levels = AreaOf(track).Levels;
+    LPDIRECTSOUNDBUFFER buffer = AreaOf(track).SoundBuffer;
+    if (!(levels & kLevelsAsked) || !buffer) return;
+    const std::uint32_t volumeMask = (1u << kPanShift) - 1;
+    buffer->SetPan(static_cast<LONG>((levels & ~kLevelsAsked) >> kPanShift) - kLevelBias);
+    buffer->SetVolume(static_cast<LONG>(levels & volumeMask) - kLevelBias);
+}
+
 bool CreateBuffer(SoundTrack* track) {
     DirectSoundTrackArea& area = AreaOf(track);
     if (!State.DirectSoundObject) return false;
@@ -122,6 +136,7 @@ bool CreateBuffer(SoundTrack* track) {
     area.Stopped = 1;
     area.SilenceStart = kNoSilenceTail;
     area.MaxReported = 0;
+    ApplyLevels(track);
     return true;
 }
 
@@ -378,6 +393,7 @@ bool DirectSoundOpenTrack(SoundTrack* track, std::uint32_t openFlags) {
     if (!State.DirectSoundObject && !CreateObject()) return false;
     DirectSoundTrackArea& area = AreaOf(track);
     area.BytesWritten = 0;
+    area.Levels = 0;
     area.BufferFlags = DSBCAPS_GETCURRENTPOSITION2 | DSBCAPS_GLOBALFOCUS;
     if (openFlags & kSoundOpenWantsPan) area.BufferFlags |= DSBCAPS_CTRLPAN;
     if (openFlags & kSoundOpenWantsVolume) area.BufferFlags |= DSBCAPS_CTRLVOLUME;
@@ -470,10 +486,10 @@ bool DirectSoundResume(SoundTrack* track) {
 
 void DirectSoundVolumePan(SoundTrack* track, std::uint32_t volume, std::uint32_t pan) {
     PlayerCall call;
-    LPDIRECTSOUNDBUFFER buffer = AreaOf(track).SoundBuffer;
-    if (!buffer) return;
-    buffer->SetPan(DirectSoundPanLevel(pan));
-    buffer->SetVolume(DirectSoundVolumeLevel(volume));
+    AreaOf(track).Levels =
+        kLevelsAsked | static_cast<std::uint32_t>(DirectSoundVolumeLevel(volume) + kLevelBias) |
+        static_cast<std::uint32_t>(DirectSoundPanLevel(pan) + kLevelBias) << kPanShift;
+    ApplyLevels(track);
 }
 
 void SoundSetWindow(HWND window) {

@@ -25,7 +25,10 @@ struct WaveOutTrackArea {
 // The DirectSound driver's part of the record.
 struct DirectSoundTrackArea {
     LPDIRECTSOUNDBUFFER SoundBuffer;  // the track's looping buffer, or none
-    std::uint32_t Unused;
+    // The volume and pan last asked for, which every new buffer of the track is given (a
+    // pause drops the buffer): kLevelsAsked, then the volume's level + 10000 in bits 0-13 and
+    // the pan's + 10000 in bits 14-28, in hundredths of a decibel; 0 when none was asked.
+    std::uint32_t Levels;
     std::uint32_t WriteOffset;   // where in the buffer the next sound goes
     std::uint32_t Stopped;       // 1 = not playing; the next write starts it
     std::uint32_t BytesWritten;  // real sound written since the start or the last reset

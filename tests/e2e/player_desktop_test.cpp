@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "player_run.h"
+#include "zambrel/decoder.h"
 #include "test_movies.h"
 
 namespace zambrel::testing {
@@ -246,24 +247,46 @@ std::vector<std::uint8_t> DistinctFramesMovie(int frames, std::int32_t periodCod
 }
 
 // The last picture a run showed, as the screen was dumped after each change.
-RgbImage LastScreen(const PlayerFolder& folder, const std::string& args, const std::string& input) {
+RgbImage LastScreen(const PlayerFolder& folder, const std::string& args, const std::string& input,
+                    const std::string& screen = "320x240x32", std::string* output = nullptr) {
     const std::string dumps = folder.Path() + "/dump";
     std::filesystem::remove_all(dumps);
     std::filesystem::create_directory(dumps);
-    PlayerRun run = folder.Run(args, input, "ZAMBREL_SCREEN=320x240x32 ZAMBREL_SCREEN_DUMP=dump");
+    PlayerRun run =
+        folder.Run(args, input, "ZAMBREL_SCREEN=" + screen + " ZAMBREL_SCREEN_DUMP=dump");
     EXPECT_EQ(run.Status, 0) << input << run.Output;
+    if (output) *output = run.Output;
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(dumps))
         names.push_back(entry.path().string());
     std::sort(names.begin(), names.end());
     // The last dump is the desktop once the window has gone; the one before, its last
     // picture.
-    RgbImage screen;
+    RgbImage last;
     EXPECT_GE(names.size(), 2u) << input;
     if (names.size() >= 2) {
-        EXPECT_TRUE(ReadPng(names[names.size() - 2], &screen)) << names[names.size() - 2];
+        EXPECT_TRUE(ReadPng(names[names.size() - 2], &last)) << names[names.size() - 2];
     }
-    return screen;
+    return last;
+}
+
+// Paused at the start, then `keys` (names separated by spaces) 200 ms apart, then Escape
+// once the last one has had time to show its frame on a loaded machine.
+std::string PausedKeys(const std::string& keys) {
+    std::string input = "at 0 ms key Space\n";
+    std::istringstream names(keys);
+    int at = 200;
+    for (std::string key; names >> key; at += 200)
+        input += "at " + std::to_string(at) + " ms key " + key + "\n";
+    return input + "at " + std::to_string(at + 400) + " ms key Escape\n";
+}
+
+// Paused at the start, then stepped `frames` frames on with Enter.
+std::string SteppedFrames(int frames) {
+    std::string input = "at 0 ms key Space\n";
+    for (int i = 1; i <= frames; ++i)
+        input += "at " + std::to_string(200 + i * 20) + " ms key Enter\n";
+    return input + "at " + std::to_string(frames * 20 + 500) + " ms key Escape\n";
 }
 
 // Paused, seeking shows the frame it lands on, and that frame is the one stepping frame by
@@ -273,12 +296,6 @@ RgbImage LastScreen(const PlayerFolder& folder, const std::string& args, const s
 TEST(PlayerDesktop, SeekKeysLandOnTheFramesSteppingReaches) {
     PlayerFolder folder;
     folder.Write("many.zmb", DistinctFramesMovie(120, -10000));  // 5 s is 50 frames
-    auto stepped = [](int frames) {
-        std::string input = "at 0 ms key Space\n";
-        for (int i = 1; i <= frames; ++i)
-            input += "at " + std::to_string(200 + i * 20) + " ms key Enter\n";
-        return input + "at " + std::to_string(frames * 20 + 500) + " ms key Escape\n";
-    };
     const struct {
         const char* keys;
         int frame;
@@ -290,17 +307,137 @@ TEST(PlayerDesktop, SeekKeysLandOnTheFramesSteppingReaches) {
         {"Right Left Left", 0},
     };
     for (const auto& c : cases) {
-        std::string input = "at 0 ms key Space\n";
-        std::istringstream keys(c.keys);
-        int at = 200;
-        for (std::string key; keys >> key; at += 200)
-            input += "at " + std::to_string(at) + " ms key " + key + "\n";
-        input += "at " + std::to_string(at + 200) + " ms key Escape\n";
-        const RgbImage seeked = LastScreen(folder, "many.zmb", input);
-        const RgbImage reached = LastScreen(folder, "/F200 many.zmb", stepped(c.frame));
+        const RgbImage seeked = LastScreen(folder, "many.zmb", PausedKeys(c.keys));
+        const RgbImage reached = LastScreen(folder, "/F200 many.zmb", SteppedFrames(c.frame));
         ASSERT_GT(seeked.width, 0) << c.keys;
         EXPECT_TRUE(seeked.pixels == reached.pixels) << c.keys << " against frame " << c.frame;
     }
+}
+
+// Pictures that remember their past: each frame recolours one 4x4 block of the picture
+// before, and every 40th brings colours of its own, so that a picture is right only when
+// every frame before it was decoded onto the right picture under the right palette.
+std::vector<std::uint8_t> HistoryMovie(int frames, std::int32_t periodCode) {
+    constexpr int kWidth = 64, kHeight = 32, kBlocks = (kWidth / 4) * (kHeight / 4);
+    encoder::MovieRecipe recipe;
+    recipe.width = kWidth;
+    recipe.height = kHeight;
+    recipe.frameRate = periodCode;
+    std::vector<std::uint8_t> pixels(kWidth * kHeight, 0);
+    for (int f = 0; f < frames; ++f) {
+        const int block = f * 37 % kBlocks;
+        const int left = block % (kWidth / 4) * 4, top = block / (kWidth / 4) * 4;
+        for (int i = 0; i < 16; ++i)
+            pixels[(top + i / 4) * kWidth + left + i % 4] = static_cast<std::uint8_t>(f * 11 + i);
+        encoder::Picture picture;
+        picture.pixels = pixels;
+        const int tint = f / 40 * 16;
+        for (int c = 0; c < 256; ++c) {
+            picture.palette[3 * c] =
+                encoder::WidenLevel(static_cast<std::uint8_t>((c + tint) % 64));
+            picture.palette[3 * c + 1] =
+                encoder::WidenLevel(static_cast<std::uint8_t>(63 - c % 64));
+            picture.palette[3 * c + 2] = encoder::WidenLevel(static_cast<std::uint8_t>(c / 4));
+        }
+        recipe.pictures.push_back(std::move(picture));
+    }
+    encoder::WriteResult written = encoder::WriteMovie(recipe);
+    EXPECT_TRUE(written.ok) << written.error;
+    return written.bytes;
+}
+
+// Frame `frame` as the library's decoder handle makes it, decoding every frame before it,
+// in red, green and blue.
+std::vector<std::uint8_t> LibraryFrame(const std::vector<std::uint8_t>& movie, int frame,
+                                       int* width, int* height) {
+    ZambDecoder* decoder = nullptr;
+    std::vector<std::uint8_t> rgb;
+    if (ZambDecoderOpenMemory(movie.data(), movie.size(), ZAMBOPEN_NO_SOUND, &decoder) !=
+        ZAMBERR_NONE)
+        return rgb;
+    ZambMovieInfo info{};
+    ZambDecoderGetInfo(decoder, &info, sizeof info);
+    *width = static_cast<int>(info.Width);
+    *height = static_cast<int>(info.Height);
+    bool decoded = true;
+    for (int f = 0; f <= frame && decoded; ++f)
+        decoded = ZambDecoderNextFrame(decoder) == ZAMBERR_NONE;
+    rgb.resize(std::size_t(*width) * *height * 3);
+    if (!decoded || ZambDecoderGetPicture(decoder, ZAMBPIX_RGB24, rgb.data(), *width * 3,
+                                          rgb.size(), 0) != ZAMBERR_NONE)
+        rgb.clear();
+    ZambDecoderClose(decoder);
+    return rgb;
+}
+
+// Whether the screen shows `frame` in the middle, its rows `rowsShown` times as tall as
+// stored: 2 doubled, or interlaced with only every other row compared.
+::testing::AssertionResult ShowsFrame(const RgbImage& screen,
+                                      const std::vector<std::uint8_t>& movie, int frame,
+                                      int rowsShown, bool interlaced) {
+    int width = 0, height = 0;
+    const std::vector<std::uint8_t> truth = LibraryFrame(movie, frame, &width, &height);
+    if (truth.empty())
+        return ::testing::AssertionFailure() << "the library decoded no frame " << frame;
+    const int shownHeight = height * rowsShown;
+    const int left = (screen.width - width) / 2, top = (screen.height - shownHeight) / 2;
+    for (int y = 0; y < shownHeight; y += interlaced ? 2 : 1) {
+        for (int x = 0; x < width; ++x) {
+            const std::uint8_t* p = &truth[(std::size_t(y / rowsShown) * width + x) * 3];
+            const std::uint32_t expected = std::uint32_t(p[0]) << 16 | p[1] << 8 | p[2];
+            if (screen.At(left + x, top + y) != expected)
+                return ::testing::AssertionFailure()
+                       << "pixel " << x << "," << y << " of frame " << frame << " is " << std::hex
+                       << screen.At(left + x, top + y) << ", not " << expected;
+        }
+    }
+    return ::testing::AssertionSuccess();
+}
+
+// A seek resumes from the picture kept after a frame before its target and decodes on from
+// there: what it shows is the frame as the library decodes it from the first frame on, with
+// the picture as stored, doubled or interlaced. A picture only the changes are drawn on
+// keeps nothing to resume from.
+TEST(PlayerDesktop, SeeksResumeFromKeptPicturesAsStraightDecodingLeavesThem) {
+    PlayerFolder folder;
+    const std::vector<std::uint8_t> movie = HistoryMovie(200, -10000);  // 5 s is 50 frames
+    folder.Write("past.zmb", movie);
+    // Room for a dozen or two pictures: kept 9 to 16 frames apart, so that a seek decodes
+    // on from the one it resumes from.
+    folder.WriteText("profile.ini", "[Zambrel]\nDebug=1\nSeekMemory=64\n");
+    const struct {
+        const char* keys;
+        int frame;
+    } cases[] = {
+        {"Right Right Right Left", 100},
+        {"Right Right shift+Left shift+Left", 98},
+        {"Right Right Right Left Left shift+Right", 51},
+    };
+    const struct {
+        const char* switches;
+        int rowsShown;
+        bool interlaced;
+    } pictures[] = {{"", 1, false}, {"/A2 ", 2, false}, {"/A1 ", 2, true}};
+    for (const auto& p : pictures) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(p.switches) + c.keys);
+            std::string output;
+            const RgbImage seeked = LastScreen(folder, std::string(p.switches) + "past.zmb",
+                                               PausedKeys(c.keys), "320x240x32", &output);
+            EXPECT_TRUE(output.find("Seeking from the picture after frame") != std::string::npos)
+                << output;
+            EXPECT_TRUE(ShowsFrame(seeked, movie, c.frame, p.rowsShown, p.interlaced));
+        }
+    }
+    // A key straight after another finds the frame that one asked for not shown yet: it
+    // counts from that frame all the same, so one back lands one before it.
+    const RgbImage quick = LastScreen(folder, "past.zmb",
+                                      "at 0 ms key Space\nat 200 ms key Right\nat 400 ms key "
+                                      "Right\nat 401 ms key shift+Left\nat 1000 ms key Escape\n");
+    EXPECT_TRUE(ShowsFrame(quick, movie, 99, 1, false));
+    std::string output;
+    LastScreen(folder, "/K past.zmb", PausedKeys(cases[0].keys), "320x240x32", &output);
+    EXPECT_EQ(output.find("Seeking from the picture"), std::string::npos) << output;
 }
 
 // What a shell command printed.

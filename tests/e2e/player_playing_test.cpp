@@ -5,7 +5,9 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <string>
@@ -269,16 +271,20 @@ TEST(PlayerEnd, TheLastClockPacedFrameStaysForItsPeriod) {
     EXPECT_GE(ObtainedRate(sixty), 50.0) << sixty.Output;
 }
 
-// A 16-bit mono track at 12,345 Hz whose last chunk holds one sample.
-Bytes OneSampleEndMovie() {
-    encoder::MovieRecipe recipe = test_movies::NumberedStillsRecipe(6, -6666);
+// A 16-bit mono track at 12,345 Hz whose last chunk holds one sample, after chunks of
+// `chunkBytes` (none: the lone sample is the whole sound, and a frame of its own).
+Bytes OneSampleEndMovie(std::vector<std::uint32_t> chunkBytes) {
+    encoder::MovieRecipe recipe =
+        test_movies::NumberedStillsRecipe(static_cast<int>(chunkBytes.size()) + 1, -6666);
     auto& track = recipe.tracks[0];
     track.present = true;
     track.sampleRate = 12345;
     track.is16Bit = true;
-    constexpr std::uint32_t kChunk = 2 * 823;  // a fifteenth of a second, in whole samples
-    track.chunkBytes = {kChunk, kChunk, kChunk, kChunk, kChunk, 2};
-    for (std::uint32_t i = 0; i < (5 * kChunk + 2) / 2; ++i) {
+    chunkBytes.push_back(2);
+    track.chunkBytes = chunkBytes;
+    std::uint32_t bytes = 0;
+    for (std::uint32_t chunk : chunkBytes) bytes += chunk;
+    for (std::uint32_t i = 0; i < bytes / 2; ++i) {
         const auto value = static_cast<std::uint16_t>(500 + i % 7000);  // never silence
         track.samples.push_back(static_cast<std::uint8_t>(value));
         track.samples.push_back(static_cast<std::uint8_t>(value >> 8));
@@ -303,20 +309,105 @@ Bytes OneSampleEndMovie() {
     return ::testing::AssertionSuccess();
 }
 
-// Wave output and DirectSound alike hand the device the last sample of the track.
+// Wave output and DirectSound alike hand the device the last sample of the track: after
+// chunks of an odd number of samples, which leave bytes behind for the next to join, and
+// alone, when the DirectSound buffer has not been started for anything before it.
 TEST(PlayerEnd, TheLastSampleReachesTheDevice) {
+    constexpr std::uint32_t kChunk = 2 * 823;  // a fifteenth of a second, in whole samples
+    const struct {
+        Bytes movie;
+        std::size_t samples;
+    } movies[] = {{OneSampleEndMovie({kChunk, kChunk, kChunk, kChunk, kChunk}), 5 * 823 + 1},
+                  {OneSampleEndMovie({}), 1}};
     PlayerFolder folder;
-    const Bytes movie = OneSampleEndMovie();
-    folder.Write("end.zmb", movie);
+    for (const auto& m : movies) {
+        folder.Write("end.zmb", m.movie);
+        const std::vector<std::int16_t> library = Samples16(LibraryPcm(m.movie));
+        ASSERT_EQ(library.size(), m.samples);
+        for (const char* driver : {"", "-Z "}) {
+            SCOPED_TRACE(driver + std::to_string(m.samples));
+            std::filesystem::remove(folder.Path() + "/capture.wav");
+            PlayerRun run = folder.Run(std::string("-S ") + driver + "end.zmb", "",
+                                       "ZAMBREL_AUDIO_CAPTURE=capture.wav");
+            EXPECT_EQ(run.Status, 0) << run.Output;
+            EXPECT_TRUE(HeardWhole(Samples16(WavData(folder.Path() + "/capture.wav")), library));
+        }
+    }
+}
+
+// The counting movie as a run heard it, against the library's PCM: every sample in order,
+// scaled as the volumes of `tenths` scale it, one after the other (the wave-output word's
+// arithmetic; DirectSound's scale steps by hundredths of a decibel, a unit or two away from
+// it). Counts the samples heard at the last volume, and names the first sample that fits
+// none. Zero samples are silence: the counting movie has none of its own.
+struct Scaled {
+    std::size_t heard = 0;
+    std::size_t atLast = 0;
+    std::string wrong;
+};
+Scaled HeardScaled(const std::vector<std::int16_t>& captured,
+                   const std::vector<std::int16_t>& library, const std::vector<int>& tenths) {
+    Scaled heard;
+    std::size_t level = 0;
+    auto fits = [&](std::int16_t sample, std::int16_t truth, std::size_t at) {
+        const std::int64_t word = 0xFFFF * tenths[at] / 10;
+        return std::abs(sample - truth * word / 0xFFFF) <= (tenths[at] == 10 ? 0 : 2);
+    };
+    for (std::size_t i = 0; i < captured.size() && heard.wrong.empty(); ++i) {
+        if (captured[i] == 0) continue;
+        if (heard.heard == library.size()) {
+            heard.wrong = "sample " + std::to_string(i) + " follows the library's last";
+            break;
+        }
+        const std::int16_t truth = library[heard.heard];
+        while (level < tenths.size() && !fits(captured[i], truth, level)) ++level;
+        if (level == tenths.size())
+            heard.wrong = "sample " + std::to_string(i) + " is " + std::to_string(captured[i]) +
+                          ", the library's " + std::to_string(truth);
+        heard.atLast += level + 1 == tenths.size();
+        ++heard.heard;
+    }
+    return heard;
+}
+
+// Half volume and mute change what the device is given alike through wave output and
+// DirectSound, and under DirectSound (whose buffers a pause drops) the volume set before a
+// pause holds after it.
+TEST(PlayerSoundKeys, VolumeKeysScaleTheLibrarysSoundThroughEitherDriver) {
+    PlayerFolder folder;
+    const Bytes movie = CountingSoundMovie(10, -10000);  // a second of sound
+    folder.Write("count.zmb", movie);
     const std::vector<std::int16_t> library = Samples16(LibraryPcm(movie));
-    ASSERT_EQ(library.size(), 5u * 823 + 1);
+    ASSERT_EQ(library.size(), kCountingRate);
+    const std::string halve =
+        "at 100 ms key 9\nat 110 ms key 9\nat 120 ms key 9\nat 130 ms key 9\nat 140 ms key 9\n";
     for (const char* driver : {"", "-Z "}) {
         SCOPED_TRACE(driver);
-        std::filesystem::remove(folder.Path() + "/capture.wav");
-        PlayerRun run = folder.Run(std::string("-S ") + driver + "end.zmb", "",
-                                   "ZAMBREL_AUDIO_CAPTURE=capture.wav");
-        EXPECT_EQ(run.Status, 0) << run.Output;
-        EXPECT_TRUE(HeardWhole(Samples16(WavData(folder.Path() + "/capture.wav")), library));
+        auto heard = [&](const std::string& input) {
+            std::filesystem::remove(folder.Path() + "/capture.wav");
+            PlayerRun run = folder.Run(std::string(driver) + "count.zmb", input,
+                                       "ZAMBREL_AUDIO_CAPTURE=capture.wav");
+            EXPECT_EQ(run.Status, 0) << run.Output;
+            return Samples16(WavData(folder.Path() + "/capture.wav"));
+        };
+        const Scaled halved = HeardScaled(heard(halve), library, {10, 9, 8, 7, 6, 5});
+        EXPECT_EQ(halved.wrong, "");
+        EXPECT_EQ(halved.heard, library.size());
+        EXPECT_GT(halved.atLast, library.size() * 7 / 10);
+
+        // Muted, nothing is heard from the key on: the samples heard are the first ones.
+        const Scaled muted = HeardScaled(heard("at 300 ms key m\n"), library, {10});
+        EXPECT_EQ(muted.wrong, "");
+        EXPECT_GT(muted.heard, library.size() / 10);
+        EXPECT_LT(muted.heard, library.size() * 6 / 10);
+
+        // A pause and its resume may put a chunk back, so the run is judged by its loudest
+        // sample: the library's loudest (its last, heard well after the pause), halved.
+        const std::vector<std::int16_t> paused =
+            heard(halve + "at 300 ms key Space\nat 500 ms key Space\n");
+        ASSERT_FALSE(paused.empty());
+        const int loudest = *std::max_element(library.begin(), library.end());
+        EXPECT_NEAR(*std::max_element(paused.begin(), paused.end()), loudest / 2, 2);
     }
 }
 
