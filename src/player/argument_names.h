@@ -38,6 +38,11 @@ constexpr std::size_t kGivenStreamLimit = std::size_t{256} << 20;
 // command line's '\' between folders is '/' again. Before any extension is added.
 std::string NameAsGiven(const char* name, bool exact);
 
+// The player window's caption while a movie plays. On Windows it stays the application's
+// name, which other programs find the player's window by; elsewhere it names the movie, as
+// the title is what tells a desktop's windows apart.
+std::string MovieCaption(const std::string& shown_name);
+
 // Why the movie of this name could not be opened, for a line beside the message box: no
 // such file, a folder, no permission, empty, not a movie, cut short. Empty where it cannot
 // be told (Windows).

@@ -161,9 +161,8 @@ bool OpenCurrentMovie(PlayList& list) {
     return false;
 }
 
-// Among several windows of the same program the title is what tells them apart.
 void ShowNameInCaption() {
-    const std::string caption = State.ShownName + " - " + kApplicationName;
+    const std::string caption = MovieCaption(State.ShownName);
     if (HWND window = DisplayWindow()) SetWindowTextA(window, caption.c_str());
 }
 

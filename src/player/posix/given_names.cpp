@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "player/argument_names.h"
+#include "player/messages.h"
 #include "platform/standin/kernel/seams.h"
 #include "core/movie_names.h"
 
@@ -147,6 +148,10 @@ std::string FoundIgnoringCase(const std::string& path) {
 
 std::string NameAsGiven(const char* name, bool exact) {
     return PosixName(name, exact);
+}
+
+std::string MovieCaption(const std::string& shown_name) {
+    return shown_name + " - " + kApplicationName;
 }
 
 std::string WhyNotOpened(const char* name, bool exact) {

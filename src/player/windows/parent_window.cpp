@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The controller window on Windows, where /# carries the window's own handle.
 #include "player/argument_names.h"
+#include "player/messages.h"
 #include "player/controller.h"
 #include "player/settings.h"
 
@@ -26,4 +27,8 @@ std::string WhyNotOpened(const char*, bool) {
 
 std::string NameAsGiven(const char* name, bool) {
     return name;
+}
+
+std::string MovieCaption(const std::string&) {
+    return kApplicationName;
 }
