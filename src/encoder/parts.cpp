@@ -10,15 +10,25 @@
 #include <thread>
 #include <vector>
 
+// The Windows build's compilers (mingw-w64's win32 thread model) have no std::thread: there
+// every part runs on the caller's thread, in order, as with one thread, and the movie's
+// bytes are the same.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define ZAMBREL_ENCODER_THREADS 0
+#else
+#define ZAMBREL_ENCODER_THREADS 1
+#endif
+
 namespace zambrel::encoder {
 
 void ForEachPart(unsigned threads, std::size_t parts,
                  const std::function<void(std::size_t)>& work) {
-    const std::size_t helpers = std::min<std::size_t>(threads, parts);
+    const std::size_t helpers = ZAMBREL_ENCODER_THREADS ? std::min<std::size_t>(threads, parts) : 1;
     if (helpers <= 1) {
         for (std::size_t part = 0; part < parts; ++part) work(part);
         return;
     }
+#if ZAMBREL_ENCODER_THREADS
     // Parts are taken as threads come free rather than dealt out in advance, so a thread
     // held up by other work on a busy machine holds up no more than the part it has.
     std::atomic<std::size_t> next{0};
@@ -45,6 +55,7 @@ void ForEachPart(unsigned threads, std::size_t parts,
     take();
     for (std::thread& thread : others) thread.join();
     if (failure) std::rethrow_exception(failure);
+#endif
 }
 
 }  // namespace zambrel::encoder
