@@ -77,9 +77,12 @@ struct FileMovieRequest {
     std::uint32_t flags;   // ZambOpen's
     std::uint32_t extraBuffer;
     std::uint32_t startTime;  // the clock when the opener began, for OpenTime
+    // What the opener adds once frame 0 is ready, given the open flags (ZambOpen opens the
+    // sound tracks here); null adds nothing. The open's time includes it.
+    void (*openTracks)(Movie* movie, std::uint32_t openFlags);
 };
 
-// Opens the movie, its sound tracks included, the way ZambOpen does once it has the file.
+// Opens the movie the way ZambOpen does once it has the file.
 // Once a preload has read every frame FileHandle is kClosedFile and the file is not read
 // again. Null when the movie cannot be used; the debug output says why.
 Movie* OpenFileMovie(const FileMovieRequest& request);
@@ -94,7 +97,7 @@ inline constexpr std::uint32_t kReaderRingUnused = 0;
 // Null, with the reason in *failure, when the movie cannot be used.
 Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
                            OpenFailure* failure);
-// Frees everything the movie holds but its input and sound tracks (CloseMovieTracks), and
+// Frees everything the movie holds but its input and sound tracks (the playing part's), and
 // zeroes the record;
 // frees the record too unless the caller supplied it.
 void ReleaseMovie(Movie* movie);

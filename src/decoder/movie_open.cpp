@@ -7,7 +7,6 @@
 
 #include "core/allocator.h"
 #include "core/debug.h"
-#include "decoder/audio.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
@@ -321,6 +320,12 @@ void StartStreaming(OpenState& open) {
     LoadFrame(movie);
 }
 
+// Who asked for the open: when it began, and what it adds before the open ends.
+struct Opener {
+    std::uint32_t startTime;
+    void (*openTracks)(Movie* movie, std::uint32_t openFlags);
+};
+
 void ApplyHeightScaling(Movie* movie, std::uint32_t flags) {
     const std::uint32_t scaling = flags & kScalingMask;
     constexpr std::uint32_t shown = FILE_INTERLACED | FILE_DOUBLED;
@@ -333,19 +338,19 @@ void ApplyHeightScaling(Movie* movie, std::uint32_t flags) {
     if (how == FILE_INTERLACED || how == FILE_DOUBLED) movie->Height *= 2;
 }
 
-void FinishOpen(Movie* movie, std::uint32_t flags, std::uint32_t startTime) {
+void FinishOpen(Movie* movie, std::uint32_t flags, const Opener& opener) {
     movie->PaletteFrame = -1;
     PrepareFrame(movie);
     movie->PrimaryTrack = -1;
     movie->OpenFlags = flags & kKeptFlagsMask;
-    OpenMovieTracks(movie, flags);
+    if (opener.openTracks != nullptr) opener.openTracks(movie, flags);
     movie->NextFrameTime = 0xFFFFFFFFu;
     if (HasFlag(flags, ZAMB_FILL_BUFFER)) {
         while (ReadAhead(movie) != 0) {
         }
     }
     ApplyHeightScaling(movie, flags);
-    movie->OpenTime = HostMilliseconds() - startTime;
+    movie->OpenTime = HostMilliseconds() - opener.startTime;
     movie->ReadTime += movie->AheadTime;
     movie->BytesRead += movie->AheadBytes;
     movie->AheadTime = 0;
@@ -358,7 +363,7 @@ void FinishOpen(Movie* movie, std::uint32_t flags, std::uint32_t startTime) {
 
 // Everything after the input is there: header, tables, trees, the way of reading, frame 0.
 Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBuffer,
-                     std::uint32_t startTime) {
+                     const Opener& opener) {
     const std::uint32_t flags = open.flags;
     if (!GetRecord(recordStorage, open)) return nullptr;
     Movie* movie = open.movie;
@@ -388,7 +393,7 @@ Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBu
     } else {
         StartStreaming(open);
     }
-    FinishOpen(movie, open.flags, startTime);
+    FinishOpen(movie, open.flags, opener);
     return movie;
 }
 
@@ -399,7 +404,8 @@ Movie* OpenFileMovie(const FileMovieRequest& request) {
     open.input = request.file;
     open.start = request.start;
     open.length = request.length;
-    return OpenFromInput(open, request.recordStorage, request.extraBuffer, request.startTime);
+    return OpenFromInput(open, request.recordStorage, request.extraBuffer,
+                         {request.startTime, request.openTracks});
 }
 
 Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
@@ -413,7 +419,7 @@ Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t fla
     // Frames are read one at a time into a frame-sized buffer, with no read-ahead ring: a
     // reader (often memory) has no latency for a ring to hide.
     open.frameByFrame = (flags & ZAMB_PRELOAD) == 0;
-    Movie* movie = OpenFromInput(open, storage, kReaderRingUnused, startTime);
+    Movie* movie = OpenFromInput(open, storage, kReaderRingUnused, {startTime, nullptr});
     *failure = movie != nullptr ? OpenFailure::None : open.failure;
     return movie;
 }

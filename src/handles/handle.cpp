@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The embedding interface: opening a decoder handle, its facts, its frames and seeking.
-#include "decoder/handle.h"
+#include "handles/handle.h"
 
 #include <algorithm>
 #include <cstdarg>

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "decoder/bitstream.h"
-#include "decoder/handle.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
 #include "decoder/trees.h"
 #include "decoder/video.h"
+#include "handles/handle.h"
 
 namespace {
 

@@ -7,8 +7,8 @@
 #include <cstring>
 
 #include "core/allocator.h"
-#include "decoder/handle.h"
-#include "decoder/snapshot_pack.h"
+#include "handles/handle.h"
+#include "handles/snapshot_pack.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 // above at a row's start), Huffman-coded with one table per picture. Neighbouring pixels of
 // a movie's picture are mostly equal or close, so the differences gather on a few values;
 // where they do not, the picture is kept as it is.
-#include "decoder/snapshot_pack.h"
+#include "handles/snapshot_pack.h"
 
 #include <algorithm>
 #include <cstring>

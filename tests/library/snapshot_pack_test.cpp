@@ -7,7 +7,7 @@
 #include <random>
 #include <vector>
 
-#include "decoder/snapshot_pack.h"
+#include "handles/snapshot_pack.h"
 
 namespace {
 
