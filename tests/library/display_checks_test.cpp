@@ -342,9 +342,9 @@ TEST(Checks, StoredFramesAndTheirSizesAreTheWritersTable) {
                 EXPECT_EQ(frame.Chunks, layout.frameTypes[i]) << "frame " << i;
             }
             ZambStoredFrame past{};
-            EXPECT_EQ(ZambDecoderGetStoredFrame(movie.decoder, layout.storedFrames, &past,
-                                                sizeof past),
-                      ZAMBERR_NO_FRAME);
+            EXPECT_EQ(
+                ZambDecoderGetStoredFrame(movie.decoder, layout.storedFrames, &past, sizeof past),
+                ZAMBERR_NO_FRAME);
             ZambFrameSizes sizes{};
             ASSERT_EQ(ZambDecoderGetFrameSizes(movie.decoder, &sizes, sizeof sizes), ZAMBERR_NONE);
             const ZambFrameSizes expected = SizesOf(layout.frameSizes, frameRate);
