@@ -11,14 +11,20 @@ for archive in "$@"; do
     if [ "$archive" = "--" ]; then side=above; continue; fi
     if [ "$side" = core ]; then core="$core $archive"; else above="$above $archive"; fi
 done
-[ -n "$core" ] && [ -n "$above" ] || { echo "usage: $0 CORE... -- ABOVE..." >&2; exit 2; }
+if [ -z "$core" ] || [ -z "$above" ]; then
+    echo "usage: $0 CORE... -- ABOVE..." >&2
+    exit 2
+fi
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 # shellcheck disable=SC2086
 nm --defined-only $above 2>/dev/null | awk 'NF == 3 && $2 ~ /^[TDBR]$/ { print $3 }' | sort -u >"$tmp/above"
 # shellcheck disable=SC2086
 nm $core 2>/dev/null | awk 'NF >= 2 { print $NF }' | sort -u >"$tmp/core"
-[ -s "$tmp/above" ] && [ -s "$tmp/core" ] || { echo "no symbols read" >&2; exit 2; }
+if [ ! -s "$tmp/above" ] || [ ! -s "$tmp/core" ]; then
+    echo "no symbols read" >&2
+    exit 2
+fi
 comm -12 "$tmp/core" "$tmp/above" | grep -v -e '^_ZN\?K\?St' -e '^_ZNSt' -e '^__' >"$tmp/shared" || true
 if [ -s "$tmp/shared" ]; then
     echo "the core names what the parts above it define:"
