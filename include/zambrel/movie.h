@@ -71,6 +71,9 @@ extern "C" {
 #define ZAMB_TRACK_COUNT 7
 #define ZAMB_PALETTE_BYTES 768
 #define ZAMB_HEADER_BYTES 104
+/* The first four bytes of every movie (Magic); not a C string's terminator among them. */
+#define ZAMB_MAGIC "ZMB2"
+#define ZAMB_MAGIC_BYTES 4
 
 struct ZambTreeBlock;   /* the four code trees with their lookup tables */
 struct ZambDestination; /* where and how the video is decoded */

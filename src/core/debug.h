@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+// Writes one piece of debug text.
+using DebugWriter = void (*)(const char* text);
 // Keeps `value` as the debug setting unless one is kept already: the first answer holds for
-// the rest of the process.
-void DebugKeepSetting(std::uint32_t value);
+// the rest of the process. The text goes to `writer`.
+void DebugKeepSetting(std::uint32_t value, DebugWriter writer);
 // True once a setting has been kept.
 bool DebugSettingKept();
 // True when the setting's low byte is 1 (false until a setting has been kept).

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "decoder/byte_tables.h"
+#include "decoder/movie.h"
 #include "decoder/trees.h"
 
 namespace {
@@ -191,4 +192,59 @@ std::uint32_t ChunkToPcm(const ChunkSound& sound, std::uint32_t bytes, std::uint
     }
     FillRing(ring, Advance(ring, ring.at, delivered), silence, bytes - delivered);
     return delivered;
+}
+
+namespace {
+
+std::uint32_t Word32(const std::uint8_t* at) {
+    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
+           std::uint32_t{at[3]} << 24;
+}
+
+std::uint32_t RoundUp4096(std::uint32_t bytes) {
+    return (bytes + 4095) / 4096 * 4096;
+}
+
+}  // namespace
+
+std::uint32_t FrameBytesFixed(std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
+    return static_cast<std::uint32_t>(std::uint64_t{bytesPerSecond} * 1024 * framePeriod / 100000);
+}
+
+std::uint32_t TrackRingBytes(std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
+    // One second plus two frames of sound.
+    const std::uint32_t ring =
+        RoundUp4096(FrameBytesFixed(bytesPerSecond, framePeriod) / 512 + bytesPerSecond);
+    return ring < 8192 ? 8192 : ring;
+}
+
+std::uint32_t TrackBytesPerSecond(std::uint32_t format) {
+    const std::uint32_t rate = (format & TRACK_PRESENT) ? (format & TRACK_RATE_MASK) : 0;
+    return rate * ((format & TRACK_16BIT) ? 2 : 1) * ((format & TRACK_STEREO) ? 2 : 1);
+}
+
+std::uint32_t TrackChunkLimit(const Movie* movie, int n) {
+    const std::uint32_t ring =
+        TrackRingBytes(TrackBytesPerSecond(movie->TrackFormat[n]), movie->FramePeriod);
+    return movie->TrackMaxBytes[n] < ring ? movie->TrackMaxBytes[n] : ring;
+}
+
+ChunkSound MeasureChunk(const Movie* movie, int n) {
+    ChunkSound sound;
+    const std::uint8_t* chunk = movie->TrackChunk[n];
+    if (!chunk || !movie->FrameData || !movie->FrameSizes) return sound;
+    if (movie->FrameNumber >= StoredFrames(movie)) return sound;
+    auto start = reinterpret_cast<std::uintptr_t>(chunk);
+    auto frame = reinterpret_cast<std::uintptr_t>(movie->FrameData);
+    const auto frameEnd = reinterpret_cast<std::uintptr_t>(CurrentFrameEnd(movie));
+    if (start < frame || start >= frameEnd || frameEnd - start < 4) return sound;
+    std::uint32_t length = Word32(chunk);
+    if (length > frameEnd - start) length = static_cast<std::uint32_t>(frameEnd - start);
+    sound.Compressed = (movie->TrackFormat[n] & TRACK_COMPRESSED) != 0;
+    const std::uint32_t header = sound.Compressed ? 8 : 4;
+    if (length < header) return sound;
+    sound.Data = chunk + header;
+    sound.DataBytes = length - header;
+    sound.Bytes = sound.Compressed ? Word32(chunk + 4) : sound.DataBytes;
+    return sound;
 }

@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: MIT
-// Turning one audio chunk into samples in a track's ring, and opening a track.
+// Turning one audio chunk into samples, and the sizes a track's sound is bounded by.
 #pragma once
 
 #include <cstdint>
@@ -52,8 +52,5 @@ std::uint32_t TrackBytesPerSecond(std::uint32_t format);
 // the track's ring holds at the movie's frame period.
 std::uint32_t TrackChunkLimit(const Movie* movie, int n);
 
-// Opens track n into the zeroed record in Tracks[n]; false leaves the track out.
-bool OpenTrack(Movie* movie, int n);
-
-// The shared scratch buffer, null while no movie holds one.
-std::uint8_t* AudioScratch();
+// Bytes of sound a frame period brings, x 1,024.
+std::uint32_t FrameBytesFixed(std::uint32_t bytesPerSecond, std::uint32_t framePeriod);

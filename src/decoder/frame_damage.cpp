@@ -73,15 +73,3 @@ TreeFaults FindTreeFaults(const Movie* movie) {
     }
     return faults;
 }
-
-std::int32_t DoFrameWatched(Movie* movie, const TreeFaults& faults, PictureDamage* damage) {
-    *damage = PictureDamage{};
-    // A reading that keeps its mark was never made: no picture was decoded.
-    ChunkReading reading;
-    reading.treesRead = ~0u;
-    const std::int32_t late = DoFrameChecked(movie, &reading);
-    if (reading.treesRead == ~0u) return late;
-    damage->ranOut = reading.ranOut;
-    damage->badTrees = reading.treesRead & (faults.absent | faults.tooSmall);
-    return late;
-}

@@ -45,5 +45,6 @@ struct SoundCheck {
 SoundDamage FindSoundDamage(const Movie* movie, std::uint32_t tracks, SoundCheck& check);
 
 // ZambDoFrame, the same picture and sound, and whether the picture was damaged. A frame
-// whose picture was not decoded (no destination, a skipped frame) reports no damage.
+// whose picture was not decoded (no destination, a skipped frame) reports no damage. It
+// plays, so it is defined with ZambDoFrame in the playing part (src/playing/pacing.cpp).
 std::int32_t DoFrameWatched(Movie* movie, const TreeFaults& faults, PictureDamage* damage);

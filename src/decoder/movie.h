@@ -26,6 +26,11 @@ inline std::uint32_t StoredFrames(const Movie* movie) {
     return movie->FrameCount + (movie->FileFlags & FILE_RING);
 }
 
+// The four trees' sizes in the header, pattern, colour, full and type, stored one after another.
+inline const std::uint32_t* TreeSizes(const Movie* movie) {
+    return &movie->PatternTreeSize;
+}
+
 // Allocations made for a movie after its record: the size is charged to MemoryInUse (and
 // PeakMemory) even when the allocation fails, so that the statistics show what the movie
 // asked for.
@@ -77,9 +82,12 @@ struct FileMovieRequest {
     std::uint32_t flags;   // ZambOpen's
     std::uint32_t extraBuffer;
     std::uint32_t startTime;  // the clock when the opener began, for OpenTime
+    // What the opener adds once frame 0 is ready, given the open flags (ZambOpen opens the
+    // sound tracks here); null adds nothing. The open's time includes it.
+    void (*openTracks)(Movie* movie, std::uint32_t openFlags);
 };
 
-// Opens the movie, its sound tracks included, the way ZambOpen does once it has the file.
+// Opens the movie the way ZambOpen does once it has the file.
 // Once a preload has read every frame FileHandle is kClosedFile and the file is not read
 // again. Null when the movie cannot be used; the debug output says why.
 Movie* OpenFileMovie(const FileMovieRequest& request);
@@ -91,10 +99,13 @@ inline constexpr std::uint32_t kReaderRingUnused = 0;
 // way OpenFileMovie opens a file, but with no sound track and no ring: frames
 // are read one at a time unless `flags` has ZAMB_PRELOAD. `flags` may also hold the height
 // flags of ZambOpen. The reader must outlive the movie, which is released with ReleaseMovie.
-// Null, with the reason in *failure, when the movie cannot be used.
+// Null, with the reason in *failure, when the movie cannot be used. A nonzero `wholeFrames`
+// smaller than the stored frames opens a damaged movie as its first `wholeFrames` frames
+// alone: as if its header counted just those, without the ring frame, and the reader
+// ended after them.
 Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
-                           OpenFailure* failure);
-// Frees everything the movie holds but its input and sound tracks (CloseMovieTracks), and
+                           OpenFailure* failure, std::uint32_t wholeFrames = 0);
+// Frees everything the movie holds but its input and sound tracks (the playing part's), and
 // zeroes the record;
 // frees the record too unless the caller supplied it.
 void ReleaseMovie(Movie* movie);

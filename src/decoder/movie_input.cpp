@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
-#include "decoder/audio.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
+#include "decoder/track_services.h"
 
 namespace {
 
@@ -83,7 +83,7 @@ void ReadDirect(Movie* movie, RingReadState& read) {
         read.delivered += got;
         read.fromFile += got;
         movie->ReadPosition += got;
-        ZambServiceSound();
+        ServiceTracks();
         if (got < piece) {
             movie->ReadFailed = 1;
             return;
@@ -110,7 +110,7 @@ bool RefillRing(Movie* movie, RingReadState& read) {
 std::uint32_t ReadThroughRing(Movie* movie, RingReadState& read) {
     while (read.wanted > 0) {
         TakeFromRing(movie, read);
-        ZambServiceSound();
+        ServiceTracks();
         ReadDirect(movie, read);
         if (read.wanted > 0 && !RefillRing(movie, read)) break;
     }
@@ -289,7 +289,7 @@ void AlignRing(Movie* movie, std::uint32_t position) {
 void SeekFrame(Movie* movie) {
     if (movie->FrameNumber == 0) {
         std::memset(movie->Palette, 0, sizeof movie->Palette);
-        RestartMovieTracks(movie);
+        RestartTracks(movie);
     }
     const std::uint32_t before = BytesBeforeFrame(movie, movie->FrameNumber);
     if (movie->OpenFlags & ZAMB_PRELOAD) {

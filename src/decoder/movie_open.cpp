@@ -7,7 +7,6 @@
 
 #include "core/allocator.h"
 #include "core/debug.h"
-#include "decoder/audio.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
@@ -38,6 +37,8 @@ struct OpenState {
     Movie* movie = nullptr;
     std::uint64_t total = 0;  // bytes of all stored frames
     OpenFailure failure = OpenFailure::None;
+    std::uint32_t wholeFrames = 0;    // nonzero: the open keeps these first stored frames alone
+    std::uint32_t storedInInput = 0;  // then: the stored frames the input's table lists
 };
 
 bool GetRecord(void* argument, OpenState& open) {
@@ -88,7 +89,7 @@ bool ReadExactly(Movie* movie, void* buffer, std::uint32_t count) {
 }
 
 bool MagicIsRight(const Movie* movie) {
-    return std::memcmp(movie->Magic, "ZMB2", 4) == 0;
+    return std::memcmp(movie->Magic, ZAMB_MAGIC, ZAMB_MAGIC_BYTES) == 0;
 }
 
 bool GeometryIsUsable(const Movie* movie) {
@@ -96,10 +97,6 @@ bool GeometryIsUsable(const Movie* movie) {
         return size != 0 && size % 4 == 0 && size <= limit;
     };
     return usable(movie->Width, kMaxWidth) && usable(movie->Height, kMaxHeight);
-}
-
-const std::uint32_t* TreeSizes(const Movie* movie) {
-    return &movie->PatternTreeSize;
 }
 
 // Each tree's node area is whole nodes, and lookup entries must be able to address the block.
@@ -117,8 +114,9 @@ bool TreeSizesAreUsable(const Movie* movie) {
 bool LayoutFits(const OpenState& open) {
     const Movie* movie = open.movie;
     const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
+    const std::uint64_t listed = open.storedInInput != 0 ? open.storedInInput : stored;
     const std::uint64_t firstFrame =
-        open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize;
+        open.start + ZAMB_HEADER_BYTES + 5 * listed + movie->TreeDataSize;
     return movie->FrameCount != 0 && 5 * stored + 4 < kMaxPosition && firstFrame <= kMaxPosition;
 }
 
@@ -141,9 +139,27 @@ std::uint32_t FramesPerSecond(const Movie* movie) {
     return std::max<std::uint32_t>(fps, 1);
 }
 
+// A damaged movie opened as its whole frames alone: the header is taken to count just them,
+// without the ring frame, and the input to end after them. The table's entries for the rest
+// are stepped over as it is read; everything else is read where it is stored.
+void KeepWholeFramesOnly(OpenState& open) {
+    Movie* movie = open.movie;
+    if (open.wholeFrames == 0 || open.wholeFrames >= StoredFrames(movie)) return;
+    open.storedInInput = StoredFrames(movie);
+    movie->FrameCount = open.wholeFrames;
+    movie->FileFlags &= ~FILE_RING;
+}
+
+// Moves a ringless input to `position` from the movie's first byte; false when it cannot.
+bool SkipTo(const OpenState& open, std::uint64_t position) {
+    SourceSeek(open.movie, open.start + position);
+    return !open.movie->ReadFailed;
+}
+
 bool ReadFrameTables(OpenState& open) {
     Movie* movie = open.movie;
     const std::uint32_t n = StoredFrames(movie);
+    const std::uint64_t listed = open.storedInInput != 0 ? open.storedInInput : n;
     auto* tables = static_cast<std::uint8_t*>(MovieAllocate(movie, 5 * n + 4));
     if (tables == nullptr) {
         DebugText("Couldn't allocate track table\r\n");
@@ -154,8 +170,13 @@ bool ReadFrameTables(OpenState& open) {
     const std::uint32_t sizesAt = (n + 3) & ~3u;
     movie->FrameTypes = tables;
     movie->FrameSizes = reinterpret_cast<std::uint32_t*>(tables + sizesAt);
-    movie->FirstFrameOffset += 5 * n;
-    return ReadExactly(movie, movie->FrameSizes, 4 * n) && ReadExactly(movie, movie->FrameTypes, n);
+    movie->FirstFrameOffset += static_cast<std::uint32_t>(5 * listed);
+    if (listed == n)
+        return ReadExactly(movie, movie->FrameSizes, 4 * n) &&
+               ReadExactly(movie, movie->FrameTypes, n);
+    return ReadExactly(movie, movie->FrameSizes, 4 * n) &&
+           SkipTo(open, ZAMB_HEADER_BYTES + 4 * listed) &&
+           ReadExactly(movie, movie->FrameTypes, n) && SkipTo(open, ZAMB_HEADER_BYTES + 5 * listed);
 }
 
 const char* BuildFailure(TreeBuild result, OpenFailure& failure) {
@@ -321,6 +342,12 @@ void StartStreaming(OpenState& open) {
     LoadFrame(movie);
 }
 
+// Who asked for the open: when it began, and what it adds before the open ends.
+struct Opener {
+    std::uint32_t startTime;
+    void (*openTracks)(Movie* movie, std::uint32_t openFlags);
+};
+
 void ApplyHeightScaling(Movie* movie, std::uint32_t flags) {
     const std::uint32_t scaling = flags & kScalingMask;
     constexpr std::uint32_t shown = FILE_INTERLACED | FILE_DOUBLED;
@@ -333,19 +360,19 @@ void ApplyHeightScaling(Movie* movie, std::uint32_t flags) {
     if (how == FILE_INTERLACED || how == FILE_DOUBLED) movie->Height *= 2;
 }
 
-void FinishOpen(Movie* movie, std::uint32_t flags, std::uint32_t startTime) {
+void FinishOpen(Movie* movie, std::uint32_t flags, const Opener& opener) {
     movie->PaletteFrame = -1;
     PrepareFrame(movie);
     movie->PrimaryTrack = -1;
     movie->OpenFlags = flags & kKeptFlagsMask;
-    OpenMovieTracks(movie, flags);
+    if (opener.openTracks != nullptr) opener.openTracks(movie, flags);
     movie->NextFrameTime = 0xFFFFFFFFu;
     if (HasFlag(flags, ZAMB_FILL_BUFFER)) {
         while (ReadAhead(movie) != 0) {
         }
     }
     ApplyHeightScaling(movie, flags);
-    movie->OpenTime = HostMilliseconds() - startTime;
+    movie->OpenTime = HostMilliseconds() - opener.startTime;
     movie->ReadTime += movie->AheadTime;
     movie->BytesRead += movie->AheadBytes;
     movie->AheadTime = 0;
@@ -358,12 +385,13 @@ void FinishOpen(Movie* movie, std::uint32_t flags, std::uint32_t startTime) {
 
 // Everything after the input is there: header, tables, trees, the way of reading, frame 0.
 Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBuffer,
-                     std::uint32_t startTime) {
+                     const Opener& opener) {
     const std::uint32_t flags = open.flags;
     if (!GetRecord(recordStorage, open)) return nullptr;
     Movie* movie = open.movie;
     if (!ReadExactly(movie, movie, ZAMB_HEADER_BYTES) || !MagicIsRight(movie))
         return Refuse(open, OpenFailure::NotAMovie, "Wasn't a Zambrel file\r\n");
+    KeepWholeFramesOnly(open);
     if (!GeometryIsUsable(movie) || !TreeSizesAreUsable(movie) || !LayoutFits(open))
         return Refuse(open, OpenFailure::UnusableHeader, "Unusable Zambrel header\r\n");
     if (!TablesInsideFile(open))
@@ -378,6 +406,9 @@ Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBu
         return FailOpen(open);
     }
     MeasureFrames(open);
+    // The whole frames are where the input ends for this open.
+    if (open.storedInInput != 0)
+        open.length = std::min(open.length, movie->FirstFrameOffset + open.total);
     if (!FramesFit(open))
         return Refuse(open, OpenFailure::TooLarge, "Zambrel frames too large\r\n");
     if (!ChooseReading(open, extraBuffer)) return FailOpen(open);
@@ -388,7 +419,7 @@ Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBu
     } else {
         StartStreaming(open);
     }
-    FinishOpen(movie, open.flags, startTime);
+    FinishOpen(movie, open.flags, opener);
     return movie;
 }
 
@@ -399,21 +430,23 @@ Movie* OpenFileMovie(const FileMovieRequest& request) {
     open.input = request.file;
     open.start = request.start;
     open.length = request.length;
-    return OpenFromInput(open, request.recordStorage, request.extraBuffer, request.startTime);
+    return OpenFromInput(open, request.recordStorage, request.extraBuffer,
+                         {request.startTime, request.openTracks});
 }
 
 Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
-                           OpenFailure* failure) {
+                           OpenFailure* failure, std::uint32_t wholeFrames) {
     const std::uint32_t startTime = HostMilliseconds();
     // Only the height flags and the preload choice pass; the record is the caller's.
     constexpr std::uint32_t kPassed = ZAMB_PRELOAD | ZAMB_NO_SCALE;
     OpenState open{(flags & kPassed) | kReaderMovieFlags};
     open.input = reader;
     open.length = reader->Size;
+    open.wholeFrames = wholeFrames;
     // Frames are read one at a time into a frame-sized buffer, with no read-ahead ring: a
     // reader (often memory) has no latency for a ring to hide.
     open.frameByFrame = (flags & ZAMB_PRELOAD) == 0;
-    Movie* movie = OpenFromInput(open, storage, kReaderRingUnused, startTime);
+    Movie* movie = OpenFromInput(open, storage, kReaderRingUnused, {startTime, nullptr});
     *failure = movie != nullptr ? OpenFailure::None : open.failure;
     return movie;
 }

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -61,6 +62,7 @@ inline void MarkPaintedRun(PaintState& st, std::uint32_t run) {
     if (st.GroupsDecided > st.BlocksDone) return;
     const std::uint32_t endGroup = (st.BlocksDone + 15) / 16;
     const std::uint32_t firstGroup = st.GroupsDecided / 16;
+    assert(st.GroupsDecided % 16 == 0 && endGroup <= (st.totalBlocks + 15) / 16);
     std::memset(st.changeMap + firstGroup, 1, endGroup - firstGroup);
     st.GroupsDecided = endGroup * 16;
 }
@@ -72,6 +74,7 @@ inline void MarkSkippedRun(PaintState& st, std::uint32_t run) {
     if (st.GroupsDecided > st.BlocksDone) return;
     const std::uint32_t endGroup = st.BlocksDone / 16;
     const std::uint32_t firstGroup = st.GroupsDecided / 16;
+    assert(st.GroupsDecided % 16 == 0 && endGroup <= (st.totalBlocks + 15) / 16);
     std::memset(st.changeMap + firstGroup, 0, endGroup - firstGroup);
     st.GroupsDecided = endGroup * 16;
 }
@@ -87,6 +90,7 @@ inline void EndChangeMap(PaintState& st) {
 // The position never steps past the last block row, so it stays inside the destination.
 template <int Bpp>
 inline bool AdvanceBlocks(PaintState& st, std::uint32_t blocks) {
+    assert(st.blockRowsLeft != 0 && blocks <= st.blocksLeftInRow);
     st.position += std::ptrdiff_t{4 * Bpp} * blocks;
     st.blocksLeftInRow -= blocks;
     if (st.blocksLeftInRow != 0) return true;

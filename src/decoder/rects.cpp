@@ -2,6 +2,7 @@
 // Changed rectangles: runs of changed blocks from the change map, merged into a few
 // aligned rectangles that the display copies to the screen.
 #include <algorithm>
+#include <cassert>
 #include <cstring>
 
 #include "decoder/host.h"
@@ -196,6 +197,14 @@ void NoteBlitStart(Movie* movie) {
     }
 }
 
+// Runs are in decoded pixels and rows: inside the picture as stored, before any doubling.
+[[maybe_unused]] bool RunInsidePicture(const Movie* movie, const std::int32_t run[4]) {
+    const bool scaled = (movie->OpenFlags & (ZAMB_INTERLACE | ZAMB_DOUBLE)) != 0;
+    const std::int64_t rows = scaled ? movie->Height / 2 : movie->Height;
+    return run[0] >= 0 && run[1] >= 0 && run[2] >= 0 && run[3] >= 0 &&
+           std::int64_t{run[0]} + run[2] <= movie->Width && std::int64_t{run[1]} + run[3] <= rows;
+}
+
 }  // namespace
 
 bool NextChangedRun(Destination* dest, std::int32_t run[4]) {
@@ -227,6 +236,7 @@ bool NextChangedRect(Movie* movie, std::uint32_t mode, std::int32_t rect[4]) {
     }
     const std::int32_t* run = movie->ScanRect;
     std::int32_t x0 = run[0], y0 = run[1], right = run[0] + run[2], bottom = run[1] + run[3];
+    assert(RunInsidePicture(movie, run));
     if (mode == 1) {
         BoundAllRuns(movie, x0, right, bottom);
     } else {

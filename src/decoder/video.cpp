@@ -9,10 +9,10 @@
 #include "core/debug.h"
 #include "core/mmx.h"
 #include "core/palette_layout.h"
-#include "decoder/audio.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
+#include "decoder/track_services.h"
 #include "decoder/value_tables.h"
 #include "zambrel/blit.h"
 
@@ -307,45 +307,21 @@ void ZambSetDestination(Movie* movie, std::uint32_t left, std::int32_t top, std:
                       static_cast<std::uint8_t*>(buffer), flags);
 }
 
-namespace {
-
-template <bool Checked>
-std::int32_t DoFrame(Movie* movie, ChunkReading* reading) {
-    if (movie == nullptr || movie->ReadFailed) return 0;
+void BeginFrame(Movie* movie) {
     StartTiming(movie);
     if (movie->PaletteChanged) movie->PaletteFrame = static_cast<std::int32_t>(movie->FrameNumber);
     movie->FramesDecoded += 1;
-    FeedAudio(movie);
-    std::int32_t late = 0;
-    bool skip = false;
-    if (movie->FramePeriod != 0) {
-        late = VideoIsLate(movie) ? 1 : 0;
-        skip = late != 0 && (movie->OpenFlags & ZAMB_NO_SKIP) == 0;
-    }
-    if (movie->Dest != nullptr) {
-        // A skipped picture stays as it was; the next frame's changes apply to it.
-        if (skip) {
-            movie->FramesSkipped += 1;
-        } else if constexpr (Checked) {
-            DecodeCurrentPictureWith(
-                movie,
-                [reading](const std::uint8_t* chunk, const std::uint8_t* chunkEnd, TreeBlock* trees,
-                          Destination* dest, const std::uint16_t* colours) {
-                    DecodeVideoChecked(chunk, chunkEnd, trees, dest, colours, reading);
-                });
-        } else {
-            DecodeCurrentPicture(movie);
-        }
-    }
-    // Services every open track (and does nothing when none is open).
-    ZambServiceSound();
-    return late;
 }
 
-}  // namespace
-
-std::int32_t ZambDoFrame(Movie* movie) {
-    return DoFrame<false>(movie, nullptr);
+void PaintFrame(Movie* movie, bool skip, ChunkReading* reading) {
+    if (movie->Dest == nullptr) return;
+    // A skipped picture stays as it was; the next frame's changes apply to it.
+    if (skip)
+        movie->FramesSkipped += 1;
+    else if (reading != nullptr)
+        DecodeCurrentPictureChecked(movie, reading);
+    else
+        DecodeCurrentPicture(movie);
 }
 
 void DecodeCurrentPictureChecked(Movie* movie, ChunkReading* reading) {
@@ -356,14 +332,10 @@ void DecodeCurrentPictureChecked(Movie* movie, ChunkReading* reading) {
         });
 }
 
-std::int32_t DoFrameChecked(Movie* movie, ChunkReading* reading) {
-    return DoFrame<true>(movie, reading);
-}
-
 void ZambRemapColours(Movie* movie, const void* palette, std::uint32_t count,
                       std::uint32_t paletteType) {
     if (movie == nullptr) return;
-    ZambServiceSound();
+    ServiceTracks();
     // With no entries to choose from there is no nearest colour: the mapping stays.
     if (palette == nullptr || count == 0 || movie->Trees == nullptr) return;
     std::uint8_t map[256];

@@ -28,9 +28,12 @@ void DecodeCurrentPicture(Movie* movie);
 
 // DecodeCurrentPicture with the chunk read checked (see ChunkReading).
 void DecodeCurrentPictureChecked(Movie* movie, ChunkReading* reading);
-// ZambDoFrame, with the picture's chunk read checked. READING is left as it is when no
-// picture was decoded (no destination, a skipped frame).
-std::int32_t DoFrameChecked(Movie* movie, ChunkReading* reading);
+
+// ZambDoFrame's two halves around the sound: the frame's timing and counts, then its
+// picture, which a skip leaves as it was (counted as skipped); with READING the picture's
+// chunk is read checked, and READING is left as it is when no picture was decoded.
+void BeginFrame(Movie* movie);
+void PaintFrame(Movie* movie, bool skip, ChunkReading* reading);
 
 // The 16-bit pixel of an 8-bit palette entry, for the 5-5-5 (kFormat555) or 5-6-5 layout.
 std::uint16_t ColourPixel16(std::uint8_t format, const std::uint8_t* rgb);

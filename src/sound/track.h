@@ -4,6 +4,7 @@
 #pragma once
 
 #include <atomic>
+#include <cassert>
 #include <cstdint>
 #include <cstring>
 
@@ -79,14 +80,24 @@ struct ZambSoundTrack {
     SoundDriverArea Driver;
 };
 
+// The ring's room, which a fill never passes: RingEnd - RingStart.
+inline std::uint32_t RingCapacity(const SoundTrack* track) {
+    return static_cast<std::uint32_t>(track->RingEnd - track->RingStart);
+}
+
 #if defined(__cpp_lib_atomic_ref)
 inline std::uint32_t RingFillLoad(const SoundTrack* track) {
     return std::atomic_ref<std::uint32_t>(const_cast<SoundTrack*>(track)->RingFill).load();
 }
 inline void RingFillAdd(SoundTrack* track, std::uint32_t bytes) {
+    // The other thread only takes meanwhile, so this load is never below the true fill.
+    assert(std::atomic_ref<std::uint32_t>(track->RingFill).load() + std::uint64_t{bytes} <=
+           RingCapacity(track));
     std::atomic_ref<std::uint32_t>(track->RingFill).fetch_add(bytes);
 }
 inline void RingFillTake(SoundTrack* track, std::uint32_t bytes) {
+    // The other thread only adds meanwhile, so this load is never above the true fill.
+    assert(bytes <= std::atomic_ref<std::uint32_t>(track->RingFill).load());
     std::atomic_ref<std::uint32_t>(track->RingFill).fetch_sub(bytes);
 }
 inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {
@@ -99,9 +110,12 @@ inline std::uint32_t RingFillLoad(const SoundTrack* track) {
     return __atomic_load_n(&track->RingFill, __ATOMIC_SEQ_CST);
 }
 inline void RingFillAdd(SoundTrack* track, std::uint32_t bytes) {
+    assert(__atomic_load_n(&track->RingFill, __ATOMIC_SEQ_CST) + std::uint64_t{bytes} <=
+           RingCapacity(track));
     __atomic_fetch_add(&track->RingFill, bytes, __ATOMIC_SEQ_CST);
 }
 inline void RingFillTake(SoundTrack* track, std::uint32_t bytes) {
+    assert(bytes <= __atomic_load_n(&track->RingFill, __ATOMIC_SEQ_CST));
     __atomic_fetch_sub(&track->RingFill, bytes, __ATOMIC_SEQ_CST);
 }
 inline void RingFillStore(SoundTrack* track, std::uint32_t bytes) {

@@ -6,10 +6,10 @@
 #include <memory>
 #include <vector>
 
-#include "decoder/audio.h"
 #include "decoder/audio_decode.h"
 #include "decoder/movie.h"
 #include "fake_driver.h"
+#include "playing/audio.h"
 #include "sound/track.h"
 
 namespace {

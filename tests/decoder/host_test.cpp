@@ -9,11 +9,11 @@
 #include <limits>
 #include <vector>
 
-#include "decoder/audio.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/system/platform_services.h"
 #include "movie_bytes.h"
+#include "playing/audio.h"
 #include "sound/seams.h"
 
 namespace {
@@ -60,6 +60,7 @@ class CoreAlone : public ::testing::Test {
         request.length = file.bytes->size();
         request.flags = flags;
         request.extraBuffer = 0;
+        request.openTracks = &OpenMovieTracks;
         return OpenFileMovie(request);
     }
     static void Close(Movie* movie) {

@@ -5,12 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "decoder/audio.h"
 #include "decoder/movie.h"
 #include "decoder/pacing.h"
 #include "decoder/system/platform_services.h"
 #include "fake_driver.h"
 #include "platform/standin/kernel/seams.h"
+#include "playing/audio.h"
 #include "sound/track.h"
 
 namespace {

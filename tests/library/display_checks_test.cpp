@@ -293,6 +293,69 @@ TEST(Checks, WriterMoviesAreWholeAndCutOnesOpenAsTheirWholeFrames) {
     EXPECT_EQ(Checked(nothing).decoder, nullptr);
 }
 
+// The busiest second as a brute-force sum over every window of a second's frames, from the
+// second stored frame on and short of the window ending at the last one (those two the open's
+// own reading and the end of the movie cover); the whole movie when it is no longer.
+ZambFrameSizes SizesOf(const std::vector<std::uint32_t>& sizes, std::int32_t frameRate) {
+    const std::uint32_t period = frameRate >= 0 ? std::uint32_t(frameRate) * 100 : 0u - frameRate;
+    const std::uint32_t fps = std::max<std::uint32_t>(period == 0 ? 100000 : 100000 / period, 1);
+    const auto n = static_cast<std::uint32_t>(sizes.size());
+    std::uint64_t total = 0;
+    for (std::uint32_t size : sizes) total += size;
+    ZambFrameSizes expected{*std::max_element(sizes.begin(), sizes.end()),
+                            static_cast<std::uint32_t>(total / n), 0, 1};
+    if (n - 1 < fps) {
+        expected.PeakSecondBytes = static_cast<std::uint32_t>(total);
+        return expected;
+    }
+    for (std::uint32_t first = 1; first + fps + 1 <= n; ++first) {
+        std::uint64_t window = 0;
+        for (std::uint32_t i = first; i < first + fps; ++i) window += sizes[i];
+        if (window > expected.PeakSecondBytes) {
+            expected.PeakSecondBytes = static_cast<std::uint32_t>(window);
+            expected.PeakSecondFrame = first + 1;
+        }
+    }
+    return expected;
+}
+
+// The frame table and its sizes as a describing tool shows them, against the writer's own
+// account of what it stored, for every kind of movie and for frame rates that make a
+// second longer and shorter than the movie.
+TEST(Checks, StoredFramesAndTheirSizesAreTheWritersTable) {
+    for (const library_test::MovieKind& kind : library_test::AllMovieKinds()) {
+        for (const std::int32_t frameRate : {kind.recipe.frameRate, 500, 0}) {
+            SCOPED_TRACE(kind.name + " at rate code " + std::to_string(frameRate));
+            zambrel::encoder::MovieRecipe recipe = kind.recipe;
+            recipe.frameRate = frameRate;
+            const auto written = zambrel::encoder::WriteMovie(recipe);
+            ASSERT_TRUE(written.ok) << written.error;
+            const zambrel::encoder::MovieLayout& layout = written.layout;
+            Checked movie(written.bytes);
+            ASSERT_NE(movie.decoder, nullptr);
+            ASSERT_EQ(layout.frameSizes.size(), layout.storedFrames);
+            for (std::uint32_t i = 0; i < layout.storedFrames; ++i) {
+                ZambStoredFrame frame{};
+                ASSERT_EQ(ZambDecoderGetStoredFrame(movie.decoder, i, &frame, sizeof frame),
+                          ZAMBERR_NONE);
+                EXPECT_EQ(frame.Bytes, layout.frameSizes[i]) << "frame " << i;
+                EXPECT_EQ(frame.Chunks, layout.frameTypes[i]) << "frame " << i;
+            }
+            ZambStoredFrame past{};
+            EXPECT_EQ(
+                ZambDecoderGetStoredFrame(movie.decoder, layout.storedFrames, &past, sizeof past),
+                ZAMBERR_NO_FRAME);
+            ZambFrameSizes sizes{};
+            ASSERT_EQ(ZambDecoderGetFrameSizes(movie.decoder, &sizes, sizeof sizes), ZAMBERR_NONE);
+            const ZambFrameSizes expected = SizesOf(layout.frameSizes, frameRate);
+            EXPECT_EQ(sizes.Largest, expected.Largest);
+            EXPECT_EQ(sizes.Average, expected.Average);
+            EXPECT_EQ(sizes.PeakSecondBytes, expected.PeakSecondBytes);
+            EXPECT_EQ(sizes.PeakSecondFrame, expected.PeakSecondFrame);
+        }
+    }
+}
+
 // A header that stores no tree data at all: the checks read nothing for the trees, and the
 // caller's reader never sees a null buffer, whatever the open then decides.
 TEST(Checks, AnEmptyTreeBlockIsNeverReadIntoNothing) {

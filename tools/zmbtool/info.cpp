@@ -38,22 +38,18 @@ constexpr const char* kInfoHelp =
     "  --max-rate BYTES\n"
     "             draw this cap as a red line, and count the seconds over it\n";
 
-// Little-endian words of the stored header, which the open changes in place.
-std::uint32_t Word(const unsigned char* header, int offset) {
-    return static_cast<std::uint32_t>(header[offset]) |
-           (static_cast<std::uint32_t>(header[offset + 1]) << 8) |
-           (static_cast<std::uint32_t>(header[offset + 2]) << 16) |
-           (static_cast<std::uint32_t>(header[offset + 3]) << 24);
-}
-
 // The reason a file cannot be described, when one can be told from its first bytes.
-std::string RefusalReason(const std::string& path, unsigned char* header) {
+// The header is read as the library reads it: straight into the first bytes of a movie
+// record, whose fields are the header's as stored (the open changes some of them later).
+std::string RefusalReason(const std::string& path, ZambMovie* header) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return std::strerror(errno);
     file.read(reinterpret_cast<char*>(header), ZAMB_HEADER_BYTES);
-    if (file.gcount() < 4 || std::memcmp(header, "ZMB2", 4) != 0) return "not a Zambrel movie";
+    if (file.gcount() < ZAMB_MAGIC_BYTES ||
+        std::memcmp(header->Magic, ZAMB_MAGIC, ZAMB_MAGIC_BYTES) != 0)
+        return "not a Zambrel movie";
     if (file.gcount() < ZAMB_HEADER_BYTES) return "the header is cut short";
-    std::uint32_t width = Word(header, 4), height = Word(header, 8);
+    const std::uint32_t width = header->Width, height = header->Height;
     if (width == 0 || height == 0 || width % 4 || height % 4)
         return "the picture size " + std::to_string(width) + "x" + std::to_string(height) +
                " is not a positive multiple of 4";
@@ -65,13 +61,13 @@ double PeriodMilliseconds(std::int32_t frameRate) {
     return -static_cast<double>(frameRate) / 100.0;
 }
 
-void PrintTimingAndFlags(const unsigned char* header) {
-    auto frameRate = static_cast<std::int32_t>(Word(header, 16));
-    std::uint32_t flags = Word(header, 20);
+void PrintTimingAndFlags(const ZambMovie& header) {
+    const std::int32_t frameRate = header.FrameRate;
+    const std::uint32_t flags = header.FileFlags;
     double period = PeriodMilliseconds(frameRate);
-    std::printf("width:            %u\n", Word(header, 4));
-    std::printf("height:           %u (stored)\n", Word(header, 8));
-    std::printf("frames:           %u\n", Word(header, 12));
+    std::printf("width:            %u\n", header.Width);
+    std::printf("height:           %u (stored)\n", header.Height);
+    std::printf("frames:           %u\n", header.FrameCount);
     if (period > 0)
         std::printf("frame rate:       %.2f frames per second (period %.2f ms, code %d)\n",
                     1000.0 / period, period, frameRate);
@@ -82,9 +78,9 @@ void PrintTimingAndFlags(const unsigned char* header) {
     std::printf("doubled:          %s\n", flags & FILE_DOUBLED ? "yes" : "no");
 }
 
-void PrintTracks(const unsigned char* header) {
+void PrintTracks(const ZambMovie& header) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
-        std::uint32_t format = Word(header, 72 + 4 * n);
+        const std::uint32_t format = header.TrackFormat[n];
         if (!(format & TRACK_PRESENT)) {
             std::printf("track %d:          absent\n", n);
             continue;
@@ -92,15 +88,17 @@ void PrintTracks(const unsigned char* header) {
         std::printf("track %d:          %u Hz, %s, %s, %s, at most %u bytes a frame\n", n,
                     format & TRACK_RATE_MASK, format & TRACK_16BIT ? "16-bit" : "8-bit",
                     format & TRACK_STEREO ? "stereo" : "mono",
-                    format & TRACK_COMPRESSED ? "compressed" : "raw", Word(header, 24 + 4 * n));
+                    format & TRACK_COMPRESSED ? "compressed" : "raw", header.TrackMaxBytes[n]);
     }
 }
 
-void PrintTrees(const unsigned char* header) {
+void PrintTrees(const ZambMovie& header) {
     static const char* const kNames[] = {"pattern", "colour", "full", "type"};
-    std::printf("tree data:        %u bytes\n", Word(header, 52));
+    const std::uint32_t sizes[] = {header.PatternTreeSize, header.ColourTreeSize,
+                                   header.FullTreeSize, header.TypeTreeSize};
+    std::printf("tree data:        %u bytes\n", header.TreeDataSize);
     for (int t = 0; t < 4; ++t) {
-        std::uint32_t size = Word(header, 56 + 4 * t);
+        const std::uint32_t size = sizes[t];
         std::string label = std::string(kNames[t]) + " tree:";
         std::printf("%-18s%u bytes, %u nodes\n", label.c_str(), size,
                     size >= 12 ? (size - 12) / 4 : 0);
@@ -203,12 +201,12 @@ int RunInfo(const std::vector<std::string>& args) {
     }
     if (path.empty()) return Fail("info: no movie given (zmbtool info --help)");
 
-    unsigned char header[ZAMB_HEADER_BYTES] = {};
+    ZambMovie header{};
     std::string reason;
     // A missing file is told below, by the reason the header's reading gives.
     struct stat status {};
     if (::stat(path.c_str(), &status) == 0 && !CheckMovieInput(path, &reason)) return Fail(reason);
-    reason = RefusalReason(path, header);
+    reason = RefusalReason(path, &header);
     if (!reason.empty()) return Fail(path + ": " + reason);
     NoteInput(path);
     if (!plotPath.empty() && !CheckOutputs({plotPath}, &reason)) return Fail("info: " + reason);
@@ -223,8 +221,7 @@ int RunInfo(const std::vector<std::string>& args) {
     const FrameCheck& check = file.Check();
     PrintWholeFrames(check);
     if (listFrames) PrintFrameList(file);
-    if (!DrawRate(file, static_cast<std::int32_t>(Word(header, 16)), plotPath, cap, &reason))
-        return Fail("info: " + reason);
+    if (!DrawRate(file, header.FrameRate, plotPath, cap, &reason)) return Fail("info: " + reason);
     if (check.whole == check.stored) return 0;
     std::fprintf(stderr, "zmbtool: %s is damaged from frame %u on: %s\n", path.c_str(),
                  check.faults.front().frame, check.faults.front().reason.c_str());

@@ -9,5 +9,6 @@
 
 void DebugReadSetting() {
     if (DebugSettingKept()) return;
-    DebugKeepSetting(static_cast<std::uint32_t>(GetProfileIntA("Zambrel", "Debug", 0)));
+    DebugKeepSetting(static_cast<std::uint32_t>(GetProfileIntA("Zambrel", "Debug", 0)),
+                     [](const char* text) { OutputDebugStringA(text); });
 }

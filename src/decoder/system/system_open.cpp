@@ -7,12 +7,12 @@
 
 #include "blit/sound_hook.h"
 #include "core/debug.h"
-#include "decoder/audio.h"
 #include "decoder/movie.h"
 #include "decoder/source.h"
 #include "decoder/system/debug_setting.h"
 #include "decoder/system/platform_services.h"
 #include "platform/win32.h"
+#include "playing/audio.h"
 
 namespace {
 
@@ -101,6 +101,7 @@ Movie* OpenMovie(const void* nameOrHandle, std::uint32_t flags, std::uint32_t ex
     request.flags = flags;
     request.extraBuffer = extraBuffer;
     request.startTime = startTime;
+    request.openTracks = &OpenMovieTracks;
     Movie* movie = OpenFileMovie(request);
     CloseFileIfDone(file, movie);
     return movie;

@@ -7,11 +7,11 @@
 #include <string>
 
 #include "decoder/bitstream.h"
-#include "decoder/handle.h"
 #include "decoder/movie.h"
 #include "decoder/painters.h"
 #include "decoder/trees.h"
 #include "decoder/video.h"
+#include "handles/handle.h"
 
 namespace {
 
@@ -25,10 +25,6 @@ constexpr const char* kTreeNames[] = {"pattern", "colour", "full", "type"};
 std::uint32_t Word(const std::uint8_t* at) {
     return static_cast<std::uint32_t>(at[0]) | static_cast<std::uint32_t>(at[1]) << 8 |
            static_cast<std::uint32_t>(at[2]) << 16 | static_cast<std::uint32_t>(at[3]) << 24;
-}
-
-void PutWord(std::uint8_t* at, std::uint32_t value) {
-    for (int b = 0; b < 4; ++b) at[b] = static_cast<std::uint8_t>(value >> (8 * b));
 }
 
 // Nothing to read is never passed on: the caller's reader may write through the buffer
@@ -64,7 +60,7 @@ bool AddFault(FrameChecks& checks, const FrameFaultRecord& fault) {
 
 // The movie's header and frame tables as the input holds them.
 struct StoredTables {
-    std::uint8_t header[ZAMB_HEADER_BYTES];
+    Movie header{};     // its first ZAMB_HEADER_BYTES, read as the open reads them
     OwnedBytes tables;  // the header again, then the sizes and the types
     const std::uint8_t* Sizes() const { return tables.data + ZAMB_HEADER_BYTES; }
 };
@@ -73,7 +69,7 @@ struct StoredTables {
 // fit the frame. An empty picture chunk is a picture of single-leaf codes: whether the
 // picture really needs no bits shows when it is decoded.
 bool ChunkFault(const ZambReader& in, std::uint64_t offset, std::uint32_t size, std::uint8_t type,
-                const std::uint8_t* header, FrameFaultRecord* fault) {
+                const Movie& header, FrameFaultRecord* fault) {
     std::uint64_t at = 0;
     if (type & ZAMB_FRAME_PALETTE) {
         std::uint8_t units = 0;
@@ -90,7 +86,7 @@ bool ChunkFault(const ZambReader& in, std::uint64_t offset, std::uint32_t size, 
         if (at + 4 > size || !ReadAt(in, offset + at, length, 4))
             return *fault = {0, std::uint16_t(FaultKind::TrackCut), std::uint16_t(n), 0, 0}, true;
         const std::uint32_t bytes = Word(length);
-        const std::uint32_t chunkHeader = Word(header + 72 + 4 * n) & ZAMB_TRACK_COMPRESSED ? 8 : 4;
+        const std::uint32_t chunkHeader = header.TrackFormat[n] & ZAMB_TRACK_COMPRESSED ? 8 : 4;
         if (bytes < chunkHeader || at + bytes > size)
             return *fault = {0, std::uint16_t(FaultKind::TrackOut), std::uint16_t(n), bytes, 0},
                    true;
@@ -103,7 +99,7 @@ bool ChunkFault(const ZambReader& in, std::uint64_t offset, std::uint32_t size, 
 // input ends the walk: nothing after it is there.
 bool WalkFrames(const ZambReader& in, const StoredTables& stored, FrameChecks& checks) {
     const std::uint8_t* types = stored.Sizes() + std::size_t{4} * checks.stored;
-    std::uint64_t offset = stored.tables.size + std::uint64_t{Word(stored.header + 52)};
+    std::uint64_t offset = stored.tables.size + std::uint64_t{stored.header.TreeDataSize};
     for (std::uint32_t i = 0; i < checks.stored; ++i) {
         const std::uint32_t size = Word(stored.Sizes() + std::size_t{4} * i);
         if (offset + size > in.Size) {
@@ -153,7 +149,7 @@ bool CountTreeNodes(BitReader& bits, std::uint32_t* nodes) {
 // The trees whose header size leaves fewer nodes than the tree has: the builder then reads
 // nodes that are not there. Input that does not hold four trees is the open's to refuse.
 void CheckTreeSizes(const ZambReader& in, const StoredTables& stored, FrameChecks& checks) {
-    const std::uint32_t size = Word(stored.header + 52);
+    const std::uint32_t size = stored.header.TreeDataSize;
     if (size > kLargestTreeData || stored.tables.size + std::uint64_t{size} > in.Size) return;
     OwnedBytes data;
     if (!data.Reserve(size)) return;
@@ -169,7 +165,7 @@ void CheckTreeSizes(const ZambReader& in, const StoredTables& stored, FrameCheck
     data.Release();
     if (!read) return;
     for (int t = 0; t < kTreeCount; ++t) {
-        checks.treeSizes[t] = Word(stored.header + 56 + 4 * t);
+        checks.treeSizes[t] = TreeSizes(&stored.header)[t];
         checks.treeNeeded[t] = needed[t];
         if (checks.treeSizes[t] < needed[t]) checks.shortTrees |= 1u << t;
     }
@@ -196,45 +192,6 @@ std::string FaultReason(const FrameFaultRecord& fault, std::uint32_t stored) {
 
 void CopyReason(const std::string& reason, char (&out)[160]) {
     std::snprintf(out, sizeof out, "%s", reason.c_str());
-}
-
-// --- The whole frames' view -----------------------------------------------------------
-
-std::size_t ReadView(void* opaque, void* buffer, std::size_t size) {
-    auto* decoder = static_cast<ZambDecoder*>(opaque);
-    FrameChecks& checks = decoder->checks;
-    const std::uint64_t end = decoder->reader.Size;
-    std::uint64_t& position = checks.viewPosition;
-    size = static_cast<std::size_t>(std::min<std::uint64_t>(size, end - std::min(end, position)));
-    auto* out = static_cast<std::uint8_t*>(buffer);
-    std::size_t done = 0;
-    const std::size_t prefix = checks.viewPrefix.size;
-    if (position < prefix) {
-        done = std::min<std::size_t>(size, prefix - static_cast<std::size_t>(position));
-        std::memcpy(out, checks.viewPrefix.data + position, done);
-        position += done;
-        checks.viewInputPlaced = false;
-    }
-    // Past the prefix the input's own bytes follow, from where the view says.
-    if (done < size && !checks.viewInputPlaced) {
-        if (checks.input.Seek(checks.input.Opaque, position + checks.viewShift) != 0) return done;
-        checks.viewInputPlaced = true;
-    }
-    if (done < size) {
-        const std::size_t got = checks.input.Read(checks.input.Opaque, out + done, size - done);
-        position += got;
-        done += got;
-    }
-    return done;
-}
-
-int SeekView(void* opaque, std::uint64_t position) {
-    auto* decoder = static_cast<ZambDecoder*>(opaque);
-    FrameChecks& checks = decoder->checks;
-    if (position > decoder->reader.Size) return -1;
-    checks.viewPosition = position;
-    checks.viewInputPlaced = false;  // placed by the next read that needs the input
-    return 0;
 }
 
 // Decodes the current picture with its stream's reading checked.
@@ -266,9 +223,9 @@ bool CheckFramesOfInput(ZambDecoder* decoder) {
     FrameChecks& checks = decoder->checks;
     checks.made = true;
     StoredTables stored;
-    if (!ReadAt(in, 0, stored.header, sizeof stored.header)) return true;
-    checks.frameCount = Word(stored.header + 12);
-    checks.stored = checks.frameCount + (Word(stored.header + 20) & ZAMB_FILE_RING);
+    if (!ReadAt(in, 0, &stored.header, ZAMB_HEADER_BYTES)) return true;
+    checks.frameCount = stored.header.FrameCount;
+    checks.stored = StoredFrames(&stored.header);
     const std::uint64_t bytes = ZAMB_HEADER_BYTES + std::uint64_t{5} * checks.stored;
     // Tables the input cannot hold are the open's to refuse.
     if (checks.stored < checks.frameCount || bytes > in.Size) return true;
@@ -279,41 +236,14 @@ bool CheckFramesOfInput(ZambDecoder* decoder) {
     }
     const bool walked = WalkFrames(in, stored, checks);
     if (walked) CheckTreeSizes(in, stored, checks);
-    // Kept for a view of the whole frames, should the open need one.
-    checks.viewPrefix = stored.tables;
-    stored.tables = OwnedBytes{};
+    stored.tables.Release();
     return walked;
 }
 
+// The walk found whole frames, and not all of them.
 bool CanOpenWholeFrames(const ZambDecoder* decoder) {
     const FrameChecks& checks = decoder->checks;
-    return checks.whole != 0 && checks.whole != checks.stored && checks.viewPrefix.data != nullptr;
-}
-
-// The view's header counts the whole frames alone and no ring frame, its tables list just
-// them, and the trees and those frames follow as stored; it ends after them.
-bool ReadWholeFramesOnly(ZambDecoder* decoder) {
-    FrameChecks& checks = decoder->checks;
-    const std::uint8_t* tables = checks.viewPrefix.data;
-    const std::uint32_t whole = checks.whole, stored = checks.stored;
-    OwnedBytes prefix;
-    if (!prefix.Reserve(ZAMB_HEADER_BYTES + std::size_t{5} * whole)) return false;
-    std::memcpy(prefix.data, tables, ZAMB_HEADER_BYTES);
-    PutWord(prefix.data + 12, whole);
-    PutWord(prefix.data + 20, Word(tables + 20) & ~std::uint32_t{ZAMB_FILE_RING});
-    const std::uint8_t* sizes = tables + ZAMB_HEADER_BYTES;
-    std::memcpy(prefix.data + ZAMB_HEADER_BYTES, sizes, std::size_t{4} * whole);
-    std::memcpy(prefix.data + ZAMB_HEADER_BYTES + std::size_t{4} * whole,
-                sizes + std::size_t{4} * stored, whole);
-    std::uint64_t end = prefix.size + std::uint64_t{Word(tables + 52)};
-    for (std::uint32_t i = 0; i < whole; ++i) end += Word(sizes + std::size_t{4} * i);
-    checks.viewPrefix.Release();
-    checks.viewPrefix = prefix;
-    checks.viewShift = std::uint64_t{5} * (stored - whole);
-    checks.viewPosition = 0;
-    checks.input = decoder->reader;
-    decoder->reader = {decoder, &ReadView, &SeekView, end};
-    return true;
+    return checks.whole != 0 && checks.whole != checks.stored;
 }
 
 // A checked open that the plain one refuses tries the movie's whole frames alone: what a
@@ -323,11 +253,9 @@ ZambError OpenCheckedMovie(ZambDecoder* decoder) {
     ZambError result = OpenMovieOfReader(decoder);
     if (result != ZAMBERR_NONE && result != ZAMBERR_NO_MEMORY && CanOpenWholeFrames(decoder)) {
         decoder->movie = Movie{};
-        if (!ReadWholeFramesOnly(decoder)) return ZAMBERR_NO_MEMORY;
-        if (OpenMovieOfReader(decoder) == ZAMBERR_NONE) result = ZAMBERR_NONE;
+        if (OpenMovieOfReader(decoder, decoder->checks.whole) == ZAMBERR_NONE)
+            result = ZAMBERR_NONE;
     }
-    // The tables were kept for the view alone.
-    if (decoder->checks.input.Read == nullptr) decoder->checks.viewPrefix.Release();
     if (result != ZAMBERR_NONE) return result;
     NoteAbsentTrees(decoder);
     ChooseTracks(decoder);
@@ -338,7 +266,6 @@ ZambError OpenCheckedMovie(ZambDecoder* decoder) {
 
 void ReleaseChecks(ZambDecoder* decoder) {
     decoder->checks.faults.Release();
-    decoder->checks.viewPrefix.Release();
 }
 
 extern "C" {

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The movie's sound tracks: opening them, feeding each frame's chunks into their rings and
 // keeping the position the sound should have reached, which paces the movie.
-#include "decoder/audio.h"
+#include "playing/audio.h"
 
 #include <cstring>
 
@@ -9,6 +9,7 @@
 #include "decoder/audio_decode.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
+#include "decoder/track_services.h"
 #include "sound/driver.h"
 #include "sound/track.h"
 
@@ -17,14 +18,6 @@ namespace {
 // Shared by every movie; allocated by the first track open, freed with the last track.
 std::uint8_t* audioScratch = nullptr;
 
-std::uint32_t RoundUp4096(std::uint32_t bytes) {
-    return (bytes + 4095) / 4096 * 4096;
-}
-
-std::uint32_t FrameBytesFixed(std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
-    return static_cast<std::uint32_t>(std::uint64_t{bytesPerSecond} * 1024 * framePeriod / 100000);
-}
-
 void SetTrackTiming(SoundTrack* track, std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
     track->FrameBytesFixed = FrameBytesFixed(bytesPerSecond, framePeriod);
     track->LateLimitFixed = bytesPerSecond * 512;
@@ -32,24 +25,6 @@ void SetTrackTiming(SoundTrack* track, std::uint32_t bytesPerSecond, std::uint32
 }
 
 }  // namespace
-
-std::uint32_t TrackRingBytes(std::uint32_t bytesPerSecond, std::uint32_t framePeriod) {
-    // One second plus two frames of sound.
-    const std::uint32_t ring =
-        RoundUp4096(FrameBytesFixed(bytesPerSecond, framePeriod) / 512 + bytesPerSecond);
-    return ring < 8192 ? 8192 : ring;
-}
-
-std::uint32_t TrackBytesPerSecond(std::uint32_t format) {
-    const std::uint32_t rate = (format & TRACK_PRESENT) ? (format & TRACK_RATE_MASK) : 0;
-    return rate * ((format & TRACK_16BIT) ? 2 : 1) * ((format & TRACK_STEREO) ? 2 : 1);
-}
-
-std::uint32_t TrackChunkLimit(const Movie* movie, int n) {
-    const std::uint32_t ring =
-        TrackRingBytes(TrackBytesPerSecond(movie->TrackFormat[n]), movie->FramePeriod);
-    return movie->TrackMaxBytes[n] < ring ? movie->TrackMaxBytes[n] : ring;
-}
 
 std::uint8_t* AudioScratch() {
     return audioScratch;
@@ -100,6 +75,8 @@ bool OpenTrack(Movie* movie, int n) {
 }
 
 void OpenMovieTracks(Movie* movie, std::uint32_t openFlags) {
+    static constexpr TrackServices kTrackServices{&ZambServiceSound, &RestartMovieTracks};
+    InstallTrackServices(&kTrackServices);
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         if (!(openFlags & (ZAMB_TRACK0 << n))) continue;
         auto* track = static_cast<SoundTrack*>(MovieAllocate(movie, sizeof(SoundTrack)));

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
 // The embedding interface: opening a decoder handle, its facts, its frames and seeking.
-#include "decoder/handle.h"
+#include "handles/handle.h"
 
 #include <algorithm>
 #include <cstdarg>
@@ -142,11 +142,11 @@ void FreeHandle(ZambDecoder* decoder) {
     ZambFree(decoder);
 }
 
-ZambError OpenMovieOfReader(ZambDecoder* decoder) {
+ZambError OpenMovieOfReader(ZambDecoder* decoder, std::uint32_t wholeFrames) {
     if (decoder->reader.Seek(decoder->reader.Opaque, 0) != 0) return ZAMBERR_READ_FAILED;
     OpenFailure failure = OpenFailure::None;
     if (OpenMovieFromReader(&decoder->movie, &decoder->reader, MovieFlagsFor(decoder->flags),
-                            &failure) == nullptr)
+                            &failure, wholeFrames) == nullptr)
         return ErrorFor(failure);
     return ZAMBERR_NONE;
 }

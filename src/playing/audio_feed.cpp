@@ -3,9 +3,9 @@
 // that keep the picture and the sound together.
 #include <cstring>
 
-#include "decoder/audio.h"
 #include "decoder/audio_decode.h"
 #include "decoder/movie.h"
+#include "playing/audio.h"
 #include "sound/driver.h"
 #include "sound/track.h"
 
@@ -14,11 +14,6 @@ namespace {
 constexpr std::uint32_t kDueFold = 0x0FA00000;  // 256,000 bytes in 1/1024 units
 constexpr std::uint32_t kLateFoldMinimum = 0x02000000;
 constexpr std::uint32_t kDueFoldBytes = 256000;
-
-std::uint32_t Load32(const std::uint8_t* at) {
-    return std::uint32_t{at[0]} | std::uint32_t{at[1]} << 8 | std::uint32_t{at[2]} << 16 |
-           std::uint32_t{at[3]} << 24;
-}
 
 bool TrackIsOpen(const Movie* movie, int n) {
     return (movie->OpenFlags & (ZAMB_TRACK0 << n)) && movie->Tracks[n];
@@ -94,26 +89,6 @@ void HoldDueAtDelivered(SoundTrack* primary) {
 }
 
 }  // namespace
-
-ChunkSound MeasureChunk(const Movie* movie, int n) {
-    ChunkSound sound;
-    const std::uint8_t* chunk = movie->TrackChunk[n];
-    if (!chunk || !movie->FrameData || !movie->FrameSizes) return sound;
-    if (movie->FrameNumber >= StoredFrames(movie)) return sound;
-    auto start = reinterpret_cast<std::uintptr_t>(chunk);
-    auto frame = reinterpret_cast<std::uintptr_t>(movie->FrameData);
-    const auto frameEnd = reinterpret_cast<std::uintptr_t>(CurrentFrameEnd(movie));
-    if (start < frame || start >= frameEnd || frameEnd - start < 4) return sound;
-    std::uint32_t length = Load32(chunk);
-    if (length > frameEnd - start) length = static_cast<std::uint32_t>(frameEnd - start);
-    sound.Compressed = (movie->TrackFormat[n] & TRACK_COMPRESSED) != 0;
-    const std::uint32_t header = sound.Compressed ? 8 : 4;
-    if (length < header) return sound;
-    sound.Data = chunk + header;
-    sound.DataBytes = length - header;
-    sound.Bytes = sound.Compressed ? Load32(chunk + 4) : sound.DataBytes;
-    return sound;
-}
 
 void FeedAudio(Movie* movie) {
     if (!movie || movie->PrimaryTrack == -1 || movie->SoundOff) return;

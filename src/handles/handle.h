@@ -66,13 +66,6 @@ struct FrameChecks {
     std::uint32_t treeNeeded[4] = {};  // what their nodes need
     std::uint32_t shortTrees = 0;
     std::uint32_t absentTrees = 0;
-    // A movie opened as its whole frames alone reads through a view of the input whose
-    // header and tables list just those: the caller's reader is kept here.
-    ZambReader input{};
-    OwnedBytes viewPrefix;  // the view's header and tables
-    std::uint64_t viewPosition = 0;
-    std::uint64_t viewShift = 0;   // table bytes of the frames left out
-    bool viewInputPlaced = false;  // the input stands where the view's position maps to
     // The current picture's reading, checked from ZambDecoderCheckPictures on. Called
     // through a pointer that only that call sets, so that programs which never check link
     // none of the checked decoding.
@@ -157,11 +150,12 @@ void ReleaseIndex(ZambDecoder* decoder);
 
 // The open's steps, shared by the ways in: flags that may go together, a new handle and
 // its release, the movie opened from the handle's reader (the movie alone, or with the
-// tracks chosen), and the handle handed out or, on failure, released.
+// tracks chosen), and the handle handed out or, on failure, released. A nonzero
+// `wholeFrames` opens a damaged movie as its first frames alone (OpenMovieFromReader).
 bool FlagsAreUsable(std::uint32_t flags);
 ZambDecoder* NewHandle(std::uint32_t flags);
 void FreeHandle(ZambDecoder* decoder);
-ZambError OpenMovieOfReader(ZambDecoder* decoder);
+ZambError OpenMovieOfReader(ZambDecoder* decoder, std::uint32_t wholeFrames = 0);
 ZambError OpenFromReader(ZambDecoder* decoder);
 ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out);
 // An open over the caller's reader: the checks every such open makes, then `open` on the new

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: MIT
 // The seek index of a decoder handle (seek_index.h) over its own picture: snapshots after
 // frames of the first pass, within the caller's budget.
-#include "decoder/handle.h"
+#include "handles/handle.h"
 #include "decoder/seek_index.h"
 
 namespace {

@@ -15,6 +15,11 @@ void CloseMovieTracks(Movie* movie);
 // Restarts the movie's tracks when playback goes back to frame 0 with sound queued.
 void RestartMovieTracks(Movie* movie);
 
+// Opens track n into the zeroed record in Tracks[n]; false leaves the track out.
+bool OpenTrack(Movie* movie, int n);
+// The shared scratch buffer, null while no movie holds one.
+std::uint8_t* AudioScratch();
+
 // Feeds the current frame's audio chunks into the open tracks' rings.
 void FeedAudio(Movie* movie);
 // True when the picture has fallen so far behind the sound that it should be skipped.

@@ -6,9 +6,9 @@
 
 #include "decoder/audio_decode.h"
 #include "decoder/destination.h"
-#include "decoder/handle.h"
 #include "decoder/movie.h"
 #include "decoder/video.h"
+#include "handles/handle.h"
 
 namespace {
 

@@ -3,10 +3,13 @@
 // clock, switching the sound, the settings ZambOpen picks up, and the statistics.
 #include <cstring>
 
-#include "decoder/audio.h"
+#include "decoder/frame_damage.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
 #include "decoder/pacing.h"
+#include "decoder/painters.h"
+#include "decoder/video.h"
+#include "playing/audio.h"
 #include "sound/driver.h"
 #include "sound/track.h"
 
@@ -184,6 +187,43 @@ void ZambSetFrameRate(std::int32_t framesPerSecond) {
 
 void ZambServiceSound() {
     ServiceOpenTracks();
+}
+
+namespace {
+
+// ZambDoFrame, with the picture's chunk read checked when READING is given.
+std::int32_t DoFrame(Movie* movie, ChunkReading* reading) {
+    if (movie == nullptr || movie->ReadFailed) return 0;
+    BeginFrame(movie);
+    FeedAudio(movie);
+    std::int32_t late = 0;
+    bool skip = false;
+    if (movie->FramePeriod != 0) {
+        late = VideoIsLate(movie) ? 1 : 0;
+        skip = late != 0 && (movie->OpenFlags & ZAMB_NO_SKIP) == 0;
+    }
+    PaintFrame(movie, skip, reading);
+    // Services every open track (and does nothing when none is open).
+    ZambServiceSound();
+    return late;
+}
+
+}  // namespace
+
+std::int32_t ZambDoFrame(Movie* movie) {
+    return DoFrame(movie, nullptr);
+}
+
+std::int32_t DoFrameWatched(Movie* movie, const TreeFaults& faults, PictureDamage* damage) {
+    *damage = PictureDamage{};
+    // A reading that keeps its mark was never made: no picture was decoded.
+    ChunkReading reading;
+    reading.treesRead = ~0u;
+    const std::int32_t late = DoFrame(movie, &reading);
+    if (reading.treesRead == ~0u) return late;
+    damage->ranOut = reading.ranOut;
+    damage->badTrees = reading.treesRead & (faults.absent | faults.tooSmall);
+    return late;
 }
 
 void ZambNextFrame(Movie* movie) {
