@@ -32,23 +32,8 @@ for file in "$player" "$movie" ${baseline:+"$baseline"}; do
     [ -e "$file" ] || { echo "$file is missing: cmake --build --preset bench --target zambply zambrel_demo" >&2; exit 1; }
 done
 
-xvfb_pid=""
-stop_xvfb() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi; }
-trap stop_xvfb EXIT
-
-start_xvfb() {
-    command -v Xvfb >/dev/null || return 0
-    local number
-    for number in $(seq 121 160); do
-        [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ] || break
-    done
-    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X${number}" ] && { display=":$number"; return 0; }
-        sleep 0.1
-    done
-}
+# shellcheck source=bench/private_xvfb.sh
+. bench/private_xvfb.sh
 
 # Prints the run's CPU time over its wall time, in per cent of one core.
 cost_of_one_run() {
@@ -82,7 +67,7 @@ measure() {  # measure MODE [ENVIRONMENT...] -- [SWITCHES...]
 echo "player: $player${baseline:+   baseline: $baseline}   movie: $movie"
 echo "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 measure headless ZAMBREL_HOST=headless --
-[ -n "$display" ] || start_xvfb
+[ -n "$display" ] || start_xvfb 121
 if [ -z "$display" ]; then
     echo "no X server: the windowed and full-screen runs are left out"
     exit 0

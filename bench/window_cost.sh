@@ -43,27 +43,15 @@ for file in "$player" "$minimal" "$movie" ${other:+"$other"}; do
     }
 done
 
-xvfb_pid=""
-stop_xvfb() { if [ -n "$xvfb_pid" ]; then kill "$xvfb_pid" 2>/dev/null || true; fi; }
-trap stop_xvfb EXIT
-
-start_xvfb() {
-    command -v Xvfb >/dev/null || return 0
-    local number
-    for number in $(seq 161 200); do
-        [ -e "/tmp/.X${number}-lock" ] || [ -e "/tmp/.X11-unix/X${number}" ] || break
-    done
-    Xvfb ":$number" -screen 0 1280x1024x24 -nolisten tcp -noreset >/dev/null 2>&1 &
-    xvfb_pid=$!
-    for _ in $(seq 50); do
-        [ -e "/tmp/.X11-unix/X${number}" ] && { display=":$number"; return 0; }
-        sleep 0.1
-    done
-}
+# shellcheck source=bench/private_xvfb.sh
+. bench/private_xvfb.sh
 
 # The CPU time the X server we started has used, in clock ticks; 0 without one.
 server_ticks() {
-    [ -n "$xvfb_pid" ] && [ "$measuring_server" = 1 ] || { echo 0; return; }
+    if [ -z "$xvfb_pid" ] || [ "$measuring_server" != 1 ]; then
+        echo 0
+        return
+    fi
     awk '{ print $14 + $15 }' "/proc/$xvfb_pid/stat"
 }
 
@@ -116,7 +104,7 @@ echo "player: $player   minimal: $minimal   movie: $movie${other:+   other: $oth
 echo "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 measuring_server=0
 measure headless "ZAMBREL_HOST=headless ZAMBREL_AUDIO=simulated" "SDL_VIDEODRIVER=dummy"
-[ -n "$display" ] || start_xvfb
+[ -n "$display" ] || start_xvfb 161
 if [ -z "$display" ]; then
     echo "no X server: the windowed runs are left out"
     exit 0
