@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -224,6 +225,17 @@ TEST(PlayerDesktop, RightSeeksForward) {
     }
 }
 
+// A palette of 256 colours no two alike, its reds turned `tint` levels on.
+std::array<std::uint8_t, encoder::kPaletteBytes> TintedPalette(int tint) {
+    std::array<std::uint8_t, encoder::kPaletteBytes> palette{};
+    for (int c = 0; c < 256; ++c) {
+        palette[3 * c] = encoder::WidenLevel(static_cast<std::uint8_t>((c + tint) % 64));
+        palette[3 * c + 1] = encoder::WidenLevel(static_cast<std::uint8_t>(63 - c % 64));
+        palette[3 * c + 2] = encoder::WidenLevel(static_cast<std::uint8_t>(c / 4));
+    }
+    return palette;
+}
+
 // Every frame a picture of its own, so that a frame shown is told from all the others.
 std::vector<std::uint8_t> DistinctFramesMovie(int frames, std::int32_t periodCode) {
     encoder::MovieRecipe recipe;
@@ -233,12 +245,7 @@ std::vector<std::uint8_t> DistinctFramesMovie(int frames, std::int32_t periodCod
         encoder::Picture picture;
         for (int i = 0; i < 16 * 16; ++i)
             picture.pixels.push_back(static_cast<std::uint8_t>((i * 5 + f * 7) % 256));
-        for (int c = 0; c < 256; ++c) {
-            picture.palette[3 * c] = encoder::WidenLevel(static_cast<std::uint8_t>(c % 64));
-            picture.palette[3 * c + 1] =
-                encoder::WidenLevel(static_cast<std::uint8_t>(63 - c % 64));
-            picture.palette[3 * c + 2] = encoder::WidenLevel(static_cast<std::uint8_t>(c / 4));
-        }
+        picture.palette = TintedPalette(0);
         recipe.pictures.push_back(std::move(picture));
     }
     encoder::WriteResult written = encoder::WriteMovie(recipe);
@@ -298,14 +305,7 @@ std::vector<std::uint8_t> HistoryMovie(int frames, std::int32_t periodCode) {
             pixels[(top + i / 4) * kWidth + left + i % 4] = static_cast<std::uint8_t>(f * 11 + i);
         encoder::Picture picture;
         picture.pixels = pixels;
-        const int tint = f / 40 * 16;
-        for (int c = 0; c < 256; ++c) {
-            picture.palette[3 * c] =
-                encoder::WidenLevel(static_cast<std::uint8_t>((c + tint) % 64));
-            picture.palette[3 * c + 1] =
-                encoder::WidenLevel(static_cast<std::uint8_t>(63 - c % 64));
-            picture.palette[3 * c + 2] = encoder::WidenLevel(static_cast<std::uint8_t>(c / 4));
-        }
+        picture.palette = TintedPalette(f / 40 * 16);
         recipe.pictures.push_back(std::move(picture));
     }
     encoder::WriteResult written = encoder::WriteMovie(recipe);
