@@ -125,7 +125,8 @@ bool AllChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures,
 
 void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLayout& layout,
                std::vector<std::uint8_t>& out) {
-    out.insert(out.end(), {'Z', 'M', 'B', '2'});
+    for (int i = 0; i < ZAMB_MAGIC_BYTES; ++i)
+        out.push_back(static_cast<std::uint8_t>(ZAMB_MAGIC[i]));
     Put32(out, recipe.width);
     Put32(out, recipe.height);
     Put32(out, pictures);

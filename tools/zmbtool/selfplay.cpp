@@ -14,6 +14,7 @@
 #include "options.h"
 #include "output.h"
 #include "selfplay/copy.h"
+#include "zambrel/movie.h"
 
 namespace zmbtool {
 namespace {
@@ -62,7 +63,8 @@ std::string DefaultPlayer() {
 }
 
 bool IsMovie(const std::vector<char>& bytes) {
-    return bytes.size() >= 4 && std::memcmp(bytes.data(), "ZMB2", 4) == 0;
+    return bytes.size() >= ZAMB_MAGIC_BYTES &&
+           std::memcmp(bytes.data(), ZAMB_MAGIC, ZAMB_MAGIC_BYTES) == 0;
 }
 
 int WriteCopy(const std::string& path, const std::vector<char>& bytes) {

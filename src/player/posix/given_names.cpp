@@ -169,6 +169,7 @@ std::string WhyNotOpened(const char* name, bool exact) {
     } while (got < 0 && errno == EINTR);
     if (got < 0) return "cannot be read: " + std::string(std::strerror(errno));
     if (got == 0) return "an empty file, not a movie";
-    if (got < 4 || std::memcmp(header, "ZMB2", 4) != 0) return "not a Zambrel movie";
+    if (got < ZAMB_MAGIC_BYTES || std::memcmp(header, ZAMB_MAGIC, ZAMB_MAGIC_BYTES) != 0)
+        return "not a Zambrel movie";
     return "a Zambrel movie damaged or cut short before its first frame";
 }
