@@ -32,8 +32,9 @@ for file in "$player" "$movie" ${baseline:+"$baseline"}; do
     [ -e "$file" ] || { echo "$file is missing: cmake --build --preset bench --target zambply zambrel_demo" >&2; exit 1; }
 done
 
-# shellcheck source=bench/private_xvfb.sh
-. bench/private_xvfb.sh
+# shellcheck source=tools/private_xvfb.sh
+. tools/private_xvfb.sh
+trap stop_private_xvfb EXIT
 
 # Prints the run's CPU time over its wall time, in per cent of one core.
 cost_of_one_run() {
@@ -67,7 +68,7 @@ measure() {  # measure MODE [ENVIRONMENT...] -- [SWITCHES...]
 echo "player: $player${baseline:+   baseline: $baseline}   movie: $movie"
 echo "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 measure headless ZAMBREL_HOST=headless --
-[ -n "$display" ] || start_xvfb 121
+[ -n "$display" ] || { start_private_xvfb && display=$PRIVATE_XVFB_DISPLAY; } || true
 if [ -z "$display" ]; then
     echo "no X server: the windowed and full-screen runs are left out"
     exit 0

@@ -43,16 +43,17 @@ for file in "$player" "$minimal" "$movie" ${other:+"$other"}; do
     }
 done
 
-# shellcheck source=bench/private_xvfb.sh
-. bench/private_xvfb.sh
+# shellcheck source=tools/private_xvfb.sh
+. tools/private_xvfb.sh
+trap stop_private_xvfb EXIT
 
 # The CPU time the X server we started has used, in clock ticks; 0 without one.
 server_ticks() {
-    if [ -z "$xvfb_pid" ] || [ "$measuring_server" != 1 ]; then
+    if [ -z "$PRIVATE_XVFB_PID" ] || [ "$measuring_server" != 1 ]; then
         echo 0
         return
     fi
-    awk '{ print $14 + $15 }' "/proc/$xvfb_pid/stat"
+    awk '{ print $14 + $15 }' "/proc/$PRIVATE_XVFB_PID/stat"
 }
 
 # Prints the run's CPU time over its wall time, in per cent of one core, and the X server's
@@ -104,12 +105,12 @@ echo "player: $player   minimal: $minimal   movie: $movie${other:+   other: $oth
 echo "$(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg)"
 measuring_server=0
 measure headless "ZAMBREL_HOST=headless ZAMBREL_AUDIO=simulated" "SDL_VIDEODRIVER=dummy"
-[ -n "$display" ] || start_xvfb 161
+[ -n "$display" ] || { start_private_xvfb && display=$PRIVATE_XVFB_DISPLAY; } || true
 if [ -z "$display" ]; then
     echo "no X server: the windowed runs are left out"
     exit 0
 fi
-[ -n "$xvfb_pid" ] && measuring_server=1
+[ -n "$PRIVATE_XVFB_PID" ] && measuring_server=1
 measure windowed "-u ZAMBREL_HOST -u WAYLAND_DISPLAY DISPLAY=$display ZAMBREL_AUDIO=simulated" \
     "-u WAYLAND_DISPLAY DISPLAY=$display SDL_VIDEODRIVER=x11"
 echo "load after: $(cut -d' ' -f1-3 /proc/loadavg)"
