@@ -10,7 +10,7 @@
 
 #include "core/movie_names.h"
 #include "decoder/frame_damage.h"
-#include "decoder/pacing.h"
+#include "playing/pacing.h"
 #include "display/display.h"
 #include "display/keys.h"
 #include "display/modes.h"

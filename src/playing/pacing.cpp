@@ -6,7 +6,7 @@
 #include "decoder/frame_damage.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
-#include "decoder/pacing.h"
+#include "playing/pacing.h"
 #include "decoder/painters.h"
 #include "decoder/video.h"
 #include "playing/audio.h"

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "decoder/movie.h"
-#include "decoder/pacing.h"
+#include "playing/pacing.h"
 #include "decoder/system/platform_services.h"
 #include "fake_driver.h"
 #include "platform/standin/kernel/seams.h"
