@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// The window calls the sound drivers make, as a program without the virtual desktop sees
-// them: the shared library has no windows of its own, so there is none to find, and
-// DirectSound is told of no window, as by a program that has none. Programs that link the
-// desktop (the player, the tests) get its answers instead; this file is only ever part of
-// the shared library.
+// The window calls the library's sound code makes, answered as in a process that has no
+// windows: there is none to find, none is active, and DirectSound is told of no window.
+// Programs link the virtual desktop, which answers them instead; the library never does, and
+// this file is the only thing that stands in for it there.
+#include "platform/standin/gui/desktop.h"
 #include "platform/win32.h"
 
 HWND WINAPI GetActiveWindow() {
@@ -17,4 +17,12 @@ BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM) {
 DWORD WINAPI GetWindowThreadProcessId(HWND, LPDWORD processId) {
     if (processId != nullptr) *processId = 0;
     return 0;
+}
+
+BOOL WINAPI IsWindow(HWND) {
+    return FALSE;
+}
+
+bool standin::WindowTreeActive(HWND) {
+    return false;
 }

@@ -14,8 +14,7 @@
 #include "platform/standin/audio/mixer.h"
 #include "platform/standin/audio/seams.h"
 #include "platform/standin/audio/streams.h"
-#include "platform/standin/kernel/modules.h"
-#include "platform/standin/kernel/window_questions.h"
+#include "platform/standin/gui/user.h"
 
 using namespace standin::audio;
 
@@ -428,7 +427,7 @@ HRESULT WINAPI SoundObject::GetCaps(LPDSCAPS caps) {
 
 HRESULT WINAPI SoundObject::SetCooperativeLevel(HWND window, DWORD level) {
     Entered("SetCooperativeLevel");
-    if (!standin::WindowExists(window)) return DSERR_INVALIDPARAM;
+    if (!IsWindow(window)) return DSERR_INVALIDPARAM;
     if (level < DSSCL_NORMAL || level > DSSCL_WRITEPRIMARY) return DSERR_INVALIDPARAM;
     std::lock_guard<std::mutex> guard(MixLock());
     window_ = window;
@@ -451,16 +450,6 @@ HRESULT WINAPI DirectSoundCreate(LPCGUID device, LPDIRECTSOUND* directSound, LPU
 }
 
 namespace standin {
-
-bool RegisterSoundComponents() {
-    static const ComponentExport kDirectSound[] = {
-        {"DirectSoundCreate", ExportOf(DirectSoundCreate), nullptr}};
-    static const bool done = [] {
-        RegisterComponent({"DSOUND.DLL", "dsound", false, kDirectSound, 1, nullptr});
-        return true;
-    }();
-    return done;
-}
 
 void RefuseGlobalFocusBuffers(bool refuse) {
     refuseGlobalFocus.store(refuse);

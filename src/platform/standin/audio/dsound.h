@@ -234,15 +234,3 @@ using LPDIRECTSOUND = IDirectSound*;
 // Buffers without DSBCAPS_GLOBALFOCUS play silently (their cursors still move) while the
 // window given to SetCooperativeLevel is not the active one.
 HRESULT WINAPI DirectSoundCreate(LPCGUID device, LPDIRECTSOUND* directSound, LPUNKNOWN outer);
-
-namespace standin {
-
-// Puts DSOUND.DLL in the component table (hidden by ZAMBREL_MISSING=dsound). Runs once,
-// before main, in every program that includes the platform header, unless it is compiled
-// with ZAMBREL_NO_COMPONENTS (a module that names the platform's types only).
-bool RegisterSoundComponents();
-#ifndef ZAMBREL_NO_COMPONENTS
-inline const bool soundComponentsRegistered = RegisterSoundComponents();
-#endif
-
-}  // namespace standin

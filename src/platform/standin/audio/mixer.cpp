@@ -5,7 +5,7 @@
 
 #include "platform/standin/audio/mixer.h"
 #include "platform/standin/audio/streams.h"
-#include "platform/standin/kernel/window_questions.h"
+#include "platform/standin/gui/desktop.h"
 
 namespace standin::audio {
 
@@ -177,7 +177,7 @@ void UpdateFocusLocked() {
         if (!stream.Buffer) continue;
         const BufferSource& buffer = *stream.Buffer;
         stream.Muted = !buffer.GlobalFocus &&
-                       (!buffer.FocusWindow || !standin::WindowTreeIsActive(buffer.FocusWindow));
+                       (!buffer.FocusWindow || !standin::WindowTreeActive(buffer.FocusWindow));
     }
 }
 

@@ -1,6 +1,6 @@
 // SPDX-License-Identifier: MIT
-// The optional graphics components: DirectDraw's primary surface, WinG, the full-screen
-// component, and their entries in the component table.
+// The optional graphics components: DirectDraw's primary surface, WinG and the full-screen
+// component. A program finds them by name (program_components.cpp puts them in the table).
 #include <algorithm>
 #include <cstring>
 
@@ -246,10 +246,6 @@ LRESULT CALLBACK DisplayDibWindowProc(HWND window, UINT message, WPARAM wParam, 
     return DefWindowProcA(window, message, wParam, lParam);
 }
 
-void LoadDisplayDib() {
-    RegisterDisplayDibClass();
-}
-
 }  // namespace
 
 bool FullScreenHeld() {
@@ -312,33 +308,3 @@ BOOL WINAPI WinGStretchBlt(HDC dest, int x, int y, int width, int height, HDC so
 UINT WINAPI WinGSetDIBColorTable(HDC dc, UINT start, UINT count, const RGBQUAD* colors) {
     return SetDIBColorTable(dc, start, count, colors);
 }
-
-namespace standin {
-
-bool RegisterGraphicsComponents() {
-    static const ComponentExport kDirectDraw[] = {
-        {"DirectDrawCreate", ExportOf(DirectDrawCreate), nullptr}};
-    static const ComponentExport kWinG[] = {
-        {"WinGCreateDC", ExportOf(WinGCreateDC), nullptr},
-        {"WinGCreateBitmap", ExportOf(WinGCreateBitmap), nullptr},
-        {"WinGBitBlt", ExportOf(WinGBitBlt), nullptr},
-        {"WinGStretchBlt", ExportOf(WinGStretchBlt), nullptr},
-        {"WinGRecommendDIBFormat", ExportOf(WinGRecommendDIBFormat), nullptr},
-        {"WinGSetDIBColorTable", ExportOf(WinGSetDIBColorTable), nullptr}};
-    static const ComponentExport kGdi[] = {
-        {"SetDIBColorTable", ExportOf(SetDIBColorTable), "dibsection"},
-        {"CreateDIBSection", ExportOf(CreateDIBSection), "dibsection"}};
-    static const ComponentExport kUser[] = {
-        {"ChangeDisplaySettingsA", ExportOf(ChangeDisplaySettingsA), nullptr}};
-    static const bool done = [] {
-        RegisterComponent({"DDRAW.DLL", "ddraw", false, kDirectDraw, 1, nullptr});
-        RegisterComponent({"WING32.DLL", "wing", false, kWinG, 6, nullptr});
-        RegisterComponent({"DISPDIB.DLL", "dispdib", false, nullptr, 0, LoadDisplayDib});
-        RegisterComponent({"GDI32.DLL", nullptr, true, kGdi, 2, nullptr});
-        RegisterComponent({"USER32.DLL", nullptr, true, kUser, 1, nullptr});
-        return true;
-    }();
-    return done;
-}
-
-}  // namespace standin

@@ -7,7 +7,6 @@
 #include <new>
 
 #include "platform/standin/gui/desktop_state.h"
-#include "platform/standin/kernel/window_questions.h"
 
 namespace standin::gui {
 namespace {
@@ -381,12 +380,6 @@ bool WindowTreeActive(HWND window) {
     Desktop& desktop = TheDesktop();
     if (!desktop.active || !window) return false;
     return TopLevelOf(window) == TopLevelOf(desktop.active);
-}
-
-bool AnswerSoundsWindowQuestions() {
-    AnswerWindowQuestions(
-        {[](HWND window) { return IsWindow(window) != FALSE; }, &WindowTreeActive});
-    return true;
 }
 
 ScreenFormat CurrentScreen() {
