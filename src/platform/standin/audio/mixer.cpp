@@ -189,7 +189,6 @@ void RenderLocked(const OutputFormat& format, std::size_t frames, std::uint8_t* 
     for (std::size_t i = 0; i < frames; ++i) {
         int mix[2] = {0, 0};
         for (auto& [handle, stream] : StreamsLocked()) {
-            if (stream.Paused) continue;
             AdvanceStream(stream, format.Rate);
             if (!stream.Muted) AddStream(stream, mix);
         }

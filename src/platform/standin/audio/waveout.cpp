@@ -115,23 +115,6 @@ MMRESULT WINAPI waveOutReset(HWAVEOUT waveOut) {
     stream->PendingCount = 0;
     stream->Phase = 0;
     stream->Current[0] = stream->Current[1] = 0;
-    stream->Paused = false;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI waveOutPause(HWAVEOUT waveOut) {
-    std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = FindWaveStreamLocked(waveOut);
-    if (!stream) return MMSYSERR_INVALHANDLE;
-    stream->Paused = true;
-    return MMSYSERR_NOERROR;
-}
-
-MMRESULT WINAPI waveOutRestart(HWAVEOUT waveOut) {
-    std::lock_guard<std::mutex> guard(MixLock());
-    Stream* stream = FindWaveStreamLocked(waveOut);
-    if (!stream) return MMSYSERR_INVALHANDLE;
-    stream->Paused = false;
     return MMSYSERR_NOERROR;
 }
 
@@ -168,10 +151,6 @@ MMRESULT WINAPI waveOutGetVolume(HWAVEOUT waveOut, LPDWORD volume) {
     if (!stream) return MMSYSERR_INVALHANDLE;
     *volume = stream->Volume;
     return MMSYSERR_NOERROR;
-}
-
-UINT WINAPI waveOutGetNumDevs() {
-    return 1;
 }
 
 namespace standin {

@@ -93,8 +93,6 @@ MMRESULT WINAPI waveOutUnprepareHeader(HWAVEOUT waveOut, LPWAVEHDR header, UINT 
 MMRESULT WINAPI waveOutWrite(HWAVEOUT waveOut, LPWAVEHDR header, UINT headerSize);
 // Stops the stream and returns every queued buffer done before it returns.
 MMRESULT WINAPI waveOutReset(HWAVEOUT waveOut);
-MMRESULT WINAPI waveOutPause(HWAVEOUT waveOut);
-MMRESULT WINAPI waveOutRestart(HWAVEOUT waveOut);
 // The stand-in has one output device, number 0.
 MMRESULT WINAPI waveOutGetID(HWAVEOUT waveOut, LPUINT deviceId);
 // Left volume in the low word, right in the high word, 0xFFFF = full. A stream handle
@@ -102,7 +100,6 @@ MMRESULT WINAPI waveOutGetID(HWAVEOUT waveOut, LPUINT deviceId);
 // scales every stream.
 MMRESULT WINAPI waveOutSetVolume(HWAVEOUT waveOut, DWORD volume);
 MMRESULT WINAPI waveOutGetVolume(HWAVEOUT waveOut, LPDWORD volume);
-UINT WINAPI waveOutGetNumDevs();
 
 #define MAXPNAMELEN 32
 struct WAVEOUTCAPSA {

@@ -297,7 +297,7 @@ void HideSoftwareCursor(Desktop& desktop) {
 // hardware cursor do.
 void ShowSoftwareCursor(Desktop& desktop) {
     if (!desktop.softwareCursor || desktop.cursorDrawn || desktop.cursorCount < 0 ||
-        !desktop.cursor || !desktop.mousePresent)
+        !desktop.cursor)
         return;
     Screen& screen = desktop.screen;
     desktop.cursorDrawnAt = desktop.cursorPos;
@@ -411,10 +411,6 @@ bool SaveScreenPng(const std::string& path) {
             rgb.push_back(GetBValue(c));
         }
     return WritePng(path, screen.format.width, screen.format.height, rgb);
-}
-
-void SetMousePresent(bool present) {
-    TheDesktop().mousePresent = present;
 }
 
 const std::vector<std::string>& MessageBoxLog() {

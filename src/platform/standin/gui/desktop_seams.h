@@ -52,7 +52,6 @@ void InjectActivate(HWND window);
 // The user pressed the close button of a top-level window.
 void InjectClose(HWND window);
 void InjectCursorPos(int x, int y);
-void SetMousePresent(bool present);
 
 // Everything MessageBoxA showed since the last reset, as "caption|text".
 const std::vector<std::string>& MessageBoxLog();

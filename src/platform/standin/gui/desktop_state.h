@@ -165,7 +165,6 @@ struct Desktop {
     int cursorCount = 0;
     HCURSOR cursor = nullptr;
     HCURSOR arrowCursor = nullptr;
-    bool mousePresent = true;
     bool softwareCursor = false;
     bool cursorDrawn = false;
     POINT cursorDrawnAt{0, 0};

@@ -162,10 +162,6 @@ BOOL WINAPI DeleteObject(HGDIOBJ object) {
     return FALSE;
 }
 
-HGDIOBJ WINAPI GetStockObject(int index) {
-    return index == DEFAULT_PALETTE ? static_cast<HGDIOBJ>(TheDesktop().defaultPalette) : nullptr;
-}
-
 int WINAPI GetDeviceCaps(HDC dc, int index) {
     if (!FindDc(dc)) return 0;
     const Screen& screen = TheDesktop().screen;
@@ -234,17 +230,6 @@ UINT WINAPI RealizePalette(HDC dc) {
         BroadcastPaletteChanged(record->window);
     }
     return changed;
-}
-
-UINT WINAPI GetPaletteEntries(HPALETTE palette, UINT start, UINT count, LPPALETTEENTRY entries) {
-    Palette* record = FindPalette(palette);
-    if (!record) return 0;
-    UINT size = static_cast<UINT>(record->entries.size());
-    if (!entries) return size;
-    UINT copied = 0;
-    for (; copied < count && start + copied < size; ++copied)
-        entries[copied] = record->entries[start + copied];
-    return copied;
 }
 
 UINT WINAPI GetSystemPaletteUse(HDC dc) {

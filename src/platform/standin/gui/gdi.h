@@ -81,7 +81,6 @@ struct LOGPALETTE {
 #define SYSPAL_NOSTATIC 2
 #define SYSPAL_NOSTATIC256 3
 
-#define DEFAULT_PALETTE 15
 #define GDI_ERROR (0xFFFFFFFFL)
 #define CLR_INVALID 0xFFFFFFFF
 
@@ -106,14 +105,12 @@ HDC WINAPI CreateCompatibleDC(HDC dc);
 BOOL WINAPI DeleteDC(HDC dc);
 HGDIOBJ WINAPI SelectObject(HDC dc, HGDIOBJ object);
 BOOL WINAPI DeleteObject(HGDIOBJ object);
-HGDIOBJ WINAPI GetStockObject(int index);
 int WINAPI GetDeviceCaps(HDC dc, int index);
 
 // Palettes.
 HPALETTE WINAPI CreatePalette(const LOGPALETTE* palette);
 HPALETTE WINAPI SelectPalette(HDC dc, HPALETTE palette, BOOL forceBackground);
 UINT WINAPI RealizePalette(HDC dc);
-UINT WINAPI GetPaletteEntries(HPALETTE palette, UINT start, UINT count, LPPALETTEENTRY entries);
 UINT WINAPI GetSystemPaletteUse(HDC dc);
 UINT WINAPI SetSystemPaletteUse(HDC dc, UINT use);
 UINT WINAPI GetSystemPaletteEntries(HDC dc, UINT start, UINT count, LPPALETTEENTRY entries);

@@ -422,11 +422,6 @@ BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax,
     return FALSE;
 }
 
-BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax) {
-    while (!PeekMessageA(msg, window, filterMin, filterMax, PM_REMOVE)) Sleep(5);
-    return msg->message == WM_QUIT ? FALSE : TRUE;
-}
-
 BOOL WINAPI TranslateMessage(const MSG* msg) {
     if (!msg || (msg->message != WM_KEYDOWN && msg->message != WM_SYSKEYDOWN)) return FALSE;
     Desktop& desktop = TheDesktop();
@@ -476,10 +471,6 @@ SHORT WINAPI GetAsyncKeyState(int virtualKey) {
     Desktop& desktop = TheDesktop();
     UINT vk = GenericKey(static_cast<UINT>(virtualKey)) & 0xFF;
     return desktop.keyDown[vk] ? static_cast<SHORT>(0x8000) : 0;
-}
-
-SHORT WINAPI GetKeyState(int virtualKey) {
-    return GetAsyncKeyState(virtualKey);
 }
 
 LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -392,7 +392,6 @@ BOOL WINAPI MoveWindow(HWND window, int x, int y, int width, int height, BOOL re
 BOOL WINAPI SetWindowPos(HWND window, HWND insertAfter, int x, int y, int cx, int cy, UINT flags);
 BOOL WINAPI UpdateWindow(HWND window);
 BOOL WINAPI InvalidateRect(HWND window, const RECT* rect, BOOL erase);
-BOOL WINAPI ValidateRect(HWND window, const RECT* rect);
 HDC WINAPI BeginPaint(HWND window, LPPAINTSTRUCT paint);
 BOOL WINAPI EndPaint(HWND window, const PAINTSTRUCT* paint);
 BOOL WINAPI GetClientRect(HWND window, LPRECT rect);
@@ -418,10 +417,8 @@ BOOL WINAPI EnumWindows(WNDENUMPROC callback, LPARAM param);
 DWORD WINAPI GetWindowThreadProcessId(HWND window, LPDWORD processId);
 DWORD WINAPI GetClassLongA(HWND window, int index);
 ULONG_PTR WINAPI GetClassLongPtrA(HWND window, int index);
-// A window procedure does not fit a LONG on 64-bit systems: subclass with SetWindowLongPtrA,
-// which the 32-bit SDK maps to SetWindowLongA.
+// A window procedure does not fit a LONG on 64-bit systems: subclass with SetWindowLongPtrA.
 LONG WINAPI GetWindowLongA(HWND window, int index);
-LONG WINAPI SetWindowLongA(HWND window, int index, LONG value);
 LONG_PTR WINAPI GetWindowLongPtrA(HWND window, int index);
 LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value);
 LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND window, UINT message, WPARAM wParam,
@@ -430,14 +427,12 @@ LRESULT WINAPI DefWindowProcA(HWND window, UINT message, WPARAM wParam, LPARAM l
 
 // Messages.
 BOOL WINAPI PeekMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax, UINT remove);
-BOOL WINAPI GetMessageA(LPMSG msg, HWND window, UINT filterMin, UINT filterMax);
 BOOL WINAPI TranslateMessage(const MSG* msg);
 LRESULT WINAPI DispatchMessageA(const MSG* msg);
 LRESULT WINAPI SendMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 BOOL WINAPI PostMessageA(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 void WINAPI PostQuitMessage(int exitCode);
 SHORT WINAPI GetAsyncKeyState(int virtualKey);
-SHORT WINAPI GetKeyState(int virtualKey);
 
 // Menus, metrics, cursor, icons, message boxes.
 HMENU WINAPI GetSystemMenu(HWND window, BOOL revert);

@@ -48,8 +48,8 @@ int WINAPI GetSystemMetrics(int index) {
         case SM_CXCURSOR:
         case SM_CYCURSOR:
             return 32;
-        case SM_MOUSEPRESENT:
-            return desktop.mousePresent ? 1 : 0;
+        case SM_MOUSEPRESENT:  // the virtual desktop always has one
+            return 1;
         default:
             return 0;
     }

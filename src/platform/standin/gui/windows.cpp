@@ -557,13 +557,6 @@ BOOL WINAPI InvalidateRect(HWND window, const RECT*, BOOL erase) {
     return TRUE;
 }
 
-BOOL WINAPI ValidateRect(HWND window, const RECT*) {
-    Window* w = FindWindowRecord(window);
-    if (!w) return FALSE;
-    w->needsPaint = w->eraseOnPaint = false;
-    return TRUE;
-}
-
 BOOL WINAPI UpdateWindow(HWND window) {
     Window* w = FindWindowRecord(window);
     if (!w) return FALSE;
@@ -788,16 +781,11 @@ LONG_PTR WINAPI SetWindowLongPtrA(HWND window, int index, LONG_PTR value) {
     return previous;
 }
 
+// A window procedure cannot travel in a LONG on 64-bit systems: refused there, as the
+// 64-bit SDK refuses GWL_WNDPROC.
 LONG WINAPI GetWindowLongA(HWND window, int index) {
     if (index == GWL_WNDPROC && sizeof(LONG_PTR) > sizeof(LONG)) return 0;
     return static_cast<LONG>(GetWindowLongPtrA(window, index));
-}
-
-// A window procedure cannot travel in a LONG on 64-bit systems: refused there, as the
-// 64-bit SDK refuses GWL_WNDPROC.
-LONG WINAPI SetWindowLongA(HWND window, int index, LONG value) {
-    if (index == GWL_WNDPROC && sizeof(LONG_PTR) > sizeof(LONG)) return 0;
-    return static_cast<LONG>(SetWindowLongPtrA(window, index, value));
 }
 
 LRESULT WINAPI CallWindowProcA(WNDPROC proc, HWND window, UINT message, WPARAM wParam,

@@ -100,17 +100,10 @@ constexpr inline WORD LOWORD(DWORD_PTR value) {
 constexpr inline WORD HIWORD(DWORD_PTR value) {
     return static_cast<WORD>((value >> 16) & 0xFFFF);
 }
-constexpr inline BYTE LOBYTE(DWORD_PTR value) {
-    return static_cast<BYTE>(value & 0xFF);
-}
-constexpr inline BYTE HIBYTE(DWORD_PTR value) {
-    return static_cast<BYTE>((value >> 8) & 0xFF);
-}
 constexpr inline DWORD MAKELONG(WORD low, WORD high) {
     return static_cast<DWORD>(low) | (static_cast<DWORD>(high) << 16);
 }
 
 #define S_OK ((HRESULT)0)
 #define E_FAIL ((HRESULT)0x80004005)
-#define SUCCEEDED(hr) (((HRESULT)(hr)) >= 0)
 #define FAILED(hr) (((HRESULT)(hr)) < 0)
