@@ -234,9 +234,9 @@ TEST(Exports, CarryNoWindowSystem) {
     // window to find (src/library/no_windows.cpp). Matched up to the mangled name's length, so
     // that IsWindow does not let IsWindowVisible through.
     const auto answeredInside = [](const std::string& name) {
-        for (const char* call : {"_Z11EnumWindows", "_Z15GetActiveWindow",
-                                 "_Z24GetWindowThreadProcessId", "_Z8IsWindow",
-                                 "_ZN7standin16WindowTreeActive"})
+        for (const char* call :
+             {"_Z11EnumWindows", "_Z15GetActiveWindow", "_Z24GetWindowThreadProcessId",
+              "_Z8IsWindow", "_ZN7standin16WindowTreeActive"})
             if (name.rfind(call, 0) == 0) return true;
         return false;
     };

@@ -30,9 +30,9 @@ struct Stream {
     // A sample frame may straddle two buffers, so it is gathered byte by byte.
     std::uint8_t Pending[4]{};
     unsigned PendingCount = 0;
-    int Current[2]{};           // the sample frame being played, per channel, 16-bit range
-    std::uint64_t Phase = 0;    // rate conversion: input rate added per output frame
-    DWORD Volume = 0xFFFFFFFF;  // left in the low word, right in the high word
+    int Current[2]{};                // the sample frame being played, per channel, 16-bit range
+    std::uint64_t Phase = 0;         // rate conversion: input rate added per output frame
+    DWORD Volume = 0xFFFFFFFF;       // left in the low word, right in the high word
     BufferSource* Buffer = nullptr;  // set for a sound buffer's stream, which has no Queue
     bool Muted = false;              // a sound buffer whose window is not active
     int Recording = -1;              // index into the played-stream records, -1 = not recorded
