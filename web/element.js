@@ -174,6 +174,7 @@ function definePlayer(createCore) {
       this.movie = null;
       this._audio = null;
       this._tickTimer = 0;
+      this._drawTimer = 0;
       this._drawRequest = 0;
       this._loadNumber = 0;
       this.volume = 1;
@@ -488,8 +489,9 @@ function definePlayer(createCore) {
 
     forget() {
       clearTimeout(this._tickTimer);
+      clearTimeout(this._drawTimer);
       cancelAnimationFrame(this._drawRequest);
-      this._tickTimer = this._drawRequest = 0;
+      this._tickTimer = this._drawTimer = this._drawRequest = 0;
       if (this.movie) this._stopSound();
       if (this._audio && this._audio.context.state === 'suspended' && this.movie &&
           this.movie._soundHeld)
@@ -724,12 +726,18 @@ function definePlayer(createCore) {
     }
 
     // Drawing waits for the display's next refresh, which never comes in a hidden page: there
-    // the movie goes on undrawn and is drawn once the page shows again.
+    // the movie goes on undrawn and is drawn once the page shows again, but not before the
+    // time of the frame decoded ahead for the sound: the picture would run ahead of it.
     _requestDraw() {
       if (this._drawRequest) return;
       this._drawRequest = requestAnimationFrame(() => this.guard(() => {
         this._drawRequest = 0;
-        if (this.movie && !this.movie.failed) this._flushPicture();
+        const movie = this.movie;
+        if (!movie || movie.failed) return;
+        const early = movie.playing ? this._dueTime(movie.shown) - this._clockNow() : 0;
+        if (early > 0) this._drawTimer = setTimeout(() => this.guard(() => this._requestDraw()),
+                                                    early * 1000);
+        else this._flushPicture();
       }));
     }
 
