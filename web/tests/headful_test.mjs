@@ -4,7 +4,7 @@
 // browser never hides a page, so only here do its timers, its display's refresh and its
 // sound meet what a background tab really does to them. The element's movie time must go
 // on as <video>'s does, its sound without a gap, and its picture must come back after, never
-// ahead of its time.
+// ahead of its time; while shown, each picture is drawn as its sound is heard.
 //
 // usage: node headful_test.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER DISPLAY
 import assert from 'node:assert/strict';
@@ -37,10 +37,19 @@ const sideBySide = `<!DOCTYPE html><meta charset="utf-8"><title>element and vide
     window.started.push({ when, at: this.context.currentTime, length: this.buffer.duration });
     return start.call(this, when);
   };
+  // How long after each picture is drawn its sound is heard: the first buffer starts the
+  // movie's sound at its time 0.
   window.drawn = 0;
+  window.offsets = [];
   const put = CanvasRenderingContext2D.prototype.putImageData;
   CanvasRenderingContext2D.prototype.putImageData = function (...args) {
     window.drawn++;
+    const element = document.getElementById('element');
+    if (window.started.length && !element.paused && document.visibilityState === 'visible') {
+      const stamp = window.audio.getOutputTimestamp();
+      const heard = stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
+      window.offsets.push(window.started[0].when + element.currentTime - heard);
+    }
     return put.apply(this, args);
   };
 </script>
@@ -119,6 +128,14 @@ async function main() {
                                      document.getElementById('video').currentTime > 0.5);
     const playing = await readings(page);
     await page.waitForTimeout(1000);
+    // Each picture is drawn at the first display refresh after its sound begins to be heard,
+    // not a device's latency before it.
+    const offsets = await page.evaluate(() => window.offsets.slice());
+    const middle = [...offsets].sort((a, b) => a - b)[offsets.length >> 1];
+    console.log('sound heard after its picture is drawn: ' +
+                offsets.map((o) => (1000 * o).toFixed(0)).join(' ') + ' ms');
+    assert.ok(offsets.length >= 5 && middle > -0.03 && middle < 0.02,
+              'the sound is heard ' + (1000 * middle).toFixed(1) + ' ms after its picture');
 
     // Another tab in front: the player's page really is hidden.
     const front = await browser.newPage();
