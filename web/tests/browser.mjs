@@ -27,7 +27,7 @@ export async function launch({ display = null } = {}) {
     async close() {
       await browser.close();
       if (browser.chromiumProcess) await browser.chromiumProcess.ended;
-      fs.rmSync(profile, { recursive: true, force: true });
+      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
     },
   };
 }
@@ -39,7 +39,8 @@ export async function launch({ display = null } = {}) {
 async function launchWithWindows(profile, display) {
   const child = spawn(CHROMIUM, [...ARGS, '--remote-debugging-port=0', '--user-data-dir=' + profile,
                                  '--window-size=1100,800', 'about:blank'],
-                      { env: { ...process.env, DISPLAY: display }, stdio: ['ignore', 'ignore', 'pipe'] });
+                      { env: { ...process.env, DISPLAY: display },
+                        stdio: ['ignore', 'ignore', 'pipe'] });
   const ended = new Promise((resolve) => child.once('exit', resolve));
   const endpoint = await new Promise((resolve, reject) => {
     let text = '';
@@ -48,15 +49,21 @@ async function launchWithWindows(profile, display) {
       const found = /DevTools listening on (ws:\/\/\S+)/.exec(text);
       if (found) resolve(found[1]);
     });
-    child.once('exit', () => reject(new Error('Chromium ended before it took connections: ' + text)));
+    child.once('exit', () => reject(new Error('Chromium ended before it took connections: ' +
+                                              text)));
   });
   child.stderr.resume();
   const connected = await chromium.connectOverCDP(endpoint, { noDefaults: true });
   const context = connected.contexts()[0];
   context.chromiumProcess = { ended };
+  // Closed as a user closes it, so that none of its processes goes on writing to the profile.
   context.close = async () => {
+    try {
+      await (await connected.newBrowserCDPSession()).send('Browser.close');
+    } catch (refused) {
+      child.kill();
+    }
     await connected.close();
-    child.kill();
   };
   return context;
 }
