@@ -27,6 +27,10 @@ function definePlayer(createCore) {
   // A hidden page's timers may wake only once a second: its sound is decoded and handed out
   // this far ahead, so that it never runs dry. Nothing is drawn until the page shows again.
   const HIDDEN_AHEAD_SECONDS = 1.5;
+  // The sound reaches Web Audio at least this long before it is due to play, and a picture
+  // waits this long at most to be drawn after its time: a frame's picture is taken ahead of
+  // its time, while the one before is still on the screen, only within what is left.
+  const HANDOUT_MARGIN = 0.025, DRAW_SLACK = 0.02;
   // A new audio context takes a moment to start; the pictures wait this long for it before
   // they go on by the page's clock.
   const AUDIO_START_SECONDS = 0.5;
@@ -90,11 +94,9 @@ function definePlayer(createCore) {
       this.message = message;
     }
   }
-  Object.assign(ZambrelMediaError, { MEDIA_ERR_ABORTED: 1, MEDIA_ERR_NETWORK: 2,
-                                     MEDIA_ERR_DECODE: 3, MEDIA_ERR_SRC_NOT_SUPPORTED: 4 });
-  Object.assign(ZambrelMediaError.prototype, { MEDIA_ERR_ABORTED: 1, MEDIA_ERR_NETWORK: 2,
-                                               MEDIA_ERR_DECODE: 3,
-                                               MEDIA_ERR_SRC_NOT_SUPPORTED: 4 });
+  for (const where of [ZambrelMediaError, ZambrelMediaError.prototype])
+    Object.assign(where, { MEDIA_ERR_ABORTED: 1, MEDIA_ERR_NETWORK: 2, MEDIA_ERR_DECODE: 3,
+                           MEDIA_ERR_SRC_NOT_SUPPORTED: 4 });
 
   // TimeRanges as <video> hands them out.
   function timeRanges(ranges) {
@@ -174,6 +176,7 @@ function definePlayer(createCore) {
       this.movie = null;
       this._audio = null;
       this._tickTimer = 0;
+      this._drawTimer = 0;
       this._drawRequest = 0;
       this._loadNumber = 0;
       this.volume = 1;
@@ -438,8 +441,8 @@ function definePlayer(createCore) {
         info, soundTracks, playing: false, ended: false, failed: false, shown: -1,
         pending: null, _shownSound: null, dirty: [], partialFrames: 0, image: null,
         sources: new Set(), cursor: new Array(MAX_TRACKS).fill(0), _anchorTime: 0,
-        _anchorFrame: 0, _audioClock: false, _holdingSince: 0, stale: false, waiting: null,
-        _soundHeld: false, damaged: new Set(),
+        _anchorFrame: 0, _audioClock: false, _lag: 0, _takeEarly: 0, _holdingSince: 0,
+        stale: false, waiting: null, _soundHeld: false, damaged: new Set(),
         enabled: info.tracks.map((track) => track.decoded),
         handed: info.tracks.map(() => []),
       };
@@ -488,8 +491,9 @@ function definePlayer(createCore) {
 
     forget() {
       clearTimeout(this._tickTimer);
+      clearTimeout(this._drawTimer);
       cancelAnimationFrame(this._drawRequest);
-      this._tickTimer = this._drawRequest = 0;
+      this._tickTimer = this._drawTimer = this._drawRequest = 0;
       if (this.movie) this._stopSound();
       if (this._audio && this._audio.context.state === 'suspended' && this.movie &&
           this.movie._soundHeld)
@@ -507,7 +511,11 @@ function definePlayer(createCore) {
       if (this._audio) return this._audio;
       const Context = window.AudioContext || window.webkitAudioContext;
       if (!Context) return null;
-      const context = new Context();
+      // The device's larger buffers, where frames are long enough to hand the sound out ahead
+      // by what they add (that is taken off the pictures' clock): its thread and the
+      // browser's audio service then wake a quarter as often as with the smallest.
+      const context = new Context({ latencyHint: this.movie.info.period < 0.04 ? 'interactive'
+                                                                              : 'playback' });
       const master = context.createGain();
       master.connect(context.destination);
       // A track's gain is made when its first sound is: the audio thread works through every
@@ -544,11 +552,36 @@ function definePlayer(createCore) {
       return this._audio !== null && this._audio.context.state === 'running';
     }
 
-    // The movie's clock in seconds: the audio clock once the sound is what paces it, so that
-    // the pictures keep with what is heard, else the page's own clock.
+    // The movie's clock in seconds: once the sound is what paces it, the audio clock of the
+    // sample heard now, so that the pictures keep with what is heard (less what the sound
+    // could not be handed out ahead for: `_lag`); else the page's own clock.
     _clockNow() {
-      if (this.movie && this.movie._audioClock) return this._audio.context.currentTime;
+      const movie = this.movie;
+      if (movie && movie._audioClock) return this._heardNow() + movie._lag;
       return performance.now() / 1000;
+    }
+
+    // Where the device's output is, as it last told, moved on by the time since; never past
+    // where rendering is (the last report of a context that was suspended is old).
+    _heardNow() {
+      const context = this._audio.context;
+      const stamp = (context.getOutputTimestamp && context.getOutputTimestamp()) || {};
+      if (!(stamp.contextTime > 0))
+        return context.currentTime - (context.baseLatency || 0) - (context.outputLatency || 0);
+      return Math.min(context.currentTime,
+                      stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000);
+    }
+
+    // A frame's sound is handed out one frame ahead of its picture, or two if the picture is
+    // taken a little before its time; what the device's latency exceeds that by is the sound
+    // trailing its pictures.
+    _setLag() {
+      const movie = this.movie, period = movie.info.period;
+      const latency = movie._audioClock ? this._audio.context.currentTime - this._heardNow() : 0;
+      const kept = Math.max(0, Math.min(latency, 2 * period - DRAW_SLACK - HANDOUT_MARGIN));
+      movie._lag = latency - kept;
+      movie._takeEarly = Math.max(0, Math.min(period - DRAW_SLACK,
+                                              kept + HANDOUT_MARGIN - period));
     }
 
     _stopSound() {
@@ -724,12 +757,18 @@ function definePlayer(createCore) {
     }
 
     // Drawing waits for the display's next refresh, which never comes in a hidden page: there
-    // the movie goes on undrawn and is drawn once the page shows again.
+    // the movie goes on undrawn and is drawn once the page shows again, but not before the
+    // time of the frame decoded ahead for the sound: the picture would run ahead of it.
     _requestDraw() {
       if (this._drawRequest) return;
       this._drawRequest = requestAnimationFrame(() => this.guard(() => {
         this._drawRequest = 0;
-        if (this.movie && !this.movie.failed) this._flushPicture();
+        const movie = this.movie;
+        if (!movie || movie.failed) return;
+        const early = movie.playing ? this._dueTime(movie.shown) - this._clockNow() : 0;
+        if (early > 0) this._drawTimer = setTimeout(() => this.guard(() => this._requestDraw()),
+                                                    early * 1000);
+        else this._flushPicture();
       }));
     }
 
@@ -783,8 +822,10 @@ function definePlayer(createCore) {
       const movie = this.movie;
       this._stopSound();
       movie._audioClock = movie.soundTracks.length > 0 && this._audioRunning();
+      this._setLag();
       movie._anchorFrame = fromShown ? movie.shown : movie.shown + 1;
-      movie._anchorTime = this._clockNow() + LEAD_SECONDS;
+      movie._anchorTime = (movie._audioClock ? this._audio.context.currentTime : this._clockNow()) +
+                          LEAD_SECONDS;
       movie.cursor.fill(movie._audioClock ? movie._anchorTime : 0);
       if (!movie.playing) return;
       if (fromShown && movie._shownSound) this._scheduleSound(movie._shownSound);
@@ -799,7 +840,8 @@ function definePlayer(createCore) {
       const ahead = movie._anchorTime - performance.now() / 1000;
       this._stopSound();
       movie._audioClock = true;
-      movie._anchorTime = this._audio.context.currentTime + ahead;
+      this._setLag();
+      movie._anchorTime = this._clockNow() + ahead;
       movie.cursor.fill(this._dueTime(movie.shown + 1));
       if (movie.pending) this._scheduleSound(movie.pending);
     }
@@ -843,7 +885,8 @@ function definePlayer(createCore) {
       this._tickTimer = 0;
       const movie = this.movie;
       if (!movie || !movie.playing || movie.waiting || !this._clockReady()) return;
-      const ahead = document.visibilityState === 'hidden' ? HIDDEN_AHEAD_SECONDS : 0;
+      const hidden = document.visibilityState === 'hidden';
+      const ahead = hidden ? HIDDEN_AHEAD_SECONDS : movie._takeEarly;
       const started = performance.now();
       let shown = 0;
       while (this.movie === movie && movie.playing && !movie.failed) {
@@ -859,7 +902,7 @@ function definePlayer(createCore) {
           this._scheduleTick(Math.max(0.004, early));
           break;
         }
-        if (ahead > 0 || -early > this.lateSeconds) this._skipPicture();
+        if (hidden || -early - ahead > this.lateSeconds) this._skipPicture();
         else this._updatePicture(false);
         shown++;
         if (performance.now() - started > TICK_BUDGET_MS) {
@@ -1385,6 +1428,8 @@ function definePlayer(createCore) {
         if (movie.waiting && movie.waiting.seek === undefined) movie.waiting = null;
       }
       if (!this._wantsToPlay) return;
+      // A picture taken ahead of its time, for the sound after it, is the paused one.
+      if (movie && !movie.failed) this._engine.guard(() => this._engine._flushPicture());
       this._notePlayed();
       this._wantsToPlay = false;
       this._showPlaying();

@@ -8,7 +8,9 @@
 //
 // The element's own members (an underscore and a small letter; nothing outside the file
 // uses them) get short names, `_0`, `_1` and on, which none of them can have; the core's
-// exports (`_Web...`) keep theirs.
+// exports (`_Web...`) keep theirs. So do its constants (capitals, given a value here), as
+// `$0`, `$1` and on, unless the name is ever also a property's or a key's: an interface's
+// names (MEDIA_ERR_...) keep theirs.
 //
 // Uses the JavaScript parser that Debian's emscripten depends on.
 //
@@ -26,6 +28,26 @@ function asiMatters(previous, next) {
          /^[([`+\-/]/.test(next) || next === '++' || next === '--';
 }
 
+const tokens = [...acorn.tokenizer(source, { ecmaVersion: 'latest', sourceType: 'module' })];
+const textOf = (token) => token ? source.slice(token.start, token.end) : '';
+
+// Constants: a capitals name given a value (`NAME =`), never after a dot, never before a
+// colon (a key, or a conditional's, which is left alone to be sure) and never alone between
+// braces or commas (a shorthand key).
+function constantNames() {
+  const given = new Set(), kept = new Set();
+  tokens.forEach((token, i) => {
+    const text = textOf(token);
+    if (token.type.label !== 'name' || !/^[A-Z][A-Z0-9_]{3,}$/.test(text)) return;
+    const before = textOf(tokens[i - 1]), after = textOf(tokens[i + 1]);
+    if (after === '=') given.add(text);
+    if (before === '.' || after === ':' || (/^[{,]$/.test(before) && /^[},]$/.test(after)))
+      kept.add(text);
+  });
+  return new Map([...given].filter((name) => !kept.has(name)).map((name, n) => [name, '$' + n]));
+}
+const constants = constantNames();
+
 const shortNames = new Map();
 function compactMarkup(token, text) {
   if (token.type.label !== 'template' || !text.includes('<style>')) return text;
@@ -34,6 +56,7 @@ function compactMarkup(token, text) {
 }
 
 function shortName(token, text) {
+  if (token.type.label === 'name' && constants.has(text)) return constants.get(text);
   if (token.type.label !== 'name' || !/^_[a-z]\w{2,}$/.test(text)) return text;
   if (!shortNames.has(text)) shortNames.set(text, '_' + shortNames.size);
   return shortNames.get(text);
@@ -42,7 +65,7 @@ function shortName(token, text) {
 let out = '';
 let last = null;
 let previous = '';
-for (const token of acorn.tokenizer(source, { ecmaVersion: 'latest', sourceType: 'module' })) {
+for (const token of tokens) {
   const text = compactMarkup(token, shortName(token, source.slice(token.start, token.end)));
   if (last !== null && token.start > last) {
     const gap = source.slice(last, token.start);

@@ -4,8 +4,9 @@
 // native rate of the same work (NATIVE_RATE: the glue and the decoding core built natively,
 // each frame decoded, its picture made RGBA and its sound floats, without the canvas); the
 // CPU of all Chromium's processes while the element plays the demo with its sound, taken in
-// turn with <video> playing the same movie as a WebM (`zmbtool decode --webm`); the time from
-// `src` set to the first picture; and the package's size. Figures to read, not a test.
+// turn with <video> playing the same movie as a WebM (`zmbtool decode --webm`); how long
+// after a picture is drawn its sound is heard; the time from `src` set to the first picture;
+// and the package's size. Figures to read, not a test.
 // CPU time rather than wall-clock time, and the two sides in turn: the machine may be busy.
 //
 // usage: node bench.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER NATIVE_RATE
@@ -109,6 +110,56 @@ async function playingCost(browser, url) {
               `ratio of the medians ${ratio.toFixed(2)}; load ${range(loads, 1)}`);
 }
 
+// How long after a picture is drawn its own sound is heard (by the audio context's output
+// timestamp), while the element plays the demo from its start with its audio context running:
+// the median over 3 s of playing, with what the browser says the output adds. The sound of
+// movie time t starts where the first buffer handed out after play() starts, plus t; the
+// screen's own delay after drawing is not counted.
+async function soundAfterPicture(browser, url) {
+  const page = await browser.newPage();
+  await page.addInitScript(() => {
+    window.offsets = [];
+    window.zero = null;
+    const start = AudioBufferSourceNode.prototype.start;
+    AudioBufferSourceNode.prototype.start = function (when) {
+      if (window.zero === null) window.zero = when;
+      window.audio = this.context;
+      return start.call(this, when);
+    };
+    const put = CanvasRenderingContext2D.prototype.putImageData;
+    CanvasRenderingContext2D.prototype.putImageData = function (...args) {
+      const player = document.getElementById('p'), audio = window.audio;
+      if (window.measuring && !player.paused) {
+        const stamp = audio.getOutputTimestamp();
+        const heard = stamp.contextTime + (performance.now() - stamp.performanceTime) / 1000;
+        window.offsets.push(window.zero + player.frame * player.duration / player.frameCount -
+                            heard);
+      }
+      return put.apply(this, args);
+    };
+  });
+  await page.goto(url + '/element.html');
+  await page.waitForFunction(() => document.getElementById('p').currentTime > 1);
+  await page.evaluate(async () => {
+    const player = document.getElementById('p');
+    player.pause();
+    player.currentTime = 0;
+    await new Promise((resolve) => player.addEventListener('seeked', resolve, { once: true }));
+    window.zero = null;
+    await player.play();
+  });
+  await page.waitForTimeout(1000);
+  await page.evaluate(() => { window.measuring = true; });
+  await page.waitForTimeout(3000);
+  const { offsets, latency } = await page.evaluate(() => ({
+    offsets: window.offsets, latency: window.audio.baseLatency + window.audio.outputLatency }));
+  await page.close();
+  console.log(`sound after its picture while the element plays the demo: median ` +
+              `${(1000 * median(offsets)).toFixed(1)} ms (${offsets.length} pictures, ` +
+              `${range(offsets.map((o) => 1000 * o))} ms; the browser's output latency ` +
+              `${(1000 * latency).toFixed(1)} ms); load ${load()}`);
+}
+
 function range(values, digits = 0) {
   const sorted = [...values].sort((a, b) => a - b);
   return sorted[0].toFixed(digits) + ' to ' + sorted[sorted.length - 1].toFixed(digits);
@@ -174,6 +225,7 @@ async function main() {
                   `load ${load()}`);
     }
     await page.close();
+    await soundAfterPicture(browser, server.url);
     await playingCost(browser, server.url);
     // Served slowly, the first picture comes long before the whole movie.
     page = await browser.newPage();

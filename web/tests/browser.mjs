@@ -1,5 +1,7 @@
 // SPDX-License-Identifier: MIT
-// Debian's Chromium, headless, with a fresh profile, for the browser tests and the benchmark.
+// Debian's Chromium with a fresh profile, for the browser tests and the benchmark: headless,
+// or with windows on the X display given, where a tab put behind another really hides.
+import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
@@ -8,23 +10,62 @@ import { chromium } from 'playwright-core';
 
 const TICKS_PER_SECOND = 100;  // Linux's USER_HZ, what /proc counts in
 
-export async function launch() {
+const CHROMIUM = process.env.CHROMIUM || '/usr/bin/chromium';
+const ARGS = ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+              '--disable-background-networking', '--disable-component-update', '--disable-sync',
+              '--autoplay-policy=no-user-gesture-required'];
+
+export async function launch({ display = null } = {}) {
   const profile = fs.mkdtempSync(path.join(os.tmpdir(), 'zambrel-chromium-'));
-  const browser = await chromium.launchPersistentContext(profile, {
-    executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
-    headless: true,
-    viewport: { width: 1100, height: 760 },
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-           '--disable-background-networking', '--disable-component-update', '--disable-sync',
-           '--autoplay-policy=no-user-gesture-required'],
-  });
+  const browser = display ? await launchWithWindows(profile, display)
+    : await chromium.launchPersistentContext(profile, {
+      executablePath: CHROMIUM, headless: true, viewport: { width: 1100, height: 760 },
+      args: ['--headless', ...ARGS],
+    });
   return {
     browser,
     async close() {
       await browser.close();
-      fs.rmSync(profile, { recursive: true, force: true });
+      if (browser.chromiumProcess) await browser.chromiumProcess.ended;
+      fs.rmSync(profile, { recursive: true, force: true, maxRetries: 5 });
     },
   };
+}
+
+// The driver's own launch keeps every page of its making in front (it emulates focus by
+// holding each page as if it were being captured) and stops Chromium from slowing hidden
+// pages down: here Chromium is started as a user would start it and the driver only
+// attaches, leaving the pages it finds as the browser has them.
+async function launchWithWindows(profile, display) {
+  const child = spawn(CHROMIUM, [...ARGS, '--remote-debugging-port=0', '--user-data-dir=' + profile,
+                                 '--window-size=1100,800', 'about:blank'],
+                      { env: { ...process.env, DISPLAY: display },
+                        stdio: ['ignore', 'ignore', 'pipe'] });
+  const ended = new Promise((resolve) => child.once('exit', resolve));
+  const endpoint = await new Promise((resolve, reject) => {
+    let text = '';
+    child.stderr.on('data', (data) => {
+      text += data;
+      const found = /DevTools listening on (ws:\/\/\S+)/.exec(text);
+      if (found) resolve(found[1]);
+    });
+    child.once('exit', () => reject(new Error('Chromium ended before it took connections: ' +
+                                              text)));
+  });
+  child.stderr.resume();
+  const connected = await chromium.connectOverCDP(endpoint, { noDefaults: true });
+  const context = connected.contexts()[0];
+  context.chromiumProcess = { ended };
+  // Closed as a user closes it, so that none of its processes goes on writing to the profile.
+  context.close = async () => {
+    try {
+      await (await connected.newBrowserCDPSession()).send('Browser.close');
+    } catch (refused) {
+      child.kill();
+    }
+    await connected.close();
+  };
+  return context;
 }
 
 // The CPU seconds each of this process's descendants (Chromium's processes) has used, by
