@@ -143,12 +143,16 @@ ZambMovie HeaderOf(const MovieRecipe& recipe, std::uint32_t pictures, const Movi
     return header;
 }
 
-// The header is filled by name into the start of a movie record, whose fields are laid out
-// as every reader reads them, and written out after the magic a word at a time in the
-// format's byte order, whatever the machine's.
 void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLayout& layout,
                std::vector<std::uint8_t>& out) {
-    const ZambMovie header = HeaderOf(recipe, pictures, layout);
+    PutMovieHeader(HeaderOf(recipe, pictures, layout), out);
+}
+
+}  // namespace
+
+// The record's fields are laid out as every reader reads the header; written after the
+// magic a word at a time in the format's byte order, whatever the machine's.
+void PutMovieHeader(const ZambMovie& header, std::vector<std::uint8_t>& out) {
     const auto* bytes = reinterpret_cast<const std::uint8_t*>(&header);
     out.insert(out.end(), bytes, bytes + ZAMB_MAGIC_BYTES);
     for (std::size_t at = ZAMB_MAGIC_BYTES; at < ZAMB_HEADER_BYTES; at += 4) {
@@ -157,8 +161,6 @@ void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLay
         Put32(out, word);
     }
 }
-
-}  // namespace
 
 bool TrackChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures, int index,
                      std::vector<std::uint32_t>& sizes, std::string& error) {
