@@ -12,7 +12,7 @@
 
 /* The version these declarations belong to; ZambVersion() tells the library's own. */
 #define ZAMBREL_VERSION_MAJOR 0
-#define ZAMBREL_VERSION_MINOR 2
+#define ZAMBREL_VERSION_MINOR 3
 #define ZAMBREL_VERSION_PATCH 0
 #define ZAMBREL_MAKE_VERSION(major, minor, patch) \
     (((uint32_t)(major) << 16) | ((uint32_t)(minor) << 8) | (uint32_t)(patch))
@@ -146,6 +146,45 @@ typedef struct ZambMovieInfo {
    from older declarations gets their fields). */
 ZAMBREL_PUBLIC ZambError ZambDecoderGetInfo(const ZambDecoder* decoder, ZambMovieInfo* info,
                                             size_t size);
+
+/* ---- The header as stored ------------------------------------------------------------- */
+
+/* Why the open refuses a movie for its header alone (ZambHeader's Refusal), in the order
+   the open looks. */
+#define ZAMBHDR_USABLE 0u            /* the open goes on to the frame tables and the trees */
+#define ZAMBHDR_NOT_A_MOVIE 1u       /* the input does not begin with ZAMB_MAGIC */
+#define ZAMBHDR_CUT_SHORT 2u         /* it begins with it, but ends within the header */
+#define ZAMBHDR_PICTURE_SIZE 3u      /* a width or height of 0, or not a multiple of 4 */
+#define ZAMBHDR_PICTURE_TOO_LARGE 4u /* wider or taller than the decoder takes */
+#define ZAMBHDR_TREE_SIZES 5u /* a tree's size is no whole number of nodes, or all too large */
+#define ZAMBHDR_LAYOUT 6u     /* no frames, or tables and trees past 32-bit file positions */
+#define ZAMBHDR_PAST_END 7u   /* the frame tables and the tree data run past the input's end */
+
+/* The header's fields exactly as the movie stores them (before the open applies its flags:
+   Height is the stored one, FileFlags the movie's own), zero where the input ends first. */
+typedef struct ZambHeader {
+    char Magic[4];
+    uint32_t Width;
+    uint32_t Height;
+    uint32_t FrameCount; /* the ring frame not counted */
+    int32_t FrameRate;   /* >0 ms per frame, <0 minus 1/100 ms per frame, 0 untimed */
+    uint32_t FileFlags;  /* ZAMB_FILE_ bits of <zambrel/movie.h> */
+    uint32_t TrackMaxBytes[ZAMB_MAX_TRACKS];
+    uint32_t TreeDataSize;
+    uint32_t TreeSizes[4];                 /* pattern, colour, full and type tree */
+    uint32_t TrackFormat[ZAMB_MAX_TRACKS]; /* ZAMB_TRACK_ bits and the rate in Hz */
+    uint32_t HeaderBytes;                  /* of the header's 104, those the input holds */
+    uint32_t Refusal;                      /* ZAMBHDR_ */
+    char Reason[160]; /* empty, or a sentence such as "the picture size 0x240 is not a
+                         positive multiple of 4" */
+} ZambHeader;
+/* Reads the header at the reader's position 0 and judges it as the open does, also for
+   movies the open refuses. Fills `size` bytes of *header and returns what an open of the
+   same input returns for such a header: ZAMBERR_NONE when it goes on past the header,
+   ZAMBERR_NOT_A_MOVIE, ZAMBERR_UNUSABLE_HEADER or ZAMBERR_TOO_SHORT when it refuses it,
+   ZAMBERR_READ_FAILED when the reader cannot move to position 0. Nothing else is read: a
+   usable header does not make a usable movie. */
+ZAMBREL_PUBLIC ZambError ZambReadHeader(const ZambReader* reader, ZambHeader* header, size_t size);
 
 /* ---- Frames and pictures --------------------------------------------------------------- */
 

@@ -105,6 +105,12 @@ inline constexpr std::uint32_t kReaderRingUnused = 0;
 // ended after them.
 Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t flags,
                            OpenFailure* failure, std::uint32_t wholeFrames = 0);
+// The open's first steps alone, for a checker that walks the frames before opening: the
+// header and the frame tables of a reader's movie (positions from its first byte), read into
+// `storage` and judged as OpenMovieFromReader reads and judges them. FirstFrameOffset is
+// then where the tree data begins. Released with ReleaseMovie; on a failure, whose reason is
+// returned, already released.
+OpenFailure ReadMovieTables(Movie* storage, ZambReader* reader);
 // Frees everything the movie holds but its input and sound tracks (the playing part's), and
 // zeroes the record;
 // frees the record too unless the caller supplied it.

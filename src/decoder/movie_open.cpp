@@ -9,12 +9,10 @@
 #include "core/debug.h"
 #include "decoder/host.h"
 #include "decoder/movie.h"
+#include "decoder/movie_header.h"
 #include "decoder/source.h"
 #include "decoder/trees.h"
 #include "decoder/value_tables.h"
-
-static_assert(offsetof(Movie, PaletteChanged) == ZAMB_HEADER_BYTES,
-              "the header is read straight into the record's start");
 
 namespace {
 
@@ -88,46 +86,6 @@ bool ReadExactly(Movie* movie, void* buffer, std::uint32_t count) {
     return ReadMovieData(movie, buffer, count) == count;
 }
 
-bool MagicIsRight(const Movie* movie) {
-    return std::memcmp(movie->Magic, ZAMB_MAGIC, ZAMB_MAGIC_BYTES) == 0;
-}
-
-bool GeometryIsUsable(const Movie* movie) {
-    const auto usable = [](std::uint32_t size, std::uint32_t limit) {
-        return size != 0 && size % 4 == 0 && size <= limit;
-    };
-    return usable(movie->Width, kMaxWidth) && usable(movie->Height, kMaxHeight);
-}
-
-// Each tree's node area is whole nodes, and lookup entries must be able to address the block.
-bool TreeSizesAreUsable(const Movie* movie) {
-    std::uint64_t sum = kTreeNodesOffset;
-    for (int tree = 0; tree < kTreeCount; ++tree) {
-        if (TreeSizes(movie)[tree] % kNodeBytes != 0) return false;
-        sum += TreeSizes(movie)[tree];
-    }
-    return sum <= kTreeBlockLimit;
-}
-
-// Tables, tree data and frame 0's position must be expressible in the 32-bit file positions
-// and buffer sizes the reader works with.
-bool LayoutFits(const OpenState& open) {
-    const Movie* movie = open.movie;
-    const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
-    const std::uint64_t listed = open.storedInInput != 0 ? open.storedInInput : stored;
-    const std::uint64_t firstFrame =
-        open.start + ZAMB_HEADER_BYTES + 5 * listed + movie->TreeDataSize;
-    return movie->FrameCount != 0 && 5 * stored + 4 < kMaxPosition && firstFrame <= kMaxPosition;
-}
-
-// The tables and tree data are allocated from header counts before they are read, so they
-// must lie inside the file: a few hostile bytes must not ask for gigabytes.
-bool TablesInsideFile(const OpenState& open) {
-    const Movie* movie = open.movie;
-    const std::uint64_t stored = std::uint64_t{movie->FrameCount} + (movie->FileFlags & FILE_RING);
-    return open.start + ZAMB_HEADER_BYTES + 5 * stored + movie->TreeDataSize <= open.length;
-}
-
 void SetFramePeriod(Movie* movie, std::uint32_t flags) {
     if (HasFlag(flags, ZAMB_FRAME_RATE)) movie->FrameRate = LibrarySettings.FrameRateSetting;
     const auto rate = static_cast<std::uint32_t>(movie->FrameRate);
@@ -170,13 +128,42 @@ bool ReadFrameTables(OpenState& open) {
     const std::uint32_t sizesAt = (n + 3) & ~3u;
     movie->FrameTypes = tables;
     movie->FrameSizes = reinterpret_cast<std::uint32_t*>(tables + sizesAt);
-    movie->FirstFrameOffset += static_cast<std::uint32_t>(5 * listed);
+    // Frame 0 lies past the header, the tables and the tree data; the trees add theirs.
+    movie->FirstFrameOffset += static_cast<std::uint32_t>(ZAMB_HEADER_BYTES + 5 * listed);
     if (listed == n)
         return ReadExactly(movie, movie->FrameSizes, 4 * n) &&
                ReadExactly(movie, movie->FrameTypes, n);
     return ReadExactly(movie, movie->FrameSizes, 4 * n) &&
            SkipTo(open, ZAMB_HEADER_BYTES + 4 * listed) &&
            ReadExactly(movie, movie->FrameTypes, n) && SkipTo(open, ZAMB_HEADER_BYTES + 5 * listed);
+}
+
+const char* RefusalText(OpenFailure failure) {
+    if (failure == OpenFailure::NotAMovie) return "Wasn't a Zambrel file\r\n";
+    if (failure == OpenFailure::TooShort) return "Zambrel file too short\r\n";
+    return "Unusable Zambrel header\r\n";
+}
+
+// The header and the frame tables, read and judged as every open reads and judges them;
+// false, with the record released, when the movie is refused.
+bool ReadHeaderAndTables(OpenState& open) {
+    Movie* movie = open.movie;
+    HeaderRefusal refusal = CheckHeaderStart(movie, ReadHeader(movie));
+    if (refusal == HeaderRefusal::None) {
+        KeepWholeFramesOnly(open);
+        refusal = CheckHeaderFields(movie, {open.start, open.length, open.storedInInput});
+    }
+    if (refusal != HeaderRefusal::None) {
+        Refuse(open, FailureOf(refusal), RefusalText(FailureOf(refusal)));
+        return false;
+    }
+    if (ReadFrameTables(open)) return true;
+    // Tables that could not be allocated are a memory shortage, not a short file.
+    if (movie->FrameTypes == nullptr)
+        FailOpen(open);
+    else
+        Refuse(open, OpenFailure::TooShort, RefusalText(OpenFailure::TooShort));
+    return false;
 }
 
 const char* BuildFailure(TreeBuild result, OpenFailure& failure) {
@@ -213,7 +200,7 @@ const char* ReadTrees(OpenState& open) {
     }
     ZambFree(work);
     MovieUncharge(movie, workSize);
-    movie->FirstFrameOffset += movie->TreeDataSize + ZAMB_HEADER_BYTES;
+    movie->FirstFrameOffset += movie->TreeDataSize;
     return failure;
 }
 
@@ -387,20 +374,9 @@ void FinishOpen(Movie* movie, std::uint32_t flags, const Opener& opener) {
 Movie* OpenFromInput(OpenState& open, void* recordStorage, std::uint32_t extraBuffer,
                      const Opener& opener) {
     const std::uint32_t flags = open.flags;
-    if (!GetRecord(recordStorage, open)) return nullptr;
+    if (!GetRecord(recordStorage, open) || !ReadHeaderAndTables(open)) return nullptr;
     Movie* movie = open.movie;
-    if (!ReadExactly(movie, movie, ZAMB_HEADER_BYTES) || !MagicIsRight(movie))
-        return Refuse(open, OpenFailure::NotAMovie, "Wasn't a Zambrel file\r\n");
-    KeepWholeFramesOnly(open);
-    if (!GeometryIsUsable(movie) || !TreeSizesAreUsable(movie) || !LayoutFits(open))
-        return Refuse(open, OpenFailure::UnusableHeader, "Unusable Zambrel header\r\n");
-    if (!TablesInsideFile(open))
-        return Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n");
     SetFramePeriod(movie, flags);
-    if (!ReadFrameTables(open)) {
-        return movie->FrameTypes ? Refuse(open, OpenFailure::TooShort, "Zambrel file too short\r\n")
-                                 : FailOpen(open);
-    }
     if (const char* failure = ReadTrees(open)) {
         DebugText(failure);
         return FailOpen(open);
@@ -449,4 +425,12 @@ Movie* OpenMovieFromReader(Movie* storage, ZambReader* reader, std::uint32_t fla
     Movie* movie = OpenFromInput(open, storage, kReaderRingUnused, {startTime, nullptr});
     *failure = movie != nullptr ? OpenFailure::None : open.failure;
     return movie;
+}
+
+OpenFailure ReadMovieTables(Movie* storage, ZambReader* reader) {
+    OpenState open{kReaderMovieFlags};
+    open.input = reader;
+    open.length = reader->Size;
+    if (!GetRecord(storage, open) || !ReadHeaderAndTables(open)) return open.failure;
+    return OpenFailure::None;
 }

@@ -123,24 +123,44 @@ bool AllChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures,
     return true;
 }
 
+ZambMovie HeaderOf(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLayout& layout) {
+    ZambMovie header{};
+    std::memcpy(header.Magic, ZAMB_MAGIC, ZAMB_MAGIC_BYTES);
+    header.Width = recipe.width;
+    header.Height = recipe.height;
+    header.FrameCount = pictures;
+    header.FrameRate = recipe.frameRate;
+    header.FileFlags = (recipe.ring ? ZAMB_FILE_RING : 0) |
+                       (recipe.interlaced ? ZAMB_FILE_INTERLACED : 0) |
+                       (recipe.doubled ? ZAMB_FILE_DOUBLED : 0);
+    std::copy(layout.trackMaxBytes.begin(), layout.trackMaxBytes.end(), header.TrackMaxBytes);
+    header.TreeDataSize = layout.treeDataSize;
+    header.PatternTreeSize = layout.treeSizes[0];
+    header.ColourTreeSize = layout.treeSizes[1];
+    header.FullTreeSize = layout.treeSizes[2];
+    header.TypeTreeSize = layout.treeSizes[3];
+    for (int t = 0; t < kTrackCount; ++t) header.TrackFormat[t] = TrackFormatWord(recipe.tracks[t]);
+    return header;
+}
+
 void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLayout& layout,
                std::vector<std::uint8_t>& out) {
-    for (int i = 0; i < ZAMB_MAGIC_BYTES; ++i)
-        out.push_back(static_cast<std::uint8_t>(ZAMB_MAGIC[i]));
-    Put32(out, recipe.width);
-    Put32(out, recipe.height);
-    Put32(out, pictures);
-    Put32(out, static_cast<std::uint32_t>(recipe.frameRate));
-    Put32(out, (recipe.ring ? ZAMB_FILE_RING : 0) | (recipe.interlaced ? ZAMB_FILE_INTERLACED : 0) |
-                   (recipe.doubled ? ZAMB_FILE_DOUBLED : 0));
-    for (std::uint32_t bytes : layout.trackMaxBytes) Put32(out, bytes);
-    Put32(out, layout.treeDataSize);
-    for (std::uint32_t size : layout.treeSizes) Put32(out, size);
-    for (const SoundTrack& track : recipe.tracks) Put32(out, TrackFormatWord(track));
-    Put32(out, 0);
+    PutMovieHeader(HeaderOf(recipe, pictures, layout), out);
 }
 
 }  // namespace
+
+// The record's fields are laid out as every reader reads the header; written after the
+// magic a word at a time in the format's byte order, whatever the machine's.
+void PutMovieHeader(const ZambMovie& header, std::vector<std::uint8_t>& out) {
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(&header);
+    out.insert(out.end(), bytes, bytes + ZAMB_MAGIC_BYTES);
+    for (std::size_t at = ZAMB_MAGIC_BYTES; at < ZAMB_HEADER_BYTES; at += 4) {
+        std::uint32_t word = 0;
+        std::memcpy(&word, bytes + at, sizeof word);
+        Put32(out, word);
+    }
+}
 
 bool TrackChunkSizes(const MovieRecipe& recipe, std::uint32_t pictures, int index,
                      std::vector<std::uint32_t>& sizes, std::string& error) {

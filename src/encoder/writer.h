@@ -152,6 +152,10 @@ struct MovieLayout {
     std::vector<std::uint8_t> frameTypes;
 };
 
+// Appends the header that the first fields of `header` hold: the movie record's start is
+// the header's layout, which the library reads it straight into.
+void PutMovieHeader(const ZambMovie& header, std::vector<std::uint8_t>& out);
+
 struct WriteResult {
     bool ok = false;
     std::string error;  // one line saying what was wrong with the recipe, when !ok

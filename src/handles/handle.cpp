@@ -69,8 +69,6 @@ bool FlagsAreUsable(std::uint32_t flags) {
            (flags & kDisplayFlags) != kDisplayFlags;
 }
 
-namespace {
-
 ZambError ErrorFor(OpenFailure failure) {
     switch (failure) {
         case OpenFailure::None:
@@ -90,6 +88,8 @@ ZambError ErrorFor(OpenFailure failure) {
     }
     return ZAMBERR_NOT_A_MOVIE;
 }
+
+namespace {
 
 // The picture the movie decodes into, made at the first decode rather than at the open (as
 // are the sound buffers), so that what an open takes stays bounded by the input's size and

@@ -8,6 +8,7 @@
 #include <cstdio>
 
 #include "core/movie_names.h"
+#include "decoder/movie.h"
 #include "decoder/owned_bytes.h"
 #include "decoder/seek_index.h"
 #include "zambrel/decoder.h"
@@ -155,6 +156,8 @@ void ReleaseIndex(ZambDecoder* decoder);
 bool FlagsAreUsable(std::uint32_t flags);
 ZambDecoder* NewHandle(std::uint32_t flags);
 void FreeHandle(ZambDecoder* decoder);
+// The code a handle's open returns for the reason the core gives.
+ZambError ErrorFor(OpenFailure failure);
 ZambError OpenMovieOfReader(ZambDecoder* decoder, std::uint32_t wholeFrames = 0);
 ZambError OpenFromReader(ZambDecoder* decoder);
 ZambError FinishOpen(ZambDecoder* decoder, ZambError result, ZambDecoder** out);

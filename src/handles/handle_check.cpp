@@ -58,11 +58,10 @@ bool AddFault(FrameChecks& checks, const FrameFaultRecord& fault) {
     return true;
 }
 
-// The movie's header and frame tables as the input holds them.
+// The movie's header and frame tables as the open reads them, kept only for the checks.
 struct StoredTables {
-    Movie header{};     // its first ZAMB_HEADER_BYTES, read as the open reads them
-    OwnedBytes tables;  // the header again, then the sizes and the types
-    const std::uint8_t* Sizes() const { return tables.data + ZAMB_HEADER_BYTES; }
+    Movie movie{};
+    std::uint64_t TreeDataAt() const { return movie.FirstFrameOffset; }
 };
 
 // Walks the chunks of the frame at `offset`, `size` bytes long; a fault when they do not
@@ -98,17 +97,17 @@ bool ChunkFault(const ZambReader& in, std::uint64_t offset, std::uint32_t size, 
 // Frames from the first on, against the input's length and their own chunk headers. A cut
 // input ends the walk: nothing after it is there.
 bool WalkFrames(const ZambReader& in, const StoredTables& stored, FrameChecks& checks) {
-    const std::uint8_t* types = stored.Sizes() + std::size_t{4} * checks.stored;
-    std::uint64_t offset = stored.tables.size + std::uint64_t{stored.header.TreeDataSize};
+    const Movie& movie = stored.movie;
+    std::uint64_t offset = stored.TreeDataAt() + std::uint64_t{movie.TreeDataSize};
     for (std::uint32_t i = 0; i < checks.stored; ++i) {
-        const std::uint32_t size = Word(stored.Sizes() + std::size_t{4} * i);
+        const std::uint32_t size = movie.FrameSizes[i];
         if (offset + size > in.Size) {
             const std::uint64_t inside = offset < in.Size ? in.Size - offset : 0;
             return AddFault(checks, {i, std::uint16_t(FaultKind::FileEnds), 0, size,
                                      static_cast<std::uint32_t>(inside)});
         }
         FrameFaultRecord fault{};
-        if (ChunkFault(in, offset, size, types[i], stored.header, &fault)) {
+        if (ChunkFault(in, offset, size, movie.FrameTypes[i], movie, &fault)) {
             fault.frame = i;
             if (!AddFault(checks, fault)) return false;
         }
@@ -149,14 +148,14 @@ bool CountTreeNodes(BitReader& bits, std::uint32_t* nodes) {
 // The trees whose header size leaves fewer nodes than the tree has: the builder then reads
 // nodes that are not there. Input that does not hold four trees is the open's to refuse.
 void CheckTreeSizes(const ZambReader& in, const StoredTables& stored, FrameChecks& checks) {
-    const std::uint32_t size = stored.header.TreeDataSize;
-    if (size > kLargestTreeData || stored.tables.size + std::uint64_t{size} > in.Size) return;
+    const std::uint32_t size = stored.movie.TreeDataSize;
+    if (size > kLargestTreeData || stored.TreeDataAt() + std::uint64_t{size} > in.Size) return;
     OwnedBytes data;
     if (!data.Reserve(size)) return;
     BitReader bits;
     StartBits(bits, data.data, data.data + size);
     std::uint32_t needed[kTreeCount] = {};
-    bool read = ReadAt(in, stored.tables.size, data.data, size);
+    bool read = ReadAt(in, stored.TreeDataAt(), data.data, size);
     for (int t = 0; read && t < kTreeCount; ++t) {
         std::uint32_t nodes = 0;
         read = CountTreeNodes(bits, &nodes);
@@ -165,7 +164,7 @@ void CheckTreeSizes(const ZambReader& in, const StoredTables& stored, FrameCheck
     data.Release();
     if (!read) return;
     for (int t = 0; t < kTreeCount; ++t) {
-        checks.treeSizes[t] = TreeSizes(&stored.header)[t];
+        checks.treeSizes[t] = TreeSizes(&stored.movie)[t];
         checks.treeNeeded[t] = needed[t];
         if (checks.treeSizes[t] < needed[t]) checks.shortTrees |= 1u << t;
     }
@@ -219,24 +218,19 @@ std::string PictureDamage(const FrameChecks& checks) {
 }
 
 bool CheckFramesOfInput(ZambDecoder* decoder) {
-    const ZambReader& in = decoder->reader;
     FrameChecks& checks = decoder->checks;
     checks.made = true;
+    ZambReader& in = decoder->reader;
+    // A header or tables the open refuses are the open's to tell; a seek that fails, too.
+    if (in.Seek(in.Opaque, 0) != 0) return true;
     StoredTables stored;
-    if (!ReadAt(in, 0, &stored.header, ZAMB_HEADER_BYTES)) return true;
-    checks.frameCount = stored.header.FrameCount;
-    checks.stored = StoredFrames(&stored.header);
-    const std::uint64_t bytes = ZAMB_HEADER_BYTES + std::uint64_t{5} * checks.stored;
-    // Tables the input cannot hold are the open's to refuse.
-    if (checks.stored < checks.frameCount || bytes > in.Size) return true;
-    if (!stored.tables.Reserve(static_cast<std::size_t>(bytes))) return false;
-    if (!ReadAt(in, 0, stored.tables.data, stored.tables.size)) {
-        stored.tables.Release();
-        return true;
-    }
+    const OpenFailure failure = ReadMovieTables(&stored.movie, &in);
+    if (failure != OpenFailure::None) return failure != OpenFailure::NoMemory;
+    checks.frameCount = stored.movie.FrameCount;
+    checks.stored = StoredFrames(&stored.movie);
     const bool walked = WalkFrames(in, stored, checks);
     if (walked) CheckTreeSizes(in, stored, checks);
-    stored.tables.Release();
+    ReleaseMovie(&stored.movie);
     return walked;
 }
 

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -28,7 +29,8 @@ void PutWord(Bytes& bytes, std::size_t at, std::uint32_t value) {
     std::memcpy(bytes.data() + at, &value, 4);
 }
 
-// Where a movie's parts lie: stored frame i starts at frameStart[i].
+// Where a movie's parts lie: stored frame i starts at frameStart[i]. The header's fields lie
+// where the movie record's do, which the library reads it into.
 struct Layout {
     std::uint32_t stored = 0;
     std::vector<std::size_t> frameStart;
@@ -37,8 +39,10 @@ struct Layout {
 
 Layout LayoutOf(const Bytes& movie) {
     Layout layout;
-    layout.stored = Word(movie, 12) + (Word(movie, 20) & ZAMB_FILE_RING);
-    std::size_t at = ZAMB_HEADER_BYTES + 5 * std::size_t{layout.stored} + Word(movie, 52);
+    layout.stored = Word(movie, offsetof(Movie, FrameCount)) +
+                    (Word(movie, offsetof(Movie, FileFlags)) & ZAMB_FILE_RING);
+    std::size_t at = ZAMB_HEADER_BYTES + 5 * std::size_t{layout.stored} +
+                     Word(movie, offsetof(Movie, TreeDataSize));
     for (std::uint32_t i = 0; i < layout.stored; ++i) {
         layout.frameStart.push_back(at);
         at += Word(movie, ZAMB_HEADER_BYTES + 4 * i);
@@ -362,7 +366,7 @@ TEST(Checks, AnEmptyTreeBlockIsNeverReadIntoNothing) {
     for (const library_test::MovieKind& kind : library_test::AllMovieKinds()) {
         SCOPED_TRACE(kind.name);
         Bytes bytes = library_test::Write(kind.recipe);
-        PutWord(bytes, 52, 0);
+        PutWord(bytes, offsetof(Movie, TreeDataSize), 0);
         Checked checked(bytes);
         if (checked.decoder != nullptr) checked.Damage();
         EXPECT_EQ(checked.input.nullBuffers, 0);
@@ -374,7 +378,9 @@ bool FindCompressedChunk(const Bytes& movie, const Layout& layout, std::uint32_t
                          std::size_t* chunk) {
     for (std::uint32_t f = 1; f < layout.stored; ++f) {
         const std::uint8_t type = movie[layout.TypeAt(f)];
-        if (!(type & ZAMB_FRAME_TRACK0) || !(Word(movie, 72) & ZAMB_TRACK_COMPRESSED)) continue;
+        if (!(type & ZAMB_FRAME_TRACK0) ||
+            !(Word(movie, offsetof(Movie, TrackFormat)) & ZAMB_TRACK_COMPRESSED))
+            continue;
         *frame = f;
         *chunk = layout.frameStart[f] +
                  (type & ZAMB_FRAME_PALETTE ? movie[layout.frameStart[f]] * 4u : 0);

@@ -2,11 +2,8 @@
 // zmbtool info: what a movie holds, from its header and frame tables.
 #include <sys/stat.h>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -38,22 +35,20 @@ constexpr const char* kInfoHelp =
     "  --max-rate BYTES\n"
     "             draw this cap as a red line, and count the seconds over it\n";
 
-// The reason a file cannot be described, when one can be told from its first bytes.
-// The header is read as the library reads it: straight into the first bytes of a movie
-// record, whose fields are the header's as stored (the open changes some of them later).
-std::string RefusalReason(const std::string& path, ZambMovie* header) {
-    std::ifstream file(path, std::ios::binary);
-    if (!file) return std::strerror(errno);
-    file.read(reinterpret_cast<char*>(header), ZAMB_HEADER_BYTES);
-    if (file.gcount() < ZAMB_MAGIC_BYTES ||
-        std::memcmp(header->Magic, ZAMB_MAGIC, ZAMB_MAGIC_BYTES) != 0)
-        return "not a Zambrel movie";
-    if (file.gcount() < ZAMB_HEADER_BYTES) return "the header is cut short";
-    const std::uint32_t width = header->Width, height = header->Height;
-    if (width == 0 || height == 0 || width % 4 || height % 4)
-        return "the picture size " + std::to_string(width) + "x" + std::to_string(height) +
-               " is not a positive multiple of 4";
-    return "";
+// The reason a file cannot be described, when its first bytes tell one: it is no movie, or
+// its picture has no size a movie can have. A header refused for its other sizes and counts
+// is told as any unusable movie is, by the open below.
+std::string RefusalReason(const std::string& path, ZambHeader* header) {
+    std::string error;
+    if (!ReadHeaderOf(path, header, &error)) return error;
+    switch (header->Refusal) {
+        case ZAMBHDR_NOT_A_MOVIE:
+        case ZAMBHDR_CUT_SHORT:
+        case ZAMBHDR_PICTURE_SIZE:
+            return header->Reason;
+        default:
+            return "";
+    }
 }
 
 double PeriodMilliseconds(std::int32_t frameRate) {
@@ -61,7 +56,7 @@ double PeriodMilliseconds(std::int32_t frameRate) {
     return -static_cast<double>(frameRate) / 100.0;
 }
 
-void PrintTimingAndFlags(const ZambMovie& header) {
+void PrintTimingAndFlags(const ZambHeader& header) {
     const std::int32_t frameRate = header.FrameRate;
     const std::uint32_t flags = header.FileFlags;
     double period = PeriodMilliseconds(frameRate);
@@ -78,7 +73,7 @@ void PrintTimingAndFlags(const ZambMovie& header) {
     std::printf("doubled:          %s\n", flags & FILE_DOUBLED ? "yes" : "no");
 }
 
-void PrintTracks(const ZambMovie& header) {
+void PrintTracks(const ZambHeader& header) {
     for (int n = 0; n < ZAMB_TRACK_COUNT; ++n) {
         const std::uint32_t format = header.TrackFormat[n];
         if (!(format & TRACK_PRESENT)) {
@@ -92,13 +87,11 @@ void PrintTracks(const ZambMovie& header) {
     }
 }
 
-void PrintTrees(const ZambMovie& header) {
+void PrintTrees(const ZambHeader& header) {
     static const char* const kNames[] = {"pattern", "colour", "full", "type"};
-    const std::uint32_t sizes[] = {header.PatternTreeSize, header.ColourTreeSize,
-                                   header.FullTreeSize, header.TypeTreeSize};
     std::printf("tree data:        %u bytes\n", header.TreeDataSize);
     for (int t = 0; t < 4; ++t) {
-        const std::uint32_t size = sizes[t];
+        const std::uint32_t size = header.TreeSizes[t];
         std::string label = std::string(kNames[t]) + " tree:";
         std::printf("%-18s%u bytes, %u nodes\n", label.c_str(), size,
                     size >= 12 ? (size - 12) / 4 : 0);
@@ -201,7 +194,7 @@ int RunInfo(const std::vector<std::string>& args) {
     }
     if (path.empty()) return Fail("info: no movie given (zmbtool info --help)");
 
-    ZambMovie header{};
+    ZambHeader header{};
     std::string reason;
     // A missing file is told below, by the reason the header's reading gives.
     struct stat status {};

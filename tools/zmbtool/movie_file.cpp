@@ -59,6 +59,21 @@ bool CheckMovieInput(const std::string& path, std::string* error) {
     return true;
 }
 
+bool ReadHeaderOf(const std::string& path, ZambHeader* header, std::string* error) {
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    const std::int64_t length = file != nullptr ? LengthOf(file) : -1;
+    if (length < 0) {
+        *error = std::strerror(errno);
+        if (file != nullptr) std::fclose(file);
+        return false;
+    }
+    const ZambReader reader{file, &ReadFile, &SeekFile, static_cast<std::uint64_t>(length)};
+    const ZambError result = ZambReadHeader(&reader, header, sizeof *header);
+    std::fclose(file);
+    if (result == ZAMBERR_READ_FAILED) *error = ZambErrorString(result);
+    return result != ZAMBERR_READ_FAILED;
+}
+
 std::uint64_t FramePeriodOf(const ZambMovieInfo& info) {
     if (info.FrameDurationNum == 0) return 0;
     return std::uint64_t{info.FrameDurationNum} * 100000 / info.FrameDurationDen;

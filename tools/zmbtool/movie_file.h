@@ -30,6 +30,10 @@ struct FrameCheck {
 // anything else.
 bool CheckMovieInput(const std::string& path, std::string* error);
 
+// The header of the movie in PATH as the library reads and judges it, also for a movie it
+// refuses: false, with ERROR the system's reason, when the file cannot be read at all.
+bool ReadHeaderOf(const std::string& path, ZambHeader* header, std::string* error);
+
 // The 1/100 ms a frame lasts, as the header's frame period says it; 0 for an untimed movie.
 std::uint64_t FramePeriodOf(const ZambMovieInfo& info);
 // A track's format word as the movie stores it (ZAMB_TRACK_ bits and the rate).

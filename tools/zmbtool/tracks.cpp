@@ -100,7 +100,8 @@ void PutWord(std::uint8_t* bytes, std::uint32_t value) {
 struct Source {
     std::FILE* file = nullptr;
     std::string path;
-    std::vector<std::uint8_t> header, trees;
+    ZambMovie header{};  // its first fields: the header, read as the library reads it
+    std::vector<std::uint8_t> trees;
     std::vector<std::uint32_t> sizes;
     std::vector<std::uint8_t> types;
     std::uint64_t framesAt = 0;  // file offset of stored frame 0
@@ -108,10 +109,6 @@ struct Source {
     ~Source() {
         if (file != nullptr) std::fclose(file);
     }
-    std::uint32_t FrameCount() const { return Word(&header[12]); }
-    std::int32_t FrameRate() const { return static_cast<std::int32_t>(Word(&header[16])); }
-    std::uint32_t Flags() const { return Word(&header[20]); }
-    std::uint32_t Format(int track) const { return Word(&header[72 + 4 * track]); }
 
     bool Read(std::uint8_t* into, std::size_t size, std::string* error) {
         if (std::fread(into, 1, size, file) == size) return true;
@@ -127,14 +124,13 @@ bool ReadSource(const std::string& path, std::uint32_t stored, Source& source, s
     source.file = std::fopen(path.c_str(), "rb");
     if (source.file == nullptr)
         return *error = "cannot read " + path + ": " + std::strerror(errno), false;
-    source.header.resize(ZAMB_HEADER_BYTES);
     std::vector<std::uint8_t> sizes(4 * std::size_t{stored});
     source.types.resize(stored);
-    if (!source.Read(source.header.data(), source.header.size(), error) ||
+    if (!source.Read(reinterpret_cast<std::uint8_t*>(&source.header), ZAMB_HEADER_BYTES, error) ||
         !source.Read(sizes.data(), sizes.size(), error) ||
         !source.Read(source.types.data(), source.types.size(), error))
         return false;
-    source.trees.resize(Word(&source.header[52]));
+    source.trees.resize(source.header.TreeDataSize);
     if (!source.Read(source.trees.data(), source.trees.size(), error)) return false;
     for (std::uint32_t i = 0; i < stored; ++i) source.sizes.push_back(Word(&sizes[4 * i]));
     source.framesAt = ZAMB_HEADER_BYTES + 5 * std::uint64_t{stored} + source.trees.size();
@@ -155,16 +151,16 @@ bool BuildTrack(const TracksOptions& o, int n, const Source& source, std::uint32
                 bool ring, NewTrack& track, std::string* error) {
     const std::string& path = o.set[n];
     if (!ReadSoundTrack(path, o.raw, &track.sound, error)) return false;
-    if (source.FrameRate() == 0)
+    if (source.header.FrameRate == 0)
         return *error = path + ": the movie is untimed, so no sound can keep pace with it", false;
-    const std::uint64_t needed = FramesForTrack(track.sound, source.FrameRate());
+    const std::uint64_t needed = FramesForTrack(track.sound, source.header.FrameRate);
     if (needed > pictures) {
         *error = path + ": the sound needs " + std::to_string(needed) + " frames, the movie has " +
                  std::to_string(pictures);
         return false;
     }
     enc::MovieRecipe recipe;
-    recipe.frameRate = source.FrameRate();
+    recipe.frameRate = source.header.FrameRate;
     recipe.ring = ring;
     recipe.soundLead = static_cast<std::int32_t>(o.soundLead);
     recipe.tracks[n] = track.sound;
@@ -247,10 +243,11 @@ class Rewrite {
 
 // Goes through the first STORED frames once to learn their new sizes and types, then again
 // to write them after the header that lists them.
-bool WriteMovie(Source& source, Rewrite& rewrite, std::uint32_t stored,
-                std::vector<std::uint8_t>& header, OutputFile& out, std::string* error) {
-    std::vector<std::uint8_t> frame, table(5 * std::size_t{stored});
-    std::uint64_t total = header.size() + table.size() + source.trees.size();
+bool WriteMovie(Source& source, Rewrite& rewrite, std::uint32_t stored, const ZambMovie& header,
+                OutputFile& out, std::string* error) {
+    std::vector<std::uint8_t> head, frame, table(5 * std::size_t{stored});
+    enc::PutMovieHeader(header, head);
+    std::uint64_t total = head.size() + table.size() + source.trees.size();
     const auto pass = [&](bool writing) {
         if (::fseeko(source.file, static_cast<off_t>(source.framesAt), SEEK_SET) != 0)
             return *error = "cannot read " + source.path + ": " + std::strerror(errno), false;
@@ -269,22 +266,23 @@ bool WriteMovie(Source& source, Rewrite& rewrite, std::uint32_t stored,
     };
     if (!pass(false)) return false;
     if (total > 0xFFFFFFFFu) return *error = "the movie would be larger than 4 GB", false;
-    return out.Write(header.data(), header.size()) && out.Write(table.data(), table.size()) &&
+    return out.Write(head.data(), head.size()) && out.Write(table.data(), table.size()) &&
            out.Write(source.trees.data(), source.trees.size()) && pass(true);
 }
 
 // The header with the new frame count, ring flag and track fields.
-std::vector<std::uint8_t> NewHeader(const Source& source, std::uint32_t pictures, bool ring,
-                                    const std::array<NewTrack, enc::kTrackCount>& tracks,
-                                    const std::array<bool, enc::kTrackCount>& replaced) {
-    std::vector<std::uint8_t> header = source.header;
-    PutWord(&header[12], pictures);
-    PutWord(&header[20], ring ? source.Flags() | ZAMB_FILE_RING : source.Flags() & ~ZAMB_FILE_RING);
+ZambMovie NewHeader(const Source& source, std::uint32_t pictures, bool ring,
+                    const std::array<NewTrack, enc::kTrackCount>& tracks,
+                    const std::array<bool, enc::kTrackCount>& replaced) {
+    ZambMovie header = source.header;
+    header.FrameCount = pictures;
+    header.FileFlags =
+        ring ? header.FileFlags | ZAMB_FILE_RING : header.FileFlags & ~ZAMB_FILE_RING;
     for (int t = 0; t < enc::kTrackCount; ++t) {
         if (!replaced[t]) continue;
         const NewTrack& track = tracks[t];
         const bool present = !track.chunks.empty();
-        PutWord(&header[24 + 4 * t], present ? track.maxBytes : 0);
+        header.TrackMaxBytes[t] = present ? track.maxBytes : 0;
         std::uint32_t format = 0;
         if (present) {
             format = ZAMB_TRACK_PRESENT | track.sound.sampleRate;
@@ -292,7 +290,7 @@ std::vector<std::uint8_t> NewHeader(const Source& source, std::uint32_t pictures
             if (track.sound.is16Bit) format |= ZAMB_TRACK_16BIT;
             if (track.sound.stereo) format |= ZAMB_TRACK_STEREO;
         }
-        PutWord(&header[72 + 4 * t], format);
+        header.TrackFormat[t] = format;
     }
     return header;
 }
@@ -349,18 +347,18 @@ int Run(const std::vector<std::string>& args) {
     Source source;
     if (!ReadSource(in, check.stored, source, &error)) return Fail("tracks: " + error);
     // A ring frame lost to damage leaves a movie that goes back to its first frame instead.
-    const bool ring = (source.Flags() & ZAMB_FILE_RING) && stored == check.stored;
-    const std::uint32_t pictures = std::min(stored, source.FrameCount());
+    const bool ring = (source.header.FileFlags & ZAMB_FILE_RING) && stored == check.stored;
+    const std::uint32_t pictures = std::min(stored, source.header.FrameCount);
     std::array<NewTrack, enc::kTrackCount> tracks;
     std::array<bool, enc::kTrackCount> replaced{};
     for (int t = 0; t < enc::kTrackCount; ++t) {
-        if (o.drop[t] && !(source.Format(t) & ZAMB_TRACK_PRESENT))
+        if (o.drop[t] && !(source.header.TrackFormat[t] & ZAMB_TRACK_PRESENT))
             return Fail("tracks: " + in + " has no track " + std::to_string(t) + " to drop");
         replaced[t] = o.drop[t] || !o.set[t].empty();
         if (!o.set[t].empty() && !BuildTrack(o, t, source, pictures, ring, tracks[t], &error))
             return Fail("tracks: " + error);
     }
-    std::vector<std::uint8_t> header = NewHeader(source, pictures, ring, tracks, replaced);
+    const ZambMovie header = NewHeader(source, pictures, ring, tracks, replaced);
     Rewrite rewrite(source, tracks, replaced);
     OutputFile out;
     if (!out.Open(outPath, &error)) return Fail("tracks: " + error);
