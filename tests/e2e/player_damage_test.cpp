@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <random>
 #include <string>
@@ -118,7 +119,7 @@ TEST(PlayerDamage, TreeStoredShortIsNamedWhenRead) {
         ASSERT_GT(movie.layout.treeNodes[t], 1u) << "every tree is used";
         Bytes bytes = movie.bytes;
         const std::uint32_t size = movie.layout.treeSizes[t] - 4;
-        SetWord(bytes, 56 + 4 * t, size);
+        SetWord(bytes, offsetof(Movie, PatternTreeSize) + 4 * t, size);
         folder.Write("d.zmb", bytes);
         PlayerRun run = folder.Run("/F d.zmb");
         EXPECT_EQ(run.Status, 1) << names[t] << "\n" << run.Output;

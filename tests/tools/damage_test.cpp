@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -157,7 +158,7 @@ TEST_F(ZmbtoolDamage, DamageInsideTheChunksIsNamedAndNothingIsMadeUp) {
     for (int t = 0; t < 4; ++t) {
         ASSERT_GT(movie.layout.treeNodes[t], 1u) << "every tree is used";
         Bytes shortTree = movie.bytes;
-        SetWord(shortTree, 56 + 4 * t, movie.layout.treeSizes[t] - 4);
+        SetWord(shortTree, offsetof(Movie, PatternTreeSize) + 4 * t, movie.layout.treeSizes[t] - 4);
         cases.push_back({"tree " + std::to_string(t) + " one node short", shortTree, kSomeFrame});
     }
     // A compressed chunk's declared size: the track's largest, and far past anything.
