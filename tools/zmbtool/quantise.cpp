@@ -10,7 +10,9 @@
 #include <libimagequant.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #endif
 
 namespace zmbtool {
@@ -72,6 +74,24 @@ struct Pending {
     const std::vector<std::uint8_t>& rgba;
 };
 
+// A scene palette as reductions ahead need it: the picture it was made from, to make it
+// again on their own threads, and where its entries went in the movie's palette.
+struct MadePalette {
+    std::uint64_t number = 0;
+    std::uint32_t width = 0, height = 0;
+    std::vector<std::uint8_t> rgba;
+    std::array<std::uint8_t, 256> slotOf{};
+    std::array<std::uint8_t, 768> palette{};
+};
+
+// The library's objects for one reduction ahead at a time: a result may not be remapped
+// with on two threads at once.
+struct PaletteCopy {
+    Attr attr;
+    Result result;
+    std::shared_ptr<const MadePalette> made;  // what `result` was made from
+};
+
 }  // namespace
 
 struct Quantiser::State {
@@ -83,6 +103,16 @@ struct Quantiser::State {
     std::array<std::uint8_t, 768> palette{};  // our palette, widened levels
     Histogram histogram;                      // PaletteMode::Movie, until the palette is made
     bool surveyFailed = false;
+    std::uint64_t number = 0;                 // of the palette in force, counted from 1
+
+    // Shared with the reductions ahead.
+    std::mutex lock;
+    std::condition_variable changed;
+    Attr copyAttr;                               // what their copies' settings are copied from
+    std::shared_ptr<const MadePalette> newest;  // the last scene palette made
+    std::vector<std::unique_ptr<PaletteCopy>> idle;
+    std::size_t turns = 0;  // pictures that have had their turn in Add or Pass
+    bool stopped = false;
 };
 
 namespace {
@@ -145,42 +175,117 @@ double ShownError(const Pending& picture, const enc::Picture& shown) {
     return shown.pixels.empty() ? 0 : sum / (3.0 * shown.pixels.size());
 }
 
-bool Remap(Quantiser::State& s, liq_image* image, const Pending& picture, enc::Picture* out) {
+bool RemapWith(liq_result* result, const std::array<std::uint8_t, 256>& slotOf,
+               const std::array<std::uint8_t, 768>& palette, liq_image* image,
+               const Pending& picture, enc::Picture* out) {
     std::vector<std::uint8_t> indices(std::size_t{picture.width} * picture.height);
-    if (liq_write_remapped_image(s.result.get(), image, indices.data(), indices.size()) != LIQ_OK)
+    if (liq_write_remapped_image(result, image, indices.data(), indices.size()) != LIQ_OK)
         return false;
-    for (std::uint8_t& index : indices) index = s.slotOf[index];
+    for (std::uint8_t& index : indices) index = slotOf[index];
     out->pixels = std::move(indices);
-    out->palette = s.palette;
+    out->palette = palette;
     return true;
+}
+
+bool Remap(Quantiser::State& s, liq_image* image, const Pending& picture, enc::Picture* out) {
+    return RemapWith(s.result.get(), s.slotOf, s.palette, image, picture, out);
+}
+
+// Readies a fresh result for remapping. Asking for its palette rounds the library's own
+// copy of it, so a copy made again for a reduction ahead is asked too, to remap the same.
+const liq_palette* Settle(liq_result* result, bool dither) {
+    liq_set_dithering_level(result, dither ? 1.0f : 0.0f);
+    return liq_get_palette(result);
 }
 
 void AdoptResult(Quantiser::State& s, Result result) {
     s.result = std::move(result);
-    liq_set_dithering_level(s.result.get(), s.options.dither ? 1.0f : 0.0f);
-    const liq_palette* palette = liq_get_palette(s.result.get());
+    ++s.number;
+    const liq_palette* palette = Settle(s.result.get(), s.options.dither);
     PlaceEntries(LevelPalette(*palette), palette->count, s);
 }
 
+// Hands a new scene palette to the reductions ahead.
+void Publish(Quantiser::State& s, const Pending& picture) {
+    if (!s.options.foresee) return;
+    auto made = std::make_shared<MadePalette>();
+    made->number = s.number;
+    made->width = picture.width;
+    made->height = picture.height;
+    made->rgba = picture.rgba;
+    made->slotOf = s.slotOf;
+    made->palette = s.palette;
+    const std::lock_guard<std::mutex> lock(s.lock);
+    s.newest = std::move(made);
+    s.changed.notify_all();
+}
+
 // Remaps with the palette in force when it still serves the picture, else with a new one.
-bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* out) {
-    Image image = MakeImage(s, picture);
-    if (!image) return false;
+// A reduction ahead with the palette in force is the remapping this would make.
+bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* out,
+                   Foreseen* ahead) {
+    Image image;
     if (s.result) {
         enc::Picture attempt;
-        if (!Remap(s, image.get(), picture, &attempt)) return false;
-        const double error = ShownError(picture, attempt);
+        double error = 0;
+        if (ahead != nullptr && ahead->palette == s.number) {
+            attempt = std::move(ahead->picture);
+            error = ahead->error;
+        } else {
+            image = MakeImage(s, picture);
+            if (!image || !Remap(s, image.get(), picture, &attempt)) return false;
+            error = ShownError(picture, attempt);
+        }
         if (error <= s.sceneError * kSceneErrorGrowth + kSceneErrorRoom) {
             *out = std::move(attempt);
             return true;
         }
     }
+    if (!image) image = MakeImage(s, picture);
     liq_result* made = nullptr;
-    if (liq_image_quantize(image.get(), s.attr.get(), &made) != LIQ_OK) return false;
+    if (!image || liq_image_quantize(image.get(), s.attr.get(), &made) != LIQ_OK) return false;
     AdoptResult(s, Result(made));
     if (!Remap(s, image.get(), picture, out)) return false;
     s.sceneError = ShownError(picture, *out);
+    Publish(s, picture);
     return true;
+}
+
+// One picture has had its turn: reductions ahead waiting for it may go on.
+void TakeTurn(Quantiser::State& s) {
+    const std::lock_guard<std::mutex> lock(s.lock);
+    ++s.turns;
+    s.changed.notify_all();
+}
+
+// Makes `copy` hold `made`, from the picture it was made from, as AdoptResult made it.
+bool Refresh(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, bool dither) {
+    if (copy.made == made) return true;
+    copy.made.reset();
+    copy.result.reset();
+    Image image(liq_image_create_rgba(copy.attr.get(), made->rgba.data(),
+                                      static_cast<int>(made->width),
+                                      static_cast<int>(made->height), 0));
+    liq_result* result = nullptr;
+    if (!image || liq_image_quantize(image.get(), copy.attr.get(), &result) != LIQ_OK)
+        return false;
+    copy.result.reset(result);
+    Settle(result, dither);
+    copy.made = made;
+    return true;
+}
+
+void ForeseeWith(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, bool dither,
+                 const Pending& picture, Foreseen* ahead) {
+    if (!Refresh(copy, made, dither)) return;
+    Image image(liq_image_create_rgba(copy.attr.get(), picture.rgba.data(),
+                                      static_cast<int>(picture.width),
+                                      static_cast<int>(picture.height), 0));
+    if (!image || !RemapWith(copy.result.get(), made->slotOf, made->palette, image.get(),
+                             picture, &ahead->picture))
+        return;
+    ahead->error = ShownError(picture, ahead->picture);
+    ahead->palette = made->number;
 }
 
 }  // namespace
@@ -199,6 +304,7 @@ Quantiser::Quantiser(const QuantiseOptions& options) : state_(std::make_unique<S
     // The movie keeps 6 bits a channel: tell the library, so that it does not spend
     // entries on colours that would come out the same.
     liq_set_min_posterization(state_->attr.get(), 2);
+    if (options.foresee) state_->copyAttr.reset(liq_attr_copy(state_->attr.get()));
 }
 
 Quantiser::~Quantiser() = default;
@@ -232,19 +338,58 @@ bool MakeMoviePalette(Quantiser::State& s) {
 }  // namespace
 
 bool Quantiser::Add(std::uint32_t width, std::uint32_t height,
-                    const std::vector<std::uint8_t>& rgba, enc::Picture* out, std::string* error) {
+                    const std::vector<std::uint8_t>& rgba, enc::Picture* out, std::string* error,
+                    Foreseen* ahead) {
     UseOneThreadUnlessAsked();
     State& s = *state_;
     const Pending picture{width, height, rgba};
     bool ok = false;
     if (s.options.mode == PaletteMode::Scene) {
-        ok = QuantiseScene(s, picture, out);
+        ok = QuantiseScene(s, picture, out, ahead);
     } else if (MakeMoviePalette(s)) {
         Image image = MakeImage(s, picture);
         ok = image && Remap(s, image.get(), picture, out);
     }
+    if (s.options.foresee) TakeTurn(s);
     if (!ok) *error = "the colour reduction failed";
     return ok;
+}
+
+void Quantiser::Pass() {
+    if (state_->options.foresee) TakeTurn(*state_);
+}
+
+void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t height,
+                        const std::vector<std::uint8_t>& rgba, Foreseen* ahead) {
+    ahead->palette = 0;
+    State& s = *state_;
+    if (s.options.mode != PaletteMode::Scene || !s.options.foresee || !s.copyAttr) return;
+    UseOneThreadUnlessAsked();
+    std::shared_ptr<const MadePalette> made;
+    std::unique_ptr<PaletteCopy> copy;
+    {
+        std::unique_lock<std::mutex> lock(s.lock);
+        s.changed.wait(lock, [&] { return s.newest || s.turns >= index || s.stopped; });
+        if (!s.newest || s.stopped) return;
+        made = s.newest;
+        if (s.idle.empty()) {
+            copy = std::make_unique<PaletteCopy>();
+            copy->attr.reset(liq_attr_copy(s.copyAttr.get()));
+        } else {
+            copy = std::move(s.idle.back());
+            s.idle.pop_back();
+        }
+    }
+    if (copy->attr) ForeseeWith(*copy, made, s.options.dither, {width, height, rgba}, ahead);
+    const std::lock_guard<std::mutex> lock(s.lock);
+    s.idle.push_back(std::move(copy));
+}
+
+void Quantiser::StopForeseeing() {
+    State& s = *state_;
+    const std::lock_guard<std::mutex> lock(s.lock);
+    s.stopped = true;
+    s.changed.notify_all();
 }
 
 #else  // built without libimagequant
@@ -257,8 +402,14 @@ bool QuantiserAvailable() {
 Quantiser::Quantiser(const QuantiseOptions&) {}
 Quantiser::~Quantiser() = default;
 void Quantiser::Survey(std::uint32_t, std::uint32_t, const std::vector<std::uint8_t>&) {}
+void Quantiser::Pass() {}
+void Quantiser::Foresee(std::size_t, std::uint32_t, std::uint32_t, const std::vector<std::uint8_t>&,
+                        Foreseen* ahead) {
+    ahead->palette = 0;
+}
+void Quantiser::StopForeseeing() {}
 bool Quantiser::Add(std::uint32_t, std::uint32_t, const std::vector<std::uint8_t>&, enc::Picture*,
-                    std::string* error) {
+                    std::string* error, Foreseen*) {
     *error = "this zmbtool was built without libimagequant and cannot reduce colours";
     return false;
 }
