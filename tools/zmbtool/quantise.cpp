@@ -138,14 +138,16 @@ bool SameEntry(const std::array<std::uint8_t, 768>& a, int i,
 
 // Puts the new palette's entries where the old palette had the same colour, the others in
 // the slots left over, so that the palette chunk keeps what did not change.
-void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count, Quantiser::State& s) {
-    const std::array<std::uint8_t, 768> old = s.palette;
-    std::array<bool, 256> taken = s.options.reserved, placed{};
+void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count,
+                  const std::array<bool, 256>& reserved, std::array<std::uint8_t, 768>& palette,
+                  std::array<std::uint8_t, 256>& slotOf) {
+    const std::array<std::uint8_t, 768> old = palette;
+    std::array<bool, 256> taken = reserved, placed{};
     for (unsigned i = 0; i < count; ++i)
         for (int slot = 0; slot < 256; ++slot)
             if (!taken[slot] && SameEntry(fresh, static_cast<int>(i), old, slot)) {
                 taken[slot] = placed[i] = true;
-                s.slotOf[i] = static_cast<std::uint8_t>(slot);
+                slotOf[i] = static_cast<std::uint8_t>(slot);
                 break;
             }
     int free = 0;
@@ -153,8 +155,8 @@ void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count, Qu
         if (placed[i]) continue;
         while (taken[free]) ++free;
         taken[free] = true;
-        s.slotOf[i] = static_cast<std::uint8_t>(free);
-        for (int c = 0; c < 3; ++c) s.palette[free * 3 + c] = fresh[i * 3 + c];
+        slotOf[i] = static_cast<std::uint8_t>(free);
+        for (int c = 0; c < 3; ++c) palette[free * 3 + c] = fresh[i * 3 + c];
     }
 }
 
@@ -202,21 +204,29 @@ void AdoptResult(Quantiser::State& s, Result result) {
     s.result = std::move(result);
     ++s.number;
     const liq_palette* palette = Settle(s.result.get(), s.options.dither);
-    PlaceEntries(LevelPalette(*palette), palette->count, s);
+    PlaceEntries(LevelPalette(*palette), palette->count, s.options.reserved, s.palette, s.slotOf);
 }
 
-// Hands a new scene palette to the reductions ahead.
-void Publish(Quantiser::State& s, const Pending& picture) {
-    if (!s.options.foresee) return;
+// A palette made from `picture`, as reductions ahead make it again.
+std::shared_ptr<MadePalette> MadeFrom(std::uint64_t number, const Pending& picture) {
     auto made = std::make_shared<MadePalette>();
-    made->number = s.number;
+    made->number = number;
     made->width = picture.width;
     made->height = picture.height;
     made->rgba = picture.rgba;
+    return made;
+}
+
+// Hands a new scene palette to the reductions ahead, unless the first was handed them by
+// the reduction ahead of the picture that made it.
+void Publish(Quantiser::State& s, const Pending& picture) {
+    if (!s.options.foresee) return;
+    const std::lock_guard<std::mutex> lock(s.lock);
+    if (s.newest && s.newest->number == s.number) return;
+    const std::shared_ptr<MadePalette> made = MadeFrom(s.number, picture);
     made->slotOf = s.slotOf;
     made->palette = s.palette;
-    const std::lock_guard<std::mutex> lock(s.lock);
-    s.newest = std::move(made);
+    s.newest = made;
     s.changed.notify_all();
 }
 
@@ -245,8 +255,13 @@ bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* ou
     liq_result* made = nullptr;
     if (!image || liq_image_quantize(image.get(), s.attr.get(), &made) != LIQ_OK) return false;
     AdoptResult(s, Result(made));
-    if (!Remap(s, image.get(), picture, out)) return false;
-    s.sceneError = ShownError(picture, *out);
+    if (ahead != nullptr && ahead->palette == s.number) {
+        *out = std::move(ahead->picture);
+        s.sceneError = ahead->error;
+    } else {
+        if (!Remap(s, image.get(), picture, out)) return false;
+        s.sceneError = ShownError(picture, *out);
+    }
     Publish(s, picture);
     return true;
 }
@@ -273,6 +288,23 @@ bool Refresh(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, 
     Settle(result, dither);
     copy.made = made;
     return true;
+}
+
+// The first palette, made ahead by the picture that will make it, and handed at once to the
+// reductions ahead of the pictures after it: they need not wait for its turn. Its entries
+// go where AdoptResult puts them in the palette before any, all black.
+std::shared_ptr<const MadePalette> MakeFirst(Quantiser::State& s, PaletteCopy& copy,
+                                             const Pending& picture) {
+    const std::shared_ptr<MadePalette> made = MadeFrom(1, picture);
+    if (!Refresh(copy, made, s.options.dither)) return nullptr;
+    const liq_palette* palette = liq_get_palette(copy.result.get());
+    PlaceEntries(LevelPalette(*palette), palette->count, s.options.reserved, made->palette,
+                 made->slotOf);
+    const std::lock_guard<std::mutex> lock(s.lock);
+    if (s.newest) return nullptr;
+    s.newest = made;
+    s.changed.notify_all();
+    return made;
 }
 
 void ForeseeWith(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, bool dither,
@@ -370,7 +402,9 @@ void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t he
     {
         std::unique_lock<std::mutex> lock(s.lock);
         s.changed.wait(lock, [&] { return s.newest || s.turns >= index || s.stopped; });
-        if (!s.newest || s.stopped) return;
+        if (s.stopped) return;
+        // With no palette yet once every picture before has had its turn, this one makes
+        // the first.
         made = s.newest;
         if (s.idle.empty()) {
             copy = std::make_unique<PaletteCopy>();
@@ -380,7 +414,9 @@ void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t he
             s.idle.pop_back();
         }
     }
-    if (copy->attr) ForeseeWith(*copy, made, s.options.dither, {width, height, rgba}, ahead);
+    const Pending picture{width, height, rgba};
+    if (copy->attr && !made) made = MakeFirst(s, *copy, picture);
+    if (copy->attr && made) ForeseeWith(*copy, made, s.options.dither, picture, ahead);
     const std::lock_guard<std::mutex> lock(s.lock);
     s.idle.push_back(std::move(copy));
 }
