@@ -29,6 +29,11 @@ namespace {
 constexpr double kSceneErrorGrowth = 1.25;
 constexpr double kSceneErrorRoom = 1.0;
 
+// Whether a palette made with `sceneError` still serves a picture it remaps with `error`.
+bool StillServes(double error, double sceneError) {
+    return error <= sceneError * kSceneErrorGrowth + kSceneErrorRoom;
+}
+
 // Scene palettes are made often, so quickly (libimagequant's speed 8 leaves out its slowest
 // refinements: on the benchmark's clips 12 % more error on moving gradients, the same on the
 // rest, at a quarter of the time); the one movie palette is made once, with more care.
@@ -78,6 +83,7 @@ struct Pending {
 // again on their own threads, and where its entries went in the movie's palette.
 struct MadePalette {
     std::uint64_t number = 0;
+    double sceneError = -1;  // the remapping error it was made with; negative: not known yet
     std::uint32_t width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
     std::array<std::uint8_t, 256> slotOf{};
@@ -112,6 +118,9 @@ struct Quantiser::State {
     std::shared_ptr<const MadePalette> newest;  // the last scene palette made
     std::vector<std::unique_ptr<PaletteCopy>> idle;
     std::size_t turns = 0;  // pictures that have had their turn in Add or Pass
+    // A picture found ahead to need a new palette, whose turn has not come: reductions
+    // ahead of the pictures after it wait for that palette rather than use the old one.
+    std::size_t cut = SIZE_MAX;
     bool stopped = false;
 };
 
@@ -217,15 +226,15 @@ std::shared_ptr<MadePalette> MadeFrom(std::uint64_t number, const Pending& pictu
     return made;
 }
 
-// Hands a new scene palette to the reductions ahead, unless the first was handed them by
-// the reduction ahead of the picture that made it.
+// Hands a new scene palette, with the error it was made with, to the reductions ahead (the
+// first may have been handed them already, without its error).
 void Publish(Quantiser::State& s, const Pending& picture) {
     if (!s.options.foresee) return;
-    const std::lock_guard<std::mutex> lock(s.lock);
-    if (s.newest && s.newest->number == s.number) return;
     const std::shared_ptr<MadePalette> made = MadeFrom(s.number, picture);
     made->slotOf = s.slotOf;
     made->palette = s.palette;
+    made->sceneError = s.sceneError;
+    const std::lock_guard<std::mutex> lock(s.lock);
     s.newest = made;
     s.changed.notify_all();
 }
@@ -246,7 +255,7 @@ bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* ou
             if (!image || !Remap(s, image.get(), picture, &attempt)) return false;
             error = ShownError(picture, attempt);
         }
-        if (error <= s.sceneError * kSceneErrorGrowth + kSceneErrorRoom) {
+        if (StillServes(error, s.sceneError)) {
             *out = std::move(attempt);
             return true;
         }
@@ -270,12 +279,13 @@ bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* ou
 void TakeTurn(Quantiser::State& s) {
     const std::lock_guard<std::mutex> lock(s.lock);
     ++s.turns;
+    if (s.turns > s.cut) s.cut = SIZE_MAX;
     s.changed.notify_all();
 }
 
 // Makes `copy` hold `made`, from the picture it was made from, as AdoptResult made it.
 bool Refresh(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, bool dither) {
-    if (copy.made == made) return true;
+    if (copy.made && copy.made->number == made->number) return true;
     copy.made.reset();
     copy.result.reset();
     Image image(liq_image_create_rgba(copy.attr.get(), made->rgba.data(),
@@ -401,7 +411,9 @@ void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t he
     std::unique_ptr<PaletteCopy> copy;
     {
         std::unique_lock<std::mutex> lock(s.lock);
-        s.changed.wait(lock, [&] { return s.newest || s.turns >= index || s.stopped; });
+        s.changed.wait(lock, [&] {
+            return (s.newest && s.cut >= index) || s.turns >= index || s.stopped;
+        });
         if (s.stopped) return;
         // With no palette yet once every picture before has had its turn, this one makes
         // the first.
@@ -417,7 +429,12 @@ void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t he
     const Pending picture{width, height, rgba};
     if (copy->attr && !made) made = MakeFirst(s, *copy, picture);
     if (copy->attr && made) ForeseeWith(*copy, made, s.options.dither, picture, ahead);
+    // Too far from the palette it was reduced with, the picture makes a new one in its turn
+    // if that palette is still in force then; the pictures after it had best wait for it.
+    const bool cut = ahead->palette != 0 && made->sceneError >= 0 &&
+                     !StillServes(ahead->error, made->sceneError);
     const std::lock_guard<std::mutex> lock(s.lock);
+    if (cut && s.turns <= index) s.cut = std::min(s.cut, index);
     s.idle.push_back(std::move(copy));
 }
 
