@@ -29,6 +29,9 @@ namespace {
 constexpr double kSceneErrorGrowth = 1.25;
 constexpr double kSceneErrorRoom = 1.0;
 
+// Pictures a scene palette must have served for the next to be worth reducing ahead with.
+constexpr std::size_t kShortestForeseenScene = 8;
+
 // Whether a palette made with `sceneError` still serves a picture it remaps with `error`.
 bool StillServes(double error, double sceneError) {
     return error <= sceneError * kSceneErrorGrowth + kSceneErrorRoom;
@@ -83,7 +86,8 @@ struct Pending {
 // again on their own threads, and where its entries went in the movie's palette.
 struct MadePalette {
     std::uint64_t number = 0;
-    double sceneError = -1;  // the remapping error it was made with; negative: not known yet
+    double sceneError = 0;       // the remapping error it was made with
+    std::size_t lasted = SIZE_MAX;  // pictures the palette before it served; none before: SIZE_MAX
     std::uint32_t width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
     std::array<std::uint8_t, 256> slotOf{};
@@ -116,6 +120,7 @@ struct Quantiser::State {
     std::condition_variable changed;
     Attr copyAttr;                               // what their copies' settings are copied from
     std::shared_ptr<const MadePalette> newest;  // the last scene palette made
+    std::size_t madeAt = 0;                      // by the picture of this turn
     std::vector<std::unique_ptr<PaletteCopy>> idle;
     std::size_t turns = 0;  // pictures that have had their turn in Add or Pass
     // A picture found ahead to need a new palette, whose turn has not come: reductions
@@ -216,25 +221,20 @@ void AdoptResult(Quantiser::State& s, Result result) {
     PlaceEntries(LevelPalette(*palette), palette->count, s.options.reserved, s.palette, s.slotOf);
 }
 
-// A palette made from `picture`, as reductions ahead make it again.
-std::shared_ptr<MadePalette> MadeFrom(std::uint64_t number, const Pending& picture) {
-    auto made = std::make_shared<MadePalette>();
-    made->number = number;
+// Hands a new scene palette, with the error it was made with, to the reductions ahead.
+void Publish(Quantiser::State& s, const Pending& picture) {
+    if (!s.options.foresee) return;
+    const auto made = std::make_shared<MadePalette>();
+    made->number = s.number;
     made->width = picture.width;
     made->height = picture.height;
     made->rgba = picture.rgba;
-    return made;
-}
-
-// Hands a new scene palette, with the error it was made with, to the reductions ahead (the
-// first may have been handed them already, without its error).
-void Publish(Quantiser::State& s, const Pending& picture) {
-    if (!s.options.foresee) return;
-    const std::shared_ptr<MadePalette> made = MadeFrom(s.number, picture);
     made->slotOf = s.slotOf;
     made->palette = s.palette;
     made->sceneError = s.sceneError;
     const std::lock_guard<std::mutex> lock(s.lock);
+    if (s.newest) made->lasted = s.turns - s.madeAt;
+    s.madeAt = s.turns;
     s.newest = made;
     s.changed.notify_all();
 }
@@ -264,13 +264,8 @@ bool QuantiseScene(Quantiser::State& s, const Pending& picture, enc::Picture* ou
     liq_result* made = nullptr;
     if (!image || liq_image_quantize(image.get(), s.attr.get(), &made) != LIQ_OK) return false;
     AdoptResult(s, Result(made));
-    if (ahead != nullptr && ahead->palette == s.number) {
-        *out = std::move(ahead->picture);
-        s.sceneError = ahead->error;
-    } else {
-        if (!Remap(s, image.get(), picture, out)) return false;
-        s.sceneError = ShownError(picture, *out);
-    }
+    if (!Remap(s, image.get(), picture, out)) return false;
+    s.sceneError = ShownError(picture, *out);
     Publish(s, picture);
     return true;
 }
@@ -298,23 +293,6 @@ bool Refresh(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, 
     Settle(result, dither);
     copy.made = made;
     return true;
-}
-
-// The first palette, made ahead by the picture that will make it, and handed at once to the
-// reductions ahead of the pictures after it: they need not wait for its turn. Its entries
-// go where AdoptResult puts them in the palette before any, all black.
-std::shared_ptr<const MadePalette> MakeFirst(Quantiser::State& s, PaletteCopy& copy,
-                                             const Pending& picture) {
-    const std::shared_ptr<MadePalette> made = MadeFrom(1, picture);
-    if (!Refresh(copy, made, s.options.dither)) return nullptr;
-    const liq_palette* palette = liq_get_palette(copy.result.get());
-    PlaceEntries(LevelPalette(*palette), palette->count, s.options.reserved, made->palette,
-                 made->slotOf);
-    const std::lock_guard<std::mutex> lock(s.lock);
-    if (s.newest) return nullptr;
-    s.newest = made;
-    s.changed.notify_all();
-    return made;
 }
 
 void ForeseeWith(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, bool dither,
@@ -382,6 +360,11 @@ bool MakeMoviePalette(Quantiser::State& s) {
 bool Quantiser::Add(std::uint32_t width, std::uint32_t height,
                     const std::vector<std::uint8_t>& rgba, enc::Picture* out, std::string* error,
                     Foreseen* ahead) {
+    if (ahead != nullptr && ahead->reduced) {
+        if (!ahead->ok) return *error = "the colour reduction failed", false;
+        *out = std::move(ahead->picture);
+        return true;
+    }
     UseOneThreadUnlessAsked();
     State& s = *state_;
     const Pending picture{width, height, rgba};
@@ -404,19 +387,31 @@ void Quantiser::Pass() {
 void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t height,
                         const std::vector<std::uint8_t>& rgba, Foreseen* ahead) {
     ahead->palette = 0;
+    ahead->reduced = false;
     State& s = *state_;
-    if (s.options.mode != PaletteMode::Scene || !s.options.foresee || !s.copyAttr) return;
+    if (!s.options.foresee) return;
     UseOneThreadUnlessAsked();
     std::shared_ptr<const MadePalette> made;
     std::unique_ptr<PaletteCopy> copy;
     {
+        // Where palettes last only a few pictures, reducing ahead with one mostly goes to
+        // waste (and each new one is made again on every thread), so pictures then wait for
+        // their turn, as they do with one movie palette, which needs the survey's end.
+        const auto worthIt = [&] {
+            return s.options.mode == PaletteMode::Scene && s.newest && s.cut >= index &&
+                   s.newest->lasted >= kShortestForeseenScene;
+        };
         std::unique_lock<std::mutex> lock(s.lock);
-        s.changed.wait(lock, [&] {
-            return (s.newest && s.cut >= index) || s.turns >= index || s.stopped;
-        });
+        s.changed.wait(lock, [&] { return worthIt() || s.turns >= index || s.stopped; });
         if (s.stopped) return;
-        // With no palette yet once every picture before has had its turn, this one makes
-        // the first.
+        if (s.turns >= index) {
+            // Every picture before has had its turn: this one's is now, on this thread.
+            lock.unlock();
+            ahead->reduced = true;
+            std::string ignored;
+            ahead->ok = Add(width, height, rgba, &ahead->picture, &ignored);
+            return;
+        }
         made = s.newest;
         if (s.idle.empty()) {
             copy = std::make_unique<PaletteCopy>();
@@ -426,15 +421,13 @@ void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t he
             s.idle.pop_back();
         }
     }
-    const Pending picture{width, height, rgba};
-    if (copy->attr && !made) made = MakeFirst(s, *copy, picture);
-    if (copy->attr && made) ForeseeWith(*copy, made, s.options.dither, picture, ahead);
+    if (copy->attr) ForeseeWith(*copy, made, s.options.dither, {width, height, rgba}, ahead);
     // Too far from the palette it was reduced with, the picture makes a new one in its turn
     // if that palette is still in force then; the pictures after it had best wait for it.
-    const bool cut = ahead->palette != 0 && made->sceneError >= 0 &&
-                     !StillServes(ahead->error, made->sceneError);
+    const bool cut = ahead->palette != 0 && !StillServes(ahead->error, made->sceneError);
     const std::lock_guard<std::mutex> lock(s.lock);
-    if (cut && s.turns <= index) s.cut = std::min(s.cut, index);
+    if (cut && s.turns <= index && s.newest->number == made->number)
+        s.cut = std::min(s.cut, index);
     s.idle.push_back(std::move(copy));
 }
 

@@ -26,7 +26,8 @@ struct QuantiseOptions {
     bool dither = false;  // off keeps still areas the same indices, so their blocks skip
     // Entries the pictures may not use: kept for the program the movie plays in.
     std::array<bool, 256> reserved{};
-    // Foresee will be called: each new scene palette keeps the picture it was made from.
+    // Foresee will be called: each new scene palette keeps the picture it was made from,
+    // and Add and Pass say when each picture has had its turn.
     bool foresee = false;
 };
 
@@ -41,6 +42,9 @@ struct Foreseen {
     std::uint64_t palette = 0;  // which palette it was made with; 0: none was to be had
     double error = 0;           // its ShownError
     zambrel::encoder::Picture picture;
+    // Its turn came while it was ahead, so it was reduced in order on that thread: Add
+    // hands out `picture`, or the failure.
+    bool reduced = false, ok = false;
 };
 
 // Takes red, green, blue, alpha pictures (opaque) in playing order and gives each its
@@ -62,12 +66,12 @@ class Quantiser {
     // A picture that needs no reduction (an indexed one) has had its turn.
     void Pass();
 
-    // With `foresee` set and scene palettes: makes `ahead` for the `index`-th picture in
-    // playing order (pictures that went to Pass counted). Runs on any number of
-    // threads at once, beside Add; each reduction ahead keeps a copy of the newest palette,
-    // made again from the picture that gave it, so a new palette costs its making once more
-    // on each thread. Before the first palette exists it waits for it, or for the pictures
-    // before `index` to have had their turns, so that the start does not go wasted.
+    // With `foresee` set: makes `ahead` for the `index`-th picture in playing order
+    // (pictures that went to Pass counted) with the newest scene palette, or reduces the
+    // picture in its turn, on this thread, when that comes first or when reducing ahead does
+    // not pay (one movie palette; scenes of a few pictures). Runs on any number of threads at
+    // once, beside Add; each keeps a copy of the newest palette, made again from the picture
+    // that gave it, so a new palette costs its making once more on each thread.
     void Foresee(std::size_t index, std::uint32_t width, std::uint32_t height,
                  const std::vector<std::uint8_t>& rgba, Foreseen* ahead);
     // Ends every wait in Foresee, for a run that stops before its pictures' turns.
