@@ -67,11 +67,12 @@ double Median(std::vector<double> values) {
 
 void Report(const char* label, int count, const std::vector<double>& fps,
             const std::vector<double>& cpu) {
-    std::printf("  %-10s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU, "
-                "%.2f cores busy\n",
-                label, *std::min_element(fps.begin(), fps.end()), Median(fps),
-                *std::max_element(fps.begin(), fps.end()), Median(cpu),
-                Median(cpu) / (count / Median(fps)));
+    std::printf(
+        "  %-10s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU, "
+        "%.2f cores busy\n",
+        label, *std::min_element(fps.begin(), fps.end()), Median(fps),
+        *std::max_element(fps.begin(), fps.end()), Median(cpu),
+        Median(cpu) / (count / Median(fps)));
 }
 
 std::string Load() {

@@ -314,8 +314,8 @@ TEST_F(EncodeTruecolour, AnyNumberOfThreadsWritesTheMovieOfOneThroughCutsOfEvery
 
     std::ofstream(Path("cut0030.png"), std::ios::binary) << "not a picture";
     for (const char* threads : {"1", "2", "3"}) {
-        const RunResult run = RunTool("encode -f " + first + " " + Path("broken.zmb") +
-                                      " --threads " + threads);
+        const RunResult run =
+            RunTool("encode -f " + first + " " + Path("broken.zmb") + " --threads " + threads);
         EXPECT_EQ(run.status, 1) << threads << " threads: " << run.output;
         EXPECT_NE(run.output.find("cut0030.png"), std::string::npos) << run.output;
         EXPECT_FALSE(fs::exists(Path("broken.zmb")));
@@ -345,8 +345,9 @@ TEST_F(EncodeTruecolour, PeakMemoryStaysFlatWhateverThePictureCount) {
                     PeakKilobytes({"encode", Path("m0000.png"), Path("m.zmb"), "--force",
                                    "--palette", palette, "--count", std::to_string(count)});
                 ASSERT_GT(peak, 0);
-                chosen = chosen < 0 ? peak : count == kFew ? std::max(chosen, peak)
-                                                           : std::min(chosen, peak);
+                chosen = chosen < 0      ? peak
+                         : count == kFew ? std::max(chosen, peak)
+                                         : std::min(chosen, peak);
             }
             peaks.push_back(chosen);
         }

@@ -342,8 +342,7 @@ class PictureReader {
         if (picture.indexed)
             loaded.ahead.palette = 0;
         else
-            quantiser_.Foresee(index, picture.width, picture.height, picture.pixels,
-                               &loaded.ahead);
+            quantiser_.Foresee(index, picture.width, picture.height, picture.pixels, &loaded.ahead);
     }
     void StopForeseeing() { quantiser_.StopForeseeing(); }
 

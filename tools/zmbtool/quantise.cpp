@@ -86,7 +86,7 @@ struct Pending {
 // again on their own threads, and where its entries went in the movie's palette.
 struct MadePalette {
     std::uint64_t number = 0;
-    double sceneError = 0;       // the remapping error it was made with
+    double sceneError = 0;          // the remapping error it was made with
     std::size_t lasted = SIZE_MAX;  // pictures the palette before it served; none before: SIZE_MAX
     std::uint32_t width = 0, height = 0;
     std::vector<std::uint8_t> rgba;
@@ -113,14 +113,14 @@ struct Quantiser::State {
     std::array<std::uint8_t, 768> palette{};  // our palette, widened levels
     Histogram histogram;                      // PaletteMode::Movie, until the palette is made
     bool surveyFailed = false;
-    std::uint64_t number = 0;                 // of the palette in force, counted from 1
+    std::uint64_t number = 0;  // of the palette in force, counted from 1
 
     // Shared with the reductions ahead.
     std::mutex lock;
     std::condition_variable changed;
-    Attr copyAttr;                               // what their copies' settings are copied from
+    Attr copyAttr;                              // what their copies' settings are copied from
     std::shared_ptr<const MadePalette> newest;  // the last scene palette made
-    std::size_t madeAt = 0;                      // by the picture of this turn
+    std::size_t madeAt = 0;                     // by the picture of this turn
     std::vector<std::unique_ptr<PaletteCopy>> idle;
     std::size_t turns = 0;  // pictures that have had their turn in Add or Pass
     // A picture found ahead to need a new palette, whose turn has not come: reductions
@@ -284,11 +284,10 @@ bool Refresh(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, 
     copy.made.reset();
     copy.result.reset();
     Image image(liq_image_create_rgba(copy.attr.get(), made->rgba.data(),
-                                      static_cast<int>(made->width),
-                                      static_cast<int>(made->height), 0));
+                                      static_cast<int>(made->width), static_cast<int>(made->height),
+                                      0));
     liq_result* result = nullptr;
-    if (!image || liq_image_quantize(image.get(), copy.attr.get(), &result) != LIQ_OK)
-        return false;
+    if (!image || liq_image_quantize(image.get(), copy.attr.get(), &result) != LIQ_OK) return false;
     copy.result.reset(result);
     Settle(result, dither);
     copy.made = made;
@@ -301,8 +300,8 @@ void ForeseeWith(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& ma
     Image image(liq_image_create_rgba(copy.attr.get(), picture.rgba.data(),
                                       static_cast<int>(picture.width),
                                       static_cast<int>(picture.height), 0));
-    if (!image || !RemapWith(copy.result.get(), made->slotOf, made->palette, image.get(),
-                             picture, &ahead->picture))
+    if (!image || !RemapWith(copy.result.get(), made->slotOf, made->palette, image.get(), picture,
+                             &ahead->picture))
         return;
     ahead->error = ShownError(picture, ahead->picture);
     ahead->palette = made->number;
@@ -426,8 +425,7 @@ void Quantiser::Foresee(std::size_t index, std::uint32_t width, std::uint32_t he
     // if that palette is still in force then; the pictures after it had best wait for it.
     const bool cut = ahead->palette != 0 && !StillServes(ahead->error, made->sceneError);
     const std::lock_guard<std::mutex> lock(s.lock);
-    if (cut && s.turns <= index && s.newest->number == made->number)
-        s.cut = std::min(s.cut, index);
+    if (cut && s.turns <= index && s.newest->number == made->number) s.cut = std::min(s.cut, index);
     s.idle.push_back(std::move(copy));
 }
 

@@ -202,8 +202,8 @@ class Spread {
     const Take take_;
     const Finish finish_;
     const std::size_t depth_;  // items taken that Next has not handed out, at most
-    std::mutex takeMutex_;  // held while an item is taken, so items are taken in order
-    std::mutex mutex_;      // guards what follows
+    std::mutex takeMutex_;     // held while an item is taken, so items are taken in order
+    std::mutex mutex_;         // guards what follows
     std::condition_variable changed_;
     std::size_t next_ = 0, taken_ = 0, end_ = count_;
     std::map<std::size_t, Item> done_;
