@@ -2,9 +2,10 @@
 // zmbtool encode's pictures a second with one thread and with its default (a thread a core),
 // at 320x240 and 640x480. Runs of the two alternate, so that both see the same load on a
 // shared machine; prints the minimum, median and maximum of each, the median ratio, the CPU
-// time each run took (the same for both when threads only share the work out), and the load
-// average when it began. On a machine busy with other work the ratio says little: the CPU
-// times, and the load, say how far to trust it.
+// time each run took (the same for both when threads only share the work out), how many cores
+// the run kept busy on the whole (its CPU time over its wall time), and the load average when
+// it began and ended. On a machine busy with other work the ratio says little: the CPU times,
+// the cores kept busy and the load say how far to trust it.
 //
 // usage: encode_threads [-n RUNS] [ZMBTOOL]
 #include <sys/resource.h>
@@ -64,10 +65,14 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-void Report(const char* label, const std::vector<double>& fps, const std::vector<double>& cpu) {
-    std::printf("  %-10s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU\n",
-                label, *std::min_element(fps.begin(), fps.end()), Median(fps),
-                *std::max_element(fps.begin(), fps.end()), Median(cpu));
+void Report(const char* label, int count, const std::vector<double>& fps,
+            const std::vector<double>& cpu) {
+    std::printf(
+        "  %-10s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU, "
+        "%.2f cores busy\n",
+        label, *std::min_element(fps.begin(), fps.end()), Median(fps),
+        *std::max_element(fps.begin(), fps.end()), Median(cpu),
+        Median(cpu) / (count / Median(fps)));
 }
 
 std::string Load() {
@@ -113,8 +118,8 @@ int main(int argc, char** argv) {
         }
         std::printf("%dx%d, %d pictures, %d runs each, %u cores:\n", width, height, count, runs,
                     std::thread::hardware_concurrency());
-        Report("1 thread", one, oneCpu);
-        Report("default", all, allCpu);
+        Report("1 thread", count, one, oneCpu);
+        Report("default", count, all, allCpu);
         std::printf("  median rate of the default over one thread: %.2fx\n",
                     Median(all) / Median(one));
     }

@@ -17,12 +17,14 @@
 #include <vector>
 
 #include "encode_clips.h"
+#include "file_bytes.h"
 #include "run_tool.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 namespace clips = zambrel::clips;
+using zambrel::testing::ReadFileBytes;
 
 constexpr int kWidth = 64, kHeight = 48, kFrames = 8;
 
@@ -252,6 +254,74 @@ TEST_F(EncodeTruecolour, APictureFromAPipeIsReadOnceWithOneMoviePalette) {
     EXPECT_EQ(Shown(Path("piped.zmb"), kWidth, kHeight), Shown(Path("files.zmb"), kWidth, kHeight));
 }
 
+// Pictures are reduced ahead on every thread with the newest palette and taken in order, so
+// a cut that makes a new palette leaves the pictures reduced ahead of it to be done again.
+// Cuts of every length after every other, an indexed picture among them and the options
+// that change the reduction: any number of threads must write the bytes of one, and a
+// picture that cannot be read stops the run as it does on one thread.
+TEST_F(EncodeTruecolour, AnyNumberOfThreadsWritesTheMovieOfOneThroughCutsOfEveryLength) {
+    const std::vector<clips::Clip> all = clips::AllClips(kWidth, kHeight, 24);
+    clips::Clip cuts{"cuts", kWidth, kHeight, {}};
+    std::uint32_t seed = 7;
+    while (cuts.frames.size() < 72) {
+        seed = seed * 1103515245u + 12345u;
+        const clips::Clip& from = all[(seed >> 8) % all.size()];
+        const std::size_t length = 1 + (seed >> 16) % 12, start = (seed >> 20) % 12;
+        for (std::size_t f = start; f < start + length; ++f) cuts.frames.push_back(from.frames[f]);
+    }
+    WriteClip(cuts, "cut");
+    // An indexed picture of greys on the movie's levels, clear of the entries reserved below.
+    std::vector<std::uint8_t> indices(std::size_t{kWidth} * kHeight), ramp(768);
+    for (std::size_t i = 0; i < indices.size(); ++i)
+        indices[i] = static_cast<std::uint8_t>(10 + i % 236);
+    for (std::size_t e = 0; e < 768; ++e) {
+        const std::size_t level = e / 3 % 64;
+        ramp[e] = static_cast<std::uint8_t>(level * 4 + level / 16);
+    }
+    png_image indexed{};
+    indexed.version = PNG_IMAGE_VERSION;
+    indexed.width = kWidth;
+    indexed.height = kHeight;
+    indexed.format = PNG_FORMAT_RGB_COLORMAP;
+    indexed.colormap_entries = 256;
+    ASSERT_NE(png_image_write_to_file(&indexed, Path("cut0017.png").c_str(), 0, indices.data(), 0,
+                                      ramp.data()),
+              0);
+
+    const std::string first = Path("cut0000.png");
+    std::size_t newPalettes = 0;
+    for (const std::string options : {"", " --dither", " --reserve 0-9 --lossless"}) {
+        SCOPED_TRACE(options);
+        std::vector<std::vector<std::uint8_t>> movies;
+        for (const char* threads : {"1", "2", "3"}) {
+            const std::string movie = Path(std::string("t") + threads + ".zmb");
+            const RunResult run =
+                RunTool("encode -f " + first + " " + movie + " --threads " + threads + options);
+            ASSERT_EQ(run.status, 0) << run.output;
+            movies.push_back(ReadFileBytes(movie));
+        }
+        EXPECT_TRUE(movies[1] == movies[0]) << "2 threads";
+        EXPECT_TRUE(movies[2] == movies[0]) << "3 threads";
+        // The cuts did make new palettes, between pictures reduced ahead.
+        const std::string raw = Path("t1.raw");
+        ASSERT_EQ(RunTool("decode " + Path("t1.zmb") + " --force --raw " + raw).status, 0);
+        const std::vector<std::uint8_t> bytes = ReadFileBytes(raw);
+        const std::size_t frame = 768 + std::size_t{kWidth} * kHeight;
+        for (std::size_t at = frame; at + frame <= bytes.size(); at += frame)
+            newPalettes += !std::equal(&bytes[at], &bytes[at + 768], &bytes[at - frame]);
+    }
+    EXPECT_GT(newPalettes, 3 * 15u);
+
+    std::ofstream(Path("cut0030.png"), std::ios::binary) << "not a picture";
+    for (const char* threads : {"1", "2", "3"}) {
+        const RunResult run =
+            RunTool("encode -f " + first + " " + Path("broken.zmb") + " --threads " + threads);
+        EXPECT_EQ(run.status, 1) << threads << " threads: " << run.output;
+        EXPECT_NE(run.output.find("cut0030.png"), std::string::npos) << run.output;
+        EXPECT_FALSE(fs::exists(Path("broken.zmb")));
+    }
+}
+
 // Pictures are coded as they are read: four times the pictures take the memory of one, with
 // both kinds of palette, where holding them took 150 to 400 KB more for each. A clip of few
 // colours, so that the movie palette's gathered colours stay out of the figure.
@@ -263,13 +333,24 @@ TEST_F(EncodeTruecolour, PeakMemoryStaysFlatWhateverThePictureCount) {
     WriteClip(clips::FlatAnimation(kWide, kHigh, kMany), "m");
     for (const char* palette : {"scene", "movie"}) {
         SCOPED_TRACE(palette);
+        // With the work on several threads the peak of one run depends on how the pictures
+        // in hand happened to overlap, by up to 2.5 MB (a short run may never fill the
+        // pipeline): the most of a few short runs against the least of a few long ones.
+        // Holding the pictures would still add 7 MB or more.
         std::vector<long> peaks;
-        for (const int count : {kFew, kMany})
-            peaks.push_back(
-                PeakKilobytes({"encode", Path("m0000.png"), Path("m.zmb"), "--force", "--palette",
-                               palette, "--count", std::to_string(count)}));
-        ASSERT_GT(peaks[0], 0);
-        ASSERT_GT(peaks[1], 0);
+        for (const int count : {kFew, kMany}) {
+            long chosen = -1;
+            for (int run = 0; run < 3; ++run) {
+                const long peak =
+                    PeakKilobytes({"encode", Path("m0000.png"), Path("m.zmb"), "--force",
+                                   "--palette", palette, "--count", std::to_string(count)});
+                ASSERT_GT(peak, 0);
+                chosen = chosen < 0      ? peak
+                         : count == kFew ? std::max(chosen, peak)
+                                         : std::min(chosen, peak);
+            }
+            peaks.push_back(chosen);
+        }
         EXPECT_LT(peaks[1] - peaks[0], 1536)
             << peaks[0] << " KB for " << kFew << " pictures, " << peaks[1] << " KB for " << kMany;
     }

@@ -301,12 +301,18 @@ bool FittedSize(const EncodeOptions& o, const std::string& name, const zmbtool::
     return true;
 }
 
+// A picture as read, with its reduction made ahead where there was one to make.
+struct LoadedPicture {
+    zmbtool::SourcePicture source;
+    zmbtool::Foreseen ahead;
+};
+
 // Reads, fits and reduces the pictures one at a time.
 class PictureReader {
   public:
     // `stream`, when given, is where every picture comes from, whatever its name.
     PictureReader(const EncodeOptions& o, enc::MovieRecipe* recipe, zmbtool::Y4mStream* stream)
-        : o_(o), recipe_(recipe), stream_(stream), quantiser_(o.quantise) {}
+        : o_(o), recipe_(recipe), stream_(stream), quantiser_(QuantiseFor(o)) {}
 
     // With one movie palette every picture is seen for its colours before any is reduced.
     // Holding them meanwhile would take a truecolour picture's worth of memory each, and
@@ -330,17 +336,37 @@ class PictureReader {
         return kept != nullptr ? TakeKept(*kept, *picture, error) : Load(name, *picture, error);
     }
 
-    // The picture in the movie's palette of 256 colours.
-    bool Reduce(zmbtool::SourcePicture& picture, enc::Picture* out, std::string* error) {
+    // On any thread, beside Reduce: the `index`-th picture's reduction ahead, for Reduce.
+    void Foresee(std::size_t index, LoadedPicture& loaded) {
+        const zmbtool::SourcePicture& picture = loaded.source;
+        if (picture.indexed)
+            loaded.ahead.palette = 0;
+        else
+            quantiser_.Foresee(index, picture.width, picture.height, picture.pixels, &loaded.ahead);
+    }
+    void StopForeseeing() { quantiser_.StopForeseeing(); }
+
+    // The picture in the movie's palette of 256 colours, in playing order.
+    bool Reduce(LoadedPicture& loaded, enc::Picture* out, std::string* error) {
+        zmbtool::SourcePicture& picture = loaded.source;
         if (picture.indexed) {
+            quantiser_.Pass();
             out->pixels = std::move(picture.pixels);
             out->palette = picture.palette;
             return true;
         }
-        return quantiser_.Add(picture.width, picture.height, picture.pixels, out, error);
+        return quantiser_.Add(picture.width, picture.height, picture.pixels, out, error,
+                              &loaded.ahead);
     }
 
   private:
+    // With threads to spare, pictures are reduced ahead of their turn on them.
+    static zmbtool::QuantiseOptions QuantiseFor(const EncodeOptions& o) {
+        zmbtool::QuantiseOptions options = o.quantise;
+        options.foresee = o.threads > 1;
+        return options;
+    }
+
     // Reads, lays on the background and fits one picture. The notes are said once, where
     // the picture that calls for them is first read. The end of a stream fails with no error.
     bool Load(const std::string& name, zmbtool::SourcePicture& picture, std::string* error) {
@@ -550,12 +576,14 @@ bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::Movi
         }
         progress.Finish();
     }
-    // Reading a picture runs ahead of reducing it (the most work, and one picture after
-    // another, as each palette is made against the one before), which runs ahead of
-    // simplifying and spooling it; each stage keeps its pictures in order, so the movie is
-    // the same however many threads made it.
+    // Reading a picture runs ahead on a thread of its own. Reducing pictures is the most
+    // work, and one picture after another, as each palette is judged against the one in
+    // force; so the next few are reduced ahead on every thread with the newest palette, and
+    // taken in order, where a picture that makes a new palette has those after it reduced
+    // again. Simplifying and spooling come last, in order, shared out by the writer. Each
+    // stage keeps its pictures in order, so the movie is the same however many threads
+    // made it.
     zmbtool::ProgressBar progress("reading pictures", shown);
-    std::size_t done = 0;
     const bool threaded = o.threads > 1;
     zmbtool::Ahead<zmbtool::SourcePicture> taken(
         count, threaded, [&](std::size_t i, zmbtool::SourcePicture& picture, std::string* failure) {
@@ -563,22 +591,29 @@ bool ReadPictures(const EncodeOptions& o, const PictureSource& source, enc::Movi
             if (source.Ended(*failure)) failure->clear();
             return false;
         });
-    const auto produce = [&](std::size_t, enc::Picture& picture, std::string* failure) {
-        zmbtool::SourcePicture loaded;
-        return taken.Next(loaded, failure) && reader.Reduce(loaded, &picture, failure);
-    };
-    const auto consume = [&](enc::Picture& picture, std::string* failure) {
-        progress.Update(done++);
-        *last = std::move(picture);
+    zmbtool::Spread<LoadedPicture> loaded(
+        count, threaded ? static_cast<unsigned>(o.threads) : 0,
+        [&](std::size_t, LoadedPicture& item, std::string* failure) {
+            return taken.Next(item.source, failure);
+        },
+        [&](std::size_t i, LoadedPicture& item) { reader.Foresee(i, item); });
+    // Reductions ahead may wait for pictures this run will not reach when it stops early.
+    struct StopForeseeing {
+        PictureReader& reader;
+        ~StopForeseeing() { reader.StopForeseeing(); }
+    } stopForeseeing{reader};
+    LoadedPicture item;
+    for (std::size_t done = 0; loaded.Next(item, error); ++done) {
+        progress.Update(done);
+        if (!reader.Reduce(item, last, error)) return false;
         if (!*writer)
             *writer =
                 std::make_unique<enc::MovieWriter>(*recipe, scratch[0].Spool(), scratch[1].Spool());
-        if (!(*writer)->Add(*last)) return *failure = (*writer)->Error(), false;
-        return KeepPicture(originals, *last, failure);
-    };
-    const bool ok = zmbtool::RunAhead<enc::Picture>(count, threaded, produce, consume, error);
+        if (!(*writer)->Add(*last)) return *error = (*writer)->Error(), false;
+        if (!KeepPicture(originals, *last, error)) return false;
+    }
     progress.Finish();
-    return ok;
+    return error->empty();
 }
 
 // Codes the movie again from the kept pictures, each at its own quality.

@@ -1,17 +1,20 @@
 // SPDX-License-Identifier: MIT
-// Stages of a run in order, each earlier one on a thread of its own running a little ahead
+// Stages of a run in order, each earlier one on threads of its own running a little ahead
 // of the next, so that the cores share the work and the results are those of one thread.
 #pragma once
 
+#include <algorithm>
 #include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
+#include <map>
 #include <mutex>
 #include <new>
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace zmbtool {
 
@@ -100,16 +103,113 @@ class Ahead {
     std::thread thread_;  // running Run when threaded
 };
 
-// Calls `consume(item, error)` on each item of an Ahead of `produce`, in order, on the
-// caller's thread. Stops at the first failure of either and returns false with its error.
+// Items taken in order by `take(i, item, error)`, one at a time, then each finished by
+// `finish(i, item)` on one of `workers` threads while others finish the next few, and handed
+// out in order with Next. With no workers both run on the taker's thread when the item is
+// asked for. As with Ahead, a `take` failing with no error has met the end of its input.
 template <typename Item>
-bool RunAhead(std::size_t count, bool threaded, typename Ahead<Item>::Produce produce,
-              const std::function<bool(Item&, std::string*)>& consume, std::string* error) {
-    Ahead<Item> ahead(count, threaded, std::move(produce));
-    Item item;
-    while (ahead.Next(item, error))
-        if (!consume(item, error)) return false;
-    return error->empty();
-}
+class Spread {
+  public:
+    using Take = std::function<bool(std::size_t, Item&, std::string*)>;
+    using Finish = std::function<void(std::size_t, Item&)>;
+
+    Spread(std::size_t count, unsigned workers, Take take, Finish finish)
+        : count_(count),
+          take_(std::move(take)),
+          finish_(std::move(finish)),
+          depth_(std::size_t{workers} + 2) {
+        for (unsigned w = 0; w < workers; ++w) threads_.emplace_back([this] { Work(); });
+    }
+    ~Spread() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+            changed_.notify_all();
+        }
+        for (std::thread& thread : threads_) thread.join();
+    }
+    Spread(const Spread&) = delete;
+    Spread& operator=(const Spread&) = delete;
+
+    // The next item; false at the end (`error` left empty) or with the taker's error.
+    bool Next(Item& item, std::string* error) {
+        error->clear();
+        if (threads_.empty()) {
+            if (next_ >= count_ || !TakeOne(next_, item, error)) return false;
+            finish_(next_++, item);
+            return true;
+        }
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return done_.count(next_) != 0 || next_ >= end_; });
+        if (done_.count(next_) == 0) return *error = failure_, false;
+        item = std::move(done_[next_]);
+        done_.erase(next_++);
+        changed_.notify_all();
+        return true;
+    }
+
+  private:
+    bool TakeOne(std::size_t i, Item& item, std::string* error) {
+        try {
+            return take_(i, item, error);
+        } catch (const std::bad_alloc&) {
+            *error = "out of memory";
+            return false;
+        }
+    }
+
+    // Items from `i` on are not to be had: the first such failure is the one reported.
+    void Fail(std::size_t i, const std::string& failure) {
+        const std::lock_guard<std::mutex> lock(mutex_);
+        if (i >= end_) return;
+        end_ = i;
+        failure_ = failure;
+        changed_.notify_all();
+    }
+
+    // Takes the next item in order (the taking itself one worker at a time, apart from the
+    // lock Next waits on), finishes it, and leaves it for Next; no worker runs more than a
+    // few items ahead of what Next has handed out, which keeps the memory bounded.
+    void Work() {
+        for (;;) {
+            Item item;
+            std::size_t i = 0;
+            {
+                const std::lock_guard<std::mutex> taking(takeMutex_);
+                {
+                    std::unique_lock<std::mutex> lock(mutex_);
+                    changed_.wait(lock, [&] { return stop_ || taken_ < next_ + depth_; });
+                    if (stop_ || taken_ >= end_) return;
+                    i = taken_;
+                }
+                std::string failure;
+                if (!TakeOne(i, item, &failure)) return Fail(i, failure);
+                const std::lock_guard<std::mutex> lock(mutex_);
+                ++taken_;
+            }
+            try {
+                finish_(i, item);
+            } catch (const std::bad_alloc&) {
+                return Fail(i, "out of memory");
+            }
+            const std::lock_guard<std::mutex> lock(mutex_);
+            done_.emplace(i, std::move(item));
+            changed_.notify_all();
+        }
+    }
+
+    const std::size_t count_;
+    const Take take_;
+    const Finish finish_;
+    const std::size_t depth_;  // items taken that Next has not handed out, at most
+    std::mutex takeMutex_;     // held while an item is taken, so items are taken in order
+    std::mutex mutex_;         // guards what follows
+    std::condition_variable changed_;
+    std::size_t next_ = 0, taken_ = 0, end_ = count_;
+    std::map<std::size_t, Item> done_;
+    bool stop_ = false;
+    std::string failure_;
+    std::vector<std::thread> threads_;
+};
 
 }  // namespace zmbtool
