@@ -1227,7 +1227,10 @@ function definePlayer(createCore) {
     connectedCallback() {
       if (!this.hasAttribute('tabindex')) this.tabIndex = 0;
       if (!this._resize) {
-        this._resize = new ResizeObserver(() => this._fit());
+        // Refitting changes the element's own height: done inside the observer's callback,
+        // the browser reports a resize loop on the window (where pages' error reporting
+        // hears it), so it waits for the next frame as a window resize does.
+        this._resize = new ResizeObserver(() => this._refit());
         this._resize.observe(this);
         document.addEventListener('fullscreenchange', this._refit);
         document.addEventListener('visibilitychange', this._visibility);

@@ -332,6 +332,38 @@ test('the page at a phone\'s width: the picture fits, smoothly scaled; at a desk
   }
 });
 
+test('a player whose container is resized refits its picture without a resize loop error',
+     async ({ open }) => {
+  const page = await open('/two.html');
+  await page.addScriptTag({ content: ONCE });
+  const seen = await page.evaluate(async () => {
+    // The browser reports a resize loop on the window, where a page's error reporting
+    // (not the console) hears it.
+    const thrown = [];
+    addEventListener('error', (e) => thrown.push(e.message));
+    const frames = (n) => new Promise((resolve) => {
+      const next = () => (n-- > 0 ? requestAnimationFrame(next) : resolve());
+      next();
+    });
+    const box = document.createElement('div');
+    const p = document.createElement('zambrel-player');
+    p.src = '/movies/untimed.zmb';
+    box.append(p);
+    document.body.append(box);
+    await once(p, 'canplaythrough');
+    const widths = [];
+    for (const width of [300, 520, 96, 700]) {
+      box.style.width = width + 'px';
+      await frames(4);
+      widths.push(p.shadowRoot.querySelector('canvas').getBoundingClientRect().width);
+    }
+    box.remove();
+    return { thrown, widths };
+  });
+  // 32 pixels wide: the largest whole factor within each width.
+  assert.deepEqual(seen, { thrown: [], widths: [288, 512, 96, 672] });
+});
+
 test('a refused file leaves no picture; text has AA contrast in both schemes; parts styled',
      async ({ openPage, m }) => {
   const page = await openPage();
