@@ -100,15 +100,6 @@ std::uint64_t SharedOutEnd(std::uint64_t frame, std::uint64_t total, std::uint64
     return end < total ? end : total;
 }
 
-std::uint32_t TrackFormatWord(const SoundTrack& track) {
-    if (!track.present) return 0;
-    std::uint32_t word = ZAMB_TRACK_PRESENT | (track.sampleRate & ZAMB_TRACK_RATE_MASK);
-    if (track.compressed) word |= ZAMB_TRACK_COMPRESSED;
-    if (track.is16Bit) word |= ZAMB_TRACK_16BIT;
-    if (track.stereo) word |= ZAMB_TRACK_STEREO;
-    return word;
-}
-
 // What one stored frame shows (with its palette) and what it is painted and coloured over.
 struct StoredFrame {
     FramePictures pictures;
@@ -149,6 +140,15 @@ void PutHeader(const MovieRecipe& recipe, std::uint32_t pictures, const MovieLay
 }
 
 }  // namespace
+
+std::uint32_t TrackFormatWord(const SoundTrack& track) {
+    if (!track.present) return 0;
+    std::uint32_t word = ZAMB_TRACK_PRESENT | (track.sampleRate & ZAMB_TRACK_RATE_MASK);
+    if (track.compressed) word |= ZAMB_TRACK_COMPRESSED;
+    if (track.is16Bit) word |= ZAMB_TRACK_16BIT;
+    if (track.stereo) word |= ZAMB_TRACK_STEREO;
+    return word;
+}
 
 // The record's fields are laid out as every reader reads the header; written after the
 // magic a word at a time in the format's byte order, whatever the machine's.

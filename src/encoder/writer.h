@@ -152,6 +152,9 @@ struct MovieLayout {
     std::vector<std::uint8_t> frameTypes;
 };
 
+// The header's word for a track: zero where it is absent.
+std::uint32_t TrackFormatWord(const SoundTrack& track);
+
 // Appends the header that the first fields of `header` hold: the movie record's start is
 // the header's layout, which the library reads it straight into.
 void PutMovieHeader(const ZambMovie& header, std::vector<std::uint8_t>& out);

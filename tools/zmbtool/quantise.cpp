@@ -174,10 +174,13 @@ void PlaceEntries(const std::array<std::uint8_t, 768>& fresh, unsigned count,
     }
 }
 
-Image MakeImage(const Quantiser::State& s, const Pending& picture) {
-    return Image(liq_image_create_rgba(s.attr.get(), picture.rgba.data(),
-                                       static_cast<int>(picture.width),
+Image MakeImage(liq_attr* attr, const Pending& picture) {
+    return Image(liq_image_create_rgba(attr, picture.rgba.data(), static_cast<int>(picture.width),
                                        static_cast<int>(picture.height), 0));
+}
+
+Image MakeImage(const Quantiser::State& s, const Pending& picture) {
+    return MakeImage(s.attr.get(), picture);
 }
 
 // Mean squared error per channel of the picture as shown against its source.
@@ -283,9 +286,7 @@ bool Refresh(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, 
     if (copy.made && copy.made->number == made->number) return true;
     copy.made.reset();
     copy.result.reset();
-    Image image(liq_image_create_rgba(copy.attr.get(), made->rgba.data(),
-                                      static_cast<int>(made->width), static_cast<int>(made->height),
-                                      0));
+    Image image = MakeImage(copy.attr.get(), {made->width, made->height, made->rgba});
     liq_result* result = nullptr;
     if (!image || liq_image_quantize(image.get(), copy.attr.get(), &result) != LIQ_OK) return false;
     copy.result.reset(result);
@@ -297,9 +298,7 @@ bool Refresh(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, 
 void ForeseeWith(PaletteCopy& copy, const std::shared_ptr<const MadePalette>& made, bool dither,
                  const Pending& picture, Foreseen* ahead) {
     if (!Refresh(copy, made, dither)) return;
-    Image image(liq_image_create_rgba(copy.attr.get(), picture.rgba.data(),
-                                      static_cast<int>(picture.width),
-                                      static_cast<int>(picture.height), 0));
+    Image image = MakeImage(copy.attr.get(), picture);
     if (!image || !RemapWith(copy.result.get(), made->slotOf, made->palette, image.get(), picture,
                              &ahead->picture))
         return;

@@ -283,14 +283,7 @@ ZambMovie NewHeader(const Source& source, std::uint32_t pictures, bool ring,
         const NewTrack& track = tracks[t];
         const bool present = !track.chunks.empty();
         header.TrackMaxBytes[t] = present ? track.maxBytes : 0;
-        std::uint32_t format = 0;
-        if (present) {
-            format = ZAMB_TRACK_PRESENT | track.sound.sampleRate;
-            if (track.sound.compressed) format |= ZAMB_TRACK_COMPRESSED;
-            if (track.sound.is16Bit) format |= ZAMB_TRACK_16BIT;
-            if (track.sound.stereo) format |= ZAMB_TRACK_STEREO;
-        }
-        header.TrackFormat[t] = format;
+        header.TrackFormat[t] = present ? enc::TrackFormatWord(track.sound) : 0;
     }
     return header;
 }
