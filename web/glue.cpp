@@ -45,9 +45,10 @@ constexpr std::uint32_t kRingFlag = 0x1;
 constexpr ZambError kDamaged = -100;
 
 // The first damaged frame, as the page reads it: the frame's number, then why.
+constexpr std::size_t kReasonBytes = 160;
 struct Damage {
     std::uint32_t frame = 0;
-    char reason[160] = {};
+    char reason[kReasonBytes] = {};
 };
 
 struct WebMovie {
@@ -198,16 +199,19 @@ void NoteFrame(WebMovie* movie) {
 // so is one whose stream ends before the sound it claims.
 bool SoundDamage(const WebMovie* movie, std::uint32_t n, std::uint32_t broken, char* reason) {
     if (broken & (1u << n))
-        return std::snprintf(reason, 160, "track %u's sound chunk runs out of its frame", n), true;
+        return std::snprintf(reason, kReasonBytes, "track %u's sound chunk runs out of its frame",
+                             n),
+               true;
     ZambChunkSound chunk{};
     if (ZambDecoderGetChunkSound(movie->decoder, n, &chunk, sizeof chunk) != ZAMBERR_NONE)
         return false;
     if (chunk.ClaimedBytes > chunk.LimitBytes)
-        std::snprintf(reason, 160, "track %u's sound chunk claims %u bytes, more than its %u", n,
+        std::snprintf(reason, kReasonBytes,
+                      "track %u's sound chunk claims %u bytes, more than its %u", n,
                       chunk.ClaimedBytes, chunk.LimitBytes);
     else if (chunk.DeliveredBytes < chunk.ClaimedBytes)
-        std::snprintf(reason, 160, "track %u's sound chunk ends after %u of its %u bytes", n,
-                      chunk.DeliveredBytes, chunk.ClaimedBytes);
+        std::snprintf(reason, kReasonBytes, "track %u's sound chunk ends after %u of its %u bytes",
+                      n, chunk.DeliveredBytes, chunk.ClaimedBytes);
     else
         return false;
     return true;
@@ -221,12 +225,13 @@ void FindDamage(WebMovie* movie, Damage* damage) {
     ZambDecoderGetFrameDamage(movie->decoder, &picture, sizeof picture);
     std::memcpy(damage->reason, picture.Reason, sizeof damage->reason);
     const std::uint32_t broken = BrokenChunks(movie, movie->frame.Number);
-    char sound[160] = {};
+    char sound[kReasonBytes] = {};
     for (std::uint32_t n = ZAMB_MAX_TRACKS; n-- > 0;)
         if (SoundDamage(movie, n, broken, sound)) movie->damagedSound |= 1u << n;
     if (damage->reason[0] != 0) return;
     if (broken & kPaletteBit)
-        std::snprintf(damage->reason, sizeof damage->reason, "the palette chunk runs out of its frame");
+        std::snprintf(damage->reason, sizeof damage->reason,
+                      "the palette chunk runs out of its frame");
     else
         std::memcpy(damage->reason, sound, sizeof sound);
 }
