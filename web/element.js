@@ -694,8 +694,11 @@ function definePlayer(createCore) {
           this._element._soundDamaged(track, frame);
         }
       }
+      // The frame shown stays, drawn now if it is not yet (nothing draws a failed movie).
+      const undrawn = !movie.failed && (movie.stale || !movie.dirty || movie.dirty.length > 0);
       this.pause();
       movie.failed = true;
+      if (undrawn && movie.shown >= 0) this._flushPicture();
       this._element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, this.name + ': frame ' + (frame + 1) +
                         ' of ' + movie.info.frameCount + ' ' + why, true);
     }

@@ -522,6 +522,26 @@ test('damaged movies streamed from a server end as they do when given whole',
     else assert.ok(streamed.startsWith('error: ' + file + ': '), name + ': ' + streamed);
   }
   if (process.env.VERBOSE) console.log(outcomes.join('\n'));
+  // Played, a movie damaged in frame 2 stops there showing frame 1 whole, and tells which
+  // tracks' sound is damaged before its error.
+  await page.addScriptTag({ content: ONCE });
+  const played = await page.evaluate(async () => {
+    const a = document.getElementById('a');
+    const told = [];
+    const onDamaged = (e) => told.push('sounddamaged ' + e.detail.track + ' ' + e.detail.frame);
+    a.addEventListener('sounddamaged', onDamaged);
+    a.muted = true;
+    a.src = '/slow/hostile/frame-2-cut-short.zmb';
+    await once(a, 'canplay');
+    const error = once(a, 'error');
+    a.play().catch(() => {});
+    await error;
+    a.removeEventListener('sounddamaged', onDamaged);
+    return { told, paused: a.paused, code: a.error.code };
+  });
+  assert.deepEqual(played, { told: ['sounddamaged 1 2', 'sounddamaged 3 2'], paused: true,
+                             code: 3 });
+  await expectFrame(page, 'a', m.mixedReference, 1, 'played up to the damaged frame');
   await clearLog(page, 'a');
   await page.evaluate(() => { document.getElementById('a').src = '/movies/mixed.zmb'; });
   await waitEvent(page, 'a', 'canplaythrough');
