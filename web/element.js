@@ -14,6 +14,7 @@ function definePlayer(createCore) {
   const ZAMBERR_END = 1;
   const ZAMBERR_NO_MEMORY = -2;
   const ZAMBERR_READ_FAILED = -4;
+  const DAMAGED = -100;  // the glue's: a frame its checks found damaged
   const MAX_TRACKS = 7;
   // Sound is scheduled this far ahead of the frame it belongs to, so the first buffer after
   // a start or a seek is never already late when it reaches the audio thread.
@@ -649,11 +650,11 @@ function definePlayer(createCore) {
         this._failPlaying(error, next);
         return false;
       }
-      movie.pending = this._takeFrameSound(next);
+      movie.pending = this._takeFrameSound();
       return true;
     }
 
-    _takeFrameSound(frame) {
+    _takeFrameSound() {
       const movie = this.movie;
       const sound = [];
       for (const track of movie.soundTracks) {
@@ -667,12 +668,6 @@ function definePlayer(createCore) {
           channels.push(all.subarray(c * frames, (c + 1) * frames));
         sound.push({ track, rate: info.rate, channels, handed: false });
       }
-      const damaged = core._WebTakeDamagedSound(this._handle);
-      for (const track of movie.soundTracks) {
-        if (!(damaged & (1 << track)) || movie.damaged.has(track)) continue;
-        movie.damaged.add(track);
-        this._element._soundDamaged(track, frame);
-      }
       return sound;
     }
 
@@ -684,13 +679,28 @@ function definePlayer(createCore) {
       return target;
     }
 
+    // A damaged frame is told as the glue found it: which one, why, and its damaged tracks.
     _failPlaying(error, frame) {
       const movie = this.movie;
+      let why = 'could not be decoded: ' + errorText(error);
+      if (error === DAMAGED) {
+        const damage = core._WebDamage(this._handle);
+        frame = new Uint32Array(this.heap().buffer, damage, 1)[0];
+        why = 'is damaged: ' + core.UTF8ToString(damage + 4);
+        const tracks = core._WebTakeDamagedSound(this._handle);
+        for (let track = 0; track < MAX_TRACKS; track++) {
+          if (!(tracks & (1 << track))) continue;
+          movie.damaged.add(track);
+          this._element._soundDamaged(track, frame);
+        }
+      }
+      // The frame shown stays, drawn now if it is not yet (nothing draws a failed movie).
+      const undrawn = !movie.failed && (movie.stale || !movie.dirty || movie.dirty.length > 0);
       this.pause();
       movie.failed = true;
-      this._element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, this.name + ': frame ' + (frame + 1) + ' of ' +
-                        movie.info.frameCount + ' could not be decoded: ' + errorText(error),
-                        true);
+      if (undrawn && movie.shown >= 0) this._flushPicture();
+      this._element.fail(ZambrelMediaError.MEDIA_ERR_DECODE, this.name + ': frame ' + (frame + 1) +
+                        ' of ' + movie.info.frameCount + ' ' + why, true);
     }
 
     // The RGBA picture lives in wasm memory; its view is made again whenever memory grew.
@@ -766,6 +776,7 @@ function definePlayer(createCore) {
         const movie = this.movie;
         if (!movie || movie.failed) return;
         const early = movie.playing ? this._dueTime(movie.shown) - this._clockNow() : 0;
+        clearTimeout(this._drawTimer);
         if (early > 0) this._drawTimer = setTimeout(() => this.guard(() => this._requestDraw()),
                                                     early * 1000);
         else this._flushPicture();
@@ -1084,7 +1095,7 @@ function definePlayer(createCore) {
       }
       movie.failed = false;
       movie.ended = false;
-      movie.pending = this._takeFrameSound(target);
+      movie.pending = this._takeFrameSound();
       this.showFrameNow(true);
       if (movie.playing) {
         this.resync(true);

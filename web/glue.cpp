@@ -6,6 +6,10 @@
 // A movie fetched from a server is opened before all of it has arrived: the page copies bytes
 // into the input buffer as they come and asks, before each decode, how many bytes that frame
 // needs, so the decoder's reader is never asked for bytes that are not there yet.
+//
+// Every frame is checked the first time it is decoded, as zmbtool verify checks it: a damaged
+// movie stops at its first damaged frame, with the frame before it current, instead of
+// showing pictures and sound made up from what is not there.
 #ifdef __EMSCRIPTEN__
 #include <emscripten/emscripten.h>
 #else
@@ -15,6 +19,7 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -35,6 +40,17 @@ constexpr std::size_t kFlagsAt = 20;
 constexpr std::size_t kTreeDataAt = 52;
 constexpr std::uint32_t kRingFlag = 0x1;
 
+// The glue's own failure: a frame found damaged (WebDamage says which and why). Below every
+// code of the library's.
+constexpr ZambError kDamaged = -100;
+
+// The first damaged frame, as the page reads it: the frame's number, then why.
+constexpr std::size_t kReasonBytes = 160;
+struct Damage {
+    std::uint32_t frame = 0;
+    char reason[kReasonBytes] = {};
+};
+
 struct WebMovie {
     std::uint8_t* input = nullptr;  // the file's bytes; the decoder reads them through `reader`
     std::size_t inputSize = 0;
@@ -52,8 +68,10 @@ struct WebMovie {
     std::uint8_t* pcm = nullptr;     // one frame's sound of one track as the track stores it
     float* samples = nullptr;        // the same, as planar floats: all left, then all right
     std::size_t soundRoom = 0;       // bytes of pcm; samples has as many floats
-    std::uint32_t damagedSound = 0;  // bit n: track n's chunk of this frame came up short
-    std::uint32_t brokenChunks = 0;  // bit n: track n's chunk does not fit the current frame
+    std::uint32_t damagedSound = 0;  // bit n: track n's chunk of the damaged frame is damaged
+    std::uint32_t checkedTo = 0;     // frames from the first on found whole
+    bool damaged = false;            // `damage` holds the first damaged frame
+    Damage damage;
 };
 
 void Release(WebMovie* movie) {
@@ -137,19 +155,10 @@ bool EnsureSoundRoom(WebMovie* movie, std::size_t bytes) {
     return movie->soundRoom != 0;
 }
 
-// The public interface hands out a damaged chunk's missing sound as silence, as a player
-// plays it; the page also wants to say so, and asks the decoder as zmbtool verify does.
-// A chunk that claims more than its track's largest chunk may hold is damaged too, as
-// zmbtool verify says.
-bool ChunkCameShort(const WebMovie* movie, std::uint32_t track) {
-    ZambChunkSound chunk{};
-    if (ZambDecoderGetChunkSound(movie->decoder, track, &chunk, sizeof chunk) != ZAMBERR_NONE)
-        return false;
-    return chunk.ClaimedBytes > chunk.LimitBytes || chunk.DeliveredBytes < chunk.ClaimedBytes;
-}
-
-// The tracks whose sound chunks in stored frame `f` do not fit the frame, walked as the
-// file lays the chunks out: from the first chunk that does not fit, every later one is lost.
+// The tracks whose sound chunks in stored frame `f` do not fit the frame (bit n for track n,
+// kPaletteBit for the palette), walked as the file lays the chunks out: from the first chunk
+// that does not fit, every later one is lost.
+constexpr std::uint32_t kPaletteBit = 1u << ZAMB_MAX_TRACKS;
 std::uint32_t BrokenChunks(const WebMovie* movie, std::uint32_t f) {
     const std::uint32_t size = WordAt(movie, kHeaderBytes + 4 * std::size_t{f});
     const std::uint64_t start = movie->frameEnds[f] - size;
@@ -158,12 +167,13 @@ std::uint32_t BrokenChunks(const WebMovie* movie, std::uint32_t f) {
     const std::uint8_t type = movie->input[kHeaderBytes + 4 * std::size_t{movie->storedFrames} + f];
     std::uint64_t at = 0;
     bool broken = false;
+    std::uint32_t tracks = 0;
     if (type & ZAMB_FRAME_PALETTE) {
         const std::uint32_t bytes = size < 1 ? 0 : frame[0] * 4u;
         broken = bytes < 4 || bytes > size;
+        if (broken) tracks = kPaletteBit;
         at = bytes;
     }
-    std::uint32_t tracks = 0;
     for (std::uint32_t n = 0; n < ZAMB_MAX_TRACKS; ++n) {
         if (!(type & (ZAMB_FRAME_TRACK0 << n))) continue;
         if (!broken && at + 4 <= size) {
@@ -182,8 +192,72 @@ std::uint32_t BrokenChunks(const WebMovie* movie, std::uint32_t f) {
 
 void NoteFrame(WebMovie* movie) {
     ZambDecoderGetFrameInfo(movie->decoder, &movie->frame, sizeof movie->frame);
-    movie->brokenChunks =
-        movie->frame.Number < movie->storedFrames ? BrokenChunks(movie, movie->frame.Number) : 0;
+}
+
+// Why track n's chunk of the current frame is damaged, written to `reason`; false when it
+// is not. A chunk that claims more than its track's largest chunk may hold is damaged, and
+// so is one whose stream ends before the sound it claims.
+bool SoundDamage(const WebMovie* movie, std::uint32_t n, std::uint32_t broken, char* reason) {
+    if (broken & (1u << n))
+        return std::snprintf(reason, kReasonBytes, "track %u's sound chunk runs out of its frame",
+                             n),
+               true;
+    ZambChunkSound chunk{};
+    if (ZambDecoderGetChunkSound(movie->decoder, n, &chunk, sizeof chunk) != ZAMBERR_NONE)
+        return false;
+    if (chunk.ClaimedBytes > chunk.LimitBytes)
+        std::snprintf(reason, kReasonBytes,
+                      "track %u's sound chunk claims %u bytes, more than its %u", n,
+                      chunk.ClaimedBytes, chunk.LimitBytes);
+    else if (chunk.DeliveredBytes < chunk.ClaimedBytes)
+        std::snprintf(reason, kReasonBytes, "track %u's sound chunk ends after %u of its %u bytes",
+                      n, chunk.DeliveredBytes, chunk.ClaimedBytes);
+    else
+        return false;
+    return true;
+}
+
+// Why the current frame is damaged, or an empty reason: its picture's stream (read checked),
+// its chunks against the frame, and each track's chunk; the picture's damage is told first,
+// and every damaged track is noted for the page.
+void FindDamage(WebMovie* movie, Damage* damage) {
+    ZambFrameDamage picture{};
+    ZambDecoderGetFrameDamage(movie->decoder, &picture, sizeof picture);
+    std::memcpy(damage->reason, picture.Reason, sizeof damage->reason);
+    const std::uint32_t broken = BrokenChunks(movie, movie->frame.Number);
+    char sound[kReasonBytes] = {};
+    for (std::uint32_t n = ZAMB_MAX_TRACKS; n-- > 0;)
+        if (SoundDamage(movie, n, broken, sound)) movie->damagedSound |= 1u << n;
+    if (damage->reason[0] != 0) return;
+    if (broken & kPaletteBit)
+        std::snprintf(damage->reason, sizeof damage->reason,
+                      "the palette chunk runs out of its frame");
+    else
+        std::memcpy(damage->reason, sound, sizeof sound);
+}
+
+// Checks the frame just made current when it was never checked before. A damaged one is
+// kept as the movie's first damage, and the frame before it becomes current again, as after
+// a frame that could not be read.
+ZambError CheckCurrent(WebMovie* movie) {
+    const std::uint32_t f = movie->frame.Number;
+    if (f < movie->checkedTo) return ZAMBERR_NONE;
+    Damage found{f, {}};
+    movie->damagedSound = 0;
+    FindDamage(movie, &found);
+    if (found.reason[0] == 0) {
+        movie->checkedTo = f + 1;
+        return ZAMBERR_NONE;
+    }
+    movie->damage = found;
+    movie->damaged = true;
+    if (f > 0 && ZambDecoderSeek(movie->decoder, f - 1) >= 0) NoteFrame(movie);
+    return kDamaged;
+}
+
+// Whether frame `f` lies at or after the movie's first damage.
+bool PastDamage(const WebMovie* movie, std::uint32_t f) {
+    return movie->damaged && f >= movie->damage.frame;
 }
 
 float SampleAt(const std::uint8_t* at, std::uint32_t bits) {
@@ -259,12 +333,23 @@ EMSCRIPTEN_KEEPALIVE double WebFrameEnd(WebMovie* movie, std::uint32_t frame) {
 }
 
 // Opens the bytes in the input buffer (as many as WebBytesNeeded(-1) asked for); on failure
-// everything is released again.
+// everything is released again. The checked open would open a movie the plain open refuses
+// as its whole frames alone, but its count of them stops at what has arrived, which a
+// movie still arriving would shorten for good: such a movie is refused as the plain open
+// refuses it.
 EMSCRIPTEN_KEEPALIVE ZambError WebOpen(WebMovie* movie) {
     if (movie->input == nullptr) return ZAMBERR_INVALID_ARGUMENT;
     const ZambReader reader{movie, &ReadInput, &SeekInput, movie->inputSize};
-    ZambError error = ZambDecoderOpenReader(&reader, ZAMBOPEN_NO_SOUND, &movie->decoder);
+    ZambError error = ZambDecoderOpenChecked(&reader, ZAMBOPEN_NO_SOUND, &movie->decoder);
     if (error >= 0) error = ZambDecoderGetInfo(movie->decoder, &movie->info, sizeof movie->info);
+    if (error >= 0 && StoredFramesClaimed(movie) !=
+                          movie->info.FrameCount + ((movie->info.Flags & ZAMBINFO_RING) ? 1 : 0)) {
+        ZambDecoderClose(movie->decoder);
+        movie->decoder = nullptr;
+        error = ZambDecoderOpenReader(&reader, ZAMBOPEN_NO_SOUND, &movie->decoder);
+        if (error >= 0) error = ZAMBERR_UNUSABLE_HEADER;  // not expected: the checked one refused
+    }
+    if (error >= 0) error = ZambDecoderCheckPictures(movie->decoder);
     if (error >= 0) error = AllocateBuffers(movie);
     if (error < 0) Release(movie);
     return error;
@@ -279,20 +364,6 @@ EMSCRIPTEN_KEEPALIVE const ZambMovieInfo* WebInfo(WebMovie* movie) {
     return &movie->info;
 }
 
-EMSCRIPTEN_KEEPALIVE ZambError WebNextFrame(WebMovie* movie) {
-    if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    const ZambError error = ZambDecoderNextFrame(movie->decoder);
-    if (error == ZAMBERR_NONE) NoteFrame(movie);
-    return error;
-}
-
-EMSCRIPTEN_KEEPALIVE ZambError WebSeek(WebMovie* movie, std::uint32_t frame) {
-    if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
-    const ZambError error = ZambDecoderSeek(movie->decoder, frame);
-    if (error >= 0) NoteFrame(movie);
-    return error;
-}
-
 // The current frame's number, or -1 before the first.
 EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameNumber(WebMovie* movie) {
     ZambFrameInfo frame{};
@@ -300,6 +371,34 @@ EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameNumber(WebMovie* movie) {
         ZambDecoderGetFrameInfo(movie->decoder, &frame, sizeof frame) < 0)
         return -1;
     return static_cast<std::int32_t>(frame.Number);
+}
+
+// A frame at or after the first damage is refused with kDamaged, as often as it is asked for.
+EMSCRIPTEN_KEEPALIVE ZambError WebNextFrame(WebMovie* movie) {
+    if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    if (PastDamage(movie, static_cast<std::uint32_t>(WebFrameNumber(movie) + 1))) return kDamaged;
+    const ZambError error = ZambDecoderNextFrame(movie->decoder);
+    if (error != ZAMBERR_NONE) return error;
+    NoteFrame(movie);
+    return CheckCurrent(movie);
+}
+
+// A seek decodes every frame on the way, and only the last one's picture is told checked:
+// frames never checked are first stepped through one by one.
+EMSCRIPTEN_KEEPALIVE ZambError WebSeek(WebMovie* movie, std::uint32_t frame) {
+    if (movie->decoder == nullptr) return ZAMBERR_INVALID_ARGUMENT;
+    if (PastDamage(movie, frame)) return kDamaged;
+    ZambError error = ZAMBERR_NONE;
+    if (movie->checkedTo < frame) {
+        error = ZambDecoderSeek(movie->decoder, movie->checkedTo);
+        if (error >= 0) NoteFrame(movie), error = CheckCurrent(movie);
+        while (error >= 0 && movie->checkedTo < frame) error = WebNextFrame(movie);
+        if (error < 0) return error;
+    }
+    error = ZambDecoderSeek(movie->decoder, frame);
+    if (error < 0) return error;
+    NoteFrame(movie);
+    return CheckCurrent(movie);
 }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t* WebPicture(WebMovie* movie) {
@@ -333,7 +432,6 @@ EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(WebMovie* movie, std::uint32_t t
     const ZambTrackInfo& format = movie->info.Tracks[track];
     if (format.Decoded == 0) return 0;
     std::size_t bytes = 0;
-    if (movie->brokenChunks & (1u << track)) movie->damagedSound |= 1u << track;
     ZambError error = ZambDecoderFrameSound(movie->decoder, track, nullptr, 0, &bytes);
     if (error < 0 && error != ZAMBERR_BUFFER_TOO_SMALL) return error;
     if (bytes == 0) return 0;
@@ -346,16 +444,20 @@ EMSCRIPTEN_KEEPALIVE std::int32_t WebFrameSound(WebMovie* movie, std::uint32_t t
         for (std::uint32_t c = 0; c < format.Channels; ++c)
             movie->samples[c * frames + i] = SampleAt(
                 movie->pcm + i * step + c * (format.BitsPerSample / 8), format.BitsPerSample);
-    if (ChunkCameShort(movie, track)) movie->damagedSound |= 1u << track;
     return static_cast<std::int32_t>(frames);
 }
 
-// Which tracks' sound of the current frame was damaged, as bits, for the frames whose sound
-// WebFrameSound has handed out; reading it starts the count again.
+// Which tracks' sound chunks of the first damaged frame are damaged, as bits; reading it
+// clears them, so that the page tells of them once.
 EMSCRIPTEN_KEEPALIVE std::uint32_t WebTakeDamagedSound(WebMovie* movie) {
     const std::uint32_t damaged = movie->damagedSound;
     movie->damagedSound = 0;
     return damaged;
+}
+
+// The first damaged frame and why, once a decode or a seek returned kDamaged.
+EMSCRIPTEN_KEEPALIVE const Damage* WebDamage(WebMovie* movie) {
+    return &movie->damage;
 }
 
 EMSCRIPTEN_KEEPALIVE const float* WebSamples(WebMovie* movie) {

@@ -64,8 +64,7 @@
   });
   player.addEventListener('sounddamaged', (event) => {
     note('Track ' + event.detail.track + '\u2019s sound is damaged in frame ' +
-         (event.detail.frame + 1) + ' of ' + player.frameCount +
-         ': what cannot be read plays as silence.');
+         (event.detail.frame + 1) + ' of ' + player.frameCount + '.');
   });
 
   ui.file.addEventListener('change', () => {

@@ -21,7 +21,7 @@ export interface ZambrelTrack {
   readonly compressed: boolean;
   /** Whether the browser can play it (Web Audio takes rates from 3,000 Hz). */
   readonly playable: boolean;
-  /** Whether a frame's sound of it was found damaged (played as silence there). */
+  /** Whether its sound was found damaged in the frame where the movie stopped. */
   readonly damaged: boolean;
   /** Whether it is heard; every decoded track is at first. */
   enabled: boolean;

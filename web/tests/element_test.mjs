@@ -6,6 +6,7 @@
 //
 // usage: node element_test.mjs BUILD_WEB ZMBTOOL DEMO WORK_FOLDER
 import assert from 'node:assert/strict';
+import { spawnSync } from 'node:child_process';
 import fs from 'node:fs';
 import path from 'node:path';
 import { pathToFileURL } from 'node:url';
@@ -491,18 +492,21 @@ test('a movie stored without timing plays at sixty frames a second',
   await expectFrame(page, 'a', m.untimedReference, 11, 'at the end');
 });
 
+// zmbtool verify is the judge of each damaged copy: every copy it does not call whole must
+// end in an error naming the file, however far the copy plays, and a whole one in none.
 test('damaged movies streamed from a server end as they do when given whole',
      async ({ open, m }) => {
   const page = await open('/two.html');
   const outcomes = [];
-  for (const { name } of m.hostile) {
+  for (const { name, whole: verified } of m.hostile) {
     // Each movie is sought to its last frame (decoding every frame on the way), given once
     // by a slow src and once whole.
+    const file = name + '.zmb';
     const [streamed, whole] = await page.evaluate(async (file) => {
       const a = document.getElementById('a');
       const attempt = (load) => new Promise((resolve) => {
         const done = (what) => { a.onerror = a.oncanplay = a.onseeked = null; resolve(what); };
-        a.onerror = () => done('error: ' + a.error.message.replace(/^[^:]*\.zmb: /, ''));
+        a.onerror = () => done('error: ' + a.error.message);
         a.oncanplay = () => { a.frame = a.frameCount - 1; };
         a.onseeked = () => done('reached frame ' + a.frame);
         load();
@@ -511,12 +515,33 @@ test('damaged movies streamed from a server end as they do when given whole',
       const bytes = await (await fetch('/movies/hostile/' + file)).arrayBuffer();
       const whole = await attempt(() => a.loadBytes(bytes, file));
       return [streamed, whole];
-    }, name + '.zmb');
+    }, file);
     outcomes.push(name + ': ' + streamed);
     assert.equal(streamed, whole, name + ' streamed and whole');
+    if (verified) assert.match(streamed, /^reached frame/, name + ' is whole by zmbtool verify');
+    else assert.ok(streamed.startsWith('error: ' + file + ': '), name + ': ' + streamed);
   }
-  assert.ok(outcomes.filter((line) => line.includes('error')).length >= 15, outcomes.join('\n'));
   if (process.env.VERBOSE) console.log(outcomes.join('\n'));
+  // Played, a movie damaged in frame 2 stops there showing frame 1 whole, and tells which
+  // tracks' sound is damaged before its error.
+  await page.addScriptTag({ content: ONCE });
+  const played = await page.evaluate(async () => {
+    const a = document.getElementById('a');
+    const told = [];
+    const onDamaged = (e) => told.push('sounddamaged ' + e.detail.track + ' ' + e.detail.frame);
+    a.addEventListener('sounddamaged', onDamaged);
+    a.muted = true;
+    a.src = '/slow/hostile/frame-2-cut-short.zmb';
+    await once(a, 'canplay');
+    const error = once(a, 'error');
+    a.play().catch(() => {});
+    await error;
+    a.removeEventListener('sounddamaged', onDamaged);
+    return { told, paused: a.paused, code: a.error.code };
+  });
+  assert.deepEqual(played, { told: ['sounddamaged 1 2', 'sounddamaged 3 2'], paused: true,
+                             code: 3 });
+  await expectFrame(page, 'a', m.mixedReference, 1, 'played up to the damaged frame');
   await clearLog(page, 'a');
   await page.evaluate(() => { document.getElementById('a').src = '/movies/mixed.zmb'; });
   await waitEvent(page, 'a', 'canplaythrough');
@@ -774,8 +799,11 @@ async function main() {
   fs.copyFileSync(demo, path.join(movies, 'demo.zmb'));
   m.hostile = hostileMovies(fs.readFileSync(m.mixed));
   fs.mkdirSync(path.join(movies, 'hostile'), { recursive: true });
-  for (const { name, data } of m.hostile)
-    fs.writeFileSync(path.join(movies, 'hostile', name + '.zmb'), data);
+  for (const movie of m.hostile) {
+    const file = path.join(movies, 'hostile', movie.name + '.zmb');
+    fs.writeFileSync(file, movie.data);
+    movie.whole = spawnSync(zmbtool, ['verify', file]).status === 0;
+  }
   m.mixedReference = decodeReference(zmbtool, m.mixed, path.join(work, 'mixed'));
   m.demoReference = decodeReference(zmbtool, demo, path.join(work, 'demo'));
   m.untimedReference = decodeReference(zmbtool, m.untimed, path.join(work, 'untimed'));
