@@ -21,9 +21,13 @@
 
 namespace zambrel::encoder {
 
+unsigned UsableThreads(unsigned threads) {
+    return ZAMBREL_ENCODER_THREADS ? std::max(threads, 1u) : 1u;
+}
+
 void ForEachPart(unsigned threads, std::size_t parts,
                  const std::function<void(std::size_t)>& work) {
-    const std::size_t helpers = ZAMBREL_ENCODER_THREADS ? std::min<std::size_t>(threads, parts) : 1;
+    const std::size_t helpers = std::min<std::size_t>(UsableThreads(threads), parts);
     if (helpers <= 1) {
         for (std::size_t part = 0; part < parts; ++part) work(part);
         return;

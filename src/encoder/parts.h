@@ -8,6 +8,10 @@
 
 namespace zambrel::encoder {
 
+// How many of `threads` threads this build can work on: one where the compiler gives no
+// threads, so that the work runs on the caller's thread alone.
+unsigned UsableThreads(unsigned threads);
+
 // Calls `work(part)` for every part from 0 to `parts` - 1, on `threads` threads at most
 // (the caller's among them), and returns once all are done. One thread, or one part, runs
 // them in order on the caller's thread alone.

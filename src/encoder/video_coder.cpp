@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "encoder/frame_batch.h"
+#include "encoder/frame_pipeline.h"
 #include "encoder/parts.h"
 
 namespace zambrel::encoder {
@@ -302,30 +302,26 @@ bool VideoCoder::BuildTrees(const FrameSource& frames, const FrameSource& rest,
     std::array<std::vector<std::uint64_t>, kVideoTrees> counts = std::move(counted_);
     counted_ = {};
     const bool countedAhead = !counts[0].empty();
-    // The frames' values are worked out a batch at a time on the threads; one thread counts
-    // them, so the counts need no lock.
-    FrameBatch batch(threads_, std::size_t{width_} * height_);
-    std::vector<std::vector<VideoValue>> values;
-    const auto countBatch = [&] {
-        values.resize(batch.Size());
-        batch.Run(
-            [&](std::size_t i) {
-                values[i] = FrameValues(batch.Frame(i), width_, height_, options_, ban_);
-            },
-            [&](std::size_t i) {
-                ForEachSymbol(values[i], usable,
-                              [&](int tree, std::uint32_t symbol) { ++counts[tree][symbol]; });
-                return true;
-            });
-    };
     for (bool first = true;; first = false) {
         if (!first || !countedAhead)
             for (auto& c : counts) c.assign(kValues + 3, 0);
-        const bool counted = (first && countedAhead ? rest : frames)([&](const FramePictures& f) {
-            if (batch.Add(f)) countBatch();
-        });
-        if (!counted) return false;
-        countBatch();
+        // The frames' values are worked out on the threads; this one counts them, so the
+        // counts need no lock.
+        std::vector<std::vector<VideoValue>> values;
+        FramePipeline pipeline(
+            threads_, std::size_t{width_} * height_,
+            [&](std::size_t slot, const FramePictures& frame) {
+                values[slot] = FrameValues(frame, width_, height_, options_, ban_);
+            },
+            [&](std::size_t slot, const FramePictures&, const Levels&) {
+                ForEachSymbol(values[slot], usable,
+                              [&](int tree, std::uint32_t symbol) { ++counts[tree][symbol]; });
+                return true;
+            });
+        values.resize(pipeline.Slots());
+        const bool counted = (first && countedAhead ? rest : frames)(
+            [&](const FramePictures& frame) { pipeline.Add(frame); });
+        if (!counted || !pipeline.Finish()) return false;
         if (Settled(counts, usable, error)) break;
         if (!error.empty()) return false;
     }

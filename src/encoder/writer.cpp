@@ -9,7 +9,7 @@
 
 #include "zambrel/movie.h"
 #include "encoder/audio_chunk.h"
-#include "encoder/frame_batch.h"
+#include "encoder/frame_pipeline.h"
 #include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
 #include "encoder/video_coder.h"
@@ -462,25 +462,24 @@ bool MovieWriter::State::Finish() {
 bool MovieWriter::State::CodeFrames() {
     std::size_t index = 0;
     const std::uint32_t stored = StoredFrameCount(recipe, count);
-    // The frames' video is coded a batch at a time on the threads (each frame's on its own),
-    // and the frames are assembled and written in playing order on this one.
-    FrameBatch batch(recipe.threads, pixels);
+    // The frames' video is coded on the threads (each frame's on its own), and the frames are
+    // assembled and written in playing order on this one.
     std::vector<std::vector<std::uint8_t>> videos;
-    const auto codeBatch = [&] {
-        videos.resize(batch.Size());
-        return batch.Run(
-            [&](std::size_t i) { videos[i] = video.EncodeFrame(batch.Frame(i)); },
-            [&](std::size_t i) {
-                if (!CodeFrame(batch.Frame(i), batch.PreviousPalette(i), videos[i], index++))
-                    return false;
-                if (recipe.progress) recipe.progress(index, stored);
-                return true;
-            });
-    };
+    FramePipeline pipeline(
+        recipe.threads, pixels,
+        [&](std::size_t slot, const FramePictures& frame) {
+            videos[slot] = video.EncodeFrame(frame);
+        },
+        [&](std::size_t slot, const FramePictures& frame, const Levels& previousPalette) {
+            if (!CodeFrame(frame, previousPalette, videos[slot], index++)) return false;
+            if (recipe.progress) recipe.progress(index, stored);
+            return true;
+        });
+    videos.resize(pipeline.Slots());
     return ForEachStoredFrame([&](const StoredFrame& frame) {
-               return !batch.Add(frame.pictures, frame.previousPalette) || codeBatch();
+               return pipeline.Add(frame.pictures, frame.previousPalette);
            }) &&
-           codeBatch();
+           pipeline.Finish();
 }
 
 bool MovieWriter::State::CodeFrame(const FramePictures& frame, const Levels& previousPalette,

@@ -564,9 +564,9 @@ MovieRecipe GeneratedRecipe(std::uint32_t seed) {
 }
 
 // Work shared over threads must not change a byte: simplified blocks, the trees' counts and
-// the coded frames come out as on one thread, for counts of frames that fill batches of two
-// and three threads and leave them part full, and for a movie that bans a pair to keep its
-// full tree open (its trees are counted twice).
+// the coded frames come out as on one thread, for counts of frames below and beyond the
+// slots of two and three threads, and for a movie that bans a pair to keep its full tree
+// open (its trees are counted again).
 TEST(WriterThreads, AnyNumberOfThreadsWritesTheBytesOfOne) {
     std::vector<MovieRecipe> recipes;
     for (std::uint32_t seed = 1; seed <= 60; ++seed) recipes.push_back(GeneratedRecipe(seed));
