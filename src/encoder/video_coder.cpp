@@ -340,9 +340,9 @@ bool VideoCoder::Settled(const std::array<std::vector<std::uint64_t>, kVideoTree
                          std::array<unsigned, 4>& usable, std::string& error) {
     bool settled = true;
     for (int t = 0; t < kVideoTrees; ++t) {
-        const auto literals = static_cast<std::uint32_t>(
-            std::count_if(counts[t].begin(), counts[t].begin() + kValues,
-                          [](std::uint64_t c) { return c != 0; }));
+        const auto literals =
+            static_cast<std::uint32_t>(std::count_if(counts[t].begin(), counts[t].begin() + kValues,
+                                                     [](std::uint64_t c) { return c != 0; }));
         const std::uint32_t freeValues = kValues - literals;
         if (freeValues == 0 && t == kFullTree && mayAlter_ && !ban_.active) {
             const BannedPair chosen = LeastUsedBannablePair(counts[t]);
