@@ -84,8 +84,9 @@ class VideoCoder {
     bool Count(const FramePictures& frame, const char** full);
 
     // Builds the trees from the values of all frames: those given to Count and those `rest`
-    // gives. When those counts leave a tree no room for its escapes it counts again all that
-    // `frames` gives, as often as need be. Fails when a tree needs every one of the 65,536
+    // gives, or, when none was given to Count, all that `frames` gives. When those counts
+    // leave a tree no room for its escapes it counts again all that `frames` gives, as often
+    // as need be. Fails when a tree needs every one of the 65,536
     // values, leaving none to serve as an escape value, and no pair may be banned, or when
     // a source fails (then `error` is left to it).
     bool BuildTrees(const FrameSource& frames, const FrameSource& rest, std::string& error);

@@ -12,6 +12,7 @@
 #include "encoder/frame_pipeline.h"
 #include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
+#include "encoder/parts.h"
 #include "encoder/video_coder.h"
 
 namespace zambrel::encoder {
@@ -372,10 +373,13 @@ bool MovieWriter::State::KeepReserved(const Picture& picture, Levels& levels) {
                 std::to_string(*used) + ", which is reserved");
 }
 
-// The frame is counted for the trees as it comes, so that they are built without reading
-// the pictures back. A lossless movie whose pictures fill a tree with every value cannot be
-// written; it is refused at the picture that fills it.
+// On threads the frame is counted for the trees as it comes, beside the work on the pictures
+// after it, so that finishing, which runs mostly on one thread, builds the trees without
+// reading the pictures back. On one thread that moves no work off the end, and counting
+// there finds the counts in the cache. A lossless movie whose pictures fill a tree with
+// every value cannot be written; it is counted as it comes to refuse it at that picture.
 bool MovieWriter::State::CountFrame(const Levels& levels) {
+    if (UsableThreads(recipe.threads) == 1 && !lossless) return true;
     const char* tree = nullptr;
     const FramePictures frame{shown.data(), count == 0 ? nullptr : previous.data(), &levels,
                               levels == previousLevels};
@@ -446,7 +450,7 @@ bool MovieWriter::State::Finish() {
             return true;
         });
     };
-    // Add counted every picture's frame; only the ring frame is left.
+    // Where Add counted every picture's frame, only the ring frame is left.
     const VideoCoder::FrameSource ring = [this](const auto& take) {
         if (recipe.ring) take(RingFrame(previous, previousLevels).pictures);
         return true;
