@@ -81,7 +81,7 @@ struct Series {
 
 void Report(const std::string& label, int count, const Series& s) {
     std::printf(
-        "  %-16s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU, "
+        "  %-20s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU, "
         "%.2f cores busy, peak %.1f MB\n",
         label.c_str(), *std::min_element(s.fps.begin(), s.fps.end()), Median(s.fps),
         *std::max_element(s.fps.begin(), s.fps.end()), Median(s.cpu),
