@@ -6,8 +6,6 @@
 #include <system_error>
 #include <utility>
 
-#include "encoder/parts.h"
-
 namespace zambrel::encoder {
 namespace {
 
@@ -21,20 +19,24 @@ FramePipeline::FramePipeline(unsigned threads, std::size_t pixels, Each each, In
     : pixels_(pixels), each_(std::move(each)), inOrder_(std::move(inOrder)) {
     const unsigned usable = UsableThreads(threads);
     slots_.resize(usable > 1 ? usable * kSlotsPerThread : 1);
+#if ZAMBREL_ENCODER_THREADS
     // A thread the system will not start leaves its frames to the others and this one.
     try {
         for (unsigned t = 1; t < usable; ++t) helpers_.emplace_back([this] { Help(); });
     } catch (const std::system_error&) {
     }
+#endif
 }
 
 FramePipeline::~FramePipeline() {
+#if ZAMBREL_ENCODER_THREADS
     {
         const std::lock_guard<std::mutex> lock(mutex_);
         stop_ = true;
         changed_.notify_all();
     }
     for (std::thread& helper : helpers_) helper.join();
+#endif
 }
 
 bool FramePipeline::Add(const FramePictures& frame, const Levels* previousPalette) {
@@ -44,6 +46,24 @@ bool FramePipeline::Add(const FramePictures& frame, const Levels* previousPalett
         failed_ = !inOrder_(0, frame, previousPalette != nullptr ? *previousPalette : Levels{});
         return !failed_;
     }
+#if ZAMBREL_ENCODER_THREADS
+    return AddToSlot(frame, previousPalette);
+#else
+    return false;  // there are slots for more than one thread only where there are threads
+#endif
+}
+
+bool FramePipeline::Finish() {
+#if ZAMBREL_ENCODER_THREADS
+    while (!failed_ && handedOn_ < added_)
+        if (!Step()) return false;
+#endif
+    return !failed_;
+}
+
+#if ZAMBREL_ENCODER_THREADS
+
+bool FramePipeline::AddToSlot(const FramePictures& frame, const Levels* previousPalette) {
     while (added_ - handedOn_ == slots_.size())
         if (!Step()) return false;
     // A free slot is this thread's alone until it is marked waiting.
@@ -59,12 +79,6 @@ bool FramePipeline::Add(const FramePictures& frame, const Levels* previousPalett
     ++added_;
     changed_.notify_all();
     return true;
-}
-
-bool FramePipeline::Finish() {
-    while (!failed_ && handedOn_ < added_)
-        if (!Step()) return false;
-    return !failed_;
 }
 
 // Hands on the oldest frame once it is done; until then works on a waiting frame here, or
@@ -122,5 +136,7 @@ void FramePipeline::Help() {
         WorkOn(WaitingSlot(), lock);
     }
 }
+
+#endif
 
 }  // namespace zambrel::encoder

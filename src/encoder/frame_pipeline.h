@@ -3,16 +3,20 @@
 // is still taken in playing order.
 #pragma once
 
-#include <condition_variable>
 #include <cstddef>
 #include <exception>
 #include <functional>
-#include <mutex>
-#include <thread>
 #include <vector>
 
 #include "encoder/palette_chunk.h"
+#include "encoder/parts.h"
 #include "encoder/video_coder.h"
+
+#if ZAMBREL_ENCODER_THREADS
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#endif
 
 namespace zambrel::encoder {
 
@@ -53,21 +57,27 @@ class FramePipeline {
         std::exception_ptr failure;  // what `each` threw on a helper
     };
 
+#if ZAMBREL_ENCODER_THREADS
+    bool AddToSlot(const FramePictures& frame, const Levels* previousPalette);
     bool Step();
     bool HandOnOldest(std::unique_lock<std::mutex>& lock);
     void WorkOn(std::size_t slot, std::unique_lock<std::mutex>& lock);
     std::size_t WaitingSlot() const;
     void Help();
+#endif
 
     const std::size_t pixels_;
     const Each each_;
     const InOrder inOrder_;
     std::vector<Slot> slots_;
+    bool failed_ = false;
+#if ZAMBREL_ENCODER_THREADS
     std::size_t added_ = 0, handedOn_ = 0;  // frames, counted in playing order
-    bool failed_ = false, stop_ = false;
+    bool stop_ = false;
     std::mutex mutex_;  // guards the counts, the slots' stages and stop_
     std::condition_variable changed_;
     std::vector<std::thread> helpers_;
+#endif
 };
 
 }  // namespace zambrel::encoder

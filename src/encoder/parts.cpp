@@ -10,15 +10,6 @@
 #include <thread>
 #include <vector>
 
-// The Windows build's compilers (mingw-w64's win32 thread model) have no std::thread: there
-// every part runs on the caller's thread, in order, as with one thread, and the movie's
-// bytes are the same.
-#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
-#define ZAMBREL_ENCODER_THREADS 0
-#else
-#define ZAMBREL_ENCODER_THREADS 1
-#endif
-
 namespace zambrel::encoder {
 
 unsigned UsableThreads(unsigned threads) {

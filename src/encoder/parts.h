@@ -6,6 +6,15 @@
 #include <cstddef>
 #include <functional>
 
+// The Windows build's compilers (mingw-w64's win32 thread model) have no std::thread: there
+// all work runs on the caller's thread, in order, as with one thread, and the movie's bytes
+// are the same.
+#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
+#define ZAMBREL_ENCODER_THREADS 0
+#else
+#define ZAMBREL_ENCODER_THREADS 1
+#endif
+
 namespace zambrel::encoder {
 
 // How many of `threads` threads this build can work on: one where the compiler gives no
