@@ -3,11 +3,13 @@
 // at 320x240 and 640x480. Runs of the two alternate, so that both see the same load on a
 // shared machine; prints the minimum, median and maximum of each, the median ratio, the CPU
 // time each run took (the same for both when threads only share the work out), how many cores
-// the run kept busy on the whole (its CPU time over its wall time), and the load average when
-// it began and ended. On a machine busy with other work the ratio says little: the CPU times,
-// the cores kept busy and the load say how far to trust it.
+// the run kept busy on the whole (its CPU time over its wall time), its peak memory, and the
+// load average when it began and ended. On a machine busy with other work the ratio says
+// little: the CPU times, the cores kept busy and the load say how far to trust it. Given a
+// second zmbtool (an earlier build, say), its runs alternate with the first's too, so that the
+// two are compared in the same spell.
 //
-// usage: encode_threads [-n RUNS] [ZMBTOOL]
+// usage: encode_threads [-n RUNS] [ZMBTOOL [REFERENCE]]
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +32,7 @@ namespace fs = std::filesystem;
 
 struct Run {
     double wall = -1, cpu = 0;  // seconds; wall negative on failure
+    long peakKb = 0;            // the most memory the run held
 };
 
 // One encode; `threads` null for zmbtool's default.
@@ -57,6 +60,7 @@ Run Encode(const std::string& zmbtool, const std::string& first, const std::stri
     run.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const auto seconds = [](const timeval& t) { return t.tv_sec + t.tv_usec / 1e6; };
     run.cpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
+    run.peakKb = usage.ru_maxrss;
     return run;
 }
 
@@ -65,14 +69,31 @@ double Median(std::vector<double> values) {
     return values[values.size() / 2];
 }
 
-void Report(const char* label, int count, const std::vector<double>& fps,
-            const std::vector<double>& cpu) {
+// The runs of one zmbtool with one setting of threads.
+struct Series {
+    std::vector<double> fps, cpu, peakMb;
+    void Add(int count, const Run& run) {
+        fps.push_back(count / run.wall);
+        cpu.push_back(run.cpu);
+        peakMb.push_back(run.peakKb / 1024.0);
+    }
+};
+
+void Report(const std::string& label, int count, const Series& s) {
     std::printf(
-        "  %-10s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU, "
-        "%.2f cores busy\n",
-        label, *std::min_element(fps.begin(), fps.end()), Median(fps),
-        *std::max_element(fps.begin(), fps.end()), Median(cpu),
-        Median(cpu) / (count / Median(fps)));
+        "  %-20s %6.1f %6.1f %6.1f pictures a second (min, median, max), %.2f s CPU, "
+        "%.2f cores busy, peak %.1f MB\n",
+        label.c_str(), *std::min_element(s.fps.begin(), s.fps.end()), Median(s.fps),
+        *std::max_element(s.fps.begin(), s.fps.end()), Median(s.cpu),
+        Median(s.cpu) / (count / Median(s.fps)), Median(s.peakMb));
+}
+
+// Both settings of one zmbtool, and the ratio of their median rates.
+void ReportBoth(const std::string& name, int count, const Series& one, const Series& all) {
+    Report(name + "1 thread", count, one);
+    Report(name + "default", count, all);
+    std::printf("  %smedian rate of the default over one thread: %.2fx\n", name.c_str(),
+                Median(all.fps) / Median(one.fps));
 }
 
 std::string Load() {
@@ -85,13 +106,16 @@ std::string Load() {
 
 int main(int argc, char** argv) {
     int runs = 5;
-    std::string zmbtool = ZMBTOOL_PATH;
+    std::vector<std::string> tools;
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "-n" && i + 1 < argc)
             runs = std::atoi(argv[++i]);
         else
-            zmbtool = argv[i];
+            tools.push_back(argv[i]);
     }
+    if (tools.empty()) tools.push_back(ZMBTOOL_PATH);
+    if (tools.size() > 2)
+        return std::fprintf(stderr, "usage: encode_threads [-n RUNS] [ZMBTOOL [REFERENCE]]\n"), 2;
     std::printf("load average at the start: %s\n", Load().c_str());
     const fs::path folder =
         fs::temp_directory_path() / ("encode-threads-" + std::to_string(::getpid()));
@@ -110,22 +134,24 @@ int main(int argc, char** argv) {
         }
         const std::string first = (folder / "p1000.png").string();
         const std::string out = (folder / "m.zmb").string();
-        std::vector<double> one, all, oneCpu, allCpu;
-        for (int r = 0; r < runs; ++r) {
-            const Run a = Encode(zmbtool, first, out, "1"),
-                      b = Encode(zmbtool, first, out, nullptr);
-            if (a.wall <= 0 || b.wall <= 0) return std::fprintf(stderr, "encode failed\n"), 1;
-            one.push_back(count / a.wall);
-            all.push_back(count / b.wall);
-            oneCpu.push_back(a.cpu);
-            allCpu.push_back(b.cpu);
-        }
+        std::vector<Series> one(tools.size()), all(tools.size());
+        for (int r = 0; r < runs; ++r)
+            for (std::size_t t = 0; t < tools.size(); ++t) {
+                const Run a = Encode(tools[t], first, out, "1"),
+                          b = Encode(tools[t], first, out, nullptr);
+                if (a.wall <= 0 || b.wall <= 0) return std::fprintf(stderr, "encode failed\n"), 1;
+                one[t].Add(count, a);
+                all[t].Add(count, b);
+            }
         std::printf("%dx%d, %d pictures, %d runs each, %u cores:\n", width, height, count, runs,
                     std::thread::hardware_concurrency());
-        Report("1 thread", count, one, oneCpu);
-        Report("default", count, all, allCpu);
-        std::printf("  median rate of the default over one thread: %.2fx\n",
-                    Median(all) / Median(one));
+        ReportBoth("", count, one[0], all[0]);
+        if (tools.size() == 2) {
+            ReportBoth("reference, ", count, one[1], all[1]);
+            std::printf("  median rate over the reference's: %.2fx at 1 thread, %.2fx by default\n",
+                        Median(one[0].fps) / Median(one[1].fps),
+                        Median(all[0].fps) / Median(all[1].fps));
+        }
     }
     std::printf("load average at the end: %s\n", Load().c_str());
     fs::remove_all(folder);

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <numeric>
-#include <queue>
 #include <utility>
 
 namespace zambrel::encoder {
@@ -33,20 +32,31 @@ Shape HuffmanShape(const std::vector<std::uint64_t>& counts) {
     std::vector<std::uint32_t> leaves(n, 1);
     for (std::size_t i = 0; i < n; ++i)
         shape.nodes.push_back(TreeNode{-1, -1, static_cast<std::uint32_t>(i)});
-    using Item = std::pair<std::uint64_t, std::int32_t>;  // count, node; ties by node index
-    std::priority_queue<Item, std::vector<Item>, std::greater<Item>> queue;
-    for (std::size_t i = 0; i < n; ++i) queue.push({counts[i], static_cast<std::int32_t>(i)});
-    while (queue.size() > 1) {
-        const Item a = queue.top();
-        queue.pop();
-        const Item b = queue.top();
-        queue.pop();
+    // The two least of the leaves and the nodes made so far are joined, ties taken by node
+    // index. Nodes are made in that same order (each joins counts no smaller than the last
+    // did, and takes the next index), so with the leaves sorted once the two least are
+    // always at the fronts of the two lists: a heap would find the same ones at more cost.
+    using Item = std::pair<std::uint64_t, std::int32_t>;  // count, node
+    std::vector<Item> sorted, made;
+    sorted.reserve(n);
+    made.reserve(n);
+    for (std::size_t i = 0; i < n; ++i) sorted.push_back({counts[i], static_cast<std::int32_t>(i)});
+    std::sort(sorted.begin(), sorted.end());
+    std::size_t nextLeaf = 0, nextMade = 0;
+    const auto least = [&] {
+        const bool leaf =
+            nextLeaf < n && (nextMade == made.size() || sorted[nextLeaf] < made[nextMade]);
+        return leaf ? sorted[nextLeaf++] : made[nextMade++];
+    };
+    for (std::size_t left = n; left > 1; --left) {
+        const Item a = least();
+        const Item b = least();
         const std::int32_t node = AddInternal(shape, a.second, b.second, leaves);
         leaves.push_back(leaves[static_cast<std::size_t>(a.second)] +
                          leaves[static_cast<std::size_t>(b.second)]);
-        queue.push({a.first + b.first, node});
+        made.push_back({a.first + b.first, node});
     }
-    shape.root = queue.top().second;
+    shape.root = made.empty() ? sorted[0].second : made.back().second;
     return shape;
 }
 

@@ -10,20 +10,15 @@
 #include <thread>
 #include <vector>
 
-// The Windows build's compilers (mingw-w64's win32 thread model) have no std::thread: there
-// every part runs on the caller's thread, in order, as with one thread, and the movie's
-// bytes are the same.
-#if defined(__GLIBCXX__) && !defined(_GLIBCXX_HAS_GTHREADS)
-#define ZAMBREL_ENCODER_THREADS 0
-#else
-#define ZAMBREL_ENCODER_THREADS 1
-#endif
-
 namespace zambrel::encoder {
+
+unsigned UsableThreads(unsigned threads) {
+    return ZAMBREL_ENCODER_THREADS ? std::max(threads, 1u) : 1u;
+}
 
 void ForEachPart(unsigned threads, std::size_t parts,
                  const std::function<void(std::size_t)>& work) {
-    const std::size_t helpers = ZAMBREL_ENCODER_THREADS ? std::min<std::size_t>(threads, parts) : 1;
+    const std::size_t helpers = std::min<std::size_t>(UsableThreads(threads), parts);
     if (helpers <= 1) {
         for (std::size_t part = 0; part < parts; ++part) work(part);
         return;

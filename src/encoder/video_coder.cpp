@@ -4,7 +4,8 @@
 
 #include <algorithm>
 
-#include "encoder/frame_batch.h"
+#include "encoder/frame_pipeline.h"
+#include "encoder/parts.h"
 
 namespace zambrel::encoder {
 namespace {
@@ -244,6 +245,13 @@ BannedPair LeastUsedBannablePair(const std::vector<std::uint64_t>& counts) {
     return ban;
 }
 
+// The escapes a tree may use before the counts say otherwise.
+std::array<unsigned, 4> FirstUsable(const StreamOptions& options) {
+    std::array<unsigned, 4> usable{};
+    usable.fill(options.escapes == EscapeUse::Recent ? 3u : 0u);
+    return usable;
+}
+
 const char* TreeName(int tree) {
     static const char* const kNames[] = {"pattern", "colour", "full", "type"};
     return kNames[tree];
@@ -270,63 +278,89 @@ std::vector<VideoValue> FrameValues(const FramePictures& frame, std::uint32_t wi
     return values;
 }
 
-bool VideoCoder::BuildTrees(const FrameSource& frames, std::string& error) {
-    std::array<unsigned, 4> usable{};
-    usable.fill(options_.escapes == EscapeUse::Recent ? 3u : 0u);
-    std::array<std::vector<std::uint64_t>, kVideoTrees> counts;
-    // The frames' values are worked out a batch at a time on the threads; one thread counts
-    // them, so the counts need no lock.
-    FrameBatch batch(threads_, std::size_t{width_} * height_);
-    std::vector<std::vector<VideoValue>> values;
-    const auto countBatch = [&] {
-        values.resize(batch.Size());
-        batch.Run(
-            [&](std::size_t i) {
-                values[i] = FrameValues(batch.Frame(i), width_, height_, options_, ban_);
+bool VideoCoder::Count(const FramePictures& frame, const char** full) {
+    if (counted_[0].empty())
+        for (auto& c : counted_) c.assign(kValues + 3, 0);
+    int filled = -1;
+    ForEachSymbol(FrameValues(frame, width_, height_, options_), FirstUsable(options_),
+                  [&](int t, std::uint32_t symbol) {
+                      if (counted_[t][symbol]++ != 0 || symbol >= kValues) return;
+                      if (++literals_[t] == kValues) filled = t;
+                  });
+    for (int t = 0; t < kVideoTrees && filled < 0; ++t)
+        if (literals_[t] == kValues) filled = t;
+    if (filled < 0) return true;
+    *full = TreeName(filled);
+    return false;
+}
+
+bool VideoCoder::BuildTrees(const FrameSource& frames, const FrameSource& rest,
+                            std::string& error) {
+    std::array<unsigned, 4> usable = FirstUsable(options_);
+    // The first count is Count's with the rest added, as the frames were counted with
+    // every escape usable and no pair banned.
+    std::array<std::vector<std::uint64_t>, kVideoTrees> counts = std::move(counted_);
+    counted_ = {};
+    const bool countedAhead = !counts[0].empty();
+    for (bool first = true;; first = false) {
+        if (!first || !countedAhead)
+            for (auto& c : counts) c.assign(kValues + 3, 0);
+        // The frames' values are worked out on the threads; this one counts them, so the
+        // counts need no lock.
+        std::vector<std::vector<VideoValue>> values;
+        FramePipeline pipeline(
+            threads_, std::size_t{width_} * height_,
+            [&](std::size_t slot, const FramePictures& frame) {
+                values[slot] = FrameValues(frame, width_, height_, options_, ban_);
             },
-            [&](std::size_t i) {
-                ForEachSymbol(values[i], usable,
+            [&](std::size_t slot, const FramePictures&, const Levels&) {
+                ForEachSymbol(values[slot], usable,
                               [&](int tree, std::uint32_t symbol) { ++counts[tree][symbol]; });
                 return true;
             });
-    };
-    for (;;) {
-        for (auto& c : counts) c.assign(kValues + 3, 0);
-        const bool counted = frames([&](const FramePictures& frame) {
-            if (batch.Add(frame)) countBatch();
-        });
-        if (!counted) return false;
-        countBatch();
-        // Every escape value must be a value no literal leaf has. Fewer free values than
-        // usable escapes: use fewer escapes, which may need more literals, so count again.
-        bool settled = true;
-        for (int t = 0; t < kVideoTrees; ++t) {
-            const auto literals = static_cast<std::uint32_t>(
-                std::count_if(counts[t].begin(), counts[t].begin() + kValues,
-                              [](std::uint64_t c) { return c != 0; }));
-            const std::uint32_t freeValues = kValues - literals;
-            if (freeValues == 0 && t == kFullTree && mayAlter_ && !ban_.active) {
-                const BannedPair chosen = LeastUsedBannablePair(counts[t]);
-                ban_.active = true;
-                ban_.colour = chosen.colour;
-                settled = false;
-                break;
-            }
-            if (freeValues == 0) {
-                error = std::string("the ") + TreeName(t) +
-                        " tree needs all 65,536 values, leaving none for its escapes";
-                return false;
-            }
-            if (freeValues < usable[t]) {
-                usable[t] = freeValues;
-                settled = false;
-            }
-        }
-        if (settled) break;
+        values.resize(pipeline.Slots());
+        const bool counted = (first && countedAhead ? rest : frames)(
+            [&](const FramePictures& frame) { pipeline.Add(frame); });
+        if (!counted || !pipeline.Finish()) return false;
+        if (Settled(counts, usable, error)) break;
+        if (!error.empty()) return false;
     }
-    for (int t = 0; t < kVideoTrees; ++t)
+    // The trees share nothing, so they are built at once.
+    ForEachPart(threads_, kVideoTrees, [&](std::size_t t) {
         trees_[t] = MakeValueTree(counts[t], usable[t], options_.treeShape);
+    });
     return true;
+}
+
+// Every escape value must be a value no literal leaf has. Fewer free values than usable
+// escapes: use fewer escapes, which may need more literals, so the frames are counted again;
+// so they are when a tree is full and a pair is banned to make room. False with `error` left
+// empty for another count.
+bool VideoCoder::Settled(const std::array<std::vector<std::uint64_t>, kVideoTrees>& counts,
+                         std::array<unsigned, 4>& usable, std::string& error) {
+    bool settled = true;
+    for (int t = 0; t < kVideoTrees; ++t) {
+        const auto literals =
+            static_cast<std::uint32_t>(std::count_if(counts[t].begin(), counts[t].begin() + kValues,
+                                                     [](std::uint64_t c) { return c != 0; }));
+        const std::uint32_t freeValues = kValues - literals;
+        if (freeValues == 0 && t == kFullTree && mayAlter_ && !ban_.active) {
+            const BannedPair chosen = LeastUsedBannablePair(counts[t]);
+            ban_.active = true;
+            ban_.colour = chosen.colour;
+            return false;
+        }
+        if (freeValues == 0) {
+            error = std::string("the ") + TreeName(t) +
+                    " tree needs all 65,536 values, leaving none for its escapes";
+            return false;
+        }
+        if (freeValues < usable[t]) {
+            usable[t] = freeValues;
+            settled = false;
+        }
+    }
+    return settled;
 }
 
 void VideoCoder::WriteTrees(BitWriter& out) const {
@@ -358,27 +392,6 @@ std::vector<std::uint8_t> VideoCoder::EncodeFrame(const FramePictures& frame) co
                                 t.codes.codes[static_cast<std::size_t>(t.symbolOfValue[symbol])]);
                   });
     return out.Bytes();
-}
-
-LiteralSurvey::LiteralSurvey(const StreamOptions& options) : options_(options) {
-    for (auto& seen : seen_) seen.assign(kValues, false);
-}
-
-bool LiteralSurvey::Add(const FramePictures& frame, std::uint32_t width, std::uint32_t height,
-                        const char** tree) {
-    // Fewer escapes than these only ever need more literals, so a tree full here is full.
-    std::array<unsigned, 4> usable{};
-    usable.fill(options_.escapes == EscapeUse::Recent ? 3u : 0u);
-    int full = -1;
-    ForEachSymbol(FrameValues(frame, width, height, options_), usable,
-                  [&](int t, std::uint32_t symbol) {
-                      if (symbol >= kValues || seen_[t][symbol]) return;
-                      seen_[t][symbol] = true;
-                      if (++count_[t] == kValues) full = t;
-                  });
-    if (full < 0) return true;
-    *tree = TreeName(full);
-    return false;
 }
 
 std::uint32_t VideoCoder::NodeCount(int tree) const {

@@ -50,21 +50,6 @@ std::vector<VideoValue> FrameValues(const FramePictures& frame, std::uint32_t wi
                                     std::uint32_t height, const StreamOptions& options,
                                     const BannedPair& ban = {});
 
-// Watches a lossless movie's pictures as they come, so that one whose full tree would need
-// every value is refused at the picture that fills it, not after all of them are read.
-class LiteralSurvey {
-  public:
-    explicit LiteralSurvey(const StreamOptions& options);
-    // False once some tree needs all 65,536 values as literals; `tree` then names it.
-    bool Add(const FramePictures& frame, std::uint32_t width, std::uint32_t height,
-             const char** tree);
-
-  private:
-    StreamOptions options_;
-    std::array<std::vector<bool>, 4> seen_;
-    std::array<std::uint32_t, 4> count_{};
-};
-
 // One 16-bit value tree as written: the code tree over its symbols (literal values and the
 // escapes it uses), its two byte trees and its escape values.
 struct ValueTree {
@@ -91,11 +76,20 @@ class VideoCoder {
     // Calls its argument for every stored frame, in any order; false if it could not.
     using FrameSource = std::function<bool(const std::function<void(const FramePictures&)>&)>;
 
-    // Builds the trees from the values of all frames, which it may ask for more than once.
-    // Fails when a tree needs every one of the 65,536 values, leaving none to serve as an
-    // escape value, and no pair may be banned, or when `frames` fails (then `error` is left
-    // to it).
-    bool BuildTrees(const FrameSource& frames, std::string& error);
+    // Counts a stored frame's values as the frames come, so that BuildTrees need not go
+    // through them again unless the count leaves a tree no room for its escapes. False once
+    // some tree holds all 65,536 values as literals (`full` then names it), which a lossless
+    // movie cannot be written with: it is refused at the frame that fills the tree rather
+    // than after every frame has come.
+    bool Count(const FramePictures& frame, const char** full);
+
+    // Builds the trees from the values of all frames: those given to Count and those `rest`
+    // gives, or, when none was given to Count, all that `frames` gives. When those counts
+    // leave a tree no room for its escapes it counts again all that `frames` gives, as often
+    // as need be. Fails when a tree needs every one of the 65,536
+    // values, leaving none to serve as an escape value, and no pair may be banned, or when
+    // a source fails (then `error` is left to it).
+    bool BuildTrees(const FrameSource& frames, const FrameSource& rest, std::string& error);
     void WriteTrees(BitWriter& out) const;
     // May be called for several frames at once, on different threads.
     std::vector<std::uint8_t> EncodeFrame(const FramePictures& frame) const;
@@ -103,12 +97,18 @@ class VideoCoder {
     std::uint32_t NodeCount(int tree) const;
 
   private:
+    bool Settled(const std::array<std::vector<std::uint64_t>, kVideoTrees>& counts,
+                 std::array<unsigned, 4>& usable, std::string& error);
+
     std::uint32_t width_, height_;
     StreamOptions options_;
     bool mayAlter_;
     unsigned threads_ = 1;
     BannedPair ban_;
     std::array<ValueTree, kVideoTrees> trees_;
+    // What Count has counted: each tree's symbols, and how many literal values it holds.
+    std::array<std::vector<std::uint64_t>, kVideoTrees> counted_;
+    std::array<std::uint32_t, kVideoTrees> literals_{};
 };
 
 }  // namespace zambrel::encoder

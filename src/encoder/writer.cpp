@@ -9,9 +9,10 @@
 
 #include "zambrel/movie.h"
 #include "encoder/audio_chunk.h"
-#include "encoder/frame_batch.h"
+#include "encoder/frame_pipeline.h"
 #include "encoder/lossy.h"
 #include "encoder/palette_chunk.h"
+#include "encoder/parts.h"
 #include "encoder/video_coder.h"
 
 namespace zambrel::encoder {
@@ -277,8 +278,7 @@ struct MovieWriter::State {
           lossless(r.blockErrorBudget == 0 &&
                    std::all_of(r.pictureErrorBudgets.begin(), r.pictureErrorBudgets.end(),
                                [](std::uint32_t b) { return b == 0; })),
-          video(r.width, r.height, r.stream, !lossless),
-          survey(r.stream) {
+          video(r.width, r.height, r.stream, !lossless) {
         simplifier.Reserve(r.reservedEntries);
         simplifier.SetThreads(r.threads);
         video.Reserve(r.reservedEntries);
@@ -290,7 +290,8 @@ struct MovieWriter::State {
         return false;
     }
     bool Add(const Picture& picture);
-    bool SurveyLiterals();
+    bool CountFrame(const Levels& levels);
+    StoredFrame RingFrame(const std::vector<std::uint8_t>& last, const Levels& lastLevels) const;
     bool KeepReserved(const Picture& picture, Levels& levels);
     bool SpoolPicture(const Levels& levels);
     bool ForEachStoredFrame(const std::function<bool(const StoredFrame&)>& visit);
@@ -309,13 +310,15 @@ struct MovieWriter::State {
     Simplifier simplifier;
     const bool lossless;
     VideoCoder video;
-    LiteralSurvey survey;
     std::string error;
     bool checkedGeometry = false, finished = false;
     std::uint32_t count = 0;
     // The last picture as it will be shown, which the next one is simplified against.
     std::vector<std::uint8_t> shown, previous;
     Levels previousLevels{};
+    // The first picture as shown, which the ring frame turns the last back into.
+    std::vector<std::uint8_t> first;
+    Levels firstLevels{};
     std::array<std::vector<std::uint32_t>, kTrackCount> chunkSizes;
     std::array<std::size_t, kTrackCount> sampleOffset{};
     std::uint64_t frameAreaBytes = 0;
@@ -347,8 +350,8 @@ bool MovieWriter::State::Add(const Picture& picture) {
         simplifier.Simplify(picture.pixels.data(), levels, count == 0 ? nullptr : previous.data(),
                             shown.data());
     }
-    if (lossless && !SurveyLiterals()) return false;
-    if (!SpoolPicture(levels)) return false;
+    if (!CountFrame(levels) || !SpoolPicture(levels)) return false;
+    if (count == 0 && recipe.ring) first = shown, firstLevels = levels;
     shown.swap(previous);
     previousLevels = levels;
     ++count;
@@ -370,16 +373,26 @@ bool MovieWriter::State::KeepReserved(const Picture& picture, Levels& levels) {
                 std::to_string(*used) + ", which is reserved");
 }
 
-// A lossless movie whose pictures fill a tree with every value cannot be written; say so at
-// the picture that fills it rather than after every picture has been read.
-bool MovieWriter::State::SurveyLiterals() {
+// On threads the frame is counted for the trees as it comes, beside the work on the pictures
+// after it, so that finishing, which runs mostly on one thread, builds the trees without
+// reading the pictures back. On one thread that moves no work off the end, and counting
+// there finds the counts in the cache. A lossless movie whose pictures fill a tree with
+// every value cannot be written; it is counted as it comes to refuse it at that picture.
+bool MovieWriter::State::CountFrame(const Levels& levels) {
+    if (UsableThreads(recipe.threads) == 1 && !lossless) return true;
     const char* tree = nullptr;
-    if (survey.Add({shown.data(), count == 0 ? nullptr : previous.data()}, recipe.width,
-                   recipe.height, &tree))
-        return true;
+    const FramePictures frame{shown.data(), count == 0 ? nullptr : previous.data(), &levels,
+                              levels == previousLevels};
+    if (video.Count(frame, &tree) || !lossless) return true;
     return Fail("picture " + std::to_string(count) + ": the " + tree +
                 " tree needs all 65,536 values, leaving none for its escapes (a lossy movie can "
                 "give one up)");
+}
+
+// The frame after the last picture that turns it back into the first.
+StoredFrame MovieWriter::State::RingFrame(const std::vector<std::uint8_t>& last,
+                                          const Levels& lastLevels) const {
+    return {{first.data(), last.data(), &firstLevels, firstLevels == lastLevels}, &lastLevels};
 }
 
 bool MovieWriter::State::SpoolPicture(const Levels& levels) {
@@ -406,8 +419,8 @@ bool MovieWriter::State::ReadPicture(std::vector<std::uint8_t>& into, Levels& le
 // the ring frame last, turning the last picture back into the first.
 bool MovieWriter::State::ForEachStoredFrame(const std::function<bool(const StoredFrame&)>& visit) {
     if (!pictures.Rewind()) return Fail(pictures.Failure());
-    std::vector<std::uint8_t> current(pixels), before(pixels), first;
-    Levels levels{}, beforeLevels{}, firstLevels{};
+    std::vector<std::uint8_t> current(pixels), before(pixels);
+    Levels levels{}, beforeLevels{};
     const Levels blackPalette{};
     for (std::uint32_t i = 0; i < count; ++i) {
         current.swap(before);
@@ -421,10 +434,8 @@ bool MovieWriter::State::ForEachStoredFrame(const std::function<bool(const Store
             {current.data(), i == 0 ? nullptr : before.data(), &levels, levels == beforeLevels},
             i == 0 ? &blackPalette : &beforeLevels};
         if (!visit(frame)) return false;
-        if (i == 0 && recipe.ring) first = current, firstLevels = levels;
     }
-    if (!recipe.ring) return true;
-    return visit({{first.data(), current.data(), &firstLevels, firstLevels == levels}, &levels});
+    return !recipe.ring || visit(RingFrame(current, levels));
 }
 
 bool MovieWriter::State::Finish() {
@@ -439,7 +450,12 @@ bool MovieWriter::State::Finish() {
             return true;
         });
     };
-    if (!video.BuildTrees(source, error) || !CodeFrames()) return false;
+    // Where Add counted every picture's frame, only the ring frame is left.
+    const VideoCoder::FrameSource ring = [this](const auto& take) {
+        if (recipe.ring) take(RingFrame(previous, previousLevels).pictures);
+        return true;
+    };
+    if (!video.BuildTrees(source, ring, error) || !CodeFrames()) return false;
     LayOut();
     if (std::uint64_t{layout.firstFrameOffset} + frameAreaBytes > 0xFFFFFFFFu)
         return Fail("the movie would be larger than 4 GB");
@@ -450,25 +466,24 @@ bool MovieWriter::State::Finish() {
 bool MovieWriter::State::CodeFrames() {
     std::size_t index = 0;
     const std::uint32_t stored = StoredFrameCount(recipe, count);
-    // The frames' video is coded a batch at a time on the threads (each frame's on its own),
-    // and the frames are assembled and written in playing order on this one.
-    FrameBatch batch(recipe.threads, pixels);
+    // The frames' video is coded on the threads (each frame's on its own), and the frames are
+    // assembled and written in playing order on this one.
     std::vector<std::vector<std::uint8_t>> videos;
-    const auto codeBatch = [&] {
-        videos.resize(batch.Size());
-        return batch.Run(
-            [&](std::size_t i) { videos[i] = video.EncodeFrame(batch.Frame(i)); },
-            [&](std::size_t i) {
-                if (!CodeFrame(batch.Frame(i), batch.PreviousPalette(i), videos[i], index++))
-                    return false;
-                if (recipe.progress) recipe.progress(index, stored);
-                return true;
-            });
-    };
+    FramePipeline pipeline(
+        recipe.threads, pixels,
+        [&](std::size_t slot, const FramePictures& frame) {
+            videos[slot] = video.EncodeFrame(frame);
+        },
+        [&](std::size_t slot, const FramePictures& frame, const Levels& previousPalette) {
+            if (!CodeFrame(frame, previousPalette, videos[slot], index++)) return false;
+            if (recipe.progress) recipe.progress(index, stored);
+            return true;
+        });
+    videos.resize(pipeline.Slots());
     return ForEachStoredFrame([&](const StoredFrame& frame) {
-               return !batch.Add(frame.pictures, frame.previousPalette) || codeBatch();
+               return pipeline.Add(frame.pictures, frame.previousPalette);
            }) &&
-           codeBatch();
+           pipeline.Finish();
 }
 
 bool MovieWriter::State::CodeFrame(const FramePictures& frame, const Levels& previousPalette,

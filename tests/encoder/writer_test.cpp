@@ -6,8 +6,10 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <queue>
 #include <random>
 
+#include "encoder/code_tree.h"
 #include "encoder/writer.h"
 #include "movie_reader.h"
 
@@ -172,6 +174,39 @@ MovieRecipe FullValueSequence(const std::vector<std::uint16_t>& values) {
         pixels[y * 512 + x + 1] = static_cast<std::uint8_t>(values[i] >> 8);
     }
     return recipe;
+}
+
+// Movies written before keep their bytes only if the code trees join the same nodes in the
+// same order: the two least counts, ties to the lower node index, as a heap of (count, node)
+// takes them. Counts of few distinct values make ties everywhere.
+TEST(WriterTrees, CodeLengthsAreThoseOfJoiningTheTwoLeastWithTiesByNodeIndex) {
+    std::mt19937 random(5);
+    for (int round = 0; round < 400; ++round) {
+        const std::size_t n = 1 + random() % 300;
+        const std::uint64_t spread = round % 3 == 0 ? 3 : round % 3 == 1 ? 40 : 1u << 20;
+        std::vector<std::uint64_t> counts(n);
+        for (std::uint64_t& c : counts) c = 1 + random() % spread;
+        using Item = std::pair<std::uint64_t, std::size_t>;
+        std::priority_queue<Item, std::vector<Item>, std::greater<Item>> heap;
+        std::vector<std::size_t> parent(n, 0);
+        for (std::size_t i = 0; i < n; ++i) heap.push({counts[i], i});
+        while (heap.size() > 1) {
+            const Item a = heap.top();
+            heap.pop();
+            const Item b = heap.top();
+            heap.pop();
+            parent[a.second] = parent[b.second] = parent.size();
+            parent.push_back(0);
+            heap.push({a.first + b.first, parent.size() - 1});
+        }
+        const CodeTree tree = BuildCodeTree(counts, TreeShape::Huffman);
+        for (std::size_t leaf = 0; leaf < n; ++leaf) {
+            std::uint64_t depth = 0;
+            for (std::size_t node = leaf; node + 1 < parent.size(); node = parent[node]) ++depth;
+            const Code& code = tree.codes[leaf];
+            ASSERT_EQ(code.leadingOnes + code.tailLength, depth) << "round " << round;
+        }
+    }
 }
 
 TEST(WriterTrees, EscapesGiveWayWhenAlmostEveryValueIsLiteral) {
@@ -564,9 +599,9 @@ MovieRecipe GeneratedRecipe(std::uint32_t seed) {
 }
 
 // Work shared over threads must not change a byte: simplified blocks, the trees' counts and
-// the coded frames come out as on one thread, for counts of frames that fill batches of two
-// and three threads and leave them part full, and for a movie that bans a pair to keep its
-// full tree open (its trees are counted twice).
+// the coded frames come out as on one thread, for counts of frames below and beyond the
+// slots of two and three threads, and for a movie that bans a pair to keep its full tree
+// open (its trees are counted again).
 TEST(WriterThreads, AnyNumberOfThreadsWritesTheBytesOfOne) {
     std::vector<MovieRecipe> recipes;
     for (std::uint32_t seed = 1; seed <= 60; ++seed) recipes.push_back(GeneratedRecipe(seed));
