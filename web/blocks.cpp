@@ -21,19 +21,13 @@ const PainterFamily<Stream>& EightBitFamily(FamilyKind kind) {
 void DecodeBlocksPlain(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
                        TreeBlock* trees, FamilyKind kind) {
     PlainStream stream;
-    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
-    DecodeBlocks(st, stream, EightBitFamily<PlainStream>(kind));
-    stream.Finish();
+    PaintChunk(stream, st, chunk, chunkEnd, trees, EightBitFamily<PlainStream>(kind));
 }
 
 ChunkReading DecodeBlocksPlainChecked(PaintState& st, const std::uint8_t* chunk,
                                       const std::uint8_t* chunkEnd, TreeBlock* trees,
                                       FamilyKind kind) {
-    CheckedPlainStream stream;
-    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
-    DecodeBlocks(st, stream, EightBitFamily<CheckedPlainStream>(kind));
-    stream.Finish();
-    return {RanOut(stream), stream.treesRead};
+    return PaintChunkChecked(st, chunk, chunkEnd, trees, EightBitFamily<CheckedPlainStream>(kind));
 }
 
 // The vector loops' names, taken by the plain loops (the same pictures), should anything

@@ -5,17 +5,11 @@
 void DecodeBlocksPlain(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
                        TreeBlock* trees, FamilyKind kind) {
     PlainStream stream;
-    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
-    DecodeBlocks(st, stream, FamilyFor<PlainStream>(kind));
-    stream.Finish();
+    PaintChunk(stream, st, chunk, chunkEnd, trees, FamilyFor<PlainStream>(kind));
 }
 
 ChunkReading DecodeBlocksPlainChecked(PaintState& st, const std::uint8_t* chunk,
                                       const std::uint8_t* chunkEnd, TreeBlock* trees,
                                       FamilyKind kind) {
-    CheckedPlainStream stream;
-    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
-    DecodeBlocks(st, stream, FamilyFor<CheckedPlainStream>(kind));
-    stream.Finish();
-    return {RanOut(stream), stream.treesRead};
+    return PaintChunkChecked(st, chunk, chunkEnd, trees, FamilyFor<CheckedPlainStream>(kind));
 }

@@ -5,17 +5,11 @@
 void DecodeBlocksWide(PaintState& st, const std::uint8_t* chunk, const std::uint8_t* chunkEnd,
                       TreeBlock* trees, FamilyKind kind) {
     WideStream stream;
-    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
-    DecodeBlocks(st, stream, FamilyFor<WideStream>(kind));
-    stream.Finish();
+    PaintChunk(stream, st, chunk, chunkEnd, trees, FamilyFor<WideStream>(kind));
 }
 
 ChunkReading DecodeBlocksWideChecked(PaintState& st, const std::uint8_t* chunk,
                                      const std::uint8_t* chunkEnd, TreeBlock* trees,
                                      FamilyKind kind) {
-    CheckedWideStream stream;
-    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
-    DecodeBlocks(st, stream, FamilyFor<CheckedWideStream>(kind));
-    stream.Finish();
-    return {RanOut(stream), stream.treesRead};
+    return PaintChunkChecked(st, chunk, chunkEnd, trees, FamilyFor<CheckedWideStream>(kind));
 }

@@ -313,3 +313,23 @@ ChunkReading DecodeBlocksPlainChecked(PaintState& st, const std::uint8_t* chunk,
 ChunkReading DecodeBlocksWideChecked(PaintState& st, const std::uint8_t* chunk,
                                      const std::uint8_t* chunkEnd, TreeBlock* trees,
                                      FamilyKind kind);
+
+// One chunk through the block loop, `stream` reading it for `family`'s painters: each form
+// of the loop (plain, wide, the page's) is a choice of stream and painters, and no more.
+template <class Stream>
+void PaintChunk(Stream& stream, PaintState& st, const std::uint8_t* chunk,
+                const std::uint8_t* chunkEnd, TreeBlock* trees,
+                const PainterFamily<Stream>& family) {
+    stream.Start(chunk, chunkEnd, trees, ValueTablesFor(trees));
+    DecodeBlocks(st, stream, family);
+    stream.Finish();
+}
+
+template <class CheckedStream>
+ChunkReading PaintChunkChecked(PaintState& st, const std::uint8_t* chunk,
+                               const std::uint8_t* chunkEnd, TreeBlock* trees,
+                               const PainterFamily<CheckedStream>& family) {
+    CheckedStream stream;
+    PaintChunk(stream, st, chunk, chunkEnd, trees, family);
+    return {RanOut(stream), stream.treesRead};
+}
