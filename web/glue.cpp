@@ -219,7 +219,8 @@ bool SoundDamage(const WebMovie* movie, std::uint32_t n, std::uint32_t broken, c
 
 // Why the current frame is damaged, or an empty reason: its picture's stream (read checked),
 // its chunks against the frame, and each track's chunk; the picture's damage is told first,
-// and every damaged track is noted for the page.
+// then the palette's, then the lowest damaged track's (the tracks are asked from the highest
+// down, so its reason is the one left), and every damaged track is noted for the page.
 void FindDamage(WebMovie* movie, Damage* damage) {
     ZambFrameDamage picture{};
     ZambDecoderGetFrameDamage(movie->decoder, &picture, sizeof picture);
@@ -391,7 +392,10 @@ EMSCRIPTEN_KEEPALIVE ZambError WebSeek(WebMovie* movie, std::uint32_t frame) {
     ZambError error = ZAMBERR_NONE;
     if (movie->checkedTo < frame) {
         error = ZambDecoderSeek(movie->decoder, movie->checkedTo);
-        if (error >= 0) NoteFrame(movie), error = CheckCurrent(movie);
+        if (error >= 0) {
+            NoteFrame(movie);
+            error = CheckCurrent(movie);
+        }
         while (error >= 0 && movie->checkedTo < frame) error = WebNextFrame(movie);
         if (error < 0) return error;
     }
